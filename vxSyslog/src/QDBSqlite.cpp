@@ -1,0 +1,127 @@
+#include "QDBSqlite.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+namespace SystemLog {
+
+const char* const QDBSqlite::kCreateTableSql =
+    "CREATE TABLE IF NOT EXISTS SystemInfo("
+    "\t\t\t\t\t\t"
+    "id INTEGER  PRIMARY KEY AUTOINCREMENT UNIQUE "
+    "\t\t\t\t\t\t"
+    ", datetime DATETIME NOT NULL DEFAULT (datetime(CURRENT_TIMESTAMP,'localtime'))  "
+    "\t\t\t\t\t\t"
+    ", type INT(32) "
+    "\t\t\t\t\t\t"
+    ", message TEXT)";
+
+// Lets a day or range query of one type seek instead of scanning the table.
+const char* const QDBSqlite::kCreateIndexSql =
+    "CREATE INDEX IF NOT EXISTS SystemInfo_type_datetime ON SystemInfo(type, datetime)";
+
+const char* const QDBSqlite::kInsertSql =
+    "INSERT INTO SystemInfo(type ,message) VALUES(?, ?)";
+
+const char* const QDBSqlite::kQuerySql =
+    "select datetime,message from SystemInfo where datetime >? and datetime < ? and type = ?";
+
+QDBSqlite::QDBSqlite(const QString& databaseName, const QString& userName, const QString& password)
+    : QSqlDatabase(QStringLiteral("QSQLITE"))
+{
+    setDatabaseName(databaseName);
+    if (!userName.isEmpty()) {
+        setUserName(userName);
+        setPassword(password);
+    }
+}
+
+bool QDBSqlite::createTable()
+{
+    if (!isOpen() && !open())
+        return false;
+    exec(QString::fromLatin1(kCreateTableSql));
+    if (lastError().type() != QSqlError::NoError)
+        return false;
+    exec(QString::fromLatin1(kCreateIndexSql));
+    return lastError().type() == QSqlError::NoError;
+}
+
+namespace {
+
+bool execInsert(QSqlQuery& statement, int type, const QString& message)
+{
+    statement.bindValue(0, type);
+    statement.bindValue(1, message);
+    return statement.exec();
+}
+
+} // namespace
+
+bool QDBSqlite::insert(int type, QString message)
+{
+    QSqlQuery statement(*this);
+    return statement.prepare(QString::fromLatin1(kInsertSql)) && execInsert(statement, type, message);
+}
+
+bool QDBSqlite::insertBatch(const std::list<tag_MsgItem>& items)
+{
+    if (items.empty())
+        return true;
+    if (!isOpen() || !transaction())
+        return false;
+    bool ok = true;
+    {
+        QSqlQuery statement(*this);
+        ok = statement.prepare(QString::fromLatin1(kInsertSql));
+        for (auto it = items.begin(); ok && it != items.end(); ++it)
+            ok = execInsert(statement, it->type, it->message);
+    }
+    if (ok && commit())
+        return true;
+    rollback();
+    return false;
+}
+
+void QDBSqlite::setQueryOutcome(bool failed, const QString& reason)
+{
+    m_lastQueryFailed = failed;
+    m_lastQueryError = reason;
+}
+
+RecordList QDBSqlite::query(QString start, QString end, int type)
+{
+    RecordList records;
+    if (!isOpen()) {
+        // Keeps the reason the open failed with, when there was one.
+        const QString reason = lastError().text().trimmed();
+        setQueryOutcome(true, reason.isEmpty() ? QStringLiteral("database is not open") : reason);
+        return records;
+    }
+    QSqlQuery statement(*this);
+    statement.setForwardOnly(true);
+    if (!statement.prepare(QString::fromLatin1(kQuerySql))) {
+        setQueryOutcome(true, statement.lastError().text().trimmed());
+        return records;
+    }
+    statement.bindValue(0, start);
+    statement.bindValue(1, end);
+    statement.bindValue(2, type);
+    if (!statement.exec()) {
+        setQueryOutcome(true, statement.lastError().text().trimmed());
+        return records;
+    }
+    while (statement.next())
+        records.append(qMakePair(statement.value(0).toString(), statement.value(1).toString()));
+    // A step can fail half way (the file locked past the busy timeout, a
+    // corrupt page): then the rows so far are not the answer.
+    if (statement.lastError().type() != QSqlError::NoError) {
+        setQueryOutcome(true, statement.lastError().text().trimmed());
+        return RecordList();
+    }
+    setQueryOutcome(false, QString());
+    return records;
+}
+
+} // namespace SystemLog

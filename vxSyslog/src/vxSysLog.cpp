@@ -1,0 +1,49 @@
+#include "vxSysLog.h"
+
+#include "vxLogging.h"
+
+namespace SystemLog {
+
+vxSysLog::vxSysLog()
+    : QObject(nullptr)
+    , m_logDB(nullptr)
+{
+}
+
+vxSysLog::~vxSysLog()
+{
+    // Lines logged from now on go to standard output. setSink waits for any
+    // line that is still being handed to the writer, so none can reach it once
+    // it is destroyed below.
+    LogLine::setSink(writeToStdout);
+    m_logDB.stopProcess();
+}
+
+void vxSysLog::init()
+{
+    vxLogDB* writer = &m_logDB;
+    LogLine::setSink([writer](int type, const char* text, int length) { writer->pushMsg(type, text, length); });
+    m_logDB.start();
+}
+
+RecordList vxSysLog::queryByDay(QString day, int type)
+{
+    return m_logDB.queryByDay(day, type);
+}
+
+RecordList vxSysLog::queryByRange(QString start, QString end, int type)
+{
+    return m_logDB.queryByRange(start, end, type);
+}
+
+bool vxSysLog::lastQueryFailed()
+{
+    return m_logDB.lastQueryFailed();
+}
+
+QString vxSysLog::lastQueryError()
+{
+    return m_logDB.lastQueryError();
+}
+
+} // namespace SystemLog
