@@ -1,0 +1,262 @@
+#include <QDir>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <atomic>
+#include <memory>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "StdoutCapture.h"
+#include "TestDatabase.h"
+#include "vxLogging.h"
+#include "vxSysLog.h"
+#include "vx_singleton_sys.h"
+
+using SystemLog::LogLine;
+using SystemLog::vxSysLog;
+
+namespace {
+
+// Counts its constructions; slow to build, so that racing first callers
+// really overlap inside instance().
+class SlowToBuild : public SystemLog::vx_singleton_sys<SlowToBuild>
+{
+public:
+    SlowToBuild()
+    {
+        ++constructed;
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    }
+    static std::atomic<int> constructed;
+};
+std::atomic<int> SlowToBuild::constructed{0};
+
+template <typename T>
+std::vector<T*> instancesFromRacingThreads(int threads)
+{
+    std::atomic<bool> go{false};
+    std::vector<T*> seen(threads, nullptr);
+    std::vector<std::thread> callers;
+    for (int i = 0; i < threads; ++i)
+        callers.emplace_back([&go, &seen, i] {
+            while (!go.load())
+                std::this_thread::yield();
+            seen[i] = T::instance();
+        });
+    go = true;
+    for (auto& caller : callers)
+        caller.join();
+    return seen;
+}
+
+void log(int type, const QByteArray& text)
+{
+    LogLine::output(type, text.constData(), text.size());
+}
+
+} // namespace
+
+class tst_LogService : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void racingFirstCallsBuildOneObject();
+    void racingFirstCallsShareOneService();
+    void releaseWithoutServiceDoesNothing();
+    void instanceAfterReleaseOpensFreshService();
+    void initRoutesFinishedLinesIntoTheStore();
+    void releaseWritesEverythingQueued();
+    void linesAfterReleaseGoToStandardOutput();
+    void loggingDuringReleaseLosesNothing();
+    void queriesAnswerThroughTheService();
+    void failedQueryIsReportedThroughTheService();
+
+private:
+    QString dbPath() const { return QDir::current().filePath(QStringLiteral("dbLog.db")); }
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<ScopedWorkingDir> m_cwd;
+};
+
+void tst_LogService::init()
+{
+    m_dir.reset(new QTemporaryDir);
+    QVERIFY(m_dir->isValid());
+    m_cwd.reset(new ScopedWorkingDir(m_dir->path()));
+}
+
+void tst_LogService::cleanup()
+{
+    vxSysLog::release();
+    m_cwd.reset();
+    m_dir.reset();
+}
+
+void tst_LogService::racingFirstCallsBuildOneObject()
+{
+    SlowToBuild::constructed = 0;
+    const std::vector<SlowToBuild*> seen = instancesFromRacingThreads<SlowToBuild>(8);
+    QCOMPARE(SlowToBuild::constructed.load(), 1);
+    for (SlowToBuild* p : seen)
+        QCOMPARE(p, seen.front());
+
+    SlowToBuild::release();
+    SlowToBuild::release();
+    QVERIFY(SlowToBuild::instance() != nullptr);
+    QCOMPARE(SlowToBuild::constructed.load(), 2);
+    SlowToBuild::release();
+}
+
+void tst_LogService::racingFirstCallsShareOneService()
+{
+    const std::vector<vxSysLog*> seen = instancesFromRacingThreads<vxSysLog>(4);
+    QVERIFY(seen.front() != nullptr);
+    for (vxSysLog* p : seen)
+        QCOMPARE(p, seen.front());
+    QCOMPARE(vxSysLog::instance(), seen.front());
+}
+
+void tst_LogService::releaseWithoutServiceDoesNothing()
+{
+    vxSysLog::release();
+    vxSysLog::release();
+    QVERIFY(!QFile::exists(dbPath()));
+}
+
+void tst_LogService::instanceAfterReleaseOpensFreshService()
+{
+    vxSysLog::instance()->init();
+    vxSysLog::release();
+    QVERIFY(QFile::remove(dbPath()));
+
+    vxSysLog* fresh = vxSysLog::instance();
+    QVERIFY(QFile::exists(dbPath()));
+    fresh->init();
+    log(1, "second life\n");
+    vxSysLog::release();
+
+    TestDatabase side(dbPath());
+    QCOMPARE(side.rows().size(), 1);
+    QCOMPARE(side.rows()[0].message, QStringLiteral("second life\n"));
+}
+
+void tst_LogService::initRoutesFinishedLinesIntoTheStore()
+{
+    StdoutCapture out(m_dir->filePath(QStringLiteral("stdout.txt")));
+    vxSysLog::instance()->init();
+    log(2, "abc \n");
+    log(9, "out of range\n");
+    TestDatabase side(dbPath());
+    QTRY_COMPARE_WITH_TIMEOUT(side.rows().size(), 2, 20000);
+    QCOMPARE(side.rows()[0].type, 2);
+    QCOMPARE(side.rows()[0].message, QStringLiteral("abc \n"));
+    QCOMPARE(side.rows()[1].type, 9);
+    vxSysLog::release();
+    QCOMPARE(out.finish(), QByteArray());
+}
+
+void tst_LogService::releaseWritesEverythingQueued()
+{
+    vxSysLog::instance()->init();
+    for (int n = 0; n < 3000; ++n)
+        log(n % 5, QByteArray::number(n));
+    vxSysLog::release();
+
+    TestDatabase side(dbPath());
+    const QVector<StoredRow> rows = side.rows();
+    QCOMPARE(rows.size(), 3000);
+    for (int n = 0; n < 3000; ++n) {
+        QCOMPARE(rows[n].message, QString::number(n));
+        QCOMPARE(rows[n].type, n % 5);
+    }
+}
+
+void tst_LogService::linesAfterReleaseGoToStandardOutput()
+{
+    vxSysLog::instance()->init();
+    vxSysLog::release();
+
+    StdoutCapture out(m_dir->filePath(QStringLiteral("stdout.txt")));
+    log(3, "after release\n");
+    QCOMPARE(out.finish(), QByteArray("after release\n"));
+    TestDatabase side(dbPath());
+    QCOMPARE(side.rows().size(), 0);
+}
+
+void tst_LogService::loggingDuringReleaseLosesNothing()
+{
+    const int threads = 4;
+    const int perThread = 3000;
+    StdoutCapture out(m_dir->filePath(QStringLiteral("stdout.txt")));
+    vxSysLog::instance()->init();
+
+    std::atomic<int> logged{0};
+    std::vector<std::thread> loggers;
+    for (int t = 0; t < threads; ++t)
+        loggers.emplace_back([&logged, t] {
+            for (int n = 0; n < perThread; ++n) {
+                log(t, "t" + QByteArray::number(t) + " n" + QByteArray::number(n) + "\n");
+                ++logged;
+            }
+        });
+    while (logged < threads * perThread / 4)
+        std::this_thread::yield();
+    vxSysLog::release();
+    for (auto& logger : loggers)
+        logger.join();
+    const QByteArray printed = out.finish();
+
+    // Every line is either a row or a line on standard output, exactly once.
+    std::multiset<QString> lines;
+    TestDatabase side(dbPath());
+    const QVector<StoredRow> rows = side.rows();
+    for (const StoredRow& row : rows)
+        lines.insert(row.message);
+    for (const QByteArray& line : printed.split('\n'))
+        if (!line.isEmpty())
+            lines.insert(QString::fromLatin1(line + "\n"));
+    QVERIFY(rows.size() > 0);
+    QCOMPARE(int(lines.size()), threads * perThread);
+    for (int t = 0; t < threads; ++t)
+        for (int n = 0; n < perThread; n += 97)
+            QCOMPARE(int(lines.count(QStringLiteral("t%1 n%2\n").arg(t).arg(n))), 1);
+}
+
+void tst_LogService::queriesAnswerThroughTheService()
+{
+    vxSysLog* service = vxSysLog::instance();
+    {
+        TestDatabase side(dbPath());
+        QVERIFY(side.insertRow(QStringLiteral("2020-09-22 10:00:00"), 3, QStringLiteral("alarm")));
+        QVERIFY(side.insertRow(QStringLiteral("2020-09-22 23:59:59"), 3, QStringLiteral("at the end")));
+    }
+    const SystemLog::RecordList day = service->queryByDay(QStringLiteral("2020-09-22"), 3);
+    QCOMPARE(day.size(), 1);
+    QCOMPARE(day[0], qMakePair(QStringLiteral("2020-09-22 10:00:00"), QStringLiteral("alarm")));
+    const SystemLog::RecordList range =
+        service->queryByRange(QStringLiteral("2020-09-22 10:00:00"), QStringLiteral("2020-09-23 00:00:00"), 3);
+    QCOMPARE(range.size(), 1);
+    QCOMPARE(range[0].second, QStringLiteral("at the end"));
+    QVERIFY(!service->lastQueryFailed());
+}
+
+void tst_LogService::failedQueryIsReportedThroughTheService()
+{
+    QVERIFY(QDir::current().mkdir(QStringLiteral("dbLog.db")));
+    vxSysLog* service = vxSysLog::instance();
+    service->init();
+    QVERIFY(service->queryByDay(QStringLiteral("2020-09-22"), 0).isEmpty());
+    QVERIFY(service->lastQueryFailed());
+    QVERIFY(!service->lastQueryError().isEmpty());
+    log(0, "cannot be stored\n");
+    vxSysLog::release();
+}
+
+QTEST_GUILESS_MAIN(tst_LogService)
+#include "tst_logservice.moc"
