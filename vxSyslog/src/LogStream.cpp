@@ -1,0 +1,203 @@
+#include "LogStream.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <type_traits>
+
+namespace SystemLog {
+
+template <typename T>
+int toDecimal(char* buf, T value)
+{
+    T i = value;
+    char* p = buf;
+    // The remainder is negative for a negative value and kZero looks it up
+    // either way, so there is no sign test inside the loop.
+    do {
+        int digit = static_cast<int>(i % 10);
+        i /= 10;
+        *p++ = kZero[digit];
+    } while (i != 0);
+    if constexpr (std::is_signed_v<T>) {
+        if (value < 0)
+            *p++ = '-';
+    }
+    *p = '\0';
+    std::reverse(buf, p);
+    return static_cast<int>(p - buf);
+}
+
+template int toDecimal(char* buf, int value);
+template int toDecimal(char* buf, unsigned int value);
+template int toDecimal(char* buf, long value);
+template int toDecimal(char* buf, unsigned long value);
+template int toDecimal(char* buf, long long value);
+template int toDecimal(char* buf, unsigned long long value);
+
+int toHex(char* buf, std::uintptr_t value)
+{
+    std::uintptr_t i = value;
+    char* p = buf;
+    do {
+        int digit = static_cast<int>(i % 16);
+        i /= 16;
+        *p++ = kHexDigits[digit];
+    } while (i != 0);
+    *p = '\0';
+    std::reverse(buf, p);
+    return static_cast<int>(p - buf);
+}
+
+// ---- LineBuffer
+
+template <int N>
+void LineBuffer<N>::zeroFill()
+{
+    std::memset(data_, 0, sizeof data_);
+}
+
+template <int N>
+const char* LineBuffer<N>::asCString()
+{
+    *pos_ = '\0';
+    return data_;
+}
+
+template <int N>
+std::string LineBuffer<N>::toString() const
+{
+    return std::string(data_, static_cast<size_t>(length()));
+}
+
+template <int N>
+void LineBuffer<N>::markerStart()
+{
+}
+
+template <int N>
+void LineBuffer<N>::markerEnd()
+{
+}
+
+template class LineBuffer<kLineCapacity>;
+template class LineBuffer<kBulkCapacity>;
+
+// ---- FormattedValue
+
+template <typename T>
+void FormattedValue::format(const char* format, T value)
+{
+    length_ = std::snprintf(buf_, sizeof buf_, format, value);
+    assert(static_cast<size_t>(length_) < sizeof buf_
+           && "static_cast<size_t>(length_) < sizeof buf_");
+    // Without assertions a format that breaks the contract must still not
+    // make a later append read past buf_: keep only what buf_ really holds.
+    length_ = std::clamp(length_, 0, static_cast<int>(sizeof buf_) - 1);
+}
+
+// snprintf receives char and both shorts as int and float as double anyway;
+// widening them here keeps the argument types the format expects explicit.
+FormattedValue::FormattedValue(const char* f, char v) { format(f, static_cast<int>(v)); }
+FormattedValue::FormattedValue(const char* f, short v) { format(f, static_cast<int>(v)); }
+FormattedValue::FormattedValue(const char* f, unsigned short v) { format(f, static_cast<int>(v)); }
+FormattedValue::FormattedValue(const char* f, int v) { format(f, v); }
+FormattedValue::FormattedValue(const char* f, unsigned int v) { format(f, v); }
+FormattedValue::FormattedValue(const char* f, long v) { format(f, v); }
+FormattedValue::FormattedValue(const char* f, unsigned long v) { format(f, v); }
+FormattedValue::FormattedValue(const char* f, long long v) { format(f, v); }
+FormattedValue::FormattedValue(const char* f, unsigned long long v) { format(f, v); }
+FormattedValue::FormattedValue(const char* f, float v) { format(f, static_cast<double>(v)); }
+FormattedValue::FormattedValue(const char* f, double v) { format(f, v); }
+
+// ---- LogStream
+
+template <typename T>
+void LogStream::appendInteger(T value)
+{
+    if (buffer_.available() >= kMaxNumberText)
+        buffer_.advance(toDecimal(buffer_.current(), value));
+}
+
+LogStream& LogStream::operator<<(short value)
+{
+    return *this << static_cast<int>(value);
+}
+
+LogStream& LogStream::operator<<(unsigned short value)
+{
+    return *this << static_cast<unsigned int>(value);
+}
+
+LogStream& LogStream::operator<<(int value)
+{
+    appendInteger(value);
+    return *this;
+}
+
+LogStream& LogStream::operator<<(unsigned int value)
+{
+    appendInteger(value);
+    return *this;
+}
+
+LogStream& LogStream::operator<<(long value)
+{
+    appendInteger(value);
+    return *this;
+}
+
+LogStream& LogStream::operator<<(unsigned long value)
+{
+    appendInteger(value);
+    return *this;
+}
+
+LogStream& LogStream::operator<<(long long value)
+{
+    appendInteger(value);
+    return *this;
+}
+
+LogStream& LogStream::operator<<(unsigned long long value)
+{
+    appendInteger(value);
+    return *this;
+}
+
+LogStream& LogStream::operator<<(const void* pointer)
+{
+    if (buffer_.available() >= kMaxNumberText) {
+        char* p = buffer_.current();
+        p[0] = '0';
+        p[1] = 'x';
+        int digits = toHex(p + 2, reinterpret_cast<std::uintptr_t>(pointer));
+        buffer_.advance(digits + 2);
+    }
+    return *this;
+}
+
+LogStream& LogStream::operator<<(double value)
+{
+    if (buffer_.available() >= kMaxNumberText) {
+        int written = std::snprintf(buffer_.current(), kMaxNumberText, "%.12g", value);
+        // "%.12g" needs at most 24 characters; the clamp only guards against
+        // a platform formatter that fails or pads.
+        buffer_.advance(std::clamp(written, 0, kMaxNumberText - 1));
+    }
+    return *this;
+}
+
+LogStream& LogStream::operator<<(const char* text)
+{
+    if (!text)
+        text = "(null)";
+    size_t len = std::strlen(text);
+    // A text longer than INT_MAX would turn into a negative or wrapped length
+    // on the way to append; it cannot fit anyway.
+    if (len < static_cast<size_t>(INT_MAX))
+        buffer_.append(text, static_cast<int>(len));
+    return *this;
+}
+
+} // namespace SystemLog
