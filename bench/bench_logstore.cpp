@@ -1,0 +1,158 @@
+// Costs of the log store: queuing a line, the writer's sustained rate, and a
+// day query on a large log. Run by hand; CI only builds this.
+
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+#include <QDate>
+#include <QDir>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QVariant>
+
+#include <memory>
+
+#include "vxLogDB.h"
+
+using SystemLog::vxLogDB;
+
+namespace {
+
+const char kLine[] = "2024-05-01 08:30:00 user admin changed parameter speed to 1200\n";
+const int kLineLength = sizeof kLine - 1;
+
+// A running writer whose store cannot be opened (a folder stands at
+// dbLog.db), so every cycle takes the queue and drops it: the queue stays as
+// short as in a healthy system and the cost measured is pushMsg's own, not the
+// memory of millions of lines waiting for a slower disk.
+std::unique_ptr<vxLogDB> g_droppingWriter;
+
+void BM_PushMsg(benchmark::State& state)
+{
+    for (auto _ : state)
+        g_droppingWriter->pushMsg(1, kLine, kLineLength);
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_PushMsg)->Threads(1)->Threads(4)->UseRealTime();
+
+// Lines pushed as fast as possible, timed until the last one is in the table.
+void BM_WriterThroughput(benchmark::State& state)
+{
+    const int lines = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        state.PauseTiming();
+        QFile::remove(QStringLiteral("dbLog.db"));
+        auto writer = std::make_unique<vxLogDB>();
+        writer->start();
+        state.ResumeTiming();
+        for (int i = 0; i < lines; ++i)
+            writer->pushMsg(i % 5, kLine, kLineLength);
+        writer->stopProcess();
+        writer->wait();
+        state.PauseTiming();
+        writer.reset();
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * lines);
+}
+BENCHMARK(BM_WriterThroughput)->Arg(200000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// 1,000,000 rows over 100 days, 10,000 a day spread over the five types.
+void fillLargeLog(const QString& path)
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("fill"));
+    db.setDatabaseName(path);
+    db.open();
+    QSqlQuery(db).exec(QString::fromLatin1(SystemLog::QDBSqlite::kCreateTableSql));
+    db.transaction();
+    QSqlQuery insert(db);
+    insert.prepare(QStringLiteral("INSERT INTO SystemInfo(datetime, type, message) VALUES(?, ?, ?)"));
+    const QDate first(2024, 1, 1);
+    for (int day = 0; day < 100; ++day) {
+        const QString date = first.addDays(day).toString(QStringLiteral("yyyy-MM-dd"));
+        for (int i = 0; i < 10000; ++i) {
+            const int second = i * 86400 / 10000;
+            insert.bindValue(0, QStringLiteral("%1 %2:%3:%4")
+                                    .arg(date)
+                                    .arg(second / 3600, 2, 10, QLatin1Char('0'))
+                                    .arg(second / 60 % 60, 2, 10, QLatin1Char('0'))
+                                    .arg(second % 60, 2, 10, QLatin1Char('0')));
+            insert.bindValue(1, i % 5);
+            insert.bindValue(2, QString::fromLatin1(kLine));
+            insert.exec();
+        }
+    }
+    db.commit();
+    db.close();
+}
+
+void BM_DayQuery(benchmark::State& state, vxLogDB* writer)
+{
+    int day = 0;
+    std::size_t rows = 0;
+    for (auto _ : state) {
+        const QString date = QDate(2024, 1, 1).addDays(day++ % 100).toString(QStringLiteral("yyyy-MM-dd"));
+        const SystemLog::RecordList found = writer->queryByDay(date, 2);
+        rows = static_cast<std::size_t>(found.size());
+        benchmark::DoNotOptimize(found);
+    }
+    state.counters["rows"] = static_cast<double>(rows);
+}
+
+// The same query as a whole-table scan, for comparison with the indexed one.
+void BM_DayQueryTableScan(benchmark::State& state)
+{
+    QSqlDatabase db = QSqlDatabase::database(QStringLiteral("fill"));
+    int day = 0;
+    for (auto _ : state) {
+        const QString date = QDate(2024, 1, 1).addDays(day++ % 100).toString(QStringLiteral("yyyy-MM-dd"));
+        QSqlQuery q(db);
+        q.setForwardOnly(true);
+        q.prepare(QStringLiteral("select datetime,message from SystemInfo NOT INDEXED "
+                                 "where datetime >? and datetime < ? and type = ?"));
+        q.addBindValue(date + QStringLiteral(" 00:00:00"));
+        q.addBindValue(date + QStringLiteral(" 23:59:59"));
+        q.addBindValue(2);
+        q.exec();
+        int rows = 0;
+        while (q.next())
+            ++rows;
+        benchmark::DoNotOptimize(rows);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir dir;
+    QDir::setCurrent(dir.path());
+    benchmark::Initialize(&argc, argv);
+
+    QDir(dir.path()).mkpath(QStringLiteral("dropping/dbLog.db"));
+    QDir::setCurrent(dir.filePath(QStringLiteral("dropping")));
+    g_droppingWriter = std::make_unique<vxLogDB>();
+    g_droppingWriter->start();
+    QDir::setCurrent(dir.path());
+
+    QTemporaryDir largeDir;
+    const QString largePath = largeDir.filePath(QStringLiteral("dbLog.db"));
+    fillLargeLog(largePath);
+    QDir::setCurrent(largeDir.path());
+    auto largeWriter = std::make_unique<vxLogDB>(); // adds the index to the large log
+    QDir::setCurrent(dir.path());
+    QSqlDatabase::database(QStringLiteral("fill")).open();
+    benchmark::RegisterBenchmark("BM_DayQuery/1M_rows", BM_DayQuery, largeWriter.get())->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("BM_DayQueryTableScan/1M_rows", BM_DayQueryTableScan)->Unit(benchmark::kMillisecond);
+
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+
+    g_droppingWriter.reset();
+    largeWriter.reset();
+    QSqlDatabase::database(QStringLiteral("fill")).close();
+    QSqlDatabase::removeDatabase(QStringLiteral("fill"));
+    return 0;
+}
