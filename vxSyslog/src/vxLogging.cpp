@@ -1,7 +1,12 @@
 #include "vxLogging.h"
 
+#include <cassert>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <limits>
 #include <mutex>
 #include <shared_mutex>
 #include <utility>
@@ -80,6 +85,75 @@ void LogLine::output(int type, const char* text, int length)
     OutputSettings& s = settings();
     std::shared_lock<std::shared_mutex> lock(s.sinkMutex);
     s.sink(type, text, length);
+}
+
+// ---- The per-statement line
+
+namespace {
+
+// Per thread, because any thread may log and the cache is written without a
+// lock. Starts at a second no clock reports, so that the first call always
+// formats, even at the epoch or when time() fails with -1.
+struct TimeCache
+{
+    std::int64_t lastSecond = std::numeric_limits<std::int64_t>::min();
+    char text[32] = {};
+};
+
+thread_local TimeCache t_timeCache;
+
+constexpr int kTimeTextLength = 19;
+
+void formatLocalTime(std::int64_t seconds, char (&text)[32])
+{
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &t);
+#else
+    localtime_r(&t, &local);
+#endif
+    const int len = std::snprintf(text, sizeof text, "%4d-%02d-%02d %02d:%02d:%02d",
+                                  local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                                  local.tm_hour, local.tm_min, local.tm_sec);
+    assert(len == kTimeTextLength && "len == 19");
+    // Only a year outside 1000..9999 gets here; the line must still receive
+    // 19 well-formed bytes when assertions are compiled out.
+    if (len != kTimeTextLength)
+        std::memcpy(text, "0000-00-00 00:00:00", kTimeTextLength + 1);
+}
+
+} // namespace
+
+LogLine::LogLine() : type_(4)
+{
+}
+
+LogLine::LogLine(int type) : type_(type)
+{
+}
+
+LogLine::LogLine(int type, const char* text) : type_(type)
+{
+    stream_ << text << ' ';
+}
+
+LogLine::~LogLine()
+{
+    stream_ << '\n';
+    const LogStream::Buffer& line = stream_.buffer();
+    output(type_, line.data(), line.length());
+}
+
+void LogLine::appendTime()
+{
+    TimeCache& cache = t_timeCache;
+    const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+    if (now != cache.lastSecond) {
+        cache.lastSecond = now;
+        formatLocalTime(now, cache.text);
+    }
+    stream_ << SizedText(cache.text, kTimeTextLength) << "\n";
 }
 
 } // namespace SystemLog
