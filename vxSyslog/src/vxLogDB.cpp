@@ -37,7 +37,12 @@ vxLogDB::~vxLogDB()
 
 void vxLogDB::start()
 {
-    m_stop = false;
+    {
+        // Locked because start() on a running writer is allowed (and does
+        // nothing): the loop may be reading the flag right now.
+        std::lock_guard<std::mutex> lock(m_stopMutex);
+        m_stop = false;
+    }
     QThread::start(QThread::InheritPriority);
 }
 
