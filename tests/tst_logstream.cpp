@@ -19,8 +19,10 @@ using namespace SystemLog;
 // capture-less lambda can sit in a data table.
 using StreamFeed = void (*)(LogStream&);
 using MakeFormatted = FormattedValue (*)();
+using DoubleAt = double (*)(int index);
 Q_DECLARE_METATYPE(StreamFeed)
 Q_DECLARE_METATYPE(MakeFormatted)
+Q_DECLARE_METATYPE(DoubleAt)
 
 namespace {
 
@@ -95,6 +97,23 @@ void fillUntilFree(LogStream& stream, int freeBytes)
     stream << filler.c_str();
 }
 
+// A cheap, repeatable source of bit patterns.
+std::uint64_t scrambled(int index)
+{
+    std::uint64_t x = 0x9e3779b97f4a7c15ULL * static_cast<std::uint64_t>(index + 1);
+    x ^= x >> 31;
+    x *= 0xbf58476d1ce4e5b9ULL;
+    x ^= x >> 29;
+    return x;
+}
+
+double fromBits(std::uint64_t bits)
+{
+    double d;
+    std::memcpy(&d, &bits, sizeof d);
+    return d;
+}
+
 QByteArray contentOf(const LogStream& stream)
 {
     return QByteArray(stream.buffer().data(), stream.buffer().length());
@@ -145,6 +164,9 @@ private slots:
 
     void streamedValues_data();
     void streamedValues();
+
+    void doubleTextIsPrintfG12_data();
+    void doubleTextIsPrintfG12();
 
     void numberNeedsThirtyTwoFreeBytes_data();
     void numberNeedsThirtyTwoFreeBytes();
@@ -313,6 +335,60 @@ void tst_LogStream::streamedValues()
     LogStream stream;
     feed(stream);
     QCOMPARE(contentOf(stream), expected);
+}
+
+void tst_LogStream::doubleTextIsPrintfG12_data()
+{
+    QTest::addColumn<DoubleAt>("valueAt");
+    QTest::addColumn<int>("count");
+
+    // Where "%g" switches between fixed and exponent form, and where 12
+    // significant digits round up into another power of ten.
+    QTest::newRow("powers of ten and their neighbours") << DoubleAt([](int i) {
+        const double power = std::pow(10.0, i / 3 - 330);
+        const double sides[3] = {std::nextafter(power, 0.0), power, std::nextafter(power, HUGE_VAL)};
+        return sides[i % 3];
+    }) << 3 * 640;
+    QTest::newRow("rounding into the next power of ten") << DoubleAt([](int i) {
+        return (i % 2 ? -1 : 1) * (1.0 - 5e-13) * std::pow(10.0, i / 2 - 20);
+    }) << 80;
+    QTest::newRow("halfway at the twelfth digit") << DoubleAt([](int i) {
+        return (100000000000.0 + i) + 0.5;
+    }) << 200;
+    QTest::newRow("short decimals") << DoubleAt([](int i) {
+        return static_cast<double>(static_cast<std::int64_t>(scrambled(i) % 2000001) - 1000000) / 100.0;
+    }) << 20000;
+    QTest::newRow("integers up to 2^53") << DoubleAt([](int i) {
+        return static_cast<double>(scrambled(i) >> (11 + i % 53));
+    }) << 20000;
+    QTest::newRow("any bit pattern but NaN") << DoubleAt([](int i) {
+        const double d = fromBits(scrambled(i));
+        return std::isnan(d) ? 0.0 : d;
+    }) << 50000;
+    QTest::newRow("signed zeros and infinities") << DoubleAt([](int i) {
+        const double special[4] = {0.0, -0.0, HUGE_VAL, -HUGE_VAL};
+        return special[i];
+    }) << 4;
+}
+
+void tst_LogStream::doubleTextIsPrintfG12()
+{
+    QFETCH(DoubleAt, valueAt);
+    QFETCH(int, count);
+
+    for (int i = 0; i < count; ++i) {
+        const double value = valueAt(i);
+        char expected[64];
+        std::snprintf(expected, sizeof expected, "%.12g", value);
+        LogStream stream;
+        stream << value;
+        if (contentOf(stream) != QByteArray(expected)) {
+            char bits[40];
+            std::snprintf(bits, sizeof bits, "%a", value);
+            QFAIL(qPrintable(QStringLiteral("%1 streamed as %2")
+                                 .arg(QLatin1String(bits), QLatin1String(contentOf(stream)))));
+        }
+    }
 }
 
 void tst_LogStream::numberNeedsThirtyTwoFreeBytes_data()
