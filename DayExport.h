@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+#include "QDBSqlite.h"
+
+// Writing one day's records into a text file in a folder the operator chose.
+namespace DayExport {
+
+// "<folder><separator><day>系统日志.txt". The separator is the platform's own
+// (the backslash on Windows), so the file lands inside the chosen folder on
+// every system. The folder is used exactly as the folder dialog returned it.
+QString filePath(const QString& folder, const QString& day);
+
+enum class Status { Written, OpenFailed, WriteFailed };
+
+struct Outcome
+{
+    Status status;
+    QString reason; // the file system's reason when status is not Written
+};
+
+// Truncates or creates the file (text mode, the locale's encoding) and writes
+// the record blocks back to back: nothing before, between or after them.
+// Write and close errors are detected, so a full disk is not taken for success.
+Outcome writeRecords(const QString& path, const SystemLog::RecordList& records);
+
+} // namespace DayExport

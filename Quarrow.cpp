@@ -1,0 +1,215 @@
+#include "Quarrow.h"
+
+#include <QDateTime>
+#include <QFileDialog>
+#include <QIcon>
+#include <QMessageBox>
+#include <QSettings>
+#include <QVariant>
+
+#include "DayExport.h"
+#include "ResultPane.h"
+#include "vxSysLog.h"
+
+using SystemLog::RecordList;
+using SystemLog::vxSysLog;
+
+namespace {
+
+const QString kSettingsFile = QStringLiteral("./Quarrow.ini");
+const QString kTypeIndexKey = QStringLiteral("comBoxIndex");
+const QString kDayFormat = QStringLiteral("yyyy-MM-dd");
+const QString kDateTimeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
+
+// Record type code -> caption. The list position of a caption is its code.
+QMap<int, QString> recordTypeCaptions()
+{
+    return {
+        {0, QStringLiteral("参数修改记录")},
+        {1, QStringLiteral("用户使用记录")},
+        {2, QStringLiteral("系统状态记录")},
+        {3, QStringLiteral("报警记录")},
+        {4, QStringLiteral("其他信息")},
+    };
+}
+
+QDateTime todayAt(const QTime& time)
+{
+    QDateTime moment = QDateTime::currentDateTime();
+    moment.setTime(time);
+    return moment;
+}
+
+int selectedTypeCode(const QComboBox* list)
+{
+    return list->currentData(Qt::UserRole).toInt();
+}
+
+QString exportOutcomeText(const DayExport::Outcome& outcome, const QString& path)
+{
+    switch (outcome.status) {
+    case DayExport::Status::Written:
+        return QStringLiteral("数据导出完成，路径如下：\n%1").arg(path);
+    case DayExport::Status::OpenFailed:
+        return QStringLiteral("无法创建导出文件，路径如下：\n%1\n原因：%2").arg(path, outcome.reason);
+    case DayExport::Status::WriteFailed:
+        break;
+    }
+    return QStringLiteral("数据导出失败，路径如下：\n%1\n原因：%2").arg(path, outcome.reason);
+}
+
+} // namespace
+
+Quarrow::Quarrow(QWidget* parent)
+    : QMainWindow(parent)
+    , m_comBoxIndex(0)
+{
+    startLogService();
+    ui.setupUi(this);
+    m_typeMap = recordTypeCaptions();
+    fillTypeLists();
+    presetDates();
+    connectButtons();
+    setWindowIcon(QIcon(QStringLiteral(":/Resources/Log.png")));
+    setWindowTitle(QStringLiteral("系统日志查询工具"));
+    restoreRememberedType();
+}
+
+Quarrow::~Quarrow()
+{
+    vxSysLog::release();
+}
+
+void Quarrow::closeEvent(QCloseEvent* /*event*/)
+{
+    // Closing saves nothing and leaves the service to the destructor.
+}
+
+void Quarrow::startLogService()
+{
+    vxSysLog::instance()->init();
+}
+
+void Quarrow::fillTypeLists()
+{
+    for (auto it = m_typeMap.constBegin(); it != m_typeMap.constEnd(); ++it) {
+        ui.comboBox->insertItem(it.key(), it.value(), QVariant(it.key()));
+        ui.comboBox_2->insertItem(it.key(), it.value(), QVariant(it.key()));
+    }
+}
+
+void Quarrow::presetDates()
+{
+    ui.dateEdit->setDateTime(QDateTime::currentDateTime());
+    const QDateTime start = todayAt(QTime(0, 0, 0, 0));
+    const QDateTime end = todayAt(QTime(23, 59, 59, 0));
+    ui.m_startdateTimeEdit->setDateTime(start);
+    ui.m_enddateTimeEdit->setDateTime(end);
+}
+
+void Quarrow::connectButtons()
+{
+    connect(ui.pushButton, &QAbstractButton::clicked, this, &Quarrow::onButtonClicked);
+    connect(ui.toolButton, &QAbstractButton::clicked, this, &Quarrow::onButtonClicked);
+    connect(ui.pushButton_2, &QAbstractButton::clicked, this, &Quarrow::onButtonClicked);
+    connect(ui.toolButton_2, &QAbstractButton::clicked, this, &Quarrow::onButtonClicked);
+    connect(ui.m_pbExport, &QAbstractButton::clicked, this, &Quarrow::onButtonClicked);
+}
+
+// An index no list entry has (a hand-edited or stale file) is treated like a
+// missing one, so that a type is always shown and a query always has one.
+void Quarrow::restoreRememberedType()
+{
+    const QSettings settings(kSettingsFile, QSettings::IniFormat);
+    const int stored = settings.value(kTypeIndexKey, 0).toInt();
+    m_comBoxIndex = (stored >= 0 && stored < m_typeMap.size()) ? stored : 0;
+    ui.comboBox->setCurrentIndex(m_comBoxIndex);
+    ui.comboBox_2->setCurrentIndex(m_comBoxIndex);
+}
+
+void Quarrow::onButtonClicked()
+{
+    const QObject* source = sender();
+    if (!source)
+        return;
+    const QString name = source->objectName();
+    if (name == QLatin1String("pushButton"))
+        queryDay();
+    else if (name == QLatin1String("toolButton"))
+        ui.stackedWidget->setCurrentIndex(1);
+    else if (name == QLatin1String("pushButton_2"))
+        queryRange();
+    else if (name == QLatin1String("toolButton_2"))
+        ui.stackedWidget->setCurrentIndex(0);
+    else if (name == QLatin1String("m_pbExport"))
+        exportDay();
+}
+
+// Written before the query runs, whatever it then finds.
+void Quarrow::rememberDayType()
+{
+    m_comBoxIndex = ui.comboBox->currentIndex();
+    QSettings settings(kSettingsFile, QSettings::IniFormat);
+    settings.setValue(kTypeIndexKey, m_comBoxIndex);
+    settings.sync();
+}
+
+void Quarrow::queryDay()
+{
+    const int type = selectedTypeCode(ui.comboBox);
+    rememberDayType();
+    const QString day = ui.dateEdit->date().toString(kDayFormat);
+    showQueryResult(vxSysLog::instance()->queryByDay(day, type));
+}
+
+void Quarrow::queryRange()
+{
+    const int type = selectedTypeCode(ui.comboBox_2);
+    const QString start = ui.m_startdateTimeEdit->dateTime().toString(kDateTimeFormat);
+    const QString end = ui.m_enddateTimeEdit->dateTime().toString(kDateTimeFormat);
+    showQueryResult(vxSysLog::instance()->queryByRange(start, end, type));
+}
+
+// A failed query is told apart from an empty one, so that the operator is
+// never told "no records" when the store could not be read.
+void Quarrow::showQueryResult(const RecordList& records)
+{
+    vxSysLog* service = vxSysLog::instance();
+    if (service->lastQueryFailed())
+        ResultPane::showNotice(ui.textEdit, ResultPane::queryFailedText(service->lastQueryError()));
+    else if (records.isEmpty())
+        ResultPane::showNotice(ui.textEdit, ResultPane::notFoundText());
+    else
+        ResultPane::showRecords(ui.textEdit, records);
+}
+
+void Quarrow::exportDay()
+{
+    const int type = selectedTypeCode(ui.comboBox);
+    const QString day = ui.dateEdit->date().toString(kDayFormat);
+    vxSysLog* service = vxSysLog::instance();
+    const RecordList records = service->queryByDay(day, type);
+    if (service->lastQueryFailed()) {
+        inform(QStringLiteral("%1的记录查询失败，无法导出：%2").arg(day, service->lastQueryError()));
+        return;
+    }
+    if (records.isEmpty()) {
+        inform(QStringLiteral("%1没用记录可以导出").arg(day));
+        return;
+    }
+
+    const QString folder = QFileDialog::getExistingDirectory(
+        this, QStringLiteral("请选择文件存储路径"), QString(), QFileDialog::ShowDirsOnly);
+    if (folder.isEmpty()) {
+        inform(QStringLiteral("路径无效"));
+        return;
+    }
+
+    const QString path = DayExport::filePath(folder, day);
+    inform(exportOutcomeText(DayExport::writeRecords(path, records), path));
+}
+
+void Quarrow::inform(const QString& text)
+{
+    QMessageBox::information(this, QStringLiteral("提示"), text, QMessageBox::Ok, QMessageBox::NoButton);
+}

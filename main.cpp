@@ -1,0 +1,13 @@
+#include <QApplication>
+
+#include "Quarrow.h"
+
+// The icon resource registers itself before main (see CMakeLists.txt); the
+// program takes no options of its own and hands its arguments to Qt.
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    Quarrow window;
+    window.show();
+    return app.exec();
+}
