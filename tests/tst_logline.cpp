@@ -119,7 +119,6 @@ std::time_t startOfNewSecond()
     return now;
 }
 
-const QRegularExpression kTimeLine(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\n$"));
 // A line holding only the time: the time text, then the line's own newline.
 const QRegularExpression kTimeOnlyLine(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\n\\n$"));
 
@@ -144,7 +143,6 @@ private slots:
     void lineOutput();
     void typeNamesTable();
 
-    void timeTextIsLocalTimeAndNewline();
     void timeIsFormattedOncePerSecondPerThread();
     void timeFromTwoThreadsAtOnce();
 };
@@ -308,26 +306,6 @@ void tst_LogLine::typeNamesTable()
     const char* const expected[6] = {"params ", "user ", "status  ", "warn  ", "info ", "num "};
     for (int i = 0; i < 6; ++i)
         QCOMPARE(QByteArray(LogLine::kLogTypeNames[i]), QByteArray(expected[i]));
-}
-
-void tst_LogLine::timeTextIsLocalTimeAndNewline()
-{
-    TimeZoneOverride utc("UTC0");
-    // Retried until one whole try falls within one second, so the expected
-    // text is known exactly.
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        const std::time_t before = startOfNewSecond();
-        const QByteArray first = timeTextOfLine();
-        const QByteArray second = timeTextOfLine();
-        if (std::time(nullptr) != before)
-            continue;
-        QCOMPARE(first.size(), 20);
-        QVERIFY2(kTimeLine.match(QString::fromLatin1(first)).hasMatch(), first.constData());
-        QCOMPARE(first, utcText(before));
-        QCOMPARE(second, first);
-        return;
-    }
-    QFAIL("no try fell within one second");
 }
 
 void tst_LogLine::timeIsFormattedOncePerSecondPerThread()

@@ -168,17 +168,13 @@ private slots:
     void doubleTextIsPrintfG12_data();
     void doubleTextIsPrintfG12();
 
-    void numberNeedsThirtyTwoFreeBytes_data();
-    void numberNeedsThirtyTwoFreeBytes();
-    void textNeedsMoreFreeBytesThanItsLength_data();
-    void textNeedsMoreFreeBytesThanItsLength();
+    void pieceAtFreeSpaceBoundary_data();
+    void pieceAtFreeSpaceBoundary();
     void droppedPieceLeavesRoomForShorterOnes();
     void endlessFeedKeepsWholePiecesOnly();
 
     void lineBufferOperations_data();
     void lineBufferOperations();
-    void fullBufferStillTerminates_data();
-    void fullBufferStillTerminates();
 
     void formattedValue_data();
     void formattedValue();
@@ -262,36 +258,23 @@ void tst_LogStream::streamedValues_data()
     QTest::newRow("int -1") << StreamFeed([](LogStream& s) { s << -1; }) << QByteArray("-1");
     QTest::newRow("int min") << StreamFeed([](LogStream& s) { s << INT_MIN; })
                              << QByteArray("-2147483648");
-    QTest::newRow("unsigned int max") << StreamFeed([](LogStream& s) { s << UINT_MAX; })
-                                      << QByteArray("4294967295");
-    QTest::newRow("long min") << StreamFeed([](LogStream& s) { s << LONG_MIN; })
-                              << QByteArray::fromStdString(std::to_string(LONG_MIN));
-    QTest::newRow("unsigned long max") << StreamFeed([](LogStream& s) { s << ULONG_MAX; })
-                                       << QByteArray::fromStdString(std::to_string(ULONG_MAX));
     QTest::newRow("long long min") << StreamFeed([](LogStream& s) { s << LLONG_MIN; })
                                    << QByteArray("-9223372036854775808");
     QTest::newRow("unsigned long long max") << StreamFeed([](LogStream& s) { s << ULLONG_MAX; })
                                             << QByteArray("18446744073709551615");
     QTest::newRow("short -5") << StreamFeed([](LogStream& s) { s << static_cast<short>(-5); })
                               << QByteArray("-5");
-    QTest::newRow("short min") << StreamFeed([](LogStream& s) { s << SHRT_MIN; })
-                               << QByteArray("-32768");
     QTest::newRow("unsigned short 65535")
         << StreamFeed([](LogStream& s) { s << static_cast<unsigned short>(65535); })
         << QByteArray("65535");
     QTest::newRow("bool true as int") << StreamFeed([](LogStream& s) { s << true; })
                                       << QByteArray("1");
-    QTest::newRow("signed char as number")
-        << StreamFeed([](LogStream& s) { s << static_cast<signed char>(-7); }) << QByteArray("-7");
 
     QTest::newRow("null pointer") << StreamFeed([](LogStream& s) { s << static_cast<const void*>(nullptr); })
                                   << QByteArray("0x0");
     QTest::newRow("pointer 255")
         << StreamFeed([](LogStream& s) { s << reinterpret_cast<const void*>(std::uintptr_t(255)); })
         << QByteArray("0xff");
-    QTest::newRow("pointer max")
-        << StreamFeed([](LogStream& s) { s << reinterpret_cast<const void*>(~std::uintptr_t(0)); })
-        << QByteArray("0x") + QByteArray(int(sizeof(void*) * 2), 'f');
 
     QTest::newRow("double 0.1") << StreamFeed([](LogStream& s) { s << 0.1; }) << QByteArray("0.1");
     QTest::newRow("double 100") << StreamFeed([](LogStream& s) { s << 100.0; }) << QByteArray("100");
@@ -299,12 +282,6 @@ void tst_LogStream::streamedValues_data()
                                       << QByteArray("0.333333333333");
     QTest::newRow("double -2.5e-300") << StreamFeed([](LogStream& s) { s << -2.5e-300; })
                                       << QByteArray("-2.5e-300");
-    QTest::newRow("double lowest")
-        << StreamFeed([](LogStream& s) { s << std::numeric_limits<double>::lowest(); })
-        << QByteArray("-1.79769313486e+308");
-    QTest::newRow("double denormal min")
-        << StreamFeed([](LogStream& s) { s << std::numeric_limits<double>::denorm_min(); })
-        << QByteArray("4.94065645841e-324");
     QTest::newRow("double infinity")
         << StreamFeed([](LogStream& s) { s << -std::numeric_limits<double>::infinity(); })
         << QByteArray("-inf");
@@ -391,7 +368,7 @@ void tst_LogStream::doubleTextIsPrintfG12()
     }
 }
 
-void tst_LogStream::numberNeedsThirtyTwoFreeBytes_data()
+void tst_LogStream::pieceAtFreeSpaceBoundary_data()
 {
     QTest::addColumn<int>("freeBytes");
     QTest::addColumn<StreamFeed>("feed");
@@ -417,29 +394,6 @@ void tst_LogStream::numberNeedsThirtyTwoFreeBytes_data()
     const StreamFeed real = [](LogStream& s) { s << 1.5; };
     QTest::newRow("double, 31 free") << 31 << real << QByteArray();
     QTest::newRow("double, 32 free") << 32 << real << QByteArray("1.5");
-}
-
-void tst_LogStream::numberNeedsThirtyTwoFreeBytes()
-{
-    QFETCH(int, freeBytes);
-    QFETCH(StreamFeed, feed);
-    QFETCH(QByteArray, appended);
-
-    LogStream stream;
-    fillUntilFree(stream, freeBytes);
-    QCOMPARE(stream.buffer().available(), freeBytes);
-    const QByteArray before = contentOf(stream);
-
-    feed(stream);
-    QCOMPARE(contentOf(stream), before + appended);
-    QCOMPARE(stream.buffer().available(), freeBytes - appended.size());
-}
-
-void tst_LogStream::textNeedsMoreFreeBytesThanItsLength_data()
-{
-    QTest::addColumn<int>("freeBytes");
-    QTest::addColumn<StreamFeed>("feed");
-    QTest::addColumn<QByteArray>("appended");
 
     const StreamFeed five = [](LogStream& s) { s << "abcde"; };
     const StreamFeed fiveSized = [](LogStream& s) { s << SizedText("abcde", 5); };
@@ -455,7 +409,7 @@ void tst_LogStream::textNeedsMoreFreeBytesThanItsLength_data()
         << 5 << StreamFeed([](LogStream& s) { s << FormattedValue("%5d", 1); }) << QByteArray();
 }
 
-void tst_LogStream::textNeedsMoreFreeBytesThanItsLength()
+void tst_LogStream::pieceAtFreeSpaceBoundary()
 {
     QFETCH(int, freeBytes);
     QFETCH(StreamFeed, feed);
@@ -468,6 +422,7 @@ void tst_LogStream::textNeedsMoreFreeBytesThanItsLength()
 
     feed(stream);
     QCOMPARE(contentOf(stream), before + appended);
+    QCOMPARE(stream.buffer().available(), freeBytes - appended.size());
 }
 
 void tst_LogStream::droppedPieceLeavesRoomForShorterOnes()
@@ -590,22 +545,6 @@ static void checkLineBufferOperations()
     QCOMPARE(buffer->length(), 3);
 }
 
-void tst_LogStream::lineBufferOperations_data()
-{
-    QTest::addColumn<int>("capacity");
-    QTest::newRow("line capacity") << kLineCapacity;
-    QTest::newRow("bulk capacity") << kBulkCapacity;
-}
-
-void tst_LogStream::lineBufferOperations()
-{
-    QFETCH(int, capacity);
-    if (capacity == kLineCapacity)
-        checkLineBufferOperations<kLineCapacity>();
-    else
-        checkLineBufferOperations<kBulkCapacity>();
-}
-
 template <int N>
 static void checkFullBufferStillTerminates()
 {
@@ -626,18 +565,23 @@ static void checkFullBufferStillTerminates()
     QCOMPARE(buffer->length(), N - 1);
 }
 
-void tst_LogStream::fullBufferStillTerminates_data()
+void tst_LogStream::lineBufferOperations_data()
 {
-    lineBufferOperations_data();
+    QTest::addColumn<int>("capacity");
+    QTest::newRow("line capacity") << kLineCapacity;
+    QTest::newRow("bulk capacity") << kBulkCapacity;
 }
 
-void tst_LogStream::fullBufferStillTerminates()
+void tst_LogStream::lineBufferOperations()
 {
     QFETCH(int, capacity);
-    if (capacity == kLineCapacity)
+    if (capacity == kLineCapacity) {
+        checkLineBufferOperations<kLineCapacity>();
         checkFullBufferStillTerminates<kLineCapacity>();
-    else
+    } else {
+        checkLineBufferOperations<kBulkCapacity>();
         checkFullBufferStillTerminates<kBulkCapacity>();
+    }
 }
 
 void tst_LogStream::formattedValue_data()
@@ -651,27 +595,18 @@ void tst_LogStream::formattedValue_data()
                                     << QByteArray("2.500");
     QTest::newRow("%c char") << MakeFormatted([] { return FormattedValue("%c", 'A'); })
                              << QByteArray("A");
-    QTest::newRow("%d char widened") << MakeFormatted([] { return FormattedValue("%d", 'A'); })
-                                     << QByteArray("65");
     QTest::newRow("%hd short") << MakeFormatted([] { return FormattedValue("%hd", short(-5)); })
                                << QByteArray("-5");
     QTest::newRow("%x unsigned short")
         << MakeFormatted([] { return FormattedValue("%x", static_cast<unsigned short>(65535)); })
         << QByteArray("ffff");
-    QTest::newRow("%08X unsigned int")
-        << MakeFormatted([] { return FormattedValue("%08X", 0xbeefu); }) << QByteArray("0000BEEF");
     QTest::newRow("%ld long min") << MakeFormatted([] { return FormattedValue("%ld", LONG_MIN); })
                                   << QByteArray::fromStdString(std::to_string(LONG_MIN));
-    QTest::newRow("%lu unsigned long")
-        << MakeFormatted([] { return FormattedValue("%lu", ULONG_MAX); })
-        << QByteArray::fromStdString(std::to_string(ULONG_MAX));
     QTest::newRow("%lld long long") << MakeFormatted([] { return FormattedValue("%lld", LLONG_MIN); })
                                     << QByteArray("-9223372036854775808");
     QTest::newRow("%llx unsigned long long")
         << MakeFormatted([] { return FormattedValue("%llx", ULLONG_MAX); })
         << QByteArray("ffffffffffffffff");
-    QTest::newRow("%e double") << MakeFormatted([] { return FormattedValue("%.2e", 12345.0); })
-                               << QByteArray("1.23e+04");
     QTest::newRow("31 characters fit")
         << MakeFormatted([] { return FormattedValue("%031d", 7); })
         << QByteArray(30, '0') + '7';
