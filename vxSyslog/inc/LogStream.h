@@ -126,7 +126,7 @@ public:
 
 private:
     template <typename T>
-    void format(const char* format, T value);
+    void format(const char* pattern, T value);
 
     char buf_[32];
     int length_;

@@ -88,9 +88,9 @@ template class LineBuffer<kBulkCapacity>;
 // ---- FormattedValue
 
 template <typename T>
-void FormattedValue::format(const char* format, T value)
+void FormattedValue::format(const char* pattern, T value)
 {
-    length_ = std::snprintf(buf_, sizeof buf_, format, value);
+    length_ = std::snprintf(buf_, sizeof buf_, pattern, value);
     assert(static_cast<size_t>(length_) < sizeof buf_
            && "static_cast<size_t>(length_) < sizeof buf_");
     // Without assertions a format that breaks the contract must still not
