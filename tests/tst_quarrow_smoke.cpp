@@ -1,0 +1,106 @@
+// Starts the real Quarrow binary on a private Xvfb server in a temporary
+// folder, waits for its window, closes it the way a desktop does
+// (WM_DELETE_WINDOW) and expects a clean exit with code 0.
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "XWindow.h"
+
+namespace {
+
+const int kStartTimeoutMs = 60000; // generous: sanitizer builds start slowly
+
+// Xvfb chooses a free display itself and writes its number to -displayfd.
+QString startXvfb(QProcess& server)
+{
+    server.setProcessChannelMode(QProcess::SeparateChannels);
+    server.setStandardErrorFile(QProcess::nullDevice());
+    const QStringList arguments = {QStringLiteral("-displayfd"), QStringLiteral("1"),
+                                   QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("1024x768x24"),
+                                   QStringLiteral("-noreset"), QStringLiteral("-nolisten"), QStringLiteral("tcp")};
+    server.start(QStringLiteral("Xvfb"), arguments);
+    if (!server.waitForStarted(kStartTimeoutMs))
+        return QString();
+    QByteArray number;
+    while (!number.contains('\n') && server.waitForReadyRead(kStartTimeoutMs))
+        number += server.readAllStandardOutput();
+    number = number.trimmed();
+    return number.isEmpty() ? QString() : QStringLiteral(":") + QString::fromLatin1(number);
+}
+
+void stop(QProcess& process)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(10000)) {
+        process.kill();
+        process.waitForFinished(10000);
+    }
+}
+
+} // namespace
+
+class TestQuarrowSmoke : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void startsShowsItsWindowAndClosesCleanly();
+};
+
+void TestQuarrowSmoke::startsShowsItsWindowAndClosesCleanly()
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty())
+        QFAIL("Xvfb is not installed (scripts/deps installs it)");
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+
+    QProcess server;
+    const QString display = startXvfb(server);
+    QVERIFY2(!display.isEmpty(), "Xvfb did not report a display");
+
+    QProcess viewer;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    viewer.setProcessEnvironment(env);
+    viewer.setWorkingDirectory(folder.path());
+    viewer.setProcessChannelMode(QProcess::ForwardedChannels);
+    viewer.start(QStringLiteral(QUARROW_BINARY), QStringList());
+    QVERIFY2(viewer.waitForStarted(kStartTimeoutMs), qPrintable(viewer.errorString()));
+
+    bool finished = false;
+    {
+        // Closed again before the server goes: Xlib ends the process when a
+        // connection's server disappears under it.
+        XWindow x(display);
+        QVERIFY(x.connected());
+        const unsigned long window = x.waitForTitle(QStringLiteral("系统日志查询工具"), kStartTimeoutMs);
+        if (!window) {
+            stop(viewer);
+            stop(server);
+            QFAIL("no window titled 系统日志查询工具 appeared");
+        }
+        QCOMPARE(viewer.state(), QProcess::Running);
+        QVERIFY(x.requestClose(window));
+        finished = viewer.waitForFinished(kStartTimeoutMs);
+    }
+    if (!finished)
+        stop(viewer);
+    stop(server);
+    QVERIFY2(finished, "the viewer did not end after its window was closed");
+    QCOMPARE(viewer.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(viewer.exitCode(), 0);
+
+    // It worked in its working folder: the store is there, no settings written.
+    QVERIFY(QFile::exists(QDir(folder.path()).filePath(QStringLiteral("dbLog.db"))));
+    QVERIFY(!QFile::exists(QDir(folder.path()).filePath(QStringLiteral("Quarrow.ini"))));
+}
+
+QTEST_MAIN(TestQuarrowSmoke)
+#include "tst_quarrow_smoke.moc"
