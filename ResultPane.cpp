@@ -1,7 +1,6 @@
 #include "ResultPane.h"
 
 #include <QFont>
-#include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
 
@@ -24,13 +23,21 @@ void resetPane(QTextEdit* pane, int pixelSize)
     pane->clear();
 }
 
-// Starts a new paragraph for every piece after the first, the way
-// QTextEdit::append() does, but inserts the text itself as plain text.
-void appendPlainParagraph(QTextCursor& cursor, bool first, const QString& text)
+// The record blocks one after the other; each line feed between two of them
+// starts the next paragraph, as each append() would.
+QString joinedRecordBlocks(const SystemLog::RecordList& records)
 {
-    if (!first)
-        cursor.insertBlock();
-    cursor.insertText(text);
+    int length = 0;
+    for (const auto& record : records)
+        length += record.first.size() + record.second.size() + 3;
+    QString text;
+    text.reserve(length);
+    for (int i = 0; i < records.size(); ++i) {
+        if (i > 0)
+            text += QLatin1Char('\n');
+        text += recordBlock(records.at(i));
+    }
+    return text;
 }
 
 } // namespace
@@ -48,21 +55,13 @@ QString queryFailedText(const QString& reason)
 void showRecords(QTextEdit* pane, const SystemLog::RecordList& records)
 {
     resetPane(pane, kRecordPixelSize);
-    QTextCursor cursor(pane->document());
-    cursor.beginEditBlock();
-    bool first = true;
-    for (const auto& record : records) {
-        appendPlainParagraph(cursor, first, recordBlock(record));
-        first = false;
-    }
-    cursor.endEditBlock();
+    pane->document()->setPlainText(joinedRecordBlocks(records));
 }
 
 void showNotice(QTextEdit* pane, const QString& text)
 {
     resetPane(pane, kNoticePixelSize);
-    QTextCursor cursor(pane->document());
-    appendPlainParagraph(cursor, true, text);
+    pane->document()->setPlainText(text);
 }
 
 } // namespace ResultPane
