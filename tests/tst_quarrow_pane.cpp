@@ -90,7 +90,6 @@ private slots:
     void htmlLookingTextIsNotRendered();
     void noticeReplacesEverything_data();
     void noticeReplacesEverything();
-    void recordsReplaceOperatorText();
 };
 
 void TestQuarrowPane::sameDocumentAsPlainAppend_data()
@@ -197,16 +196,6 @@ void TestQuarrowPane::noticeReplacesEverything()
     resetLikeThePane(reference, 30);
     appendPlain(reference, notice);
     compareDocuments(pane, reference);
-}
-
-void TestQuarrowPane::recordsReplaceOperatorText()
-{
-    QTextEdit pane;
-    pane.setPlainText(QStringLiteral("typed\nby hand"));
-    pane.moveCursor(QTextCursor::End);
-    ResultPane::showRecords(&pane, {{"t", "m"}});
-    QCOMPARE(pane.toPlainText(), QStringLiteral("t:\nm"));
-    QCOMPARE(ResultPane::notFoundText(), QStringLiteral("没有找到相关记录"));
 }
 
 QTEST_MAIN(TestQuarrowPane)

@@ -68,6 +68,11 @@ void TestQuarrowSmoke::startsShowsItsWindowAndClosesCleanly()
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DISPLAY"), display);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    // A bare test server: no session bus to start (libdbus would try to
+    // autolaunch one and keeps buffers of its own), no OpenGL drivers to load.
+    // Neither is used by the viewer; both only bring in leaks of other libraries.
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("disabled:"));
+    env.insert(QStringLiteral("QT_XCB_GL_INTEGRATION"), QStringLiteral("none"));
     viewer.setProcessEnvironment(env);
     viewer.setWorkingDirectory(folder.path());
     viewer.setProcessChannelMode(QProcess::ForwardedChannels);
