@@ -3,7 +3,6 @@
 // Test-side access to a log database file, through a connection of the test's
 // own (named, so it never touches the product's private one).
 
-#include <QDir>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -78,22 +77,4 @@ public:
 
 private:
     QString m_name;
-};
-
-// Makes a temporary folder the working directory for one test and goes back
-// to the previous one afterwards (the product uses ./dbLog.db).
-class ScopedWorkingDir
-{
-public:
-    explicit ScopedWorkingDir(const QString& dir)
-        : m_previous(QDir::currentPath())
-    {
-        QDir::setCurrent(dir);
-    }
-    ~ScopedWorkingDir() { QDir::setCurrent(m_previous); }
-    ScopedWorkingDir(const ScopedWorkingDir&) = delete;
-    ScopedWorkingDir& operator=(const ScopedWorkingDir&) = delete;
-
-private:
-    QString m_previous;
 };

@@ -1,5 +1,3 @@
-#include <QDir>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <atomic>
@@ -9,6 +7,7 @@
 #include <vector>
 
 #include "StdoutCapture.h"
+#include "TempWorkingDir.h"
 #include "TestDatabase.h"
 #include "vxLogging.h"
 #include "vxSysLog.h"
@@ -78,23 +77,20 @@ private slots:
     void failedQueryIsReportedThroughTheService();
 
 private:
-    QString dbPath() const { return QDir::current().filePath(QStringLiteral("dbLog.db")); }
+    QString dbPath() const { return m_dir->filePath(QStringLiteral("dbLog.db")); }
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<ScopedWorkingDir> m_cwd;
+    std::unique_ptr<TempWorkingDir> m_dir;
 };
 
 void tst_LogService::init()
 {
-    m_dir.reset(new QTemporaryDir);
+    m_dir.reset(new TempWorkingDir);
     QVERIFY(m_dir->isValid());
-    m_cwd.reset(new ScopedWorkingDir(m_dir->path()));
 }
 
 void tst_LogService::cleanup()
 {
     vxSysLog::release();
-    m_cwd.reset();
     m_dir.reset();
 }
 
@@ -141,9 +137,9 @@ void tst_LogService::instanceAfterReleaseOpensFreshService()
     log(1, "second life\n");
     vxSysLog::release();
 
-    TestDatabase side(dbPath());
-    QCOMPARE(side.rows().size(), 1);
-    QCOMPARE(side.rows()[0].message, QStringLiteral("second life\n"));
+    const QVector<StoredRow> rows = TestDatabase(dbPath()).rows();
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows[0].message, QStringLiteral("second life\n"));
 }
 
 void tst_LogService::initRoutesFinishedLinesIntoTheStore()
@@ -168,8 +164,7 @@ void tst_LogService::releaseWritesEverythingQueued()
         log(n % 5, QByteArray::number(n));
     vxSysLog::release();
 
-    TestDatabase side(dbPath());
-    const QVector<StoredRow> rows = side.rows();
+    const QVector<StoredRow> rows = TestDatabase(dbPath()).rows();
     QCOMPARE(rows.size(), 3000);
     for (int n = 0; n < 3000; ++n) {
         QCOMPARE(rows[n].message, QString::number(n));
@@ -185,8 +180,7 @@ void tst_LogService::linesAfterReleaseGoToStandardOutput()
     StdoutCapture out(m_dir->filePath(QStringLiteral("stdout.txt")));
     log(3, "after release\n");
     QCOMPARE(out.finish(), QByteArray("after release\n"));
-    TestDatabase side(dbPath());
-    QCOMPARE(side.rows().size(), 0);
+    QCOMPARE(TestDatabase(dbPath()).rows().size(), 0);
 }
 
 void tst_LogService::loggingDuringReleaseLosesNothing()
@@ -214,8 +208,7 @@ void tst_LogService::loggingDuringReleaseLosesNothing()
 
     // Every line is either a row or a line on standard output, exactly once.
     std::multiset<QString> lines;
-    TestDatabase side(dbPath());
-    const QVector<StoredRow> rows = side.rows();
+    const QVector<StoredRow> rows = TestDatabase(dbPath()).rows();
     for (const StoredRow& row : rows)
         lines.insert(row.message);
     for (const QByteArray& line : printed.split('\n'))

@@ -14,6 +14,14 @@ using SystemLog::RecordList;
 static const QString kDawn = QStringLiteral("0000-01-01 00:00:00");
 static const QString kDusk = QStringLiteral("9999-12-31 23:59:59");
 
+static QStringList messagesOf(const RecordList& records)
+{
+    QStringList messages;
+    for (const auto& record : records)
+        messages << record.second;
+    return messages;
+}
+
 class tst_RecordStore : public QObject
 {
     Q_OBJECT
@@ -22,33 +30,22 @@ private slots:
     void init();
     void cleanup();
 
-    void freshFolderCreatesFileAndTable();
-    void creationStatementIsStoredVerbatim();
-    void createTableAddsTypeDatetimeIndex();
+    void freshFolderGetsTableAndIndex();
     void existingDatabaseKeepsItsRows();
-
-    void boundsAreStrict_data();
-    void boundsAreStrict();
-    void startNotBeforeEndGivesEmptySuccess_data();
-    void startNotBeforeEndGivesEmptySuccess();
-    void rowsOfOneSecondAllReturn();
-    void resultsComeInTimeOrder();
-    void typeIsComparedAsNumber();
-
-    void insertStampsAndTypes();
+    void querySelects_data();
+    void querySelects();
+    void insertStampsAndKeepsTypes();
     void messageRoundTrip_data();
     void messageRoundTrip();
-    void rangeTextCannotChangeStatement_data();
-    void rangeTextCannotChangeStatement();
     void batchIsWrittenInOrder();
     void batchFailsWholeWhileFileIsLocked();
-
     void unopenableDatabaseReportsFailure_data();
     void unopenableDatabaseReportsFailure();
 
 private:
     QString dbPath() const { return m_dir->filePath(QStringLiteral("dbLog.db")); }
-    QDBSqlite* openStore();
+    QDBSqlite* openStore(const QString& path);
+    QDBSqlite* createdStore();
 
     QScopedPointer<QTemporaryDir> m_dir;
     QScopedPointer<QDBSqlite> m_store;
@@ -68,52 +65,43 @@ void tst_RecordStore::cleanup()
     m_dir.reset();
 }
 
-QDBSqlite* tst_RecordStore::openStore()
+QDBSqlite* tst_RecordStore::openStore(const QString& path)
 {
-    m_store.reset(new QDBSqlite(dbPath(), QString(), QString()));
+    m_store.reset(new QDBSqlite(path, QString(), QString()));
     return m_store.data();
 }
 
-void tst_RecordStore::freshFolderCreatesFileAndTable()
+QDBSqlite* tst_RecordStore::createdStore()
 {
-    QVERIFY(!QFile::exists(dbPath()));
-    QDBSqlite* store = openStore();
+    QDBSqlite* store = openStore(dbPath());
+    return store->createTable() ? store : nullptr;
+}
+
+void tst_RecordStore::freshFolderGetsTableAndIndex()
+{
+    QDBSqlite* store = openStore(dbPath());
     QVERIFY(!store->isOpen());
     QVERIFY(store->createTable());
     QVERIFY(QFile::exists(dbPath()));
-    QVERIFY(store->tables().contains(QStringLiteral("SystemInfo")));
-
-    const RecordList none = store->query(kDawn, kDusk, 0);
-    QVERIFY(none.isEmpty());
+    QVERIFY(store->query(kDawn, kDusk, 0).isEmpty());
     QVERIFY(!store->lastQueryFailed());
-}
 
-void tst_RecordStore::creationStatementIsStoredVerbatim()
-{
     const QString tabs(6, QLatin1Char('\t'));
     const QString expected = QStringLiteral("CREATE TABLE IF NOT EXISTS SystemInfo(") + tabs
         + QStringLiteral("id INTEGER  PRIMARY KEY AUTOINCREMENT UNIQUE ") + tabs
         + QStringLiteral(", datetime DATETIME NOT NULL DEFAULT (datetime(CURRENT_TIMESTAMP,'localtime'))  ") + tabs
         + QStringLiteral(", type INT(32) ") + tabs + QStringLiteral(", message TEXT)");
     QCOMPARE(expected.size(), 217);
+    QCOMPARE(QString::fromLatin1(QDBSqlite::kCreateTableSql), expected);
 
-    QVERIFY(openStore()->createTable());
     TestDatabase side(dbPath());
     // SQLite keeps the statement as given, minus "IF NOT EXISTS".
-    QString stored = side.scalar(QStringLiteral("SELECT sql FROM sqlite_master WHERE type='table' AND name='SystemInfo'"));
-    QString expectedStored = expected;
-    expectedStored.replace(QStringLiteral("CREATE TABLE IF NOT EXISTS "), QStringLiteral("CREATE TABLE "));
-    QCOMPARE(stored, expectedStored);
-    QCOMPARE(QString::fromLatin1(QDBSqlite::kCreateTableSql), expected);
-}
+    QCOMPARE(side.scalar(QStringLiteral("SELECT sql FROM sqlite_master WHERE type='table' AND name='SystemInfo'")),
+             QString(expected).remove(QStringLiteral("IF NOT EXISTS ")));
 
-void tst_RecordStore::createTableAddsTypeDatetimeIndex()
-{
-    QVERIFY(openStore()->createTable());
-    TestDatabase side(dbPath());
     QSqlQuery plan(side.db());
-    QVERIFY(plan.exec(QString::fromLatin1("EXPLAIN QUERY PLAN ") + QString::fromLatin1(QDBSqlite::kQuerySql)
-                          .replace(QLatin1Char('?'), QLatin1String("'2024-05-01 00:00:00'"))));
+    QVERIFY(plan.exec(QStringLiteral("EXPLAIN QUERY PLAN ")
+                      + QString::fromLatin1(QDBSqlite::kQuerySql).replace(QLatin1Char('?'), QLatin1String("'x'"))));
     QString details;
     while (plan.next())
         details += plan.value(QStringLiteral("detail")).toString() + QLatin1Char(';');
@@ -127,138 +115,90 @@ void tst_RecordStore::existingDatabaseKeepsItsRows()
         QVERIFY(side.exec(QString::fromLatin1(QDBSqlite::kCreateTableSql)));
         QVERIFY(side.insertRow(QStringLiteral("2020-09-22 10:00:00"), 1, QStringLiteral("old row")));
     }
-    QDBSqlite* store = openStore();
-    QVERIFY(store->createTable());
-    QVERIFY(store->createTable());
+    QVERIFY(createdStore());
+    QVERIFY(m_store->createTable());
 
-    TestDatabase side(dbPath());
-    const QVector<StoredRow> rows = side.rows();
+    const QVector<StoredRow> rows = TestDatabase(dbPath()).rows();
     QCOMPARE(rows.size(), 1);
     QCOMPARE(rows[0].id, 1);
     QCOMPARE(rows[0].datetime, QStringLiteral("2020-09-22 10:00:00"));
     QCOMPARE(rows[0].message, QStringLiteral("old row"));
 }
 
-void tst_RecordStore::boundsAreStrict_data()
-{
-    QTest::addColumn<QString>("stamp");
-    QTest::addColumn<bool>("returned");
-    QTest::newRow("exactly at start") << "2024-05-01 00:00:00" << false;
-    QTest::newRow("one second after start") << "2024-05-01 00:00:01" << true;
-    QTest::newRow("midday") << "2024-05-01 12:30:00" << true;
-    QTest::newRow("one second before end") << "2024-05-01 23:59:58" << true;
-    QTest::newRow("exactly at end") << "2024-05-01 23:59:59" << false;
-    QTest::newRow("day before") << "2024-04-30 23:59:59" << false;
-}
-
-void tst_RecordStore::boundsAreStrict()
-{
-    QFETCH(QString, stamp);
-    QFETCH(bool, returned);
-    QDBSqlite* store = openStore();
-    QVERIFY(store->createTable());
-    {
-        TestDatabase side(dbPath());
-        QVERIFY(side.insertRow(stamp, 2, QStringLiteral("m")));
-    }
-    const RecordList found = store->query(QStringLiteral("2024-05-01 00:00:00"), QStringLiteral("2024-05-01 23:59:59"), 2);
-    QVERIFY(!store->lastQueryFailed());
-    QCOMPARE(found.size(), returned ? 1 : 0);
-    if (returned)
-        QCOMPARE(found[0].first, stamp);
-}
-
-void tst_RecordStore::startNotBeforeEndGivesEmptySuccess_data()
+void tst_RecordStore::querySelects_data()
 {
     QTest::addColumn<QString>("start");
     QTest::addColumn<QString>("end");
-    QTest::newRow("start equals end") << "2024-05-01 12:00:00" << "2024-05-01 12:00:00";
-    QTest::newRow("start after end") << "2024-05-02 00:00:00" << "2024-05-01 00:00:00";
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QStringList>("expected");
+
+    const QString dayStart = QStringLiteral("2024-05-01 00:00:00");
+    const QString dayEnd = QStringLiteral("2024-05-01 23:59:59");
+    const QStringList allOfType2{"at start", "after start", "noon", "before end", "at end"};
+    QTest::newRow("bounds strict, time order") << dayStart << dayEnd << 2
+                                               << QStringList{"after start", "noon", "before end"};
+    QTest::newRow("start equals end") << dayStart << dayStart << 2 << QStringList();
+    QTest::newRow("start after end") << dayEnd << dayStart << 2 << QStringList();
+    QTest::newRow("type compared as number") << dayStart << dayEnd << 3 << QStringList{"text three", "int three"};
+    QTest::newRow("type without rows") << dayStart << dayEnd << 4 << QStringList();
+    // Pasted into the statement, these would return other rows or change the
+    // table; bound, they are plain texts compared with datetime.
+    QTest::newRow("quote in start") << "0' or '1'='1" << "0" << 2 << QStringList();
+    QTest::newRow("quote in end") << kDawn << "9' or type = 3 --" << 2 << allOfType2;
+    QTest::newRow("statement in end") << kDawn << "9'; DELETE FROM SystemInfo; --" << 3
+                                      << QStringList{"text three", "int three"};
+    QTest::newRow("arg placeholders") << "%2" << "%3" << 2 << QStringList();
 }
 
-void tst_RecordStore::startNotBeforeEndGivesEmptySuccess()
+void tst_RecordStore::querySelects()
 {
     QFETCH(QString, start);
     QFETCH(QString, end);
-    QDBSqlite* store = openStore();
-    QVERIFY(store->createTable());
-    {
-        TestDatabase side(dbPath());
-        QVERIFY(side.insertRow(QStringLiteral("2024-05-01 12:00:00"), 0, QStringLiteral("m")));
-    }
-    QVERIFY(store->query(start, end, 0).isEmpty());
-    QVERIFY(!store->lastQueryFailed());
+    QFETCH(int, type);
+    QFETCH(QStringList, expected);
+    QDBSqlite* store = createdStore();
+    QVERIFY(store);
+    TestDatabase side(dbPath());
+    // Stored out of time order, so that time order in the result is the index's doing.
+    const QList<QPair<QString, QString>> typeTwo{{"2024-05-01 00:00:00", "at start"}, {"2024-05-01 23:59:58", "before end"},
+                                                 {"2024-05-01 00:00:01", "after start"}, {"2024-05-01 23:59:59", "at end"},
+                                                 {"2024-05-01 12:00:00", "noon"}};
+    for (const auto& row : typeTwo)
+        QVERIFY(side.insertRow(row.first, 2, row.second));
+    // The type column has integer affinity: the text '3' is stored as 3.
+    QVERIFY(side.exec(QStringLiteral("INSERT INTO SystemInfo(datetime, type, message) "
+                                     "VALUES('2024-05-01 10:00:00', '3', 'text three')")));
+    QVERIFY(side.insertRow(QStringLiteral("2024-05-01 10:00:01"), 3, QStringLiteral("int three")));
+    QVERIFY(side.insertRow(QStringLiteral("2024-05-01 10:00:02"), 30, QStringLiteral("thirty")));
+
+    const RecordList found = store->query(start, end, type);
+    QVERIFY2(!store->lastQueryFailed(), qPrintable(store->lastQueryError()));
     QVERIFY(store->lastQueryError().isEmpty());
+    QCOMPARE(messagesOf(found), expected);
+    QCOMPARE(side.rows().size(), 8);
 }
 
-void tst_RecordStore::rowsOfOneSecondAllReturn()
+void tst_RecordStore::insertStampsAndKeepsTypes()
 {
-    QDBSqlite* store = openStore();
-    QVERIFY(store->createTable());
-    for (int i = 0; i < 5; ++i)
-        QVERIFY(store->insert(1, QString::number(i)));
-    const RecordList found = store->query(kDawn, kDusk, 1);
-    QCOMPARE(found.size(), 5);
-    for (int i = 0; i < 5; ++i)
-        QCOMPARE(found[i].second, QString::number(i));
-}
-
-void tst_RecordStore::resultsComeInTimeOrder()
-{
-    QDBSqlite* store = openStore();
-    QVERIFY(store->createTable());
-    {
-        TestDatabase side(dbPath());
-        QVERIFY(side.insertRow(QStringLiteral("2024-05-01 15:00:00"), 4, QStringLiteral("third")));
-        QVERIFY(side.insertRow(QStringLiteral("2024-05-01 09:00:00"), 4, QStringLiteral("first")));
-        QVERIFY(side.insertRow(QStringLiteral("2024-05-01 12:00:00"), 4, QStringLiteral("second")));
-    }
-    const RecordList found = store->query(QStringLiteral("2024-05-01 00:00:00"), QStringLiteral("2024-05-01 23:59:59"), 4);
-    QCOMPARE(found.size(), 3);
-    QCOMPARE(found[0].second, QStringLiteral("first"));
-    QCOMPARE(found[1].second, QStringLiteral("second"));
-    QCOMPARE(found[2].second, QStringLiteral("third"));
-}
-
-void tst_RecordStore::typeIsComparedAsNumber()
-{
-    QDBSqlite* store = openStore();
-    QVERIFY(store->createTable());
-    {
-        TestDatabase side(dbPath());
-        // The type column has integer affinity: the text '3' is stored as 3.
-        QVERIFY(side.exec(QStringLiteral("INSERT INTO SystemInfo(datetime, type, message) VALUES('2024-05-01 10:00:00', '3', 'text three')")));
-        QVERIFY(side.insertRow(QStringLiteral("2024-05-01 10:00:01"), 3, QStringLiteral("int three")));
-        QVERIFY(side.insertRow(QStringLiteral("2024-05-01 10:00:02"), 30, QStringLiteral("thirty")));
-    }
-    const RecordList found = store->query(QStringLiteral("2024-05-01 00:00:00"), QStringLiteral("2024-05-01 23:59:59"), 3);
-    QCOMPARE(found.size(), 2);
-    QCOMPARE(found[0].second, QStringLiteral("text three"));
-    QCOMPARE(found[1].second, QStringLiteral("int three"));
-}
-
-void tst_RecordStore::insertStampsAndTypes()
-{
-    QDBSqlite* store = openStore();
-    QVERIFY(store->createTable());
+    QDBSqlite* store = createdStore();
+    QVERIFY(store);
     const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
-    QVERIFY(store->insert(2, QStringLiteral("abc")));
-    QVERIFY(store->insert(9, QStringLiteral("out of range")));
-    QVERIFY(store->insert(-1, QStringLiteral("negative")));
+    for (int type : {2, 2, 9, -1})
+        QVERIFY(store->insert(type, QStringLiteral("abc")));
     const QDateTime after = QDateTime::currentDateTime().addSecs(1);
 
-    TestDatabase side(dbPath());
-    const QVector<StoredRow> rows = side.rows();
-    QCOMPARE(rows.size(), 3);
+    const QVector<StoredRow> rows = TestDatabase(dbPath()).rows();
+    QCOMPARE(rows.size(), 4);
     QCOMPARE(rows[0].id, 1);
+    QCOMPARE(rows[3].id, 4);
     QCOMPARE(rows[0].type, 2);
+    QCOMPARE(rows[2].type, 9);
+    QCOMPARE(rows[3].type, -1);
     QCOMPARE(rows[0].message, QStringLiteral("abc"));
-    QCOMPARE(rows[1].id, 2);
-    QCOMPARE(rows[1].type, 9);
-    QCOMPARE(rows[2].type, -1);
+    // Rows written within one second all come back.
+    QCOMPARE(store->query(kDawn, kDusk, 2).size(), 2);
     const QDateTime stamp = QDateTime::fromString(rows[0].datetime, QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-    QVERIFY2(stamp.isValid(), qPrintable(rows[0].datetime));
-    QVERIFY(stamp >= before.addSecs(-1) && stamp <= after);
+    QVERIFY2(stamp >= before && stamp <= after, qPrintable(rows[0].datetime));
 }
 
 void tst_RecordStore::messageRoundTrip_data()
@@ -277,67 +217,25 @@ void tst_RecordStore::messageRoundTrip_data()
 void tst_RecordStore::messageRoundTrip()
 {
     QFETCH(QString, message);
-    QDBSqlite* store = openStore();
-    QVERIFY(store->createTable());
+    QDBSqlite* store = createdStore();
+    QVERIFY(store);
     QVERIFY(store->insert(0, message));
-    std::list<SystemLog::tag_MsgItem> batch{{message, 1}};
-    QVERIFY(store->insertBatch(batch));
-
-    for (int type : {0, 1}) {
-        const RecordList found = store->query(kDawn, kDusk, type);
-        QCOMPARE(found.size(), 1);
-        QCOMPARE(found[0].second.size(), message.size());
-        QCOMPARE(found[0].second, message);
-    }
-}
-
-void tst_RecordStore::rangeTextCannotChangeStatement_data()
-{
-    // Pasted into the statement, each of these would return other rows or
-    // change the table; bound, they are plain texts compared with datetime.
-    QTest::addColumn<QString>("start");
-    QTest::addColumn<QString>("end");
-    QTest::addColumn<QStringList>("expected");
-    QTest::newRow("quote in start") << "0' or '1'='1" << "0" << QStringList();
-    QTest::newRow("quote in end") << "0" << "9' or type = 1 --" << QStringList{"a"};
-    QTest::newRow("placeholders") << "%2" << "%3" << QStringList();
-    QTest::newRow("statement in end") << "0" << "9'; DELETE FROM SystemInfo; --" << QStringList{"a"};
-}
-
-void tst_RecordStore::rangeTextCannotChangeStatement()
-{
-    QFETCH(QString, start);
-    QFETCH(QString, end);
-    QFETCH(QStringList, expected);
-    QDBSqlite* store = openStore();
-    QVERIFY(store->createTable());
-    {
-        TestDatabase side(dbPath());
-        QVERIFY(side.insertRow(QStringLiteral("2024-05-01 10:00:00"), 0, QStringLiteral("a")));
-        QVERIFY(side.insertRow(QStringLiteral("2024-05-01 11:00:00"), 1, QStringLiteral("b")));
-    }
-    const RecordList found = store->query(start, end, 0);
-    QVERIFY(!store->lastQueryFailed());
-    QStringList messages;
-    for (const auto& record : found)
-        messages << record.second;
-    QCOMPARE(messages, expected);
-    TestDatabase side(dbPath());
-    QCOMPARE(side.rows().size(), 2);
+    QVERIFY(store->insertBatch({{message, 1}}));
+    for (int type : {0, 1})
+        QCOMPARE(messagesOf(store->query(kDawn, kDusk, type)), QStringList{message});
 }
 
 void tst_RecordStore::batchIsWrittenInOrder()
 {
-    QDBSqlite* store = openStore();
-    QVERIFY(store->createTable());
+    QDBSqlite* store = createdStore();
+    QVERIFY(store);
     std::list<SystemLog::tag_MsgItem> batch;
     for (int i = 0; i < 100; ++i)
         batch.push_back({QStringLiteral("line %1").arg(i), i % 5});
     QVERIFY(store->insertBatch(batch));
     QVERIFY(store->insertBatch({}));
 
-    TestDatabase side(dbPath());
-    const QVector<StoredRow> rows = side.rows();
+    const QVector<StoredRow> rows = TestDatabase(dbPath()).rows();
     QCOMPARE(rows.size(), 100);
     for (int i = 0; i < 100; ++i) {
         QCOMPARE(rows[i].message, QStringLiteral("line %1").arg(i));
@@ -347,13 +245,13 @@ void tst_RecordStore::batchIsWrittenInOrder()
 
 void tst_RecordStore::batchFailsWholeWhileFileIsLocked()
 {
-    QDBSqlite* store = openStore();
+    QDBSqlite* store = openStore(dbPath());
     store->setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=50"));
     QVERIFY(store->createTable());
     TestDatabase locker(dbPath());
     QVERIFY(locker.exec(QStringLiteral("BEGIN EXCLUSIVE")));
 
-    std::list<SystemLog::tag_MsgItem> batch{{QStringLiteral("a"), 0}, {QStringLiteral("b"), 0}};
+    const std::list<SystemLog::tag_MsgItem> batch{{QStringLiteral("a"), 0}, {QStringLiteral("b"), 0}};
     QVERIFY(!store->insertBatch(batch));
     QVERIFY(store->query(kDawn, kDusk, 0).isEmpty());
     QVERIFY(store->lastQueryFailed());
@@ -361,33 +259,33 @@ void tst_RecordStore::batchFailsWholeWhileFileIsLocked()
 
     QVERIFY(locker.exec(QStringLiteral("COMMIT")));
     QVERIFY(store->insertBatch(batch));
-    QCOMPARE(store->query(kDawn, kDusk, 0).size(), 2);
+    QCOMPARE(messagesOf(store->query(kDawn, kDusk, 0)), (QStringList{"a", "b"}));
     QVERIFY(!store->lastQueryFailed());
 }
 
 void tst_RecordStore::unopenableDatabaseReportsFailure_data()
 {
-    QTest::addColumn<QString>("fault");
-    QTest::newRow("folder missing") << "missing";
-    QTest::newRow("folder at the file's place") << "folder";
+    QTest::addColumn<bool>("folderMissing");
+    QTest::newRow("folder missing") << true;
+    QTest::newRow("folder at the file's place") << false;
 }
 
 void tst_RecordStore::unopenableDatabaseReportsFailure()
 {
-    QFETCH(QString, fault);
+    QFETCH(bool, folderMissing);
     QString path = dbPath();
-    if (fault == QLatin1String("missing"))
+    if (folderMissing)
         path = m_dir->filePath(QStringLiteral("no/such/folder/dbLog.db"));
     else
         QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("dbLog.db")));
 
-    m_store.reset(new QDBSqlite(path, QString(), QString()));
-    QVERIFY(!m_store->createTable());
-    QVERIFY(!m_store->insert(0, QStringLiteral("lost")));
-    QVERIFY(!m_store->insertBatch({{QStringLiteral("lost"), 0}}));
-    QVERIFY(m_store->query(kDawn, kDusk, 0).isEmpty());
-    QVERIFY(m_store->lastQueryFailed());
-    QVERIFY(!m_store->lastQueryError().isEmpty());
+    QDBSqlite* store = openStore(path);
+    QVERIFY(!store->createTable());
+    QVERIFY(!store->insert(0, QStringLiteral("lost")));
+    QVERIFY(!store->insertBatch({{QStringLiteral("lost"), 0}}));
+    QVERIFY(store->query(kDawn, kDusk, 0).isEmpty());
+    QVERIFY(store->lastQueryFailed());
+    QVERIFY(!store->lastQueryError().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(tst_RecordStore)
