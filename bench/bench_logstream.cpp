@@ -186,19 +186,27 @@ BENCHMARK_TEMPLATE(BM_TypicalLine, kShortDoubles)->Name("TypicalLine/LogLine/sho
 BENCHMARK_TEMPLATE(BM_TypicalLine, kDoubles)->Name("TypicalLine/LogLine/double");
 
 // The same line through snprintf and fmt, then to the same sink, for scale.
-template <const auto& Doubles>
-void BM_TypicalLineSnprintf(benchmark::State& state)
+// Format writes the line into the buffer and returns its length.
+template <const auto& Doubles, typename Format>
+void runTypicalLine(benchmark::State& state, Format format)
 {
     std::size_t i = 0;
     for (auto _ : state) {
         char buf[kLineCapacity];
-        int n = std::snprintf(buf, sizeof buf, "motor speed %d pos %d load %.12g\n", pick(kInts, i),
-                              pick(kInts, i + 1), pick(Doubles, i));
+        const int n = format(buf, sizeof buf, pick(kInts, i), pick(kInts, i + 1), pick(Doubles, i));
         ++i;
         discardLine(2, buf, n);
         benchmark::DoNotOptimize(buf);
         benchmark::ClobberMemory();
     }
+}
+
+template <const auto& Doubles>
+void BM_TypicalLineSnprintf(benchmark::State& state)
+{
+    runTypicalLine<Doubles>(state, [](char* buf, std::size_t size, int a, int b, double d) {
+        return std::snprintf(buf, size, "motor speed %d pos %d load %.12g\n", a, b, d);
+    });
 }
 BENCHMARK_TEMPLATE(BM_TypicalLineSnprintf, kShortDoubles)->Name("TypicalLine/snprintf/short_double");
 BENCHMARK_TEMPLATE(BM_TypicalLineSnprintf, kDoubles)->Name("TypicalLine/snprintf/double");
@@ -206,16 +214,9 @@ BENCHMARK_TEMPLATE(BM_TypicalLineSnprintf, kDoubles)->Name("TypicalLine/snprintf
 template <const auto& Doubles>
 void BM_TypicalLineFmt(benchmark::State& state)
 {
-    std::size_t i = 0;
-    for (auto _ : state) {
-        char buf[kLineCapacity];
-        auto result = fmt::format_to_n(buf, sizeof buf, "motor speed {} pos {} load {:.12g}\n",
-                                       pick(kInts, i), pick(kInts, i + 1), pick(Doubles, i));
-        ++i;
-        discardLine(2, buf, static_cast<int>(result.size));
-        benchmark::DoNotOptimize(buf);
-        benchmark::ClobberMemory();
-    }
+    runTypicalLine<Doubles>(state, [](char* buf, std::size_t size, int a, int b, double d) {
+        return static_cast<int>(fmt::format_to_n(buf, size, "motor speed {} pos {} load {:.12g}\n", a, b, d).size);
+    });
 }
 BENCHMARK_TEMPLATE(BM_TypicalLineFmt, kShortDoubles)->Name("TypicalLine/fmt_format_to_n/short_double");
 BENCHMARK_TEMPLATE(BM_TypicalLineFmt, kDoubles)->Name("TypicalLine/fmt_format_to_n/double");

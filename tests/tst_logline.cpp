@@ -3,12 +3,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <cstdlib>
+#include <algorithm>
 #include <ctime>
 #include <mutex>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "StdoutCapture.h"
 #include "vxLogging.h"
@@ -23,14 +22,8 @@ Q_DECLARE_METATYPE(BuildLine)
 
 namespace {
 
-struct OutputCall
-{
-    int type;
-    QByteArray text;
-};
-
-// Installs a sink that records every line, from any thread, and puts standard
-// output back when it goes.
+// Installs a sink that records every line, from any thread, as its type, a
+// space and its text, and puts standard output back when it goes.
 class SinkRecorder
 {
 public:
@@ -38,12 +31,12 @@ public:
     {
         LogLine::setSink([this](int type, const char* text, int length) {
             std::lock_guard<std::mutex> lock(m_mutex);
-            m_calls.push_back({type, QByteArray(text, length)});
+            m_calls.append(QByteArray::number(type) + ' ' + QByteArray(text, length));
         });
     }
     ~SinkRecorder() { LogLine::setSink(SinkFunc()); }
 
-    std::vector<OutputCall> calls()
+    QByteArrayList calls()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_calls;
@@ -51,40 +44,14 @@ public:
 
 private:
     std::mutex m_mutex;
-    std::vector<OutputCall> m_calls;
+    QByteArrayList m_calls;
 };
 
-// Sets TZ for the duration of one check; the previous value comes back after.
-class TimeZoneOverride
+void setTimeZone(const char* zone)
 {
-public:
-    explicit TimeZoneOverride(const char* zone)
-    {
-        const char* old = std::getenv("TZ");
-        m_hadOld = old != nullptr;
-        if (m_hadOld)
-            m_old = old;
-        set(zone);
-    }
-    ~TimeZoneOverride()
-    {
-        if (m_hadOld)
-            set(m_old.c_str());
-        else {
-            unsetenv("TZ");
-            tzset();
-        }
-    }
-    static void set(const char* zone)
-    {
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-
-private:
-    bool m_hadOld = false;
-    std::string m_old;
-};
+    qputenv("TZ", zone);
+    tzset();
+}
 
 // The bytes appendTime adds to an empty line.
 QByteArray timeTextOfLine()
@@ -92,8 +59,7 @@ QByteArray timeTextOfLine()
     SinkRecorder recorder;
     LogLine line(4);
     line.appendTime();
-    const LogStream::Buffer& content = line.stream().buffer();
-    return QByteArray(content.data(), content.length());
+    return QByteArray(line.stream().buffer().data(), line.stream().buffer().length());
 }
 
 QByteArray utcText(std::time_t seconds)
@@ -111,16 +77,10 @@ QByteArray utcText(std::time_t seconds)
 std::time_t startOfNewSecond()
 {
     const std::time_t last = std::time(nullptr);
-    std::time_t now = last;
-    while (now == last) {
+    while (std::time(nullptr) == last)
         QTest::qSleep(5);
-        now = std::time(nullptr);
-    }
-    return now;
+    return std::time(nullptr);
 }
-
-// A line holding only the time: the time text, then the line's own newline.
-const QRegularExpression kTimeOnlyLine(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\n\\n$"));
 
 } // namespace
 
@@ -130,55 +90,38 @@ class tst_LogLine : public QObject
 
 private slots:
     // First: it needs the output function that was installed before main.
-    void lineBeforeAnySinkGoesToStdout();
-    void writeToStdoutWritesExactlyLength();
-
+    void defaultOutputIsStdout();
     void levelBeforeMainIsFour();
     void levelIsFourWhateverTheTraceVariable_data();
     void levelIsFourWhateverTheTraceVariable();
-    void levelIsOnlyStored();
-    void lineNeverCallsFlush();
-
+    void levelAndFlushAreOnlyStored();
     void lineOutput_data();
     void lineOutput();
     void typeNamesTable();
-
     void timeIsFormattedOncePerSecondPerThread();
     void timeFromTwoThreadsAtOnce();
 };
 
-void tst_LogLine::lineBeforeAnySinkGoesToStdout()
+void tst_LogLine::defaultOutputIsStdout()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString path = dir.filePath(QStringLiteral("stdout.txt"));
 
     StdoutCapture capture(path);
-    {
-        LogLine line(3, "motor");
-        line.stream() << 42 << ' ' << -1.5;
-    }
-    const QByteArray beforeSink = capture.finish();
-    QCOMPARE(beforeSink, QByteArray("motor 42 -1.5\n"));
+    LogLine(3, "motor").stream() << 42 << ' ' << -1.5;
+    writeToStdout(9, "abc", 2);     // exactly `length` bytes, NULs included
+    writeToStdout(0, "zzz", 0);
+    writeToStdout(0, "x\0y", 3);
+    QCOMPARE(capture.finish(), QByteArray("motor 42 -1.5\nabx\0y", 19));
 
     StdoutCapture captureAfter(path);
     {
         SinkRecorder recorder;
         LogLine(1, "elsewhere");
-        QCOMPARE(int(recorder.calls().size()), 1);
+        QCOMPARE(recorder.calls(), QByteArrayList{"1 elsewhere \n"});
     }
     QCOMPARE(captureAfter.finish(), QByteArray());
-}
-
-void tst_LogLine::writeToStdoutWritesExactlyLength()
-{
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    StdoutCapture capture(dir.filePath(QStringLiteral("stdout.txt")));
-    writeToStdout(9, "abc", 2);
-    writeToStdout(0, "zzz", 0);
-    writeToStdout(0, "x\0y", 3);
-    QCOMPARE(capture.finish(), QByteArray("abx\0y", 5));
 }
 
 void tst_LogLine::levelBeforeMainIsFour()
@@ -188,28 +131,24 @@ void tst_LogLine::levelBeforeMainIsFour()
 
 void tst_LogLine::levelIsFourWhateverTheTraceVariable_data()
 {
-    QTest::addColumn<bool>("set");
-    QTest::addColumn<QString>("value");
-
-    QTest::newRow("VXLOG_TRACE unset") << false << QString();
-    QTest::newRow("VXLOG_TRACE=1") << true << QStringLiteral("1");
-    QTest::newRow("VXLOG_TRACE=0") << true << QStringLiteral("0");
-    QTest::newRow("VXLOG_TRACE empty") << true << QString();
-    QTest::newRow("VXLOG_TRACE=9") << true << QStringLiteral("9");
+    QTest::addColumn<QString>("value");   // null: not set at all
+    QTest::newRow("VXLOG_TRACE unset") << QString();
+    QTest::newRow("VXLOG_TRACE empty") << QString(QLatin1String(""));
+    QTest::newRow("VXLOG_TRACE=0") << QStringLiteral("0");
+    QTest::newRow("VXLOG_TRACE=1") << QStringLiteral("1");
+    QTest::newRow("VXLOG_TRACE=9") << QStringLiteral("9");
 }
 
 void tst_LogLine::levelIsFourWhateverTheTraceVariable()
 {
-    QFETCH(bool, set);
     QFETCH(QString, value);
 
     // The level is settled before main, so each environment needs a fresh
     // process: this binary again, running only the check of that level.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("VXLOG_TRACE"));
-    if (set)
+    if (!value.isNull())
         env.insert(QStringLiteral("VXLOG_TRACE"), value);
-
     QProcess child;
     child.setProcessEnvironment(env);
     child.setProcessChannelMode(QProcess::MergedChannels);
@@ -220,36 +159,24 @@ void tst_LogLine::levelIsFourWhateverTheTraceVariable()
     QVERIFY2(report.contains("PASS   : tst_LogLine::levelBeforeMainIsFour()"), report.constData());
 }
 
-void tst_LogLine::levelIsOnlyStored()
+void tst_LogLine::levelAndFlushAreOnlyStored()
 {
-    SinkRecorder recorder;
-    LogLine::setLevel(1);
-    const int afterSet = LogLine::level();
-    LogLine(4, "info").stream() << 7;
-    LogLine(0, "params").stream() << 7;
-    LogLine::setLevel(4);
-
-    QCOMPARE(afterSet, 1);
-    const std::vector<OutputCall> calls = recorder.calls();
-    QCOMPARE(int(calls.size()), 2);
-    QCOMPARE(calls[0].type, 4);
-    QCOMPARE(calls[0].text, QByteArray("info 7\n"));
-    QCOMPARE(calls[1].type, 0);
-    QCOMPARE(calls[1].text, QByteArray("params 7\n"));
-}
-
-void tst_LogLine::lineNeverCallsFlush()
-{
+    // A level of 1 filters nothing, and no line calls the flush function.
     int flushes = 0;
     LogLine::setFlushSink([&flushes] { ++flushes; });
+    QByteArrayList calls;
     {
         SinkRecorder recorder;
-        for (int type = -1; type <= 5; ++type)
-            LogLine(type, "t");
-        QCOMPARE(int(recorder.calls().size()), 7);
+        LogLine::setLevel(1);
+        QCOMPARE(LogLine::level(), 1);
+        LogLine(4, "info").stream() << 7;
+        LogLine(0, "params").stream() << 7;
+        LogLine::setLevel(4);
+        calls = recorder.calls();
     }
     LogLine::setFlushSink(FlushSinkFunc());
     QCOMPARE(flushes, 0);
+    QCOMPARE(calls, QByteArrayList({"4 info 7\n", "0 params 7\n"}));
 }
 
 void tst_LogLine::lineOutput_data()
@@ -258,32 +185,23 @@ void tst_LogLine::lineOutput_data()
     QTest::addColumn<int>("type");
     QTest::addColumn<QByteArray>("text");
 
+    static const std::string k3997(3997, 't');
+    static const std::string k3998(3998, 'c');
     QTest::newRow("no type, no values") << BuildLine([] { LogLine(); }) << 4 << QByteArray("\n");
     QTest::newRow("type only") << BuildLine([] { LogLine(1); }) << 1 << QByteArray("\n");
-    QTest::newRow("type 2 with text abc") << BuildLine([] { LogLine(2, "abc"); }) << 2
-                                          << QByteArray("abc \n");
-    QTest::newRow("type 3, x and 5 streamed")
-        << BuildLine([] { LogLine(3).stream() << "x" << 5; }) << 3 << QByteArray("x5\n");
+    QTest::newRow("type with text") << BuildLine([] { LogLine(2, "abc"); }) << 2 << QByteArray("abc \n");
     QTest::newRow("text then values")
-        << BuildLine([] { LogLine(0, "speed").stream() << 12 << "rpm"; }) << 0
-        << QByteArray("speed 12rpm\n");
-    QTest::newRow("null text") << BuildLine([] { LogLine(1, nullptr); }) << 1
-                               << QByteArray("(null) \n");
-    QTest::newRow("type 9 outside 0..4") << BuildLine([] { LogLine(9, "x"); }) << 9
-                                         << QByteArray("x \n");
+        << BuildLine([] { LogLine(0, "speed").stream() << 12 << "rpm"; }) << 0 << QByteArray("speed 12rpm\n");
+    QTest::newRow("null text") << BuildLine([] { LogLine(1, nullptr); }) << 1 << QByteArray("(null) \n");
+    QTest::newRow("type 9 outside 0..4") << BuildLine([] { LogLine(9, "x"); }) << 9 << QByteArray("x \n");
     QTest::newRow("type -7 outside 0..4") << BuildLine([] { LogLine(-7); }) << -7 << QByteArray("\n");
-
-    static const std::string k3998(3998, 'c');
-    static const std::string k3999(3999, 'c');
     QTest::newRow("3998 bytes of content keep the newline")
-        << BuildLine([] { LogLine(2).stream() << k3998.c_str(); }) << 2
-        << QByteArray::fromStdString(k3998 + "\n");
+        << BuildLine([] { LogLine(2).stream() << k3998.c_str(); }) << 2 << QByteArray::fromStdString(k3998 + "\n");
     QTest::newRow("3999 bytes of content lose the newline")
         << BuildLine([] { LogLine(2).stream() << k3998.c_str() << 'c'; }) << 2
-        << QByteArray::fromStdString(k3999);
+        << QByteArray::fromStdString(k3998 + "c");
     QTest::newRow("text of 3997 and its space fill 3998")
-        << BuildLine([] { LogLine(4, std::string(3997, 't').c_str()); }) << 4
-        << QByteArray::fromStdString(std::string(3997, 't') + " \n");
+        << BuildLine([] { LogLine(4, k3997.c_str()); }) << 4 << QByteArray::fromStdString(k3997 + " \n");
 }
 
 void tst_LogLine::lineOutput()
@@ -294,11 +212,7 @@ void tst_LogLine::lineOutput()
 
     SinkRecorder recorder;
     build();
-    const std::vector<OutputCall> calls = recorder.calls();
-    QCOMPARE(int(calls.size()), 1);
-    QCOMPARE(calls[0].type, type);
-    QCOMPARE(calls[0].text.size(), text.size());
-    QCOMPARE(calls[0].text, text);
+    QCOMPARE(recorder.calls(), QByteArrayList{QByteArray::number(type) + ' ' + text});
 }
 
 void tst_LogLine::typeNamesTable()
@@ -313,27 +227,34 @@ void tst_LogLine::timeIsFormattedOncePerSecondPerThread()
     // A change of time zone becomes visible only when the time is converted
     // again. Within one second the cached text must stay; another thread has
     // its own cache and converts for itself; the next second converts again.
-    TimeZoneOverride zone("UTC0");
+    const bool hadZone = qEnvironmentVariableIsSet("TZ");
+    const QByteArray oldZone = qgetenv("TZ");
+    const auto restoreZone = qScopeGuard([hadZone, oldZone] {
+        if (hadZone)
+            qputenv("TZ", oldZone);
+        else
+            qunsetenv("TZ");
+        tzset();
+    });
     for (int attempt = 0; attempt < 5; ++attempt) {
-        TimeZoneOverride::set("UTC0");
+        setTimeZone("UTC0");
         const std::time_t before = startOfNewSecond();
         const QByteArray inUtc = timeTextOfLine();
-        TimeZoneOverride::set("ABC-5");
+        setTimeZone("ABC-5");
         const QByteArray cached = timeTextOfLine();
         QByteArray otherThread;
         std::thread([&otherThread] { otherThread = timeTextOfLine(); }).join();
-        const bool sameSecond = std::time(nullptr) == before;
-        if (sameSecond) {
-            QCOMPARE(inUtc, utcText(before));
-            QCOMPARE(cached, inUtc);
-            QCOMPARE(otherThread, utcText(before + 5 * 3600));
+        if (std::time(nullptr) != before)
+            continue;
+        QCOMPARE(inUtc, utcText(before));
+        QCOMPARE(cached, inUtc);
+        QCOMPARE(otherThread, utcText(before + 5 * 3600));
 
-            const std::time_t now = startOfNewSecond();
-            const QByteArray converted = timeTextOfLine();
-            if (std::time(nullptr) == now) {
-                QCOMPARE(converted, utcText(now + 5 * 3600));
-                return;
-            }
+        const std::time_t now = startOfNewSecond();
+        const QByteArray converted = timeTextOfLine();
+        if (std::time(nullptr) == now) {
+            QCOMPARE(converted, utcText(now + 5 * 3600));
+            return;
         }
     }
     QFAIL("no try fell within one second");
@@ -346,26 +267,22 @@ void tst_LogLine::timeFromTwoThreadsAtOnce()
     constexpr int kLinesPerThread = 2000;
     SinkRecorder recorder;
     auto writeLines = [](int type) {
-        for (int i = 0; i < kLinesPerThread; ++i) {
-            LogLine line(type);
-            line.appendTime();
-        }
+        for (int i = 0; i < kLinesPerThread; ++i)
+            LogLine(type).appendTime();
     };
     std::thread first(writeLines, 1);
     std::thread second(writeLines, 2);
     first.join();
     second.join();
 
-    const std::vector<OutputCall> calls = recorder.calls();
-    QCOMPARE(int(calls.size()), 2 * kLinesPerThread);
-    int perType[3] = {0, 0, 0};
-    for (const OutputCall& call : calls) {
-        QVERIFY(call.type == 1 || call.type == 2);
-        ++perType[call.type];
-        QVERIFY2(kTimeOnlyLine.match(QString::fromLatin1(call.text)).hasMatch(), call.text.constData());
-    }
-    QCOMPARE(perType[1], kLinesPerThread);
-    QCOMPARE(perType[2], kLinesPerThread);
+    // Each line holds only the time: its text, then the line's own newline.
+    const QRegularExpression timeOnly(QStringLiteral("^[12] \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\n\\n$"));
+    const QByteArrayList calls = recorder.calls();
+    for (const QByteArray& call : calls)
+        QVERIFY2(timeOnly.match(QString::fromLatin1(call)).hasMatch(), call.constData());
+    QCOMPARE(calls.size(), 2 * kLinesPerThread);
+    QCOMPARE(std::count_if(calls.begin(), calls.end(), [](const QByteArray& c) { return c.startsWith('1'); }),
+             std::ptrdiff_t(kLinesPerThread));
 }
 
 QTEST_MAIN(tst_LogLine)

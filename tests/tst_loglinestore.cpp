@@ -1,9 +1,9 @@
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <string>
 
 #include "StdoutCapture.h"
+#include "TempWorkingDir.h"
 #include "TestDatabase.h"
 #include "vxLogging.h"
 #include "vxSysLog.h"
@@ -32,21 +32,16 @@ void tst_LogLineStore::lineBecomesOneRow_data()
     QTest::addColumn<int>("type");
     QTest::addColumn<QByteArray>("text");
 
-    QTest::newRow("type with text") << BuildLine([] { LogLine(1, "operator login"); }) << 1
-                                    << QByteArray("operator login \n");
+    QTest::newRow("type with text")
+        << BuildLine([] { LogLine(1, "operator login"); }) << 1 << QByteArray("operator login \n");
     QTest::newRow("values streamed")
         << BuildLine([] { LogLine(3, "overheat").stream() << "motor " << 2 << " at " << 81.5; })
         << 3 << QByteArray("overheat motor 2 at 81.5\n");
-    QTest::newRow("default type") << BuildLine([] { LogLine().stream() << "started"; }) << 4
-                                  << QByteArray("started\n");
-    QTest::newRow("type outside 0..4") << BuildLine([] { LogLine(9, "x"); }) << 9
-                                       << QByteArray("x \n");
-    QTest::newRow("UTF-8 text") << BuildLine([] { LogLine(2, "电机过热"); }) << 2
-                                << QByteArray("电机过热 \n");
+    QTest::newRow("type outside 0..4") << BuildLine([] { LogLine(9, "x"); }) << 9 << QByteArray("x \n");
+    QTest::newRow("UTF-8 text") << BuildLine([] { LogLine(2, "电机过热"); }) << 2 << QByteArray("电机过热 \n");
     static const std::string kFull(3999, 'w');
     QTest::newRow("3999 bytes, no newline")
-        << BuildLine([] { LogLine(0).stream() << kFull.c_str(); }) << 0
-        << QByteArray::fromStdString(kFull);
+        << BuildLine([] { LogLine(0).stream() << kFull.c_str(); }) << 0 << QByteArray::fromStdString(kFull);
 }
 
 void tst_LogLineStore::lineBecomesOneRow()
@@ -55,18 +50,13 @@ void tst_LogLineStore::lineBecomesOneRow()
     QFETCH(int, type);
     QFETCH(QByteArray, text);
 
-    QTemporaryDir dir;
+    TempWorkingDir dir;
     QVERIFY(dir.isValid());
-    {
-        ScopedWorkingDir cwd(dir.path());
-        vxSysLog::instance()->init();
-        build();
-        // Writes everything queued before it returns.
-        vxSysLog::release();
-    }
+    vxSysLog::instance()->init();
+    build();
+    vxSysLog::release();   // writes everything queued before it returns
 
-    TestDatabase db(dir.filePath(QStringLiteral("dbLog.db")));
-    const QVector<StoredRow> rows = db.rows();
+    const QVector<StoredRow> rows = TestDatabase(dir.filePath(QStringLiteral("dbLog.db"))).rows();
     QCOMPARE(rows.size(), 1);
     QCOMPARE(rows[0].type, type);
     QCOMPARE(rows[0].message, QString::fromUtf8(text));
@@ -74,21 +64,17 @@ void tst_LogLineStore::lineBecomesOneRow()
 
 void tst_LogLineStore::linesOutsideTheServiceStayOutOfTheStore()
 {
-    QTemporaryDir dir;
+    TempWorkingDir dir;
     QVERIFY(dir.isValid());
     StdoutCapture capture(dir.filePath(QStringLiteral("stdout.txt")));
-    {
-        ScopedWorkingDir cwd(dir.path());
-        LogLine(1, "before");
-        vxSysLog::instance()->init();
-        LogLine(1, "during");
-        vxSysLog::release();
-        LogLine(1, "after");
-    }
+    LogLine(1, "before");
+    vxSysLog::instance()->init();
+    LogLine(1, "during");
+    vxSysLog::release();
+    LogLine(1, "after");
     QCOMPARE(capture.finish(), QByteArray("before \nafter \n"));
 
-    TestDatabase db(dir.filePath(QStringLiteral("dbLog.db")));
-    const QVector<StoredRow> rows = db.rows();
+    const QVector<StoredRow> rows = TestDatabase(dir.filePath(QStringLiteral("dbLog.db"))).rows();
     QCOMPARE(rows.size(), 1);
     QCOMPARE(rows[0].message, QStringLiteral("during \n"));
 }
