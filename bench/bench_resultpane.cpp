@@ -27,50 +27,47 @@ RecordList sampleRecords(int count)
     return records;
 }
 
-void BM_ShowRecords(benchmark::State& state)
+// Fills a shown 776 x 500 pane (the window's) with `count` records per iteration.
+template <typename Fill>
+void measure(benchmark::State& state, Fill fill)
 {
     const RecordList records = sampleRecords(int(state.range(0)));
     QTextEdit pane;
     pane.resize(776, 500);
     pane.show();
     for (auto _ : state)
-        ResultPane::showRecords(&pane, records);
+        fill(pane, records);
     state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+void BM_ShowRecords(benchmark::State& state)
+{
+    measure(state, [](QTextEdit& pane, const RecordList& records) { ResultPane::showRecords(&pane, records); });
 }
 BENCHMARK(BM_ShowRecords)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 void BM_ShowRecordsAndLayout(benchmark::State& state)
 {
-    const RecordList records = sampleRecords(int(state.range(0)));
-    QTextEdit pane;
-    pane.resize(776, 500);
-    pane.show();
-    for (auto _ : state) {
+    measure(state, [](QTextEdit& pane, const RecordList& records) {
         ResultPane::showRecords(&pane, records);
         pane.moveCursor(QTextCursor::End);
         pane.ensureCursorVisible();
         QCoreApplication::processEvents();
-    }
-    state.SetItemsProcessed(state.iterations() * state.range(0));
+    });
 }
 BENCHMARK(BM_ShowRecordsAndLayout)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 // The fill as it would be with one append() per record.
 void BM_AppendOneByOne(benchmark::State& state)
 {
-    const RecordList records = sampleRecords(int(state.range(0)));
-    QTextEdit pane;
-    pane.resize(776, 500);
-    pane.show();
-    for (auto _ : state) {
+    measure(state, [](QTextEdit& pane, const RecordList& records) {
         QFont font;
         font.setPixelSize(18);
         pane.setFont(font);
         pane.clear();
         for (const auto& record : records)
             pane.append(record.first + QStringLiteral(":\n") + record.second);
-    }
-    state.SetItemsProcessed(state.iterations() * state.range(0));
+    });
 }
 BENCHMARK(BM_AppendOneByOne)->Arg(10000)->Arg(50000)->Unit(benchmark::kMillisecond);
 

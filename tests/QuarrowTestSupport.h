@@ -1,28 +1,27 @@
 #pragma once
 
-// Shared by the viewer's tests: a private working folder (the tool keeps
-// ./dbLog.db and ./Quarrow.ini in the working directory), seeding rows with
-// chosen time stamps through a connection of the test's own, driving the
-// modal dialogs the window opens, and counting signal connections.
+// Shared by the viewer's tests: a window in a private working folder (the tool
+// keeps ./dbLog.db and ./Quarrow.ini there), rows seeded with chosen time
+// stamps, the buttons pressed as an operator would, and the modal dialogs the
+// window opens answered from a zero-delay timer.
 
+#include <QAbstractButton>
 #include <QApplication>
-#include <QDir>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QDateTimeEdit>
 #include <QFile>
-#include <QList>
 #include <QPointer>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QString>
-#include <QTemporaryDir>
 #include <QTest>
+#include <QTextEdit>
 #include <QTimer>
-#include <QWidget>
 
 #include <functional>
 #include <memory>
 
 #include "Quarrow.h"
+#include "TempWorkingDir.h"
+#include "TestDatabase.h"
 
 // Under ThreadSanitizer (read only there): Qt 5 is not instrumented and its
 // threads (the image conversion pool behind QIcon, the file dialog's info
@@ -37,25 +36,7 @@ extern "C" __attribute__((visibility("default"), used)) inline const char* __tsa
 
 namespace QuarrowTest {
 
-// Makes a fresh temporary folder the working directory for its lifetime.
-class WorkDir
-{
-public:
-    WorkDir()
-        : m_previous(QDir::currentPath())
-    {
-        QDir::setCurrent(m_dir.path());
-    }
-    ~WorkDir() { QDir::setCurrent(m_previous); }
-
-    bool isValid() const { return m_dir.isValid() && QDir::currentPath() == QDir(m_dir.path()).canonicalPath(); }
-    QString path() const { return QDir(m_dir.path()).canonicalPath(); }
-    QString filePath(const QString& name) const { return path() + QLatin1Char('/') + name; }
-
-private:
-    QString m_previous;
-    QTemporaryDir m_dir;
-};
+const QDate kDay(2024, 5, 1);
 
 struct Row
 {
@@ -64,59 +45,80 @@ struct Row
     QString message;
 };
 
-// Runs statements on ./dbLog.db through a connection separate from the
-// service's one. The table itself is the service's: create the window first.
-inline bool runOnLogDatabase(const std::function<bool(QSqlDatabase&)>& work)
+// The pane's text for these rows: "%1:\n%2" blocks, one paragraph each.
+inline QString blocks(const QList<Row>& rows)
 {
-    const QString name = QStringLiteral("quarrow-test-seed");
-    bool ok = false;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(QDir::current().absoluteFilePath(QStringLiteral("dbLog.db")));
-        ok = db.open() && work(db);
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(name);
-    return ok;
+    QStringList parts;
+    for (const Row& row : rows)
+        parts << row.datetime + QStringLiteral(":\n") + row.message;
+    return parts.join(QLatin1Char('\n'));
 }
 
-inline bool seedRows(const QList<Row>& rows)
+// The record types' captions, in code order, as both lists show them.
+inline QString caption(int code)
 {
-    return runOnLogDatabase([&rows](QSqlDatabase& db) {
-        QSqlQuery query(db);
-        if (!query.prepare(QStringLiteral("INSERT INTO SystemInfo(datetime, type, message) VALUES(?, ?, ?)")))
-            return false;
-        for (const Row& row : rows) {
-            query.addBindValue(row.datetime);
-            query.addBindValue(row.type);
-            query.addBindValue(row.message);
-            if (!query.exec())
-                return false;
-        }
-        return true;
-    });
+    const char* captions[] = {"参数修改记录", "用户使用记录", "系统状态记录", "报警记录", "其他信息"};
+    return QString::fromUtf8(captions[code]);
 }
 
-// Makes every following query of the service fail ("no such table").
-inline bool dropRecordTable()
+inline QByteArray fileBytes(const QString& path) // null if it cannot be read
 {
-    return runOnLogDatabase([](QSqlDatabase& db) {
-        QSqlQuery query(db);
-        return query.exec(QStringLiteral("DROP TABLE SystemInfo"));
-    });
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+inline QDateTime at(const char* text)
+{
+    return QDateTime::fromString(QString::fromLatin1(text), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
 }
 
 // A working folder with a viewer window in it; the window (and with it the
 // log service) goes before the folder.
 struct Viewer
 {
-    WorkDir dir;
+    TempWorkingDir dir;
     std::unique_ptr<Quarrow> window{new Quarrow};
 
-    template <typename T>
+    template <typename T = QWidget>
     T* widget(const char* name) const
     {
         return window->findChild<T*>(QString::fromLatin1(name));
+    }
+    QTextEdit* pane() const { return widget<QTextEdit>("textEdit"); }
+    void click(const char* button) const { QTest::mouseClick(widget<QAbstractButton>(button), Qt::LeftButton); }
+
+    // Through a connection of the test's own; the table is the service's.
+    bool seed(const QList<Row>& rows) const
+    {
+        TestDatabase db(dir.filePath(QStringLiteral("dbLog.db")));
+        for (const Row& row : rows)
+            if (!db.insertRow(row.datetime, row.type, row.message))
+                return false;
+        return true;
+    }
+    // Makes every following query of the service fail ("no such table").
+    bool breakStore() const
+    {
+        return TestDatabase(dir.filePath(QStringLiteral("dbLog.db"))).exec(QStringLiteral("DROP TABLE SystemInfo"));
+    }
+
+    void selectDay(const QDate& day, int typeIndex) const
+    {
+        widget<QDateEdit>("dateEdit")->setDate(day);
+        widget<QComboBox>("comboBox")->setCurrentIndex(typeIndex);
+    }
+    void queryDay(const QDate& day, int typeIndex) const
+    {
+        selectDay(day, typeIndex);
+        click("pushButton");
+    }
+    void queryRange(const QDateTime& start, const QDateTime& end, int typeIndex) const
+    {
+        click("toolButton");
+        widget<QDateTimeEdit>("m_startdateTimeEdit")->setDateTime(start);
+        widget<QDateTimeEdit>("m_enddateTimeEdit")->setDateTime(end);
+        widget<QComboBox>("comboBox_2")->setCurrentIndex(typeIndex);
+        click("pushButton_2");
     }
 };
 
@@ -131,73 +133,41 @@ struct SeenModal
 
 // Watches for modal dialogs from a zero-delay timer while the code under test
 // runs its nested event loop, and hands each new one to the next handler in
-// line. A dialog nobody expected is recorded and rejected, so a test fails on
-// the count instead of hanging.
+// line. A dialog nobody expected is still recorded, then rejected, so a test
+// fails on the count of seen dialogs instead of hanging.
 class ModalDriver : public QObject
 {
 public:
     using Handler = std::function<void(QWidget*)>;
 
-    ModalDriver()
+    explicit ModalDriver(QList<Handler> handlers = {})
+        : m_handlers(std::move(handlers))
     {
         QObject::connect(&m_timer, &QTimer::timeout, this, [this] { poll(); });
         m_timer.start(0);
     }
 
-    void then(Handler handler) { m_handlers.append(std::move(handler)); }
-
     const QList<SeenModal>& seen() const { return m_seen; }
-    int unexpected() const { return m_unexpected; }
 
 private:
-    bool handledAlready(QWidget* w) const
-    {
-        for (const QPointer<QWidget>& p : m_handled)
-            if (p == w)
-                return true;
-        return false;
-    }
-
     void poll()
     {
         QWidget* modal = QApplication::activeModalWidget();
-        if (!modal || handledAlready(modal))
+        if (!modal || m_handled.contains(modal))
             return;
         m_handled.append(modal);
         m_seen.append({QString::fromLatin1(modal->metaObject()->className()), modal->windowTitle(),
                        modal->property("text").toString(), modal->parentWidget()});
-        if (m_handlers.isEmpty()) {
-            ++m_unexpected;
+        if (m_handlers.isEmpty())
             QMetaObject::invokeMethod(modal, "reject", Qt::QueuedConnection);
-            return;
-        }
-        m_handlers.takeFirst()(modal);
+        else
+            m_handlers.takeFirst()(modal);
     }
 
     QTimer m_timer;
     QList<Handler> m_handlers;
     QList<QPointer<QWidget>> m_handled;
     QList<SeenModal> m_seen;
-    int m_unexpected = 0;
 };
-
-// Counts the connections of one of `sender`'s signals. QObject::receivers()
-// is protected; naming it through a derived class gives a member pointer
-// that works on any QObject.
-struct ConnectionCounter : QObject
-{
-    static int count(const QObject* sender, const char* signal)
-    {
-        return (sender->*(&ConnectionCounter::receivers))(signal);
-    }
-};
-
-inline QString readText(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    return QString::fromUtf8(file.readAll());
-}
 
 } // namespace QuarrowTest

@@ -19,10 +19,8 @@ QString startXvfb(QProcess& server)
 {
     server.setProcessChannelMode(QProcess::SeparateChannels);
     server.setStandardErrorFile(QProcess::nullDevice());
-    const QStringList arguments = {QStringLiteral("-displayfd"), QStringLiteral("1"),
-                                   QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("1024x768x24"),
-                                   QStringLiteral("-noreset"), QStringLiteral("-nolisten"), QStringLiteral("tcp")};
-    server.start(QStringLiteral("Xvfb"), arguments);
+    server.start(QStringLiteral("Xvfb"),
+                 QStringLiteral("-displayfd 1 -screen 0 1024x768x24 -noreset -nolisten tcp").split(QLatin1Char(' ')));
     if (!server.waitForStarted(kStartTimeoutMs))
         return QString();
     QByteArray number;
@@ -32,16 +30,19 @@ QString startXvfb(QProcess& server)
     return number.isEmpty() ? QString() : QStringLiteral(":") + QString::fromLatin1(number);
 }
 
-void stop(QProcess& process)
+// A process that is ended, if still running, when it goes out of scope.
+struct Process : QProcess
 {
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(10000)) {
-        process.kill();
-        process.waitForFinished(10000);
+    ~Process() override
+    {
+        if (state() == NotRunning)
+            return;
+        terminate();
+        if (!waitForFinished(10000))
+            kill();
+        waitForFinished(10000);
     }
-}
+};
 
 } // namespace
 
@@ -60,11 +61,11 @@ void TestQuarrowSmoke::startsShowsItsWindowAndClosesCleanly()
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
 
-    QProcess server;
+    Process server;
     const QString display = startXvfb(server);
     QVERIFY2(!display.isEmpty(), "Xvfb did not report a display");
 
-    QProcess viewer;
+    Process viewer;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DISPLAY"), display);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
@@ -85,26 +86,15 @@ void TestQuarrowSmoke::startsShowsItsWindowAndClosesCleanly()
     viewer.start(QStringLiteral(QUARROW_BINARY), QStringList());
     QVERIFY2(viewer.waitForStarted(kStartTimeoutMs), qPrintable(viewer.errorString()));
 
-    bool finished = false;
-    {
-        // Closed again before the server goes: Xlib ends the process when a
-        // connection's server disappears under it.
-        XWindow x(display);
-        QVERIFY(x.connected());
-        const unsigned long window = x.waitForTitle(QStringLiteral("系统日志查询工具"), kStartTimeoutMs);
-        if (!window) {
-            stop(viewer);
-            stop(server);
-            QFAIL("no window titled 系统日志查询工具 appeared");
-        }
-        QCOMPARE(viewer.state(), QProcess::Running);
-        QVERIFY(x.requestClose(window));
-        finished = viewer.waitForFinished(kStartTimeoutMs);
-    }
-    if (!finished)
-        stop(viewer);
-    stop(server);
-    QVERIFY2(finished, "the viewer did not end after its window was closed");
+    // Declared last, so closed before the server goes: Xlib ends the process
+    // when a connection's server disappears under it.
+    XWindow x(display);
+    QVERIFY(x.connected());
+    const unsigned long window = x.waitForTitle(QStringLiteral("系统日志查询工具"), kStartTimeoutMs);
+    QVERIFY2(window, "no window titled 系统日志查询工具 appeared");
+    QCOMPARE(viewer.state(), QProcess::Running);
+    QVERIFY(x.requestClose(window));
+    QVERIFY2(viewer.waitForFinished(kStartTimeoutMs), "the viewer did not end after its window was closed");
     QCOMPARE(viewer.exitStatus(), QProcess::NormalExit);
     QCOMPARE(viewer.exitCode(), 0);
 
