@@ -7,10 +7,12 @@
 #include <QSettings>
 #include <QVariant>
 
-#include "DayExport.h"
-#include "ResultPane.h"
-#include "vxSysLog.h"
+#include <vxSyslog/DayExport.h>
+#include <vxSyslog/vxSysLog.h>
 
+#include "ResultPane.h"
+
+namespace DayExport = SystemLog::DayExport;
 using SystemLog::RecordList;
 using SystemLog::vxSysLog;
 

@@ -4,7 +4,7 @@
 #include <QMap>
 #include <QString>
 
-#include "QDBSqlite.h"
+#include <vxSyslog/RecordList.h>
 #include "ui_Quarrow.h"
 
 class QCloseEvent;

@@ -4,7 +4,7 @@
 #include <QTextDocument>
 #include <QTextEdit>
 
-#include "RecordBlock.h"
+#include <vxSyslog/RecordBlock.h>
 
 namespace ResultPane {
 
@@ -35,7 +35,7 @@ QString joinedRecordBlocks(const SystemLog::RecordList& records)
     for (int i = 0; i < records.size(); ++i) {
         if (i > 0)
             text += QLatin1Char('\n');
-        text += recordBlock(records.at(i));
+        text += SystemLog::recordBlock(records.at(i));
     }
     return text;
 }

@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include "QDBSqlite.h"
+#include <vxSyslog/RecordList.h>
 
 class QTextEdit;
 

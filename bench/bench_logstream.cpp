@@ -12,8 +12,8 @@
 #include <cstdio>
 #include <sstream>
 
-#include "LogStream.h"
-#include "vxLogging.h"
+#include <vxSyslog/LogStream.h>
+#include <vxSyslog/vxLogging.h>
 
 using namespace SystemLog;
 

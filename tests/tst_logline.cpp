@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "StdoutCapture.h"
-#include "vxLogging.h"
+#include <vxSyslog/vxLogging.h>
 
 using namespace SystemLog;
 

@@ -5,8 +5,8 @@
 #include "StdoutCapture.h"
 #include "TempWorkingDir.h"
 #include "TestDatabase.h"
-#include "vxLogging.h"
-#include "vxSysLog.h"
+#include <vxSyslog/vxLogging.h>
+#include <vxSyslog/vxSysLog.h>
 
 // A log line travels through the real service: its output function, the
 // writer's queue and thread, and the record store, into dbLog.db.

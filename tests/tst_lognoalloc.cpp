@@ -4,7 +4,7 @@
 #include <new>
 #include <string>
 
-#include "vxLogging.h"
+#include <vxSyslog/vxLogging.h>
 
 // This binary replaces the global operator new and delete, so that it can count
 // what a log statement allocates. The replacements forward to malloc and free;

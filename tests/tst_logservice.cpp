@@ -9,9 +9,9 @@
 #include "StdoutCapture.h"
 #include "TempWorkingDir.h"
 #include "TestDatabase.h"
-#include "vxLogging.h"
-#include "vxSysLog.h"
-#include "vx_singleton_sys.h"
+#include <vxSyslog/vxLogging.h>
+#include <vxSyslog/vxSysLog.h>
+#include <vxSyslog/vx_singleton_sys.h>
 
 using SystemLog::LogLine;
 using SystemLog::vxSysLog;

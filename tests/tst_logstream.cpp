@@ -13,7 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "LogStream.h"
+#include <vxSyslog/LogStream.h>
 
 using namespace SystemLog;
 

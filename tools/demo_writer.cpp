@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "vxLogging.h"
-#include "vxSysLog.h"
+#include <vxSyslog/vxLogging.h>
+#include <vxSyslog/vxSysLog.h>
 
 using SystemLog::LogLine;
 using SystemLog::vxSysLog;

@@ -1,4 +1,4 @@
-#include "LogStream.h"
+#include <vxSyslog/LogStream.h>
 
 #include <algorithm>
 #include <charconv>

@@ -1,4 +1,4 @@
-#include "vxLogging.h"
+#include <vxSyslog/vxLogging.h>
 
 #include <cassert>
 #include <cstdint>

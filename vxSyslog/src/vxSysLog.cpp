@@ -1,12 +1,14 @@
-#include "vxSysLog.h"
+#include <vxSyslog/vxSysLog.h>
 
-#include "vxLogging.h"
+#include <vxSyslog/vxLogging.h>
+
+#include "vxLogDB.h"
 
 namespace SystemLog {
 
 vxSysLog::vxSysLog()
     : QObject(nullptr)
-    , m_logDB(nullptr)
+    , m_logDB(std::make_unique<vxLogDB>())
 {
 }
 
@@ -16,34 +18,39 @@ vxSysLog::~vxSysLog()
     // line that is still being handed to the writer, so none can reach it once
     // it is destroyed below.
     LogLine::setSink(writeToStdout);
-    m_logDB.stopProcess();
+    m_logDB->stopProcess();
 }
 
 void vxSysLog::init()
 {
-    vxLogDB* writer = &m_logDB;
+    vxLogDB* writer = m_logDB.get();
     LogLine::setSink([writer](int type, const char* text, int length) { writer->pushMsg(type, text, length); });
-    m_logDB.start();
+    m_logDB->start();
 }
 
 RecordList vxSysLog::queryByDay(QString day, int type)
 {
-    return m_logDB.queryByDay(day, type);
+    return m_logDB->queryByDay(day, type);
 }
 
 RecordList vxSysLog::queryByRange(QString start, QString end, int type)
 {
-    return m_logDB.queryByRange(start, end, type);
+    return m_logDB->queryByRange(start, end, type);
 }
 
 bool vxSysLog::lastQueryFailed()
 {
-    return m_logDB.lastQueryFailed();
+    return m_logDB->lastQueryFailed();
 }
 
 QString vxSysLog::lastQueryError()
 {
-    return m_logDB.lastQueryError();
+    return m_logDB->lastQueryError();
+}
+
+std::uint64_t vxSysLog::droppedCount() const
+{
+    return m_logDB->droppedCount();
 }
 
 } // namespace SystemLog

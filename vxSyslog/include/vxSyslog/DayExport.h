@@ -2,9 +2,10 @@
 
 #include <QString>
 
-#include "QDBSqlite.h"
+#include "RecordList.h"
 
 // Writing one day's records into a text file in a folder the operator chose.
+namespace SystemLog {
 namespace DayExport {
 
 // "<folder><separator><day>系统日志.txt". The separator is the platform's own
@@ -23,6 +24,7 @@ struct Outcome
 // Truncates or creates the file (text mode, the locale's encoding) and writes
 // the record blocks back to back: nothing before, between or after them.
 // Write and close errors are detected, so a full disk is not taken for success.
-Outcome writeRecords(const QString& path, const SystemLog::RecordList& records);
+Outcome writeRecords(const QString& path, const RecordList& records);
 
 } // namespace DayExport
+} // namespace SystemLog

@@ -1,11 +1,12 @@
-#include "DayExport.h"
+#include <vxSyslog/DayExport.h>
 
 #include <QDir>
 #include <QFile>
 #include <QTextStream>
 
-#include "RecordBlock.h"
+#include <vxSyslog/RecordBlock.h>
 
+namespace SystemLog {
 namespace DayExport {
 
 QString filePath(const QString& folder, const QString& day)
@@ -26,7 +27,7 @@ bool finishFile(QTextStream& stream, QFile& file)
 
 } // namespace
 
-Outcome writeRecords(const QString& path, const SystemLog::RecordList& records)
+Outcome writeRecords(const QString& path, const RecordList& records)
 {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
@@ -42,3 +43,4 @@ Outcome writeRecords(const QString& path, const SystemLog::RecordList& records)
 }
 
 } // namespace DayExport
+} // namespace SystemLog

@@ -1,20 +1,15 @@
 #pragma once
 
-#include <QList>
-#include <QPair>
 #include <QSqlDatabase>
 #include <QString>
 
 #include <list>
 
+#include <vxSyslog/RecordList.h>
+
 #include "MsgItem.h"
 
 namespace SystemLog {
-
-// Query result: (datetime text, message text) per row, in the order the
-// driver delivers them. Empty on no match and on failure; the store's
-// lastQueryFailed() tells the two apart.
-using RecordList = QList<QPair<QString, QString>>;
 
 // The one connection to the log database: the SQLite file "dbLog.db" in the
 // working directory with its table SystemInfo. The connection is a private

@@ -3,13 +3,19 @@
 #include <QObject>
 #include <QString>
 
-#include "QDBSqlite.h"
-#include "vxLogDB.h"
+#include <cstdint>
+#include <memory>
+
+#include "RecordList.h"
 #include "vx_singleton_sys.h"
 
 namespace SystemLog {
 
-// The process-wide log service: owns the writer (and through it the store),
+class vxLogDB;
+
+// The process-wide log service: owns the writer (and through it the store;
+// held through a pointer so that the writer's class stays private to the
+// library),
 // routes finished log lines into the writer's queue, and answers the viewer's
 // queries on the caller's thread. Reached only through instance(); deleted by
 // release(), which first puts standard output back as the log destination so
@@ -31,14 +37,14 @@ public:
     QString lastQueryError();
 
     // Lines the writer had to give up on (see vxLogDB).
-    std::uint64_t droppedCount() const { return m_logDB.droppedCount(); }
+    std::uint64_t droppedCount() const;
 
 protected:
     vxSysLog();
     virtual ~vxSysLog();
 
 private:
-    vxLogDB m_logDB;
+    std::unique_ptr<vxLogDB> m_logDB;  // the writer; private to the library
 };
 
 } // namespace SystemLog
