@@ -1,5 +1,7 @@
 #include "QDBSqlite.h"
 
+#include <vxSyslog/DatabaseFailure.h>
+
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
@@ -95,21 +97,22 @@ RecordList QDBSqlite::query(QString start, QString end, int type)
     RecordList records;
     if (!isOpen()) {
         // Keeps the reason the open failed with, when there was one.
-        const QString reason = lastError().text().trimmed();
-        setQueryOutcome(true, reason.isEmpty() ? QStringLiteral("database is not open") : reason);
+        const QSqlError openError = lastError();
+        setQueryOutcome(true, openError.type() == QSqlError::NoError ? failureKindText(FailureKind::CannotOpen)
+                                                                      : describeFailure(openError));
         return records;
     }
     QSqlQuery statement(*this);
     statement.setForwardOnly(true);
     if (!statement.prepare(QString::fromLatin1(kQuerySql))) {
-        setQueryOutcome(true, statement.lastError().text().trimmed());
+        setQueryOutcome(true, describeFailure(statement.lastError()));
         return records;
     }
     statement.bindValue(0, start);
     statement.bindValue(1, end);
     statement.bindValue(2, type);
     if (!statement.exec()) {
-        setQueryOutcome(true, statement.lastError().text().trimmed());
+        setQueryOutcome(true, describeFailure(statement.lastError()));
         return records;
     }
     while (statement.next())
@@ -117,7 +120,7 @@ RecordList QDBSqlite::query(QString start, QString end, int type)
     // A step can fail half way (the file locked past the busy timeout, a
     // corrupt page): then the rows so far are not the answer.
     if (statement.lastError().type() != QSqlError::NoError) {
-        setQueryOutcome(true, statement.lastError().text().trimmed());
+        setQueryOutcome(true, describeFailure(statement.lastError()));
         return RecordList();
     }
     setQueryOutcome(false, QString());
