@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <vxSyslog/vxSyslogExport.h>
+
 class QSqlError;
 
 namespace SystemLog {
@@ -25,19 +27,19 @@ enum class FailureKind {
 
 // The kind of an SQLite result code, primary or extended (SQLITE_BUSY,
 // SQLITE_NOTADB, SQLITE_FULL, ...). 0 and unknown codes are Other.
-FailureKind failureKindOfSqliteCode(int code);
+VXSYSLOG_EXPORT FailureKind failureKindOfSqliteCode(int code);
 
 // The kind of a Qt SQL error from the QSQLITE driver, read from its native
 // error code and, where the driver leaves that empty, from its text.
-FailureKind failureKindOf(const QSqlError& error);
+VXSYSLOG_EXPORT FailureKind failureKindOf(const QSqlError& error);
 
 // One Chinese sentence for the kind, without a full stop, for example
 // "文件不是数据库".
-QString failureKindText(FailureKind kind);
+VXSYSLOG_EXPORT QString failureKindText(FailureKind kind);
 
 // "<Chinese sentence>（数据库信息：<detail>）", or the sentence alone when
 // detail is empty.
-QString describeFailure(FailureKind kind, const QString& detail);
-QString describeFailure(const QSqlError& error);
+VXSYSLOG_EXPORT QString describeFailure(FailureKind kind, const QString& detail);
+VXSYSLOG_EXPORT QString describeFailure(const QSqlError& error);
 
 } // namespace SystemLog

@@ -11,4 +11,13 @@ namespace SystemLog {
 // lastQueryFailed() tells the two apart.
 using RecordList = QList<QPair<QString, QString>>;
 
+// A query's rows together with its outcome, so that a caller on any thread
+// reads its own query's failure and not another thread's.
+struct QueryResult
+{
+    RecordList records;   // empty when failed
+    bool failed = false;
+    QString error;        // why it failed (describeFailure text); empty on success
+};
+
 } // namespace SystemLog
