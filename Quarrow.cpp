@@ -47,19 +47,6 @@ int selectedTypeCode(const QComboBox* list)
     return list->currentData(Qt::UserRole).toInt();
 }
 
-QString exportOutcomeText(const DayExport::Outcome& outcome, const QString& path)
-{
-    switch (outcome.status) {
-    case DayExport::Status::Written:
-        return QStringLiteral("数据导出完成，路径如下：\n%1").arg(path);
-    case DayExport::Status::OpenFailed:
-        return QStringLiteral("无法创建导出文件，路径如下：\n%1\n原因：%2").arg(path, outcome.reason);
-    case DayExport::Status::WriteFailed:
-        break;
-    }
-    return QStringLiteral("数据导出失败，路径如下：\n%1\n原因：%2").arg(path, outcome.reason);
-}
-
 } // namespace
 
 Quarrow::Quarrow(QWidget* parent)
@@ -192,11 +179,11 @@ void Quarrow::exportDay()
     vxSysLog* service = vxSysLog::instance();
     const RecordList records = service->queryByDay(day, type);
     if (service->lastQueryFailed()) {
-        inform(QStringLiteral("%1的记录查询失败，无法导出：%2").arg(day, service->lastQueryError()));
+        inform(DayExport::queryFailedText(day, service->lastQueryError()));
         return;
     }
     if (records.isEmpty()) {
-        inform(QStringLiteral("%1没用记录可以导出").arg(day));
+        inform(DayExport::noRecordsText(day));
         return;
     }
 
@@ -208,7 +195,7 @@ void Quarrow::exportDay()
     }
 
     const QString path = DayExport::filePath(folder, day);
-    inform(exportOutcomeText(DayExport::writeRecords(path, records), path));
+    inform(DayExport::outcomeText(DayExport::writeRecords(path, records), path));
 }
 
 void Quarrow::inform(const QString& text)
