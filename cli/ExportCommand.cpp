@@ -1,0 +1,81 @@
+#include "Commands.h"
+
+#include <vxSyslog/DayExport.h>
+#include <vxSyslog/LogReader.h>
+
+#include "CommandLine.h"
+#include "StdoutWriter.h"
+#include "TimeArgument.h"
+
+using namespace SystemLog;
+
+namespace {
+
+// The viewer's day query: one type, both ends of the day excluded, in the
+// order the viewer's store delivers them (its index gives time, then id).
+RecordFilter viewerDayFilter(const QString& day, int type)
+{
+    RecordFilter filter;
+    filter.types = {type};
+    filter.since = day + QStringLiteral(" 00:00:00");
+    filter.until = day + QStringLiteral(" 23:59:59");
+    filter.exclusiveBounds = true;
+    return filter;
+}
+
+} // namespace
+
+int runExport(const QStringList& arguments)
+{
+    CommandLine line(QStringLiteral("export"),
+                     QStringLiteral("把某一天某一类型的记录导出为文本文件，与查看器的“导出”写出完全相同的文件"
+                                    "（同名、同内容，不包含 00:00:00 与 23:59:59 两端）；文件路径写到标准输出。"));
+    line.addDatabase();
+    line.addValue(QStringLiteral("day"), QStringLiteral("日期"), QStringLiteral("要导出的日期（yyyy-MM-dd），必填。"));
+    line.addSingleType(QStringLiteral("要导出的记录类型（一种，代码或名称），必填。"));
+    line.addValue(QStringLiteral("dir"), QStringLiteral("文件夹"), QStringLiteral("导出文件所在的文件夹，必填。"));
+    const int parsed = line.parse(arguments);
+    if (parsed >= 0)
+        return parsed;
+
+    for (const char* required : {"day", "type", "dir"}) {
+        if (!line.isSet(QLatin1String(required)))
+            return line.usageError(QStringLiteral("缺少 --%1").arg(QLatin1String(required)));
+    }
+    const QString day = dayArgument(line.value(QStringLiteral("day")));
+    if (day.isNull())
+        return line.usageError(QStringLiteral("--day 需要 yyyy-MM-dd 形式的日期，而不是“%1”").arg(line.value(QStringLiteral("day"))));
+    int type = 0;
+    if (!line.singleType(type))
+        return kExitUsage;
+    if (!line.positional().isEmpty())
+        return line.usageError(QStringLiteral("多余的参数“%1”").arg(line.positional().first()));
+
+    LogReader reader(line.databasePath());
+    if (!reader.open()) {
+        printError(reader.errorText());
+        return kExitFailure;
+    }
+    RecordList records;
+    const bool ok = reader.read(viewerDayFilter(day, type), [&records](const LogRecord& record) {
+        records.append(qMakePair(QString::fromUtf8(record.datetime), QString::fromUtf8(record.message)));
+        return true;
+    });
+    if (!ok) {
+        printError(DayExport::queryFailedText(day, reader.errorText()));
+        return kExitFailure;
+    }
+    if (records.isEmpty()) {
+        printError(DayExport::noRecordsText(day));
+        return kExitSuccess;
+    }
+
+    const QString path = DayExport::filePath(line.value(QStringLiteral("dir")), day);
+    const DayExport::Outcome outcome = DayExport::writeRecords(path, records);
+    if (outcome.status != DayExport::Status::Written) {
+        printError(DayExport::outcomeText(outcome, path));
+        return kExitFailure;
+    }
+    printOut(path + QLatin1Char('\n'));
+    return kExitSuccess;
+}

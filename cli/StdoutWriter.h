@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Standard output for record streams: records are formatted into one large
+// buffer and handed to the C library in big blocks, so a million records cost
+// a few hundred writes, not a million.
+class StdoutWriter
+{
+public:
+    StdoutWriter();
+    ~StdoutWriter();
+
+    // The buffer formatters append to; writes it out once it is large.
+    QByteArray& buffer() { return m_buffer; }
+    // Call after each record: false once standard output has failed.
+    bool recordDone();
+    // Writes everything out and flushes (after each batch of `follow`).
+    bool flush();
+    QString errorText() const;
+
+private:
+    bool writeOut();
+
+    QByteArray m_buffer;
+    bool m_failed = false;
+    int m_errno = 0;
+};
+
+// One line (a line feed is added) on standard error, in UTF-8.
+void printError(const QString& line);
+// Text on standard output, in UTF-8, written at once.
+void printOut(const QString& text);

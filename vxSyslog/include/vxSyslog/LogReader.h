@@ -1,0 +1,88 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+#include <functional>
+#include <memory>
+
+#include <vxSyslog/DatabaseFailure.h>
+#include <vxSyslog/LogRecord.h>
+#include <vxSyslog/RecordFilter.h>
+#include <vxSyslog/vxSyslogExport.h>
+
+namespace SystemLog {
+
+// Reads a log database without ever changing it, beside the viewer and the
+// programs that write it.
+//
+// Read-only: the file is opened through a private connection of its own with
+// SQLite's read-only flag. A reader never creates the file, the table or the
+// index, never writes a byte of the database file and never takes a write
+// lock; it works on a rollback-journal database and on a WAL one alike.
+// Concurrency: one reader belongs to one thread. Every call runs its
+// statements to the end (or resets them) before it returns, so between calls
+// the reader holds no lock and a writer is never held up by it. Each call
+// reads one consistent snapshot; rows committed meanwhile show up in the next
+// call.
+// Failures: every operation returns false on failure and leaves a one-line
+// Chinese text naming the file and the reason in errorText(). A missing file
+// is Missing, a file that is not SQLite NotADatabase, a database without a
+// SystemInfo table that has id, datetime, type and message NotALogDatabase.
+class VXSYSLOG_EXPORT LogReader
+{
+public:
+    // Receives each matching record in turn; returning false stops the read
+    // (the read still counts as successful).
+    using RecordSink = std::function<bool(const LogRecord&)>;
+
+    struct DayTypeCount
+    {
+        QString day;  // "yyyy-MM-dd"
+        int type;
+        qint64 count;
+    };
+    using DayTypeSink = std::function<void(const DayTypeCount&)>;
+
+    struct Span
+    {
+        qint64 total = 0;
+        QString oldest;  // empty when total is 0
+        QString newest;
+    };
+
+    explicit LogReader(const QString& path);
+    ~LogReader();
+    LogReader(const LogReader&) = delete;
+    LogReader& operator=(const LogReader&) = delete;
+
+    // Opens the file read-only and checks that it holds the log table.
+    bool open();
+
+    // Streams the records the filter selects to `sink`, in the filter's order.
+    // Only the last-N window is held in memory, whatever the answer's size.
+    bool read(const RecordFilter& filter, const RecordSink& sink);
+
+    // The number of records read() would deliver (ignoring last and order).
+    bool count(const RecordFilter& filter, qint64& result);
+
+    // The highest id stored so far, 0 for an empty table.
+    bool lastId(qint64& result);
+
+    // Record counts per calendar day and type within the filter's types and
+    // time bounds (grep and ids are ignored), days in ascending order.
+    bool countPerDayAndType(const RecordFilter& filter, const DayTypeSink& sink);
+
+    // Count, oldest and newest time stamp within the filter's types and time bounds.
+    bool span(const RecordFilter& filter, Span& result);
+
+    QString path() const;
+    FailureKind failureKind() const;
+    QString errorText() const;
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+} // namespace SystemLog

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QByteArray>
+#include <QtGlobal>
+
+namespace SystemLog {
+
+// One row of SystemInfo as a reader delivers it. The texts are the stored
+// UTF-8 bytes, untouched, so a record can be written out again without a
+// round trip through UTF-16. Records handed to a LogReader callback refer
+// to the reader's row buffer and are valid only during the call; copy the
+// byte arrays (QByteArray(r.message.constData(), r.message.size())) to keep them.
+struct LogRecord
+{
+    qint64 id = 0;
+    int type = 0;
+    QByteArray datetime;  // "yyyy-MM-dd hh:mm:ss" as stored
+    QByteArray message;
+};
+
+} // namespace SystemLog

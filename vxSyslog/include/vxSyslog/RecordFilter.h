@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+#include <QVector>
+
+
+namespace SystemLog {
+
+// Which records of SystemInfo a LogReader delivers, and in what order.
+// Time bounds are texts in the stored form "yyyy-MM-dd hh:mm:ss", compared as
+// texts exactly like the store does. Both ends are included unless
+// exclusiveBounds is set, which gives the viewer's own day and range
+// queries (both ends excluded).
+struct RecordFilter
+{
+    enum class Order {
+        Time,     // datetime, then id: a clock set back still reads in time order
+        Arrival,  // id: the order the rows were stored in
+    };
+
+    QVector<int> types;            // empty: every type
+    QString since;                 // empty: no lower bound
+    QString until;                 // empty: no upper bound
+    bool exclusiveBounds = false;
+    QString grep;                  // Perl-compatible pattern on the message; empty: all
+    bool ignoreCase = false;
+    int last = 0;                  // > 0: only the last N matches (still delivered in order)
+    bool reverse = false;          // newest first
+    qint64 afterId = 0;            // only rows with id > afterId
+    qint64 upToId = 0;             // > 0: only rows with id <= upToId
+    Order order = Order::Time;
+};
+
+} // namespace SystemLog
