@@ -1,0 +1,478 @@
+// The vxlog program run as a process on databases the test builds: the
+// filters and orders of query, the three output formats read back by real
+// parsers, export against the viewer's own export, write, stats, the failure
+// and usage statuses, and that no read command changes the database file.
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <vxSyslog/DayExport.h>
+#include <vxSyslog/RecordTypes.h>
+#include <vxSyslog/vxSysLog.h>
+
+#include "VxlogTestSupport.h"
+
+using namespace VxlogTest;
+
+namespace {
+
+using Ids = QList<qint64>;
+
+// Ids of the JSON Lines output, in output order; every line must parse.
+Ids idsOfJson(const QByteArray& out)
+{
+    Ids ids;
+    for (const QByteArray& line : out.split('\n')) {
+        if (line.isEmpty())
+            continue;
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(line, &error);
+        if (error.error != QJsonParseError::NoError || !document.isObject())
+            return {-1};
+        ids << static_cast<qint64>(document.object().value(QStringLiteral("id")).toDouble());
+    }
+    return ids;
+}
+
+} // namespace
+
+class TestVxlog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void query_data();
+    void query();
+    void count_data();
+    void count();
+    void formatsRoundTripEveryMessage();
+    void textIsTheViewersRecordBlock();
+    void exportIsTheViewersFile_data();
+    void exportIsTheViewersFile();
+    void exportWithoutRecordsOrFolder_data();
+    void exportWithoutRecordsOrFolder();
+    void writeStoresWholeLines_data();
+    void writeStoresWholeLines();
+    void writeRefusesWhatItCannotStore_data();
+    void writeRefusesWhatItCannotStore();
+    void statsCountsPerDayAndType();
+    void unreadableDatabase_data();
+    void unreadableDatabase();
+    void usageError_data();
+    void usageError();
+    void readCommandsLeaveTheFileAlone_data();
+    void readCommandsLeaveTheFileAlone();
+
+private:
+    QTemporaryDir m_dir;
+    QString m_db;
+    QDateTime m_now;
+};
+
+void TestVxlog::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    m_db = m_dir.filePath(QStringLiteral("dbLog.db"));
+    m_now = QDateTime::currentDateTime();
+    TestDatabase db(m_db);
+    createLogTable(db);
+    // id: stamp, type, message. Row 7 was stored after row 3 with an earlier
+    // stamp (the clock set back); rows 8 and 9 are relative to now.
+    const struct { QString at; int type; QString message; } rows[] = {
+        {QStringLiteral("2024-05-01 00:00:00"), 0, QStringLiteral("midnight start")},
+        {QStringLiteral("2024-05-01 08:00:00"), 3, QStringLiteral("Alarm: motor HOT")},
+        {QStringLiteral("2024-05-01 12:00:00"), 2, QStringLiteral("status ok")},
+        {QStringLiteral("2024-05-01 23:59:59"), 3, QStringLiteral("alarm end of day")},
+        {QStringLiteral("2024-05-02 00:00:00"), 4, QStringLiteral("next day")},
+        {QStringLiteral("2024-04-30 23:59:59"), 1, QStringLiteral("day before")},
+        {QStringLiteral("2024-05-01 10:00:00"), 3, QStringLiteral("clock set back")},
+        {stamp(m_now.addSecs(-3600)), 4, QStringLiteral("an hour ago")},
+        {stamp(m_now.addSecs(-3 * 3600)), 4, QStringLiteral("three hours ago")},
+    };
+    for (const auto& row : rows)
+        QVERIFY(db.insertRow(row.at, row.type, row.message));
+}
+
+void TestVxlog::query_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<Ids>("ids");
+
+    const Ids byTime{6, 1, 2, 7, 3, 4, 5, 9, 8};
+    QTest::newRow("everything, time order") << QStringList() << byTime;
+    QTest::newRow("type all") << QStringList{"--type", "all"} << byTime;
+    QTest::newRow("one type code") << QStringList{"--type", "3"} << Ids{2, 7, 4};
+    QTest::newRow("caption and code") << QStringList{"--type", "报警记录,2"} << Ids{2, 7, 3, 4};
+    QTest::newRow("short -p") << QStringList{"-p", "0,1"} << Ids{6, 1};
+    QTest::newRow("day keeps both ends") << QStringList{"--day", "2024-05-01"} << Ids{1, 2, 7, 3, 4};
+    QTest::newRow("since/until include their bounds")
+        << QStringList{"--since", "2024-05-01 08:00:00", "--until", "2024-05-01 12:00:00"} << Ids{2, 7, 3};
+    QTest::newRow("since a date is its midnight") << QStringList{"--since", "2024-05-02"} << Ids{5, 9, 8};
+    QTest::newRow("until a date is its midnight") << QStringList{"--until", "2024-05-01"} << Ids{6, 1};
+    QTest::newRow("until yesterday") << QStringList{"--until", "yesterday", "--type", "4"} << Ids{5};
+    QTest::newRow("since -2h") << QStringList{"--since", "-2h"} << Ids{8};
+    QTest::newRow("between -4h and -2h") << QStringList{"--since", "-4h", "--until", "-2h"} << Ids{9};
+    QTest::newRow("since -30min") << QStringList{"--since=-30min"} << Ids{};
+    QTest::newRow("since -7d") << QStringList{"-S", "-7d"} << Ids{9, 8};
+    QTest::newRow("grep is case-sensitive") << QStringList{"--grep", "alarm"} << Ids{4};
+    QTest::newRow("grep ignoring case") << QStringList{"--grep", "alarm", "--ignore-case"} << Ids{2, 4};
+    QTest::newRow("grep is a regular expression") << QStringList{"-g", "^s.*k$"} << Ids{3};
+    QTest::newRow("last 2") << QStringList{"-n", "2"} << Ids{9, 8};
+    QTest::newRow("last 2 newest first") << QStringList{"-n", "2", "--reverse"} << Ids{8, 9};
+    QTest::newRow("newest first") << QStringList{"--reverse", "--type", "3"} << Ids{4, 7, 2};
+    QTest::newRow("last 2 of a grep and a type") << QStringList{"-n", "2", "-g", "a", "-p", "3"} << Ids{7, 4};
+    QTest::newRow("last 0") << QStringList{"-n", "0"} << Ids{};
+    QTest::newRow("nothing matches") << QStringList{"--day", "2020-01-01"} << Ids{};
+}
+
+void TestVxlog::query()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(Ids, ids);
+    const Result r = runVxlog(QStringList{"query", "-o", "json"} + arguments, m_dir.path());
+    QVERIFY2(!r.crashed && r.exitCode == 0, r.err.constData());
+    QCOMPARE(idsOfJson(r.out), ids);
+}
+
+void TestVxlog::count_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("count");
+    QTest::newRow("all") << QStringList() << QByteArray("9\n");
+    QTest::newRow("one type") << QStringList{"--type", "3"} << QByteArray("3\n");
+    QTest::newRow("grep") << QStringList{"--grep", "ALARM", "--ignore-case"} << QByteArray("2\n");
+    QTest::newRow("day") << QStringList{"--day", "2024-05-02"} << QByteArray("1\n");
+    QTest::newRow("none") << QStringList{"--type", "1", "--day", "2024-05-01"} << QByteArray("0\n");
+}
+
+void TestVxlog::count()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, count);
+    const Result r = runVxlog(QStringList{"query", "--count"} + arguments, m_dir.path());
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out, count);
+}
+
+void TestVxlog::formatsRoundTripEveryMessage()
+{
+    const QStringList messages{
+        QStringLiteral("plain"),
+        QStringLiteral("say \"hi\", then \"bye\""),
+        QStringLiteral("a,b,,c"),
+        QStringLiteral("two\nlines\n"),
+        QStringLiteral("crlf\r\nend"),
+        QStringLiteral("tab\there\\back\\slash"),
+        QStringLiteral("报警：温度过高，请检查冷却系统"),
+        QStringLiteral("<b>bold</b> &amp; <script>x</script>"),
+        QStringLiteral("control \x01 char"),
+        QString(),
+        QStringLiteral("'single' quotes"),
+    };
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("dbLog.db"));
+    {
+        TestDatabase db(path);
+        createLogTable(db);
+        for (int i = 0; i < messages.size(); ++i)
+            QVERIFY(db.insertRow(QStringLiteral("2024-06-01 10:00:%1").arg(i, 2, 10, QLatin1Char('0')), i % 5, messages.at(i)));
+    }
+
+    const Result json = runVxlog({"query", "--format", "json"}, dir.path());
+    QCOMPARE(json.exitCode, 0);
+    QList<QByteArray> lines = json.out.split('\n');
+    QCOMPARE(lines.takeLast(), QByteArray());
+    QCOMPARE(lines.size(), messages.size());
+    for (int i = 0; i < messages.size(); ++i) {
+        const QJsonObject object = QJsonDocument::fromJson(lines.at(i)).object();
+        QCOMPARE(object.value(QStringLiteral("message")).toString(), messages.at(i));
+        QCOMPARE(object.value(QStringLiteral("id")).toInt(), i + 1);
+        QCOMPARE(object.value(QStringLiteral("type")).toInt(), i % 5);
+        QCOMPARE(object.value(QStringLiteral("type_name")).toString(), SystemLog::recordTypeCaption(i % 5));
+        QCOMPARE(object.value(QStringLiteral("datetime")).toString(),
+                 QStringLiteral("2024-06-01 10:00:%1").arg(i, 2, 10, QLatin1Char('0')));
+    }
+
+    const Result csv = runVxlog({"query", "--format", "csv"}, dir.path());
+    QCOMPARE(csv.exitCode, 0);
+    const QList<QStringList> records = parseCsv(QString::fromUtf8(csv.out));
+    QCOMPARE(records.size(), messages.size() + 1);
+    QCOMPARE(records.first(), QStringList({"id", "datetime", "type", "type_name", "message"}));
+    for (int i = 0; i < messages.size(); ++i) {
+        const QStringList& fields = records.at(i + 1);
+        QCOMPARE(fields.size(), 5);
+        QCOMPARE(fields.at(0), QString::number(i + 1));
+        QCOMPARE(fields.at(3), SystemLog::recordTypeCaption(i % 5));
+        QCOMPARE(fields.at(4), messages.at(i));
+    }
+}
+
+void TestVxlog::textIsTheViewersRecordBlock()
+{
+    const Result r = runVxlog({"query", "--type", "3"}, m_dir.path());
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(QString::fromUtf8(r.out),
+             QStringLiteral("2024-05-01 08:00:00:\nAlarm: motor HOT\n"
+                            "2024-05-01 10:00:00:\nclock set back\n"
+                            "2024-05-01 23:59:59:\nalarm end of day\n"));
+}
+
+void TestVxlog::exportIsTheViewersFile_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::newRow("alarms: ends excluded, clock set back") << 3;
+    QTest::newRow("status") << 2;
+}
+
+void TestVxlog::exportIsTheViewersFile()
+{
+    QFETCH(int, type);
+    const QString day = QStringLiteral("2024-05-01");
+    // The viewer's export, through the log service in this process.
+    QTemporaryDir viewerOut;
+    QTemporaryDir cliOut;
+    const QString viewerPath = SystemLog::DayExport::filePath(viewerOut.path(), day);
+    {
+        const QString previous = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(m_dir.path()));
+        const SystemLog::RecordList records = SystemLog::vxSysLog::instance()->queryByDay(day, type);
+        SystemLog::vxSysLog::release();
+        QDir::setCurrent(previous);
+        QVERIFY(!records.isEmpty());
+        QCOMPARE(SystemLog::DayExport::writeRecords(viewerPath, records).status, SystemLog::DayExport::Status::Written);
+    }
+
+    const Result r = runVxlog({"export", "--day", day, "--type", QString::number(type), "--dir", cliOut.path()},
+                              m_dir.path());
+    QVERIFY2(r.exitCode == 0, r.err.constData());
+    const QString cliPath = SystemLog::DayExport::filePath(cliOut.path(), day);
+    QCOMPARE(QString::fromUtf8(r.out), cliPath + QLatin1Char('\n'));
+    QFile viewerFile(viewerPath);
+    QFile cliFile(cliPath);
+    QVERIFY(viewerFile.open(QIODevice::ReadOnly));
+    QVERIFY(cliFile.open(QIODevice::ReadOnly));
+    QCOMPARE(cliFile.readAll(), viewerFile.readAll());
+}
+
+void TestVxlog::exportWithoutRecordsOrFolder_data()
+{
+    QTest::addColumn<QString>("day");
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<bool>("folderExists");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message");
+    // Only the rows stamped at the day's very ends: the viewer's strict bounds find none.
+    QTest::newRow("no records") << QStringLiteral("2024-05-02") << QStringLiteral("4") << true << 0
+                                << SystemLog::DayExport::noRecordsText(QStringLiteral("2024-05-02"));
+    QTest::newRow("folder missing") << QStringLiteral("2024-05-01") << QStringLiteral("3") << false << 1 << QStringLiteral("无法创建导出文件");
+}
+
+void TestVxlog::exportWithoutRecordsOrFolder()
+{
+    QFETCH(QString, day);
+    QFETCH(QString, type);
+    QFETCH(bool, folderExists);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+    QTemporaryDir out;
+    const QString folder = folderExists ? out.path() : out.filePath(QStringLiteral("missing"));
+    const Result r = runVxlog({"export", "--day", day, "--type", type, "--dir", folder}, m_dir.path());
+    QCOMPARE(r.exitCode, exitCode);
+    QVERIFY(r.out.isEmpty());
+    QVERIFY2(QString::fromUtf8(r.err).contains(message), r.err.constData());
+    QVERIFY(QDir(out.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
+}
+
+void TestVxlog::writeStoresWholeLines_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QStringList>("stored");
+
+    QTest::newRow("words joined, default type")
+        << QStringList{"write", "motor", "started,", "speed \"3\""} << QByteArray() << 4
+        << QStringList{"motor started, speed \"3\"\n"};
+    QTest::newRow("caption as type") << QStringList{"write", "--type", "报警记录", "温度过高"} << QByteArray() << 3
+                                     << QStringList{"温度过高\n"};
+    QTest::newRow("one record per input line")
+        << QStringList{"write", "-p", "1"} << QByteArray("first\nsecond, with comma\n\n'quoted'\n第五行") << 1
+        << QStringList{"first\n", "second, with comma\n", "\n", "'quoted'\n", "第五行\n"};
+}
+
+void TestVxlog::writeStoresWholeLines()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, input);
+    QFETCH(int, type);
+    QFETCH(QStringList, stored);
+    QTemporaryDir dir;
+    // The file is created by write, as by the log service.
+    const Result r = runVxlog(arguments, dir.path(), input);
+    QVERIFY2(r.exitCode == 0, r.err.constData());
+    TestDatabase db(dir.filePath(QStringLiteral("dbLog.db")));
+    const QVector<StoredRow> rows = db.rows();
+    QCOMPARE(rows.size(), stored.size());
+    for (int i = 0; i < rows.size(); ++i) {
+        QCOMPARE(rows.at(i).message, stored.at(i));
+        QCOMPARE(rows.at(i).type, type);
+    }
+}
+
+void TestVxlog::writeRefusesWhatItCannotStore_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("not a database") << QByteArray("garbage, not SQLite at all\n") << QStringLiteral("dbLog.db") << 1;
+    QTest::newRow("not named dbLog.db") << QByteArray() << QStringLiteral("other.db") << 2;
+}
+
+void TestVxlog::writeRefusesWhatItCannotStore()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, fileName);
+    QFETCH(int, exitCode);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(fileName);
+    if (!content.isEmpty()) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+    const QByteArray before = checksum(path);
+    const Result r = runVxlog({"write", "--db", path, "hello"}, dir.path());
+    QCOMPARE(r.exitCode, exitCode);
+    QCOMPARE(r.err.count('\n'), 1);
+    QCOMPARE(checksum(path), before);
+}
+
+void TestVxlog::statsCountsPerDayAndType()
+{
+    const Result r = runVxlog({"stats", "--until", "2024-05-02 00:00:00"}, m_dir.path());
+    QVERIFY2(r.exitCode == 0, r.err.constData());
+    const QStringList lines = QString::fromUtf8(r.out).split(QLatin1Char('\n'));
+    QStringList header = lines.value(0).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    QCOMPARE(header, QStringList{"日期"} + SystemLog::recordTypeCaptions() + QStringList{"合计"});
+    auto cells = [&lines](int i) { return lines.value(i).split(QLatin1Char(' '), Qt::SkipEmptyParts); };
+    QCOMPARE(cells(1), QStringList({"2024-04-30", "0", "1", "0", "0", "0", "1"}));
+    QCOMPARE(cells(2), QStringList({"2024-05-01", "1", "0", "1", "3", "0", "5"}));
+    QCOMPARE(cells(3), QStringList({"2024-05-02", "0", "0", "0", "0", "1", "1"}));
+    QCOMPARE(cells(4), QStringList({"合计", "1", "1", "1", "3", "1", "7"}));
+    QVERIFY(lines.contains(QStringLiteral("记录总数：7")));
+    QVERIFY(lines.contains(QStringLiteral("最早记录：2024-04-30 23:59:59")));
+    QVERIFY(lines.contains(QStringLiteral("最新记录：2024-05-02 00:00:00")));
+    QVERIFY(r.out.contains(QByteArray::number(QFileInfo(m_db).size()) + " 字节"));
+}
+
+void TestVxlog::unreadableDatabase_data()
+{
+    QTest::addColumn<QStringList>("command");
+    QTest::addColumn<QString>("kind");
+
+    const QList<QStringList> commands{
+        {"query"}, {"query", "--count"}, {"stats"}, {"follow"}, {"export", "--day", "2024-05-01", "--type", "3", "--dir", "."}};
+    const QStringList kinds{"missing", "garbage", "empty file", "no SystemInfo", "SystemInfo without message"};
+    for (const QStringList& command : commands)
+        for (const QString& kind : kinds)
+            QTest::addRow("%s, %s", qPrintable(command.join(QLatin1Char(' '))), qPrintable(kind)) << command << kind;
+}
+
+void TestVxlog::unreadableDatabase()
+{
+    QFETCH(QStringList, command);
+    QFETCH(QString, kind);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("dbLog.db"));
+    if (kind == QLatin1String("garbage") || kind == QLatin1String("empty file")) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        if (kind == QLatin1String("garbage"))
+            file.write(QByteArray(4096, 'x'));
+    } else if (kind != QLatin1String("missing")) {
+        TestDatabase db(path);
+        QVERIFY(db.exec(kind == QLatin1String("no SystemInfo") ? QStringLiteral("CREATE TABLE Other(a)")
+                                                               : QStringLiteral("CREATE TABLE SystemInfo(id, datetime, type)")));
+    }
+    const QByteArray before = checksum(path);
+    const Result r = runVxlog(command + QStringList{"--db", path}, dir.path());
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY(r.out.isEmpty());
+    QCOMPARE(r.err.count('\n'), 1);
+    QVERIFY2(QString::fromUtf8(r.err).contains(path), r.err.constData());
+    QCOMPARE(QFile::exists(path), kind != QLatin1String("missing"));
+    QCOMPARE(checksum(path), before);
+}
+
+void TestVxlog::usageError_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("no command") << QStringList();
+    QTest::newRow("unknown command") << QStringList{"tail"};
+    QTest::newRow("unknown option") << QStringList{"query", "--colour"};
+    QTest::newRow("unknown type") << QStringList{"query", "--type", "9"};
+    QTest::newRow("unknown caption") << QStringList{"query", "--type", "报警"};
+    QTest::newRow("bad day") << QStringList{"query", "--day", "2024-13-01"};
+    QTest::newRow("bad since") << QStringList{"query", "--since", "last week"};
+    QTest::newRow("day with since") << QStringList{"query", "--day", "2024-05-01", "--since", "today"};
+    QTest::newRow("bad format") << QStringList{"query", "-o", "xml"};
+    QTest::newRow("bad regular expression") << QStringList{"query", "--grep", "(unclosed"};
+    QTest::newRow("negative lines") << QStringList{"query", "-n", "-3"};
+    QTest::newRow("export without folder") << QStringList{"export", "--day", "2024-05-01", "--type", "3"};
+    QTest::newRow("export with two types") << QStringList{"export", "--day", "2024-05-01", "--type", "2,3", "--dir", "."};
+    QTest::newRow("follow with reverse") << QStringList{"follow", "--reverse"};
+    QTest::newRow("write with two types") << QStringList{"write", "--type", "all", "x"};
+}
+
+void TestVxlog::usageError()
+{
+    QFETCH(QStringList, arguments);
+    const Result r = runVxlog(arguments, m_dir.path());
+    QCOMPARE(r.exitCode, 2);
+    QVERIFY(r.out.isEmpty());
+    QCOMPARE(r.err.count('\n'), 1);
+    QVERIFY2(r.err.contains("--help"), r.err.constData());
+}
+
+void TestVxlog::readCommandsLeaveTheFileAlone_data()
+{
+    QTest::addColumn<QString>("journalMode");
+    QTest::addColumn<QStringList>("arguments");
+    const QList<QStringList> commands{{"query"},
+                                      {"query", "-o", "csv", "-n", "1", "-g", "x"},
+                                      {"query", "--count", "--type", "3"},
+                                      {"stats"},
+                                      {"export", "--day", "2024-05-01", "--type", "3", "--dir", "out"}};
+    for (const char* mode : {"DELETE", "WAL"})
+        for (const QStringList& command : commands)
+            QTest::addRow("%s, %s", mode, qPrintable(command.join(QLatin1Char(' ')))) << QString::fromLatin1(mode) << command;
+}
+
+void TestVxlog::readCommandsLeaveTheFileAlone()
+{
+    QFETCH(QString, journalMode);
+    QFETCH(QStringList, arguments);
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("out")));
+    const QString path = dir.filePath(QStringLiteral("dbLog.db"));
+    {
+        TestDatabase db(path);
+        QCOMPARE(db.scalar(QStringLiteral("PRAGMA journal_mode=%1").arg(journalMode)).toUpper(), journalMode);
+        // No index: a reader must not add the writer's.
+        createLogTable(db, false);
+        QVERIFY(db.insertRow(QStringLiteral("2024-05-01 08:00:00"), 3, QStringLiteral("x")));
+    }
+    const QByteArray before = checksum(path);
+    const Result r = runVxlog(arguments, dir.path());
+    QVERIFY2(r.exitCode == 0, r.err.constData());
+    QCOMPARE(checksum(path), before);
+    TestDatabase db(path);
+    QCOMPARE(db.scalar(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'index' AND sql IS NOT NULL")),
+             QStringLiteral("0"));
+}
+
+QTEST_MAIN(TestVxlog)
+#include "tst_vxlog.moc"
