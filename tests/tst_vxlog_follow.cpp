@@ -1,0 +1,205 @@
+// vxlog follow run as a process beside writers: it prints the last records,
+// then every row stored afterwards (by another process or another
+// connection, stamps out of order included) exactly once in arrival order,
+// and ends with status 0 on SIGINT or SIGTERM. query run beside a writer
+// misses no row. Both on a rollback-journal database and on a WAL one.
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+#include "VxlogTestSupport.h"
+
+using namespace VxlogTest;
+
+namespace {
+
+const int kAppearTimeoutMs = 20000; // a bound for a stuck follow, not a speed check
+
+// A follow process whose standard output is collected as it comes.
+class Follower
+{
+public:
+    Follower(const QStringList& arguments, const QString& workingDir)
+    {
+        m_process.setWorkingDirectory(workingDir);
+        m_process.start(QStringLiteral(VXLOG_BINARY), QStringList{"follow", "-o", "json"} + arguments);
+    }
+    ~Follower()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished();
+        }
+    }
+
+    bool started() { return m_process.waitForStarted(kRunTimeoutMs); }
+
+    // Waits until `count` JSON lines have arrived; returns the messages so far.
+    QStringList waitForLines(int count)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (m_messages.size() < count && timer.elapsed() < kAppearTimeoutMs) {
+            m_process.waitForReadyRead(100);
+            takeLines();
+        }
+        return m_messages;
+    }
+
+    QList<qint64> ids() const { return m_ids; }
+
+    bool endWith(int signal, int& exitCode)
+    {
+        ::kill(static_cast<pid_t>(m_process.processId()), signal);
+        if (!m_process.waitForFinished(kRunTimeoutMs))
+            return false;
+        takeLines();
+        exitCode = m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+        return true;
+    }
+
+private:
+    void takeLines()
+    {
+        m_pending += m_process.readAllStandardOutput();
+        int end;
+        while ((end = m_pending.indexOf('\n')) >= 0) {
+            const QJsonObject object = QJsonDocument::fromJson(m_pending.left(end)).object();
+            m_messages << object.value(QStringLiteral("message")).toString();
+            m_ids << static_cast<qint64>(object.value(QStringLiteral("id")).toDouble());
+            m_pending.remove(0, end + 1);
+        }
+    }
+
+    QProcess m_process;
+    QByteArray m_pending;
+    QStringList m_messages;
+    QList<qint64> m_ids;
+};
+
+void makeDatabase(const QString& path, const QString& journalMode)
+{
+    TestDatabase db(path);
+    db.exec(QStringLiteral("PRAGMA journal_mode=%1").arg(journalMode));
+    createLogTable(db);
+    for (int i = 1; i <= 3; ++i)
+        db.insertRow(QStringLiteral("2024-05-01 08:00:0%1").arg(i), 2, QStringLiteral("old %1").arg(i));
+}
+
+} // namespace
+
+class TestVxlogFollow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void followsRowsOfOtherWriters_data();
+    void followsRowsOfOtherWriters();
+    void missesNoRowOfABusyWriter_data();
+    void missesNoRowOfABusyWriter();
+};
+
+void TestVxlogFollow::followsRowsOfOtherWriters_data()
+{
+    QTest::addColumn<QString>("journalMode");
+    QTest::addColumn<int>("signal");
+    QTest::newRow("rollback journal, SIGINT") << QStringLiteral("DELETE") << int(SIGINT);
+    QTest::newRow("WAL, SIGTERM") << QStringLiteral("WAL") << int(SIGTERM);
+}
+
+void TestVxlogFollow::followsRowsOfOtherWriters()
+{
+    QFETCH(QString, journalMode);
+    QFETCH(int, signal);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("dbLog.db"));
+    makeDatabase(path, journalMode);
+
+    Follower follow({"-n", "2", "--type", "2,4"}, dir.path());
+    QVERIFY(follow.started());
+    QCOMPARE(follow.waitForLines(2), QStringList({"old 2", "old 3"}));
+
+    // Another process, through the log service.
+    const Result written = runVxlog({"write", "--type", "4", "from another process"}, dir.path());
+    QCOMPARE(written.exitCode, 0);
+    QCOMPARE(follow.waitForLines(3).value(2), QStringLiteral("from another process\n"));
+
+    // Another connection: a stamp older than everything (the clock set back),
+    // and a type the filter leaves out.
+    {
+        TestDatabase db(path);
+        QVERIFY(db.insertRow(QStringLiteral("2020-01-01 00:00:00"), 0, QStringLiteral("filtered out")));
+        QVERIFY(db.insertRow(QStringLiteral("2020-01-01 00:00:00"), 2, QStringLiteral("clock set back")));
+    }
+    QCOMPARE(follow.waitForLines(4).value(3), QStringLiteral("clock set back"));
+
+    int exitCode = -1;
+    QVERIFY(follow.endWith(signal, exitCode));
+    QCOMPARE(exitCode, 0);
+    QCOMPARE(follow.ids(), QList<qint64>({2, 3, 4, 6}));
+}
+
+void TestVxlogFollow::missesNoRowOfABusyWriter_data()
+{
+    QTest::addColumn<QString>("journalMode");
+    QTest::newRow("rollback journal") << QStringLiteral("DELETE");
+    QTest::newRow("WAL") << QStringLiteral("WAL");
+}
+
+void TestVxlogFollow::missesNoRowOfABusyWriter()
+{
+    QFETCH(QString, journalMode);
+    const int rows = 200;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("dbLog.db"));
+    makeDatabase(path, journalMode);
+
+    Follower follow({"-n", "0"}, dir.path());
+    QVERIFY(follow.started());
+
+    // The writer commits row by row, stamps running backwards, while follow
+    // polls and query reads.
+    QProcess writer;
+    writer.start(QStringLiteral("sqlite3"), {path});
+    QVERIFY(writer.waitForStarted());
+    writer.write("PRAGMA busy_timeout=10000; PRAGMA synchronous=OFF;\n");
+    for (int i = 0; i < rows; ++i)
+        writer.write(QStringLiteral("INSERT INTO SystemInfo(datetime, type, message) VALUES('2024-06-01 10:%1:%2', 3, 'row %3');\n")
+                         .arg(59 - i / 60, 2, 10, QLatin1Char('0')).arg(59 - i % 60, 2, 10, QLatin1Char('0')).arg(i)
+                         .toUtf8());
+    int queriesDuringWrites = 0;
+    while (writer.state() == QProcess::Running && queriesDuringWrites < 5) {
+        const Result r = runVxlog({"query", "--count", "--type", "3"}, dir.path());
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+        ++queriesDuringWrites;
+    }
+    writer.closeWriteChannel();
+    QVERIFY(writer.waitForFinished(kRunTimeoutMs));
+    QCOMPARE(writer.exitCode(), 0);
+
+    const QStringList seen = follow.waitForLines(rows);
+    QCOMPARE(seen.size(), rows);
+    for (int i = 0; i < rows; ++i)
+        QCOMPARE(seen.at(i), QStringLiteral("row %1").arg(i));
+
+    // query: every row once, in time order (the reverse of arrival here).
+    const Result all = runVxlog({"query", "--type", "3", "-o", "json"}, dir.path());
+    QCOMPARE(all.exitCode, 0);
+    QList<QByteArray> lines = all.out.split('\n');
+    lines.removeLast();
+    QCOMPARE(lines.size(), rows);
+    for (int i = 0; i < rows; ++i)
+        QCOMPARE(QJsonDocument::fromJson(lines.at(i)).object().value(QStringLiteral("message")).toString(),
+                 QStringLiteral("row %1").arg(rows - 1 - i));
+
+    int exitCode = -1;
+    QVERIFY(follow.endWith(SIGINT, exitCode));
+    QCOMPARE(exitCode, 0);
+}
+
+QTEST_MAIN(TestVxlogFollow)
+#include "tst_vxlog_follow.moc"
