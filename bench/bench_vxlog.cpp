@@ -1,0 +1,149 @@
+// vxlog query on a day of 1,000,000 records written to /dev/null, in each
+// output format, next to the sqlite3 command-line tool's `.mode csv` output of
+// the same rows (same SELECT, same order) measured in the same run. Each run
+// is a real process; its peak resident memory comes from wait4().
+#include <benchmark/benchmark.h>
+
+#include <QTemporaryDir>
+
+#include <sqlite3.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fcntl.h>
+#include <spawn.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+constexpr int kRows = 1000000;
+const char* const kDay = "2024-05-01";
+
+const char* const kCreateTable =
+    "CREATE TABLE IF NOT EXISTS SystemInfo(\t\t\t\t\t\tid INTEGER  PRIMARY KEY AUTOINCREMENT UNIQUE "
+    "\t\t\t\t\t\t, datetime DATETIME NOT NULL DEFAULT (datetime(CURRENT_TIMESTAMP,'localtime'))  "
+    "\t\t\t\t\t\t, type INT(32) \t\t\t\t\t\t, message TEXT);"
+    "CREATE INDEX IF NOT EXISTS SystemInfo_type_datetime ON SystemInfo(type, datetime);";
+
+// One day, the five types in turn, a typical machine line (about 45 bytes).
+class DayDatabase
+{
+public:
+    DayDatabase()
+    {
+        m_path = m_dir.filePath(QStringLiteral("dbLog.db")).toStdString();
+        sqlite3* db = nullptr;
+        sqlite3_open(m_path.c_str(), &db);
+        sqlite3_exec(db, kCreateTable, nullptr, nullptr, nullptr);
+        sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+        sqlite3_stmt* insert = nullptr;
+        sqlite3_prepare_v2(db, "INSERT INTO SystemInfo(datetime, type, message) VALUES(?, ?, ?)", -1, &insert, nullptr);
+        char stamp[32];
+        char message[96];
+        for (int i = 0; i < kRows; ++i) {
+            const int second = static_cast<int>(static_cast<long long>(i) * 86400 / kRows);
+            std::snprintf(stamp, sizeof stamp, "%s %02d:%02d:%02d", kDay, second / 3600, second / 60 % 60, second % 60);
+            const int length = std::snprintf(message, sizeof message, "motor %d speed %d rpm, load 0.%02d \"ok\"\n",
+                                             i % 7, 1400 + i % 100, i % 100);
+            sqlite3_bind_text(insert, 1, stamp, -1, SQLITE_TRANSIENT);
+            sqlite3_bind_int(insert, 2, i % 5);
+            sqlite3_bind_text(insert, 3, message, length, SQLITE_TRANSIENT);
+            sqlite3_step(insert);
+            sqlite3_reset(insert);
+        }
+        sqlite3_finalize(insert);
+        sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    }
+
+    const std::string& path() const { return m_path; }
+
+private:
+    QTemporaryDir m_dir;
+    std::string m_path;
+};
+
+const DayDatabase& dayDatabase()
+{
+    static const DayDatabase database;
+    return database;
+}
+
+struct RunFigures
+{
+    double seconds = 0;
+    double peakMiB = 0;
+    bool ok = false;
+};
+
+// Runs the program with standard output on /dev/null; wall time and peak RSS.
+RunFigures runToDevNull(const std::vector<std::string>& arguments)
+{
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    RunFigures figures;
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+        int status = 0;
+        struct rusage usage {};
+        if (wait4(pid, &status, 0, &usage) == pid) {
+            figures.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+            figures.peakMiB = usage.ru_maxrss / 1024.0;
+        }
+    }
+    figures.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    posix_spawn_file_actions_destroy(&actions);
+    return figures;
+}
+
+void reportRuns(benchmark::State& state, const std::vector<std::string>& arguments)
+{
+    double peak = 0;
+    for (auto _ : state) {
+        const RunFigures run = runToDevNull(arguments);
+        if (!run.ok) {
+            state.SkipWithError("the program failed");
+            return;
+        }
+        state.SetIterationTime(run.seconds);
+        peak = std::max(peak, run.peakMiB);
+    }
+    state.counters["records_per_s"] =
+        benchmark::Counter(static_cast<double>(kRows) * state.iterations(), benchmark::Counter::kIsRate);
+    state.counters["peak_MiB"] = peak;
+}
+
+void BM_VxlogQuery(benchmark::State& state)
+{
+    static const char* const formats[] = {"text", "csv", "json"};
+    const char* format = formats[state.range(0)];
+    state.SetLabel(format);
+    reportRuns(state, {VXLOG_BINARY, "query", "--db", dayDatabase().path(), "--day", kDay, "--format", format});
+}
+BENCHMARK(BM_VxlogQuery)->DenseRange(0, 2)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+
+// The yardstick: SQLite's own shell printing the same rows as CSV.
+void BM_Sqlite3CsvMode(benchmark::State& state)
+{
+    const std::string select = std::string("SELECT id, datetime, type, message FROM SystemInfo WHERE datetime >= '") + kDay
+                               + " 00:00:00' AND datetime <= '" + kDay + " 23:59:59' ORDER BY datetime, id";
+    reportRuns(state, {"sqlite3", "-readonly", "-csv", dayDatabase().path(), select});
+}
+BENCHMARK(BM_Sqlite3CsvMode)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();
