@@ -28,10 +28,12 @@ CommandLine::CommandLine(const QString& command, const QString& description)
     : m_command(command)
 {
     m_parser.setApplicationDescription(description);
-    add(QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("显示本帮助并退出。")));
-    m_parser.addPositionalArgument(command, QStringLiteral("命令。"), command);
     // Help is ours rather than addHelpOption(), so that its text is Chinese
     // whatever translations are installed.
+    add(QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("显示本帮助并退出。")));
+    // The command itself is the first positional argument, so the usage
+    // line reads "vxlog [选项] query".
+    m_parser.addPositionalArgument(command, QStringLiteral("命令。"), command);
 }
 
 void CommandLine::add(const QCommandLineOption& option)

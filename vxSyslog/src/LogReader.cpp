@@ -271,7 +271,6 @@ bool LogReader::read(const RecordFilter& filter, const RecordSink& sink)
         sql += QStringLiteral(" LIMIT %1").arg(filter.last);
 
     std::vector<LogRecord> window;
-    bool sinkStopped = false;
     LogRecord record;
     const bool ok = d->run(sql, condition, [&](Statement& row) {
         record.message = row.textAt(3);
@@ -284,8 +283,7 @@ bool LogReader::read(const RecordFilter& filter, const RecordSink& sink)
             window.push_back(ownedCopy(record));
             return static_cast<int>(window.size()) < filter.last;
         }
-        sinkStopped = !sink(record);
-        return !sinkStopped;
+        return sink(record);
     });
     if (!ok || !windowed)
         return ok;
