@@ -101,6 +101,8 @@ private slots:
     void followsRowsOfOtherWriters();
     void missesNoRowOfABusyWriter_data();
     void missesNoRowOfABusyWriter();
+    void leavesTheFileAlone_data();
+    void leavesTheFileAlone();
 };
 
 void TestVxlogFollow::followsRowsOfOtherWriters_data()
@@ -199,6 +201,36 @@ void TestVxlogFollow::missesNoRowOfABusyWriter()
     int exitCode = -1;
     QVERIFY(follow.endWith(SIGINT, exitCode));
     QCOMPARE(exitCode, 0);
+}
+
+void TestVxlogFollow::leavesTheFileAlone_data()
+{
+    missesNoRowOfABusyWriter_data();
+}
+
+void TestVxlogFollow::leavesTheFileAlone()
+{
+    QFETCH(QString, journalMode);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("dbLog.db"));
+    {
+        TestDatabase db(path);
+        db.exec(QStringLiteral("PRAGMA journal_mode=%1").arg(journalMode));
+        // No index: a reader must not add the writer's.
+        createLogTable(db, false);
+        QVERIFY(db.insertRow(QStringLiteral("2024-05-01 08:00:00"), 3, QStringLiteral("x")));
+    }
+    const QByteArray before = checksum(path);
+    Follower follow({}, dir.path());
+    QVERIFY(follow.started());
+    QCOMPARE(follow.waitForLines(1), QStringList{"x"});
+    int exitCode = -1;
+    QVERIFY(follow.endWith(SIGINT, exitCode));
+    QCOMPARE(exitCode, 0);
+    QCOMPARE(checksum(path), before);
+    TestDatabase db(path);
+    QCOMPARE(db.scalar(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'index' AND sql IS NOT NULL")),
+             QStringLiteral("0"));
 }
 
 QTEST_MAIN(TestVxlogFollow)
