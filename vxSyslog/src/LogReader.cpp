@@ -196,7 +196,11 @@ struct LogReader::Private
         const QVariant handle = connection.driver()->handle();
         if (qstrcmp(handle.typeName(), "sqlite3*") != 0 || !(db = *static_cast<sqlite3* const*>(handle.constData())))
             return fail(FailureKind::CannotOpen, QString());
-        return checkSchema();
+        if (checkSchema())
+            return true;
+        // Not a log: no statement of a later call may run on it.
+        db = nullptr;
+        return false;
     }
 
     bool notOpen() { return fail(FailureKind::CannotOpen, QStringLiteral("未打开")); }
