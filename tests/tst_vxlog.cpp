@@ -301,6 +301,11 @@ void TestVxlog::writeStoresWholeLines_data()
     QTest::newRow("one record per input line")
         << QStringList{"write", "-p", "1"} << QByteArray("first\nsecond, with comma\n\n'quoted'\n第五行") << 1
         << QStringList{"first\n", "second, with comma\n", "\n", "'quoted'\n", "第五行\n"};
+    // A log line holds 3999 bytes with its newline; the text is cut at a
+    // character boundary within that, not dropped.
+    QTest::newRow("a long line is cut at the line's capacity")
+        << QStringList{"write", QString(2000, QChar(0x6E29))} << QByteArray() << 4
+        << QStringList{QString(1332, QChar(0x6E29)) + QLatin1Char('\n')};
 }
 
 void TestVxlog::writeStoresWholeLines()
