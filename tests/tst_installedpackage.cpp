@@ -18,6 +18,7 @@ class tst_InstalledPackage : public QObject
 
 private slots:
     void exampleBuildsAgainstTheInstalledPackageAndLogs();
+    void programmersGuideQuotesTheExampleVerbatim();
 
 private:
     bool run(const QString& program, const QStringList& arguments, const QString& workingDir = QString());
@@ -87,6 +88,20 @@ void tst_InstalledPackage::exampleBuildsAgainstTheInstalledPackageAndLogs()
         return row.type == 1 && row.message == QStringLiteral("操作员 张伟 登录\n");
     });
     QVERIFY(userLine);
+}
+
+// docs/logging.md shows the example's two files; the test above is what
+// keeps that code compiling, so the page must not drift from them.
+void tst_InstalledPackage::programmersGuideQuotesTheExampleVerbatim()
+{
+    QFile guide(QStringLiteral(VX_GUIDE_FILE));
+    QVERIFY(guide.open(QIODevice::ReadOnly));
+    const QByteArray text = guide.readAll();
+    for (const char* name : {"CMakeLists.txt", "main.cpp"}) {
+        QFile file(QStringLiteral(VX_EXAMPLE_DIR "/") + QLatin1String(name));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY2(text.contains(file.readAll()), name);
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_InstalledPackage)

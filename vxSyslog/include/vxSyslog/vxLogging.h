@@ -62,7 +62,8 @@ public:
     // Replaces the output function. Safe while other threads finish lines: a
     // line in flight completes on the old function before setSink returns, and
     // every later line goes to the new one. An empty callable puts
-    // writeToStdout back. A sink must not itself finish a LogLine.
+    // writeToStdout back. A sink or flush function must not itself finish a
+    // LogLine, nor replace either function.
     static void setSink(SinkFunc out);
     // An empty callable puts flushStdout back.
     static void setFlushSink(FlushSinkFunc flush);

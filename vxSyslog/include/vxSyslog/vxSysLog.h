@@ -16,8 +16,7 @@ class vxLogDB;
 
 // The process-wide log service: owns the writer (and through it the store;
 // held through a pointer so that the writer's class stays private to the
-// library),
-// routes finished log lines into the writer's queue, and answers the viewer's
+// library), routes finished log lines into the writer's queue, and answers
 // queries on the caller's thread. Reached only through instance(); deleted by
 // release(), which first puts standard output back as the log destination so
 // that no line can reach the writer being destroyed, then writes every line
