@@ -9,7 +9,27 @@
 
 #include <cstdio>
 #include <fcntl.h>
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
+
+namespace stdout_capture {
+#ifdef _WIN32
+constexpr int kStdoutFd = 1;
+inline int dupFd(int fd) { return ::_dup(fd); }
+inline int dupFdTo(int fd, int to) { return ::_dup2(fd, to); }
+inline int openForWrite(const char* path) { return ::_open(path, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, 0644); }
+inline int closeFd(int fd) { return ::_close(fd); }
+#else
+constexpr int kStdoutFd = STDOUT_FILENO;
+inline int dupFd(int fd) { return ::dup(fd); }
+inline int dupFdTo(int fd, int to) { return ::dup2(fd, to); }
+inline int openForWrite(const char* path) { return ::open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644); }
+inline int closeFd(int fd) { return ::close(fd); }
+#endif
+} // namespace stdout_capture
 
 class StdoutCapture
 {
@@ -18,10 +38,11 @@ public:
         : m_path(path)
     {
         std::fflush(stdout);
-        m_saved = ::dup(STDOUT_FILENO);
-        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(fd, STDOUT_FILENO);
-        ::close(fd);
+        using namespace stdout_capture;
+        m_saved = dupFd(kStdoutFd);
+        const int fd = openForWrite(QFile::encodeName(path).constData());
+        dupFdTo(fd, kStdoutFd);
+        closeFd(fd);
     }
     ~StdoutCapture() { restore(); }
     StdoutCapture(const StdoutCapture&) = delete;
@@ -41,8 +62,8 @@ private:
         if (m_saved < 0)
             return;
         std::fflush(stdout);
-        ::dup2(m_saved, STDOUT_FILENO);
-        ::close(m_saved);
+        stdout_capture::dupFdTo(m_saved, stdout_capture::kStdoutFd);
+        stdout_capture::closeFd(m_saved);
         m_saved = -1;
     }
 

@@ -75,6 +75,7 @@ private slots:
     void loggingDuringReleaseLosesNothing();
     void queriesAnswerThroughTheService();
     void failedQueryIsReportedThroughTheService();
+    void queryingThreadsEachSeeTheirOwnOutcome();
 
 private:
     QString dbPath() const { return m_dir->filePath(QStringLiteral("dbLog.db")); }
@@ -237,6 +238,15 @@ void tst_LogService::queriesAnswerThroughTheService()
     QCOMPARE(range.size(), 1);
     QCOMPARE(range[0].second, QStringLiteral("at the end"));
     QVERIFY(!service->lastQueryFailed());
+
+    const SystemLog::QueryResult dayResult = service->queryDayResult(QStringLiteral("2020-09-22"), 3);
+    QVERIFY(!dayResult.failed);
+    QVERIFY(dayResult.error.isEmpty());
+    QCOMPARE(dayResult.records, day);
+    const SystemLog::QueryResult rangeResult =
+        service->queryRangeResult(QStringLiteral("2020-09-22 10:00:00"), QStringLiteral("2020-09-23 00:00:00"), 3);
+    QVERIFY(!rangeResult.failed);
+    QCOMPARE(rangeResult.records, range);
 }
 
 void tst_LogService::failedQueryIsReportedThroughTheService()
@@ -249,6 +259,36 @@ void tst_LogService::failedQueryIsReportedThroughTheService()
     QVERIFY(!service->lastQueryError().isEmpty());
     log(0, "cannot be stored\n");
     vxSysLog::release();
+}
+
+// One thread queries while the table is missing (another program renamed it)
+// and fails; then another thread queries with the table back and succeeds.
+// Each reads its own outcome from its result, whatever the other did since.
+void tst_LogService::queryingThreadsEachSeeTheirOwnOutcome()
+{
+    vxSysLog* service = vxSysLog::instance();
+    TestDatabase side(dbPath());
+    QVERIFY(side.insertRow(QStringLiteral("2020-09-22 10:00:00"), 3, QStringLiteral("alarm")));
+    QVERIFY(side.exec(QStringLiteral("ALTER TABLE SystemInfo RENAME TO SystemInfoAway")));
+
+    SystemLog::QueryResult failing;
+    SystemLog::QueryResult succeeding;
+    std::thread first([&] { failing = service->queryDayResult(QStringLiteral("2020-09-22"), 3); });
+    first.join();
+    QVERIFY(side.exec(QStringLiteral("ALTER TABLE SystemInfoAway RENAME TO SystemInfo")));
+    std::thread second([&] { succeeding = service->queryDayResult(QStringLiteral("2020-09-22"), 3); });
+    second.join();
+
+    QVERIFY(failing.failed);
+    QVERIFY(!failing.error.isEmpty());
+    QVERIFY(failing.records.isEmpty());
+    QVERIFY(!succeeding.failed);
+    QVERIFY(succeeding.error.isEmpty());
+    QCOMPARE(succeeding.records.size(), 1);
+    QCOMPARE(succeeding.records[0].second, QStringLiteral("alarm"));
+    // The shared status is now the second thread's: read by the first thread
+    // it would have hidden that thread's failure.
+    QVERIFY(!service->lastQueryFailed());
 }
 
 QTEST_GUILESS_MAIN(tst_LogService)

@@ -1,5 +1,8 @@
 #include <vxSyslog/LogStream.h>
 
+#include <QByteArray>
+#include <QString>
+
 #include <algorithm>
 #include <charconv>
 #include <climits>
@@ -30,12 +33,12 @@ int toDecimal(char* buf, T value)
     return static_cast<int>(p - buf);
 }
 
-template int toDecimal(char* buf, int value);
-template int toDecimal(char* buf, unsigned int value);
-template int toDecimal(char* buf, long value);
-template int toDecimal(char* buf, unsigned long value);
-template int toDecimal(char* buf, long long value);
-template int toDecimal(char* buf, unsigned long long value);
+template VXSYSLOG_EXPORT int toDecimal(char* buf, int value);
+template VXSYSLOG_EXPORT int toDecimal(char* buf, unsigned int value);
+template VXSYSLOG_EXPORT int toDecimal(char* buf, long value);
+template VXSYSLOG_EXPORT int toDecimal(char* buf, unsigned long value);
+template VXSYSLOG_EXPORT int toDecimal(char* buf, long long value);
+template VXSYSLOG_EXPORT int toDecimal(char* buf, unsigned long long value);
 
 int toHex(char* buf, std::uintptr_t value)
 {
@@ -203,6 +206,77 @@ LogStream& LogStream::operator<<(const char* text)
     // on the way to append; it cannot fit anyway.
     if (len < static_cast<size_t>(INT_MAX))
         buffer_.append(text, static_cast<int>(len));
+    return *this;
+}
+
+LogStream& LogStream::operator<<(std::string_view text)
+{
+    if (text.size() < static_cast<size_t>(INT_MAX))
+        buffer_.append(text.data(), static_cast<int>(text.size()));
+    return *this;
+}
+
+LogStream& LogStream::operator<<(const QByteArray& text)
+{
+    buffer_.append(text.constData(), text.size());
+    return *this;
+}
+
+namespace {
+
+// UTF-16 to UTF-8, written straight into [out, out + room). Qt 5 offers no
+// public encoder into a caller's memory, and QString::toUtf8's heap copy
+// would cost more than the rest of a typical line. A lone surrogate becomes
+// U+FFFD, as Qt's own encoder does. Returns the bytes written, or -1 when the
+// text needs more than `room` (then nothing written counts).
+int encodeUtf8(const QChar* in, int count, char* out, int room)
+{
+    char* p = out;
+    char* const end = out + room;
+    for (int i = 0; i < count; ++i) {
+        char32_t c = in[i].unicode();
+        if (c < 0x80) {
+            if (p == end)
+                return -1;
+            *p++ = static_cast<char>(c);
+            continue;
+        }
+        if (QChar::isHighSurrogate(c) && i + 1 < count && in[i + 1].isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(static_cast<char16_t>(c), in[++i].unicode());
+        } else if (QChar::isSurrogate(c)) {
+            c = 0xFFFD;
+        }
+        const int bytes = c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+        if (end - p < bytes)
+            return -1;
+        switch (bytes) {
+        case 2:
+            *p++ = static_cast<char>(0xC0 | (c >> 6));
+            break;
+        case 3:
+            *p++ = static_cast<char>(0xE0 | (c >> 12));
+            *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            break;
+        default:
+            *p++ = static_cast<char>(0xF0 | (c >> 18));
+            *p++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            break;
+        }
+        *p++ = static_cast<char>(0x80 | (c & 0x3F));
+    }
+    return static_cast<int>(p - out);
+}
+
+} // namespace
+
+LogStream& LogStream::operator<<(const QString& text)
+{
+    // One byte stays free, as append keeps it: the piece must fit in
+    // available() - 1 bytes.
+    const int written = encodeUtf8(text.constData(), text.size(), buffer_.current(), buffer_.available() - 1);
+    if (written > 0)
+        buffer_.advance(written);
     return *this;
 }
 

@@ -92,39 +92,55 @@ void QDBSqlite::setQueryOutcome(bool failed, const QString& reason)
     m_lastQueryError = reason;
 }
 
-RecordList QDBSqlite::query(QString start, QString end, int type)
+namespace {
+
+QueryResult failedQuery(const QString& reason)
 {
-    RecordList records;
+    QueryResult result;
+    result.failed = true;
+    result.error = reason;
+    return result;
+}
+
+} // namespace
+
+QueryResult QDBSqlite::queryResult(const QString& start, const QString& end, int type)
+{
+    QueryResult result = runQuery(start, end, type);
+    setQueryOutcome(result.failed, result.error);
+    return result;
+}
+
+QueryResult QDBSqlite::runQuery(const QString& start, const QString& end, int type)
+{
     if (!isOpen()) {
         // Keeps the reason the open failed with, when there was one.
         const QSqlError openError = lastError();
-        setQueryOutcome(true, openError.type() == QSqlError::NoError ? failureKindText(FailureKind::CannotOpen)
-                                                                      : describeFailure(openError));
-        return records;
+        return failedQuery(openError.type() == QSqlError::NoError ? failureKindText(FailureKind::CannotOpen)
+                                                                   : describeFailure(openError));
     }
     QSqlQuery statement(*this);
     statement.setForwardOnly(true);
-    if (!statement.prepare(QString::fromLatin1(kQuerySql))) {
-        setQueryOutcome(true, describeFailure(statement.lastError()));
-        return records;
-    }
+    if (!statement.prepare(QString::fromLatin1(kQuerySql)))
+        return failedQuery(describeFailure(statement.lastError()));
     statement.bindValue(0, start);
     statement.bindValue(1, end);
     statement.bindValue(2, type);
-    if (!statement.exec()) {
-        setQueryOutcome(true, describeFailure(statement.lastError()));
-        return records;
-    }
+    if (!statement.exec())
+        return failedQuery(describeFailure(statement.lastError()));
+    QueryResult result;
     while (statement.next())
-        records.append(qMakePair(statement.value(0).toString(), statement.value(1).toString()));
+        result.records.append(qMakePair(statement.value(0).toString(), statement.value(1).toString()));
     // A step can fail half way (the file locked past the busy timeout, a
     // corrupt page): then the rows so far are not the answer.
-    if (statement.lastError().type() != QSqlError::NoError) {
-        setQueryOutcome(true, describeFailure(statement.lastError()));
-        return RecordList();
-    }
-    setQueryOutcome(false, QString());
-    return records;
+    if (statement.lastError().type() != QSqlError::NoError)
+        return failedQuery(describeFailure(statement.lastError()));
+    return result;
+}
+
+RecordList QDBSqlite::query(QString start, QString end, int type)
+{
+    return queryResult(start, end, type).records;
 }
 
 } // namespace SystemLog

@@ -35,7 +35,11 @@ public:
     // order; all or nothing. False (and nothing written) on any error.
     bool insertBatch(const std::list<tag_MsgItem>& items);
 
-    // Rows of `type` stamped strictly between `start` and `end` (text comparison).
+    // Rows of `type` stamped strictly between `start` and `end` (text
+    // comparison), with the outcome; the outcome is also kept for
+    // lastQueryFailed()/lastQueryError().
+    QueryResult queryResult(const QString& start, const QString& end, int type);
+    // The same rows without the outcome.
     RecordList query(QString start, QString end, int type);
 
     // Outcome of the most recent query(): failed or not, and the driver's reason.
@@ -48,6 +52,7 @@ public:
     static const char* const kQuerySql;
 
 private:
+    QueryResult runQuery(const QString& start, const QString& end, int type);
     void setQueryOutcome(bool failed, const QString& reason);
 
     bool m_lastQueryFailed = false;

@@ -127,6 +127,17 @@ RecordList vxLogDB::queryByRange(QString start, QString end, int type)
     return runQuery(start, end, type);
 }
 
+QueryResult vxLogDB::queryDayResult(const QString& day, int type)
+{
+    return queryRangeResult(QStringLiteral("%1 00:00:00").arg(day), QStringLiteral("%2 23:59:59").arg(day), type);
+}
+
+QueryResult vxLogDB::queryRangeResult(const QString& start, const QString& end, int type)
+{
+    std::lock_guard<std::mutex> lock(m_dbMutex);
+    return m_db->queryResult(start, end, type);
+}
+
 bool vxLogDB::lastQueryFailed()
 {
     std::lock_guard<std::mutex> lock(m_dbMutex);

@@ -51,6 +51,9 @@ public:
 
     RecordList queryByDay(QString day, int type);
     RecordList queryByRange(QString start, QString end, int type);
+    // The same queries with their own outcome.
+    QueryResult queryDayResult(const QString& day, int type);
+    QueryResult queryRangeResult(const QString& start, const QString& end, int type);
     bool lastQueryFailed();
     QString lastQueryError();
 

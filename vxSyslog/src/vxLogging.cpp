@@ -1,5 +1,6 @@
 #include <vxSyslog/vxLogging.h>
 
+#include <atomic>
 #include <cassert>
 #include <cstdint>
 #include <cstdio>
@@ -34,22 +35,26 @@ int initialLevel()
 }
 
 // The output settings, built on first use so that code running during static
-// initialisation in other files already finds them. The shared lock is held
-// while a line is handed to the sink, the exclusive one while the sink is
-// replaced: the log service swaps the sink back to standard output before it
-// destroys the writer, and no thread may still be inside the old sink then.
+// initialisation in other files already finds them, and never destroyed, so
+// that code running during static destruction (a global whose destructor
+// logs) still finds them too.
+//
+// The shared lock is held while a line is handed to the sink or the flush
+// function runs, the exclusive one while either is replaced: the log service
+// swaps the sink back to standard output before it destroys the writer, and no
+// thread may still be inside the old sink then. The level needs no lock.
 struct OutputSettings
 {
-    int level = initialLevel();
+    std::atomic<int> level{initialLevel()};
     SinkFunc sink = writeToStdout;
     FlushSinkFunc flush = flushStdout;
-    std::shared_mutex sinkMutex;
+    std::shared_mutex mutex;
 };
 
 OutputSettings& settings()
 {
-    static OutputSettings s;
-    return s;
+    static OutputSettings* const s = new OutputSettings;
+    return *s;
 }
 
 // Sets everything up before main runs.
@@ -59,31 +64,42 @@ const OutputSettings& g_settingsAtStartup = settings();
 
 int LogLine::level()
 {
-    return settings().level;
+    return settings().level.load(std::memory_order_relaxed);
 }
 
 void LogLine::setLevel(int level)
 {
-    settings().level = level;
+    settings().level.store(level, std::memory_order_relaxed);
 }
 
 void LogLine::setSink(SinkFunc out)
 {
     OutputSettings& s = settings();
-    std::unique_lock<std::shared_mutex> lock(s.sinkMutex);
-    s.sink = out ? std::move(out) : SinkFunc(writeToStdout);
+    SinkFunc replacement = out ? std::move(out) : SinkFunc(writeToStdout);
+    std::unique_lock<std::shared_mutex> lock(s.mutex);
+    s.sink.swap(replacement);
+    // The old sink is destroyed after the lock is released, in `replacement`.
 }
 
 void LogLine::setFlushSink(FlushSinkFunc flush)
 {
     OutputSettings& s = settings();
-    s.flush = flush ? std::move(flush) : FlushSinkFunc(flushStdout);
+    FlushSinkFunc replacement = flush ? std::move(flush) : FlushSinkFunc(flushStdout);
+    std::unique_lock<std::shared_mutex> lock(s.mutex);
+    s.flush.swap(replacement);
+}
+
+void LogLine::flush()
+{
+    OutputSettings& s = settings();
+    std::shared_lock<std::shared_mutex> lock(s.mutex);
+    s.flush();
 }
 
 void LogLine::output(int type, const char* text, int length)
 {
     OutputSettings& s = settings();
-    std::shared_lock<std::shared_mutex> lock(s.sinkMutex);
+    std::shared_lock<std::shared_mutex> lock(s.mutex);
     s.sink(type, text, length);
 }
 

@@ -6,6 +6,27 @@
 
 namespace SystemLog {
 
+vxSysLog* vxSysLog::instance()
+{
+    return vx_singleton_sys<vxSysLog>::instance();
+}
+
+void vxSysLog::release()
+{
+    vx_singleton_sys<vxSysLog>::release();
+}
+
+vxSysLog::Session::Session()
+    : m_service(vxSysLog::instance())
+{
+    m_service->init();
+}
+
+vxSysLog::Session::~Session()
+{
+    vxSysLog::release();
+}
+
 vxSysLog::vxSysLog()
     : QObject(nullptr)
     , m_logDB(std::make_unique<vxLogDB>())
@@ -36,6 +57,16 @@ RecordList vxSysLog::queryByDay(QString day, int type)
 RecordList vxSysLog::queryByRange(QString start, QString end, int type)
 {
     return m_logDB->queryByRange(start, end, type);
+}
+
+QueryResult vxSysLog::queryDayResult(const QString& day, int type)
+{
+    return m_logDB->queryDayResult(day, type);
+}
+
+QueryResult vxSysLog::queryRangeResult(const QString& start, const QString& end, int type)
+{
+    return m_logDB->queryRangeResult(start, end, type);
 }
 
 bool vxSysLog::lastQueryFailed()

@@ -4,6 +4,12 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
+
+#include <vxSyslog/vxSyslogExport.h>
+
+class QByteArray;
+class QString;
 
 // The formatting layer of the logging front end. A LogStream lives inside one
 // log statement and turns every value into text in place, inside a buffer that
@@ -28,8 +34,15 @@ inline constexpr char kHexDigits[] = "0123456789abcdef";
 template <typename T>
 int toDecimal(char* buf, T value);
 
+extern template VXSYSLOG_EXPORT int toDecimal(char* buf, int value);
+extern template VXSYSLOG_EXPORT int toDecimal(char* buf, unsigned int value);
+extern template VXSYSLOG_EXPORT int toDecimal(char* buf, long value);
+extern template VXSYSLOG_EXPORT int toDecimal(char* buf, unsigned long value);
+extern template VXSYSLOG_EXPORT int toDecimal(char* buf, long long value);
+extern template VXSYSLOG_EXPORT int toDecimal(char* buf, unsigned long long value);
+
 // Lower-case hexadecimal without leading zeros and without "0x", then a NUL.
-int toHex(char* buf, std::uintptr_t value);
+VXSYSLOG_EXPORT int toHex(char* buf, std::uintptr_t value);
 
 // A fixed-capacity text buffer. It never holds more than N - 1 bytes, so that
 // asCString always has room for its terminator. Instances refer into
@@ -83,12 +96,12 @@ private:
     char* pos_;
 };
 
-extern template class LineBuffer<kLineCapacity>;
-extern template class LineBuffer<kBulkCapacity>;
+extern template class VXSYSLOG_EXPORT LineBuffer<kLineCapacity>;
+extern template class VXSYSLOG_EXPORT LineBuffer<kBulkCapacity>;
 
 // A text piece whose length the caller already knows, so that appending it
 // needs no strlen.
-class SizedText
+class VXSYSLOG_EXPORT SizedText
 {
 public:
     SizedText(const char* str, int len) : text_(str), len_(len)
@@ -106,7 +119,7 @@ private:
 
 // One number formatted with the caller's printf-style format. The format must
 // produce at most 31 characters for the value given.
-class FormattedValue
+class VXSYSLOG_EXPORT FormattedValue
 {
 public:
     FormattedValue(const char* format, char value);
@@ -132,7 +145,7 @@ private:
     int length_;
 };
 
-class LogStream
+class VXSYSLOG_EXPORT LogStream
 {
 public:
     using Buffer = LineBuffer<kLineCapacity>;
@@ -169,6 +182,14 @@ public:
         buffer_.append(value.data(), value.length());
         return *this;
     }
+
+    // Text pieces, taken as UTF-8 (a QString is encoded to UTF-8 straight
+    // into the line, without a temporary); each is dropped whole when it does
+    // not fit, like every other piece.
+    LogStream& operator<<(std::string_view text);
+    LogStream& operator<<(const std::string& text) { return *this << std::string_view(text); }
+    LogStream& operator<<(const QByteArray& text);
+    LogStream& operator<<(const QString& text);
 
     const Buffer& buffer() const { return buffer_; }
 
