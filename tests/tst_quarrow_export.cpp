@@ -150,7 +150,7 @@ void TestQuarrowExport::writesTheRecordBlocksByteExact()
                     {"2024-05-01 23:59:59", 2, "last second, outside"}}));
     const QString folder = v.dir.filePath(QStringLiteral("exports"));
     QVERIFY(QDir().mkdir(folder));
-    v.pane()->setPlainText(QStringLiteral("operator's notes"));
+    v.pane()->showRecords({{QStringLiteral("shown"), QStringLiteral("before")}});
 
     const QList<SeenModal> seen = exportDay(v, kDay, 2, {chooseFolder(folder), pressOk});
     QCOMPARE(seen.size(), 2);
@@ -162,7 +162,7 @@ void TestQuarrowExport::writesTheRecordBlocksByteExact()
                                                               "2024-05-01 20:30:45:\n最后一条 100%")));
     QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::NoDotAndDotDot).size(), 1);
 
-    QCOMPARE(v.pane()->toPlainText(), QStringLiteral("operator's notes"));
+    QCOMPARE(v.pane()->toPlainText(), QStringLiteral("shown:\nbefore"));
     QCOMPARE(v.widget<QStackedWidget>("stackedWidget")->currentIndex(), 0);
     QVERIFY(!QFile::exists(QStringLiteral("Quarrow.ini")));
 }
