@@ -49,7 +49,10 @@ ResultPane::ResultPane(QWidget* parent)
     : QAbstractScrollArea(parent)
     , m_findBar(new PaneFindBar(this))
 {
+    // Text wraps at the width, so nothing scrolls sideways; the vertical bar
+    // stays, so that a result never changes the width it is laid out at.
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setFocusPolicy(Qt::StrongFocus);
     viewport()->setCursor(Qt::IBeamCursor);
     viewport()->setBackgroundRole(QPalette::Base);
@@ -114,14 +117,17 @@ void ResultPane::rebuildLineEstimates()
 {
     const QFontMetrics metrics(font());
     m_charsPerLine = std::max(1, (viewport()->width() - 2 * kMargin) / std::max(1, metrics.averageCharWidth()));
-    const int segments = segmentCount();
-    m_lineStart.resize(segments + 1);
+    m_lineStart.resize(segmentCount() + 1);
     int lines = 0;
-    for (int s = 0; s < segments; ++s) {
-        m_lineStart[s] = lines;
-        lines += estimatedLines(s);
+    int segment = 0;
+    for (int r = 0; r < recordCount(); ++r) {
+        const int pieces = m_firstSegment.at(r + 1) - m_firstSegment.at(r);
+        for (int piece = 0; piece < pieces; ++piece) {
+            m_lineStart[segment++] = lines;
+            lines += estimatedLines(r, piece);
+        }
     }
-    m_lineStart[segments] = lines;
+    m_lineStart[segment] = lines;
 }
 
 int ResultPane::recordCount() const
@@ -156,12 +162,16 @@ int ResultPane::segmentOf(const TextPos& pos) const
 }
 
 // The time line plus the message's characters at the current width.
+int ResultPane::estimatedLines(int record, int piece) const
+{
+    const int length = std::min(kPieceLength, blockLength(record) - piece * kPieceLength);
+    return 1 + length / m_charsPerLine + (piece == 0 ? 1 : 0);
+}
+
 int ResultPane::estimatedLines(int segment) const
 {
     const int record = recordOfSegment(segment);
-    const int piece = segment - m_firstSegment.at(record);
-    const int length = std::min(kPieceLength, blockLength(record) - piece * kPieceLength);
-    return 1 + length / m_charsPerLine + (piece == 0 ? 1 : 0);
+    return estimatedLines(record, segment - m_firstSegment.at(record));
 }
 
 int ResultPane::lineHeight() const
@@ -589,9 +599,14 @@ void ResultPane::paintEvent(QPaintEvent* /*event*/)
 void ResultPane::resizeEvent(QResizeEvent* event)
 {
     QAbstractScrollArea::resizeEvent(event);
-    const int topSegment = m_top.segment;
-    invalidateLayouts();
-    m_top = {topSegment, 0};
+    if (viewport()->width() != m_layoutWidth) {
+        // New line breaks everywhere: keep the top record, forget the rest.
+        m_layoutWidth = viewport()->width();
+        const int topSegment = m_top.segment;
+        invalidateLayouts();
+        m_top = {topSegment, 0};
+    }
+    m_lastTopKnown = false;
     setTop(m_top);
     if (m_findBar->isVisible())
         placeFindBar();

@@ -123,6 +123,7 @@ private:
     int recordOfSegment(int segment) const;
     int segmentOf(const TextPos& pos) const;
     int segmentCount() const { return m_firstSegment.isEmpty() ? 0 : m_firstSegment.last(); }
+    int estimatedLines(int record, int piece) const;
     int estimatedLines(int segment) const;
     const SegmentLayout& layoutOf(int segment);
     int heightOf(int segment);
@@ -152,6 +153,7 @@ private:
     QVector<int> m_firstSegment; // per record, and the total at the end
     QVector<int> m_lineStart;    // estimated lines before each segment, and the total
     int m_charsPerLine = 40;
+    int m_layoutWidth = -1;
     std::unordered_map<int, std::unique_ptr<SegmentLayout>> m_layouts;
     QHash<int, int> m_heights;
     bool m_lastTopKnown = false;
