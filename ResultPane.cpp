@@ -140,6 +140,19 @@ QString ResultPane::blockText(int record) const
     return m_showsNotice ? m_notice : SystemLog::recordBlock(m_records.at(record));
 }
 
+// Part of a block without building the whole of it (a message can be huge).
+QString ResultPane::blockSlice(int record, int from, int length) const
+{
+    if (m_showsNotice)
+        return m_notice.mid(from, length);
+    const auto& pair = m_records.at(record);
+    const int headLength = pair.first.size() + 2;
+    if (from >= headLength)
+        return pair.second.mid(from - headLength, length);
+    const QString head = pair.first + QStringLiteral(":\n");
+    return head.mid(from, length) + pair.second.leftRef(std::max(0, length - (headLength - from)));
+}
+
 int ResultPane::blockLength(int record) const
 {
     if (m_showsNotice)
@@ -187,11 +200,10 @@ const ResultPane::SegmentLayout& ResultPane::layoutOf(int segment)
 
     const int record = recordOfSegment(segment);
     const int piece = segment - m_firstSegment.at(record);
-    const QString text = blockText(record);
     const int start = piece * kPieceLength;
-    const int end = std::min(text.size(), start + kPieceLength);
+    const QString text = blockSlice(record, start, kPieceLength);
     const bool lastPiece = segment + 1 == m_firstSegment.at(record + 1);
-    QVector<PaneText::Range> ranges = PaneText::paragraphs(text, start, end);
+    QVector<PaneText::Range> ranges = PaneText::paragraphs(text, 0, text.size());
     if (!lastPiece && ranges.size() > 1 && ranges.last().length == 0)
         ranges.removeLast(); // the separator closed the piece, not a paragraph
 
@@ -211,7 +223,7 @@ const ResultPane::SegmentLayout& ResultPane::layoutOf(int segment)
             height += line.height();
         }
         paragraph->endLayout();
-        layout->paragraphs.push_back({range.start, range.length, y, std::move(paragraph)});
+        layout->paragraphs.push_back({start + range.start, range.length, y, std::move(paragraph)});
         y += std::max(lineHeight(), qCeil(height));
     }
     layout->height = std::max(1, y);

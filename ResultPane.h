@@ -119,6 +119,7 @@ private:
     void rebuildLineEstimates();
     void invalidateLayouts();
     QString blockText(int record) const;
+    QString blockSlice(int record, int from, int length) const;
     int blockLength(int record) const;
     int recordOfSegment(int segment) const;
     int segmentOf(const TextPos& pos) const;
