@@ -638,15 +638,18 @@ void ResultPane::keyPressEvent(QKeyEvent* event)
         openFindBar();
         return;
     }
-    const bool extend = event->modifiers() & Qt::ShiftModifier;
-    const int page = std::max(lineHeight(), viewport()->height() - lineHeight());
-    switch (event->key()) {
-    case Qt::Key_Escape:
-        if (!m_findBar->isVisible())
-            break;
+    if (event->key() == Qt::Key_Escape && m_findBar->isVisible()) {
         m_findBar->hide();
         emit m_findBar->closed();
         return;
+    }
+    if (recordCount() == 0) {
+        QAbstractScrollArea::keyPressEvent(event);
+        return;
+    }
+    const bool extend = event->modifiers() & Qt::ShiftModifier;
+    const int page = std::max(lineHeight(), viewport()->height() - lineHeight());
+    switch (event->key()) {
     case Qt::Key_Left:
         moveCaret(step(m_caret, -1), extend);
         return;
