@@ -20,6 +20,7 @@ void pressOk(QWidget* modal)
 {
     auto* box = qobject_cast<QMessageBox*>(modal);
     QVERIFY(box);
+    QVERIFY(!QApplication::overrideCursor()); // the busy cursor is gone before any box
     box->button(QMessageBox::Ok)->click();
 }
 
@@ -30,6 +31,7 @@ ModalDriver::Handler chooseFolder(const QString& folder)
     return [folder](QWidget* modal) {
         auto* dialog = qobject_cast<QFileDialog*>(modal);
         QVERIFY(dialog);
+        QVERIFY(!QApplication::overrideCursor());
         QCOMPARE(dialog->windowTitle(), QStringLiteral("请选择文件存储路径"));
         QVERIFY(dialog->testOption(QFileDialog::ShowDirsOnly));
         // Qt 5 turns ShowDirsOnly into its (deprecated) DirectoryOnly mode.

@@ -154,6 +154,7 @@ void TestQuarrowQuery::queries()
     else
         v.queryDay(start.date(), type);
 
+    QVERIFY(!QApplication::overrideCursor()); // the busy cursor went with the query
     const QString text = expected.isEmpty() ? kNotFound : blocks(rowsWith(expected));
     QCOMPARE(v.pane()->toPlainText(), text);
     QCOMPARE(v.pane()->recordCount(), expected.isEmpty() ? 1 : expected.size());
