@@ -530,18 +530,33 @@ bool ResultPane::find(const QString& text, bool backward)
         return false;
     TextPos start, end;
     selectionBounds(&start, &end);
+    // One buffer for every block searched: a search may cross a million records.
+    QString block;
+    block.reserve(1024);
+    auto fillBlock = [&](int record) {
+        block.resize(0);
+        if (m_showsNotice) {
+            block += m_notice;
+            return;
+        }
+        const auto& pair = m_records.at(record);
+        block += pair.first;
+        block += QLatin1String(":\n");
+        block += pair.second;
+    };
     for (int i = 0; i <= records; ++i) {
         int record;
         int at;
         if (backward) {
             record = ((start.record - i) % records + records) % records;
-            const QString block = blockText(record);
+            fillBlock(record);
             // A match must end before the selection; past the first record, anywhere.
             const int from = i == 0 ? start.offset - text.size() : -1;
             at = (i == 0 && from < 0) ? -1 : block.lastIndexOf(text, from, Qt::CaseInsensitive);
         } else {
             record = (end.record + i) % records;
-            at = blockText(record).indexOf(text, i == 0 ? end.offset : 0, Qt::CaseInsensitive);
+            fillBlock(record);
+            at = block.indexOf(text, i == 0 ? end.offset : 0, Qt::CaseInsensitive);
         }
         if (at >= 0) {
             m_anchor = {record, at};
