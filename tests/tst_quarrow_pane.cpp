@@ -107,6 +107,7 @@ private slots:
     void shiftKeysSelectAcrossRecords();
     void mouseSelectsAcrossRecords();
     void aMegabyteRecordIsShown();
+    void narrowingRewrapsAndKeepsTheTopRecord();
 
 private:
     std::unique_ptr<ResultPane> m_pane;
@@ -347,6 +348,27 @@ void TestQuarrowPane::aMegabyteRecordIsShown()
     QCOMPARE(m_pane->selectedText(), QStringLiteral("xTAIL"));
     QTest::keyClick(m_pane.get(), Qt::Key_A, Qt::ControlModifier);
     QCOMPARE(copied(*m_pane), QStringLiteral("2024-05-01 10:00:00:\n") + message);
+}
+
+// Long lines wrap at the pane's width: a narrower pane needs more lines, and
+// the record at the top stays there.
+void TestQuarrowPane::narrowingRewrapsAndKeepsTheTopRecord()
+{
+    RecordList records = manyRecords(200);
+    for (auto& record : records)
+        record.second = QStringLiteral("伺服过载 overload ").repeated(12) + QLatin1Char('\n');
+    m_pane->showRecords(records);
+    m_pane->verticalScrollBar()->setValue(m_pane->verticalScrollBar()->maximum() / 2);
+    const int top = m_pane->firstVisibleRecord();
+    const int wideLines = m_pane->verticalScrollBar()->maximum();
+    const int wideShown = m_pane->lastVisibleRecord() - top;
+    QVERIFY(top > 0);
+
+    m_pane->resize(300, 500);
+    QCOMPARE(m_pane->firstVisibleRecord(), top);
+    QVERIFY(m_pane->verticalScrollBar()->maximum() > 2 * wideLines);
+    QVERIFY(m_pane->lastVisibleRecord() - top < wideShown);
+    QVERIFY(paintsSomething(*m_pane));
 }
 
 QTEST_MAIN(TestQuarrowPane)
