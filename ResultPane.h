@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QAbstractScrollArea>
+#include <QBasicTimer>
+#include <QPoint>
 #include <QHash>
 #include <QString>
 #include <QVector>
@@ -81,6 +83,8 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -141,6 +145,7 @@ private:
     TextPos endOfText() const;
     TextPos step(const TextPos& pos, int delta) const;
 
+    void dragSelectTo(const QPoint& point);
     void moveCaret(const TextPos& to, bool extend);
     void moveCaretVertically(int dy, bool extend);
     void selectionBounds(TextPos* start, TextPos* end) const;
@@ -164,5 +169,7 @@ private:
     TextPos m_anchor;
     TextPos m_caret;
     bool m_syncingScrollBar = false;
+    QBasicTimer m_dragScroll;
+    QPoint m_dragPoint;
     PaneFindBar* m_findBar;
 };

@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QTextLayout>
+#include <QTimerEvent>
 
 #include "PaneFindBar.h"
 #include "PaneText.h"
@@ -258,12 +259,45 @@ void ResultPane::mouseMoveEvent(QMouseEvent* event)
 {
     if (!(event->buttons() & Qt::LeftButton) || recordCount() == 0)
         return;
+    m_dragPoint = event->pos();
+    dragSelectTo(m_dragPoint);
+    // Held above or below the view, the selection goes on growing.
+    if (m_dragPoint.y() < 0 || m_dragPoint.y() >= viewport()->height())
+        m_dragScroll.start(50, this);
+    else
+        m_dragScroll.stop();
+}
+
+void ResultPane::mouseReleaseEvent(QMouseEvent* event)
+{
+    m_dragScroll.stop();
+    QAbstractScrollArea::mouseReleaseEvent(event);
+}
+
+void ResultPane::timerEvent(QTimerEvent* event)
+{
+    if (event->timerId() != m_dragScroll.timerId()) {
+        QAbstractScrollArea::timerEvent(event);
+        return;
+    }
+    // Only started while the left button is held; its release stops it.
+    if (recordCount() == 0) {
+        m_dragScroll.stop();
+        return;
+    }
+    dragSelectTo(m_dragPoint);
+}
+
+// Scrolls by how far the pointer is outside the view, then moves the caret
+// under it.
+void ResultPane::dragSelectTo(const QPoint& point)
+{
     const int view = viewport()->height();
-    if (event->pos().y() < 0)
-        scrollByPixels(event->pos().y());
-    else if (event->pos().y() >= view)
-        scrollByPixels(event->pos().y() - view + 1);
-    m_caret = hitTest(event->pos());
+    if (point.y() < 0)
+        scrollByPixels(point.y());
+    else if (point.y() >= view)
+        scrollByPixels(point.y() - view + 1);
+    m_caret = hitTest(point);
     viewport()->update();
 }
 

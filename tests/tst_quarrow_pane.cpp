@@ -326,6 +326,20 @@ void TestQuarrowPane::mouseSelectsAcrossRecords()
     QVERIFY(m_pane->firstVisibleRecord() > 0);
     QVERIFY(all.startsWith(m_pane->selectedText()));
     QVERIFY(m_pane->selectedText().size() > dragged.size());
+
+    // Held still below the view, it keeps scrolling until the button is released.
+    QTest::mousePress(m_pane->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(1, line / 2));
+    QMouseEvent below(QEvent::MouseMove, QPoint(1, m_pane->viewport()->height() + line), Qt::NoButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(m_pane->viewport(), &below);
+    const int first = m_pane->firstVisibleRecord();
+    QTRY_VERIFY(m_pane->firstVisibleRecord() > first + 2);
+    QTest::mouseRelease(m_pane->viewport(), Qt::LeftButton, Qt::NoModifier, below.pos());
+    const int released = m_pane->firstVisibleRecord();
+    QTest::qWait(200);
+    QCOMPARE(m_pane->firstVisibleRecord(), released);
+    QVERIFY(m_pane->selectedText().count(QLatin1Char('\n')) > 3 * 2);
+    QVERIFY(all.contains(m_pane->selectedText()));
 }
 
 // One message of a megabyte without a blank: shown at once, scrolled to its
