@@ -1,5 +1,6 @@
 #include "Quarrow.h"
 
+#include <QApplication>
 #include <QDateTime>
 #include <QFileDialog>
 #include <QIcon>
@@ -33,6 +34,26 @@ QMap<int, QString> recordTypeCaptions()
         {3, QStringLiteral("报警记录")},
         {4, QStringLiteral("其他信息")},
     };
+}
+
+// The busy cursor for as long as a query runs; the window cannot answer then.
+class BusyCursor
+{
+public:
+    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+// The editors show dates as a Chinese reader writes them (2026/12/8); what is
+// sent to the store is formatted separately and stays "yyyy-MM-dd".
+void useChineseDates(QDateTimeEdit* editor, bool withTime)
+{
+    const QLocale chinese(QLocale::Chinese, QLocale::China);
+    editor->setLocale(chinese);
+    const QString date = chinese.dateFormat(QLocale::ShortFormat);
+    editor->setDisplayFormat(withTime ? date + QStringLiteral(" HH:mm:ss") : date);
 }
 
 QDateTime todayAt(const QTime& time)
@@ -89,6 +110,9 @@ void Quarrow::fillTypeLists()
 
 void Quarrow::presetDates()
 {
+    useChineseDates(ui.dateEdit, false);
+    useChineseDates(ui.m_startdateTimeEdit, true);
+    useChineseDates(ui.m_enddateTimeEdit, true);
     ui.dateEdit->setDateTime(QDateTime::currentDateTime());
     const QDateTime start = todayAt(QTime(0, 0, 0, 0));
     const QDateTime end = todayAt(QTime(23, 59, 59, 0));
@@ -148,6 +172,7 @@ void Quarrow::queryDay()
     const int type = selectedTypeCode(ui.comboBox);
     rememberDayType();
     const QString day = ui.dateEdit->date().toString(kDayFormat);
+    BusyCursor busy;
     showQueryResult(vxSysLog::instance()->queryByDay(day, type));
 }
 
@@ -156,6 +181,7 @@ void Quarrow::queryRange()
     const int type = selectedTypeCode(ui.comboBox_2);
     const QString start = ui.m_startdateTimeEdit->dateTime().toString(kDateTimeFormat);
     const QString end = ui.m_enddateTimeEdit->dateTime().toString(kDateTimeFormat);
+    BusyCursor busy;
     showQueryResult(vxSysLog::instance()->queryByRange(start, end, type));
 }
 
@@ -165,11 +191,11 @@ void Quarrow::showQueryResult(const RecordList& records)
 {
     vxSysLog* service = vxSysLog::instance();
     if (service->lastQueryFailed())
-        ResultPane::showNotice(ui.textEdit, ResultPane::queryFailedText(service->lastQueryError()));
+        ui.textEdit->showNotice(ResultPane::queryFailedText(service->lastQueryError()));
     else if (records.isEmpty())
-        ResultPane::showNotice(ui.textEdit, ResultPane::notFoundText());
+        ui.textEdit->showNotice(ResultPane::notFoundText());
     else
-        ResultPane::showRecords(ui.textEdit, records);
+        ui.textEdit->showRecords(records);
 }
 
 void Quarrow::exportDay()
@@ -177,7 +203,10 @@ void Quarrow::exportDay()
     const int type = selectedTypeCode(ui.comboBox);
     const QString day = ui.dateEdit->date().toString(kDayFormat);
     vxSysLog* service = vxSysLog::instance();
-    const RecordList records = service->queryByDay(day, type);
+    const RecordList records = [&] {
+        BusyCursor busy;
+        return service->queryByDay(day, type);
+    }();
     if (service->lastQueryFailed()) {
         inform(DayExport::queryFailedText(day, service->lastQueryError()));
         return;
@@ -195,7 +224,11 @@ void Quarrow::exportDay()
     }
 
     const QString path = DayExport::filePath(folder, day);
-    inform(DayExport::outcomeText(DayExport::writeRecords(path, records), path));
+    const DayExport::Outcome outcome = [&] {
+        BusyCursor busy;
+        return DayExport::writeRecords(path, records);
+    }();
+    inform(DayExport::outcomeText(outcome, path));
 }
 
 void Quarrow::inform(const QString& text)

@@ -13,7 +13,7 @@
 #include <QFile>
 #include <QPointer>
 #include <QTest>
-#include <QTextEdit>
+#include "ResultPane.h"
 #include <QTimer>
 
 #include <functional>
@@ -84,7 +84,7 @@ struct Viewer
     {
         return window->findChild<T*>(QString::fromLatin1(name));
     }
-    QTextEdit* pane() const { return widget<QTextEdit>("textEdit"); }
+    ResultPane* pane() const { return widget<ResultPane>("textEdit"); }
     void click(const char* button) const { QTest::mouseClick(widget<QAbstractButton>(button), Qt::LeftButton); }
 
     // Through a connection of the test's own; the table is the service's.

@@ -20,6 +20,7 @@ void pressOk(QWidget* modal)
 {
     auto* box = qobject_cast<QMessageBox*>(modal);
     QVERIFY(box);
+    QVERIFY(!QApplication::overrideCursor()); // the busy cursor is gone before any box
     box->button(QMessageBox::Ok)->click();
 }
 
@@ -30,6 +31,7 @@ ModalDriver::Handler chooseFolder(const QString& folder)
     return [folder](QWidget* modal) {
         auto* dialog = qobject_cast<QFileDialog*>(modal);
         QVERIFY(dialog);
+        QVERIFY(!QApplication::overrideCursor());
         QCOMPARE(dialog->windowTitle(), QStringLiteral("请选择文件存储路径"));
         QVERIFY(dialog->testOption(QFileDialog::ShowDirsOnly));
         // Qt 5 turns ShowDirsOnly into its (deprecated) DirectoryOnly mode.
@@ -150,7 +152,7 @@ void TestQuarrowExport::writesTheRecordBlocksByteExact()
                     {"2024-05-01 23:59:59", 2, "last second, outside"}}));
     const QString folder = v.dir.filePath(QStringLiteral("exports"));
     QVERIFY(QDir().mkdir(folder));
-    v.pane()->setPlainText(QStringLiteral("operator's notes"));
+    v.pane()->showRecords({{QStringLiteral("shown"), QStringLiteral("before")}});
 
     const QList<SeenModal> seen = exportDay(v, kDay, 2, {chooseFolder(folder), pressOk});
     QCOMPARE(seen.size(), 2);
@@ -162,7 +164,7 @@ void TestQuarrowExport::writesTheRecordBlocksByteExact()
                                                               "2024-05-01 20:30:45:\n最后一条 100%")));
     QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::NoDotAndDotDot).size(), 1);
 
-    QCOMPARE(v.pane()->toPlainText(), QStringLiteral("operator's notes"));
+    QCOMPARE(v.pane()->toPlainText(), QStringLiteral("shown:\nbefore"));
     QCOMPARE(v.widget<QStackedWidget>("stackedWidget")->currentIndex(), 0);
     QVERIFY(!QFile::exists(QStringLiteral("Quarrow.ini")));
 }

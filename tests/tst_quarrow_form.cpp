@@ -73,7 +73,6 @@ void TestQuarrowForm::startUpState()
     QCOMPARE(stack->currentIndex(), 0);
     QVERIFY(stack->widget(0)->isVisible() && !stack->widget(1)->isVisible());
     QVERIFY(v.pane()->isVisible());
-    QVERIFY(!v.pane()->isReadOnly());
 }
 
 void TestQuarrowForm::layouts_data()
@@ -83,7 +82,7 @@ void TestQuarrowForm::layouts_data()
     QTest::addColumn<int>("margin");
     QTest::addColumn<QStringList>("cells"); // in the order the form adds them
     QTest::newRow("centralWidget") << QStringLiteral("gridLayout_2") << 6 << 11
-                                   << QStringList{"stackedWidget QStackedWidget 0,0 1x1", "textEdit QTextEdit 1,0 1x1"};
+                                   << QStringList{"stackedWidget QStackedWidget 0,0 1x1", "textEdit ResultPane 1,0 1x1"};
     QTest::newRow("page") << QStringLiteral("gridLayout") << 5 << 5
                           << QStringList{"spacer 40x20 Expanding/Minimum 0,4 1x1", "toolButton QToolButton 0,3 1x1",
                                          "pushButton QPushButton 0,2 1x1", "comboBox QComboBox 0,1 1x1",
@@ -185,10 +184,15 @@ void TestQuarrowForm::editorsPoliciesAndAlignment()
     QCOMPARE(start->correctionMode(), QAbstractSpinBox::CorrectToPreviousValue);
     QVERIFY(start->isGroupSeparatorShown() && !end->isGroupSeparatorShown());
     QCOMPARE(start->currentSectionIndex(), 0); // year section selected, then section index 0
-    // Display formats and limits are the defaults: nothing set on the form.
-    QCOMPARE(day->displayFormat(), QDateEdit().displayFormat());
-    QCOMPARE(start->displayFormat(), QDateTimeEdit().displayFormat());
-    QCOMPARE(end->displayFormat(), QDateTimeEdit().displayFormat());
+    // Dates read the Chinese way, times on the 24-hour clock with seconds.
+    QCOMPARE(day->displayFormat(), QStringLiteral("yyyy/M/d"));
+    QCOMPARE(start->displayFormat(), QStringLiteral("yyyy/M/d HH:mm:ss"));
+    QCOMPARE(end->displayFormat(), QStringLiteral("yyyy/M/d HH:mm:ss"));
+    day->setDate(QDate(2026, 12, 8));
+    QCOMPARE(day->text(), QStringLiteral("2026/12/8"));
+    end->setDateTime(QDateTime(QDate(2026, 12, 8), QTime(23, 59, 59)));
+    QCOMPARE(end->text(), QStringLiteral("2026/12/8 23:59:59"));
+    QCOMPARE(day->locale().language(), QLocale::Chinese);
     QCOMPARE(start->minimumDateTime(), QDateTimeEdit().minimumDateTime());
     QCOMPARE(end->maximumDateTime(), QDateTimeEdit().maximumDateTime());
 }

@@ -65,7 +65,7 @@ void TestQuarrowSettings::startUpReadsOnly()
         window.findChild<QComboBox*>(QStringLiteral("comboBox_2"))->setCurrentIndex(2);
         for (const char* name : {"toolButton", "pushButton_2", "toolButton_2"})
             window.findChild<QAbstractButton*>(QString::fromLatin1(name))->click();
-        QCOMPARE(window.findChild<QTextEdit*>()->toPlainText(), QStringLiteral("没有找到相关记录"));
+        QCOMPARE(window.findChild<ResultPane*>()->toPlainText(), QStringLiteral("没有找到相关记录"));
         QVERIFY(window.close());
     }
     QCOMPARE(QFile::exists(kIni), !iniText.isNull());

@@ -1,13 +1,28 @@
-// Fills ./dbLog.db with a few hundred sample records of all five record types,
-// written the way the machine's programs log: LogLine statements routed by the
-// log service into its writer thread, so every row is stamped now.
+// Fills ./dbLog.db with a realistic history for trying the viewer:
+// - today: COUNT records of all five types, written the way the machine's
+//   programs log (LogLine statements routed by the log service into its
+//   writer thread), so every row is stamped now;
+// - the seven days before: a few hundred records a day at spread-out times
+//   of day, written directly into SystemInfo with those time stamps, so the
+//   range page and earlier days show something too.
+// Exits 1 with a Chinese message when any line could not be stored.
 //
 //   quarrow_demo_writer [COUNT]     (default 300)
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QRandomGenerator>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QThread>
+#include <QVariant>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
+#include <vxSyslog/DatabaseFailure.h>
 #include <vxSyslog/vxLogging.h>
 #include <vxSyslog/vxSysLog.h>
 
@@ -16,63 +31,163 @@ using SystemLog::vxSysLog;
 
 namespace {
 
-void logParameterChange(int i)
-{
-    LogLine line(0);
-    line.stream() << "参数修改：主轴转速由 " << 1200 + 10 * i << " 改为 " << 1250 + 10 * i << " 转/分";
-}
+const QString kDatabase = QStringLiteral("dbLog.db");
+const QString kConnection = QStringLiteral("demo_history");
+const QString kStampFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
 
-void logUserActivity(int i)
+// The message of the i-th sample of a type, as the machine would word it.
+QString sampleText(int type, int i)
 {
-    LogLine line(1);
-    if (i % 2)
-        line.stream() << "用户 operator" << i % 7 << " 登录";
-    else
-        line.stream() << "用户 operator" << i % 7 << " 打开加工程序 P" << 1000 + i;
-}
-
-void logSystemStatus(int i)
-{
-    LogLine line(2);
-    line.stream() << "系统状态：CPU 占用 " << 20 + i % 50 << "%，内存占用 " << 40 + i % 30 << "%";
-}
-
-void logAlarm(int i)
-{
-    LogLine line(3);
-    line.stream() << "报警：" << (i % 2 ? "X" : "Z") << " 轴伺服过载，报警号 " << 4000 + i % 17;
-}
-
-void logOtherInfo(int i)
-{
-    LogLine line(4);
-    line.stream() << "其他信息：自动备份完成，共 " << 10 + i << " 个文件";
-}
-
-void logSample(int i)
-{
-    switch (i % 5) {
-    case 0: logParameterChange(i / 5); break;
-    case 1: logUserActivity(i / 5); break;
-    case 2: logSystemStatus(i / 5); break;
-    case 3: logAlarm(i / 5); break;
-    default: logOtherInfo(i / 5); break;
+    switch (type) {
+    case 0:
+        return QStringLiteral("参数修改：主轴转速由 %1 改为 %2 转/分").arg(1200 + 10 * i).arg(1250 + 10 * i);
+    case 1:
+        return i % 2 ? QStringLiteral("用户 operator%1 登录").arg(i % 7)
+                     : QStringLiteral("用户 operator%1 打开加工程序 P%2").arg(i % 7).arg(1000 + i);
+    case 2:
+        return QStringLiteral("系统状态：CPU 占用 %1%，内存占用 %2%").arg(20 + i % 50).arg(40 + i % 30);
+    case 3:
+        return QStringLiteral("报警：%1 轴伺服过载，报警号 %2").arg(i % 2 ? "X" : "Z").arg(4000 + i % 17);
+    default:
+        return QStringLiteral("其他信息：自动备份完成，共 %1 个文件").arg(10 + i);
     }
+}
+
+void fail(const QString& text)
+{
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+}
+
+// Today's records through the log service; false if the service dropped any.
+bool logToday(int count)
+{
+    vxSysLog::instance()->init();
+    for (int i = 0; i < count; ++i) {
+        LogLine line(i % 5);
+        const QByteArray text = sampleText(i % 5, i / 5).toUtf8();
+        line.stream() << text.constData();
+        if (i % 50 == 49)
+            QThread::msleep(300); // spread the rows over a few seconds
+    }
+    const std::uint64_t dropped = vxSysLog::instance()->droppedCount();
+    // Stops the writer, which writes everything still queued first.
+    vxSysLog::release();
+    if (dropped > 0) {
+        fail(QStringLiteral("日志服务未能写入 %1 条记录（./dbLog.db 无法写入）").arg(dropped));
+        return false;
+    }
+    return true;
+}
+
+// A working day's times: most records between 06:00 and 22:00, sorted.
+std::vector<QTime> spreadTimes(QRandomGenerator& random, int count)
+{
+    std::vector<QTime> times;
+    for (int i = 0; i < count; ++i) {
+        const bool night = random.bounded(10) == 0;
+        const int second = night ? random.bounded(86400) : 6 * 3600 + random.bounded(16 * 3600);
+        times.push_back(QTime(0, 0).addSecs(second));
+    }
+    std::sort(times.begin(), times.end());
+    return times;
+}
+
+// Mostly status and user records, fewer alarms and parameter changes.
+int weightedType(QRandomGenerator& random)
+{
+    static const int kWeights[] = {1, 3, 4, 2, 1};
+    int pick = random.bounded(11);
+    for (int type = 0; type < 5; ++type) {
+        if (pick < kWeights[type])
+            return type;
+        pick -= kWeights[type];
+    }
+    return 4;
+}
+
+bool insertHistoryDay(QSqlQuery& insert, QRandomGenerator& random, const QDate& day)
+{
+    int sample = 0;
+    for (const QTime& time : spreadTimes(random, 200 + random.bounded(200))) {
+        const int type = weightedType(random);
+        insert.addBindValue(QDateTime(day, time).toString(kStampFormat));
+        insert.addBindValue(type);
+        // Stored as the service stores a line: the text and a line feed.
+        insert.addBindValue(sampleText(type, sample++) + QLatin1Char('\n'));
+        if (!insert.exec())
+            return false;
+    }
+    return true;
+}
+
+// The tool's own connection to ./dbLog.db, beside the service's.
+QSqlDatabase demoConnection()
+{
+    if (QSqlDatabase::contains(kConnection))
+        return QSqlDatabase::database(kConnection, false);
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), kConnection);
+    db.setDatabaseName(kDatabase);
+    return db;
+}
+
+// The seven days before today, in one transaction.
+bool writeHistory()
+{
+    QSqlDatabase db = demoConnection();
+    QSqlError error;
+    if (db.open() && db.transaction()) {
+        QSqlQuery insert(db);
+        insert.prepare(QStringLiteral("INSERT INTO SystemInfo(datetime, type, message) VALUES(?, ?, ?)"));
+        QRandomGenerator random(20261208);
+        const QDate today = QDate::currentDate();
+        bool written = true;
+        for (int back = 7; back >= 1 && written; --back)
+            written = insertHistoryDay(insert, random, today.addDays(-back));
+        error = written ? QSqlError() : insert.lastError();
+        if (written && !db.commit())
+            error = db.lastError();
+        else if (!written)
+            db.rollback();
+    } else {
+        error = db.lastError();
+    }
+    db.close();
+    if (error.isValid()) {
+        fail(QStringLiteral("前七天的示例记录未能写入：%1").arg(SystemLog::describeFailure(error)));
+        return false;
+    }
+    return true;
+}
+
+// Today's rows as the store holds them afterwards, or -1 if it cannot be read.
+int storedToday()
+{
+    QSqlDatabase db = demoConnection();
+    if (!db.open())
+        return -1;
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("SELECT COUNT(*) FROM SystemInfo WHERE datetime >= ?"));
+    query.addBindValue(QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")));
+    const int rows = query.exec() && query.next() ? query.value(0).toInt() : -1;
+    db.close();
+    return rows;
 }
 
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    const int count = argc > 1 ? std::atoi(argv[1]) : 300;
-    vxSysLog::instance()->init();
-    for (int i = 0; i < count; ++i) {
-        logSample(i);
-        if (i % 50 == 49)
-            QThread::msleep(300); // spread the rows over a few seconds
+    QCoreApplication app(argc, argv);
+    const int count = argc > 1 ? std::max(0, std::atoi(argv[1])) : 300;
+    if (!logToday(count))
+        return 1;
+    const int today = storedToday();
+    if (today < count) {
+        fail(QStringLiteral("今天的 %1 条示例记录只存入了 %2 条（./dbLog.db 无法写入）").arg(count).arg(std::max(today, 0)));
+        return 1;
     }
-    // Stops the writer, which writes everything still queued first.
-    vxSysLog::release();
-    std::printf("wrote %d sample records to ./dbLog.db\n", count);
+    if (!writeHistory())
+        return 1;
+    std::printf("%s\n", QStringLiteral("已写入今天的 %1 条示例记录和前七天的记录：./dbLog.db").arg(count).toLocal8Bit().constData());
     return 0;
 }

@@ -2,7 +2,12 @@
 
 #include <QDir>
 #include <QFile>
-#include <QTextStream>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QTextCodec>
+
+#include <cerrno>
+#include <memory>
 
 #include <vxSyslog/RecordBlock.h>
 
@@ -16,29 +21,101 @@ QString filePath(const QString& folder, const QString& day)
 
 namespace {
 
-// Flushes the stream and closes the file; false if any byte did not make it.
-bool finishFile(QTextStream& stream, QFile& file)
+// The file system's reason in Chinese for the faults an operator can act on,
+// followed by the system's own text; Qt reports errno through errorString().
+QString reasonOf(const QFileDevice& file)
 {
-    stream.flush();
-    const bool streamOk = stream.status() == QTextStream::Ok;
+    const QString system = file.errorString();
+    const struct {
+        int code;
+        const char* sentence;
+    } known[] = {
+        {ENOSPC, "磁盘已满"},
+        {EDQUOT, "磁盘配额已满"},
+        {EFBIG, "文件超过系统允许的大小"},
+        {EROFS, "磁盘只读"},
+        {EACCES, "没有写入权限"},
+        {EPERM, "没有写入权限"},
+        {EIO, "磁盘读写出错"},
+    };
+    for (const auto& fault : known)
+        if (system == qt_error_string(fault.code))
+            return QStringLiteral("%1（%2）").arg(QString::fromUtf8(fault.sentence), system);
+    return system;
+}
+
+// Every byte, or false. A write that stops short (the size limit reached) is
+// retried with the rest, so the call that fails sets the file's error and
+// its reason rather than leaving "Unknown error".
+bool writeAll(QFileDevice& file, const QByteArray& bytes)
+{
+    for (qint64 done = 0; done < bytes.size();) {
+        const qint64 written = file.write(bytes.constData() + done, bytes.size() - done);
+        if (written <= 0)
+            return false;
+        done += written;
+    }
+    return true;
+}
+
+// The blocks in the locale's encoding (what a text stream writes, without a
+// byte-order mark), in chunks.
+bool writeBlocks(QFileDevice& file, const RecordList& records)
+{
+    constexpr int kChunk = 64 * 1024;
+    const std::unique_ptr<QTextEncoder> encoder(QTextCodec::codecForLocale()->makeEncoder(QTextCodec::IgnoreHeader));
+    QByteArray chunk;
+    for (const auto& record : records) {
+        chunk += encoder->fromUnicode(recordBlock(record));
+        if (chunk.size() >= kChunk) {
+            if (!writeAll(file, chunk))
+                return false;
+            chunk.clear();
+        }
+    }
+    return writeAll(file, chunk);
+}
+
+// A device or other special file at the path (a link to a terminal, a pipe)
+// is written in place: renaming a new file over it would replace the device.
+bool isSpecialFile(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.exists() && !info.isFile() && !info.isDir();
+}
+
+Outcome writeInPlace(const QString& path, const RecordList& records)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Unbuffered))
+        return {Status::OpenFailed, reasonOf(file)};
+    if (!writeBlocks(file, records))
+        return {Status::WriteFailed, reasonOf(file)};
     file.close();
-    return streamOk && file.error() == QFileDevice::NoError;
+    if (file.error() != QFileDevice::NoError)
+        return {Status::WriteFailed, reasonOf(file)};
+    return {Status::Written, QString()};
 }
 
 } // namespace
 
+// Written beside the target and renamed over it only when every byte made it,
+// so a failed export (a full disk) leaves an earlier file as it was and no
+// partial or empty file behind.
 Outcome writeRecords(const QString& path, const RecordList& records)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
-        return {Status::OpenFailed, file.errorString()};
-
-    QTextStream stream(&file);
-    for (const auto& record : records)
-        stream << recordBlock(record);
-
-    if (!finishFile(stream, file))
-        return {Status::WriteFailed, file.errorString()};
+    if (isSpecialFile(path))
+        return writeInPlace(path, records);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Unbuffered))
+        return {Status::OpenFailed, reasonOf(file)};
+    if (!writeBlocks(file, records)) {
+        const QString reason = reasonOf(file);
+        file.cancelWriting();
+        return {Status::WriteFailed, reason};
+    }
+    if (!file.commit())
+        return {Status::WriteFailed, reasonOf(file)};
     return {Status::Written, QString()};
 }
 

@@ -22,9 +22,11 @@ struct Outcome
     QString reason; // the file system's reason when status is not Written
 };
 
-// Truncates or creates the file (text mode, the locale's encoding) and writes
-// the record blocks back to back: nothing before, between or after them.
-// Write and close errors are detected, so a full disk is not taken for success.
+// Writes the record blocks back to back (text mode, the locale's encoding):
+// nothing before, between or after them. The file replaces an earlier one of
+// that name only once it is completely written; on any failure an earlier
+// file stays as it was and no partial file is left. Write errors are
+// detected, so a full disk is not taken for success; the reason names it.
 VXSYSLOG_EXPORT Outcome writeRecords(const QString& path, const RecordList& records);
 
 // The texts an export reports to a person, the same from every program that

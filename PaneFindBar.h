@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QWidget>
+
+class QLabel;
+class QLineEdit;
+
+// The small find bar at the bottom of the result pane (Ctrl+F). It only
+// collects the operator's request; the pane searches its records and tells
+// the bar whether anything was found. Enter finds the next match, Shift+Enter
+// the previous one, Esc closes the bar.
+class PaneFindBar : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit PaneFindBar(QWidget* parent = nullptr);
+
+    QString text() const;
+    void open();
+    void showFound(bool found);
+
+signals:
+    void findRequested(const QString& text, bool backward);
+    void closed();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void request(bool backward);
+
+    QLineEdit* m_edit;
+    QLabel* m_status;
+};

@@ -1,0 +1,349 @@
+// The result pane's selection, find and input handling; its content,
+// layout and scrolling are in ResultPane.cpp (see ResultPane.h).
+#include "ResultPane.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QTextLayout>
+#include <QTimerEvent>
+
+#include "PaneFindBar.h"
+#include "PaneText.h"
+
+// ---- selection ----
+
+ResultPane::TextPos ResultPane::endOfText() const
+{
+    const int records = recordCount();
+    return records == 0 ? TextPos() : TextPos{records - 1, blockLength(records - 1)};
+}
+
+ResultPane::TextPos ResultPane::step(const TextPos& pos, int delta) const
+{
+    TextPos next{pos.record, pos.offset + delta};
+    if (next.offset < 0)
+        return pos.record > 0 ? TextPos{pos.record - 1, blockLength(pos.record - 1)} : TextPos();
+    if (next.offset > blockLength(pos.record))
+        return pos.record + 1 < recordCount() ? TextPos{pos.record + 1, 0} : endOfText();
+    return next;
+}
+
+void ResultPane::selectionBounds(TextPos* start, TextPos* end) const
+{
+    const bool anchorFirst = !before(m_caret, m_anchor);
+    *start = anchorFirst ? m_anchor : m_caret;
+    *end = anchorFirst ? m_caret : m_anchor;
+}
+
+bool ResultPane::hasSelection() const
+{
+    return before(m_anchor, m_caret) || before(m_caret, m_anchor);
+}
+
+QString ResultPane::textBetween(const TextPos& start, const TextPos& end) const
+{
+    if (recordCount() == 0)
+        return QString();
+    QString joined;
+    for (int r = start.record; r <= end.record; ++r) {
+        const QString text = blockText(r);
+        const int from = r == start.record ? start.offset : 0;
+        const int to = r == end.record ? end.offset : text.size();
+        if (r > start.record)
+            joined += QLatin1Char('\n');
+        joined += text.midRef(from, to - from);
+    }
+    return PaneText::copyText(QStringRef(&joined));
+}
+
+QString ResultPane::selectedText() const
+{
+    TextPos start, end;
+    selectionBounds(&start, &end);
+    return hasSelection() ? textBetween(start, end) : QString();
+}
+
+QString ResultPane::toPlainText() const
+{
+    return textBetween(TextPos(), endOfText());
+}
+
+void ResultPane::selectAll()
+{
+    m_anchor = TextPos();
+    m_caret = endOfText();
+    viewport()->update();
+}
+
+void ResultPane::copy() const
+{
+    if (hasSelection())
+        QApplication::clipboard()->setText(selectedText());
+}
+
+void ResultPane::moveCaret(const TextPos& to, bool extend)
+{
+    m_caret = to;
+    if (!extend)
+        m_anchor = to;
+    ensureVisible(to);
+    viewport()->update();
+}
+
+void ResultPane::moveCaretVertically(int dy, bool extend)
+{
+    if (recordCount() == 0)
+        return;
+    QRect rect;
+    const int view = viewport()->height();
+    if (!viewportRectOf(m_caret, &rect) || rect.top() < 0 || rect.bottom() >= view) {
+        ensureVisible(m_caret);
+        viewportRectOf(m_caret, &rect);
+    }
+    int y = rect.center().y() + dy;
+    if (y < 0 || y >= view) {
+        const int wanted = y < 0 ? y : y - view + 1;
+        scrollByPixels(wanted);
+        QRect moved;
+        if (viewportRectOf(m_caret, &moved))
+            y -= rect.top() - moved.top();
+        else
+            y -= wanted; // the caret's line left the view: the scroll was whole
+    }
+    TextPos target = hitTest(QPoint(rect.x(), std::clamp(y, 0, view - 1)));
+    if (y >= view && !before(m_caret, target))
+        target = endOfText();
+    if (y < 0 && !before(target, m_caret))
+        target = TextPos();
+    moveCaret(target, extend);
+}
+
+// ---- find ----
+
+bool ResultPane::find(const QString& text, bool backward)
+{
+    const int records = recordCount();
+    if (text.isEmpty() || records == 0)
+        return false;
+    TextPos start, end;
+    selectionBounds(&start, &end);
+    // One buffer for every block searched: a search may cross a million records.
+    QString block;
+    block.reserve(1024);
+    auto fillBlock = [&](int record) {
+        block.resize(0);
+        if (m_showsNotice) {
+            block += m_notice;
+            return;
+        }
+        const auto& pair = m_records.at(record);
+        block += pair.first;
+        block += QLatin1String(":\n");
+        block += pair.second;
+    };
+    for (int i = 0; i <= records; ++i) {
+        int record;
+        int at;
+        if (backward) {
+            record = ((start.record - i) % records + records) % records;
+            fillBlock(record);
+            // A match must end before the selection; past the first record, anywhere.
+            const int from = i == 0 ? start.offset - text.size() : -1;
+            at = (i == 0 && from < 0) ? -1 : block.lastIndexOf(text, from, Qt::CaseInsensitive);
+        } else {
+            record = (end.record + i) % records;
+            fillBlock(record);
+            at = block.indexOf(text, i == 0 ? end.offset : 0, Qt::CaseInsensitive);
+        }
+        if (at >= 0) {
+            m_anchor = {record, at};
+            m_caret = {record, at + text.size()};
+            ensureVisible(m_caret);
+            ensureVisible(m_anchor);
+            viewport()->update();
+            return true;
+        }
+    }
+    return false;
+}
+
+void ResultPane::openFindBar()
+{
+    setViewportMargins(0, 0, 0, m_findBar->sizeHint().height());
+    placeFindBar();
+    m_findBar->open();
+}
+
+void ResultPane::placeFindBar()
+{
+    const QRect view = viewport()->geometry();
+    m_findBar->setGeometry(view.left(), view.bottom() + 1, view.width(), m_findBar->sizeHint().height());
+}
+
+// ---- input ----
+
+void ResultPane::keyPressEvent(QKeyEvent* event)
+{
+    if (event == QKeySequence::Copy) {
+        copy();
+        return;
+    }
+    if (event == QKeySequence::SelectAll) {
+        selectAll();
+        return;
+    }
+    if (event == QKeySequence::Find) {
+        openFindBar();
+        return;
+    }
+    if (event->key() == Qt::Key_Escape && m_findBar->isVisible()) {
+        m_findBar->hide();
+        emit m_findBar->closed();
+        return;
+    }
+    if (recordCount() == 0) {
+        QAbstractScrollArea::keyPressEvent(event);
+        return;
+    }
+    const bool extend = event->modifiers() & Qt::ShiftModifier;
+    const int page = std::max(lineHeight(), viewport()->height() - lineHeight());
+    switch (event->key()) {
+    case Qt::Key_Left:
+        moveCaret(step(m_caret, -1), extend);
+        return;
+    case Qt::Key_Right:
+        moveCaret(step(m_caret, 1), extend);
+        return;
+    case Qt::Key_Up:
+        moveCaretVertically(-lineHeight(), extend);
+        return;
+    case Qt::Key_Down:
+        moveCaretVertically(lineHeight(), extend);
+        return;
+    case Qt::Key_PageUp:
+        moveCaretVertically(-page, extend);
+        return;
+    case Qt::Key_PageDown:
+        moveCaretVertically(page, extend);
+        return;
+    case Qt::Key_Home:
+        moveCaret(TextPos(), extend);
+        setTop(ViewPos());
+        return;
+    case Qt::Key_End:
+        moveCaret(endOfText(), extend);
+        setTop(lastTop());
+        return;
+    default:
+        break;
+    }
+    QAbstractScrollArea::keyPressEvent(event);
+}
+
+void ResultPane::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton || recordCount() == 0) {
+        QAbstractScrollArea::mousePressEvent(event);
+        return;
+    }
+    m_caret = hitTest(event->pos());
+    if (!(event->modifiers() & Qt::ShiftModifier))
+        m_anchor = m_caret;
+    viewport()->update();
+}
+
+void ResultPane::mouseMoveEvent(QMouseEvent* event)
+{
+    if (!(event->buttons() & Qt::LeftButton) || recordCount() == 0)
+        return;
+    m_dragPoint = event->pos();
+    dragSelectTo(m_dragPoint);
+    // Held above or below the view, the selection goes on growing.
+    if (m_dragPoint.y() < 0 || m_dragPoint.y() >= viewport()->height())
+        m_dragScroll.start(50, this);
+    else
+        m_dragScroll.stop();
+}
+
+void ResultPane::mouseReleaseEvent(QMouseEvent* event)
+{
+    m_dragScroll.stop();
+    QAbstractScrollArea::mouseReleaseEvent(event);
+}
+
+void ResultPane::timerEvent(QTimerEvent* event)
+{
+    if (event->timerId() != m_dragScroll.timerId()) {
+        QAbstractScrollArea::timerEvent(event);
+        return;
+    }
+    // Only started while the left button is held; its release stops it.
+    if (recordCount() == 0) {
+        m_dragScroll.stop();
+        return;
+    }
+    dragSelectTo(m_dragPoint);
+}
+
+// Scrolls by how far the pointer is outside the view, then moves the caret
+// under it.
+void ResultPane::dragSelectTo(const QPoint& point)
+{
+    const int view = viewport()->height();
+    if (point.y() < 0)
+        scrollByPixels(point.y());
+    else if (point.y() >= view)
+        scrollByPixels(point.y() - view + 1);
+    m_caret = hitTest(point);
+    viewport()->update();
+}
+
+// Selects the run of non-blank characters under the pointer.
+void ResultPane::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton || recordCount() == 0)
+        return;
+    const TextPos hit = hitTest(event->pos());
+    const QString text = blockText(hit.record);
+    int from = hit.offset;
+    int to = hit.offset;
+    while (from > 0 && !text.at(from - 1).isSpace())
+        --from;
+    while (to < text.size() && !text.at(to).isSpace())
+        ++to;
+    m_anchor = {hit.record, from};
+    m_caret = {hit.record, to};
+    viewport()->update();
+}
+
+void ResultPane::wheelEvent(QWheelEvent* event)
+{
+    const int steps = event->angleDelta().y() * QApplication::wheelScrollLines() / 120;
+    scrollByPixels(-steps * lineHeight());
+    event->accept();
+}
+
+void ResultPane::contextMenuEvent(QContextMenuEvent* event)
+{
+    QMenu menu(this);
+    QAction* copyAction = menu.addAction(QStringLiteral("复制"), this, &ResultPane::copy);
+    copyAction->setEnabled(hasSelection());
+    menu.addAction(QStringLiteral("全选"), this, &ResultPane::selectAll);
+    menu.addAction(QStringLiteral("查找"), this, &ResultPane::openFindBar);
+    menu.exec(event->globalPos());
+}
+
+void ResultPane::focusInEvent(QFocusEvent* event)
+{
+    QAbstractScrollArea::focusInEvent(event);
+    viewport()->update();
+}
+
+void ResultPane::focusOutEvent(QFocusEvent* event)
+{
+    QAbstractScrollArea::focusOutEvent(event);
+    viewport()->update();
+}
