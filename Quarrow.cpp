@@ -9,6 +9,7 @@
 #include <QVariant>
 
 #include <vxSyslog/DayExport.h>
+#include <vxSyslog/RecordTypes.h>
 #include <vxSyslog/vxSysLog.h>
 
 #include "ResultPane.h"
@@ -24,16 +25,14 @@ const QString kTypeIndexKey = QStringLiteral("comBoxIndex");
 const QString kDayFormat = QStringLiteral("yyyy-MM-dd");
 const QString kDateTimeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
 
-// Record type code -> caption. The list position of a caption is its code.
+// Record type code -> caption, from the module that every program shares. The
+// list position of a caption is its code.
 QMap<int, QString> recordTypeCaptions()
 {
-    return {
-        {0, QStringLiteral("参数修改记录")},
-        {1, QStringLiteral("用户使用记录")},
-        {2, QStringLiteral("系统状态记录")},
-        {3, QStringLiteral("报警记录")},
-        {4, QStringLiteral("其他信息")},
-    };
+    QMap<int, QString> captions;
+    for (int type = 0; type < SystemLog::kRecordTypeCount; ++type)
+        captions.insert(type, SystemLog::recordTypeCaption(type));
+    return captions;
 }
 
 // The busy cursor for as long as a query runs; the window cannot answer then.
