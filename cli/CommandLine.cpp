@@ -276,3 +276,12 @@ bool CommandLine::format(RecordFormat& format) const
     }
     return true;
 }
+
+bool CommandLine::noExtraArguments() const
+{
+    const QStringList extra = positional();
+    if (extra.isEmpty())
+        return true;
+    usageError(QStringLiteral("多余的参数“%1”").arg(extra.first()));
+    return false;
+}

@@ -49,6 +49,8 @@ public:
     QString value(const QString& name) const { return m_parser.value(name); }
     bool isSet(const QString& name) const { return m_parser.isSet(name); }
     QStringList positional() const;
+    // False after reporting the first positional argument as a usage error.
+    bool noExtraArguments() const;
 
     // Each returns false after reporting a usage error.
     bool filter(SystemLog::RecordFilter& filter) const;

@@ -4,6 +4,7 @@
 #include <vxSyslog/LogReader.h>
 
 #include "CommandLine.h"
+#include "ReaderOutput.h"
 #include "StdoutWriter.h"
 #include "TimeArgument.h"
 
@@ -48,14 +49,12 @@ int runExport(const QStringList& arguments)
     int type = 0;
     if (!line.singleType(type))
         return kExitUsage;
-    if (!line.positional().isEmpty())
-        return line.usageError(QStringLiteral("多余的参数“%1”").arg(line.positional().first()));
+    if (!line.noExtraArguments())
+        return kExitUsage;
 
     LogReader reader(line.databasePath());
-    if (!reader.open()) {
-        printError(reader.errorText());
+    if (!openOrReport(reader))
         return kExitFailure;
-    }
     RecordList records;
     const bool ok = reader.read(viewerDayFilter(day, type), [&records](const LogRecord& record) {
         records.append(qMakePair(QString::fromUtf8(record.datetime), QString::fromUtf8(record.message)));

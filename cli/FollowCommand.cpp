@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "CommandLine.h"
+#include "ReaderOutput.h"
 #include "StdoutWriter.h"
 
 using namespace SystemLog;
@@ -62,14 +63,12 @@ int runFollow(const QStringList& arguments)
     int lines = 10;
     if (!line.filter(filter) || !line.format(format) || !line.lines(lines, 10))
         return kExitUsage;
-    if (!line.positional().isEmpty())
-        return line.usageError(QStringLiteral("多余的参数“%1”").arg(line.positional().first()));
+    if (!line.noExtraArguments())
+        return kExitUsage;
 
     LogReader reader(line.databasePath());
-    if (!reader.open()) {
-        printError(reader.errorText());
+    if (!openOrReport(reader))
         return kExitFailure;
-    }
     std::signal(SIGINT, requestStop);
     std::signal(SIGTERM, requestStop);
 
@@ -98,14 +97,5 @@ int runFollow(const QStringList& arguments)
         ok = printRecords(reader, arrived, format, out);
         seen = newest;
     }
-    if (!ok) {
-        out.flush();
-        printError(reader.errorText());
-        return kExitFailure;
-    }
-    if (!out.flush()) {
-        printError(out.errorText());
-        return kExitFailure;
-    }
-    return kExitSuccess;
+    return finishRecordStream(ok, reader, out);
 }

@@ -3,6 +3,7 @@
 #include <vxSyslog/LogReader.h>
 
 #include "CommandLine.h"
+#include "ReaderOutput.h"
 #include "StdoutWriter.h"
 
 using namespace SystemLog;
@@ -27,15 +28,13 @@ int runQuery(const QStringList& arguments)
     int lines = -1;
     if (!line.filter(filter) || !line.format(format) || !line.lines(lines, -1))
         return kExitUsage;
-    if (!line.positional().isEmpty())
-        return line.usageError(QStringLiteral("多余的参数“%1”").arg(line.positional().first()));
+    if (!line.noExtraArguments())
+        return kExitUsage;
     filter.reverse = line.isSet(QStringLiteral("reverse"));
 
     LogReader reader(line.databasePath());
-    if (!reader.open()) {
-        printError(reader.errorText());
+    if (!openOrReport(reader))
         return kExitFailure;
-    }
 
     if (line.isSet(QStringLiteral("count"))) {
         qint64 count = 0;
@@ -62,14 +61,5 @@ int runQuery(const QStringList& arguments)
         appendRecord(format, record, out.buffer());
         return out.recordDone();
     });
-    if (!ok) {
-        out.flush();
-        printError(reader.errorText());
-        return kExitFailure;
-    }
-    if (!out.flush()) {
-        printError(out.errorText());
-        return kExitFailure;
-    }
-    return kExitSuccess;
+    return finishRecordStream(ok, reader, out);
 }

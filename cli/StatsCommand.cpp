@@ -10,6 +10,7 @@
 #include <vxSyslog/RecordTypes.h>
 
 #include "CommandLine.h"
+#include "ReaderOutput.h"
 #include "StdoutWriter.h"
 
 using namespace SystemLog;
@@ -90,14 +91,12 @@ int runStats(const QStringList& arguments)
     RecordFilter filter;
     if (!line.filter(filter))
         return kExitUsage;
-    if (!line.positional().isEmpty())
-        return line.usageError(QStringLiteral("多余的参数“%1”").arg(line.positional().first()));
+    if (!line.noExtraArguments())
+        return kExitUsage;
 
     LogReader reader(line.databasePath());
-    if (!reader.open()) {
-        printError(reader.errorText());
+    if (!openOrReport(reader))
         return kExitFailure;
-    }
     DayCounts days;
     LogReader::Span span;
     const bool ok = reader.countPerDayAndType(filter, [&days](const LogReader::DayTypeCount& count) {
