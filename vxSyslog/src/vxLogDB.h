@@ -4,10 +4,13 @@
 #include <QThread>
 
 #include <atomic>
+#include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <list>
 #include <mutex>
 
+#include "DropTally.h"
 #include "MsgItem.h"
 #include "MsgQueue.h"
 #include "QDBSqlite.h"
@@ -17,21 +20,38 @@ namespace SystemLog {
 // The writer side of the log store. Owns the connection (m_db), queues the
 // lines handed to pushMsg from any thread, and writes them on its own thread.
 //
-// Every cycle (one per m_intervalMs) takes all queued lines and writes them in
-// one transaction, in queue order. A batch that fails while the store is open
-// (the file busy or locked by another program past the busy timeout) is kept
-// and retried in the next cycles, together with what arrives meanwhile, at most
-// kMaxBatchAttempts times; then it is dropped and counted. When the store is not
-// open at all, lines are dropped and counted at once. droppedCount() reads the
-// count. Stopping (stopProcess or the destructor) writes everything still queued
-// before the thread ends, and the destructor writes what arrives after that, so
-// nothing is left queued once the object is gone.
-//
-// Statements on the one connection never run on two threads at once: the
-// writer's inserts and the callers' queries all take m_dbMutex around their
-// database work. Qt's SQLite driver opens connections without SQLite's own
-// mutex, so this lock is what keeps the connection sound. A query therefore
-// waits at most for the batch being written.
+// Memory: the queue is bounded in bytes (setCapacityBytes, default 64 MiB);
+// a line that finds it full is dropped and counted, and pushMsg never waits.
+// Batches: the writer takes at most kMaxLinesPerTransaction lines (or
+// kMaxBytesPerTransaction of queue cost) per transaction and releases the
+// connection between transactions. 10,000 short lines take about 30 ms on the
+// development machine (synchronous=FULL included), so a query waits at most
+// that long behind the writer, and the batch size costs under 1 % of the rate
+// of unbounded batches. Each thread's lines keep their order: the queue is
+// FIFO and a failed batch is retried before anything taken after it.
+// Fairness: a query announces itself (m_queriesWaiting) before it takes
+// m_dbMutex, and the writer does not begin another transaction while one is
+// announced, so a flood cannot starve the viewer of the lock.
+// Failures: a batch that fails while the store is open (a lock held elsewhere
+// past the busy timeout, a full disk, a size cap) is kept and retried after
+// a pause of m_retryPauseMs, up to m_maxAttempts attempts in a row; then it is
+// dropped and counted, and the next batch gets the same number of attempts.
+// When the store is not open (or refused a foreign file) lines are dropped and
+// counted at once: nothing is written anywhere.
+// Drop records: lines refused by the full queue and lines given up after
+// failures are each summed into a tally; the writer stores one record of type
+// 4 per tally (DropTally.h) in the next transaction it can write, placed where
+// the gap is. droppedCount() counts every line given up on, for any reason.
+// Idle: the writer sleeps on the queue's condition variable until a line
+// arrives or a stop is asked; a line arriving at an idle writer is written at
+// once; after a small batch the writer pauses m_intervalMs (10 ms) so that a
+// burst shares one transaction.
+// Start and stop: stopProcess() wakes the writer, which writes (or gives up
+// on) everything queued and then ends, unless start() was called meanwhile:
+// start() during that drain leaves the loop running. The destructor stops,
+// joins, writes what was queued after the thread's end, and closes the store.
+// Locks: m_stopMutex (stop and running flags), the queue's mutex, m_dbMutex
+// (every statement on m_db); none is held while another is taken.
 class vxLogDB : public QThread
 {
     Q_OBJECT
@@ -40,12 +60,22 @@ public:
     using MsgQueue = SystemLog::MsgQueue;
 
     static constexpr int kMaxBatchAttempts = 10;
-    static constexpr int kBusyTimeoutMs = 1000;
+    static constexpr int kRetryPauseMs = 200;
+    static constexpr int kBusyTimeoutMs = QDBSqlite::kBusyTimeoutMs;
+    static constexpr std::size_t kMaxLinesPerTransaction = 10000;
+    static constexpr std::size_t kMaxBytesPerTransaction = std::size_t(4) * 1024 * 1024;
 
     explicit vxLogDB(QObject* parent = nullptr);
     virtual ~vxLogDB();
 
     void start();
+
+    // Settings, before start().
+    void setCapacityBytes(std::size_t bytes) { m_queue.setCapacity(bytes); }
+    void setRetryLimit(int attempts, int pauseMs);
+    // Caps the database at `pages` pages (PRAGMA max_page_count on the
+    // writer's connection); any time. Returns the cap in force, 0 on failure.
+    qint64 setMaxPageCount(qint64 pages);
 
     void pushMsg(int type, const char* text, int length);
 
@@ -54,8 +84,13 @@ public:
     bool lastQueryFailed();
     QString lastQueryError();
 
-    // Lines given up on: the store was not open, or a batch kept failing.
-    std::uint64_t droppedCount() const { return m_dropped.load(std::memory_order_relaxed); }
+    // Lines given up on: refused by the full queue, the store not open, or a
+    // batch that kept failing.
+    std::uint64_t droppedCount() const;
+    // Times the writer thread came back from waiting (for lines, a pause or a
+    // retry), and batches that failed; both since construction.
+    std::uint64_t wakeUpCount() const { return m_wakeUps.load(std::memory_order_relaxed); }
+    std::uint64_t failedWriteCount() const { return m_failedWrites.load(std::memory_order_relaxed); }
 
 public slots:
     void stopProcess();
@@ -64,21 +99,46 @@ protected:
     void run() override;
 
 private:
+    enum class Cycle { Idle, Wrote, Failed };
+
     bool stopRequested();
-    void writeCycle();
+    bool endUnlessRestarted();
+    Cycle writeCycle();
     void drainAll();
+    bool writePending();
+    void giveUpPending();
+    bool storeOpen();
+    std::unique_lock<std::mutex> writerTurn();
+    std::unique_lock<std::mutex> callerTurn();
+    void endCallerTurn(std::unique_lock<std::mutex>& lock);
     RecordList runQuery(const QString& start, const QString& end, int type);
 
     QDBSqlite* m_db = nullptr;
     bool m_stop = false;
+    bool m_loopActive = false;            // guarded by m_stopMutex
     std::mutex m_stopMutex;
     int m_intervalMs = 10;
     MsgQueue m_queue;
 
     std::mutex m_dbMutex;                 // held around every statement on m_db
-    std::list<tag_MsgItem> m_pending;     // taken from the queue, not yet written; writer thread only
+    std::condition_variable m_dbTurn;     // a caller finished with m_db
+    std::atomic<int> m_queriesWaiting{0};
+
+    // Writer thread only (and the destructor, after the join).
+    std::list<tag_MsgItem> m_pending;     // taken from the queue, not yet written
+    DropTally m_pendingOverflow;          // drops that fall among m_pending
+    std::size_t m_pendingOverflowPosition = 0;
+    DropTally m_unwrittenOverflow;        // overflow tallies whose batch was given up
+    DropTally m_givenUp;                  // lines given up after failed writes
+    FailureKind m_givenUpKind = FailureKind::Other;
     int m_failedAttempts = 0;             // consecutive failed writes of m_pending
-    std::atomic<std::uint64_t> m_dropped{0};
+    std::uint64_t m_consumedLines = 0;    // lines taken and then written or given up
+    int m_maxAttempts = kMaxBatchAttempts;
+    int m_retryPauseMs = kRetryPauseMs;
+
+    std::atomic<std::uint64_t> m_dropped{0};  // given up by the writer (the queue counts its own)
+    std::atomic<std::uint64_t> m_wakeUps{0};
+    std::atomic<std::uint64_t> m_failedWrites{0};
 };
 
 } // namespace SystemLog
