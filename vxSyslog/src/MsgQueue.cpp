@@ -119,16 +119,17 @@ void MsgQueue::handOverOverflow(Batch& batch, std::size_t taken)
 bool MsgQueue::waitForItems(std::chrono::milliseconds limit)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait_for(lock, limit, [this] { return !m_list.empty() || m_wakeRequested; });
+    const bool woken = m_changed.wait_for(lock, limit, [this] { return !m_list.empty() || m_wakeRequested; });
     m_wakeRequested = false;
-    return !m_list.empty();
+    return woken;
 }
 
-void MsgQueue::pause(std::chrono::milliseconds limit)
+bool MsgQueue::pause(std::chrono::milliseconds limit)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait_for(lock, limit, [this] { return m_wakeRequested; });
+    const bool woken = m_changed.wait_for(lock, limit, [this] { return m_wakeRequested; });
     m_wakeRequested = false;
+    return woken;
 }
 
 void MsgQueue::wake()

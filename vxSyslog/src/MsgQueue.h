@@ -64,8 +64,10 @@ public:
     // Lines refused for want of room since construction.
     std::uint64_t droppedTotal() const { return m_droppedTotal.load(std::memory_order_relaxed); }
 
+    // Writer side. waitForItems: false only when the limit passed with the
+    // queue empty and no wake(). pause: true when wake() ended it early.
     bool waitForItems(std::chrono::milliseconds limit);
-    void pause(std::chrono::milliseconds limit);
+    bool pause(std::chrono::milliseconds limit);
     void wake();
 
 private:

@@ -139,6 +139,8 @@ bool execInsert(QSqlQuery& statement, int type, const QString& message)
 
 bool QDBSqlite::insert(int type, QString message)
 {
+    if (!isOpen())
+        return false;
     QSqlQuery statement(*this);
     return statement.prepare(QString::fromLatin1(kInsertSql)) && execInsert(statement, type, message);
 }
