@@ -14,6 +14,7 @@ std::size_t MsgQueue::costOf(const tag_MsgItem& item)
 
 MsgQueue::MsgQueue(std::size_t capacityBytes)
     : m_capacity(capacityBytes)
+    , m_capacitySeen(capacityBytes)
 {
 }
 
@@ -21,6 +22,7 @@ void MsgQueue::setCapacity(std::size_t bytes)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_capacity = bytes;
+    m_capacitySeen = bytes;
 }
 
 std::size_t MsgQueue::capacity()
@@ -41,6 +43,20 @@ std::size_t MsgQueue::bytes()
     return m_bytes;
 }
 
+bool MsgQueue::dropIfFull(std::size_t cost)
+{
+    if (!m_overflowOpen.load(std::memory_order_acquire))
+        return false;
+    const std::size_t capacity = m_capacitySeen.load(std::memory_order_relaxed);
+    const std::size_t used = m_bytesSeen.load(std::memory_order_relaxed);
+    if (cost <= capacity - std::min(used, capacity))
+        return false;
+    m_lateDropTime.store(std::time(nullptr), std::memory_order_relaxed);
+    m_lateDrops.fetch_add(1, std::memory_order_acq_rel);
+    m_droppedTotal.fetch_add(1, std::memory_order_relaxed);
+    return true;
+}
+
 bool MsgQueue::push(tag_MsgItem item)
 {
     const std::size_t cost = costOf(item);
@@ -51,12 +67,14 @@ bool MsgQueue::push(tag_MsgItem item)
             if (m_overflow.empty())
                 m_overflowPosition = m_list.size();
             m_overflow.add(1, std::time(nullptr));
+            m_overflowOpen.store(true, std::memory_order_release);
             m_droppedTotal.fetch_add(1, std::memory_order_relaxed);
             return false;
         }
         wasEmpty = m_list.empty();
         m_list.push_back(std::move(item));
         m_bytes += cost;
+        m_bytesSeen.store(m_bytes, std::memory_order_relaxed);
     }
     // The writer waits for lines only while the queue is empty.
     if (wasEmpty)
@@ -72,6 +90,7 @@ bool MsgQueue::tryPop(tag_MsgItem& item)
     item = std::move(m_list.front());
     m_list.pop_front();
     m_bytes -= costOf(item);
+    m_bytesSeen.store(m_bytes, std::memory_order_relaxed);
     if (!m_overflow.empty() && m_overflowPosition > 0)
         --m_overflowPosition;
     return true;
@@ -86,6 +105,7 @@ MsgQueue::Batch MsgQueue::take(std::size_t maxLines, std::size_t maxBytes)
 {
     Batch batch;
     std::lock_guard<std::mutex> lock(m_mutex);
+    foldLateDrops();
     std::size_t taken = 0;
     auto end = m_list.begin();
     while (end != m_list.end() && taken < maxLines) {
@@ -98,8 +118,21 @@ MsgQueue::Batch MsgQueue::take(std::size_t maxLines, std::size_t maxBytes)
     }
     batch.lines.splice(batch.lines.end(), m_list, m_list.begin(), end);
     m_bytes -= batch.bytes;
+    m_bytesSeen.store(m_bytes, std::memory_order_relaxed);
     handOverOverflow(batch, taken);
     return batch;
+}
+
+void MsgQueue::foldLateDrops()
+{
+    const std::uint64_t late = m_lateDrops.exchange(0, std::memory_order_acq_rel);
+    if (late == 0)
+        return;
+    // Counted after a tally was handed over: they start the next one.
+    if (m_overflow.empty())
+        m_overflowPosition = m_list.size();
+    m_overflow.add(late, m_lateDropTime.load(std::memory_order_relaxed));
+    m_overflowOpen.store(true, std::memory_order_release);
 }
 
 void MsgQueue::handOverOverflow(Batch& batch, std::size_t taken)
@@ -114,6 +147,7 @@ void MsgQueue::handOverOverflow(Batch& batch, std::size_t taken)
     batch.overflowPosition = m_overflowPosition;
     m_overflow = DropTally();
     m_overflowPosition = 0;
+    m_overflowOpen.store(false, std::memory_order_release);
 }
 
 bool MsgQueue::waitForItems(std::chrono::milliseconds limit)

@@ -23,6 +23,8 @@ namespace SystemLog {
 // Overflow position: the tally remembers how many lines were queued before its
 // first drop, and take() hands it over together with the batch in which that
 // position falls, so the writer stores the drop record where the gap is.
+// A thread that floods a full queue is turned away by dropIfFull() without
+// the lock; those drops join the tally at the writer's next take().
 // Blocking: m_mutex is held for each operation's own short body only (an
 // append, a count, a splice) and never while the database is used; a logging
 // thread never waits for room. The writer alone waits, on m_changed: until a
@@ -55,6 +57,11 @@ public:
 
     // False when the queue is full: the line is dropped and counted.
     bool push(tag_MsgItem item);
+    // Drops and counts a line of (at most) `cost` bytes without taking the
+    // lock, when the queue is already full and has dropped before; false
+    // otherwise (then push() decides). Lets a flooding thread give up a line
+    // before decoding it, and keeps it off the lock the writer needs.
+    bool dropIfFull(std::size_t cost);
     bool tryPop(tag_MsgItem& item);
     std::list<tag_MsgItem> takeAll();
     // The oldest lines, at most maxLines of them and at most maxBytes (but at
@@ -71,6 +78,7 @@ public:
     void wake();
 
 private:
+    void foldLateDrops();
     void handOverOverflow(Batch& batch, std::size_t taken);
 
     std::list<tag_MsgItem> m_list;
@@ -82,6 +90,13 @@ private:
     std::size_t m_overflowPosition = 0;
     bool m_wakeRequested = false;
     std::atomic<std::uint64_t> m_droppedTotal{0};
+    // Read by dropIfFull() without the lock; written under it.
+    std::atomic<std::size_t> m_bytesSeen{0};
+    std::atomic<std::size_t> m_capacitySeen;
+    std::atomic<bool> m_overflowOpen{false};
+    // Drops counted by dropIfFull(), folded into m_overflow under the lock.
+    std::atomic<std::uint64_t> m_lateDrops{0};
+    std::atomic<std::time_t> m_lateDropTime{0};
 };
 
 } // namespace SystemLog

@@ -92,6 +92,10 @@ bool vxLogDB::endUnlessRestarted()
 
 void vxLogDB::pushMsg(int type, const char* text, int length)
 {
+    // UTF-16 needs at most one unit per UTF-8 byte: an upper bound of the cost.
+    const std::size_t bytes = static_cast<std::size_t>(std::max(length, 0));
+    if (m_queue.dropIfFull(MsgQueue::kItemOverheadBytes + bytes * sizeof(QChar)))
+        return;
     tag_MsgItem item;
     item.message = QString::fromUtf8(text, std::max(length, 0));
     item.type = type;
@@ -140,13 +144,17 @@ bool vxLogDB::writePending()
         records.push_back(m_pending.insert(m_pending.begin(), record(writeFailureRecordText(m_givenUp, m_givenUpKind))));
 
     bool written = false;
+    std::chrono::steady_clock::duration spent{};
     {
         std::unique_lock<std::mutex> lock = writerTurn();
+        const auto begin = std::chrono::steady_clock::now();
         written = m_db->insertBatch(m_pending);
+        spent = std::chrono::steady_clock::now() - begin;
         if (!written)
             m_givenUpKind = m_db->lastWriteFailure();
     }
     if (written) {
+        fitBatchToBudget(m_pending.size() - records.size(), spent);
         m_consumedLines += m_pending.size() - records.size();
         m_pending.clear();
         m_pendingOverflow = DropTally();
@@ -157,6 +165,20 @@ bool vxLogDB::writePending()
     for (auto it : records)
         m_pending.erase(it);
     return false;
+}
+
+void vxLogDB::fitBatchToBudget(std::size_t lines, std::chrono::steady_clock::duration spent)
+{
+    const auto budget = std::chrono::milliseconds(kTransactionBudgetMs);
+    // A small batch that was quick says nothing about the rate.
+    if (lines < m_batchLines && spent < budget)
+        return;
+    const double perLine = std::chrono::duration<double>(spent).count() / double(std::max<std::size_t>(lines, 1));
+    const double fitting = std::chrono::duration<double>(budget).count() / std::max(perLine, 1e-9);
+    // Halfway to the new size, so one slow commit does not swing it.
+    const double next = (double(m_batchLines) + fitting) / 2.0;
+    m_batchLines = static_cast<std::size_t>(
+        std::clamp(next, double(kMinLinesPerTransaction), double(kMaxLinesPerTransaction)));
 }
 
 void vxLogDB::giveUpPending()
@@ -180,7 +202,7 @@ bool vxLogDB::storeOpen()
 vxLogDB::Cycle vxLogDB::writeCycle()
 {
     if (m_pending.empty()) {
-        MsgQueue::Batch batch = m_queue.take(kMaxLinesPerTransaction, kMaxBytesPerTransaction);
+        MsgQueue::Batch batch = m_queue.take(m_batchLines, kMaxBytesPerTransaction);
         m_pending = std::move(batch.lines);
         m_pendingOverflow = batch.overflow;
         m_pendingOverflowPosition = batch.overflowPosition;

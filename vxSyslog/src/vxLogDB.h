@@ -4,6 +4,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -22,12 +23,14 @@ namespace SystemLog {
 //
 // Memory: the queue is bounded in bytes (setCapacityBytes, default 64 MiB);
 // a line that finds it full is dropped and counted, and pushMsg never waits.
-// Batches: the writer takes at most kMaxLinesPerTransaction lines (or
-// kMaxBytesPerTransaction of queue cost) per transaction and releases the
-// connection between transactions. 10,000 short lines take about 30 ms on the
-// development machine (synchronous=FULL included), so a query waits at most
-// that long behind the writer, and the batch size costs under 1 % of the rate
-// of unbounded batches. Each thread's lines keep their order: the queue is
+// Batches: one transaction holds at most kMaxLinesPerTransaction lines (and
+// kMaxBytesPerTransaction of queue cost), fewer when the machine is slow: the
+// writer fits the number of lines to a budget of kTransactionBudgetMs per
+// transaction from the rate of the last full one, and releases the connection
+// between transactions. On the development machine 10,000 short lines take
+// about 30 ms (synchronous=FULL included), well within the budget; under a flood
+// that leaves the writer a share of a core, batches shrink to keep a query's
+// wait near the budget. Each thread's lines keep their order: the queue is
 // FIFO and a failed batch is retried before anything taken after it.
 // Fairness: a query announces itself (m_queriesWaiting) before it takes
 // m_dbMutex, and the writer does not begin another transaction while one is
@@ -63,6 +66,8 @@ public:
     static constexpr int kRetryPauseMs = 200;
     static constexpr int kBusyTimeoutMs = QDBSqlite::kBusyTimeoutMs;
     static constexpr std::size_t kMaxLinesPerTransaction = 10000;
+    static constexpr std::size_t kMinLinesPerTransaction = 500;
+    static constexpr int kTransactionBudgetMs = 60;
     static constexpr std::size_t kMaxBytesPerTransaction = std::size_t(4) * 1024 * 1024;
 
     explicit vxLogDB(QObject* parent = nullptr);
@@ -107,6 +112,7 @@ private:
     void drainAll();
     bool writePending();
     void giveUpPending();
+    void fitBatchToBudget(std::size_t lines, std::chrono::steady_clock::duration spent);
     bool storeOpen();
     std::unique_lock<std::mutex> writerTurn();
     std::unique_lock<std::mutex> callerTurn();
@@ -135,6 +141,7 @@ private:
     std::uint64_t m_consumedLines = 0;    // lines taken and then written or given up
     int m_maxAttempts = kMaxBatchAttempts;
     int m_retryPauseMs = kRetryPauseMs;
+    std::size_t m_batchLines = kMaxLinesPerTransaction;  // lines per transaction, fitted to the budget
 
     std::atomic<std::uint64_t> m_dropped{0};  // given up by the writer (the queue counts its own)
     std::atomic<std::uint64_t> m_wakeUps{0};
