@@ -19,7 +19,7 @@ void tst_WriterProcesses::twoProcessesLoseNothingWhileViewerQueries()
 {
     TempWorkingDir dir;
     QVERIFY(dir.isValid());
-    const int lines = 20000;
+    const int lines = 5000;
     SystemLog::vxLogDB viewer;  // creates the table; never started, queries only
 
     const QStringList tags{QStringLiteral("A"), QStringLiteral("B")};
@@ -36,7 +36,7 @@ void tst_WriterProcesses::twoProcessesLoseNothingWhileViewerQueries()
         QVERIFY2(!viewer.lastQueryFailed(), qPrintable(viewer.lastQueryError()));
         ++queries;
         for (QProcess& helper : helpers)
-            helper.waitForFinished(10);
+            helper.waitForFinished(25);
     }
     QVERIFY(queries > 0);
 

@@ -222,7 +222,9 @@ vxLogDB::Cycle vxLogDB::writeCycle()
         return Cycle::Wrote;
     }
     m_failedWrites.fetch_add(1, std::memory_order_relaxed);
-    if (++m_failedAttempts >= m_maxAttempts)
+    // A lock held elsewhere passes; each such attempt already waited a busy timeout.
+    const int limit = m_givenUpKind == FailureKind::Locked ? std::max(m_maxAttempts, kMaxBusyAttempts) : m_maxAttempts;
+    if (++m_failedAttempts >= limit)
         giveUpPending();
     return Cycle::Failed;
 }

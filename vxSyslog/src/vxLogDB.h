@@ -35,10 +35,14 @@ namespace SystemLog {
 // Fairness: a query announces itself (m_queriesWaiting) before it takes
 // m_dbMutex, and the writer does not begin another transaction while one is
 // announced, so a flood cannot starve the viewer of the lock.
-// Failures: a batch that fails while the store is open (a lock held elsewhere
-// past the busy timeout, a full disk, a size cap) is kept and retried after
-// a pause of m_retryPauseMs, up to m_maxAttempts attempts in a row; then it is
+// Failures: a batch that fails while the store is open (a full disk, a size
+// cap, an I/O error) is kept and retried after a pause of m_retryPauseMs, up
+// to m_maxAttempts attempts in a row (default 10, about 2 s); then it is
 // dropped and counted, and the next batch gets the same number of attempts.
+// A batch that meets a lock held by another process past the busy timeout is
+// retried up to kMaxBusyAttempts times, each after a busy wait of 1 s: a
+// reader holds its lock for a whole query, and a day of 100,000 rows read
+// while two writers compete can keep a commit waiting for several seconds.
 // When the store is not open (or refused a foreign file) lines are dropped and
 // counted at once: nothing is written anywhere.
 // Drop records: lines refused by the full queue and lines given up after
@@ -63,6 +67,7 @@ public:
     using MsgQueue = SystemLog::MsgQueue;
 
     static constexpr int kMaxBatchAttempts = 10;
+    static constexpr int kMaxBusyAttempts = 60;
     static constexpr int kRetryPauseMs = 200;
     static constexpr int kBusyTimeoutMs = QDBSqlite::kBusyTimeoutMs;
     static constexpr std::size_t kMaxLinesPerTransaction = 10000;
