@@ -439,15 +439,19 @@ void tst_LogWriter::fullDatabaseDropsAfterRetriesAndResumes()
 
 void tst_LogWriter::failedAttemptsCountAgainAfterSuccess()
 {
-    // Three attempts per batch, far apart, so that the test lifts the cap
-    // between the second and the third.
+    // Seven attempts per batch; the test lifts the cap after four failures of
+    // each batch. Were the count carried over from the first batch, the
+    // second would be given up at its third failure.
+    const int attempts = 7;
+    const int failuresBeforeLift = 4;
     vxLogDB writer;
-    writer.setRetryLimit(3, 400);
+    writer.setRetryLimit(attempts, 300);
     writer.start();
     for (int round = 1; round <= 2; ++round) {
         QCOMPARE(writer.setMaxPageCount(pageCount()), pageCount());
         pushText(writer, 2, bigLine(round));
-        QTRY_VERIFY_WITH_TIMEOUT(writer.failedWriteCount() >= std::uint64_t(2 * round) || writer.droppedCount() > 0,
+        QTRY_VERIFY_WITH_TIMEOUT(writer.failedWriteCount() >= std::uint64_t(failuresBeforeLift * round)
+                                     || writer.droppedCount() > 0,
                                  20000);
         QCOMPARE(writer.droppedCount(), 0u);
         writer.setMaxPageCount(pageCount() * 1000);
