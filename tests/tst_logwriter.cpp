@@ -67,6 +67,7 @@ private slots:
     void persistentFailureIsDroppedAndCounted();
     void unopenableStoreFailsQueriesAndCountsDrops_data();
     void unopenableStoreFailsQueriesAndCountsDrops();
+    void stopOnFailingStoreWaitsForOneBatchOnly();
     void floodIsBoundedCountedAndToldOnce_data();
     void floodIsBoundedCountedAndToldOnce();
     void fullDatabaseDropsAfterRetriesAndResumes();
@@ -346,6 +347,22 @@ qint64 pageCount()
 }
 
 } // namespace
+
+void tst_LogWriter::stopOnFailingStoreWaitsForOneBatchOnly()
+{
+    const int lines = int(vxLogDB::kMaxLinesPerTransaction) * 2 + 500;
+    vxLogDB writer;
+    writer.setRetryLimit(2, 10);
+    QVERIFY(TestDatabase(QStringLiteral("dbLog.db")).exec(QStringLiteral("DROP TABLE SystemInfo")));
+    pushNumbered(writer, 0, 0, lines);
+    writer.start();
+    writer.stopProcess();
+    QVERIFY(writer.wait(60000));
+    QCOMPARE(writer.droppedCount(), std::uint64_t(lines));
+    // Three batches were queued; the first one's two attempts and one for
+    // the drop record were all it took.
+    QCOMPARE(writer.failedWriteCount(), 3u);
+}
 
 void tst_LogWriter::floodIsBoundedCountedAndToldOnce_data()
 {

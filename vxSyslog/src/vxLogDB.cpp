@@ -223,7 +223,8 @@ vxLogDB::Cycle vxLogDB::writeCycle()
     }
     m_failedWrites.fetch_add(1, std::memory_order_relaxed);
     // A lock held elsewhere passes; each such attempt already waited a busy timeout.
-    const int limit = m_givenUpKind == FailureKind::Locked ? std::max(m_maxAttempts, kMaxBusyAttempts) : m_maxAttempts;
+    const bool patient = m_givenUpKind == FailureKind::Locked && !m_draining;
+    const int limit = patient ? std::max(m_maxAttempts, kMaxBusyAttempts) : m_maxAttempts;
     if (++m_failedAttempts >= limit)
         giveUpPending();
     return Cycle::Failed;
@@ -233,11 +234,22 @@ void vxLogDB::drainAll()
 {
     // Everything queued now, but not what keeps arriving after it, so that a
     // stop ends even while others go on logging.
+    // A store that fails a whole batch's attempts now will fail the rest too:
+    // they are given up at once, so that stopping (and so the program's
+    // exit) waits for one batch's attempts at most.
     const std::uint64_t target = m_consumedLines + m_pending.size() + m_queue.size();
+    const std::uint64_t givenUpBefore = m_dropped.load(std::memory_order_relaxed);
+    m_draining = true;
     while (m_consumedLines < target && (!m_pending.empty() || m_queue.size() > 0)) {
+        if (m_dropped.load(std::memory_order_relaxed) > givenUpBefore) {
+            m_pending.splice(m_pending.end(), m_queue.takeAll());
+            giveUpPending();
+            break;
+        }
         if (writeCycle() == Cycle::Failed)
             m_queue.pause(std::chrono::milliseconds(m_retryPauseMs));
     }
+    m_draining = false;
     // A drop record still owed gets one more chance.
     if (m_pending.empty() && !(m_pendingOverflow.empty() && m_unwrittenOverflow.empty() && m_givenUp.empty()))
         writeCycle();

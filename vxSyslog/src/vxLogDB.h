@@ -43,6 +43,8 @@ namespace SystemLog {
 // retried up to kMaxBusyAttempts times, each after a busy wait of 1 s: a
 // reader holds its lock for a whole query, and a day of 100,000 rows read
 // while two writers compete can keep a commit waiting for several seconds.
+// While stopping, locks get the ordinary number of attempts, and once one
+// batch is given up the rest of the queue is given up with it.
 // When the store is not open (or refused a foreign file) lines are dropped and
 // counted at once: nothing is written anywhere.
 // Drop records: lines refused by the full queue and lines given up after
@@ -143,6 +145,7 @@ private:
     DropTally m_givenUp;                  // lines given up after failed writes
     FailureKind m_givenUpKind = FailureKind::Other;
     int m_failedAttempts = 0;             // consecutive failed writes of m_pending
+    bool m_draining = false;              // stopping: no extra patience for locks
     std::uint64_t m_consumedLines = 0;    // lines taken and then written or given up
     int m_maxAttempts = kMaxBatchAttempts;
     int m_retryPauseMs = kRetryPauseMs;
