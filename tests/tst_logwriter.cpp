@@ -259,7 +259,8 @@ void tst_LogWriter::persistentFailureIsDroppedAndCounted()
     pushNumbered(writer, 0, 0, 3);
     writer.start();
     QTRY_COMPARE_WITH_TIMEOUT(writer.droppedCount(), 3u, 20000);
-    QCOMPARE(writer.failedWriteCount(), 3u);
+    // Three for the lines; after that the writer keeps trying its drop record.
+    QVERIFY(writer.failedWriteCount() >= 3u);
 
     // The writer goes on: once the table is back, the loss is told, then new
     // lines are written.
