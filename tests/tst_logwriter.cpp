@@ -406,10 +406,19 @@ void tst_LogWriter::floodIsBoundedCountedAndToldOnce()
     QVERIFY(writer.wait(60000));
     QCOMPARE(writer.droppedCount(), dropped);
 
+    // One gap, one record. A running writer may have taken lines between two
+    // runs of drops: then each run is a gap of its own with its own record.
     const QVector<StoredRow> records = rowsOfType(4);
-    QCOMPARE(records.size(), 1);
-    QVERIFY2(records[0].message.startsWith(QStringLiteral("日志过多：")), qPrintable(records[0].message));
-    QCOMPARE(droppedIn(records[0].message), dropped);
+    if (fileLocked)
+        QVERIFY(!records.isEmpty());
+    else
+        QCOMPARE(records.size(), 1);
+    std::uint64_t told = 0;
+    for (const StoredRow& record : records) {
+        QVERIFY2(record.message.startsWith(QStringLiteral("日志过多：")), qPrintable(record.message));
+        told += droppedIn(record.message);
+    }
+    QCOMPARE(told, dropped);
     const QVector<StoredRow> written = rowsOfType(2);
     QCOMPARE(written.size() + dropped, std::uint64_t(lines));
     // Accepted lines keep their order; the record stands after the lines

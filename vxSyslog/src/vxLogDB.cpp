@@ -34,6 +34,11 @@ vxLogDB::~vxLogDB()
     }
     m_queue.wake();
     QThread::wait();
+    {
+        // The loop's last act was under this lock (endUnlessRestarted): taking
+        // it orders everything the thread did before what follows here.
+        std::lock_guard<std::mutex> lock(m_stopMutex);
+    }
     // The thread has ended (or never ran): what was queued after its last
     // cycle, or before any start, is written here on the destroying thread.
     drainAll();
