@@ -150,16 +150,18 @@ bool vxLogDB::writePending()
 
     bool written = false;
     std::chrono::steady_clock::duration spent{};
+    bool queryWaited = false;
     {
         std::unique_lock<std::mutex> lock = writerTurn();
         const auto begin = std::chrono::steady_clock::now();
         written = m_db->insertBatch(m_pending);
         spent = std::chrono::steady_clock::now() - begin;
+        queryWaited = m_queriesWaiting.load() > 0;
         if (!written)
             m_givenUpKind = m_db->lastWriteFailure();
     }
     if (written) {
-        fitBatchToBudget(m_pending.size() - records.size(), spent);
+        fitBatchToBudget(m_pending.size() - records.size(), spent, queryWaited);
         m_consumedLines += m_pending.size() - records.size();
         m_pending.clear();
         m_pendingOverflow = DropTally();
@@ -172,14 +174,19 @@ bool vxLogDB::writePending()
     return false;
 }
 
-void vxLogDB::fitBatchToBudget(std::size_t lines, std::chrono::steady_clock::duration spent)
+void vxLogDB::fitBatchToBudget(std::size_t lines, std::chrono::steady_clock::duration spent, bool queryWaited)
 {
     const auto budget = std::chrono::milliseconds(kTransactionBudgetMs);
-    // A small batch that was quick says nothing about the rate.
-    if (lines < m_batchLines && spent < budget)
+    double fitting = double(kMaxLinesPerTransaction);
+    if (queryWaited) {
+        // A small batch that was quick says nothing about the rate.
+        if (lines < m_batchLines && spent < budget)
+            return;
+        const double perLine = std::chrono::duration<double>(spent).count() / double(std::max<std::size_t>(lines, 1));
+        fitting = std::chrono::duration<double>(budget).count() / std::max(perLine, 1e-9);
+    } else if (lines < m_batchLines) {
         return;
-    const double perLine = std::chrono::duration<double>(spent).count() / double(std::max<std::size_t>(lines, 1));
-    const double fitting = std::chrono::duration<double>(budget).count() / std::max(perLine, 1e-9);
+    }
     // Halfway to the new size, so one slow commit does not swing it.
     const double next = (double(m_batchLines) + fitting) / 2.0;
     m_batchLines = static_cast<std::size_t>(
