@@ -23,6 +23,8 @@ private slots:
     void takeStopsAtLineAndByteLimits();
     void overflowTallyTravelsWithItsBatch();
     void writerWakesForLinesAndWakeCalls();
+    void dropRecordsTellCountAndSpan_data();
+    void dropRecordsTellCountAndSpan();
 };
 
 void tst_MsgQueue::popsInPushOrder()
@@ -231,6 +233,43 @@ void tst_MsgQueue::writerWakesForLinesAndWakeCalls()
     // A pause ignores queued lines and ends on wake().
     QVERIFY(queue.pause(std::chrono::minutes(2)));
     stopper.join();
+}
+
+void tst_MsgQueue::dropRecordsTellCountAndSpan_data()
+{
+    QTest::addColumn<QDateTime>("from");
+    QTest::addColumn<QDateTime>("to");
+    QTest::addColumn<bool>("overflow");
+    QTest::addColumn<QString>("text");
+    const QDate day(2026, 12, 8);
+    QTest::newRow("queue full, one day")
+        << QDateTime(day, QTime(10, 0, 1)) << QDateTime(day, QTime(10, 0, 5)) << true
+        << QStringLiteral("日志过多：已丢弃 1234 条记录（2026-12-08 10:00:01 至 10:00:05）\n");
+    QTest::newRow("queue full, across midnight")
+        << QDateTime(day, QTime(23, 59, 58)) << QDateTime(day.addDays(1), QTime(0, 0, 3)) << true
+        << QStringLiteral("日志过多：已丢弃 1234 条记录（2026-12-08 23:59:58 至 2026-12-09 00:00:03）\n");
+    QTest::newRow("disk full")
+        << QDateTime(day, QTime(8, 0, 0)) << QDateTime(day, QTime(8, 0, 0)) << false
+        << QStringLiteral("日志写入失败（磁盘已满或数据库已达到大小上限）：已丢弃 1234 条记录（2026-12-08 08:00:00 至 08:00:00）\n");
+}
+
+void tst_MsgQueue::dropRecordsTellCountAndSpan()
+{
+    QFETCH(QDateTime, from);
+    QFETCH(QDateTime, to);
+    QFETCH(bool, overflow);
+    QFETCH(QString, text);
+    // Two runs of drops summed into one tally: the span covers both.
+    SystemLog::DropTally tally;
+    tally.add(1000, std::time_t(to.toSecsSinceEpoch()));
+    SystemLog::DropTally earlier;
+    earlier.add(234, std::time_t(from.toSecsSinceEpoch()));
+    tally.merge(earlier);
+    tally.add(0, std::time_t(to.addSecs(60).toSecsSinceEpoch()));
+    QCOMPARE(tally.count, std::uint64_t(1234));
+    const QString made = overflow ? SystemLog::overflowRecordText(tally)
+                                  : SystemLog::writeFailureRecordText(tally, SystemLog::FailureKind::DiskFull);
+    QCOMPARE(made, text);
 }
 
 QTEST_GUILESS_MAIN(tst_MsgQueue)

@@ -47,6 +47,7 @@ private slots:
     void batchIsAllOrNothing();
     void queryFailingHalfWayReportsFailure();
     void connectionSettingsAreInForce();
+    void readOnlyReaderReadsWhatWasWritten();
     void foreignFileIsRefusedUntouched_data();
     void foreignFileIsRefusedUntouched();
     void logOrEmptyFileIsAccepted_data();
@@ -381,6 +382,35 @@ void tst_RecordStore::connectionSettingsAreInForce()
     QCOMPARE(pragma("busy_timeout"), QString::number(QDBSqlite::kBusyTimeoutMs));
     QCOMPARE(pragma("synchronous"), QStringLiteral("2"));   // FULL
     QCOMPARE(pragma("journal_mode"), QStringLiteral("delete"));
+}
+
+void tst_RecordStore::readOnlyReaderReadsWhatWasWritten()
+{
+    QDBSqlite* store = createdStore();
+    QVERIFY(store);
+    QVERIFY(store->insertBatch(numberedBatch(3)));
+    // As the command-line reader opens the file: no journal files of a WAL
+    // database are needed, the file header is what ordinary SQLite expects.
+    {
+        QSqlDatabase reader = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("reader"));
+        reader.setDatabaseName(dbPath());
+        reader.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        QVERIFY(reader.open());
+        QSqlQuery q(reader);
+        QVERIFY(q.exec(QStringLiteral("SELECT count(*) FROM SystemInfo")) && q.next());
+        QCOMPARE(q.value(0).toInt(), 3);
+        q.finish();
+        reader.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("reader"));
+    QVERIFY(!QFile::exists(dbPath() + QStringLiteral("-wal")));
+    QFile file(dbPath());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray header = file.read(20);
+    QVERIFY(header.startsWith(QByteArray("SQLite format 3\0", 16)));
+    // Bytes 18 and 19: file format versions, 1 for the rollback journal (2 would be WAL).
+    QCOMPARE(int(header[18]), 1);
+    QCOMPARE(int(header[19]), 1);
 }
 
 void tst_RecordStore::foreignFileIsRefusedUntouched_data()
