@@ -23,6 +23,8 @@ namespace SystemLog {
 //
 // Memory: the queue is bounded in bytes (setCapacityBytes, default 64 MiB);
 // a line that finds it full is dropped and counted, and pushMsg never waits.
+// The batch being written (at most one transaction's lines) is held outside
+// the queue, so the lines in memory stay below the capacity plus one batch.
 // Batches: one transaction holds at most kMaxLinesPerTransaction lines (and
 // kMaxBytesPerTransaction of queue cost) and the connection is released
 // between transactions. While queries come, the writer fits the number of
