@@ -4,9 +4,12 @@
 #include <thread>
 #include <vector>
 
+#include "NumberedLines.h"
 #include "TempWorkingDir.h"
 #include "TestDatabase.h"
 #include "vxLogDB.h"
+#include <vxSyslog/vxLogging.h>
+#include <vxSyslog/vxSysLog.h>
 
 using SystemLog::RecordList;
 using SystemLog::vxLogDB;
@@ -64,6 +67,14 @@ private slots:
     void persistentFailureIsDroppedAndCounted();
     void unopenableStoreFailsQueriesAndCountsDrops_data();
     void unopenableStoreFailsQueriesAndCountsDrops();
+    void stopOnFailingStoreWaitsForOneBatchOnly();
+    void floodIsBoundedCountedAndToldOnce_data();
+    void floodIsBoundedCountedAndToldOnce();
+    void fullDatabaseDropsAfterRetriesAndResumes();
+    void failedAttemptsCountAgainAfterSuccess();
+    void startDuringDrainKeepsWriterRunning();
+    void idleWriterSleepsUntilALineArrives();
+    void serviceReportsRefusedFileAndItsDrops();
 
 private:
     std::unique_ptr<TempWorkingDir> m_dir;
@@ -243,17 +254,26 @@ void tst_LogWriter::lockedDatabaseLosesNoLine()
 void tst_LogWriter::persistentFailureIsDroppedAndCounted()
 {
     vxLogDB writer;
+    writer.setRetryLimit(3, 20);
     QVERIFY(TestDatabase(QStringLiteral("dbLog.db")).exec(QStringLiteral("DROP TABLE SystemInfo")));
     pushNumbered(writer, 0, 0, 3);
     writer.start();
     QTRY_COMPARE_WITH_TIMEOUT(writer.droppedCount(), 3u, 20000);
+    // Three for the lines; after that the writer keeps trying its drop record.
+    QVERIFY(writer.failedWriteCount() >= 3u);
 
-    // The writer goes on: once the table is back, new lines are written.
+    // The writer goes on: once the table is back, the loss is told, then new
+    // lines are written.
     QVERIFY(TestDatabase(QStringLiteral("dbLog.db")).exec(QString::fromLatin1(SystemLog::QDBSqlite::kCreateTableSql)));
     writer.pushMsg(0, "after", 5);
     writer.stopProcess();
     QVERIFY(writer.wait(60000));
-    QCOMPARE(storedMessages(), QStringList{"after"});
+    const QVector<StoredRow> rows = TestDatabase(QStringLiteral("dbLog.db")).rows();
+    QCOMPARE(rows.size(), 2);
+    QCOMPARE(rows[0].type, 4);
+    QVERIFY2(rows[0].message.startsWith(QStringLiteral("日志写入失败（数据库操作失败）：已丢弃 3 条记录（")),
+             qPrintable(rows[0].message));
+    QCOMPARE(rows[1].message, QStringLiteral("after"));
 }
 
 void tst_LogWriter::unopenableStoreFailsQueriesAndCountsDrops_data()
@@ -285,6 +305,252 @@ void tst_LogWriter::unopenableStoreFailsQueriesAndCountsDrops()
     writer.stopProcess();
     QVERIFY(writer.wait(60000));
     QCOMPARE(writer.droppedCount(), 7u);
+}
+
+namespace {
+
+// Same length for every n below 100,000, so every line costs the queue the same.
+QByteArray fixedWidth(int thread, int n)
+{
+    return "t" + QByteArray::number(thread) + " n" + QByteArray::number(n).rightJustified(5, '0');
+}
+
+std::uint64_t droppedIn(const QString& record)
+{
+    static const QRegularExpression count(QStringLiteral("已丢弃 (\\d+) 条记录（\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d 至 "));
+    const QRegularExpressionMatch m = count.match(record);
+    return m.hasMatch() ? m.captured(1).toULongLong() : 0;
+}
+
+QVector<StoredRow> rowsOfType(int type)
+{
+    QVector<StoredRow> found;
+    for (const StoredRow& row : TestDatabase(QStringLiteral("dbLog.db")).rows())
+        if (row.type == type)
+            found << row;
+    return found;
+}
+
+QString bigLine(int n)
+{
+    return QStringLiteral("big %1 ").arg(n) + QString(5000, QLatin1Char('x'));
+}
+
+void pushText(vxLogDB& writer, int type, const QString& text)
+{
+    const QByteArray bytes = text.toUtf8();
+    writer.pushMsg(type, bytes.constData(), bytes.size());
+}
+
+qint64 pageCount()
+{
+    return TestDatabase(QStringLiteral("dbLog.db")).scalar(QStringLiteral("PRAGMA page_count")).toLongLong();
+}
+
+} // namespace
+
+void tst_LogWriter::stopOnFailingStoreWaitsForOneBatchOnly()
+{
+    const int lines = int(vxLogDB::kMaxLinesPerTransaction) * 2 + 500;
+    vxLogDB writer;
+    writer.setRetryLimit(2, 10);
+    QVERIFY(TestDatabase(QStringLiteral("dbLog.db")).exec(QStringLiteral("DROP TABLE SystemInfo")));
+    pushNumbered(writer, 0, 0, lines);
+    writer.start();
+    writer.stopProcess();
+    QVERIFY(writer.wait(60000));
+    QCOMPARE(writer.droppedCount(), std::uint64_t(lines));
+    // Three batches were queued; the first one's two attempts and one for
+    // the drop record were all it took.
+    QCOMPARE(writer.failedWriteCount(), 3u);
+}
+
+void tst_LogWriter::floodIsBoundedCountedAndToldOnce_data()
+{
+    QTest::addColumn<bool>("fileLocked");
+    QTest::newRow("writer not started") << false;
+    QTest::newRow("writer waits for a locked file") << true;
+}
+
+void tst_LogWriter::floodIsBoundedCountedAndToldOnce()
+{
+    QFETCH(bool, fileLocked);
+    const int lines = 400;
+    const int room = 50;
+    vxLogDB writer;
+    const QByteArray sample = fixedWidth(0, 0);
+    writer.setCapacityBytes(room * (SystemLog::MsgQueue::kItemOverheadBytes + sample.size() * sizeof(QChar)));
+    std::unique_ptr<TestDatabase> locker;
+    if (fileLocked) {
+        locker.reset(new TestDatabase(QStringLiteral("dbLog.db")));
+        QVERIFY(locker->exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        writer.start();
+    }
+    // The logging thread returns although nothing is written meanwhile.
+    std::thread logger([&writer] {
+        for (int n = 0; n < lines; ++n) {
+            const QByteArray text = fixedWidth(0, n);
+            writer.pushMsg(2, text.constData(), text.size());
+        }
+    });
+    logger.join();
+    const std::uint64_t dropped = writer.droppedCount();
+    if (fileLocked) {
+        QVERIFY(dropped > 0);
+        QVERIFY(locker->exec(QStringLiteral("COMMIT")));
+    } else {
+        QCOMPARE(dropped, std::uint64_t(lines - room));
+        writer.start();
+    }
+    writer.stopProcess();
+    QVERIFY(writer.wait(60000));
+    QCOMPARE(writer.droppedCount(), dropped);
+
+    // One gap, one record. A running writer may have taken lines between two
+    // runs of drops: then each run is a gap of its own with its own record.
+    const QVector<StoredRow> records = rowsOfType(4);
+    if (fileLocked)
+        QVERIFY(!records.isEmpty());
+    else
+        QCOMPARE(records.size(), 1);
+    std::uint64_t told = 0;
+    for (const StoredRow& record : records) {
+        QVERIFY2(record.message.startsWith(QStringLiteral("日志过多：")), qPrintable(record.message));
+        told += droppedIn(record.message);
+    }
+    QCOMPARE(told, dropped);
+    const QVector<StoredRow> written = rowsOfType(2);
+    QCOMPARE(written.size() + dropped, std::uint64_t(lines));
+    // Accepted lines keep their order; the record stands after the lines
+    // queued before the first drop.
+    int previous = -1;
+    for (const StoredRow& row : written) {
+        const int n = row.message.mid(4).toInt();
+        QVERIFY(n > previous);
+        previous = n;
+    }
+    if (!fileLocked)
+        QVERIFY(records[0].id > written[room - 1].id);
+}
+
+void tst_LogWriter::fullDatabaseDropsAfterRetriesAndResumes()
+{
+    vxLogDB writer;
+    writer.setRetryLimit(3, 20);
+    writer.start();
+    pushNumbered(writer, 0, 0, 10);
+    QTRY_COMPARE_WITH_TIMEOUT(storedMessages().size(), 10, 20000);
+
+    QCOMPARE(writer.setMaxPageCount(pageCount()), pageCount());
+    // Each line needs new pages, which the cap refuses.
+    const int lost = 6;
+    for (int n = 0; n < lost; ++n)
+        pushText(writer, 2, bigLine(n));
+    QTRY_COMPARE_WITH_TIMEOUT(writer.droppedCount(), std::uint64_t(lost), 20000);
+    QVERIFY(writer.failedWriteCount() >= 3u);
+
+    // Space returns: writing resumes by itself and the loss is told first.
+    QVERIFY(writer.setMaxPageCount(pageCount() * 1000) > pageCount());
+    writer.pushMsg(0, "after", 5);
+    QTRY_COMPARE_WITH_TIMEOUT(storedMessages().size(), 12, 20000);
+    const QVector<StoredRow> rows = TestDatabase(QStringLiteral("dbLog.db")).rows();
+    QCOMPARE(rows[10].type, 4);
+    QVERIFY2(rows[10].message.startsWith(QStringLiteral("日志写入失败（磁盘已满或数据库已达到大小上限）：")),
+             qPrintable(rows[10].message));
+    QCOMPARE(droppedIn(rows[10].message), std::uint64_t(lost));
+    QCOMPARE(rows[11].message, QStringLiteral("after"));
+    QCOMPARE(storedMessages().mid(0, 10), numberedLines(0, 10));
+    QCOMPARE(TestDatabase(QStringLiteral("dbLog.db")).scalar(QStringLiteral("PRAGMA integrity_check")),
+             QStringLiteral("ok"));
+}
+
+void tst_LogWriter::failedAttemptsCountAgainAfterSuccess()
+{
+    // Seven attempts per batch; the test lifts the cap after four failures of
+    // each batch. Were the count carried over from the first batch, the
+    // second would be given up at its third failure.
+    const int attempts = 7;
+    const int failuresBeforeLift = 4;
+    vxLogDB writer;
+    writer.setRetryLimit(attempts, 300);
+    writer.start();
+    for (int round = 1; round <= 2; ++round) {
+        QCOMPARE(writer.setMaxPageCount(pageCount()), pageCount());
+        pushText(writer, 2, bigLine(round));
+        QTRY_VERIFY_WITH_TIMEOUT(writer.failedWriteCount() >= std::uint64_t(failuresBeforeLift * round)
+                                     || writer.droppedCount() > 0,
+                                 20000);
+        QCOMPARE(writer.droppedCount(), 0u);
+        writer.setMaxPageCount(pageCount() * 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(storedMessages().size(), round, 20000);
+    }
+    QCOMPARE(writer.droppedCount(), 0u);
+}
+
+void tst_LogWriter::startDuringDrainKeepsWriterRunning()
+{
+    vxLogDB writer;
+    TestDatabase locker(QStringLiteral("dbLog.db"));
+    QVERIFY(locker.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+    writer.start();
+    pushNumbered(writer, 0, 0, 100);
+    writer.stopProcess();
+    // Past one busy timeout: the writer is retrying inside its final drain.
+    QThread::msleep(static_cast<unsigned long>(vxLogDB::kBusyTimeoutMs * 3 / 2));
+    QVERIFY(writer.isRunning());
+    writer.start();
+    pushNumbered(writer, 0, 100, 200);
+    QVERIFY(locker.exec(QStringLiteral("COMMIT")));
+
+    QTRY_COMPARE_WITH_TIMEOUT(storedMessages().size(), 200, 30000);
+    QVERIFY(writer.isRunning());
+    pushNumbered(writer, 0, 200, 201);
+    QTRY_COMPARE_WITH_TIMEOUT(storedMessages().size(), 201, 20000);
+    QCOMPARE(storedMessages(), numberedLines(0, 201));
+}
+
+void tst_LogWriter::idleWriterSleepsUntilALineArrives()
+{
+    vxLogDB writer;
+    writer.start();
+    writer.pushMsg(1, "first", 5);
+    QTRY_COMPARE_WITH_TIMEOUT(storedMessages().size(), 1, 20000);
+    QThread::msleep(100);
+
+    const std::uint64_t before = writer.wakeUpCount();
+    QThread::msleep(1000);
+    const std::uint64_t idleWakeUps = writer.wakeUpCount() - before;
+    QVERIFY2(idleWakeUps <= 1, qPrintable(QString::number(idleWakeUps)));
+
+    writer.pushMsg(1, "second", 6);
+    QTRY_COMPARE_WITH_TIMEOUT(storedMessages(), (QStringList{"first", "second"}), 20000);
+}
+
+void tst_LogWriter::serviceReportsRefusedFileAndItsDrops()
+{
+    {
+        QFile file(QStringLiteral("dbLog.db"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray("not a database\n").repeated(100));
+    }
+    const QByteArray before = QCryptographicHash::hash(QByteArray("not a database\n").repeated(100),
+                                                       QCryptographicHash::Sha256);
+    SystemLog::vxSysLog* service = SystemLog::vxSysLog::instance();
+    QVERIFY(service->queryByDay(QStringLiteral("2024-05-01"), 2).isEmpty());
+    QVERIFY(service->lastQueryFailed());
+    QVERIFY2(service->lastQueryError().startsWith(SystemLog::failureKindText(SystemLog::FailureKind::NotADatabase)),
+             qPrintable(service->lastQueryError()));
+
+    service->init();
+    for (int n = 0; n < 5; ++n)
+        SystemLog::LogLine::output(2, "lost\n", 5);
+    QTRY_COMPARE_WITH_TIMEOUT(service->droppedCount(), 5u, 20000);
+    SystemLog::vxSysLog::release();
+
+    QFile file(QStringLiteral("dbLog.db"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256), before);
+    QCOMPARE(QDir::current().entryList(QDir::Files), QStringList{"dbLog.db"});
 }
 
 QTEST_GUILESS_MAIN(tst_LogWriter)

@@ -1,3 +1,4 @@
+#include <QCryptographicHash>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -5,6 +6,7 @@
 #include "QDBSqlite.h"
 #include "TestDatabase.h"
 
+using SystemLog::FailureKind;
 using SystemLog::QDBSqlite;
 using SystemLog::RecordList;
 
@@ -41,6 +43,16 @@ private slots:
     void batchFailsWholeWhileFileIsLocked();
     void unopenableDatabaseReportsFailure_data();
     void unopenableDatabaseReportsFailure();
+    void batchIsAllOrNothing_data();
+    void batchIsAllOrNothing();
+    void queryFailingHalfWayReportsFailure();
+    void connectionSettingsAreInForce();
+    void readOnlyReaderReadsWhatWasWritten();
+    void foreignFileIsRefusedUntouched_data();
+    void foreignFileIsRefusedUntouched();
+    void logOrEmptyFileIsAccepted_data();
+    void logOrEmptyFileIsAccepted();
+    void fullDatabaseFailsBatchAndRecovers();
 
 private:
     QString dbPath() const { return m_dir->filePath(QStringLiteral("dbLog.db")); }
@@ -286,6 +298,212 @@ void tst_RecordStore::unopenableDatabaseReportsFailure()
     QVERIFY(store->query(kDawn, kDusk, 0).isEmpty());
     QVERIFY(store->lastQueryFailed());
     QVERIFY(!store->lastQueryError().isEmpty());
+}
+
+namespace {
+
+QByteArray fileHash(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
+}
+
+std::list<SystemLog::tag_MsgItem> numberedBatch(int count)
+{
+    std::list<SystemLog::tag_MsgItem> batch;
+    for (int i = 0; i < count; ++i)
+        batch.push_back({QStringLiteral("row %1").arg(i), 1});
+    return batch;
+}
+
+} // namespace
+
+void tst_RecordStore::batchIsAllOrNothing_data()
+{
+    QTest::addColumn<int>("failingRow");
+    QTest::newRow("first row fails") << 0;
+    QTest::newRow("middle row fails") << 2;
+    QTest::newRow("last row fails") << 4;
+}
+
+void tst_RecordStore::batchIsAllOrNothing()
+{
+    QFETCH(int, failingRow);
+    QDBSqlite* store = createdStore();
+    QVERIFY(store);
+    QVERIFY(store->insert(0, QStringLiteral("before")));
+    TestDatabase side(dbPath());
+    QVERIFY(side.exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON SystemInfo "
+                                     "WHEN NEW.message = 'row %1' BEGIN SELECT RAISE(ABORT, 'refused'); END")
+                          .arg(failingRow)));
+
+    QVERIFY(!store->insertBatch(numberedBatch(5)));
+    QVERIFY(store->lastWriteError().contains(QStringLiteral("refused")));
+    QCOMPARE(side.rows().size(), 1);
+    QCOMPARE(side.rows()[0].message, QStringLiteral("before"));
+
+    // The connection is left outside any transaction: the next batch commits.
+    QVERIFY(side.exec(QStringLiteral("DROP TRIGGER refuse")));
+    QVERIFY(store->insertBatch(numberedBatch(5)));
+    QCOMPARE(side.rows().size(), 6);
+}
+
+void tst_RecordStore::queryFailingHalfWayReportsFailure()
+{
+    // A SystemInfo whose second row makes the step fail (integer overflow in
+    // abs()), after the first row was already delivered.
+    {
+        TestDatabase side(dbPath());
+        QVERIFY(side.exec(QStringLiteral("CREATE TABLE rows(id INTEGER PRIMARY KEY, datetime TEXT, type INT, message TEXT)")));
+        QVERIFY(side.exec(QStringLiteral("INSERT INTO rows VALUES(1, '2024-05-01 10:00:00', 2, 'fine'), "
+                                         "(2, '2024-05-01 11:00:00', 2, 'boom')")));
+        QVERIFY(side.exec(QStringLiteral("CREATE VIEW SystemInfo AS SELECT id, datetime, type, CASE WHEN message = "
+                                         "'boom' THEN abs(-9223372036854775807 - 1) ELSE message END AS message "
+                                         "FROM rows ORDER BY id")));
+    }
+    QDBSqlite* store = openStore(dbPath());
+    QVERIFY(store->open());
+    QVERIFY(store->query(kDawn, kDusk, 2).isEmpty());
+    QVERIFY(store->lastQueryFailed());
+    QVERIFY2(store->lastQueryError().contains(QStringLiteral("overflow")), qPrintable(store->lastQueryError()));
+}
+
+void tst_RecordStore::connectionSettingsAreInForce()
+{
+    QDBSqlite* store = createdStore();
+    QVERIFY(store);
+    auto pragma = [store](const char* name) {
+        QSqlQuery q(*store);
+        return q.exec(QStringLiteral("PRAGMA %1").arg(QLatin1String(name))) && q.next() ? q.value(0).toString()
+                                                                                         : QString();
+    };
+    QCOMPARE(pragma("busy_timeout"), QString::number(QDBSqlite::kBusyTimeoutMs));
+    QCOMPARE(pragma("synchronous"), QStringLiteral("2"));   // FULL
+    QCOMPARE(pragma("journal_mode"), QStringLiteral("delete"));
+}
+
+void tst_RecordStore::readOnlyReaderReadsWhatWasWritten()
+{
+    QDBSqlite* store = createdStore();
+    QVERIFY(store);
+    QVERIFY(store->insertBatch(numberedBatch(3)));
+    // As the command-line reader opens the file: no journal files of a WAL
+    // database are needed, the file header is what ordinary SQLite expects.
+    {
+        QSqlDatabase reader = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("reader"));
+        reader.setDatabaseName(dbPath());
+        reader.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        QVERIFY(reader.open());
+        QSqlQuery q(reader);
+        QVERIFY(q.exec(QStringLiteral("SELECT count(*) FROM SystemInfo")) && q.next());
+        QCOMPARE(q.value(0).toInt(), 3);
+        q.finish();
+        reader.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("reader"));
+    QVERIFY(!QFile::exists(dbPath() + QStringLiteral("-wal")));
+    QFile file(dbPath());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray header = file.read(20);
+    QVERIFY(header.startsWith(QByteArray("SQLite format 3\0", 16)));
+    // Bytes 18 and 19: file format versions, 1 for the rollback journal (2 would be WAL).
+    QCOMPARE(int(header[18]), 1);
+    QCOMPARE(int(header[19]), 1);
+}
+
+void tst_RecordStore::foreignFileIsRefusedUntouched_data()
+{
+    QTest::addColumn<QByteArray>("bytes");   // the file's content, or empty for the SQL below
+    QTest::addColumn<QString>("schema");     // statements run on a fresh SQLite file
+    QTest::addColumn<int>("kind");
+    const int notDb = int(FailureKind::NotADatabase);
+    const int notLog = int(FailureKind::NotALogDatabase);
+    QTest::newRow("text file") << QByteArray("machine settings\nspeed=1200\n").repeated(200) << QString() << notDb;
+    QTest::newRow("binary file") << QByteArray(8192, char(0xA5)) << QString() << notDb;
+    QTest::newRow("SystemInfo with other columns")
+        << QByteArray() << "CREATE TABLE SystemInfo(name TEXT, value TEXT); INSERT INTO SystemInfo VALUES('a', 'b')" << notLog;
+    QTest::newRow("SystemInfo without message")
+        << QByteArray() << "CREATE TABLE SystemInfo(id INTEGER PRIMARY KEY, datetime TEXT, type INT)" << notLog;
+    QTest::newRow("SystemInfo is a view")
+        << QByteArray()
+        << "CREATE TABLE t(id, datetime, type, message); CREATE VIEW SystemInfo AS SELECT * FROM t" << notLog;
+    QTest::newRow("other tables only") << QByteArray() << "CREATE TABLE recipes(id INTEGER, name TEXT)" << notLog;
+}
+
+void tst_RecordStore::foreignFileIsRefusedUntouched()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, schema);
+    QFETCH(int, kind);
+    if (schema.isEmpty()) {
+        QFile file(dbPath());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(bytes), qint64(bytes.size()));
+    } else {
+        TestDatabase side(dbPath());
+        for (const QString& statement : schema.split(QStringLiteral("; ")))
+            QVERIFY2(side.exec(statement), qPrintable(statement));
+    }
+    const QByteArray before = fileHash(dbPath());
+    QVERIFY(!before.isEmpty());
+
+    QDBSqlite* store = openStore(dbPath());
+    QVERIFY(!store->createTable());
+    const QString reason = SystemLog::failureKindText(FailureKind(kind));
+    QVERIFY2(store->openFailure().startsWith(reason), qPrintable(store->openFailure()));
+    QVERIFY(!store->insertBatch({{QStringLiteral("never"), 0}}));
+    QVERIFY(!store->insert(0, QStringLiteral("never")));
+    QVERIFY(store->query(kDawn, kDusk, 0).isEmpty());
+    QVERIFY(store->lastQueryFailed());
+    QCOMPARE(store->lastQueryError(), store->openFailure());
+    store->close();
+
+    QCOMPARE(fileHash(dbPath()), before);
+    QVERIFY(!QFile::exists(dbPath() + QStringLiteral("-journal")));
+}
+
+void tst_RecordStore::logOrEmptyFileIsAccepted_data()
+{
+    QTest::addColumn<QString>("schema");
+    QTest::newRow("empty file") << QString();
+    QTest::newRow("SQLite database without tables") << "PRAGMA user_version = 7";
+    QTest::newRow("log without the index") << QString::fromLatin1(QDBSqlite::kCreateTableSql);
+}
+
+void tst_RecordStore::logOrEmptyFileIsAccepted()
+{
+    QFETCH(QString, schema);
+    if (schema.isEmpty()) {
+        QFile file(dbPath());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    } else {
+        QVERIFY(TestDatabase(dbPath()).exec(schema));
+    }
+    QDBSqlite* store = openStore(dbPath());
+    QVERIFY(store->createTable());
+    QVERIFY(store->openFailure().isEmpty());
+    QVERIFY(store->insertBatch({{QStringLiteral("kept"), 3}}));
+    QCOMPARE(messagesOf(store->query(kDawn, kDusk, 3)), QStringList{"kept"});
+}
+
+void tst_RecordStore::fullDatabaseFailsBatchAndRecovers()
+{
+    QDBSqlite* store = createdStore();
+    QVERIFY(store);
+    QVERIFY(store->insertBatch(numberedBatch(10)));
+    const qint64 pages = TestDatabase(dbPath()).scalar(QStringLiteral("PRAGMA page_count")).toLongLong();
+    QCOMPARE(store->setMaxPageCount(pages), pages);
+
+    QVERIFY(!store->insertBatch(numberedBatch(2000)));
+    QCOMPARE(store->lastWriteFailure(), FailureKind::DiskFull);
+
+    QVERIFY(store->setMaxPageCount(pages * 100) > pages);
+    QVERIFY(store->insertBatch(numberedBatch(2000)));
+    TestDatabase side(dbPath());
+    QCOMPARE(side.rows().size(), 2010);
+    QCOMPARE(side.scalar(QStringLiteral("PRAGMA integrity_check")), QStringLiteral("ok"));
 }
 
 QTEST_GUILESS_MAIN(tst_RecordStore)

@@ -2,9 +2,13 @@
 
 #include <vxSyslog/DatabaseFailure.h>
 
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QStringList>
 #include <QVariant>
+
+#include <sqlite3.h>
 
 namespace SystemLog {
 
@@ -32,6 +36,8 @@ const char* const QDBSqlite::kQuerySql =
 QDBSqlite::QDBSqlite(const QString& databaseName, const QString& userName, const QString& password)
     : QSqlDatabase(QStringLiteral("QSQLITE"))
 {
+    // A lock held by another writer or reader is waited for this long.
+    setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
     setDatabaseName(databaseName);
     if (!userName.isEmpty()) {
         setUserName(userName);
@@ -41,13 +47,83 @@ QDBSqlite::QDBSqlite(const QString& databaseName, const QString& userName, const
 
 bool QDBSqlite::createTable()
 {
-    if (!isOpen() && !open())
+    if (!isOpen() && !open()) {
+        m_openFailure = describeFailure(lastError());
         return false;
+    }
+    if (refuseForeignFile())
+        return false;
+    // Per connection; the file itself is not changed by it.
+    exec(QStringLiteral("PRAGMA synchronous = FULL"));
     exec(QString::fromLatin1(kCreateTableSql));
     if (lastError().type() != QSqlError::NoError)
         return false;
     exec(QString::fromLatin1(kCreateIndexSql));
     return lastError().type() == QSqlError::NoError;
+}
+
+void QDBSqlite::refuse(FailureKind kind, const QString& detail)
+{
+    m_openFailure = describeFailure(kind, detail);
+    close();
+}
+
+namespace {
+
+bool sameName(const QString& a, const char* b)
+{
+    return a.compare(QLatin1String(b), Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
+// Reads only the schema, so a foreign file is left exactly as it was.
+bool QDBSqlite::refuseForeignFile()
+{
+    QSqlQuery master(*this);
+    if (!master.exec(QStringLiteral("SELECT type, name FROM sqlite_master WHERE type IN ('table', 'view')"))) {
+        // A lock held elsewhere is no reason to give the file up for good.
+        if (failureKindOf(master.lastError()) == FailureKind::NotADatabase) {
+            refuse(FailureKind::NotADatabase, master.lastError().text());
+            return true;
+        }
+        return false;
+    }
+    QString systemInfoKind;
+    QStringList otherTables;
+    while (master.next()) {
+        const QString name = master.value(1).toString();
+        if (sameName(name, "SystemInfo"))
+            systemInfoKind = master.value(0).toString();
+        else if (!name.startsWith(QLatin1String("sqlite_"), Qt::CaseInsensitive))
+            otherTables << name;
+    }
+    if (systemInfoKind.isEmpty()) {
+        if (otherTables.isEmpty())
+            return false;
+        refuse(FailureKind::NotALogDatabase,
+               QStringLiteral("no table SystemInfo; tables: %1").arg(otherTables.join(QLatin1String(", "))));
+        return true;
+    }
+    if (systemInfoKind != QLatin1String("table")) {
+        refuse(FailureKind::NotALogDatabase, QStringLiteral("SystemInfo is a %1").arg(systemInfoKind));
+        return true;
+    }
+    QSqlQuery columns(*this);
+    QStringList names;
+    if (columns.exec(QStringLiteral("PRAGMA table_info(SystemInfo)")))
+        while (columns.next())
+            names << columns.value(1).toString();
+    const char* const expected[] = {"id", "datetime", "type", "message"};
+    bool matches = names.size() == 4;
+    for (int i = 0; matches && i < 4; ++i)
+        matches = sameName(names[i], expected[i]);
+    if (!matches) {
+        refuse(FailureKind::NotALogDatabase,
+               QStringLiteral("SystemInfo columns: %1").arg(names.join(QLatin1String(", "))));
+        return true;
+    }
+    return false;
 }
 
 namespace {
@@ -63,27 +139,69 @@ bool execInsert(QSqlQuery& statement, int type, const QString& message)
 
 bool QDBSqlite::insert(int type, QString message)
 {
+    if (!isOpen())
+        return false;
     QSqlQuery statement(*this);
     return statement.prepare(QString::fromLatin1(kInsertSql)) && execInsert(statement, type, message);
+}
+
+sqlite3* QDBSqlite::sqliteHandle() const
+{
+    if (!isOpen())
+        return nullptr;
+    const QVariant handle = driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return nullptr;
+    return *static_cast<sqlite3* const*>(handle.constData());
+}
+
+bool QDBSqlite::failWrite(sqlite3* handle, int code)
+{
+    m_lastWriteFailure = failureKindOfSqliteCode(code);
+    m_lastWriteError = QString::fromUtf8(sqlite3_errmsg(handle));
+    // Some errors (a full disk, an I/O error) end the transaction themselves.
+    if (!sqlite3_get_autocommit(handle))
+        sqlite3_exec(handle, "ROLLBACK", nullptr, nullptr, nullptr);
+    return false;
 }
 
 bool QDBSqlite::insertBatch(const std::list<tag_MsgItem>& items)
 {
     if (items.empty())
         return true;
-    if (!isOpen() || !transaction())
+    sqlite3* handle = sqliteHandle();
+    if (!handle) {
+        m_lastWriteFailure = FailureKind::CannotOpen;
+        m_lastWriteError = m_openFailure;
         return false;
-    bool ok = true;
-    {
-        QSqlQuery statement(*this);
-        ok = statement.prepare(QString::fromLatin1(kInsertSql));
-        for (auto it = items.begin(); ok && it != items.end(); ++it)
-            ok = execInsert(statement, it->type, it->message);
     }
-    if (ok && commit())
-        return true;
-    rollback();
-    return false;
+    int code = sqlite3_exec(handle, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    if (code != SQLITE_OK)
+        return failWrite(handle, code);
+    sqlite3_stmt* statement = nullptr;
+    code = sqlite3_prepare_v2(handle, kInsertSql, -1, &statement, nullptr);
+    for (auto it = items.begin(); code == SQLITE_OK && it != items.end(); ++it) {
+        sqlite3_bind_int(statement, 1, it->type);
+        sqlite3_bind_text16(statement, 2, it->message.utf16(), it->message.size() * int(sizeof(QChar)), SQLITE_STATIC);
+        code = sqlite3_step(statement);
+        if (code == SQLITE_DONE)
+            code = sqlite3_reset(statement);
+    }
+    // The step's error is the one to report; finalize repeats it.
+    sqlite3_finalize(statement);
+    if (code == SQLITE_OK)
+        code = sqlite3_exec(handle, "COMMIT", nullptr, nullptr, nullptr);
+    if (code != SQLITE_OK)
+        return failWrite(handle, code);
+    return true;
+}
+
+qint64 QDBSqlite::setMaxPageCount(qint64 pages)
+{
+    QSqlQuery pragma(*this);
+    if (!pragma.exec(QStringLiteral("PRAGMA max_page_count = %1").arg(pages)) || !pragma.next())
+        return 0;
+    return pragma.value(0).toLongLong();
 }
 
 void QDBSqlite::setQueryOutcome(bool failed, const QString& reason)
@@ -115,9 +233,7 @@ QueryResult QDBSqlite::runQuery(const QString& start, const QString& end, int ty
 {
     if (!isOpen()) {
         // Keeps the reason the open failed with, when there was one.
-        const QSqlError openError = lastError();
-        return failedQuery(openError.type() == QSqlError::NoError ? failureKindText(FailureKind::CannotOpen)
-                                                                   : describeFailure(openError));
+        return failedQuery(m_openFailure.isEmpty() ? failureKindText(FailureKind::CannotOpen) : m_openFailure);
     }
     QSqlQuery statement(*this);
     statement.setForwardOnly(true);
