@@ -117,6 +117,9 @@ void BM_Flood(benchmark::State& state)
         std::uint64_t total = 0;
         for (std::uint64_t n : pushed)
             total += n;
+        const double firstWait = waits.empty() ? 0.0 : waits.front();
+        const auto longest = std::max_element(waits.begin(), waits.end());
+        const double longestAtMs = longest == waits.end() ? 0.0 : double(longest - waits.begin()) * kQueryEvery.count();
         std::sort(waits.begin(), waits.end());
         const double seconds = std::chrono::duration<double>(kFloodTime).count();
         state.counters["accepted_per_s"] = double(total - dropped) / seconds;
@@ -125,6 +128,8 @@ void BM_Flood(benchmark::State& state)
         state.counters["peak_rss_MB"] = peakMb;
         state.counters["query_wait_max_ms"] = waits.empty() ? 0.0 : waits.back();
         state.counters["query_wait_p99_ms"] = waits.empty() ? 0.0 : waits[std::min(waits.size() - 1, waits.size() * 99 / 100)];
+        state.counters["query_wait_first_ms"] = firstWait;
+        state.counters["query_wait_max_at_ms"] = longestAtMs;
         state.counters["drain_s"] = drainSeconds;
         QDir::setCurrent(QDir::tempPath());
     }
