@@ -70,6 +70,7 @@ private slots:
     void stopOnFailingStoreWaitsForOneBatchOnly();
     void floodIsBoundedCountedAndToldOnce_data();
     void floodIsBoundedCountedAndToldOnce();
+    void queriesCuttingTransactionsLoseNothing();
     void fullDatabaseDropsAfterRetriesAndResumes();
     void failedAttemptsCountAgainAfterSuccess();
     void startDuringDrainKeepsWriterRunning();
@@ -431,6 +432,52 @@ void tst_LogWriter::floodIsBoundedCountedAndToldOnce()
     }
     if (!fileLocked)
         QVERIFY(records[0].id > written[room - 1].id);
+}
+
+// Queries that keep cutting the writer's transactions short (it yields to a
+// waiting query at once here) change neither what is stored nor its order, and
+// every drop is still told exactly once.
+void tst_LogWriter::queriesCuttingTransactionsLoseNothing()
+{
+    const int lines = 20000;
+    vxLogDB writer;
+    const QByteArray sample = fixedWidth(0, 0);
+    writer.setCapacityBytes(2000 * (SystemLog::MsgQueue::kItemOverheadBytes + sample.size() * sizeof(QChar)));
+    writer.setQueryYieldMs(0);
+    writer.start();
+    std::atomic<bool> done{false};
+    std::thread logger([&] {
+        for (int n = 0; n < lines; ++n) {
+            const QByteArray text = fixedWidth(0, n);
+            writer.pushMsg(2, text.constData(), text.size());
+        }
+        done = true;
+    });
+    // Queries go on until every line is either a row or dropped.
+    const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+    for (;;) {
+        const SystemLog::QueryResult result = writer.queryDayResult(today, 2);
+        QVERIFY2(!result.failed, qPrintable(result.error));
+        if (done && std::uint64_t(result.records.size()) + writer.droppedCount() >= std::uint64_t(lines))
+            break;
+    }
+    logger.join();
+    writer.stopProcess();
+    QVERIFY(writer.wait(60000));
+
+    const std::uint64_t dropped = writer.droppedCount();
+    const QVector<StoredRow> written = rowsOfType(2);
+    QCOMPARE(written.size() + dropped, std::uint64_t(lines));
+    int previous = -1;
+    for (const StoredRow& row : written) {
+        const int n = row.message.mid(4).toInt();
+        QVERIFY2(n > previous, qPrintable(row.message));
+        previous = n;
+    }
+    std::uint64_t told = 0;
+    for (const StoredRow& record : rowsOfType(4))
+        told += droppedIn(record.message);
+    QCOMPARE(told, dropped);
 }
 
 void tst_LogWriter::fullDatabaseDropsAfterRetriesAndResumes()

@@ -45,6 +45,8 @@ private slots:
     void unopenableDatabaseReportsFailure();
     void batchIsAllOrNothing_data();
     void batchIsAllOrNothing();
+    void prefixCommitsTheRowsBeforeTheYield_data();
+    void prefixCommitsTheRowsBeforeTheYield();
     void queryFailingHalfWayReportsFailure();
     void connectionSettingsAreInForce();
     void readOnlyReaderReadsWhatWasWritten();
@@ -348,6 +350,39 @@ void tst_RecordStore::batchIsAllOrNothing()
     QVERIFY(side.exec(QStringLiteral("DROP TRIGGER refuse")));
     QVERIFY(store->insertBatch(numberedBatch(5)));
     QCOMPARE(side.rows().size(), 6);
+}
+
+void tst_RecordStore::prefixCommitsTheRowsBeforeTheYield_data()
+{
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<int>("yieldAtAsk");  // 0: never
+    QTest::addColumn<int>("committed");
+
+    QTest::newRow("never asked to yield") << 100 << 0 << 100;
+    QTest::newRow("yield at the first ask") << 100 << 1 << 16;
+    QTest::newRow("yield at the third ask") << 100 << 3 << 48;
+    QTest::newRow("asked only between rows") << 16 << 1 << 16;
+}
+
+// A yield ends the transaction early: the rows before it are committed in
+// order, the rest are not written, and nothing counts as a failure.
+void tst_RecordStore::prefixCommitsTheRowsBeforeTheYield()
+{
+    QFETCH(int, rows);
+    QFETCH(int, yieldAtAsk);
+    QFETCH(int, committed);
+    QDBSqlite* store = createdStore();
+    QVERIFY(store);
+
+    int asks = 0;
+    const long written = store->insertPrefix(numberedBatch(rows), [&asks, yieldAtAsk] {
+        return ++asks == yieldAtAsk;
+    });
+    QCOMPARE(written, long(committed));
+    const QVector<StoredRow> stored = TestDatabase(dbPath()).rows();
+    QCOMPARE(stored.size(), committed);
+    for (int i = 0; i < committed; ++i)
+        QCOMPARE(stored[i].message, QStringLiteral("row %1").arg(i));
 }
 
 void tst_RecordStore::queryFailingHalfWayReportsFailure()

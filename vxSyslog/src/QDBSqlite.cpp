@@ -167,33 +167,49 @@ bool QDBSqlite::failWrite(sqlite3* handle, int code)
 
 bool QDBSqlite::insertBatch(const std::list<tag_MsgItem>& items)
 {
+    return insertPrefix(items, {}) == static_cast<long>(items.size());
+}
+
+long QDBSqlite::insertPrefix(const std::list<tag_MsgItem>& items, const std::function<bool()>& yieldNow)
+{
     if (items.empty())
-        return true;
+        return 0;
     sqlite3* handle = sqliteHandle();
     if (!handle) {
         m_lastWriteFailure = FailureKind::CannotOpen;
         m_lastWriteError = m_openFailure;
-        return false;
+        return -1;
     }
     int code = sqlite3_exec(handle, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
-    if (code != SQLITE_OK)
-        return failWrite(handle, code);
+    if (code != SQLITE_OK) {
+        failWrite(handle, code);
+        return -1;
+    }
     sqlite3_stmt* statement = nullptr;
     code = sqlite3_prepare_v2(handle, kInsertSql, -1, &statement, nullptr);
+    // Asking costs a clock read, so only every few rows.
+    constexpr long kRowsBetweenAsks = 16;
+    long rows = 0;
     for (auto it = items.begin(); code == SQLITE_OK && it != items.end(); ++it) {
+        if (yieldNow && rows > 0 && rows % kRowsBetweenAsks == 0 && yieldNow())
+            break;
         sqlite3_bind_int(statement, 1, it->type);
         sqlite3_bind_text16(statement, 2, it->message.utf16(), it->message.size() * int(sizeof(QChar)), SQLITE_STATIC);
         code = sqlite3_step(statement);
-        if (code == SQLITE_DONE)
+        if (code == SQLITE_DONE) {
             code = sqlite3_reset(statement);
+            ++rows;
+        }
     }
     // The step's error is the one to report; finalize repeats it.
     sqlite3_finalize(statement);
     if (code == SQLITE_OK)
         code = sqlite3_exec(handle, "COMMIT", nullptr, nullptr, nullptr);
-    if (code != SQLITE_OK)
-        return failWrite(handle, code);
-    return true;
+    if (code != SQLITE_OK) {
+        failWrite(handle, code);
+        return -1;
+    }
+    return rows;
 }
 
 qint64 QDBSqlite::setMaxPageCount(qint64 pages)

@@ -3,6 +3,7 @@
 #include <QSqlDatabase>
 #include <QString>
 
+#include <functional>
 #include <list>
 
 #include <vxSyslog/DatabaseFailure.h>
@@ -65,6 +66,10 @@ public:
     // Writes all rows in one transaction, in list order; all or nothing. False
     // (and nothing written) on any error; lastWriteFailure() then tells its kind.
     bool insertBatch(const std::list<tag_MsgItem>& items);
+    // The same, except that `yieldNow` is asked between rows: once it answers
+    // true the transaction ends early and commits the rows so far. Returns how
+    // many leading rows were committed, or -1 on failure (nothing written).
+    long insertPrefix(const std::list<tag_MsgItem>& items, const std::function<bool()>& yieldNow);
     FailureKind lastWriteFailure() const { return m_lastWriteFailure; }
     QString lastWriteError() const { return m_lastWriteError; }
 

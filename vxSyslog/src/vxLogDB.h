@@ -79,6 +79,7 @@ public:
     static constexpr std::size_t kMaxLinesPerTransaction = 10000;
     static constexpr std::size_t kMinLinesPerTransaction = 500;
     static constexpr int kTransactionBudgetMs = 50;
+    static constexpr int kYieldAfterMs = 20;
     static constexpr std::size_t kMaxBytesPerTransaction = std::size_t(4) * 1024 * 1024;
 
     explicit vxLogDB(QObject* parent = nullptr);
@@ -89,6 +90,9 @@ public:
     // Settings, before start().
     void setCapacityBytes(std::size_t bytes) { m_queue.setCapacity(bytes); }
     void setRetryLimit(int attempts, int pauseMs);
+    // How long a transaction may go on inserting once a query waits
+    // (kYieldAfterMs by default).
+    void setQueryYieldMs(int ms) { m_queryYieldMs = ms; }
     // Caps the database at `pages` pages (PRAGMA max_page_count on the
     // writer's connection); any time. Returns the cap in force, 0 on failure.
     qint64 setMaxPageCount(qint64 pages);
@@ -156,6 +160,7 @@ private:
     std::uint64_t m_consumedLines = 0;    // lines taken and then written or given up
     int m_maxAttempts = kMaxBatchAttempts;
     int m_retryPauseMs = kRetryPauseMs;
+    int m_queryYieldMs = kYieldAfterMs;
     std::size_t m_batchLines = kMinLinesPerTransaction * 4;  // lines per transaction, fitted to the budget
 
     std::atomic<std::uint64_t> m_dropped{0};  // given up by the writer (the queue counts its own)
