@@ -38,7 +38,10 @@ namespace SystemLog {
 // failed batch is retried before anything taken after it.
 // Fairness: a query announces itself (m_queriesWaiting) before it takes
 // m_dbMutex, and the writer does not begin another transaction while one is
-// announced, so a flood cannot starve the viewer of the lock.
+// announced, so a flood cannot starve the viewer of the lock. A transaction
+// that a query waits for stops inserting after m_queryYieldMs (20 ms) and
+// commits the rows so far; the rest follow after the query. That bounds the
+// wait even when inserts run far slower than the budget expected.
 // Failures: a batch that fails while the store is open (a full disk, a size
 // cap, an I/O error) is kept and retried after a pause of m_retryPauseMs, up
 // to m_maxAttempts attempts in a row (default 10, about 2 s); then it is
