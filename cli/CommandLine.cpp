@@ -209,8 +209,8 @@ bool CommandLine::parseTimeSpan(RecordFilter& filter) const
             usageError(QStringLiteral("--day 需要 yyyy-MM-dd 形式的日期，而不是“%1”").arg(m_parser.value(QStringLiteral("day"))));
             return false;
         }
-        filter.since = day + QStringLiteral(" 00:00:00");
-        filter.until = day + QStringLiteral(" 23:59:59");
+        filter.since = SystemLog::dayStart(day);
+        filter.until = SystemLog::dayEnd(day);
         return true;
     }
     const QDateTime now = QDateTime::currentDateTime();

@@ -18,8 +18,8 @@ RecordFilter viewerDayFilter(const QString& day, int type)
 {
     RecordFilter filter;
     filter.types = {type};
-    filter.since = day + QStringLiteral(" 00:00:00");
-    filter.until = day + QStringLiteral(" 23:59:59");
+    filter.since = dayStart(day);
+    filter.until = dayEnd(day);
     filter.exclusiveBounds = true;
     return filter;
 }

@@ -2,13 +2,15 @@
 
 #include <QRegularExpression>
 
+#include <vxSyslog/RecordFilter.h>
+
 namespace {
 
 const QString kStoredForm = QStringLiteral("yyyy-MM-dd hh:mm:ss");
 
 QString midnightOf(const QDate& day)
 {
-    return day.toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(" 00:00:00");
+    return SystemLog::dayStart(day.toString(QStringLiteral("yyyy-MM-dd")));
 }
 
 QString relativeTime(const QString& text, const QDateTime& now)
@@ -56,5 +58,5 @@ QString timeArgument(const QString& text, const QDateTime& now)
             return at.toString(kStoredForm);
     }
     const QString day = dayArgument(trimmed);
-    return day.isNull() ? QString() : day + QStringLiteral(" 00:00:00");
+    return day.isNull() ? QString() : SystemLog::dayStart(day);
 }

@@ -1,5 +1,7 @@
 #include "vxLogDB.h"
 
+#include <vxSyslog/RecordFilter.h>
+
 #include <QStringLiteral>
 
 #include <algorithm>
@@ -361,7 +363,7 @@ RecordList vxLogDB::queryByRange(QString start, QString end, int type)
 
 QueryResult vxLogDB::queryDayResult(const QString& day, int type)
 {
-    return runQuery(QStringLiteral("%1 00:00:00").arg(day), QStringLiteral("%2 23:59:59").arg(day), type);
+    return runQuery(dayStart(day), dayEnd(day), type);
 }
 
 QueryResult vxLogDB::queryRangeResult(const QString& start, const QString& end, int type)
