@@ -44,8 +44,10 @@ void TestQuarrowForm::startUpState()
     QCOMPARE(w.centralWidget()->objectName(), QStringLiteral("centralWidget"));
     const QImage icon(QStringLiteral(":/Resources/Log.png"));
     QCOMPARE(icon.size(), QSize(256, 256));
+    // Through a pixmap both ways: the pixmap stores premultiplied pixels, and
+    // the round trip may move a half-transparent pixel by one step.
     QCOMPARE(w.windowIcon().pixmap(QSize(256, 256)).toImage().convertToFormat(QImage::Format_ARGB32),
-             icon.convertToFormat(QImage::Format_ARGB32));
+             QPixmap::fromImage(icon).toImage().convertToFormat(QImage::Format_ARGB32));
 
     for (const char* name : {"comboBox", "comboBox_2"}) {
         auto* list = v.widget<QComboBox>(name);
