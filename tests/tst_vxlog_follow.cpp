@@ -3,6 +3,9 @@
 // connection, stamps out of order included) exactly once in arrival order,
 // and ends with status 0 on SIGINT or SIGTERM. query run beside a writer
 // misses no row. Both on a rollback-journal database and on a WAL one.
+// follow outlasts what happens to a log file (a long lock, a file renamed
+// over it, deleted and made again, cut to nothing, its ids reset) with one
+// notice each and every later row once.
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -10,6 +13,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <cstdio>
 
 #include "VxlogTestSupport.h"
 
@@ -23,10 +27,10 @@ const int kAppearTimeoutMs = 20000; // a bound for a stuck follow, not a speed c
 class Follower
 {
 public:
-    Follower(const QStringList& arguments, const QString& workingDir)
+    Follower(const QStringList& arguments, const QString& workingDir, const QStringList& command = {"follow"})
     {
         m_process.setWorkingDirectory(workingDir);
-        m_process.start(QStringLiteral(VXLOG_BINARY), QStringList{"follow", "-o", "json"} + arguments);
+        m_process.start(QStringLiteral(VXLOG_BINARY), command + QStringList{"-o", "json"} + arguments);
     }
     ~Follower()
     {
@@ -51,6 +55,14 @@ public:
     }
 
     QList<qint64> ids() const { return m_ids; }
+    QStringList messages() const { return m_messages; }
+
+    // The notices on standard error so far, one a line.
+    QStringList notices()
+    {
+        m_notices += QString::fromUtf8(m_process.readAllStandardError());
+        return m_notices.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
 
     bool endWith(int signal, int& exitCode)
     {
@@ -76,18 +88,24 @@ private:
     }
 
     QProcess m_process;
+    QString m_notices;
     QByteArray m_pending;
     QStringList m_messages;
     QList<qint64> m_ids;
 };
 
-void makeDatabase(const QString& path, const QString& journalMode)
+void makeDatabase(const QString& path, const QString& journalMode, int rows = 3)
 {
     TestDatabase db(path);
     db.exec(QStringLiteral("PRAGMA journal_mode=%1").arg(journalMode));
     createLogTable(db);
-    for (int i = 1; i <= 3; ++i)
+    for (int i = 1; i <= rows; ++i)
         db.insertRow(QStringLiteral("2024-05-01 08:00:0%1").arg(i), 2, QStringLiteral("old %1").arg(i));
+}
+
+bool insert(const QString& path, const QString& message)
+{
+    return TestDatabase(path).insertRow(QStringLiteral("2024-05-01 09:00:00"), 2, message);
 }
 
 } // namespace
@@ -99,6 +117,8 @@ class TestVxlogFollow : public QObject
 private slots:
     void followsRowsOfOtherWriters_data();
     void followsRowsOfOtherWriters();
+    void outlastsWhatHappensToTheFile_data();
+    void outlastsWhatHappensToTheFile();
     void missesNoRowOfABusyWriter_data();
     void missesNoRowOfABusyWriter();
     void leavesTheFileAlone_data();
@@ -107,21 +127,24 @@ private slots:
 
 void TestVxlogFollow::followsRowsOfOtherWriters_data()
 {
+    QTest::addColumn<QStringList>("command");
     QTest::addColumn<QString>("journalMode");
     QTest::addColumn<int>("signal");
-    QTest::newRow("rollback journal, SIGINT") << QStringLiteral("DELETE") << int(SIGINT);
-    QTest::newRow("WAL, SIGTERM") << QStringLiteral("WAL") << int(SIGTERM);
+    QTest::newRow("rollback journal, SIGINT") << QStringList{"follow"} << QStringLiteral("DELETE") << int(SIGINT);
+    QTest::newRow("WAL, SIGTERM") << QStringList{"follow"} << QStringLiteral("WAL") << int(SIGTERM);
+    QTest::newRow("query -f") << QStringList{"query", "-f"} << QStringLiteral("DELETE") << int(SIGINT);
 }
 
 void TestVxlogFollow::followsRowsOfOtherWriters()
 {
+    QFETCH(QStringList, command);
     QFETCH(QString, journalMode);
     QFETCH(int, signal);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("dbLog.db"));
     makeDatabase(path, journalMode);
 
-    Follower follow({"-n", "2", "--type", "2,4"}, dir.path());
+    Follower follow({"-n", "2", "--type", "2,4"}, dir.path(), command);
     QVERIFY(follow.started());
     QCOMPARE(follow.waitForLines(2), QStringList({"old 2", "old 3"}));
 
@@ -143,6 +166,78 @@ void TestVxlogFollow::followsRowsOfOtherWriters()
     QVERIFY(follow.endWith(signal, exitCode));
     QCOMPARE(exitCode, 0);
     QCOMPARE(follow.ids(), QList<qint64>({2, 3, 4, 6}));
+}
+
+void TestVxlogFollow::outlastsWhatHappensToTheFile_data()
+{
+    QTest::addColumn<QString>("event");
+    QTest::addColumn<int>("rowsAtStart");
+    QTest::addColumn<QStringList>("printed");
+    QTest::addColumn<int>("notices");
+    // Follow has started once the last old row is out.
+    const QStringList startsOver{"old 3", "before", "new 1", "after"};
+    // Longer than a reader's wait for a lock: follow says so once and waits on.
+    QTest::newRow("a lock held long") << QStringLiteral("lock") << 3
+                                      << QStringList{"old 3", "before", "during the lock", "after"} << 1;
+    QTest::newRow("another file renamed over it") << QStringLiteral("rename") << 3 << startsOver << 1;
+    QTest::newRow("deleted and made again") << QStringLiteral("delete") << 3 << startsOver << 1;
+    QTest::newRow("cut to nothing") << QStringLiteral("truncate") << 3 << startsOver << 1;
+    QTest::newRow("emptied, ids reset") << QStringLiteral("reset") << 3 << startsOver << 1;
+    QTest::newRow("empty at the start") << QString() << 0 << QStringList{"before", "after"} << 0;
+}
+
+void TestVxlogFollow::outlastsWhatHappensToTheFile()
+{
+    QFETCH(QString, event);
+    QFETCH(int, rowsAtStart);
+    QFETCH(QStringList, printed);
+    QFETCH(int, notices);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("dbLog.db"));
+    makeDatabase(path, QStringLiteral("DELETE"), rowsAtStart);
+    // On an empty table a row stored at once may come before or after the
+    // history is read: it is printed once either way.
+    Follower follow({"-n", rowsAtStart > 0 ? "1" : "10"}, dir.path());
+    QVERIFY(follow.started());
+    if (rowsAtStart > 0)
+        QCOMPARE(follow.waitForLines(1), QStringList{"old 3"});
+    QVERIFY(insert(path, QStringLiteral("before")));
+    const int before = printed.indexOf(QStringLiteral("before"));
+    QCOMPARE(follow.waitForLines(before + 1).value(before), QStringLiteral("before"));
+
+    const QString other = dir.filePath(QStringLiteral("other.db"));
+    if (event == QLatin1String("lock")) {
+        TestDatabase locker(path);
+        QVERIFY(locker.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        QVERIFY(locker.insertRow(QStringLiteral("2024-05-01 09:00:00"), 2, QStringLiteral("during the lock")));
+        QTRY_COMPARE_WITH_TIMEOUT(follow.notices().size(), 1, kAppearTimeoutMs);
+        QVERIFY(locker.exec(QStringLiteral("COMMIT")));
+    } else if (event == QLatin1String("rename")) {
+        makeDatabase(other, QStringLiteral("DELETE"), 0);
+        QVERIFY(insert(other, QStringLiteral("new 1")));
+        QCOMPARE(std::rename(QFile::encodeName(other).constData(), QFile::encodeName(path).constData()), 0);
+    } else if (event == QLatin1String("delete")) {
+        QVERIFY(QFile::remove(path));
+        makeDatabase(path, QStringLiteral("DELETE"), 0);
+        QVERIFY(insert(path, QStringLiteral("new 1")));
+    } else if (event == QLatin1String("truncate")) {
+        QVERIFY(QFile::resize(path, 0));
+        makeDatabase(path, QStringLiteral("DELETE"), 0);
+        QVERIFY(insert(path, QStringLiteral("new 1")));
+    } else if (event == QLatin1String("reset")) {
+        TestDatabase db(path);
+        QVERIFY(db.exec(QStringLiteral("DELETE FROM SystemInfo")));
+        QVERIFY(db.exec(QStringLiteral("DELETE FROM sqlite_sequence")));
+        QVERIFY(db.insertRow(QStringLiteral("2024-05-01 09:00:00"), 2, QStringLiteral("new 1")));
+    }
+    QVERIFY(insert(path, QStringLiteral("after")));
+
+    QCOMPARE(follow.waitForLines(printed.size()), printed);
+    int exitCode = -1;
+    QVERIFY(follow.endWith(SIGINT, exitCode));
+    QCOMPARE(exitCode, 0);
+    QCOMPARE(follow.messages(), printed);
+    QCOMPARE(follow.notices().size(), notices);
 }
 
 void TestVxlogFollow::missesNoRowOfABusyWriter_data()
