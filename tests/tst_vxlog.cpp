@@ -400,6 +400,9 @@ void TestVxlog::exportFolders_data()
     QTest::newRow("missing folders are made") << day << QStringLiteral("a/b") << false << 0 << QString() << true;
     QTest::newRow("a file where a folder should be") << day << QStringLiteral("a/b") << true << 1 << QStringLiteral("不是文件夹")
                                                      << false;
+    // The system's reason in Chinese, its own text after it.
+    QTest::newRow("a folder name too long") << day << QStringLiteral("a/") + QString(300, QLatin1Char('x')) << false << 1
+                                            << QStringLiteral("文件名过长（File name too long）") << false;
 }
 
 void TestVxlog::exportFolders()
