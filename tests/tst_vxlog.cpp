@@ -160,6 +160,8 @@ void TestVxlog::query_data()
     QTest::newRow("grep case-sensitive") << QStringList{"-g", "alarm", "--case-sensitive"} << Ids{4};
     QTest::newRow("grep is a regular expression") << QStringList{"-g", "^s.*k$"} << Ids{3};
     QTest::newRow("last 2") << QStringList{"-n", "2"} << Ids{9, 8};
+    QTest::newRow("last 5 in time order, not id order") << QStringList{"-n", "5"} << Ids{3, 4, 5, 9, 8};
+    QTest::newRow("last more than there are") << QStringList{"-n", "100"} << byTime;
     QTest::newRow("last 2 newest first") << QStringList{"-n", "2", "--reverse"} << Ids{8, 9};
     QTest::newRow("newest first") << QStringList{"--reverse", "--type", "3"} << Ids{4, 7, 2};
     QTest::newRow("last 2 of a grep and a type") << QStringList{"-n", "2", "-g", "a", "-p", "3"} << Ids{7, 4};

@@ -325,6 +325,19 @@ struct LogReader::Private
     // the plain sort, even for a few thousand rows.
     bool limitToLast(const RecordFilter& filter, int count, Condition& condition)
     {
+        // Ids are unique: the table cannot hold more rows than its id span,
+        // which the ends of the id tree give at once.
+        qint64 span = 0;
+        const bool spanned = run(QStringLiteral("SELECT ifnull((SELECT max(id) FROM SystemInfo) - (SELECT min(id) FROM SystemInfo) + 1, 0)"),
+                                 Condition(),
+                                 [&span](SqliteStatement& row) {
+                                     span = row.int64At(0);
+                                     return false;
+                                 });
+        if (!spanned)
+            return false;
+        if (span <= count)
+            return true;
         if (filter.grep.isEmpty()) {
             qint64 total = 0;
             const bool counted = run(QStringLiteral("SELECT count(*) FROM SystemInfo") + condition.sql(), condition,
