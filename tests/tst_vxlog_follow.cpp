@@ -5,7 +5,8 @@
 // misses no row. Both on a rollback-journal database and on a WAL one.
 // follow outlasts what happens to a log file (a long lock, a file renamed
 // over it, deleted and made again, cut to nothing, its ids reset) with one
-// notice each and every later row once.
+// notice each and every later row once. The tail under follow, driven
+// directly as a forwarder drives it, keeps and hands back its place.
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -14,6 +15,8 @@
 
 #include <csignal>
 #include <cstdio>
+
+#include <vxSyslog/LogTail.h>
 
 #include "VxlogTestSupport.h"
 
@@ -119,6 +122,8 @@ private slots:
     void followsRowsOfOtherWriters();
     void outlastsWhatHappensToTheFile_data();
     void outlastsWhatHappensToTheFile();
+    void tailKeepsItsPlace_data();
+    void tailKeepsItsPlace();
     void missesNoRowOfABusyWriter_data();
     void missesNoRowOfABusyWriter();
     void leavesTheFileAlone_data();
@@ -238,6 +243,84 @@ void TestVxlogFollow::outlastsWhatHappensToTheFile()
     QCOMPARE(exitCode, 0);
     QCOMPARE(follow.messages(), printed);
     QCOMPARE(follow.notices().size(), notices);
+}
+
+using Ids = QList<qint64>;
+
+void TestVxlogFollow::tailKeepsItsPlace_data()
+{
+    QTest::addColumn<QString>("seek");       // "after N", "end" or "last N"
+    QTest::addColumn<bool>("typeThreeOnly");
+    QTest::addColumn<int>("batch");
+    QTest::addColumn<bool>("sinkStops");     // the sink takes one record a fetch
+    QTest::addColumn<Ids>("first");
+    QTest::addColumn<qint64>("firstPosition");
+    QTest::addColumn<qint64>("rewindTo");    // -1: none
+    QTest::addColumn<Ids>("second");         // after row 6 (type 2) was stored
+    QTest::addColumn<qint64>("secondPosition");
+    // Rows 1 to 5 alternate types 2 and 3.
+    QTest::newRow("after 2, two at a time") << "after 2" << false << 2 << false << Ids{3, 4} << 4LL << -1LL << Ids{5, 6} << 6LL;
+    QTest::newRow("from the end") << "end" << false << 10 << false << Ids{} << 5LL << -1LL << Ids{6} << 6LL;
+    QTest::newRow("the last 2 of type 3") << "last 2" << true << 10 << false << Ids{2, 4} << 5LL << -1LL << Ids{} << 6LL;
+    QTest::newRow("the last 10 of 5") << "last 10" << false << 10 << false << Ids{1, 2, 3, 4, 5} << 5LL << -1LL << Ids{6} << 6LL;
+    QTest::newRow("a sink that stops") << "after 0" << false << 10 << true << Ids{1} << 1LL << -1LL << Ids{2} << 2LL;
+    QTest::newRow("rewound after a fetch") << "after 0" << false << 10 << false << Ids{1, 2, 3, 4, 5} << 5LL << 3LL
+                                           << Ids{4, 5, 6} << 6LL;
+    QTest::newRow("past the newest: ids went back") << "after 9" << false << 10 << false << Ids{1, 2, 3, 4, 5} << 5LL
+                                                    << -1LL << Ids{6} << 6LL;
+}
+
+void TestVxlogFollow::tailKeepsItsPlace()
+{
+    QFETCH(QString, seek);
+    QFETCH(bool, typeThreeOnly);
+    QFETCH(int, batch);
+    QFETCH(bool, sinkStops);
+    QFETCH(Ids, first);
+    QFETCH(qint64, firstPosition);
+    QFETCH(qint64, rewindTo);
+    QFETCH(Ids, second);
+    QFETCH(qint64, secondPosition);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("dbLog.db"));
+    {
+        TestDatabase db(path);
+        createLogTable(db);
+        for (int i = 1; i <= 5; ++i)
+            QVERIFY(db.insertRow(QStringLiteral("2024-05-01 08:00:00"), i % 2 == 0 ? 3 : 2, QStringLiteral("r%1").arg(i)));
+    }
+    SystemLog::RecordFilter filter;
+    if (typeThreeOnly)
+        filter.types = {3};
+    QStringList notices;
+    SystemLog::LogTail tail(path, filter, [&notices](const QString& notice) { notices << notice; });
+    QVERIFY(tail.open());
+    const QStringList words = seek.split(QLatin1Char(' '));
+    if (words.first() == QLatin1String("after"))
+        tail.seekAfter(words.last().toLongLong());
+    else if (words.first() == QLatin1String("end"))
+        tail.seekToEnd();
+    else
+        tail.seekToLast(words.last().toInt());
+    QCOMPARE(tail.position() == -1, words.first() != QLatin1String("after"));
+
+    auto fetch = [&] {
+        Ids ids;
+        tail.fetch(batch, [&](const SystemLog::LogRecord& record) {
+            ids << record.id;
+            return !sinkStops;
+        });
+        return ids;
+    };
+    QCOMPARE(fetch(), first);
+    QCOMPARE(tail.position(), firstPosition);
+    QVERIFY(insert(path, QStringLiteral("r6")));
+    if (rewindTo >= 0)
+        tail.seekAfter(rewindTo);
+    QCOMPARE(fetch(), second);
+    QCOMPARE(tail.position(), secondPosition);
+    // Only a position past the newest row is news.
+    QCOMPARE(notices.size(), seek == QLatin1String("after 9") ? 1 : 0);
 }
 
 void TestVxlogFollow::missesNoRowOfABusyWriter_data()
