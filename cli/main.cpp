@@ -42,8 +42,7 @@ QString splitCommand(const QStringList& arguments, QStringList& rest)
             if (CommandLine::takesValue(argument))
                 ++i;
         } else {
-            rest = arguments.mid(i + 1);
-            rest = arguments.mid(0, i) + rest;
+            rest = arguments.mid(0, i) + arguments.mid(i + 1);
             return argument;
         }
     }
