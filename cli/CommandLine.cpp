@@ -3,94 +3,138 @@
 #include <QDateTime>
 #include <QRegularExpression>
 
-#include <vxSyslog/RecordTypes.h>
-
+#include "CommandTable.h"
 #include "StdoutWriter.h"
 #include "TimeArgument.h"
+#include "TypeArgument.h"
 
 using SystemLog::RecordFilter;
 using SystemLog::RecordFormat;
 
 namespace {
 
-QString typeList()
+const QString kIndent = QStringLiteral("  ");
+// --help, --version, --quiet and --no-pager come first in the parser and
+// last in the help, after what the command is about.
+constexpr int kCommonOptions = 4;
+const QString kTextIndent = QStringLiteral("      ");
+
+// The journal tool's smart case: a pattern with an upper-case letter of its
+// own (not one of an escape such as \S) asks for exactly that case.
+bool hasUpperCaseLetter(const QString& pattern)
 {
-    QStringList pairs;
-    const QStringList captions = SystemLog::recordTypeCaptions();
-    for (int i = 0; i < captions.size(); ++i)
-        pairs << QStringLiteral("%1=%2").arg(i).arg(captions.at(i));
-    return pairs.join(QStringLiteral("，"));
+    for (int i = 0; i < pattern.size(); ++i) {
+        if (pattern.at(i) == QLatin1Char('\\'))
+            ++i;
+        else if (pattern.at(i).isUpper())
+            return true;
+    }
+    return false;
+}
+
+QString optionSyntax(const QCommandLineOption& option)
+{
+    QStringList names;
+    for (const QString& name : option.names())
+        names << (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+    QString syntax = names.join(QStringLiteral(", "));
+    if (!option.valueName().isEmpty())
+        syntax += QStringLiteral(" <%1>").arg(option.valueName());
+    return syntax;
 }
 
 } // namespace
 
+QString versionText()
+{
+    return QStringLiteral("vxlog %1\n").arg(QStringLiteral(VXLOG_VERSION));
+}
+
 CommandLine::CommandLine(const QString& command, const QString& description)
     : m_command(command)
+    , m_description(description)
 {
-    m_parser.setApplicationDescription(description);
     // Help is ours rather than addHelpOption(), so that its text is Chinese
-    // whatever translations are installed.
+    // whatever translations are installed and its columns line up.
     add(QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("显示本帮助并退出。")));
-    // The command itself is the first positional argument, so the usage
-    // line reads "vxlog [选项] query".
-    m_parser.addPositionalArgument(command, QStringLiteral("命令。"), command);
+    add(QCommandLineOption(QStringLiteral("version"), QStringLiteral("显示 vxlog 的版本并退出。")));
+    add(QCommandLineOption({QStringLiteral("q"), QStringLiteral("quiet")},
+                           QStringLiteral("不输出提示（例如 follow 等待或重新打开文件时的提示）；错误仍然输出。")));
+    add(QCommandLineOption(QStringLiteral("no-pager"),
+                           QStringLiteral("不使用分页程序。vxlog 从不分页，接受此选项是为了与 journalctl 的习惯一致。")));
+    // The command itself is the first positional argument.
+    m_parser.addPositionalArgument(command, QString(), command);
 }
 
 void CommandLine::add(const QCommandLineOption& option)
 {
     m_parser.addOption(option);
+    m_options << option;
     m_defined += option.names();
+}
+
+bool CommandLine::takesValue(const QString& argument)
+{
+    static const QStringList valueOptions{"db", "p", "type", "day", "S", "since", "U", "until", "g", "grep",
+                                          "n", "lines", "o", "output", "format", "dir"};
+    QString name;
+    if (argument.startsWith(QLatin1String("--")))
+        name = argument.mid(2);
+    else if (argument.startsWith(QLatin1Char('-')) && argument.size() == 2)
+        name = argument.mid(1);
+    return !name.isEmpty() && valueOptions.contains(name);
 }
 
 void CommandLine::addDatabase()
 {
     add(QCommandLineOption(QStringLiteral("db"),
-                                          QStringLiteral("日志数据库文件，默认为当前文件夹中的 dbLog.db（与查看器相同）。"),
-                                          QStringLiteral("文件"), QStringLiteral("dbLog.db")));
+                           QStringLiteral("日志数据库文件，默认为当前文件夹中的 dbLog.db（与查看器相同）。"),
+                           QStringLiteral("文件"), QStringLiteral("dbLog.db")));
 }
 
 void CommandLine::addTypes()
 {
     add(QCommandLineOption({QStringLiteral("p"), QStringLiteral("type")},
-                                          QStringLiteral("记录类型：代码或名称，用逗号分隔（如 3 或 报警记录,2），"
-                                                         "all 表示全部（默认）。%1。").arg(typeList()),
-                                          QStringLiteral("类型"), QStringLiteral("all")));
+                           QStringLiteral("记录类型：编号、名称或英文名，用逗号分隔（如 3、报警记录,2 或 alarm,status），"
+                                          "all 表示全部（默认）。%1；其他整数也可以（别的程序可能写入）。")
+                               .arg(typeArgumentList()),
+                           QStringLiteral("类型"), QStringLiteral("all")));
 }
 
 void CommandLine::addSingleType(const QString& description)
 {
     add(QCommandLineOption({QStringLiteral("p"), QStringLiteral("type")},
-                                          description + QStringLiteral("%1。").arg(typeList()), QStringLiteral("类型")));
+                           description + QStringLiteral("%1。").arg(typeArgumentList()), QStringLiteral("类型")));
 }
 
 void CommandLine::addDay()
 {
     add(QCommandLineOption(QStringLiteral("day"),
-                                          QStringLiteral("某一天（yyyy-MM-dd）的全部记录，00:00:00 与 23:59:59 两端都包含。"),
-                                          QStringLiteral("日期")));
+                           QStringLiteral("某一天（yyyy-MM-dd）的全部记录，00:00:00 与 23:59:59 两端都包含。"),
+                           QStringLiteral("日期")));
 }
 
 void CommandLine::addTimeSpan()
 {
     addDay();
-    const QString forms = QStringLiteral("可写作 \"yyyy-MM-dd hh:mm:ss\"、\"yyyy-MM-dd\"（当天零点）、today、yesterday，"
-                                         "或相对现在的 -30s、-30min、-2h、-7d。");
     add(QCommandLineOption({QStringLiteral("S"), QStringLiteral("since")},
-                                          QStringLiteral("只要这个时间及以后的记录（包含该时刻，与 journalctl 相同；"
-                                                         "查看器自己的查询不包含两端）。") + forms,
-                                          QStringLiteral("时间")));
+                           QStringLiteral("只要这个时间及以后的记录（包含该时刻，与 journalctl 相同；"
+                                          "查看器自己的查询不包含两端）。")
+                               + timeArgumentForms(),
+                           QStringLiteral("时间")));
     add(QCommandLineOption({QStringLiteral("U"), QStringLiteral("until")},
-                                          QStringLiteral("只要这个时间及以前的记录（包含该时刻，与 journalctl 相同；"
-                                                         "查看器自己的查询不包含两端）。") + forms,
-                                          QStringLiteral("时间")));
+                           QStringLiteral("只要这个时间及以前的记录（包含该时刻）。时间的写法同 --since。"),
+                           QStringLiteral("时间")));
 }
 
 void CommandLine::addGrep()
 {
     add(QCommandLineOption({QStringLiteral("g"), QStringLiteral("grep")},
-                                          QStringLiteral("只要消息与该正则表达式（Perl 兼容）匹配的记录。"),
-                                          QStringLiteral("模式")));
-    add(QCommandLineOption(QStringLiteral("ignore-case"), QStringLiteral("--grep 不区分大小写。")));
+                           QStringLiteral("只要消息与该正则表达式（Perl 兼容）匹配的记录。与 journalctl 相同，"
+                                          "模式全是小写时不区分大小写，含大写字母时区分。"),
+                           QStringLiteral("模式")));
+    add(QCommandLineOption(QStringLiteral("ignore-case"), QStringLiteral("--grep 总是不区分大小写。")));
+    add(QCommandLineOption(QStringLiteral("case-sensitive"), QStringLiteral("--grep 总是区分大小写。")));
 }
 
 void CommandLine::addLines(const QString& description)
@@ -108,13 +152,23 @@ void CommandLine::addCount()
     add(QCommandLineOption(QStringLiteral("count"), QStringLiteral("只输出匹配记录的条数。")));
 }
 
+void CommandLine::addFollow()
+{
+    add(QCommandLineOption({QStringLiteral("f"), QStringLiteral("follow")},
+                           QStringLiteral("同 vxlog follow：先输出最后 N 条（-n，默认 10），再持续输出新写入的记录。")));
+}
+
 void CommandLine::addFormat()
 {
-    add(QCommandLineOption({QStringLiteral("o"), QStringLiteral("format")},
-                                          QStringLiteral("输出格式：text（查看器中的记录块“时间:\\n消息”，默认）、"
-                                                         "csv（RFC 4180，表头 id,datetime,type,type_name,message）、"
-                                                         "json（JSON Lines，每条记录一个对象）。"),
-                                          QStringLiteral("格式"), QStringLiteral("text")));
+    add(QCommandLineOption({QStringLiteral("o"), QStringLiteral("output"), QStringLiteral("format")},
+                           QStringLiteral("输出格式：text（查看器中的记录块“时间:\\n消息”，默认）；"
+                                          "short（每条一行：“时间 类型名称 消息”，消息中的换行显示为 ⏎，末尾的换行不显示）；"
+                                          "csv（RFC 4180，表头 id,datetime,type,type_name,message）；"
+                                          "json（JSON Lines，每条记录一个对象）。"
+                                          "text、short 与 csv 原样输出存储的字节；json 总是有效的 UTF-8，"
+                                          "不是 UTF-8 的字节显示为 U+FFFD（与查看器相同）。"
+                                          "类型不是 0 到 4 的记录，类型名称为“类型 N”，类型不是整数的为“类型 ?”。"),
+                           QStringLiteral("格式"), QStringLiteral("text")));
 }
 
 void CommandLine::addValue(const QString& name, const QString& valueName, const QString& description)
@@ -125,6 +179,29 @@ void CommandLine::addValue(const QString& name, const QString& valueName, const 
 void CommandLine::addPositional(const QString& name, const QString& description, const QString& syntax)
 {
     m_parser.addPositionalArgument(name, description, syntax);
+    m_positionalSyntax << syntax;
+    m_positionalHelp << qMakePair(name, description);
+}
+
+QString CommandLine::helpText() const
+{
+    QString text = QStringLiteral("用法：vxlog %1 [选项]").arg(m_command);
+    for (const QString& syntax : m_positionalSyntax)
+        text += QLatin1Char(' ') + syntax;
+    text += QStringLiteral("\n\n%1\n\n选项：\n").arg(m_description);
+    const QList<QCommandLineOption> inHelpOrder = m_options.mid(kCommonOptions) + m_options.mid(0, kCommonOptions);
+    for (const QCommandLineOption& option : inHelpOrder)
+        text += kIndent + optionSyntax(option) + QLatin1Char('\n') + kTextIndent + option.description() + QLatin1Char('\n');
+    if (!m_positionalHelp.isEmpty()) {
+        text += QStringLiteral("\n参数：\n");
+        for (const auto& argument : m_positionalHelp)
+            text += kIndent + argument.first + QLatin1Char('\n') + kTextIndent + argument.second + QLatin1Char('\n');
+    }
+    if (const Command* command = findCommand(m_command))
+        text += QStringLiteral("\n例子：\n") + kIndent + QString::fromUtf8(command->example) + QLatin1Char('\n');
+    text += QStringLiteral("\n选项可以写在命令之前或之后。退出状态：0 成功（没有匹配的记录也是）；"
+                           "1 数据库无法读取或写入，或结果无法写出；2 用法错误。\n");
+    return text;
 }
 
 int CommandLine::parse(const QStringList& argumentsAfterCommand)
@@ -133,10 +210,10 @@ int CommandLine::parse(const QStringList& argumentsAfterCommand)
     arguments += argumentsAfterCommand;
     if (!m_parser.parse(arguments))
         return usageError(m_parser.errorText());
-    if (m_parser.isSet(QStringLiteral("help"))) {
-        printOut(m_parser.helpText());
-        return kExitSuccess;
-    }
+    if (m_parser.isSet(QStringLiteral("help")))
+        return printResult(helpText());
+    if (m_parser.isSet(QStringLiteral("version")))
+        return printResult(versionText());
     return -1;
 }
 
@@ -146,6 +223,12 @@ int CommandLine::usageError(const QString& problem) const
     oneLine.replace(QLatin1Char('\n'), QLatin1Char(' '));
     printError(QStringLiteral("vxlog %1：%2（用 vxlog %1 --help 查看用法）").arg(m_command, oneLine.trimmed()));
     return kExitUsage;
+}
+
+void CommandLine::notice(const QString& text) const
+{
+    if (!m_parser.isSet(QStringLiteral("quiet")))
+        printError(text);
 }
 
 QString CommandLine::databasePath() const
@@ -161,16 +244,12 @@ QStringList CommandLine::positional() const
 bool CommandLine::parseTypes(const QString& text, QVector<int>& types) const
 {
     types.clear();
-    if (text.trimmed() == QLatin1String("all"))
+    if (text.trimmed().compare(QLatin1String("all"), Qt::CaseInsensitive) == 0)
         return true;
     for (const QString& piece : text.split(QLatin1Char(','))) {
-        const QString name = piece.trimmed();
-        bool isNumber = false;
-        int type = name.toInt(&isNumber);
-        if (!isNumber)
-            type = SystemLog::recordTypeOfCaption(name);
-        if (type < 0 || type >= SystemLog::kRecordTypeCount) {
-            usageError(QStringLiteral("未知的记录类型“%1”，可用 %2 或 all").arg(name, typeList()));
+        int type = 0;
+        if (!typeArgument(piece, type)) {
+            usageError(QStringLiteral("未知的记录类型“%1”，可用整数、%2 或 all").arg(piece.trimmed(), typeArgumentList()));
             return false;
         }
         if (!types.contains(type))
@@ -225,6 +304,32 @@ bool CommandLine::parseTimeSpan(RecordFilter& filter) const
         }
         (option == QLatin1String("since") ? filter.since : filter.until) = at;
     }
+    if (hasSince && hasUntil && filter.since > filter.until) {
+        usageError(QStringLiteral("--since（%1）晚于 --until（%2），没有记录能在这段时间内").arg(filter.since, filter.until));
+        return false;
+    }
+    return true;
+}
+
+bool CommandLine::parseGrep(RecordFilter& filter) const
+{
+    if (!defined(QStringLiteral("grep")))
+        return true;
+    const bool ignoreCase = m_parser.isSet(QStringLiteral("ignore-case"));
+    const bool caseSensitive = m_parser.isSet(QStringLiteral("case-sensitive"));
+    if (ignoreCase && caseSensitive) {
+        usageError(QStringLiteral("--ignore-case 不能与 --case-sensitive 同用"));
+        return false;
+    }
+    if (!m_parser.isSet(QStringLiteral("grep")))
+        return true;
+    filter.grep = m_parser.value(QStringLiteral("grep"));
+    filter.ignoreCase = ignoreCase || (!caseSensitive && !hasUpperCaseLetter(filter.grep));
+    const QRegularExpression pattern(filter.grep);
+    if (!pattern.isValid()) {
+        usageError(QStringLiteral("--grep 的正则表达式无效：%1").arg(pattern.errorString()));
+        return false;
+    }
     return true;
 }
 
@@ -245,20 +350,7 @@ bool CommandLine::lines(int& count, int defaultCount) const
 bool CommandLine::filter(RecordFilter& filter) const
 {
     filter = RecordFilter();
-    if (!parseTypes(m_parser.value(QStringLiteral("type")), filter.types))
-        return false;
-    if (!parseTimeSpan(filter))
-        return false;
-    if (defined(QStringLiteral("grep")) && m_parser.isSet(QStringLiteral("grep"))) {
-        filter.grep = m_parser.value(QStringLiteral("grep"));
-        filter.ignoreCase = m_parser.isSet(QStringLiteral("ignore-case"));
-        const QRegularExpression pattern(filter.grep);
-        if (!pattern.isValid()) {
-            usageError(QStringLiteral("--grep 的正则表达式无效：%1").arg(pattern.errorString()));
-            return false;
-        }
-    }
-    return true;
+    return parseTypes(m_parser.value(QStringLiteral("type")), filter.types) && parseTimeSpan(filter) && parseGrep(filter);
 }
 
 bool CommandLine::format(RecordFormat& format) const
@@ -266,12 +358,14 @@ bool CommandLine::format(RecordFormat& format) const
     const QString name = m_parser.value(QStringLiteral("format"));
     if (name == QLatin1String("text"))
         format = RecordFormat::Text;
+    else if (name == QLatin1String("short"))
+        format = RecordFormat::Short;
     else if (name == QLatin1String("csv"))
         format = RecordFormat::Csv;
     else if (name == QLatin1String("json"))
         format = RecordFormat::Json;
     else {
-        usageError(QStringLiteral("未知的输出格式“%1”，可用 text、csv、json").arg(name));
+        usageError(QStringLiteral("未知的输出格式“%1”，可用 text、short、csv、json").arg(name));
         return false;
     }
     return true;

@@ -2,6 +2,7 @@
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -11,40 +12,49 @@
 // Exit statuses of every vxlog command, as the journal tool has them.
 enum ExitStatus {
     kExitSuccess = 0,  // also when nothing matches
-    kExitFailure = 1,  // the database could not be read or written
+    kExitFailure = 1,  // the database could not be read or written, or the output failed
     kExitUsage = 2,    // a usage error, reported with a one-line hint
 };
 
+// "vxlog <version>" and a line feed.
+QString versionText();
+
 // The options of one vxlog command and what they mean, parsed with Qt's
-// QCommandLineParser. Each command adds the options it takes; the getters
-// turn them into the module's filter and format, and report a usage error
-// (one line on standard error) when a value makes no sense.
+// QCommandLineParser. Each command adds the options it takes (every command
+// has --help, --version, --quiet and --no-pager); the getters turn them into
+// the module's filter and format, and report a usage error (one line on
+// standard error) when a value makes no sense. The help is laid out here, one
+// option per line and its text indented below it, so that it lines up
+// whatever width Chinese characters take in a terminal.
 class CommandLine
 {
 public:
     CommandLine(const QString& command, const QString& description);
 
     void addDatabase();
-    void addTypes();        // --type: codes or captions, comma-separated, or all
+    void addTypes();        // --type: codes, names or captions, comma-separated, or all
     void addSingleType(const QString& description);
     void addTimeSpan();     // --day, --since, --until
     void addDay();
-    void addGrep();         // --grep, --ignore-case
+    void addGrep();         // --grep, smart case, --ignore-case, --case-sensitive
     void addLines(const QString& description);
     void addReverse();
     void addCount();
+    void addFollow();
     void addFormat();
     void addValue(const QString& name, const QString& valueName, const QString& description);
     void addPositional(const QString& name, const QString& description, const QString& syntax);
 
     // Parses the arguments after the command. Returns -1 to go on, or the
-    // status to exit with (0 after --help, 2 on a usage error).
+    // status to exit with (0 after --help or --version, 1 when that text
+    // could not be written, 2 on a usage error).
     int parse(const QStringList& argumentsAfterCommand);
 
     // Prints "vxlog <command>：<problem>" and a hint on one line; returns kExitUsage.
     int usageError(const QString& problem) const;
+    // A line on standard error that --quiet drops.
+    void notice(const QString& text) const;
 
-    QCommandLineParser& parser() { return m_parser; }
     QString databasePath() const;
     QString value(const QString& name) const { return m_parser.value(name); }
     bool isSet(const QString& name) const { return m_parser.isSet(name); }
@@ -58,13 +68,25 @@ public:
     bool singleType(int& type) const;
     bool lines(int& count, int defaultCount) const;  // -1: all
 
+    QString helpText() const;
+
+    // Whether `argument` is an option (of any command) that takes its value
+    // from the next argument, so that an option may come before the command:
+    // "vxlog --db x query". A new option with a value is listed there too.
+    static bool takesValue(const QString& argument);
+
 private:
     bool parseTypes(const QString& text, QVector<int>& types) const;
     bool parseTimeSpan(SystemLog::RecordFilter& filter) const;
+    bool parseGrep(SystemLog::RecordFilter& filter) const;
     void add(const QCommandLineOption& option);
     bool defined(const QString& name) const { return m_defined.contains(name); }
 
     QString m_command;
+    QString m_description;
     QCommandLineParser m_parser;
+    QList<QCommandLineOption> m_options;
     QStringList m_defined;
+    QStringList m_positionalSyntax;
+    QList<QPair<QString, QString>> m_positionalHelp;
 };

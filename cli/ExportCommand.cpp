@@ -1,5 +1,11 @@
 #include "Commands.h"
 
+#include <QDir>
+#include <QFileInfo>
+
+#include <cerrno>
+
+#include <vxSyslog/DatabaseFailure.h>
 #include <vxSyslog/DayExport.h>
 #include <vxSyslog/LogReader.h>
 
@@ -24,17 +30,38 @@ RecordFilter viewerDayFilter(const QString& day, int type)
     return filter;
 }
 
+// The folder and any missing folders above it, as mkdir -p makes them.
+bool makeFolder(const QString& folder)
+{
+    errno = 0;
+    if (QDir().mkpath(folder))
+        return true;
+    const int error = errno;
+    QString reason = error != 0 ? chineseSystemError(error) : QString();
+    for (QFileInfo above(QFileInfo(folder).absoluteFilePath()); !above.isRoot(); above = QFileInfo(above.absolutePath())) {
+        if (above.exists() && !above.isDir()) {
+            reason = QStringLiteral("“%1”已存在，但不是文件夹").arg(QDir::toNativeSeparators(above.filePath()));
+            break;
+        }
+    }
+    printError(QStringLiteral("无法创建导出文件夹 %1：%2")
+                   .arg(QDir::toNativeSeparators(folder), reason.isEmpty() ? QStringLiteral("未知原因") : reason));
+    return false;
+}
+
 } // namespace
 
 int runExport(const QStringList& arguments)
 {
     CommandLine line(QStringLiteral("export"),
                      QStringLiteral("把某一天某一类型的记录导出为文本文件，与查看器的“导出”写出完全相同的文件"
-                                    "（同名、同内容，不包含 00:00:00 与 23:59:59 两端）；文件路径写到标准输出。"));
+                                    "（同名、同内容，不包含 00:00:00 与 23:59:59 两端）；文件路径写到标准输出。"
+                                    "这一天没有这种记录时不写文件，在标准错误上说明，以状态 0 退出。"));
     line.addDatabase();
     line.addValue(QStringLiteral("day"), QStringLiteral("日期"), QStringLiteral("要导出的日期（yyyy-MM-dd），必填。"));
     line.addSingleType(QStringLiteral("要导出的记录类型（一种，代码或名称），必填。"));
-    line.addValue(QStringLiteral("dir"), QStringLiteral("文件夹"), QStringLiteral("导出文件所在的文件夹，必填。"));
+    line.addValue(QStringLiteral("dir"), QStringLiteral("文件夹"),
+                  QStringLiteral("导出文件所在的文件夹，必填；不存在时会被创建（连同上层文件夹）。"));
     const int parsed = line.parse(arguments);
     if (parsed >= 0)
         return parsed;
@@ -65,16 +92,19 @@ int runExport(const QStringList& arguments)
         return kExitFailure;
     }
     if (records.isEmpty()) {
-        printError(DayExport::noRecordsText(day));
+        line.notice(DayExport::noRecordsText(day));
         return kExitSuccess;
     }
 
-    const QString path = DayExport::filePath(line.value(QStringLiteral("dir")), day);
-    const DayExport::Outcome outcome = DayExport::writeRecords(path, records);
+    const QString folder = line.value(QStringLiteral("dir"));
+    if (!makeFolder(folder))
+        return kExitFailure;
+    const QString path = DayExport::filePath(folder, day);
+    DayExport::Outcome outcome = DayExport::writeRecords(path, records);
     if (outcome.status != DayExport::Status::Written) {
+        outcome.reason = chineseSystemError(outcome.reason);
         printError(DayExport::outcomeText(outcome, path));
         return kExitFailure;
     }
-    printOut(path + QLatin1Char('\n'));
-    return kExitSuccess;
+    return printResult(path + QLatin1Char('\n'));
 }

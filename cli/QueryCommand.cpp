@@ -8,6 +8,35 @@
 
 using namespace SystemLog;
 
+namespace {
+
+// query -f is follow with the same options, as journalctl -f is.
+int followInstead(const CommandLine& line, const QStringList& arguments)
+{
+    for (const char* option : {"reverse", "count"}) {
+        if (line.isSet(QLatin1String(option)))
+            return line.usageError(QStringLiteral("--follow 不能与 --%1 同用").arg(QLatin1String(option)));
+    }
+    QStringList rest = arguments;
+    rest.removeAll(QStringLiteral("-f"));
+    rest.removeAll(QStringLiteral("--follow"));
+    return runFollow(rest);
+}
+
+int printCount(LogReader& reader, const RecordFilter& filter, int lines)
+{
+    qint64 count = 0;
+    if (lines != 0 && !reader.count(filter, count)) {
+        printError(reader.errorText());
+        return kExitFailure;
+    }
+    if (lines >= 0)
+        count = qMin<qint64>(count, lines);
+    return printResult(QStringLiteral("%1\n").arg(count));
+}
+
+} // namespace
+
 int runQuery(const QStringList& arguments)
 {
     CommandLine line(QStringLiteral("query"), QStringLiteral("按类型、时间和文本查询日志记录，结果写到标准输出。"));
@@ -18,10 +47,13 @@ int runQuery(const QStringList& arguments)
     line.addLines(QStringLiteral("只输出最后 N 条匹配的记录（仍按时间顺序）。"));
     line.addReverse();
     line.addCount();
+    line.addFollow();
     line.addFormat();
     const int parsed = line.parse(arguments);
     if (parsed >= 0)
         return parsed;
+    if (line.isSet(QStringLiteral("follow")))
+        return followInstead(line, arguments);
 
     RecordFilter filter;
     RecordFormat format = RecordFormat::Text;
@@ -35,27 +67,13 @@ int runQuery(const QStringList& arguments)
     LogReader reader(line.databasePath());
     if (!openOrReport(reader))
         return kExitFailure;
-
-    if (line.isSet(QStringLiteral("count"))) {
-        qint64 count = 0;
-        if (lines == 0) {
-            printOut(QStringLiteral("0\n"));
-            return kExitSuccess;
-        }
-        if (!reader.count(filter, count)) {
-            printError(reader.errorText());
-            return kExitFailure;
-        }
-        if (lines > 0)
-            count = qMin<qint64>(count, lines);
-        printOut(QStringLiteral("%1\n").arg(count));
-        return kExitSuccess;
-    }
+    if (line.isSet(QStringLiteral("count")))
+        return printCount(reader, filter, lines);
 
     StdoutWriter out;
     appendFormatHeader(format, out.buffer());
     if (lines == 0)
-        return out.flush() ? kExitSuccess : kExitFailure;
+        return finishRecordStream(true, reader, out);
     filter.last = qMax(lines, 0);
     const bool ok = reader.read(filter, [&out, format](const LogRecord& record) {
         appendRecord(format, record, out.buffer());

@@ -6,8 +6,10 @@
 #include <QMap>
 #include <QVector>
 
+#include <limits>
+
 #include <vxSyslog/LogReader.h>
-#include <vxSyslog/RecordTypes.h>
+#include <vxSyslog/RecordFormat.h>
 
 #include "CommandLine.h"
 #include "ReaderOutput.h"
@@ -32,28 +34,42 @@ QString padded(const QString& text, int width, bool right)
     return right ? fill + text : text + fill;
 }
 
-// One row per day: counts per type code, then the day's total.
-using DayCounts = QMap<QString, QVector<qint64>>;
+// A column per type, in the order of their numbers: 0 to 4 always, any
+// other int that occurs, and last the values that are not an int (whose key
+// sorts after every int).
+constexpr qint64 kNotAnInt = std::numeric_limits<qint64>::max();
 
-QString table(const DayCounts& days)
+QString columnTitle(qint64 key)
+{
+    return key == kNotAnInt ? unknownRecordTypeName() : recordTypeName(static_cast<int>(key));
+}
+
+// Counts per day (rows) and type (columns).
+struct DayCounts
+{
+    QMap<QString, QMap<qint64, qint64>> days;
+    QMap<qint64, qint64> columns{{0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}};  // column totals
+};
+
+QString table(const DayCounts& counts)
 {
     QStringList header{QStringLiteral("日期")};
-    header += recordTypeCaptions();
+    for (auto column = counts.columns.begin(); column != counts.columns.end(); ++column)
+        header << columnTitle(column.key());
     header << QStringLiteral("合计");
-    QVector<QStringList> rows;
-    QVector<qint64> totals(kRecordTypeCount + 1, 0);
-    for (auto it = days.begin(); it != days.end(); ++it) {
-        QStringList row{it.key()};
-        for (int i = 0; i <= kRecordTypeCount; ++i) {
-            row << QString::number(it.value().at(i));
-            totals[i] += it.value().at(i);
+    auto rowOf = [&counts](const QString& title, const QMap<qint64, qint64>& cells) {
+        QStringList row{title};
+        qint64 total = 0;
+        for (auto column = counts.columns.begin(); column != counts.columns.end(); ++column) {
+            row << QString::number(cells.value(column.key()));
+            total += cells.value(column.key());
         }
-        rows << row;
-    }
-    QStringList totalRow{QStringLiteral("合计")};
-    for (qint64 total : totals)
-        totalRow << QString::number(total);
-    rows << totalRow;
+        return row << QString::number(total);
+    };
+    QVector<QStringList> rows;
+    for (auto day = counts.days.begin(); day != counts.days.end(); ++day)
+        rows << rowOf(day.key(), day.value());
+    rows << rowOf(QStringLiteral("合计"), counts.columns);
 
     QVector<int> widths;
     for (const QString& title : header)
@@ -63,15 +79,15 @@ QString table(const DayCounts& days)
             widths[i] = qMax(widths[i], displayWidth(row.at(i)));
 
     QString text;
-    auto appendRow = [&](const QStringList& row, bool numbersRight) {
+    auto appendRow = [&](const QStringList& row) {
         QStringList cells;
         for (int i = 0; i < row.size(); ++i)
-            cells << padded(row.at(i), widths[i], numbersRight && i > 0);
+            cells << padded(row.at(i), widths[i], i > 0);
         text += cells.join(QStringLiteral("  ")).trimmed() + QLatin1Char('\n');
     };
-    appendRow(header, true);
+    appendRow(header);
     for (const QStringList& row : rows)
-        appendRow(row, true);
+        appendRow(row);
     return text;
 }
 
@@ -81,7 +97,8 @@ int runStats(const QStringList& arguments)
 {
     CommandLine line(QStringLiteral("stats"),
                      QStringLiteral("统计所选时间段（默认全部）内每天每种类型的记录条数，并给出总数、最早与最新的时间"
-                                    "和数据库文件的大小。"));
+                                    "和数据库文件的大小。类型不是 0 到 4 的记录各有一列“类型 N”，"
+                                    "类型不是整数的记录在“类型 ?”一列。"));
     line.addDatabase();
     line.addTypes();
     line.addTimeSpan();
@@ -97,15 +114,12 @@ int runStats(const QStringList& arguments)
     LogReader reader(line.databasePath());
     if (!openOrReport(reader))
         return kExitFailure;
-    DayCounts days;
+    DayCounts counts;
     LogReader::Span span;
-    const bool ok = reader.countPerDayAndType(filter, [&days](const LogReader::DayTypeCount& count) {
-        QVector<qint64>& row = days[count.day];
-        if (row.isEmpty())
-            row.fill(0, kRecordTypeCount + 1);
-        if (count.type >= 0 && count.type < kRecordTypeCount)
-            row[count.type] += count.count;
-        row[kRecordTypeCount] += count.count;
+    const bool ok = reader.countPerDayAndType(filter, [&counts](const LogReader::DayTypeCount& count) {
+        const qint64 column = count.typeIsInt ? count.type : kNotAnInt;
+        counts.days[count.day][column] += count.count;
+        counts.columns[column] += count.count;
     }) && reader.span(filter, span);
     if (!ok) {
         printError(reader.errorText());
@@ -113,7 +127,7 @@ int runStats(const QStringList& arguments)
     }
 
     const QFileInfo file(line.databasePath());
-    QString text = table(days);
+    QString text = table(counts);
     text += QStringLiteral("记录总数：%1\n").arg(span.total);
     text += QStringLiteral("最早记录：%1\n").arg(span.total > 0 ? span.oldest : QStringLiteral("（无）"));
     text += QStringLiteral("最新记录：%1\n").arg(span.total > 0 ? span.newest : QStringLiteral("（无）"));
@@ -121,6 +135,5 @@ int runStats(const QStringList& arguments)
                 .arg(QDir::toNativeSeparators(file.absoluteFilePath()))
                 .arg(file.size())
                 .arg(QLocale::system().formattedDataSize(file.size()));
-    printOut(text);
-    return kExitSuccess;
+    return printResult(text);
 }

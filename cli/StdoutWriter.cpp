@@ -1,8 +1,11 @@
 #include "StdoutWriter.h"
 
+#include <vxSyslog/DatabaseFailure.h>
+
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
+
+#include "CommandLine.h"
 
 namespace {
 
@@ -26,6 +29,7 @@ bool StdoutWriter::writeOut()
         m_buffer.clear();
         return false;
     }
+    errno = 0;
     if (!m_buffer.isEmpty()
         && std::fwrite(m_buffer.constData(), 1, static_cast<size_t>(m_buffer.size()), stdout) != static_cast<size_t>(m_buffer.size())) {
         m_failed = true;
@@ -44,6 +48,7 @@ bool StdoutWriter::flush()
 {
     if (!writeOut())
         return false;
+    errno = 0;
     if (std::fflush(stdout) != 0) {
         m_failed = true;
         m_errno = errno;
@@ -53,7 +58,8 @@ bool StdoutWriter::flush()
 
 QString StdoutWriter::errorText() const
 {
-    return QStringLiteral("无法写出结果：%1").arg(QString::fromLocal8Bit(std::strerror(m_errno)));
+    const QString reason = m_errno != 0 ? SystemLog::chineseSystemError(m_errno) : QStringLiteral("未知错误");
+    return QStringLiteral("vxlog：无法写出结果：%1").arg(reason);
 }
 
 void printError(const QString& line)
@@ -64,9 +70,12 @@ void printError(const QString& line)
     std::fflush(stderr);
 }
 
-void printOut(const QString& text)
+int printResult(const QString& text)
 {
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
-    std::fflush(stdout);
+    StdoutWriter out;
+    out.buffer() = text.toUtf8();
+    if (out.flush())
+        return kExitSuccess;
+    printError(out.errorText());
+    return kExitFailure;
 }

@@ -24,11 +24,15 @@ struct Result
     QByteArray err;
 };
 
-inline Result runVxlog(const QStringList& arguments, const QString& workingDir, const QByteArray& input = QByteArray())
+// `program` runs instead of vxlog when given (a shell that limits vxlog, say).
+inline Result runVxlog(const QStringList& arguments, const QString& workingDir, const QByteArray& input = QByteArray(),
+                       const QString& outputFile = QString(), const QString& program = QString())
 {
     QProcess process;
     process.setWorkingDirectory(workingDir);
-    process.start(QStringLiteral(VXLOG_BINARY), arguments);
+    if (!outputFile.isEmpty())
+        process.setStandardOutputFile(outputFile);
+    process.start(program.isEmpty() ? QStringLiteral(VXLOG_BINARY) : program, arguments);
     Result result;
     if (!process.waitForStarted(kRunTimeoutMs))
         return result;

@@ -1,12 +1,17 @@
 // Failures of real databases, made the way an operator meets them, sorted
-// into their kinds and described in Chinese with the database's own text.
+// into their kinds and described in Chinese with the database's own text;
+// system error texts given in Chinese before their own.
 // Every fault holds for root: no permission bits.
 #include <QDir>
+#include <QLibraryInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QTranslator>
 #include <QtTest>
+
+#include <cerrno>
 
 #include <vxSyslog/DatabaseFailure.h>
 
@@ -81,6 +86,8 @@ private slots:
     void realFailures();
     void describedInChinese_data();
     void describedInChinese();
+    void systemErrorsInChinese_data();
+    void systemErrorsInChinese();
 };
 
 void TestDatabaseFailure::realFailures_data()
@@ -156,6 +163,34 @@ void TestDatabaseFailure::describedInChinese()
     QFETCH(QString, detail);
     QFETCH(QString, text);
     QCOMPARE(SystemLog::describeFailure(kind, detail), text);
+}
+
+void TestDatabaseFailure::systemErrorsInChinese_data()
+{
+    QTest::addColumn<bool>("qtCatalogue");
+    QTest::addColumn<QString>("system");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("the module's own") << false << qt_error_string(ENOTDIR) << "路径中有一部分不是文件夹（Not a directory）";
+    QTest::newRow("the module's own, by number") << false << QString::number(ENOSPC) << "磁盘已满（No space left on device）";
+    QTest::newRow("Qt's catalogue first") << true << qt_error_string(ENOSPC) << "设备中已没有剩余空间（No space left on device）";
+    QTest::newRow("unknown: as it is") << false << "Something odd happened" << "Something odd happened";
+    QTest::newRow("already Chinese: as it is") << false << "磁盘已满（No space left on device）"
+                                               << "磁盘已满（No space left on device）";
+}
+
+void TestDatabaseFailure::systemErrorsInChinese()
+{
+    QFETCH(bool, qtCatalogue);
+    QFETCH(QString, system);
+    QFETCH(QString, text);
+    QTranslator qtTexts;
+    if (qtCatalogue) {
+        QVERIFY(qtTexts.load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::location(QLibraryInfo::TranslationsPath)));
+        QVERIFY(QCoreApplication::installTranslator(&qtTexts));
+    }
+    bool isNumber = false;
+    const int code = system.toInt(&isNumber);
+    QCOMPARE(isNumber ? SystemLog::chineseSystemError(code) : SystemLog::chineseSystemError(system), text);
 }
 
 QTEST_GUILESS_MAIN(TestDatabaseFailure)

@@ -1,7 +1,10 @@
 // The vxlog program run as a process on databases the test builds: the
-// filters and orders of query, the three output formats read back by real
-// parsers, export against the viewer's own export, write, stats, the failure
-// and usage statuses, and that no read command changes the database file.
+// filters and orders of query, the output formats read back by real parsers,
+// type values no program of this system writes, export against the viewer's
+// own export, write, stats, the journal tool's habits, reading after a
+// writer was killed in mid-transaction, the failure and usage statuses (a
+// full standard output included), and that no read command changes the
+// database file.
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -48,19 +51,30 @@ private slots:
     void query();
     void count_data();
     void count();
+    void grepDecidesAsTheViewerReads_data();
+    void grepDecidesAsTheViewerReads();
     void formatsRoundTripEveryMessage();
+    void unexpectedTypeValues_data();
+    void unexpectedTypeValues();
+    void statsGivesUnexpectedTypesTheirColumns();
     void textIsTheViewersRecordBlock();
     void exportIsTheViewersFile_data();
     void exportIsTheViewersFile();
-    void exportWithoutRecordsOrFolder_data();
-    void exportWithoutRecordsOrFolder();
+    void exportFolders_data();
+    void exportFolders();
     void writeStoresWholeLines_data();
     void writeStoresWholeLines();
     void writeRefusesWhatItCannotStore_data();
     void writeRefusesWhatItCannotStore();
     void statsCountsPerDayAndType();
+    void readsAfterACrash_data();
+    void readsAfterACrash();
     void unreadableDatabase_data();
     void unreadableDatabase();
+    void outputFailureIsStatusOne_data();
+    void outputFailureIsStatusOne();
+    void journalHabits_data();
+    void journalHabits();
     void usageError_data();
     void usageError();
     void readCommandsLeaveTheFileAlone_data();
@@ -70,6 +84,9 @@ private:
     QTemporaryDir m_dir;
     QString m_db;
     QDateTime m_now;
+    QString m_unexpectedTypes;  // a database whose types no program of this system writes
+
+    QString unexpectedTypesDatabase() const { return m_unexpectedTypes; }
 };
 
 void TestVxlog::initTestCase()
@@ -94,6 +111,15 @@ void TestVxlog::initTestCase()
     };
     for (const auto& row : rows)
         QVERIFY(db.insertRow(row.at, row.type, row.message));
+
+    m_unexpectedTypes = m_dir.filePath(QStringLiteral("types.db"));
+    TestDatabase types(m_unexpectedTypes);
+    createLogTable(types);
+    QVERIFY(types.exec(QStringLiteral(
+        "INSERT INTO SystemInfo(datetime, type, message) VALUES ('2024-07-01 10:00:00', 3, 'alarm'), "
+        "('2024-07-01 10:00:01', 99, 'ninety-nine'), ('2024-07-01 10:00:02', -1, 'minus one'), "
+        "('2024-07-01 10:00:03', NULL, 'no type'), ('2024-07-01 10:00:04', '报警', 'text type'), "
+        "('2024-07-01 10:00:05', 3.5, 'real type')")));
 }
 
 void TestVxlog::query_data()
@@ -117,10 +143,25 @@ void TestVxlog::query_data()
     QTest::newRow("between -4h and -2h") << QStringList{"--since", "-4h", "--until", "-2h"} << Ids{9};
     QTest::newRow("since -30min") << QStringList{"--since=-30min"} << Ids{};
     QTest::newRow("since -7d") << QStringList{"-S", "-7d"} << Ids{9, 8};
-    QTest::newRow("grep is case-sensitive") << QStringList{"--grep", "alarm"} << Ids{4};
-    QTest::newRow("grep ignoring case") << QStringList{"--grep", "alarm", "--ignore-case"} << Ids{2, 4};
+    QTest::newRow("since -1w") << QStringList{"-S", "-1w"} << Ids{9, 8};
+    QTest::newRow("since -3d") << QStringList{"-S", "-3d"} << Ids{9, 8};
+    QTest::newRow("since -90m") << QStringList{"--since", "-90m"} << Ids{8};
+    QTest::newRow("since 100 min ago") << QStringList{"--since", "100 min ago"} << Ids{8};
+    QTest::newRow("until +1h") << QStringList{"--until", "+1h", "-p", "4"} << Ids{5, 9, 8};
+    // A clock time is today's: two hours ago, unless that was yesterday.
+    const QDateTime twoHoursAgo = m_now.addSecs(-2 * 3600);
+    QTest::newRow("since hh:mm:ss today") << QStringList{"--since", twoHoursAgo.toString(QStringLiteral("hh:mm:ss"))}
+                                          << (twoHoursAgo.date() == m_now.date() ? Ids{8} : Ids{});
+    QTest::newRow("type names in English, any case") << QStringList{"-p", "ALARM,status"} << Ids{2, 7, 3, 4};
+    QTest::newRow("a type number no row has") << QStringList{"-p", "99"} << Ids{};
+    QTest::newRow("grep in lower case ignores case") << QStringList{"--grep", "alarm"} << Ids{2, 4};
+    QTest::newRow("grep with an upper-case letter keeps it") << QStringList{"-g", "Alarm"} << Ids{2};
+    QTest::newRow("grep ignoring case") << QStringList{"--grep", "Alarm", "--ignore-case"} << Ids{2, 4};
+    QTest::newRow("grep case-sensitive") << QStringList{"-g", "alarm", "--case-sensitive"} << Ids{4};
     QTest::newRow("grep is a regular expression") << QStringList{"-g", "^s.*k$"} << Ids{3};
     QTest::newRow("last 2") << QStringList{"-n", "2"} << Ids{9, 8};
+    QTest::newRow("last 5 in time order, not id order") << QStringList{"-n", "5"} << Ids{3, 4, 5, 9, 8};
+    QTest::newRow("last more than there are") << QStringList{"-n", "100"} << byTime;
     QTest::newRow("last 2 newest first") << QStringList{"-n", "2", "--reverse"} << Ids{8, 9};
     QTest::newRow("newest first") << QStringList{"--reverse", "--type", "3"} << Ids{4, 7, 2};
     QTest::newRow("last 2 of a grep and a type") << QStringList{"-n", "2", "-g", "a", "-p", "3"} << Ids{7, 4};
@@ -157,9 +198,40 @@ void TestVxlog::count()
     QCOMPARE(r.out, count);
 }
 
+void TestVxlog::grepDecidesAsTheViewerReads_data()
+{
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<QByteArray>("count");
+    QTest::newRow("plain, lower case: any case") << QStringLiteral("alarm") << QByteArray("3\n");
+    QTest::newRow("plain, upper case: that case") << QStringLiteral("ALARM") << QByteArray("1\n");
+    QTest::newRow("Chinese") << QStringLiteral("温度") << QByteArray("1\n");
+    QTest::newRow("k folds from the Kelvin sign") << QStringLiteral("k sign") << QByteArray("1\n");
+    QTest::newRow("bytes that are not UTF-8 read as U+FFFD") << QStringLiteral("d\uFFFD a") << QByteArray("1\n");
+    QTest::newRow("a regular expression") << QStringLiteral("al.rm$") << QByteArray("3\n");
+}
+
+void TestVxlog::grepDecidesAsTheViewerReads()
+{
+    QFETCH(QString, pattern);
+    QFETCH(QByteArray, count);
+    QTemporaryDir dir;
+    {
+        TestDatabase db(dir.filePath(QStringLiteral("dbLog.db")));
+        createLogTable(db);
+        for (const QString& message : {QStringLiteral("plain alarm"), QStringLiteral("温度过高 ALARM"),
+                                       QStringLiteral("\u212A sign"), QStringLiteral("nothing here")})
+            QVERIFY(db.insertRow(QStringLiteral("2024-05-01 08:00:00"), 3, message));
+        QVERIFY(db.exec(QStringLiteral("INSERT INTO SystemInfo(datetime, type, message) "
+                                       "VALUES('2024-05-01 08:00:00', 3, CAST(X'626164FF20616C61726D' AS TEXT))")));
+    }
+    const Result r = runVxlog({"query", "--count", "-g", pattern}, dir.path());
+    QVERIFY2(r.exitCode == 0, r.err.constData());
+    QCOMPARE(r.out, count);
+}
+
 void TestVxlog::formatsRoundTripEveryMessage()
 {
-    const QStringList messages{
+    QStringList messages{
         QStringLiteral("plain"),
         QStringLiteral("say \"hi\", then \"bye\""),
         QStringLiteral("a,b,,c"),
@@ -179,7 +251,11 @@ void TestVxlog::formatsRoundTripEveryMessage()
         createLogTable(db);
         for (int i = 0; i < messages.size(); ++i)
             QVERIFY(db.insertRow(QStringLiteral("2024-06-01 10:00:%1").arg(i, 2, 10, QLatin1Char('0')), i % 5, messages.at(i)));
+        // Bytes that are not UTF-8, as another program may store them.
+        QVERIFY(db.exec(QStringLiteral("INSERT INTO SystemInfo(datetime, type, message) VALUES('2024-06-01 10:00:%1', %2, "
+                                       "CAST(X'61FF62' AS TEXT))").arg(messages.size()).arg(messages.size() % 5)));
     }
+    messages << QString::fromUtf8("a\xff" "b");
 
     const Result json = runVxlog({"query", "--format", "json"}, dir.path());
     QCOMPARE(json.exitCode, 0);
@@ -208,6 +284,58 @@ void TestVxlog::formatsRoundTripEveryMessage()
         QCOMPARE(fields.at(3), SystemLog::recordTypeCaption(i % 5));
         QCOMPARE(fields.at(4), messages.at(i));
     }
+
+    // One line per record, line ends shown, the message's last one dropped.
+    const Result oneLine = runVxlog({"query", "-o", "short"}, dir.path());
+    QCOMPARE(oneLine.exitCode, 0);
+    const QStringList shortLines = QString::fromUtf8(oneLine.out).split(QLatin1Char('\n'));
+    QCOMPARE(shortLines.size(), messages.size() + 1);
+    QCOMPARE(shortLines.at(3), QStringLiteral("2024-06-01 10:00:03 报警记录 two⏎lines"));
+    QCOMPARE(shortLines.at(4), QStringLiteral("2024-06-01 10:00:04 其他信息 crlf⏎end"));
+}
+
+void TestVxlog::unexpectedTypeValues_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("out");
+    QTest::newRow("short names every type")
+        << QStringList{"-o", "short"}
+        << QStringLiteral("2024-07-01 10:00:00 报警记录 alarm\n2024-07-01 10:00:01 类型 99 ninety-nine\n"
+                          "2024-07-01 10:00:02 类型 -1 minus one\n2024-07-01 10:00:03 类型 ? no type\n"
+                          "2024-07-01 10:00:04 类型 ? text type\n2024-07-01 10:00:05 类型 ? real type\n");
+    QTest::newRow("json keeps the stored value")
+        << QStringList{"-o", "json", "-S", "2024-07-01 10:00:02"}
+        << QStringLiteral("{\"id\":3,\"datetime\":\"2024-07-01 10:00:02\",\"type\":-1,\"type_name\":\"类型 -1\",\"message\":\"minus one\"}\n"
+                          "{\"id\":4,\"datetime\":\"2024-07-01 10:00:03\",\"type\":null,\"type_name\":\"类型 ?\",\"message\":\"no type\"}\n"
+                          "{\"id\":5,\"datetime\":\"2024-07-01 10:00:04\",\"type\":\"报警\",\"type_name\":\"类型 ?\",\"message\":\"text type\"}\n"
+                          "{\"id\":6,\"datetime\":\"2024-07-01 10:00:05\",\"type\":3.5,\"type_name\":\"类型 ?\",\"message\":\"real type\"}\n");
+    QTest::newRow("csv, found by its number")
+        << QStringList{"-o", "csv", "-p", "99"}
+        << QStringLiteral("id,datetime,type,type_name,message\r\n2,2024-07-01 10:00:01,99,类型 99,ninety-nine\r\n");
+    QTest::newRow("not found as type 0") << QStringList{"-o", "short", "-p", "0"} << QString();
+    QTest::newRow("counted by its number") << QStringList{"--count", "-p", "-1,99"} << QStringLiteral("2\n");
+}
+
+void TestVxlog::unexpectedTypeValues()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, out);
+    const Result r = runVxlog(QStringList{"query", "--db", unexpectedTypesDatabase()} + arguments, m_dir.path());
+    QVERIFY2(r.exitCode == 0, r.err.constData());
+    QCOMPARE(QString::fromUtf8(r.out), out);
+}
+
+void TestVxlog::statsGivesUnexpectedTypesTheirColumns()
+{
+    const Result r = runVxlog({"stats", "--db", unexpectedTypesDatabase()}, m_dir.path());
+    QVERIFY2(r.exitCode == 0, r.err.constData());
+    // Columns are at least two blanks apart; a title may hold one.
+    const QStringList lines = QString::fromUtf8(r.out).split(QLatin1Char('\n'));
+    const QRegularExpression gap(QStringLiteral("\\s{2,}"));
+    const QStringList header = QStringList{"日期", "类型 -1"} + SystemLog::recordTypeCaptions() + QStringList{"类型 99", "类型 ?", "合计"};
+    QCOMPARE(lines.value(0).split(gap), header);
+    QCOMPARE(lines.value(2).split(gap), QStringList({"合计", "1", "0", "0", "0", "1", "0", "1", "3", "6"}));
+    QVERIFY(lines.contains(QStringLiteral("记录总数：6")));
 }
 
 void TestVxlog::textIsTheViewersRecordBlock()
@@ -257,33 +385,50 @@ void TestVxlog::exportIsTheViewersFile()
     QCOMPARE(cliFile.readAll(), viewerFile.readAll());
 }
 
-void TestVxlog::exportWithoutRecordsOrFolder_data()
+void TestVxlog::exportFolders_data()
 {
-    QTest::addColumn<QString>("day");
-    QTest::addColumn<QString>("type");
-    QTest::addColumn<bool>("folderExists");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<bool>("fileInTheWay");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("written");
+    const QStringList day{"--day", "2024-05-01", "--type", "3"};
     // Only the rows stamped at the day's very ends: the viewer's strict bounds find none.
-    QTest::newRow("no records") << QStringLiteral("2024-05-02") << QStringLiteral("4") << true << 0
-                                << SystemLog::DayExport::noRecordsText(QStringLiteral("2024-05-02"));
-    QTest::newRow("folder missing") << QStringLiteral("2024-05-01") << QStringLiteral("3") << false << 1 << QStringLiteral("无法创建导出文件");
+    const QStringList empty{"--day", "2024-05-02", "--type", "4"};
+    QTest::newRow("no records") << empty << QStringLiteral("a") << false << 0
+                                << SystemLog::DayExport::noRecordsText(QStringLiteral("2024-05-02")) << false;
+    QTest::newRow("no records, quiet") << empty + QStringList{"-q"} << QStringLiteral("a") << false << 0 << QString() << false;
+    QTest::newRow("missing folders are made") << day << QStringLiteral("a/b") << false << 0 << QString() << true;
+    QTest::newRow("a file where a folder should be") << day << QStringLiteral("a/b") << true << 1 << QStringLiteral("不是文件夹")
+                                                     << false;
+    // The system's reason in Chinese, its own text after it.
+    QTest::newRow("a folder name too long") << day << QStringLiteral("a/") + QString(300, QLatin1Char('x')) << false << 1
+                                            << QStringLiteral("文件名过长（File name too long）") << false;
 }
 
-void TestVxlog::exportWithoutRecordsOrFolder()
+void TestVxlog::exportFolders()
 {
-    QFETCH(QString, day);
-    QFETCH(QString, type);
-    QFETCH(bool, folderExists);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, folder);
+    QFETCH(bool, fileInTheWay);
     QFETCH(int, exitCode);
     QFETCH(QString, message);
+    QFETCH(bool, written);
     QTemporaryDir out;
-    const QString folder = folderExists ? out.path() : out.filePath(QStringLiteral("missing"));
-    const Result r = runVxlog({"export", "--day", day, "--type", type, "--dir", folder}, m_dir.path());
+    if (fileInTheWay) {
+        QFile file(out.filePath(QStringLiteral("a")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    const QString target = out.filePath(folder);
+    const Result r = runVxlog(QStringList{"export", "--dir", target} + arguments, m_dir.path());
     QCOMPARE(r.exitCode, exitCode);
-    QVERIFY(r.out.isEmpty());
+    QCOMPARE(QString::fromUtf8(r.err).trimmed().isEmpty(), message.isEmpty());
     QVERIFY2(QString::fromUtf8(r.err).contains(message), r.err.constData());
-    QVERIFY(QDir(out.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
+    const QString file = SystemLog::DayExport::filePath(target, QStringLiteral("2024-05-01"));
+    QCOMPARE(QFile::exists(file), written);
+    QCOMPARE(QDir(target).exists(), written);
+    QCOMPARE(QString::fromUtf8(r.out), written ? file + QLatin1Char('\n') : QString());
 }
 
 void TestVxlog::writeStoresWholeLines_data()
@@ -373,6 +518,64 @@ void TestVxlog::statsCountsPerDayAndType()
     QVERIFY(r.out.contains(QByteArray::number(QFileInfo(m_db).size()) + " 字节"));
 }
 
+void TestVxlog::readsAfterACrash_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("mayWrite");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("err");
+    QTest::newRow("query --count") << QStringList{"query", "--count"} << true << 0 << QStringLiteral("3\n") << QString();
+    QTest::newRow("query") << QStringList{"query", "-o", "short", "-n", "1"} << true << 0
+                           << QStringLiteral("2024-05-01 08:00:03 系统状态记录 old 3\n") << QString();
+    QTest::newRow("stats") << QStringList{"stats"} << true << 0 << QStringLiteral("记录总数：3") << QString();
+    QTest::newRow("write") << QStringList{"write", "after the crash"} << true << 0 << QString() << QString();
+    // Not even one byte may be written: the reason, and what to do.
+    QTest::newRow("file may not be written") << QStringList{"query", "--count"} << false << 1 << QString()
+                                             << QStringLiteral("上次写入时被中断");
+}
+
+void TestVxlog::readsAfterACrash()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, mayWrite);
+    QFETCH(int, exitCode);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("dbLog.db"));
+    {
+        TestDatabase db(path);
+        createLogTable(db);
+        for (int i = 1; i <= 3; ++i)
+            QVERIFY(db.insertRow(QStringLiteral("2024-05-01 08:00:0%1").arg(i), 2, QStringLiteral("old %1").arg(i)));
+    }
+    // A writer killed in mid-transaction, once its journal is hot (synced,
+    // its header written) and pages of the database already overwritten.
+    QProcess writer;
+    writer.start(QStringLiteral("sqlite3"), {path});
+    QVERIFY(writer.waitForStarted());
+    writer.write("PRAGMA cache_size=2;\nBEGIN;\n"
+                 "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 5000) "
+                 "INSERT INTO SystemInfo(datetime, type, message) SELECT '2024-05-02 00:00:00', 2, 'lost ' || i FROM n;\n");
+    QFile journal(path + QStringLiteral("-journal"));
+    const QByteArray hotHeader = QByteArray::fromHex("d9d505f920a163d7");
+    QTRY_VERIFY_WITH_TIMEOUT(journal.open(QIODevice::ReadOnly) && journal.read(8) == hotHeader && (journal.close(), true), 20000);
+    writer.kill();
+    QVERIFY(writer.waitForFinished());
+    QVERIFY(journal.exists());
+
+    const QStringList limitedShell{"-c", "trap '' XFSZ; ulimit -f 0; exec \"$0\" \"$@\"", QStringLiteral(VXLOG_BINARY)};
+    const Result r = mayWrite ? runVxlog(arguments, dir.path())
+                              : runVxlog(limitedShell + arguments, dir.path(), QByteArray(), QString(), QStringLiteral("sh"));
+    QCOMPARE(r.exitCode, exitCode);
+    QVERIFY2(QString::fromUtf8(r.out).contains(out), r.out.constData());
+    QVERIFY2(QString::fromUtf8(r.err).contains(err), r.err.constData());
+    QCOMPARE(journal.exists(), !mayWrite);
+    TestDatabase db(path);
+    QCOMPARE(db.scalar(QStringLiteral("SELECT count(*) FROM SystemInfo WHERE message LIKE 'lost%'")), QStringLiteral("0"));
+}
+
 void TestVxlog::unreadableDatabase_data()
 {
     QTest::addColumn<QStringList>("command");
@@ -412,17 +615,71 @@ void TestVxlog::unreadableDatabase()
     QCOMPARE(checksum(path), before);
 }
 
+void TestVxlog::outputFailureIsStatusOne_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("query") << QStringList{"query"};
+    QTest::newRow("query --count") << QStringList{"query", "--count"};
+    QTest::newRow("stats") << QStringList{"stats"};
+    QTest::newRow("export's report") << QStringList{"export", "--day", "2024-05-01", "--type", "3", "--dir", "exports"};
+    QTest::newRow("follow") << QStringList{"follow", "-n", "1"};
+    QTest::newRow("help") << QStringList{"--help"};
+    QTest::newRow("command help") << QStringList{"write", "--help"};
+    QTest::newRow("version") << QStringList{"--version"};
+}
+
+void TestVxlog::outputFailureIsStatusOne()
+{
+    QFETCH(QStringList, arguments);
+    QTemporaryDir exports;
+    const Result r = runVxlog(arguments + QStringList{"--db", m_db}, exports.path(), QByteArray(), QStringLiteral("/dev/full"));
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(QString::fromUtf8(r.err).contains(QStringLiteral("无法写出结果：设备中已没有剩余空间（No space left on device）")),
+             r.err.constData());
+}
+
+void TestVxlog::journalHabits_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("pieces");  // what standard output holds
+    QTest::newRow("version") << QStringList{"--version"} << QStringList{"vxlog 1.0\n"};
+    QTest::newRow("version after a command") << QStringList{"stats", "--version"} << QStringList{"vxlog 1.0\n"};
+    QTest::newRow("options before the command") << QStringList{"--db", m_db, "-p", "3", "query", "--count"} << QStringList{"3\n"};
+    QTest::newRow("no pager") << QStringList{"query", "--count", "--db", m_db, "--no-pager"} << QStringList{"9\n"};
+    QTest::newRow("general help: every command with an example")
+        << QStringList{"--help"} << QStringList{"例：vxlog query", "例：vxlog export", "例：vxlog follow", "| vxlog write",
+                                                "例：vxlog stats", "退出状态：0"};
+    QTest::newRow("command help: an example, times, exit statuses")
+        << QStringList{"query", "--help"}
+        << QStringList{"\n例子：\n  vxlog query ", "\n  -S, --since <时间>\n      ", "\"yyyy-MM-dd hh:mm:ss\"", "tomorrow",
+                       "\"hh:mm[:ss]\"", "退出状态：0"};
+}
+
+void TestVxlog::journalHabits()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, pieces);
+    QTemporaryDir elsewhere;
+    const Result r = runVxlog(arguments, elsewhere.path());
+    QVERIFY2(r.exitCode == 0, r.err.constData());
+    for (const QString& piece : pieces)
+        QVERIFY2(QString::fromUtf8(r.out).contains(piece), qPrintable(piece));
+}
+
 void TestVxlog::usageError_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::newRow("no command") << QStringList();
     QTest::newRow("unknown command") << QStringList{"tail"};
     QTest::newRow("unknown option") << QStringList{"query", "--colour"};
-    QTest::newRow("unknown type") << QStringList{"query", "--type", "9"};
+    QTest::newRow("unknown type") << QStringList{"query", "--type", "alarms"};
     QTest::newRow("unknown caption") << QStringList{"query", "--type", "报警"};
     QTest::newRow("bad day") << QStringList{"query", "--day", "2024-13-01"};
     QTest::newRow("bad since") << QStringList{"query", "--since", "last week"};
     QTest::newRow("day with since") << QStringList{"query", "--day", "2024-05-01", "--since", "today"};
+    QTest::newRow("since after until") << QStringList{"query", "--since", "2026-12-07", "--until", "2026-12-06"};
+    QTest::newRow("ignore and keep case") << QStringList{"query", "-g", "x", "--ignore-case", "--case-sensitive"};
+    QTest::newRow("follow with count") << QStringList{"query", "-f", "--count"};
     QTest::newRow("bad format") << QStringList{"query", "-o", "xml"};
     QTest::newRow("bad regular expression") << QStringList{"query", "--grep", "(unclosed"};
     QTest::newRow("negative lines") << QStringList{"query", "-n", "-3"};

@@ -3,6 +3,10 @@
 // connection, stamps out of order included) exactly once in arrival order,
 // and ends with status 0 on SIGINT or SIGTERM. query run beside a writer
 // misses no row. Both on a rollback-journal database and on a WAL one.
+// follow outlasts what happens to a log file (a long lock, a file renamed
+// over it, deleted and made again, cut to nothing, its ids reset) with one
+// notice each and every later row once. The tail under follow, driven
+// directly as a forwarder drives it, keeps and hands back its place.
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -10,6 +14,9 @@
 #include <QtTest>
 
 #include <csignal>
+#include <cstdio>
+
+#include <vxSyslog/LogTail.h>
 
 #include "VxlogTestSupport.h"
 
@@ -23,10 +30,10 @@ const int kAppearTimeoutMs = 20000; // a bound for a stuck follow, not a speed c
 class Follower
 {
 public:
-    Follower(const QStringList& arguments, const QString& workingDir)
+    Follower(const QStringList& arguments, const QString& workingDir, const QStringList& command = {"follow"})
     {
         m_process.setWorkingDirectory(workingDir);
-        m_process.start(QStringLiteral(VXLOG_BINARY), QStringList{"follow", "-o", "json"} + arguments);
+        m_process.start(QStringLiteral(VXLOG_BINARY), command + QStringList{"-o", "json"} + arguments);
     }
     ~Follower()
     {
@@ -51,6 +58,14 @@ public:
     }
 
     QList<qint64> ids() const { return m_ids; }
+    QStringList messages() const { return m_messages; }
+
+    // The notices on standard error so far, one a line.
+    QStringList notices()
+    {
+        m_notices += QString::fromUtf8(m_process.readAllStandardError());
+        return m_notices.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
 
     bool endWith(int signal, int& exitCode)
     {
@@ -76,18 +91,24 @@ private:
     }
 
     QProcess m_process;
+    QString m_notices;
     QByteArray m_pending;
     QStringList m_messages;
     QList<qint64> m_ids;
 };
 
-void makeDatabase(const QString& path, const QString& journalMode)
+void makeDatabase(const QString& path, const QString& journalMode, int rows = 3)
 {
     TestDatabase db(path);
     db.exec(QStringLiteral("PRAGMA journal_mode=%1").arg(journalMode));
     createLogTable(db);
-    for (int i = 1; i <= 3; ++i)
+    for (int i = 1; i <= rows; ++i)
         db.insertRow(QStringLiteral("2024-05-01 08:00:0%1").arg(i), 2, QStringLiteral("old %1").arg(i));
+}
+
+bool insert(const QString& path, const QString& message)
+{
+    return TestDatabase(path).insertRow(QStringLiteral("2024-05-01 09:00:00"), 2, message);
 }
 
 } // namespace
@@ -99,6 +120,10 @@ class TestVxlogFollow : public QObject
 private slots:
     void followsRowsOfOtherWriters_data();
     void followsRowsOfOtherWriters();
+    void outlastsWhatHappensToTheFile_data();
+    void outlastsWhatHappensToTheFile();
+    void tailKeepsItsPlace_data();
+    void tailKeepsItsPlace();
     void missesNoRowOfABusyWriter_data();
     void missesNoRowOfABusyWriter();
     void leavesTheFileAlone_data();
@@ -107,21 +132,24 @@ private slots:
 
 void TestVxlogFollow::followsRowsOfOtherWriters_data()
 {
+    QTest::addColumn<QStringList>("command");
     QTest::addColumn<QString>("journalMode");
     QTest::addColumn<int>("signal");
-    QTest::newRow("rollback journal, SIGINT") << QStringLiteral("DELETE") << int(SIGINT);
-    QTest::newRow("WAL, SIGTERM") << QStringLiteral("WAL") << int(SIGTERM);
+    QTest::newRow("rollback journal, SIGINT") << QStringList{"follow"} << QStringLiteral("DELETE") << int(SIGINT);
+    QTest::newRow("WAL, SIGTERM") << QStringList{"follow"} << QStringLiteral("WAL") << int(SIGTERM);
+    QTest::newRow("query -f") << QStringList{"query", "-f"} << QStringLiteral("DELETE") << int(SIGINT);
 }
 
 void TestVxlogFollow::followsRowsOfOtherWriters()
 {
+    QFETCH(QStringList, command);
     QFETCH(QString, journalMode);
     QFETCH(int, signal);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("dbLog.db"));
     makeDatabase(path, journalMode);
 
-    Follower follow({"-n", "2", "--type", "2,4"}, dir.path());
+    Follower follow({"-n", "2", "--type", "2,4"}, dir.path(), command);
     QVERIFY(follow.started());
     QCOMPARE(follow.waitForLines(2), QStringList({"old 2", "old 3"}));
 
@@ -143,6 +171,156 @@ void TestVxlogFollow::followsRowsOfOtherWriters()
     QVERIFY(follow.endWith(signal, exitCode));
     QCOMPARE(exitCode, 0);
     QCOMPARE(follow.ids(), QList<qint64>({2, 3, 4, 6}));
+}
+
+void TestVxlogFollow::outlastsWhatHappensToTheFile_data()
+{
+    QTest::addColumn<QString>("event");
+    QTest::addColumn<int>("rowsAtStart");
+    QTest::addColumn<QStringList>("printed");
+    QTest::addColumn<int>("notices");
+    // Follow has started once the last old row is out.
+    const QStringList startsOver{"old 3", "before", "new 1", "after"};
+    // Longer than a reader's wait for a lock: follow says so once and waits on.
+    QTest::newRow("a lock held long") << QStringLiteral("lock") << 3
+                                      << QStringList{"old 3", "before", "during the lock", "after"} << 1;
+    QTest::newRow("another file renamed over it") << QStringLiteral("rename") << 3 << startsOver << 1;
+    QTest::newRow("deleted and made again") << QStringLiteral("delete") << 3 << startsOver << 1;
+    QTest::newRow("cut to nothing") << QStringLiteral("truncate") << 3 << startsOver << 1;
+    QTest::newRow("emptied, ids reset") << QStringLiteral("reset") << 3 << startsOver << 1;
+    QTest::newRow("empty at the start") << QString() << 0 << QStringList{"before", "after"} << 0;
+}
+
+void TestVxlogFollow::outlastsWhatHappensToTheFile()
+{
+    QFETCH(QString, event);
+    QFETCH(int, rowsAtStart);
+    QFETCH(QStringList, printed);
+    QFETCH(int, notices);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("dbLog.db"));
+    makeDatabase(path, QStringLiteral("DELETE"), rowsAtStart);
+    // On an empty table a row stored at once may come before or after the
+    // history is read: it is printed once either way.
+    Follower follow({"-n", rowsAtStart > 0 ? "1" : "10"}, dir.path());
+    QVERIFY(follow.started());
+    if (rowsAtStart > 0)
+        QCOMPARE(follow.waitForLines(1), QStringList{"old 3"});
+    QVERIFY(insert(path, QStringLiteral("before")));
+    const int before = printed.indexOf(QStringLiteral("before"));
+    QCOMPARE(follow.waitForLines(before + 1).value(before), QStringLiteral("before"));
+
+    const QString other = dir.filePath(QStringLiteral("other.db"));
+    if (event == QLatin1String("lock")) {
+        TestDatabase locker(path);
+        QVERIFY(locker.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        QVERIFY(locker.insertRow(QStringLiteral("2024-05-01 09:00:00"), 2, QStringLiteral("during the lock")));
+        QTRY_COMPARE_WITH_TIMEOUT(follow.notices().size(), 1, kAppearTimeoutMs);
+        QVERIFY(locker.exec(QStringLiteral("COMMIT")));
+    } else if (event == QLatin1String("rename")) {
+        makeDatabase(other, QStringLiteral("DELETE"), 0);
+        QVERIFY(insert(other, QStringLiteral("new 1")));
+        QCOMPARE(std::rename(QFile::encodeName(other).constData(), QFile::encodeName(path).constData()), 0);
+    } else if (event == QLatin1String("delete")) {
+        QVERIFY(QFile::remove(path));
+        makeDatabase(path, QStringLiteral("DELETE"), 0);
+        QVERIFY(insert(path, QStringLiteral("new 1")));
+    } else if (event == QLatin1String("truncate")) {
+        QVERIFY(QFile::resize(path, 0));
+        makeDatabase(path, QStringLiteral("DELETE"), 0);
+        QVERIFY(insert(path, QStringLiteral("new 1")));
+    } else if (event == QLatin1String("reset")) {
+        TestDatabase db(path);
+        QVERIFY(db.exec(QStringLiteral("DELETE FROM SystemInfo")));
+        QVERIFY(db.exec(QStringLiteral("DELETE FROM sqlite_sequence")));
+        QVERIFY(db.insertRow(QStringLiteral("2024-05-01 09:00:00"), 2, QStringLiteral("new 1")));
+    }
+    QVERIFY(insert(path, QStringLiteral("after")));
+
+    QCOMPARE(follow.waitForLines(printed.size()), printed);
+    int exitCode = -1;
+    QVERIFY(follow.endWith(SIGINT, exitCode));
+    QCOMPARE(exitCode, 0);
+    QCOMPARE(follow.messages(), printed);
+    QCOMPARE(follow.notices().size(), notices);
+}
+
+using Ids = QList<qint64>;
+
+void TestVxlogFollow::tailKeepsItsPlace_data()
+{
+    QTest::addColumn<QString>("seek");       // "after N", "end" or "last N"
+    QTest::addColumn<bool>("typeThreeOnly");
+    QTest::addColumn<int>("batch");
+    QTest::addColumn<bool>("sinkStops");     // the sink takes one record a fetch
+    QTest::addColumn<Ids>("first");
+    QTest::addColumn<qint64>("firstPosition");
+    QTest::addColumn<qint64>("rewindTo");    // -1: none
+    QTest::addColumn<Ids>("second");         // after row 6 (type 2) was stored
+    QTest::addColumn<qint64>("secondPosition");
+    // Rows 1 to 5 alternate types 2 and 3.
+    QTest::newRow("after 2, two at a time") << "after 2" << false << 2 << false << Ids{3, 4} << 4LL << -1LL << Ids{5, 6} << 6LL;
+    QTest::newRow("from the end") << "end" << false << 10 << false << Ids{} << 5LL << -1LL << Ids{6} << 6LL;
+    QTest::newRow("the last 2 of type 3") << "last 2" << true << 10 << false << Ids{2, 4} << 5LL << -1LL << Ids{} << 6LL;
+    QTest::newRow("the last 10 of 5") << "last 10" << false << 10 << false << Ids{1, 2, 3, 4, 5} << 5LL << -1LL << Ids{6} << 6LL;
+    QTest::newRow("a sink that stops") << "after 0" << false << 10 << true << Ids{1} << 1LL << -1LL << Ids{2} << 2LL;
+    QTest::newRow("rewound after a fetch") << "after 0" << false << 10 << false << Ids{1, 2, 3, 4, 5} << 5LL << 3LL
+                                           << Ids{4, 5, 6} << 6LL;
+    QTest::newRow("past the newest: ids went back") << "after 9" << false << 10 << false << Ids{1, 2, 3, 4, 5} << 5LL
+                                                    << -1LL << Ids{6} << 6LL;
+}
+
+void TestVxlogFollow::tailKeepsItsPlace()
+{
+    QFETCH(QString, seek);
+    QFETCH(bool, typeThreeOnly);
+    QFETCH(int, batch);
+    QFETCH(bool, sinkStops);
+    QFETCH(Ids, first);
+    QFETCH(qint64, firstPosition);
+    QFETCH(qint64, rewindTo);
+    QFETCH(Ids, second);
+    QFETCH(qint64, secondPosition);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("dbLog.db"));
+    {
+        TestDatabase db(path);
+        createLogTable(db);
+        for (int i = 1; i <= 5; ++i)
+            QVERIFY(db.insertRow(QStringLiteral("2024-05-01 08:00:00"), i % 2 == 0 ? 3 : 2, QStringLiteral("r%1").arg(i)));
+    }
+    SystemLog::RecordFilter filter;
+    if (typeThreeOnly)
+        filter.types = {3};
+    QStringList notices;
+    SystemLog::LogTail tail(path, filter, [&notices](const QString& notice) { notices << notice; });
+    QVERIFY(tail.open());
+    const QStringList words = seek.split(QLatin1Char(' '));
+    if (words.first() == QLatin1String("after"))
+        tail.seekAfter(words.last().toLongLong());
+    else if (words.first() == QLatin1String("end"))
+        tail.seekToEnd();
+    else
+        tail.seekToLast(words.last().toInt());
+    QCOMPARE(tail.position() == -1, words.first() != QLatin1String("after"));
+
+    auto fetch = [&] {
+        Ids ids;
+        tail.fetch(batch, [&](const SystemLog::LogRecord& record) {
+            ids << record.id;
+            return !sinkStops;
+        });
+        return ids;
+    };
+    QCOMPARE(fetch(), first);
+    QCOMPARE(tail.position(), firstPosition);
+    QVERIFY(insert(path, QStringLiteral("r6")));
+    if (rewindTo >= 0)
+        tail.seekAfter(rewindTo);
+    QCOMPARE(fetch(), second);
+    QCOMPARE(tail.position(), secondPosition);
+    // Only a position past the newest row is news.
+    QCOMPARE(notices.size(), seek == QLatin1String("after 9") ? 1 : 0);
 }
 
 void TestVxlogFollow::missesNoRowOfABusyWriter_data()

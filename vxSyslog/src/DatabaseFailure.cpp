@@ -1,6 +1,10 @@
 #include <vxSyslog/DatabaseFailure.h>
 
+#include <QCoreApplication>
 #include <QSqlError>
+
+#include <algorithm>
+#include <cerrno>
 
 namespace SystemLog {
 
@@ -12,11 +16,19 @@ enum SqlitePrimaryCode {
     kSqliteBusy = 5,
     kSqliteLocked = 6,
     kSqliteReadOnly = 8,
+    kSqliteInterrupt = 9,
     kSqliteIoErr = 10,
     kSqliteCorrupt = 11,
     kSqliteFull = 13,
     kSqliteCantOpen = 14,
     kSqliteNotADb = 26,
+};
+
+// Extended codes of a read-only connection that meets a write cut off in the
+// middle: a hot rollback journal, or a WAL file that needs recovery.
+enum SqliteExtendedCode {
+    kSqliteReadOnlyRecovery = kSqliteReadOnly | (1 << 8),
+    kSqliteReadOnlyRollback = kSqliteReadOnly | (3 << 8),
 };
 
 // Qt's driver fills nativeErrorCode() for statement errors but not for every
@@ -45,6 +57,8 @@ FailureKind failureKindOfText(const QString& text)
 
 FailureKind failureKindOfSqliteCode(int code)
 {
+    if (code == kSqliteReadOnlyRecovery || code == kSqliteReadOnlyRollback)
+        return FailureKind::InterruptedWrite;
     switch (code & 0xff) {
     case kSqliteBusy:
     case kSqliteLocked:
@@ -59,6 +73,8 @@ FailureKind failureKindOfSqliteCode(int code)
         return FailureKind::CannotOpen;
     case kSqliteNotADb:
         return FailureKind::NotADatabase;
+    case kSqliteInterrupt:
+        return FailureKind::Interrupted;
     case kSqliteIoErr:
     default:
         return FailureKind::Other;
@@ -96,6 +112,11 @@ QString failureKindText(FailureKind kind)
         return QStringLiteral("数据库文件只读，无法写入");
     case FailureKind::Corrupt:
         return QStringLiteral("数据库文件已损坏");
+    case FailureKind::InterruptedWrite:
+        return QStringLiteral("数据库上次写入时被中断，需要先恢复，而这里无法写入该文件；"
+                              "请以可以写入该文件的用户运行一次 vxlog stats 或打开查看器（会自动恢复），之后即可读取");
+    case FailureKind::Interrupted:
+        return QStringLiteral("操作已中断");
     case FailureKind::Other:
         break;
     }
@@ -114,6 +135,69 @@ QString describeFailure(FailureKind kind, const QString& detail)
 QString describeFailure(const QSqlError& error)
 {
     return describeFailure(failureKindOf(error), error.text());
+}
+
+namespace {
+
+struct SystemErrorText
+{
+    int code;
+    const char* chinese;
+};
+
+// What the operator of this system meets when a file or an output fails.
+const SystemErrorText kSystemErrorTexts[] = {
+    {ENOENT, "文件或文件夹不存在"},
+    {EACCES, "没有访问权限"},
+    {EPERM, "不允许此操作"},
+    {ENOSPC, "磁盘已满"},
+    {EDQUOT, "磁盘配额已用完"},
+    {EFBIG, "文件超过系统允许的大小"},
+    {EROFS, "文件系统只读"},
+    {ENOTDIR, "路径中有一部分不是文件夹"},
+    {EISDIR, "这是一个文件夹"},
+    {EEXIST, "文件已存在"},
+    {ENAMETOOLONG, "文件名过长"},
+    {ELOOP, "符号链接层数过多"},
+    {EMFILE, "打开的文件过多"},
+    {ENFILE, "系统中打开的文件过多"},
+    {EIO, "磁盘读写出错"},
+    {EPIPE, "输出的读取端已关闭"},
+    {EBADF, "输出已关闭"},
+    {EBUSY, "设备或资源正忙"},
+    {ENXIO, "设备不存在"},
+    {ENOMEM, "内存不足"},
+    {EINTR, "被信号中断"},
+    {EAGAIN, "资源暂时不可用"},
+    {EINVAL, "参数无效"},
+};
+
+} // namespace
+
+QString chineseSystemError(const QString& systemText)
+{
+    const QString original = systemText.trimmed();
+    // Texts the system gives are English; anything else is already translated.
+    const bool english = std::all_of(original.begin(), original.end(), [](QChar c) { return c.unicode() < 0x80; });
+    if (original.isEmpty() || !english)
+        return original;
+    const QByteArray ascii = original.toLatin1();
+    QString chinese = QCoreApplication::translate("QIODevice", ascii.constData());
+    if (chinese == original) {
+        chinese.clear();
+        for (const SystemErrorText& known : kSystemErrorTexts) {
+            if (original == qt_error_string(known.code)) {
+                chinese = QString::fromUtf8(known.chinese);
+                break;
+            }
+        }
+    }
+    return chinese.isEmpty() ? original : QStringLiteral("%1（%2）").arg(chinese, original);
+}
+
+QString chineseSystemError(int errorCode)
+{
+    return chineseSystemError(qt_error_string(errorCode));
 }
 
 } // namespace SystemLog

@@ -1,8 +1,8 @@
 #include <vxSyslog/LogReader.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -11,7 +11,11 @@
 
 #include <sqlite3.h>
 
+#include <limits>
 #include <vector>
+
+#include "MessageMatcher.h"
+#include "SqliteStatement.h"
 
 namespace SystemLog {
 
@@ -25,17 +29,15 @@ public:
     PrivateConnection() : QSqlDatabase(QStringLiteral("QSQLITE")) {}
 };
 
-// Qt's driver keeps the busy handler at this; a writer's commit takes far less.
-const char* const kReadOnlyOptions = "QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000";
+const char* const kReadOnlyOptions = "QSQLITE_OPEN_READONLY";
+// A writer's commit takes far less; a lock held longer is another program's.
+constexpr int kBusyTimeoutMs = 5000;
+constexpr int kBusySleepMs = 10;
+// Virtual machine steps between two looks at the stop check.
+constexpr int kStopCheckSteps = 1000;
+const char* const kGrepFunction = "vxlog_grep";
 
-struct BoundValue
-{
-    bool isText;
-    QByteArray text;
-    qint64 number;
-};
-
-// The WHERE clause for a filter's types, time bounds and ids, with its values.
+// The WHERE clause for a filter's types, time bounds, ids and pattern, with its values.
 struct Condition
 {
     QStringList clauses;
@@ -47,7 +49,9 @@ struct Condition
     QString sql() const { return clauses.isEmpty() ? QString() : QStringLiteral(" WHERE ") + clauses.join(QStringLiteral(" AND ")); }
 };
 
-Condition conditionOf(const RecordFilter& filter, bool withIds)
+enum class Use { Everything, WithoutIdsAndGrep };
+
+Condition conditionOf(const RecordFilter& filter, Use use)
 {
     Condition c;
     if (filter.types.size() == 1) {
@@ -66,54 +70,17 @@ Condition conditionOf(const RecordFilter& filter, bool withIds)
         c.addText(lower, filter.since);
     if (!filter.until.isEmpty())
         c.addText(upper, filter.until);
-    if (withIds && filter.afterId > 0)
+    if (use == Use::WithoutIdsAndGrep)
+        return c;
+    if (filter.afterId > 0)
         c.addNumber(QStringLiteral("id > ?"), filter.afterId);
-    if (withIds && filter.upToId > 0)
+    if (filter.upToId > 0)
         c.addNumber(QStringLiteral("id <= ?"), filter.upToId);
+    // Last, so that SQLite tests the cheap terms first.
+    if (!filter.grep.isEmpty())
+        c.clauses << QStringLiteral("%1(message)").arg(QLatin1String(kGrepFunction));
     return c;
 }
-
-// One prepared statement, finalized when it goes out of scope so that no
-// read lock outlives the call that took it.
-class Statement
-{
-public:
-    Statement(sqlite3* db, const QString& sql)
-    {
-        const QByteArray text = sql.toUtf8();
-        m_rc = sqlite3_prepare_v2(db, text.constData(), text.size(), &m_stmt, nullptr);
-    }
-    ~Statement() { sqlite3_finalize(m_stmt); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-
-    bool prepared() const { return m_rc == SQLITE_OK && m_stmt; }
-    sqlite3_stmt* get() const { return m_stmt; }
-
-    void bind(const std::vector<BoundValue>& values)
-    {
-        int index = 1;
-        for (const BoundValue& v : values) {
-            if (v.isText)
-                sqlite3_bind_text(m_stmt, index++, v.text.constData(), v.text.size(), SQLITE_TRANSIENT);
-            else
-                sqlite3_bind_int64(m_stmt, index++, v.number);
-        }
-    }
-
-    // SQLITE_ROW, SQLITE_DONE or an error code.
-    int step() { return sqlite3_step(m_stmt); }
-
-    QByteArray textAt(int column) const
-    {
-        const char* text = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
-        return QByteArray::fromRawData(text ? text : "", sqlite3_column_bytes(m_stmt, column));
-    }
-
-private:
-    sqlite3_stmt* m_stmt = nullptr;
-    int m_rc = SQLITE_ERROR;
-};
 
 QString orderClause(const RecordFilter& filter, bool descending)
 {
@@ -123,12 +90,46 @@ QString orderClause(const RecordFilter& filter, bool descending)
     return QStringLiteral(" ORDER BY datetime") + dir + QStringLiteral(", id") + dir;
 }
 
-LogRecord ownedCopy(const LogRecord& record)
+void recordFromRow(const SqliteStatement& row, LogRecord& record)
 {
-    LogRecord copy = record;
-    copy.datetime = QByteArray(record.datetime.constData(), record.datetime.size());
-    copy.message = QByteArray(record.message.constData(), record.message.size());
-    return copy;
+    record.id = row.int64At(0);
+    record.datetime = row.textAt(1);
+    record.message = row.textAt(3);
+    record.type = 0;
+    record.typeText.clear();
+    // The stored type is looked at before any conversion of the column.
+    switch (sqlite3_column_type(row.get(), 2)) {
+    case SQLITE_INTEGER: {
+        const qint64 value = row.int64At(2);
+        if (value >= std::numeric_limits<int>::min() && value <= std::numeric_limits<int>::max()) {
+            record.storedType = LogRecord::StoredType::Int;
+            record.type = static_cast<int>(value);
+        } else {
+            record.storedType = LogRecord::StoredType::Number;
+            record.typeText = row.textAt(2);
+        }
+        break;
+    }
+    case SQLITE_NULL:
+        record.storedType = LogRecord::StoredType::Null;
+        break;
+    case SQLITE_FLOAT:
+        record.storedType = LogRecord::StoredType::Number;
+        record.typeText = row.textAt(2);
+        break;
+    default:
+        record.storedType = LogRecord::StoredType::Text;
+        record.typeText = row.textAt(2);
+        break;
+    }
+}
+
+void grepFunction(sqlite3_context* context, int, sqlite3_value** arguments)
+{
+    const auto* matcher = static_cast<const MessageMatcher*>(sqlite3_user_data(context));
+    const char* text = reinterpret_cast<const char*>(sqlite3_value_text(arguments[0]));
+    const int length = sqlite3_value_bytes(arguments[0]);
+    sqlite3_result_int(context, matcher->matches(text ? text : "", length) ? 1 : 0);
 }
 
 } // namespace
@@ -140,6 +141,35 @@ struct LogReader::Private
     sqlite3* db = nullptr;
     FailureKind kind = FailureKind::Other;
     QString error;
+    std::function<bool()> stopCheck;
+    QElapsedTimer busyWait;
+    std::unique_ptr<MessageMatcher> matcher;
+    QString matcherPattern;
+    bool matcherIgnoresCase = false;
+
+    bool stopRequested() const { return stopCheck && stopCheck(); }
+
+    static int onBusy(void* self, int attempts)
+    {
+        auto* d = static_cast<Private*>(self);
+        if (attempts == 0)
+            d->busyWait.start();
+        if (d->stopRequested() || d->busyWait.elapsed() >= kBusyTimeoutMs)
+            return 0;
+        sqlite3_sleep(kBusySleepMs);
+        return 1;
+    }
+
+    static int onProgress(void* self) { return static_cast<Private*>(self)->stopRequested() ? 1 : 0; }
+
+    void installHandlers(sqlite3* handle)
+    {
+        sqlite3_busy_handler(handle, &Private::onBusy, this);
+        if (stopCheck)
+            sqlite3_progress_handler(handle, kStopCheckSteps, &Private::onProgress, this);
+        else
+            sqlite3_progress_handler(handle, 0, nullptr, nullptr);
+    }
 
     bool fail(FailureKind failureKind, const QString& detail)
     {
@@ -150,28 +180,49 @@ struct LogReader::Private
         return false;
     }
 
-    // The failure SQLite reports for the statement just run on the connection.
-    bool failFromSqlite()
+    // The failure SQLite reported for the statement that just failed.
+    bool failWith(int code, const QString& message)
     {
-        const QString message = QString::fromUtf8(sqlite3_errmsg(db));
-        FailureKind failureKind = failureKindOfSqliteCode(sqlite3_extended_errcode(db));
+        FailureKind failureKind = failureKindOfSqliteCode(code);
+        if (stopRequested() && (failureKind == FailureKind::Interrupted || failureKind == FailureKind::Locked))
+            failureKind = FailureKind::Interrupted;
         if (failureKind == FailureKind::Other
             && (message.contains(QLatin1String("no such table")) || message.contains(QLatin1String("no such column"))))
             failureKind = FailureKind::NotALogDatabase;
         return fail(failureKind, message);
     }
 
+    // Lets SQLite roll back a write that was cut off, through a read-write
+    // connection of its own that lives for this one step.
+    bool recoverInterruptedWrite()
+    {
+        sqlite3* writable = nullptr;
+        int rc = sqlite3_open_v2(path.toUtf8().constData(), &writable, SQLITE_OPEN_READWRITE, nullptr);
+        QString detail;
+        if (rc == SQLITE_OK && sqlite3_db_readonly(writable, "main") == 1) {
+            rc = SQLITE_READONLY;
+        } else if (rc == SQLITE_OK) {
+            sqlite3_busy_handler(writable, &Private::onBusy, this);
+            rc = sqlite3_exec(writable, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+            if (rc != SQLITE_OK)
+                detail = QString::fromUtf8(sqlite3_errmsg(writable));
+        }
+        sqlite3_close(writable);
+        if (rc == SQLITE_OK)
+            return true;
+        const FailureKind failureKind = (rc & 0xff) == SQLITE_BUSY ? FailureKind::Locked : FailureKind::InterruptedWrite;
+        return fail(stopRequested() ? FailureKind::Interrupted : failureKind, detail);
+    }
+
     bool checkSchema()
     {
-        Statement info(db, QStringLiteral("PRAGMA table_info(SystemInfo)"));
-        if (!info.prepared())
-            return failFromSqlite();
         QStringList columns;
-        int rc;
-        while ((rc = info.step()) == SQLITE_ROW)
-            columns << QString::fromUtf8(info.textAt(1)).toLower();
-        if (rc != SQLITE_DONE)
-            return failFromSqlite();
+        const bool read = run(QStringLiteral("PRAGMA table_info(SystemInfo)"), Condition(), [&columns](SqliteStatement& row) {
+            columns << QString::fromUtf8(row.textAt(1)).toLower();
+            return true;
+        });
+        if (!read)
+            return false;
         for (const char* needed : {"id", "datetime", "type", "message"}) {
             if (!columns.contains(QLatin1String(needed)))
                 return fail(FailureKind::NotALogDatabase, QString());
@@ -196,6 +247,7 @@ struct LogReader::Private
         const QVariant handle = connection.driver()->handle();
         if (qstrcmp(handle.typeName(), "sqlite3*") != 0 || !(db = *static_cast<sqlite3* const*>(handle.constData())))
             return fail(FailureKind::CannotOpen, QString());
+        installHandlers(db);
         if (checkSchema())
             return true;
         // Not a log: no statement of a later call may run on it.
@@ -205,22 +257,127 @@ struct LogReader::Private
 
     bool notOpen() { return fail(FailureKind::CannotOpen, QStringLiteral("未打开")); }
 
+    // The pattern of a filter as the SQL function the conditions call.
+    bool prepareGrep(const RecordFilter& filter)
+    {
+        if (filter.grep.isEmpty())
+            return true;
+        if (!db)
+            return notOpen();
+        if (!matcher || matcherPattern != filter.grep || matcherIgnoresCase != filter.ignoreCase) {
+            matcher = std::make_unique<MessageMatcher>(filter.grep, filter.ignoreCase);
+            matcherPattern = filter.grep;
+            matcherIgnoresCase = filter.ignoreCase;
+        }
+        if (!matcher->isValid())
+            return fail(FailureKind::Other, QStringLiteral("无效的正则表达式：%1").arg(matcher->errorString()));
+        const int rc = sqlite3_create_function_v2(db, kGrepFunction, 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, matcher.get(),
+                                                  &grepFunction, nullptr, nullptr, nullptr);
+        return rc == SQLITE_OK || failWith(sqlite3_extended_errcode(db), QString::fromUtf8(sqlite3_errmsg(db)));
+    }
+
+    // Runs `sql` once; SQLITE_DONE, SQLITE_ROW when `onRow` stopped it, or
+    // the error, whose code and text are kept before the statement goes.
+    int runOnce(const QString& sql, const Condition& condition, const std::function<bool(SqliteStatement&)>& onRow,
+                bool& delivered, QString& message)
+    {
+        SqliteStatement statement(db, sql);
+        int rc = SQLITE_ERROR;
+        if (statement.prepared()) {
+            statement.bind(condition.values);
+            while ((rc = statement.step()) == SQLITE_ROW) {
+                delivered = true;
+                if (!onRow(statement))
+                    return SQLITE_ROW;
+            }
+            if (rc == SQLITE_DONE)
+                return rc;
+        }
+        rc = sqlite3_extended_errcode(db);
+        message = QString::fromUtf8(sqlite3_errmsg(db));
+        return rc;
+    }
+
     // Runs `sql` with the condition's values; `onRow` sees each row and
-    // returns false to stop early.
-    bool run(const QString& sql, const Condition& condition, const std::function<bool(Statement&)>& onRow)
+    // returns false to stop early. A write cut off in the middle is rolled
+    // back once, before any row was seen, and the statement run again.
+    bool run(const QString& sql, const Condition& condition, const std::function<bool(SqliteStatement&)>& onRow)
     {
         if (!db)
             return notOpen();
-        Statement statement(db, sql);
-        if (!statement.prepared())
-            return failFromSqlite();
-        statement.bind(condition.values);
-        int rc;
-        while ((rc = statement.step()) == SQLITE_ROW) {
-            if (!onRow(statement))
+        for (bool recovered = false;; recovered = true) {
+            bool delivered = false;
+            QString message;
+            const int rc = runOnce(sql, condition, onRow, delivered, message);
+            if (rc == SQLITE_DONE || rc == SQLITE_ROW)
+                return true;
+            if (recovered || delivered || failureKindOfSqliteCode(rc) != FailureKind::InterruptedWrite)
+                return failWith(rc, message);
+            if (!recoverInterruptedWrite())
+                return false;
+        }
+    }
+
+    // Narrows the condition to the last `count` records in the filter's
+    // order: where they begin is found newest first, keeping only its key.
+    // The rows are stepped through rather than skipped with OFFSET, for
+    // which SQLite keeps the window in a sorted tree that costs more than
+    // the plain sort, even for a few thousand rows.
+    bool limitToLast(const RecordFilter& filter, int count, Condition& condition)
+    {
+        // Ids are unique: the table cannot hold more rows than its id span,
+        // which the ends of the id tree give at once.
+        qint64 span = 0;
+        const bool spanned = run(QStringLiteral("SELECT ifnull((SELECT max(id) FROM SystemInfo) - (SELECT min(id) FROM SystemInfo) + 1, 0)"),
+                                 Condition(),
+                                 [&span](SqliteStatement& row) {
+                                     span = row.int64At(0);
+                                     return false;
+                                 });
+        if (!spanned)
+            return false;
+        if (span <= count)
+            return true;
+        if (filter.grep.isEmpty()) {
+            qint64 total = 0;
+            const bool counted = run(QStringLiteral("SELECT count(*) FROM SystemInfo") + condition.sql(), condition,
+                                     [&total](SqliteStatement& row) {
+                                         total = row.int64At(0);
+                                         return false;
+                                     });
+            if (!counted)
+                return false;
+            if (total <= count)
                 return true;
         }
-        return rc == SQLITE_DONE || failFromSqlite();
+        const QString sql = QStringLiteral("SELECT datetime, id FROM SystemInfo") + condition.sql() + orderClause(filter, true);
+        int seen = 0;
+        bool found = false;
+        bool nullTime = false;
+        QByteArray time;
+        qint64 id = 0;
+        const bool ok = run(sql, condition, [&](SqliteStatement& row) {
+            if (++seen < count)
+                return true;
+            found = true;
+            nullTime = row.isNullAt(0);
+            time = QByteArray(row.textAt(0).constData(), row.textAt(0).size());
+            id = row.int64At(1);
+            return false;
+        });
+        if (!ok || !found)
+            return ok;
+        if (filter.order == RecordFilter::Order::Arrival) {
+            condition.addNumber(QStringLiteral("id >= ?"), id);
+        } else if (nullTime) {
+            // Ascending order puts rows without a time stamp first.
+            condition.addNumber(QStringLiteral("(datetime IS NOT NULL OR id >= ?)"), id);
+        } else {
+            condition.clauses << QStringLiteral("(datetime, id) >= (?, ?)");
+            condition.values.push_back({true, time, 0});
+            condition.values.push_back({false, {}, id});
+        }
+        return true;
     }
 };
 
@@ -235,6 +392,13 @@ LogReader::~LogReader() = default;
 bool LogReader::open()
 {
     return d->open();
+}
+
+void LogReader::setStopCheck(const std::function<bool()>& stopRequested)
+{
+    d->stopCheck = stopRequested;
+    if (d->db)
+        d->installHandlers(d->db);
 }
 
 QString LogReader::path() const
@@ -254,69 +418,31 @@ QString LogReader::errorText() const
 
 bool LogReader::read(const RecordFilter& filter, const RecordSink& sink)
 {
-    QRegularExpression pattern;
-    const bool grepping = !filter.grep.isEmpty();
-    if (grepping) {
-        pattern = QRegularExpression(filter.grep, filter.ignoreCase ? QRegularExpression::CaseInsensitiveOption
-                                                                    : QRegularExpression::NoPatternOption);
-        if (!pattern.isValid())
-            return d->fail(FailureKind::Other, QStringLiteral("无效的正则表达式：%1").arg(pattern.errorString()));
-        pattern.optimize();
-    }
-
-    const Condition condition = conditionOf(filter, true);
-    // The last N are found newest first and then turned round, so only N
-    // records are ever held.
+    if (!d->prepareGrep(filter))
+        return false;
+    Condition condition = conditionOf(filter, Use::Everything);
     const bool windowed = filter.last > 0;
-    const bool descending = windowed || filter.reverse;
+    if (windowed && !filter.reverse && !d->limitToLast(filter, filter.last, condition))
+        return false;
     QString sql = QStringLiteral("SELECT id, datetime, type, message FROM SystemInfo") + condition.sql()
-                  + orderClause(filter, descending);
-    if (windowed && !grepping)
+                  + orderClause(filter, filter.reverse);
+    if (windowed && filter.reverse)
         sql += QStringLiteral(" LIMIT %1").arg(filter.last);
-
-    std::vector<LogRecord> window;
     LogRecord record;
-    const bool ok = d->run(sql, condition, [&](Statement& row) {
-        record.message = row.textAt(3);
-        if (grepping && !pattern.match(QString::fromUtf8(record.message)).hasMatch())
-            return true;
-        record.id = sqlite3_column_int64(row.get(), 0);
-        record.datetime = row.textAt(1);
-        record.type = sqlite3_column_int(row.get(), 2);
-        if (windowed) {
-            window.push_back(ownedCopy(record));
-            return static_cast<int>(window.size()) < filter.last;
-        }
+    return d->run(sql, condition, [&](SqliteStatement& row) {
+        recordFromRow(row, record);
         return sink(record);
     });
-    if (!ok || !windowed)
-        return ok;
-    if (filter.reverse) {
-        for (const LogRecord& r : window)
-            if (!sink(r))
-                break;
-    } else {
-        for (auto it = window.rbegin(); it != window.rend(); ++it)
-            if (!sink(*it))
-                break;
-    }
-    return true;
 }
 
 bool LogReader::count(const RecordFilter& filter, qint64& result)
 {
     result = 0;
-    if (!filter.grep.isEmpty()) {
-        RecordFilter all = filter;
-        all.last = 0;
-        return read(all, [&result](const LogRecord&) {
-            ++result;
-            return true;
-        });
-    }
-    const Condition condition = conditionOf(filter, true);
-    return d->run(QStringLiteral("SELECT count(*) FROM SystemInfo") + condition.sql(), condition, [&](Statement& row) {
-        result = sqlite3_column_int64(row.get(), 0);
+    if (!d->prepareGrep(filter))
+        return false;
+    const Condition condition = conditionOf(filter, Use::Everything);
+    return d->run(QStringLiteral("SELECT count(*) FROM SystemInfo") + condition.sql(), condition, [&](SqliteStatement& row) {
+        result = row.int64At(0);
         return false;
     });
 }
@@ -324,19 +450,24 @@ bool LogReader::count(const RecordFilter& filter, qint64& result)
 bool LogReader::lastId(qint64& result)
 {
     result = 0;
-    return d->run(QStringLiteral("SELECT max(id) FROM SystemInfo"), Condition(), [&](Statement& row) {
-        result = sqlite3_column_int64(row.get(), 0);
+    return d->run(QStringLiteral("SELECT max(id) FROM SystemInfo"), Condition(), [&](SqliteStatement& row) {
+        result = row.int64At(0);
         return false;
     });
 }
 
 bool LogReader::countPerDayAndType(const RecordFilter& filter, const DayTypeSink& sink)
 {
-    const Condition condition = conditionOf(filter, false);
-    const QString sql = QStringLiteral("SELECT substr(datetime, 1, 10), type, count(*) FROM SystemInfo") + condition.sql()
-                        + QStringLiteral(" GROUP BY 1, 2 ORDER BY 1, 2");
-    return d->run(sql, condition, [&](Statement& row) {
-        sink({QString::fromUtf8(row.textAt(0)), sqlite3_column_int(row.get(), 1), sqlite3_column_int64(row.get(), 2)});
+    const Condition condition = conditionOf(filter, Use::WithoutIdsAndGrep);
+    // Every value that is not an int falls into one group, NULL.
+    const QString sql = QStringLiteral("SELECT substr(datetime, 1, 10), CASE WHEN typeof(type) = 'integer' AND type BETWEEN %1 AND %2 "
+                                       "THEN type END, count(*) FROM SystemInfo")
+                            .arg(std::numeric_limits<int>::min())
+                            .arg(std::numeric_limits<int>::max())
+                        + condition.sql() + QStringLiteral(" GROUP BY 1, 2 ORDER BY 1, 2");
+    return d->run(sql, condition, [&](SqliteStatement& row) {
+        const bool isInt = !row.isNullAt(1);
+        sink({QString::fromUtf8(row.textAt(0)), isInt ? static_cast<int>(row.int64At(1)) : 0, row.int64At(2), isInt});
         return true;
     });
 }
@@ -344,10 +475,10 @@ bool LogReader::countPerDayAndType(const RecordFilter& filter, const DayTypeSink
 bool LogReader::span(const RecordFilter& filter, Span& result)
 {
     result = Span();
-    const Condition condition = conditionOf(filter, false);
+    const Condition condition = conditionOf(filter, Use::WithoutIdsAndGrep);
     const QString sql = QStringLiteral("SELECT count(*), min(datetime), max(datetime) FROM SystemInfo") + condition.sql();
-    return d->run(sql, condition, [&](Statement& row) {
-        result.total = sqlite3_column_int64(row.get(), 0);
+    return d->run(sql, condition, [&](SqliteStatement& row) {
+        result.total = row.int64At(0);
         result.oldest = QString::fromUtf8(row.textAt(1));
         result.newest = QString::fromUtf8(row.textAt(2));
         return false;

@@ -2,14 +2,17 @@
 
 #include <vxSyslog/RecordTypes.h>
 
+#include <algorithm>
 #include <array>
+
+#include "Utf8.h"
 
 namespace SystemLog {
 
 namespace {
 
-// UTF-8 captions, made once: the formatters run once per record.
-const QByteArray& captionBytes(int type)
+// UTF-8 names made once for the five types: the formatters run once per record.
+QByteArray typeNameBytes(const LogRecord& record)
 {
     static const std::array<QByteArray, kRecordTypeCount> captions = [] {
         std::array<QByteArray, kRecordTypeCount> bytes;
@@ -17,10 +20,9 @@ const QByteArray& captionBytes(int type)
             bytes[static_cast<size_t>(i)] = recordTypeCaption(i).toUtf8();
         return bytes;
     }();
-    static const QByteArray none;
-    if (type < 0 || type >= kRecordTypeCount)
-        return none;
-    return captions[static_cast<size_t>(type)];
+    if (record.storedType == LogRecord::StoredType::Int && record.type >= 0 && record.type < kRecordTypeCount)
+        return captions[static_cast<size_t>(record.type)];
+    return recordTypeName(record).toUtf8();
 }
 
 void appendNumber(qint64 value, QByteArray& out)
@@ -59,11 +61,13 @@ void appendCsvField(const QByteArray& field, QByteArray& out)
     out.append('"');
 }
 
-// A JSON string of UTF-8 bytes: quotes, backslashes and control characters
-// escaped, everything else (non-ASCII included) copied as it is.
-void appendJsonString(const QByteArray& text, QByteArray& out)
+// A JSON string of valid UTF-8: quotes, backslashes and control characters
+// escaped, everything else (non-ASCII included) copied as it is. Bytes that
+// are not UTF-8 are decoded the way the viewer decodes them first.
+void appendJsonString(const QByteArray& stored, QByteArray& out)
 {
     static const char kHex[] = "0123456789abcdef";
+    const QByteArray text = isValidUtf8(stored.constData(), stored.size()) ? stored : QString::fromUtf8(stored).toUtf8();
     out.append('"');
     const char* begin = text.constData();
     const char* end = begin + text.size();
@@ -92,7 +96,88 @@ void appendJsonString(const QByteArray& text, QByteArray& out)
     out.append('"');
 }
 
+// SQLite writes numbers the way JSON does ("3.5", "1.0e+20"), except for
+// the infinities ("Inf", "-Inf"), which go out as strings.
+bool isJsonNumber(const QByteArray& text)
+{
+    const int start = text.startsWith('-') ? 1 : 0;
+    if (text.size() <= start || text.at(start) < '0' || text.at(start) > '9')
+        return false;
+    return std::all_of(text.constBegin() + start, text.constEnd(), [](char c) {
+        return (c >= '0' && c <= '9') || c == '.' || c == 'e' || c == 'E' || c == '+' || c == '-';
+    });
+}
+
+// The type column as stored: a number, null, or a string.
+void appendJsonType(const LogRecord& record, QByteArray& out)
+{
+    switch (record.storedType) {
+    case LogRecord::StoredType::Int:
+        appendNumber(record.type, out);
+        return;
+    case LogRecord::StoredType::Null:
+        out.append("null", 4);
+        return;
+    case LogRecord::StoredType::Number:
+        if (isJsonNumber(record.typeText)) {
+            out.append(record.typeText);
+            return;
+        }
+        break;
+    case LogRecord::StoredType::Text:
+        break;
+    }
+    appendJsonString(record.typeText, out);
+}
+
+void appendCsvType(const LogRecord& record, QByteArray& out)
+{
+    if (record.storedType == LogRecord::StoredType::Int)
+        appendNumber(record.type, out);
+    else
+        appendCsvField(record.typeText, out);
+}
+
+// The message on one line: a line end ("\r\n", "\n" or "\r") becomes "⏎";
+// the line ends a message finishes with are the record's own and dropped.
+void appendOneLine(const QByteArray& message, QByteArray& out)
+{
+    static const QByteArray kLineEnd = QByteArrayLiteral("\xe2\x8f\x8e");
+    int length = message.size();
+    while (length > 0 && (message.at(length - 1) == '\n' || message.at(length - 1) == '\r'))
+        --length;
+    const char* p = message.constData();
+    const char* end = p + length;
+    const char* run = p;
+    for (; p != end; ++p) {
+        if (*p != '\n' && *p != '\r')
+            continue;
+        out.append(run, static_cast<int>(p - run));
+        out.append(kLineEnd);
+        if (*p == '\r' && p + 1 != end && p[1] == '\n')
+            ++p;
+        run = p + 1;
+    }
+    out.append(run, static_cast<int>(end - run));
+}
+
 } // namespace
+
+QString recordTypeName(int type)
+{
+    const QString caption = recordTypeCaption(type);
+    return caption.isEmpty() ? QStringLiteral("类型 %1").arg(type) : caption;
+}
+
+QString unknownRecordTypeName()
+{
+    return QStringLiteral("类型 ?");
+}
+
+QString recordTypeName(const LogRecord& record)
+{
+    return record.storedType == LogRecord::StoredType::Int ? recordTypeName(record.type) : unknownRecordTypeName();
+}
 
 void appendFormatHeader(RecordFormat format, QByteArray& out)
 {
@@ -112,6 +197,9 @@ void appendRecord(RecordFormat format, const LogRecord& record, QByteArray& out)
     case RecordFormat::Json:
         appendJsonRecord(record, out);
         return;
+    case RecordFormat::Short:
+        appendShortRecord(record, out);
+        return;
     }
 }
 
@@ -129,9 +217,9 @@ void appendCsvRecord(const LogRecord& record, QByteArray& out)
     out.append(',');
     appendCsvField(record.datetime, out);
     out.append(',');
-    appendNumber(record.type, out);
+    appendCsvType(record, out);
     out.append(',');
-    appendCsvField(captionBytes(record.type), out);
+    appendCsvField(typeNameBytes(record), out);
     out.append(',');
     appendCsvField(record.message, out);
     out.append("\r\n", 2);
@@ -144,12 +232,22 @@ void appendJsonRecord(const LogRecord& record, QByteArray& out)
     out.append(",\"datetime\":", 12);
     appendJsonString(record.datetime, out);
     out.append(",\"type\":", 8);
-    appendNumber(record.type, out);
+    appendJsonType(record, out);
     out.append(",\"type_name\":", 13);
-    appendJsonString(captionBytes(record.type), out);
+    appendJsonString(typeNameBytes(record), out);
     out.append(",\"message\":", 11);
     appendJsonString(record.message, out);
     out.append("}\n", 2);
+}
+
+void appendShortRecord(const LogRecord& record, QByteArray& out)
+{
+    out.append(record.datetime.constData(), record.datetime.size());
+    out.append(' ');
+    out.append(typeNameBytes(record));
+    out.append(' ');
+    appendOneLine(record.message, out);
+    out.append('\n');
 }
 
 } // namespace SystemLog

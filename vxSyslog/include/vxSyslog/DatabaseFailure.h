@@ -22,6 +22,8 @@ enum class FailureKind {
     DiskFull,         // the disk or the database's size limit is full
     ReadOnly,         // the file or the connection is read-only
     Corrupt,          // the file is damaged
+    InterruptedWrite, // a write was cut off (hot journal) and this reader may not roll it back
+    Interrupted,      // the caller's stop check ended the operation
     Other,
 };
 
@@ -41,5 +43,13 @@ VXSYSLOG_EXPORT QString failureKindText(FailureKind kind);
 // detail is empty.
 VXSYSLOG_EXPORT QString describeFailure(FailureKind kind, const QString& detail);
 VXSYSLOG_EXPORT QString describeFailure(const QSqlError& error);
+
+// A system error text (strerror's, or a Qt file's errorString()) inside a
+// Chinese message: the Chinese text followed by the original, for example
+// "设备中已没有剩余空间（No space left on device）". Qt's own translation is
+// used where an installed catalogue has one, the module's otherwise; a text
+// neither knows comes back as it is.
+VXSYSLOG_EXPORT QString chineseSystemError(const QString& systemText);
+VXSYSLOG_EXPORT QString chineseSystemError(int errorCode);
 
 } // namespace SystemLog

@@ -13,18 +13,28 @@
 
 namespace SystemLog {
 
-// Reads a log database without ever changing it, beside the viewer and the
-// programs that write it.
+// Reads a log database without ever changing what it holds, beside the
+// viewer and the programs that write it.
 //
 // Read-only: the file is opened through a private connection of its own with
 // SQLite's read-only flag. A reader never creates the file, the table or the
-// index, never writes a byte of the database file and never takes a write
-// lock; it works on a rollback-journal database and on a WAL one alike.
+// index, never adds, changes or removes a row and never takes a write lock;
+// it works on a rollback-journal database and on a WAL one alike.
+// Interrupted writes: a writer killed in the middle of a commit leaves a hot
+// journal (or a WAL needing recovery) that a read-only connection may not
+// use. The reader then opens the file read-write for that one step and lets
+// SQLite roll the cut-off write back, as any writer would on its next open,
+// and reads the last committed state. Where the file may not be written,
+// the call fails with InterruptedWrite, whose text says what to do.
 // Concurrency: one reader belongs to one thread. Every call runs its
 // statements to the end (or resets them) before it returns, so between calls
 // the reader holds no lock and a writer is never held up by it. Each call
 // reads one consistent snapshot; rows committed meanwhile show up in the next
-// call.
+// call. A lock held by another program is waited for up to 5 s, then the
+// call fails with Locked.
+// Stopping: with a stop check set, a long read or a wait for a lock ends
+// within a few milliseconds of the check turning true; the call then fails
+// with Interrupted.
 // Failures: every operation returns false on failure and leaves a one-line
 // Chinese text naming the file and the reason in errorText(). A missing file
 // is Missing, a file that is not SQLite NotADatabase, a database without a
@@ -41,6 +51,7 @@ public:
         QString day;  // "yyyy-MM-dd"
         int type;
         qint64 count;
+        bool typeIsInt = true;  // false: the rows whose type is not an int (NULL, a text, ...), type 0
     };
     using DayTypeSink = std::function<void(const DayTypeCount&)>;
 
@@ -60,7 +71,8 @@ public:
     bool open();
 
     // Streams the records the filter selects to `sink`, in the filter's order.
-    // Only the last-N window is held in memory, whatever the answer's size.
+    // No record is held in memory, whatever the answer's size: the last N
+    // are found newest first (only where they begin is kept), then read in order.
     bool read(const RecordFilter& filter, const RecordSink& sink);
 
     // The number of records read() would deliver (ignoring last and order).
@@ -75,6 +87,10 @@ public:
 
     // Count, oldest and newest time stamp within the filter's types and time bounds.
     bool span(const RecordFilter& filter, Span& result);
+
+    // Called often while a statement runs or waits for a lock; once it
+    // returns true the call in progress ends with Interrupted. Empty: never.
+    void setStopCheck(const std::function<bool()>& stopRequested);
 
     QString path() const;
     FailureKind failureKind() const;

@@ -12,10 +12,22 @@ namespace SystemLog {
 // byte arrays (QByteArray(r.message.constData(), r.message.size())) to keep them.
 struct LogRecord
 {
+    // How the type column was stored. This system's programs store an int;
+    // a row written by other means may hold NULL, a text, a real or an
+    // integer beyond int, which `type` (then 0) cannot show.
+    enum class StoredType {
+        Int,
+        Null,
+        Number,  // a real, or an integer beyond int; typeText holds it
+        Text,    // typeText holds it
+    };
+
     qint64 id = 0;
     int type = 0;
     QByteArray datetime;  // "yyyy-MM-dd hh:mm:ss" as stored
     QByteArray message;
+    StoredType storedType = StoredType::Int;
+    QByteArray typeText;  // Number and Text: the stored value as SQLite gives it as text
 };
 
 } // namespace SystemLog

@@ -1,21 +1,26 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 
 #include <vxSyslog/LogRecord.h>
 #include <vxSyslog/vxSyslogExport.h>
 
-// The three ways a program prints log records, each appending UTF-8 bytes to
-// an output buffer so that a caller can stream any number of records through
-// one buffer. Every message comes out exactly as stored: nothing is trimmed,
-// and quotes, separators, line feeds, tabs and non-ASCII text survive a round
-// trip through a parser of the format.
+// The ways a program prints log records, each appending UTF-8 bytes to an
+// output buffer so that a caller can stream any number of records through
+// one buffer. Messages come out exactly as stored (nothing is trimmed;
+// quotes, separators, line feeds, tabs and non-ASCII text survive a round
+// trip through a parser of the format), with two exceptions: JSON Lines are
+// always valid UTF-8, so stored bytes that are not UTF-8 become U+FFFD there,
+// as the viewer shows them; and the one-line form shows line ends as "⏎".
+// Text, CSV and the one-line form pass any other stored bytes on unchanged.
 namespace SystemLog {
 
 enum class RecordFormat {
-    Text,  // the record block the viewer shows, "time:\nmessage", then one line feed
-    Csv,   // RFC 4180: header id,datetime,type,type_name,message; CRLF line ends
-    Json,  // JSON Lines: one object with id, datetime, type, type_name, message per line
+    Text,   // the record block the viewer shows, "time:\nmessage", then one line feed
+    Csv,    // RFC 4180: header id,datetime,type,type_name,message; CRLF line ends
+    Json,   // JSON Lines: one object with id, datetime, type, type_name, message per line
+    Short,  // one line per record: "time type_name message", line ends in the message as "⏎"
 };
 
 // What precedes the first record: the CSV header line, nothing for the others.
@@ -26,5 +31,12 @@ VXSYSLOG_EXPORT void appendRecord(RecordFormat format, const LogRecord& record, 
 VXSYSLOG_EXPORT void appendTextRecord(const LogRecord& record, QByteArray& out);
 VXSYSLOG_EXPORT void appendCsvRecord(const LogRecord& record, QByteArray& out);
 VXSYSLOG_EXPORT void appendJsonRecord(const LogRecord& record, QByteArray& out);
+VXSYSLOG_EXPORT void appendShortRecord(const LogRecord& record, QByteArray& out);
+
+// The name an operator reads for a record's type: the caption of 0..4,
+// "类型 N" for any other int, "类型 ?" for a stored value that is not an int.
+VXSYSLOG_EXPORT QString recordTypeName(int type);
+VXSYSLOG_EXPORT QString recordTypeName(const LogRecord& record);
+VXSYSLOG_EXPORT QString unknownRecordTypeName();
 
 } // namespace SystemLog

@@ -1,0 +1,41 @@
+#include "CommandTable.h"
+
+#include <iterator>
+
+#include "Commands.h"
+
+namespace {
+
+const Command kCommands[] = {
+    {"query", runQuery, "按类型、时间、文本查询记录（text、short、csv 或 json 输出）",
+     "vxlog query -p alarm -S -1h -g 温度 -o short"},
+    {"export", runExport, "把某一天某一类型的记录导出为与查看器相同的文本文件",
+     "vxlog export --day 2024-05-01 -p 3 --dir exports"},
+    {"follow", runFollow, "输出最后几条记录，并持续输出新写入的记录，直到 Ctrl-C",
+     "vxlog follow -n 20 -p alarm,status"},
+    {"write", runWrite, "通过日志服务写入一条记录，或标准输入的每一行",
+     "echo \"备份完成\" | vxlog write -p status"},
+    {"stats", runStats, "按天和类型统计记录条数",
+     "vxlog stats -S -7d"},
+};
+
+} // namespace
+
+const Command* commandsBegin()
+{
+    return std::begin(kCommands);
+}
+
+const Command* commandsEnd()
+{
+    return std::end(kCommands);
+}
+
+const Command* findCommand(const QString& name)
+{
+    for (const Command* command = commandsBegin(); command != commandsEnd(); ++command) {
+        if (name == QLatin1String(command->name))
+            return command;
+    }
+    return nullptr;
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayMatcher>
+#include <QRegularExpression>
+#include <QString>
+
+namespace SystemLog {
+
+// Decides whether a stored message matches a grep pattern, always with the
+// answer QRegularExpression gives on the message decoded from UTF-8 the way
+// the viewer decodes it. A pattern without any regular-expression syntax is
+// first looked for as bytes, which spares most rows the decoding and the
+// regex engine; the engine still decides every row where bytes could answer
+// differently (a text that is not valid UTF-8, and under ignoreCase the
+// letters k and s, which also fold from the Kelvin sign and the long s).
+class MessageMatcher
+{
+public:
+    MessageMatcher(const QString& pattern, bool ignoreCase);
+
+    bool isValid() const { return m_regex.isValid(); }
+    QString errorString() const { return m_regex.errorString(); }
+
+    bool matches(const char* text, int length) const;
+
+private:
+    bool regexMatches(const char* text, int length) const;
+    bool bytesContain(const char* text, int length) const;
+
+    QRegularExpression m_regex;
+    bool m_literal = false;
+    bool m_ignoreCase = false;
+    bool m_foldsFromOutsideAscii = false;
+    QByteArray m_needle;  // UTF-8; ASCII letters in lower case under ignoreCase
+    QByteArrayMatcher m_exact;
+};
+
+} // namespace SystemLog

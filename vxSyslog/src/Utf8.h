@@ -1,0 +1,49 @@
+#pragma once
+
+namespace SystemLog {
+
+// Whether `length` bytes are well-formed UTF-8 (RFC 3629: no overlong forms,
+// no surrogates, nothing above U+10FFFF), the test every place that must not
+// pass raw bytes on (JSON output, the byte search of a grep) applies before
+// trusting a stored text.
+inline bool isValidUtf8(const char* text, int length)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(text);
+    const auto* end = p + length;
+    while (p < end) {
+        const unsigned char c = *p;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        int more;
+        unsigned char low = 0x80;
+        unsigned char high = 0xBF;
+        if (c >= 0xC2 && c <= 0xDF) {
+            more = 1;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            more = 2;
+            if (c == 0xE0)
+                low = 0xA0;
+            else if (c == 0xED)
+                high = 0x9F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            more = 3;
+            if (c == 0xF0)
+                low = 0x90;
+            else if (c == 0xF4)
+                high = 0x8F;
+        } else {
+            return false;
+        }
+        if (end - p <= more || p[1] < low || p[1] > high)
+            return false;
+        for (int i = 2; i <= more; ++i)
+            if ((p[i] & 0xC0) != 0x80)
+                return false;
+        p += more + 1;
+    }
+    return true;
+}
+
+} // namespace SystemLog
