@@ -177,7 +177,7 @@ void TestQuarrowExport::replacesAnEarlierFileWithTheSelectionAtPress()
     QVERIFY(v.seed({{"2024-04-30 10:00:00", 1, "shown in the pane"},
                     {"2024-05-01 09:00:00", 0, "zero, a rather long message to be cut away"},
                     {"2024-05-01 09:00:00", 1, "one"}}));
-    v.queryDay(QDate(2024, 4, 30), 1);
+    QVERIFY(v.queryDay(QDate(2024, 4, 30), 1));
     const QString path = exportPathIn(v.dir.path());
     QCOMPARE(exportDay(v, kDay, 0, {chooseFolder(v.dir.path()), pressOk}).size(), 2);
     QCOMPARE(fileBytes(path), inLocaleEncoding(QStringLiteral("2024-05-01 09:00:00:\nzero, a rather long message to be cut away")));

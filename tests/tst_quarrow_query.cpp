@@ -150,9 +150,9 @@ void TestQuarrowQuery::queries()
     QVERIFY(v.seed(kRows));
     v.pane()->showRecords({{QStringLiteral("earlier"), QStringLiteral("content\n")}});
     if (range)
-        v.queryRange(start, end, type);
+        QVERIFY(v.queryRange(start, end, type));
     else
-        v.queryDay(start.date(), type);
+        QVERIFY(v.queryDay(start.date(), type));
 
     QVERIFY(!QApplication::overrideCursor()); // the busy cursor went with the query
     const QString text = expected.isEmpty() ? kNotFound : blocks(rowsWith(expected));
@@ -167,7 +167,7 @@ void TestQuarrowQuery::typeComesFromItemData()
     Viewer v;
     QVERIFY(v.seed({{"2024-05-01 10:00:00", 7, "type seven"}, {"2024-05-01 10:00:00", 0, "type zero"}}));
     v.widget<QComboBox>("comboBox")->setItemData(0, 7, Qt::UserRole);
-    v.queryDay(kDay, 0);
+    QVERIFY(v.queryDay(kDay, 0));
     QCOMPARE(v.pane()->toPlainText(), blocks({{"2024-05-01 10:00:00", 7, "type seven"}}));
 }
 
@@ -175,13 +175,13 @@ void TestQuarrowQuery::failedQueryIsNotShownAsNotFound()
 {
     Viewer v;
     QVERIFY(v.breakStore());
-    v.queryDay(kDay, 0);
+    QVERIFY(v.queryDay(kDay, 0));
     const QString shown = v.pane()->toPlainText();
     QVERIFY2(shown.startsWith(QStringLiteral("查询失败：")) && shown.contains(QStringLiteral("SystemInfo")),
              qPrintable(shown));
     QCOMPARE(v.pane()->font().pixelSize(), 30);
 
-    v.queryRange(at("2024-05-01 00:00:00"), at("2024-05-02 00:00:00"), 0);
+    QVERIFY(v.queryRange(at("2024-05-01 00:00:00"), at("2024-05-02 00:00:00"), 0));
     QVERIFY2(v.pane()->toPlainText().startsWith(QStringLiteral("查询失败：")), qPrintable(v.pane()->toPlainText()));
 }
 
@@ -193,7 +193,7 @@ void TestQuarrowQuery::pageSwitchesLeaveThePaneAlone()
     auto* stack = v.widget<QStackedWidget>("stackedWidget");
     const QList<Row> row = {{"2024-05-01 10:00:00", 0, "day result"}};
     QVERIFY(v.seed(row));
-    v.queryDay(kDay, 0);
+    QVERIFY(v.queryDay(kDay, 0));
     QCOMPARE(v.pane()->toPlainText(), blocks(row));
 
     v.click("toolButton");
@@ -203,6 +203,7 @@ void TestQuarrowQuery::pageSwitchesLeaveThePaneAlone()
     QCOMPARE(v.pane()->font().pixelSize(), 18);
 
     v.click("pushButton_2"); // nothing in today's range
+    QVERIFY(v.queryEnded());
     v.click("toolButton_2");
     QCOMPARE(stack->currentIndex(), 0);
     QVERIFY(v.widget("page")->isVisible());
@@ -211,6 +212,7 @@ void TestQuarrowQuery::pageSwitchesLeaveThePaneAlone()
     QCOMPARE(v.widget<QDateEdit>("dateEdit")->date(), kDay);
 
     v.click("pushButton"); // records again after the notice: the record font again
+    QVERIFY(v.queryEnded());
     QCOMPARE(v.pane()->toPlainText(), blocks(row));
     QCOMPARE(v.pane()->font().pixelSize(), 18);
 }

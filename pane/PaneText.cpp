@@ -1,5 +1,7 @@
 #include "PaneText.h"
 
+#include <algorithm>
+
 namespace PaneText {
 
 namespace {
@@ -20,7 +22,19 @@ int separatorLength(const QString& text, int i, int end)
     }
 }
 
+// Two characters that must stay in one piece.
+bool joined(QChar first, QChar second)
+{
+    return (first.isHighSurrogate() && second.isLowSurrogate())
+           || (first == QLatin1Char('\r') && second == QLatin1Char('\n'));
+}
+
 } // namespace
+
+bool before(const Position& a, const Position& b)
+{
+    return a.record < b.record || (a.record == b.record && a.offset < b.offset);
+}
 
 QVector<Range> paragraphs(const QString& text, int start, int end)
 {
@@ -38,6 +52,17 @@ QVector<Range> paragraphs(const QString& text, int start, int end)
     }
     result.append({paragraphStart, end - paragraphStart});
     return result;
+}
+
+Range pieceRange(const QString& slice, bool hasBefore, bool hasAfter)
+{
+    int begin = hasBefore ? 1 : 0;
+    int end = slice.size() - (hasAfter ? 1 : 0);
+    if (hasBefore && slice.size() > 1 && joined(slice.at(0), slice.at(1)))
+        begin = std::min(2, end);
+    if (hasAfter && end > begin && joined(slice.at(end - 1), slice.at(end)))
+        ++end;
+    return {begin, std::max(0, end - begin)};
 }
 
 QString copyText(QStringRef text)
@@ -67,6 +92,22 @@ QString copyText(QStringRef text)
         }
     }
     return result;
+}
+
+QString joinedText(const Position& start, const Position& end, const BlockAt& blockAt, const Stop& stop)
+{
+    QString joined;
+    for (int r = start.record; r <= end.record; ++r) {
+        if (stop && r % 256 == 0 && stop())
+            return QString();
+        const QString text = blockAt(r);
+        const int from = r == start.record ? start.offset : 0;
+        const int to = r == end.record ? end.offset : text.size();
+        if (r > start.record)
+            joined += QLatin1Char('\n');
+        joined += text.midRef(from, to - from);
+    }
+    return copyText(QStringRef(&joined));
 }
 
 } // namespace PaneText
