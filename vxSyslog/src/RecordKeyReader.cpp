@@ -32,9 +32,30 @@ QByteArray utf8At(sqlite3_stmt* statement, int column)
     return QByteArray(text ? text : "", sqlite3_column_bytes(statement, column));
 }
 
-int utf16Length(sqlite3_stmt* statement, int column)
+// The UTF-16 length SQLite's own conversion gives the stored UTF-8 bytes,
+// counted without converting them (the conversion would double the time of
+// a listing). It decodes as SQLite does, malformed bytes included: a lead
+// byte takes every continuation byte after it, a stray continuation byte is
+// a character of its own, and a code point past U+FFFF takes two units.
+int utf16LengthOfUtf8(sqlite3_stmt* statement, int column)
 {
-    return sqlite3_column_bytes16(statement, column) / int(sizeof(QChar));
+    const auto* p = static_cast<const unsigned char*>(sqlite3_column_blob(statement, column));
+    const unsigned char* end = p + sqlite3_column_bytes(statement, column);
+    int units = 0;
+    while (p != end) {
+        const unsigned char lead = *p++;
+        if (lead < 0xc0) {
+            ++units;
+            continue;
+        }
+        // The lead byte's own bits (SQLite's sqlite3Utf8Trans1).
+        quint32 c = lead < 0xe0 ? lead & 0x1f : lead < 0xf0 ? lead & 0x0f : lead < 0xf8 ? lead & 0x07 : lead < 0xfc ? lead & 0x03 : lead < 0xfe ? lead & 0x01 : 0;
+        while (p != end && (*p & 0xc0) == 0x80)
+            c = (c << 6) + (*p++ & 0x3f);
+        const bool replaced = c < 0x80 || (c & 0xfffff800) == 0xd800 || (c & 0xfffffffe) == 0xfffe;
+        units += (!replaced && c > 0xffff) ? 2 : 1;
+    }
+    return units;
 }
 
 // One prepared statement, finalized when it goes out of scope, so that no
@@ -104,6 +125,7 @@ struct RecordKeyReader::Private
     int busyTimeoutMs = kDefaultBusyTimeoutMs;
     QElapsedTimer busyClock;
     bool sliced = false; // the time index exists, so a slice can seek where the last ended
+    bool utf8 = true;    // texts are stored as UTF-8 (a database may choose UTF-16)
     sqlite3_stmt* fetchStatement = nullptr;
     FailureKind kind = FailureKind::Other;
     QString error;
@@ -212,6 +234,8 @@ struct RecordKeyReader::Private
             return false;
         }
         sliced = hasTimeIndex();
+        Statement encoding(db, "PRAGMA encoding");
+        utf8 = encoding.prepared() && encoding.step() == SQLITE_ROW && utf8At(encoding.get(), 0) == "UTF-8";
         return true;
     }
 
@@ -264,6 +288,13 @@ struct RecordKeyReader::Private
             if (rc != SQLITE_ROW)
                 return rc == SQLITE_DONE || failFromSqlite();
         }
+    }
+
+    int utf16Length(sqlite3_stmt* statement, int column) const
+    {
+        if (utf8)
+            return utf16LengthOfUtf8(statement, column);
+        return sqlite3_column_bytes16(statement, column) / int(sizeof(QChar));
     }
 
     bool fetch(const qint64* ids, int count, const FetchSink& sink)
@@ -334,7 +365,7 @@ bool RecordKeyReader::readKeys(const ViewerQuery& query, const KeySink& sink)
 {
     return d->runSliced(query, "id, datetime, message", false, [&](Statement& row) {
         sqlite3_stmt* s = row.get();
-        return sink(sqlite3_column_int64(s, 0), utf16Length(s, 1) + 2 + utf16Length(s, 2));
+        return sink(sqlite3_column_int64(s, 0), d->utf16Length(s, 1) + 2 + d->utf16Length(s, 2));
     });
 }
 
