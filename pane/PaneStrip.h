@@ -32,6 +32,7 @@ public:
     QStringList bounds() const;
     // Counts as countBetween gives them; empty until they are known.
     void setCounts(const QVector<qint64>& counts);
+    QVector<qint64> counts() const { return m_counts; }
     void setStatus(const QString& text);
     QString status() const { return m_status; }
 

@@ -14,11 +14,6 @@ namespace SystemLog {
 
 namespace {
 
-// A long answer is read in slices of about this long, each its own read
-// transaction, so that a writer of the same file (rollback journal: it needs
-// every reader gone to commit) waits at most this long for the reader.
-constexpr qint64 kSliceMs = 20;
-
 QString textAt(sqlite3_stmt* statement, int column)
 {
     const void* text = sqlite3_column_text16(statement, column);
@@ -36,7 +31,7 @@ QByteArray utf8At(sqlite3_stmt* statement, int column)
 // counted without converting them (the conversion would double the time of
 // a listing). It decodes as SQLite does, malformed bytes included: a lead
 // byte takes every continuation byte after it, a stray continuation byte is
-// a character of its own, and a code point past U+FFFF takes two units.
+// a character of its own, and a value past U+FFFF takes two units.
 int utf16LengthOfUtf8(sqlite3_stmt* statement, int column)
 {
     const auto* p = static_cast<const unsigned char*>(sqlite3_column_blob(statement, column));
@@ -52,8 +47,8 @@ int utf16LengthOfUtf8(sqlite3_stmt* statement, int column)
         quint32 c = lead < 0xe0 ? lead & 0x1f : lead < 0xf0 ? lead & 0x0f : lead < 0xf8 ? lead & 0x07 : lead < 0xfc ? lead & 0x03 : lead < 0xfe ? lead & 0x01 : 0;
         while (p != end && (*p & 0xc0) == 0x80)
             c = (c << 6) + (*p++ & 0x3f);
-        const bool replaced = c < 0x80 || (c & 0xfffff800) == 0xd800 || (c & 0xfffffffe) == 0xfffe;
-        units += (!replaced && c > 0xffff) ? 2 : 1;
+        // What SQLite replaces by U+FFFD lies below U+10000 as well.
+        units += c > 0xffff ? 2 : 1;
     }
     return units;
 }
@@ -123,6 +118,9 @@ struct RecordKeyReader::Private
     std::mutex handleMutex; // db against interrupt() from another thread
     std::atomic<bool> interrupted{false};
     int busyTimeoutMs = kDefaultBusyTimeoutMs;
+    // A writer of the file (rollback journal: its commit waits for every
+    // reader) waits at most about this long for a slice of a long read.
+    qint64 sliceMs = kDefaultSliceMs;
     QElapsedTimer busyClock;
     bool sliced = false; // the time index exists, so a slice can seek where the last ended
     bool utf8 = true;    // texts are stored as UTF-8 (a database may choose UTF-16)
@@ -280,7 +278,7 @@ struct RecordKeyReader::Private
             while ((rc = statement.step()) == SQLITE_ROW) {
                 if (!onRow(statement))
                     return true;
-                if (!sliced || ++rows % 64 != 0 || slice.elapsed() < kSliceMs)
+                if (!sliced || ++rows % 64 != 0 || slice.elapsed() < sliceMs)
                     continue;
                 resume = {true, utf8At(statement.get(), datetimeColumn), byGroup ? 0 : sqlite3_column_int64(statement.get(), 0)};
                 break;
@@ -334,6 +332,11 @@ RecordKeyReader::~RecordKeyReader() = default;
 void RecordKeyReader::setBusyTimeout(int milliseconds)
 {
     d->busyTimeoutMs = milliseconds;
+}
+
+void RecordKeyReader::setSliceTime(int milliseconds)
+{
+    d->sliceMs = milliseconds;
 }
 
 bool RecordKeyReader::open()

@@ -39,8 +39,12 @@ struct ViewerQuery
 // called from any thread: the running statement, or a wait for another
 // program's lock, ends at once, and every later call of this reader fails.
 // Locks: every call runs its statements to the end (or resets them) before it
-// returns, so between calls the reader holds no lock. A lock held by a writer
-// is waited for up to the busy timeout.
+// returns, so between calls the reader holds no lock. A long answer is read
+// in slices, each its own read transaction of about the slice time, so that a
+// writer of the file (whose commit waits for every reader) is held up no
+// longer than that; a slice goes on after the last row of the one before, and
+// with upToId the slices read exactly the rows one read would. A lock held by
+// a writer is waited for up to the busy timeout.
 // Failures: every operation returns false and leaves the reason in
 // errorText(), the same sentence describeFailure() gives everywhere else
 // (a file that is no database, no SystemInfo table, a missing file, ...).
@@ -54,6 +58,7 @@ public:
     using FetchSink = std::function<void(int index, const QString& datetime, const QString& message)>;
 
     static constexpr int kDefaultBusyTimeoutMs = 5000;
+    static constexpr int kDefaultSliceMs = 20;
 
     explicit RecordKeyReader(const QString& path);
     ~RecordKeyReader();
@@ -61,6 +66,7 @@ public:
     RecordKeyReader& operator=(const RecordKeyReader&) = delete;
 
     void setBusyTimeout(int milliseconds);
+    void setSliceTime(int milliseconds);
 
     // Opens the file read-only and checks that it holds the log table.
     bool open();
