@@ -54,14 +54,21 @@ QVector<Range> paragraphs(const QString& text, int start, int end)
     return result;
 }
 
-Range pieceRange(const QString& slice, bool hasBefore, bool hasAfter)
+// How far a piece boundary before text[at] really lies past it.
+int boundaryShift(const QString& text, int at)
 {
-    int begin = hasBefore ? 1 : 0;
-    int end = slice.size() - (hasAfter ? 1 : 0);
-    if (hasBefore && slice.size() > 1 && joined(slice.at(0), slice.at(1)))
-        begin = std::min(2, end);
-    if (hasAfter && end > begin && joined(slice.at(end - 1), slice.at(end)))
-        ++end;
+    if (at <= 0 || at >= text.size())
+        return 0;
+    if (joined(text.at(at - 1), text.at(at)))
+        return 1;
+    return separatorLength(text, at, text.size());
+}
+
+Range pieceRange(const QString& slice, int before, int length)
+{
+    const int nominalEnd = std::min(int(slice.size()), before + length);
+    const int begin = std::min(nominalEnd, before + boundaryShift(slice, before));
+    const int end = nominalEnd + boundaryShift(slice, nominalEnd);
     return {begin, std::max(0, end - begin)};
 }
 

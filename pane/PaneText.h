@@ -38,11 +38,12 @@ using Stop = std::function<bool()>;
 QVector<Range> paragraphs(const QString& text, int start, int end);
 
 // A long block is laid out in pieces of a fixed length. `slice` is one piece
-// with the character before it (when `hasBefore`) and the one after it (when
-// `hasAfter`); the result is the part of `slice` the piece lays out. A
-// surrogate pair or a "\r\n" across a boundary belongs wholly to the piece
-// before it, so neither is split into two characters or two line ends.
-Range pieceRange(const QString& slice, bool hasBefore, bool hasAfter);
+// of `length` characters, with the `before` (0 or 1) characters before it
+// and the (up to two) characters after it; the result is the part of `slice`
+// the piece lays out. A boundary moves past a surrogate pair or a "\r\n" it
+// splits, and past a line end that starts at it: these end the piece before,
+// so nothing is split into two characters and no line end into two.
+Range pieceRange(const QString& slice, int before, int length);
 
 // `text` as Qt's copy of a plain-text document hands it to the clipboard:
 // every paragraph or line separator becomes one line feed, a no-break space

@@ -188,10 +188,12 @@ const ResultPane::SegmentLayout& ResultPane::layoutOf(int segment)
     const int piece = segment - m_segments.firstSegment(record);
     const bool hasBefore = piece > 0;
     const bool hasAfter = piece + 1 < m_segments.pieceCount(record);
-    // The piece with a character on either side, to keep pairs together.
-    const int sliceStart = piece * kPieceLength - (hasBefore ? 1 : 0);
-    const QString slice = m_records->blockSlice(record, sliceStart, kPieceLength + (hasBefore ? 1 : 0) + (hasAfter ? 1 : 0));
-    const PaneText::Range own = PaneText::pieceRange(slice, hasBefore, hasAfter);
+    // The piece with a character before and two after it, to keep pairs
+    // and line ends together.
+    const int before = hasBefore ? 1 : 0;
+    const int sliceStart = piece * kPieceLength - before;
+    const QString slice = m_records->blockSlice(record, sliceStart, before + kPieceLength + (hasAfter ? 2 : 0));
+    const PaneText::Range own = PaneText::pieceRange(slice, before, kPieceLength);
     const int start = sliceStart + own.start;
     const QString text = slice.mid(own.start, own.length);
     QVector<PaneText::Range> ranges = PaneText::paragraphs(text, 0, text.size());

@@ -114,6 +114,9 @@ public:
     void scrollToRecord(int record);
     PaneFindBar* findBar() const { return m_findBar; }
     PaneStrip* strip() const { return m_strip; }
+    // Whether the mouse button is held above or below the view, so that the
+    // view goes on scrolling and the selection on growing.
+    bool isDragScrolling() const { return m_dragScroll.isActive(); }
 
 public slots:
     void selectAll();
