@@ -3,6 +3,7 @@
 // (WM_DELETE_WINDOW) and expects a clean exit with code 0; also with a log
 // file named on the command line, which the title names and nothing changes.
 #include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -27,7 +28,8 @@ QString startXvfb(QProcess& server)
     if (!server.waitForStarted(kStartTimeoutMs))
         return QString();
     QByteArray number;
-    while (!number.contains('\n') && server.waitForReadyRead(kStartTimeoutMs))
+    const QDeadlineTimer deadline(kStartTimeoutMs);
+    while (!number.contains('\n') && server.waitForReadyRead(int(deadline.remainingTime())))
         number += server.readAllStandardOutput();
     number = number.trimmed();
     return number.isEmpty() ? QString() : QStringLiteral(":") + QString::fromLatin1(number);
