@@ -307,6 +307,7 @@ void BM_QueryThroughWorker(benchmark::State& state)
         state.counters["listed"] = pane.recordCount();
         state.counters["gap_paging_ms"] = pagingGap(pane);
         reportMemory(state, before, records);
+        pane.showRecords({});
     }
 }
 

@@ -133,7 +133,10 @@ public:
             m_threads.emplace_back([this] { work(); });
     }
 
-    ~Threads()
+    ~Threads() { join(); }
+
+    // Runs what is queued (jobs may still queue more), then ends the threads.
+    void join()
     {
         {
             std::lock_guard<std::mutex> lock(m_mutex);
@@ -141,7 +144,8 @@ public:
         }
         m_wake.notify_all();
         for (std::thread& thread : m_threads)
-            thread.join();
+            if (thread.joinable())
+                thread.join();
     }
 
     void run(std::function<void()> job)
@@ -185,12 +189,14 @@ QueryWorker::QueryWorker(QObject* parent)
 {
 }
 
+// The threads are joined while m_threads still points at them: a listing job
+// starts its counting job through it.
 QueryWorker::~QueryWorker()
 {
     cancelListing();
     cancelFind();
     cancelCopy();
-    m_threads.reset();
+    m_threads->join();
 }
 
 void QueryWorker::deliver(const TicketPtr& ticket, std::function<void()> result)

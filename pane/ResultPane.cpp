@@ -99,8 +99,10 @@ ResultPane::ResultPane(QWidget* parent)
     m_segments.reset(m_records.get(), charsPerLine());
 }
 
+// The worker goes first, so no job of it outlives what the pane holds.
 ResultPane::~ResultPane()
 {
+    delete m_worker;
     if (m_busyCursor)
         QApplication::restoreOverrideCursor();
 }
