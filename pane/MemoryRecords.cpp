@@ -39,3 +39,16 @@ QString MemoryRecords::blockSlice(int record, int from, int length)
     const QString head = pair.first + QStringLiteral(":\n");
     return head.mid(from, length) + pair.second.leftRef(std::max(0, length - (headLength - from)));
 }
+
+void MemoryRecords::blockInto(int record, QString& block)
+{
+    block.resize(0);
+    if (m_isNotice) {
+        block += m_notice;
+        return;
+    }
+    const auto& pair = m_records.at(record);
+    block += pair.first;
+    block += QLatin1String(":\n");
+    block += pair.second;
+}

@@ -16,6 +16,7 @@ public:
     int count() const override;
     int blockLength(int record) const override;
     QString blockSlice(int record, int from, int length) override;
+    void blockInto(int record, QString& block) override;
 
 private:
     SystemLog::RecordList m_records;

@@ -17,4 +17,6 @@ public:
     virtual QString blockSlice(int record, int from, int length) = 0;
 
     QString blockText(int record) { return blockSlice(record, 0, blockLength(record)); }
+    // The whole block into `block`, reusing its memory where it can.
+    virtual void blockInto(int record, QString& block) { block = blockText(record); }
 };

@@ -3,10 +3,12 @@
 namespace PaneSearch {
 
 Match find(int count, const PaneText::Position& start, const PaneText::Position& end, const QString& text,
-           bool backward, const PaneText::BlockAt& blockAt, const PaneText::Stop& stop)
+           bool backward, const BlockInto& blockInto, const PaneText::Stop& stop)
 {
     if (text.isEmpty() || count == 0)
         return Match();
+    QString block;
+    block.reserve(1024);
     // The first record is searched twice: from the selection on, and after
     // wrapping round, up to it.
     for (int i = 0; i <= count; ++i) {
@@ -16,13 +18,14 @@ Match find(int count, const PaneText::Position& start, const PaneText::Position&
         int at;
         if (backward) {
             record = ((start.record - i) % count + count) % count;
-            const QString block = blockAt(record);
+            blockInto(record, block);
             // A match must end before the selection; past the first record, anywhere.
             const int from = i == 0 ? start.offset - text.size() : -1;
             at = (i == 0 && from < 0) ? -1 : block.lastIndexOf(text, from, Qt::CaseInsensitive);
         } else {
             record = (end.record + i) % count;
-            at = blockAt(record).indexOf(text, i == 0 ? end.offset : 0, Qt::CaseInsensitive);
+            blockInto(record, block);
+            at = block.indexOf(text, i == 0 ? end.offset : 0, Qt::CaseInsensitive);
         }
         if (at >= 0)
             return {true, {record, at}, {record, at + int(text.size())}};

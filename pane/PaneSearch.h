@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 #include "PaneText.h"
 
 // Finding text in the result pane's records, the same way whether the blocks
@@ -9,6 +11,10 @@
 // (Unicode case folding, as QString compares), from the selection on, wrapping
 // round past the last (or first) record.
 namespace PaneSearch {
+
+// Puts the block of `record` into `block`, reusing its memory: a search may
+// cross millions of records.
+using BlockInto = std::function<void(int record, QString& block)>;
 
 struct Match
 {
@@ -20,6 +26,6 @@ struct Match
 // The next occurrence after `end`, or with `backward` the one ending before
 // `start`, among `count` records. Not found when `stop` said so.
 Match find(int count, const PaneText::Position& start, const PaneText::Position& end, const QString& text,
-           bool backward, const PaneText::BlockAt& blockAt, const PaneText::Stop& stop = PaneText::Stop());
+           bool backward, const BlockInto& blockInto, const PaneText::Stop& stop = PaneText::Stop());
 
 } // namespace PaneSearch

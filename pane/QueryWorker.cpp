@@ -185,7 +185,6 @@ private:
 
 QueryWorker::QueryWorker(QObject* parent)
     : QObject(parent)
-    , m_threads(std::make_unique<Threads>(kThreadCount))
 {
 }
 
@@ -196,7 +195,17 @@ QueryWorker::~QueryWorker()
     cancelListing();
     cancelFind();
     cancelCopy();
-    m_threads->join();
+    if (m_threads)
+        m_threads->join();
+}
+
+// Started with the first request, on the GUI thread; a pane that is only
+// handed records in memory never starts them.
+QueryWorker::Threads& QueryWorker::threads()
+{
+    if (!m_threads)
+        m_threads = std::make_unique<Threads>(kThreadCount);
+    return *m_threads;
 }
 
 void QueryWorker::deliver(const TicketPtr& ticket, std::function<void()> result)
@@ -232,7 +241,7 @@ void QueryWorker::list(const QString& database, const ViewerQuery& query, const 
     const TicketPtr ticket = std::make_shared<Ticket>();
     m_listTicket = ticket;
     m_listing = true;
-    m_threads->run([this, ticket, database, query, bounds] { listJob(ticket, database, query, bounds); });
+    threads().run([this, ticket, database, query, bounds] { listJob(ticket, database, query, bounds); });
 }
 
 void QueryWorker::cancelListing()
@@ -309,7 +318,7 @@ void QueryWorker::find(const QString& database, const RecordKeys::Snapshot& keys
     cancelFind();
     const TicketPtr ticket = std::make_shared<Ticket>();
     m_find = ticket;
-    m_threads->run([this, ticket, database, keys, start, end, text, backward] {
+    threads().run([this, ticket, database, keys, start, end, text, backward] {
         RecordKeyReader reader(database);
         const Ticket::Attached attached(*ticket, reader);
         PaneSearch::Match match;
@@ -319,7 +328,7 @@ void QueryWorker::find(const QString& database, const RecordKeys::Snapshot& keys
         } else {
             BlockFetcher blocks(reader, keys, backward);
             match = PaneSearch::find(keys.count(), start, end, text, backward,
-                                     [&blocks](int record) { return blocks.at(record); },
+                                     [&blocks](int record, QString& block) { block = blocks.at(record); },
                                      [&] { return ticket->cancelled() || blocks.failed(); });
             if (blocks.failed())
                 error = blocks.error();
@@ -344,7 +353,7 @@ void QueryWorker::copy(const QString& database, const RecordKeys::Snapshot& keys
     cancelCopy();
     const TicketPtr ticket = std::make_shared<Ticket>();
     m_copy = ticket;
-    m_threads->run([this, ticket, database, keys, start, end] {
+    threads().run([this, ticket, database, keys, start, end] {
         RecordKeyReader reader(database);
         const Ticket::Attached attached(*ticket, reader);
         QString text;

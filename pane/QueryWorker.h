@@ -89,6 +89,7 @@ private:
     // Hands `result` to the GUI thread, where it runs if the ticket still holds.
     void deliver(const TicketPtr& ticket, std::function<void()> result);
     void runDelivered();
+    Threads& threads();
 
     std::unique_ptr<Threads> m_threads;
     TicketPtr m_listTicket;

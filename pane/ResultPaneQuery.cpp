@@ -12,6 +12,7 @@
 #include <vxSyslog/RecordKeyReader.h>
 
 #include "PaneFindBar.h"
+#include "PaneRecords.h"
 #include "PaneSearch.h"
 #include "PaneStrip.h"
 #include "QueryWorker.h"
@@ -190,7 +191,7 @@ bool ResultPane::find(const QString& text, bool backward)
         return false;
     }
     const PaneSearch::Match match = PaneSearch::find(recordCount(), start, end, text, backward,
-                                                     [this](int record) { return blockText(record); });
+                                                     [this](int record, QString& block) { m_records->blockInto(record, block); });
     if (match.found)
         select(match);
     emit findEnded(match.found);
