@@ -16,6 +16,8 @@
 //   answer was listed (for the synchronous query: the query itself);
 // - gap_paging_ms: the longest while the scroll bar is moved from the top to
 //   the bottom in 200 steps with a PageDown at each, then End and Home;
+// - find_s, gap_find_ms: a find through the whole answer for a text that is
+//   not there (the worker reads every record), and the longest gap meanwhile;
 // - peak_MB, bytes_per_record: the process's peak resident memory beyond what
 //   it held before the query.
 // The databases are made in BENCH_DB_DIR (kept for the next run) or in a
@@ -306,6 +308,10 @@ void BM_QueryThroughWorker(benchmark::State& state)
         state.counters["gap_listing_ms"] = listingGap;
         state.counters["listed"] = pane.recordCount();
         state.counters["gap_paging_ms"] = pagingGap(pane);
+        clock.restart();
+        pane.find(QStringLiteral("没有这段文字"));
+        state.counters["gap_find_ms"] = longestGapWhile([&] { return pane.isBusy(); });
+        state.counters["find_s"] = double(clock.elapsed()) / 1000;
         reportMemory(state, before, records);
         pane.showRecords({});
     }
@@ -346,6 +352,16 @@ void BM_QueryOnGuiThread(benchmark::State& state)
         state.counters["gap_listing_ms"] = listingGap;
         state.counters["listed"] = pane.recordCount();
         state.counters["gap_paging_ms"] = pagingGap(pane);
+        clock.restart();
+        bool searched = false; // records in memory are searched at once, on this thread
+        state.counters["gap_find_ms"] = longestGapWhile([&] {
+            if (searched)
+                return false;
+            searched = true;
+            pane.find(QStringLiteral("没有这段文字"));
+            return true;
+        });
+        state.counters["find_s"] = double(clock.elapsed()) / 1000;
         reportMemory(state, before, records);
         pane.showRecords({});
     }
