@@ -28,10 +28,11 @@ QByteArray utf8At(sqlite3_stmt* statement, int column)
 }
 
 // The UTF-16 length SQLite's own conversion gives the stored UTF-8 bytes,
-// counted without converting them (the conversion would double the time of
-// a listing). It decodes as SQLite does, malformed bytes included: a lead
-// byte takes every continuation byte after it, a stray continuation byte is
-// a character of its own, and a value past U+FFFF takes two units.
+// counted without converting them: a listing reads millions of rows, and the
+// conversion would be most of its work. It decodes as SQLite does, malformed
+// bytes included: a lead byte takes every continuation byte after it, a stray
+// continuation byte is a character of its own, and a value past U+FFFF takes
+// two units.
 int utf16LengthOfUtf8(sqlite3_stmt* statement, int column)
 {
     const auto* p = static_cast<const unsigned char*>(sqlite3_column_blob(statement, column));
