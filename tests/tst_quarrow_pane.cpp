@@ -201,7 +201,11 @@ void TestQuarrowPane::copiesWhatTheOldPaneCopied()
 // Past the limit nothing reaches the clipboard and the operator is told why.
 void TestQuarrowPane::refusesToCopyPastTheLimit()
 {
-    const RecordList records = largeResult(400000);
+    // Long messages sharing one text: few records, many characters.
+    const QString message = QStringLiteral("报警：主轴温度过高 ").repeated(400);
+    RecordList records;
+    for (int i = 0; i < 5000; ++i)
+        records.append({QStringLiteral("2024-05-01 10:00:00"), message});
     qint64 characters = -1;
     for (const auto& record : records)
         characters += record.first.size() + 2 + record.second.size() + 1;
