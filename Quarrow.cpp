@@ -2,20 +2,36 @@
 
 #include <QApplication>
 #include <QDateTime>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QEventLoop>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QIcon>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QProgressDialog>
 #include <QSettings>
+#include <QTimer>
 #include <QVariant>
 
+#include <atomic>
+#include <climits>
+#include <functional>
+#include <thread>
+
 #include <vxSyslog/DayExport.h>
+#include <vxSyslog/RecordFilter.h>
+#include <vxSyslog/RecordKeyReader.h>
 #include <vxSyslog/RecordTypes.h>
 #include <vxSyslog/vxSysLog.h>
 
 #include "ResultPane.h"
 
 namespace DayExport = SystemLog::DayExport;
-using SystemLog::RecordList;
+using SystemLog::RecordKeyReader;
+using SystemLog::ViewerQuery;
 using SystemLog::vxSysLog;
 
 namespace {
@@ -23,7 +39,6 @@ namespace {
 const QString kSettingsFile = QStringLiteral("./Quarrow.ini");
 const QString kTypeIndexKey = QStringLiteral("comBoxIndex");
 const QString kDayFormat = QStringLiteral("yyyy-MM-dd");
-const QString kDateTimeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
 
 // Record type code -> caption, from the module that every program shares. The
 // list position of a caption is its code.
@@ -35,7 +50,7 @@ QMap<int, QString> recordTypeCaptions()
     return captions;
 }
 
-// The busy cursor for as long as a query runs; the window cannot answer then.
+// The busy cursor for as long as the export reads or writes.
 class BusyCursor
 {
 public:
@@ -44,6 +59,49 @@ public:
     BusyCursor(const BusyCursor&) = delete;
     BusyCursor& operator=(const BusyCursor&) = delete;
 };
+
+// Runs `work` on a thread of its own while the window goes on answering
+// (painting, moving, closing). Past a second a progress dialog shows
+// `label()`; its 取消 sets `cancelled` and interrupts the reader. False when
+// the work did not end, because the application is quitting: the work is
+// then cancelled and waited for, and nothing more may be shown.
+bool runWhileAnswering(QWidget* window, RecordKeyReader& reader, std::atomic<bool>& cancelled,
+                       const std::function<QString()>& label, const std::function<void()>& work)
+{
+    BusyCursor busy;
+    QEventLoop loop;
+    std::atomic<bool> done{false};
+    std::thread thread([&] {
+        work();
+        done.store(true);
+        QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
+    });
+    QProgressDialog progress(label(), QStringLiteral("取消"), 0, 0, window);
+    progress.setWindowTitle(QStringLiteral("提示"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(INT_MAX); // shown by the timer below, not by its own guess
+    progress.reset();
+    QObject::connect(&progress, &QProgressDialog::canceled, [&] {
+        cancelled.store(true);
+        reader.interrupt();
+    });
+    QTimer refresh;
+    QObject::connect(&refresh, &QTimer::timeout, [&] {
+        progress.setLabelText(label());
+        if (!progress.isVisible() && !progress.wasCanceled())
+            progress.show();
+    });
+    refresh.start(1000);
+    if (!done.load())
+        loop.exec();
+    const bool ended = done.load();
+    if (!ended) {
+        cancelled.store(true);
+        reader.interrupt();
+    }
+    thread.join();
+    return ended;
+}
 
 // The editors show dates as a Chinese reader writes them (2026/12/8); what is
 // sent to the store is formatted separately and stays "yyyy-MM-dd".
@@ -69,9 +127,15 @@ int selectedTypeCode(const QComboBox* list)
 
 } // namespace
 
+QString Quarrow::defaultTitle()
+{
+    return QStringLiteral("系统日志查询工具");
+}
+
 Quarrow::Quarrow(QWidget* parent)
     : QMainWindow(parent)
     , m_comBoxIndex(0)
+    , m_databasePath(QDir::current().absoluteFilePath(QStringLiteral("dbLog.db")))
 {
     startLogService();
     ui.setupUi(this);
@@ -80,8 +144,9 @@ Quarrow::Quarrow(QWidget* parent)
     presetDates();
     connectButtons();
     setWindowIcon(QIcon(QStringLiteral(":/Resources/Log.png")));
-    setWindowTitle(QStringLiteral("系统日志查询工具"));
+    setWindowTitle(defaultTitle());
     restoreRememberedType();
+    acceptDroppedFiles();
 }
 
 Quarrow::~Quarrow()
@@ -139,6 +204,64 @@ void Quarrow::restoreRememberedType()
     ui.comboBox_2->setCurrentIndex(m_comBoxIndex);
 }
 
+void Quarrow::openLogFile(const QString& path)
+{
+    m_databasePath = QFileInfo(path).absoluteFilePath();
+    setWindowTitle(QStringLiteral("%1 - %2").arg(defaultTitle(), QFileInfo(path).fileName()));
+    ui.textEdit->showRecords({});
+}
+
+namespace {
+
+// Opens the one local file dropped onto the window.
+class FileDrop : public QObject
+{
+public:
+    FileDrop(Quarrow* window)
+        : QObject(window)
+        , m_window(window)
+    {
+    }
+
+protected:
+    bool eventFilter(QObject* /*watched*/, QEvent* event) override
+    {
+        if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
+            auto* drag = static_cast<QDropEvent*>(event);
+            if (!droppedFile(drag->mimeData()).isEmpty())
+                drag->acceptProposedAction();
+            return true;
+        }
+        if (event->type() == QEvent::Drop) {
+            auto* drop = static_cast<QDropEvent*>(event);
+            const QString file = droppedFile(drop->mimeData());
+            if (!file.isEmpty()) {
+                drop->acceptProposedAction();
+                m_window->openLogFile(file);
+            }
+            return true;
+        }
+        return false;
+    }
+
+private:
+    static QString droppedFile(const QMimeData* data)
+    {
+        const QList<QUrl> urls = data ? data->urls() : QList<QUrl>();
+        return urls.size() == 1 && urls.first().isLocalFile() ? urls.first().toLocalFile() : QString();
+    }
+
+    Quarrow* m_window;
+};
+
+} // namespace
+
+void Quarrow::acceptDroppedFiles()
+{
+    setAcceptDrops(true);
+    installEventFilter(new FileDrop(this));
+}
+
 void Quarrow::onButtonClicked()
 {
     const QObject* source = sender();
@@ -170,64 +293,70 @@ void Quarrow::queryDay()
 {
     const int type = selectedTypeCode(ui.comboBox);
     rememberDayType();
-    const QString day = ui.dateEdit->date().toString(kDayFormat);
-    BusyCursor busy;
-    showQueryResult(vxSysLog::instance()->queryByDay(day, type));
+    ui.textEdit->showDayQuery(m_databasePath, type, ui.dateEdit->date());
 }
 
 void Quarrow::queryRange()
 {
     const int type = selectedTypeCode(ui.comboBox_2);
-    const QString start = ui.m_startdateTimeEdit->dateTime().toString(kDateTimeFormat);
-    const QString end = ui.m_enddateTimeEdit->dateTime().toString(kDateTimeFormat);
-    BusyCursor busy;
-    showQueryResult(vxSysLog::instance()->queryByRange(start, end, type));
+    ui.textEdit->showRangeQuery(m_databasePath, type, ui.m_startdateTimeEdit->dateTime(), ui.m_enddateTimeEdit->dateTime());
 }
 
-// A failed query is told apart from an empty one, so that the operator is
-// never told "no records" when the store could not be read.
-void Quarrow::showQueryResult(const RecordList& records)
-{
-    vxSysLog* service = vxSysLog::instance();
-    if (service->lastQueryFailed())
-        ui.textEdit->showNotice(ResultPane::queryFailedText(service->lastQueryError()));
-    else if (records.isEmpty())
-        ui.textEdit->showNotice(ResultPane::notFoundText());
-    else
-        ui.textEdit->showRecords(records);
-}
-
+// The records are counted, and fixed by the highest row id, before the folder
+// dialog opens: records stored while it is open do not reach the file. A
+// second press while an export runs is ignored.
 void Quarrow::exportDay()
 {
+    if (m_exporting)
+        return;
+    m_exporting = true;
     const int type = selectedTypeCode(ui.comboBox);
     const QString day = ui.dateEdit->date().toString(kDayFormat);
-    vxSysLog* service = vxSysLog::instance();
-    const RecordList records = [&] {
-        BusyCursor busy;
-        return service->queryByDay(day, type);
-    }();
-    if (service->lastQueryFailed()) {
-        inform(DayExport::queryFailedText(day, service->lastQueryError()));
-        return;
+    ViewerQuery query{type, SystemLog::dayStart(day), SystemLog::dayEnd(day), 0};
+    RecordKeyReader reader(m_databasePath);
+    std::atomic<bool> cancelled{false};
+    std::atomic<qint64> written{0};
+    qint64 total = 0;
+    bool read = false;
+    auto finish = [this] { m_exporting = false; };
+
+    const bool counted = runWhileAnswering(this, reader, cancelled, [] { return QStringLiteral("正在读取记录…"); }, [&] {
+        read = reader.open() && reader.lastId(query.upToId) && (query.upToId == 0 || reader.count(query, total));
+    });
+    if (!counted || cancelled.load())
+        return finish();
+    if (!read) {
+        inform(DayExport::queryFailedText(day, reader.errorText()));
+        return finish();
     }
-    if (records.isEmpty()) {
+    if (total == 0) {
         inform(DayExport::noRecordsText(day));
-        return;
+        return finish();
     }
 
     const QString folder = QFileDialog::getExistingDirectory(
         this, QStringLiteral("请选择文件存储路径"), QString(), QFileDialog::ShowDirsOnly);
     if (folder.isEmpty()) {
         inform(QStringLiteral("路径无效"));
-        return;
+        return finish();
     }
 
     const QString path = DayExport::filePath(folder, day);
-    const DayExport::Outcome outcome = [&] {
-        BusyCursor busy;
-        return DayExport::writeRecords(path, records);
-    }();
-    inform(DayExport::outcomeText(outcome, path));
+    DayExport::Outcome outcome{DayExport::Status::Cancelled, QString()};
+    const bool wrote = runWhileAnswering(
+        this, reader, cancelled,
+        [&] { return QStringLiteral("正在导出：%1 / %2 条").arg(written.load()).arg(total); },
+        [&] {
+            outcome = DayExport::writeQuery(path, reader, query, [&](qint64 records) {
+                written.store(records);
+                return !cancelled.load();
+            });
+            if (cancelled.load())
+                outcome.status = DayExport::Status::Cancelled;
+        });
+    if (wrote)
+        inform(DayExport::outcomeText(outcome, path));
+    finish();
 }
 
 void Quarrow::inform(const QString& text)

@@ -4,21 +4,33 @@
 #include <QMap>
 #include <QString>
 
-#include <vxSyslog/RecordList.h>
 #include "ui_Quarrow.h"
 
 class QCloseEvent;
 
-// The viewer's only window. It starts the log service before its form exists
-// and releases it when it goes, so every query it runs finds the service up.
-// All five buttons share one slot, which tells them apart by object name.
+// The viewer's only window. It starts the log service on ./dbLog.db before
+// its form exists and releases it when it goes. All five buttons share one
+// slot, which tells them apart by object name.
+//
+// Queries and the export read the log database the window shows: ./dbLog.db
+// of the working folder, or a file opened with openLogFile() (`Quarrow FILE`,
+// or a file dropped onto the window), always read-only and never on the GUI
+// thread: the result pane lists a query through its worker, and the export
+// counts and writes on a thread of its own while the window goes on answering.
 class Quarrow : public QMainWindow
 {
     Q_OBJECT
 
 public:
+    static QString defaultTitle();
+
     explicit Quarrow(QWidget* parent = nullptr);
     ~Quarrow() override;
+
+    // Shows the log database at `path` from now on (read-only); the title
+    // names it. The log service stays on ./dbLog.db.
+    void openLogFile(const QString& path);
+    QString logFile() const { return m_databasePath; }
 
 public slots:
     void onButtonClicked();
@@ -32,15 +44,17 @@ private:
     void presetDates();
     void connectButtons();
     void restoreRememberedType();
+    void acceptDroppedFiles();
 
     void queryDay();
     void queryRange();
     void exportDay();
     void rememberDayType();
-    void showQueryResult(const SystemLog::RecordList& records);
     void inform(const QString& text);
 
     Ui::QuarrowClass ui;
     QMap<int, QString> m_typeMap;
     int m_comBoxIndex;
+    QString m_databasePath;
+    bool m_exporting = false;
 };

@@ -6,17 +6,44 @@
 //   BENCH_OBSERVE_MS (default 2000) while PageDown is pressed every 100 ms;
 // - rss_MB: the process's resident memory beyond the RecordList, after that.
 // The pane is shown at 776 x 500, as in the window, on the offscreen platform.
+//
+// And a query through the real path, on a generated log database of 2,000,000
+// records in one day or 10,000,000 in a month (BM_QueryThroughWorker), beside
+// today's synchronous query in the same run (BM_QueryOnGuiThread: the log
+// service's query on the GUI thread, then showRecords):
+// - first_screen_ms: from the query's start to its first records painted;
+// - gap_listing_ms: the longest the event loop was stuck until the whole
+//   answer was listed (for the synchronous query: the query itself);
+// - gap_paging_ms: the longest while the scroll bar is moved from the top to
+//   the bottom in 200 steps with a PageDown at each, then End and Home;
+// - find_s, gap_find_ms: a find through the whole answer for a text that is
+//   not there (the worker reads every record), and the longest gap meanwhile;
+// - peak_MB, bytes_per_record: the process's peak resident memory beyond what
+//   it held before the query.
+// The databases are made in BENCH_DB_DIR (kept for the next run) or in a
+// temporary folder.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QKeyEvent>
+#include <QScrollBar>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
 #include <QTextDocument>
 #include <QTextEdit>
 #include <QTimer>
 
+#include <functional>
+#include <memory>
+
 #include <unistd.h>
+
+#include <vxSyslog/vxSysLog.h>
 
 #include "ResultPane.h"
 
@@ -128,6 +155,222 @@ void BM_OldTextEditPane(benchmark::State& state)
         pane.document()->setPlainText(joinedBlocks(records));
     });
 }
+
+// ---- queries through the real path ----
+
+// The folder of the generated databases, each as <records>/dbLog.db, since
+// the log service opens ./dbLog.db.
+QString databaseFolder()
+{
+    static QTemporaryDir temporary;
+    const QString chosen = qEnvironmentVariable("BENCH_DB_DIR");
+    return chosen.isEmpty() ? temporary.path() : chosen;
+}
+
+// Status records as the writer stores them, spread evenly over one day (2M)
+// or over May 2024 (10M), with the writer's table and time index.
+QString makeDatabase(int records)
+{
+    const QString folder = databaseFolder() + QStringLiteral("/%1").arg(records);
+    const QString path = folder + QStringLiteral("/dbLog.db");
+    if (QFile::exists(path))
+        return path;
+    QDir().mkpath(folder);
+    const qint64 seconds = records > 2000000 ? 31 * 86400 : 86400;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("make"));
+        db.setDatabaseName(path + QStringLiteral(".part"));
+        db.open();
+        QSqlQuery q(db);
+        for (const QString& sql : {
+                 QStringLiteral("PRAGMA journal_mode=OFF"), QStringLiteral("PRAGMA synchronous=OFF"),
+                 QStringLiteral("CREATE TABLE SystemInfo(id INTEGER PRIMARY KEY AUTOINCREMENT UNIQUE, datetime DATETIME "
+                                "NOT NULL DEFAULT (datetime(CURRENT_TIMESTAMP,'localtime')), type INT(32), message TEXT)"),
+                 QStringLiteral("WITH RECURSIVE c(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM c WHERE i < %1) "
+                                "INSERT INTO SystemInfo(datetime, type, message) "
+                                "SELECT strftime('%Y-%m-%d %H:%M:%S', '2024-05-01', '+' || (i * %2 / %3) || ' seconds'), 2, "
+                                "'系统状态：CPU 占用 ' || (i % 100) || '%，内存占用 ' || (i % 70) || '%' || char(10) FROM c")
+                     .arg(records - 1)
+                     .arg(seconds)
+                     .arg(records),
+                 QStringLiteral("CREATE INDEX SystemInfo_type_datetime ON SystemInfo(type, datetime)")})
+            if (!q.exec(sql))
+                qFatal("cannot make the benchmark database: %s", qPrintable(q.lastError().text()));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("make"));
+    QFile::rename(path + QStringLiteral(".part"), path);
+    return path;
+}
+
+// Peak resident memory (VmHWM), and resetting it.
+double peakMegabytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return 0;
+}
+
+void resetPeak()
+{
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+}
+
+// The longest the event loop took to come round while `busy` holds; `step`
+// runs from a timer every 20 ms meanwhile.
+double longestGapWhile(const std::function<bool()>& busy, const std::function<void()>& step = {})
+{
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0;
+    qint64 longest = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        longest = std::max(longest, clock.elapsed() - last);
+        last = clock.elapsed();
+    });
+    tick.start(2); // a spinning 0 ms timer would take a core from the worker
+    QTimer stepper;
+    if (step) {
+        QObject::connect(&stepper, &QTimer::timeout, step);
+        stepper.start(20);
+    }
+    while (busy())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    return double(std::max(longest, clock.elapsed() - last));
+}
+
+// The scroll bar from top to bottom in 200 steps with a PageDown at each,
+// then End and Home.
+double pagingGap(ResultPane& pane)
+{
+    int step = 0;
+    return longestGapWhile([&] { return step <= 202; }, [&] {
+        QScrollBar* bar = pane.verticalScrollBar();
+        if (step <= 200) {
+            bar->setValue(int(qint64(bar->maximum()) * step / 200));
+            QKeyEvent page(QEvent::KeyPress, Qt::Key_PageDown, Qt::NoModifier);
+            QApplication::sendEvent(&pane, &page);
+        } else {
+            QKeyEvent key(QEvent::KeyPress, step == 201 ? Qt::Key_End : Qt::Key_Home, Qt::NoModifier);
+            QApplication::sendEvent(&pane, &key);
+        }
+        pane.viewport()->repaint();
+        ++step;
+    });
+}
+
+void startQuery(ResultPane& pane, const QString& database, int records)
+{
+    if (records > 2000000)
+        pane.showRangeQuery(database, 2, QDateTime(QDate(2024, 5, 1), QTime(0, 0)), QDateTime(QDate(2024, 6, 1), QTime(0, 0)));
+    else
+        pane.showDayQuery(database, 2, QDate(2024, 5, 1));
+}
+
+void reportMemory(benchmark::State& state, double before, int records)
+{
+    const double peak = peakMegabytes() - before;
+    state.counters["peak_MB"] = peak;
+    state.counters["bytes_per_record"] = peak * 1024 * 1024 / std::max(1, records);
+}
+
+void BM_QueryThroughWorker(benchmark::State& state)
+{
+    const int records = int(state.range(0));
+    const QString database = makeDatabase(records);
+    ResultPane pane;
+    pane.resize(776, 500);
+    pane.show();
+    QCoreApplication::processEvents();
+    for (auto _ : state) {
+        resetPeak();
+        const double before = peakMegabytes();
+        QElapsedTimer clock;
+        clock.start();
+        startQuery(pane, database, records);
+        double firstScreen = 0;
+        const double listingGap = longestGapWhile([&] {
+            if (firstScreen == 0 && pane.recordCount() > 0) {
+                pane.viewport()->repaint();
+                firstScreen = double(clock.nsecsElapsed()) / 1e6;
+            }
+            return pane.isBusy();
+        });
+        state.counters["listing_s"] = double(clock.elapsed()) / 1000;
+        state.SetIterationTime(firstScreen / 1000);
+        state.counters["first_screen_ms"] = firstScreen;
+        state.counters["gap_listing_ms"] = listingGap;
+        state.counters["listed"] = pane.recordCount();
+        state.counters["gap_paging_ms"] = pagingGap(pane);
+        clock.restart();
+        pane.find(QStringLiteral("没有这段文字"));
+        state.counters["gap_find_ms"] = longestGapWhile([&] { return pane.isBusy(); });
+        state.counters["find_s"] = double(clock.elapsed()) / 1000;
+        reportMemory(state, before, records);
+        pane.showRecords({});
+    }
+}
+
+void BM_QueryOnGuiThread(benchmark::State& state)
+{
+    const int records = int(state.range(0));
+    const QString database = makeDatabase(records);
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(QFileInfo(database).path());
+    ResultPane pane;
+    pane.resize(776, 500);
+    pane.show();
+    QCoreApplication::processEvents();
+    SystemLog::vxSysLog* service = SystemLog::vxSysLog::instance();
+    for (auto _ : state) {
+        resetPeak();
+        const double before = peakMegabytes();
+        QElapsedTimer clock;
+        clock.start();
+        bool queried = false;
+        const double listingGap = longestGapWhile([&] {
+            if (queried)
+                return false;
+            queried = true;
+            const RecordList answer = records > 2000000
+                                          ? service->queryByRange(QStringLiteral("2024-05-01 00:00:00"),
+                                                                  QStringLiteral("2024-06-01 00:00:00"), 2)
+                                          : service->queryByDay(QStringLiteral("2024-05-01"), 2);
+            pane.showRecords(answer);
+            pane.viewport()->repaint();
+            return true;
+        });
+        const double firstScreen = double(clock.nsecsElapsed()) / 1e6;
+        state.SetIterationTime(firstScreen / 1000);
+        state.counters["first_screen_ms"] = firstScreen;
+        state.counters["gap_listing_ms"] = listingGap;
+        state.counters["listed"] = pane.recordCount();
+        state.counters["gap_paging_ms"] = pagingGap(pane);
+        clock.restart();
+        bool searched = false; // records in memory are searched at once, on this thread
+        state.counters["gap_find_ms"] = longestGapWhile([&] {
+            if (searched)
+                return false;
+            searched = true;
+            pane.find(QStringLiteral("没有这段文字"));
+            return true;
+        });
+        state.counters["find_s"] = double(clock.elapsed()) / 1000;
+        reportMemory(state, before, records);
+        pane.showRecords({});
+    }
+    SystemLog::vxSysLog::release();
+    QDir::setCurrent(previous);
+}
+
+BENCHMARK(BM_QueryThroughWorker)->Arg(2000000)->Arg(10000000)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_QueryOnGuiThread)->Arg(2000000)->Arg(10000000)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // Arg: record count, or 0 for one record with a 1 MB message without a blank.
 BENCHMARK(BM_ResultPane)->Arg(200000)->Arg(1000000)->Arg(0)->Iterations(3)->Unit(benchmark::kMillisecond);

@@ -13,13 +13,13 @@
 #include <QFile>
 #include <QPointer>
 #include <QTest>
-#include "ResultPane.h"
 #include <QTimer>
 
 #include <functional>
 #include <memory>
 
 #include "Quarrow.h"
+#include "ResultPane.h"
 #include "TempWorkingDir.h"
 #include "TestDatabase.h"
 
@@ -37,6 +37,8 @@ extern "C" __attribute__((visibility("default"), used)) inline const char* __tsa
 namespace QuarrowTest {
 
 const QDate kDay(2024, 5, 1);
+// How long a query of the few rows a test seeds may take, sanitizers included.
+const int kQueryTimeoutMs = 30000;
 
 struct Row
 {
@@ -107,18 +109,25 @@ struct Viewer
         widget<QDateEdit>("dateEdit")->setDate(day);
         widget<QComboBox>("comboBox")->setCurrentIndex(typeIndex);
     }
-    void queryDay(const QDate& day, int typeIndex) const
+    // The pane lists a query off the GUI thread: true once it has ended.
+    [[nodiscard]] bool queryEnded() const
+    {
+        return QTest::qWaitFor([this] { return !pane()->isBusy(); }, kQueryTimeoutMs);
+    }
+    [[nodiscard]] bool queryDay(const QDate& day, int typeIndex) const
     {
         selectDay(day, typeIndex);
         click("pushButton");
+        return queryEnded();
     }
-    void queryRange(const QDateTime& start, const QDateTime& end, int typeIndex) const
+    [[nodiscard]] bool queryRange(const QDateTime& start, const QDateTime& end, int typeIndex) const
     {
         click("toolButton");
         widget<QDateTimeEdit>("m_startdateTimeEdit")->setDateTime(start);
         widget<QDateTimeEdit>("m_enddateTimeEdit")->setDateTime(end);
         widget<QComboBox>("comboBox_2")->setCurrentIndex(typeIndex);
         click("pushButton_2");
+        return queryEnded();
     }
 };
 

@@ -1,7 +1,10 @@
 // The day export's file handling: an export replaces an earlier file only
 // when it is complete. The write is made to fail the way a full disk does,
 // without privileges: in a child process with a file-size limit
-// (RLIMIT_FSIZE, SIGXFSZ ignored), so write() itself fails with EFBIG.
+// (RLIMIT_FSIZE, SIGXFSZ ignored), so write() itself fails with EFBIG. An
+// export streamed from the database writes the same bytes as one of the
+// records in memory, and one whose read fails or is cancelled part way
+// leaves the earlier file.
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTextCodec>
@@ -13,6 +16,9 @@
 #include <unistd.h>
 
 #include <vxSyslog/DayExport.h>
+#include <vxSyslog/RecordKeyReader.h>
+
+#include "TestDatabase.h"
 
 namespace DayExport = SystemLog::DayExport;
 using SystemLog::RecordList;
@@ -70,6 +76,8 @@ private slots:
     void failedWriteKeepsTheEarlierFile();
     void replacesAnEarlierFileWhenComplete();
     void aLinkToAFullDeviceFailsInPlace();
+    void streamedFromTheDatabase_data();
+    void streamedFromTheDatabase();
 };
 
 void TestDayExport::failedWriteKeepsTheEarlierFile_data()
@@ -138,6 +146,67 @@ void TestDayExport::aLinkToAFullDeviceFailsInPlace()
     QVERIFY(QFileInfo(path).isSymLink());
     QVERIFY(!QFileInfo(QStringLiteral("/dev/full")).isFile());
     QCOMPARE(QDir(folder.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).size(), 1);
+}
+
+void TestDayExport::streamedFromTheDatabase_data()
+{
+    QTest::addColumn<QString>("stop"); // how the export is stopped part way, if at all
+    QTest::addColumn<int>("status");
+    QTest::newRow("whole, the same bytes as from memory") << QString() << int(DayExport::Status::Written);
+    QTest::newRow("the read fails part way") << "read fails" << int(DayExport::Status::ReadFailed);
+    QTest::newRow("cancelled part way") << "cancel" << int(DayExport::Status::Cancelled);
+}
+
+// 21,000 records around the day (a megabyte and more, many chunks), every
+// twentieth of another type.
+void TestDayExport::streamedFromTheDatabase()
+{
+    QFETCH(QString, stop);
+    QFETCH(int, status);
+    QTemporaryDir folder;
+    const QString database = folder.filePath(QStringLiteral("dbLog.db"));
+    {
+        TestDatabase db(database);
+        QVERIFY(db.exec(QStringLiteral("CREATE TABLE SystemInfo(id INTEGER PRIMARY KEY AUTOINCREMENT, datetime DATETIME, "
+                                       "type INT, message TEXT)")));
+        QVERIFY(db.exec(QStringLiteral("WITH RECURSIVE c(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM c WHERE i < 20999) "
+                                       "INSERT INTO SystemInfo(datetime, type, message) SELECT strftime('%Y-%m-%d %H:%M:%S', "
+                                       "'2024-04-30 23:59:00', '+' || (i * 4) || ' seconds'), 2 + (i % 20 = 0), "
+                                       "'报警：X 轴伺服过载 ' || i || char(10) || '第二行 100%' FROM c")));
+    }
+    const SystemLog::ViewerQuery query{2, QStringLiteral("2024-05-01 00:00:00"), QStringLiteral("2024-05-01 23:59:59"), 0};
+    const QString path = DayExport::filePath(folder.path(), QStringLiteral("2024-05-01"));
+    const QByteArray earlier("2024-05-01 09:00:00:\n开机");
+    QVERIFY(writeFile(path, earlier));
+
+    SystemLog::RecordKeyReader reader(database);
+    QVERIFY2(reader.open(), qPrintable(reader.errorText()));
+    qint64 reports = 0;
+    const DayExport::Outcome outcome = DayExport::writeQuery(path, reader, query, [&](qint64 written) {
+        ++reports;
+        if (stop == QLatin1String("read fails") && written >= 8192)
+            reader.interrupt();
+        return !(stop == QLatin1String("cancel") && written >= 8192);
+    });
+    QCOMPARE(int(outcome.status), status);
+    QVERIFY(reports >= 2);
+    QCOMPARE(QDir(folder.path()).entryList(QDir::Files).size(), 2); // the database and the export
+    if (!stop.isEmpty()) {
+        QCOMPARE(fileBytes(path), earlier);
+        return;
+    }
+    SystemLog::RecordList records;
+    SystemLog::RecordKeyReader again(database);
+    QVERIFY(again.open() && again.readRecords(query, [&records](const QString& datetime, const QString& message) {
+        records.append(qMakePair(datetime, message));
+        return true;
+    }));
+    QCOMPARE(QString::number(records.size()),
+             TestDatabase(database).scalar(QStringLiteral("SELECT count(*) FROM SystemInfo WHERE type = 2 AND "
+                                                          "datetime > '2024-05-01 00:00:00' AND datetime < '2024-05-01 23:59:59'")));
+    const QString fromMemory = folder.filePath(QStringLiteral("from-memory.txt"));
+    QCOMPARE(int(DayExport::writeRecords(fromMemory, records).status), int(DayExport::Status::Written));
+    QCOMPARE(fileBytes(path), fileBytes(fromMemory));
 }
 
 QTEST_GUILESS_MAIN(TestDayExport)

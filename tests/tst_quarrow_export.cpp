@@ -78,6 +78,7 @@ private slots:
     void initTestCase();
     void oneMessageNoFile_data();
     void oneMessageNoFile();
+    void writesTheRecordBlocksByteExact_data();
     void writesTheRecordBlocksByteExact();
     void replacesAnEarlierFileWithTheSelectionAtPress();
 };
@@ -142,14 +143,34 @@ void TestQuarrowExport::oneMessageNoFile()
 
 // Only the day's records of the type, strictly inside the day, back to back;
 // the window is left as it was.
+void TestQuarrowExport::writesTheRecordBlocksByteExact_data()
+{
+    QTest::addColumn<bool>("openedFile"); // the records in a log file opened by name, not ./dbLog.db
+    QTest::newRow("from the working folder's log") << false;
+    QTest::newRow("from a log file opened by name") << true;
+}
+
 void TestQuarrowExport::writesTheRecordBlocksByteExact()
 {
+    QFETCH(bool, openedFile);
     Viewer v;
-    QVERIFY(v.seed({{"2024-05-01 00:00:00", 2, "at midnight, outside"},
-                    {"2024-05-01 08:15:00", 2, "电源电压正常\n风扇转速 1200\n"},
-                    {"2024-05-01 12:00:00", 3, "other type"},
-                    {"2024-05-01 20:30:45", 2, "最后一条 100%"},
-                    {"2024-05-01 23:59:59", 2, "last second, outside"}}));
+    const QList<Row> rows = {{"2024-05-01 00:00:00", 2, "at midnight, outside"},
+                             {"2024-05-01 08:15:00", 2, "电源电压正常\n风扇转速 1200\n"},
+                             {"2024-05-01 12:00:00", 3, "other type"},
+                             {"2024-05-01 20:30:45", 2, "最后一条 100%"},
+                             {"2024-05-01 23:59:59", 2, "last second, outside"}};
+    if (openedFile) {
+        QVERIFY(v.seed({{"2024-05-01 09:00:00", 2, "this machine's own, not exported"}}));
+        const QString other = v.dir.filePath(QStringLiteral("other.db"));
+        TestDatabase log(other);
+        QVERIFY(log.exec(QStringLiteral("CREATE TABLE SystemInfo(id INTEGER PRIMARY KEY AUTOINCREMENT, "
+                                        "datetime DATETIME, type INT, message TEXT)")));
+        for (const Row& row : rows)
+            QVERIFY(log.insertRow(row.datetime, row.type, row.message));
+        v.window->openLogFile(other);
+    } else {
+        QVERIFY(v.seed(rows));
+    }
     const QString folder = v.dir.filePath(QStringLiteral("exports"));
     QVERIFY(QDir().mkdir(folder));
     v.pane()->showRecords({{QStringLiteral("shown"), QStringLiteral("before")}});
@@ -177,7 +198,7 @@ void TestQuarrowExport::replacesAnEarlierFileWithTheSelectionAtPress()
     QVERIFY(v.seed({{"2024-04-30 10:00:00", 1, "shown in the pane"},
                     {"2024-05-01 09:00:00", 0, "zero, a rather long message to be cut away"},
                     {"2024-05-01 09:00:00", 1, "one"}}));
-    v.queryDay(QDate(2024, 4, 30), 1);
+    QVERIFY(v.queryDay(QDate(2024, 4, 30), 1));
     const QString path = exportPathIn(v.dir.path());
     QCOMPARE(exportDay(v, kDay, 0, {chooseFolder(v.dir.path()), pressOk}).size(), 2);
     QCOMPARE(fileBytes(path), inLocaleEncoding(QStringLiteral("2024-05-01 09:00:00:\nzero, a rather long message to be cut away")));

@@ -1,8 +1,9 @@
 // The result pane as the operator uses it: what it shows and in which font,
 // what copying hands to the clipboard (exactly what the plain-text editor
-// that used to be the pane copied), finding, scrolling by keys, wheel and
-// scroll bar, selecting by mouse and keys across records, and results far
-// too large to lay out whole.
+// that used to be the pane copied, or a refusal past its limit), finding,
+// scrolling by keys, wheel, touchpad and scroll bar to exactly which records,
+// selecting by mouse and keys across records, and results far too large to
+// lay out whole, whose pieces never split a pair of characters.
 #include <QClipboard>
 #include <QLineEdit>
 #include <QScrollBar>
@@ -11,6 +12,8 @@
 #include <QtTest>
 
 #include "PaneFindBar.h"
+#include "PaneText.h"
+#include "QuarrowTestSupport.h"
 #include "ResultPane.h"
 
 using SystemLog::RecordList;
@@ -75,6 +78,35 @@ void dragOver(ResultPane& pane, const QPoint& from, const QPoint& to)
     QTest::mouseRelease(pane.viewport(), Qt::LeftButton, Qt::NoModifier, to);
 }
 
+QWheelEvent wheel(ResultPane& pane, const QPoint& angle, const QPoint& pixels = QPoint())
+{
+    const QPointF at(100, 100);
+    return QWheelEvent(at, pane.viewport()->mapToGlobal(at.toPoint()), pixels, angle, Qt::NoButton, Qt::NoModifier,
+                       Qt::NoScrollPhase, false);
+}
+
+// The height of each of the records shown (all laid out alike), measured by
+// scrolling by pixels; the view goes back to the top.
+int recordHeight(ResultPane& pane)
+{
+    const int pixels = 2000; // less than the records below the view are high
+    QWheelEvent down = wheel(pane, QPoint(), QPoint(0, -pixels));
+    QApplication::sendEvent(pane.viewport(), &down);
+    const int height = (pixels - pane.firstVisibleRecordOffset()) / std::max(1, pane.firstVisibleRecord());
+    QWheelEvent up = wheel(pane, QPoint(), QPoint(0, pixels));
+    QApplication::sendEvent(pane.viewport(), &up);
+    return height;
+}
+
+// Makes the view exactly `records` of the records shown high; returns the
+// height of one.
+int fitView(ResultPane& pane, int records)
+{
+    const int height = recordHeight(pane);
+    pane.resize(pane.width(), pane.height() - pane.viewport()->height() + records * height);
+    return height;
+}
+
 // Whether anything but the background is painted in the pane's view.
 bool paintsSomething(ResultPane& pane)
 {
@@ -97,16 +129,23 @@ private slots:
     void init();
     void copiesWhatTheOldPaneCopied_data();
     void copiesWhatTheOldPaneCopied();
+    void refusesToCopyPastTheLimit();
     void shownTextAndFont_data();
     void shownTextAndFont();
     void findReachesARecordDeepInALargeResult();
     void findBarNextPreviousAndEscape();
     void keysReachBothEnds_data();
     void keysReachBothEnds();
-    void wheelAndScrollBarMoveTheView();
+    void wheelMovesTheView_data();
+    void wheelMovesTheView();
+    void scrollBarMovesTheView();
     void shiftKeysSelectAcrossRecords();
     void mouseSelectsAcrossRecords();
     void aMegabyteRecordIsShown();
+    void piecesKeepPairsTogether_data();
+    void piecesKeepPairsTogether();
+    void aLineEndAcrossPiecesIsOneLineEnd_data();
+    void aLineEndAcrossPiecesIsOneLineEnd();
     void narrowingRewrapsAndKeepsTheTopRecord();
 
 private:
@@ -116,6 +155,7 @@ private:
 // A pane the size it has in the window, shown and focused.
 void TestQuarrowPane::init()
 {
+    QApplication::setWheelScrollLines(3);
     m_pane.reset(new ResultPane);
     m_pane->resize(776, 500);
     m_pane->show();
@@ -158,6 +198,29 @@ void TestQuarrowPane::copiesWhatTheOldPaneCopied()
     QVERIFY(paintsSomething(*m_pane));
 }
 
+// Past the limit nothing reaches the clipboard and the operator is told why.
+void TestQuarrowPane::refusesToCopyPastTheLimit()
+{
+    // Long messages sharing one text: few records, many characters.
+    const QString message = QStringLiteral("报警：主轴温度过高 ").repeated(400);
+    RecordList records;
+    for (int i = 0; i < 5000; ++i)
+        records.append({QStringLiteral("2024-05-01 10:00:00"), message});
+    qint64 characters = -1;
+    for (const auto& record : records)
+        characters += record.first.size() + 2 + record.second.size() + 1;
+    QVERIFY(characters > ResultPane::kMaxCopyCharacters);
+    m_pane->showRecords(records);
+    QApplication::clipboard()->setText(QStringLiteral("earlier"));
+    QuarrowTest::ModalDriver modals;
+    QTest::keyClick(m_pane.get(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(m_pane.get(), Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(modals.seen().size(), 1);
+    QCOMPARE(modals.seen().first().title, QStringLiteral("提示"));
+    QCOMPARE(modals.seen().first().text, ResultPane::copyTooLargeText(characters));
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("earlier"));
+}
+
 void TestQuarrowPane::shownTextAndFont_data()
 {
     QTest::addColumn<QString>("fill"); // "records", "not found", "failure", or "" for a new pane
@@ -197,21 +260,28 @@ void TestQuarrowPane::shownTextAndFont()
     QCOMPARE(paintsSomething(*m_pane), !text.isEmpty());
 }
 
+// A match below the view is brought up to its bottom edge: the view ends with
+// the match's line (the record's second of three) and begins with the last
+// line of the record seven records before it.
 void TestQuarrowPane::findReachesARecordDeepInALargeResult()
 {
     RecordList records = largeResult(200000);
     records[150000].second = QStringLiteral("X 轴伺服过载 Overload-150000\n");
     m_pane->showRecords(records);
+    fitView(*m_pane, 7);
     QCOMPARE(m_pane->firstVisibleRecord(), 0);
+    QCOMPARE(m_pane->lastVisibleRecord(), 6);
 
     QVERIFY(m_pane->find(QStringLiteral("overload-150000")));
     QCOMPARE(m_pane->selectedText(), QStringLiteral("Overload-150000"));
-    QVERIFY(m_pane->firstVisibleRecord() <= 150000 && 150000 <= m_pane->lastVisibleRecord());
+    QCOMPARE(m_pane->firstVisibleRecord(), 150000 - 7);
+    QCOMPARE(m_pane->lastVisibleRecord(), 150000);
     QCOMPARE(copied(*m_pane), QStringLiteral("Overload-150000"));
 
-    // The only match: found again from itself, in both directions.
+    // The only match: found again from itself, in both directions, in view.
     QVERIFY(m_pane->find(QStringLiteral("Overload-150000"), true));
-    QVERIFY(m_pane->firstVisibleRecord() <= 150000 && 150000 <= m_pane->lastVisibleRecord());
+    QCOMPARE(m_pane->firstVisibleRecord(), 150000 - 7);
+    QCOMPARE(m_pane->lastVisibleRecord(), 150000);
     QVERIFY(!m_pane->find(QStringLiteral("no such words")));
 }
 
@@ -227,16 +297,24 @@ void TestQuarrowPane::findBarNextPreviousAndEscape()
     auto* edit = bar->findChild<QLineEdit*>(QStringLiteral("findText"));
     QVERIFY(edit->hasFocus());
 
+    // The find bar takes room from the view: seven records fit above it.
+    const int height = recordHeight(*m_pane);
+    m_pane->resize(m_pane->width(), m_pane->height() - m_pane->viewport()->height() + 7 * height);
     edit->setText(QStringLiteral("报警号"));
     QTest::keyClick(edit, Qt::Key_Return);
     QCOMPARE(m_pane->firstVisibleRecord(), 0); // record 3 is on the first screen
+    QCOMPARE(m_pane->lastVisibleRecord(), 6);
     QCOMPARE(m_pane->selectedText(), QStringLiteral("报警号"));
-    QTest::keyClick(edit, Qt::Key_Return);
-    QVERIFY(m_pane->firstVisibleRecord() <= 250 && 250 <= m_pane->lastVisibleRecord());
-    QTest::keyClick(edit, Qt::Key_Return); // wraps to the first again
-    QVERIFY(m_pane->firstVisibleRecord() <= 3 && 3 <= m_pane->lastVisibleRecord());
+    QTest::keyClick(edit, Qt::Key_Return); // below: its line comes up to the bottom edge
+    QCOMPARE(m_pane->firstVisibleRecord(), 250 - 7);
+    QCOMPARE(m_pane->lastVisibleRecord(), 250);
+    QTest::keyClick(edit, Qt::Key_Return); // wraps to the first again, above: its line to the top
+    QCOMPARE(m_pane->firstVisibleRecord(), 3);
+    QCOMPARE(m_pane->firstVisibleRecordOffset(), height / 3);
+    QCOMPARE(m_pane->lastVisibleRecord(), 3 + 7);
     bar->findChild<QToolButton*>(QStringLiteral("findPrevious"))->click(); // and back past the start
-    QVERIFY(m_pane->firstVisibleRecord() <= 250 && 250 <= m_pane->lastVisibleRecord());
+    QCOMPARE(m_pane->firstVisibleRecord(), 250 - 7);
+    QCOMPARE(m_pane->lastVisibleRecord(), 250);
     QCOMPARE(m_pane->selectedText(), QStringLiteral("报警号"));
 
     QTest::keyClick(edit, Qt::Key_Escape);
@@ -262,11 +340,13 @@ void TestQuarrowPane::keysReachBothEnds()
     QFETCH(int, presses);
     const int count = 400;
     m_pane->showRecords(manyRecords(count));
+    fitView(*m_pane, 7);
     QScrollBar* bar = m_pane->verticalScrollBar();
     for (int i = 0; i < presses && bar->value() < bar->maximum(); ++i)
         press(*m_pane, Qt::Key(forward));
     QCOMPARE(m_pane->lastVisibleRecord(), count - 1);
-    QVERIFY(m_pane->firstVisibleRecord() > count - 30);
+    QCOMPARE(m_pane->firstVisibleRecord(), count - 7);
+    QCOMPARE(m_pane->firstVisibleRecordOffset(), 0);
     QCOMPARE(bar->value(), bar->maximum());
     for (int i = 0; i < presses && bar->value() > 0; ++i)
         press(*m_pane, Qt::Key(backward));
@@ -274,21 +354,51 @@ void TestQuarrowPane::keysReachBothEnds()
     QCOMPARE(bar->value(), 0);
 }
 
-void TestQuarrowPane::wheelAndScrollBarMoveTheView()
+void TestQuarrowPane::wheelMovesTheView_data()
+{
+    QTest::addColumn<QList<int>>("angles"); // angleDelta().y() of each event, in eighths of a degree
+    QTest::addColumn<int>("pixels");        // pixelDelta().y() of each event instead, where not 0
+    QTest::addColumn<int>("lines");         // lines the view moves down, three a notch
+    QTest::addColumn<int>("extraPixels");
+    QTest::newRow("three notches down") << QList<int>{-120, -120, -120} << 0 << 9 << 0;
+    QTest::newRow("eight touchpad steps of 15 make a notch") << QList<int>{-15, -15, -15, -15, -15, -15, -15, -15} << 0 << 3 << 0;
+    QTest::newRow("four steps of 15 make a line and a half") << QList<int>{-15, -15, -15, -15} << 0 << 1 << 0;
+    QTest::newRow("turning back drops what was left over") << QList<int>{-100, 50} << 0 << 1 << 0;
+    QTest::newRow("up at the top stays") << QList<int>{120} << 0 << 0 << 0;
+    QTest::newRow("pixels where the platform gives them") << QList<int>{-120, -120} << -37 << 0 << 74;
+}
+
+// Exactly where the view lands, in records of the same height.
+void TestQuarrowPane::wheelMovesTheView()
+{
+    QFETCH(QList<int>, angles);
+    QFETCH(int, pixels);
+    QFETCH(int, lines);
+    QFETCH(int, extraPixels);
+    m_pane->showRecords(manyRecords(1000));
+    const int height = recordHeight(*m_pane);
+    for (int angle : angles) {
+        QWheelEvent event = wheel(*m_pane, QPoint(0, angle), QPoint(0, pixels));
+        QApplication::sendEvent(m_pane->viewport(), &event);
+    }
+    const int moved = lines * m_pane->fontMetrics().lineSpacing() + extraPixels;
+    QCOMPARE(m_pane->firstVisibleRecord(), moved / height);
+    QCOMPARE(m_pane->firstVisibleRecordOffset(), moved % height);
+}
+
+// The scroll bar counts estimated lines, two for each of these records (a
+// time line and a short message), and is exact about the record at the top.
+void TestQuarrowPane::scrollBarMovesTheView()
 {
     const int count = 10000;
     m_pane->showRecords(manyRecords(count));
-    QWheelEvent down(QPointF(100, 100), m_pane->viewport()->mapToGlobal(QPoint(100, 100)), QPoint(), QPoint(0, -120),
-                     Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
-    for (int notch = 0; notch < 3; ++notch)
-        QApplication::sendEvent(m_pane->viewport(), &down);
-    QVERIFY(m_pane->firstVisibleRecord() > 0);
-    QVERIFY(m_pane->verticalScrollBar()->value() > 0);
-
+    fitView(*m_pane, 7);
     QScrollBar* bar = m_pane->verticalScrollBar();
-    bar->setValue(bar->maximum() / 2);
-    QVERIFY(qAbs(m_pane->firstVisibleRecord() - count / 2) < count / 20);
+    bar->setValue(9001);
+    QCOMPARE(m_pane->firstVisibleRecord(), 4500);
+    QCOMPARE(m_pane->lastVisibleRecord(), 4507);
     bar->setValue(bar->maximum());
+    QCOMPARE(m_pane->firstVisibleRecord(), count - 7);
     QCOMPARE(m_pane->lastVisibleRecord(), count - 1);
     QVERIFY(paintsSomething(*m_pane));
 }
@@ -309,6 +419,14 @@ void TestQuarrowPane::shiftKeysSelectAcrossRecords()
     QCOMPARE(m_pane->selectedText(), all);
     press(*m_pane, Qt::Key_Left); // collapses
     QVERIFY(!m_pane->hasSelection());
+
+    // A surrogate pair is one character to the arrow keys.
+    m_pane->showRecords({{"t", QString::fromUtf8("a😀b")}});
+    press(*m_pane, Qt::Key_Right, 4); // past "t:\na"
+    press(*m_pane, Qt::Key_Right, 1, Qt::ShiftModifier);
+    QCOMPARE(m_pane->selectedText(), QString::fromUtf8("😀"));
+    press(*m_pane, Qt::Key_Left, 1, Qt::ShiftModifier);
+    QVERIFY(!m_pane->hasSelection());
 }
 
 void TestQuarrowPane::mouseSelectsAcrossRecords()
@@ -321,22 +439,28 @@ void TestQuarrowPane::mouseSelectsAcrossRecords()
     QVERIFY2(all.startsWith(dragged) && dragged.count(QLatin1Char('\n')) == 7, qPrintable(dragged));
     QCOMPARE(copied(*m_pane), dragged);
 
-    // Dragging below the view scrolls on and keeps extending the selection.
+    // Dragging below the view scrolls by as far as the pointer is below it,
+    // and keeps extending the selection.
+    const int height = recordHeight(*m_pane);
     dragOver(*m_pane, QPoint(1, line / 2), QPoint(1, m_pane->viewport()->height() + 5 * line));
-    QVERIFY(m_pane->firstVisibleRecord() > 0);
+    QCOMPARE(m_pane->firstVisibleRecord(), (5 * line + 1) / height);
+    QCOMPARE(m_pane->firstVisibleRecordOffset(), (5 * line + 1) % height);
     QVERIFY(all.startsWith(m_pane->selectedText()));
     QVERIFY(m_pane->selectedText().size() > dragged.size());
+    QVERIFY(!m_pane->isDragScrolling());
 
     // Held still below the view, it keeps scrolling until the button is released.
     QTest::mousePress(m_pane->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(1, line / 2));
     QMouseEvent below(QEvent::MouseMove, QPoint(1, m_pane->viewport()->height() + line), Qt::NoButton,
                       Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(m_pane->viewport(), &below);
+    QVERIFY(m_pane->isDragScrolling());
     const int first = m_pane->firstVisibleRecord();
     QTRY_VERIFY(m_pane->firstVisibleRecord() > first + 2);
     QTest::mouseRelease(m_pane->viewport(), Qt::LeftButton, Qt::NoModifier, below.pos());
+    QVERIFY(!m_pane->isDragScrolling()); // so nothing scrolls it any more
     const int released = m_pane->firstVisibleRecord();
-    QTest::qWait(200);
+    QCoreApplication::processEvents();
     QCOMPARE(m_pane->firstVisibleRecord(), released);
     QVERIFY(m_pane->selectedText().count(QLatin1Char('\n')) > 3 * 2);
     QVERIFY(all.contains(m_pane->selectedText()));
@@ -362,6 +486,64 @@ void TestQuarrowPane::aMegabyteRecordIsShown()
     QCOMPARE(m_pane->selectedText(), QStringLiteral("xTAIL"));
     QTest::keyClick(m_pane.get(), Qt::Key_A, Qt::ControlModifier);
     QCOMPARE(copied(*m_pane), QStringLiteral("2024-05-01 10:00:00:\n") + message);
+}
+
+void TestQuarrowPane::piecesKeepPairsTogether_data()
+{
+    QTest::addColumn<QString>("slice"); // a piece of three, the character before it (if any) and two after
+    QTest::addColumn<int>("before");
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("length");
+    const QString pair = QString::fromUtf8("😀");
+    QTest::newRow("nothing at either boundary") << "aXYZbc" << 1 << 1 << 3;
+    QTest::newRow("the first piece") << "XYZbc" << 0 << 0 << 3;
+    QTest::newRow("the last piece") << "aXYZ" << 1 << 1 << 3;
+    QTest::newRow("a pair split at the end goes with this piece") << "aXY" + pair + "c" << 1 << 1 << 4;
+    QTest::newRow("a pair split at the start went with the one before") << pair + "XYbc" << 1 << 2 << 2;
+    QTest::newRow("\\r\\n split at the end goes with this piece") << "aXY\r\nc" << 1 << 1 << 4;
+    QTest::newRow("\\r\\n split at the start went with the one before") << "\r\nXYbc" << 1 << 2 << 2;
+    QTest::newRow("a line end right after the piece ends it") << "aXYZ\nb" << 1 << 1 << 4;
+    QTest::newRow("\\r\\n right after the piece ends it") << "aXYZ\r\n" << 1 << 1 << 5;
+    QTest::newRow("a line end at the start ended the one before") << "a\nXYbc" << 1 << 2 << 2;
+    QTest::newRow("a line end after one stays") << "\n\nXYbc" << 1 << 2 << 2;
+}
+
+void TestQuarrowPane::piecesKeepPairsTogether()
+{
+    QFETCH(QString, slice);
+    QFETCH(int, before);
+    QFETCH(int, start);
+    QFETCH(int, length);
+    const PaneText::Range range = PaneText::pieceRange(slice, before, 3);
+    QCOMPARE(range.start, start);
+    QCOMPARE(range.length, length);
+}
+
+void TestQuarrowPane::aLineEndAcrossPiecesIsOneLineEnd_data()
+{
+    QTest::addColumn<int>("shift"); // where "\r\n" sits against the first piece's end
+    QTest::newRow("split by the boundary") << 0;
+    QTest::newRow("at the end of the first piece") << -1;
+    QTest::newRow("at the start of the second piece") << 1;
+}
+
+// A message of 79 short lines and a longer one ended by "\r\n", then a
+// tail; with its time line that is 82 lines, wherever the pieces are cut.
+void TestQuarrowPane::aLineEndAcrossPiecesIsOneLineEnd()
+{
+    QFETCH(int, shift);
+    const QString time = QStringLiteral("2024-05-01 10:00:00");
+    const int lineEnd = ResultPane::kPieceLength - 1 - (time.size() + 2) + shift; // where '\r' goes
+    QString message = (QString(50, QLatin1Char('x')) + QLatin1Char('\n')).repeated(79);
+    message += QString(lineEnd - message.size(), QLatin1Char('y')) + QStringLiteral("\r\ntail");
+    m_pane->showRecords(QVector<QPair<QString, QString>>(1000, {time, QStringLiteral("m")}).toList());
+    const int line = recordHeight(*m_pane) / 2; // two-line records measure a line
+    m_pane->showRecords({{time, message}});
+    press(*m_pane, Qt::Key_End);
+    QCOMPARE((m_pane->firstVisibleRecordOffset() + m_pane->viewport()->height()) / line, 82);
+    press(*m_pane, Qt::Key_Home);
+    QTest::keyClick(m_pane.get(), Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(m_pane->selectedText(), time + QStringLiteral(":\n") + message.replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
 }
 
 // Long lines wrap at the pane's width: a narrower pane needs more lines, and

@@ -1,8 +1,16 @@
 // The window's one slot: which button does what, the day and range queries
-// seen through the result pane (strict bounds, types, order), the not-found
-// and failure notices, and page switches that leave the pane alone.
+// seen through the result pane (strict bounds, types, order), copied and
+// found in; the not-found and failure notices; Esc and a new query cancel a
+// running one; a log file opened by name or dropped is read, never changed;
+// page switches leave the pane alone.
+#include <QClipboard>
+#include <QCryptographicHash>
+#include <QLineEdit>
+#include <QMimeData>
 #include <QStackedWidget>
 #include <QtTest>
+
+#include "PaneFindBar.h"
 
 #include "QuarrowTestSupport.h"
 
@@ -59,6 +67,10 @@ private slots:
     void queries();
     void typeComesFromItemData();
     void failedQueryIsNotShownAsNotFound();
+    void escAndANewQueryCancelTheRunningOne();
+    void findAndCopyReadTheListedAnswer();
+    void opensALogFileReadOnly_data();
+    void opensALogFileReadOnly();
     void pageSwitchesLeaveThePaneAlone();
 };
 
@@ -150,9 +162,9 @@ void TestQuarrowQuery::queries()
     QVERIFY(v.seed(kRows));
     v.pane()->showRecords({{QStringLiteral("earlier"), QStringLiteral("content\n")}});
     if (range)
-        v.queryRange(start, end, type);
+        QVERIFY(v.queryRange(start, end, type));
     else
-        v.queryDay(start.date(), type);
+        QVERIFY(v.queryDay(start.date(), type));
 
     QVERIFY(!QApplication::overrideCursor()); // the busy cursor went with the query
     const QString text = expected.isEmpty() ? kNotFound : blocks(rowsWith(expected));
@@ -160,6 +172,11 @@ void TestQuarrowQuery::queries()
     QCOMPARE(v.pane()->recordCount(), expected.isEmpty() ? 1 : expected.size());
     const int pixelSize = expected.isEmpty() ? 30 : 18;
     QCOMPARE(v.pane()->font().pixelSize(), pixelSize);
+
+    QApplication::clipboard()->clear();
+    QTest::keyClick(v.pane(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(v.pane(), Qt::Key_C, Qt::ControlModifier);
+    QTRY_COMPARE_WITH_TIMEOUT(QApplication::clipboard()->text(), text, kQueryTimeoutMs);
 }
 
 void TestQuarrowQuery::typeComesFromItemData()
@@ -167,7 +184,7 @@ void TestQuarrowQuery::typeComesFromItemData()
     Viewer v;
     QVERIFY(v.seed({{"2024-05-01 10:00:00", 7, "type seven"}, {"2024-05-01 10:00:00", 0, "type zero"}}));
     v.widget<QComboBox>("comboBox")->setItemData(0, 7, Qt::UserRole);
-    v.queryDay(kDay, 0);
+    QVERIFY(v.queryDay(kDay, 0));
     QCOMPARE(v.pane()->toPlainText(), blocks({{"2024-05-01 10:00:00", 7, "type seven"}}));
 }
 
@@ -175,14 +192,151 @@ void TestQuarrowQuery::failedQueryIsNotShownAsNotFound()
 {
     Viewer v;
     QVERIFY(v.breakStore());
-    v.queryDay(kDay, 0);
+    QVERIFY(v.queryDay(kDay, 0));
     const QString shown = v.pane()->toPlainText();
     QVERIFY2(shown.startsWith(QStringLiteral("查询失败：")) && shown.contains(QStringLiteral("SystemInfo")),
              qPrintable(shown));
     QCOMPARE(v.pane()->font().pixelSize(), 30);
 
-    v.queryRange(at("2024-05-01 00:00:00"), at("2024-05-02 00:00:00"), 0);
+    QVERIFY(v.queryRange(at("2024-05-01 00:00:00"), at("2024-05-02 00:00:00"), 0));
     QVERIFY2(v.pane()->toPlainText().startsWith(QStringLiteral("查询失败：")), qPrintable(v.pane()->toPlainText()));
+}
+
+// The store is locked by another program, so a query provably runs (waiting
+// for the lock) when it is cancelled; it shows the busy cursor meanwhile.
+void TestQuarrowQuery::escAndANewQueryCancelTheRunningOne()
+{
+    Viewer v;
+    v.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(v.window.get()));
+    const QList<Row> rows = {{"2024-05-01 10:00:00", 0, "zero"}, {"2024-05-01 10:00:00", 1, "one"}};
+    QVERIFY(v.seed(rows));
+    TestDatabase locker(v.dir.filePath(QStringLiteral("dbLog.db")));
+    QVERIFY(locker.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+
+    v.selectDay(kDay, 1);
+    v.click("pushButton");
+    QVERIFY(v.pane()->isBusy());
+    QVERIFY(QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor);
+    QTest::keyClick(v.window.get(), Qt::Key_Escape);
+    QVERIFY(!v.pane()->isBusy());
+    QVERIFY(!QApplication::overrideCursor());
+    QCOMPARE(v.pane()->toPlainText(), QStringLiteral("查询已取消"));
+
+    v.click("pushButton");
+    v.selectDay(kDay, 0);
+    v.click("pushButton"); // cancels the one before, still waiting for the lock
+    QVERIFY(locker.exec(QStringLiteral("COMMIT")));
+    QVERIFY(v.queryEnded());
+    QCOMPARE(v.pane()->toPlainText(), blocks({rows.first()}));
+}
+
+// Ctrl+F and Ctrl+C on a listed answer are read by the worker, by id.
+void TestQuarrowQuery::findAndCopyReadTheListedAnswer()
+{
+    Viewer v;
+    v.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(v.window.get()));
+    QList<Row> rows;
+    for (int i = 0; i < 600; ++i)
+        rows << Row{QTime(8, 0).addSecs(i).toString(QStringLiteral("2024-05-01 hh:mm:ss")), 2,
+                    (i == 40 || i == 520) ? QStringLiteral("报警号 4001 Overload") : QStringLiteral("状态 %1").arg(i)};
+    QVERIFY(v.seed(rows));
+    QVERIFY(v.queryDay(kDay, 2));
+    ResultPane* pane = v.pane();
+
+    QTest::keyClick(pane, Qt::Key_F, Qt::ControlModifier);
+    auto* edit = pane->findBar()->findChild<QLineEdit*>(QStringLiteral("findText"));
+    edit->setText(QStringLiteral("overload"));
+    QTest::keyClick(edit, Qt::Key_Return);
+    QTRY_COMPARE_WITH_TIMEOUT(pane->selectedText(), QStringLiteral("Overload"), kQueryTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!pane->isBusy(), kQueryTimeoutMs);
+    QVERIFY(pane->firstVisibleRecord() <= 40 && 40 <= pane->lastVisibleRecord());
+    QTest::keyClick(edit, Qt::Key_Return);
+    QTRY_VERIFY_WITH_TIMEOUT(!pane->isBusy() && pane->firstVisibleRecord() > 40, kQueryTimeoutMs);
+    QVERIFY(pane->firstVisibleRecord() <= 520 && 520 <= pane->lastVisibleRecord());
+    edit->setText(QStringLiteral("no such words"));
+    QTest::keyClick(edit, Qt::Key_Return);
+    QTRY_COMPARE_WITH_TIMEOUT(pane->findBar()->statusText(), QStringLiteral("未找到"), kQueryTimeoutMs);
+
+    QApplication::clipboard()->clear();
+    QTest::keyClick(pane, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(pane, Qt::Key_C, Qt::ControlModifier);
+    QTRY_COMPARE_WITH_TIMEOUT(QApplication::clipboard()->text(), blocks(rows), kQueryTimeoutMs);
+}
+
+namespace {
+
+QByteArray checksumOf(const QString& path)
+{
+    return QCryptographicHash::hash(fileBytes(path), QCryptographicHash::Sha256);
+}
+
+// A file dropped onto the window, as a file manager drops it.
+void dropOnto(QWidget* window, const QString& path)
+{
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(path)});
+    const QPoint point(window->width() / 2, window->height() - 50);
+    QDragEnterEvent enter(point, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window, &enter);
+    QDropEvent drop(point, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window, &drop);
+}
+
+} // namespace
+
+void TestQuarrowQuery::opensALogFileReadOnly_data()
+{
+    QTest::addColumn<QString>("kind"); // "log", "foreign" or "garbage"
+    QTest::addColumn<bool>("dropped");
+    QTest::addColumn<QString>("shown"); // the pane's text, or the start of it
+    QTest::newRow("a log file, named") << "log" << false << blocks({{"2024-05-01 09:00:00", 3, "来自另一台机器"}});
+    QTest::newRow("a log file, dropped") << "log" << true << blocks({{"2024-05-01 09:00:00", 3, "来自另一台机器"}});
+    QTest::newRow("another program's database") << "foreign" << false
+                                                << "查询失败：文件不是日志数据库（没有可用的 SystemInfo 表）";
+    QTest::newRow("not a database") << "garbage" << true << "查询失败：文件不是数据库";
+}
+
+// Queries read the file; ./dbLog.db, where the service runs, is not read.
+void TestQuarrowQuery::opensALogFileReadOnly()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, dropped);
+    QFETCH(QString, shown);
+    Viewer v;
+    QVERIFY(v.seed({{"2024-05-01 09:00:00", 3, "本机记录"}}));
+    const QString path = v.dir.filePath(QStringLiteral("from-elsewhere.db"));
+    if (kind == QLatin1String("garbage")) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray("SQLite format 3 but not really\n").repeated(100));
+    } else {
+        TestDatabase other(path);
+        QVERIFY(other.exec(kind == QLatin1String("log") ? QStringLiteral("CREATE TABLE SystemInfo(id INTEGER PRIMARY KEY "
+                                                                         "AUTOINCREMENT, datetime DATETIME, type INT, message TEXT)")
+                                                        : QStringLiteral("CREATE TABLE parts(id INTEGER, name TEXT)")));
+        if (kind == QLatin1String("log"))
+            QVERIFY(other.insertRow(QStringLiteral("2024-05-01 09:00:00"), 3, QStringLiteral("来自另一台机器")));
+    }
+    const QByteArray before = checksumOf(path);
+    // No journal or other file appears beside the databases.
+    const QStringList files = QDir(v.dir.path()).entryList({QStringLiteral("*.db*")}, QDir::Files);
+
+    v.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(v.window.get()));
+    if (dropped)
+        dropOnto(v.window.get(), path);
+    else
+        v.window->openLogFile(path);
+    QCOMPARE(v.window->windowTitle(), QStringLiteral("系统日志查询工具 - from-elsewhere.db"));
+    QVERIFY(v.queryDay(kDay, 3));
+    QVERIFY2(v.pane()->toPlainText().startsWith(shown), qPrintable(v.pane()->toPlainText()));
+    QVERIFY(v.queryRange(at("2024-05-01 00:00:00"), at("2024-05-02 00:00:00"), 3));
+    QVERIFY2(v.pane()->toPlainText().startsWith(shown), qPrintable(v.pane()->toPlainText()));
+    v.window.reset();
+    QCOMPARE(checksumOf(path), before);
+    QCOMPARE(QDir(v.dir.path()).entryList({QStringLiteral("*.db*")}, QDir::Files), files);
 }
 
 void TestQuarrowQuery::pageSwitchesLeaveThePaneAlone()
@@ -193,7 +347,7 @@ void TestQuarrowQuery::pageSwitchesLeaveThePaneAlone()
     auto* stack = v.widget<QStackedWidget>("stackedWidget");
     const QList<Row> row = {{"2024-05-01 10:00:00", 0, "day result"}};
     QVERIFY(v.seed(row));
-    v.queryDay(kDay, 0);
+    QVERIFY(v.queryDay(kDay, 0));
     QCOMPARE(v.pane()->toPlainText(), blocks(row));
 
     v.click("toolButton");
@@ -203,6 +357,7 @@ void TestQuarrowQuery::pageSwitchesLeaveThePaneAlone()
     QCOMPARE(v.pane()->font().pixelSize(), 18);
 
     v.click("pushButton_2"); // nothing in today's range
+    QVERIFY(v.queryEnded());
     v.click("toolButton_2");
     QCOMPARE(stack->currentIndex(), 0);
     QVERIFY(v.widget("page")->isVisible());
@@ -211,6 +366,7 @@ void TestQuarrowQuery::pageSwitchesLeaveThePaneAlone()
     QCOMPARE(v.widget<QDateEdit>("dateEdit")->date(), kDay);
 
     v.click("pushButton"); // records again after the notice: the record font again
+    QVERIFY(v.queryEnded());
     QCOMPARE(v.pane()->toPlainText(), blocks(row));
     QCOMPARE(v.pane()->font().pixelSize(), 18);
 }

@@ -65,7 +65,9 @@ void TestQuarrowSettings::startUpReadsOnly()
         window.findChild<QComboBox*>(QStringLiteral("comboBox_2"))->setCurrentIndex(2);
         for (const char* name : {"toolButton", "pushButton_2", "toolButton_2"})
             window.findChild<QAbstractButton*>(QString::fromLatin1(name))->click();
-        QCOMPARE(window.findChild<ResultPane*>()->toPlainText(), QStringLiteral("没有找到相关记录"));
+        ResultPane* pane = window.findChild<ResultPane*>();
+        QTRY_VERIFY_WITH_TIMEOUT(!pane->isBusy(), kQueryTimeoutMs);
+        QCOMPARE(pane->toPlainText(), QStringLiteral("没有找到相关记录"));
         QVERIFY(window.close());
     }
     QCOMPARE(QFile::exists(kIni), !iniText.isNull());
@@ -92,6 +94,7 @@ void TestQuarrowSettings::dayQueryStoresIndex()
         QVERIFY(v.breakStore());
     v.widget<QComboBox>("comboBox")->setCurrentIndex(index);
     v.click("pushButton");
+    QVERIFY(v.queryEnded());
     const QVariant stored = QSettings(QStringLiteral("./Quarrow.ini"), QSettings::IniFormat).value(QStringLiteral("comBoxIndex"));
     QVERIFY(stored.isValid());
     QCOMPARE(stored.toInt(), index);

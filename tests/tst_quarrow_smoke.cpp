@@ -1,6 +1,9 @@
 // Starts the real Quarrow binary on a private Xvfb server in a temporary
 // folder, waits for its window, closes it the way a desktop does
-// (WM_DELETE_WINDOW) and expects a clean exit with code 0.
+// (WM_DELETE_WINDOW) and expects a clean exit with code 0; also with a log
+// file named on the command line, which the title names and nothing changes.
+#include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -8,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "TestDatabase.h"
 #include "XWindow.h"
 
 namespace {
@@ -24,10 +28,17 @@ QString startXvfb(QProcess& server)
     if (!server.waitForStarted(kStartTimeoutMs))
         return QString();
     QByteArray number;
-    while (!number.contains('\n') && server.waitForReadyRead(kStartTimeoutMs))
+    const QDeadlineTimer deadline(kStartTimeoutMs);
+    while (!number.contains('\n') && server.waitForReadyRead(int(deadline.remainingTime())))
         number += server.readAllStandardOutput();
     number = number.trimmed();
     return number.isEmpty() ? QString() : QStringLiteral(":") + QString::fromLatin1(number);
+}
+
+QByteArray checksumOf(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256) : QByteArray();
 }
 
 // A process that is ended, if still running, when it goes out of scope.
@@ -51,15 +62,40 @@ class TestQuarrowSmoke : public QObject
     Q_OBJECT
 
 private slots:
+    void startsShowsItsWindowAndClosesCleanly_data();
     void startsShowsItsWindowAndClosesCleanly();
 };
 
+void TestQuarrowSmoke::startsShowsItsWindowAndClosesCleanly_data()
+{
+    QTest::addColumn<QString>("file"); // a log file to name on the command line
+    QTest::addColumn<QString>("title");
+    QTest::newRow("in its working folder") << QString() << QStringLiteral("系统日志查询工具");
+    QTest::newRow("with a log file named") << QStringLiteral("另一台机器.db")
+                                           << QStringLiteral("系统日志查询工具 - 另一台机器.db");
+}
+
 void TestQuarrowSmoke::startsShowsItsWindowAndClosesCleanly()
 {
+    QFETCH(QString, file);
+    QFETCH(QString, title);
     if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty())
         QFAIL("Xvfb is not installed (scripts/deps installs it)");
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
+    QStringList arguments;
+    QByteArray checksum;
+    if (!file.isEmpty()) {
+        const QString path = folder.filePath(file);
+        {
+            TestDatabase log(path);
+            QVERIFY(log.exec(QStringLiteral("CREATE TABLE SystemInfo(id INTEGER PRIMARY KEY AUTOINCREMENT, "
+                                            "datetime DATETIME, type INT, message TEXT)")));
+            QVERIFY(log.insertRow(QStringLiteral("2024-05-01 09:00:00"), 3, QStringLiteral("报警")));
+        }
+        arguments << path;
+        checksum = checksumOf(path);
+    }
 
     Process server;
     const QString display = startXvfb(server);
@@ -83,24 +119,27 @@ void TestQuarrowSmoke::startsShowsItsWindowAndClosesCleanly()
     viewer.setProcessEnvironment(env);
     viewer.setWorkingDirectory(folder.path());
     viewer.setProcessChannelMode(QProcess::ForwardedChannels);
-    viewer.start(QStringLiteral(QUARROW_BINARY), QStringList());
+    viewer.start(QStringLiteral(QUARROW_BINARY), arguments);
     QVERIFY2(viewer.waitForStarted(kStartTimeoutMs), qPrintable(viewer.errorString()));
 
     // Declared last, so closed before the server goes: Xlib ends the process
     // when a connection's server disappears under it.
     XWindow x(display);
     QVERIFY(x.connected());
-    const unsigned long window = x.waitForTitle(QStringLiteral("系统日志查询工具"), kStartTimeoutMs);
-    QVERIFY2(window, "no window titled 系统日志查询工具 appeared");
+    const unsigned long window = x.waitForTitle(title, kStartTimeoutMs);
+    QVERIFY2(window, qPrintable(QStringLiteral("no window titled %1 appeared").arg(title)));
     QCOMPARE(viewer.state(), QProcess::Running);
     QVERIFY(x.requestClose(window));
     QVERIFY2(viewer.waitForFinished(kStartTimeoutMs), "the viewer did not end after its window was closed");
     QCOMPARE(viewer.exitStatus(), QProcess::NormalExit);
     QCOMPARE(viewer.exitCode(), 0);
 
-    // It worked in its working folder: the store is there, no settings written.
+    // The log service worked in its working folder: the store is there, no
+    // settings written; a named file is as it was.
     QVERIFY(QFile::exists(QDir(folder.path()).filePath(QStringLiteral("dbLog.db"))));
     QVERIFY(!QFile::exists(QDir(folder.path()).filePath(QStringLiteral("Quarrow.ini"))));
+    if (!file.isEmpty())
+        QCOMPARE(checksumOf(arguments.first()), checksum);
 }
 
 QTEST_MAIN(TestQuarrowSmoke)

@@ -103,6 +103,9 @@ unsigned long XWindow::findByTitle(const QString& title)
 
 unsigned long XWindow::waitForTitle(const QString& title, int timeoutMs)
 {
+    // Polled: a client is told of no window of another client unless it
+    // selects for the root's events, and the title may come after the map.
+    // Bounded by the deadline.
     QElapsedTimer clock;
     clock.start();
     for (;;) {

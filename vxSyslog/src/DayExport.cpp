@@ -10,6 +10,7 @@
 #include <memory>
 
 #include <vxSyslog/RecordBlock.h>
+#include <vxSyslog/RecordKeyReader.h>
 
 namespace SystemLog {
 namespace DayExport {
@@ -58,22 +59,81 @@ bool writeAll(QFileDevice& file, const QByteArray& bytes)
     return true;
 }
 
-// The blocks in the locale's encoding (what a text stream writes, without a
-// byte-order mark), in chunks.
-bool writeBlocks(QFileDevice& file, const RecordList& records)
+// Encodes blocks in the locale's encoding (what a text stream writes, without
+// a byte-order mark) and writes them in chunks.
+class BlockWriter
 {
-    constexpr int kChunk = 64 * 1024;
-    const std::unique_ptr<QTextEncoder> encoder(QTextCodec::codecForLocale()->makeEncoder(QTextCodec::IgnoreHeader));
-    QByteArray chunk;
-    for (const auto& record : records) {
-        chunk += encoder->fromUnicode(recordBlock(record));
-        if (chunk.size() >= kChunk) {
-            if (!writeAll(file, chunk))
-                return false;
-            chunk.clear();
-        }
+public:
+    explicit BlockWriter(QFileDevice& file)
+        : m_file(file)
+        , m_encoder(QTextCodec::codecForLocale()->makeEncoder(QTextCodec::IgnoreHeader))
+    {
     }
-    return writeAll(file, chunk);
+
+    bool add(const QString& block)
+    {
+        m_chunk += m_encoder->fromUnicode(block);
+        if (m_chunk.size() < kChunk)
+            return true;
+        return flush();
+    }
+
+    bool flush()
+    {
+        const bool written = writeAll(m_file, m_chunk);
+        m_chunk.clear();
+        return written;
+    }
+
+private:
+    static constexpr int kChunk = 64 * 1024;
+    QFileDevice& m_file;
+    const std::unique_ptr<QTextEncoder> m_encoder;
+    QByteArray m_chunk;
+};
+
+// Fills an open file with the export's blocks; returns Written or the failure.
+using Filler = std::function<Outcome(QFileDevice& file)>;
+
+Filler fillWithRecords(const RecordList& records)
+{
+    return [&records](QFileDevice& file) -> Outcome {
+        BlockWriter writer(file);
+        for (const auto& record : records)
+            if (!writer.add(recordBlock(record)))
+                return {Status::WriteFailed, reasonOf(file)};
+        if (!writer.flush())
+            return {Status::WriteFailed, reasonOf(file)};
+        return {Status::Written, QString()};
+    };
+}
+
+Filler fillFromReader(RecordKeyReader& reader, const ViewerQuery& query, const Progress& progress)
+{
+    return [&reader, &query, &progress](QFileDevice& file) -> Outcome {
+        constexpr qint64 kRecordsBetweenReports = 4096;
+        BlockWriter writer(file);
+        Outcome stop{Status::Written, QString()};
+        qint64 written = 0;
+        const bool read = reader.readRecords(query, [&](const QString& datetime, const QString& message) {
+            if (!writer.add(recordBlock(qMakePair(datetime, message)))) {
+                stop = {Status::WriteFailed, reasonOf(file)};
+                return false;
+            }
+            if (++written % kRecordsBetweenReports == 0 && progress && !progress(written)) {
+                stop = {Status::Cancelled, QString()};
+                return false;
+            }
+            return true;
+        });
+        if (stop.status != Status::Written)
+            return stop;
+        if (!read)
+            return {Status::ReadFailed, reader.errorText()};
+        if (!writer.flush())
+            return {Status::WriteFailed, reasonOf(file)};
+        return {Status::Written, QString()};
+    };
 }
 
 // A device or other special file at the path (a link to a terminal, a pipe)
@@ -84,39 +144,50 @@ bool isSpecialFile(const QString& path)
     return info.exists() && !info.isFile() && !info.isDir();
 }
 
-Outcome writeInPlace(const QString& path, const RecordList& records)
+Outcome writeInPlace(const QString& path, const Filler& fill)
 {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Unbuffered))
         return {Status::OpenFailed, reasonOf(file)};
-    if (!writeBlocks(file, records))
-        return {Status::WriteFailed, reasonOf(file)};
+    const Outcome filled = fill(file);
+    if (filled.status != Status::Written)
+        return filled;
     file.close();
     if (file.error() != QFileDevice::NoError)
         return {Status::WriteFailed, reasonOf(file)};
-    return {Status::Written, QString()};
+    return filled;
 }
-
-} // namespace
 
 // Written beside the target and renamed over it only when every byte made it,
 // so a failed export (a full disk) leaves an earlier file as it was and no
 // partial or empty file behind.
-Outcome writeRecords(const QString& path, const RecordList& records)
+Outcome writeFile(const QString& path, const Filler& fill)
 {
     if (isSpecialFile(path))
-        return writeInPlace(path, records);
+        return writeInPlace(path, fill);
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Unbuffered))
         return {Status::OpenFailed, reasonOf(file)};
-    if (!writeBlocks(file, records)) {
-        const QString reason = reasonOf(file);
+    const Outcome filled = fill(file);
+    if (filled.status != Status::Written) {
         file.cancelWriting();
-        return {Status::WriteFailed, reason};
+        return filled;
     }
     if (!file.commit())
         return {Status::WriteFailed, reasonOf(file)};
-    return {Status::Written, QString()};
+    return filled;
+}
+
+} // namespace
+
+Outcome writeRecords(const QString& path, const RecordList& records)
+{
+    return writeFile(path, fillWithRecords(records));
+}
+
+Outcome writeQuery(const QString& path, RecordKeyReader& reader, const ViewerQuery& query, const Progress& progress)
+{
+    return writeFile(path, fillFromReader(reader, query, progress));
 }
 
 QString outcomeText(const Outcome& outcome, const QString& path)
@@ -126,7 +197,10 @@ QString outcomeText(const Outcome& outcome, const QString& path)
         return QStringLiteral("数据导出完成，路径如下：\n%1").arg(path);
     case Status::OpenFailed:
         return QStringLiteral("无法创建导出文件，路径如下：\n%1\n原因：%2").arg(path, outcome.reason);
+    case Status::Cancelled:
+        return QStringLiteral("导出已取消，没有写入文件，路径如下：\n%1").arg(path);
     case Status::WriteFailed:
+    case Status::ReadFailed:
         break;
     }
     return QStringLiteral("数据导出失败，路径如下：\n%1\n原因：%2").arg(path, outcome.reason);

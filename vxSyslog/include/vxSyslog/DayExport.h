@@ -2,11 +2,17 @@
 
 #include <QString>
 
+#include <functional>
+
 #include <vxSyslog/RecordList.h>
 #include <vxSyslog/vxSyslogExport.h>
 
 // Writing one day's records into a text file in a folder the operator chose.
 namespace SystemLog {
+
+class RecordKeyReader;
+struct ViewerQuery;
+
 namespace DayExport {
 
 // "<folder><separator><day>系统日志.txt". The separator is the platform's own
@@ -14,13 +20,17 @@ namespace DayExport {
 // every system. The folder is used exactly as the folder dialog returned it.
 VXSYSLOG_EXPORT QString filePath(const QString& folder, const QString& day);
 
-enum class Status { Written, OpenFailed, WriteFailed };
+enum class Status { Written, OpenFailed, WriteFailed, ReadFailed, Cancelled };
 
 struct Outcome
 {
     Status status;
-    QString reason; // the file system's reason when status is not Written
+    QString reason; // the file system's (or, for ReadFailed, the database's) reason
 };
+
+// Told the number of records written so far, now and then; returning false
+// cancels the export.
+using Progress = std::function<bool(qint64 records)>;
 
 // Writes the record blocks back to back (text mode, the locale's encoding):
 // nothing before, between or after them. The file replaces an earlier one of
@@ -28,6 +38,13 @@ struct Outcome
 // file stays as it was and no partial file is left. Write errors are
 // detected, so a full disk is not taken for success; the reason names it.
 VXSYSLOG_EXPORT Outcome writeRecords(const QString& path, const RecordList& records);
+
+// The same file, streamed from an open reader: the records of `query` go to
+// the file a chunk at a time, so memory does not grow with the day. A read
+// that fails part way (ReadFailed, with the reader's reason) or a cancelled
+// export (Cancelled) leaves an earlier file as it was, like a failed write.
+VXSYSLOG_EXPORT Outcome writeQuery(const QString& path, RecordKeyReader& reader, const ViewerQuery& query,
+                                   const Progress& progress = Progress());
 
 // The texts an export reports to a person, the same from every program that
 // exports: the outcome of writeRecords for `path`, a day without records of

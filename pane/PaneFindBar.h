@@ -7,7 +7,8 @@ class QLineEdit;
 
 // The small find bar at the bottom of the result pane (Ctrl+F). It only
 // collects the operator's request; the pane searches its records and tells
-// the bar whether anything was found. Enter finds the next match, Shift+Enter
+// the bar whether anything was found (a long search: that it runs, or why it
+// could not read the records). Enter finds the next match, Shift+Enter
 // the previous one, Esc closes the bar.
 class PaneFindBar : public QWidget
 {
@@ -19,6 +20,9 @@ public:
     QString text() const;
     void open();
     void showFound(bool found);
+    void showSearching();
+    void showError(const QString& reason);
+    QString statusText() const;
 
 signals:
     void findRequested(const QString& text, bool backward);

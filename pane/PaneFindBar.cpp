@@ -15,6 +15,7 @@ PaneFindBar::PaneFindBar(QWidget* parent)
     setObjectName(QStringLiteral("findBar"));
     setAutoFillBackground(true);
     m_edit->setObjectName(QStringLiteral("findText"));
+    m_status->setObjectName(QStringLiteral("findStatus"));
     m_edit->setPlaceholderText(QStringLiteral("查找内容"));
     m_edit->setClearButtonEnabled(true);
 
@@ -64,6 +65,21 @@ void PaneFindBar::open()
 void PaneFindBar::showFound(bool found)
 {
     m_status->setText(found ? QString() : QStringLiteral("未找到"));
+}
+
+void PaneFindBar::showSearching()
+{
+    m_status->setText(QStringLiteral("正在查找…"));
+}
+
+void PaneFindBar::showError(const QString& reason)
+{
+    m_status->setText(QStringLiteral("查找失败：%1").arg(reason));
+}
+
+QString PaneFindBar::statusText() const
+{
+    return m_status->text();
 }
 
 void PaneFindBar::keyPressEvent(QKeyEvent* event)

@@ -1,5 +1,6 @@
-// The result pane's selection, find and input handling; its content,
-// layout and scrolling are in ResultPane.cpp (see ResultPane.h).
+// The result pane's selection and input handling; its content, layout and
+// scrolling are in ResultPane.cpp, finding and copying a query's answer in
+// ResultPaneQuery.cpp (see ResultPane.h).
 #include "ResultPane.h"
 
 #include <QApplication>
@@ -11,6 +12,7 @@
 #include <QTimerEvent>
 
 #include "PaneFindBar.h"
+#include "PaneRecords.h"
 #include "PaneText.h"
 
 // ---- selection ----
@@ -21,9 +23,15 @@ ResultPane::TextPos ResultPane::endOfText() const
     return records == 0 ? TextPos() : TextPos{records - 1, blockLength(records - 1)};
 }
 
+// One character on, or back; a surrogate pair is one character.
 ResultPane::TextPos ResultPane::step(const TextPos& pos, int delta) const
 {
     TextPos next{pos.record, pos.offset + delta};
+    if (next.offset > 0 && next.offset < blockLength(pos.record)) {
+        const QString pair = m_records->blockSlice(pos.record, next.offset - 1, 2);
+        if (pair.size() == 2 && pair.at(0).isHighSurrogate() && pair.at(1).isLowSurrogate())
+            next.offset += delta;
+    }
     if (next.offset < 0)
         return pos.record > 0 ? TextPos{pos.record - 1, blockLength(pos.record - 1)} : TextPos();
     if (next.offset > blockLength(pos.record))
@@ -47,16 +55,19 @@ QString ResultPane::textBetween(const TextPos& start, const TextPos& end) const
 {
     if (recordCount() == 0)
         return QString();
-    QString joined;
-    for (int r = start.record; r <= end.record; ++r) {
-        const QString text = blockText(r);
-        const int from = r == start.record ? start.offset : 0;
-        const int to = r == end.record ? end.offset : text.size();
-        if (r > start.record)
-            joined += QLatin1Char('\n');
-        joined += text.midRef(from, to - from);
-    }
-    return PaneText::copyText(QStringRef(&joined));
+    return PaneText::joinedText(start, end, [this](int record) { return blockText(record); });
+}
+
+// Characters a copy of the selection would hand over, before copyText() folds
+// separators (which only makes it shorter).
+qint64 ResultPane::selectionLength() const
+{
+    TextPos start, end;
+    selectionBounds(&start, &end);
+    qint64 length = end.offset - start.offset;
+    for (int r = start.record; r < end.record; ++r)
+        length += blockLength(r) + 1;
+    return length;
 }
 
 QString ResultPane::selectedText() const
@@ -76,12 +87,6 @@ void ResultPane::selectAll()
     m_anchor = TextPos();
     m_caret = endOfText();
     viewport()->update();
-}
-
-void ResultPane::copy() const
-{
-    if (hasSelection())
-        QApplication::clipboard()->setText(selectedText());
 }
 
 void ResultPane::moveCaret(const TextPos& to, bool extend)
@@ -121,59 +126,12 @@ void ResultPane::moveCaretVertically(int dy, bool extend)
     moveCaret(target, extend);
 }
 
-// ---- find ----
-
-bool ResultPane::find(const QString& text, bool backward)
-{
-    const int records = recordCount();
-    if (text.isEmpty() || records == 0)
-        return false;
-    TextPos start, end;
-    selectionBounds(&start, &end);
-    // One buffer for every block searched: a search may cross a million records.
-    QString block;
-    block.reserve(1024);
-    auto fillBlock = [&](int record) {
-        block.resize(0);
-        if (m_showsNotice) {
-            block += m_notice;
-            return;
-        }
-        const auto& pair = m_records.at(record);
-        block += pair.first;
-        block += QLatin1String(":\n");
-        block += pair.second;
-    };
-    for (int i = 0; i <= records; ++i) {
-        int record;
-        int at;
-        if (backward) {
-            record = ((start.record - i) % records + records) % records;
-            fillBlock(record);
-            // A match must end before the selection; past the first record, anywhere.
-            const int from = i == 0 ? start.offset - text.size() : -1;
-            at = (i == 0 && from < 0) ? -1 : block.lastIndexOf(text, from, Qt::CaseInsensitive);
-        } else {
-            record = (end.record + i) % records;
-            fillBlock(record);
-            at = block.indexOf(text, i == 0 ? end.offset : 0, Qt::CaseInsensitive);
-        }
-        if (at >= 0) {
-            m_anchor = {record, at};
-            m_caret = {record, at + text.size()};
-            ensureVisible(m_caret);
-            ensureVisible(m_anchor);
-            viewport()->update();
-            return true;
-        }
-    }
-    return false;
-}
+// ---- find bar ----
 
 void ResultPane::openFindBar()
 {
-    setViewportMargins(0, 0, 0, m_findBar->sizeHint().height());
-    placeFindBar();
+    m_findBar->show();
+    updateMargins();
     m_findBar->open();
 }
 
@@ -276,6 +234,12 @@ void ResultPane::mouseReleaseEvent(QMouseEvent* event)
 
 void ResultPane::timerEvent(QTimerEvent* event)
 {
+    if (event->timerId() == m_readRetry.timerId()) {
+        m_readRetry.stop();
+        m_lastTopKnown = false;
+        setTop(m_top);
+        return;
+    }
     if (event->timerId() != m_dragScroll.timerId()) {
         QAbstractScrollArea::timerEvent(event);
         return;
@@ -319,11 +283,25 @@ void ResultPane::mouseDoubleClickEvent(QMouseEvent* event)
     viewport()->update();
 }
 
+// A wheel turns in notches of 120 eighths of a degree, a touchpad or a fine
+// wheel in smaller steps: what is left of a line is kept for the next event
+// (until the direction changes). Where the platform gives pixels, they are used.
 void ResultPane::wheelEvent(QWheelEvent* event)
 {
-    const int steps = event->angleDelta().y() * QApplication::wheelScrollLines() / 120;
-    scrollByPixels(-steps * lineHeight());
     event->accept();
+    const int pixels = event->pixelDelta().y();
+    if (pixels != 0) {
+        m_wheelRemainder = 0;
+        scrollByPixels(-pixels);
+        return;
+    }
+    const int delta = event->angleDelta().y();
+    if ((delta > 0 && m_wheelRemainder < 0) || (delta < 0 && m_wheelRemainder > 0))
+        m_wheelRemainder = 0;
+    m_wheelRemainder += delta * QApplication::wheelScrollLines();
+    const int lines = m_wheelRemainder / 120;
+    m_wheelRemainder -= lines * 120;
+    scrollByPixels(-lines * lineHeight());
 }
 
 void ResultPane::contextMenuEvent(QContextMenuEvent* event)

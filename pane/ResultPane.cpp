@@ -1,19 +1,23 @@
 // The result pane's content, layout, scrolling and painting; selection, find
-// and input are in ResultPaneInput.cpp (see ResultPane.h).
+// and input are in ResultPaneInput.cpp, queries in ResultPaneQuery.cpp (see
+// ResultPane.h).
 #include "ResultPane.h"
 
+#include <QApplication>
 #include <QFont>
 #include <QPainter>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTextLayout>
 #include <QtMath>
 
 #include <algorithm>
 
-#include <vxSyslog/RecordBlock.h>
-
+#include "MemoryRecords.h"
 #include "PaneFindBar.h"
-#include "PaneText.h"
+#include "PaneStrip.h"
+#include "QueryWorker.h"
+#include "StoredRecords.h"
 
 namespace {
 
@@ -22,6 +26,9 @@ constexpr int kMargin = 4;
 // Layouts kept beyond what a paint needs; past this they are dropped (their
 // heights stay known).
 constexpr std::size_t kMaxLayouts = 512;
+// Heights remembered; past this they are forgotten and measured again where
+// needed, so paging through millions of records does not grow the pane.
+constexpr int kMaxHeights = 1 << 16;
 
 QFont paneFont(int pixelSize)
 {
@@ -42,9 +49,26 @@ QString ResultPane::queryFailedText(const QString& reason)
     return QStringLiteral("查询失败：%1").arg(reason);
 }
 
+QString ResultPane::cancelledText()
+{
+    return QStringLiteral("查询已取消");
+}
+
+QString ResultPane::copyTooLargeText(qint64 characters)
+{
+    return QStringLiteral("选中的内容有 %1 个字符，超过了复制的上限（%2 个字符），没有复制。\n"
+                          "请选择少一些记录；一整天的记录可以用“导出”保存为文件。")
+        .arg(characters)
+        .arg(kMaxCopyCharacters);
+}
+
 ResultPane::ResultPane(QWidget* parent)
     : QAbstractScrollArea(parent)
+    , m_records(std::make_unique<MemoryRecords>(SystemLog::RecordList()))
     , m_findBar(new PaneFindBar(this))
+    , m_strip(new PaneStrip(this))
+    , m_worker(new QueryWorker(this))
+    , m_cancelShortcut(new QShortcut(QKeySequence(Qt::Key_Escape), this))
 {
     // Text wraps at the width, so nothing scrolls sideways; the vertical bar
     // stays, so that a result never changes the width it is laid out at.
@@ -54,51 +78,71 @@ ResultPane::ResultPane(QWidget* parent)
     viewport()->setCursor(Qt::IBeamCursor);
     viewport()->setBackgroundRole(QPalette::Base);
     m_findBar->hide();
+    m_strip->hide();
     connect(m_findBar, &PaneFindBar::findRequested, this,
-            [this](const QString& text, bool backward) { m_findBar->showFound(find(text, backward)); });
+            [this](const QString& text, bool backward) { find(text, backward); });
+    connect(this, &ResultPane::findEnded, m_findBar, &PaneFindBar::showFound);
     connect(m_findBar, &PaneFindBar::closed, this, [this] {
-        setViewportMargins(0, 0, 0, 0);
+        updateMargins();
         setFocus(Qt::OtherFocusReason);
     });
-    m_firstSegment = {0};
-    m_lineStart = {0};
+    connect(m_strip, &PaneStrip::recordRequested, this, &ResultPane::scrollToRecord);
+    connect(m_worker, &QueryWorker::keysListed, this, &ResultPane::takeListedKeys);
+    connect(m_worker, &QueryWorker::intervalsCounted, m_strip, &PaneStrip::setCounts);
+    connect(m_worker, &QueryWorker::listingEnded, this, &ResultPane::endListing);
+    connect(m_worker, &QueryWorker::findEnded, this, &ResultPane::endFind);
+    connect(m_worker, &QueryWorker::copyEnded, this, &ResultPane::endCopy);
+    // Only while something runs, so Esc keeps its meaning everywhere else.
+    m_cancelShortcut->setContext(Qt::WindowShortcut);
+    m_cancelShortcut->setEnabled(false);
+    connect(m_cancelShortcut, &QShortcut::activated, this, &ResultPane::cancelBusyWork);
+    m_segments.reset(m_records.get(), charsPerLine());
 }
 
-ResultPane::~ResultPane() = default;
+// The worker goes first, so no job of it outlives what the pane holds.
+ResultPane::~ResultPane()
+{
+    delete m_worker;
+    if (m_busyCursor)
+        QApplication::restoreOverrideCursor();
+}
 
 // ---- content ----
 
 void ResultPane::showRecords(const SystemLog::RecordList& records)
 {
-    m_records = records;
-    m_notice.clear();
-    m_showsNotice = false;
-    setContent(paneFont(kRecordPixelSize));
+    setContent(std::make_unique<MemoryRecords>(records), kRecordPixelSize);
 }
 
 void ResultPane::showNotice(const QString& text)
 {
-    m_records.clear();
-    m_notice = text;
-    m_showsNotice = true;
-    setContent(paneFont(kNoticePixelSize));
+    setContent(std::make_unique<MemoryRecords>(text), kNoticePixelSize);
 }
 
-void ResultPane::setContent(const QFont& font)
+void ResultPane::setContent(std::unique_ptr<PaneRecords> records, int pixelSize)
 {
-    setFont(font);
-    const int records = recordCount();
-    m_firstSegment.resize(records + 1);
-    int segments = 0;
-    for (int r = 0; r < records; ++r) {
-        m_firstSegment[r] = segments;
-        segments += std::max(1, (blockLength(r) + kPieceLength - 1) / kPieceLength);
-    }
-    m_firstSegment[records] = segments;
+    m_worker->cancelListing();
+    m_worker->cancelFind();
+    m_worker->cancelCopy();
+    updateBusyState();
+    m_strip->hide();
+    updateMargins();
+    setFont(paneFont(pixelSize));
+    m_records = std::move(records);
+    m_stored = nullptr;
+    m_pendingTopRecord = -1;
+    m_wheelRemainder = 0;
     m_anchor = m_caret = TextPos();
     m_top = ViewPos();
+    m_segments.reset(m_records.get(), charsPerLine());
     invalidateLayouts();
     setTop(ViewPos());
+}
+
+int ResultPane::charsPerLine() const
+{
+    const QFontMetrics metrics(font());
+    return std::max(1, (viewport()->width() - 2 * kMargin) / std::max(1, metrics.averageCharWidth()));
 }
 
 void ResultPane::invalidateLayouts()
@@ -106,82 +150,29 @@ void ResultPane::invalidateLayouts()
     m_layouts.clear();
     m_heights.clear();
     m_lastTopKnown = false;
-    rebuildLineEstimates();
+    m_segments.setCharsPerLine(charsPerLine());
     viewport()->update();
-}
-
-void ResultPane::rebuildLineEstimates()
-{
-    const QFontMetrics metrics(font());
-    m_charsPerLine = std::max(1, (viewport()->width() - 2 * kMargin) / std::max(1, metrics.averageCharWidth()));
-    m_lineStart.resize(segmentCount() + 1);
-    int lines = 0;
-    int segment = 0;
-    for (int r = 0; r < recordCount(); ++r) {
-        const int pieces = m_firstSegment.at(r + 1) - m_firstSegment.at(r);
-        for (int piece = 0; piece < pieces; ++piece) {
-            m_lineStart[segment++] = lines;
-            lines += estimatedLines(r, piece);
-        }
-    }
-    m_lineStart[segment] = lines;
 }
 
 int ResultPane::recordCount() const
 {
-    return m_showsNotice ? 1 : m_records.size();
+    return m_records->count();
 }
 
 QString ResultPane::blockText(int record) const
 {
-    return m_showsNotice ? m_notice : SystemLog::recordBlock(m_records.at(record));
-}
-
-// Part of a block without building the whole of it (a message can be huge).
-QString ResultPane::blockSlice(int record, int from, int length) const
-{
-    if (m_showsNotice)
-        return m_notice.mid(from, length);
-    const auto& pair = m_records.at(record);
-    const int headLength = pair.first.size() + 2;
-    if (from >= headLength)
-        return pair.second.mid(from - headLength, length);
-    const QString head = pair.first + QStringLiteral(":\n");
-    return head.mid(from, length) + pair.second.leftRef(std::max(0, length - (headLength - from)));
+    return m_records->blockText(record);
 }
 
 int ResultPane::blockLength(int record) const
 {
-    if (m_showsNotice)
-        return m_notice.size();
-    const auto& pair = m_records.at(record);
-    return pair.first.size() + 2 + pair.second.size();
-}
-
-int ResultPane::recordOfSegment(int segment) const
-{
-    const auto it = std::upper_bound(m_firstSegment.begin(), m_firstSegment.end(), segment);
-    return int(it - m_firstSegment.begin()) - 1;
+    return m_records->blockLength(record);
 }
 
 int ResultPane::segmentOf(const TextPos& pos) const
 {
-    const int first = m_firstSegment.at(pos.record);
-    const int pieces = m_firstSegment.at(pos.record + 1) - first;
-    return first + std::min(pieces - 1, pos.offset / kPieceLength);
-}
-
-// The time line plus the message's characters at the current width.
-int ResultPane::estimatedLines(int record, int piece) const
-{
-    const int length = std::min(kPieceLength, blockLength(record) - piece * kPieceLength);
-    return 1 + length / m_charsPerLine + (piece == 0 ? 1 : 0);
-}
-
-int ResultPane::estimatedLines(int segment) const
-{
-    const int record = recordOfSegment(segment);
-    return estimatedLines(record, segment - m_firstSegment.at(record));
+    const int first = m_segments.firstSegment(pos.record);
+    return first + std::min(m_segments.pieceCount(pos.record) - 1, pos.offset / kPieceLength);
 }
 
 int ResultPane::lineHeight() const
@@ -196,12 +187,19 @@ const ResultPane::SegmentLayout& ResultPane::layoutOf(int segment)
         return *found->second;
 
     const int record = recordOfSegment(segment);
-    const int piece = segment - m_firstSegment.at(record);
-    const int start = piece * kPieceLength;
-    const QString text = blockSlice(record, start, kPieceLength);
-    const bool lastPiece = segment + 1 == m_firstSegment.at(record + 1);
+    const int piece = segment - m_segments.firstSegment(record);
+    const bool hasBefore = piece > 0;
+    const bool hasAfter = piece + 1 < m_segments.pieceCount(record);
+    // The piece with a character before and two after it, to keep pairs
+    // and line ends together.
+    const int before = hasBefore ? 1 : 0;
+    const int sliceStart = piece * kPieceLength - before;
+    const QString slice = m_records->blockSlice(record, sliceStart, before + kPieceLength + (hasAfter ? 2 : 0));
+    const PaneText::Range own = PaneText::pieceRange(slice, before, kPieceLength);
+    const int start = sliceStart + own.start;
+    const QString text = slice.mid(own.start, own.length);
     QVector<PaneText::Range> ranges = PaneText::paragraphs(text, 0, text.size());
-    if (!lastPiece && ranges.size() > 1 && ranges.last().length == 0)
+    if (hasAfter && ranges.size() > 1 && ranges.last().length == 0)
         ranges.removeLast(); // the separator closed the piece, not a paragraph
 
     QTextOption option;
@@ -224,6 +222,8 @@ const ResultPane::SegmentLayout& ResultPane::layoutOf(int segment)
         y += std::max(lineHeight(), qCeil(height));
     }
     layout->height = std::max(1, y);
+    if (m_heights.size() >= kMaxHeights)
+        m_heights.clear();
     m_heights.insert(segment, layout->height);
     return *m_layouts.emplace(segment, std::move(layout)).first->second;
 }
@@ -235,11 +235,6 @@ int ResultPane::heightOf(int segment)
 }
 
 // ---- scrolling ----
-
-bool ResultPane::before(const TextPos& a, const TextPos& b)
-{
-    return a.record < b.record || (a.record == b.record && a.offset < b.offset);
-}
 
 bool ResultPane::before(const ViewPos& a, const ViewPos& b)
 {
@@ -293,13 +288,24 @@ void ResultPane::scrollByPixels(int dy)
     setTop({m_top.segment, m_top.offset + dy});
 }
 
+void ResultPane::scrollToRecord(int record)
+{
+    if (record >= recordCount() && isListing()) {
+        m_pendingTopRecord = record;
+        return;
+    }
+    m_pendingTopRecord = -1;
+    if (recordCount() > 0)
+        setTop({m_segments.firstSegment(std::clamp(record, 0, recordCount() - 1)), 0});
+}
+
 void ResultPane::syncScrollBar()
 {
     auto valueOf = [this](const ViewPos& pos) {
         if (segmentCount() == 0)
             return 0;
-        const qint64 inside = qint64(estimatedLines(pos.segment)) * pos.offset / std::max(1, heightOf(pos.segment));
-        return m_lineStart.at(pos.segment) + int(inside);
+        const qint64 inside = qint64(m_segments.estimatedLines(pos.segment)) * pos.offset / std::max(1, heightOf(pos.segment));
+        return m_segments.lineStart(pos.segment) + int(inside);
     };
     QScrollBar* bar = verticalScrollBar();
     m_syncingScrollBar = true;
@@ -319,16 +325,14 @@ void ResultPane::scrollContentsBy(int /*dx*/, int /*dy*/)
 // The scroll bar was moved by the operator: its value is in estimated lines.
 void ResultPane::topFromScrollValue(int value)
 {
-    const int segments = segmentCount();
-    if (segments == 0)
+    if (segmentCount() == 0)
         return;
     if (value >= verticalScrollBar()->maximum()) {
         m_top = lastTop();
     } else {
-        const auto it = std::upper_bound(m_lineStart.begin(), m_lineStart.end(), value);
-        const int segment = std::clamp(int(it - m_lineStart.begin()) - 1, 0, segments - 1);
-        const qint64 inside = value - m_lineStart.at(segment);
-        const int offset = int(inside * heightOf(segment) / std::max(1, estimatedLines(segment)));
+        const int segment = m_segments.segmentAtLine(value);
+        const qint64 inside = value - m_segments.lineStart(segment);
+        const int offset = int(inside * heightOf(segment) / std::max(1, m_segments.estimatedLines(segment)));
         m_top = {segment, std::min(offset, heightOf(segment) - 1)};
         if (before(lastTop(), m_top))
             m_top = lastTop();
@@ -448,6 +452,18 @@ void ResultPane::paintEvent(QPaintEvent* /*event*/)
         }
         y += layout.height;
     }
+    if (m_stored && m_stored->takeReadFailure())
+        dropLayoutsAfterReadFailure();
+}
+
+// What was laid out from a failed read shows the reason; it is read and laid
+// out again a moment later.
+void ResultPane::dropLayoutsAfterReadFailure()
+{
+    m_layouts.clear();
+    m_heights.clear();
+    m_lastTopKnown = false;
+    m_readRetry.start(500, this);
 }
 
 void ResultPane::resizeEvent(QResizeEvent* event)
@@ -462,13 +478,25 @@ void ResultPane::resizeEvent(QResizeEvent* event)
     }
     m_lastTopKnown = false;
     setTop(m_top);
-    if (m_findBar->isVisible())
-        placeFindBar();
+    placeFindBar();
+    placeStrip();
 }
 
 int ResultPane::firstVisibleRecord() const
 {
     return segmentCount() == 0 ? -1 : recordOfSegment(m_top.segment);
+}
+
+int ResultPane::firstVisibleRecordOffset() const
+{
+    if (segmentCount() == 0)
+        return 0;
+    auto* self = const_cast<ResultPane*>(this); // heights are a cache
+    const int record = recordOfSegment(m_top.segment);
+    int offset = m_top.offset;
+    for (int s = m_segments.firstSegment(record); s < m_top.segment; ++s)
+        offset += self->heightOf(s);
+    return offset;
 }
 
 int ResultPane::lastVisibleRecord() const

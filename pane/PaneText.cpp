@@ -1,5 +1,7 @@
 #include "PaneText.h"
 
+#include <algorithm>
+
 namespace PaneText {
 
 namespace {
@@ -20,7 +22,19 @@ int separatorLength(const QString& text, int i, int end)
     }
 }
 
+// Two characters that must stay in one piece.
+bool joined(QChar first, QChar second)
+{
+    return (first.isHighSurrogate() && second.isLowSurrogate())
+           || (first == QLatin1Char('\r') && second == QLatin1Char('\n'));
+}
+
 } // namespace
+
+bool before(const Position& a, const Position& b)
+{
+    return a.record < b.record || (a.record == b.record && a.offset < b.offset);
+}
 
 QVector<Range> paragraphs(const QString& text, int start, int end)
 {
@@ -38,6 +52,24 @@ QVector<Range> paragraphs(const QString& text, int start, int end)
     }
     result.append({paragraphStart, end - paragraphStart});
     return result;
+}
+
+// How far a piece boundary before text[at] really lies past it.
+int boundaryShift(const QString& text, int at)
+{
+    if (at <= 0 || at >= text.size())
+        return 0;
+    if (joined(text.at(at - 1), text.at(at)))
+        return 1;
+    return separatorLength(text, at, text.size());
+}
+
+Range pieceRange(const QString& slice, int before, int length)
+{
+    const int nominalEnd = std::min(int(slice.size()), before + length);
+    const int begin = std::min(nominalEnd, before + boundaryShift(slice, before));
+    const int end = nominalEnd + boundaryShift(slice, nominalEnd);
+    return {begin, std::max(0, end - begin)};
 }
 
 QString copyText(QStringRef text)
@@ -67,6 +99,22 @@ QString copyText(QStringRef text)
         }
     }
     return result;
+}
+
+QString joinedText(const Position& start, const Position& end, const BlockAt& blockAt, const Stop& stop)
+{
+    QString joined;
+    for (int r = start.record; r <= end.record; ++r) {
+        if (stop && r % 256 == 0 && stop())
+            return QString();
+        const QString text = blockAt(r);
+        const int from = r == start.record ? start.offset : 0;
+        const int to = r == end.record ? end.offset : text.size();
+        if (r > start.record)
+            joined += QLatin1Char('\n');
+        joined += text.midRef(from, to - from);
+    }
+    return copyText(QStringRef(&joined));
 }
 
 } // namespace PaneText

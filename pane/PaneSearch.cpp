@@ -1,0 +1,36 @@
+#include "PaneSearch.h"
+
+namespace PaneSearch {
+
+Match find(int count, const PaneText::Position& start, const PaneText::Position& end, const QString& text,
+           bool backward, const BlockInto& blockInto, const PaneText::Stop& stop)
+{
+    if (text.isEmpty() || count == 0)
+        return Match();
+    QString block;
+    block.reserve(1024);
+    // The first record is searched twice: from the selection on, and after
+    // wrapping round, up to it.
+    for (int i = 0; i <= count; ++i) {
+        if (stop && i % 256 == 0 && stop())
+            return Match();
+        int record;
+        int at;
+        if (backward) {
+            record = ((start.record - i) % count + count) % count;
+            blockInto(record, block);
+            // A match must end before the selection; past the first record, anywhere.
+            const int from = i == 0 ? start.offset - text.size() : -1;
+            at = (i == 0 && from < 0) ? -1 : block.lastIndexOf(text, from, Qt::CaseInsensitive);
+        } else {
+            record = (end.record + i) % count;
+            blockInto(record, block);
+            at = block.indexOf(text, i == 0 ? end.offset : 0, Qt::CaseInsensitive);
+        }
+        if (at >= 0)
+            return {true, {record, at}, {record, at + int(text.size())}};
+    }
+    return Match();
+}
+
+} // namespace PaneSearch

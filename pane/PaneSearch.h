@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+#include "PaneText.h"
+
+// Finding text in the result pane's records, the same way whether the blocks
+// are held in memory or read from the database by a worker: case-insensitive
+// (Unicode case folding, as QString compares), from the selection on, wrapping
+// round past the last (or first) record.
+namespace PaneSearch {
+
+// Puts the block of `record` into `block`, reusing its memory: a search may
+// cross millions of records.
+using BlockInto = std::function<void(int record, QString& block)>;
+
+struct Match
+{
+    bool found = false;
+    PaneText::Position start;
+    PaneText::Position end;
+};
+
+// The next occurrence after `end`, or with `backward` the one ending before
+// `start`, among `count` records. Not found when `stop` said so.
+Match find(int count, const PaneText::Position& start, const PaneText::Position& end, const QString& text,
+           bool backward, const BlockInto& blockInto, const PaneText::Stop& stop = PaneText::Stop());
+
+} // namespace PaneSearch

@@ -1,0 +1,246 @@
+#include "PaneStrip.h"
+
+#include <QHelpEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QToolTip>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr int kQuarterHours = 96;
+constexpr int kMargin = 4;
+constexpr int kBarsHeight = 28;
+const QString kTimeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
+
+// Interval lengths a range may be cut into, in seconds: round on a clock.
+constexpr qint64 kSteps[] = {1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600, 7200, 10800, 21600, 43200,
+                             86400, 2 * 86400, 5 * 86400, 10 * 86400, 15 * 86400, 30 * 86400, 60 * 86400,
+                             90 * 86400, 180 * 86400, 365 * 86400};
+
+// Wall-clock times as the stored texts hold them, counted without time zones,
+// so that every interval of a day is as long as the others.
+QDateTime wallClock(const QDateTime& local)
+{
+    return QDateTime(local.date(), local.time(), Qt::UTC);
+}
+
+QString dayText(const QDateTime& at)
+{
+    return at.toString(QStringLiteral("yyyy-MM-dd"));
+}
+
+// "10:15", or "24:00" for the midnight that ends `day`.
+QString clockText(const QDateTime& at, const QDate& day)
+{
+    if (at.date() != day && at.time() == QTime(0, 0))
+        return QStringLiteral("24:00");
+    return at.toString(QStringLiteral("hh:mm"));
+}
+
+} // namespace
+
+PaneStrip::PaneStrip(QWidget* parent)
+    : QWidget(parent)
+{
+    setObjectName(QStringLiteral("resultStrip"));
+    setAutoFillBackground(true);
+    setBackgroundRole(QPalette::Window);
+    setMouseTracking(true);
+}
+
+void PaneStrip::setDay(const QDate& day)
+{
+    m_isDay = true;
+    m_counts.clear();
+    m_bounds.clear();
+    const QDateTime midnight(day, QTime(0, 0), Qt::UTC);
+    for (int i = 0; i <= kQuarterHours; ++i)
+        m_bounds.push_back(midnight.addSecs(qint64(i) * 900));
+    update();
+}
+
+void PaneStrip::setRange(const QDateTime& start, const QDateTime& end)
+{
+    m_isDay = false;
+    m_counts.clear();
+    m_bounds.clear();
+    const qint64 from = wallClock(start).toSecsSinceEpoch();
+    const qint64 to = wallClock(end).toSecsSinceEpoch();
+    if (to > from) {
+        const int most = std::max(12, (std::max(width(), 400) - 2 * kMargin) / kMinBarWidth);
+        qint64 step = kSteps[std::size(kSteps) - 1];
+        for (qint64 candidate : kSteps) {
+            if ((to - from) / candidate < most) {
+                step = candidate;
+                break;
+            }
+        }
+        const qint64 first = from - ((from % step) + step) % step;
+        for (qint64 at = first; at < to + step && m_bounds.size() <= std::size_t(most) + 1; at += step) {
+            m_bounds.push_back(QDateTime::fromSecsSinceEpoch(at, Qt::UTC));
+            if (at >= to)
+                break;
+        }
+    }
+    update();
+}
+
+QStringList PaneStrip::bounds() const
+{
+    QStringList texts;
+    for (const QDateTime& at : m_bounds)
+        texts << at.toString(kTimeFormat);
+    return texts;
+}
+
+void PaneStrip::setCounts(const QVector<qint64>& counts)
+{
+    m_counts = counts;
+    update();
+}
+
+void PaneStrip::setStatus(const QString& text)
+{
+    m_status = text;
+    update();
+}
+
+int PaneStrip::intervalsPerBar() const
+{
+    const int intervals = intervalCount();
+    const int room = std::max(1, width() - 2 * kMargin);
+    if (m_isDay)
+        return room >= intervals * kMinBarWidth ? 1 : 4;
+    return std::max(1, (intervals * kMinBarWidth + room - 1) / room);
+}
+
+int PaneStrip::barCount() const
+{
+    const int per = intervalsPerBar();
+    return (intervalCount() + per - 1) / per;
+}
+
+qint64 PaneStrip::barTotal(int bar) const
+{
+    if (m_counts.size() != int(m_bounds.size()) + 1)
+        return 0;
+    const int per = intervalsPerBar();
+    qint64 total = 0;
+    for (int i = bar * per; i < std::min(intervalCount(), (bar + 1) * per); ++i)
+        total += m_counts.at(i + 1);
+    return total;
+}
+
+int PaneStrip::firstRecordOfBar(int bar) const
+{
+    qint64 before = 0;
+    const int last = std::min(bar * intervalsPerBar(), m_counts.size() - 1);
+    for (int i = 0; i <= last; ++i)
+        before += m_counts.at(i);
+    return int(before);
+}
+
+QString PaneStrip::barToolTip(int bar) const
+{
+    const int per = intervalsPerBar();
+    const QDateTime from = m_bounds.at(std::size_t(bar * per));
+    const QDateTime to = m_bounds.at(std::size_t(std::min(intervalCount(), (bar + 1) * per)));
+    QString interval;
+    if (from.secsTo(to) < 86400)
+        interval = QStringLiteral("%1 %2 至 %3").arg(dayText(from), clockText(from, from.date()), clockText(to, from.date()));
+    else if (from.secsTo(to) == 86400 && from.time() == QTime(0, 0))
+        interval = dayText(from);
+    else
+        interval = QStringLiteral("%1 至 %2").arg(dayText(from), dayText(to.addSecs(-1)));
+    const QString count = m_counts.isEmpty() ? QStringLiteral("正在统计") : QStringLiteral("%1 条").arg(barTotal(bar));
+    return QStringLiteral("%1：%2").arg(interval, count);
+}
+
+QRect PaneStrip::barsArea() const
+{
+    return QRect(kMargin, height() - kBarsHeight - kMargin / 2, width() - 2 * kMargin, kBarsHeight);
+}
+
+QRect PaneStrip::barRect(int bar) const
+{
+    const QRect area = barsArea();
+    const double width = double(area.width()) / std::max(1, barCount());
+    const int left = area.left() + int(std::floor(bar * width));
+    const int right = area.left() + int(std::floor((bar + 1) * width));
+    return QRect(left, area.top(), std::max(1, right - left), area.height());
+}
+
+int PaneStrip::barAt(const QPoint& point) const
+{
+    const QRect area = barsArea();
+    if (barCount() == 0 || !area.contains(point))
+        return -1;
+    return std::min(barCount() - 1, int(double(point.x() - area.left()) * barCount() / std::max(1, area.width())));
+}
+
+QString PaneStrip::maximumText() const
+{
+    qint64 most = 0;
+    for (int bar = 0; bar < barCount(); ++bar)
+        most = std::max(most, barTotal(bar));
+    return QStringLiteral("最大 %1 条").arg(most);
+}
+
+QSize PaneStrip::sizeHint() const
+{
+    return QSize(400, fontMetrics().height() + kBarsHeight + kMargin);
+}
+
+QSize PaneStrip::minimumSizeHint() const
+{
+    return QSize(0, sizeHint().height());
+}
+
+bool PaneStrip::event(QEvent* event)
+{
+    if (event->type() == QEvent::ToolTip) {
+        auto* help = static_cast<QHelpEvent*>(event);
+        const int bar = barAt(help->pos());
+        if (bar >= 0)
+            QToolTip::showText(help->globalPos(), barToolTip(bar), this, barRect(bar));
+        else
+            QToolTip::hideText();
+        return true;
+    }
+    return QWidget::event(event);
+}
+
+void PaneStrip::mousePressEvent(QMouseEvent* event)
+{
+    const int bar = barAt(event->pos());
+    if (event->button() == Qt::LeftButton && bar >= 0 && !m_counts.isEmpty())
+        emit recordRequested(firstRecordOfBar(bar));
+}
+
+void PaneStrip::paintEvent(QPaintEvent* /*event*/)
+{
+    QPainter painter(this);
+    const QRect text(kMargin, 0, width() - 2 * kMargin, fontMetrics().height());
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.drawText(text, Qt::AlignRight | Qt::AlignVCenter, m_status);
+    const QRect area = barsArea();
+    painter.fillRect(area, palette().base());
+    if (m_counts.isEmpty() || barCount() == 0)
+        return;
+    painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter, maximumText());
+    qint64 most = 1;
+    for (int bar = 0; bar < barCount(); ++bar)
+        most = std::max(most, barTotal(bar));
+    for (int bar = 0; bar < barCount(); ++bar) {
+        const qint64 total = barTotal(bar);
+        if (total == 0)
+            continue;
+        const QRect slot = barRect(bar);
+        const int height = std::max(1, int(double(slot.height()) * double(total) / double(most)));
+        painter.fillRect(QRect(slot.left(), slot.bottom() - height + 1, std::max(1, slot.width() - 1), height),
+                         palette().highlight());
+    }
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+#include <QWidget>
+
+#include <vector>
+
+// The strip at the top of the result pane: the day (or range) at a glance.
+// It cuts the queried period into intervals, a day into 96 quarter-hours and
+// a range into steps of a round length chosen for its width, and draws how
+// many of the listed records fall into each as bars, the largest labelled.
+// The counts come from the database (QueryWorker) and reach the strip before
+// a long answer is listed. Where the strip is too narrow for a bar per
+// interval, neighbouring intervals share one (a day shows its 24 hours).
+// Hovering a bar shows its interval and count; clicking it asks the pane to
+// show the first record of that interval.
+class PaneStrip : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kMinBarWidth = 4;
+
+    explicit PaneStrip(QWidget* parent = nullptr);
+
+    void setDay(const QDate& day);
+    void setRange(const QDateTime& start, const QDateTime& end);
+    // The bounds of the intervals as time texts, for RecordKeyReader::countBetween.
+    QStringList bounds() const;
+    // Counts as countBetween gives them; empty until they are known.
+    void setCounts(const QVector<qint64>& counts);
+    QVector<qint64> counts() const { return m_counts; }
+    void setStatus(const QString& text);
+    QString status() const { return m_status; }
+
+    // The bars as drawn at the current width.
+    int barCount() const;
+    qint64 barTotal(int bar) const;
+    QString barToolTip(int bar) const;
+    int firstRecordOfBar(int bar) const;
+    QRect barRect(int bar) const;
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+signals:
+    void recordRequested(int record);
+
+protected:
+    bool event(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+
+private:
+    int intervalCount() const { return std::max(0, int(m_bounds.size()) - 1); }
+    int intervalsPerBar() const;
+    int barAt(const QPoint& point) const;
+    QRect barsArea() const;
+    QString maximumText() const;
+
+    std::vector<QDateTime> m_bounds; // interval starts, then the end of the last
+    bool m_isDay = false;
+    QVector<qint64> m_counts;
+    QString m_status;
+};

@@ -1,0 +1,101 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include <memory>
+#include <mutex>
+#include <deque>
+#include <functional>
+#include <vector>
+
+#include <vxSyslog/RecordKeyReader.h>
+
+#include "PaneSearch.h"
+#include "PaneText.h"
+#include "RecordKeys.h"
+
+// Reads the result pane's queries off the GUI thread, so that the window
+// answers whatever the size of an answer.
+//
+// Threads. The worker has a few threads of its own. Every request (list a
+// query, count it per interval, find, copy) runs as one job on one of them
+// with a RecordKeyReader of its own: a private read-only connection opened
+// and closed by the job, never seen by another thread. A query's listing and
+// its interval counts run side by side, so the counts (one pass over the time
+// index) come before a long listing ends. Results go back to the GUI thread
+// through a queue under a mutex and a queued call on this object; every
+// signal is emitted there.
+//
+// Cancellation. Each request holds a ticket. A new request of the same kind,
+// cancel...() or the worker's end cancels the ticket: its flag is set, which
+// the job reads between rows, and its readers are interrupted, which ends a
+// running statement or a wait for another program's lock at once. A result
+// is handed to the GUI only if its ticket is still valid when it gets there,
+// so rows of a cancelled query never reach the next one's answer. The
+// destructor cancels everything and joins the threads.
+//
+// Storage. An answer is kept as keys (RecordKeys: row id and block length,
+// twelve bytes a record), listed in time order. A query first fixes the
+// highest row id, and every read of that answer (listing, counting, the texts
+// fetched by id later) is bounded by it, so they all see the same records
+// however fast the machine logs. Texts are never kept for the whole answer:
+// the pane reads the ones in view (StoredRecords), and finding and copying
+// read the blocks they pass over by id, a chunk at a time, here.
+class QueryWorker : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit QueryWorker(QObject* parent = nullptr);
+    ~QueryWorker() override;
+
+    // Lists the query: keysListed() for every batch, in the answer's order,
+    // then listingEnded(); intervalsCounted() once, with the counts between
+    // `bounds` (see RecordKeyReader::countBetween), before or after that.
+    void list(const QString& database, const SystemLog::ViewerQuery& query, const QStringList& bounds);
+    // Searches the listed records (see PaneSearch::find); findEnded() follows.
+    void find(const QString& database, const RecordKeys::Snapshot& keys, const PaneText::Position& start,
+              const PaneText::Position& end, const QString& text, bool backward);
+    // The text from start to end as copying gives it; copyEnded() follows.
+    void copy(const QString& database, const RecordKeys::Snapshot& keys, const PaneText::Position& start,
+              const PaneText::Position& end);
+
+    void cancelListing();
+    void cancelFind();
+    void cancelCopy();
+    bool isListing() const { return m_listing; }
+    bool isFinding() const { return bool(m_find); }
+    bool isCopying() const { return bool(m_copy); }
+
+signals:
+    void keysListed(const std::vector<qint64>& ids, const std::vector<int>& lengths);
+    void intervalsCounted(const QVector<qint64>& counts);
+    // An empty error: the whole answer was listed.
+    void listingEnded(const QString& error);
+    void findEnded(const PaneSearch::Match& match, const QString& error);
+    void copyEnded(const QString& text, const QString& error);
+
+private:
+    class Ticket;
+    class Threads;
+    using TicketPtr = std::shared_ptr<Ticket>;
+
+    void listJob(const TicketPtr& ticket, const QString& database, SystemLog::ViewerQuery query, const QStringList& bounds);
+    void countJob(const TicketPtr& ticket, const QString& database, const SystemLog::ViewerQuery& query,
+                  const QStringList& bounds);
+    // Hands `result` to the GUI thread, where it runs if the ticket still holds.
+    void deliver(const TicketPtr& ticket, std::function<void()> result);
+    void runDelivered();
+    Threads& threads();
+
+    std::unique_ptr<Threads> m_threads;
+    TicketPtr m_listTicket;
+    bool m_listing = false;
+    TicketPtr m_find;
+    TicketPtr m_copy;
+    std::mutex m_deliveredMutex;
+    std::deque<std::pair<TicketPtr, std::function<void()>>> m_delivered;
+};

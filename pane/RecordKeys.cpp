@@ -1,0 +1,26 @@
+#include "RecordKeys.h"
+
+#include <algorithm>
+
+void RecordKeys::append(const qint64* ids, const int* lengths, int count)
+{
+    for (int done = 0; done < count;) {
+        const int inBlock = m_count % kBlockSize;
+        if (inBlock == 0)
+            m_blocks.push_back(std::shared_ptr<Block>(new Block));
+        Block& block = *m_blocks.back();
+        const int n = std::min(count - done, kBlockSize - inBlock);
+        std::copy(ids + done, ids + done + n, block.ids + inBlock);
+        std::copy(lengths + done, lengths + done + n, block.lengths + inBlock);
+        done += n;
+        m_count += n;
+    }
+}
+
+RecordKeys::Snapshot RecordKeys::snapshot() const
+{
+    Snapshot snapshot;
+    snapshot.m_blocks.assign(m_blocks.begin(), m_blocks.end());
+    snapshot.m_count = m_count;
+    return snapshot;
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QtGlobal>
+
+#include <memory>
+#include <vector>
+
+// A listed answer as keys: per record its row id and the length of its block,
+// twelve bytes a record. Appended only on the GUI thread, into blocks that are
+// never moved or changed below the count, so a worker may read a Snapshot
+// (the blocks and the count when it was taken) while keys are appended behind
+// it; the blocks live as long as any snapshot of them.
+class RecordKeys
+{
+public:
+    static constexpr int kBlockSize = 16384;
+
+    struct Block
+    {
+        qint64 ids[kBlockSize];
+        qint32 lengths[kBlockSize];
+    };
+
+    class Snapshot
+    {
+    public:
+        int count() const { return m_count; }
+        qint64 id(int record) const { return m_blocks[std::size_t(record / kBlockSize)]->ids[record % kBlockSize]; }
+        int length(int record) const { return m_blocks[std::size_t(record / kBlockSize)]->lengths[record % kBlockSize]; }
+
+    private:
+        friend class RecordKeys;
+        std::vector<std::shared_ptr<const Block>> m_blocks;
+        int m_count = 0;
+    };
+
+    void append(const qint64* ids, const int* lengths, int count);
+
+    int count() const { return m_count; }
+    qint64 id(int record) const { return m_blocks[std::size_t(record / kBlockSize)]->ids[record % kBlockSize]; }
+    int length(int record) const { return m_blocks[std::size_t(record / kBlockSize)]->lengths[record % kBlockSize]; }
+    Snapshot snapshot() const;
+
+private:
+    std::vector<std::shared_ptr<Block>> m_blocks;
+    int m_count = 0;
+};

@@ -1,0 +1,238 @@
+#pragma once
+
+#include <QAbstractScrollArea>
+#include <QBasicTimer>
+#include <QDateTime>
+#include <QHash>
+#include <QPoint>
+#include <QString>
+
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+#include <vxSyslog/RecordList.h>
+
+#include "PaneSegments.h"
+#include "PaneText.h"
+
+class PaneFindBar;
+class PaneRecords;
+class PaneStrip;
+class QShortcut;
+class QTextLayout;
+class QueryWorker;
+class StoredRecords;
+
+namespace PaneSearch {
+struct Match;
+}
+
+// The window's result pane: the records of the last query, one paragraph per
+// record block "time:\nmessage", or one notice in a larger font.
+//
+// A query never runs on the GUI thread. showDayQuery()/showRangeQuery() hand
+// it to a QueryWorker (see QueryWorker.h) and return at once; the records
+// appear as their keys arrive, the scroll bar grows, the busy cursor shows,
+// and a strip at the top (PaneStrip) shows the period's counts per interval.
+// A new query or Esc cancels the running one. When the listing ends, the
+// not-found and failure notices replace an empty or failed answer.
+//
+// It never holds the texts of a whole answer, because a month of status
+// records is tens of millions. What it shows comes from a PaneRecords: a
+// RecordList handed to showRecords(), or a query's keys whose texts are read
+// by id for what is laid out (StoredRecords). It lays out only what is in view:
+// - The records are cut into segments (PaneSegments): a record is one
+//   segment, unless its block is longer than kPieceLength characters, when it
+//   becomes pieces of that length (a piece that splits a paragraph starts a
+//   new line there; a surrogate pair or "\r\n" is never split). So no single
+//   layout holds more than a piece, and a 1 MB message is laid out a screen
+//   at a time.
+// - A segment is laid out with QTextLayout (wrapped at the pane's width) only
+//   when it is painted, hit or scrolled over; its height is then remembered.
+//   Layouts and heights are dropped again past a bound, all of them when the
+//   width changes.
+// - The view's place is (segment, pixels into it). Scrolling by wheel, keys or
+//   a find moves that place through real heights. The scroll bar counts
+//   estimated lines (from each segment's length, no layout needed), so it is
+//   exact about which record is at the top and approximate inside a long one.
+// - Selection and the caret are positions (record, character of its block);
+//   copying joins the selected block text exactly as the plain-text editor
+//   that used to be here copied it. A query's answer is found in and copied
+//   by the worker; a copy of more than kMaxCopyCharacters is refused with a
+//   message (the day export writes any size).
+// Nothing is typed into the pane: it is a viewer.
+class ResultPane : public QAbstractScrollArea
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kRecordPixelSize = 18;
+    static constexpr int kNoticePixelSize = 30;
+    static constexpr int kPieceLength = PaneSegments::kPieceLength;
+    static constexpr qint64 kMaxCopyCharacters = 16 * 1024 * 1024;
+
+    static QString notFoundText();
+    static QString queryFailedText(const QString& reason);
+    static QString cancelledText();
+    static QString copyTooLargeText(qint64 characters);
+
+    explicit ResultPane(QWidget* parent = nullptr);
+    ~ResultPane() override;
+
+    // Replace what the pane shows; each clears the selection, scrolls to the
+    // top and cancels a running query.
+    void showRecords(const SystemLog::RecordList& records);
+    void showNotice(const QString& text);
+    // Lists the records of `type` strictly inside the day (or the range) from
+    // the log database at `database`, read-only, off the GUI thread.
+    void showDayQuery(const QString& database, int type, const QDate& day);
+    void showRangeQuery(const QString& database, int type, const QDateTime& start, const QDateTime& end);
+    // Whether a query is being listed, or a find or copy of one runs.
+    bool isBusy() const;
+    bool isListing() const;
+
+    // Record blocks (or the one notice) the pane holds.
+    int recordCount() const;
+    // Everything shown, as select-all and copy would give it; reads every
+    // text, so it suits small answers.
+    QString toPlainText() const;
+    QString selectedText() const;
+    bool hasSelection() const;
+    // The first and last record with any line in view (-1 when empty), and
+    // how many pixels of the first lie above the view.
+    int firstVisibleRecord() const;
+    int lastVisibleRecord() const;
+    int firstVisibleRecordOffset() const;
+    // Selects the next (or previous) occurrence after the selection, case
+    // insensitive, wrapping around. Records in memory are searched at once
+    // and the result returned; a query's answer is searched by the worker and
+    // false returned. findEnded() tells either way.
+    bool find(const QString& text, bool backward = false);
+    // Shows `record` at the top; one of a query still listing is shown once
+    // it arrives.
+    void scrollToRecord(int record);
+    PaneFindBar* findBar() const { return m_findBar; }
+    PaneStrip* strip() const { return m_strip; }
+    // Whether the mouse button is held above or below the view, so that the
+    // view goes on scrolling and the selection on growing.
+    bool isDragScrolling() const { return m_dragScroll.isActive(); }
+
+public slots:
+    void selectAll();
+    void copy();
+    void openFindBar();
+    // Esc: ends a running query, find or copy; what was listed stays.
+    void cancelBusyWork();
+
+signals:
+    void queryEnded();
+    void findEnded(bool found);
+    void copyEnded();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+
+private:
+    using TextPos = PaneText::Position;
+    struct ViewPos // the top of the view
+    {
+        int segment = 0;
+        int offset = 0; // pixels into the segment
+    };
+    struct Paragraph
+    {
+        int start; // in the record's block
+        int length;
+        int y; // in the segment
+        std::unique_ptr<QTextLayout> layout;
+    };
+    struct SegmentLayout
+    {
+        std::vector<Paragraph> paragraphs;
+        int height = 0;
+    };
+
+    static bool before(const TextPos& a, const TextPos& b) { return PaneText::before(a, b); }
+    static bool before(const ViewPos& a, const ViewPos& b);
+
+    void setContent(std::unique_ptr<PaneRecords> records, int pixelSize);
+    void startQuery(const QString& database, int type, const QString& start, const QString& end);
+    void takeListedKeys(const std::vector<qint64>& ids, const std::vector<int>& lengths);
+    void endListing(const QString& error);
+    void showListingStatus();
+    void endFind(const PaneSearch::Match& match, const QString& error);
+    void endCopy(const QString& text, const QString& error);
+    void updateBusyState();
+    void updateMargins();
+    void dropLayoutsAfterReadFailure();
+
+    int charsPerLine() const;
+    void invalidateLayouts();
+    QString blockText(int record) const;
+    int blockLength(int record) const;
+    int recordOfSegment(int segment) const { return m_segments.recordOf(segment); }
+    int segmentOf(const TextPos& pos) const;
+    int segmentCount() const { return m_segments.segmentCount(); }
+    const SegmentLayout& layoutOf(int segment);
+    int heightOf(int segment);
+    int lineHeight() const;
+
+    ViewPos lastTop();
+    void setTop(ViewPos top);
+    void scrollByPixels(int dy);
+    void syncScrollBar();
+    void topFromScrollValue(int value);
+    void ensureVisible(const TextPos& pos);
+    bool viewportRectOf(const TextPos& pos, QRect* rect);
+    TextPos hitTest(const QPoint& point);
+    TextPos endOfText() const;
+    TextPos step(const TextPos& pos, int delta) const;
+
+    void dragSelectTo(const QPoint& point);
+    void moveCaret(const TextPos& to, bool extend);
+    void moveCaretVertically(int dy, bool extend);
+    void selectionBounds(TextPos* start, TextPos* end) const;
+    qint64 selectionLength() const;
+    QString textBetween(const TextPos& start, const TextPos& end) const;
+    void select(const PaneSearch::Match& match);
+    void placeFindBar();
+    void placeStrip();
+    void inform(const QString& text);
+
+    std::unique_ptr<PaneRecords> m_records;
+    StoredRecords* m_stored = nullptr; // m_records, when it is a query's answer
+    PaneSegments m_segments;
+    int m_layoutWidth = -1;
+    std::unordered_map<int, std::unique_ptr<SegmentLayout>> m_layouts;
+    QHash<int, int> m_heights;
+    bool m_lastTopKnown = false;
+    ViewPos m_lastTop;
+
+    ViewPos m_top;
+    TextPos m_anchor;
+    TextPos m_caret;
+    int m_pendingTopRecord = -1;
+    int m_wheelRemainder = 0; // in eighths of a degree, as angleDelta counts
+    bool m_syncingScrollBar = false;
+    bool m_busyCursor = false;
+    QBasicTimer m_dragScroll;
+    QBasicTimer m_readRetry;
+    QPoint m_dragPoint;
+    PaneFindBar* m_findBar;
+    PaneStrip* m_strip;
+    QueryWorker* m_worker;
+    QShortcut* m_cancelShortcut;
+};

@@ -1,0 +1,231 @@
+// The result pane's queries: handing them to the worker, taking in what it
+// lists, counts, finds and copies, the strip, the busy cursor and Esc (see
+// ResultPane.h and QueryWorker.h).
+#include "ResultPane.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QMessageBox>
+#include <QShortcut>
+
+#include <vxSyslog/RecordFilter.h>
+#include <vxSyslog/RecordKeyReader.h>
+
+#include "PaneFindBar.h"
+#include "PaneRecords.h"
+#include "PaneSearch.h"
+#include "PaneStrip.h"
+#include "QueryWorker.h"
+#include "StoredRecords.h"
+
+namespace {
+
+const QString kTimeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
+
+} // namespace
+
+void ResultPane::showDayQuery(const QString& database, int type, const QDate& day)
+{
+    m_strip->setDay(day);
+    const QString text = day.toString(QStringLiteral("yyyy-MM-dd"));
+    startQuery(database, type, SystemLog::dayStart(text), SystemLog::dayEnd(text));
+}
+
+void ResultPane::showRangeQuery(const QString& database, int type, const QDateTime& start, const QDateTime& end)
+{
+    m_strip->setRange(start, end);
+    startQuery(database, type, start.toString(kTimeFormat), end.toString(kTimeFormat));
+}
+
+void ResultPane::startQuery(const QString& database, int type, const QString& start, const QString& end)
+{
+    const QStringList bounds = m_strip->bounds(); // the strip's period was set by the caller
+    auto stored = std::make_unique<StoredRecords>(database);
+    StoredRecords* answer = stored.get();
+    setContent(std::move(stored), kRecordPixelSize);
+    m_stored = answer;
+    m_worker->list(database, SystemLog::ViewerQuery{type, start, end, 0}, bounds);
+    m_strip->setVisible(!bounds.isEmpty());
+    updateMargins();
+    showListingStatus();
+    updateBusyState();
+}
+
+bool ResultPane::isListing() const
+{
+    return m_worker->isListing();
+}
+
+bool ResultPane::isBusy() const
+{
+    return m_worker->isListing() || m_worker->isFinding() || m_worker->isCopying();
+}
+
+void ResultPane::takeListedKeys(const std::vector<qint64>& ids, const std::vector<int>& lengths)
+{
+    if (!m_stored)
+        return;
+    const bool wasEmpty = recordCount() == 0;
+    m_stored->keys().append(ids.data(), lengths.data(), int(ids.size()));
+    m_segments.extend();
+    m_lastTopKnown = false;
+    if (wasEmpty)
+        m_top = ViewPos();
+    if (m_pendingTopRecord >= 0 && m_pendingTopRecord < recordCount())
+        scrollToRecord(m_pendingTopRecord);
+    else
+        setTop(m_top);
+    showListingStatus();
+}
+
+void ResultPane::showListingStatus()
+{
+    if (isListing())
+        m_strip->setStatus(QStringLiteral("正在查询…已列出 %1 条").arg(recordCount()));
+    else
+        m_strip->setStatus(QStringLiteral("共 %1 条").arg(recordCount()));
+}
+
+void ResultPane::endListing(const QString& error)
+{
+    if (!error.isEmpty())
+        showNotice(queryFailedText(error));
+    else if (recordCount() == 0)
+        showNotice(notFoundText());
+    else if (m_pendingTopRecord >= 0)
+        scrollToRecord(m_pendingTopRecord);
+    showListingStatus();
+    updateBusyState();
+    emit queryEnded();
+}
+
+void ResultPane::cancelBusyWork()
+{
+    if (m_worker->isFinding()) {
+        m_worker->cancelFind();
+        m_findBar->showFound(false);
+    }
+    m_worker->cancelCopy();
+    if (m_worker->isListing()) {
+        m_worker->cancelListing();
+        if (recordCount() == 0)
+            showNotice(cancelledText());
+        else
+            m_strip->setStatus(QStringLiteral("查询已取消，已列出 %1 条").arg(recordCount()));
+        updateBusyState();
+        emit queryEnded();
+    }
+    updateBusyState();
+}
+
+// The busy cursor and Esc for as long as the worker reads for the pane.
+void ResultPane::updateBusyState()
+{
+    const bool busy = isBusy();
+    m_cancelShortcut->setEnabled(busy);
+    if (busy == m_busyCursor)
+        return;
+    m_busyCursor = busy;
+    if (busy)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
+void ResultPane::endFind(const PaneSearch::Match& match, const QString& error)
+{
+    updateBusyState();
+    if (!error.isEmpty()) {
+        m_findBar->showError(error);
+        return;
+    }
+    if (match.found)
+        select(match);
+    emit findEnded(match.found);
+}
+
+void ResultPane::endCopy(const QString& text, const QString& error)
+{
+    updateBusyState();
+    if (error.isEmpty())
+        QApplication::clipboard()->setText(text);
+    else
+        inform(QStringLiteral("复制失败：%1").arg(error));
+    emit copyEnded();
+}
+
+// Copies of a query's answer are put together by the worker; a copy too
+// large for the clipboard is refused.
+void ResultPane::copy()
+{
+    if (!hasSelection())
+        return;
+    const qint64 characters = selectionLength();
+    if (characters > kMaxCopyCharacters) {
+        inform(copyTooLargeText(characters));
+        return;
+    }
+    TextPos start, end;
+    selectionBounds(&start, &end);
+    if (!m_stored) {
+        QApplication::clipboard()->setText(textBetween(start, end));
+        emit copyEnded();
+        return;
+    }
+    m_worker->copy(m_stored->database(), m_stored->keys().snapshot(), start, end);
+    updateBusyState();
+}
+
+bool ResultPane::find(const QString& text, bool backward)
+{
+    if (text.isEmpty() || recordCount() == 0) {
+        emit findEnded(false);
+        return false;
+    }
+    TextPos start, end;
+    selectionBounds(&start, &end);
+    if (m_stored) {
+        m_findBar->showSearching();
+        m_worker->find(m_stored->database(), m_stored->keys().snapshot(), start, end, text, backward);
+        updateBusyState();
+        return false;
+    }
+    const PaneSearch::Match match = PaneSearch::find(recordCount(), start, end, text, backward,
+                                                     [this](int record, QString& block) { m_records->blockInto(record, block); });
+    if (match.found)
+        select(match);
+    emit findEnded(match.found);
+    return match.found;
+}
+
+void ResultPane::select(const PaneSearch::Match& match)
+{
+    if (match.end.record >= recordCount())
+        return;
+    m_anchor = match.start;
+    m_caret = match.end;
+    ensureVisible(m_caret);
+    ensureVisible(m_anchor);
+    viewport()->update();
+}
+
+void ResultPane::inform(const QString& text)
+{
+    QMessageBox::information(window(), QStringLiteral("提示"), text, QMessageBox::Ok, QMessageBox::NoButton);
+}
+
+// The strip above the records and the find bar below them.
+void ResultPane::updateMargins()
+{
+    const int top = m_strip->isVisibleTo(this) ? m_strip->sizeHint().height() : 0;
+    const int bottom = m_findBar->isVisibleTo(this) ? m_findBar->sizeHint().height() : 0;
+    setViewportMargins(0, top, 0, bottom);
+    placeStrip();
+    placeFindBar();
+}
+
+void ResultPane::placeStrip()
+{
+    const QRect view = viewport()->geometry();
+    m_strip->setGeometry(view.left(), view.top() - m_strip->sizeHint().height(), view.width(), m_strip->sizeHint().height());
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QString>
+
+#include <list>
+#include <memory>
+#include <vector>
+
+#include "PaneRecords.h"
+#include "RecordKeys.h"
+
+namespace SystemLog {
+class RecordKeyReader;
+}
+
+// A query's answer as the pane holds it: the keys a worker listed (see
+// QueryWorker.h) and, for what is laid out, the texts of a few pages of
+// records, read by id on the GUI thread through a read-only connection of
+// its own with a short busy timeout. A page that cannot be read (the file
+// locked for longer, gone, damaged) shows the reason in place of each of its
+// records and is read again next time; a row that is no longer stored shows
+// that it is gone.
+class StoredRecords : public PaneRecords
+{
+public:
+    static constexpr int kPageSize = 128;
+    static constexpr int kBusyTimeoutMs = 100;
+
+    static QString goneText();
+    static QString unreadableText(const QString& reason);
+
+    explicit StoredRecords(const QString& database);
+    ~StoredRecords() override;
+
+    int count() const override { return m_keys.count(); }
+    int blockLength(int record) const override { return m_keys.length(record); }
+    QString blockSlice(int record, int from, int length) override;
+
+    RecordKeys& keys() { return m_keys; }
+    QString database() const { return m_database; }
+    // Whether a read failed since this was last asked.
+    bool takeReadFailure();
+
+private:
+    struct Page
+    {
+        int first;
+        std::vector<QString> blocks;
+        qint64 characters;
+    };
+
+    QString blockOf(int record);
+    const Page* pageAt(int first);
+    bool readPage(int first, Page& page);
+    void keepPage(Page&& page);
+
+    QString m_database;
+    RecordKeys m_keys;
+    std::unique_ptr<SystemLog::RecordKeyReader> m_reader;
+    std::list<Page> m_pages; // the most recently used first
+    qint64 m_cachedCharacters = 0;
+    QString m_readError;
+    bool m_readFailed = false;
+};
