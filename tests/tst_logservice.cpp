@@ -19,7 +19,8 @@ using SystemLog::vxSysLog;
 namespace {
 
 // Counts its constructions; slow to build, so that racing first callers
-// really overlap inside instance().
+// really overlap inside instance(). The sleep only widens that window: one
+// construction is the right outcome however the callers happen to meet.
 class SlowToBuild : public SystemLog::vx_singleton_sys<SlowToBuild>
 {
 public:
@@ -40,6 +41,7 @@ std::vector<T*> instancesFromRacingThreads(int threads)
     std::vector<std::thread> callers;
     for (int i = 0; i < threads; ++i)
         callers.emplace_back([&go, &seen, i] {
+            // A start line for all callers; go is set right after they are made.
             while (!go.load())
                 std::this_thread::yield();
             seen[i] = T::instance();
@@ -200,12 +202,16 @@ void tst_LogService::loggingDuringReleaseLosesNothing()
                 ++logged;
             }
         });
-    while (logged < threads * perThread / 4)
+    // Released while the loggers are a quarter through.
+    const QDeadlineTimer deadline(60000);
+    while (logged < threads * perThread / 4 && !deadline.hasExpired())
         std::this_thread::yield();
+    const bool quarterThrough = logged >= threads * perThread / 4;
     vxSysLog::release();
     for (auto& logger : loggers)
         logger.join();
     const QByteArray printed = out.finish();
+    QVERIFY2(quarterThrough, "the loggers did not get a quarter through within a minute");
 
     // Every line is either a row or a line on standard output, exactly once.
     std::multiset<QString> lines;

@@ -54,7 +54,11 @@ void tst_LogSettings::changesRaceWithLoggingThreads()
         });
 
     int changes = 0;
+    const QDeadlineTimer deadline(120000);
     while (running.load() > 0) {
+        // The loggers cannot be abandoned while they run; a hang ends here.
+        if (deadline.hasExpired())
+            qFatal("the logging threads did not finish within two minutes");
         LogLine::setLevel(changes % 7);
         LogLine::setFlushSink([&flushes, changes] { flushes.fetch_add(1 + changes % 2); });
         if (swapSinks)

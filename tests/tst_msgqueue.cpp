@@ -107,11 +107,13 @@ void tst_MsgQueue::concurrentProducersAndDrainingConsumerLoseNothing()
             ++next[item.type];
         }
     };
-    while (finished < producers)
+    const QDeadlineTimer deadline(60000);
+    while (finished < producers && !deadline.hasExpired())
         drain();
     for (auto& t : threads)
         t.join();
     drain();
+    QVERIFY2(!deadline.hasExpired(), "the producers took longer than a minute");
 
     QVERIFY(inOrder);
     for (int p = 0; p < producers; ++p)
@@ -226,6 +228,9 @@ void tst_MsgQueue::writerWakesForLinesAndWakeCalls()
     QVERIFY(!queue.pause(std::chrono::milliseconds(1)));
     QVERIFY(!queue.waitForItems(std::chrono::milliseconds(1)));
 
+    // The short sleeps make the waits below block before the line or the
+    // wake comes, so that the wake-up path is the one taken; a line or wake
+    // that came first would end the wait just the same.
     std::thread producer([&queue] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         queue.push({QStringLiteral("line"), 1});
