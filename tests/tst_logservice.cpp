@@ -78,6 +78,7 @@ private slots:
     void queriesAnswerThroughTheService();
     void failedQueryIsReportedThroughTheService();
     void queryingThreadsEachSeeTheirOwnOutcome();
+    void initWithAPathLogsIntoThatFile();
 
 private:
     QString dbPath() const { return m_dir->filePath(QStringLiteral("dbLog.db")); }
@@ -295,6 +296,32 @@ void tst_LogService::queryingThreadsEachSeeTheirOwnOutcome()
     // The shared status is now the second thread's: read by the first thread
     // it would have hidden that thread's failure.
     QVERIFY(!service->lastQueryFailed());
+}
+
+// A service on ./dbLog.db moved to another file by init(path): the lines
+// logged before stay in the first file, the later ones go to the second, and
+// flush() counts both as stored.
+void tst_LogService::initWithAPathLogsIntoThatFile()
+{
+    QTemporaryDir other;
+    QVERIFY(other.isValid());
+    const QString otherPath = other.filePath(QStringLiteral("machine.db"));
+    vxSysLog* service = vxSysLog::instance();
+    service->init();
+    log(2, "before\n");
+    service->init(otherPath);
+    log(3, "after\n");
+    const SystemLog::FlushResult flushed = service->flush();
+    QCOMPARE(flushed.stored, 2u);
+    QCOMPARE(flushed.dropped, 0u);
+    vxSysLog::release();
+
+    const QVector<StoredRow> here = TestDatabase(dbPath()).rows();
+    QCOMPARE(here.size(), 1);
+    QCOMPARE(here[0].message, QStringLiteral("before\n"));
+    const QVector<StoredRow> there = TestDatabase(otherPath).rows();
+    QCOMPARE(there.size(), 1);
+    QCOMPARE(there[0].message, QStringLiteral("after\n"));
 }
 
 QTEST_GUILESS_MAIN(tst_LogService)
