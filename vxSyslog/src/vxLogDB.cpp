@@ -311,10 +311,12 @@ void vxLogDB::giveUpForRefusedFile()
     m_drops.takeOwedRecords();
 }
 
-bool vxLogDB::storeReady()
+vxLogDB::Store vxLogDB::storeState()
 {
     std::unique_lock<std::mutex> lock = writerTurn();
-    return m_db->ready() || m_db->createTable();
+    if (m_db->ready() || m_db->createTable())
+        return Store::Ready;
+    return m_db->refused() ? Store::Refused : Store::Failing;
 }
 
 void vxLogDB::storeUnwritten()
@@ -353,16 +355,18 @@ vxLogDB::Cycle vxLogDB::writeCycle()
     const bool recordsDue = m_drops.owesRecords() && (m_draining || !m_recordsWaitForLines);
     if (m_pending.empty() && !recordsDue) {
         // Side files are taken in even by a writer that has nothing of its own.
-        if (!m_draining && std::chrono::steady_clock::now() >= m_nextUnwrittenCheck && storeReady())
+        if (!m_draining && std::chrono::steady_clock::now() >= m_nextUnwrittenCheck && storeState() == Store::Ready)
             takeInUnwritten();
         return Cycle::Idle;
     }
-    if (!storeReady()) {
-        if (m_db->refused()) {
-            giveUpForRefusedFile();
-            return Cycle::Wrote;
-        }
+    switch (storeState()) {
+    case Store::Refused:
+        giveUpForRefusedFile();
+        return Cycle::Wrote;
+    case Store::Failing:
         return failedAttempt();
+    case Store::Ready:
+        break;
     }
     takeInUnwritten();
     if (writePending()) {

@@ -190,6 +190,7 @@ protected:
 
 private:
     enum class Cycle { Idle, Wrote, Failed };
+    enum class Store { Ready, Refused, Failing };
 
     bool stopRequested();
     bool endUnlessRestarted();
@@ -207,13 +208,13 @@ private:
     void waitFor(Wait::Kind kind, std::chrono::milliseconds limit);
     QString failureText();
     void fitBatchToBudget(std::size_t lines, std::chrono::steady_clock::duration spent, bool queryWaited);
-    bool storeReady();
+    Store storeState();
     std::unique_lock<std::mutex> writerTurn();
     std::unique_lock<std::mutex> callerTurn();
     void endCallerTurn(std::unique_lock<std::mutex>& lock);
     QueryResult runQuery(const QString& start, const QString& end, int type);
 
-    QString m_path;                       // guarded by m_dbMutex
+    QString m_path;                       // written under m_dbMutex while the writer thread is not running
     QDBSqlite* m_db = nullptr;
     bool m_stop = false;
     bool m_loopActive = false;            // guarded by m_stopMutex
