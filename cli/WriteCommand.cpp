@@ -19,10 +19,12 @@ using namespace SystemLog;
 
 namespace {
 
-// Lines are handed to the service in parts of about this much queue memory,
-// each stored before the next is logged, so that no input is too large for
-// the service's queue.
+// Lines are handed to the service in parts of about this much queue memory
+// (a line costs its text in UTF-16 and about a hundred bytes around it), each
+// stored before the next is logged, so that no input overflows the service's
+// queue, which holds 64 MiB.
 constexpr std::uint64_t kBytesBetweenFlushes = std::uint64_t(16) * 1024 * 1024;
+constexpr std::uint64_t kLineOverheadBytes = 100;
 
 // Streams `text` into the line in pieces that fit, cut at UTF-8 character
 // boundaries, keeping room for the line's closing newline. A text longer than
@@ -126,7 +128,7 @@ int runWrite(const QStringList& arguments)
     do {
         logLine(type, text);
         ++logged;
-        sinceFlush += 96 + 2 * std::uint64_t(text.size());
+        sinceFlush += kLineOverheadBytes + 2 * std::uint64_t(text.size());
         if (sinceFlush >= kBytesBetweenFlushes) {
             log.service()->flush();
             sinceFlush = 0;
