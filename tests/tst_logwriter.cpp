@@ -1,6 +1,7 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <ctime>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -245,24 +246,24 @@ void tst_LogWriter::queriesNeverFailWhileWriterIsBusy()
 void tst_LogWriter::lockedDatabaseLosesNoLine()
 {
     const int lines = 300;
-    qint64 firstHalfFrom = 0;
-    qint64 firstHalfTo = 0;
-    qint64 secondHalfFrom = 0;
-    qint64 secondHalfTo = 0;
+    std::time_t firstHalfFrom = 0;
+    std::time_t firstHalfTo = 0;
+    std::time_t secondHalfFrom = 0;
+    std::time_t secondHalfTo = 0;
     {
         vxLogDB writer;
         TestDatabase locker(QStringLiteral("dbLog.db"));
         QVERIFY(locker.exec(QStringLiteral("BEGIN EXCLUSIVE")));
         writer.start();
-        firstHalfFrom = QDateTime::currentSecsSinceEpoch();
+        firstHalfFrom = std::time(nullptr);
         pushNumbered(writer, 0, 0, lines / 2);
-        firstHalfTo = QDateTime::currentSecsSinceEpoch();
+        firstHalfTo = std::time(nullptr);
         // At least one attempt met the lock, and the clock moved on.
         QTRY_VERIFY_WITH_TIMEOUT(writer.failedWriteCount() > 0, 20000);
-        QTRY_VERIFY_WITH_TIMEOUT(QDateTime::currentSecsSinceEpoch() >= firstHalfTo + 3, 20000);
-        secondHalfFrom = QDateTime::currentSecsSinceEpoch();
+        QTRY_VERIFY_WITH_TIMEOUT(std::time(nullptr) >= firstHalfTo + 3, 20000);
+        secondHalfFrom = std::time(nullptr);
         pushNumbered(writer, 0, lines / 2, lines);
-        secondHalfTo = QDateTime::currentSecsSinceEpoch();
+        secondHalfTo = std::time(nullptr);
         QVERIFY(locker.exec(QStringLiteral("COMMIT")));
         writer.stopProcess();
         QVERIFY(writer.wait(60000));
@@ -271,7 +272,8 @@ void tst_LogWriter::lockedDatabaseLosesNoLine()
     QCOMPARE(storedMessages(), numberedLines(0, lines));
     const QVector<StoredRow> rows = TestDatabase(QStringLiteral("dbLog.db")).rows();
     for (int i = 0; i < lines; ++i) {
-        const qint64 stamp = QDateTime::fromString(rows[i].datetime, QStringLiteral("yyyy-MM-dd hh:mm:ss")).toSecsSinceEpoch();
+        const std::time_t stamp = std::time_t(
+            QDateTime::fromString(rows[i].datetime, QStringLiteral("yyyy-MM-dd hh:mm:ss")).toSecsSinceEpoch());
         const bool firstHalf = i < lines / 2;
         QVERIFY2(stamp >= (firstHalf ? firstHalfFrom : secondHalfFrom) && stamp <= (firstHalf ? firstHalfTo : secondHalfTo),
                  qPrintable(rows[i].datetime));
