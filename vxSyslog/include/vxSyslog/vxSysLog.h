@@ -31,11 +31,14 @@ class vxLogDB;
 // Ending: release() and the end of a Session store every line logged before
 // them. So does the end of the process through exit() (from any thread) or a
 // return from main, also while static objects are destroyed: the service
-// ends itself then. A lock that another program holds on the file is waited
-// for up to 10 s; what still cannot be stored is kept in a side file next to
-// the database, which the next program that writes it stores (with a drop
-// record where lines had to be given up). _exit(), quick_exit(), abort() and
-// signals are crashes: what was still queued is lost, nothing committed is.
+// ends itself then. Lines that other threads log afterwards go to standard
+// output, as after release(); no thread may query or flush the service once
+// the process has begun to exit. A lock that another program holds on the
+// file is waited for up to 10 s; what still cannot be stored is kept in a
+// side file next to the database, which the next program that writes it
+// stores (with a drop record where lines had to be given up). _exit(),
+// quick_exit(), abort() and signals are crashes: what was still queued is
+// lost, nothing committed is.
 //
 // instance() and release() are the library's own functions, not the singleton
 // template's inline ones: a program and a shared vxSyslog library must share
