@@ -2,15 +2,15 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QHash>
+#include <QStringList>
 
-#include <vxSyslog/LogReader.h>
 #include <vxSyslog/vxLogging.h>
 #include <vxSyslog/vxSysLog.h>
 
+#include <cstdint>
 #include <iostream>
 #include <string>
-#include <vector>
+#include <utility>
 
 #include "CommandLine.h"
 #include "StdoutWriter.h"
@@ -19,7 +19,12 @@ using namespace SystemLog;
 
 namespace {
 
-const QString kDatabaseName = QStringLiteral("dbLog.db");
+// Lines are handed to the service in parts of about this much queue memory
+// (a line costs its text in UTF-16 and about a hundred bytes around it), each
+// stored before the next is logged, so that no input overflows the service's
+// queue, which holds 64 MiB.
+constexpr std::uint64_t kBytesBetweenFlushes = std::uint64_t(16) * 1024 * 1024;
+constexpr std::uint64_t kLineOverheadBytes = 100;
 
 // Streams `text` into the line in pieces that fit, cut at UTF-8 character
 // boundaries, keeping room for the line's closing newline. A text longer than
@@ -49,47 +54,43 @@ void logLine(int type, const QByteArray& text)
     streamBounded(line.stream(), text);
 }
 
-// What the log service will store for each line: the same LogLine, finished
-// into a sink that keeps the text instead of queueing it.
-QHash<QByteArray, int> expectedRows(int type, const std::vector<QByteArray>& texts)
+// The texts to write: the words of the command line as one, or else each
+// line of standard input in turn.
+class InputTexts
 {
-    QHash<QByteArray, int> expected;
-    QByteArray finished;
-    LogLine::setSink([&finished](int, const char* text, int length) { finished = QByteArray(text, length); });
-    for (const QByteArray& text : texts) {
-        logLine(type, text);
-        ++expected[finished];
+public:
+    explicit InputTexts(const QStringList& words)
+        : m_words(words.join(QLatin1Char(' ')).toUtf8())
+        , m_fromWords(!words.isEmpty())
+    {
     }
-    LogLine::setSink(SinkFunc());
-    return expected;
-}
 
-std::vector<QByteArray> readStandardInput()
-{
-    std::vector<QByteArray> lines;
-    std::string text;
-    while (std::getline(std::cin, text))
-        lines.emplace_back(text.data(), static_cast<int>(text.size()));
-    return lines;
-}
+    bool next(QByteArray& text)
+    {
+        if (m_fromWords) {
+            text = m_words;
+            return !std::exchange(m_wordsTaken, true);
+        }
+        if (!std::getline(std::cin, m_line))
+            return false;
+        text = QByteArray(m_line.data(), static_cast<int>(m_line.size()));
+        return true;
+    }
 
-// Counts the expected rows that reached the database (rows above `before`).
-bool missingRows(LogReader& reader, qint64 before, int type, QHash<QByteArray, int> expected, qint64& missing)
+private:
+    QByteArray m_words;
+    bool m_fromWords;
+    bool m_wordsTaken = false;
+    std::string m_line;
+};
+
+QString reasonsOf(const FlushResult& result)
 {
-    RecordFilter filter;
-    filter.types = {type};
-    filter.afterId = before;
-    filter.order = RecordFilter::Order::Arrival;
-    const bool ok = reader.read(filter, [&expected](const LogRecord& record) {
-        auto it = expected.find(record.message);
-        if (it != expected.end() && --it.value() == 0)
-            expected.erase(it);
-        return !expected.isEmpty();
-    });
-    missing = 0;
-    for (int count : expected)
-        missing += count;
-    return ok;
+    QStringList reasons;
+    for (int reason = 0; reason < kDropReasonCount; ++reason)
+        if (result.droppedFor[reason] > 0)
+            reasons << dropReasonText(DropReason(reason));
+    return reasons.join(QStringLiteral("、"));
 }
 
 } // namespace
@@ -100,7 +101,7 @@ int runWrite(const QStringList& arguments)
                      QStringLiteral("通过日志服务写入记录，与使用日志模块的程序完全相同（过长的行同样被截断）："
                                     "有 MESSAGE 时把各词用空格连接写成一条记录，否则把标准输入的每一行写成一条记录。"
                                     "所有记录写入数据库后才返回；有记录未能写入时以状态 1 退出。"
-                                    "数据库文件不存在时会被创建（文件名必须是 dbLog.db）。"));
+                                    "数据库文件不存在时会被创建。"));
     line.addDatabase();
     line.addSingleType(QStringLiteral("记录类型（一种，代码或名称），默认 4（其他信息）。"));
     line.addPositional(QStringLiteral("MESSAGE"), QStringLiteral("要写入的消息。"), QStringLiteral("[MESSAGE...]"));
@@ -111,53 +112,34 @@ int runWrite(const QStringList& arguments)
     int type = 4;
     if (line.isSet(QStringLiteral("type")) && !line.singleType(type))
         return kExitUsage;
-    // The log service always writes "dbLog.db" in the working directory.
     const QFileInfo database(line.databasePath());
-    if (database.fileName() != kDatabaseName)
-        return line.usageError(QStringLiteral("日志服务只写名为 dbLog.db 的文件，而不是“%1”").arg(database.fileName()));
     if (!database.absoluteDir().exists()) {
         printError(QStringLiteral("无法写入日志数据库 %1：文件夹不存在").arg(QDir::toNativeSeparators(database.filePath())));
         return kExitFailure;
     }
 
-    std::vector<QByteArray> texts;
-    if (line.positional().isEmpty())
-        texts = readStandardInput();
-    else
-        texts.push_back(line.positional().join(QLatin1Char(' ')).toUtf8());
-    if (texts.empty())
+    InputTexts input(line.positional());
+    QByteArray text;
+    if (!input.next(text))
         return kExitSuccess;
-
-    qint64 before = 0;
-    if (database.exists()) {
-        LogReader existing(database.absoluteFilePath());
-        if (!existing.open() || !existing.lastId(before)) {
-            printError(existing.errorText());
-            return kExitFailure;
-        }
-    }
-    const QHash<QByteArray, int> expected = expectedRows(type, texts);
-
-    if (!QDir::setCurrent(database.absolutePath())) {
-        printError(QStringLiteral("无法进入文件夹 %1").arg(QDir::toNativeSeparators(database.absolutePath())));
-        return kExitFailure;
-    }
-    vxSysLog::instance()->init();
-    for (const QByteArray& text : texts)
+    vxSysLog::Session log(database.absoluteFilePath());
+    std::uint64_t logged = 0;
+    std::uint64_t sinceFlush = 0;
+    do {
         logLine(type, text);
-    // Writes everything still queued before it returns.
-    vxSysLog::release();
-
-    LogReader reader(kDatabaseName);
-    qint64 missing = 0;
-    if (!reader.open() || !missingRows(reader, before, type, expected, missing)) {
-        printError(reader.errorText());
-        return kExitFailure;
-    }
-    if (missing > 0) {
-        printError(QStringLiteral("无法写入日志数据库 %1：%2 条记录没有写入（数据库被锁定、已满或不可写）")
+        ++logged;
+        sinceFlush += kLineOverheadBytes + 2 * std::uint64_t(text.size());
+        if (sinceFlush >= kBytesBetweenFlushes) {
+            log.service()->flush();
+            sinceFlush = 0;
+        }
+    } while (input.next(text));
+    const FlushResult result = log.service()->flush();
+    if (result.stored < logged) {
+        printError(QStringLiteral("无法写入日志数据库 %1：%2 条记录没有写入（%3）")
                        .arg(QDir::toNativeSeparators(database.absoluteFilePath()))
-                       .arg(missing));
+                       .arg(logged - result.stored)
+                       .arg(reasonsOf(result)));
         return kExitFailure;
     }
     return kExitSuccess;

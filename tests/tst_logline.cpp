@@ -73,11 +73,14 @@ QByteArray utcText(std::time_t seconds)
 
 // Waits for the clock to reach a new second. Every cache, of this thread or any
 // other, then holds an older second, so the next appendTime converts afresh,
-// and a short check that starts now ends within the same second.
+// and a short check that starts now ends within the same second. The short
+// sleeps only poll the clock; a clock that stands still for five seconds ends
+// the wait, and the caller's comparisons then fail.
 std::time_t startOfNewSecond()
 {
     const std::time_t last = std::time(nullptr);
-    while (std::time(nullptr) == last)
+    const QDeadlineTimer deadline(5000);
+    while (std::time(nullptr) == last && !deadline.hasExpired())
         QTest::qSleep(5);
     return std::time(nullptr);
 }

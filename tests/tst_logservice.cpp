@@ -19,7 +19,8 @@ using SystemLog::vxSysLog;
 namespace {
 
 // Counts its constructions; slow to build, so that racing first callers
-// really overlap inside instance().
+// really overlap inside instance(). The sleep only widens that window: one
+// construction is the right outcome however the callers happen to meet.
 class SlowToBuild : public SystemLog::vx_singleton_sys<SlowToBuild>
 {
 public:
@@ -40,6 +41,7 @@ std::vector<T*> instancesFromRacingThreads(int threads)
     std::vector<std::thread> callers;
     for (int i = 0; i < threads; ++i)
         callers.emplace_back([&go, &seen, i] {
+            // A start line for all callers; go is set right after they are made.
             while (!go.load())
                 std::this_thread::yield();
             seen[i] = T::instance();
@@ -76,6 +78,7 @@ private slots:
     void queriesAnswerThroughTheService();
     void failedQueryIsReportedThroughTheService();
     void queryingThreadsEachSeeTheirOwnOutcome();
+    void initWithAPathLogsIntoThatFile();
 
 private:
     QString dbPath() const { return m_dir->filePath(QStringLiteral("dbLog.db")); }
@@ -200,12 +203,16 @@ void tst_LogService::loggingDuringReleaseLosesNothing()
                 ++logged;
             }
         });
-    while (logged < threads * perThread / 4)
+    // Released while the loggers are a quarter through.
+    const QDeadlineTimer deadline(60000);
+    while (logged < threads * perThread / 4 && !deadline.hasExpired())
         std::this_thread::yield();
+    const bool quarterThrough = logged >= threads * perThread / 4;
     vxSysLog::release();
     for (auto& logger : loggers)
         logger.join();
     const QByteArray printed = out.finish();
+    QVERIFY2(quarterThrough, "the loggers did not get a quarter through within a minute");
 
     // Every line is either a row or a line on standard output, exactly once.
     std::multiset<QString> lines;
@@ -289,6 +296,32 @@ void tst_LogService::queryingThreadsEachSeeTheirOwnOutcome()
     // The shared status is now the second thread's: read by the first thread
     // it would have hidden that thread's failure.
     QVERIFY(!service->lastQueryFailed());
+}
+
+// A service on ./dbLog.db moved to another file by init(path): the lines
+// logged before stay in the first file, the later ones go to the second, and
+// flush() counts both as stored.
+void tst_LogService::initWithAPathLogsIntoThatFile()
+{
+    QTemporaryDir other;
+    QVERIFY(other.isValid());
+    const QString otherPath = other.filePath(QStringLiteral("machine.db"));
+    vxSysLog* service = vxSysLog::instance();
+    service->init();
+    log(2, "before\n");
+    service->init(otherPath);
+    log(3, "after\n");
+    const SystemLog::FlushResult flushed = service->flush();
+    QCOMPARE(flushed.stored, 2u);
+    QCOMPARE(flushed.dropped, 0u);
+    vxSysLog::release();
+
+    const QVector<StoredRow> here = TestDatabase(dbPath()).rows();
+    QCOMPARE(here.size(), 1);
+    QCOMPARE(here[0].message, QStringLiteral("before\n"));
+    const QVector<StoredRow> there = TestDatabase(otherPath).rows();
+    QCOMPARE(there.size(), 1);
+    QCOMPARE(there[0].message, QStringLiteral("after\n"));
 }
 
 QTEST_GUILESS_MAIN(tst_LogService)

@@ -15,6 +15,8 @@
 
 #include <vxSyslog/LogStream.h>
 
+#include "NumberText.h"
+
 using namespace SystemLog;
 
 // Row actions: what a row feeds into a stream, or a text or value it produces.

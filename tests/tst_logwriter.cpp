@@ -1,9 +1,14 @@
 #include <QtTest>
 
+#include <algorithm>
+#include <ctime>
+#include <limits>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
+#include "DropRecords.h"
 #include "NumberedLines.h"
 #include "TempWorkingDir.h"
 #include "TestDatabase.h"
@@ -15,6 +20,10 @@ using SystemLog::RecordList;
 using SystemLog::vxLogDB;
 
 namespace {
+
+// Bounds around every time stamp the writer gives.
+const QString kDawn = QStringLiteral("0000-01-01 00:00:00");
+const QString kDusk = QStringLiteral("9999-12-31 23:59:59");
 
 QByteArray numbered(int thread, int n)
 {
@@ -231,41 +240,68 @@ void tst_LogWriter::queriesNeverFailWhileWriterIsBusy()
     logger.join();
 }
 
+// Lines logged while another program holds the lock for three seconds are
+// all stored once it lets go, in order, each with the second it was logged
+// rather than the second it could be stored.
 void tst_LogWriter::lockedDatabaseLosesNoLine()
 {
     const int lines = 300;
+    std::time_t firstHalfFrom = 0;
+    std::time_t firstHalfTo = 0;
+    std::time_t secondHalfFrom = 0;
+    std::time_t secondHalfTo = 0;
     {
         vxLogDB writer;
         TestDatabase locker(QStringLiteral("dbLog.db"));
         QVERIFY(locker.exec(QStringLiteral("BEGIN EXCLUSIVE")));
         writer.start();
+        firstHalfFrom = std::time(nullptr);
         pushNumbered(writer, 0, 0, lines / 2);
-        // Longer than the writer's busy timeout, so at least one batch fails
-        // and has to be retried.
-        QThread::msleep(static_cast<unsigned long>(vxLogDB::kBusyTimeoutMs * 3 / 2));
+        firstHalfTo = std::time(nullptr);
+        // At least one attempt met the lock, and the clock moved on.
+        QTRY_VERIFY_WITH_TIMEOUT(writer.failedWriteCount() > 0, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(std::time(nullptr) >= firstHalfTo + 3, 20000);
+        secondHalfFrom = std::time(nullptr);
         pushNumbered(writer, 0, lines / 2, lines);
+        secondHalfTo = std::time(nullptr);
         QVERIFY(locker.exec(QStringLiteral("COMMIT")));
         writer.stopProcess();
         QVERIFY(writer.wait(60000));
         QCOMPARE(writer.droppedCount(), 0u);
     }
     QCOMPARE(storedMessages(), numberedLines(0, lines));
+    const QVector<StoredRow> rows = TestDatabase(QStringLiteral("dbLog.db")).rows();
+    for (int i = 0; i < lines; ++i) {
+        const std::time_t stamp = std::time_t(
+            QDateTime::fromString(rows[i].datetime, QStringLiteral("yyyy-MM-dd hh:mm:ss")).toSecsSinceEpoch());
+        const bool firstHalf = i < lines / 2;
+        QVERIFY2(stamp >= (firstHalf ? firstHalfFrom : secondHalfFrom) && stamp <= (firstHalf ? firstHalfTo : secondHalfTo),
+                 qPrintable(rows[i].datetime));
+    }
 }
+
+namespace {
+
+// Every insert fails while it exists, as long as another program wants it so.
+const QString kRefuseInserts = QStringLiteral(
+    "CREATE TRIGGER refuse BEFORE INSERT ON SystemInfo BEGIN SELECT RAISE(ABORT, 'refused'); END");
+
+} // namespace
 
 void tst_LogWriter::persistentFailureIsDroppedAndCounted()
 {
     vxLogDB writer;
     writer.setRetryLimit(3, 20);
-    QVERIFY(TestDatabase(QStringLiteral("dbLog.db")).exec(QStringLiteral("DROP TABLE SystemInfo")));
+    QVERIFY(TestDatabase(QStringLiteral("dbLog.db")).exec(kRefuseInserts));
     pushNumbered(writer, 0, 0, 3);
     writer.start();
     QTRY_COMPARE_WITH_TIMEOUT(writer.droppedCount(), 3u, 20000);
-    // Three for the lines; after that the writer keeps trying its drop record.
-    QVERIFY(writer.failedWriteCount() >= 3u);
+    // Three attempts for the lines; their record then waits for the next lines.
+    QCOMPARE(writer.failedWriteCount(), 3u);
 
-    // The writer goes on: once the table is back, the loss is told, then new
+    // The writer goes on: once inserts work again, the loss is told, then new
     // lines are written.
-    QVERIFY(TestDatabase(QStringLiteral("dbLog.db")).exec(QString::fromLatin1(SystemLog::QDBSqlite::kCreateTableSql)));
+    QVERIFY(TestDatabase(QStringLiteral("dbLog.db")).exec(QStringLiteral("DROP TRIGGER refuse")));
     writer.pushMsg(0, "after", 5);
     writer.stopProcess();
     QVERIFY(writer.wait(60000));
@@ -280,13 +316,17 @@ void tst_LogWriter::persistentFailureIsDroppedAndCounted()
 void tst_LogWriter::unopenableStoreFailsQueriesAndCountsDrops_data()
 {
     QTest::addColumn<bool>("folderRemoved");
-    QTest::newRow("working folder removed") << true;
-    QTest::newRow("folder at the file's place") << false;
+    QTest::addColumn<bool>("setAside");
+    // Nowhere to keep them: given up and counted.
+    QTest::newRow("working folder removed") << true << false;
+    // Kept beside the folder for the next writer of that path.
+    QTest::newRow("folder at the file's place") << false << true;
 }
 
 void tst_LogWriter::unopenableStoreFailsQueriesAndCountsDrops()
 {
     QFETCH(bool, folderRemoved);
+    QFETCH(bool, setAside);
     QDir here = QDir::current();
     if (folderRemoved) {
         QVERIFY(here.mkdir(QStringLiteral("gone")));
@@ -297,6 +337,7 @@ void tst_LogWriter::unopenableStoreFailsQueriesAndCountsDrops()
     }
 
     vxLogDB writer;
+    writer.setRetryLimit(2, 10);
     QVERIFY(writer.queryByDay(QStringLiteral("2024-05-01"), 0).isEmpty());
     QVERIFY(writer.lastQueryFailed());
     QVERIFY(!writer.lastQueryError().isEmpty());
@@ -305,7 +346,8 @@ void tst_LogWriter::unopenableStoreFailsQueriesAndCountsDrops()
     pushNumbered(writer, 0, 0, 7);
     writer.stopProcess();
     QVERIFY(writer.wait(60000));
-    QCOMPARE(writer.droppedCount(), 7u);
+    QCOMPARE(writer.droppedCount(), setAside ? 0u : 7u);
+    QCOMPARE(here.entryList({QStringLiteral("dbLog.db-unwritten-*")}, QDir::Files).size(), setAside ? 1 : 0);
 }
 
 namespace {
@@ -314,13 +356,6 @@ namespace {
 QByteArray fixedWidth(int thread, int n)
 {
     return "t" + QByteArray::number(thread) + " n" + QByteArray::number(n).rightJustified(5, '0');
-}
-
-std::uint64_t droppedIn(const QString& record)
-{
-    static const QRegularExpression count(QStringLiteral("已丢弃 (\\d+) 条记录（\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d 至 "));
-    const QRegularExpressionMatch m = count.match(record);
-    return m.hasMatch() ? m.captured(1).toULongLong() : 0;
 }
 
 QVector<StoredRow> rowsOfType(int type)
@@ -350,20 +385,29 @@ qint64 pageCount()
 
 } // namespace
 
+// Stopping on a store that keeps failing waits for one batch's attempts; the
+// rest is kept in a side file, and the next writer of the file stores it all,
+// in order, once the file takes rows again.
 void tst_LogWriter::stopOnFailingStoreWaitsForOneBatchOnly()
 {
     const int lines = int(vxLogDB::kMaxLinesPerTransaction) * 2 + 500;
-    vxLogDB writer;
-    writer.setRetryLimit(2, 10);
-    QVERIFY(TestDatabase(QStringLiteral("dbLog.db")).exec(QStringLiteral("DROP TABLE SystemInfo")));
-    pushNumbered(writer, 0, 0, lines);
-    writer.start();
-    writer.stopProcess();
-    QVERIFY(writer.wait(60000));
-    QCOMPARE(writer.droppedCount(), std::uint64_t(lines));
-    // Three batches were queued; the first one's two attempts and one for
-    // the drop record were all it took.
-    QCOMPARE(writer.failedWriteCount(), 3u);
+    {
+        vxLogDB writer;
+        writer.setRetryLimit(2, 10);
+        QVERIFY(TestDatabase(QStringLiteral("dbLog.db")).exec(kRefuseInserts));
+        pushNumbered(writer, 0, 0, lines);
+        writer.start();
+        writer.stopProcess();
+        QVERIFY(writer.wait(60000));
+        QCOMPARE(writer.failedWriteCount(), 2u);
+        QCOMPARE(writer.droppedCount(), 0u);
+    }
+    QCOMPARE(QDir::current().entryList({QStringLiteral("dbLog.db-unwritten-*")}, QDir::Files).size(), 1);
+    QVERIFY(TestDatabase(QStringLiteral("dbLog.db")).exec(QStringLiteral("DROP TRIGGER refuse")));
+
+    vxLogDB next;
+    QCOMPARE(storedMessages(), numberedLines(0, lines));
+    QVERIFY(QDir::current().entryList({QStringLiteral("dbLog.db-unwritten-*")}, QDir::Files).isEmpty());
 }
 
 void tst_LogWriter::floodIsBoundedCountedAndToldOnce_data()
@@ -403,9 +447,13 @@ void tst_LogWriter::floodIsBoundedCountedAndToldOnce()
         QCOMPARE(dropped, std::uint64_t(lines - room));
         writer.start();
     }
+    const SystemLog::FlushResult flushed = writer.flush();
     writer.stopProcess();
     QVERIFY(writer.wait(60000));
     QCOMPARE(writer.droppedCount(), dropped);
+    QCOMPARE(flushed.dropped, dropped);
+    QCOMPARE(flushed.droppedBecause(SystemLog::DropReason::QueueFull), dropped);
+    QCOMPARE(flushed.stored + dropped, std::uint64_t(lines));
 
     // One gap, one record. A running writer may have taken lines between two
     // runs of drops: then each run is a gap of its own with its own record.
@@ -453,15 +501,17 @@ void tst_LogWriter::queriesCuttingTransactionsLoseNothing()
         }
         done = true;
     });
-    // Queries go on until every line is either a row or dropped.
-    const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
-    for (;;) {
-        const SystemLog::QueryResult result = writer.queryDayResult(today, 2);
+    // Queries go on until every line is either a row or dropped, whatever
+    // day the rows are stamped with.
+    const QDeadlineTimer deadline(60000);
+    bool allThere = false;
+    while (!allThere && !deadline.hasExpired()) {
+        const SystemLog::QueryResult result = writer.queryRangeResult(kDawn, kDusk, 2);
         QVERIFY2(!result.failed, qPrintable(result.error));
-        if (done && std::uint64_t(result.records.size()) + writer.droppedCount() >= std::uint64_t(lines))
-            break;
+        allThere = done && std::uint64_t(result.records.size()) + writer.droppedCount() >= std::uint64_t(lines);
     }
     logger.join();
+    QVERIFY2(allThere, "the rows and the drops did not add up to every line within a minute");
     writer.stopProcess();
     QVERIFY(writer.wait(60000));
 
@@ -496,9 +546,18 @@ void tst_LogWriter::fullDatabaseDropsAfterRetriesAndResumes()
     QTRY_COMPARE_WITH_TIMEOUT(writer.droppedCount(), std::uint64_t(lost), 20000);
     QVERIFY(writer.failedWriteCount() >= 3u);
 
-    // Space returns: writing resumes by itself and the loss is told first.
+    // Space returns, but another program holds the lock for a while: the
+    // next attempt fails for that, which must not change why the lines were lost.
     QVERIFY(writer.setMaxPageCount(pageCount() * 1000) > pageCount());
-    writer.pushMsg(0, "after", 5);
+    {
+        TestDatabase locker(QStringLiteral("dbLog.db"));
+        QVERIFY(locker.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        const std::uint64_t failedBefore = writer.failedWriteCount();
+        writer.pushMsg(0, "after", 5);
+        QTRY_VERIFY_WITH_TIMEOUT(writer.failedWriteCount() > failedBefore, 20000);
+        QVERIFY(locker.exec(QStringLiteral("COMMIT")));
+    }
+    // Then writing resumes by itself and the loss is told first.
     QTRY_COMPARE_WITH_TIMEOUT(storedMessages().size(), 12, 20000);
     const QVector<StoredRow> rows = TestDatabase(QStringLiteral("dbLog.db")).rows();
     QCOMPARE(rows[10].type, 4);
@@ -513,37 +572,47 @@ void tst_LogWriter::fullDatabaseDropsAfterRetriesAndResumes()
 
 void tst_LogWriter::failedAttemptsCountAgainAfterSuccess()
 {
-    // Seven attempts per batch; the test lifts the cap after four failures of
-    // each batch. Were the count carried over from the first batch, the
-    // second would be given up at its third failure.
+    // Seven attempts per batch; the cap is lifted after four failures of
+    // each batch, on the writer's own thread before its next retry, so that
+    // no attempt can slip in between. Were the count carried over from the
+    // first batch, the second would be given up at its third failure.
     const int attempts = 7;
     const int failuresBeforeLift = 4;
     vxLogDB writer;
-    writer.setRetryLimit(attempts, 300);
+    writer.setRetryLimit(attempts, 10);
+    std::atomic<int> round{0};
+    writer.setWaitHook([&writer, &round](const vxLogDB::Wait& wait) {
+        if (wait.kind == vxLogDB::Wait::Retry && writer.failedWriteCount() == std::uint64_t(failuresBeforeLift * round))
+            writer.setMaxPageCount(std::numeric_limits<std::int32_t>::max());
+    });
     writer.start();
-    for (int round = 1; round <= 2; ++round) {
+    for (round = 1; round <= 2; ++round) {
         QCOMPARE(writer.setMaxPageCount(pageCount()), pageCount());
         pushText(writer, 2, bigLine(round));
-        QTRY_VERIFY_WITH_TIMEOUT(writer.failedWriteCount() >= std::uint64_t(failuresBeforeLift * round)
-                                     || writer.droppedCount() > 0,
-                                 20000);
-        QCOMPARE(writer.droppedCount(), 0u);
-        writer.setMaxPageCount(pageCount() * 1000);
-        QTRY_COMPARE_WITH_TIMEOUT(storedMessages().size(), round, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(storedMessages().size(), int(round), 20000);
+        QCOMPARE(writer.failedWriteCount(), std::uint64_t(failuresBeforeLift * round));
     }
     QCOMPARE(writer.droppedCount(), 0u);
 }
 
+// A start() while the writer drains after a stop keeps it running. The lock
+// held here keeps the drain going for as long as the test needs: the drain
+// waits a minute for it, and the hook shows it is retrying in the drain.
 void tst_LogWriter::startDuringDrainKeepsWriterRunning()
 {
     vxLogDB writer;
+    writer.setEndLockWait(std::chrono::minutes(1));
+    std::atomic<bool> retriedWhileDraining{false};
+    writer.setWaitHook([&retriedWhileDraining](const vxLogDB::Wait& wait) {
+        if (wait.kind == vxLogDB::Wait::Retry && wait.draining)
+            retriedWhileDraining = true;
+    });
     TestDatabase locker(QStringLiteral("dbLog.db"));
     QVERIFY(locker.exec(QStringLiteral("BEGIN EXCLUSIVE")));
     writer.start();
     pushNumbered(writer, 0, 0, 100);
     writer.stopProcess();
-    // Past one busy timeout: the writer is retrying inside its final drain.
-    QThread::msleep(static_cast<unsigned long>(vxLogDB::kBusyTimeoutMs * 3 / 2));
+    QTRY_VERIFY_WITH_TIMEOUT(retriedWhileDraining.load(), 20000);
     QVERIFY(writer.isRunning());
     writer.start();
     pushNumbered(writer, 0, 100, 200);
@@ -556,21 +625,39 @@ void tst_LogWriter::startDuringDrainKeepsWriterRunning()
     QCOMPARE(storedMessages(), numberedLines(0, 201));
 }
 
+// An idle writer sleeps until a line comes: its wait for lines has no short
+// limit, and a line wakes it once to write and once after the pause that
+// follows; then it sleeps again.
 void tst_LogWriter::idleWriterSleepsUntilALineArrives()
 {
     vxLogDB writer;
+    std::mutex mutex;
+    std::vector<vxLogDB::Wait> waits;
+    writer.setWaitHook([&mutex, &waits](const vxLogDB::Wait& wait) {
+        std::lock_guard<std::mutex> lock(mutex);
+        waits.push_back(wait);
+    });
+    auto idleWaits = [&mutex, &waits] {
+        std::lock_guard<std::mutex> lock(mutex);
+        return std::count_if(waits.begin(), waits.end(),
+                             [](const vxLogDB::Wait& w) { return w.kind == vxLogDB::Wait::ForLines; });
+    };
     writer.start();
     writer.pushMsg(1, "first", 5);
     QTRY_COMPARE_WITH_TIMEOUT(storedMessages().size(), 1, 20000);
-    QThread::msleep(100);
+    QTRY_VERIFY_WITH_TIMEOUT(idleWaits() >= 1, 20000);
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        QCOMPARE(waits.back().kind, vxLogDB::Wait::ForLines);
+        QVERIFY(waits.back().limit >= std::chrono::minutes(1));
+    }
 
-    const std::uint64_t before = writer.wakeUpCount();
-    QThread::msleep(1000);
-    const std::uint64_t idleWakeUps = writer.wakeUpCount() - before;
-    QVERIFY2(idleWakeUps <= 1, qPrintable(QString::number(idleWakeUps)));
-
+    const std::uint64_t wakeUpsBefore = writer.wakeUpCount();
+    const auto idleBefore = idleWaits();
     writer.pushMsg(1, "second", 6);
     QTRY_COMPARE_WITH_TIMEOUT(storedMessages(), (QStringList{"first", "second"}), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(idleWaits(), idleBefore + 1, 20000);
+    QCOMPARE(writer.wakeUpCount() - wakeUpsBefore, 2u);
 }
 
 void tst_LogWriter::serviceReportsRefusedFileAndItsDrops()

@@ -8,6 +8,17 @@
 using SystemLog::MsgQueue;
 using SystemLog::tag_MsgItem;
 
+namespace {
+
+// Lines whose queue cost is exactly `cost` bytes.
+tag_MsgItem lineCosting(std::size_t cost, int type = 0)
+{
+    const int units = static_cast<int>((cost - MsgQueue::kItemOverheadBytes) / sizeof(QChar));
+    return {QString(units, QLatin1Char('x')), type};
+}
+
+} // namespace
+
 class tst_MsgQueue : public QObject
 {
     Q_OBJECT
@@ -54,16 +65,24 @@ void tst_MsgQueue::tryPopOnEmptyLeavesItemUntouched()
 
 void tst_MsgQueue::takeAllHandsOverEverythingInOrder()
 {
-    MsgQueue queue;
-    for (int i = 0; i < 10; ++i)
-        queue.push({QString::number(i), i});
-    const std::list<tag_MsgItem> taken = queue.takeAll();
-    QCOMPARE(taken.size(), std::size_t(10));
+    // Room for ten lines of 200 bytes; the two refused count in the tally
+    // that takeAll hands over with the lines, after the ten queued first.
+    MsgQueue queue(10 * 200);
+    for (int i = 0; i < 12; ++i)
+        queue.push(lineCosting(200, i));
+    const MsgQueue::Batch taken = queue.takeAll();
+    QCOMPARE(taken.lines.size(), std::size_t(10));
     QCOMPARE(queue.size(), std::size_t(0));
     int expected = 0;
-    for (const tag_MsgItem& item : taken)
+    for (const tag_MsgItem& item : taken.lines)
         QCOMPARE(item.type, expected++);
-    QVERIFY(queue.takeAll().empty());
+    QCOMPARE(taken.overflow.count, std::uint64_t(2));
+    QCOMPARE(taken.overflow.reason, SystemLog::DropReason::QueueFull);
+    QCOMPARE(taken.overflowPosition, std::size_t(10));
+    const MsgQueue::Batch again = queue.takeAll();
+    QVERIFY(again.lines.empty());
+    QVERIFY(again.overflow.empty());
+    QCOMPARE(queue.acceptedTotal(), std::uint64_t(10));
 }
 
 void tst_MsgQueue::concurrentProducersAndDrainingConsumerLoseNothing()
@@ -83,32 +102,23 @@ void tst_MsgQueue::concurrentProducersAndDrainingConsumerLoseNothing()
     std::vector<int> next(producers, 0);
     bool inOrder = true;
     auto drain = [&] {
-        for (const tag_MsgItem& item : queue.takeAll()) {
+        for (const tag_MsgItem& item : queue.takeAll().lines) {
             inOrder = inOrder && item.message == QString::number(next[item.type]);
             ++next[item.type];
         }
     };
-    while (finished < producers)
+    const QDeadlineTimer deadline(60000);
+    while (finished < producers && !deadline.hasExpired())
         drain();
     for (auto& t : threads)
         t.join();
     drain();
+    QVERIFY2(!deadline.hasExpired(), "the producers took longer than a minute");
 
     QVERIFY(inOrder);
     for (int p = 0; p < producers; ++p)
         QCOMPARE(next[p], perProducer);
 }
-
-namespace {
-
-// Lines whose queue cost is exactly `cost` bytes.
-tag_MsgItem lineCosting(std::size_t cost, int type = 0)
-{
-    const int units = static_cast<int>((cost - MsgQueue::kItemOverheadBytes) / sizeof(QChar));
-    return {QString(units, QLatin1Char('x')), type};
-}
-
-} // namespace
 
 void tst_MsgQueue::capacityRefusesAndCounts_data()
 {
@@ -138,7 +148,7 @@ void tst_MsgQueue::capacityRefusesAndCounts()
     QCOMPARE(queue.droppedTotal(), std::uint64_t(pushes - expected));
 
     // What is taken frees its room again; the accepted lines are the first ones.
-    const std::list<tag_MsgItem> taken = queue.takeAll();
+    const std::list<tag_MsgItem> taken = queue.takeAll().lines;
     QCOMPARE(int(taken.size()), expected);
     if (expected > 0)
         QCOMPARE(taken.back().type, expected - 1);
@@ -218,6 +228,9 @@ void tst_MsgQueue::writerWakesForLinesAndWakeCalls()
     QVERIFY(!queue.pause(std::chrono::milliseconds(1)));
     QVERIFY(!queue.waitForItems(std::chrono::milliseconds(1)));
 
+    // The short sleeps make the waits below block before the line or the
+    // wake comes, so that the wake-up path is the one taken; a line or wake
+    // that came first would end the wait just the same.
     std::thread producer([&queue] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         queue.push({QStringLiteral("line"), 1});
@@ -239,37 +252,45 @@ void tst_MsgQueue::dropRecordsTellCountAndSpan_data()
 {
     QTest::addColumn<QDateTime>("from");
     QTest::addColumn<QDateTime>("to");
-    QTest::addColumn<bool>("overflow");
+    QTest::addColumn<int>("reason");
     QTest::addColumn<QString>("text");
     const QDate day(2026, 12, 8);
+    using SystemLog::DropReason;
     QTest::newRow("queue full, one day")
-        << QDateTime(day, QTime(10, 0, 1)) << QDateTime(day, QTime(10, 0, 5)) << true
+        << QDateTime(day, QTime(10, 0, 1)) << QDateTime(day, QTime(10, 0, 5)) << int(DropReason::QueueFull)
         << QStringLiteral("日志过多：已丢弃 1234 条记录（2026-12-08 10:00:01 至 10:00:05）\n");
     QTest::newRow("queue full, across midnight")
-        << QDateTime(day, QTime(23, 59, 58)) << QDateTime(day.addDays(1), QTime(0, 0, 3)) << true
+        << QDateTime(day, QTime(23, 59, 58)) << QDateTime(day.addDays(1), QTime(0, 0, 3)) << int(DropReason::QueueFull)
         << QStringLiteral("日志过多：已丢弃 1234 条记录（2026-12-08 23:59:58 至 2026-12-09 00:00:03）\n");
     QTest::newRow("disk full")
-        << QDateTime(day, QTime(8, 0, 0)) << QDateTime(day, QTime(8, 0, 0)) << false
+        << QDateTime(day, QTime(8, 0, 0)) << QDateTime(day, QTime(8, 0, 0)) << int(DropReason::DiskFull)
         << QStringLiteral("日志写入失败（磁盘已满或数据库已达到大小上限）：已丢弃 1234 条记录（2026-12-08 08:00:00 至 08:00:00）\n");
+    QTest::newRow("locked")
+        << QDateTime(day, QTime(8, 0, 0)) << QDateTime(day, QTime(8, 0, 9)) << int(DropReason::Locked)
+        << QStringLiteral("日志写入失败（数据库被其他程序锁定）：已丢弃 1234 条记录（2026-12-08 08:00:00 至 08:00:09）\n");
+    QTest::newRow("file refused")
+        << QDateTime(day, QTime(8, 0, 0)) << QDateTime(day, QTime(8, 0, 0)) << int(DropReason::Refused)
+        << QStringLiteral("日志写入失败（文件不是日志数据库）：已丢弃 1234 条记录（2026-12-08 08:00:00 至 08:00:00）\n");
 }
 
 void tst_MsgQueue::dropRecordsTellCountAndSpan()
 {
     QFETCH(QDateTime, from);
     QFETCH(QDateTime, to);
-    QFETCH(bool, overflow);
+    QFETCH(int, reason);
     QFETCH(QString, text);
-    // Two runs of drops summed into one tally: the span covers both.
+    // Two runs of drops summed into one tally: the span covers both, and the
+    // reason is the first one's.
     SystemLog::DropTally tally;
+    tally.reason = SystemLog::DropReason(reason);
     tally.add(1000, std::time_t(to.toSecsSinceEpoch()));
     SystemLog::DropTally earlier;
+    earlier.reason = SystemLog::DropReason::Other;
     earlier.add(234, std::time_t(from.toSecsSinceEpoch()));
     tally.merge(earlier);
     tally.add(0, std::time_t(to.addSecs(60).toSecsSinceEpoch()));
     QCOMPARE(tally.count, std::uint64_t(1234));
-    const QString made = overflow ? SystemLog::overflowRecordText(tally)
-                                  : SystemLog::writeFailureRecordText(tally, SystemLog::FailureKind::DiskFull);
-    QCOMPARE(made, text);
+    QCOMPARE(SystemLog::dropRecordText(tally), text);
 }
 
 QTEST_GUILESS_MAIN(tst_MsgQueue)

@@ -54,6 +54,7 @@ private slots:
     void foreignFileIsRefusedUntouched();
     void logOrEmptyFileIsAccepted_data();
     void logOrEmptyFileIsAccepted();
+    void setupIsTriedAgainAfterAFailure();
     void fullDatabaseFailsBatchAndRecovers();
 
 private:
@@ -493,6 +494,10 @@ void tst_RecordStore::foreignFileIsRefusedUntouched()
     QVERIFY(store->query(kDawn, kDusk, 0).isEmpty());
     QVERIFY(store->lastQueryFailed());
     QCOMPARE(store->lastQueryError(), store->openFailure());
+    // Refused for good: asked again, it does not even open the file.
+    QVERIFY(!store->createTable());
+    QVERIFY(store->refused());
+    QVERIFY(!store->isOpen());
     store->close();
 
     QCOMPARE(fileHash(dbPath()), before);
@@ -505,6 +510,9 @@ void tst_RecordStore::logOrEmptyFileIsAccepted_data()
     QTest::newRow("empty file") << QString();
     QTest::newRow("SQLite database without tables") << "PRAGMA user_version = 7";
     QTest::newRow("log without the index") << QString::fromLatin1(QDBSqlite::kCreateTableSql);
+    // Made by another program: no default time, so the writer's own stamp is all there is.
+    QTest::newRow("log table without a time default")
+        << "CREATE TABLE SystemInfo(id INTEGER PRIMARY KEY AUTOINCREMENT, datetime TEXT, type INT, message TEXT)";
 }
 
 void tst_RecordStore::logOrEmptyFileIsAccepted()
@@ -519,8 +527,32 @@ void tst_RecordStore::logOrEmptyFileIsAccepted()
     QDBSqlite* store = openStore(dbPath());
     QVERIFY(store->createTable());
     QVERIFY(store->openFailure().isEmpty());
-    QVERIFY(store->insertBatch({{QStringLiteral("kept"), 3}}));
-    QCOMPARE(messagesOf(store->query(kDawn, kDusk, 3)), QStringList{"kept"});
+    // The row carries the line's own time, not the time of the insert.
+    const QDateTime logged(QDate(2024, 5, 1), QTime(8, 30, 0));
+    QVERIFY(store->insertBatch({{QStringLiteral("kept"), 3, std::time_t(logged.toSecsSinceEpoch())}}));
+    const RecordList found = store->query(kDawn, kDusk, 3);
+    QCOMPARE(found.size(), 1);
+    QCOMPARE(found[0], qMakePair(QStringLiteral("2024-05-01 08:30:00"), QStringLiteral("kept")));
+}
+
+// A setup that fails for a passing reason (here the journal cannot be made:
+// a folder stands at its path) leaves the store not ready but not refused,
+// and the next createTable() sets it up.
+void tst_RecordStore::setupIsTriedAgainAfterAFailure()
+{
+    QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("dbLog.db-journal")));
+    QDBSqlite* store = openStore(dbPath());
+    QVERIFY(!store->createTable());
+    QVERIFY(!store->ready());
+    QVERIFY(!store->refused());
+    QCOMPARE(store->lastWriteReason(), SystemLog::DropReason::Unwritable);
+    QVERIFY(!store->insertBatch({{QStringLiteral("not yet"), 1}}));
+
+    QVERIFY(QDir(m_dir->path()).rmdir(QStringLiteral("dbLog.db-journal")));
+    QVERIFY(store->createTable());
+    QVERIFY(store->ready());
+    QVERIFY(store->insertBatch({{QStringLiteral("kept"), 1}}));
+    QCOMPARE(messagesOf(store->query(kDawn, kDusk, 1)), QStringList{"kept"});
 }
 
 void tst_RecordStore::fullDatabaseFailsBatchAndRecovers()

@@ -435,57 +435,74 @@ void TestVxlog::writeStoresWholeLines_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QString>("database");  // --db, in a folder other than the working one; empty: ./dbLog.db
     QTest::addColumn<int>("type");
     QTest::addColumn<QStringList>("stored");
 
     QTest::newRow("words joined, default type")
-        << QStringList{"write", "motor", "started,", "speed \"3\""} << QByteArray() << 4
+        << QStringList{"write", "motor", "started,", "speed \"3\""} << QByteArray() << QString() << 4
         << QStringList{"motor started, speed \"3\"\n"};
-    QTest::newRow("caption as type") << QStringList{"write", "--type", "报警记录", "温度过高"} << QByteArray() << 3
-                                     << QStringList{"温度过高\n"};
+    QTest::newRow("caption as type") << QStringList{"write", "--type", "报警记录", "温度过高"} << QByteArray() << QString()
+                                     << 3 << QStringList{"温度过高\n"};
     QTest::newRow("one record per input line")
-        << QStringList{"write", "-p", "1"} << QByteArray("first\nsecond, with comma\n\n'quoted'\n第五行") << 1
+        << QStringList{"write", "-p", "1"} << QByteArray("first\nsecond, with comma\n\n'quoted'\n第五行") << QString() << 1
         << QStringList{"first\n", "second, with comma\n", "\n", "'quoted'\n", "第五行\n"};
     // A log line holds 3999 bytes with its newline; the text is cut at a
     // character boundary within that, not dropped.
     QTest::newRow("a long line is cut at the line's capacity")
-        << QStringList{"write", QString(2000, QChar(0x6E29))} << QByteArray() << 4
+        << QStringList{"write", QString(2000, QChar(0x6E29))} << QByteArray() << QString() << 4
         << QStringList{QString(1332, QChar(0x6E29)) + QLatin1Char('\n')};
+    // Stored as the log service stores it (U+FFFD), and that is success.
+    QTest::newRow("invalid UTF-8") << QStringList{"write"} << QByteArray("bad \xff byte\n") << QString() << 4
+                                   << QStringList{QStringLiteral("bad \uFFFD byte\n")};
+    QTest::newRow("any file, without changing folder")
+        << QStringList{"write", "elsewhere"} << QByteArray() << QStringLiteral("machine.log.db") << 4
+        << QStringList{"elsewhere\n"};
 }
 
 void TestVxlog::writeStoresWholeLines()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QByteArray, input);
+    QFETCH(QString, database);
     QFETCH(int, type);
     QFETCH(QStringList, stored);
     QTemporaryDir dir;
+    QTemporaryDir other;
+    QString path = dir.filePath(QStringLiteral("dbLog.db"));
+    if (!database.isEmpty()) {
+        path = other.filePath(database);
+        arguments << QStringLiteral("--db") << path;
+    }
     // The file is created by write, as by the log service.
     const Result r = runVxlog(arguments, dir.path(), input);
     QVERIFY2(r.exitCode == 0, r.err.constData());
-    TestDatabase db(dir.filePath(QStringLiteral("dbLog.db")));
+    QVERIFY(r.err.isEmpty());
+    TestDatabase db(path);
     const QVector<StoredRow> rows = db.rows();
     QCOMPARE(rows.size(), stored.size());
     for (int i = 0; i < rows.size(); ++i) {
         QCOMPARE(rows.at(i).message, stored.at(i));
         QCOMPARE(rows.at(i).type, type);
     }
+    QCOMPARE(QFileInfo::exists(dir.filePath(QStringLiteral("dbLog.db"))), database.isEmpty());
 }
 
 void TestVxlog::writeRefusesWhatItCannotStore_data()
 {
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QString>("fileName");
-    QTest::addColumn<int>("exitCode");
-    QTest::newRow("not a database") << QByteArray("garbage, not SQLite at all\n") << QStringLiteral("dbLog.db") << 1;
-    QTest::newRow("not named dbLog.db") << QByteArray() << QStringLiteral("other.db") << 2;
+    QTest::addColumn<int>("errorLines");
+    // The log service says why once; write adds how many records were not written.
+    QTest::newRow("not a database") << QByteArray("garbage, not SQLite at all\n") << QStringLiteral("dbLog.db") << 2;
+    QTest::newRow("folder missing") << QByteArray() << QStringLiteral("missing/dbLog.db") << 1;
 }
 
 void TestVxlog::writeRefusesWhatItCannotStore()
 {
     QFETCH(QByteArray, content);
     QFETCH(QString, fileName);
-    QFETCH(int, exitCode);
+    QFETCH(int, errorLines);
     QTemporaryDir dir;
     const QString path = dir.filePath(fileName);
     if (!content.isEmpty()) {
@@ -495,8 +512,9 @@ void TestVxlog::writeRefusesWhatItCannotStore()
     }
     const QByteArray before = checksum(path);
     const Result r = runVxlog({"write", "--db", path, "hello"}, dir.path());
-    QCOMPARE(r.exitCode, exitCode);
-    QCOMPARE(r.err.count('\n'), 1);
+    QCOMPARE(r.exitCode, 1);
+    QCOMPARE(r.err.count('\n'), errorLines);
+    QVERIFY2(r.err.contains(QDir::toNativeSeparators(path).toUtf8()), r.err.constData());
     QCOMPARE(checksum(path), before);
 }
 

@@ -97,6 +97,8 @@ void tst_WriterCrash::killedWritersLeaveSoundPrefixes()
             QCOMPARE(helper.readAll().trimmed(), QByteArray("dropped 0"));
             break;
         }
+        // A random kill moment from the seed above, not a wait for anything:
+        // every check holds whatever the moment.
         QThread::msleep(random.bounded(30u, 300u));
         helper.kill();
         QVERIFY(helper.waitForFinished(10000));

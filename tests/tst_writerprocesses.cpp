@@ -31,7 +31,9 @@ void tst_WriterProcesses::twoProcessesLoseNothingWhileViewerQueries()
     }
     const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
     int queries = 0;
+    const QDeadlineTimer deadline(120000);
     while (helpers[0].state() != QProcess::NotRunning || helpers[1].state() != QProcess::NotRunning) {
+        QVERIFY2(!deadline.hasExpired(), "the writing programs did not end within two minutes");
         viewer.queryByDay(today, 2);
         QVERIFY2(!viewer.lastQueryFailed(), qPrintable(viewer.lastQueryError()));
         ++queries;

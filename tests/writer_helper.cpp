@@ -31,6 +31,8 @@ void logNumbered(const QByteArray& tag, int thread, long long lines, int pauseEv
             LogLine line(2);
             line.stream() << tag.constData() << " t" << thread << " n" << k;
         }
+        // Paces the logging (for tests that must not overflow the queue);
+        // nothing waits for it.
         if (pauseEvery > 0 && (k + 1) % pauseEvery == 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }

@@ -1,18 +1,48 @@
 #include "DropTally.h"
 
-#include <QDateTime>
+#include <vxSyslog/DatabaseFailure.h>
+
+#include <sqlite3.h>
 
 #include <algorithm>
+#include <cstring>
+
+#include "LocalTimeText.h"
 
 namespace SystemLog {
 
-void DropTally::add(std::uint64_t lines, std::time_t when)
+QString dropReasonText(DropReason reason)
+{
+    switch (reason) {
+    case DropReason::QueueFull:
+        return QStringLiteral("日志过多");
+    case DropReason::DiskFull:
+        return failureKindText(FailureKind::DiskFull);
+    case DropReason::Locked:
+        return QStringLiteral("数据库被其他程序锁定");
+    case DropReason::IoError:
+        return QStringLiteral("磁盘读写错误");
+    case DropReason::Unwritable:
+        return QStringLiteral("数据库文件无法打开或只读");
+    case DropReason::Refused:
+        return QStringLiteral("文件不是日志数据库");
+    case DropReason::Other:
+        break;
+    }
+    return failureKindText(FailureKind::Other);
+}
+
+void DropTally::addSpan(std::uint64_t lines, std::time_t from, std::time_t to)
 {
     if (lines == 0)
         return;
-    if (count == 0)
-        first = when;
-    last = std::max(last, when);
+    if (count == 0) {
+        first = from;
+        last = to;
+    } else {
+        first = std::min(first, from);
+        last = std::max(last, to);
+    }
     count += lines;
 }
 
@@ -20,44 +50,58 @@ void DropTally::merge(const DropTally& other)
 {
     if (other.empty())
         return;
-    if (empty()) {
-        *this = other;
-        return;
-    }
-    first = std::min(first, other.first);
-    last = std::max(last, other.last);
-    count += other.count;
+    if (empty())
+        reason = other.reason;
+    addSpan(other.count, other.first, other.last);
 }
 
 namespace {
 
 // "（2026-12-08 10:00:01 至 10:00:05）"; the end carries its date too when
-// the span crosses midnight.
+// the span crosses midnight. Formatted without Qt's locale machinery, since
+// the last drop record may be made while the process exits.
 QString spanText(const DropTally& tally)
 {
-    const QDateTime from = QDateTime::fromSecsSinceEpoch(tally.first);
-    const QDateTime to = QDateTime::fromSecsSinceEpoch(tally.last);
-    const QString toFormat = from.date() == to.date() ? QStringLiteral("hh:mm:ss") : QStringLiteral("yyyy-MM-dd hh:mm:ss");
+    char from[32];
+    char to[32];
+    formatLocalTime(tally.first, from);
+    formatLocalTime(tally.last, to);
+    const bool sameDay = std::strncmp(from, to, 10) == 0;
     return QStringLiteral("（%1 至 %2）")
-        .arg(from.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")), to.toString(toFormat));
-}
-
-// Drop records end with a line feed like every line LogLine finishes.
-QString droppedText(const DropTally& tally)
-{
-    return QStringLiteral("已丢弃 %1 条记录%2\n").arg(tally.count).arg(spanText(tally));
+        .arg(QString::fromLatin1(from), QString::fromLatin1(sameDay ? to + 11 : to));
 }
 
 } // namespace
 
-QString overflowRecordText(const DropTally& tally)
+QString dropRecordText(const DropTally& tally)
 {
-    return QStringLiteral("日志过多：") + droppedText(tally);
+    const QString head = tally.reason == DropReason::QueueFull
+        ? QStringLiteral("日志过多：")
+        : QStringLiteral("日志写入失败（%1）：").arg(dropReasonText(tally.reason));
+    return head + QStringLiteral("已丢弃 %1 条记录%2\n").arg(tally.count).arg(spanText(tally));
 }
 
-QString writeFailureRecordText(const DropTally& tally, FailureKind kind)
+DropReason dropReasonOfSqliteCode(int code)
 {
-    return QStringLiteral("日志写入失败（%1）：").arg(failureKindText(kind)) + droppedText(tally);
+    switch (code & 0xff) {
+    case SQLITE_FULL:
+        return DropReason::DiskFull;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return DropReason::Locked;
+    case SQLITE_IOERR:
+    case SQLITE_CORRUPT:
+        return DropReason::IoError;
+    case SQLITE_CANTOPEN:
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+        return DropReason::Unwritable;
+    case SQLITE_NOTADB:
+        return DropReason::Refused;
+    default:
+        return DropReason::Other;
+    }
 }
 
 } // namespace SystemLog

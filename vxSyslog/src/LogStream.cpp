@@ -1,5 +1,7 @@
 #include <vxSyslog/LogStream.h>
 
+#include "NumberText.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -33,12 +35,12 @@ int toDecimal(char* buf, T value)
     return static_cast<int>(p - buf);
 }
 
-template VXSYSLOG_EXPORT int toDecimal(char* buf, int value);
-template VXSYSLOG_EXPORT int toDecimal(char* buf, unsigned int value);
-template VXSYSLOG_EXPORT int toDecimal(char* buf, long value);
-template VXSYSLOG_EXPORT int toDecimal(char* buf, unsigned long value);
-template VXSYSLOG_EXPORT int toDecimal(char* buf, long long value);
-template VXSYSLOG_EXPORT int toDecimal(char* buf, unsigned long long value);
+template int toDecimal(char* buf, int value);
+template int toDecimal(char* buf, unsigned int value);
+template int toDecimal(char* buf, long value);
+template int toDecimal(char* buf, unsigned long value);
+template int toDecimal(char* buf, long long value);
+template int toDecimal(char* buf, unsigned long long value);
 
 int toHex(char* buf, std::uintptr_t value)
 {
@@ -186,8 +188,8 @@ LogStream& LogStream::operator<<(double value)
 {
     if (buffer_.available() >= kMaxNumberText) {
         // The standard defines this form of to_chars to give exactly the text
-        // of printf's "%.12g"; glibc's snprintf takes about four times as
-        // long for it, which would dominate a typical line.
+        // of printf's "%.12g"; glibc's snprintf is so much slower for it that
+        // it would dominate a typical line (bench/README.md).
         char* out = buffer_.current();
         const std::to_chars_result result =
             std::to_chars(out, out + kMaxNumberText, value, std::chars_format::general, 12);

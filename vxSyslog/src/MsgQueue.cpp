@@ -74,6 +74,7 @@ bool MsgQueue::push(tag_MsgItem item)
         wasEmpty = m_list.empty();
         m_list.push_back(std::move(item));
         m_bytes += cost;
+        ++m_accepted;
         m_bytesSeen.store(m_bytes, std::memory_order_relaxed);
     }
     // The writer waits for lines only while the queue is empty.
@@ -96,9 +97,15 @@ bool MsgQueue::tryPop(tag_MsgItem& item)
     return true;
 }
 
-std::list<tag_MsgItem> MsgQueue::takeAll()
+MsgQueue::Batch MsgQueue::takeAll()
 {
-    return take(std::numeric_limits<std::size_t>::max(), std::numeric_limits<std::size_t>::max()).lines;
+    return take(std::numeric_limits<std::size_t>::max(), std::numeric_limits<std::size_t>::max());
+}
+
+std::uint64_t MsgQueue::acceptedTotal()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_accepted;
 }
 
 MsgQueue::Batch MsgQueue::take(std::size_t maxLines, std::size_t maxBytes)

@@ -23,6 +23,8 @@ namespace SystemLog {
 // Overflow position: the tally remembers how many lines were queued before its
 // first drop, and take() hands it over together with the batch in which that
 // position falls, so the writer stores the drop record where the gap is.
+// takeAll() hands over whatever tally is open with the lines, so a queue that
+// is given up or set aside whole keeps every count.
 // A thread that floods a full queue is turned away by dropIfFull() without
 // the lock; those drops join the tally at the writer's next take().
 // Blocking: m_mutex is held for each operation's own short body only (an
@@ -63,13 +65,17 @@ public:
     // before decoding it, and keeps it off the lock the writer needs.
     bool dropIfFull(std::size_t cost);
     bool tryPop(tag_MsgItem& item);
-    std::list<tag_MsgItem> takeAll();
+    // Every queued line and the open overflow tally (at its position).
+    Batch takeAll();
     // The oldest lines, at most maxLines of them and at most maxBytes (but at
     // least one line when any is queued).
     Batch take(std::size_t maxLines, std::size_t maxBytes);
 
     // Lines refused for want of room since construction.
     std::uint64_t droppedTotal() const { return m_droppedTotal.load(std::memory_order_relaxed); }
+    // Lines accepted since construction: a line pushed before this call is
+    // among the first acceptedTotal() lines ever taken.
+    std::uint64_t acceptedTotal();
 
     // Writer side. waitForItems: false only when the limit passed with the
     // queue empty and no wake(). pause: true when wake() ended it early.
@@ -86,6 +92,7 @@ private:
     std::condition_variable m_changed;
     std::size_t m_capacity;
     std::size_t m_bytes = 0;
+    std::uint64_t m_accepted = 0;
     DropTally m_overflow;
     std::size_t m_overflowPosition = 0;
     bool m_wakeRequested = false;

@@ -10,6 +10,9 @@
 
 #include <sqlite3.h>
 
+#include "DropTally.h"
+#include "LocalTimeText.h"
+
 namespace SystemLog {
 
 const char* const QDBSqlite::kCreateTableSql =
@@ -27,8 +30,11 @@ const char* const QDBSqlite::kCreateTableSql =
 const char* const QDBSqlite::kCreateIndexSql =
     "CREATE INDEX IF NOT EXISTS SystemInfo_type_datetime ON SystemInfo(type, datetime)";
 
+// The time stamp is the line's own, never the column's default: a line that
+// waited in the queue keeps the second it was logged, and a table made by
+// another program without that default never gets an empty stamp.
 const char* const QDBSqlite::kInsertSql =
-    "INSERT INTO SystemInfo(type ,message) VALUES(?, ?)";
+    "INSERT INTO SystemInfo(datetime, type, message) VALUES(?, ?, ?)";
 
 const char* const QDBSqlite::kQuerySql =
     "select datetime,message from SystemInfo where datetime >? and datetime < ? and type = ?";
@@ -47,24 +53,88 @@ QDBSqlite::QDBSqlite(const QString& databaseName, const QString& userName, const
 
 bool QDBSqlite::createTable()
 {
-    if (!isOpen() && !open()) {
+    if (m_refused)
+        return false;
+    m_ready = openConnection() && setUp();
+    return m_ready;
+}
+
+namespace {
+
+DropReason reasonOf(const QSqlError& error)
+{
+    bool isNumber = false;
+    const int code = error.nativeErrorCode().toInt(&isNumber);
+    if (isNumber && code != 0)
+        return dropReasonOfSqliteCode(code);
+    switch (failureKindOf(error)) {
+    case FailureKind::NotADatabase:
+    case FailureKind::NotALogDatabase:
+        return DropReason::Refused;
+    case FailureKind::Locked:
+        return DropReason::Locked;
+    case FailureKind::DiskFull:
+        return DropReason::DiskFull;
+    case FailureKind::Missing:
+    case FailureKind::CannotOpen:
+    case FailureKind::ReadOnly:
+        return DropReason::Unwritable;
+    case FailureKind::Corrupt:
+        return DropReason::IoError;
+    case FailureKind::Other:
+        break;
+    }
+    return DropReason::Other;
+}
+
+} // namespace
+
+void QDBSqlite::failSetup(const QSqlError& error)
+{
+    m_lastWriteFailure = failureKindOf(error);
+    m_lastWriteReason = reasonOf(error);
+    m_lastWriteError = error.text();
+}
+
+bool QDBSqlite::openConnection()
+{
+    if (isOpen())
+        return true;
+    m_handle = nullptr;
+    if (!QSqlDatabase::open()) {
         m_openFailure = describeFailure(lastError());
+        failSetup(lastError());
         return false;
     }
-    if (refuseForeignFile())
+    m_openFailure.clear();
+    sqliteHandle();
+    return true;
+}
+
+bool QDBSqlite::setUp()
+{
+    if (!isLogFileOrEmpty())
         return false;
     // Per connection; the file itself is not changed by it.
     exec(QStringLiteral("PRAGMA synchronous = FULL"));
-    exec(QString::fromLatin1(kCreateTableSql));
-    if (lastError().type() != QSqlError::NoError)
-        return false;
-    exec(QString::fromLatin1(kCreateIndexSql));
-    return lastError().type() == QSqlError::NoError;
+    for (const char* statement : {kCreateTableSql, kCreateIndexSql}) {
+        const QSqlError error = exec(QString::fromLatin1(statement)).lastError();
+        if (error.type() != QSqlError::NoError) {
+            failSetup(error);
+            return false;
+        }
+    }
+    return true;
 }
 
 void QDBSqlite::refuse(FailureKind kind, const QString& detail)
 {
     m_openFailure = describeFailure(kind, detail);
+    m_lastWriteFailure = kind;
+    m_lastWriteReason = DropReason::Refused;
+    m_lastWriteError = detail;
+    m_refused = true;
+    m_handle = nullptr;
     close();
 }
 
@@ -77,16 +147,18 @@ bool sameName(const QString& a, const char* b)
 
 } // namespace
 
-// Reads only the schema, so a foreign file is left exactly as it was.
-bool QDBSqlite::refuseForeignFile()
+// Reads only the schema, so a foreign file is left exactly as it was. True
+// when the file is empty or a log database; false when it was refused, or
+// when its schema could not be read (a lock held elsewhere is no reason to
+// give the file up for good: the next attempt reads it again).
+bool QDBSqlite::isLogFileOrEmpty()
 {
     QSqlQuery master(*this);
     if (!master.exec(QStringLiteral("SELECT type, name FROM sqlite_master WHERE type IN ('table', 'view')"))) {
-        // A lock held elsewhere is no reason to give the file up for good.
-        if (failureKindOf(master.lastError()) == FailureKind::NotADatabase) {
+        if (failureKindOf(master.lastError()) == FailureKind::NotADatabase)
             refuse(FailureKind::NotADatabase, master.lastError().text());
-            return true;
-        }
+        else
+            failSetup(master.lastError());
         return false;
     }
     QString systemInfoKind;
@@ -100,20 +172,23 @@ bool QDBSqlite::refuseForeignFile()
     }
     if (systemInfoKind.isEmpty()) {
         if (otherTables.isEmpty())
-            return false;
+            return true;
         refuse(FailureKind::NotALogDatabase,
                QStringLiteral("no table SystemInfo; tables: %1").arg(otherTables.join(QLatin1String(", "))));
-        return true;
+        return false;
     }
     if (systemInfoKind != QLatin1String("table")) {
         refuse(FailureKind::NotALogDatabase, QStringLiteral("SystemInfo is a %1").arg(systemInfoKind));
-        return true;
+        return false;
     }
     QSqlQuery columns(*this);
+    if (!columns.exec(QStringLiteral("PRAGMA table_info(SystemInfo)"))) {
+        failSetup(columns.lastError());
+        return false;
+    }
     QStringList names;
-    if (columns.exec(QStringLiteral("PRAGMA table_info(SystemInfo)")))
-        while (columns.next())
-            names << columns.value(1).toString();
+    while (columns.next())
+        names << columns.value(1).toString();
     const char* const expected[] = {"id", "datetime", "type", "message"};
     bool matches = names.size() == 4;
     for (int i = 0; matches && i < 4; ++i)
@@ -121,44 +196,38 @@ bool QDBSqlite::refuseForeignFile()
     if (!matches) {
         refuse(FailureKind::NotALogDatabase,
                QStringLiteral("SystemInfo columns: %1").arg(names.join(QLatin1String(", "))));
-        return true;
+        return false;
     }
-    return false;
+    return true;
 }
-
-namespace {
-
-bool execInsert(QSqlQuery& statement, int type, const QString& message)
-{
-    statement.bindValue(0, type);
-    statement.bindValue(1, message);
-    return statement.exec();
-}
-
-} // namespace
 
 bool QDBSqlite::insert(int type, QString message)
 {
-    if (!isOpen())
-        return false;
-    QSqlQuery statement(*this);
-    return statement.prepare(QString::fromLatin1(kInsertSql)) && execInsert(statement, type, message);
+    return insertBatch({tag_MsgItem{message, type}});
 }
 
-sqlite3* QDBSqlite::sqliteHandle() const
+sqlite3* QDBSqlite::sqliteHandle()
 {
     if (!isOpen())
         return nullptr;
-    const QVariant handle = driver()->handle();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-        return nullptr;
-    return *static_cast<sqlite3* const*>(handle.constData());
+    if (!m_handle) {
+        const QVariant handle = driver()->handle();
+        if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
+            m_handle = *static_cast<sqlite3* const*>(handle.constData());
+    }
+    return m_handle;
 }
 
 bool QDBSqlite::failWrite(sqlite3* handle, int code)
 {
     m_lastWriteFailure = failureKindOfSqliteCode(code);
+    m_lastWriteReason = dropReasonOfSqliteCode(code);
     m_lastWriteError = QString::fromUtf8(sqlite3_errmsg(handle));
+    // The table or the file may have changed under the connection: check
+    // and set up again before the next write.
+    const int primary = code & 0xff;
+    if (primary == SQLITE_ERROR || primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT || primary == SQLITE_SCHEMA)
+        m_ready = false;
     // Some errors (a full disk, an I/O error) end the transaction themselves.
     if (!sqlite3_get_autocommit(handle))
         sqlite3_exec(handle, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -176,7 +245,8 @@ long QDBSqlite::insertPrefix(const std::list<tag_MsgItem>& items, const std::fun
         return 0;
     sqlite3* handle = sqliteHandle();
     if (!handle) {
-        m_lastWriteFailure = FailureKind::CannotOpen;
+        m_lastWriteFailure = m_refused ? m_lastWriteFailure : FailureKind::CannotOpen;
+        m_lastWriteReason = m_refused ? DropReason::Refused : DropReason::Unwritable;
         m_lastWriteError = m_openFailure;
         return -1;
     }
@@ -190,11 +260,13 @@ long QDBSqlite::insertPrefix(const std::list<tag_MsgItem>& items, const std::fun
     // Asking costs a clock read, so only every few rows.
     constexpr long kRowsBetweenAsks = 16;
     long rows = 0;
+    LocalTimeText stamp;
     for (auto it = items.begin(); code == SQLITE_OK && it != items.end(); ++it) {
         if (yieldNow && rows > 0 && rows % kRowsBetweenAsks == 0 && yieldNow())
             break;
-        sqlite3_bind_int(statement, 1, it->type);
-        sqlite3_bind_text16(statement, 2, it->message.utf16(), it->message.size() * int(sizeof(QChar)), SQLITE_STATIC);
+        sqlite3_bind_text(statement, 1, stamp.of(it->loggedAt), kLocalTimeTextLength, SQLITE_STATIC);
+        sqlite3_bind_int(statement, 2, it->type);
+        sqlite3_bind_text16(statement, 3, it->message.utf16(), it->message.size() * int(sizeof(QChar)), SQLITE_STATIC);
         code = sqlite3_step(statement);
         if (code == SQLITE_DONE) {
             code = sqlite3_reset(statement);

@@ -7,6 +7,7 @@
 #include <list>
 
 #include <vxSyslog/DatabaseFailure.h>
+#include <vxSyslog/DropReason.h>
 #include <vxSyslog/RecordList.h>
 
 #include "MsgItem.h"
@@ -15,9 +16,9 @@ struct sqlite3;
 
 namespace SystemLog {
 
-// The one connection to the log database: the SQLite file "dbLog.db" in the
-// working directory with its table SystemInfo. The connection is a private
-// QSqlDatabase, never registered by name.
+// The one connection to the log database: an SQLite file (by default
+// "dbLog.db" in the working directory) with its table SystemInfo. The
+// connection is a private QSqlDatabase, never registered by name.
 //
 // Locking: the class takes no lock; its owner (vxLogDB) serialises every call,
 // because Qt's SQLite driver opens connections without SQLite's own mutex.
@@ -25,25 +26,32 @@ namespace SystemLog {
 // holds (SQLite's busy timeout, set as the connection's option), and a batch
 // takes the write lock at its start (BEGIN IMMEDIATE), so two writers queue
 // behind each other instead of failing each other with a deadlock.
+// Setting up: createTable() opens the file, checks it and creates the table
+// and its index. When that fails for a passing reason (a full disk, an I/O
+// error, a lock, a folder that cannot be opened) the store is not ready() and
+// createTable() may simply be called again; a failed write that suggests the
+// table or the file changed under it (no such table, not a database) makes
+// the store not ready again, so the next attempt checks and creates anew.
 // Foreign files: createTable() first checks that the file is empty or already
 // a log database (SystemInfo with exactly the columns id, datetime, type,
 // message). A file that is not an SQLite database, a SystemInfo with other
-// columns, or a database of other tables without SystemInfo is never written:
-// the connection is closed again, openFailure() tells why, and every later
-// query fails with that reason.
+// columns, or a database of other tables without SystemInfo is refused for
+// good: the connection is closed, the file is never opened again by this
+// object, openFailure() tells why, and every later query fails with that reason.
 // Durability: the rollback journal in its default DELETE mode with
-// synchronous=FULL. A SIGKILL loses nothing that was committed (the OS holds
-// it); a power cut loses at most the transaction in flight, because FULL syncs
-// the journal and the database at every commit. NORMAL would save a sync per
-// batch, but in DELETE mode a power cut at the wrong moment could corrupt the
-// file; one sync per bounded batch (see vxLogDB) costs little. WAL is not used:
-// it changes the file for other programs (a read-only reader, such as the
-// command-line tool, cannot open a WAL file whose -shm/-wal are missing in a
-// folder it cannot write), and the writer already keeps readers' waits short.
-// Inserts: insertBatch() runs on the SQLite C API through the driver's handle
-// (the QSQLITE driver links the system libsqlite3): binding through QSqlQuery
-// cost about 16 % of the writer's rate against a plain C program, the C API on
-// the same connection about 4 %. All values are bound, never pasted into SQL.
+// synchronous=FULL, so a SIGKILL or a power cut loses nothing committed. NORMAL
+// would save a sync per batch, but in DELETE mode a power cut at the wrong
+// moment could corrupt the file. WAL is not used: it changes the file for
+// other programs (a read-only reader, such as the command-line tool, cannot
+// open a WAL file whose -shm/-wal are missing in a folder it cannot write).
+// Inserts: insertPrefix() steps through SQLite's C API on the driver's handle
+// (the QSQLITE driver links the system libsqlite3), which writes at nearly the
+// rate of a plain C program where binding through QSqlQuery does not (figures
+// in bench/README.md). The handle is taken once, when the file is opened: what
+// Qt needs to hand it over (its registry of variant types) may already be gone
+// when a program's last lines are written while the process exits. Every row
+// gets its line's time stamp explicitly; all values are bound, never pasted
+// into SQL.
 class QDBSqlite : public QSqlDatabase
 {
 public:
@@ -55,12 +63,15 @@ public:
     // Opens the connection if needed, refuses a foreign file (see above), sets
     // the durability pragma, creates SystemInfo and its (type, datetime) index
     // if missing. An existing log table and its rows are left as they are.
+    // False when the store is not ready; lastWriteReason() then says why.
     bool createTable();
+    bool ready() const { return m_ready; }
+    bool refused() const { return m_refused; }
     // Why the connection is not usable (open failed or the file was refused);
     // empty otherwise.
     QString openFailure() const { return m_openFailure; }
 
-    // Writes one row; true when the statement reported no error.
+    // Writes one row stamped now; true when the statement reported no error.
     bool insert(int type, QString message);
 
     // Writes all rows in one transaction, in list order; all or nothing. False
@@ -70,7 +81,9 @@ public:
     // true the transaction ends early and commits the rows so far. Returns how
     // many leading rows were committed, or -1 on failure (nothing written).
     long insertPrefix(const std::list<tag_MsgItem>& items, const std::function<bool()>& yieldNow);
+    // Of the last failed setup or write.
     FailureKind lastWriteFailure() const { return m_lastWriteFailure; }
+    DropReason lastWriteReason() const { return m_lastWriteReason; }
     QString lastWriteError() const { return m_lastWriteError; }
 
     // Caps the file at `pages` pages (PRAGMA max_page_count, this connection
@@ -95,16 +108,23 @@ public:
 
 private:
     QueryResult runQuery(const QString& start, const QString& end, int type);
-    bool refuseForeignFile();
+    bool openConnection();
+    bool setUp();
+    bool isLogFileOrEmpty();
     void refuse(FailureKind kind, const QString& detail);
-    sqlite3* sqliteHandle() const;
+    void failSetup(const QSqlError& error);
+    sqlite3* sqliteHandle();
     bool failWrite(sqlite3* handle, int code);
     void setQueryOutcome(bool failed, const QString& reason);
 
+    sqlite3* m_handle = nullptr;  // taken at open; valid while isOpen()
+    bool m_ready = false;
+    bool m_refused = false;
     bool m_lastQueryFailed = false;
     QString m_lastQueryError;
     QString m_openFailure;
     FailureKind m_lastWriteFailure = FailureKind::Other;
+    DropReason m_lastWriteReason = DropReason::Other;
     QString m_lastWriteError;
 };
 

@@ -2,13 +2,15 @@
 
 #include <vxSyslog/RecordFilter.h>
 
+#include <QDir>
+#include <QFileInfo>
 #include <QStringLiteral>
 
 #include <algorithm>
 #include <chrono>
 #include <ctime>
-#include <iterator>
-#include <vector>
+
+#include "WriteFailureNotice.h"
 
 namespace SystemLog {
 
@@ -18,14 +20,52 @@ namespace {
 // how long a missed notification could go unnoticed.
 constexpr std::chrono::minutes kIdleWaitLimit(10);
 
+// Relative to the working directory of the moment. When that directory is
+// gone (its path is then unknown) the path stays relative, so that the file
+// can never land anywhere else.
+QString resolvedPath(const QString& path)
+{
+    if (QFileInfo(path).isAbsolute())
+        return QDir::cleanPath(path);
+    const QString current = QDir::currentPath();
+    if (current.isEmpty() || !QFileInfo(current).isAbsolute())
+        return path;
+    return QDir::cleanPath(current + QLatin1Char('/') + path);
+}
+
+vxLogDB::Settings& initialSettings()
+{
+    static vxLogDB::Settings settings;
+    return settings;
+}
+
 } // namespace
 
-vxLogDB::vxLogDB(QObject* parent)
-    : QThread(parent)
+void vxLogDB::setInitialSettings(const Settings& settings)
 {
-    m_db = new QDBSqlite(QStringLiteral("dbLog.db"), QString(), QString());
+    initialSettings() = settings;
+}
+
+vxLogDB::vxLogDB(QObject* parent)
+    : vxLogDB(QStringLiteral("dbLog.db"), parent)
+{
+}
+
+vxLogDB::vxLogDB(const QString& databasePath, QObject* parent)
+    : QThread(parent)
+    , m_path(resolvedPath(databasePath))
+    , m_unwritten(m_path)
+{
+    const Settings& settings = initialSettings();
+    setCapacityBytes(settings.capacityBytes);
+    setRetryLimit(settings.attempts, settings.retryPauseMs);
+    m_endLockWait = settings.endLockWait;
+    m_db = new QDBSqlite(m_path, QString(), QString());
     std::lock_guard<std::mutex> lock(m_dbMutex);
-    m_db->createTable();
+    // The writer that opens a file stores what an earlier one left beside it.
+    if (m_db->createTable())
+        storeUnwritten();
+    m_nextUnwrittenCheck = std::chrono::steady_clock::now() + kUnwrittenCheckInterval;
 }
 
 vxLogDB::~vxLogDB()
@@ -42,7 +82,7 @@ vxLogDB::~vxLogDB()
         std::lock_guard<std::mutex> lock(m_stopMutex);
     }
     // The thread has ended (or never ran): what was queued after its last
-    // cycle, or before any start, is written here on the destroying thread.
+    // cycle, or before any start, is handled here on the destroying thread.
     drainAll();
     std::lock_guard<std::mutex> lock(m_dbMutex);
     m_db->close();
@@ -60,6 +100,7 @@ void vxLogDB::start()
         // goes on; only a loop that has ended (or never ran) is started anew.
         launch = !m_loopActive;
         m_loopActive = true;
+        m_running = true;
     }
     if (launch) {
         QThread::wait();
@@ -82,6 +123,34 @@ void vxLogDB::setRetryLimit(int attempts, int pauseMs)
     m_retryPauseMs = std::max(pauseMs, 0);
 }
 
+void vxLogDB::setDatabasePath(const QString& databasePath)
+{
+    const QString path = resolvedPath(databasePath);
+    std::lock_guard<std::mutex> lock(m_dbMutex);
+    if (path == m_path)
+        return;
+    m_db->close();
+    delete m_db;
+    m_path = path;
+    m_db = new QDBSqlite(m_path, QString(), QString());
+    m_unwritten = UnwrittenLines(m_path);
+    if (m_db->createTable())
+        storeUnwritten();
+}
+
+QString vxLogDB::databasePath()
+{
+    std::unique_lock<std::mutex> lock = callerTurn();
+    const QString path = m_path;
+    endCallerTurn(lock);
+    return path;
+}
+
+bool vxLogDB::usesDatabase(const QString& databasePath)
+{
+    return resolvedPath(databasePath) == this->databasePath();
+}
+
 bool vxLogDB::stopRequested()
 {
     std::lock_guard<std::mutex> lock(m_stopMutex);
@@ -90,10 +159,16 @@ bool vxLogDB::stopRequested()
 
 bool vxLogDB::endUnlessRestarted()
 {
-    std::lock_guard<std::mutex> lock(m_stopMutex);
-    if (!m_stop)
-        return false;
-    m_loopActive = false;
+    {
+        std::lock_guard<std::mutex> lock(m_stopMutex);
+        if (!m_stop)
+            return false;
+        m_loopActive = false;
+        m_running = false;
+    }
+    // A flush waiting for lines this loop will no longer write returns.
+    std::lock_guard<std::mutex> lock(m_progressMutex);
+    m_progress.notify_all();
     return true;
 }
 
@@ -103,15 +178,37 @@ void vxLogDB::pushMsg(int type, const char* text, int length)
     const std::size_t bytes = static_cast<std::size_t>(std::max(length, 0));
     if (m_queue.dropIfFull(MsgQueue::kItemOverheadBytes + bytes * sizeof(QChar)))
         return;
-    tag_MsgItem item;
-    item.message = QString::fromUtf8(text, std::max(length, 0));
-    item.type = type;
-    m_queue.push(std::move(item));
+    m_queue.push(tag_MsgItem{QString::fromUtf8(text, std::max(length, 0)), type, std::time(nullptr)});
 }
 
 std::uint64_t vxLogDB::droppedCount() const
 {
-    return m_queue.droppedTotal() + m_dropped.load(std::memory_order_relaxed);
+    return m_queue.droppedTotal() + m_drops.givenUp();
+}
+
+FlushResult vxLogDB::flush()
+{
+    const std::uint64_t logged = m_queue.acceptedTotal();
+    {
+        std::unique_lock<std::mutex> lock(m_progressMutex);
+        m_progress.wait(lock, [this, logged] { return m_finished >= logged || !m_running; });
+    }
+    FlushResult result;
+    result.stored = m_stored.load();
+    result.dropped = droppedCount();
+    result.droppedFor[static_cast<int>(DropReason::QueueFull)] = m_queue.droppedTotal();
+    for (int reason = 0; reason < kDropReasonCount; ++reason)
+        result.droppedFor[reason] += m_drops.givenUpFor(DropReason(reason));
+    return result;
+}
+
+void vxLogDB::linesDone(std::size_t lines)
+{
+    if (lines == 0)
+        return;
+    std::lock_guard<std::mutex> lock(m_progressMutex);
+    m_finished += lines;
+    m_progress.notify_all();
 }
 
 std::unique_lock<std::mutex> vxLogDB::writerTurn()
@@ -137,28 +234,7 @@ void vxLogDB::endCallerTurn(std::unique_lock<std::mutex>& lock)
 
 bool vxLogDB::writePending()
 {
-    // Drop records owed, each with the tally it reports; a record is written
-    // (and its tally settled) only if the committed rows include it.
-    struct OwedRecord
-    {
-        std::list<tag_MsgItem>::iterator at;
-        DropTally* tally;
-    };
-    auto record = [](const QString& text) { return tag_MsgItem{text, kDropRecordType}; };
-    std::vector<OwedRecord> records;
-    if (!m_pendingOverflow.empty()) {
-        const auto at = std::next(m_pending.begin(), static_cast<std::ptrdiff_t>(
-                                                         std::min(m_pendingOverflowPosition, m_pending.size())));
-        records.push_back({m_pending.insert(at, record(overflowRecordText(m_pendingOverflow))), &m_pendingOverflow});
-    }
-    // Lines lost before this batch: their records come first.
-    if (!m_unwrittenOverflow.empty())
-        records.push_back({m_pending.insert(m_pending.begin(), record(overflowRecordText(m_unwrittenOverflow))),
-                           &m_unwrittenOverflow});
-    if (!m_givenUp.empty())
-        records.push_back({m_pending.insert(m_pending.begin(), record(writeFailureRecordText(m_givenUp, m_givenUpKind))),
-                           &m_givenUp});
-
+    DropLedger::Placed records = m_drops.place(m_pending);
     long committed = -1;
     std::chrono::steady_clock::duration spent{};
     bool queryWaited = false;
@@ -167,42 +243,24 @@ bool vxLogDB::writePending()
         const auto begin = std::chrono::steady_clock::now();
         // A query that comes while a batch is being written waits for the
         // insert loop at most m_queryYieldMs: the rows so far are committed
-        // and the rest go in the next transaction, after the query. (Inserts
-        // can be far slower than the budget's estimate: at a flood's start,
-        // 2,000 rows once took 320 ms while the logging thread grew its heap.)
+        // and the rest go in the next transaction, after the query. Inserts
+        // can run far slower than the budget's estimate while logging
+        // threads compete for the machine (bench/README.md).
         const auto deadline = begin + std::chrono::milliseconds(m_queryYieldMs);
         committed = m_db->insertPrefix(m_pending, [this, deadline] {
             return m_queriesWaiting.load() > 0 && std::chrono::steady_clock::now() >= deadline;
         });
         spent = std::chrono::steady_clock::now() - begin;
         queryWaited = m_queriesWaiting.load() > 0;
-        if (committed < 0)
-            m_givenUpKind = m_db->lastWriteFailure();
     }
     if (committed < 0) {
-        for (const OwedRecord& owed : records)
-            m_pending.erase(owed.at);
+        m_drops.unplace(m_pending, records);
         return false;
     }
-    std::size_t linesWritten = 0;
-    for (long row = 0; row < committed; ++row) {
-        const auto written = m_pending.begin();
-        const auto owed = std::find_if(records.begin(), records.end(),
-                                       [written](const OwedRecord& r) { return r.at == written; });
-        if (owed != records.end()) {
-            *owed->tally = DropTally();
-            records.erase(owed);
-        } else {
-            ++linesWritten;
-        }
-        m_pending.erase(written);
-    }
-    // Records beyond the committed rows are made again next time.
-    for (const OwedRecord& owed : records)
-        m_pending.erase(owed.at);
-    m_pendingOverflowPosition -= std::min(m_pendingOverflowPosition, linesWritten);
+    const std::size_t linesWritten = m_drops.settle(m_pending, records, committed);
     fitBatchToBudget(linesWritten, spent, queryWaited);
-    m_consumedLines += linesWritten;
+    m_stored.fetch_add(linesWritten, std::memory_order_relaxed);
+    linesDone(linesWritten);
     return true;
 }
 
@@ -225,22 +283,64 @@ void vxLogDB::fitBatchToBudget(std::size_t lines, std::chrono::steady_clock::dur
         std::clamp(next, double(kMinLinesPerTransaction), double(kMaxLinesPerTransaction)));
 }
 
-void vxLogDB::giveUpPending()
-{
-    const std::size_t lines = m_pending.size();
-    m_dropped.fetch_add(lines, std::memory_order_relaxed);
-    m_consumedLines += lines;
-    m_givenUp.add(lines, std::time(nullptr));
-    m_unwrittenOverflow.merge(m_pendingOverflow);
-    m_pendingOverflow = DropTally();
-    m_pending.clear();
-    m_failedAttempts = 0;
-}
-
-bool vxLogDB::storeOpen()
+QString vxLogDB::failureText()
 {
     std::unique_lock<std::mutex> lock = writerTurn();
-    return m_db->isOpen();
+    if (m_db->refused())
+        return m_db->openFailure();
+    const QString detail = m_db->lastWriteError().trimmed();
+    const QString reason = dropReasonText(m_db->lastWriteReason());
+    return detail.isEmpty() ? reason : reason + QStringLiteral("（数据库信息：%1）").arg(detail);
+}
+
+void vxLogDB::giveUpPending(DropReason reason)
+{
+    const std::size_t lines = m_pending.size();
+    m_drops.giveUp(m_pending, reason);
+    m_failedAttempts = 0;
+    m_recordsWaitForLines = true;
+    if (lines > 0)
+        WriteFailureNotice::linesGivenUp(m_path, reason, failureText());
+    linesDone(lines);
+}
+
+void vxLogDB::giveUpForRefusedFile()
+{
+    giveUpPending(DropReason::Refused);
+    // No record can ever reach a file that is not a log database.
+    m_drops.takeOwedRecords();
+}
+
+vxLogDB::Store vxLogDB::storeState()
+{
+    std::unique_lock<std::mutex> lock = writerTurn();
+    if (m_db->ready() || m_db->createTable())
+        return Store::Ready;
+    return m_db->refused() ? Store::Refused : Store::Failing;
+}
+
+void vxLogDB::storeUnwritten()
+{
+    std::list<tag_MsgItem> rows;
+    while (m_unwritten.claimNext(rows)) {
+        const bool stored = m_db->insertBatch(rows);
+        m_unwritten.finishClaim(stored);
+        rows.clear();
+        if (!stored)
+            break;
+    }
+}
+
+void vxLogDB::takeInUnwritten()
+{
+    // Never while draining: that may happen while the process exits, when
+    // what listing and reading files needs of Qt may be gone.
+    const auto now = std::chrono::steady_clock::now();
+    if (m_draining || now < m_nextUnwrittenCheck)
+        return;
+    m_nextUnwrittenCheck = now + kUnwrittenCheckInterval;
+    std::unique_lock<std::mutex> lock = writerTurn();
+    storeUnwritten();
 }
 
 vxLogDB::Cycle vxLogDB::writeCycle()
@@ -248,59 +348,126 @@ vxLogDB::Cycle vxLogDB::writeCycle()
     if (m_pending.empty()) {
         MsgQueue::Batch batch = m_queue.take(m_batchLines, kMaxBytesPerTransaction);
         m_pending = std::move(batch.lines);
-        // A record still owed for a gap at the very end of the last batch
-        // (its lines were committed, the transaction ended before the record)
-        // stands before this batch's lines.
-        m_unwrittenOverflow.merge(m_pendingOverflow);
-        m_pendingOverflow = batch.overflow;
-        m_pendingOverflowPosition = batch.overflowPosition;
+        m_drops.holdOverflow(batch.overflow, batch.overflowPosition);
+        if (!m_pending.empty())
+            m_recordsWaitForLines = false;
     }
-    if (m_pending.empty() && m_pendingOverflow.empty() && m_unwrittenOverflow.empty() && m_givenUp.empty())
+    const bool recordsDue = m_drops.owesRecords() && (m_draining || !m_recordsWaitForLines);
+    if (m_pending.empty() && !recordsDue) {
+        // Side files are taken in even by a writer that has nothing of its own.
+        if (!m_draining && std::chrono::steady_clock::now() >= m_nextUnwrittenCheck && storeState() == Store::Ready)
+            takeInUnwritten();
         return Cycle::Idle;
-    if (!storeOpen()) {
-        // Nothing can be written anywhere: drop at once, no record to keep.
-        m_dropped.fetch_add(m_pending.size(), std::memory_order_relaxed);
-        m_consumedLines += m_pending.size();
-        m_pending.clear();
-        m_pendingOverflow = m_unwrittenOverflow = m_givenUp = DropTally();
-        return Cycle::Wrote;
     }
+    switch (storeState()) {
+    case Store::Refused:
+        giveUpForRefusedFile();
+        return Cycle::Wrote;
+    case Store::Failing:
+        return failedAttempt();
+    case Store::Ready:
+        break;
+    }
+    takeInUnwritten();
     if (writePending()) {
         m_failedAttempts = 0;
+        m_endWaitUsedUp = false;
         return Cycle::Wrote;
     }
+    return failedAttempt();
+}
+
+vxLogDB::Cycle vxLogDB::failedAttempt()
+{
     m_failedWrites.fetch_add(1, std::memory_order_relaxed);
+    {
+        std::unique_lock<std::mutex> lock = writerTurn();
+        m_lastFailure = m_db->lastWriteReason();
+    }
+    ++m_failedAttempts;
+    // The drain decides for itself when to stop trying (drainAll).
+    if (m_draining)
+        return Cycle::Failed;
     // A lock held elsewhere passes; each such attempt already waited a busy timeout.
-    const bool patient = m_givenUpKind == FailureKind::Locked && !m_draining;
-    const int limit = patient ? std::max(m_maxAttempts, kMaxBusyAttempts) : m_maxAttempts;
-    if (++m_failedAttempts >= limit)
-        giveUpPending();
+    const int limit = m_lastFailure == DropReason::Locked ? std::max(m_maxAttempts, kMaxBusyAttempts) : m_maxAttempts;
+    if (m_failedAttempts >= limit)
+        giveUpPending(m_lastFailure);
     return Cycle::Failed;
+}
+
+bool vxLogDB::endWaitOver(std::chrono::steady_clock::time_point deadline)
+{
+    if (m_lastFailure == DropReason::Locked)
+        return m_endWaitUsedUp || std::chrono::steady_clock::now() >= deadline;
+    return m_failedAttempts >= m_maxAttempts;
 }
 
 void vxLogDB::drainAll()
 {
-    // Everything queued now, but not what keeps arriving after it, so that a
-    // stop ends even while others go on logging.
-    // A store that fails a whole batch's attempts now will fail the rest too:
-    // they are given up at once, so that stopping (and so the program's
-    // exit) waits for one batch's attempts at most.
-    const std::uint64_t target = m_consumedLines + m_pending.size() + m_queue.size();
-    const std::uint64_t givenUpBefore = m_dropped.load(std::memory_order_relaxed);
+    // Everything accepted until now, but not what keeps arriving after it,
+    // so that a stop ends even while others go on logging.
+    const std::uint64_t target = m_queue.acceptedTotal();
+    const auto deadline = std::chrono::steady_clock::now() + m_endLockWait;
     m_draining = true;
-    while (m_consumedLines < target && (!m_pending.empty() || m_queue.size() > 0)) {
-        if (m_dropped.load(std::memory_order_relaxed) > givenUpBefore) {
-            m_pending.splice(m_pending.end(), m_queue.takeAll());
-            giveUpPending();
-            break;
+    m_failedAttempts = 0;
+    for (;;) {
+        bool linesLeft = false;
+        {
+            std::lock_guard<std::mutex> lock(m_progressMutex);
+            linesLeft = m_finished < target;
         }
-        if (writeCycle() == Cycle::Failed)
-            m_queue.pause(std::chrono::milliseconds(m_retryPauseMs));
+        if (!linesLeft && !m_drops.owesRecords())
+            break;
+        const Cycle cycle = writeCycle();
+        if (cycle == Cycle::Idle)
+            break;
+        if (cycle == Cycle::Failed) {
+            if (endWaitOver(deadline)) {
+                m_endWaitUsedUp = m_endWaitUsedUp || m_lastFailure == DropReason::Locked;
+                setAsideRest();
+                break;
+            }
+            waitFor(Wait::Retry, std::chrono::milliseconds(m_retryPauseMs));
+        }
     }
     m_draining = false;
-    // A drop record still owed gets one more chance.
-    if (m_pending.empty() && !(m_pendingOverflow.empty() && m_unwrittenOverflow.empty() && m_givenUp.empty()))
-        writeCycle();
+    m_failedAttempts = 0;
+}
+
+void vxLogDB::setAsideRest()
+{
+    MsgQueue::Batch rest = m_queue.takeAll();
+    if (!rest.overflow.empty())
+        m_drops.holdOverflow(rest.overflow, m_pending.size() + rest.overflowPosition);
+    m_pending.splice(m_pending.end(), rest.lines);
+    const QString why = failureText();
+    DropLedger::Placed records = m_drops.place(m_pending);
+    if (m_pending.empty())
+        return;
+    if (m_unwritten.save(m_pending)) {
+        const std::size_t lines = m_drops.settle(m_pending, records, long(m_pending.size()));
+        if (lines > 0)
+            WriteFailureNotice::linesSetAside(m_path, why, lines, m_unwritten.savedPath());
+        linesDone(lines);
+        return;
+    }
+    // Not even a side file: the lines are given up, and what counts them
+    // gets one more, much smaller, side file.
+    m_drops.unplace(m_pending, records);
+    giveUpPending(m_lastFailure);
+    const std::list<tag_MsgItem> owed = m_drops.takeOwedRecords();
+    if (!owed.empty())
+        m_unwritten.save(owed);
+}
+
+void vxLogDB::waitFor(Wait::Kind kind, std::chrono::milliseconds limit)
+{
+    if (m_waitHook)
+        m_waitHook(Wait{kind, limit, m_draining});
+    if (kind == Wait::ForLines)
+        m_queue.waitForItems(limit);
+    else
+        m_queue.pause(limit);
 }
 
 void vxLogDB::run()
@@ -322,13 +489,13 @@ void vxLogDB::run()
             // run out their busy timeout.
             if (m_queue.size() >= m_batchLines)
                 continue;
-            m_queue.pause(std::chrono::milliseconds(std::max(m_intervalMs, 1)));
+            waitFor(Wait::Pause, std::chrono::milliseconds(std::max(m_intervalMs, 1)));
             break;
         case Cycle::Failed:
-            m_queue.pause(std::chrono::milliseconds(m_retryPauseMs));
+            waitFor(Wait::Retry, std::chrono::milliseconds(m_retryPauseMs));
             break;
         case Cycle::Idle:
-            m_queue.waitForItems(kIdleWaitLimit);
+            waitFor(Wait::ForLines, kIdleWaitLimit);
             break;
         }
         m_wakeUps.fetch_add(1, std::memory_order_relaxed);
@@ -346,6 +513,10 @@ qint64 vxLogDB::setMaxPageCount(qint64 pages)
 QueryResult vxLogDB::runQuery(const QString& start, const QString& end, int type)
 {
     std::unique_lock<std::mutex> lock = callerTurn();
+    // A file that could not be opened before (a folder that did not exist
+    // yet, say) is tried again; a refused one stays refused.
+    if (!m_db->isOpen() && !m_db->refused())
+        m_db->createTable();
     QueryResult result = m_db->queryResult(start, end, type);
     endCallerTurn(lock);
     return result;

@@ -1,5 +1,7 @@
 #include <vxSyslog/vxLogging.h>
 
+#include "LocalTimeText.h"
+
 #include <atomic>
 #include <cassert>
 #include <cstdint>
@@ -118,27 +120,6 @@ struct TimeCache
 
 thread_local TimeCache t_timeCache;
 
-constexpr int kTimeTextLength = 19;
-
-void formatLocalTime(std::int64_t seconds, char (&text)[32])
-{
-    const std::time_t t = static_cast<std::time_t>(seconds);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &t);
-#else
-    localtime_r(&t, &local);
-#endif
-    const int len = std::snprintf(text, sizeof text, "%4d-%02d-%02d %02d:%02d:%02d",
-                                  local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-                                  local.tm_hour, local.tm_min, local.tm_sec);
-    assert(len == kTimeTextLength && "len == 19");
-    // Only a year outside 1000..9999 gets here; the line must still receive
-    // 19 well-formed bytes when assertions are compiled out.
-    if (len != kTimeTextLength)
-        std::memcpy(text, "0000-00-00 00:00:00", kTimeTextLength + 1);
-}
-
 } // namespace
 
 LogLine::LogLine() : type_(4)
@@ -167,9 +148,9 @@ void LogLine::appendTime()
     const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
     if (now != cache.lastSecond) {
         cache.lastSecond = now;
-        formatLocalTime(now, cache.text);
+        formatLocalTime(static_cast<std::time_t>(now), cache.text);
     }
-    stream_ << SizedText(cache.text, kTimeTextLength) << "\n";
+    stream_ << SizedText(cache.text, kLocalTimeTextLength) << "\n";
 }
 
 } // namespace SystemLog

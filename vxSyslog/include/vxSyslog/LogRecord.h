@@ -5,7 +5,8 @@
 
 namespace SystemLog {
 
-// One row of SystemInfo as a reader delivers it. The texts are the stored
+// One row of SystemInfo as a reader delivers it (RecordList.h says when to
+// use it rather than a RecordList). The texts are the stored
 // UTF-8 bytes, untouched, so a record can be written out again without a
 // round trip through UTF-16. Records handed to a LogReader callback refer
 // to the reader's row buffer and are valid only during the call; copy the

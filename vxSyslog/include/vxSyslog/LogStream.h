@@ -19,30 +19,7 @@ class QString;
 namespace SystemLog {
 
 constexpr int kLineCapacity = 4000;            // the buffer inside every LogStream
-constexpr int kBulkCapacity = 4000 * 1000;     // kept for bulk text; nothing here holds one
 constexpr int kMaxNumberText = 32;             // free bytes a stream wants before it formats a number
-
-// Centred on '0' so that kZero[d] is the digit for every remainder d in -9..9:
-// negative values convert without being negated, so each type's minimum works.
-inline constexpr char kDigits[] = "9876543210123456789";
-inline constexpr const char* kZero = kDigits + 9;
-inline constexpr char kHexDigits[] = "0123456789abcdef";
-
-// Writes the decimal text of value and a NUL at buf; returns the characters
-// written without the NUL (at most 20 digits and a sign). Instantiated for
-// int, unsigned int, long, unsigned long, long long and unsigned long long.
-template <typename T>
-int toDecimal(char* buf, T value);
-
-extern template VXSYSLOG_EXPORT int toDecimal(char* buf, int value);
-extern template VXSYSLOG_EXPORT int toDecimal(char* buf, unsigned int value);
-extern template VXSYSLOG_EXPORT int toDecimal(char* buf, long value);
-extern template VXSYSLOG_EXPORT int toDecimal(char* buf, unsigned long value);
-extern template VXSYSLOG_EXPORT int toDecimal(char* buf, long long value);
-extern template VXSYSLOG_EXPORT int toDecimal(char* buf, unsigned long long value);
-
-// Lower-case hexadecimal without leading zeros and without "0x", then a NUL.
-VXSYSLOG_EXPORT int toHex(char* buf, std::uintptr_t value);
 
 // A fixed-capacity text buffer. It never holds more than N - 1 bytes, so that
 // asCString always has room for its terminator. Instances refer into
@@ -97,7 +74,6 @@ private:
 };
 
 extern template class VXSYSLOG_EXPORT LineBuffer<kLineCapacity>;
-extern template class VXSYSLOG_EXPORT LineBuffer<kBulkCapacity>;
 
 // A text piece whose length the caller already knows, so that appending it
 // needs no strlen.
@@ -117,8 +93,9 @@ private:
     int len_;
 };
 
-// One number formatted with the caller's printf-style format. The format must
-// produce at most 31 characters for the value given.
+// One number formatted with the caller's printf-style format, for a line that
+// wants a fixed form: VXLOG_STATUS << FormattedValue("%6.2f", load). The format
+// must produce at most 31 characters for the value given.
 class VXSYSLOG_EXPORT FormattedValue
 {
 public:

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 
+#include <vxSyslog/FlushResult.h>
 #include <vxSyslog/RecordList.h>
 #include <vxSyslog/vx_singleton_sys.h>
 #include <vxSyslog/vxSyslogExport.h>
@@ -19,8 +20,25 @@ class vxLogDB;
 // library), routes finished log lines into the writer's queue, and answers
 // queries on the caller's thread. Reached only through instance(); deleted by
 // release(), which first puts standard output back as the log destination so
-// that no line can reach the writer being destroyed, then writes every line
+// that no line can reach the writer being destroyed, then stores every line
 // still queued.
+//
+// The database: "dbLog.db" in the working directory, unless a Session or
+// init() names another file. instance() alone opens (and creates) the
+// default file, so a program that logs elsewhere starts with a Session on its
+// path, which never touches the default file.
+//
+// Ending: release() and the end of a Session store every line logged before
+// them. So does the end of the process through exit() (from any thread) or a
+// return from main, also while static objects are destroyed: the service
+// ends itself then. Lines that other threads log afterwards go to standard
+// output, as after release(); no thread may query or flush the service once
+// the process has begun to exit. A lock that another program holds on the
+// file is waited for up to 10 s; what still cannot be stored is kept in a
+// side file next to the database, which the next program that writes it
+// stores (with a drop record where lines had to be given up). _exit(),
+// quick_exit(), abort() and signals are crashes: what was still queued is
+// lost, nothing committed is.
 //
 // instance() and release() are the library's own functions, not the singleton
 // template's inline ones: a program and a shared vxSyslog library must share
@@ -41,7 +59,18 @@ public:
     static void release();
 
     // Binds the logger output to the writer's queue, then starts the writer.
-    void init();
+    // With a path, the service logs into that database from now on (a
+    // relative path is taken from the working directory now); an empty path
+    // keeps the file the service has. Lines logged before a change of file
+    // are stored in the file used until then.
+    void init(const QString& databasePath = QString());
+
+    // Waits until every line finished before the call, on any thread, is
+    // stored or given up, and returns what became of the lines since the
+    // service started. Waits as long as the writer keeps trying: a lock held
+    // by another program, for instance, is waited out for about a minute
+    // before its lines are given up. Returns at once before init().
+    FlushResult flush();
 
     RecordList queryByDay(QString day, int type);
     RecordList queryByRange(QString start, QString end, int type);
@@ -54,7 +83,8 @@ public:
     bool lastQueryFailed();
     QString lastQueryError();
 
-    // Lines the writer had to give up on (see vxLogDB).
+    // Lines given up since the service started, for any reason; flush()
+    // tells the reasons.
     std::uint64_t droppedCount() const;
 
 protected:
@@ -67,14 +97,16 @@ private:
 
 // Starts the log service for the lifetime of a scope, typically main's:
 //     int main() { SystemLog::vxSysLog::Session log; ... }
-// The constructor calls instance() and init(); the destructor calls release(),
-// which stores every line finished before it. Needs neither a QCoreApplication
-// nor an event loop. One Session per program, on the thread that starts and
-// ends it; lines may be finished on any thread while it lives.
+//     int main() { SystemLog::vxSysLog::Session log("/var/log/machine/dbLog.db"); ... }
+// The constructor creates the service on the database given (by default
+// "dbLog.db" in the working directory) and calls init(); the destructor calls
+// release(), which stores every line finished before it. Needs neither a
+// QCoreApplication nor an event loop. One Session per program, on the thread
+// that starts and ends it; lines may be finished on any thread while it lives.
 class VXSYSLOG_EXPORT vxSysLog::Session
 {
 public:
-    Session();
+    explicit Session(const QString& databasePath = QString());
     ~Session();
 
     Session(const Session&) = delete;

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+#include <vxSyslog/DropReason.h>
+
+namespace SystemLog {
+
+// The one line on standard error that a program prints when its log cannot
+// be written, so that a program whose lines are lost does not stay silent.
+//
+// A process says it the first time lines are given up because the database
+// cannot be opened or written, and again only when the reason (or the file)
+// changes: never once per line. Lines kept in a side file for the next writer
+// are said once per side file. Plain C output only, since the last lines of a
+// program may be given up while the process exits. Any thread.
+namespace WriteFailureNotice {
+
+// Lines were given up: "无法写入日志数据库 <path>：<why>；日志行被丢弃".
+void linesGivenUp(const QString& path, DropReason reason, const QString& why);
+
+// Lines were kept in a side file: "日志数据库 <path> 暂时无法写入（<why>）：
+// <n> 条日志行已保存在 <side file>，下一个写入这个数据库的程序会把它们写入".
+void linesSetAside(const QString& path, const QString& why, std::uint64_t lines, const QString& sideFile);
+
+} // namespace WriteFailureNotice
+
+} // namespace SystemLog
