@@ -78,9 +78,11 @@ DropReason reasonOf(const QSqlError& error)
     case FailureKind::Missing:
     case FailureKind::CannotOpen:
     case FailureKind::ReadOnly:
+    case FailureKind::InterruptedWrite:
         return DropReason::Unwritable;
     case FailureKind::Corrupt:
         return DropReason::IoError;
+    case FailureKind::Interrupted:
     case FailureKind::Other:
         break;
     }
