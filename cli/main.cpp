@@ -24,6 +24,7 @@ const Command kCommands[] = {
     {"follow", runFollow, "输出最后几条记录，并持续输出新写入的记录，直到 Ctrl-C"},
     {"write", runWrite, "通过日志服务写入一条记录，或标准输入的每一行"},
     {"stats", runStats, "按天和类型统计记录条数"},
+    {"forward", runForward, "把记录经 RELP 转发到 syslog 服务器（rsyslog），至少送达一次"},
 };
 
 QString generalHelp()
