@@ -58,6 +58,11 @@ int runForward(const QStringList& arguments)
     const int parsed = parseForwardOptions(arguments, options);
     if (parsed >= 0)
         return parsed;
+    // From here on a stop request ends the run cleanly, also before the
+    // first connection.
+    installStopSignals();
+    // A receiver that goes away mid-write must not end the process.
+    std::signal(SIGPIPE, SIG_IGN);
 
     ReaderFeed feed(options.databasePath, options.filter, kSpeaker);
     if (!feed.open()) {
@@ -71,9 +76,6 @@ int runForward(const QStringList& arguments)
     if (!startingPoint(options, feed, cursor.get(), start))
         return kExitFailure;
 
-    // A receiver that goes away mid-write must not end the process.
-    std::signal(SIGPIPE, SIG_IGN);
-    installStopSignals();
     RelpClient client(options.receiver);
     client.setAbortFlag(immediateStopFlag());
     Forwarder forwarder(feed, client, options.format, options.receiverName, cursor.get());
