@@ -107,6 +107,18 @@ QString chunkList(const QSet<int>& chunks)
     return texts.join(QLatin1Char(','));
 }
 
+// The ids of the records received so far, in the order they came.
+QList<int> receivedIds(const RsyslogReceiver& receiver)
+{
+    QList<int> ids;
+    for (const QByteArray& line : receiver.received().split('\n')) {
+        const QRegularExpressionMatch match = kReceivedLine.match(QString::fromUtf8(line));
+        if (match.hasMatch())
+            ids << match.captured(3).toInt();
+    }
+    return ids;
+}
+
 // "cannot connect" and "connection lost": each said once per outage.
 int outageNotices(const QString& errors)
 {
@@ -179,6 +191,8 @@ class TestVxlogForward : public QObject
 private slots:
     void initTestCase();
     void deliversEveryRecordThroughKillsAndRestarts();
+    void followsTheLogFile_data();
+    void followsTheLogFile();
     void tls_data();
     void tls();
     void cursorSurvivesAKillBeforeItsRename();
@@ -305,6 +319,72 @@ void TestVxlogForward::deliversEveryRecordThroughKillsAndRestarts()
     const int bound = killAt.size() * 2 * RelpClient::kWindow + restartAt.size() * RelpClient::kWindow;
     qInfo("%d lines for %d records (%d sent twice; at most %d allowed)", lineCount, records, duplicates, bound);
     QVERIFY2(duplicates <= bound, qPrintable(errors));
+}
+
+enum class LogEvent { ReplacedByRename, DeletedAndRecreated, IdsStartAgain, LockedLong };
+Q_DECLARE_METATYPE(LogEvent)
+
+void TestVxlogForward::followsTheLogFile_data()
+{
+    QTest::addColumn<LogEvent>("event");
+    QTest::addColumn<QString>("notice");
+    QTest::addColumn<QList<int>>("received");  // ids, in the order they arrive
+    QTest::newRow("replaced by a rename") << LogEvent::ReplacedByRename << "已换成另一个文件" << QList<int>{1, 2, 3, 1, 2};
+    QTest::newRow("deleted and made again") << LogEvent::DeletedAndRecreated << "已换成另一个文件" << QList<int>{1, 2, 3, 1, 2};
+    QTest::newRow("rows deleted, ids start again") << LogEvent::IdsStartAgain << "小于已读到的" << QList<int>{1, 2, 3, 1, 2};
+    // Longer than the reader's busy timeout.
+    QTest::newRow("locked by another program") << LogEvent::LockedLong << "被其他程序锁定" << QList<int>{1, 2, 3, 4, 5};
+}
+
+void TestVxlogForward::followsTheLogFile()
+{
+    QFETCH(LogEvent, event);
+    QFETCH(QString, notice);
+    QFETCH(QList<int>, received);
+    QTemporaryDir dir;
+    RsyslogReceiver receiver(dir.filePath(QStringLiteral("receiver")));
+    QString why;
+    if (!receiver.start(why))
+        QSKIP(qPrintable(QStringLiteral("rsyslogd cannot be started here: %1").arg(why)));
+    const QString log = dir.filePath(QStringLiteral("dbLog.db"));
+    makeLog(log);
+    QVERIFY(appendRecords(log, 1, 3));
+    Forwarder forwarder({"--db", log, "--to", receiver.url(), "--since", "2000-01-01", "--hostname", "test-host"}, dir.path());
+    QVERIFY(forwarder.started());
+    QTRY_VERIFY_WITH_TIMEOUT(receiver.received().contains("id=\"3\""), kArrivalTimeoutMs);
+
+    switch (event) {
+    case LogEvent::ReplacedByRename: {
+        const QString replacement = dir.filePath(QStringLiteral("new.db"));
+        makeLog(replacement);
+        QVERIFY(appendRecords(replacement, 1, 2));
+        QCOMPARE(::rename(QFile::encodeName(replacement).constData(), QFile::encodeName(log).constData()), 0);
+        break;
+    }
+    case LogEvent::DeletedAndRecreated:
+        QVERIFY(QFile::remove(log));
+        makeLog(log);
+        QVERIFY(appendRecords(log, 1, 2));
+        break;
+    case LogEvent::IdsStartAgain: {
+        TestDatabase db(log);
+        QVERIFY(db.exec(QStringLiteral("DELETE FROM SystemInfo")));
+        QVERIFY(db.exec(QStringLiteral("DELETE FROM sqlite_sequence")));
+        QVERIFY(appendRecords(log, 1, 2));
+        break;
+    }
+    case LogEvent::LockedLong: {
+        TestDatabase db(log);
+        QVERIFY(db.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        QTRY_VERIFY_WITH_TIMEOUT(forwarder.errors().contains(notice), kArrivalTimeoutMs);
+        QVERIFY(db.exec(QStringLiteral("COMMIT")));
+        QVERIFY(appendRecords(log, 4, 2));
+        break;
+    }
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(receivedIds(receiver), received, kArrivalTimeoutMs);
+    QCOMPARE(forwarder.end(SIGTERM), 0);
+    QCOMPARE(forwarder.errors().count(notice), 1);
 }
 
 void TestVxlogForward::tls_data()
