@@ -16,6 +16,10 @@ namespace {
 
 constexpr auto kPollInterval = std::chrono::milliseconds(200);
 constexpr int kQuietPollsBeforeConfirm = 5;
+// Every session costs a TLS handshake, and librelp keeps a few bytes of each
+// TLS client for good: a session is closed to confirm its tail at most once
+// a minute.
+constexpr qint64 kShortestConfirmedSessionMs = 60000;
 constexpr auto kFirstRetry = std::chrono::milliseconds(500);
 constexpr auto kLongestRetry = std::chrono::milliseconds(30000);
 // A receiver that ends the TLS session this many times in a row refuses it.
@@ -77,6 +81,7 @@ Forwarder::Connect Forwarder::connect()
             if (m_outageReported)
                 report(QStringLiteral("已重新连接到 %1，从记录 %2 之后继续转发").arg(m_receiverName).arg(m_delivered));
             m_outageReported = false;
+            m_session.start();
             return Connect::Open;
         }
         if (connection == RelpClient::Connection::Rejected) {
@@ -145,7 +150,8 @@ void Forwarder::sessionFailed()
 
 void Forwarder::idle()
 {
-    if (!m_inFlight.empty() && ++m_quietPolls >= kQuietPollsBeforeConfirm)
+    if (!m_inFlight.empty() && ++m_quietPolls >= kQuietPollsBeforeConfirm
+        && m_session.elapsed() >= kShortestConfirmedSessionMs)
         confirmByClosing();
     sleepUnlessStopped(kPollInterval);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QString>
 
 #include <deque>
@@ -19,8 +20,8 @@ class RelpClient;
 // (RelpClient: everything but the last window sent; all of it after a close
 // the receiver confirmed). The cursor file holds the id of the last delivered
 // record. It is written after every window of delivered records, when the log
-// has been quiet for a second (the session is then closed so that the
-// receiver acknowledges the rest), and at the end.
+// has been quiet for a second in a session older than a minute (the session
+// is then closed so that the receiver acknowledges the rest), and at the end.
 // Failures: when a session fails, the records after the last delivered one
 // are read and sent again once the receiver is back; after a kill, those
 // after the cursor. No record is skipped. A receiver restart sends at most
@@ -71,6 +72,7 @@ private:
     qint64 m_stored = 0;            // the id the cursor file holds
     int m_deliveredSinceStore = 0;
     int m_quietPolls = 0;
+    QElapsedTimer m_session;        // since the session opened
     bool m_outageReported = false;
     bool m_cursorFaultReported = false;
 };
