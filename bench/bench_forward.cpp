@@ -17,6 +17,7 @@
 #include <csignal>
 #include <cstddef>
 #include <cstdio>
+#include <ctime>
 #include <fcntl.h>
 #include <memory>
 #include <spawn.h>
@@ -169,6 +170,7 @@ void BM_VxlogForward(benchmark::State& state)
 {
     const int count = static_cast<int>(state.range(0));
     double peakMiB = 0;
+    double cpuSeconds = 0;
     for (auto _ : state) {
         std::string why;
         if (!setup().startReceiver(why) || !writeCursor(setup().cursorPath(), kRows - count)) {
@@ -203,7 +205,9 @@ void BM_VxlogForward(benchmark::State& state)
         }
         state.SetIterationTime(seconds);
         peakMiB = std::max(peakMiB, usage.ru_maxrss / 1024.0);
+        cpuSeconds += usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
     }
+    state.counters["cpu_us_per_record"] = cpuSeconds * 1e6 / (double(count) * state.iterations());
     state.counters["records_per_s"] = benchmark::Counter(double(count) * state.iterations(), benchmark::Counter::kIsRate);
     state.counters["peak_MiB"] = peakMiB;
 }
@@ -217,6 +221,7 @@ void BM_RawLibrelpClient(benchmark::State& state)
 {
     const int count = static_cast<int>(state.range(0));
     const std::vector<QByteArray> messages = setup().messages(count);
+    double cpuSeconds = 0;
     for (auto _ : state) {
         std::string why;
         if (!setup().startReceiver(why)) {
@@ -227,6 +232,7 @@ void BM_RawLibrelpClient(benchmark::State& state)
         QByteArray host("127.0.0.1");
         QByteArray command("syslog");
         const auto start = std::chrono::steady_clock::now();
+        const std::clock_t cpuStart = std::clock();
         relpEngine_t* engine = nullptr;
         relpClt_t* client = nullptr;
         relpEngineConstruct(&engine);
@@ -241,6 +247,7 @@ void BM_RawLibrelpClient(benchmark::State& state)
                                      static_cast<size_t>(messages[i].size())) == RELP_RET_OK;
         const bool arrived = sent && waitForLastRecord(setup().receiver());
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        cpuSeconds += double(std::clock() - cpuStart) / CLOCKS_PER_SEC;
         relpEngineCltDestruct(engine, &client);
         relpEngineDestruct(&engine);
         setup().stopReceiver();
@@ -251,6 +258,7 @@ void BM_RawLibrelpClient(benchmark::State& state)
         state.SetIterationTime(seconds);
     }
     state.counters["records_per_s"] = benchmark::Counter(double(count) * state.iterations(), benchmark::Counter::kIsRate);
+    state.counters["cpu_us_per_record"] = cpuSeconds * 1e6 / (double(count) * state.iterations());
 }
 BENCHMARK(BM_RawLibrelpClient)->Arg(100000)->Arg(kRows)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
