@@ -8,3 +8,4 @@ int runExport(const QStringList& arguments);
 int runFollow(const QStringList& arguments);
 int runWrite(const QStringList& arguments);
 int runStats(const QStringList& arguments);
+int runForward(const QStringList& arguments);

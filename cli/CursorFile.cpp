@@ -1,0 +1,59 @@
+#include "CursorFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+
+CursorFile::CursorFile(const QString& path)
+    : m_path(path)
+{
+}
+
+CursorFile::~CursorFile() = default;
+
+bool CursorFile::fail(const QString& reason)
+{
+    m_error = QStringLiteral("游标文件 %1：%2").arg(QDir::toNativeSeparators(m_path), reason);
+    return false;
+}
+
+CursorFile::Read CursorFile::read(qint64& id)
+{
+    QFile file(m_path);
+    if (!file.exists())
+        return Read::Missing;
+    if (!file.open(QIODevice::ReadOnly)) {
+        fail(QStringLiteral("无法读取（%1）").arg(file.errorString()));
+        return Read::Failed;
+    }
+    const QByteArray text = file.read(64).trimmed();
+    bool isNumber = false;
+    id = text.toLongLong(&isNumber);
+    if (!isNumber || id < 0) {
+        fail(QStringLiteral("内容不是记录编号（“%1”）：请在其中写入应从其后继续转发的记录编号").arg(QString::fromUtf8(text.left(32))));
+        return Read::Failed;
+    }
+    return Read::Found;
+}
+
+bool CursorFile::prepare(qint64 id)
+{
+    m_pending = std::make_unique<QSaveFile>(m_path);
+    const QByteArray line = QByteArray::number(id) + '\n';
+    if (!m_pending->open(QIODevice::WriteOnly) || m_pending->write(line) != line.size() || !m_pending->flush()) {
+        const QString reason = m_pending->errorString();
+        m_pending.reset();
+        return fail(QStringLiteral("无法写入（%1）").arg(reason));
+    }
+    return true;
+}
+
+bool CursorFile::commit()
+{
+    if (!m_pending)
+        return fail(QStringLiteral("没有待写入的记录编号"));
+    const bool committed = m_pending->commit();
+    const QString reason = m_pending->errorString();
+    m_pending.reset();
+    return committed || fail(QStringLiteral("无法写入（%1）").arg(reason));
+}

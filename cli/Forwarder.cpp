@@ -1,0 +1,199 @@
+#include "Forwarder.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "CommandLine.h"
+#include "CursorFile.h"
+#include "RecordFeed.h"
+#include "RelpClient.h"
+#include "StdoutWriter.h"
+#include "StopSignals.h"
+
+using SystemLog::LogRecord;
+
+namespace {
+
+constexpr auto kPollInterval = std::chrono::milliseconds(200);
+constexpr int kQuietPollsBeforeConfirm = 5;
+// Every session costs a TLS handshake, and librelp keeps a few bytes of each
+// TLS client for good: a session is closed to confirm its tail at most once
+// a minute.
+constexpr qint64 kShortestConfirmedSessionMs = 60000;
+constexpr auto kFirstRetry = std::chrono::milliseconds(500);
+constexpr auto kLongestRetry = std::chrono::milliseconds(30000);
+// A receiver that ends the TLS session this many times in a row refuses it.
+constexpr int kTlsBreaksToGiveUp = 3;
+
+} // namespace
+
+Forwarder::Forwarder(RecordFeed& feed, RelpClient& client, const SystemLog::SyslogFormatter::Options& format,
+                     const QString& receiverName, CursorFile* cursor)
+    : m_feed(feed)
+    , m_client(client)
+    , m_formatter(format)
+    , m_receiverName(receiverName)
+    , m_cursor(cursor)
+{
+    m_batch.reserve(RelpClient::kWindow);
+}
+
+void Forwarder::report(const QString& text)
+{
+    printError(QStringLiteral("vxlog forward：%1").arg(text));
+}
+
+int Forwarder::run(qint64 delivered)
+{
+    m_delivered = delivered;
+    m_stored = delivered;
+    m_feed.setPosition(delivered);
+    // Connected before anything is read, so that a receiver or certificate
+    // that will not do is reported at once, also with nothing to send.
+    Connect connected = connect();
+    while (connected == Connect::Open && !stopRequested()) {
+        if (!readBatch()) {
+            report(m_feed.errorText());
+            return finish(kExitFailure);
+        }
+        if (m_batch.empty()) {
+            idle();
+            continue;
+        }
+        m_quietPolls = 0;
+        if (!m_client.isOpen() && (connected = connect()) != Connect::Open)
+            break;
+        if (!sendBatch())
+            sessionFailed();
+        else if (m_deliveredSinceStore >= RelpClient::kWindow)
+            storeCursor();
+    }
+    return finish(connected == Connect::Failed ? kExitFailure : kExitSuccess);
+}
+
+Forwarder::Connect Forwarder::connect()
+{
+    auto wait = kFirstRetry;
+    int tlsBreaks = 0;
+    while (!stopRequested()) {
+        const RelpClient::Connection connection = m_client.open();
+        if (connection == RelpClient::Connection::Open) {
+            if (m_outageReported)
+                report(QStringLiteral("已重新连接到 %1，从记录 %2 之后继续转发").arg(m_receiverName).arg(m_delivered));
+            m_outageReported = false;
+            m_session.start();
+            return Connect::Open;
+        }
+        if (connection == RelpClient::Connection::Rejected) {
+            report(QStringLiteral("与 %1 的 TLS 连接未通过验证，没有发送任何记录：%2（librelp：%3）")
+                       .arg(m_receiverName, QStringLiteral("接收端的证书或本机的 TLS 设置（--ca、--cert、--key、--peer）有误"),
+                            m_client.errorText()));
+            return Connect::Failed;
+        }
+        const bool tlsBroken = connection == RelpClient::Connection::TlsBroken;
+        tlsBreaks = tlsBroken ? tlsBreaks + 1 : 0;
+        if (tlsBreaks >= kTlsBreaksToGiveUp) {
+            report(QStringLiteral("%1 连续 %2 次在建立 TLS 会话时断开连接：它多半不接受本机的证书（--cert，或签发它的 CA），"
+                                  "或者没有开启 TLS（librelp：%3）")
+                       .arg(m_receiverName)
+                       .arg(kTlsBreaksToGiveUp)
+                       .arg(m_client.errorText()));
+            return Connect::Failed;
+        }
+        // A broken TLS start is said only when it keeps happening (above).
+        if (!m_outageReported && !tlsBroken)
+            report(QStringLiteral("无法连接到 %1（librelp：%2）；将每隔至多 %3 秒重试，记录不会丢失")
+                       .arg(m_receiverName, m_client.errorText())
+                       .arg(std::chrono::duration_cast<std::chrono::seconds>(kLongestRetry).count()));
+        m_outageReported = m_outageReported || !tlsBroken;
+        sleepUnlessStopped(wait);
+        wait = std::min(wait * 2, kLongestRetry);
+    }
+    return Connect::Stopped;
+}
+
+bool Forwarder::readBatch()
+{
+    m_batch.clear();
+    return m_feed.next(RelpClient::kWindow, [this](const LogRecord& record) {
+        Outgoing outgoing{record.id, QByteArray()};
+        m_formatter.append(record, outgoing.message);
+        m_batch.push_back(std::move(outgoing));
+    });
+}
+
+bool Forwarder::sendBatch()
+{
+    for (const Outgoing& outgoing : m_batch) {
+        if (!m_client.send(outgoing.message))
+            return false;
+        m_inFlight.push_back(outgoing.id);
+        if (static_cast<int>(m_inFlight.size()) > RelpClient::kWindow) {
+            m_delivered = m_inFlight.front();
+            m_inFlight.pop_front();
+            ++m_deliveredSinceStore;
+        }
+    }
+    return true;
+}
+
+void Forwarder::sessionFailed()
+{
+    if (!m_outageReported)
+        report(QStringLiteral("与 %1 的连接中断（librelp：%2）；重新连接后从记录 %3 之后重发")
+                   .arg(m_receiverName, m_client.errorText())
+                   .arg(m_delivered));
+    m_outageReported = true;
+    m_inFlight.clear();
+    m_feed.setPosition(m_delivered);
+}
+
+void Forwarder::idle()
+{
+    if (!m_inFlight.empty() && ++m_quietPolls >= kQuietPollsBeforeConfirm
+        && m_session.elapsed() >= kShortestConfirmedSessionMs)
+        confirmByClosing();
+    sleepUnlessStopped(kPollInterval);
+}
+
+void Forwarder::confirmByClosing()
+{
+    if (m_inFlight.empty())
+        return;
+    const qint64 lastSent = m_inFlight.back();
+    const int count = static_cast<int>(m_inFlight.size());
+    if (!m_client.close()) {
+        sessionFailed();
+        return;
+    }
+    m_inFlight.clear();
+    m_delivered = lastSent;
+    m_deliveredSinceStore += count;
+    storeCursor();
+}
+
+bool Forwarder::storeCursor()
+{
+    if (!m_cursor || m_delivered == m_stored)
+        return true;
+    if (!m_cursor->store(m_delivered)) {
+        if (!m_cursorFaultReported)
+            report(m_cursor->errorText() + QStringLiteral("；记录照常转发，之后再试"));
+        m_cursorFaultReported = true;
+        return false;
+    }
+    m_cursorFaultReported = false;
+    m_stored = m_delivered;
+    m_deliveredSinceStore = 0;
+    return true;
+}
+
+int Forwarder::finish(int status)
+{
+    if (!m_inFlight.empty())
+        confirmByClosing();
+    m_client.close();
+    if (!storeCursor())
+        return kExitFailure;
+    return status;
+}

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QString>
+
+#include <deque>
+#include <vector>
+
+#include <vxSyslog/SyslogFormat.h>
+
+class CursorFile;
+class RecordFeed;
+class RelpClient;
+
+// Ships the records of a feed to a RELP receiver as syslog messages, at
+// least once.
+//
+// Delivery rule: a record is delivered once the receiver acknowledged it
+// (RelpClient: everything but the last window sent; all of it after a close
+// the receiver confirmed). The cursor file holds the id of the last delivered
+// record. It is written after every window of delivered records, when the log
+// has been quiet for a second in a session older than a minute (the session
+// is then closed so that the receiver acknowledges the rest), and at the end.
+// Failures: when a session fails, the records after the last delivered one
+// are read and sent again once the receiver is back; after a kill, those
+// after the cursor. No record is skipped. A receiver restart sends at most
+// one window (RelpClient::kWindow records) twice, a kill at most two.
+// Outages are retried with waits doubling up to 30 s, said once per outage on
+// standard error. A receiver certificate that does not verify, or a receiver
+// that keeps ending the TLS session, ends the run with status 1.
+// Stopping: after a stop request the batch in hand is sent, the session
+// closed so that the receiver acknowledges it, and the cursor written.
+class Forwarder
+{
+public:
+    Forwarder(RecordFeed& feed, RelpClient& client, const SystemLog::SyslogFormatter::Options& format,
+              const QString& receiverName, CursorFile* cursor);
+
+    // Sends the records after `delivered` and those that arrive, until a stop
+    // is requested. Returns the exit status: 0, or 1 after a fault that
+    // waiting cannot mend (reported on standard error).
+    int run(qint64 delivered);
+
+private:
+    struct Outgoing
+    {
+        qint64 id;
+        QByteArray message;
+    };
+    enum class Connect { Open, Stopped, Failed };
+
+    Connect connect();
+    bool readBatch();
+    bool sendBatch();
+    void sessionFailed();
+    void idle();
+    void confirmByClosing();
+    bool storeCursor();
+    int finish(int status);
+    void report(const QString& text);
+
+    RecordFeed& m_feed;
+    RelpClient& m_client;
+    SystemLog::SyslogFormatter m_formatter;
+    QString m_receiverName;
+    CursorFile* m_cursor;
+
+    std::vector<Outgoing> m_batch;
+    std::deque<qint64> m_inFlight;  // sent, not known to be acknowledged, oldest first
+    qint64 m_delivered = 0;
+    qint64 m_stored = 0;            // the id the cursor file holds
+    int m_deliveredSinceStore = 0;
+    int m_quietPolls = 0;
+    QElapsedTimer m_session;        // since the session opened
+    bool m_outageReported = false;
+    bool m_cursorFaultReported = false;
+};

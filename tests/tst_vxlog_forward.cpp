@@ -1,0 +1,430 @@
+// vxlog forward run as a process against a real rsyslogd that the test
+// starts: every record arrives at least once, first in order, through SIGKILLs
+// of the forwarder and restarts of the receiver, with duplicates only within
+// the stated window; a replaced, emptied or locked log is followed; TLS with
+// certificates made here by openssl delivers when both sides verify and sends
+// nothing otherwise; the cursor survives a kill between its write and its
+// rename; wrong arguments and unusable files are refused with a reason.
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSet>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "CursorFile.h"
+#include "RelpClient.h"
+#include "RsyslogReceiver.h"
+#include "VxlogTestSupport.h"
+
+using namespace VxlogTest;
+
+namespace {
+
+const int kArrivalTimeoutMs = 60000;  // a bound for a stuck forwarder, not a speed check
+
+// A forwarder process; its standard error is kept as it comes.
+class Forwarder
+{
+public:
+    Forwarder(const QStringList& arguments, const QString& folder)
+    {
+        m_process.setWorkingDirectory(folder);
+        m_process.start(QStringLiteral(VXLOG_BINARY), QStringList{"forward", "--hostname", "test-host"} + arguments);
+    }
+    ~Forwarder() { end(SIGKILL); }
+    bool started() { return m_process.waitForStarted(kRunTimeoutMs); }
+
+    // The exit status after `signal` (0: waits for it to end by itself); -1
+    // when it was killed or did not end.
+    int end(int signal)
+    {
+        if (signal && m_process.state() != QProcess::NotRunning)
+            ::kill(static_cast<pid_t>(m_process.processId()), signal);
+        if (!m_process.waitForFinished(kRunTimeoutMs) && m_process.state() != QProcess::NotRunning)
+            return -1;
+        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+    }
+
+    QString errors()
+    {
+        m_errors += m_process.readAllStandardError();
+        return QString::fromUtf8(m_errors);
+    }
+
+private:
+    QProcess m_process;
+    QByteArray m_errors;
+};
+
+// Records "记录 <id>" of the five types in turn, in one transaction, into a
+// log that is made when missing.
+bool appendRecords(const QString& path, int first, int count)
+{
+    TestDatabase db(path);
+    createLogTable(db);
+    QSqlDatabase connection = db.db();
+    connection.transaction();
+    QSqlQuery insert(connection);
+    insert.prepare(QStringLiteral("INSERT INTO SystemInfo(id, type, message) VALUES(?, ?, ?)"));
+    for (int id = first; id < first + count; ++id) {
+        insert.addBindValue(id);
+        insert.addBindValue(id % 5);
+        insert.addBindValue(QStringLiteral("记录 %1\n").arg(id));
+        if (!insert.exec())
+            return false;
+    }
+    return connection.commit();
+}
+
+// The ids received so far in the order they came, each line as rsyslog
+// parsed it; -1 for a line whose fields do not fit its record.
+QList<int> receivedIds(const RsyslogReceiver& receiver)
+{
+    static const QRegularExpression shape(QStringLiteral(
+        "^(\\d+) test-host quarrow (\\w+) \\[vxlog@32473 id=\"(\\d+)\" type=\"(\\d+)\"\\] \\x{FEFF}记录 (\\d+)$"));
+    static const int pri[] = {133, 134, 134, 131, 133};  // local0 and the severity of each type
+    static const QStringList names{"param", "user", "status", "alarm", "info"};
+    QList<int> ids;
+    for (const QByteArray& line : receiver.received().split('\n')) {
+        const QRegularExpressionMatch match = shape.match(QString::fromUtf8(line));
+        const int id = match.captured(3).toInt();
+        if (!line.isEmpty())
+            ids << (match.hasMatch() && match.captured(5).toInt() == id && match.captured(4).toInt() == id % 5
+                            && match.captured(1).toInt() == pri[id % 5] && match.captured(2) == names.at(id % 5)
+                        ? id : -1);
+    }
+    return ids;
+}
+
+// "cannot connect" and "connection lost": each said once per outage.
+int outageNotices(const QString& errors)
+{
+    return errors.count(QStringLiteral("无法连接到")) + errors.count(QStringLiteral("的连接中断"));
+}
+
+QByteArray fileText(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A CA with a certificate for the receiver (server.test) and one for the
+// forwarder (client.test), a second CA with a client certificate of the same
+// name (rogue), and the SHA-256 fingerprints of both leaf certificates.
+const char* const kMakeCertificates = R"(set -e
+for ca in ca otherca; do
+  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj "/CN=$ca" \
+    -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign -keyout $ca.key -out $ca.pem
+done
+for leaf in server:ca:server.test client:ca:client.test rogue:otherca:client.test; do
+  IFS=: read name ca dns <<EOF
+$leaf
+EOF
+  openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -subj "/CN=$dns" -keyout $name.key -out $name.csr
+  printf "subjectAltName=DNS:$dns\nbasicConstraints=CA:FALSE\n" > $name.ext
+  openssl x509 -req -in $name.csr -CA $ca.pem -CAkey $ca.key -CAcreateserial -days 2 -extfile $name.ext -out $name.pem
+  openssl x509 -in $name.pem -noout -fingerprint -sha256 | cut -d= -f2 | tr A-F a-f > $name.sha256
+done
+)";
+
+} // namespace
+
+enum class LogEvent { ReplacedByRename, DeletedAndRecreated, IdsStartAgain, LockedLong };
+Q_DECLARE_METATYPE(LogEvent)
+
+class TestVxlogForward : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void deliversEveryRecordThroughKillsAndRestarts();
+    void followsTheLogFile_data();
+    void followsTheLogFile();
+    void tls_data();
+    void tls();
+    void cursorSurvivesAKillBeforeItsRename();
+    void refusesWhatCannotWork_data();
+    void refusesWhatCannotWork();
+
+private:
+    QTemporaryDir m_certificates;
+};
+
+void TestVxlogForward::initTestCase()
+{
+    QProcess openssl;
+    openssl.setWorkingDirectory(m_certificates.path());
+    openssl.start(QStringLiteral("sh"), {"-c", kMakeCertificates});
+    QVERIFY(openssl.waitForFinished(kRunTimeoutMs));
+    QVERIFY2(openssl.exitCode() == 0, openssl.readAllStandardError().constData());
+}
+
+#define START_RECEIVER(receiver)                                                                   \
+    do {                                                                                           \
+        QString why;                                                                               \
+        if (!(receiver).start(why))                                                                \
+            QSKIP(qPrintable(QStringLiteral("rsyslogd cannot be started here: %1").arg(why)));     \
+    } while (false)
+
+void TestVxlogForward::deliversEveryRecordThroughKillsAndRestarts()
+{
+    const int chunks = 40;
+    const int chunkSize = 500;
+    const int records = chunks * chunkSize;
+    const quint32 seed = qEnvironmentVariableIsSet("VX_FORWARD_SEED") ? qgetenv("VX_FORWARD_SEED").toUInt()
+                                                                      : QRandomGenerator::securelySeeded().generate();
+    qInfo("random seed %u (VX_FORWARD_SEED=%u repeats this run)", seed, seed);
+    QRandomGenerator random(seed);
+    // Not after the last chunk: the forwarder stopped at the end is the one
+    // that sent the last record, so its cursor must hold that record's id.
+    QSet<int> killAt, restartAt;
+    while (killAt.size() < 5)
+        killAt << random.bounded(chunks - 1);
+    while (restartAt.size() < 2)
+        restartAt << random.bounded(chunks);
+
+    QTemporaryDir dir;
+    RsyslogReceiver receiver(dir.filePath(QStringLiteral("receiver")));
+    START_RECEIVER(receiver);
+    const QString log = dir.filePath(QStringLiteral("dbLog.db"));
+    QVERIFY(appendRecords(log, 1, 0));
+    const QStringList arguments{"--db", log, "--to", receiver.url(), "--cursor-file", dir.filePath("cursor")};
+    auto forwarder = std::make_unique<Forwarder>(arguments, dir.path());
+    QVERIFY(forwarder->started());
+    // Without a cursor it starts after the records already there: the first
+    // are written once it has stored that starting point.
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath("cursor")), kArrivalTimeoutMs);
+
+    // The moments of the stops and kills are random by design; what follows
+    // is checked whatever they were.
+    for (int chunk = 0; chunk < chunks; ++chunk) {
+        const bool restart = restartAt.contains(chunk);
+        const int notices = outageNotices(forwarder->errors());
+        const int reconnects = forwarder->errors().count(QStringLiteral("已重新连接"));
+        if (restart) {
+            QThread::msleep(random.bounded(150));
+            QVERIFY(receiver.stop());
+        }
+        QVERIFY(appendRecords(log, chunk * chunkSize + 1, chunkSize));
+        if (restart) {
+            // Records wait while the receiver is down: said once, and once more when it is back.
+            QTRY_VERIFY2_WITH_TIMEOUT(outageNotices(forwarder->errors()) == notices + 1, qPrintable(forwarder->errors()),
+                                      kArrivalTimeoutMs);
+            QString why;
+            QVERIFY2(receiver.start(why), qPrintable(why));
+            QTRY_VERIFY2_WITH_TIMEOUT(forwarder->errors().count(QStringLiteral("已重新连接")) == reconnects + 1,
+                                      qPrintable(forwarder->errors()), kArrivalTimeoutMs);
+            QCOMPARE(outageNotices(forwarder->errors()), notices + 1);
+        }
+        if (killAt.contains(chunk)) {
+            QThread::msleep(random.bounded(150));
+            QCOMPARE(forwarder->end(SIGKILL), -1);
+            forwarder = std::make_unique<Forwarder>(arguments, dir.path());
+            QVERIFY(forwarder->started());
+        }
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(receivedIds(receiver).contains(records), kArrivalTimeoutMs);
+    QVERIFY2(forwarder->end(SIGTERM) == 0, qPrintable(forwarder->errors()));
+    QCOMPARE(fileText(dir.filePath("cursor")), QByteArray::number(records) + '\n');
+    QVERIFY(receiver.stop());
+
+    const QList<int> ids = receivedIds(receiver);
+    QVERIFY(!ids.contains(-1));
+    QVector<bool> seen(records + 1);
+    int newest = 0;
+    for (int id : ids) {
+        QVERIFY2(id >= 1 && id <= records && (seen.at(id) || id == newest + 1), qPrintable(QStringLiteral("record %1 first came after %2").arg(id).arg(newest)));
+        newest = qMax(newest, id);
+        seen[id] = true;
+    }
+    QCOMPARE(newest, records);
+    const int duplicates = ids.size() - records;
+    const int bound = (killAt.size() * 2 + restartAt.size()) * RelpClient::kWindow;
+    qInfo("%d records arrived %d times (%d sent again; at most %d allowed)", records, int(ids.size()), duplicates, bound);
+    QVERIFY(duplicates <= bound);
+}
+
+void TestVxlogForward::followsTheLogFile_data()
+{
+    QTest::addColumn<LogEvent>("event");
+    QTest::addColumn<QString>("notice");
+    QTest::addColumn<QList<int>>("received");  // ids, in the order they arrive
+    QTest::newRow("replaced by a rename") << LogEvent::ReplacedByRename << "已换成另一个文件" << QList<int>{1, 2, 3, 1, 2};
+    QTest::newRow("deleted and made again") << LogEvent::DeletedAndRecreated << "已换成另一个文件" << QList<int>{1, 2, 3, 1, 2};
+    QTest::newRow("rows deleted, ids start again") << LogEvent::IdsStartAgain << "小于已读到的" << QList<int>{1, 2, 3, 1, 2};
+    // Longer than the reader's busy timeout.
+    QTest::newRow("locked by another program") << LogEvent::LockedLong << "被其他程序锁定" << QList<int>{1, 2, 3, 4, 5};
+}
+
+void TestVxlogForward::followsTheLogFile()
+{
+    QFETCH(LogEvent, event);
+    QFETCH(QString, notice);
+    QFETCH(QList<int>, received);
+    QTemporaryDir dir;
+    RsyslogReceiver receiver(dir.filePath(QStringLiteral("receiver")));
+    START_RECEIVER(receiver);
+    const QString log = dir.filePath(QStringLiteral("dbLog.db"));
+    QVERIFY(appendRecords(log, 1, 3));
+    Forwarder forwarder({"--db", log, "--to", receiver.url(), "--since", "2000-01-01"}, dir.path());
+    QVERIFY(forwarder.started());
+    QTRY_COMPARE_WITH_TIMEOUT(receivedIds(receiver).size(), 3, kArrivalTimeoutMs);
+
+    const QString replacement = dir.filePath(QStringLiteral("new.db"));
+    TestDatabase db(log);
+    switch (event) {
+    case LogEvent::ReplacedByRename:
+        QVERIFY(appendRecords(replacement, 1, 2));
+        QCOMPARE(::rename(QFile::encodeName(replacement).constData(), QFile::encodeName(log).constData()), 0);
+        break;
+    case LogEvent::DeletedAndRecreated:
+        QVERIFY(QFile::remove(log) && appendRecords(log, 1, 2));
+        break;
+    case LogEvent::IdsStartAgain:
+        QVERIFY(db.exec(QStringLiteral("DELETE FROM SystemInfo")) && db.exec(QStringLiteral("DELETE FROM sqlite_sequence")));
+        QVERIFY(appendRecords(log, 1, 2));
+        break;
+    case LogEvent::LockedLong:
+        QVERIFY(db.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        QTRY_VERIFY_WITH_TIMEOUT(forwarder.errors().contains(notice), kArrivalTimeoutMs);
+        QVERIFY(db.exec(QStringLiteral("COMMIT")) && appendRecords(log, 4, 2));
+        break;
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(receivedIds(receiver), received, kArrivalTimeoutMs);
+    QCOMPARE(forwarder.end(SIGTERM), 0);
+    QCOMPARE(forwarder.errors().count(notice), 1);
+}
+
+void TestVxlogForward::tls_data()
+{
+    const QString ca = m_certificates.filePath("ca.pem");
+    const QString serverPrint = QStringLiteral("sha256:") + fileText(m_certificates.filePath("server.sha256")).trimmed();
+    const QString clientPrint = QStringLiteral("sha256:") + fileText(m_certificates.filePath("client.sha256")).trimmed();
+    const QStringList client{"--cert", "client.pem", "--key", "client.key"};
+    QTest::addColumn<QStringList>("tlsArguments");
+    QTest::addColumn<QString>("refusal");  // null: delivers
+
+    QTest::newRow("both verified, receiver by name") << QStringList{"--ca", ca, "--peer", "server.test"} + client << QString();
+    QTest::newRow("both verified, receiver by fingerprint") << QStringList{"--ca", ca, "--peer", serverPrint} + client << QString();
+    QTest::newRow("client certificate of another CA")
+        << QStringList{"--ca", ca, "--peer", "server.test", "--cert", "rogue.pem", "--key", "rogue.key"} << "不接受本机的证书";
+    QTest::newRow("receiver signed by a CA not trusted here")
+        << QStringList{"--ca", m_certificates.filePath("otherca.pem"), "--peer", "server.test"} + client << "未通过验证";
+    QTest::newRow("receiver name not the one permitted") << QStringList{"--ca", ca, "--peer", "other.test"} + client << "未通过验证";
+    QTest::newRow("receiver fingerprint not the one permitted") << QStringList{"--ca", ca, "--peer", clientPrint} + client
+                                                                << "未通过验证";
+}
+
+void TestVxlogForward::tls()
+{
+    QFETCH(QStringList, tlsArguments);
+    QFETCH(QString, refusal);
+    QTemporaryDir dir;
+    RsyslogReceiver receiver(dir.filePath(QStringLiteral("receiver")));
+    receiver.enableTls({m_certificates.filePath("ca.pem"), m_certificates.filePath("server.pem"),
+                        m_certificates.filePath("server.key"), QStringLiteral("client.test")});
+    START_RECEIVER(receiver);
+    const QString log = dir.filePath(QStringLiteral("dbLog.db"));
+    QVERIFY(appendRecords(log, 1, 3));
+
+    Forwarder forwarder(QStringList{"--db", log, "--to", receiver.url(), "--since", "2000-01-01", "--tls"} + tlsArguments,
+                        m_certificates.path());
+    QVERIFY(forwarder.started());
+    if (refusal.isNull()) {
+        QTRY_COMPARE_WITH_TIMEOUT(receivedIds(receiver), QList<int>({1, 2, 3}), kArrivalTimeoutMs);
+        QCOMPARE(forwarder.end(SIGINT), 0);
+        return;
+    }
+    QCOMPARE(forwarder.end(0), 1);
+    QVERIFY2(forwarder.errors().contains(refusal), qPrintable(forwarder.errors()));
+    QVERIFY(receiver.stop());
+    QCOMPARE(receiver.received(), QByteArray());
+}
+
+void TestVxlogForward::cursorSurvivesAKillBeforeItsRename()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("cursor"));
+    CursorFile cursor(path);
+    QVERIFY(cursor.store(4711));
+    const pid_t child = fork();
+    if (child == 0) {
+        CursorFile dying(path);
+        if (dying.prepare(9999))
+            ::raise(SIGKILL);
+        _exit(3);
+    }
+    int status = 0;
+    QCOMPARE(waitpid(child, &status, 0), child);
+    // Killed only once the new id was written: the old one is there, nothing else.
+    QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL, "the child did not get as far as the write");
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"cursor"});
+    qint64 id = 0;
+    QCOMPARE(cursor.read(id), CursorFile::Read::Found);
+    QCOMPARE(id, qint64(4711));
+
+    // A forwarder started on it goes on after the old id.
+    RsyslogReceiver receiver(dir.filePath(QStringLiteral("receiver")));
+    START_RECEIVER(receiver);
+    const QString log = dir.filePath(QStringLiteral("dbLog.db"));
+    QVERIFY(appendRecords(log, 4710, 3));
+    Forwarder forwarder({"--db", log, "--to", receiver.url(), "--cursor-file", path}, dir.path());
+    QVERIFY(forwarder.started());
+    QTRY_COMPARE_WITH_TIMEOUT(receivedIds(receiver), QList<int>{4712}, kArrivalTimeoutMs);
+    QCOMPARE(forwarder.end(SIGTERM), 0);
+    QCOMPARE(fileText(path), QByteArray("4712\n"));
+}
+
+void TestVxlogForward::refusesWhatCannotWork_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("cursor");  // null: no cursor file
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("reason");
+    const QString to = QStringLiteral("relp://127.0.0.1:9");
+    const QByteArray none;
+    QTest::newRow("no receiver") << QStringList{} << none << 2 << "需要 --to";
+    QTest::newRow("not a RELP address") << QStringList{"--to", "tcp://host:514"} << none << 2 << "relp://主机:端口";
+    QTest::newRow("IPv6 without brackets") << QStringList{"--to", "relp://::1:2514"} << none << 2 << "relp://主机:端口";
+    QTest::newRow("unknown facility") << QStringList{"--to", to, "--facility", "local8"} << none << 2 << "local8";
+    QTest::newRow("host name with a blank") << QStringList{"--to", to, "--hostname", "plc 7"} << none << 2 << "--hostname";
+    QTest::newRow("TLS file without --tls") << QStringList{"--to", to, "--ca", "ca.pem"} << none << 2 << "--tls";
+    QTest::newRow("TLS without a CA") << QStringList{"--to", to, "--tls"} << none << 2 << "--ca";
+    QTest::newRow("certificate without key") << QStringList{"--to", to, "--tls", "--ca", "a", "--cert", "c"} << none << 2 << "--key";
+    QTest::newRow("names and fingerprints together")
+        << QStringList{"--to", to, "--tls", "--ca", "a", "--peer", "a.test", "--peer",
+                       "SHA1:00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:EE:FF:00:11:22:33"}
+        << none << 2 << "名称和指纹";
+    QTest::newRow("CA file missing") << QStringList{"--to", to, "--tls", "--ca", "missing.pem"} << none << 1 << "missing.pem";
+    QTest::newRow("log missing") << QStringList{"--to", to, "--db", "missing.db"} << none << 1 << "missing.db";
+    QTest::newRow("cursor that holds no id") << QStringList{"--to", to, "--cursor-file", "cursor"} << QByteArray("12ab\n") << 1
+                                             << "不是记录编号";
+    QTest::newRow("cursor in a folder that does not exist")
+        << QStringList{"--to", to, "--cursor-file", "no/such/folder/cursor"} << none << 1 << "游标文件";
+}
+
+void TestVxlogForward::refusesWhatCannotWork()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, cursor);
+    QFETCH(int, exitCode);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    QVERIFY(appendRecords(dir.filePath(QStringLiteral("dbLog.db")), 1, 0));
+    QFile file(dir.filePath(QStringLiteral("cursor")));
+    QVERIFY(cursor.isNull() || (file.open(QIODevice::WriteOnly) && file.write(cursor) == cursor.size() && file.flush()));
+    const Result result = runVxlog(QStringList{"forward"} + arguments, dir.path());
+    QCOMPARE(result.exitCode, exitCode);
+    QVERIFY2(QString::fromUtf8(result.err).contains(reason), result.err.constData());
+    QCOMPARE(fileText(file.fileName()), cursor);  // left as it was
+}
+
+QTEST_MAIN(TestVxlogForward)
+#include "tst_vxlog_forward.moc"

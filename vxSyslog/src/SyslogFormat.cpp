@@ -1,0 +1,192 @@
+#include <vxSyslog/SyslogFormat.h>
+
+#include <QDateTime>
+#include <QStringList>
+#include <QTextCodec>
+#include <QTimeZone>
+
+namespace SystemLog {
+
+namespace {
+
+// The structured-data element every message carries; 32473 is the private
+// enterprise number RFC 5612 sets aside for documentation and examples.
+const char kSdId[] = "vxlog@32473";
+const char kByteOrderMark[] = "\xEF\xBB\xBF";
+
+// As syslog.h names them; 12 to 15 have no common name and go by number.
+const char* const kFacilityNames[] = {
+    "kern", "user", "mail", "daemon", "auth", "syslog", "lpr", "news",
+    "uucp", "cron", "authpriv", "ftp", nullptr, nullptr, nullptr, nullptr,
+    "local0", "local1", "local2", "local3", "local4", "local5", "local6", "local7",
+};
+constexpr int kFacilityCount = 24;
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// "yyyy-MM-dd hh:mm:ss", digits where digits belong.
+bool isStoredTimestamp(const QByteArray& text)
+{
+    static const char kShape[] = "dddd-dd-dd dd:dd:dd";
+    if (text.size() != int(sizeof kShape) - 1)
+        return false;
+    for (int i = 0; i < text.size(); ++i) {
+        if (kShape[i] == 'd' ? !isDigit(text.at(i)) : text.at(i) != kShape[i])
+            return false;
+    }
+    return true;
+}
+
+QByteArray offsetText(int seconds)
+{
+    const char sign = seconds < 0 ? '-' : '+';
+    const int minutes = qAbs(seconds) / 60;
+    char text[8];
+    const int length = qsnprintf(text, sizeof text, "%c%02d:%02d", sign, minutes / 60, minutes % 60);
+    return QByteArray(text, length);
+}
+
+// The offset of the zone at a local time. A time the clocks skipped (not one
+// this machine's writer stores) takes the offset of the instant of that
+// reading in UTC, which lies on one side of the change or the other.
+int localOffset(const QByteArray& datetime)
+{
+    const QString text = QString::fromLatin1(datetime);
+    const QString format = QStringLiteral("yyyy-MM-dd hh:mm:ss");
+    const QDateTime local = QDateTime::fromString(text, format);
+    if (local.isValid())
+        return local.offsetFromUtc();
+    const QDateTime instant(QDate::fromString(text.left(10), Qt::ISODate), QTime::fromString(text.mid(11), Qt::ISODate),
+                            Qt::UTC);
+    return QTimeZone::systemTimeZone().offsetFromUtc(instant);
+}
+
+int withoutTrailingLineEnds(const QByteArray& message)
+{
+    int length = message.size();
+    while (length > 0 && (message.at(length - 1) == '\n' || message.at(length - 1) == '\r'))
+        --length;
+    return length;
+}
+
+bool isUtf8(const char* data, int length)
+{
+    static QTextCodec* const codec = QTextCodec::codecForMib(106);
+    QTextCodec::ConverterState state;
+    codec->toUnicode(data, length, &state);
+    return state.invalidChars == 0 && state.remainingChars == 0;
+}
+
+} // namespace
+
+SyslogFormatter::SyslogFormatter(const Options& options)
+    : m_options(options)
+{
+}
+
+int SyslogFormatter::severity(int type)
+{
+    switch (type) {
+    case 3:
+        return 3;  // err
+    case 1:
+    case 2:
+        return 6;  // info
+    default:
+        return 5;  // notice
+    }
+}
+
+QByteArray SyslogFormatter::messageId(int type)
+{
+    static const char* const kNames[] = {"param", "user", "status", "alarm", "info"};
+    if (type >= 0 && type < int(sizeof kNames / sizeof *kNames))
+        return QByteArray(kNames[type]);
+    return "type" + QByteArray::number(type);
+}
+
+int SyslogFormatter::facilityOfName(const QString& name)
+{
+    bool isNumber = false;
+    const int code = name.toInt(&isNumber);
+    if (isNumber)
+        return code >= 0 && code < kFacilityCount ? code : -1;
+    for (int i = 0; i < kFacilityCount; ++i) {
+        if (kFacilityNames[i] && name == QLatin1String(kFacilityNames[i]))
+            return i;
+    }
+    return -1;
+}
+
+bool SyslogFormatter::isHeaderField(const QByteArray& name, int maxLength)
+{
+    if (name.isEmpty() || name.size() > maxLength)
+        return false;
+    for (char c : name) {
+        if (c < 33 || c > 126)
+            return false;
+    }
+    return true;
+}
+
+void SyslogFormatter::appendParamValue(const QByteArray& value, QByteArray& out)
+{
+    for (char c : value) {
+        if (c == '"' || c == '\\' || c == ']')
+            out.append('\\');
+        out.append(c);
+    }
+}
+
+void SyslogFormatter::appendTimestamp(const QByteArray& datetime, QByteArray& out)
+{
+    if (!isStoredTimestamp(datetime)) {
+        out.append('-');
+        return;
+    }
+    // The zone's offset can change only on a minute boundary, and the rows
+    // of one minute come together: one time-zone look-up per minute of log.
+    const QByteArray minute = QByteArray::fromRawData(datetime.constData(), 16);
+    if (minute != m_offsetMinute) {
+        m_offsetMinute = QByteArray(datetime.constData(), 16);
+        m_offsetText = offsetText(localOffset(datetime));
+    }
+    out.append(datetime.constData(), 10);
+    out.append('T');
+    out.append(datetime.constData() + 11, 8);
+    out.append(m_offsetText);
+}
+
+void SyslogFormatter::append(const LogRecord& record, QByteArray& out)
+{
+    out.append('<');
+    out.append(QByteArray::number(m_options.facility * 8 + severity(record.type)));
+    out.append(">1 ", 3);
+    appendTimestamp(record.datetime, out);
+    out.append(' ');
+    out.append(m_options.hostname.isEmpty() ? QByteArray("-") : m_options.hostname);
+    out.append(' ');
+    out.append(m_options.appName);
+    out.append(" - ", 3);
+    out.append(messageId(record.type));
+    out.append(" [", 2);
+    out.append(kSdId);
+    out.append(" id=\"", 5);
+    appendParamValue(QByteArray::number(record.id), out);
+    out.append("\" type=\"", 8);
+    appendParamValue(QByteArray::number(record.type), out);
+    out.append("\"]", 2);
+
+    const int length = withoutTrailingLineEnds(record.message);
+    if (length == 0)
+        return;
+    out.append(' ');
+    if (isUtf8(record.message.constData(), length))
+        out.append(kByteOrderMark, 3);
+    out.append(record.message.constData(), length);
+}
+
+} // namespace SystemLog
