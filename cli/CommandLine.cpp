@@ -56,17 +56,17 @@ CommandLine::CommandLine(const QString& command, const QString& description)
 {
     // Help is ours rather than addHelpOption(), so that its text is Chinese
     // whatever translations are installed and its columns line up.
-    add(QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("显示本帮助并退出。")));
-    add(QCommandLineOption(QStringLiteral("version"), QStringLiteral("显示 vxlog 的版本并退出。")));
-    add(QCommandLineOption({QStringLiteral("q"), QStringLiteral("quiet")},
+    addOption(QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("显示本帮助并退出。")));
+    addOption(QCommandLineOption(QStringLiteral("version"), QStringLiteral("显示 vxlog 的版本并退出。")));
+    addOption(QCommandLineOption({QStringLiteral("q"), QStringLiteral("quiet")},
                            QStringLiteral("不输出提示（例如 follow 等待或重新打开文件时的提示）；错误仍然输出。")));
-    add(QCommandLineOption(QStringLiteral("no-pager"),
+    addOption(QCommandLineOption(QStringLiteral("no-pager"),
                            QStringLiteral("不使用分页程序。vxlog 从不分页，接受此选项是为了与 journalctl 的习惯一致。")));
     // The command itself is the first positional argument.
     m_parser.addPositionalArgument(command, QString(), command);
 }
 
-void CommandLine::add(const QCommandLineOption& option)
+void CommandLine::addOption(const QCommandLineOption& option)
 {
     m_parser.addOption(option);
     m_options << option;
@@ -76,7 +76,8 @@ void CommandLine::add(const QCommandLineOption& option)
 bool CommandLine::takesValue(const QString& argument)
 {
     static const QStringList valueOptions{"db", "p", "type", "day", "S", "since", "U", "until", "g", "grep",
-                                          "n", "lines", "o", "output", "format", "dir"};
+                                          "n", "lines", "o", "output", "format", "dir",
+                                          "to", "cursor-file", "facility", "hostname", "ca", "cert", "key", "peer"};
     QString name;
     if (argument.startsWith(QLatin1String("--")))
         name = argument.mid(2);
@@ -87,14 +88,14 @@ bool CommandLine::takesValue(const QString& argument)
 
 void CommandLine::addDatabase()
 {
-    add(QCommandLineOption(QStringLiteral("db"),
+    addOption(QCommandLineOption(QStringLiteral("db"),
                            QStringLiteral("日志数据库文件，默认为当前文件夹中的 dbLog.db（与查看器相同）。"),
                            QStringLiteral("文件"), QStringLiteral("dbLog.db")));
 }
 
 void CommandLine::addTypes()
 {
-    add(QCommandLineOption({QStringLiteral("p"), QStringLiteral("type")},
+    addOption(QCommandLineOption({QStringLiteral("p"), QStringLiteral("type")},
                            QStringLiteral("记录类型：编号、名称或英文名，用逗号分隔（如 3、报警记录,2 或 alarm,status），"
                                           "all 表示全部（默认）。%1；其他整数也可以（别的程序可能写入）。")
                                .arg(typeArgumentList()),
@@ -103,13 +104,13 @@ void CommandLine::addTypes()
 
 void CommandLine::addSingleType(const QString& description)
 {
-    add(QCommandLineOption({QStringLiteral("p"), QStringLiteral("type")},
+    addOption(QCommandLineOption({QStringLiteral("p"), QStringLiteral("type")},
                            description + QStringLiteral("%1。").arg(typeArgumentList()), QStringLiteral("类型")));
 }
 
 void CommandLine::addDay()
 {
-    add(QCommandLineOption(QStringLiteral("day"),
+    addOption(QCommandLineOption(QStringLiteral("day"),
                            QStringLiteral("某一天（yyyy-MM-dd）的全部记录，00:00:00 与 23:59:59 两端都包含。"),
                            QStringLiteral("日期")));
 }
@@ -117,50 +118,50 @@ void CommandLine::addDay()
 void CommandLine::addTimeSpan()
 {
     addDay();
-    add(QCommandLineOption({QStringLiteral("S"), QStringLiteral("since")},
+    addOption(QCommandLineOption({QStringLiteral("S"), QStringLiteral("since")},
                            QStringLiteral("只要这个时间及以后的记录（包含该时刻，与 journalctl 相同；"
                                           "查看器自己的查询不包含两端）。")
                                + timeArgumentForms(),
                            QStringLiteral("时间")));
-    add(QCommandLineOption({QStringLiteral("U"), QStringLiteral("until")},
+    addOption(QCommandLineOption({QStringLiteral("U"), QStringLiteral("until")},
                            QStringLiteral("只要这个时间及以前的记录（包含该时刻）。时间的写法同 --since。"),
                            QStringLiteral("时间")));
 }
 
 void CommandLine::addGrep()
 {
-    add(QCommandLineOption({QStringLiteral("g"), QStringLiteral("grep")},
+    addOption(QCommandLineOption({QStringLiteral("g"), QStringLiteral("grep")},
                            QStringLiteral("只要消息与该正则表达式（Perl 兼容）匹配的记录。与 journalctl 相同，"
                                           "模式全是小写时不区分大小写，含大写字母时区分。"),
                            QStringLiteral("模式")));
-    add(QCommandLineOption(QStringLiteral("ignore-case"), QStringLiteral("--grep 总是不区分大小写。")));
-    add(QCommandLineOption(QStringLiteral("case-sensitive"), QStringLiteral("--grep 总是区分大小写。")));
+    addOption(QCommandLineOption(QStringLiteral("ignore-case"), QStringLiteral("--grep 总是不区分大小写。")));
+    addOption(QCommandLineOption(QStringLiteral("case-sensitive"), QStringLiteral("--grep 总是区分大小写。")));
 }
 
 void CommandLine::addLines(const QString& description)
 {
-    add(QCommandLineOption({QStringLiteral("n"), QStringLiteral("lines")}, description, QStringLiteral("N")));
+    addOption(QCommandLineOption({QStringLiteral("n"), QStringLiteral("lines")}, description, QStringLiteral("N")));
 }
 
 void CommandLine::addReverse()
 {
-    add(QCommandLineOption({QStringLiteral("r"), QStringLiteral("reverse")}, QStringLiteral("最新的记录在前。")));
+    addOption(QCommandLineOption({QStringLiteral("r"), QStringLiteral("reverse")}, QStringLiteral("最新的记录在前。")));
 }
 
 void CommandLine::addCount()
 {
-    add(QCommandLineOption(QStringLiteral("count"), QStringLiteral("只输出匹配记录的条数。")));
+    addOption(QCommandLineOption(QStringLiteral("count"), QStringLiteral("只输出匹配记录的条数。")));
 }
 
 void CommandLine::addFollow()
 {
-    add(QCommandLineOption({QStringLiteral("f"), QStringLiteral("follow")},
+    addOption(QCommandLineOption({QStringLiteral("f"), QStringLiteral("follow")},
                            QStringLiteral("同 vxlog follow：先输出最后 N 条（-n，默认 10），再持续输出新写入的记录。")));
 }
 
 void CommandLine::addFormat()
 {
-    add(QCommandLineOption({QStringLiteral("o"), QStringLiteral("output"), QStringLiteral("format")},
+    addOption(QCommandLineOption({QStringLiteral("o"), QStringLiteral("output"), QStringLiteral("format")},
                            QStringLiteral("输出格式：text（查看器中的记录块“时间:\\n消息”，默认）；"
                                           "short（每条一行：“时间 类型名称 消息”，消息中的换行显示为 ⏎，末尾的换行不显示）；"
                                           "csv（RFC 4180，表头 id,datetime,type,type_name,message）；"
@@ -173,7 +174,7 @@ void CommandLine::addFormat()
 
 void CommandLine::addValue(const QString& name, const QString& valueName, const QString& description)
 {
-    add(QCommandLineOption(name, description, valueName));
+    addOption(QCommandLineOption(name, description, valueName));
 }
 
 void CommandLine::addPositional(const QString& name, const QString& description, const QString& syntax)

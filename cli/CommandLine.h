@@ -44,6 +44,9 @@ public:
     void addFormat();
     void addValue(const QString& name, const QString& valueName, const QString& description);
     void addPositional(const QString& name, const QString& description, const QString& syntax);
+    // Any other option of one command; one that takes a value must also be
+    // listed in takesValue().
+    void addOption(const QCommandLineOption& option);
 
     // Parses the arguments after the command. Returns -1 to go on, or the
     // status to exit with (0 after --help or --version, 1 when that text
@@ -57,6 +60,7 @@ public:
 
     QString databasePath() const;
     QString value(const QString& name) const { return m_parser.value(name); }
+    QStringList values(const QString& name) const { return m_parser.values(name); }
     bool isSet(const QString& name) const { return m_parser.isSet(name); }
     QStringList positional() const;
     // False after reporting the first positional argument as a usage error.
@@ -79,7 +83,6 @@ private:
     bool parseTypes(const QString& text, QVector<int>& types) const;
     bool parseTimeSpan(SystemLog::RecordFilter& filter) const;
     bool parseGrep(SystemLog::RecordFilter& filter) const;
-    void add(const QCommandLineOption& option);
     bool defined(const QString& name) const { return m_defined.contains(name); }
 
     QString m_command;

@@ -3,11 +3,13 @@
 #include <csignal>
 #include <memory>
 
+#include <vxSyslog/LogReader.h>
+#include <vxSyslog/LogTail.h>
+
 #include "CommandLine.h"
 #include "CursorFile.h"
 #include "ForwardOptions.h"
 #include "Forwarder.h"
-#include "ReaderFeed.h"
 #include "RelpClient.h"
 #include "StdoutWriter.h"
 #include "StopSignals.h"
@@ -16,6 +18,7 @@ namespace {
 
 const QString kSpeaker = QStringLiteral("vxlog forward");
 
+// Failures and notices alike start with the command's name.
 void reportFailure(const QString& text)
 {
     printError(QStringLiteral("%1：%2").arg(kSpeaker, text));
@@ -25,7 +28,7 @@ void reportFailure(const QString& text)
 // first record of --since, or after the records already there. A cursor
 // file that does not exist yet is made at once, so that a run killed before
 // its first window still resumes where this one started.
-bool startingPoint(const ForwardOptions& options, ReaderFeed& feed, CursorFile* cursor, qint64& start)
+bool startingPoint(const ForwardOptions& options, CursorFile* cursor, qint64& start)
 {
     if (cursor) {
         switch (cursor->read(start)) {
@@ -39,8 +42,9 @@ bool startingPoint(const ForwardOptions& options, ReaderFeed& feed, CursorFile* 
         }
     }
     start = 0;
-    if (!options.sinceGiven && !feed.lastId(start)) {
-        reportFailure(feed.errorText());
+    SystemLog::LogReader reader(options.databasePath);
+    if (!options.sinceGiven && !(reader.open() && reader.lastId(start))) {
+        reportFailure(reader.errorText());
         return false;
     }
     if (cursor && !cursor->store(start)) {
@@ -64,20 +68,26 @@ int runForward(const QStringList& arguments)
     // A receiver that goes away mid-write must not end the process.
     std::signal(SIGPIPE, SIG_IGN);
 
-    ReaderFeed feed(options.databasePath, options.filter, kSpeaker);
-    if (!feed.open()) {
-        reportFailure(feed.errorText());
+    const bool quiet = options.quiet;
+    SystemLog::LogTail tail(options.databasePath, options.filter, [quiet](const QString& notice) {
+        if (!quiet)
+            reportFailure(notice);
+    });
+    tail.setStopCheck(stopRequested);
+    if (!tail.open()) {
+        reportFailure(tail.errorText());
         return kExitFailure;
     }
     std::unique_ptr<CursorFile> cursor;
     if (!options.cursorPath.isEmpty())
         cursor = std::make_unique<CursorFile>(options.cursorPath);
     qint64 start = 0;
-    if (!startingPoint(options, feed, cursor.get(), start))
+    if (!startingPoint(options, cursor.get(), start))
         return kExitFailure;
 
     RelpClient client(options.receiver);
     client.setAbortFlag(immediateStopFlag());
-    Forwarder forwarder(feed, client, options.format, options.receiverName, cursor.get());
+    Forwarder forwarder(tail, client, options.format, options.receiverName, cursor.get());
+    forwarder.setQuiet(options.quiet);
     return forwarder.run(start);
 }

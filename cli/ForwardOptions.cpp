@@ -38,33 +38,32 @@ QString description()
 
 void addOptions(CommandLine& line)
 {
-    QCommandLineParser& parser = line.parser();
-    parser.addOption(QCommandLineOption(QStringLiteral("to"),
+    line.addOption(QCommandLineOption(QStringLiteral("to"),
                                         QStringLiteral("接收端地址 relp://主机:端口（主机可以是名称、IPv4 地址或方括号中的 IPv6 "
                                                        "地址，如 relp://[::1]:2514；端口默认 %1）。必须给出。").arg(kDefaultPort),
                                         QStringLiteral("地址")));
-    parser.addOption(QCommandLineOption({QStringLiteral("S"), QStringLiteral("since")},
+    line.addOption(QCommandLineOption({QStringLiteral("S"), QStringLiteral("since")},
                                         QStringLiteral("只转发这个时间及以后的记录；没有游标文件时也从这里开始。写法同 query 的 --since。"),
                                         QStringLiteral("时间")));
-    parser.addOption(QCommandLineOption(QStringLiteral("cursor-file"),
+    line.addOption(QCommandLineOption(QStringLiteral("cursor-file"),
                                         QStringLiteral("游标文件：记着最后送达的记录编号，每送达一个窗口后原子地（先写新文件再改名）更新；"
                                                        "启动时从它之后继续。不存在时新建。"),
                                         QStringLiteral("文件")));
-    parser.addOption(QCommandLineOption(QStringLiteral("facility"),
+    line.addOption(QCommandLineOption(QStringLiteral("facility"),
                                         QStringLiteral("syslog 设施：local0（默认）至 local7、user、daemon 等名称，或 0 至 23。"),
                                         QStringLiteral("设施"), QStringLiteral("local0")));
-    parser.addOption(QCommandLineOption(QStringLiteral("hostname"),
+    line.addOption(QCommandLineOption(QStringLiteral("hostname"),
                                         QStringLiteral("消息中的主机名，默认本机的名称。"), QStringLiteral("名称")));
-    parser.addOption(QCommandLineOption(QStringLiteral("tls"), QStringLiteral("用 TLS 加密连接并验证双方证书。")));
-    parser.addOption(QCommandLineOption(QStringLiteral("ca"),
+    line.addOption(QCommandLineOption(QStringLiteral("tls"), QStringLiteral("用 TLS 加密连接并验证双方证书。")));
+    line.addOption(QCommandLineOption(QStringLiteral("ca"),
                                         QStringLiteral("与 --tls 同用：签发接收端证书的 CA 证书（PEM 文件），必须给出。"),
                                         QStringLiteral("文件")));
-    parser.addOption(QCommandLineOption(QStringLiteral("cert"),
+    line.addOption(QCommandLineOption(QStringLiteral("cert"),
                                         QStringLiteral("与 --tls 同用：本机的证书（PEM 文件），与 --key 一起给出。"),
                                         QStringLiteral("文件")));
-    parser.addOption(QCommandLineOption(QStringLiteral("key"),
+    line.addOption(QCommandLineOption(QStringLiteral("key"),
                                         QStringLiteral("与 --tls 同用：本机证书的私钥（PEM 文件）。"), QStringLiteral("文件")));
-    parser.addOption(QCommandLineOption(QStringLiteral("peer"),
+    line.addOption(QCommandLineOption(QStringLiteral("peer"),
                                         QStringLiteral("与 --tls 同用：接收端证书中应有的名称（可用 *.example.com），或其指纹 "
                                                        "SHA256:AB:CD:…（SHA1: 亦可）；可多次给出。默认为 --to 中的主机。"),
                                         QStringLiteral("名称或指纹")));
@@ -115,7 +114,7 @@ QString fingerprint(const QString& text)
 bool parsePeers(CommandLine& line, ForwardOptions& options)
 {
     int fingerprints = 0;
-    for (const QString& peer : line.parser().values(QStringLiteral("peer"))) {
+    for (const QString& peer : line.values(QStringLiteral("peer"))) {
         const QString asFingerprint = fingerprint(peer);
         if (!asFingerprint.isNull()) {
             ++fingerprints;
@@ -219,5 +218,6 @@ int parseForwardOptions(const QStringList& arguments, ForwardOptions& options)
         return kExitUsage;
     options.databasePath = line.databasePath();
     options.cursorPath = line.value(QStringLiteral("cursor-file"));
+    options.quiet = line.isSet(QStringLiteral("quiet"));
     return parseTls(line, options);
 }

@@ -18,6 +18,7 @@ struct ForwardOptions
     RelpClient::Settings receiver;
     QString receiverName;                     // "relp://host:port", for messages
     SystemLog::SyslogFormatter::Options format;
+    bool quiet = false;                       // -q: no notices, errors only
 };
 
 // Parses the arguments after "forward" and prints its help. Returns -1 to go

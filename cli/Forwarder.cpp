@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <chrono>
 
+#include <vxSyslog/LogTail.h>
+
 #include "CommandLine.h"
 #include "CursorFile.h"
-#include "RecordFeed.h"
 #include "RelpClient.h"
 #include "StdoutWriter.h"
 #include "StopSignals.h"
@@ -27,9 +28,9 @@ constexpr int kTlsBreaksToGiveUp = 3;
 
 } // namespace
 
-Forwarder::Forwarder(RecordFeed& feed, RelpClient& client, const SystemLog::SyslogFormatter::Options& format,
+Forwarder::Forwarder(SystemLog::LogTail& tail, RelpClient& client, const SystemLog::SyslogFormatter::Options& format,
                      const QString& receiverName, CursorFile* cursor)
-    : m_feed(feed)
+    : m_tail(tail)
     , m_client(client)
     , m_formatter(format)
     , m_receiverName(receiverName)
@@ -43,19 +44,22 @@ void Forwarder::report(const QString& text)
     printError(QStringLiteral("vxlog forward：%1").arg(text));
 }
 
+void Forwarder::notice(const QString& text)
+{
+    if (!m_quiet)
+        report(text);
+}
+
 int Forwarder::run(qint64 delivered)
 {
     m_delivered = delivered;
     m_stored = delivered;
-    m_feed.setPosition(delivered);
+    m_tail.seekAfter(delivered);
     // Connected before anything is read, so that a receiver or certificate
     // that will not do is reported at once, also with nothing to send.
     Connect connected = connect();
     while (connected == Connect::Open && !stopRequested()) {
-        if (!readBatch()) {
-            report(m_feed.errorText());
-            return finish(kExitFailure);
-        }
+        readBatch();
         if (m_batch.empty()) {
             idle();
             continue;
@@ -79,7 +83,7 @@ Forwarder::Connect Forwarder::connect()
         const RelpClient::Connection connection = m_client.open();
         if (connection == RelpClient::Connection::Open) {
             if (m_outageReported)
-                report(QStringLiteral("已重新连接到 %1，从记录 %2 之后继续转发").arg(m_receiverName).arg(m_delivered));
+                notice(QStringLiteral("已重新连接到 %1，从记录 %2 之后继续转发").arg(m_receiverName).arg(m_delivered));
             m_outageReported = false;
             m_session.start();
             return Connect::Open;
@@ -102,7 +106,7 @@ Forwarder::Connect Forwarder::connect()
         }
         // A broken TLS start is said only when it keeps happening (above).
         if (!m_outageReported && !tlsBroken)
-            report(QStringLiteral("无法连接到 %1（librelp：%2）；将每隔至多 %3 秒重试，记录不会丢失")
+            notice(QStringLiteral("无法连接到 %1（librelp：%2）；将每隔至多 %3 秒重试，记录不会丢失")
                        .arg(m_receiverName, m_client.errorText())
                        .arg(std::chrono::duration_cast<std::chrono::seconds>(kLongestRetry).count()));
         m_outageReported = m_outageReported || !tlsBroken;
@@ -112,14 +116,28 @@ Forwarder::Connect Forwarder::connect()
     return Connect::Stopped;
 }
 
-bool Forwarder::readBatch()
+void Forwarder::readBatch()
 {
     m_batch.clear();
-    return m_feed.next(RelpClient::kWindow, [this](const LogRecord& record) {
+    const int restarts = m_tail.restartCount();
+    m_tail.fetch(RelpClient::kWindow, [this](const LogRecord& record) {
         Outgoing outgoing{record.id, QByteArray()};
         m_formatter.append(record, outgoing.message);
         m_batch.push_back(std::move(outgoing));
+        return true;
     });
+    if (m_tail.restartCount() != restarts)
+        startOver();
+}
+
+void Forwarder::startOver()
+{
+    // A failed close loses only records that the old file no longer has.
+    if (!m_inFlight.empty() && m_client.isOpen())
+        m_client.close();
+    m_inFlight.clear();
+    m_delivered = 0;
+    storeCursor();
 }
 
 bool Forwarder::sendBatch()
@@ -140,12 +158,12 @@ bool Forwarder::sendBatch()
 void Forwarder::sessionFailed()
 {
     if (!m_outageReported)
-        report(QStringLiteral("与 %1 的连接中断（librelp：%2）；重新连接后从记录 %3 之后重发")
+        notice(QStringLiteral("与 %1 的连接中断（librelp：%2）；重新连接后从记录 %3 之后重发")
                    .arg(m_receiverName, m_client.errorText())
                    .arg(m_delivered));
     m_outageReported = true;
     m_inFlight.clear();
-    m_feed.setPosition(m_delivered);
+    m_tail.seekAfter(m_delivered);
 }
 
 void Forwarder::idle()

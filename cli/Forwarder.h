@@ -10,11 +10,14 @@
 #include <vxSyslog/SyslogFormat.h>
 
 class CursorFile;
-class RecordFeed;
 class RelpClient;
 
-// Ships the records of a feed to a RELP receiver as syslog messages, at
-// least once.
+namespace SystemLog {
+class LogTail;
+}
+
+// Ships the records a LogTail hands over to a RELP receiver as syslog
+// messages, at least once.
 //
 // Delivery rule: a record is delivered once the receiver acknowledged it
 // (RelpClient: everything but the last window sent; all of it after a close
@@ -28,14 +31,21 @@ class RelpClient;
 // one window (RelpClient::kWindow records) twice, a kill at most two.
 // Outages are retried with waits doubling up to 30 s, said once per outage on
 // standard error. A receiver certificate that does not verify, or a receiver
-// that keeps ending the TLS session, ends the run with status 1.
+// that keeps ending the TLS session, ends the run with status 1. When the
+// tail goes on from the first record of new content (the file was replaced,
+// its ids went back), the records still in flight are confirmed if the
+// receiver answers (the old file cannot give them again) and the cursor
+// starts over at the new content.
 // Stopping: after a stop request the batch in hand is sent, the session
 // closed so that the receiver acknowledges it, and the cursor written.
 class Forwarder
 {
 public:
-    Forwarder(RecordFeed& feed, RelpClient& client, const SystemLog::SyslogFormatter::Options& format,
+    Forwarder(SystemLog::LogTail& tail, RelpClient& client, const SystemLog::SyslogFormatter::Options& format,
               const QString& receiverName, CursorFile* cursor);
+
+    // Notices (an outage, a reconnect) are not printed; errors still are.
+    void setQuiet(bool quiet) { m_quiet = quiet; }
 
     // Sends the records after `delivered` and those that arrive, until a stop
     // is requested. Returns the exit status: 0, or 1 after a fault that
@@ -51,7 +61,8 @@ private:
     enum class Connect { Open, Stopped, Failed };
 
     Connect connect();
-    bool readBatch();
+    void readBatch();
+    void startOver();
     bool sendBatch();
     void sessionFailed();
     void idle();
@@ -59,8 +70,9 @@ private:
     bool storeCursor();
     int finish(int status);
     void report(const QString& text);
+    void notice(const QString& text);
 
-    RecordFeed& m_feed;
+    SystemLog::LogTail& m_tail;
     RelpClient& m_client;
     SystemLog::SyslogFormatter m_formatter;
     QString m_receiverName;
@@ -75,4 +87,5 @@ private:
     QElapsedTimer m_session;        // since the session opened
     bool m_outageReported = false;
     bool m_cursorFaultReported = false;
+    bool m_quiet = false;
 };

@@ -1,5 +1,7 @@
 #include "StopSignals.h"
 
+#include <QtGlobal>
+
 #include <csignal>
 #include <thread>
 #include <type_traits>
@@ -23,10 +25,20 @@ constexpr auto kSleepSlice = std::chrono::milliseconds(20);
 
 } // namespace
 
+// Without SA_RESTART, so that a write blocked on a full pipe returns too.
 void installStopSignals()
 {
+#ifdef Q_OS_UNIX
+    struct sigaction action {};
+    action.sa_handler = noteStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+#else
     std::signal(SIGINT, noteStopSignal);
     std::signal(SIGTERM, noteStopSignal);
+#endif
 }
 
 bool stopRequested()

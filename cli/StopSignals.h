@@ -3,7 +3,7 @@
 #include <chrono>
 
 // SIGINT and SIGTERM as requests to stop, for commands that run until they
-// are asked to end. The first signal asks the command to end after the work
+// are asked to end (follow, forward). The first signal asks the command to end after the work
 // in hand; a second one also sets the flag that immediateStopFlag() points
 // to, which cuts short every wait that polls it (librelp's waits for the
 // receiver do).

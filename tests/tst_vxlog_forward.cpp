@@ -256,9 +256,9 @@ void TestVxlogForward::followsTheLogFile_data()
     QTest::addColumn<LogEvent>("event");
     QTest::addColumn<QString>("notice");
     QTest::addColumn<QList<int>>("received");  // ids, in the order they arrive
-    QTest::newRow("replaced by a rename") << LogEvent::ReplacedByRename << "已换成另一个文件" << QList<int>{1, 2, 3, 1, 2};
-    QTest::newRow("deleted and made again") << LogEvent::DeletedAndRecreated << "已换成另一个文件" << QList<int>{1, 2, 3, 1, 2};
-    QTest::newRow("rows deleted, ids start again") << LogEvent::IdsStartAgain << "小于已读到的" << QList<int>{1, 2, 3, 1, 2};
+    QTest::newRow("replaced by a rename") << LogEvent::ReplacedByRename << "已被替换或重新创建" << QList<int>{1, 2, 3, 1, 2};
+    QTest::newRow("deleted and made again") << LogEvent::DeletedAndRecreated << "已被替换或重新创建" << QList<int>{1, 2, 3, 1, 2};
+    QTest::newRow("rows deleted, ids start again") << LogEvent::IdsStartAgain << "记录编号变小了" << QList<int>{1, 2, 3, 1, 2};
     // Longer than the reader's busy timeout.
     QTest::newRow("locked by another program") << LogEvent::LockedLong << "被其他程序锁定" << QList<int>{1, 2, 3, 4, 5};
 }
@@ -273,7 +273,8 @@ void TestVxlogForward::followsTheLogFile()
     START_RECEIVER(receiver);
     const QString log = dir.filePath(QStringLiteral("dbLog.db"));
     QVERIFY(appendRecords(log, 1, 3));
-    Forwarder forwarder({"--db", log, "--to", receiver.url(), "--since", "2000-01-01"}, dir.path());
+    const QString cursor = dir.filePath(QStringLiteral("cursor"));
+    Forwarder forwarder({"--db", log, "--to", receiver.url(), "--since", "2000-01-01", "--cursor-file", cursor}, dir.path());
     QVERIFY(forwarder.started());
     QTRY_COMPARE_WITH_TIMEOUT(receivedIds(receiver).size(), 3, kArrivalTimeoutMs);
 
@@ -300,6 +301,8 @@ void TestVxlogForward::followsTheLogFile()
     QTRY_COMPARE_WITH_TIMEOUT(receivedIds(receiver), received, kArrivalTimeoutMs);
     QCOMPARE(forwarder.end(SIGTERM), 0);
     QCOMPARE(forwarder.errors().count(notice), 1);
+    // The cursor holds an id of the file as it is now, not of the one before.
+    QCOMPARE(fileText(cursor).trimmed().toInt(), received.last());
 }
 
 void TestVxlogForward::tls_data()

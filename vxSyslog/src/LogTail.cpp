@@ -57,6 +57,7 @@ struct LogTail::Private
 
     QString waitNotice;             // the trouble last told, until a fetch gets through
     bool restartAnnounced = false;  // that notice already said the tail starts over
+    int startsOver = 0;
 
     QString name() const { return QDir::toNativeSeparators(path); }
     bool stopRequested() const { return stopCheck && stopCheck(); }
@@ -82,6 +83,7 @@ struct LogTail::Private
         restartAnnounced = true;
         position = 0;
         seen = Newest();
+        ++startsOver;
     }
 
     void settled()
@@ -305,6 +307,11 @@ void LogTail::seekToLast(int count)
 qint64 LogTail::position() const
 {
     return d->seek == Private::Seek::None ? d->position : -1;
+}
+
+int LogTail::restartCount() const
+{
+    return d->startsOver;
 }
 
 void LogTail::setStopCheck(const std::function<bool()>& stopRequested)

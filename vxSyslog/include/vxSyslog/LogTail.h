@@ -74,6 +74,11 @@ public:
     // stores it (a forwarder's acknowledged id) resumes with seekAfter().
     qint64 position() const;
 
+    // How many times the tail went on from the first record of new content
+    // (another file at the path, ids gone back). Ids kept from before such a
+    // restart (a forwarder's acknowledged ids) belong to the old content.
+    int restartCount() const;
+
     // Hands up to `maxRecords` records to `sink` and returns how many it
     // handed over; 0 when there is nothing new or while waiting. A sink that
     // returns false ends this fetch after that record (it counts as delivered).
