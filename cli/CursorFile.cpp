@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include <vxSyslog/DatabaseFailure.h>
+
 CursorFile::CursorFile(const QString& path)
     : m_path(path)
 {
@@ -23,14 +25,14 @@ CursorFile::Read CursorFile::read(qint64& id)
     if (!file.exists())
         return Read::Missing;
     if (!file.open(QIODevice::ReadOnly)) {
-        fail(QStringLiteral("无法读取（%1）").arg(file.errorString()));
+        fail(QStringLiteral("无法读取（%1）").arg(SystemLog::chineseSystemError(file.errorString())));
         return Read::Failed;
     }
     const QByteArray text = file.read(64).trimmed();
     bool isNumber = false;
     id = text.toLongLong(&isNumber);
     if (!isNumber || id < 0) {
-        fail(QStringLiteral("内容不是记录编号（“%1”）：请在其中写入应从其后继续转发的记录编号").arg(QString::fromUtf8(text.left(32))));
+        fail(QStringLiteral("内容不是记录编号（“%1”）：请在其中写入应从其后继续的记录编号").arg(QString::fromUtf8(text.left(32))));
         return Read::Failed;
     }
     return Read::Found;
@@ -43,7 +45,7 @@ bool CursorFile::prepare(qint64 id)
     if (!m_pending->open(QIODevice::WriteOnly) || m_pending->write(line) != line.size() || !m_pending->flush()) {
         const QString reason = m_pending->errorString();
         m_pending.reset();
-        return fail(QStringLiteral("无法写入（%1）").arg(reason));
+        return fail(QStringLiteral("无法写入（%1）").arg(SystemLog::chineseSystemError(reason)));
     }
     return true;
 }
@@ -55,5 +57,5 @@ bool CursorFile::commit()
     const bool committed = m_pending->commit();
     const QString reason = m_pending->errorString();
     m_pending.reset();
-    return committed || fail(QStringLiteral("无法写入（%1）").arg(reason));
+    return committed || fail(QStringLiteral("无法写入（%1）").arg(SystemLog::chineseSystemError(reason)));
 }

@@ -9,7 +9,7 @@ class QSaveFile;
 
 // A position in the log kept across runs: the id of the last record that
 // reached its destination, as one decimal line in a small file (`vxlog
-// forward --cursor-file`).
+// forward --cursor-file`, `vxlog follow --cursor-file`).
 //
 // Failure rule: a new id is written into a temporary file beside the cursor,
 // synced, and renamed over it. A crash or a kill at any moment, also between

@@ -3,58 +3,72 @@
 #include <vxSyslog/LogTail.h>
 
 #include <chrono>
-#include <csignal>
-#include <thread>
+#include <memory>
 
 #include "CommandLine.h"
+#include "CursorFile.h"
 #include "StdoutWriter.h"
+#include "StopSignals.h"
 
 using namespace SystemLog;
 
 namespace {
 
-// Set by SIGINT and SIGTERM. The tail looks at it while it reads or waits
-// and the loop between short sleeps, so an interrupt ends the command
-// cleanly (status 0) at once, whatever it is doing.
-volatile std::sig_atomic_t g_stopRequested = 0;
-
-extern "C" void requestStop(int)
-{
-    g_stopRequested = 1;
-}
-
-bool stopRequested()
-{
-    return g_stopRequested != 0;
-}
-
-// Without SA_RESTART, so that a write blocked on a full pipe returns too.
-void stopOnInterrupt()
-{
-#ifdef Q_OS_UNIX
-    struct sigaction action {};
-    action.sa_handler = requestStop;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-#else
-    std::signal(SIGINT, requestStop);
-    std::signal(SIGTERM, requestStop);
-#endif
-}
-
 // How often a tail that has caught up looks again, and how many records
 // go out between two looks at the stop flag while it catches up.
 constexpr auto kPollInterval = std::chrono::milliseconds(200);
-constexpr auto kSleepSlice = std::chrono::milliseconds(20);
 constexpr int kBatch = 1000;
 
-void sleepUnlessStopped(std::chrono::milliseconds total)
+// Where the tail starts: after the cursor's id when the cursor file holds
+// one, otherwise with the last `lines` records. False after reporting a
+// cursor file that cannot be read.
+bool seekStart(LogTail& tail, CursorFile* cursor, int lines)
 {
-    for (auto slept = std::chrono::milliseconds(0); slept < total && !stopRequested(); slept += kSleepSlice)
-        std::this_thread::sleep_for(kSleepSlice);
+    qint64 id = 0;
+    switch (cursor ? cursor->read(id) : CursorFile::Read::Missing) {
+    case CursorFile::Read::Found:
+        tail.seekAfter(id);
+        return true;
+    case CursorFile::Read::Failed:
+        printError(cursor->errorText());
+        return false;
+    case CursorFile::Read::Missing:
+        break;
+    }
+    tail.seekToLast(lines);
+    return true;
 }
+
+// Keeps the cursor file at the last record written out. A failure is said
+// once and tried again after the next batch; false while it lasts.
+class CursorKeeper
+{
+public:
+    explicit CursorKeeper(CursorFile* cursor)
+        : m_cursor(cursor)
+    {
+    }
+
+    bool store(qint64 position)
+    {
+        if (!m_cursor || position < 0 || position == m_stored)
+            return true;
+        if (!m_cursor->store(position)) {
+            if (!m_failing)
+                printError(m_cursor->errorText());
+            m_failing = true;
+            return false;
+        }
+        m_failing = false;
+        m_stored = position;
+        return true;
+    }
+
+private:
+    CursorFile* m_cursor;
+    qint64 m_stored = -1;
+    bool m_failing = false;
+};
 
 } // namespace
 
@@ -72,6 +86,10 @@ int runFollow(const QStringList& arguments)
     line.addGrep();
     line.addLines(QStringLiteral("开始时先输出最后 N 条匹配的记录，默认 10。"));
     line.addFormat();
+    line.addValue(QStringLiteral("cursor-file"), QStringLiteral("文件"),
+                  QStringLiteral("游标文件：文件中有记录编号时从它之后继续（不看 -n），没有这个文件时照常开始；"
+                                 "每输出一批记录后把最后一条的编号原子地（先写新文件再改名）写入其中。"
+                                 "用于把 follow 的输出接给其他程序，重启后不漏记录。"));
     const int parsed = line.parse(arguments);
     if (parsed >= 0)
         return parsed;
@@ -90,8 +108,13 @@ int runFollow(const QStringList& arguments)
         printError(tail.errorText());
         return kExitFailure;
     }
-    stopOnInterrupt();
-    tail.seekToLast(lines);
+    installStopSignals();
+    std::unique_ptr<CursorFile> cursor;
+    if (line.isSet(QStringLiteral("cursor-file")))
+        cursor = std::make_unique<CursorFile>(line.value(QStringLiteral("cursor-file")));
+    if (!seekStart(tail, cursor.get(), lines))
+        return kExitFailure;
+    CursorKeeper cursorKeeper(cursor.get());
 
     StdoutWriter out;
     appendFormatHeader(format, out.buffer());
@@ -101,11 +124,14 @@ int runFollow(const QStringList& arguments)
             return out.recordDone();
         });
         if (!out.flush()) {
+            // A stop that cut the write short leaves the cursor at the last
+            // batch written out whole.
             if (stopRequested())
                 break;
             printError(out.errorText());
             return kExitFailure;
         }
+        cursorKeeper.store(tail.position());
         if (delivered < kBatch)
             sleepUnlessStopped(kPollInterval);
     }

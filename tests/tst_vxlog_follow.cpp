@@ -120,6 +120,8 @@ class TestVxlogFollow : public QObject
 private slots:
     void followsRowsOfOtherWriters_data();
     void followsRowsOfOtherWriters();
+    void resumesAfterItsCursor_data();
+    void resumesAfterItsCursor();
     void outlastsWhatHappensToTheFile_data();
     void outlastsWhatHappensToTheFile();
     void tailKeepsItsPlace_data();
@@ -171,6 +173,51 @@ void TestVxlogFollow::followsRowsOfOtherWriters()
     QVERIFY(follow.endWith(signal, exitCode));
     QCOMPARE(exitCode, 0);
     QCOMPARE(follow.ids(), QList<qint64>({2, 3, 4, 6}));
+}
+
+// follow --cursor-file: the file's id decides where the first run starts
+// (the last N without one), the last id written out is left in it, and the
+// next run goes on right after it: no row lost, none twice.
+void TestVxlogFollow::resumesAfterItsCursor_data()
+{
+    QTest::addColumn<QByteArray>("cursor");  // empty: no cursor file
+    QTest::addColumn<QList<qint64>>("firstRun");
+    QTest::newRow("no cursor file: the last one") << QByteArray() << QList<qint64>{3, 4};
+    QTest::newRow("after record 1") << QByteArray("1\n") << QList<qint64>{2, 3, 4};
+    QTest::newRow("past the newest: ids went back") << QByteArray("9\n") << QList<qint64>{1, 2, 3, 4};
+}
+
+void TestVxlogFollow::resumesAfterItsCursor()
+{
+    QFETCH(QByteArray, cursor);
+    QFETCH(QList<qint64>, firstRun);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("dbLog.db"));
+    const QString cursorPath = dir.filePath(QStringLiteral("cursor"));
+    makeDatabase(path, QStringLiteral("DELETE"));
+    if (!cursor.isEmpty())
+        QVERIFY(writeFile(cursorPath, cursor));
+    const QStringList arguments{"-n", "1", "--cursor-file", cursorPath};
+    int exitCode = -1;
+    {
+        Follower follow(arguments, dir.path());
+        QVERIFY(follow.started());
+        follow.waitForLines(firstRun.size() - 1);
+        QVERIFY(insert(path, QStringLiteral("while the first ran")));
+        follow.waitForLines(firstRun.size());
+        QVERIFY(follow.endWith(SIGTERM, exitCode));
+        QCOMPARE(exitCode, 0);
+        QCOMPARE(follow.ids(), firstRun);
+    }
+    QCOMPARE(readFile(cursorPath), QByteArray("4\n"));
+
+    QVERIFY(insert(path, QStringLiteral("between the runs")));
+    Follower next(arguments, dir.path());
+    QVERIFY(next.started());
+    QCOMPARE(next.waitForLines(1), QStringList{"between the runs"});
+    QVERIFY(next.endWith(SIGTERM, exitCode));
+    QCOMPARE(next.ids(), QList<qint64>{5});
+    QCOMPARE(readFile(cursorPath), QByteArray("5\n"));
 }
 
 void TestVxlogFollow::outlastsWhatHappensToTheFile_data()
