@@ -4,13 +4,6 @@
 
 #include <vxSyslog/RecordTypes.h>
 
-namespace {
-
-// The English names of types 0 to 4, in that order.
-const char* const kTypeNames[SystemLog::kRecordTypeCount] = {"param", "user", "status", "alarm", "info"};
-
-} // namespace
-
 bool typeArgument(const QString& text, int& type)
 {
     const QString name = text.trimmed();
@@ -19,10 +12,8 @@ bool typeArgument(const QString& text, int& type)
     if (isNumber)
         return true;
     type = SystemLog::recordTypeOfCaption(name);
-    for (int i = 0; i < SystemLog::kRecordTypeCount && type < 0; ++i) {
-        if (name.compare(QLatin1String(kTypeNames[i]), Qt::CaseInsensitive) == 0)
-            type = i;
-    }
+    if (type < 0)
+        type = SystemLog::recordTypeOfAsciiName(name);
     return type >= 0;
 }
 
@@ -30,6 +21,6 @@ QString typeArgumentList()
 {
     QStringList pairs;
     for (int i = 0; i < SystemLog::kRecordTypeCount; ++i)
-        pairs << QStringLiteral("%1=%2(%3)").arg(i).arg(SystemLog::recordTypeCaption(i), QLatin1String(kTypeNames[i]));
+        pairs << QStringLiteral("%1=%2(%3)").arg(i).arg(SystemLog::recordTypeCaption(i), SystemLog::recordTypeAsciiName(i));
     return pairs.join(QStringLiteral("、"));
 }

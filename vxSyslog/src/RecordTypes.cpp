@@ -26,4 +26,26 @@ int recordTypeOfCaption(const QString& caption)
     return recordTypeCaptions().indexOf(caption);
 }
 
+namespace {
+
+const char* const kTypeNames[kRecordTypeCount] = {"param", "user", "status", "alarm", "info"};
+
+} // namespace
+
+QString recordTypeAsciiName(int type)
+{
+    if (type < 0 || type >= kRecordTypeCount)
+        return QString();
+    return QLatin1String(kTypeNames[type]);
+}
+
+int recordTypeOfAsciiName(const QString& name)
+{
+    for (int type = 0; type < kRecordTypeCount; ++type) {
+        if (name.compare(QLatin1String(kTypeNames[type]), Qt::CaseInsensitive) == 0)
+            return type;
+    }
+    return -1;
+}
+
 } // namespace SystemLog

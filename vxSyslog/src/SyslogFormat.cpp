@@ -1,5 +1,7 @@
 #include <vxSyslog/SyslogFormat.h>
 
+#include <vxSyslog/RecordTypes.h>
+
 #include <QDateTime>
 #include <QStringList>
 #include <QTextCodec>
@@ -102,9 +104,9 @@ int SyslogFormatter::severity(int type)
 
 QByteArray SyslogFormatter::messageId(int type)
 {
-    static const char* const kNames[] = {"param", "user", "status", "alarm", "info"};
-    if (type >= 0 && type < int(sizeof kNames / sizeof *kNames))
-        return QByteArray(kNames[type]);
+    const QString name = recordTypeAsciiName(type);
+    if (!name.isEmpty())
+        return name.toLatin1();
     return "type" + QByteArray::number(type);
 }
 

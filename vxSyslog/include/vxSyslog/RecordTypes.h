@@ -23,4 +23,12 @@ VXSYSLOG_EXPORT QStringList recordTypeCaptions();
 // The code whose caption is exactly `caption`, or -1.
 VXSYSLOG_EXPORT int recordTypeOfCaption(const QString& caption);
 
+// The ASCII name of a code 0..4 ("param", "user", "status", "alarm", "info"),
+// for command lines and for systems that take no Chinese (a syslog MSGID);
+// an empty text for any other code.
+VXSYSLOG_EXPORT QString recordTypeAsciiName(int type);
+
+// The code whose ASCII name is `name` in any case, or -1.
+VXSYSLOG_EXPORT int recordTypeOfAsciiName(const QString& name);
+
 } // namespace SystemLog
