@@ -12,6 +12,7 @@
 
 #include <vxSyslog/RecordKeyReader.h>
 
+#include "InterruptedWrite.h"
 #include "PaneStrip.h"
 #include "QueryWorker.h"
 #include "ResultPane.h"
@@ -236,6 +237,9 @@ void TestQuarrowWorker::failuresGiveTheReasonAndLeaveTheFile_data()
     QTest::newRow("an empty file") << QByteArray("") << QString() << int(SystemLog::FailureKind::NotALogDatabase);
     QTest::newRow("no file") << QByteArray() << "missing" << int(SystemLog::FailureKind::Missing);
     QTest::newRow("a folder at the path") << QByteArray() << "folder" << int(SystemLog::FailureKind::CannotOpen);
+    // Rolling it back would write the file: the reason says what to do instead.
+    QTest::newRow("a write cut off by a crash") << QByteArray() << "interrupted"
+                                                << int(SystemLog::FailureKind::InterruptedWrite);
 }
 
 void TestQuarrowWorker::failuresGiveTheReasonAndLeaveTheFile()
@@ -251,6 +255,12 @@ void TestQuarrowWorker::failuresGiveTheReasonAndLeaveTheFile()
         file.write(content);
     } else if (fault == QLatin1String("folder")) {
         QVERIFY(QDir().mkdir(path));
+    } else if (fault == QLatin1String("interrupted")) {
+        QVERIFY(TestDatabase(path).exec(QStringLiteral("CREATE TABLE SystemInfo(id INTEGER PRIMARY KEY AUTOINCREMENT, "
+                                                       "datetime DATETIME, type INT, message TEXT)")));
+        leaveInterruptedWrite(path);
+        if (QTest::currentTestFailed())
+            return;
     } else if (fault != QLatin1String("missing")) {
         QVERIFY(TestDatabase(path).exec(fault));
     }

@@ -113,8 +113,8 @@ QString failureKindText(FailureKind kind)
     case FailureKind::Corrupt:
         return QStringLiteral("数据库文件已损坏");
     case FailureKind::InterruptedWrite:
-        return QStringLiteral("数据库上次写入时被中断，需要先恢复，而这里无法写入该文件；"
-                              "请以可以写入该文件的用户运行一次 vxlog stats 或打开查看器（会自动恢复），之后即可读取");
+        return QStringLiteral("数据库上次写入时被中断，需要先恢复，而这里不写入或无法写入该文件；"
+                              "请以可以写入该文件的用户对它运行一次 vxlog stats --db 该文件（会自动恢复），之后即可读取");
     case FailureKind::Interrupted:
         return QStringLiteral("操作已中断");
     case FailureKind::Other:
