@@ -399,7 +399,11 @@ void tst_LogWriter::stopOnFailingStoreWaitsForOneBatchOnly()
         writer.start();
         writer.stopProcess();
         QVERIFY(writer.wait(60000));
-        QCOMPARE(writer.failedWriteCount(), 2u);
+        // The drain tries the first batch twice and sets the rest aside
+        // (trying every batch would be six). The thread may have made one
+        // ordinary attempt before it saw the stop.
+        const std::uint64_t failed = writer.failedWriteCount();
+        QVERIFY2(failed == 2u || failed == 3u, qPrintable(QString::number(failed)));
         QCOMPARE(writer.droppedCount(), 0u);
     }
     QCOMPARE(QDir::current().entryList({QStringLiteral("dbLog.db-unwritten-*")}, QDir::Files).size(), 1);

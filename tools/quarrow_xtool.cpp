@@ -5,19 +5,24 @@
 //   quarrow_xtool click TITLE X Y        click at window coordinates
 //   quarrow_xtool grab TITLE FILE.png    save a picture of the window
 //   quarrow_xtool close TITLE            ask the window to close (WM_DELETE_WINDOW)
+//   quarrow_xtool probe TITLE MS STEP    ping the window every STEP ms for MS ms
+//                                        (_NET_WM_PING) and print the longest
+//                                        wait for an answer
 #include <QImage>
 #include <QString>
 
 #include <cstdio>
 #include <cstdlib>
 
+#include "WindowPing.h"
 #include "XWindow.h"
 
 namespace {
 
 int usage()
 {
-    std::fprintf(stderr, "usage: quarrow_xtool wait TITLE SECONDS | click TITLE X Y | grab TITLE FILE | close TITLE\n");
+    std::fprintf(stderr, "usage: quarrow_xtool wait TITLE SECONDS | click TITLE X Y | grab TITLE FILE | close TITLE"
+                         " | probe TITLE MS STEP\n");
     return 2;
 }
 
@@ -49,6 +54,15 @@ int main(int argc, char* argv[])
         return x.click(window, std::atoi(argv[3]), std::atoi(argv[4])) ? 0 : fail("XTEST is not available");
     if (command == QLatin1String("grab") && argc == 4)
         return x.grab(window).save(QString::fromLocal8Bit(argv[3]), "PNG") ? 0 : fail("could not save the picture");
+    if (command == QLatin1String("probe") && argc == 5) {
+        WindowPing pinger(QString::fromLocal8Bit(std::getenv("DISPLAY")));
+        WindowPing::Result result;
+        if (!pinger.probe(window, std::atoi(argv[3]), std::atoi(argv[4]), result))
+            return fail("cannot open the display");
+        std::printf("pings %d answered %d longest_wait_ms %d at_ms %d\n", result.sent, result.answered,
+                    result.longestMs, result.longestAtMs);
+        return 0;
+    }
     if (command == QLatin1String("close") && argc == 3)
         return x.requestClose(window) ? 0 : fail("could not send the close request");
     return usage();
