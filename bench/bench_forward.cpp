@@ -29,6 +29,7 @@
 
 #include <vxSyslog/SyslogFormat.h>
 
+#include "DayLogDatabase.h"
 #include "RelpClient.h"
 #include "RsyslogReceiver.h"
 
@@ -43,12 +44,6 @@ namespace {
 constexpr int kRows = 1000000;
 const char* const kHostname = "bench-host";
 
-const char* const kCreateTable =
-    "CREATE TABLE IF NOT EXISTS SystemInfo(\t\t\t\t\t\tid INTEGER  PRIMARY KEY AUTOINCREMENT UNIQUE "
-    "\t\t\t\t\t\t, datetime DATETIME NOT NULL DEFAULT (datetime(CURRENT_TIMESTAMP,'localtime'))  "
-    "\t\t\t\t\t\t, type INT(32) \t\t\t\t\t\t, message TEXT);"
-    "CREATE INDEX IF NOT EXISTS SystemInfo_type_datetime ON SystemInfo(type, datetime);";
-
 // The log, the receiver and the messages the raw client sends, made once.
 class Setup
 {
@@ -57,7 +52,7 @@ public:
         : m_receiver(m_dir.filePath(QStringLiteral("receiver")))
     {
         m_log = m_dir.filePath(QStringLiteral("dbLog.db")).toStdString();
-        fillLog();
+        writeDayLogDatabase(m_log, "2024-05-01", kRows);
     }
 
     bool startReceiver(std::string& why)
@@ -103,32 +98,6 @@ public:
     }
 
 private:
-    void fillLog()
-    {
-        sqlite3* db = nullptr;
-        sqlite3_open(m_log.c_str(), &db);
-        sqlite3_exec(db, kCreateTable, nullptr, nullptr, nullptr);
-        sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
-        sqlite3_stmt* insert = nullptr;
-        sqlite3_prepare_v2(db, "INSERT INTO SystemInfo(datetime, type, message) VALUES(?, ?, ?)", -1, &insert, nullptr);
-        char stamp[32];
-        char message[96];
-        for (int i = 0; i < kRows; ++i) {
-            const int second = static_cast<int>(static_cast<long long>(i) * 86400 / kRows);
-            std::snprintf(stamp, sizeof stamp, "2024-05-01 %02d:%02d:%02d", second / 3600, second / 60 % 60, second % 60);
-            const int length = std::snprintf(message, sizeof message, "motor %d speed %d rpm, load 0.%02d \"ok\"\n",
-                                             i % 7, 1400 + i % 100, i % 100);
-            sqlite3_bind_text(insert, 1, stamp, -1, SQLITE_TRANSIENT);
-            sqlite3_bind_int(insert, 2, i % 5);
-            sqlite3_bind_text(insert, 3, message, length, SQLITE_TRANSIENT);
-            sqlite3_step(insert);
-            sqlite3_reset(insert);
-        }
-        sqlite3_finalize(insert);
-        sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-        sqlite3_close(db);
-    }
-
     QTemporaryDir m_dir;
     std::string m_log;
     RsyslogReceiver m_receiver;
