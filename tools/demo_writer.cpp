@@ -2,9 +2,10 @@
 // - today: COUNT records of all five types, written the way the machine's
 //   programs log (LogLine statements routed by the log service into its
 //   writer thread), so every row is stamped now;
-// - the seven days before: a few hundred records a day at spread-out times
-//   of day, written directly into SystemInfo with those time stamps, so the
-//   range page and earlier days show something too.
+// - the seven days before, and today's hours before now: a few hundred
+//   records a day at spread-out times of day, written directly into
+//   SystemInfo with those time stamps, so the range page, earlier days and
+//   the result pane's strip show something too.
 // Exits 1 with a Chinese message when any line could not be stored.
 //
 //   quarrow_demo_writer [COUNT]     (default 300)
@@ -105,10 +106,13 @@ int weightedType(QRandomGenerator& random)
     return 4;
 }
 
-bool insertHistoryDay(QSqlQuery& insert, QRandomGenerator& random, const QDate& day)
+// The day's records stamped before `until` (the end of the day: all of them).
+bool insertHistoryDay(QSqlQuery& insert, QRandomGenerator& random, const QDate& day, const QTime& until = QTime())
 {
     int sample = 0;
     for (const QTime& time : spreadTimes(random, 200 + random.bounded(200))) {
+        if (until.isValid() && time >= until)
+            break;
         const int type = weightedType(random);
         insert.addBindValue(QDateTime(day, time).toString(kStampFormat));
         insert.addBindValue(type);
@@ -130,7 +134,7 @@ QSqlDatabase demoConnection()
     return db;
 }
 
-// The seven days before today, in one transaction.
+// The seven days before today and today until a minute ago, in one transaction.
 bool writeHistory()
 {
     QSqlDatabase db = demoConnection();
@@ -143,6 +147,9 @@ bool writeHistory()
         bool written = true;
         for (int back = 7; back >= 1 && written; --back)
             written = insertHistoryDay(insert, random, today.addDays(-back));
+        const QTime minuteAgo = QTime::currentTime().addSecs(-60);
+        if (written && minuteAgo < QTime::currentTime())
+            written = insertHistoryDay(insert, random, today, minuteAgo);
         error = written ? QSqlError() : insert.lastError();
         if (written && !db.commit())
             error = db.lastError();
