@@ -220,17 +220,52 @@ void PaneStrip::mousePressEvent(QMouseEvent* event)
         emit recordRequested(firstRecordOfBar(bar));
 }
 
+QString PaneStrip::markText(int bar) const
+{
+    const QDateTime at = m_bounds.at(std::size_t(bar * intervalsPerBar()));
+    if (m_isDay)
+        return at.toString(QStringLiteral("h时"));
+    const qint64 span = m_bounds.front().secsTo(m_bounds.back());
+    return at.toString(span <= 2 * 86400 ? QStringLiteral("MM-dd hh:mm") : QStringLiteral("MM-dd"));
+}
+
+// Lines where the quarters of the period begin (6, 12 and 18 o'clock of a
+// day), their times in the text row where the row has room, so that a bar
+// can be placed on the clock without hovering it.
+void PaneStrip::paintQuarterMarks(QPainter& painter, const QRect& textRow, const QVector<QRect>& taken)
+{
+    const QRect area = barsArea();
+    for (int quarter = 1; quarter < 4; ++quarter) {
+        const int bar = barCount() * quarter / 4;
+        if (bar <= 0 || bar >= barCount())
+            continue;
+        const int x = barRect(bar).left();
+        painter.setPen(palette().color(QPalette::Mid));
+        painter.drawLine(x, area.top(), x, area.bottom());
+        const QString text = markText(bar);
+        const int textWidth = fontMetrics().horizontalAdvance(text);
+        const QRect label(x - textWidth / 2, textRow.top(), textWidth, textRow.height());
+        if (std::none_of(taken.begin(), taken.end(), [&label](const QRect& r) { return r.intersects(label); })) {
+            painter.setPen(palette().color(QPalette::WindowText));
+            painter.drawText(label, Qt::AlignCenter, text);
+        }
+    }
+}
+
 void PaneStrip::paintEvent(QPaintEvent* /*event*/)
 {
     QPainter painter(this);
     const QRect text(kMargin, 0, width() - 2 * kMargin, fontMetrics().height());
     painter.setPen(palette().color(QPalette::WindowText));
-    painter.drawText(text, Qt::AlignRight | Qt::AlignVCenter, m_status);
+    QRect statusRect;
+    painter.drawText(text, Qt::AlignRight | Qt::AlignVCenter, m_status, &statusRect);
     const QRect area = barsArea();
     painter.fillRect(area, palette().base());
     if (m_counts.isEmpty() || barCount() == 0)
         return;
-    painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter, maximumText());
+    QRect maximumRect;
+    painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter, maximumText(), &maximumRect);
+    paintQuarterMarks(painter, text, {statusRect.adjusted(-kMargin, 0, kMargin, 0), maximumRect.adjusted(-kMargin, 0, kMargin, 0)});
     qint64 most = 1;
     for (int bar = 0; bar < barCount(); ++bar)
         most = std::max(most, barTotal(bar));

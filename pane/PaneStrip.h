@@ -8,6 +8,8 @@
 
 #include <vector>
 
+class QPainter;
+
 // The strip at the top of the result pane: the day (or range) at a glance.
 // It cuts the queried period into intervals, a day into 96 quarter-hours and
 // a range into steps of a round length chosen for its width, and draws how
@@ -60,6 +62,8 @@ private:
     int barAt(const QPoint& point) const;
     QRect barsArea() const;
     QString maximumText() const;
+    QString markText(int bar) const;
+    void paintQuarterMarks(QPainter& painter, const QRect& textRow, const QVector<QRect>& taken);
 
     std::vector<QDateTime> m_bounds; // interval starts, then the end of the last
     bool m_isDay = false;
