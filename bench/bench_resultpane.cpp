@@ -84,6 +84,31 @@ double residentMegabytes()
     return fields.value(1).toDouble() * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
 }
 
+// The longest the event loop took to come round while `busy` holds, looked
+// at every tickMs; `step` runs from a timer every stepMs meanwhile.
+double longestGapWhile(const std::function<bool()>& busy, const std::function<void()>& step = {}, int stepMs = 20,
+                       int tickMs = 2)
+{
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0;
+    qint64 longest = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        longest = std::max(longest, clock.elapsed() - last);
+        last = clock.elapsed();
+    });
+    tick.start(tickMs); // beside the worker, a spinning 0 ms timer would take a core from it
+    QTimer stepper;
+    if (step) {
+        QObject::connect(&stepper, &QTimer::timeout, step);
+        stepper.start(stepMs);
+    }
+    while (busy())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    return double(std::max(longest, clock.elapsed() - last));
+}
+
 // The longest stretch the event loop did not come round, in ms, while the
 // operator pages down through `pane` every 100 ms.
 double longestGap(QWidget* pane)
@@ -91,24 +116,11 @@ double longestGap(QWidget* pane)
     const int observeMs = qEnvironmentVariableIsSet("BENCH_OBSERVE_MS") ? qEnvironmentVariableIntValue("BENCH_OBSERVE_MS") : 2000;
     QElapsedTimer clock;
     clock.start();
-    qint64 last = 0;
-    qint64 longest = 0;
-    QTimer tick;
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        const qint64 now = clock.elapsed();
-        longest = std::max(longest, now - last);
-        last = now;
-    });
-    tick.start(0);
-    QTimer pager;
-    QObject::connect(&pager, &QTimer::timeout, [pane] {
+    const auto pageDown = [pane] {
         QKeyEvent press(QEvent::KeyPress, Qt::Key_PageDown, Qt::NoModifier);
         QApplication::sendEvent(pane, &press);
-    });
-    pager.start(100);
-    while (clock.elapsed() < observeMs)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    return double(longest);
+    };
+    return longestGapWhile([&clock, observeMs] { return clock.elapsed() < observeMs; }, pageDown, 100, 0);
 }
 
 QString joinedBlocks(const RecordList& records)
@@ -219,30 +231,6 @@ void resetPeak()
     QFile clear(QStringLiteral("/proc/self/clear_refs"));
     if (clear.open(QIODevice::WriteOnly))
         clear.write("5");
-}
-
-// The longest the event loop took to come round while `busy` holds; `step`
-// runs from a timer every 20 ms meanwhile.
-double longestGapWhile(const std::function<bool()>& busy, const std::function<void()>& step = {})
-{
-    QElapsedTimer clock;
-    clock.start();
-    qint64 last = 0;
-    qint64 longest = 0;
-    QTimer tick;
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        longest = std::max(longest, clock.elapsed() - last);
-        last = clock.elapsed();
-    });
-    tick.start(2); // a spinning 0 ms timer would take a core from the worker
-    QTimer stepper;
-    if (step) {
-        QObject::connect(&stepper, &QTimer::timeout, step);
-        stepper.start(20);
-    }
-    while (busy())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    return double(std::max(longest, clock.elapsed() - last));
 }
 
 // The scroll bar from top to bottom in 200 steps with a PageDown at each,

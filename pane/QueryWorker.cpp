@@ -74,6 +74,18 @@ private:
     bool m_failed = false;
 };
 
+// Opens `reader` and hands `scan` the blocks of the listed records; the
+// reason when the file cannot be read or a read failed on the way.
+QString scanBlocks(RecordKeyReader& reader, const RecordKeys::Snapshot& keys, bool backward,
+                   const std::function<void(BlockFetcher&)>& scan)
+{
+    if (!reader.open())
+        return reader.errorText();
+    BlockFetcher blocks(reader, keys, backward);
+    scan(blocks);
+    return blocks.failed() ? blocks.error() : QString();
+}
+
 } // namespace
 
 // A request's validity, and the readers its jobs have open.
@@ -322,17 +334,11 @@ void QueryWorker::find(const QString& database, const RecordKeys::Snapshot& keys
         RecordKeyReader reader(database);
         const Ticket::Attached attached(*ticket, reader);
         PaneSearch::Match match;
-        QString error;
-        if (!reader.open()) {
-            error = reader.errorText();
-        } else {
-            BlockFetcher blocks(reader, keys, backward);
+        const QString error = scanBlocks(reader, keys, backward, [&](BlockFetcher& blocks) {
             match = PaneSearch::find(keys.count(), start, end, text, backward,
                                      [&blocks](int record, QString& block) { block = blocks.at(record); },
                                      [&] { return ticket->cancelled() || blocks.failed(); });
-            if (blocks.failed())
-                error = blocks.error();
-        }
+        });
         deliver(ticket, [this, match, error] {
             m_find.reset();
             emit findEnded(match, error);
@@ -357,16 +363,10 @@ void QueryWorker::copy(const QString& database, const RecordKeys::Snapshot& keys
         RecordKeyReader reader(database);
         const Ticket::Attached attached(*ticket, reader);
         QString text;
-        QString error;
-        if (!reader.open()) {
-            error = reader.errorText();
-        } else {
-            BlockFetcher blocks(reader, keys, false);
+        const QString error = scanBlocks(reader, keys, false, [&](BlockFetcher& blocks) {
             text = PaneText::joinedText(start, end, [&blocks](int record) { return blocks.at(record); },
                                         [&] { return ticket->cancelled() || blocks.failed(); });
-            if (blocks.failed())
-                error = blocks.error();
-        }
+        });
         deliver(ticket, [this, text, error] {
             m_copy.reset();
             emit copyEnded(text, error);

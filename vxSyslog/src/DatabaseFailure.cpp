@@ -1,5 +1,7 @@
 #include <vxSyslog/DatabaseFailure.h>
 
+#include "ReaderChecks.h"
+
 #include <QCoreApplication>
 #include <QSqlError>
 
@@ -81,16 +83,17 @@ FailureKind failureKindOfSqliteCode(int code)
     }
 }
 
+FailureKind failureKindOfSqliteError(int code, const QString& message)
+{
+    const FailureKind kind = failureKindOfSqliteCode(code);
+    return kind != FailureKind::Other ? kind : failureKindOfText(message);
+}
+
 FailureKind failureKindOf(const QSqlError& error)
 {
     bool isNumber = false;
     const int code = error.nativeErrorCode().toInt(&isNumber);
-    if (isNumber && code != 0) {
-        const FailureKind kind = failureKindOfSqliteCode(code);
-        if (kind != FailureKind::Other)
-            return kind;
-    }
-    return failureKindOfText(error.text());
+    return failureKindOfSqliteError(isNumber ? code : 0, error.text());
 }
 
 QString failureKindText(FailureKind kind)

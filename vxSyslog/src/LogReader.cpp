@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "MessageMatcher.h"
+#include "ReaderChecks.h"
 #include "SqliteStatement.h"
 
 namespace SystemLog {
@@ -183,12 +184,9 @@ struct LogReader::Private
     // The failure SQLite reported for the statement that just failed.
     bool failWith(int code, const QString& message)
     {
-        FailureKind failureKind = failureKindOfSqliteCode(code);
+        FailureKind failureKind = failureKindOfSqliteError(code, message);
         if (stopRequested() && (failureKind == FailureKind::Interrupted || failureKind == FailureKind::Locked))
             failureKind = FailureKind::Interrupted;
-        if (failureKind == FailureKind::Other
-            && (message.contains(QLatin1String("no such table")) || message.contains(QLatin1String("no such column"))))
-            failureKind = FailureKind::NotALogDatabase;
         return fail(failureKind, message);
     }
 
@@ -223,11 +221,7 @@ struct LogReader::Private
         });
         if (!read)
             return false;
-        for (const char* needed : {"id", "datetime", "type", "message"}) {
-            if (!columns.contains(QLatin1String(needed)))
-                return fail(FailureKind::NotALogDatabase, QString());
-        }
-        return true;
+        return holdsLogColumns(columns) || fail(FailureKind::NotALogDatabase, QString());
     }
 
     bool open()

@@ -10,6 +10,9 @@
 #include <mutex>
 #include <thread>
 
+#include "ReaderChecks.h"
+#include "SqliteStatement.h"
+
 namespace SystemLog {
 
 namespace {
@@ -54,28 +57,6 @@ int utf16LengthOfUtf8(sqlite3_stmt* statement, int column)
     return units;
 }
 
-// One prepared statement, finalized when it goes out of scope, so that no
-// read lock outlives the call that took it.
-class Statement
-{
-public:
-    Statement(sqlite3* db, const QByteArray& sql) { m_rc = sqlite3_prepare_v2(db, sql.constData(), sql.size(), &m_stmt, nullptr); }
-    ~Statement() { sqlite3_finalize(m_stmt); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-
-    bool prepared() const { return m_rc == SQLITE_OK && m_stmt; }
-    sqlite3_stmt* get() const { return m_stmt; }
-    int step() { return sqlite3_step(m_stmt); }
-
-    void bindText(int index, const QByteArray& text) { sqlite3_bind_text(m_stmt, index, text.constData(), text.size(), SQLITE_TRANSIENT); }
-    void bindNumber(int index, qint64 number) { sqlite3_bind_int64(m_stmt, index, number); }
-
-private:
-    sqlite3_stmt* m_stmt = nullptr;
-    int m_rc = SQLITE_ERROR;
-};
-
 // Where a sliced read goes on: after the row (datetime, id) it delivered last.
 struct Resume
 {
@@ -99,7 +80,7 @@ QByteArray whereClause(const ViewerQuery& query, const Resume& resume, bool byGr
     return sql;
 }
 
-void bindQuery(Statement& statement, const ViewerQuery& query, const Resume& resume)
+void bindQuery(SqliteStatement& statement, const ViewerQuery& query, const Resume& resume)
 {
     statement.bindText(1, resume.started ? resume.datetime : query.start.toUtf8());
     statement.bindText(2, query.end.toUtf8());
@@ -152,11 +133,7 @@ struct RecordKeyReader::Private
         if (interrupted.load())
             return fail(FailureKind::Other, QStringLiteral("已取消"));
         const QString message = QString::fromUtf8(sqlite3_errmsg(db));
-        FailureKind failureKind = failureKindOfSqliteCode(sqlite3_extended_errcode(db));
-        if (failureKind == FailureKind::Other
-            && (message.contains(QLatin1String("no such table")) || message.contains(QLatin1String("no such column"))))
-            failureKind = FailureKind::NotALogDatabase;
-        return fail(failureKind, message);
+        return fail(failureKindOfSqliteError(sqlite3_extended_errcode(db), message), message);
     }
 
     bool usable()
@@ -183,7 +160,7 @@ struct RecordKeyReader::Private
 
     bool checkSchema()
     {
-        Statement info(db, "PRAGMA table_info(SystemInfo)");
+        SqliteStatement info(db, "PRAGMA table_info(SystemInfo)");
         if (!info.prepared())
             return failFromSqlite();
         QStringList columns;
@@ -192,16 +169,13 @@ struct RecordKeyReader::Private
             columns << textAt(info.get(), 1).toLower();
         if (rc != SQLITE_DONE)
             return failFromSqlite();
-        for (const char* needed : {"id", "datetime", "type", "message"})
-            if (!columns.contains(QLatin1String(needed)))
-                return fail(FailureKind::NotALogDatabase, QString());
-        return true;
+        return holdsLogColumns(columns) || fail(FailureKind::NotALogDatabase, QString());
     }
 
     // Whether an index leads with (type, datetime), as the writer creates it.
     bool hasTimeIndex()
     {
-        Statement indexes(db, "SELECT il.name FROM pragma_index_list('SystemInfo') AS il "
+        SqliteStatement indexes(db, "SELECT il.name FROM pragma_index_list('SystemInfo') AS il "
                               "WHERE (SELECT group_concat(name, ',') FROM (SELECT name FROM pragma_index_info(il.name) "
                               "ORDER BY seqno LIMIT 2)) = 'type,datetime'");
         return indexes.prepared() && indexes.step() == SQLITE_ROW;
@@ -233,18 +207,18 @@ struct RecordKeyReader::Private
             return false;
         }
         sliced = hasTimeIndex();
-        Statement encoding(db, "PRAGMA encoding");
+        SqliteStatement encoding(db, "PRAGMA encoding");
         utf8 = encoding.prepared() && encoding.step() == SQLITE_ROW && utf8At(encoding.get(), 0) == "UTF-8";
         return true;
     }
 
     // One statement run to its end; `onRow` returns false to stop early.
-    bool runOnce(const QByteArray& sql, const std::function<void(Statement&)>& bind,
-                 const std::function<bool(Statement&)>& onRow)
+    bool runOnce(const QByteArray& sql, const std::function<void(SqliteStatement&)>& bind,
+                 const std::function<bool(SqliteStatement&)>& onRow)
     {
         if (!usable())
             return false;
-        Statement statement(db, sql);
+        SqliteStatement statement(db, sql);
         if (!statement.prepared())
             return failFromSqlite();
         bind(statement);
@@ -259,7 +233,7 @@ struct RecordKeyReader::Private
     // datetime unless byGroup, where it starts with datetime and every row
     // is a whole group of one time stamp.
     bool runSliced(const ViewerQuery& query, const char* columns, bool byGroup,
-                   const std::function<bool(Statement&)>& onRow)
+                   const std::function<bool(SqliteStatement&)>& onRow)
     {
         const QByteArray tail = byGroup ? " GROUP BY datetime ORDER BY datetime" : " ORDER BY datetime, id";
         const int datetimeColumn = byGroup ? 0 : 1;
@@ -267,7 +241,7 @@ struct RecordKeyReader::Private
         for (;;) {
             if (!usable())
                 return false;
-            Statement statement(db, QByteArray("SELECT ") + columns + " FROM SystemInfo"
+            SqliteStatement statement(db, QByteArray("SELECT ") + columns + " FROM SystemInfo"
                                         + whereClause(query, resume, byGroup) + tail);
             if (!statement.prepared())
                 return failFromSqlite();
@@ -348,7 +322,7 @@ bool RecordKeyReader::open()
 bool RecordKeyReader::lastId(qint64& id)
 {
     id = 0;
-    return d->runOnce("SELECT max(id) FROM SystemInfo", [](Statement&) {}, [&](Statement& row) {
+    return d->runOnce("SELECT max(id) FROM SystemInfo", [](SqliteStatement&) {}, [&](SqliteStatement& row) {
         id = sqlite3_column_int64(row.get(), 0);
         return false;
     });
@@ -358,8 +332,8 @@ bool RecordKeyReader::count(const ViewerQuery& query, qint64& result)
 {
     result = 0;
     return d->runOnce("SELECT count(*) FROM SystemInfo" + whereClause(query, Resume(), false),
-                      [&](Statement& s) { bindQuery(s, query, Resume()); },
-                      [&](Statement& row) {
+                      [&](SqliteStatement& s) { bindQuery(s, query, Resume()); },
+                      [&](SqliteStatement& row) {
                           result = sqlite3_column_int64(row.get(), 0);
                           return false;
                       });
@@ -367,7 +341,7 @@ bool RecordKeyReader::count(const ViewerQuery& query, qint64& result)
 
 bool RecordKeyReader::readKeys(const ViewerQuery& query, const KeySink& sink)
 {
-    return d->runSliced(query, "id, datetime, message", false, [&](Statement& row) {
+    return d->runSliced(query, "id, datetime, message", false, [&](SqliteStatement& row) {
         sqlite3_stmt* s = row.get();
         return sink(sqlite3_column_int64(s, 0), d->utf16Length(s, 1) + 2 + d->utf16Length(s, 2));
     });
@@ -376,7 +350,7 @@ bool RecordKeyReader::readKeys(const ViewerQuery& query, const KeySink& sink)
 bool RecordKeyReader::readRecords(const ViewerQuery& query, const RecordSink& sink)
 {
     return d->runSliced(query, "id, datetime, message", false,
-                        [&](Statement& row) { return sink(textAt(row.get(), 1), textAt(row.get(), 2)); });
+                        [&](SqliteStatement& row) { return sink(textAt(row.get(), 1), textAt(row.get(), 2)); });
 }
 
 bool RecordKeyReader::countBetween(const ViewerQuery& query, const QStringList& bounds, QVector<qint64>& counts)
@@ -386,7 +360,7 @@ bool RecordKeyReader::countBetween(const ViewerQuery& query, const QStringList& 
         limits << bound.toUtf8();
     counts.fill(0, limits.size() + 1);
     int interval = 0;
-    return d->runSliced(query, "datetime, count(*)", true, [&](Statement& row) {
+    return d->runSliced(query, "datetime, count(*)", true, [&](SqliteStatement& row) {
         const QByteArray datetime = utf8At(row.get(), 0);
         while (interval < limits.size() && datetime >= limits.at(interval))
             ++interval;

@@ -17,15 +17,22 @@ struct BoundValue
     qint64 number;
 };
 
-// One prepared statement on a reader's connection, finalized when it goes
-// out of scope so that no read lock outlives the call that took it.
+// One prepared statement on a reader's connection (LogReader,
+// RecordKeyReader), finalized when it goes out of scope so that no read lock outlives the call that took it.
 class SqliteStatement
 {
 public:
-    SqliteStatement(sqlite3* db, const QString& sql)
+    SqliteStatement(sqlite3* db, const QByteArray& sql)
     {
-        const QByteArray text = sql.toUtf8();
-        m_rc = sqlite3_prepare_v2(db, text.constData(), text.size(), &m_stmt, nullptr);
+        m_rc = sqlite3_prepare_v2(db, sql.constData(), sql.size(), &m_stmt, nullptr);
+    }
+    SqliteStatement(sqlite3* db, const QString& sql)
+        : SqliteStatement(db, sql.toUtf8())
+    {
+    }
+    SqliteStatement(sqlite3* db, const char* sql)
+        : SqliteStatement(db, QByteArray(sql))
+    {
     }
     ~SqliteStatement() { sqlite3_finalize(m_stmt); }
     SqliteStatement(const SqliteStatement&) = delete;
@@ -44,6 +51,13 @@ public:
                 sqlite3_bind_int64(m_stmt, index++, v.number);
         }
     }
+
+    // One value for the numbered parameter ?index.
+    void bindText(int index, const QByteArray& text)
+    {
+        sqlite3_bind_text(m_stmt, index, text.constData(), text.size(), SQLITE_TRANSIENT);
+    }
+    void bindNumber(int index, qint64 number) { sqlite3_bind_int64(m_stmt, index, number); }
 
     // SQLITE_ROW, SQLITE_DONE or an error code.
     int step() { return sqlite3_step(m_stmt); }
