@@ -30,7 +30,7 @@
 #include <vxSyslog/SyslogFormat.h>
 
 #include "DayLogDatabase.h"
-#include "RelpClient.h"
+#include "forward/RelpClient.h"
 #include "RsyslogReceiver.h"
 
 extern "C" {

@@ -19,8 +19,8 @@
 
 #include <sqlite3.h>
 
-#include "UnwrittenLines.h"
-#include "vxLogDB.h"
+#include "write/UnwrittenLines.h"
+#include "write/vxLogDB.h"
 
 using SystemLog::vxLogDB;
 

@@ -23,7 +23,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "vxLogDB.h"
+#include "write/vxLogDB.h"
 
 using SystemLog::vxLogDB;
 

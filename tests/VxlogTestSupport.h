@@ -9,7 +9,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "QDBSqlite.h"
+#include "store/QDBSqlite.h"
 #include "TestDatabase.h"
 
 namespace VxlogTest {

@@ -15,7 +15,7 @@
 
 #include <vxSyslog/LogStream.h>
 
-#include "NumberText.h"
+#include "front/NumberText.h"
 
 using namespace SystemLog;
 

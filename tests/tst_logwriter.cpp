@@ -12,7 +12,7 @@
 #include "NumberedLines.h"
 #include "TempWorkingDir.h"
 #include "TestDatabase.h"
-#include "vxLogDB.h"
+#include "write/vxLogDB.h"
 #include <vxSyslog/vxLogging.h>
 #include <vxSyslog/vxSysLog.h>
 

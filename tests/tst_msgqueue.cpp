@@ -3,7 +3,7 @@
 #include <thread>
 #include <vector>
 
-#include "MsgQueue.h"
+#include "write/MsgQueue.h"
 
 using SystemLog::MsgQueue;
 using SystemLog::tag_MsgItem;

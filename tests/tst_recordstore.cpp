@@ -3,7 +3,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "QDBSqlite.h"
+#include "store/QDBSqlite.h"
 #include "TestDatabase.h"
 
 using SystemLog::FailureKind;

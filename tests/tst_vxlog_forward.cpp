@@ -18,7 +18,7 @@
 #include <unistd.h>
 
 #include "CursorFile.h"
-#include "RelpClient.h"
+#include "forward/RelpClient.h"
 #include "RsyslogReceiver.h"
 #include "VxlogTestSupport.h"
 

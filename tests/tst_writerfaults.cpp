@@ -3,7 +3,7 @@
 #include <set>
 
 #include "DropRecords.h"
-#include "QDBSqlite.h"
+#include "store/QDBSqlite.h"
 #include "TestDatabase.h"
 
 // A program meets a fault at the start or the end of its log service, each

@@ -3,7 +3,7 @@
 #include "NumberedLines.h"
 #include "TempWorkingDir.h"
 #include "TestDatabase.h"
-#include "vxLogDB.h"
+#include "write/vxLogDB.h"
 
 // Two processes, each with its own log service and three logging threads,
 // write into one dbLog.db while this process queries it as the viewer does.

@@ -39,7 +39,7 @@
 #include <vxSyslog/vxLogging.h>
 #include <vxSyslog/vxSysLog.h>
 
-#include "vxLogDB.h"
+#include "write/vxLogDB.h"
 
 using SystemLog::vxSysLog;
 

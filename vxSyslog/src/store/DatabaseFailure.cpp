@@ -1,6 +1,6 @@
 #include <vxSyslog/DatabaseFailure.h>
 
-#include "ReaderChecks.h"
+#include "store/ReaderChecks.h"
 
 #include <QCoreApplication>
 #include <QSqlError>

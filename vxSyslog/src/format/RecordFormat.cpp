@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <array>
 
-#include "Utf8.h"
+#include "format/Utf8.h"
 
 namespace SystemLog {
 

@@ -14,9 +14,9 @@
 #include <limits>
 #include <vector>
 
-#include "MessageMatcher.h"
-#include "ReaderChecks.h"
-#include "SqliteStatement.h"
+#include "read/MessageMatcher.h"
+#include "store/ReaderChecks.h"
+#include "store/SqliteStatement.h"
 
 namespace SystemLog {
 

@@ -14,11 +14,11 @@
 
 #include <vxSyslog/FlushResult.h>
 
-#include "DropLedger.h"
-#include "MsgItem.h"
-#include "MsgQueue.h"
-#include "QDBSqlite.h"
-#include "UnwrittenLines.h"
+#include "write/DropLedger.h"
+#include "store/MsgItem.h"
+#include "write/MsgQueue.h"
+#include "store/QDBSqlite.h"
+#include "write/UnwrittenLines.h"
 
 namespace SystemLog {
 

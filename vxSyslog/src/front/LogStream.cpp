@@ -1,6 +1,6 @@
 #include <vxSyslog/LogStream.h>
 
-#include "NumberText.h"
+#include "front/NumberText.h"
 
 #include <QByteArray>
 #include <QString>

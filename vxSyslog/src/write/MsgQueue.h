@@ -8,8 +8,8 @@
 #include <list>
 #include <mutex>
 
-#include "DropTally.h"
-#include "MsgItem.h"
+#include "write/DropTally.h"
+#include "store/MsgItem.h"
 
 namespace SystemLog {
 

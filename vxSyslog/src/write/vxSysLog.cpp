@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "vxLogDB.h"
+#include "write/vxLogDB.h"
 
 namespace SystemLog {
 

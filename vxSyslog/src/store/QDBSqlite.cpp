@@ -1,4 +1,4 @@
-#include "QDBSqlite.h"
+#include "store/QDBSqlite.h"
 
 #include <vxSyslog/DatabaseFailure.h>
 
@@ -10,8 +10,8 @@
 
 #include <sqlite3.h>
 
-#include "DropTally.h"
-#include "LocalTimeText.h"
+#include "write/DropTally.h"
+#include "format/LocalTimeText.h"
 
 namespace SystemLog {
 

@@ -1,4 +1,4 @@
-#include "vxLogDB.h"
+#include "write/vxLogDB.h"
 
 #include <vxSyslog/RecordFilter.h>
 
@@ -10,7 +10,7 @@
 #include <chrono>
 #include <ctime>
 
-#include "WriteFailureNotice.h"
+#include "write/WriteFailureNotice.h"
 
 namespace SystemLog {
 

@@ -10,7 +10,7 @@
 #include <vxSyslog/DropReason.h>
 #include <vxSyslog/RecordList.h>
 
-#include "MsgItem.h"
+#include "store/MsgItem.h"
 
 struct sqlite3;
 

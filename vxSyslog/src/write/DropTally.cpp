@@ -1,4 +1,4 @@
-#include "DropTally.h"
+#include "write/DropTally.h"
 
 #include <vxSyslog/DatabaseFailure.h>
 
@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "LocalTimeText.h"
+#include "format/LocalTimeText.h"
 
 namespace SystemLog {
 

@@ -10,8 +10,8 @@
 #include <mutex>
 #include <thread>
 
-#include "ReaderChecks.h"
-#include "SqliteStatement.h"
+#include "store/ReaderChecks.h"
+#include "store/SqliteStatement.h"
 
 namespace SystemLog {
 

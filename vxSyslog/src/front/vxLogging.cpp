@@ -1,6 +1,6 @@
 #include <vxSyslog/vxLogging.h>
 
-#include "LocalTimeText.h"
+#include "format/LocalTimeText.h"
 
 #include <atomic>
 #include <cassert>

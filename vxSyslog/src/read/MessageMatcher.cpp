@@ -1,8 +1,8 @@
-#include "MessageMatcher.h"
+#include "read/MessageMatcher.h"
 
 #include <algorithm>
 
-#include "Utf8.h"
+#include "format/Utf8.h"
 
 namespace SystemLog {
 

@@ -2,7 +2,7 @@
 
 #include <QDir>
 
-#include "FileIdentity.h"
+#include "store/FileIdentity.h"
 
 namespace SystemLog {
 

@@ -1,4 +1,4 @@
-#include "UnwrittenLines.h"
+#include "write/UnwrittenLines.h"
 
 #include <QByteArray>
 #include <QCoreApplication>

@@ -8,8 +8,8 @@
 
 #include <vxSyslog/DropReason.h>
 
-#include "DropTally.h"
-#include "MsgItem.h"
+#include "write/DropTally.h"
+#include "store/MsgItem.h"
 
 namespace SystemLog {
 

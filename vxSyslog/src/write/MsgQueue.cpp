@@ -1,4 +1,4 @@
-#include "MsgQueue.h"
+#include "write/MsgQueue.h"
 
 #include <algorithm>
 #include <ctime>

@@ -1,4 +1,4 @@
-#include "DropLedger.h"
+#include "write/DropLedger.h"
 
 #include <algorithm>
 #include <iterator>

@@ -1,4 +1,4 @@
-#include "FileIdentity.h"
+#include "store/FileIdentity.h"
 
 #include <QDateTime>
 #include <QFile>

@@ -5,7 +5,7 @@
 #include <list>
 #include <string>
 
-#include "MsgItem.h"
+#include "store/MsgItem.h"
 
 namespace SystemLog {
 

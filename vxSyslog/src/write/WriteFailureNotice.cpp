@@ -1,4 +1,4 @@
-#include "WriteFailureNotice.h"
+#include "write/WriteFailureNotice.h"
 
 
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "LocalTimeText.h"
+#include "format/LocalTimeText.h"
 
 #include <cassert>
 #include <cstdio>
