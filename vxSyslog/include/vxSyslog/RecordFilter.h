@@ -3,20 +3,9 @@
 #include <QString>
 #include <QVector>
 
+#include <vxSyslog/DayBounds.h>
+
 namespace SystemLog {
-
-// The first and the last time stamp text of a calendar day "yyyy-MM-dd", the
-// bounds of every day query: the viewer's excludes both, vxlog's --day
-// includes both.
-inline QString dayStart(const QString& day)
-{
-    return day + QStringLiteral(" 00:00:00");
-}
-
-inline QString dayEnd(const QString& day)
-{
-    return day + QStringLiteral(" 23:59:59");
-}
 
 // Which records of SystemInfo a LogReader delivers, and in what order.
 // Time bounds are texts in the stored form "yyyy-MM-dd hh:mm:ss", compared as

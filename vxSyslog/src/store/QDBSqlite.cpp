@@ -10,7 +10,6 @@
 
 #include <sqlite3.h>
 
-#include "write/DropTally.h"
 #include "format/LocalTimeText.h"
 
 namespace SystemLog {
@@ -60,6 +59,30 @@ bool QDBSqlite::createTable()
 }
 
 namespace {
+
+// The reason an SQLite result code (primary or extended) gives lines up for.
+DropReason dropReasonOfSqliteCode(int code)
+{
+    switch (code & 0xff) {
+    case SQLITE_FULL:
+        return DropReason::DiskFull;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return DropReason::Locked;
+    case SQLITE_IOERR:
+    case SQLITE_CORRUPT:
+        return DropReason::IoError;
+    case SQLITE_CANTOPEN:
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+        return DropReason::Unwritable;
+    case SQLITE_NOTADB:
+        return DropReason::Refused;
+    default:
+        return DropReason::Other;
+    }
+}
 
 DropReason reasonOf(const QSqlError& error)
 {

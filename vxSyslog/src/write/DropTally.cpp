@@ -2,8 +2,6 @@
 
 #include <vxSyslog/DatabaseFailure.h>
 
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <cstring>
 
@@ -79,29 +77,6 @@ QString dropRecordText(const DropTally& tally)
         ? QStringLiteral("日志过多：")
         : QStringLiteral("日志写入失败（%1）：").arg(dropReasonText(tally.reason));
     return head + QStringLiteral("已丢弃 %1 条记录%2\n").arg(tally.count).arg(spanText(tally));
-}
-
-DropReason dropReasonOfSqliteCode(int code)
-{
-    switch (code & 0xff) {
-    case SQLITE_FULL:
-        return DropReason::DiskFull;
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-        return DropReason::Locked;
-    case SQLITE_IOERR:
-    case SQLITE_CORRUPT:
-        return DropReason::IoError;
-    case SQLITE_CANTOPEN:
-    case SQLITE_READONLY:
-    case SQLITE_PERM:
-    case SQLITE_AUTH:
-        return DropReason::Unwritable;
-    case SQLITE_NOTADB:
-        return DropReason::Refused;
-    default:
-        return DropReason::Other;
-    }
 }
 
 } // namespace SystemLog

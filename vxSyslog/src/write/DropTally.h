@@ -36,7 +36,4 @@ constexpr int kDropRecordType = 4;
 // queue, "日志写入失败（<reason>）：已丢弃 …" for every other reason.
 QString dropRecordText(const DropTally& tally);
 
-// The reason an SQLite result code (primary or extended) gives lines up for.
-DropReason dropReasonOfSqliteCode(int code);
-
 } // namespace SystemLog

@@ -1,6 +1,6 @@
 #include "write/vxLogDB.h"
 
-#include <vxSyslog/RecordFilter.h>
+#include <vxSyslog/DayBounds.h>
 
 #include <QDir>
 #include <QFileInfo>
