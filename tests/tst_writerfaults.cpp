@@ -30,6 +30,7 @@ private slots:
     void linesSetAsideAtASwitchAreCounted();
     void serviceAfterItsEndOpensNoFile();
     void takenInLineKeepsItsProgramsZone();
+    void lastResortSaysHowManyWereLost();
 };
 
 namespace {
@@ -479,6 +480,18 @@ void tst_WriterFaults::takenInLineKeepsItsProgramsZone()
         QVERIFY2(stamp >= before && stamp <= after,
                  qPrintable(QStringLiteral("%1 not between %2 and %3").arg(row.datetime, before.toString(), after.toString())));
     }
+}
+
+// Neither the file nor a side file beside it can be written (its folder is
+// gone): standard error, the only trace left, says exactly how many lines
+// were lost.
+void tst_WriterFaults::lastResortSaysHowManyWereLost()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const Run run = runHelper(dir.path(), QStringLiteral("nowhere"), 700);
+    QVERIFY2(run.exitCode == 0, run.err.constData());
+    QVERIFY2(run.err.contains("：700 条日志行已丢失"), run.err.constData());
 }
 
 QTEST_GUILESS_MAIN(tst_WriterFaults)

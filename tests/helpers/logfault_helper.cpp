@@ -37,6 +37,8 @@
 //                  standard input before it ends.
 //   after-exit     a Session on ./other.db; an exit handler that runs after
 //                  the service ended calls instance(), flush() and logs.
+//   nowhere        the working folder is removed before the Session starts:
+//                  neither the file nor a side file can be written.
 //   set-aside      the test holds the lock: LINES lines, then
 //                  init("second.db") sets them aside; prints "set aside <n>
 //                  dropped <n> pending <n>".
@@ -241,6 +243,12 @@ int main(int argc, char** argv)
         // Registered before the service's own handler, so it runs after it.
         std::atexit(useServiceAfterItsEnd);
         vxSysLog::Session log(QStringLiteral("other.db"));
+        logNumbered(0, lines);
+    } else if (mode == "nowhere") {
+        QDir().mkdir(QStringLiteral("gone"));
+        QDir::setCurrent(QStringLiteral("gone"));
+        QDir(QStringLiteral("..")).rmdir(QStringLiteral("gone"));
+        vxSysLog::Session log;
         logNumbered(0, lines);
     } else if (mode == "set-aside") {
         vxSysLog::Session log;

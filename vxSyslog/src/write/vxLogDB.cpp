@@ -517,9 +517,12 @@ void vxLogDB::setAsideRest(const QString& reason)
     // gets one more, much smaller, side file.
     m_drops.unplace(m_pending, records);
     giveUpPending(m_lastFailure);
-    const std::list<tag_MsgItem> owed = m_drops.takeOwedRecords();
-    if (!owed.empty())
-        m_unwritten.save(owed);
+    std::uint64_t lost = 0;
+    const std::list<tag_MsgItem> owed = m_drops.takeOwedRecords(&lost);
+    // The last resort: when not even the count can be kept beside the file,
+    // standard error is the only trace, so it says exactly how many.
+    if (!owed.empty() && !m_unwritten.save(owed))
+        WriteFailureNotice::linesLost(m_path, why, lost);
 }
 
 void vxLogDB::waitFor(Wait::Kind kind, std::chrono::milliseconds limit)
