@@ -45,6 +45,15 @@ constexpr int kLargeCase = 20000;
 constexpr int kLargeCase = 200000;
 #endif
 
+// Only catches an end that hangs (the writer's bound is the lock deadline
+// and about a second; bench/ measures it). Sanitizer builds run 32 flooding
+// threads several times slower on a machine that others share.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr qint64 kEndHangMs = 60000;
+#else
+constexpr qint64 kEndHangMs = 15000;
+#endif
+
 struct Run
 {
     int exitCode = -1;
@@ -56,11 +65,15 @@ Run runHelper(const QString& folder, const QString& mode, int lines, const QStri
 {
     QProcess helper;
     helper.setWorkingDirectory(folder);
-    if (!timeZone.isEmpty()) {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (!timeZone.isEmpty())
         environment.insert(QStringLiteral("TZ"), timeZone);
-        helper.setProcessEnvironment(environment);
-    }
+    // LeakSanitizer cannot judge a forked child of a process with threads:
+    // the parent's threads, whose stacks hold pointers, do not exist there.
+    if (mode.startsWith(QLatin1String("fork-")) && environment.contains(QStringLiteral("ASAN_OPTIONS")))
+        environment.insert(QStringLiteral("ASAN_OPTIONS"),
+                           environment.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":detect_leaks=0"));
+    helper.setProcessEnvironment(environment);
     helper.start(QStringLiteral(LOGFAULT_HELPER), {mode, QString::number(lines)});
     helper.closeWriteChannel();
     Run run;
@@ -372,12 +385,12 @@ void tst_WriterFaults::endUnderFloodIsBounded()
     QVERIFY2(err.contains("ending\n"), err.constData());
     QElapsedTimer ending;
     ending.start();
-    while (!err.contains("ended\n") && helper.state() != QProcess::NotRunning && ending.elapsed() < 60000) {
+    while (!err.contains("ended\n") && helper.state() != QProcess::NotRunning && ending.elapsed() < 2 * kEndHangMs) {
         helper.waitForReadyRead(100);
         err += helper.readAllStandardError();
     }
     const qint64 took = ending.elapsed();
-    QVERIFY2(took < 15000, qPrintable(QStringLiteral("the end took %1 ms").arg(took)));
+    QVERIFY2(took < kEndHangMs, qPrintable(QStringLiteral("the end took %1 ms").arg(took)));
     QVERIFY(helper.state() == QProcess::NotRunning || helper.waitForFinished(kProcessTimeoutMs));
     QVERIFY2(helper.exitStatus() == QProcess::NormalExit && helper.exitCode() == 0, err.constData());
     QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("dbLog.db-journal"))));

@@ -105,17 +105,17 @@ bool SideFileReader::rewind()
 
 bool SideFileReader::readLine(std::string& line)
 {
-    line.clear();
-    for (;;) {
-        const int c = std::fgetc(m_file);
-        if (c == EOF)
-            return false;
-        if (c == '\n')
-            return true;
-        if (line.size() >= kMaxHeaderLine)
-            return false;
-        line.push_back(char(c));
-    }
+    // Room for the longest line allowed, its line feed and the NUL.
+    char buffer[kMaxHeaderLine + 2];
+    if (!std::fgets(buffer, sizeof buffer, m_file))
+        return false;
+    const std::size_t length = std::strlen(buffer);
+    // A NUL inside the line, a line too long, or the file's end before a
+    // line feed: not a line of this format.
+    if (length == 0 || buffer[length - 1] != '\n')
+        return false;
+    line.assign(buffer, length - 1);
+    return true;
 }
 
 bool SideFileReader::validate()
@@ -124,7 +124,7 @@ bool SideFileReader::validate()
         return false;
     tag_MsgItem row;
     Step step = Step::Row;
-    while ((step = next(row)) == Step::Row) {
+    while ((step = readStep(row, false)) == Step::Row) {
     }
     const bool good = step == Step::End;
     return rewind() && good;
@@ -170,6 +170,11 @@ SideFileReader::Step SideFileReader::readRowHeader(const std::string& line, tag_
 
 SideFileReader::Step SideFileReader::next(tag_MsgItem& row)
 {
+    return readStep(row, true);
+}
+
+SideFileReader::Step SideFileReader::readStep(tag_MsgItem& row, bool decodeText)
+{
     if (!m_file)
         return Step::Bad;
     if (m_ended)
@@ -195,7 +200,8 @@ SideFileReader::Step SideFileReader::next(tag_MsgItem& row)
     m_text.resize(std::size_t(length) + 1);
     if (std::fread(&m_text[0], 1, m_text.size(), m_file) != m_text.size() || m_text.back() != '\n')
         return Step::Bad;
-    row.message = QString::fromUtf8(m_text.data(), int(length));
+    if (decodeText)
+        row.message = QString::fromUtf8(m_text.data(), int(length));
     ++m_rows;
     return Step::Row;
 }

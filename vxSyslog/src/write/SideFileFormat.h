@@ -68,6 +68,8 @@ public:
 private:
     bool readLine(std::string& line);
     bool rewind();
+    // One step of next(); validate() does not decode the texts.
+    Step readStep(tag_MsgItem& row, bool decodeText);
     Step readRowHeader(const std::string& line, tag_MsgItem& row, std::int64_t& length);
 
     std::FILE* m_file = nullptr;

@@ -552,7 +552,8 @@ void vxLogDB::run()
             // transactions whose commits keep the file write-locked nearly
             // all the time, and readers in other processes (the viewer) would
             // run out their busy timeout.
-            if (m_queue.size() >= m_batchLines)
+            // So is a side file being taken in.
+            if (m_queue.size() >= m_batchLines || m_unwritten.claimed())
                 continue;
             waitFor(Wait::Pause, std::chrono::milliseconds(std::max(m_intervalMs, 1)));
             break;
