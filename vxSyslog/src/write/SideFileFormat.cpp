@@ -206,21 +206,56 @@ SideFileReader::Step SideFileReader::readStep(tag_MsgItem& row, bool decodeText)
     return Step::Row;
 }
 
+namespace {
+
+// Appends one row: its stamp text, type and length, then its text.
+void appendRow(std::string& out, const tag_MsgItem& row, LocalTimeText& stamps)
+{
+    const QByteArray text = row.message.toUtf8();
+    if (row.stamp.size() == kLocalTimeTextLength)
+        out.append(row.stamp.constData(), kLocalTimeTextLength);
+    else
+        out.append(stamps.of(row.loggedAt), kLocalTimeTextLength);
+    char numbers[48];
+    const int length = std::snprintf(numbers, sizeof numbers, " %d %d\n", row.type, int(text.size()));
+    out.append(numbers, std::size_t(length));
+    out.append(text.constData(), std::size_t(text.size()));
+    out.push_back('\n');
+}
+
+std::string endLine(std::size_t rows)
+{
+    return "end " + std::to_string(rows) + '\n';
+}
+
+} // namespace
+
 QByteArray SideFileReader::encode(const std::list<tag_MsgItem>& rows)
 {
-    QByteArray out(kHeaderV2);
-    out += '\n';
+    std::string out = std::string(kHeaderV2) + '\n';
+    LocalTimeText stamps;
+    for (const tag_MsgItem& row : rows)
+        appendRow(out, row, stamps);
+    out += endLine(rows.size());
+    return QByteArray(out.data(), int(out.size()));
+}
+
+bool SideFileReader::write(std::FILE* file, const std::list<tag_MsgItem>& rows)
+{
+    constexpr std::size_t kChunk = 1 << 20;
+    std::string out = std::string(kHeaderV2) + '\n';
+    out.reserve(kChunk + 8192);
     LocalTimeText stamps;
     for (const tag_MsgItem& row : rows) {
-        const QByteArray text = row.message.toUtf8();
-        if (row.stamp.size() == kLocalTimeTextLength)
-            out += row.stamp;
-        else
-            out.append(stamps.of(row.loggedAt), kLocalTimeTextLength);
-        out += ' ' + QByteArray::number(row.type) + ' ' + QByteArray::number(text.size()) + '\n' + text + '\n';
+        appendRow(out, row, stamps);
+        if (out.size() >= kChunk) {
+            if (std::fwrite(out.data(), 1, out.size(), file) != out.size())
+                return false;
+            out.clear();
+        }
     }
-    out += "end " + QByteArray::number(qulonglong(rows.size())) + '\n';
-    return out;
+    out += endLine(rows.size());
+    return std::fwrite(out.data(), 1, out.size(), file) == out.size();
 }
 
 } // namespace SystemLog

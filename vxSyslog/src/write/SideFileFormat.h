@@ -64,6 +64,9 @@ public:
     // Encodes rows in the current version. A row without a stamp text gets
     // its second formatted in this process's zone.
     static QByteArray encode(const std::list<tag_MsgItem>& rows);
+    // The same, written to `file` in chunks (never the whole file in memory);
+    // false when a write failed.
+    static bool write(std::FILE* file, const std::list<tag_MsgItem>& rows);
 
 private:
     bool readLine(std::string& line);

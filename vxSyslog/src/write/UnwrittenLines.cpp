@@ -73,15 +73,14 @@ bool processIsGone(const std::string& pidText)
 
 // Writes and syncs a whole file with the C library alone: this runs while
 // the process exits, when Qt's global objects may already be gone.
-bool writeWhole(const std::string& path, const QByteArray& bytes, std::string& error)
+bool writeWhole(const std::string& path, const std::list<tag_MsgItem>& rows, std::string& error)
 {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) {
         error = std::strerror(errno);
         return false;
     }
-    bool ok = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), file) == size_t(bytes.size())
-        && std::fflush(file) == 0;
+    bool ok = SideFileReader::write(file, rows) && std::fflush(file) == 0;
 #ifdef Q_OS_UNIX
     ok = ok && ::fsync(::fileno(file)) == 0;
 #endif
@@ -136,7 +135,7 @@ bool UnwrittenLines::save(const std::list<tag_MsgItem>& rows)
     const std::string name = m_nativePath + suffix;
     const std::string part = name + ".part";
     std::string error;
-    if (!writeWhole(part, SideFileReader::encode(rows), error) || std::rename(part.c_str(), name.c_str()) != 0) {
+    if (!writeWhole(part, rows, error) || std::rename(part.c_str(), name.c_str()) != 0) {
         if (error.empty())
             error = std::strerror(errno);
         std::remove(part.c_str());
