@@ -37,7 +37,8 @@ public:
     void addTimeSpan();     // --day, --since, --until
     void addDay();
     void addGrep();         // --grep, smart case, --ignore-case, --case-sensitive
-    void addLines(const QString& description);
+    void addLines(const QString& description);  // -n N or all
+    void addJumpToEnd();    // -e: -n 1000 unless -n is given
     void addReverse();
     void addCount();
     void addFollow();
@@ -71,6 +72,11 @@ public:
     bool format(SystemLog::RecordFormat& format) const;
     bool singleType(int& type) const;
     bool lines(int& count, int defaultCount) const;  // -1: all
+    static constexpr int kPagerEndLines = 1000;
+
+    // --utc: times shown and read in UTC.
+    bool utc() const;
+    SystemLog::TimeZoneShown zone() const;
 
     QString helpText() const;
 

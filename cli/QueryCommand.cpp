@@ -45,6 +45,7 @@ int runQuery(const QStringList& arguments)
     line.addTimeSpan();
     line.addGrep();
     line.addLines(QStringLiteral("只输出最后 N 条匹配的记录（仍按时间顺序）。"));
+    line.addJumpToEnd();
     line.addReverse();
     line.addCount();
     line.addFollow();
@@ -75,8 +76,9 @@ int runQuery(const QStringList& arguments)
     if (lines == 0)
         return finishRecordStream(true, reader, out);
     filter.last = qMax(lines, 0);
-    const bool ok = reader.read(filter, [&out, format](const LogRecord& record) {
-        appendRecord(format, record, out.buffer());
+    const TimeZoneShown zone = line.zone();
+    const bool ok = reader.read(filter, [&out, format, zone](const LogRecord& record) {
+        appendRecord(format, record, out.buffer(), zone);
         return out.recordDone();
     });
     return finishRecordStream(ok, reader, out);

@@ -98,7 +98,7 @@ int runStats(const QStringList& arguments)
     CommandLine line(QStringLiteral("stats"),
                      QStringLiteral("统计所选时间段（默认全部）内每天每种类型的记录条数，并给出总数、最早与最新的时间"
                                     "和数据库文件的大小。类型不是 0 到 4 的记录各有一列“类型 N”，"
-                                    "类型不是整数的记录在“类型 ?”一列。"));
+                                    "类型不是整数的记录在“类型 ?”一列。每天按本机日期统计（--utc 只改变时间段的理解和最早、最新记录的显示）。"));
     line.addDatabase();
     line.addTypes();
     line.addTimeSpan();
@@ -129,8 +129,10 @@ int runStats(const QStringList& arguments)
     const QFileInfo file(line.databasePath());
     QString text = table(counts);
     text += QStringLiteral("记录总数：%1\n").arg(span.total);
-    text += QStringLiteral("最早记录：%1\n").arg(span.total > 0 ? span.oldest : QStringLiteral("（无）"));
-    text += QStringLiteral("最新记录：%1\n").arg(span.total > 0 ? span.newest : QStringLiteral("（无）"));
+    const TimeZoneShown zone = line.zone();
+    const QString inZone = line.utc() ? QStringLiteral(" UTC") : QString();
+    text += QStringLiteral("最早记录：%1\n").arg(span.total > 0 ? shownTime(span.oldest, zone) + inZone : QStringLiteral("（无）"));
+    text += QStringLiteral("最新记录：%1\n").arg(span.total > 0 ? shownTime(span.newest, zone) + inZone : QStringLiteral("（无）"));
     text += QStringLiteral("数据库文件：%1，%2 字节（%3）\n")
                 .arg(QDir::toNativeSeparators(file.absoluteFilePath()))
                 .arg(file.size())
