@@ -79,7 +79,7 @@ bool CommandLine::takesValue(const QString& argument)
 {
     static const QStringList valueOptions{"db", "p", "type", "day", "S", "since", "U", "until", "g", "grep",
                                           "n", "lines", "o", "output", "format", "dir",
-                                          "to", "cursor-file", "facility", "hostname", "ca", "cert", "key", "peer"};
+                                          "to", "cursor-file", "time", "vacuum-time", "size", "vacuum-size", "facility", "hostname", "ca", "cert", "key", "peer"};
     QString name;
     if (argument.startsWith(QLatin1String("--")))
         name = argument.mid(2);

@@ -8,11 +8,13 @@
 
 #include <limits>
 
+#include <vxSyslog/DiskUsage.h>
 #include <vxSyslog/LogReader.h>
 #include <vxSyslog/RecordFormat.h>
 
 #include "CommandLine.h"
 #include "ReaderOutput.h"
+#include "SizeArgument.h"
 #include "StdoutWriter.h"
 
 using namespace SystemLog;
@@ -91,6 +93,24 @@ QString table(const DayCounts& counts)
     return text;
 }
 
+// Only the room the log takes, as journalctl --disk-usage: the file is not
+// opened as a database.
+int printDiskUsage(const QString& path)
+{
+    DiskUsage usage;
+    QString error;
+    if (!readDiskUsage(path, usage, error)) {
+        printError(error);
+        return kExitFailure;
+    }
+    QString text = QStringLiteral("数据库文件 %1 占用 %2，其中空闲页 %3")
+                       .arg(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()), sizeText(usage.fileBytes),
+                            sizeText(usage.freeBytes));
+    if (usage.besideBytes > 0)
+        text += QStringLiteral("；旁边属于它的文件（日志、未写入的记录）另占 %1").arg(sizeText(usage.besideBytes));
+    return printResult(text + QStringLiteral("。\n"));
+}
+
 } // namespace
 
 int runStats(const QStringList& arguments)
@@ -102,9 +122,15 @@ int runStats(const QStringList& arguments)
     line.addDatabase();
     line.addTypes();
     line.addTimeSpan();
+    line.addOption(QCommandLineOption(QStringLiteral("disk-usage"),
+                                      QStringLiteral("只输出数据库文件占用的空间、其中的空闲页（vxlog vacuum 可归还）"
+                                                     "和旁边属于它的文件，不读取记录（与 journalctl --disk-usage 相同）。"
+                                                     "例：vxlog stats --disk-usage，或 vxlog --disk-usage")));
     const int parsed = line.parse(arguments);
     if (parsed >= 0)
         return parsed;
+    if (line.isSet(QStringLiteral("disk-usage")))
+        return line.noExtraArguments() ? printDiskUsage(line.databasePath()) : kExitUsage;
     RecordFilter filter;
     if (!line.filter(filter))
         return kExitUsage;

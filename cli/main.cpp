@@ -8,6 +8,7 @@
 
 #include "CommandLine.h"
 #include "CommandTable.h"
+#include "Commands.h"
 #include "StdoutWriter.h"
 
 namespace {
@@ -24,7 +25,8 @@ QString generalHelp()
     }
     text += QStringLiteral("\n用 vxlog 命令 --help 查看各命令的选项；选项可以写在命令之前或之后（如 vxlog --db x.db query）。\n"
                            "  -h, --help     显示本帮助并退出\n"
-                           "  --version      显示版本并退出\n\n"
+                           "  --version      显示版本并退出\n"
+                           "  --disk-usage   同 vxlog stats --disk-usage：数据库文件占用的空间\n\n"
                            "退出状态：0 成功（没有匹配的记录也是）；1 数据库无法读取或写入，或结果无法写出；2 用法错误。\n");
     return text;
 }
@@ -65,6 +67,9 @@ int main(int argc, char* argv[])
     const QString name = splitCommand(QCoreApplication::arguments().mid(1), rest);
     if (const Command* command = findCommand(name))
         return command->run(rest);
+    // journalctl --disk-usage has no command of its own.
+    if (name.isNull() && rest.contains(QStringLiteral("--disk-usage")))
+        return runStats(rest);
     if (name.isNull() || name == QLatin1String("help")) {
         if (rest.contains(QStringLiteral("--version")))
             return printResult(versionText());
