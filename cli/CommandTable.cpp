@@ -7,7 +7,7 @@
 namespace {
 
 const Command kCommands[] = {
-    {"query", runQuery, "按类型、时间、文本查询记录（text、short、csv 或 json 输出）",
+    {"query", runQuery, "按类型、时间、文本查询记录（text、short、json、verbose 等格式输出）",
      "vxlog query -p alarm -S -1h -g 温度 -o short"},
     {"export", runExport, "把某一天某一类型的记录导出为与查看器相同的文本文件",
      "vxlog export --day 2024-05-01 -p 3 --dir exports"},

@@ -1,0 +1,113 @@
+# Turns a program's help into a manual page, at build time, so that the page
+# says exactly what --help says:
+#   cmake -DPROGRAM=<binary> -DNAME=vxlog -DSUMMARY=<one line> -DVERSION=1.0
+#         -DOUTPUT=<file.1> [-DSEE_ALSO=<text>] -P HelpToMan.cmake
+# The help of PROGRAM --help becomes DESCRIPTION; each command it lists (an
+# indented line of one lower-case word) gets its own section from
+# PROGRAM COMMAND --help. With -DHELP_FILE=<text file> instead of PROGRAM the
+# help is read from that file (a program without --help of its own).
+#
+# The help's layout is what CommandLine lays out: a line "用法：…", headings
+# ending in "：", terms indented by two blanks and their text by six.
+
+function(roff_escape text out)
+  string(REPLACE "\\" "\\e" text "${text}")
+  # groff finds no place to break a line of Chinese: allow one after each
+  # punctuation mark (\: is a break point of no width).
+  foreach(mark "，" "。" "；" "、" "）" "：")
+    string(REPLACE "${mark}" "${mark}\\:" text "${text}")
+  endforeach()
+  string(REGEX REPLACE "^([.'])" "\\\\&\\1" text "${text}")
+  set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+# A term (an option or a command): bold, its hyphens as minus signs.
+function(roff_term text out)
+  roff_escape("${text}" text)
+  string(REPLACE "-" "\\-" text "${text}")
+  set(${out} ".TP\n.B ${text}\n" PARENT_SCOPE)
+endfunction()
+
+# The help text, its usage line left out, as roff; its headings ("选项：")
+# become `heading` ("SS" for a section of its own, "B" for a bold line).
+function(help_to_roff help heading out)
+  string(REPLACE ";" "<semicolon>" help "${help}")
+  string(REPLACE "\n" ";" lines "${help}")
+  set(roff "")
+  foreach(line IN LISTS lines)
+    string(REPLACE "<semicolon>" ";" line "${line}")
+    if(line MATCHES "^用法：")
+      continue()
+    elseif(line STREQUAL "")
+      string(APPEND roff ".PP\n")
+    elseif(line MATCHES "^      (.*)$")
+      roff_escape("${CMAKE_MATCH_1}" text)
+      string(APPEND roff "${text}\n")
+    elseif(line MATCHES "^  (.*)$")
+      roff_term("${CMAKE_MATCH_1}" text)
+      string(APPEND roff "${text}")
+    elseif(line MATCHES "^(.+)：$")
+      roff_escape("${CMAKE_MATCH_1}" text)
+      if(heading STREQUAL "SS")
+        string(APPEND roff ".SS \"${text}\"\n")
+      else()
+        string(APPEND roff ".PP\n.B ${text}\n")
+      endif()
+    else()
+      roff_escape("${line}" text)
+      string(APPEND roff "${text}\n")
+    endif()
+  endforeach()
+  string(REGEX REPLACE "(\\.PP\n)+" ".PP\n" roff "${roff}")
+  set(${out} "${roff}" PARENT_SCOPE)
+endfunction()
+
+function(program_help out)
+  execute_process(COMMAND ${PROGRAM} ${ARGN} --help
+                  OUTPUT_VARIABLE help RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "${PROGRAM} ${ARGN} --help failed: ${status}")
+  endif()
+  set(${out} "${help}" PARENT_SCOPE)
+endfunction()
+
+function(usage_line help out)
+  if(help MATCHES "用法：([^\n]*)")
+    roff_escape("${CMAKE_MATCH_1}" text)
+    string(REPLACE "-" "\\-" text "${text}")
+    set(${out} "${text}" PARENT_SCOPE)
+  else()
+    set(${out} "${NAME}" PARENT_SCOPE)
+  endif()
+endfunction()
+
+string(TOUPPER "${NAME}" title)
+if(HELP_FILE)
+  file(READ "${HELP_FILE}" help)
+else()
+  program_help(help)
+endif()
+usage_line("${help}" usage)
+help_to_roff("${help}" SS description)
+set(page ".TH ${title} 1 \"\" \"${NAME} ${VERSION}\" \"User Commands\"\n.ad l\n.nh\n")
+string(APPEND page ".SH NAME\n${NAME} \\- ${SUMMARY}\n")
+string(APPEND page ".SH SYNOPSIS\n${usage}\n")
+string(APPEND page ".SH DESCRIPTION\n${description}")
+
+if(NOT HELP_FILE)
+  string(REGEX MATCHALL "\n  [a-z]+\n" commands "${help}")
+  if(commands)
+    string(APPEND page ".SH COMMANDS\n")
+  endif()
+  foreach(command IN LISTS commands)
+    string(STRIP "${command}" command)
+    program_help(commandHelp ${command})
+    usage_line("${commandHelp}" commandUsage)
+    help_to_roff("${commandHelp}" B commandRoff)
+    string(APPEND page ".SS \"${NAME} ${command}\"\n${commandUsage}\n${commandRoff}")
+  endforeach()
+endif()
+if(SEE_ALSO)
+  string(APPEND page ".SH SEE ALSO\n${SEE_ALSO}\n")
+endif()
+file(WRITE "${OUTPUT}" "${page}")
