@@ -90,7 +90,7 @@ _vxlog()
         if [[ -n "$command" ]]; then
             options="$(_vxlog_help_options "$program" "$command")"
         else
-            options=$'--help\n-h\n--version\n--disk-usage\n--db'
+            options=$'--help\n-h\n--version\n--disk-usage\n--vacuum-time\n--vacuum-size\n--db'
         fi
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
     elif [[ "$command" == write ]]; then

@@ -69,7 +69,7 @@ void TestVxlogCompletion::offers_data()
     QTest::newRow("query's options") << QStringList{"query", "--"}
                                      << QStringList{"--type", "--since", "--utc", "--pager-end", "--lines", "--output", "--no-pager"}
                                      << QStringList{"--time", "--dir"};
-    QTest::newRow("options before the command") << QStringList{"--"} << QStringList{"--help", "--version", "--disk-usage", "--db"}
+    QTest::newRow("options before the command") << QStringList{"--"} << QStringList{"--help", "--version", "--disk-usage", "--vacuum-time", "--db"}
                                                  << QStringList{};
     QTest::newRow("the command after an option with a value") << QStringList{"--db", "x.db", "st"} << QStringList{"stats"}
                                                               << QStringList{"x.db"};

@@ -79,7 +79,7 @@ QString requestOf(const QStringList& arguments)
 {
     QStringList request = arguments;
     request.replaceInStrings(QStringLiteral("--vacuum-"), QStringLiteral("--"));
-    return QStringLiteral("vxlog vacuum ") + request.join(QLatin1Char(' '));
+    return QStringLiteral("vxlog vacuum ") + request.join(QLatin1Char(' ')).replace(QLatin1Char('='), QLatin1Char(' '));
 }
 
 } // namespace
@@ -115,6 +115,7 @@ void TestVxlogVacuum::byTime_data()
     QTest::newRow("six months") << QStringList{"--time", "6M"} << 0 << Ids{1, 2, 3, 4, 5, 7};
     QTest::newRow("five days") << QStringList{"--time", "5d"} << 5 << Ids{7};
     QTest::newRow("nothing that old") << QStringList{"--time", "1y"} << 0 << all;
+    QTest::newRow("journal tool's way, without a command") << QStringList{"--vacuum-time=90d"} << 90 << Ids{3, 5, 7};
     QTest::newRow("time and a size the file fits") << QStringList{"--time", "90d", "--size", "100M"} << 90 << Ids{3, 5, 7};
 }
 
@@ -141,7 +142,8 @@ void TestVxlogVacuum::byTime()
         for (const AgedRow& row : rows)
             QVERIFY(db.insertRow(stamp(before.addSecs(-row.ageSeconds)), row.type, row.message));
     }
-    const Result r = runVxlog(QStringList{"vacuum"} + arguments, dir.path());
+    const bool command = !arguments.first().contains(QLatin1Char('='));
+    const Result r = runVxlog((command ? QStringList{"vacuum"} : QStringList()) + arguments, dir.path());
     const QDateTime after = QDateTime::currentDateTime();
     QVERIFY2(!r.crashed && r.exitCode == 0, r.err.constData());
 
