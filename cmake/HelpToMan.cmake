@@ -4,8 +4,8 @@
 #         -DOUTPUT=<file.1> [-DSEE_ALSO=<text>] -P HelpToMan.cmake
 # The help of PROGRAM --help becomes DESCRIPTION; each command it lists (an
 # indented line of one lower-case word) gets its own section from
-# PROGRAM COMMAND --help. With -DHELP_FILE=<text file> instead of PROGRAM the
-# help is read from that file (a program without --help of its own).
+# PROGRAM COMMAND --help (-DCOMMANDS=ON). -DMORE_FILE=<text file> adds what
+# the help does not say (record types, files, examples), in the same layout.
 #
 # The help's layout is what CommandLine lays out: a line "用法：…", headings
 # ending in "：", terms indented by two blanks and their text by six.
@@ -43,7 +43,7 @@ function(help_to_roff help heading out)
     elseif(line MATCHES "^      +(.*)$")
       roff_escape("${CMAKE_MATCH_1}" text)
       string(APPEND roff "${text}\n")
-    elseif(line MATCHES "^  (-[^ ]+(, -[^ ]+)?)   +(.*)$")
+    elseif(line MATCHES "^  ([^ ]+(, [^ ]+)?)  +(.*)$")
       # A term with its text on the same line: "  --version      显示版本并退出".
       set(description "${CMAKE_MATCH_3}")
       roff_term("${CMAKE_MATCH_1}" text)
@@ -79,7 +79,9 @@ endfunction()
 
 function(usage_line help out)
   if(help MATCHES "用法：([^\n]*)")
-    roff_escape("${CMAKE_MATCH_1}" text)
+    # Qt's parser names the program by the path it was started by.
+    string(REGEX REPLACE "^[^ ]*/" "" text "${CMAKE_MATCH_1}")
+    roff_escape("${text}" text)
     string(REPLACE "-" "\\-" text "${text}")
     set(${out} "${text}" PARENT_SCOPE)
   else()
@@ -88,19 +90,19 @@ function(usage_line help out)
 endfunction()
 
 string(TOUPPER "${NAME}" title)
-if(HELP_FILE)
-  file(READ "${HELP_FILE}" help)
-else()
-  program_help(help)
-endif()
+program_help(help)
 usage_line("${help}" usage)
+if(MORE_FILE)
+  file(READ "${MORE_FILE}" more)
+  string(APPEND help "\n${more}")
+endif()
 help_to_roff("${help}" SS description)
 set(page ".TH ${title} 1 \"\" \"${NAME} ${VERSION}\" \"User Commands\"\n.ad l\n.nh\n")
 string(APPEND page ".SH NAME\n${NAME} \\- ${SUMMARY}\n")
 string(APPEND page ".SH SYNOPSIS\n${usage}\n")
 string(APPEND page ".SH DESCRIPTION\n${description}")
 
-if(NOT HELP_FILE)
+if(COMMANDS)
   string(REGEX MATCHALL "\n  [a-z]+\n" commands "${help}")
   if(commands)
     string(APPEND page ".SH COMMANDS\n")
