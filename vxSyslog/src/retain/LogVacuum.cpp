@@ -1,22 +1,12 @@
 #include <vxSyslog/LogVacuum.h>
 
-#include <vxSyslog/DatabaseFailure.h>
-
 #include <QDateTime>
-#include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
-#include <QSqlDriver>
-#include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
 
-#include <functional>
-
-#include <sqlite3.h>
-
 #include "retain/BatchSizer.h"
-#include "store/QDBSqlite.h"
+#include "retain/VacuumConnection.h"
 
 namespace SystemLog {
 
@@ -32,102 +22,41 @@ struct LogVacuum::Private
 {
     explicit Private(const QString& path)
         : path(path)
-        , db(path, QString(), QString())
+        , db(path)
     {
     }
 
     QString path;
-    QDBSqlite db;
+    VacuumConnection db;
     VacuumResult result;
-    QString error;
 
-    bool fail(const QSqlError& sqlError)
+    bool idRange(qint64& first, qint64& last)
     {
-        error = describeFailure(sqlError);
-        return false;
+        return db.number(QStringLiteral("SELECT min(id) FROM SystemInfo"), first)
+               && db.number(QStringLiteral("SELECT max(id) FROM SystemInfo"), last);
     }
 
-    bool exec(QSqlQuery& query, const QString& sql)
-    {
-        if (!query.exec(sql))
-            return fail(query.lastError());
-        return true;
-    }
-
-    // The first column of the first row of `sql`, as a number.
-    bool number(const QString& sql, qint64& value)
-    {
-        QSqlQuery query(db);
-        if (!exec(query, sql))
-            return false;
-        value = query.next() ? query.value(0).toLongLong() : 0;
-        return true;
-    }
-
-    sqlite3* handle() const
-    {
-        const QVariant value = db.driver()->handle();
-        return qstrcmp(value.typeName(), "sqlite3*") == 0 ? *static_cast<sqlite3* const*>(value.constData()) : nullptr;
-    }
-
-    qint64 fileBytes() const { return QFileInfo(path).size(); }
-
-    bool open()
-    {
-        if (!QFileInfo(path).isFile()) {
-            error = describeFailure(FailureKind::Missing, QDir::toNativeSeparators(path));
-            return false;
-        }
-        if (!db.createTable()) {
-            error = db.openFailure().isEmpty() ? describeFailure(db.lastWriteFailure(), db.lastWriteError())
-                                               : db.openFailure();
-            return false;
-        }
-        // Longer than the writer's own wait: the vacuum is the one that may wait.
-        QSqlQuery query(db);
-        return exec(query, QStringLiteral("PRAGMA busy_timeout = %1").arg(kBusyTimeoutMs));
-    }
-
-    // One write transaction around `work`; its time holding the lock is
-    // measured into the result and returned through `heldMs`.
-    bool transaction(const std::function<bool(QSqlQuery&)>& work, qint64& heldMs)
-    {
-        QSqlQuery query(db);
-        if (!exec(query, QStringLiteral("BEGIN IMMEDIATE")))
-            return false;
-        QElapsedTimer held;
-        held.start();
-        if (!work(query) || !exec(query, QStringLiteral("COMMIT"))) {
-            QSqlQuery rollback(db);
-            rollback.exec(QStringLiteral("ROLLBACK"));
-            return false;
-        }
-        heldMs = held.elapsed();
-        result.longestLockMs = qMax(result.longestLockMs, heldMs);
-        ++result.transactions;
-        return true;
-    }
-
+    // Windows of ids: each transaction looks at a bounded part of the table
+    // through the primary key, whatever the stamps are.
     bool removeOlderThan(const QString& bound)
     {
         qint64 first = 0;
         qint64 last = 0;
-        if (!number(QStringLiteral("SELECT min(id) FROM SystemInfo"), first)
-            || !number(QStringLiteral("SELECT max(id) FROM SystemInfo"), last))
+        if (!idRange(first, last))
             return false;
-        // Windows of ids: each transaction looks at a bounded part of the table
-        // through the primary key, whatever the stamps are.
         BatchSizer ids(1000, 1 << 24, kLockBudgetMs);
         for (qint64 from = first - 1; from < last;) {
             const qint64 to = qMin(last, from + ids.size());
             qint64 heldMs = 0;
-            const bool ok = transaction([&](QSqlQuery& query) {
+            const bool ok = db.transaction([&](QSqlQuery& query) {
                 query.prepare(QStringLiteral("DELETE FROM SystemInfo WHERE id > ? AND id <= ? AND datetime < ?"));
                 query.addBindValue(from);
                 query.addBindValue(to);
                 query.addBindValue(bound);
                 if (!query.exec())
-                    return fail(query.lastError());
+                    return false;
+                if (query.numRowsAffected() > 0)
+                    result.removedBefore = bound;
                 result.removed += query.numRowsAffected();
                 return true;
             }, heldMs);
@@ -136,8 +65,6 @@ struct LogVacuum::Private
             ids.took(heldMs);
             from = to;
         }
-        if (result.removed > 0)
-            result.removedBefore = bound;
         return true;
     }
 
@@ -145,8 +72,8 @@ struct LogVacuum::Private
     {
         qint64 pages = 0;
         qint64 freePages = 0;
-        if (!number(QStringLiteral("PRAGMA page_size"), pageSize) || !number(QStringLiteral("PRAGMA page_count"), pages)
-            || !number(QStringLiteral("PRAGMA freelist_count"), freePages))
+        if (!db.number(QStringLiteral("PRAGMA page_size"), pageSize) || !db.number(QStringLiteral("PRAGMA page_count"), pages)
+            || !db.number(QStringLiteral("PRAGMA freelist_count"), freePages))
             return false;
         used = (pages - freePages) * pageSize;
         return true;
@@ -157,48 +84,50 @@ struct LogVacuum::Private
     bool removeUntilFits(qint64 maxBytes)
     {
         BatchSizer rows(1000, 1 << 22, kLockBudgetMs);
-        qint64 removedHere = 0;
         for (;;) {
             qint64 used = 0;
             qint64 pageSize = 0;
             qint64 first = 0;
             qint64 last = 0;
-            if (!usedBytes(used, pageSize) || !number(QStringLiteral("SELECT min(id) FROM SystemInfo"), first)
-                || !number(QStringLiteral("SELECT max(id) FROM SystemInfo"), last))
+            if (!usedBytes(used, pageSize) || !idRange(first, last))
                 return false;
             const qint64 excess = used + pageSize - maxBytes;
             if (excess <= 0 || last == 0)
-                break;
+                return true;
             // Not many more than the excess asks for, by the rows' mean size.
             const qint64 meanRowBytes = qMax<qint64>(1, used / qMax<qint64>(1, last - first + 1));
             const qint64 count = qMin(rows.size(), excess / meanRowBytes + 1);
             qint64 heldMs = 0;
             qint64 removed = 0;
-            const bool ok = transaction([&](QSqlQuery& query) {
+            const bool ok = db.transaction([&](QSqlQuery& query) {
                 query.prepare(QStringLiteral(
                     "DELETE FROM SystemInfo WHERE id IN (SELECT id FROM SystemInfo ORDER BY id LIMIT ?)"));
                 query.addBindValue(count);
                 if (!query.exec())
-                    return fail(query.lastError());
+                    return false;
                 removed = query.numRowsAffected();
                 return true;
             }, heldMs);
-            if (!ok)
+            if (!ok || !noteOldestKept(removed))
                 return false;
             if (removed == 0)
-                break;
-            result.removed += removed;
-            removedHere += removed;
+                return true;
             rows.took(heldMs);
         }
-        if (removedHere == 0)
+    }
+
+    // After rows went by size: everything removed is older than the oldest
+    // row kept (or than now, when none is).
+    bool noteOldestKept(qint64 removed)
+    {
+        if (removed == 0)
             return true;
-        QSqlQuery oldest(db);
-        if (!exec(oldest, QStringLiteral("SELECT datetime FROM SystemInfo ORDER BY id LIMIT 1")))
+        result.removed += removed;
+        QString oldest;
+        if (!db.text(QStringLiteral("SELECT datetime FROM SystemInfo ORDER BY id LIMIT 1"), oldest))
             return false;
-        // Everything went: the removed rows are older than now.
-        result.removedBefore = oldest.next() ? oldest.value(0).toString()
-                                             : QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+        result.removedBefore = oldest.isNull() ? QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
+                                               : oldest;
         return true;
     }
 
@@ -207,87 +136,65 @@ struct LogVacuum::Private
         QString text = QStringLiteral("已清理 %1 条早于 %2 的记录").arg(result.removed).arg(result.removedBefore);
         if (!requestedBy.isEmpty())
             text += QStringLiteral("（%1）").arg(requestedBy);
-        if (db.insert(kRemovalRecordType, text))
-            return true;
-        error = describeFailure(db.lastWriteFailure(), db.lastWriteError());
-        return false;
+        return db.insert(kRemovalRecordType, text);
     }
 
-    // VACUUM with incremental auto-vacuum switched on: one long transaction.
-    bool compact()
-    {
-        QSqlQuery query(db);
-        QElapsedTimer held;
-        held.start();
-        if (!exec(query, QStringLiteral("PRAGMA auto_vacuum = INCREMENTAL")) || !exec(query, QStringLiteral("VACUUM")))
-            return false;
-        result.longestLockMs = qMax(result.longestLockMs, held.elapsed());
-        ++result.transactions;
-        return true;
-    }
-
-    // Free pages back to the file system, a few at a time.
+    // Free pages back to the file system, a few at a time. The pragma frees
+    // one page per step, so SQLite runs it to its end (Qt steps it once).
     bool giveSpaceBack()
     {
         BatchSizer pages(256, 1 << 20, kLockBudgetMs);
         for (;;) {
             qint64 freePages = 0;
-            if (!number(QStringLiteral("PRAGMA freelist_count"), freePages))
+            if (!db.number(QStringLiteral("PRAGMA freelist_count"), freePages))
                 return false;
             if (freePages == 0)
                 return true;
             qint64 heldMs = 0;
-            // Through SQLite's own exec: the pragma frees one page per step,
-            // and Qt's query steps a statement without result columns once.
-            const bool ok = transaction([&](QSqlQuery&) {
-                const QByteArray sql = QByteArray("PRAGMA incremental_vacuum(") + QByteArray::number(pages.size()) + ')';
-                char* message = nullptr;
-                const int code = sqlite3_exec(handle(), sql.constData(), nullptr, nullptr, &message);
-                if (code == SQLITE_OK)
-                    return true;
-                error = describeFailure(failureKindOfSqliteCode(code), QString::fromUtf8(message));
-                sqlite3_free(message);
-                return false;
-            }, heldMs);
-            if (!ok)
+            const QByteArray sql = "PRAGMA incremental_vacuum(" + QByteArray::number(pages.size()) + ')';
+            if (!db.transaction([&](QSqlQuery&) { return db.execToEnd(sql); }, heldMs))
                 return false;
             pages.took(heldMs);
         }
     }
 
-    bool run(const VacuumLimits& limits)
+    // The removals; a failure after some rows went still leaves the record
+    // that explains the gap, when it can be written.
+    bool remove(const VacuumLimits& limits, bool& compacted)
     {
-        result = VacuumResult();
-        result.bytesBefore = fileBytes();
-        if (!open())
-            return false;
         qint64 autoVacuum = 0;
-        if (!number(QStringLiteral("PRAGMA auto_vacuum"), autoVacuum))
+        if (!db.number(QStringLiteral("PRAGMA auto_vacuum"), autoVacuum))
             return false;
         if (!limits.olderThan.isEmpty() && !removeOlderThan(limits.olderThan))
             return false;
+        // VACUUM switching incremental auto-vacuum on: one long transaction.
         if (limits.compact && autoVacuum != kAutoVacuumIncremental) {
-            if (!compact())
+            if (!db.exec(QStringLiteral("PRAGMA auto_vacuum = INCREMENTAL")) || !db.timedStatement(QStringLiteral("VACUUM")))
                 return false;
-            autoVacuum = kAutoVacuumIncremental;
+            compacted = true;
         }
-        result.incremental = autoVacuum == kAutoVacuumIncremental;
-        const QString timeBound = result.removedBefore;
-        if (limits.maxBytes >= 0 && !removeUntilFits(limits.maxBytes))
+        result.incremental = compacted || autoVacuum == kAutoVacuumIncremental;
+        return limits.maxBytes < 0 || removeUntilFits(limits.maxBytes);
+    }
+
+    bool run(const VacuumLimits& limits)
+    {
+        result = VacuumResult();
+        result.bytesBefore = QFileInfo(path).size();
+        if (!db.open(kBusyTimeoutMs))
             return false;
-        if (result.removedBefore.isEmpty())
-            result.removedBefore = timeBound;
-        if (result.removed > 0 && !recordRemoval(limits.requestedBy))
-            return false;
-        if (result.incremental && !giveSpaceBack())
+        bool compacted = false;
+        const bool removed = remove(limits, compacted);
+        const bool recorded = result.removed == 0 || recordRemoval(limits.requestedBy);
+        if (!removed || !recorded || (result.incremental && !giveSpaceBack()))
             return false;
         qint64 freePages = 0;
         qint64 pageSize = 0;
-        if (!number(QStringLiteral("PRAGMA freelist_count"), freePages) || !number(QStringLiteral("PRAGMA page_size"), pageSize))
+        if (!db.number(QStringLiteral("PRAGMA freelist_count"), freePages) || !db.number(QStringLiteral("PRAGMA page_size"), pageSize))
             return false;
         result.freeBytesLeft = freePages * pageSize;
         db.close();
-        result.bytesAfter = fileBytes();
+        result.bytesAfter = QFileInfo(path).size();
         return true;
     }
 };
@@ -297,14 +204,14 @@ LogVacuum::LogVacuum(const QString& path)
 {
 }
 
-LogVacuum::~LogVacuum()
-{
-    d->db.close();
-}
+LogVacuum::~LogVacuum() = default;
 
 bool LogVacuum::run(const VacuumLimits& limits)
 {
-    return d->run(limits);
+    const bool ok = d->run(limits);
+    d->result.longestLockMs = d->db.longestLockMs();
+    d->result.transactions = d->db.transactions();
+    return ok;
 }
 
 const VacuumResult& LogVacuum::result() const
@@ -314,7 +221,7 @@ const VacuumResult& LogVacuum::result() const
 
 QString LogVacuum::errorText() const
 {
-    return d->error;
+    return d->db.errorText();
 }
 
 } // namespace SystemLog
