@@ -52,6 +52,11 @@ QString versionText()
     return QStringLiteral("vxlog %1\n").arg(QStringLiteral(VXLOG_VERSION));
 }
 
+QString reverseWithFollow()
+{
+    return QStringLiteral("--reverse 与 --follow 只能选一个：持续输出时新记录总在最后");
+}
+
 CommandLine::CommandLine(const QString& command, const QString& description)
     : m_command(command)
     , m_description(description)
@@ -160,7 +165,9 @@ void CommandLine::addLines(const QString& description)
 
 void CommandLine::addReverse()
 {
-    addOption(QCommandLineOption({QStringLiteral("r"), QStringLiteral("reverse")}, QStringLiteral("最新的记录在前。")));
+    addOption(QCommandLineOption({QStringLiteral("r"), QStringLiteral("reverse")},
+                           QStringLiteral("最新的记录在前。不能与 -f（follow）同用：持续输出时新记录总在最后"
+                                          "（journalctl 的 --reverse 与 --follow 同样不能同用）。")));
 }
 
 void CommandLine::addCount()

@@ -19,6 +19,9 @@ enum ExitStatus {
 // "vxlog <version>" and a line feed.
 QString versionText();
 
+// Why --reverse and following do not go together, as the journal tool says it.
+QString reverseWithFollow();
+
 // The options of one vxlog command and what they mean, parsed with Qt's
 // QCommandLineParser. Each command adds the options it takes (every command
 // has --help, --version, --quiet and --no-pager); the getters turn them into

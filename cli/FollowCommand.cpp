@@ -93,9 +93,12 @@ int runFollow(const QStringList& arguments)
                   QStringLiteral("游标文件：文件中有记录编号时从它之后继续（不看 -n），没有这个文件时照常开始；"
                                  "每输出一批记录后把最后一条的编号原子地（先写新文件再改名）写入其中。"
                                  "用于把 follow 的输出接给其他程序，重启后不漏记录。"));
+    line.addReverse();
     const int parsed = line.parse(arguments);
     if (parsed >= 0)
         return parsed;
+    if (line.isSet(QStringLiteral("reverse")))
+        return line.usageError(reverseWithFollow());
 
     RecordFilter filter;
     RecordFormat format = RecordFormat::Text;

@@ -13,10 +13,10 @@ namespace {
 // query -f is follow with the same options, as journalctl -f is.
 int followInstead(const CommandLine& line, const QStringList& arguments)
 {
-    for (const char* option : {"reverse", "count"}) {
-        if (line.isSet(QLatin1String(option)))
-            return line.usageError(QStringLiteral("--follow 不能与 --%1 同用").arg(QLatin1String(option)));
-    }
+    if (line.isSet(QStringLiteral("reverse")))
+        return line.usageError(reverseWithFollow());
+    if (line.isSet(QStringLiteral("count")))
+        return line.usageError(QStringLiteral("--follow 不能与 --count 同用"));
     QStringList rest = arguments;
     rest.removeAll(QStringLiteral("-f"));
     rest.removeAll(QStringLiteral("--follow"));

@@ -686,7 +686,8 @@ void TestVxlog::journalHabits_data()
         << QStringList{"-o short-iso", "-o json-pretty", "-o verbose", "cat（", "-n 50、-n all", "\n  -e, --pager-end\n",
                        "vxlog query -e -p alarm", "\n  --utc\n", "--utc -S", "-S @1733700000", "-S 2026-12-09T08:30:00",
                        "-S -3M"};
-    QTest::newRow("follow help: -n all") << QStringList{"follow", "--help"} << QStringList{"-n all", "--utc"};
+    QTest::newRow("follow help: -n all, no reverse") << QStringList{"follow", "--help"}
+                                                     << QStringList{"-n all", "--utc", "不能与 -f（follow）同用"};
 }
 
 // Exact output of the formats and times, in a zone eight hours east of UTC
@@ -786,6 +787,8 @@ void TestVxlog::usageError_data()
     QTest::newRow("export without folder") << QStringList{"export", "--day", "2024-05-01", "--type", "3"};
     QTest::newRow("export with two types") << QStringList{"export", "--day", "2024-05-01", "--type", "2,3", "--dir", "."};
     QTest::newRow("follow with reverse") << QStringList{"follow", "--reverse"};
+    QTest::newRow("follow with -r") << QStringList{"follow", "-r", "-n", "3"};
+    QTest::newRow("query -r -f") << QStringList{"query", "-r", "-f"};
     QTest::newRow("write with two types") << QStringList{"write", "--type", "all", "x"};
 }
 
