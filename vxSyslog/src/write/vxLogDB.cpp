@@ -402,6 +402,8 @@ vxLogDB::Cycle vxLogDB::writeCycle()
         // Side files are taken in even by a writer that has nothing of its own.
         if (!m_draining && takeInDue() && storeState() == Store::Ready && takeInStep())
             return Cycle::Wrote;
+        // An idle writer holds no claim: another writer may finish the file.
+        m_unwritten.giveBack();
         return Cycle::Idle;
     }
     switch (storeState()) {
