@@ -263,8 +263,11 @@ bool vxLogDB::writePending()
         // can run far slower than the budget's estimate while logging
         // threads compete for the machine (bench/README.md).
         const auto deadline = begin + std::chrono::milliseconds(m_queryYieldMs);
+        // A drain past its deadline commits what it has, too: the rest is
+        // set aside rather than keep the end waiting.
         committed = m_db->insertPrefix(m_pending, [this, deadline] {
-            return m_queriesWaiting.load() > 0 && std::chrono::steady_clock::now() >= deadline;
+            const auto now = std::chrono::steady_clock::now();
+            return (m_queriesWaiting.load() > 0 && now >= deadline) || (m_draining && now >= m_drainDeadline);
         });
         spent = std::chrono::steady_clock::now() - begin;
         queryWaited = m_queriesWaiting.load() > 0;
@@ -457,6 +460,7 @@ void vxLogDB::drainAll()
     const std::uint64_t target = m_queue.acceptedTotal();
     const auto drainBegan = std::chrono::steady_clock::now();
     const auto deadline = drainBegan + m_endLockWait;
+    m_drainDeadline = deadline;
     m_draining = true;
     m_failedAttempts = 0;
     for (;;) {

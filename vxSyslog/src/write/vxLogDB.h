@@ -247,6 +247,7 @@ private:
     DropReason m_lastFailure = DropReason::Other;
     int m_failedAttempts = 0;             // consecutive failed writes of m_pending
     bool m_draining = false;
+    std::chrono::steady_clock::time_point m_drainDeadline{};  // while m_draining
     bool m_recordsWaitForLines = false;   // a batch was given up: its record rides with the next lines
     bool m_endWaitUsedUp = false;         // a drain already waited out its lock deadline
     int m_maxAttempts = kMaxBatchAttempts;
