@@ -75,7 +75,7 @@ void CommandLine::addOption(const QCommandLineOption& option)
 
 bool CommandLine::takesValue(const QString& argument)
 {
-    static const QStringList valueOptions{"db", "p", "type", "day", "S", "since", "U", "until", "g", "grep",
+    static const QStringList valueOptions{"db", "host", "p", "type", "day", "S", "since", "U", "until", "g", "grep",
                                           "n", "lines", "o", "output", "format", "dir",
                                           "to", "cursor-file", "facility", "hostname", "ca", "cert", "key", "peer"};
     QString name;
@@ -91,6 +91,19 @@ void CommandLine::addDatabase()
     addOption(QCommandLineOption(QStringLiteral("db"),
                            QStringLiteral("日志数据库文件，默认为当前文件夹中的 dbLog.db（与查看器相同）。"),
                            QStringLiteral("文件"), QStringLiteral("dbLog.db")));
+}
+
+void CommandLine::addSources()
+{
+    addOption(QCommandLineOption(QStringLiteral("db"),
+                           QStringLiteral("日志数据库文件，默认为当前文件夹中的 dbLog.db（与查看器相同）。"
+                                          "可给多次：多个文件（多台机器）的记录按时间合并，每条记录带上机器名称"
+                                          "（文件名去掉 .db，或写成 名称=路径）。也可以是中央 PostgreSQL 数据库的地址 "
+                                          "postgresql://用户@主机:端口/数据库（密码只从 ~/.pgpass 或 PGPASSWORD 读取）。"),
+                           QStringLiteral("文件"), QStringLiteral("dbLog.db")));
+    addOption(QCommandLineOption(QStringLiteral("host"),
+                           QStringLiteral("只要这台机器的记录（可给多次）：中央数据库中的 host，或多个文件中的机器名称。"),
+                           QStringLiteral("机器")));
 }
 
 void CommandLine::addTypes()
@@ -235,6 +248,28 @@ void CommandLine::notice(const QString& text) const
 QString CommandLine::databasePath() const
 {
     return m_parser.value(QStringLiteral("db"));
+}
+
+QStringList CommandLine::databaseLocations() const
+{
+    return m_parser.values(QStringLiteral("db"));
+}
+
+bool CommandLine::isOneFile() const
+{
+    const QStringList locations = databaseLocations();
+    return locations.size() == 1 && !m_parser.isSet(QStringLiteral("host"))
+           && !SystemLog::RecordSource::isDatabaseUrl(locations.first());
+}
+
+std::unique_ptr<SystemLog::RecordSource> CommandLine::source() const
+{
+    QString error;
+    std::unique_ptr<SystemLog::RecordSource> made =
+        SystemLog::RecordSource::create(databaseLocations(), m_parser.values(QStringLiteral("host")), error);
+    if (!made)
+        usageError(error);
+    return made;
 }
 
 QStringList CommandLine::positional() const

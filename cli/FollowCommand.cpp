@@ -1,12 +1,14 @@
 #include "Commands.h"
 
 #include <vxSyslog/LogTail.h>
+#include <vxSyslog/RecordSource.h>
 
 #include <chrono>
 #include <memory>
 
 #include "CommandLine.h"
 #include "CursorFile.h"
+#include "ReaderOutput.h"
 #include "StdoutWriter.h"
 #include "StopSignals.h"
 
@@ -70,6 +72,44 @@ private:
     bool m_failing = false;
 };
 
+// Several files or the central database: each machine's new records as
+// they come, each naming its machine where several are listed.
+int followSource(const CommandLine& line, const RecordFilter& filter, RecordFormat format, int lines)
+{
+    const std::unique_ptr<RecordSource> source = line.source();
+    if (!source)
+        return kExitUsage;
+    if (!openOrReport(*source))
+        return kExitFailure;
+    const RecordLabels labels = labelsFor(*source, filter);
+    const std::unique_ptr<SourceTail> tail = source->tail(filter, [&line](const QString& notice) { line.notice(notice); });
+    tail->setStopCheck(stopRequested);
+    installStopSignals();
+    StdoutWriter out;
+    appendFormatHeader(format, labels, out.buffer());
+    const auto write = [&out, format, &labels](const LogRecord& record) {
+        appendRecord(format, labels, record, out.buffer());
+        return out.recordDone();
+    };
+    if (!tail->start(lines, write)) {
+        out.flush();
+        printError(source->errorText());
+        return kExitFailure;
+    }
+    while (!stopRequested()) {
+        const int delivered = tail->fetch(kBatch, write);
+        if (!out.flush()) {
+            if (stopRequested())
+                break;
+            printError(out.errorText());
+            return kExitFailure;
+        }
+        if (delivered < kBatch)
+            sleepUnlessStopped(kPollInterval);
+    }
+    return kExitSuccess;
+}
+
 } // namespace
 
 int runFollow(const QStringList& arguments)
@@ -80,7 +120,7 @@ int runFollow(const QStringList& arguments)
                                     "记录按写入顺序输出，每条只输出一次。数据库被其他程序锁定时等待；"
                                     "文件被删除后重建、被替换、被截断或记录编号变小时，在标准错误上提示一次，"
                                     "然后从新文件的第一条记录继续。"));
-    line.addDatabase();
+    line.addSources();
     line.addTypes();
     line.addTimeSpan();
     line.addGrep();
@@ -102,6 +142,11 @@ int runFollow(const QStringList& arguments)
     if (!line.noExtraArguments())
         return kExitUsage;
 
+    if (!line.isOneFile()) {
+        if (line.isSet(QStringLiteral("cursor-file")))
+            return line.usageError(QStringLiteral("--cursor-file 只能用于一个数据库文件"));
+        return followSource(line, filter, format, lines);
+    }
     LogTail tail(line.databasePath(), filter, [&line](const QString& notice) { line.notice(notice); });
     tail.setStopCheck(stopRequested);
     if (!tail.open()) {
@@ -116,11 +161,13 @@ int runFollow(const QStringList& arguments)
         return kExitFailure;
     CursorKeeper cursorKeeper(cursor.get());
 
+    RecordLabels labels;
+    labels.type = filter.types.size() != 1;
     StdoutWriter out;
-    appendFormatHeader(format, out.buffer());
+    appendFormatHeader(format, labels, out.buffer());
     while (!stopRequested()) {
-        const int delivered = tail.fetch(kBatch, [&out, format](const LogRecord& record) {
-            appendRecord(format, record, out.buffer());
+        const int delivered = tail.fetch(kBatch, [&out, format, &labels](const LogRecord& record) {
+            appendRecord(format, labels, record, out.buffer());
             return out.recordDone();
         });
         if (!out.flush()) {

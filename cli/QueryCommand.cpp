@@ -1,6 +1,6 @@
 #include "Commands.h"
 
-#include <vxSyslog/LogReader.h>
+#include <vxSyslog/RecordSource.h>
 
 #include "CommandLine.h"
 #include "ReaderOutput.h"
@@ -23,16 +23,16 @@ int followInstead(const CommandLine& line, const QStringList& arguments)
     return runFollow(rest);
 }
 
-int printCount(LogReader& reader, const RecordFilter& filter, int lines)
+int printCount(RecordSource& source, const RecordFilter& filter, int lines)
 {
     qint64 count = 0;
-    if (lines != 0 && !reader.count(filter, count)) {
-        printError(reader.errorText());
-        return kExitFailure;
-    }
+    const bool ok = lines == 0 || source.count(filter, count);
     if (lines >= 0)
         count = qMin<qint64>(count, lines);
-    return printResult(QStringLiteral("%1\n").arg(count));
+    StdoutWriter out;
+    if (ok)
+        out.buffer() += QByteArray::number(count) + '\n';
+    return finishRecordStream(ok, source, out);
 }
 
 } // namespace
@@ -40,7 +40,7 @@ int printCount(LogReader& reader, const RecordFilter& filter, int lines)
 int runQuery(const QStringList& arguments)
 {
     CommandLine line(QStringLiteral("query"), QStringLiteral("按类型、时间和文本查询日志记录，结果写到标准输出。"));
-    line.addDatabase();
+    line.addSources();
     line.addTypes();
     line.addTimeSpan();
     line.addGrep();
@@ -64,20 +64,23 @@ int runQuery(const QStringList& arguments)
         return kExitUsage;
     filter.reverse = line.isSet(QStringLiteral("reverse"));
 
-    LogReader reader(line.databasePath());
-    if (!openOrReport(reader))
+    const std::unique_ptr<RecordSource> source = line.source();
+    if (!source)
+        return kExitUsage;
+    if (!openOrReport(*source))
         return kExitFailure;
     if (line.isSet(QStringLiteral("count")))
-        return printCount(reader, filter, lines);
+        return printCount(*source, filter, lines);
 
+    const RecordLabels labels = labelsFor(*source, filter);
     StdoutWriter out;
-    appendFormatHeader(format, out.buffer());
+    appendFormatHeader(format, labels, out.buffer());
     if (lines == 0)
-        return finishRecordStream(true, reader, out);
+        return finishRecordStream(true, *source, out);
     filter.last = qMax(lines, 0);
-    const bool ok = reader.read(filter, [&out, format](const LogRecord& record) {
-        appendRecord(format, record, out.buffer());
+    const bool ok = source->read(filter, [&out, format, &labels](const LogRecord& record) {
+        appendRecord(format, labels, record, out.buffer());
         return out.recordDone();
     });
-    return finishRecordStream(ok, reader, out);
+    return finishRecordStream(ok, *source, out);
 }

@@ -10,6 +10,7 @@
 
 #include <vxSyslog/LogReader.h>
 #include <vxSyslog/RecordFormat.h>
+#include <vxSyslog/RecordSource.h>
 
 #include "CommandLine.h"
 #include "ReaderOutput.h"
@@ -99,7 +100,7 @@ int runStats(const QStringList& arguments)
                      QStringLiteral("统计所选时间段（默认全部）内每天每种类型的记录条数，并给出总数、最早与最新的时间"
                                     "和数据库文件的大小。类型不是 0 到 4 的记录各有一列“类型 N”，"
                                     "类型不是整数的记录在“类型 ?”一列。"));
-    line.addDatabase();
+    line.addSources();
     line.addTypes();
     line.addTimeSpan();
     const int parsed = line.parse(arguments);
@@ -111,29 +112,32 @@ int runStats(const QStringList& arguments)
     if (!line.noExtraArguments())
         return kExitUsage;
 
-    LogReader reader(line.databasePath());
-    if (!openOrReport(reader))
+    const std::unique_ptr<RecordSource> source = line.source();
+    if (!source)
+        return kExitUsage;
+    if (!openOrReport(*source))
         return kExitFailure;
     DayCounts counts;
     LogReader::Span span;
-    const bool ok = reader.countPerDayAndType(filter, [&counts](const LogReader::DayTypeCount& count) {
+    const bool ok = source->countPerDayAndType(filter, [&counts](const LogReader::DayTypeCount& count) {
         const qint64 column = count.typeIsInt ? count.type : kNotAnInt;
         counts.days[count.day][column] += count.count;
         counts.columns[column] += count.count;
-    }) && reader.span(filter, span);
-    if (!ok) {
-        printError(reader.errorText());
-        return kExitFailure;
+    }) && source->span(filter, span);
+    StdoutWriter out;
+    if (ok) {
+        QString text = table(counts);
+        text += QStringLiteral("记录总数：%1\n").arg(span.total);
+        text += QStringLiteral("最早记录：%1\n").arg(span.total > 0 ? span.oldest : QStringLiteral("（无）"));
+        text += QStringLiteral("最新记录：%1\n").arg(span.total > 0 ? span.newest : QStringLiteral("（无）"));
+        for (const QString& path : source->files()) {
+            const QFileInfo file(path);
+            text += QStringLiteral("数据库文件：%1，%2 字节（%3）\n")
+                        .arg(QDir::toNativeSeparators(file.absoluteFilePath()))
+                        .arg(file.size())
+                        .arg(QLocale::system().formattedDataSize(file.size()));
+        }
+        out.buffer() += text.toUtf8();
     }
-
-    const QFileInfo file(line.databasePath());
-    QString text = table(counts);
-    text += QStringLiteral("记录总数：%1\n").arg(span.total);
-    text += QStringLiteral("最早记录：%1\n").arg(span.total > 0 ? span.oldest : QStringLiteral("（无）"));
-    text += QStringLiteral("最新记录：%1\n").arg(span.total > 0 ? span.newest : QStringLiteral("（无）"));
-    text += QStringLiteral("数据库文件：%1，%2 字节（%3）\n")
-                .arg(QDir::toNativeSeparators(file.absoluteFilePath()))
-                .arg(file.size())
-                .arg(QLocale::system().formattedDataSize(file.size()));
-    return printResult(text);
+    return finishRecordStream(ok, *source, out);
 }

@@ -23,6 +23,24 @@ enum class RecordFormat {
     Short,  // one line per record: "time type_name message", line ends in the message as "⏎"
 };
 
+// What a record names besides its time stamp, where one listing holds
+// several machines or several types. A text block then reads
+// "2026-12-09 06:00:00 plc-7 [报警记录]:\n…" (host, type, or both); short
+// gains the host after the time; CSV and JSON gain a host field after
+// datetime. No labels: the forms above, exactly.
+struct RecordLabels
+{
+    bool host = false;
+    bool type = false;
+};
+
+VXSYSLOG_EXPORT void appendFormatHeader(RecordFormat format, const RecordLabels& labels, QByteArray& out);
+VXSYSLOG_EXPORT void appendRecord(RecordFormat format, const RecordLabels& labels, const LogRecord& record, QByteArray& out);
+
+// The text block's first line without its colon: the time stamp and the
+// labels asked for.
+VXSYSLOG_EXPORT void appendTextHeading(const RecordLabels& labels, const LogRecord& record, QByteArray& out);
+
 // What precedes the first record: the CSV header line, nothing for the others.
 VXSYSLOG_EXPORT void appendFormatHeader(RecordFormat format, QByteArray& out);
 

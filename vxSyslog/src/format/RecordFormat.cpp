@@ -203,6 +203,83 @@ void appendRecord(RecordFormat format, const LogRecord& record, QByteArray& out)
     }
 }
 
+void appendTextHeading(const RecordLabels& labels, const LogRecord& record, QByteArray& out)
+{
+    out.append(record.datetime.constData(), record.datetime.size());
+    if (labels.host) {
+        out.append(' ');
+        out.append(record.host);
+    }
+    if (labels.type) {
+        out.append(" [", 2);
+        out.append(typeNameBytes(record));
+        out.append(']');
+    }
+}
+
+void appendFormatHeader(RecordFormat format, const RecordLabels& labels, QByteArray& out)
+{
+    if (format == RecordFormat::Csv && labels.host)
+        out.append("id,datetime,host,type,type_name,message\r\n");
+    else
+        appendFormatHeader(format, out);
+}
+
+void appendRecord(RecordFormat format, const RecordLabels& labels, const LogRecord& record, QByteArray& out)
+{
+    if (!labels.host && !(labels.type && format == RecordFormat::Text)) {
+        appendRecord(format, record, out);
+        return;
+    }
+    switch (format) {
+    case RecordFormat::Text:
+        appendTextHeading(labels, record, out);
+        out.append(":\n", 2);
+        out.append(record.message.constData(), record.message.size());
+        out.append('\n');
+        return;
+    case RecordFormat::Csv:
+        appendNumber(record.id, out);
+        out.append(',');
+        appendCsvField(record.datetime, out);
+        out.append(',');
+        appendCsvField(record.host, out);
+        out.append(',');
+        appendCsvType(record, out);
+        out.append(',');
+        appendCsvField(typeNameBytes(record), out);
+        out.append(',');
+        appendCsvField(record.message, out);
+        out.append("\r\n", 2);
+        return;
+    case RecordFormat::Json:
+        out.append("{\"id\":", 6);
+        appendNumber(record.id, out);
+        out.append(",\"datetime\":", 12);
+        appendJsonString(record.datetime, out);
+        out.append(",\"host\":", 8);
+        appendJsonString(record.host, out);
+        out.append(",\"type\":", 8);
+        appendJsonType(record, out);
+        out.append(",\"type_name\":", 13);
+        appendJsonString(typeNameBytes(record), out);
+        out.append(",\"message\":", 11);
+        appendJsonString(record.message, out);
+        out.append("}\n", 2);
+        return;
+    case RecordFormat::Short:
+        out.append(record.datetime.constData(), record.datetime.size());
+        out.append(' ');
+        out.append(record.host);
+        out.append(' ');
+        out.append(typeNameBytes(record));
+        out.append(' ');
+        appendOneLine(record.message, out);
+        out.append('\n');
+        return;
+    }
+}
+
 void appendTextRecord(const LogRecord& record, QByteArray& out)
 {
     out.append(record.datetime.constData(), record.datetime.size());
