@@ -66,14 +66,16 @@ void TestSyslogFormat::formatsRecords_data()
     QTest::newRow("alarm as kern") << shanghai << 0 << 3 << at << QByteArray("x")
         << "<3>1" + stamp + "alarm [vxlog@32473 id=\"42\" type=\"3\"] " + kBom + "x";
 
-    QTest::newRow("Chinese lines, trailing line ends dropped") << shanghai << 16 << 3 << at
+    QTest::newRow("Chinese lines, trailing line ends spelled in eol") << shanghai << 16 << 3 << at
         << QByteArray("主轴温度 78.5 °C\r\n超过上限\n\n")
-        << "<131>1" + stamp + "alarm [vxlog@32473 id=\"42\" type=\"3\"] " + kBom + "主轴温度 78.5 °C\r\n超过上限";
+        << "<131>1" + stamp + "alarm [vxlog@32473 id=\"42\" type=\"3\" eol=\"nn\"] " + kBom + "主轴温度 78.5 °C\r\n超过上限";
+    QTest::newRow("CR LF at the end") << shanghai << 16 << 3 << at << QByteArray("x\r\n")
+        << "<131>1" + stamp + "alarm [vxlog@32473 id=\"42\" type=\"3\" eol=\"rn\"] " + kBom + "x";
     QTest::newRow("bytes that are not UTF-8: as stored, no mark") << shanghai << 16 << 4 << at
         << QByteArray("a\xFF" "b\n")
-        << "<133>1" + stamp + "info [vxlog@32473 id=\"42\" type=\"4\"] a\xFF" "b";
+        << "<133>1" + stamp + "info [vxlog@32473 id=\"42\" type=\"4\" eol=\"n\"] a\xFF" "b";
     QTest::newRow("empty message: no MSG") << shanghai << 16 << 4 << at << QByteArray("\n")
-        << "<133>1" + stamp + "info [vxlog@32473 id=\"42\" type=\"4\"]";
+        << "<133>1" + stamp + "info [vxlog@32473 id=\"42\" type=\"4\" eol=\"n\"]";
     QTest::newRow("structured-data characters in the message stay") << shanghai << 16 << 4 << at
         << QByteArray("a \"] \\ b")
         << "<133>1" + stamp + "info [vxlog@32473 id=\"42\" type=\"4\"] " + kBom + "a \"] \\ b";

@@ -87,7 +87,7 @@ bool appendRecords(const QString& path, int first, int count)
 QList<int> receivedIds(const RsyslogReceiver& receiver)
 {
     static const QRegularExpression shape(QStringLiteral(
-        "^(\\d+) test-host quarrow (\\w+) \\[vxlog@32473 id=\"(\\d+)\" type=\"(\\d+)\"\\] \\x{FEFF}记录 (\\d+)$"));
+        "^(\\d+) test-host quarrow (\\w+) \\[vxlog@32473 id=\"(\\d+)\" type=\"(\\d+)\" eol=\"n\"\\] \\x{FEFF}记录 (\\d+)$"));
     static const int pri[] = {133, 134, 134, 131, 133};  // local0 and the severity of each type
     static const QStringList names{"param", "user", "status", "alarm", "info"};
     QList<int> ids;

@@ -11,7 +11,7 @@ namespace SystemLog {
 // Log records as RFC 5424 syslog messages, for programs that ship the log to
 // a syslog server (vxlog forward sends them over RELP):
 //
-//   <PRI>1 TIMESTAMP HOSTNAME quarrow - MSGID [vxlog@32473 id="…" type="…"] BOM MSG
+//   <PRI>1 TIMESTAMP HOSTNAME quarrow - MSGID [vxlog@32473 id="…" type="…" eol="…"] BOM MSG
 //
 // PRI is facility * 8 + the severity of the record type: 报警记录 (alarm) err,
 // 参数修改记录 (param) and 其他信息 (info) notice, 用户使用记录 (user) and
@@ -19,7 +19,9 @@ namespace SystemLog {
 // local time with the UTC offset the machine's time zone had at that moment,
 // or "-" when the stored time stamp is not "yyyy-MM-dd hh:mm:ss". MSGID is the
 // type's ASCII name (param, user, status, alarm, info; "typeN" for another
-// code N). MSG is the message without its trailing line ends: valid UTF-8
+// code N). MSG is the message without its trailing line ends, which eol
+// spells ("n" for LF, "r" for CR, in order; left out when there are none),
+// so that a receiver can store the message as it was: valid UTF-8
 // after a byte order mark, as RFC 5424 asks, and any other bytes as they are
 // stored, without the mark. An empty message leaves MSG out.
 //

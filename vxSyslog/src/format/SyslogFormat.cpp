@@ -180,9 +180,18 @@ void SyslogFormatter::append(const LogRecord& record, QByteArray& out)
     appendParamValue(QByteArray::number(record.id), out);
     out.append("\" type=\"", 8);
     appendParamValue(QByteArray::number(record.type), out);
-    out.append("\"]", 2);
-
+    out.append('"');
+    // The line ends MSG leaves out, so that a receiver can store the
+    // message exactly as the machine did: "n" for LF, "r" for CR, in order.
     const int length = withoutTrailingLineEnds(record.message);
+    if (length < record.message.size()) {
+        out.append(" eol=\"", 6);
+        for (int i = length; i < record.message.size(); ++i)
+            out.append(record.message.at(i) == '\n' ? 'n' : 'r');
+        out.append('"');
+    }
+    out.append(']');
+
     if (length == 0)
         return;
     out.append(' ');

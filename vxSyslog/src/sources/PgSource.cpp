@@ -108,13 +108,13 @@ bool PgSource::open()
         return failed();
     Query probe;
     probe.sql = QByteArray("SELECT ") + kColumns + " FROM fleet_log LIMIT 0";
-    if (stream(probe, [](const std::vector<QByteArray>&, const std::vector<bool>&) { return true; }))
+    if (m_connection->stream(probe.sql, probe.parameters,
+                             [](const std::vector<QByteArray>&, const std::vector<bool>&) { return true; }, m_stopCheck))
         return true;
     const QString state = m_connection->sqlState();
-    if (state == QLatin1String("42P01") || state == QLatin1String("42703")) {
-        addProblem(QStringLiteral("无法读取中央日志数据库 %1：数据库中没有可用的 fleet_log 表（用 docs/fleet_log.sql 创建）").arg(m_url));
-        return false;
-    }
+    if (state != QLatin1String("42P01") && state != QLatin1String("42703"))
+        return failed();
+    addProblem(QStringLiteral("无法读取中央日志数据库 %1：数据库中没有可用的 fleet_log 表（用 docs/fleet_log.sql 创建）").arg(m_url));
     return false;
 }
 
@@ -220,7 +220,10 @@ bool PgSource::readLastWithGrep(const RecordFilter& filter, const LogReader::Rec
     LogRecord start;
     int seen = 0;
     if (!read(newestFirst, [&](const LogRecord& record) {
-            start = record;
+            // The row's bytes live only as long as the call.
+            start.datetime = QByteArray(record.datetime.constData(), record.datetime.size());
+            start.host = QByteArray(record.host.constData(), record.host.size());
+            start.id = record.id;
             ++seen;
             return true;
         }))
