@@ -115,6 +115,7 @@ private slots:
     void eachMachineAsItsOwnFile_data();
     void eachMachineAsItsOwnFile();
     void allMachinesInOneTimeline();
+    void followSeesEachNewRecordOnce();
     void passwordNeverOnTheCommandLine();
     void lostServerIsAFailure_data();
     void lostServerIsAFailure();
@@ -292,6 +293,39 @@ void TestFleetPostgresql::allMachinesInOneTimeline()
     QCOMPARE(central.out, own.out);
     const Result stats = runVxlog({"stats", "--db", m_url, "--host", "plc-7", "--host", "plc-8"}, m_work.path());
     QVERIFY2(stats.out.contains("记录总数：900\n"), stats.out.constData());
+}
+
+// follow over the central table: the newest record, then what a machine
+// forwards afterwards, once each, naming the machine.
+void TestFleetPostgresql::followSeesEachNewRecordOnce()
+{
+    QProcess follow;
+    follow.start(QStringLiteral(VXLOG_BINARY), {"follow", "--db", m_url, "--host", "plc-7", "--host", "plc-8", "-n", "1",
+                                                "-o", "json", "-p", "alarm"});
+    QByteArray out;
+    const auto linesUntil = [&](int lines) {
+        for (QDeadlineTimer deadline(60000); !deadline.hasExpired() && out.count('\n') < lines;) {
+            follow.waitForReadyRead(100);
+            out += follow.readAllStandardOutput();
+        }
+        return out.count('\n') == lines;
+    };
+    QVERIFY2(linesUntil(1), out.constData());
+    QVERIFY(appendRecords(machine("plc-8"), 1300, 10));  // two alarms: 1303 and 1308
+    {
+        Forwarder plc8;
+        plc8.start(forwardArguments("plc-8"));
+        QVERIFY2(linesUntil(3), out.constData());
+    }
+    follow.terminate();
+    QVERIFY(follow.waitForFinished(kRunTimeoutMs));
+    out += follow.readAllStandardOutput();
+    const QList<QByteArray> lines = out.trimmed().split('\n');
+    QCOMPARE(lines.size(), 3);
+    QVERIFY2(lines.at(1).contains("\"id\":304,") && lines.at(1).contains("\"host\":\"plc-8\"")
+                 && lines.at(1).contains("record 1303 'quoted'"),
+             lines.at(1).constData());
+    QVERIFY2(lines.at(2).contains("\"id\":309,") && lines.at(2).contains("\"message\":\"\\n\""), lines.at(2).constData());
 }
 
 void TestFleetPostgresql::passwordNeverOnTheCommandLine()

@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -113,6 +114,7 @@ private slots:
     void unreadableFileBesideReadableOnes();
     void statsAddsTheMachinesUp();
     void exportNamesEachMachine();
+    void followNamesEachMachine();
 
 private:
     QString path(const QString& name) const { return m_dir.filePath(name); }
@@ -293,6 +295,44 @@ void TestVxlogSources::exportNamesEachMachine()
                                    m_dir.path());
     QCOMPARE(broken.exitCode, 1);
     QVERIFY(!QDir(out.path() + QStringLiteral("/b")).exists());
+}
+
+// The last records of both files in one timeline, then each new record of
+// either as it is stored, once, with its machine.
+void TestVxlogSources::followNamesEachMachine()
+{
+    QTemporaryDir dir;
+    for (const char* name : {"east.db", "west.db"}) {
+        TestDatabase db(dir.filePath(QLatin1String(name)));
+        createLogTable(db);
+        QVERIFY(db.insertRow(QStringLiteral("2026-12-09 06:00:0%1").arg(name[0] == 'e' ? 1 : 2), 3, QLatin1String(name)));
+    }
+    QProcess follow;
+    follow.setWorkingDirectory(dir.path());
+    follow.start(QStringLiteral(VXLOG_BINARY), {"follow", "--db", "east.db", "--db", "west.db", "-n", "1", "-o", "short"});
+    QByteArray out;
+    const auto readUntil = [&](const QByteArray& expected) {
+        for (QDeadlineTimer deadline(kRunTimeoutMs); !deadline.hasExpired() && out.size() < expected.size();) {
+            follow.waitForReadyRead(100);
+            out += follow.readAllStandardOutput();
+        }
+        return out == expected;
+    };
+    QVERIFY2(readUntil("2026-12-09 06:00:02 west 报警记录 west.db\n"), out.constData());
+    {
+        TestDatabase west(dir.filePath(QStringLiteral("west.db")));
+        QVERIFY(west.insertRow(QStringLiteral("2026-12-09 07:00:00"), 1, QStringLiteral("new west")));
+        TestDatabase east(dir.filePath(QStringLiteral("east.db")));
+        QVERIFY(east.insertRow(QStringLiteral("2026-12-09 05:00:00"), 2, QStringLiteral("new east, stamped earlier")));
+    }
+    const QByteArray both = "2026-12-09 06:00:02 west 报警记录 west.db\n"
+                            "2026-12-09 05:00:00 east 系统状态记录 new east, stamped earlier\n"
+                            "2026-12-09 07:00:00 west 用户使用记录 new west\n";
+    QVERIFY2(readUntil(both), out.constData());
+    follow.terminate();
+    QVERIFY(follow.waitForFinished(kRunTimeoutMs));
+    QCOMPARE(follow.exitCode(), 0);
+    QCOMPARE(out + follow.readAllStandardOutput(), both);
 }
 
 QTEST_GUILESS_MAIN(TestVxlogSources)
