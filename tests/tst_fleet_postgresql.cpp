@@ -17,6 +17,7 @@
 
 #include <vxSyslog/DayExport.h>
 
+#include "FleetReceiver.h"
 #include "PostgresServer.h"
 #include "VxlogTestSupport.h"
 
@@ -28,17 +29,6 @@ namespace {
 
 const QString kDay = QStringLiteral("2026-12-09");
 
-// The fleet's CA, the receiver (logs.example.com) and two machines whose
-// names the receiver's configuration permits (*.plant.example.com).
-const char* const kMakeCertificates = R"(set -e
-openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj "/CN=Plant log CA" \
-  -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign -keyout ca.key -out ca.pem
-for name in logs.example.com plc-7.plant.example.com plc-8.plant.example.com; do
-  openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -subj "/CN=$name" -keyout $name.key -out $name.csr
-  printf "subjectAltName=DNS:$name\nbasicConstraints=CA:FALSE\n" > $name.ext
-  openssl x509 -req -in $name.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 -extfile $name.ext -out $name.pem
-done
-)";
 
 // Messages a store must keep byte for byte: line ends inside and at the
 // end (LF, CR LF, none, several), quotes and backslashes that SQL and
@@ -122,70 +112,15 @@ private slots:
     void cleanupTestCase();
 
 private:
-    bool startReceiver(QString& why);
     QString machine(const QString& host) const { return m_work.filePath(host + QStringLiteral(".db")); }
-    QStringList forwardArguments(const QString& host) const;
+    QStringList forwardArguments(const QString& host) const { return m_receiver->forwardArguments(host, machine(host)); }
 
     QTemporaryDir m_serverDir;
     QTemporaryDir m_work;
     std::unique_ptr<PostgresServer> m_server;
-    QProcess m_rsyslogd;
-    quint16 m_relpPort = 0;
+    std::unique_ptr<FleetReceiver> m_receiver;
     QString m_url;
 };
-
-bool TestFleetPostgresql::startReceiver(QString& why)
-{
-    QFile shipped(QStringLiteral(VX_SOURCE_DIR "/docs/rsyslog-fleet-postgresql.conf"));
-    if (!shipped.open(QIODevice::ReadOnly)) {
-        why = shipped.errorString();
-        return false;
-    }
-    // The shipped configuration with this test's folders, port and database.
-    QString text = QString::fromUtf8(shipped.readAll());
-    const struct { QString from, to; } fill[] = {
-        {QStringLiteral("global("), QStringLiteral("global(workDirectory=\"%1\" ").arg(m_work.filePath("rsyslog"))},
-        {QStringLiteral("port=\"2514\""), QStringLiteral("address=\"127.0.0.1\" port=\"%1\"").arg(m_relpPort)},
-        {QStringLiteral("/etc/rsyslog-fleet/"), m_work.path() + QLatin1Char('/')},
-        {QStringLiteral("postgresql://fleet_writer@db.example.com/fleet?passfile=") + m_work.path() + QStringLiteral("/pgpass"),
-         m_url},
-        {QStringLiteral("/var/log/quarrow/not-stored.log"), m_work.filePath("not-stored.log")},
-    };
-    for (const auto& f : fill) {
-        if (!text.contains(f.from)) {
-            why = QStringLiteral("the shipped configuration no longer holds ") + f.from;
-            return false;
-        }
-        text.replace(f.from, f.to);
-    }
-    QDir(m_work.path()).mkpath(QStringLiteral("rsyslog"));
-    if (!writeFile(m_work.filePath("rsyslog.conf"), text.toUtf8())) {
-        why = QStringLiteral("cannot write rsyslog.conf");
-        return false;
-    }
-    const QString rsyslogd = QStandardPaths::findExecutable(QStringLiteral("rsyslogd"), {"/usr/sbin", "/sbin"});
-    m_rsyslogd.setProcessChannelMode(QProcess::MergedChannels);
-    m_rsyslogd.setStandardOutputFile(m_work.filePath("rsyslogd.log"));
-    m_rsyslogd.start(rsyslogd, {"-n", "-f", m_work.filePath("rsyslog.conf"), "-i", m_work.filePath("rsyslogd.pid")});
-    for (QDeadlineTimer deadline(30000); !deadline.hasExpired() && m_rsyslogd.state() != QProcess::NotRunning;) {
-        QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, m_relpPort);
-        if (socket.waitForConnected(100))
-            return true;
-        m_rsyslogd.waitForFinished(50);
-    }
-    why = QString::fromUtf8(readFile(m_work.filePath("rsyslogd.log")));
-    return false;
-}
-
-QStringList TestFleetPostgresql::forwardArguments(const QString& host) const
-{
-    const QString name = host + QStringLiteral(".plant.example.com");
-    return {"--db", machine(host), "--to", QStringLiteral("relp://127.0.0.1:%1").arg(m_relpPort), "--tls",
-            "--ca", m_work.filePath("ca.pem"), "--cert", m_work.filePath(name + ".pem"), "--key", m_work.filePath(name + ".key"),
-            "--peer", "logs.example.com", "--hostname", host, "--since", "2000-01-01",
-            "--cursor-file", m_work.filePath(host + ".cursor"), "-q"};
-}
 
 void TestFleetPostgresql::initTestCase()
 {
@@ -199,17 +134,9 @@ void TestFleetPostgresql::initTestCase()
     QVERIFY2(m_server->psql(QStringLiteral("fleet"), {"-f", QStringLiteral(VX_SOURCE_DIR "/docs/fleet_log.sql")}, why), qPrintable(why));
     m_url = m_server->url(QStringLiteral("fleet"));
 
-    QProcess openssl;
-    openssl.setWorkingDirectory(m_work.path());
-    openssl.start(QStringLiteral("sh"), {"-c", kMakeCertificates});
-    QVERIFY(openssl.waitForFinished(kRunTimeoutMs));
-    QVERIFY2(openssl.exitCode() == 0, openssl.readAllStandardError().constData());
-
-    QTcpServer probe;
-    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-    m_relpPort = probe.serverPort();
-    probe.close();
-    QVERIFY2(startReceiver(why), qPrintable(why));
+    m_receiver = std::make_unique<FleetReceiver>(m_work.path());
+    QVERIFY2(m_receiver->makeCertificates({"plc-7", "plc-8"}, why), qPrintable(why));
+    QVERIFY2(m_receiver->start(QStringLiteral(VX_SOURCE_DIR "/docs/rsyslog-fleet-postgresql.conf"), m_url, why), qPrintable(why));
 
     QVERIFY(appendRecords(machine("plc-7"), 0, 400));
     QVERIFY(appendRecords(machine("plc-8"), 1000, 300));
@@ -232,13 +159,13 @@ void TestFleetPostgresql::initTestCase()
         QTRY_COMPARE_WITH_TIMEOUT(countOf(seven, m_work.path()), qint64(600), 120000);
         QTRY_COMPARE_WITH_TIMEOUT(countOf(eight, m_work.path()), qint64(300), 120000);
     }
-    QVERIFY2(!QFile::exists(m_work.filePath("not-stored.log")), readFile(m_work.filePath("not-stored.log")).constData());
+    QVERIFY2(!QFile::exists(m_receiver->notStoredPath()), readFile(m_receiver->notStoredPath()).constData());
 }
 
 void TestFleetPostgresql::cleanupTestCase()
 {
-    m_rsyslogd.terminate();
-    m_rsyslogd.waitForFinished(20000);
+    if (m_receiver)
+        m_receiver->stop();
     if (m_server)
         m_server->stop();
 }
