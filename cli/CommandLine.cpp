@@ -99,7 +99,9 @@ void CommandLine::addSources()
                            QStringLiteral("日志数据库文件，默认为当前文件夹中的 dbLog.db（与查看器相同）。"
                                           "可给多次：多个文件（多台机器）的记录按时间合并，每条记录带上机器名称"
                                           "（文件名去掉 .db，或写成 名称=路径）。也可以是中央 PostgreSQL 数据库的地址 "
-                                          "postgresql://用户@主机:端口/数据库（密码只从 ~/.pgpass 或 PGPASSWORD 读取）。"),
+                                          "postgresql://用户@主机:端口/数据库（密码只从 ~/.pgpass 或 PGPASSWORD 读取）。"
+                                          "列出多台机器时，text 的记录块写成“时间 机器 [类型]:”，"
+                                          "short 在时间后写机器，csv 与 json 多一个 host 字段。"),
                            QStringLiteral("文件"), QStringLiteral("dbLog.db")));
     addOption(QCommandLineOption(QStringLiteral("host"),
                            QStringLiteral("只要这台机器的记录（可给多次）：中央数据库中的 host，或多个文件中的机器名称。"),
