@@ -40,7 +40,7 @@ QString messageOf(int n)
                                     QStringLiteral("record %1 first line\nsecond line\n"),
                                     QStringLiteral("record %1 crlf\r\n"),
                                     QStringLiteral("record %1 without a line end"),
-                                    QStringLiteral("record %1 ] [x=\"y\"] two ends\n\n"),
+                                    QStringLiteral("record %1 ] [x=\"y\"]\ttab, two ends\n\n"),
                                     QStringLiteral("\n")};
     const QString shape = shapes.at(n % shapes.size());
     return shape.contains(QLatin1String("%1")) ? shape.arg(n) : shape;

@@ -7,6 +7,7 @@
 #include <vector>
 
 struct pg_conn;
+struct pg_result;
 
 namespace SystemLog {
 
@@ -37,7 +38,8 @@ public:
 
 private:
     bool fail(const QString& headline, const QString& detail);
-    void cancel();
+    // Takes the failed result (null: the connection's error) and clears it.
+    bool failWithResult(pg_result* result);
 
     pg_conn* m_conn = nullptr;
     QString m_reason;

@@ -133,10 +133,10 @@ bool PgSource::stream(const Query& query, const std::function<bool(const std::ve
 void PgSource::where(const RecordFilter& filter, Query& query, bool withHosts) const
 {
     QList<QByteArray> clauses;
-    if (!withHosts) {
-    } else if (m_hosts.size() == 1) {
+    // One host as an equality, so that the planner walks that host's index in time order.
+    if (withHosts && m_hosts.size() == 1) {
         clauses << "host = " + query.add(m_hosts.first().toUtf8());
-    } else if (!m_hosts.isEmpty()) {
+    } else if (withHosts && !m_hosts.isEmpty()) {
         QList<QByteArray> hosts;
         for (const QString& host : m_hosts)
             hosts << host.toUtf8();
