@@ -2,6 +2,9 @@
 
 #include <libpq-fe.h>
 
+#include <cstring>
+#include <string>
+
 namespace SystemLog {
 
 namespace {
@@ -63,38 +66,48 @@ bool PgConnection::failWithResult(PGresult* result)
 
 namespace {
 
-// One field of COPY's text format back to its bytes: "\N" is NULL, a
-// backslash escapes the separators and control characters.
-void unescapeCopyField(const char* begin, const char* end, QByteArray& out, bool& isNull)
+// One field of COPY's text format back to its bytes: "\\N" is NULL, a
+// backslash escapes the separators and control characters. A field without
+// one is handed on where it lies; another is decoded into `buffer`.
+void unescapeCopyField(const char* begin, const char* end, std::string& buffer, QByteArray& field, bool& isNull)
 {
-    out.clear();
     isNull = end - begin == 2 && begin[0] == '\\' && begin[1] == 'N';
-    if (isNull)
+    const char* slash = isNull ? nullptr : static_cast<const char*>(std::memchr(begin, '\\', static_cast<size_t>(end - begin)));
+    if (!slash) {
+        field = QByteArray::fromRawData(isNull ? "" : begin, isNull ? 0 : static_cast<int>(end - begin));
         return;
-    for (const char* p = begin; p != end; ++p) {
-        if (*p != '\\' || p + 1 == end) {
-            out.append(*p);
+    }
+    buffer.assign(begin, slash);
+    for (const char* p = slash; p != end;) {
+        if (*p != '\\') {
+            const auto* next = static_cast<const char*>(std::memchr(p, '\\', static_cast<size_t>(end - p)));
+            const char* stop = next ? next : end;
+            buffer.append(p, static_cast<size_t>(stop - p));
+            p = stop;
             continue;
         }
-        const char c = *++p;
+        if (++p == end)
+            break;
+        const char c = *p++;
         switch (c) {
-        case 'b': out.append('\b'); break;
-        case 'f': out.append('\f'); break;
-        case 'n': out.append('\n'); break;
-        case 'r': out.append('\r'); break;
-        case 't': out.append('\t'); break;
-        case 'v': out.append('\v'); break;
+        case 'b': buffer += '\b'; break;
+        case 'f': buffer += '\f'; break;
+        case 'n': buffer += '\n'; break;
+        case 'r': buffer += '\r'; break;
+        case 't': buffer += '\t'; break;
+        case 'v': buffer += '\v'; break;
         default:
             if (c >= '0' && c <= '7') {
                 int value = c - '0';
-                for (int digits = 1; digits < 3 && p + 1 != end && p[1] >= '0' && p[1] <= '7'; ++digits)
-                    value = value * 8 + (*++p - '0');
-                out.append(static_cast<char>(value));
+                for (int digits = 1; digits < 3 && p != end && *p >= '0' && *p <= '7'; ++digits)
+                    value = value * 8 + (*p++ - '0');
+                buffer += static_cast<char>(value);
             } else {
-                out.append(c);
+                buffer += c;
             }
         }
     }
+    field = QByteArray::fromRawData(buffer.data(), static_cast<int>(buffer.size()));
 }
 
 } // namespace
@@ -133,6 +146,7 @@ bool PgConnection::stream(const QByteArray& sql, const std::vector<QByteArray>& 
     PQclear(started);
     std::vector<QByteArray> fields;
     std::vector<bool> nulls;
+    std::vector<std::string> buffers;
     char* line = nullptr;
     int length = 0;
     while ((length = PQgetCopyData(m_conn, &line, 0)) > 0) {
@@ -146,9 +160,10 @@ bool PgConnection::stream(const QByteArray& sql, const std::vector<QByteArray>& 
                 if (fields.size() <= column) {
                     fields.resize(column + 1);
                     nulls.resize(column + 1);
+                    buffers.resize(column + 1);
                 }
                 bool isNull = false;
-                unescapeCopyField(start, p, fields[column], isNull);
+                unescapeCopyField(start, p, buffers[column], fields[column], isNull);
                 nulls[column] = isNull;
                 ++column;
                 if (p == end)
