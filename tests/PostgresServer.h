@@ -23,8 +23,10 @@ public:
     }
     ~PostgresServer() { stop(); }
 
-    // initdb and start; `why` says what went wrong otherwise.
-    bool start(QString& why)
+    // initdb and start; `why` says what went wrong otherwise. A test's
+    // server skips syncing to disk; a `durable` one (for figures) syncs
+    // every commit as a real server does.
+    bool start(QString& why, bool durable = false)
     {
         const QString initdb = tool(QStringLiteral("initdb"));
         if (initdb.isEmpty()) {
@@ -39,7 +41,9 @@ public:
             return false;
         if (!run({initdb, "-D", data(), "-A", "trust", "-U", user(), "-E", "UTF8", "--locale=C"}, true, why))
             return false;
-        const QString options = QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1 -c fsync=off").arg(m_port).arg(data());
+        const QString options = QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1%3")
+                                    .arg(m_port)
+                                    .arg(data(), durable ? QString() : QStringLiteral(" -c fsync=off"));
         if (!run({tool(QStringLiteral("pg_ctl")), "-D", data(), "-o", options, "-l", m_folder + "/server.log", "-w", "-t", "60", "start"},
                  true, why))
             return false;
