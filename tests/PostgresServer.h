@@ -41,10 +41,16 @@ public:
             return false;
         if (!run({initdb, "-D", data(), "-A", "trust", "-U", user(), "-E", "UTF8", "--locale=C"}, true, why))
             return false;
-        const QString options = QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1%3")
-                                    .arg(m_port)
-                                    .arg(data(), durable ? QString() : QStringLiteral(" -c fsync=off"));
-        if (!run({tool(QStringLiteral("pg_ctl")), "-D", data(), "-o", options, "-l", m_folder + "/server.log", "-w", "-t", "60", "start"},
+        m_options = QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1%3")
+                        .arg(m_port)
+                        .arg(data(), durable ? QString() : QStringLiteral(" -c fsync=off"));
+        return restart(why);
+    }
+
+    // Starts the server again after a stop, on the same port.
+    bool restart(QString& why)
+    {
+        if (!run({tool(QStringLiteral("pg_ctl")), "-D", data(), "-o", m_options, "-l", m_folder + "/server.log", "-w", "-t", "60", "start"},
                  true, why))
             return false;
         m_running = true;
@@ -105,6 +111,7 @@ private:
     }
 
     QString m_folder;
+    QString m_options;
     quint16 m_port = 0;
     bool m_running = false;
 };

@@ -106,6 +106,7 @@ private slots:
     void eachMachineAsItsOwnFile();
     void allMachinesInOneTimeline();
     void followSeesEachNewRecordOnce();
+    void followWaitsOutALostServer();
     void passwordNeverOnTheCommandLine();
     void lostServerIsAFailure_data();
     void lostServerIsAFailure();
@@ -253,6 +254,41 @@ void TestFleetPostgresql::followSeesEachNewRecordOnce()
                  && lines.at(1).contains("record 1303 'quoted'"),
              lines.at(1).constData());
     QVERIFY2(lines.at(2).contains("\"id\":309,") && lines.at(2).contains("\"message\":\"\\n\""), lines.at(2).constData());
+}
+
+// A server that goes away while follow runs is said once on standard
+// error; follow goes on when it is back, with what was stored meanwhile.
+void TestFleetPostgresql::followWaitsOutALostServer()
+{
+    QProcess follow;
+    follow.start(QStringLiteral(VXLOG_BINARY), {"follow", "--db", m_url, "--host", "plc-7", "-n", "1", "-o", "short"});
+    QByteArray out;
+    QByteArray err;
+    const auto waitFor = [&](const std::function<bool()>& done) {
+        for (QDeadlineTimer deadline(90000); !deadline.hasExpired() && !done();) {
+            follow.waitForReadyRead(100);
+            out += follow.readAllStandardOutput();
+            err += follow.readAllStandardError();
+        }
+        return done();
+    };
+    QVERIFY2(waitFor([&] { return out.count('\n') == 1; }), out.constData());
+    m_server->stop(true);
+    QVERIFY2(waitFor([&] { return err.contains("与数据库服务器的连接已断开") || err.contains("无法连接数据库服务器"); }),
+             err.constData());
+    QString why;
+    QVERIFY2(m_server->restart(why), qPrintable(why));
+    QVERIFY(appendRecords(machine("plc-7"), 2000, 3));
+    {
+        Forwarder plc7;
+        plc7.start(forwardArguments("plc-7"));
+        QVERIFY2(waitFor([&] { return out.count('\n') == 4; }), out.constData());
+    }
+    follow.terminate();
+    QVERIFY(follow.waitForFinished(kRunTimeoutMs));
+    QCOMPARE(follow.exitCode(), 0);
+    QVERIFY2(!out.contains("plc-7") && out.contains("记录 2002 主轴温度\n"), out.constData());
+    QVERIFY2(err.count('\n') == 1, err.constData());
 }
 
 void TestFleetPostgresql::passwordNeverOnTheCommandLine()

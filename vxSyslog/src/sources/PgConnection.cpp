@@ -48,8 +48,12 @@ bool PgConnection::connect(const QString& url)
     const char* const keys[] = {"dbname", "client_encoding", "connect_timeout", "application_name", nullptr};
     const char* const values[] = {dbname.constData(), "UTF8", "10", "vxlog", nullptr};
     m_conn = PQconnectdbParams(keys, values, 1);
-    if (m_conn && PQstatus(m_conn) == CONNECTION_OK)
+    if (m_conn && PQstatus(m_conn) == CONNECTION_OK) {
+        // The server's notices ("terminating connection …") would go to
+        // standard error in English; what matters reaches the caller as a failure.
+        PQsetNoticeProcessor(m_conn, [](void*, const char*) {}, nullptr);
         return true;
+    }
     const QString detail = m_conn ? detailOf(PQerrorMessage(m_conn)) : QString();
     return fail(connectHeadline(detail), detail);
 }
