@@ -221,6 +221,8 @@ void TestFleetPostgresql::allMachinesInOneTimeline()
     QCOMPARE(central.out, own.out);
     const Result stats = runVxlog({"stats", "--db", m_url, "--host", "plc-7", "--host", "plc-8"}, m_work.path());
     QVERIFY2(stats.out.contains("记录总数：900\n"), stats.out.constData());
+    // A host name that reads like SQL or like a parameter is a name.
+    QCOMPARE(countOf({"--db", m_url, "--host", "it's $1", "--host", "plc-7"}, m_work.path()), qint64(600));
 }
 
 // follow over the central table: the newest record, then what a machine

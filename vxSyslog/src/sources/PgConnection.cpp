@@ -125,14 +125,24 @@ bool PgConnection::stream(const QByteArray& sql, const std::vector<QByteArray>& 
     m_sqlState.clear();
     if (!m_conn || PQstatus(m_conn) != CONNECTION_OK)
         return fail(QStringLiteral("与数据库服务器的连接已断开"), m_conn ? detailOf(PQerrorMessage(m_conn)) : QString());
-    QByteArray statement = sql;
-    // From the highest number down, so that $1 never takes the front of $12.
-    for (size_t i = parameters.size(); i > 0; --i) {
-        char* literal = PQescapeLiteral(m_conn, parameters[i - 1].constData(), static_cast<size_t>(parameters[i - 1].size()));
+    // One pass over the statement, so that a value holding "$2" stays a value.
+    QByteArray statement;
+    for (int i = 0; i < sql.size(); ++i) {
+        int end = i + 1;
+        while (sql.at(i) == '$' && end < sql.size() && sql.at(end) >= '0' && sql.at(end) <= '9')
+            ++end;
+        const size_t number = end > i + 1 ? sql.mid(i + 1, end - i - 1).toULong() : 0;
+        if (number == 0 || number > parameters.size()) {
+            statement += sql.at(i);
+            continue;
+        }
+        const QByteArray& value = parameters[number - 1];
+        char* literal = PQescapeLiteral(m_conn, value.constData(), static_cast<size_t>(value.size()));
         if (!literal)
             return fail(QStringLiteral("查询失败"), detailOf(PQerrorMessage(m_conn)));
-        statement.replace('$' + QByteArray::number(static_cast<qulonglong>(i)), QByteArray(literal));
+        statement += literal;
         PQfreemem(literal);
+        i = end - 1;
     }
     statement = "COPY (" + statement + ") TO STDOUT";
     if (!PQsendQuery(m_conn, statement.constData()))
