@@ -130,6 +130,8 @@ int runStats(const QStringList& arguments)
         text += QStringLiteral("记录总数：%1\n").arg(span.total);
         text += QStringLiteral("最早记录：%1\n").arg(span.total > 0 ? span.oldest : QStringLiteral("（无）"));
         text += QStringLiteral("最新记录：%1\n").arg(span.total > 0 ? span.newest : QStringLiteral("（无）"));
+        if (source->files().isEmpty())
+            text += QStringLiteral("中央数据库：%1\n").arg(line.databaseLocations().join(QLatin1Char(' ')));
         for (const QString& path : source->files()) {
             const QFileInfo file(path);
             text += QStringLiteral("数据库文件：%1，%2 字节（%3）\n")

@@ -220,7 +220,8 @@ void TestFleetPostgresql::allMachinesInOneTimeline()
     QCOMPARE(central.out.count('\n'), 900);
     QCOMPARE(central.out, own.out);
     const Result stats = runVxlog({"stats", "--db", m_url, "--host", "plc-7", "--host", "plc-8"}, m_work.path());
-    QVERIFY2(stats.out.contains("记录总数：900\n"), stats.out.constData());
+    QVERIFY2(stats.out.contains("记录总数：900\n") && stats.out.contains(("中央数据库：" + m_url + "\n").toUtf8()),
+             stats.out.constData());
     // A host name that reads like SQL or like a parameter is a name.
     QCOMPARE(countOf({"--db", m_url, "--host", "it's $1", "--host", "plc-7"}, m_work.path()), qint64(600));
 }
