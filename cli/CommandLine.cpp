@@ -101,7 +101,8 @@ void CommandLine::addSources()
                                           "（文件名去掉 .db，或写成 名称=路径）。也可以是中央 PostgreSQL 数据库的地址 "
                                           "postgresql://用户@主机:端口/数据库（密码只从 ~/.pgpass 或 PGPASSWORD 读取）。"
                                           "列出多台机器时，text 的记录块写成“时间 机器 [类型]:”，"
-                                          "short 在时间后写机器，csv 与 json 多一个 host 字段。"),
+                                          "short 在时间后写机器，csv 与 json 多一个 host 字段；"
+                                          "列出多种类型时（包括不给 --type），text 的记录块也在时间后写“[类型]”。"),
                            QStringLiteral("文件"), QStringLiteral("dbLog.db")));
     addOption(QCommandLineOption(QStringLiteral("host"),
                            QStringLiteral("只要这台机器的记录（可给多次）：中央数据库中的 host，或多个文件中的机器名称。"),
