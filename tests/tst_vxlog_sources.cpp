@@ -119,12 +119,14 @@ private slots:
     void interruptedWriteInOneFile();
     void usageErrors_data();
     void usageErrors();
+    void cleanupTestCase();
 
 private:
     QString path(const QString& name) const { return m_dir.filePath(name); }
 
     QTemporaryDir m_dir;
     bool m_hasPython = false;
+    QByteArray m_checksums;  // of the three machines' files before any read
 };
 
 void TestVxlogSources::initTestCase()
@@ -149,6 +151,8 @@ void TestVxlogSources::initTestCase()
         if (h < 2)
             QVERIFY(db.insertRow(QStringLiteral("2026-12-09 07:00:00"), h == 0 ? 4 : 3, h == 0 ? QStringLiteral("seven, \"q\"") : QStringLiteral("eight")));
     }
+    for (const char* host : hosts)
+        m_checksums += checksum(path(QString::fromLatin1(host) + QStringLiteral(".db")));
     QFile notALog(path(QStringLiteral("broken.db")));
     QVERIFY(notALog.open(QIODevice::WriteOnly) && notALog.write("not a database at all") > 0);
 }
@@ -385,6 +389,15 @@ void TestVxlogSources::usageErrors()
     QCOMPARE(r.exitCode, 2);
     QVERIFY(r.out.isEmpty());
     QVERIFY2(QString::fromUtf8(r.err).contains(message), r.err.constData());
+}
+
+// Every read above, merged or not, left the files as they were.
+void TestVxlogSources::cleanupTestCase()
+{
+    QByteArray now;
+    for (const char* host : {"plc-7", "plc-8", "press"})
+        now += checksum(path(QString::fromLatin1(host) + QStringLiteral(".db")));
+    QCOMPARE(now, m_checksums);
 }
 
 QTEST_GUILESS_MAIN(TestVxlogSources)
