@@ -37,7 +37,10 @@ bool seekStart(LogTail& tail, CursorFile* cursor, int lines)
     case CursorFile::Read::Missing:
         break;
     }
-    tail.seekToLast(lines);
+    if (lines < 0)
+        tail.seekAfter(0);  // -n all: from the first record
+    else
+        tail.seekToLast(lines);
     return true;
 }
 
@@ -87,8 +90,9 @@ int followSource(const CommandLine& line, const RecordFilter& filter, RecordForm
     installStopSignals();
     StdoutWriter out;
     appendFormatHeader(format, labels, out.buffer());
-    const auto write = [&out, format, &labels](const LogRecord& record) {
-        appendRecord(format, labels, record, out.buffer());
+    const TimeZoneShown zone = line.zone();
+    const auto write = [&out, format, &labels, zone](const LogRecord& record) {
+        appendRecord(format, labels, record, out.buffer(), zone);
         return out.recordDone();
     };
     if (!tail->start(lines, write)) {
@@ -124,15 +128,18 @@ int runFollow(const QStringList& arguments)
     line.addTypes();
     line.addTimeSpan();
     line.addGrep();
-    line.addLines(QStringLiteral("开始时先输出最后 N 条匹配的记录，默认 10。"));
+    line.addLines(QStringLiteral("开始时先输出最后 N 条匹配的记录，默认 10；all 从第一条开始。"));
     line.addFormat();
     line.addValue(QStringLiteral("cursor-file"), QStringLiteral("文件"),
                   QStringLiteral("游标文件：文件中有记录编号时从它之后继续（不看 -n），没有这个文件时照常开始；"
                                  "每输出一批记录后把最后一条的编号原子地（先写新文件再改名）写入其中。"
                                  "用于把 follow 的输出接给其他程序，重启后不漏记录。"));
+    line.addReverse();
     const int parsed = line.parse(arguments);
     if (parsed >= 0)
         return parsed;
+    if (line.isSet(QStringLiteral("reverse")))
+        return line.usageError(reverseWithFollow());
 
     RecordFilter filter;
     RecordFormat format = RecordFormat::Text;
@@ -165,9 +172,10 @@ int runFollow(const QStringList& arguments)
     labels.type = filter.types.size() != 1;
     StdoutWriter out;
     appendFormatHeader(format, labels, out.buffer());
+    const TimeZoneShown zone = line.zone();
     while (!stopRequested()) {
-        const int delivered = tail.fetch(kBatch, [&out, format, &labels](const LogRecord& record) {
-            appendRecord(format, labels, record, out.buffer());
+        const int delivered = tail.fetch(kBatch, [&out, format, &labels, zone](const LogRecord& record) {
+            appendRecord(format, labels, record, out.buffer(), zone);
             return out.recordDone();
         });
         if (!out.flush()) {
