@@ -712,7 +712,7 @@ void TestVxlog::formatsAndZones_data()
     QTest::newRow("short in UTC")
         << QStringList{"-o", "short", "--utc"}
         << QByteArray("2024-05-01 00:00:00 报警记录 Alarm: motor HOT\n2024-05-01 04:00:00 系统状态记录 two⏎lines\n");
-    QTest::newRow("text in UTC") << QStringList{"--utc", "-n", "1"} << QByteArray("2024-05-01 04:00:00:\ntwo\nlines\n\n");
+    QTest::newRow("text in UTC") << QStringList{"--utc", "-n", "1", "-p", "status"} << QByteArray("2024-05-01 04:00:00:\ntwo\nlines\n\n");
     QTest::newRow("json-pretty")
         << QStringList{"-o", "json-pretty", "-n", "1"}
         << QByteArray("{\n\t\"id\" : 2,\n\t\"datetime\" : \"2024-05-01 12:00:00\",\n\t\"type\" : 2,\n"
