@@ -26,9 +26,9 @@ namespace {
 // first. Prints one JSON array [host, id, datetime, type, message] a line.
 const char* const kPythonMerge = R"PY(
 import json, re, sqlite3, sys
-spec = json.loads(sys.argv[1])
+asked = json.loads(sys.argv[1])
 rows = []
-for index, (host, path) in enumerate(spec["files"]):
+for index, (host, path) in enumerate(asked["files"]):
     db = sqlite3.connect("file:%s?mode=ro" % path, uri=True)
     db.text_factory = bytes
     for id, dt, type, message in db.execute("SELECT id, datetime, type, message FROM SystemInfo"):
@@ -36,17 +36,17 @@ for index, (host, path) in enumerate(spec["files"]):
     db.close()
 def keep(row):
     dt, _, _, host, type, message = row
-    if spec["types"] and type not in spec["types"]: return False
-    if spec["since"] and dt.decode() < spec["since"]: return False
-    if spec["until"] and dt.decode() > spec["until"]: return False
-    if spec["hosts"] and host not in spec["hosts"]: return False
-    if spec["grep"]:
-        flags = 0 if any(c.isupper() for c in spec["grep"]) else re.IGNORECASE
-        if not re.search(spec["grep"], message, flags): return False
+    if asked["types"] and type not in asked["types"]: return False
+    if asked["since"] and dt.decode() < asked["since"]: return False
+    if asked["until"] and dt.decode() > asked["until"]: return False
+    if asked["hosts"] and host not in asked["hosts"]: return False
+    if asked["grep"]:
+        flags = 0 if any(c.isupper() for c in asked["grep"]) else re.IGNORECASE
+        if not re.search(asked["grep"], message, flags): return False
     return True
 rows = sorted(filter(keep, rows))
-if spec["last"]: rows = rows[-spec["last"]:]
-if spec["reverse"]: rows.reverse()
+if asked["last"]: rows = rows[-asked["last"]:]
+if asked["reverse"]: rows.reverse()
 for dt, _, id, host, type, message in rows:
     print(json.dumps([host, id, dt.decode(), type, message], ensure_ascii=False, separators=(",", ":")))
 )PY";
@@ -68,14 +68,14 @@ QByteArray pythonMerge(const QList<QPair<QString, QString>>& files, const Merge&
     QJsonArray types;
     for (int type : merge.types)
         types.append(type);
-    const QJsonObject spec{{"files", fileList},          {"types", types},
+    const QJsonObject asked{{"files", fileList},          {"types", types},
                            {"since", merge.since},       {"until", merge.until},
                            {"hosts", QJsonArray::fromStringList(merge.hosts)},
                            {"grep", merge.grep},         {"last", merge.last},
                            {"reverse", merge.reverse}};
     QProcess python;
     python.start(QStringLiteral("python3"), {"-c", QString::fromUtf8(kPythonMerge),
-                                             QString::fromUtf8(QJsonDocument(spec).toJson(QJsonDocument::Compact))});
+                                             QString::fromUtf8(QJsonDocument(asked).toJson(QJsonDocument::Compact))});
     if (!python.waitForFinished(kRunTimeoutMs) || python.exitCode() != 0) {
         why = QString::fromLocal8Bit(python.readAllStandardError());
         return QByteArray();
