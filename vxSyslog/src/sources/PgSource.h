@@ -19,8 +19,9 @@ class PgConnection;
 // docs/fleet_log.sql), read through libpq. Types, time bounds, ids, order
 // and last N are the server's work; the grep pattern is matched here by the
 // same MessageMatcher the file readers use, so that a pattern selects the
-// same records wherever they are read. Rows stream one at a time (libpq's
-// single-row mode). The time order is time stamp, host, id.
+// same records wherever they are read. Rows stream as they come (COPY's
+// text stream, PgConnection), never held as a whole answer. The time order
+// is time stamp, host, id.
 class PgSource : public RecordSource
 {
 public:
