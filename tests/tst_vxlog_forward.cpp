@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include "CursorFile.h"
+#include "DroppingRelpReceiver.h"
 #include "forward/RelpClient.h"
 #include "RsyslogReceiver.h"
 #include "VxlogTestSupport.h"
@@ -49,6 +50,20 @@ public:
         if (!m_process.waitForFinished(kRunTimeoutMs) && m_process.state() != QProcess::NotRunning)
             return -1;
         return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+    }
+
+    qint64 pid() const { return m_process.processId(); }
+
+    // User and system CPU time used so far, from /proc.
+    double cpuSeconds() const
+    {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid()));
+        if (!stat.open(QIODevice::ReadOnly))
+            return -1;
+        const QByteArray text = stat.readAll();
+        // The fields after the command name, which ends at the last ')'.
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        return (fields.value(11).toDouble() + fields.value(12).toDouble()) / double(sysconf(_SC_CLK_TCK));
     }
 
     QString errors()
@@ -145,6 +160,7 @@ class TestVxlogForward : public QObject
 private slots:
     void initTestCase();
     void deliversEveryRecordThroughKillsAndRestarts();
+    void backsOffFromAReceiverThatDropsEverySession();
     void followsTheLogFile_data();
     void followsTheLogFile();
     void tls_data();
@@ -249,6 +265,32 @@ void TestVxlogForward::deliversEveryRecordThroughKillsAndRestarts()
     const int bound = (killAt.size() * 2 + restartAt.size()) * RelpClient::kWindow;
     qInfo("%d records arrived %d times (%d sent again; at most %d allowed)", records, int(ids.size()), duplicates, bound);
     QVERIFY(duplicates <= bound);
+}
+
+void TestVxlogForward::backsOffFromAReceiverThatDropsEverySession()
+{
+    QTemporaryDir dir;
+    DroppingRelpReceiver receiver;
+    QVERIFY(receiver.isListening());
+    const QString log = dir.filePath(QStringLiteral("dbLog.db"));
+    // More than a window: the session fails while the forwarder waits for the first answer.
+    QVERIFY(appendRecords(log, 1, 3 * RelpClient::kWindow));
+    Forwarder forwarder({"--db", log, "--to", receiver.url(), "--since", "2000-01-01"}, dir.path());
+    QVERIFY(forwarder.started());
+    // Waits of 0.5 s and 1 s come before the second and third sessions.
+    QTRY_VERIFY_WITH_TIMEOUT(receiver.sessions() >= 3, kArrivalTimeoutMs);
+    const double cpuBefore = forwarder.cpuSeconds();
+    // The fourth session comes at least 2 s after the third failed, the
+    // fifth 4 s after that: a slower machine only makes them fewer.
+    QTest::qWait(3000);
+    QVERIFY2(receiver.sessions() <= 4, qPrintable(QStringLiteral("%1 sessions").arg(receiver.sessions())));
+    // Waiting costs no CPU (a hot loop of reconnects used all of a core).
+    QVERIFY2(forwarder.cpuSeconds() - cpuBefore < 0.3, qPrintable(QString::number(forwarder.cpuSeconds() - cpuBefore)));
+    QCOMPARE(receiver.syslogFrames(), receiver.sessions());
+    QCOMPARE(forwarder.end(SIGTERM), 0);
+    // One outage, said once; it never ended, as nothing was acknowledged.
+    QCOMPARE(outageNotices(forwarder.errors()), 1);
+    QVERIFY2(!forwarder.errors().contains(QStringLiteral("已重新连接")), qPrintable(forwarder.errors()));
 }
 
 void TestVxlogForward::followsTheLogFile_data()

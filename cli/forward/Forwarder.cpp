@@ -35,6 +35,7 @@ Forwarder::Forwarder(SystemLog::LogTail& tail, RelpClient& client, const SystemL
     , m_formatter(format)
     , m_receiverName(receiverName)
     , m_cursor(cursor)
+    , m_retryWait(kFirstRetry)
 {
     m_batch.reserve(RelpClient::kWindow);
 }
@@ -77,15 +78,22 @@ int Forwarder::run(qint64 delivered)
 
 Forwarder::Connect Forwarder::connect()
 {
-    auto wait = kFirstRetry;
     int tlsBreaks = 0;
     while (!stopRequested()) {
+        // A session that opens and then fails has not ended the outage: only
+        // acknowledged records do (outageOver), so a receiver that accepts
+        // sessions and drops them is retried no faster than one that refuses.
+        if (m_retryDue) {
+            sleepUnlessStopped(m_retryWait);
+            m_retryWait = std::min(m_retryWait * 2, kLongestRetry);
+            if (stopRequested())
+                break;
+        }
+        m_retryDue = true;
         const RelpClient::Connection connection = m_client.open();
         if (connection == RelpClient::Connection::Open) {
-            if (m_outageReported)
-                notice(QStringLiteral("已重新连接到 %1，从记录 %2 之后继续转发").arg(m_receiverName).arg(m_delivered));
-            m_outageReported = false;
             m_session.start();
+            m_acknowledgedInSession = 0;
             return Connect::Open;
         }
         if (connection == RelpClient::Connection::Rejected) {
@@ -110,10 +118,21 @@ Forwarder::Connect Forwarder::connect()
                        .arg(m_receiverName, m_client.errorText())
                        .arg(std::chrono::duration_cast<std::chrono::seconds>(kLongestRetry).count()));
         m_outageReported = m_outageReported || !tlsBroken;
-        sleepUnlessStopped(wait);
-        wait = std::min(wait * 2, kLongestRetry);
     }
     return Connect::Stopped;
+}
+
+void Forwarder::acknowledged(int count)
+{
+    m_deliveredSinceStore += count;
+    m_acknowledgedInSession += count;
+    if (m_acknowledgedInSession < RelpClient::kWindow && m_client.isOpen())
+        return;
+    if (m_outageReported)
+        notice(QStringLiteral("已重新连接到 %1，接收端已确认到记录 %2，照常转发").arg(m_receiverName).arg(m_delivered));
+    m_outageReported = false;
+    m_retryDue = false;
+    m_retryWait = kFirstRetry;
 }
 
 void Forwarder::readBatch()
@@ -149,7 +168,7 @@ bool Forwarder::sendBatch()
         if (static_cast<int>(m_inFlight.size()) > RelpClient::kWindow) {
             m_delivered = m_inFlight.front();
             m_inFlight.pop_front();
-            ++m_deliveredSinceStore;
+            acknowledged(1);
         }
     }
     return true;
@@ -186,7 +205,7 @@ void Forwarder::confirmByClosing()
     }
     m_inFlight.clear();
     m_delivered = lastSent;
-    m_deliveredSinceStore += count;
+    acknowledged(count);
     storeCursor();
 }
 

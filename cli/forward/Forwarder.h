@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QString>
 
+#include <chrono>
 #include <deque>
 #include <vector>
 
@@ -30,7 +31,10 @@ class LogTail;
 // after the cursor. No record is skipped. A receiver restart sends at most
 // one window (RelpClient::kWindow records) twice, a kill at most two.
 // Outages are retried with waits doubling up to 30 s, said once per outage on
-// standard error. A receiver certificate that does not verify, or a receiver
+// standard error. An outage ends when the receiver has acknowledged a window
+// of records (or all of a session's records by closing it), not when a
+// session opens: a receiver that accepts sessions and drops them gets the
+// same growing waits as one that cannot be reached. A receiver certificate that does not verify, or a receiver
 // that keeps ending the TLS session, ends the run with status 1. When the
 // tail goes on from the first record of new content (the file was replaced,
 // its ids went back), the records still in flight are confirmed if the
@@ -64,6 +68,7 @@ private:
     void readBatch();
     void startOver();
     bool sendBatch();
+    void acknowledged(int count);
     void sessionFailed();
     void idle();
     void confirmByClosing();
@@ -85,6 +90,9 @@ private:
     int m_deliveredSinceStore = 0;
     int m_quietPolls = 0;
     QElapsedTimer m_session;        // since the session opened
+    int m_acknowledgedInSession = 0;
+    std::chrono::milliseconds m_retryWait;
+    bool m_retryDue = false;        // the last session or attempt failed: wait before the next
     bool m_outageReported = false;
     bool m_cursorFaultReported = false;
     bool m_quiet = false;
