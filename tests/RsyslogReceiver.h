@@ -32,6 +32,8 @@ public:
     ~RsyslogReceiver() { stop(); }
 
     void enableTls(const Tls& tls) { m_tls = tls; }
+    // imrelp's maxDataSize and rsyslog's maxMessageSize (0: their defaults).
+    void setMaxDataSize(int bytes) { m_maxDataSize = bytes; }
 
     // Starts rsyslogd (on the same port again after a stop) and waits until
     // its RELP input listens; `why` says what went wrong otherwise.
@@ -96,18 +98,24 @@ private:
         if (!m_tls.caFile.isEmpty())
             tls = QStringLiteral(" tls=\"on\" tls.cacert=\"%1\" tls.mycert=\"%2\" tls.myprivkey=\"%3\" tls.authmode=\"name\""
                                  " tls.permittedpeer=[\"%4\"]").arg(m_tls.caFile, m_tls.certFile, m_tls.keyFile, m_tls.permittedPeer);
+        QString global, input = tls;
+        if (m_maxDataSize > 0) {
+            global = QStringLiteral(" maxMessageSize=\"%1\"").arg(m_maxDataSize);
+            input += QStringLiteral(" maxDataSize=\"%1\"").arg(m_maxDataSize);
+        }
         const QString text = QStringLiteral(
-            "global(workDirectory=\"%1\")\n"
+            "global(workDirectory=\"%1\"%5)\n"
             "module(load=\"imrelp\")\n"
             "input(type=\"imrelp\" address=\"127.0.0.1\" port=\"%2\"%3)\n"
             "template(name=\"line\" type=\"string\" string=\"%pri% %hostname% %app-name% %msgid% %structured-data% %msg%\\n\")\n"
-            "action(type=\"omfile\" file=\"%4\" template=\"line\")\n").arg(path("work"), QString::number(m_port), tls, outputPath());
+            "action(type=\"omfile\" file=\"%4\" template=\"line\")\n").arg(path("work"), QString::number(m_port), input, outputPath(), global);
         QFile file(path("rsyslog.conf"));
         return file.open(QIODevice::WriteOnly) && file.write(text.toUtf8()) > 0;
     }
 
     QString m_folder;
     Tls m_tls;
+    int m_maxDataSize = 0;
     quint16 m_port = 0;
     QProcess m_process;
 };

@@ -33,6 +33,8 @@ private slots:
     void formatsRecords();
     void escapesParamValues_data();
     void escapesParamValues();
+    void keepsTheMaximumSize_data();
+    void keepsTheMaximumSize();
 };
 
 void TestSyslogFormat::formatsRecords_data()
@@ -144,6 +146,71 @@ void TestSyslogFormat::escapesParamValues()
     QByteArray out;
     SyslogFormatter::appendParamValue(value, out);
     QCOMPARE(out, expected);
+}
+
+namespace {
+
+SyslogFormatter::Options boundedTo(int maxSize)
+{
+    SyslogFormatter::Options options;
+    options.hostname = "plc-7";
+    options.maxSize = maxSize;
+    return options;
+}
+
+LogRecord alarm(const QByteArray& message)
+{
+    LogRecord record;
+    record.id = 42;
+    record.type = 3;
+    record.datetime = "2024-05-01 08:30:00";
+    record.message = message;
+    return record;
+}
+
+// The message up to MSG: "<131>1 … [vxlog@32473 …] ".
+QByteArray header()
+{
+    SyslogFormatter formatter(boundedTo(0));
+    QByteArray out;
+    formatter.append(alarm(QByteArray()), out);
+    return out + ' ';
+}
+
+} // namespace
+
+void TestSyslogFormat::keepsTheMaximumSize_data()
+{
+    QTest::addColumn<int>("room");  // bytes of the bound left for MSG (with its byte order mark); -1: no bound
+    QTest::addColumn<QByteArray>("message");
+    QTest::addColumn<QByteArray>("msg");  // as sent
+    const QByteArray ascii(61, 'a');
+    QTest::newRow("fits exactly") << 3 + 10 << QByteArray("0123456789") << kBom + "0123456789";
+    QTest::newRow("one byte over") << 3 + 60 << ascii << kBom + QByteArray(30, 'a') + "…[截断，原长 61 字节]";
+    QTest::newRow("trailing line ends do not count") << 3 + 10 << QByteArray("0123456789\n\n") << kBom + "0123456789";
+    QByteArray chinese;
+    for (int i = 0; i < 40; ++i)
+        chinese += "温";
+    // 31 bytes of room after the marker: ten characters, not a part of the eleventh.
+    QTest::newRow("not inside a character") << 3 + 62 << chinese << kBom + chinese.left(30) + "…[截断，原长 120 字节]";
+    const QByteArray raw = '\xFF' + QByteArray(99, 'b');
+    QTest::newRow("bytes that are not UTF-8: cut anywhere, no mark") << 50 << raw << raw.left(19) + "…[截断，原长 100 字节]";
+    QTest::newRow("no bound: 200 kB whole") << -1 << QByteArray(200000, 'x') << kBom + QByteArray(200000, 'x');
+}
+
+void TestSyslogFormat::keepsTheMaximumSize()
+{
+    QFETCH(int, room);
+    QFETCH(QByteArray, message);
+    QFETCH(QByteArray, msg);
+    setTimeZone("Asia/Shanghai");
+    const int maxSize = room < 0 ? 0 : header().size() + room;
+    SyslogFormatter formatter(boundedTo(maxSize));
+    QByteArray out;
+    const bool cut = formatter.append(alarm(message), out);
+    QCOMPARE(out, header() + msg);
+    QCOMPARE(cut, msg.contains("截断"));
+    QVERIFY(maxSize == 0 || out.size() <= maxSize);
 }
 
 QTEST_MAIN(TestSyslogFormat)

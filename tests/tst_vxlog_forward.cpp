@@ -17,6 +17,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <vxSyslog/SyslogFormat.h>
+
 #include "CursorFile.h"
 #include "DroppingRelpReceiver.h"
 #include "forward/RelpClient.h"
@@ -97,6 +99,17 @@ bool appendRecords(const QString& path, int first, int count)
     return connection.commit();
 }
 
+// One record with the given message and the next id.
+bool appendMessage(const QString& path, const QByteArray& message)
+{
+    TestDatabase db(path);
+    createLogTable(db);
+    QSqlQuery insert(db.db());
+    insert.prepare(QStringLiteral("INSERT INTO SystemInfo(type, message) VALUES(4, ?)"));
+    insert.addBindValue(QString::fromUtf8(message));
+    return insert.exec();
+}
+
 // The ids received so far in the order they came, each line as rsyslog
 // parsed it; -1 for a line whose fields do not fit its record.
 QList<int> receivedIds(const RsyslogReceiver& receiver)
@@ -161,6 +174,8 @@ private slots:
     void initTestCase();
     void deliversEveryRecordThroughKillsAndRestarts();
     void backsOffFromAReceiverThatDropsEverySession();
+    void sendsLongRecords_data();
+    void sendsLongRecords();
     void followsTheLogFile_data();
     void followsTheLogFile();
     void tls_data();
@@ -291,6 +306,52 @@ void TestVxlogForward::backsOffFromAReceiverThatDropsEverySession()
     // One outage, said once; it never ended, as nothing was acknowledged.
     QCOMPARE(outageNotices(forwarder.errors()), 1);
     QVERIFY2(!forwarder.errors().contains(QStringLiteral("已重新连接")), qPrintable(forwarder.errors()));
+}
+
+void TestVxlogForward::sendsLongRecords_data()
+{
+    QTest::addColumn<int>("maxDataSize");  // the receiver's; 0: imrelp's default
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("whole");
+    QTest::newRow("imrelp's default: cut with a marker, said") << 0 << QStringList() << false;
+    QTest::newRow("maxDataSize raised: whole") << 2097152 << QStringList{"--max-message-size", "2097152"} << true;
+}
+
+void TestVxlogForward::sendsLongRecords()
+{
+    QFETCH(int, maxDataSize);
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, whole);
+    QTemporaryDir dir;
+    RsyslogReceiver receiver(dir.filePath(QStringLiteral("receiver")));
+    receiver.setMaxDataSize(maxDataSize);
+    START_RECEIVER(receiver);
+    const QString log = dir.filePath(QStringLiteral("dbLog.db"));
+    QByteArray longText("开始");
+    while (longText.size() < 200000)
+        longText += "主轴温度 78.5 °C ";
+    QVERIFY(appendMessage(log, longText) && appendMessage(log, "之后的记录"));
+    Forwarder forwarder(QStringList{"--db", log, "--to", receiver.url(), "--since", "2000-01-01"} + arguments, dir.path());
+    QVERIFY(forwarder.started());
+    // The record after the long one arrives: the long one did not stop the run.
+    QTRY_VERIFY_WITH_TIMEOUT(receiver.received().contains("之后的记录"), kArrivalTimeoutMs);
+    QCOMPARE(forwarder.end(SIGTERM), 0);
+    const QList<QByteArray> lines = receiver.received().split('\n');
+    QCOMPARE(lines.size(), 3);
+    const QByteArray& line = lines.first();
+    const QByteArray marker = QStringLiteral("…[截断，原长 %1 字节]").arg(longText.size()).toUtf8();
+    if (whole) {
+        QVERIFY(line.endsWith("\xEF\xBB\xBF" + longText));
+        QVERIFY2(!forwarder.errors().contains(QStringLiteral("截短")), qPrintable(forwarder.errors()));
+        return;
+    }
+    QVERIFY2(line.endsWith(marker), line.right(100).constData());
+    QVERIFY(line.size() <= SystemLog::SyslogFormatter::kReceiverDefaultMaxSize);
+    const QByteArray kept = line.mid(line.indexOf("开始"), line.size() - marker.size() - line.indexOf("开始"));
+    QVERIFY(kept.size() > 7000 && longText.startsWith(kept));
+    QCOMPARE(forwarder.errors().count(QStringLiteral("超过 --max-message-size（8096 字节）")), 2);
+    QVERIFY2(forwarder.errors().contains(QStringLiteral("记录 1 超过")) && forwarder.errors().contains(QStringLiteral("共有 1 条")),
+             qPrintable(forwarder.errors()));
 }
 
 void TestVxlogForward::followsTheLogFile_data()
@@ -440,6 +501,10 @@ void TestVxlogForward::refusesWhatCannotWork_data()
     QTest::newRow("IPv6 without brackets") << QStringList{"--to", "relp://::1:2514"} << none << 2 << "relp://主机:端口";
     QTest::newRow("unknown facility") << QStringList{"--to", to, "--facility", "local8"} << none << 2 << "local8";
     QTest::newRow("host name with a blank") << QStringList{"--to", to, "--hostname", "plc 7"} << none << 2 << "--hostname";
+    QTest::newRow("message size below the header's room") << QStringList{"--to", to, "--max-message-size", "1000"} << none << 2
+                                                          << "--max-message-size";
+    QTest::newRow("message size with a unit") << QStringList{"--to", to, "--max-message-size", "8k"} << none << 2
+                                              << "--max-message-size";
     QTest::newRow("TLS file without --tls") << QStringList{"--to", to, "--ca", "ca.pem"} << none << 2 << "--tls";
     QTest::newRow("TLS without a CA") << QStringList{"--to", to, "--tls"} << none << 2 << "--ca";
     QTest::newRow("certificate without key") << QStringList{"--to", to, "--tls", "--ca", "a", "--cert", "c"} << none << 2 << "--key";

@@ -7,6 +7,8 @@
 #include <QSysInfo>
 #include <QUrl>
 
+#include <limits>
+
 #include "CommandLine.h"
 #include "StdoutWriter.h"
 #include "TimeArgument.h"
@@ -54,6 +56,14 @@ void addOptions(CommandLine& line)
                                         QStringLiteral("设施"), QStringLiteral("local0")));
     line.addOption(QCommandLineOption(QStringLiteral("hostname"),
                                         QStringLiteral("消息中的主机名，默认本机的名称。"), QStringLiteral("名称")));
+    line.addOption(QCommandLineOption(QStringLiteral("max-message-size"),
+                                        QStringLiteral("每条消息至多这么多字节，默认 %1（rsyslog 的 imrelp 不设 maxDataSize 时接收的上限）。"
+                                                       "更长的记录截短后发送，在 UTF-8 字符之间截断，末尾加“…[截断，原长 N 字节]”，"
+                                                       "并提示一次。接收端调大 maxDataSize 后把这里设成同样的值，长记录便完整送达。"
+                                                       "至少 %2。")
+                                            .arg(SyslogFormatter::kReceiverDefaultMaxSize)
+                                            .arg(SyslogFormatter::kSmallestMaxSize),
+                                        QStringLiteral("字节数"), QString::number(SyslogFormatter::kReceiverDefaultMaxSize)));
     line.addOption(QCommandLineOption(QStringLiteral("tls"), QStringLiteral("用 TLS 加密连接并验证双方证书。")));
     line.addOption(QCommandLineOption(QStringLiteral("ca"),
                                         QStringLiteral("与 --tls 同用：签发接收端证书的 CA 证书（PEM 文件），必须给出。"),
@@ -188,6 +198,23 @@ bool parseHeader(const CommandLine& line, ForwardOptions& options)
     return true;
 }
 
+bool parseMaxMessageSize(const CommandLine& line, ForwardOptions& options)
+{
+    const QString text = line.value(QStringLiteral("max-message-size"));
+    bool isNumber = false;
+    const qint64 size = text.toLongLong(&isNumber);
+    if (!isNumber || size < SyslogFormatter::kSmallestMaxSize || size > std::numeric_limits<int>::max()
+        || !text.at(0).isDigit()) {
+        line.usageError(QStringLiteral("--max-message-size 需要 %1 至 %2 之间的字节数，而不是“%3”")
+                            .arg(SyslogFormatter::kSmallestMaxSize)
+                            .arg(std::numeric_limits<int>::max())
+                            .arg(text));
+        return false;
+    }
+    options.format.maxSize = static_cast<int>(size);
+    return true;
+}
+
 bool parseSince(const CommandLine& line, ForwardOptions& options)
 {
     options.sinceGiven = line.isSet(QStringLiteral("since"));
@@ -214,7 +241,7 @@ int parseForwardOptions(const QStringList& arguments, ForwardOptions& options)
     if (parsed >= 0)
         return parsed;
     if (!line.filter(options.filter) || !parseSince(line, options) || !line.noExtraArguments()
-        || !parseReceiver(line, options) || !parseHeader(line, options))
+        || !parseReceiver(line, options) || !parseHeader(line, options) || !parseMaxMessageSize(line, options))
         return kExitUsage;
     options.databasePath = line.databasePath();
     options.cursorPath = line.value(QStringLiteral("cursor-file"));

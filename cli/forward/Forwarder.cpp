@@ -33,6 +33,7 @@ Forwarder::Forwarder(SystemLog::LogTail& tail, RelpClient& client, const SystemL
     : m_tail(tail)
     , m_client(client)
     , m_formatter(format)
+    , m_maxMessageSize(format.maxSize)
     , m_receiverName(receiverName)
     , m_cursor(cursor)
     , m_retryWait(kFirstRetry)
@@ -141,12 +142,27 @@ void Forwarder::readBatch()
     const int restarts = m_tail.restartCount();
     m_tail.fetch(RelpClient::kWindow, [this](const LogRecord& record) {
         Outgoing outgoing{record.id, QByteArray()};
-        m_formatter.append(record, outgoing.message);
+        if (m_formatter.append(record, outgoing.message))
+            noteCut(record.id);
         m_batch.push_back(std::move(outgoing));
         return true;
     });
     if (m_tail.restartCount() != restarts)
         startOver();
+}
+
+void Forwarder::noteCut(qint64 id)
+{
+    // A record sent again after a failure was counted the first time.
+    if (id <= m_lastCut && m_lastCut != 0)
+        return;
+    m_lastCut = id;
+    if (m_cut++ == 0)
+        notice(QStringLiteral("记录 %1 超过 --max-message-size（%2 字节），已截短发送，末尾标有“…[截断，原长 N 字节]”；"
+                              "更长的记录同样处理，退出时说明共有多少条。要完整送达，请调大接收端 imrelp 的 maxDataSize"
+                              "（见 docs/fleet.md），再以同样的值启动 --max-message-size")
+                   .arg(id)
+                   .arg(m_maxMessageSize));
 }
 
 void Forwarder::startOver()
@@ -156,6 +172,7 @@ void Forwarder::startOver()
         m_client.close();
     m_inFlight.clear();
     m_delivered = 0;
+    m_lastCut = 0;
     storeCursor();
 }
 
@@ -227,6 +244,8 @@ bool Forwarder::storeCursor()
 
 int Forwarder::finish(int status)
 {
+    if (m_cut > 0)
+        notice(QStringLiteral("本次运行共有 %1 条记录超过 --max-message-size（%2 字节），已截短发送").arg(m_cut).arg(m_maxMessageSize));
     if (!m_inFlight.empty())
         confirmByClosing();
     m_client.close();

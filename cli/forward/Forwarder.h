@@ -40,6 +40,8 @@ class LogTail;
 // its ids went back), the records still in flight are confirmed if the
 // receiver answers (the old file cannot give them again) and the cursor
 // starts over at the new content.
+// Size: a record longer than the formatter's maximum is sent cut, with the
+// formatter's marker; the first is said at once, the count at the end.
 // Stopping: after a stop request the batch in hand is sent, the session
 // closed so that the receiver acknowledges it, and the cursor written.
 class Forwarder
@@ -66,6 +68,7 @@ private:
 
     Connect connect();
     void readBatch();
+    void noteCut(qint64 id);
     void startOver();
     bool sendBatch();
     void acknowledged(int count);
@@ -80,6 +83,7 @@ private:
     SystemLog::LogTail& m_tail;
     RelpClient& m_client;
     SystemLog::SyslogFormatter m_formatter;
+    int m_maxMessageSize;
     QString m_receiverName;
     CursorFile* m_cursor;
 
@@ -95,5 +99,7 @@ private:
     bool m_retryDue = false;        // the last session or attempt failed: wait before the next
     bool m_outageReported = false;
     bool m_cursorFaultReported = false;
+    int m_cut = 0;                  // records sent cut to the maximum size
+    qint64 m_lastCut = 0;
     bool m_quiet = false;
 };

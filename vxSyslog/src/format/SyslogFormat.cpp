@@ -162,8 +162,9 @@ void SyslogFormatter::appendTimestamp(const QByteArray& datetime, QByteArray& ou
     out.append(m_offsetText);
 }
 
-void SyslogFormatter::append(const LogRecord& record, QByteArray& out)
+bool SyslogFormatter::append(const LogRecord& record, QByteArray& out)
 {
+    const int start = out.size();
     out.append('<');
     out.append(QByteArray::number(m_options.facility * 8 + severity(record.type)));
     out.append(">1 ", 3);
@@ -184,11 +185,24 @@ void SyslogFormatter::append(const LogRecord& record, QByteArray& out)
 
     const int length = withoutTrailingLineEnds(record.message);
     if (length == 0)
-        return;
+        return false;
     out.append(' ');
-    if (isUtf8(record.message.constData(), length))
+    const bool utf8 = isUtf8(record.message.constData(), length);
+    if (utf8)
         out.append(kByteOrderMark, 3);
-    out.append(record.message.constData(), length);
+    const int room = m_options.maxSize > 0 ? m_options.maxSize - (out.size() - start) : length;
+    if (length <= room) {
+        out.append(record.message.constData(), length);
+        return false;
+    }
+    const QByteArray marker = QStringLiteral("…[截断，原长 %1 字节]").arg(length).toUtf8();
+    int kept = qMax(0, room - marker.size());
+    // Not inside a character: back to the byte where one begins.
+    while (utf8 && kept > 0 && (static_cast<unsigned char>(record.message.at(kept)) & 0xC0) == 0x80)
+        --kept;
+    out.append(record.message.constData(), kept);
+    out.append(marker);
+    return true;
 }
 
 } // namespace SystemLog
