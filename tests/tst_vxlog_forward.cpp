@@ -80,19 +80,22 @@ private:
 };
 
 // Records "记录 <id>" of the five types in turn, in one transaction, into a
-// log that is made when missing.
-bool appendRecords(const QString& path, int first, int count)
+// log that is made when missing; stored now, or at `datetime`.
+bool appendRecords(const QString& path, int first, int count, const QString& datetime = QString())
 {
     TestDatabase db(path);
     createLogTable(db);
     QSqlDatabase connection = db.db();
     connection.transaction();
     QSqlQuery insert(connection);
-    insert.prepare(QStringLiteral("INSERT INTO SystemInfo(id, type, message) VALUES(?, ?, ?)"));
+    insert.prepare(datetime.isEmpty() ? QStringLiteral("INSERT INTO SystemInfo(id, type, message) VALUES(?, ?, ?)")
+                                      : QStringLiteral("INSERT INTO SystemInfo(id, type, message, datetime) VALUES(?, ?, ?, ?)"));
     for (int id = first; id < first + count; ++id) {
         insert.addBindValue(id);
         insert.addBindValue(id % 5);
         insert.addBindValue(QStringLiteral("记录 %1\n").arg(id));
+        if (!datetime.isEmpty())
+            insert.addBindValue(datetime);
         if (!insert.exec())
             return false;
     }
@@ -142,6 +145,35 @@ QByteArray fileText(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// The id a cursor file holds, its first line; -1 when there is none.
+qint64 cursorId(const QString& path)
+{
+    bool isNumber = false;
+    const qint64 id = fileText(path).split('\n').first().toLongLong(&isNumber);
+    return isNumber ? id : -1;
+}
+
+// Each id once, in the order it first came.
+QList<int> firstArrivals(const QList<int>& ids)
+{
+    QList<int> first;
+    QSet<int> seen;
+    for (int id : ids) {
+        if (!seen.contains(id))
+            first << id;
+        seen << id;
+    }
+    return first;
+}
+
+QList<int> range(int first, int last)
+{
+    QList<int> ids;
+    for (int id = first; id <= last; ++id)
+        ids << id;
+    return ids;
+}
+
 // A CA with a certificate for the receiver (server.test) and one for the
 // forwarder (client.test), a second CA with a client certificate of the same
 // name (rogue), and the SHA-256 fingerprints of both leaf certificates.
@@ -163,6 +195,9 @@ done
 
 } // namespace
 
+enum class WhileStopped { ReplacedByAnother, MoreRecords, CursorRecordDeleted };
+Q_DECLARE_METATYPE(WhileStopped)
+
 enum class LogEvent { ReplacedByRename, DeletedAndRecreated, IdsStartAgain, LockedLong };
 Q_DECLARE_METATYPE(LogEvent)
 
@@ -176,6 +211,9 @@ private slots:
     void backsOffFromAReceiverThatDropsEverySession();
     void sendsLongRecords_data();
     void sendsLongRecords();
+    void startsOnTheLogItsCursorBelongsTo_data();
+    void startsOnTheLogItsCursorBelongsTo();
+    void readsAReplacedLogToItsEnd();
     void followsTheLogFile_data();
     void followsTheLogFile();
     void tls_data();
@@ -263,7 +301,7 @@ void TestVxlogForward::deliversEveryRecordThroughKillsAndRestarts()
     }
     QTRY_VERIFY_WITH_TIMEOUT(receivedIds(receiver).contains(records), kArrivalTimeoutMs);
     QVERIFY2(forwarder->end(SIGTERM) == 0, qPrintable(forwarder->errors()));
-    QCOMPARE(fileText(dir.filePath("cursor")), QByteArray::number(records) + '\n');
+    QCOMPARE(cursorId(dir.filePath("cursor")), qint64(records));
     QVERIFY(receiver.stop());
 
     const QList<int> ids = receivedIds(receiver);
@@ -354,6 +392,97 @@ void TestVxlogForward::sendsLongRecords()
              qPrintable(forwarder.errors()));
 }
 
+void TestVxlogForward::startsOnTheLogItsCursorBelongsTo_data()
+{
+    QTest::addColumn<QByteArray>("cursor");  // null: written by a first run that sent records 1 to 5
+    QTest::addColumn<WhileStopped>("change");
+    QTest::addColumn<QList<int>>("received");  // by the second run, in order
+    QTest::addColumn<bool>("notice");
+    const QByteArray first;
+    QTest::newRow("log replaced while stopped") << first << WhileStopped::ReplacedByAnother << range(1, 8) << true;
+    QTest::newRow("same log, more records") << first << WhileStopped::MoreRecords << range(6, 8) << false;
+    QTest::newRow("same log, the cursor's record deleted") << first << WhileStopped::CursorRecordDeleted << range(6, 8) << false;
+    QTest::newRow("old cursor format, log with fewer records") << QByteArray("500\n") << WhileStopped::MoreRecords << range(1, 8)
+                                                               << true;
+    QTest::newRow("old cursor format, same log") << QByteArray("3\n") << WhileStopped::MoreRecords << range(4, 8) << false;
+}
+
+void TestVxlogForward::startsOnTheLogItsCursorBelongsTo()
+{
+    QFETCH(QByteArray, cursor);
+    QFETCH(WhileStopped, change);
+    QFETCH(QList<int>, received);
+    QFETCH(bool, notice);
+    QTemporaryDir dir;
+    RsyslogReceiver receiver(dir.filePath(QStringLiteral("receiver")));
+    START_RECEIVER(receiver);
+    const QString log = dir.filePath(QStringLiteral("dbLog.db"));
+    const QString cursorPath = dir.filePath(QStringLiteral("cursor"));
+    const QStringList arguments{"--db", log, "--to", receiver.url(), "--cursor-file", cursorPath};
+    QVERIFY(appendRecords(log, 1, 5));
+    int sentBefore = 0;
+    if (cursor.isNull()) {
+        Forwarder first(arguments + QStringList{"--since", "2000-01-01"}, dir.path());
+        QVERIFY(first.started());
+        QTRY_COMPARE_WITH_TIMEOUT(receivedIds(receiver), range(1, 5), kArrivalTimeoutMs);
+        QCOMPARE(first.end(SIGTERM), 0);
+        QCOMPARE(cursorId(cursorPath), qint64(5));
+        sentBefore = 5;
+    } else {
+        QFile file(cursorPath);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(cursor) == cursor.size());
+    }
+    TestDatabase db(log);
+    switch (change) {
+    case WhileStopped::ReplacedByAnother: {
+        // The same ids and messages, written at another time: only the mark tells them apart.
+        const QString replacement = dir.filePath(QStringLiteral("new.db"));
+        QVERIFY(appendRecords(replacement, 1, 8, QStringLiteral("2001-01-01 00:00:00")));
+        QCOMPARE(::rename(QFile::encodeName(replacement).constData(), QFile::encodeName(log).constData()), 0);
+        break;
+    }
+    case WhileStopped::CursorRecordDeleted:
+        QVERIFY(db.exec(QStringLiteral("DELETE FROM SystemInfo WHERE id = 5")));
+        QVERIFY(appendRecords(log, 6, 3));
+        break;
+    case WhileStopped::MoreRecords:
+        QVERIFY(appendRecords(log, 6, 3));
+        break;
+    }
+    Forwarder second(arguments, dir.path());
+    QVERIFY(second.started());
+    QTRY_COMPARE_WITH_TIMEOUT(receivedIds(receiver).mid(sentBefore), received, kArrivalTimeoutMs);
+    QCOMPARE(second.end(SIGTERM), 0);
+    QCOMPARE(second.errors().count(QStringLiteral("不属于日志")), notice ? 1 : 0);
+    QCOMPARE(cursorId(cursorPath), qint64(8));
+}
+
+void TestVxlogForward::readsAReplacedLogToItsEnd()
+{
+    QTemporaryDir dir;
+    RsyslogReceiver receiver(dir.filePath(QStringLiteral("receiver")));
+    START_RECEIVER(receiver);
+    const QString log = dir.filePath(QStringLiteral("dbLog.db"));
+    QVERIFY(appendRecords(log, 1, 3));
+    Forwarder forwarder({"--db", log, "--to", receiver.url(), "--since", "2000-01-01"}, dir.path());
+    QVERIFY(forwarder.started());
+    QTRY_COMPARE_WITH_TIMEOUT(receivedIds(receiver).size(), 3, kArrivalTimeoutMs);
+    // Records the forwarder has read but cannot send: they wait in the old
+    // file while the new one takes its place.
+    QVERIFY(receiver.stop());
+    QVERIFY(appendRecords(log, 4, 2 * RelpClient::kWindow));
+    QTRY_COMPARE_WITH_TIMEOUT(outageNotices(forwarder.errors()), 1, kArrivalTimeoutMs);
+    const QString replacement = dir.filePath(QStringLiteral("new.db"));
+    QVERIFY(appendRecords(replacement, 1001, 2));
+    QCOMPARE(::rename(QFile::encodeName(replacement).constData(), QFile::encodeName(log).constData()), 0);
+    QString why;
+    QVERIFY2(receiver.start(why), qPrintable(why));
+    const QList<int> expected = range(1, 3 + 2 * RelpClient::kWindow) + QList<int>{1001, 1002};
+    QTRY_COMPARE_WITH_TIMEOUT(firstArrivals(receivedIds(receiver)), expected, kArrivalTimeoutMs);
+    QCOMPARE(forwarder.end(SIGTERM), 0);
+    QCOMPARE(forwarder.errors().count(QStringLiteral("已被替换或重新创建")), 1);
+}
+
 void TestVxlogForward::followsTheLogFile_data()
 {
     QTest::addColumn<LogEvent>("event");
@@ -405,7 +534,7 @@ void TestVxlogForward::followsTheLogFile()
     QCOMPARE(forwarder.end(SIGTERM), 0);
     QCOMPARE(forwarder.errors().count(notice), 1);
     // The cursor holds an id of the file as it is now, not of the one before.
-    QCOMPARE(fileText(cursor).trimmed().toInt(), received.last());
+    QCOMPARE(cursorId(cursor), qint64(received.last()));
 }
 
 void TestVxlogForward::tls_data()
@@ -485,7 +614,8 @@ void TestVxlogForward::cursorSurvivesAKillBeforeItsRename()
     QVERIFY(forwarder.started());
     QTRY_COMPARE_WITH_TIMEOUT(receivedIds(receiver), QList<int>{4712}, kArrivalTimeoutMs);
     QCOMPARE(forwarder.end(SIGTERM), 0);
-    QCOMPARE(fileText(path), QByteArray("4712\n"));
+    QCOMPARE(cursorId(path), qint64(4712));
+    QVERIFY2(fileText(path).contains("\nrecord "), fileText(path).constData());
 }
 
 void TestVxlogForward::refusesWhatCannotWork_data()

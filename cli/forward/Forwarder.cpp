@@ -52,11 +52,11 @@ void Forwarder::notice(const QString& text)
         report(text);
 }
 
-int Forwarder::run(qint64 delivered)
+int Forwarder::run(qint64 start)
 {
-    m_delivered = delivered;
-    m_stored = delivered;
-    m_tail.seekAfter(delivered);
+    m_delivered = start;
+    m_stored = start;
+    m_tail.seekAfter(start);
     // Connected before anything is read, so that a receiver or certificate
     // that will not do is reported at once, also with nothing to send.
     Connect connected = connect();
@@ -141,7 +141,9 @@ void Forwarder::readBatch()
     m_batch.clear();
     const int restarts = m_tail.restartCount();
     m_tail.fetch(RelpClient::kWindow, [this](const LogRecord& record) {
-        Outgoing outgoing{record.id, QByteArray()};
+        Outgoing outgoing{{record.id, QByteArray(record.datetime.constData(), record.datetime.size()),
+                            QByteArray(record.message.constData(), record.message.size())},
+                           QByteArray()};
         if (m_formatter.append(record, outgoing.message))
             noteCut(record.id);
         m_batch.push_back(std::move(outgoing));
@@ -171,9 +173,15 @@ void Forwarder::startOver()
     if (!m_inFlight.empty() && m_client.isOpen())
         m_client.close();
     m_inFlight.clear();
-    m_delivered = 0;
+    delivered(Sent());
     m_lastCut = 0;
     storeCursor();
+}
+
+void Forwarder::delivered(const Sent& record)
+{
+    m_delivered = record.id;
+    m_deliveredRecord = record;
 }
 
 bool Forwarder::sendBatch()
@@ -181,9 +189,9 @@ bool Forwarder::sendBatch()
     for (const Outgoing& outgoing : m_batch) {
         if (!m_client.send(outgoing.message))
             return false;
-        m_inFlight.push_back(outgoing.id);
+        m_inFlight.push_back(outgoing.record);
         if (static_cast<int>(m_inFlight.size()) > RelpClient::kWindow) {
-            m_delivered = m_inFlight.front();
+            delivered(m_inFlight.front());
             m_inFlight.pop_front();
             acknowledged(1);
         }
@@ -214,14 +222,14 @@ void Forwarder::confirmByClosing()
 {
     if (m_inFlight.empty())
         return;
-    const qint64 lastSent = m_inFlight.back();
+    const Sent lastSent = m_inFlight.back();
     const int count = static_cast<int>(m_inFlight.size());
     if (!m_client.close()) {
         sessionFailed();
         return;
     }
     m_inFlight.clear();
-    m_delivered = lastSent;
+    delivered(lastSent);
     acknowledged(count);
     storeCursor();
 }
@@ -230,7 +238,9 @@ bool Forwarder::storeCursor()
 {
     if (!m_cursor || m_delivered == m_stored)
         return true;
-    if (!m_cursor->store(m_delivered)) {
+    const QByteArray mark = m_delivered > 0 ? CursorFile::markOf(m_deliveredRecord.datetime, m_deliveredRecord.message)
+                                            : QByteArray();
+    if (!m_cursor->store(m_delivered, mark)) {
         if (!m_cursorFaultReported)
             report(m_cursor->errorText() + QStringLiteral("；记录照常转发，之后再试"));
         m_cursorFaultReported = true;

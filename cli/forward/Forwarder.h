@@ -53,16 +53,23 @@ public:
     // Notices (an outage, a reconnect) are not printed; errors still are.
     void setQuiet(bool quiet) { m_quiet = quiet; }
 
-    // Sends the records after `delivered` and those that arrive, until a stop
+    // Sends the records after `start` and those that arrive, until a stop
     // is requested. Returns the exit status: 0, or 1 after a fault that
     // waiting cannot mend (reported on standard error).
-    int run(qint64 delivered);
+    int run(qint64 start);
 
 private:
+    // A record as the cursor file's mark needs it.
+    struct Sent
+    {
+        qint64 id = 0;
+        QByteArray datetime;
+        QByteArray message;
+    };
     struct Outgoing
     {
-        qint64 id;
-        QByteArray message;
+        Sent record;
+        QByteArray message;  // as sent
     };
     enum class Connect { Open, Stopped, Failed };
 
@@ -71,6 +78,7 @@ private:
     void noteCut(qint64 id);
     void startOver();
     bool sendBatch();
+    void delivered(const Sent& record);
     void acknowledged(int count);
     void sessionFailed();
     void idle();
@@ -88,8 +96,9 @@ private:
     CursorFile* m_cursor;
 
     std::vector<Outgoing> m_batch;
-    std::deque<qint64> m_inFlight;  // sent, not known to be acknowledged, oldest first
+    std::deque<Sent> m_inFlight;    // sent, not known to be acknowledged, oldest first
     qint64 m_delivered = 0;
+    Sent m_deliveredRecord;         // the record with id m_delivered, once delivered in this run
     qint64 m_stored = 0;            // the id the cursor file holds
     int m_deliveredSinceStore = 0;
     int m_quietPolls = 0;
