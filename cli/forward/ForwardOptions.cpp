@@ -31,11 +31,10 @@ QString description()
                "其他信息及其他类型 notice。类型名依次为 param、user、status、alarm、info（其他类型为 typeN）。\n\n"
                "至少送达一次：--cursor-file 记着最后送达的记录编号，重新启动后从它之后继续。接收端不可达时按加倍的间隔"
                "（至多 30 秒）重试，不跳过任何记录，每次中断只提示一次。RELP 窗口为 %1 条：接收端重启后至多重发 %1 条，"
-               "进程被杀后至多重发 %2 条。没有游标文件时从 --since 的时间开始，否则只转发此后写入的记录（同 follow -n 0）。\n\n"
+               "进程被杀（或断电）后至多重发这 %1 条和被杀前 0.25 秒内确认的记录。没有游标文件时从 --since 的时间开始，否则只转发此后写入的记录（同 follow -n 0）。\n\n"
                "不加 --tls 时，记录以明文在网络上传输，网络上的任何人都能读到。加 --tls 时双方以证书互相验证"
                "（rsyslog 的 imrelp 设 tls=\"on\"）；证书未通过验证时不发送任何记录，以状态 1 退出。")
-        .arg(RelpClient::kWindow)
-        .arg(2 * RelpClient::kWindow);
+        .arg(RelpClient::kWindow);
 }
 
 void addOptions(CommandLine& line)
@@ -48,8 +47,9 @@ void addOptions(CommandLine& line)
                                         QStringLiteral("只转发这个时间及以后的记录；没有游标文件时也从这里开始。写法同 query 的 --since。"),
                                         QStringLiteral("时间")));
     line.addOption(QCommandLineOption(QStringLiteral("cursor-file"),
-                                        QStringLiteral("游标文件：记着最后送达的记录编号，每送达一个窗口后原子地（先写新文件再改名）更新；"
-                                                       "启动时从它之后继续。不存在时新建。"),
+                                        QStringLiteral("游标文件：记着最后送达的记录编号及它属于哪个日志；转发时每秒至多四次、日志无新记录时和退出时"
+                                                       "原子地（先写新文件、同步到磁盘再改名）更新；启动时从它之后继续。不存在时新建；"
+                                                       "属于另一个日志（日志被替换过）时提示一次，从该日志的第一条记录（或 --since）开始。"),
                                         QStringLiteral("文件")));
     line.addOption(QCommandLineOption(QStringLiteral("facility"),
                                         QStringLiteral("syslog 设施：local0（默认）至 local7、user、daemon 等名称，或 0 至 23。"),

@@ -23,13 +23,15 @@ class LogTail;
 // Delivery rule: a record is delivered once the receiver acknowledged it
 // (RelpClient: everything but the last window sent; all of it after a close
 // the receiver confirmed). The cursor file holds the id of the last delivered
-// record. It is written after every window of delivered records, when the log
-// has been quiet for a second in a session older than a minute (the session
-// is then closed so that the receiver acknowledges the rest), and at the end.
+// record. It is written at most four times a second while records flow,
+// whenever the log is quiet, when the log has been quiet for a second in a
+// session older than a minute (the session is then closed so that the
+// receiver acknowledges the rest), and at the end.
 // Failures: when a session fails, the records after the last delivered one
 // are read and sent again once the receiver is back; after a kill, those
 // after the cursor. No record is skipped. A receiver restart sends at most
-// one window (RelpClient::kWindow records) twice, a kill at most two.
+// one window (RelpClient::kWindow records) twice, a kill that window and the
+// records acknowledged in the quarter second before it.
 // Outages are retried with waits doubling up to 30 s, said once per outage on
 // standard error. An outage ends when the receiver has acknowledged a window
 // of records (or all of a session's records by closing it), not when a
@@ -100,7 +102,7 @@ private:
     qint64 m_delivered = 0;
     Sent m_deliveredRecord;         // the record with id m_delivered, once delivered in this run
     qint64 m_stored = 0;            // the id the cursor file holds
-    int m_deliveredSinceStore = 0;
+    QElapsedTimer m_lastStore;      // since the cursor file was last written
     int m_quietPolls = 0;
     QElapsedTimer m_session;        // since the session opened
     int m_acknowledgedInSession = 0;
