@@ -174,7 +174,7 @@ QList<int> range(int first, int last)
     return ids;
 }
 
-// A CA with a certificate for the receiver (server.test) and one for the
+// A CA with a certificate for the receiver (server.test and ::1) and one for the
 // forwarder (client.test), a second CA with a client certificate of the same
 // name (rogue), and the SHA-256 fingerprints of both leaf certificates.
 const char* const kMakeCertificates = R"(set -e
@@ -187,7 +187,10 @@ for leaf in server:ca:server.test client:ca:client.test rogue:otherca:client.tes
 $leaf
 EOF
   openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -subj "/CN=$dns" -keyout $name.key -out $name.csr
-  printf "subjectAltName=DNS:$dns\nbasicConstraints=CA:FALSE\n" > $name.ext
+  san="DNS:$dns"
+  # The receiver is also reached as relp://[::1]:PORT, whose host is the name it must carry.
+  [ $name = server ] && san="$san,DNS:::1"
+  printf "subjectAltName=$san\nbasicConstraints=CA:FALSE\n" > $name.ext
   openssl x509 -req -in $name.csr -CA $ca.pem -CAkey $ca.key -CAcreateserial -days 2 -extfile $name.ext -out $name.pem
   openssl x509 -in $name.pem -noout -fingerprint -sha256 | cut -d= -f2 | tr A-F a-f > $name.sha256
 done
@@ -552,24 +555,30 @@ void TestVxlogForward::tls_data()
     const QStringList client{"--cert", "client.pem", "--key", "client.key"};
     QTest::addColumn<QStringList>("tlsArguments");
     QTest::addColumn<QString>("refusal");  // null: delivers
+    QTest::addColumn<QString>("address");  // the receiver's
+    const QString ipv4 = QStringLiteral("127.0.0.1");
 
-    QTest::newRow("both verified, receiver by name") << QStringList{"--ca", ca, "--peer", "server.test"} + client << QString();
-    QTest::newRow("both verified, receiver by fingerprint") << QStringList{"--ca", ca, "--peer", serverPrint} + client << QString();
+    QTest::newRow("both verified, receiver by name") << QStringList{"--ca", ca, "--peer", "server.test"} + client << QString() << ipv4;
+    QTest::newRow("both verified, receiver by fingerprint") << QStringList{"--ca", ca, "--peer", serverPrint} + client << QString() << ipv4;
     QTest::newRow("client certificate of another CA")
-        << QStringList{"--ca", ca, "--peer", "server.test", "--cert", "rogue.pem", "--key", "rogue.key"} << "不接受本机的证书";
+        << QStringList{"--ca", ca, "--peer", "server.test", "--cert", "rogue.pem", "--key", "rogue.key"} << "不接受本机的证书" << ipv4;
     QTest::newRow("receiver signed by a CA not trusted here")
-        << QStringList{"--ca", m_certificates.filePath("otherca.pem"), "--peer", "server.test"} + client << "未通过验证";
-    QTest::newRow("receiver name not the one permitted") << QStringList{"--ca", ca, "--peer", "other.test"} + client << "未通过验证";
+        << QStringList{"--ca", m_certificates.filePath("otherca.pem"), "--peer", "server.test"} + client << "未通过验证" << ipv4;
+    QTest::newRow("receiver name not the one permitted") << QStringList{"--ca", ca, "--peer", "other.test"} + client << "未通过验证" << ipv4;
     QTest::newRow("receiver fingerprint not the one permitted") << QStringList{"--ca", ca, "--peer", clientPrint} + client
-                                                                << "未通过验证";
+                                                                << "未通过验证" << ipv4;
+    QTest::newRow("IPv6, receiver by the default name") << QStringList{"--ca", ca} + client << QString() << "::1";
+    QTest::newRow("default name not in the receiver's certificate") << QStringList{"--ca", ca} + client << "未通过验证" << ipv4;
 }
 
 void TestVxlogForward::tls()
 {
     QFETCH(QStringList, tlsArguments);
     QFETCH(QString, refusal);
+    QFETCH(QString, address);
     QTemporaryDir dir;
     RsyslogReceiver receiver(dir.filePath(QStringLiteral("receiver")));
+    receiver.setAddress(address);
     receiver.enableTls({m_certificates.filePath("ca.pem"), m_certificates.filePath("server.pem"),
                         m_certificates.filePath("server.key"), QStringLiteral("client.test")});
     START_RECEIVER(receiver);

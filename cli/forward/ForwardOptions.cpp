@@ -140,6 +140,10 @@ bool parsePeers(CommandLine& line, ForwardOptions& options)
         line.usageError(QStringLiteral("--peer 不能同时给出名称和指纹"));
         return false;
     }
+    options.receiver.peersAreFingerprints = fingerprints > 0;
+    // The host of --to as written there, an IPv6 address without its
+    // brackets: a name the receiver's certificate must carry (subjectAltName
+    // DNS:… with that text).
     if (options.receiver.peers.isEmpty())
         options.receiver.peers << options.receiver.host;
     return true;

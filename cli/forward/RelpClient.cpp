@@ -101,7 +101,7 @@ void RelpClient::note(const QString& text)
 bool RelpClient::configureTls()
 {
     QByteArray ca = m_settings.caFile.toLocal8Bit();
-    QByteArray mode(m_settings.peers.value(0).contains(QLatin1Char(':')) ? "fingerprint" : "name");
+    QByteArray mode(m_settings.peersAreFingerprints ? "fingerprint" : "name");
     if (relpCltEnableTLS(m_client) != RELP_RET_OK || relpCltSetCACert(m_client, text(ca)) != RELP_RET_OK
         || relpCltSetAuthMode(m_client, text(mode)) != RELP_RET_OK)
         return false;

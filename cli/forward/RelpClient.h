@@ -34,6 +34,7 @@ public:
         QString certFile;    // PEM: this machine's certificate and key; both or neither
         QString keyFile;
         QStringList peers;   // the receiver's permitted names, or fingerprints "SHA256:AB:…"
+        bool peersAreFingerprints = false;  // names may hold ':' too (an IPv6 address)
     };
 
     enum class Connection {
