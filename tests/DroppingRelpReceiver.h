@@ -1,10 +1,11 @@
 #pragma once
 
 // A RELP receiver that misbehaves on purpose: it answers a session's `open`
-// as imrelp does and ends the connection at the first `syslog` frame, so a
-// sender never gets a message acknowledged although every session opens.
-// It lives in the test's thread on a free port of 127.0.0.1 and counts what
-// it saw; it does its work while the test waits in QTRY_* or QTest::qWait.
+// as imrelp does, and then either ends the connection at the first `syslog`
+// frame (a sender never gets a message acknowledged although every session
+// opens) or keeps the connection and never answers (a hung receiver). It
+// lives in the test's thread on a free port of 127.0.0.1 and counts what it
+// saw; it does its work while the test waits in QTRY_* or QTest::qWait.
 
 #include <QByteArray>
 #include <QHash>
@@ -16,7 +17,10 @@
 class DroppingRelpReceiver
 {
 public:
-    DroppingRelpReceiver()
+    enum class AtFirstMessage { Drop, NeverAnswer };
+
+    explicit DroppingRelpReceiver(AtFirstMessage behaviour = AtFirstMessage::Drop)
+        : m_behaviour(behaviour)
     {
         m_server.listen(QHostAddress::LocalHost, 0);
         QObject::connect(&m_server, &QTcpServer::newConnection, [this] {
@@ -33,30 +37,38 @@ public:
     int syslogFrames() const { return m_syslogFrames; }
 
 private:
-    // Frames are "TXNR COMMAND DATALEN[ DATA]\n"; only the first one of a
-    // connection (open) is read whole, the next one only up to its command.
+    // Frames are "TXNR COMMAND DATALEN[ DATA]\n".
     void serve(QTcpSocket* socket)
     {
         QByteArray& buffer = m_buffers[socket];
         buffer += socket->readAll();
-        const QList<QByteArray> head = buffer.split(' ');
-        if (head.size() < 3)
-            return;
-        if (head.at(1) == "syslog") {
-            ++m_syslogFrames;
-            m_buffers.remove(socket);
-            socket->abort();
-            return;
+        for (;;) {
+            const QList<QByteArray> head = buffer.left(64).split(' ');
+            if (head.size() < 3)
+                return;
+            const int dataLength = head.at(2).split('\n').first().toInt();
+            const int frameLength = head.at(0).size() + head.at(1).size() + 2 + QByteArray::number(dataLength).size()
+                                    + (dataLength > 0 ? 1 + dataLength : 0) + 1;
+            if (head.at(1) == "syslog" && m_behaviour == AtFirstMessage::Drop) {
+                ++m_syslogFrames;
+                m_buffers.remove(socket);
+                socket->abort();
+                return;
+            }
+            if (buffer.size() < frameLength)
+                return;
+            if (head.at(1) == "open") {
+                const QByteArray offers("200 OK\nrelp_version=0\nrelp_software=dropping\ncommands=syslog");
+                socket->write(head.at(0) + " rsp " + QByteArray::number(offers.size()) + ' ' + offers + '\n');
+                ++m_sessions;
+            } else if (head.at(1) == "syslog") {
+                ++m_syslogFrames;
+            }
+            buffer.remove(0, frameLength);
         }
-        const int frameLength = head.at(0).size() + head.at(1).size() + head.at(2).size() + 3 + head.at(2).toInt() + 1;
-        if (head.at(1) != "open" || buffer.size() < frameLength)
-            return;
-        const QByteArray offers("200 OK\nrelp_version=0\nrelp_software=dropping\ncommands=syslog");
-        socket->write(head.at(0) + " rsp " + QByteArray::number(offers.size()) + ' ' + offers + '\n');
-        ++m_sessions;
-        buffer.clear();
     }
 
+    AtFirstMessage m_behaviour;
     QTcpServer m_server;
     QHash<QTcpSocket*, QByteArray> m_buffers;
     int m_sessions = 0;

@@ -198,6 +198,9 @@ done
 
 } // namespace
 
+enum class Peer { TlsReceiver, PlainReceiver, Nobody, DropsSessions, NeverAnswers };
+Q_DECLARE_METATYPE(Peer)
+
 enum class WhileStopped { ReplacedByAnother, MoreRecords, CursorRecordDeleted };
 Q_DECLARE_METATYPE(WhileStopped)
 
@@ -221,6 +224,8 @@ private slots:
     void followsTheLogFile();
     void tls_data();
     void tls();
+    void saysWhatIsWrongAndWhatToDo_data();
+    void saysWhatIsWrongAndWhatToDo();
     void cursorSurvivesAKillBeforeItsRename();
     void refusesWhatCannotWork_data();
     void refusesWhatCannotWork();
@@ -597,6 +602,72 @@ void TestVxlogForward::tls()
     QVERIFY2(forwarder.errors().contains(refusal), qPrintable(forwarder.errors()));
     QVERIFY(receiver.stop());
     QCOMPARE(receiver.received(), QByteArray());
+}
+
+void TestVxlogForward::saysWhatIsWrongAndWhatToDo_data()
+{
+    QTest::addColumn<Peer>("peer");
+    QTest::addColumn<bool>("tls");
+    QTest::addColumn<int>("exitCode");  // -1: goes on until stopped
+    QTest::addColumn<QStringList>("said");
+    QTest::newRow("plain client at a TLS receiver") << Peer::TlsReceiver << false << -1
+        << QStringList{"接收端要求 TLS", "请加 --tls", "接收端关闭了连接", "librelp 10007：server closed relp session"};
+    QTest::newRow("TLS client at a plain receiver") << Peer::PlainReceiver << true << 1
+        << QStringList{"接收端不支持 TLS", "没有发送任何记录", "librelp 10031：TLS handshake failed"};
+    QTest::newRow("nobody listening") << Peer::Nobody << false << -1
+        << QStringList{"无法连接到", "无法建立 TCP 连接", "librelp 10014", "下次启动时从记录 0 之后发送"};
+    QTest::newRow("session closed by the receiver") << Peer::DropsSessions << false << -1
+        << QStringList{"的连接中断", "从记录 0 之后重发", "接收端关闭了连接，或连接中断（librelp 10007"};
+    QTest::newRow("shutting down with a receiver that does not answer") << Peer::NeverAnswers << false << -1
+        << QStringList{"正在退出：已发出的 3 条记录没有得到", "下次启动时从记录 0 之后发送"};
+}
+
+void TestVxlogForward::saysWhatIsWrongAndWhatToDo()
+{
+    QFETCH(Peer, peer);
+    QFETCH(bool, tls);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, said);
+    QTemporaryDir dir;
+    RsyslogReceiver rsyslogd(dir.filePath(QStringLiteral("receiver")));
+    DroppingRelpReceiver dropping(peer == Peer::NeverAnswers ? DroppingRelpReceiver::AtFirstMessage::NeverAnswer
+                                                             : DroppingRelpReceiver::AtFirstMessage::Drop);
+    QString url = dropping.url();
+    if (peer == Peer::TlsReceiver)
+        rsyslogd.enableTls({m_certificates.filePath("ca.pem"), m_certificates.filePath("server.pem"),
+                            m_certificates.filePath("server.key"), QStringLiteral("client.test")});
+    if (peer == Peer::TlsReceiver || peer == Peer::PlainReceiver) {
+        START_RECEIVER(rsyslogd);
+        url = rsyslogd.url();
+    } else if (peer == Peer::Nobody) {
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+        url = QStringLiteral("relp://127.0.0.1:%1").arg(closed.serverPort());
+    }
+    const QString log = dir.filePath(QStringLiteral("dbLog.db"));
+    QVERIFY(appendRecords(log, 1, peer == Peer::DropsSessions ? 2 * RelpClient::kWindow : 3));
+    QStringList arguments{"--db", log, "--to", url, "--since", "2000-01-01", "--cursor-file", dir.filePath("cursor")};
+    if (tls)
+        arguments += QStringList{"--tls", "--ca", "ca.pem", "--cert", "client.pem", "--key", "client.key", "--peer", "server.test"};
+    Forwarder forwarder(arguments, m_certificates.path());
+    QVERIFY(forwarder.started());
+    if (exitCode >= 0) {
+        QCOMPARE(forwarder.end(0), exitCode);
+    } else if (peer == Peer::NeverAnswers) {
+        QTRY_COMPARE_WITH_TIMEOUT(dropping.syslogFrames(), 3, kArrivalTimeoutMs);
+        // The second signal ends the wait for the receiver's answers (two
+        // signals that arrive together count as one: librelp's timeout then
+        // ends the wait, later but with the same outcome).
+        ::kill(static_cast<pid_t>(forwarder.pid()), SIGTERM);
+        QTest::qWait(100);
+        QCOMPARE(forwarder.end(SIGTERM), 0);
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(forwarder.errors().contains(said.first()), kArrivalTimeoutMs);
+        QCOMPARE(forwarder.end(SIGTERM), 0);
+    }
+    for (const QString& text : said)
+        QVERIFY2(forwarder.errors().contains(text), qPrintable(forwarder.errors()));
+    QCOMPARE(cursorId(dir.filePath("cursor")), qint64(0));
 }
 
 void TestVxlogForward::cursorSurvivesAKillBeforeItsRename()

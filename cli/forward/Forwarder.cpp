@@ -1,5 +1,7 @@
 #include "Forwarder.h"
 
+#include <QDir>
+
 #include <algorithm>
 #include <chrono>
 
@@ -102,16 +104,22 @@ Forwarder::Connect Forwarder::connect()
             return Connect::Open;
         }
         if (connection == RelpClient::Connection::Rejected) {
-            report(QStringLiteral("与 %1 的 TLS 连接未通过验证，没有发送任何记录：%2（librelp：%3）")
-                       .arg(m_receiverName, QStringLiteral("接收端的证书或本机的 TLS 设置（--ca、--cert、--key、--peer）有误"),
-                            m_client.errorText()));
+            report(QStringLiteral("与 %1 的 TLS 连接未通过验证，没有发送任何记录：请检查接收端的证书与本机的 --ca、--cert、--key、"
+                                  "--peer。%2")
+                       .arg(m_receiverName, m_client.errorText()));
+            return Connect::Failed;
+        }
+        if (connection == RelpClient::Connection::NoTlsThere) {
+            report(QStringLiteral("接收端不支持 TLS：%1 以明文 RELP 应答了 TLS 握手（它的 imrelp 没有设 tls=\"on\"），"
+                                  "没有发送任何记录。请在接收端开启 TLS，或连接它的 TLS 端口。%2")
+                       .arg(m_receiverName, m_client.errorText()));
             return Connect::Failed;
         }
         const bool tlsBroken = connection == RelpClient::Connection::TlsBroken;
         tlsBreaks = tlsBroken ? tlsBreaks + 1 : 0;
         if (tlsBreaks >= kTlsBreaksToGiveUp) {
-            report(QStringLiteral("%1 连续 %2 次在建立 TLS 会话时断开连接：它多半不接受本机的证书（--cert，或签发它的 CA），"
-                                  "或者没有开启 TLS（librelp：%3）")
+            report(QStringLiteral("%1 连续 %2 次在建立 TLS 会话时断开连接，没有发送任何记录：它多半不接受本机的证书"
+                                  "（--cert 不是它信任的 CA 签发的，或名称不在它的 tls.permittedpeer 中）。%3")
                        .arg(m_receiverName)
                        .arg(kTlsBreaksToGiveUp)
                        .arg(m_client.errorText()));
@@ -119,12 +127,21 @@ Forwarder::Connect Forwarder::connect()
         }
         // A broken TLS start is said only when it keeps happening (above).
         if (!m_outageReported && !tlsBroken)
-            notice(QStringLiteral("无法连接到 %1（librelp：%2）；将每隔至多 %3 秒重试，记录不会丢失")
-                       .arg(m_receiverName, m_client.errorText())
-                       .arg(std::chrono::duration_cast<std::chrono::seconds>(kLongestRetry).count()));
+            notice(outageText(connection));
         m_outageReported = m_outageReported || !tlsBroken;
     }
     return Connect::Stopped;
+}
+
+QString Forwarder::outageText(RelpClient::Connection connection) const
+{
+    const QString retry = QStringLiteral("将每隔至多 %1 秒重试，记录不会丢失")
+                              .arg(std::chrono::duration_cast<std::chrono::seconds>(kLongestRetry).count());
+    if (connection == RelpClient::Connection::ClosedAtOpen)
+        return QStringLiteral("%1 在 RELP 会话开始时就关闭了连接：多半是接收端要求 TLS（它的 imrelp 设了 tls=\"on\"），"
+                              "请加 --tls 及 --ca、--cert、--key 再启动；%2。%3")
+            .arg(m_receiverName, retry, m_client.errorText());
+    return QStringLiteral("无法连接到 %1：请确认接收端在运行、地址和端口无误；%2。%3").arg(m_receiverName, retry, m_client.errorText());
 }
 
 void Forwarder::acknowledged(int count)
@@ -205,9 +222,12 @@ bool Forwarder::sendBatch()
 void Forwarder::sessionFailed()
 {
     if (!m_outageReported)
-        notice(QStringLiteral("与 %1 的连接中断（librelp：%2）；重新连接后从记录 %3 之后重发")
-                   .arg(m_receiverName, m_client.errorText())
-                   .arg(m_delivered));
+        notice(QStringLiteral("与 %1 的连接中断，未确认的记录没有送达：接收端关闭了会话（例如重启，或拒收某条消息），"
+                              "或网络中断。重新连接后从记录 %2 之后重发，将每隔至多 %3 秒重试。%4")
+                   .arg(m_receiverName)
+                   .arg(m_delivered)
+                   .arg(std::chrono::duration_cast<std::chrono::seconds>(kLongestRetry).count())
+                   .arg(m_client.errorText()));
     m_outageReported = true;
     m_inFlight.clear();
     m_tail.seekAfter(m_delivered);
@@ -239,6 +259,15 @@ void Forwarder::confirmByClosing()
     storeCursor();
 }
 
+QString Forwarder::resendText() const
+{
+    if (m_cursor)
+        return QStringLiteral("下次启动时从记录 %1 之后发送（游标文件 %2 记着它）")
+            .arg(m_delivered)
+            .arg(QDir::toNativeSeparators(m_cursor->path()));
+    return QStringLiteral("没有 --cursor-file，下次启动时不会补发记录 %1 之后的记录：请用 --since 从它们的时间开始").arg(m_delivered);
+}
+
 bool Forwarder::storeCursor()
 {
     if (!m_cursor || m_delivered == m_stored)
@@ -261,8 +290,21 @@ int Forwarder::finish(int status)
 {
     if (m_cut > 0)
         notice(QStringLiteral("本次运行共有 %1 条记录超过 --max-message-size（%2 字节），已截短发送").arg(m_cut).arg(m_maxMessageSize));
-    if (!m_inFlight.empty())
-        confirmByClosing();
+    if (!m_inFlight.empty()) {
+        const Sent lastSent = m_inFlight.back();
+        const int count = static_cast<int>(m_inFlight.size());
+        m_inFlight.clear();
+        if (m_client.close()) {
+            delivered(lastSent);
+            acknowledged(count);
+        } else {
+            notice(QStringLiteral("正在退出：已发出的 %1 条记录没有得到 %2 的确认；%3。%4")
+                       .arg(count)
+                       .arg(m_receiverName, resendText(), m_client.errorText()));
+        }
+    } else if (m_outageReported) {
+        notice(QStringLiteral("正在退出：%1 仍不可用；%2").arg(m_receiverName, resendText()));
+    }
     m_client.close();
     if (!storeCursor())
         return kExitFailure;

@@ -10,8 +10,9 @@
 
 #include <vxSyslog/SyslogFormat.h>
 
+#include "RelpClient.h"
+
 class CursorFile;
-class RelpClient;
 
 namespace SystemLog {
 class LogTail;
@@ -82,6 +83,8 @@ private:
     bool sendBatch();
     void delivered(const Sent& record);
     void acknowledged(int count);
+    QString outageText(RelpClient::Connection connection) const;
+    QString resendText() const;
     void sessionFailed();
     void idle();
     void confirmByClosing();
