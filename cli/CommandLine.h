@@ -38,6 +38,7 @@ public:
     void addDay();
     void addGrep();         // --grep, smart case, --ignore-case, --case-sensitive
     void addLines(const QString& description);
+    void addAfterId(const QString& description);
     void addReverse();
     void addCount();
     void addFollow();
@@ -71,6 +72,7 @@ public:
     bool format(SystemLog::RecordFormat& format) const;
     bool singleType(int& type) const;
     bool lines(int& count, int defaultCount) const;  // -1: all
+    bool afterId(qint64& id) const;  // -1: not given
 
     QString helpText() const;
 

@@ -11,6 +11,8 @@
 using SystemLog::LogRecord;
 using SystemLog::SyslogFormatter;
 
+Q_DECLARE_METATYPE(LogRecord::StoredType)
+
 namespace {
 
 const QByteArray kBom("\xEF\xBB\xBF");
@@ -33,6 +35,8 @@ private slots:
     void formatsRecords();
     void escapesParamValues_data();
     void escapesParamValues();
+    void sendsOtherStoredTypesAsStored_data();
+    void sendsOtherStoredTypesAsStored();
     void keepsTheMaximumSize_data();
     void keepsTheMaximumSize();
 };
@@ -178,6 +182,36 @@ QByteArray header()
 }
 
 } // namespace
+
+void TestSyslogFormat::sendsOtherStoredTypesAsStored_data()
+{
+    QTest::addColumn<LogRecord::StoredType>("storedType");
+    QTest::addColumn<QByteArray>("typeText");
+    QTest::addColumn<QByteArray>("header");  // from MSGID to the structured data
+    QTest::newRow("integer beyond int") << LogRecord::StoredType::Number << QByteArray("9999999999")
+                                        << QByteArray("type9999999999 [vxlog@32473 id=\"42\" type=\"9999999999\"]");
+    QTest::newRow("real") << LogRecord::StoredType::Number << QByteArray("3.5") << QByteArray("- [vxlog@32473 id=\"42\" type=\"3.5\"]");
+    QTest::newRow("text, escaped") << LogRecord::StoredType::Text << QByteArray("a]b")
+                                   << QByteArray("- [vxlog@32473 id=\"42\" type=\"a\\]b\"]");
+    QTest::newRow("NULL") << LogRecord::StoredType::Null << QByteArray() << QByteArray("- [vxlog@32473 id=\"42\" type=\"\"]");
+}
+
+void TestSyslogFormat::sendsOtherStoredTypesAsStored()
+{
+    QFETCH(LogRecord::StoredType, storedType);
+    QFETCH(QByteArray, typeText);
+    QFETCH(QByteArray, header);
+    setTimeZone("Asia/Shanghai");
+    SyslogFormatter formatter(boundedTo(0));
+    LogRecord record = alarm("x");
+    record.type = 0;
+    record.storedType = storedType;
+    record.typeText = typeText;
+    QByteArray out;
+    formatter.append(record, out);
+    // Severity notice, whatever the stored value.
+    QCOMPARE(out, "<133>1 2024-05-01T08:30:00+08:00 plc-7 quarrow - " + header + " " + kBom + "x");
+}
 
 void TestSyslogFormat::keepsTheMaximumSize_data()
 {

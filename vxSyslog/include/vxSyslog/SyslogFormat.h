@@ -19,7 +19,9 @@ namespace SystemLog {
 // local time with the UTC offset the machine's time zone had at that moment,
 // or "-" when the stored time stamp is not "yyyy-MM-dd hh:mm:ss". MSGID is the
 // type's ASCII name (param, user, status, alarm, info; "typeN" for another
-// code N). MSG is the message without its trailing line ends: valid UTF-8
+// code N; a type stored beyond int, as a real, a text or NULL goes out as
+// stored in type="…", with MSGID "typeN" for an integer and "-" otherwise,
+// severity notice). MSG is the message without its trailing line ends: valid UTF-8
 // after a byte order mark, as RFC 5424 asks, and any other bytes as they are
 // stored, without the mark. An empty message leaves MSG out.
 // Size: with Options::maxSize set, a message that would be longer (imrelp

@@ -1,5 +1,6 @@
 #include <vxSyslog/SyslogFormat.h>
 
+#include <vxSyslog/RecordFormat.h>
 #include <vxSyslog/RecordTypes.h>
 
 #include <QDateTime>
@@ -166,7 +167,8 @@ bool SyslogFormatter::append(const LogRecord& record, QByteArray& out)
 {
     const int start = out.size();
     out.append('<');
-    out.append(QByteArray::number(m_options.facility * 8 + severity(record.type)));
+    const bool isInt = record.storedType == LogRecord::StoredType::Int;
+    out.append(QByteArray::number(m_options.facility * 8 + (isInt ? severity(record.type) : severity(-1))));
     out.append(">1 ", 3);
     appendTimestamp(record.datetime, out);
     out.append(' ');
@@ -174,13 +176,15 @@ bool SyslogFormatter::append(const LogRecord& record, QByteArray& out)
     out.append(' ');
     out.append(m_options.appName);
     out.append(" - ", 3);
-    out.append(messageId(record.type));
+    // A type stored as something else than an int is sent as stored:
+    // "typeN" for an integer beyond int, no MSGID for NULL, a text or a real.
+    out.append(isInt ? messageId(record.type) : isStoredInteger(record) ? "type" + record.typeText : QByteArray("-"));
     out.append(" [", 2);
     out.append(kSdId);
     out.append(" id=\"", 5);
     appendParamValue(QByteArray::number(record.id), out);
     out.append("\" type=\"", 8);
-    appendParamValue(QByteArray::number(record.type), out);
+    appendParamValue(isInt ? QByteArray::number(record.type) : record.typeText, out);
     out.append("\"]", 2);
 
     const int length = withoutTrailingLineEnds(record.message);
