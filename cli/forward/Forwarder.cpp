@@ -88,7 +88,7 @@ Forwarder::Connect Forwarder::connect()
     int tlsBreaks = 0;
     while (!stopRequested()) {
         // A session that opens and then fails has not ended the outage: only
-        // acknowledged records do (outageOver), so a receiver that accepts
+        // acknowledged records do (acknowledged()), so a receiver that accepts
         // sessions and drops them is retried no faster than one that refuses.
         if (m_retryDue) {
             sleepUnlessStopped(m_retryWait);

@@ -46,7 +46,9 @@ class LogTail;
 // Size: a record longer than the formatter's maximum is sent cut, with the
 // formatter's marker; the first is said at once, the count at the end.
 // Stopping: after a stop request the batch in hand is sent, the session
-// closed so that the receiver acknowledges it, and the cursor written.
+// closed so that the receiver acknowledges it, and the cursor written; what
+// the receiver did not acknowledge is said (how many, and after which
+// record the next start goes on).
 class Forwarder
 {
 public:
