@@ -1,10 +1,15 @@
 // vxlog forward run as a process against a real rsyslogd that the test
 // starts: every record arrives at least once, first in order, through SIGKILLs
 // of the forwarder and restarts of the receiver, with duplicates only within
-// the stated bound; a replaced, emptied or locked log is followed; TLS with
-// certificates made here by openssl delivers when both sides verify and sends
-// nothing otherwise; the cursor survives a kill between its write and its
-// rename; wrong arguments and unusable files are refused with a reason.
+// the stated bound; a receiver that drops every session gets growing waits;
+// a long record is cut visibly at imrelp's default limit and arrives whole
+// with the documented maxDataSize; the cursor knows its log, and a log
+// replaced, emptied or locked is followed (a replaced one read to its end);
+// TLS with certificates made here by openssl delivers when both sides verify
+// (also over [::1] with the default peer) and sends nothing otherwise;
+// notices say what is wrong; the cursor survives a kill between its write
+// and its rename; wrong arguments and unusable files are refused with a
+// reason.
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSet>
