@@ -147,6 +147,7 @@ Quarrow::Quarrow(QWidget* parent)
     setWindowTitle(defaultTitle());
     restoreRememberedType();
     acceptDroppedFiles();
+    showStartHint();
 }
 
 Quarrow::~Quarrow()
@@ -209,6 +210,16 @@ void Quarrow::openLogFile(const QString& path)
     m_databasePath = QFileInfo(path).absoluteFilePath();
     setWindowTitle(QStringLiteral("%1 - %2").arg(defaultTitle(), QFileInfo(path).fileName()));
     ui.textEdit->showRecords({});
+    showStartHint();
+}
+
+// What to do first, and which file the answers come from; the pane drops it
+// with the first query.
+void Quarrow::showStartHint()
+{
+    ui.textEdit->setPlaceholderText(
+        QStringLiteral("选择查询类型和日期，按“查询”列出当天的记录。\n读取的日志文件：%1")
+            .arg(QDir::toNativeSeparators(m_databasePath)));
 }
 
 namespace {

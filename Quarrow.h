@@ -45,6 +45,7 @@ private:
     void connectButtons();
     void restoreRememberedType();
     void acceptDroppedFiles();
+    void showStartHint();
 
     void queryDay();
     void queryRange();

@@ -128,6 +128,7 @@ void ResultPane::setContent(std::unique_ptr<PaneRecords> records, int pixelSize)
     m_strip->hide();
     updateMargins();
     setFont(paneFont(pixelSize));
+    m_placeholder.clear();
     m_records = std::move(records);
     m_stored = nullptr;
     m_pendingTopRecord = -1;
@@ -416,6 +417,23 @@ ResultPane::TextPos ResultPane::hitTest(const QPoint& point)
 
 // ---- painting ----
 
+void ResultPane::setPlaceholderText(const QString& text)
+{
+    m_placeholder = text;
+    viewport()->update();
+}
+
+void ResultPane::paintPlaceholder(QPainter* painter)
+{
+    if (m_placeholder.isEmpty())
+        return;
+    painter->save();
+    painter->setPen(palette().color(QPalette::PlaceholderText));
+    const QRect area = viewport()->rect().adjusted(kMargin, kMargin, -kMargin, -kMargin);
+    painter->drawText(area, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, m_placeholder);
+    painter->restore();
+}
+
 void ResultPane::paintEvent(QPaintEvent* /*event*/)
 {
     if (m_layouts.size() > kMaxLayouts)
@@ -427,6 +445,8 @@ void ResultPane::paintEvent(QPaintEvent* /*event*/)
     selected.format.setBackground(palette().brush(QPalette::Highlight));
     selected.format.setForeground(palette().brush(QPalette::HighlightedText));
     const bool drawCaret = hasFocus();
+    if (segmentCount() == 0)
+        paintPlaceholder(&painter);
 
     const int view = viewport()->height();
     int y = -m_top.offset;

@@ -19,6 +19,7 @@
 class PaneFindBar;
 class PaneRecords;
 class PaneStrip;
+class QPainter;
 class QShortcut;
 class QTextLayout;
 class QueryWorker;
@@ -84,6 +85,11 @@ public:
     // top and cancels a running query.
     void showRecords(const SystemLog::RecordList& records);
     void showNotice(const QString& text);
+    // A hint drawn while the pane has shown nothing yet, in the palette's
+    // placeholder colour; it is not text of the pane (never selected, copied
+    // or exported) and the first show*() call ends it for good.
+    void setPlaceholderText(const QString& text);
+    QString placeholderText() const { return m_placeholder; }
     // Lists the records of `type` strictly inside the day (or the range) from
     // the log database at `database`, read-only, off the GUI thread.
     void showDayQuery(const QString& database, int type, const QDate& day);
@@ -211,6 +217,7 @@ private:
     void placeFindBar();
     void placeStrip();
     void inform(const QString& text);
+    void paintPlaceholder(QPainter* painter);
 
     std::unique_ptr<PaneRecords> m_records;
     StoredRecords* m_stored = nullptr; // m_records, when it is a query's answer
@@ -235,4 +242,5 @@ private:
     PaneStrip* m_strip;
     QueryWorker* m_worker;
     QShortcut* m_cancelShortcut;
+    QString m_placeholder;
 };
