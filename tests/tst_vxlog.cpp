@@ -550,6 +550,9 @@ void TestVxlog::integerTypesBeyondIntShowTheirNumber()
     QCOMPARE(QString::fromUtf8(text.out), QStringLiteral("2024-07-01 10:00:00 %1 x\n").arg(shortName));
     const Result json = runVxlog({"query", "-o", "json"}, dir.path());
     QVERIFY2(QString::fromUtf8(json.out).contains(jsonType), json.out.constData());
+    // stats gives it a column of that name.
+    const Result stats = runVxlog({"stats"}, dir.path());
+    QVERIFY2(QString::fromUtf8(stats.out).split(QLatin1Char('\n')).value(0).contains(shortName), stats.out.constData());
 }
 
 void TestVxlog::writeRefusesWhatItCannotStore_data()
