@@ -86,6 +86,7 @@ int Forwarder::run(qint64 start)
 Forwarder::Connect Forwarder::connect()
 {
     int tlsBreaks = 0;
+    int closedAtOpen = 0;
     while (!stopRequested()) {
         // A session that opens and then fails has not ended the outage: only
         // acknowledged records do (acknowledged()), so a receiver that accepts
@@ -129,6 +130,17 @@ Forwarder::Connect Forwarder::connect()
         if (!m_outageReported && !tlsBroken)
             notice(outageText(connection));
         m_outageReported = m_outageReported || !tlsBroken;
+        // A receiver that is stopping closes a session at its start too: TLS
+        // is suspected only when it keeps happening.
+        closedAtOpen = connection == RelpClient::Connection::ClosedAtOpen ? closedAtOpen + 1 : 0;
+        if (closedAtOpen == kTlsBreaksToGiveUp && !m_tlsSuspected) {
+            notice(QStringLiteral("%1 连续 %2 次在 RELP 会话开始时就关闭了连接：多半是接收端要求 TLS（它的 imrelp 设了 "
+                                  "tls=\"on\"），请加 --tls 及 --ca、--cert、--key 再启动；仍在重试。%3")
+                       .arg(m_receiverName)
+                       .arg(kTlsBreaksToGiveUp)
+                       .arg(m_client.errorText()));
+            m_tlsSuspected = true;
+        }
     }
     return Connect::Stopped;
 }
@@ -138,8 +150,7 @@ QString Forwarder::outageText(RelpClient::Connection connection) const
     const QString retry = QStringLiteral("将每隔至多 %1 秒重试，记录不会丢失")
                               .arg(std::chrono::duration_cast<std::chrono::seconds>(kLongestRetry).count());
     if (connection == RelpClient::Connection::ClosedAtOpen)
-        return QStringLiteral("%1 在 RELP 会话开始时就关闭了连接：多半是接收端要求 TLS（它的 imrelp 设了 tls=\"on\"），"
-                              "请加 --tls 及 --ca、--cert、--key 再启动；%2。%3")
+        return QStringLiteral("无法连接到 %1：它在 RELP 会话开始时就关闭了连接（正在停止、连接数已满，或要求 TLS）；%2。%3")
             .arg(m_receiverName, retry, m_client.errorText());
     return QStringLiteral("无法连接到 %1：请确认接收端在运行、地址和端口无误；%2。%3").arg(m_receiverName, retry, m_client.errorText());
 }

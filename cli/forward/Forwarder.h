@@ -114,6 +114,7 @@ private:
     std::chrono::milliseconds m_retryWait;
     bool m_retryDue = false;        // the last session or attempt failed: wait before the next
     bool m_outageReported = false;
+    bool m_tlsSuspected = false;    // said once: a plain session keeps being closed at its start
     bool m_cursorFaultReported = false;
     int m_cut = 0;                  // records sent cut to the maximum size
     qint64 m_lastCut = 0;

@@ -41,7 +41,7 @@ public:
         Open,
         Unreachable,   // no connection: try again later
         ClosedAtOpen,  // without TLS, the receiver ended the connection before the session opened
-                       // (what a receiver that wants TLS does): try again later
+                       // (what a receiver that wants TLS does, or one that is stopping): try again later
         TlsBroken,     // the receiver ended the connection while the TLS session started
         NoTlsThere,    // the receiver answered the TLS handshake in plain RELP: it has no TLS
         Rejected,      // the receiver's certificate did not verify, or the TLS settings are unusable
