@@ -19,6 +19,9 @@ enum ExitStatus {
 // "vxlog <version>" and a line feed.
 QString versionText();
 
+// Why --reverse and following do not go together, as the journal tool says it.
+QString reverseWithFollow();
+
 // The options of one vxlog command and what they mean, parsed with Qt's
 // QCommandLineParser. Each command adds the options it takes (every command
 // has --help, --version, --quiet and --no-pager); the getters turn them into
@@ -37,8 +40,9 @@ public:
     void addTimeSpan();     // --day, --since, --until
     void addDay();
     void addGrep();         // --grep, smart case, --ignore-case, --case-sensitive
-    void addLines(const QString& description);
+    void addLines(const QString& description);  // -n N or all
     void addAfterId(const QString& description);
+    void addJumpToEnd();    // -e: -n 1000 unless -n is given
     void addReverse();
     void addCount();
     void addFollow();
@@ -73,6 +77,11 @@ public:
     bool singleType(int& type) const;
     bool lines(int& count, int defaultCount) const;  // -1: all
     bool afterId(qint64& id) const;  // -1: not given
+    static constexpr int kPagerEndLines = 1000;
+
+    // --utc: times shown and read in UTC.
+    bool utc() const;
+    SystemLog::TimeZoneShown zone() const;
 
     QString helpText() const;
 

@@ -39,7 +39,10 @@ bool seekStart(LogTail& tail, CursorFile* cursor, int lines, qint64 afterId)
     case CursorFile::Read::Missing:
         break;
     }
-    tail.seekToLast(lines);
+    if (lines < 0)
+        tail.seekAfter(0);  // -n all: from the first record
+    else
+        tail.seekToLast(lines);
     return true;
 }
 
@@ -88,7 +91,7 @@ int runFollow(const QStringList& arguments)
     line.addTypes();
     line.addTimeSpan();
     line.addGrep();
-    line.addLines(QStringLiteral("开始时先输出最后 N 条匹配的记录，默认 10。"));
+    line.addLines(QStringLiteral("开始时先输出最后 N 条匹配的记录，默认 10；all 从第一条开始。"));
     line.addFormat();
     line.addValue(QStringLiteral("cursor-file"), QStringLiteral("文件"),
                   QStringLiteral("游标文件：文件中有记录编号时从它之后继续（不看 -n），没有这个文件时照常开始；"
@@ -99,9 +102,12 @@ int runFollow(const QStringList& arguments)
                                  "重启时用 --after-id 给出。"));
     line.addAfterId(QStringLiteral("从记录编号大于 ID 的记录开始（不看 -n），如读取方自己记着的最后一条记录的编号。"
                                    "不能与 --cursor-file 同用。"));
+    line.addReverse();
     const int parsed = line.parse(arguments);
     if (parsed >= 0)
         return parsed;
+    if (line.isSet(QStringLiteral("reverse")))
+        return line.usageError(reverseWithFollow());
 
     RecordFilter filter;
     RecordFormat format = RecordFormat::Text;
@@ -130,9 +136,10 @@ int runFollow(const QStringList& arguments)
 
     StdoutWriter out;
     appendFormatHeader(format, out.buffer());
+    const TimeZoneShown zone = line.zone();
     while (!stopRequested()) {
-        const int delivered = tail.fetch(kBatch, [&out, format](const LogRecord& record) {
-            appendRecord(format, record, out.buffer());
+        const int delivered = tail.fetch(kBatch, [&out, format, zone](const LogRecord& record) {
+            appendRecord(format, record, out.buffer(), zone);
             return out.recordDone();
         });
         if (!out.flush()) {

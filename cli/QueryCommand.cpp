@@ -13,10 +13,10 @@ namespace {
 // query -f is follow with the same options, as journalctl -f is.
 int followInstead(const CommandLine& line, const QStringList& arguments)
 {
-    for (const char* option : {"reverse", "count"}) {
-        if (line.isSet(QLatin1String(option)))
-            return line.usageError(QStringLiteral("--follow 不能与 --%1 同用").arg(QLatin1String(option)));
-    }
+    if (line.isSet(QStringLiteral("reverse")))
+        return line.usageError(reverseWithFollow());
+    if (line.isSet(QStringLiteral("count")))
+        return line.usageError(QStringLiteral("--follow 不能与 --count 同用"));
     QStringList rest = arguments;
     rest.removeAll(QStringLiteral("-f"));
     rest.removeAll(QStringLiteral("--follow"));
@@ -46,6 +46,7 @@ int runQuery(const QStringList& arguments)
     line.addGrep();
     line.addLines(QStringLiteral("只输出最后 N 条匹配的记录（仍按时间顺序）。"));
     line.addAfterId(QStringLiteral("只输出记录编号大于 ID 的记录（json 输出的 id 字段、csv 的 id 列）。"));
+    line.addJumpToEnd();
     line.addReverse();
     line.addCount();
     line.addFollow();
@@ -78,8 +79,9 @@ int runQuery(const QStringList& arguments)
     if (lines == 0)
         return finishRecordStream(true, reader, out);
     filter.last = qMax(lines, 0);
-    const bool ok = reader.read(filter, [&out, format](const LogRecord& record) {
-        appendRecord(format, record, out.buffer());
+    const TimeZoneShown zone = line.zone();
+    const bool ok = reader.read(filter, [&out, format, zone](const LogRecord& record) {
+        appendRecord(format, record, out.buffer(), zone);
         return out.recordDone();
     });
     return finishRecordStream(ok, reader, out);

@@ -8,11 +8,13 @@
 
 #include <limits>
 
+#include <vxSyslog/DiskUsage.h>
 #include <vxSyslog/LogReader.h>
 #include <vxSyslog/RecordFormat.h>
 
 #include "CommandLine.h"
 #include "ReaderOutput.h"
+#include "SizeArgument.h"
 #include "StdoutWriter.h"
 
 using namespace SystemLog;
@@ -95,6 +97,24 @@ QString table(const DayCounts& counts)
     return text;
 }
 
+// Only the room the log takes, as journalctl --disk-usage: the file is not
+// opened as a database.
+int printDiskUsage(const QString& path)
+{
+    DiskUsage usage;
+    QString error;
+    if (!readDiskUsage(path, usage, error)) {
+        printError(error);
+        return kExitFailure;
+    }
+    QString text = QStringLiteral("数据库文件 %1 占用 %2，其中空闲页 %3")
+                       .arg(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()), sizeText(usage.fileBytes),
+                            sizeText(usage.freeBytes));
+    if (usage.besideBytes > 0)
+        text += QStringLiteral("；旁边属于它的文件（日志、未写入的记录）另占 %1").arg(sizeText(usage.besideBytes));
+    return printResult(text + QStringLiteral("。\n"));
+}
+
 } // namespace
 
 int runStats(const QStringList& arguments)
@@ -102,13 +122,19 @@ int runStats(const QStringList& arguments)
     CommandLine line(QStringLiteral("stats"),
                      QStringLiteral("统计所选时间段（默认全部）内每天每种类型的记录条数，并给出总数、最早与最新的时间"
                                     "和数据库文件的大小。类型不是 0 到 4 的记录各有一列“类型 N”，"
-                                    "类型不是整数的记录在“类型 ?”一列。"));
+                                    "类型不是整数的记录在“类型 ?”一列。每天按本机日期统计（--utc 只改变时间段的理解和最早、最新记录的显示）。"));
     line.addDatabase();
     line.addTypes();
     line.addTimeSpan();
+    line.addOption(QCommandLineOption(QStringLiteral("disk-usage"),
+                                      QStringLiteral("只输出数据库文件占用的空间、其中的空闲页（vxlog vacuum 可归还）"
+                                                     "和旁边属于它的文件，不读取记录（与 journalctl --disk-usage 相同）。"
+                                                     "例：vxlog stats --disk-usage，或 vxlog --disk-usage")));
     const int parsed = line.parse(arguments);
     if (parsed >= 0)
         return parsed;
+    if (line.isSet(QStringLiteral("disk-usage")))
+        return line.noExtraArguments() ? printDiskUsage(line.databasePath()) : kExitUsage;
     RecordFilter filter;
     if (!line.filter(filter))
         return kExitUsage;
@@ -133,8 +159,10 @@ int runStats(const QStringList& arguments)
     const QFileInfo file(line.databasePath());
     QString text = table(counts);
     text += QStringLiteral("记录总数：%1\n").arg(span.total);
-    text += QStringLiteral("最早记录：%1\n").arg(span.total > 0 ? span.oldest : QStringLiteral("（无）"));
-    text += QStringLiteral("最新记录：%1\n").arg(span.total > 0 ? span.newest : QStringLiteral("（无）"));
+    const TimeZoneShown zone = line.zone();
+    const QString inZone = line.utc() ? QStringLiteral(" UTC") : QString();
+    text += QStringLiteral("最早记录：%1\n").arg(span.total > 0 ? shownTime(span.oldest, zone) + inZone : QStringLiteral("（无）"));
+    text += QStringLiteral("最新记录：%1\n").arg(span.total > 0 ? shownTime(span.newest, zone) + inZone : QStringLiteral("（无）"));
     text += QStringLiteral("数据库文件：%1，%2 字节（%3）\n")
                 .arg(QDir::toNativeSeparators(file.absoluteFilePath()))
                 .arg(file.size())

@@ -183,15 +183,19 @@ void TestVxlogFollow::followsRowsOfOtherWriters()
 void TestVxlogFollow::resumesAfterItsCursor_data()
 {
     QTest::addColumn<QByteArray>("cursor");  // empty: no cursor file
+    QTest::addColumn<QString>("lines");
     QTest::addColumn<QList<qint64>>("firstRun");
-    QTest::newRow("no cursor file: the last one") << QByteArray() << QList<qint64>{3, 4};
-    QTest::newRow("after record 1") << QByteArray("1\n") << QList<qint64>{2, 3, 4};
-    QTest::newRow("past the newest: ids went back") << QByteArray("9\n") << QList<qint64>{1, 2, 3, 4};
+    QTest::newRow("no cursor file: the last one") << QByteArray() << QStringLiteral("1") << QList<qint64>{3, 4};
+    QTest::newRow("no cursor file, -n all: from the first") << QByteArray() << QStringLiteral("all") << QList<qint64>{1, 2, 3, 4};
+    QTest::newRow("after record 1") << QByteArray("1\n") << QStringLiteral("1") << QList<qint64>{2, 3, 4};
+    QTest::newRow("after record 1, whatever -n says") << QByteArray("1\n") << QStringLiteral("all") << QList<qint64>{2, 3, 4};
+    QTest::newRow("past the newest: ids went back") << QByteArray("9\n") << QStringLiteral("1") << QList<qint64>{1, 2, 3, 4};
 }
 
 void TestVxlogFollow::resumesAfterItsCursor()
 {
     QFETCH(QByteArray, cursor);
+    QFETCH(QString, lines);
     QFETCH(QList<qint64>, firstRun);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("dbLog.db"));
@@ -199,7 +203,7 @@ void TestVxlogFollow::resumesAfterItsCursor()
     makeDatabase(path, QStringLiteral("DELETE"));
     if (!cursor.isEmpty())
         QVERIFY(writeFile(cursorPath, cursor));
-    const QStringList arguments{"-n", "1", "--cursor-file", cursorPath};
+    const QStringList arguments{"-n", lines, "--cursor-file", cursorPath};
     int exitCode = -1;
     {
         Follower follow(arguments, dir.path());

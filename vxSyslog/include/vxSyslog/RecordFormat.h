@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <vxSyslog/LogRecord.h>
 #include <vxSyslog/vxSyslogExport.h>
@@ -21,12 +22,35 @@ enum class RecordFormat {
     Csv,    // RFC 4180: header id,datetime,type,type_name,message; CRLF line ends
     Json,   // JSON Lines: one object with id, datetime, type, type_name, message per line
     Short,  // one line per record: "time type_name message", line ends in the message as "⏎"
+    Cat,         // the message alone, as stored but for the line ends it finishes with, then one line feed
+    ShortIso,    // as Short, the time in RFC 3339 with its offset: "2024-05-01T08:00:00+08:00"
+    JsonPretty,  // the JSON object of Json, one field per line, indented by a tab
+    Verbose,     // every column on a line of its own, "    NAME=value", after a heading line
 };
+
+// Which clock the times are shown in. Rows store the machine's local time;
+// Utc converts it (the journal tool's --utc). Csv and Json name the
+// stored time as it is only in Local.
+enum class TimeZoneShown {
+    Local,
+    Utc,
+};
+
+// A stored time stamp as shown in `zone` ("yyyy-MM-dd hh:mm:ss"); one not in
+// the stored form comes back as it is.
+VXSYSLOG_EXPORT QString shownTime(const QString& stored, TimeZoneShown zone);
+
+// The names a user picks a format by ("text", "short", "short-iso", "cat",
+// "csv", "json", "json-pretty", "verbose"), in the order help lists them.
+VXSYSLOG_EXPORT QStringList recordFormatNames();
+// False when `name` is none of them.
+VXSYSLOG_EXPORT bool recordFormatFromName(const QString& name, RecordFormat& format);
 
 // What precedes the first record: the CSV header line, nothing for the others.
 VXSYSLOG_EXPORT void appendFormatHeader(RecordFormat format, QByteArray& out);
 
-VXSYSLOG_EXPORT void appendRecord(RecordFormat format, const LogRecord& record, QByteArray& out);
+VXSYSLOG_EXPORT void appendRecord(RecordFormat format, const LogRecord& record, QByteArray& out,
+                                  TimeZoneShown zone = TimeZoneShown::Local);
 
 VXSYSLOG_EXPORT void appendTextRecord(const LogRecord& record, QByteArray& out);
 VXSYSLOG_EXPORT void appendCsvRecord(const LogRecord& record, QByteArray& out);
