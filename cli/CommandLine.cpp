@@ -84,7 +84,8 @@ bool CommandLine::takesValue(const QString& argument)
 {
     static const QStringList valueOptions{"db", "host", "p", "type", "day", "S", "since", "U", "until", "g", "grep",
                                           "n", "lines", "o", "output", "format", "dir",
-                                          "to", "cursor-file", "time", "vacuum-time", "size", "vacuum-size", "facility", "hostname", "ca", "cert", "key", "peer"};
+                                          "to", "cursor-file", "time", "vacuum-time", "size", "vacuum-size", "facility", "hostname", "ca",
+                                          "cert", "key", "peer", "max-message-size", "after-id"};
     QString name;
     if (argument.startsWith(QLatin1String("--")))
         name = argument.mid(2);
@@ -177,6 +178,26 @@ void CommandLine::addLines(const QString& description)
     addOption(QCommandLineOption({QStringLiteral("n"), QStringLiteral("lines")},
                            description + QStringLiteral("N 只能是不小于 0 的整数，或 all（全部）。例：-n 50、-n all"),
                            QStringLiteral("N")));
+}
+
+void CommandLine::addAfterId(const QString& description)
+{
+    addOption(QCommandLineOption(QStringLiteral("after-id"), description, QStringLiteral("ID")));
+}
+
+bool CommandLine::afterId(qint64& id) const
+{
+    id = -1;
+    if (!m_parser.isSet(QStringLiteral("after-id")))
+        return true;
+    const QString text = m_parser.value(QStringLiteral("after-id"));
+    bool isNumber = false;
+    id = text.toLongLong(&isNumber);
+    if (!isNumber || id < 0 || !text.at(0).isDigit()) {
+        usageError(QStringLiteral("--after-id 需要一个记录编号（不小于 0 的整数），而不是“%1”").arg(text));
+        return false;
+    }
+    return true;
 }
 
 void CommandLine::addReverse()

@@ -46,6 +46,7 @@ public:
     void addDay();
     void addGrep();         // --grep, smart case, --ignore-case, --case-sensitive
     void addLines(const QString& description);  // -n N or all
+    void addAfterId(const QString& description);
     void addJumpToEnd();    // -e: -n 1000 unless -n is given
     void addReverse();
     void addCount();
@@ -86,6 +87,7 @@ public:
     bool format(SystemLog::RecordFormat& format) const;
     bool singleType(int& type) const;
     bool lines(int& count, int defaultCount) const;  // -1: all
+    bool afterId(qint64& id) const;  // -1: not given
     static constexpr int kPagerEndLines = 1000;
 
     // --utc: times shown and read in UTC.

@@ -45,6 +45,7 @@ int runQuery(const QStringList& arguments)
     line.addTimeSpan();
     line.addGrep();
     line.addLines(QStringLiteral("只输出最后 N 条匹配的记录（仍按时间顺序）。"));
+    line.addAfterId(QStringLiteral("只输出记录编号大于 ID 的记录（json 输出的 id 字段、csv 的 id 列）。"));
     line.addJumpToEnd();
     line.addReverse();
     line.addCount();
@@ -59,8 +60,10 @@ int runQuery(const QStringList& arguments)
     RecordFilter filter;
     RecordFormat format = RecordFormat::Text;
     int lines = -1;
-    if (!line.filter(filter) || !line.format(format) || !line.lines(lines, -1))
+    qint64 afterId = -1;
+    if (!line.filter(filter) || !line.format(format) || !line.lines(lines, -1) || !line.afterId(afterId))
         return kExitUsage;
+    filter.afterId = qMax<qint64>(afterId, 0);
     if (!line.noExtraArguments())
         return kExitUsage;
     filter.reverse = line.isSet(QStringLiteral("reverse"));

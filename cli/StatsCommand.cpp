@@ -38,13 +38,17 @@ QString padded(const QString& text, int width, bool right)
 }
 
 // A column per type, in the order of their numbers: 0 to 4 always, any
-// other int that occurs, and last the values that are not an int (whose key
-// sorts after every int).
+// other integer that occurs, and last the values that are not an integer
+// (whose key sorts after every integer a log holds).
 constexpr qint64 kNotAnInt = std::numeric_limits<qint64>::max();
 
 QString columnTitle(qint64 key)
 {
-    return key == kNotAnInt ? unknownRecordTypeName() : recordTypeName(static_cast<int>(key));
+    if (key == kNotAnInt)
+        return unknownRecordTypeName();
+    if (key < std::numeric_limits<int>::min() || key > std::numeric_limits<int>::max())
+        return QStringLiteral("类型 %1").arg(key);
+    return recordTypeName(static_cast<int>(key));
 }
 
 // Counts per day (rows) and type (columns).

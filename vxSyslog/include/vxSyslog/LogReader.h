@@ -49,9 +49,9 @@ public:
     struct DayTypeCount
     {
         QString day;  // "yyyy-MM-dd"
-        int type;
+        qint64 type;            // also an integer beyond int
         qint64 count;
-        bool typeIsInt = true;  // false: the rows whose type is not an int (NULL, a text, ...), type 0
+        bool typeIsInt = true;  // false: the rows whose type is not an integer (NULL, a text, a real), type 0
     };
     using DayTypeSink = std::function<void(const DayTypeCount&)>;
 

@@ -78,9 +78,12 @@ VXSYSLOG_EXPORT void appendJsonRecord(const LogRecord& record, QByteArray& out);
 VXSYSLOG_EXPORT void appendShortRecord(const LogRecord& record, QByteArray& out);
 
 // The name an operator reads for a record's type: the caption of 0..4,
-// "类型 N" for any other int, "类型 ?" for a stored value that is not an int.
+// "类型 N" for any other integer (also one beyond int, such as 9999999999),
+// "类型 ?" for a stored value that is not an integer (NULL, a text, a real).
 VXSYSLOG_EXPORT QString recordTypeName(int type);
 VXSYSLOG_EXPORT QString recordTypeName(const LogRecord& record);
 VXSYSLOG_EXPORT QString unknownRecordTypeName();
+// Whether the record's type was stored as an integer, within int or beyond.
+VXSYSLOG_EXPORT bool isStoredInteger(const LogRecord& record);
 
 } // namespace SystemLog

@@ -308,7 +308,22 @@ QString unknownRecordTypeName()
 
 QString recordTypeName(const LogRecord& record)
 {
-    return record.storedType == LogRecord::StoredType::Int ? recordTypeName(record.type) : unknownRecordTypeName();
+    if (record.storedType == LogRecord::StoredType::Int)
+        return recordTypeName(record.type);
+    // An integer beyond int is still an integer: "类型 9999999999".
+    if (isStoredInteger(record))
+        return QStringLiteral("类型 %1").arg(QString::fromLatin1(record.typeText));
+    return unknownRecordTypeName();
+}
+
+bool isStoredInteger(const LogRecord& record)
+{
+    if (record.storedType == LogRecord::StoredType::Int)
+        return true;
+    const QByteArray& text = record.typeText;
+    const int start = text.startsWith('-') ? 1 : 0;
+    return record.storedType == LogRecord::StoredType::Number && text.size() > start
+           && std::all_of(text.constBegin() + start, text.constEnd(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 void appendFormatHeader(RecordFormat format, QByteArray& out)

@@ -569,15 +569,13 @@ bool LogReader::lastId(qint64& result)
 bool LogReader::countPerDayAndType(const RecordFilter& filter, const DayTypeSink& sink)
 {
     const Condition condition = conditionOf(filter, Use::WithoutIdsAndGrep);
-    // Every value that is not an int falls into one group, NULL.
-    const QString sql = QStringLiteral("SELECT substr(datetime, 1, 10), CASE WHEN typeof(type) = 'integer' AND type BETWEEN %1 AND %2 "
-                                       "THEN type END, count(*) FROM SystemInfo")
-                            .arg(std::numeric_limits<int>::min())
-                            .arg(std::numeric_limits<int>::max())
+    // Every value that is not an integer falls into one group, NULL.
+    const QString sql = QStringLiteral("SELECT substr(datetime, 1, 10), CASE WHEN typeof(type) = 'integer' THEN type END, count(*) "
+                                       "FROM SystemInfo")
                         + condition.sql() + QStringLiteral(" GROUP BY 1, 2 ORDER BY 1, 2");
     return d->run(sql, condition, [&](SqliteStatement& row) {
         const bool isInt = !row.isNullAt(1);
-        sink({QString::fromUtf8(row.textAt(0)), isInt ? static_cast<int>(row.int64At(1)) : 0, row.int64At(2), isInt});
+        sink({QString::fromUtf8(row.textAt(0)), isInt ? row.int64At(1) : 0, row.int64At(2), isInt});
         return true;
     });
 }

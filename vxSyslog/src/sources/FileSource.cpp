@@ -232,7 +232,7 @@ bool FileSource::countPerDayAndType(const RecordFilter& filter, const LogReader:
 {
     // (day, is an int, type): the values that are not an int first within a
     // day, as SQLite sorts NULL.
-    QMap<std::tuple<QString, bool, int>, qint64> counts;
+    QMap<std::tuple<QString, bool, qint64>, qint64> counts;
     const bool ok = eachPart([&](Part& part) {
         return part.reader.countPerDayAndType(filter, [&counts](const LogReader::DayTypeCount& count) {
             counts[std::make_tuple(count.day, count.typeIsInt, count.type)] += count.count;

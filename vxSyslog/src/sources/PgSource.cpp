@@ -279,7 +279,7 @@ bool PgSource::countPerDayAndType(const RecordFilter& filter, const LogReader::D
     where(bounds, query);
     query.sql += " GROUP BY 1, 2 ORDER BY 1, 2 NULLS FIRST";
     return stream(query, [&](const std::vector<QByteArray>& values, const std::vector<bool>& isNull) {
-        sink({QString::fromUtf8(values[0]), isNull[1] ? 0 : values[1].toInt(), values[2].toLongLong(), !isNull[1]});
+        sink({QString::fromUtf8(values[0]), isNull[1] ? 0 : values[1].toLongLong(), values[2].toLongLong(), !isNull[1]});
         return true;
     });
 }
