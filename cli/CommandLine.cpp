@@ -82,9 +82,10 @@ void CommandLine::addOption(const QCommandLineOption& option)
 
 bool CommandLine::takesValue(const QString& argument)
 {
-    static const QStringList valueOptions{"db", "p", "type", "day", "S", "since", "U", "until", "g", "grep",
+    static const QStringList valueOptions{"db", "host", "p", "type", "day", "S", "since", "U", "until", "g", "grep",
                                           "n", "lines", "o", "output", "format", "dir",
-                                          "to", "cursor-file", "time", "vacuum-time", "size", "vacuum-size", "facility", "hostname", "ca", "cert", "key", "peer"};
+                                          "to", "cursor-file", "time", "vacuum-time", "size", "vacuum-size", "facility", "hostname", "ca",
+                                          "cert", "key", "peer", "max-message-size", "after-id"};
     QString name;
     if (argument.startsWith(QLatin1String("--")))
         name = argument.mid(2);
@@ -98,6 +99,22 @@ void CommandLine::addDatabase()
     addOption(QCommandLineOption(QStringLiteral("db"),
                            QStringLiteral("日志数据库文件，默认为当前文件夹中的 dbLog.db（与查看器相同）。"),
                            QStringLiteral("文件"), QStringLiteral("dbLog.db")));
+}
+
+void CommandLine::addSources()
+{
+    addOption(QCommandLineOption(QStringLiteral("db"),
+                           QStringLiteral("日志数据库文件，默认为当前文件夹中的 dbLog.db（与查看器相同）。"
+                                          "可给多次：多个文件（多台机器）的记录按时间合并，每条记录带上机器名称"
+                                          "（文件名去掉 .db，或写成 名称=路径）。也可以是中央 PostgreSQL 数据库的地址 "
+                                          "postgresql://用户@主机:端口/数据库（密码只从 ~/.pgpass 或 PGPASSWORD 读取）。"
+                                          "列出多台机器时，text 的记录块写成“时间 机器 [类型]:”，"
+                                          "short 在时间后写机器，csv 与 json 多一个 host 字段；"
+                                          "列出多种类型时（包括不给 --type），text 的记录块也在时间后写“[类型]”。"),
+                           QStringLiteral("文件"), QStringLiteral("dbLog.db")));
+    addOption(QCommandLineOption(QStringLiteral("host"),
+                           QStringLiteral("只要这台机器的记录（可给多次）：中央数据库中的 host，或多个文件中的机器名称。"),
+                           QStringLiteral("机器")));
 }
 
 void CommandLine::addTypes()
@@ -161,6 +178,26 @@ void CommandLine::addLines(const QString& description)
     addOption(QCommandLineOption({QStringLiteral("n"), QStringLiteral("lines")},
                            description + QStringLiteral("N 只能是不小于 0 的整数，或 all（全部）。例：-n 50、-n all"),
                            QStringLiteral("N")));
+}
+
+void CommandLine::addAfterId(const QString& description)
+{
+    addOption(QCommandLineOption(QStringLiteral("after-id"), description, QStringLiteral("ID")));
+}
+
+bool CommandLine::afterId(qint64& id) const
+{
+    id = -1;
+    if (!m_parser.isSet(QStringLiteral("after-id")))
+        return true;
+    const QString text = m_parser.value(QStringLiteral("after-id"));
+    bool isNumber = false;
+    id = text.toLongLong(&isNumber);
+    if (!isNumber || id < 0 || !text.at(0).isDigit()) {
+        usageError(QStringLiteral("--after-id 需要一个记录编号（不小于 0 的整数），而不是“%1”").arg(text));
+        return false;
+    }
+    return true;
 }
 
 void CommandLine::addReverse()
@@ -262,6 +299,28 @@ void CommandLine::notice(const QString& text) const
 QString CommandLine::databasePath() const
 {
     return m_parser.value(QStringLiteral("db"));
+}
+
+QStringList CommandLine::databaseLocations() const
+{
+    return m_parser.values(QStringLiteral("db"));
+}
+
+bool CommandLine::isOneFile() const
+{
+    const QStringList locations = databaseLocations();
+    return locations.size() == 1 && !m_parser.isSet(QStringLiteral("host"))
+           && !SystemLog::RecordSource::isDatabaseUrl(locations.first());
+}
+
+std::unique_ptr<SystemLog::RecordSource> CommandLine::source() const
+{
+    QString error;
+    std::unique_ptr<SystemLog::RecordSource> made =
+        SystemLog::RecordSource::create(databaseLocations(), m_parser.values(QStringLiteral("host")), error);
+    if (!made)
+        usageError(error);
+    return made;
 }
 
 QStringList CommandLine::positional() const

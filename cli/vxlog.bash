@@ -65,7 +65,8 @@ _vxlog()
             COMPREPLY=($(compgen -W $'today\nyesterday\nnow\ntomorrow' -- "$cur"))
             return
             ;;
-        --day|-g|--grep|--time|--vacuum-time|--size|--vacuum-size|--to|--facility|--hostname|--peer)
+        --day|-g|--grep|--time|--vacuum-time|--size|--vacuum-size|--to|--facility|--hostname|--host|--peer|\
+        --max-message-size|--after-id)
             return  # a value of the user's own
             ;;
     esac
@@ -76,7 +77,8 @@ _vxlog()
         word="${COMP_WORDS[i]}"
         case "$word" in
             --db|-p|--type|--day|-S|--since|-U|--until|-g|--grep|-n|--lines|-o|--output|--format|--dir|\
-            --to|--cursor-file|--facility|--hostname|--ca|--cert|--key|--peer|--time|--vacuum-time|--size|--vacuum-size)
+            --to|--cursor-file|--facility|--hostname|--host|--ca|--cert|--key|--peer|--time|--vacuum-time|--size|--vacuum-size|\
+            --max-message-size|--after-id)
                 ((i++)) ;;
             -*|=) ;;
             *) command="$word"; break ;;

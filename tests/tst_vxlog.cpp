@@ -65,6 +65,10 @@ private slots:
     void exportFolders();
     void writeStoresWholeLines_data();
     void writeStoresWholeLines();
+    void writeStoresALineUpToANulByte_data();
+    void writeStoresALineUpToANulByte();
+    void integerTypesBeyondIntShowTheirNumber_data();
+    void integerTypesBeyondIntShowTheirNumber();
     void writeRefusesWhatItCannotStore_data();
     void writeRefusesWhatItCannotStore();
     void statsCountsPerDayAndType();
@@ -187,6 +191,9 @@ void TestVxlog::query_data()
     QTest::newRow("until 2 months ago") << QStringList{"-U", "2 months ago"} << Ids{6, 1, 2, 7, 3, 4, 5};
     QTest::newRow("until -1y") << QStringList{"--until", "-1y"} << Ids{6, 1, 2, 7, 3, 4, 5};
     QTest::newRow("nothing matches") << QStringList{"--day", "2020-01-01"} << Ids{};
+    QTest::newRow("after id 5, in time order") << QStringList{"--after-id", "5"} << Ids{6, 7, 9, 8};
+    QTest::newRow("the last 2 after id 5") << QStringList{"--after-id", "5", "-n", "2"} << Ids{9, 8};
+    QTest::newRow("after the newest id") << QStringList{"--after-id", "9"} << Ids{};
 }
 
 void TestVxlog::query()
@@ -508,6 +515,65 @@ void TestVxlog::writeStoresWholeLines()
     QCOMPARE(QFileInfo::exists(dir.filePath(QStringLiteral("dbLog.db"))), database.isEmpty());
 }
 
+void TestVxlog::writeStoresALineUpToANulByte_data()
+{
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QStringList>("stored");
+    QTest::addColumn<QString>("said");  // null: exit 0, nothing said
+    QTest::newRow("in the middle") << QByteArray("a\0b\nok\n", 7) << QStringList{"a\n", "ok\n"}
+                                   << QStringLiteral("1 行含 NUL 字节（第一处在第 1 行）");
+    QTest::newRow("at the end of later lines") << QByteArray("ok\nc\0\n\0d\n", 9) << QStringList{"ok\n", "c\n", "\n"}
+                                               << QStringLiteral("2 行含 NUL 字节（第一处在第 2 行）");
+    QTest::newRow("none") << QByteArray("plain\n") << QStringList{"plain\n"} << QString();
+}
+
+void TestVxlog::writeStoresALineUpToANulByte()
+{
+    QFETCH(QByteArray, input);
+    QFETCH(QStringList, stored);
+    QFETCH(QString, said);
+    QTemporaryDir dir;
+    const Result r = runVxlog({"write"}, dir.path(), input);
+    QCOMPARE(r.exitCode, said.isNull() ? 0 : 1);
+    QVERIFY2(said.isNull() ? r.err.isEmpty() : QString::fromUtf8(r.err).contains(said), r.err.constData());
+    TestDatabase db(dir.filePath(QStringLiteral("dbLog.db")));
+    QStringList messages;
+    for (const StoredRow& row : db.rows())
+        messages << row.message;
+    QCOMPARE(messages, stored);
+}
+
+void TestVxlog::integerTypesBeyondIntShowTheirNumber_data()
+{
+    QTest::addColumn<QString>("stored");  // the SQL literal
+    QTest::addColumn<QString>("shortName");
+    QTest::addColumn<QString>("jsonType");
+    QTest::newRow("9999999999") << "9999999999" << "类型 9999999999" << "\"type\":9999999999,\"type_name\":\"类型 9999999999\"";
+    QTest::newRow("just beyond int") << "2147483648" << "类型 2147483648" << "\"type\":2147483648,\"type_name\":\"类型 2147483648\"";
+    QTest::newRow("far below int") << "-9999999999" << "类型 -9999999999"
+                                   << "\"type\":-9999999999,\"type_name\":\"类型 -9999999999\"";
+    QTest::newRow("a real is no integer") << "3.5" << "类型 ?" << "\"type\":3.5,\"type_name\":\"类型 ?\"";
+}
+
+void TestVxlog::integerTypesBeyondIntShowTheirNumber()
+{
+    QFETCH(QString, stored);
+    QFETCH(QString, shortName);
+    QFETCH(QString, jsonType);
+    QTemporaryDir dir;
+    TestDatabase db(dir.filePath(QStringLiteral("dbLog.db")));
+    createLogTable(db);
+    QVERIFY(db.exec(QStringLiteral("INSERT INTO SystemInfo(datetime, type, message) VALUES ('2024-07-01 10:00:00', %1, 'x')")
+                        .arg(stored)));
+    const Result text = runVxlog({"query", "-o", "short"}, dir.path());
+    QCOMPARE(QString::fromUtf8(text.out), QStringLiteral("2024-07-01 10:00:00 %1 x\n").arg(shortName));
+    const Result json = runVxlog({"query", "-o", "json"}, dir.path());
+    QVERIFY2(QString::fromUtf8(json.out).contains(jsonType), json.out.constData());
+    // stats gives it a column of that name.
+    const Result stats = runVxlog({"stats"}, dir.path());
+    QVERIFY2(QString::fromUtf8(stats.out).split(QLatin1Char('\n')).value(0).contains(shortName), stats.out.constData());
+}
+
 void TestVxlog::writeRefusesWhatItCannotStore_data()
 {
     QTest::addColumn<QByteArray>("content");
@@ -712,7 +778,7 @@ void TestVxlog::formatsAndZones_data()
     QTest::newRow("short in UTC")
         << QStringList{"-o", "short", "--utc"}
         << QByteArray("2024-05-01 00:00:00 报警记录 Alarm: motor HOT\n2024-05-01 04:00:00 系统状态记录 two⏎lines\n");
-    QTest::newRow("text in UTC") << QStringList{"--utc", "-n", "1"} << QByteArray("2024-05-01 04:00:00:\ntwo\nlines\n\n");
+    QTest::newRow("text in UTC") << QStringList{"--utc", "-n", "1", "-p", "status"} << QByteArray("2024-05-01 04:00:00:\ntwo\nlines\n\n");
     QTest::newRow("json-pretty")
         << QStringList{"-o", "json-pretty", "-n", "1"}
         << QByteArray("{\n\t\"id\" : 2,\n\t\"datetime\" : \"2024-05-01 12:00:00\",\n\t\"type\" : 2,\n"
@@ -774,6 +840,8 @@ void TestVxlog::usageError_data()
     QTest::newRow("day with since") << QStringList{"query", "--day", "2024-05-01", "--since", "today"};
     QTest::newRow("since after until") << QStringList{"query", "--since", "2026-12-07", "--until", "2026-12-06"};
     QTest::newRow("ignore and keep case") << QStringList{"query", "-g", "x", "--ignore-case", "--case-sensitive"};
+    QTest::newRow("after-id not an id") << QStringList{"query", "--after-id", "-1"};
+    QTest::newRow("after-id with a cursor file") << QStringList{"follow", "--after-id", "1", "--cursor-file", "c"};
     QTest::newRow("follow with count") << QStringList{"query", "-f", "--count"};
     QTest::newRow("bad format") << QStringList{"query", "-o", "xml"};
     QTest::newRow("bad regular expression") << QStringList{"query", "--grep", "(unclosed"};

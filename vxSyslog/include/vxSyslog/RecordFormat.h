@@ -52,15 +52,38 @@ VXSYSLOG_EXPORT void appendFormatHeader(RecordFormat format, QByteArray& out);
 VXSYSLOG_EXPORT void appendRecord(RecordFormat format, const LogRecord& record, QByteArray& out,
                                   TimeZoneShown zone = TimeZoneShown::Local);
 
+// What a record names besides its time stamp, where one listing holds
+// several machines or several types. A text block then reads
+// "2026-12-09 06:00:00 plc-7 [报警记录]:\n…" (host, type, or both); short
+// gains the host after the time; CSV and JSON gain a host field after
+// datetime, verbose a HOST line; cat stays the message alone. No labels:
+// the forms above, exactly.
+struct RecordLabels
+{
+    bool host = false;
+    bool type = false;
+};
+
+VXSYSLOG_EXPORT void appendFormatHeader(RecordFormat format, const RecordLabels& labels, QByteArray& out);
+VXSYSLOG_EXPORT void appendRecord(RecordFormat format, const RecordLabels& labels, const LogRecord& record, QByteArray& out,
+                                  TimeZoneShown zone = TimeZoneShown::Local);
+
+// The text block's first line without its colon: the time stamp and the
+// labels asked for.
+VXSYSLOG_EXPORT void appendTextHeading(const RecordLabels& labels, const LogRecord& record, QByteArray& out);
+
 VXSYSLOG_EXPORT void appendTextRecord(const LogRecord& record, QByteArray& out);
 VXSYSLOG_EXPORT void appendCsvRecord(const LogRecord& record, QByteArray& out);
 VXSYSLOG_EXPORT void appendJsonRecord(const LogRecord& record, QByteArray& out);
 VXSYSLOG_EXPORT void appendShortRecord(const LogRecord& record, QByteArray& out);
 
 // The name an operator reads for a record's type: the caption of 0..4,
-// "类型 N" for any other int, "类型 ?" for a stored value that is not an int.
+// "类型 N" for any other integer (also one beyond int, such as 9999999999),
+// "类型 ?" for a stored value that is not an integer (NULL, a text, a real).
 VXSYSLOG_EXPORT QString recordTypeName(int type);
 VXSYSLOG_EXPORT QString recordTypeName(const LogRecord& record);
 VXSYSLOG_EXPORT QString unknownRecordTypeName();
+// Whether the record's type was stored as an integer, within int or beyond.
+VXSYSLOG_EXPORT bool isStoredInteger(const LogRecord& record);
 
 } // namespace SystemLog

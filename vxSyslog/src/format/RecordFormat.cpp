@@ -169,7 +169,7 @@ enum class JsonLayout {
     Pretty,
 };
 
-void appendJsonObject(const LogRecord& record, JsonLayout layout, QByteArray& out)
+void appendJsonObject(const LogRecord& record, JsonLayout layout, QByteArray& out, bool withHost = false)
 {
     const bool pretty = layout == JsonLayout::Pretty;
     const char* const separator = pretty ? ",\n\t\"" : ",\"";
@@ -183,6 +183,10 @@ void appendJsonObject(const LogRecord& record, JsonLayout layout, QByteArray& ou
     appendNumber(record.id, out);
     key("datetime", false);
     appendJsonString(record.datetime, out);
+    if (withHost) {
+        key("host", false);
+        appendJsonString(record.host, out);
+    }
     key("type", false);
     appendJsonType(record, out);
     key("type_name", false);
@@ -212,7 +216,7 @@ void appendIndentedValue(const QByteArray& value, int indent, QByteArray& out)
     out.append(value.constData() + start, length - start);
 }
 
-void appendVerboseRecord(const LogRecord& record, const QByteArray& isoTime, QByteArray& out)
+void appendVerboseRecord(const LogRecord& record, const QByteArray& isoTime, QByteArray& out, bool withHost = false)
 {
     out.append(isoTime);
     out.append(" [id=");
@@ -221,6 +225,10 @@ void appendVerboseRecord(const LogRecord& record, const QByteArray& isoTime, QBy
     appendNumber(record.id, out);
     out.append("\n    DATETIME=");
     out.append(record.datetime);
+    if (withHost) {
+        out.append("\n    HOST=");
+        out.append(record.host);
+    }
     out.append("\n    TYPE=");
     if (record.storedType == LogRecord::StoredType::Int)
         appendNumber(record.type, out);
@@ -235,10 +243,14 @@ void appendVerboseRecord(const LogRecord& record, const QByteArray& isoTime, QBy
     out.append('\n');
 }
 
-void appendShortLine(const LogRecord& record, const QByteArray& time, QByteArray& out)
+void appendShortLine(const LogRecord& record, const QByteArray& time, QByteArray& out, bool withHost = false)
 {
     out.append(time);
     out.append(' ');
+    if (withHost) {
+        out.append(record.host);
+        out.append(' ');
+    }
     out.append(typeNameBytes(record));
     out.append(' ');
     appendOneLine(record.message, out);
@@ -296,7 +308,22 @@ QString unknownRecordTypeName()
 
 QString recordTypeName(const LogRecord& record)
 {
-    return record.storedType == LogRecord::StoredType::Int ? recordTypeName(record.type) : unknownRecordTypeName();
+    if (record.storedType == LogRecord::StoredType::Int)
+        return recordTypeName(record.type);
+    // An integer beyond int is still an integer: "类型 9999999999".
+    if (isStoredInteger(record))
+        return QStringLiteral("类型 %1").arg(QString::fromLatin1(record.typeText));
+    return unknownRecordTypeName();
+}
+
+bool isStoredInteger(const LogRecord& record)
+{
+    if (record.storedType == LogRecord::StoredType::Int)
+        return true;
+    const QByteArray& text = record.typeText;
+    const int start = text.startsWith('-') ? 1 : 0;
+    return record.storedType == LogRecord::StoredType::Number && text.size() > start
+           && std::all_of(text.constBegin() + start, text.constEnd(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 void appendFormatHeader(RecordFormat format, QByteArray& out)
@@ -335,6 +362,80 @@ void appendRecord(RecordFormat format, const LogRecord& stored, QByteArray& out,
         return;
     case RecordFormat::Verbose:
         appendVerboseRecord(record, ShownTime::iso(stored.datetime, zone), out);
+        return;
+    }
+}
+
+void appendTextHeading(const RecordLabels& labels, const LogRecord& record, QByteArray& out)
+{
+    out.append(record.datetime.constData(), record.datetime.size());
+    if (labels.host) {
+        out.append(' ');
+        out.append(record.host);
+    }
+    if (labels.type) {
+        out.append(" [", 2);
+        out.append(typeNameBytes(record));
+        out.append(']');
+    }
+}
+
+void appendFormatHeader(RecordFormat format, const RecordLabels& labels, QByteArray& out)
+{
+    if (format == RecordFormat::Csv && labels.host)
+        out.append("id,datetime,host,type,type_name,message\r\n");
+    else
+        appendFormatHeader(format, out);
+}
+
+void appendRecord(RecordFormat format, const RecordLabels& labels, const LogRecord& stored, QByteArray& out,
+                  TimeZoneShown zone)
+{
+    const bool textLabels = (labels.host || labels.type) && format == RecordFormat::Text;
+    if (!labels.host && !textLabels) {
+        appendRecord(format, stored, out, zone);
+        return;
+    }
+    LogRecord record = stored;
+    record.datetime = ShownTime::plain(stored.datetime, zone);
+    switch (format) {
+    case RecordFormat::Text:
+        appendTextHeading(labels, record, out);
+        out.append(":\n", 2);
+        out.append(record.message.constData(), record.message.size());
+        out.append('\n');
+        return;
+    case RecordFormat::Csv:
+        appendNumber(record.id, out);
+        out.append(',');
+        appendCsvField(record.datetime, out);
+        out.append(',');
+        appendCsvField(record.host, out);
+        out.append(',');
+        appendCsvType(record, out);
+        out.append(',');
+        appendCsvField(typeNameBytes(record), out);
+        out.append(',');
+        appendCsvField(record.message, out);
+        out.append("\r\n", 2);
+        return;
+    case RecordFormat::Json:
+        appendJsonObject(record, JsonLayout::OneLine, out, true);
+        return;
+    case RecordFormat::JsonPretty:
+        appendJsonObject(record, JsonLayout::Pretty, out, true);
+        return;
+    case RecordFormat::Short:
+        appendShortLine(record, record.datetime, out, true);
+        return;
+    case RecordFormat::ShortIso:
+        appendShortLine(record, ShownTime::iso(stored.datetime, zone), out, true);
+        return;
+    case RecordFormat::Verbose:
+        appendVerboseRecord(record, ShownTime::iso(stored.datetime, zone), out, true);
+        return;
+    case RecordFormat::Cat:
+        appendRecord(format, stored, out, zone);
         return;
     }
 }
