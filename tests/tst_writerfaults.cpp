@@ -26,10 +26,9 @@ private slots:
     void forkedChildLogsAndEnds();
     void endUnderFloodIsBounded_data();
     void endUnderFloodIsBounded();
-    void linesUnderAHeldLockAreCounted_data();
-    void linesUnderAHeldLockAreCounted();
+    void flushWithTimeoutReturnsUnderAHeldLock();
+    void linesSetAsideUnderAHeldLockKeepTheirTime();
     void serviceAfterItsEndOpensNoFile();
-    void takenInLineKeepsItsProgramsZone();
     void lastResortSaysHowManyWereLost();
 };
 
@@ -414,21 +413,11 @@ void tst_WriterFaults::endUnderFloodIsBounded()
     QCOMPARE(sideFiles(dir.path()).filter(QStringLiteral("dbLog.db-")), QStringList());
 }
 
-// Under another program's lock, flush(timeout) returns by its deadline with
-// the lines still pending, and a switch of files counts the lines it sets
-// aside; either way they are stored once the lock is gone.
-void tst_WriterFaults::linesUnderAHeldLockAreCounted_data()
+// flush(timeout) returns by its deadline while another program holds the
+// lock, saying how many lines are still pending; they are stored once the
+// lock is gone.
+void tst_WriterFaults::flushWithTimeoutReturnsUnderAHeldLock()
 {
-    QTest::addColumn<QString>("mode");
-    QTest::addColumn<QByteArray>("said");
-    QTest::newRow("flush(500 ms)") << "flush-timeout" << QByteArray("pending 3000 stored 0\n");
-    QTest::newRow("init(other file)") << "set-aside" << QByteArray("set aside 3000 dropped 0 pending 0\n");
-}
-
-void tst_WriterFaults::linesUnderAHeldLockAreCounted()
-{
-    QFETCH(QString, mode);
-    QFETCH(QByteArray, said);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString path = dir.filePath(QStringLiteral("dbLog.db"));
@@ -436,15 +425,14 @@ void tst_WriterFaults::linesUnderAHeldLockAreCounted()
     QVERIFY(locker);
     QProcess helper;
     helper.setWorkingDirectory(dir.path());
-    helper.start(QStringLiteral(LOGFAULT_HELPER), {mode, QStringLiteral("3000")});
-    QElapsedTimer returned;
-    returned.start();
+    helper.start(QStringLiteral(LOGFAULT_HELPER), {QStringLiteral("flush-timeout"), QStringLiteral("3000")});
+    QElapsedTimer flushing;
+    flushing.start();
     QByteArray out;
     readUntil(helper, out, "\n", kProcessTimeoutMs);
-    QCOMPARE(out, said);
+    QCOMPARE(out, QByteArray("pending 3000 stored 0\n"));
     // Catches only a flush that waits for the lock instead of its deadline.
-    if (mode == QLatin1String("flush-timeout"))
-        QVERIFY2(returned.elapsed() < 15000, qPrintable(QString::number(returned.elapsed())));
+    QVERIFY2(flushing.elapsed() < 15000, qPrintable(QString::number(flushing.elapsed())));
     QVERIFY(releaseLock(locker));
     helper.write("go\n");
     helper.closeWriteChannel();
@@ -453,6 +441,34 @@ void tst_WriterFaults::linesUnderAHeldLockAreCounted()
     const Run next = runHelper(dir.path(), QStringLiteral("open"), 0);
     QVERIFY2(next.exitCode == 0, next.err.constData());
     QCOMPARE(int(numberedRows(path).stored.size()), 3000);
+}
+
+// Lines set aside when the service switches files under a held lock are
+// counted as such (a program that checks its flush result sees them), and
+// when a program under another time zone takes them in they keep the time
+// their own program (UTC) gave them.
+void tst_WriterFaults::linesSetAsideUnderAHeldLockKeepTheirTime()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("dbLog.db"));
+    std::unique_ptr<TestDatabase> locker = holdLock(path);
+    QVERIFY(locker);
+    const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-2);
+    const Run run = runHelper(dir.path(), QStringLiteral("set-aside"), 3000, QStringLiteral("UTC0"));
+    const QDateTime after = QDateTime::currentDateTimeUtc().addSecs(2);
+    QVERIFY2(run.exitCode == 0, run.err.constData());
+    QCOMPARE(run.out, QByteArray("set aside 3000 dropped 0 pending 0\n"));
+    QVERIFY(releaseLock(locker));
+    const Run next = runHelper(dir.path(), QStringLiteral("open"), 0, QStringLiteral("CST-8"));
+    QVERIFY2(next.exitCode == 0, next.err.constData());
+    QCOMPARE(int(numberedRows(path).stored.size()), 3000);
+    for (const StoredRow& row : TestDatabase(path).rows()) {
+        QDateTime stamp = QDateTime::fromString(row.datetime, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        stamp.setTimeSpec(Qt::UTC);
+        QVERIFY2(stamp >= before && stamp <= after,
+                 qPrintable(QStringLiteral("%1 not between %2 and %3").arg(row.datetime, before.toString(), after.toString())));
+    }
 }
 
 // After the service ended at exit, instance(), flush(), init() and logging
@@ -466,33 +482,6 @@ void tst_WriterFaults::serviceAfterItsEndOpensNoFile()
     QVERIFY2(run.out.contains("after the end 0\n") && run.out.contains("after init\n"), run.out.constData());
     QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("dbLog.db"))));
     QCOMPARE(int(numberedRows(dir.filePath(QStringLiteral("other.db"))).stored.size()), 100);
-}
-
-// A line logged under UTC, set aside and taken in by a program under UTC+8,
-// keeps the time its own program gave it.
-void tst_WriterFaults::takenInLineKeepsItsProgramsZone()
-{
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString path = dir.filePath(QStringLiteral("dbLog.db"));
-    std::unique_ptr<TestDatabase> locker = holdLock(path);
-    QVERIFY(locker);
-    const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-2);
-    const Run run = runHelper(dir.path(), QStringLiteral("lock-at-end"), 10, QStringLiteral("UTC0"));
-    const QDateTime after = QDateTime::currentDateTimeUtc().addSecs(2);
-    QVERIFY2(run.exitCode == 0, run.err.constData());
-    QCOMPARE(sideFiles(dir.path()).size(), 1);
-    QVERIFY(releaseLock(locker));
-    const Run next = runHelper(dir.path(), QStringLiteral("open"), 0, QStringLiteral("CST-8"));
-    QVERIFY2(next.exitCode == 0, next.err.constData());
-    const QVector<StoredRow> rows = TestDatabase(path).rows();
-    QCOMPARE(rows.size(), 10);
-    for (const StoredRow& row : rows) {
-        QDateTime stamp = QDateTime::fromString(row.datetime, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-        stamp.setTimeSpec(Qt::UTC);
-        QVERIFY2(stamp >= before && stamp <= after,
-                 qPrintable(QStringLiteral("%1 not between %2 and %3").arg(row.datetime, before.toString(), after.toString())));
-    }
 }
 
 // Neither the file nor a side file beside it can be written (its folder is

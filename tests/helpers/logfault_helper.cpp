@@ -33,15 +33,15 @@
 //                  calls exit(127); the parent waits for it (at most 30 s,
 //                  then kills it and exits 3), logs LINES more and ends.
 //   flush-timeout  the test holds the lock: LINES lines, then flush(500 ms);
-//                  prints "pending <n> stored <n>".
-//   set-aside      the test holds the lock: LINES lines, then
-//                  init("second.db") sets them aside; prints "set aside <n>
-//                  dropped <n> pending <n>".
-//                  Both wait for a line on standard input before they end.
+//                  prints "pending <n> stored <n>" and waits for a line on
+//                  standard input before it ends.
 //   after-exit     a Session on ./other.db; an exit handler that runs after
 //                  the service ended calls instance(), flush() and logs.
 //   nowhere        the working folder is removed before the Session starts:
 //                  neither the file nor a side file can be written.
+//   set-aside      the test holds the lock: LINES lines, then
+//                  init("second.db") sets them aside; prints "set aside <n>
+//                  dropped <n> pending <n>".
 //   refused        ./dbLog.db is not a log database: LINES lines in ten
 //                  parts, each flushed.
 //
@@ -235,19 +235,12 @@ int main(int argc, char** argv)
         return flood(mode);
     } else if (mode.compare(0, 5, "fork-") == 0) {
         return forkChild(mode, lines);
-    } else if (mode == "flush-timeout" || mode == "set-aside") {
+    } else if (mode == "flush-timeout") {
         vxSysLog::Session log;
         logNumbered(0, lines);
-        if (mode == "flush-timeout") {
-            const SystemLog::FlushResult result = log.service()->flush(std::chrono::milliseconds(500));
-            std::printf("pending %llu stored %llu\n", static_cast<unsigned long long>(result.pending),
-                        static_cast<unsigned long long>(result.stored));
-        } else {
-            log.service()->init(QStringLiteral("second.db"));
-            const SystemLog::FlushResult result = log.service()->flush();
-            std::printf("set aside %llu dropped %llu pending %llu\n", static_cast<unsigned long long>(result.setAside),
-                        static_cast<unsigned long long>(result.dropped), static_cast<unsigned long long>(result.pending));
-        }
+        const SystemLog::FlushResult result = log.service()->flush(std::chrono::milliseconds(500));
+        std::printf("pending %llu stored %llu\n", static_cast<unsigned long long>(result.pending),
+                    static_cast<unsigned long long>(result.stored));
         std::fflush(stdout);
         std::string go;
         std::getline(std::cin, go);
@@ -262,6 +255,13 @@ int main(int argc, char** argv)
         QDir(QStringLiteral("..")).rmdir(QStringLiteral("gone"));
         vxSysLog::Session log;
         logNumbered(0, lines);
+    } else if (mode == "set-aside") {
+        vxSysLog::Session log;
+        logNumbered(0, lines);
+        log.service()->init(QStringLiteral("second.db"));
+        const SystemLog::FlushResult result = log.service()->flush();
+        std::printf("set aside %llu dropped %llu pending %llu\n", static_cast<unsigned long long>(result.setAside),
+                    static_cast<unsigned long long>(result.dropped), static_cast<unsigned long long>(result.pending));
     } else if (mode == "overflow-end") {
         vxSysLog::Session log;
         // The table and its index exist; a few more pages, then the file is full.
