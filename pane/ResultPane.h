@@ -84,7 +84,7 @@ public:
     // top and cancels a running query.
     void showRecords(const SystemLog::RecordList& records);
     void showNotice(const QString& text);
-    // Lists the records of `type` strictly inside the day (or the range) from
+    // Lists the records of `type` of the day (or the range, both ends included) from
     // the log database at `database`, read-only, off the GUI thread.
     void showDayQuery(const QString& database, int type, const QDate& day);
     void showRangeQuery(const QString& database, int type, const QDateTime& start, const QDateTime& end);

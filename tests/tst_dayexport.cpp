@@ -203,7 +203,7 @@ void TestDayExport::streamedFromTheDatabase()
     }));
     QCOMPARE(QString::number(records.size()),
              TestDatabase(database).scalar(QStringLiteral("SELECT count(*) FROM SystemInfo WHERE type = 2 AND "
-                                                          "datetime > '2024-05-01 00:00:00' AND datetime < '2024-05-01 23:59:59'")));
+                                                          "datetime >= '2024-05-01 00:00:00' AND datetime <= '2024-05-01 23:59:59'")));
     const QString fromMemory = folder.filePath(QStringLiteral("from-memory.txt"));
     QCOMPARE(int(DayExport::writeRecords(fromMemory, records).status), int(DayExport::Status::Written));
     QCOMPARE(fileBytes(path), fileBytes(fromMemory));

@@ -141,7 +141,7 @@ void TestQuarrowExport::oneMessageNoFile()
     QVERIFY(!QFileInfo(path).isFile());
 }
 
-// Only the day's records of the type, strictly inside the day, back to back;
+// Only the day's records of the type, both ends of the day included, back to back;
 // the window is left as it was.
 void TestQuarrowExport::writesTheRecordBlocksByteExact_data()
 {
@@ -154,11 +154,11 @@ void TestQuarrowExport::writesTheRecordBlocksByteExact()
 {
     QFETCH(bool, openedFile);
     Viewer v;
-    const QList<Row> rows = {{"2024-05-01 00:00:00", 2, "at midnight, outside"},
+    const QList<Row> rows = {{"2024-05-01 00:00:00", 2, "at midnight"},
                              {"2024-05-01 08:15:00", 2, "电源电压正常\n风扇转速 1200\n"},
                              {"2024-05-01 12:00:00", 3, "other type"},
                              {"2024-05-01 20:30:45", 2, "最后一条 100%"},
-                             {"2024-05-01 23:59:59", 2, "last second, outside"}};
+                             {"2024-05-01 23:59:59", 2, "last second"}};
     if (openedFile) {
         QVERIFY(v.seed({{"2024-05-01 09:00:00", 2, "this machine's own, not exported"}}));
         const QString other = v.dir.filePath(QStringLiteral("other.db"));
@@ -181,8 +181,10 @@ void TestQuarrowExport::writesTheRecordBlocksByteExact()
     const QString path = exportPathIn(folder);
     QCOMPARE(seen.at(1).title, QStringLiteral("提示"));
     QCOMPARE(seen.at(1).text, QStringLiteral("数据导出完成，路径如下：\n") + path);
-    QCOMPARE(fileBytes(path), inLocaleEncoding(QStringLiteral("2024-05-01 08:15:00:\n电源电压正常\n风扇转速 1200\n"
-                                                              "2024-05-01 20:30:45:\n最后一条 100%")));
+    QCOMPARE(fileBytes(path), inLocaleEncoding(QStringLiteral("2024-05-01 00:00:00:\nat midnight"
+                                                              "2024-05-01 08:15:00:\n电源电压正常\n风扇转速 1200\n"
+                                                              "2024-05-01 20:30:45:\n最后一条 100%"
+                                                              "2024-05-01 23:59:59:\nlast second")));
     QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::NoDotAndDotDot).size(), 1);
 
     QCOMPARE(v.pane()->toPlainText(), QStringLiteral("shown:\nbefore"));

@@ -1,5 +1,5 @@
 // The window's one slot: which button does what, the day and range queries
-// seen through the result pane (strict bounds, types, order), copied and
+// seen through the result pane (bounds included, types, order), copied and
 // found in; the not-found and failure notices; Esc and a new query cancel a
 // running one; a log file opened by name or dropped is read, never changed;
 // page switches leave the pane alone.
@@ -130,21 +130,21 @@ void TestQuarrowQuery::queries_data()
     QTest::addColumn<QStringList>("expected"); // messages, in order; none: the not-found notice
 
     const QDateTime day(kDay, QTime());
-    QTest::newRow("day: the day's records of the type, strict bounds")
+    QTest::newRow("day: the day's records of the type, both ends included")
         << false << day << QDateTime() << 1
-        << QStringList{"first second", kRows[3].message, "last but one second"};
+        << QStringList{"at midnight", "first second", kRows[3].message, "last but one second", "last second"};
     QTest::newRow("day: another type") << false << day << QDateTime() << 0 << QStringList{"parameter"};
     QTest::newRow("day: nothing of the type") << false << day << QDateTime() << 2 << QStringList();
     QTest::newRow("day: nothing on the day") << false << QDateTime(QDate(2024, 5, 3), QTime()) << QDateTime() << 1
                                              << QStringList();
-    QTest::newRow("range: strict bounds, across midnight")
+    QTest::newRow("range: both bounds included, across midnight")
         << true << at("2024-05-01 00:00:01") << at("2024-05-02 13:00:00") << 1
-        << QStringList{kRows[3].message, "last but one second", "last second"};
+        << QStringList{"first second", kRows[3].message, "last but one second", "last second", "next day"};
     QTest::newRow("range: type from its own list, not the day list")
         << true << at("2024-04-30 00:00:00") << at("2024-05-03 00:00:00") << 4 << QStringList{"other info"};
     QTest::newRow("range: start after end finds nothing")
         << true << at("2024-05-03 00:00:00") << at("2024-04-30 00:00:00") << 1 << QStringList();
-    QTest::newRow("range: nothing between") << true << at("2024-05-01 12:00:00") << at("2024-05-01 23:59:58") << 1
+    QTest::newRow("range: nothing between") << true << at("2024-05-01 12:00:00") << at("2024-05-01 23:59:57") << 1
                                             << QStringList();
 }
 

@@ -75,7 +75,7 @@ QVector<Key> expectedKeys(const QString& path, const ViewerQuery& query)
 {
     TestDatabase db(path);
     QSqlQuery q(db.db());
-    q.prepare(QStringLiteral("SELECT id, datetime, message FROM SystemInfo WHERE datetime > ? AND datetime < ? "
+    q.prepare(QStringLiteral("SELECT id, datetime, message FROM SystemInfo WHERE datetime >= ? AND datetime <= ? "
                              "AND type = ? ORDER BY datetime, id"));
     q.addBindValue(query.start);
     q.addBindValue(query.end);
@@ -162,7 +162,7 @@ void TestQuarrowWorker::listsTheWholeAnswerInOrder_data()
     QTest::newRow("a day of type 2") << true << dayQuery(2);
     QTest::newRow("a range across midnight")
         << true << ViewerQuery{1, QStringLiteral("2024-04-30 23:00:00"), QStringLiteral("2024-05-01 01:00:00"), 0};
-    QTest::newRow("bounds at shared time stamps are excluded")
+    QTest::newRow("bounds at shared time stamps are included")
         << true << ViewerQuery{2, QStringLiteral("2024-05-01 10:03:03"), QStringLiteral("2024-05-01 10:07:24"), 0};
     QTest::newRow("a range with nothing in it")
         << true << ViewerQuery{1, QStringLiteral("2024-06-01 00:00:00"), QStringLiteral("2024-06-02 00:00:00"), 0};
@@ -323,7 +323,7 @@ void TestQuarrowWorker::stripCountsMatchSql()
     const QString answerEnd = day ? start.toString(QStringLiteral("yyyy-MM-dd 23:59:59")) : end.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
     TestDatabase db(m_indexed);
     auto sqlCount = [&](const QString& from, const QString& to) {
-        return db.scalar(QStringLiteral("SELECT count(*) FROM SystemInfo WHERE type = %1 AND datetime > '%2' AND datetime < '%3' "
+        return db.scalar(QStringLiteral("SELECT count(*) FROM SystemInfo WHERE type = %1 AND datetime >= '%2' AND datetime <= '%3' "
                                         "AND datetime >= '%4' AND datetime < '%5'")
                              .arg(type).arg(answerStart, answerEnd, from, to)).toLongLong();
     };

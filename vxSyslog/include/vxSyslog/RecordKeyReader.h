@@ -13,8 +13,8 @@
 
 namespace SystemLog {
 
-// The viewer's day and range query: the records of one type stamped strictly
-// between two time texts ("yyyy-MM-dd hh:mm:ss", compared as texts, as the
+// The viewer's day and range query: the records of one type stamped from one
+// time text to another, both included ("yyyy-MM-dd hh:mm:ss", compared as texts, as the
 // store compares them), in time order (then by id), among the rows whose id
 // is at most upToId (0: every row). A fixed upToId gives every read of one
 // answer the same rows, whatever is logged meanwhile.

@@ -66,13 +66,13 @@ struct Resume
 };
 
 // The query's condition. The first slice has the query's own bounds (both
-// excluded); a later slice of rows starts at the last row's time stamp, past
+// included); a later slice of rows starts at the last row's time stamp, past
 // its id, and a later slice of groups past the last group's time stamp.
 QByteArray whereClause(const ViewerQuery& query, const Resume& resume, bool byGroup)
 {
     const bool atRow = resume.started && !byGroup;
-    QByteArray sql = atRow ? " WHERE datetime >= ?1" : " WHERE datetime > ?1";
-    sql += " AND datetime < ?2 AND type = ?3";
+    QByteArray sql = resume.started && byGroup ? " WHERE datetime > ?1" : " WHERE datetime >= ?1";
+    sql += " AND datetime <= ?2 AND type = ?3";
     if (query.upToId > 0)
         sql += " AND id <= ?4";
     if (atRow)

@@ -36,7 +36,7 @@ const char* const QDBSqlite::kInsertSql =
     "INSERT INTO SystemInfo(datetime, type, message) VALUES(?, ?, ?)";
 
 const char* const QDBSqlite::kQuerySql =
-    "select datetime,message from SystemInfo where datetime >? and datetime < ? and type = ?";
+    "select datetime,message from SystemInfo where datetime >= ? and datetime <= ? and type = ?";
 
 QDBSqlite::QDBSqlite(const QString& databaseName, const QString& userName, const QString& password)
     : QSqlDatabase(QStringLiteral("QSQLITE"))
