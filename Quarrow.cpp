@@ -8,6 +8,9 @@
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QToolButton>
 #include <QIcon>
 #include <QMessageBox>
 #include <QMimeData>
@@ -28,6 +31,7 @@
 #include <vxSyslog/vxSysLog.h>
 
 #include "ResultPane.h"
+#include "TypeChooser.h"
 
 namespace DayExport = SystemLog::DayExport;
 using SystemLog::RecordKeyReader;
@@ -38,6 +42,9 @@ namespace {
 
 const QString kSettingsFile = QStringLiteral("./Quarrow.ini");
 const QString kTypeIndexKey = QStringLiteral("comBoxIndex");
+// Several types picked for the last day query, as codes "0,3"; absent when
+// one type or all were.
+const QString kTypeSelectionKey = QStringLiteral("typeSelection");
 const QString kDayFormat = QStringLiteral("yyyy-MM-dd");
 
 // Record type code -> caption, from the module that every program shares. The
@@ -120,9 +127,34 @@ QDateTime todayAt(const QTime& time)
     return moment;
 }
 
-int selectedTypeCode(const QComboBox* list)
+// The list of a page, with a 多选 button beside it in the list's cell.
+TypeChooser* chooserFor(QComboBox* list, const QString& pickerName, QWidget* window)
 {
-    return list->currentData(Qt::UserRole).toInt();
+    auto* grid = qobject_cast<QGridLayout*>(list->parentWidget()->layout());
+    int row = 0, column = 0, rows = 1, columns = 1;
+    grid->getItemPosition(grid->indexOf(list), &row, &column, &rows, &columns);
+    grid->removeWidget(list);
+    auto* cell = new QHBoxLayout;
+    cell->setSpacing(2);
+    cell->addWidget(list, 1);
+    auto* picker = new QToolButton(list->parentWidget());
+    picker->setObjectName(pickerName);
+    picker->setFont(list->font());
+    cell->addWidget(picker);
+    grid->addLayout(cell, row, column, rows, columns);
+    return new TypeChooser(list, picker, window);
+}
+
+QVector<int> typesFromText(const QString& text)
+{
+    QVector<int> types;
+    for (const QString& part : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        bool ok = false;
+        const int type = part.toInt(&ok);
+        if (ok && type >= 0 && type < SystemLog::kRecordTypeCount && !types.contains(type))
+            types << type;
+    }
+    return types;
 }
 
 } // namespace
@@ -147,6 +179,19 @@ Quarrow::Quarrow(QWidget* parent)
     setWindowTitle(defaultTitle());
     restoreRememberedType();
     acceptDroppedFiles();
+    orderTabs();
+}
+
+// Tab follows the layout: row by row, left to right, then the pane.
+void Quarrow::orderTabs()
+{
+    const QList<QWidget*> day{ui.comboBox, findChild<QWidget*>(QStringLiteral("typePicker")), ui.pushButton,
+                              ui.toolButton, ui.dateEdit, ui.m_pbExport, ui.textEdit};
+    const QList<QWidget*> range{ui.comboBox_2, findChild<QWidget*>(QStringLiteral("typePicker_2")), ui.pushButton_2,
+                                ui.toolButton_2, ui.m_startdateTimeEdit, ui.m_enddateTimeEdit, ui.textEdit};
+    for (const QList<QWidget*>& chain : {day, range})
+        for (int i = 0; i + 1 < chain.size(); ++i)
+            setTabOrder(chain.at(i), chain.at(i + 1));
 }
 
 Quarrow::~Quarrow()
@@ -166,10 +211,8 @@ void Quarrow::startLogService()
 
 void Quarrow::fillTypeLists()
 {
-    for (auto it = m_typeMap.constBegin(); it != m_typeMap.constEnd(); ++it) {
-        ui.comboBox->insertItem(it.key(), it.value(), QVariant(it.key()));
-        ui.comboBox_2->insertItem(it.key(), it.value(), QVariant(it.key()));
-    }
+    m_dayTypes = chooserFor(ui.comboBox, QStringLiteral("typePicker"), this);
+    m_rangeTypes = chooserFor(ui.comboBox_2, QStringLiteral("typePicker_2"), this);
 }
 
 void Quarrow::presetDates()
@@ -195,13 +238,19 @@ void Quarrow::connectButtons()
 
 // An index no list entry has (a hand-edited or stale file) is treated like a
 // missing one, so that a type is always shown and a query always has one.
+// 0..4 are the types, 5 is 全部类型; several types are kept beside it.
 void Quarrow::restoreRememberedType()
 {
     const QSettings settings(kSettingsFile, QSettings::IniFormat);
     const int stored = settings.value(kTypeIndexKey, 0).toInt();
-    m_comBoxIndex = (stored >= 0 && stored < m_typeMap.size()) ? stored : 0;
+    m_comBoxIndex = (stored >= 0 && stored <= TypeChooser::kAllTypesIndex) ? stored : 0;
     ui.comboBox->setCurrentIndex(m_comBoxIndex);
     ui.comboBox_2->setCurrentIndex(m_comBoxIndex);
+    const QVector<int> several = typesFromText(settings.value(kTypeSelectionKey).toString());
+    if (several.size() > 1) {
+        m_dayTypes->setTypes(several);
+        m_rangeTypes->setTypes(several);
+    }
 }
 
 void Quarrow::openLogFile(const QString& path)
@@ -280,26 +329,43 @@ void Quarrow::onButtonClicked()
         exportDay();
 }
 
-// Written before the query runs, whatever it then finds.
+// Written before the query runs, whatever it then finds. Several types keep
+// the list's index of the last single choice.
 void Quarrow::rememberDayType()
 {
-    m_comBoxIndex = ui.comboBox->currentIndex();
     QSettings settings(kSettingsFile, QSettings::IniFormat);
-    settings.setValue(kTypeIndexKey, m_comBoxIndex);
+    const QVector<int> types = m_dayTypes->types();
+    if (types.size() > 1) {
+        QStringList codes;
+        for (int type : types)
+            codes << QString::number(type);
+        settings.setValue(kTypeSelectionKey, codes.join(QLatin1Char(',')));
+    } else {
+        m_comBoxIndex = ui.comboBox->currentIndex();
+        settings.setValue(kTypeIndexKey, m_comBoxIndex);
+        settings.remove(kTypeSelectionKey);
+    }
     settings.sync();
+}
+
+SystemLog::ViewerQuery Quarrow::listingOf(const TypeChooser* types) const
+{
+    ViewerQuery query;
+    query.types = types->types();
+    query.withGaps = true;
+    return query;
 }
 
 void Quarrow::queryDay()
 {
-    const int type = selectedTypeCode(ui.comboBox);
     rememberDayType();
-    ui.textEdit->showDayQuery(m_databasePath, type, ui.dateEdit->date());
+    ui.textEdit->showDayQuery(m_databasePath, listingOf(m_dayTypes), ui.dateEdit->date());
 }
 
 void Quarrow::queryRange()
 {
-    const int type = selectedTypeCode(ui.comboBox_2);
-    ui.textEdit->showRangeQuery(m_databasePath, type, ui.m_startdateTimeEdit->dateTime(), ui.m_enddateTimeEdit->dateTime());
+    ui.textEdit->showRangeQuery(m_databasePath, listingOf(m_rangeTypes), ui.m_startdateTimeEdit->dateTime(),
+                                ui.m_enddateTimeEdit->dateTime());
 }
 
 // The records are counted, and fixed by the highest row id, before the folder
@@ -310,9 +376,11 @@ void Quarrow::exportDay()
     if (m_exporting)
         return;
     m_exporting = true;
-    const int type = selectedTypeCode(ui.comboBox);
     const QString day = ui.dateEdit->date().toString(kDayFormat);
-    ViewerQuery query{type, SystemLog::dayStart(day), SystemLog::dayEnd(day), 0};
+    ViewerQuery query;
+    query.types = m_dayTypes->types();
+    query.start = SystemLog::dayStart(day);
+    query.end = SystemLog::dayEnd(day);
     RecordKeyReader reader(m_databasePath);
     std::atomic<bool> cancelled{false};
     std::atomic<qint64> written{0};

@@ -4,9 +4,12 @@
 #include <QMap>
 #include <QString>
 
+#include <vxSyslog/ViewerQuery.h>
+
 #include "ui_Quarrow.h"
 
 class QCloseEvent;
+class TypeChooser;
 
 // The viewer's only window. It starts the log service on ./dbLog.db before
 // its form exists and releases it when it goes. All five buttons share one
@@ -45,16 +48,20 @@ private:
     void connectButtons();
     void restoreRememberedType();
     void acceptDroppedFiles();
+    void orderTabs();
 
     void queryDay();
     void queryRange();
     void exportDay();
     void rememberDayType();
+    SystemLog::ViewerQuery listingOf(const TypeChooser* types) const;
     void inform(const QString& text);
 
     Ui::QuarrowClass ui;
     QMap<int, QString> m_typeMap;
     int m_comBoxIndex;
     QString m_databasePath;
+    TypeChooser* m_dayTypes = nullptr;
+    TypeChooser* m_rangeTypes = nullptr;
     bool m_exporting = false;
 };

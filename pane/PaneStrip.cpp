@@ -134,9 +134,15 @@ qint64 PaneStrip::barTotal(int bar) const
     return total;
 }
 
+// Newest first, the records of the intervals after the bar come before it.
 int PaneStrip::firstRecordOfBar(int bar) const
 {
     qint64 before = 0;
+    if (m_newestFirst) {
+        for (int i = std::max(0, (bar + 1) * intervalsPerBar() + 1); i < m_counts.size(); ++i)
+            before += m_counts.at(i);
+        return int(before);
+    }
     const int last = std::min(bar * intervalsPerBar(), m_counts.size() - 1);
     for (int i = 0; i <= last; ++i)
         before += m_counts.at(i);

@@ -35,6 +35,9 @@ public:
     // Counts as countBetween gives them; empty until they are known.
     void setCounts(const QVector<qint64>& counts);
     QVector<qint64> counts() const { return m_counts; }
+    // Whether the pane lists the newest record first (a bar's first record
+    // is then its newest).
+    void setNewestFirst(bool newestFirst) { m_newestFirst = newestFirst; }
     void setStatus(const QString& text);
     QString status() const { return m_status; }
 
@@ -67,6 +70,7 @@ private:
 
     std::vector<QDateTime> m_bounds; // interval starts, then the end of the last
     bool m_isDay = false;
+    bool m_newestFirst = false;
     QVector<qint64> m_counts;
     QString m_status;
 };

@@ -7,7 +7,6 @@
 #include <condition_variable>
 #include <thread>
 
-#include <vxSyslog/RecordBlock.h>
 
 #include "StoredRecords.h"
 
@@ -31,8 +30,9 @@ constexpr int kFetchChunk = 512;
 class BlockFetcher
 {
 public:
-    BlockFetcher(RecordKeyReader& reader, const RecordKeys::Snapshot& keys, bool backward)
+    BlockFetcher(RecordKeyReader& reader, const ViewerQuery& query, const RecordKeys::Snapshot& keys, bool backward)
         : m_reader(reader)
+        , m_query(query)
         , m_keys(keys)
         , m_backward(backward)
     {
@@ -57,8 +57,8 @@ private:
         for (int i = 0; i < size; ++i)
             ids[std::size_t(i)] = m_keys.id(m_first + i);
         m_blocks.assign(std::size_t(size), StoredRecords::goneText());
-        const bool read = m_reader.fetch(ids.data(), size, [this](int index, const QString& datetime, const QString& message) {
-            m_blocks[std::size_t(index)] = SystemLog::recordBlock(qMakePair(datetime, message));
+        const bool read = m_reader.fetch(m_query, ids.data(), size, [this](int index, const QString& block) {
+            m_blocks[std::size_t(index)] = block;
         });
         if (!read) {
             m_failed = true;
@@ -67,6 +67,7 @@ private:
     }
 
     RecordKeyReader& m_reader;
+    const ViewerQuery& m_query;
     const RecordKeys::Snapshot& m_keys;
     const bool m_backward;
     int m_first = 0;
@@ -76,12 +77,12 @@ private:
 
 // Opens `reader` and hands `scan` the blocks of the listed records; the
 // reason when the file cannot be read or a read failed on the way.
-QString scanBlocks(RecordKeyReader& reader, const RecordKeys::Snapshot& keys, bool backward,
+QString scanBlocks(RecordKeyReader& reader, const ViewerQuery& query, const RecordKeys::Snapshot& keys, bool backward,
                    const std::function<void(BlockFetcher&)>& scan)
 {
     if (!reader.open())
         return reader.errorText();
-    BlockFetcher blocks(reader, keys, backward);
+    BlockFetcher blocks(reader, query, keys, backward);
     scan(blocks);
     return blocks.failed() ? blocks.error() : QString();
 }
@@ -287,21 +288,24 @@ void QueryWorker::listJob(const TicketPtr& ticket, const QString& database, View
 
     auto ids = std::make_shared<std::vector<qint64>>();
     auto lengths = std::make_shared<std::vector<int>>();
+    auto kinds = std::make_shared<std::vector<qint8>>();
     bool first = true;
     QElapsedTimer sinceBatch;
     sinceBatch.start();
     auto sendBatch = [&] {
-        deliver(ticket, [this, ids, lengths] { emit keysListed(*ids, *lengths); });
+        deliver(ticket, [this, ids, lengths, kinds] { emit keysListed(*ids, *lengths, *kinds); });
         ids = std::make_shared<std::vector<qint64>>();
         lengths = std::make_shared<std::vector<int>>();
+        kinds = std::make_shared<std::vector<qint8>>();
         first = false;
         sinceBatch.restart();
     };
-    const bool read = reader.readKeys(query, [&](qint64 id, int length) {
+    const bool read = reader.readKeys(query, [&](const SystemLog::ListedKey& key) {
         if (ticket->cancelled())
             return false;
-        ids->push_back(id);
-        lengths->push_back(length);
+        ids->push_back(key.id);
+        lengths->push_back(key.blockLength);
+        kinds->push_back(qint8(key.type + (key.gap ? RecordKeys::kGap : 0)));
         if ((first && ids->size() >= kFirstBatch) || sinceBatch.elapsed() >= kBatchMs)
             sendBatch();
         return true;
@@ -324,17 +328,17 @@ void QueryWorker::countJob(const TicketPtr& ticket, const QString& database, con
 
 // ---- finding and copying ----
 
-void QueryWorker::find(const QString& database, const RecordKeys::Snapshot& keys, const PaneText::Position& start,
-                       const PaneText::Position& end, const QString& text, bool backward)
+void QueryWorker::find(const QString& database, const ViewerQuery& query, const RecordKeys::Snapshot& keys,
+                       const PaneText::Position& start, const PaneText::Position& end, const QString& text, bool backward)
 {
     cancelFind();
     const TicketPtr ticket = std::make_shared<Ticket>();
     m_find = ticket;
-    threads().run([this, ticket, database, keys, start, end, text, backward] {
+    threads().run([this, ticket, database, query, keys, start, end, text, backward] {
         RecordKeyReader reader(database);
         const Ticket::Attached attached(*ticket, reader);
         PaneSearch::Match match;
-        const QString error = scanBlocks(reader, keys, backward, [&](BlockFetcher& blocks) {
+        const QString error = scanBlocks(reader, query, keys, backward, [&](BlockFetcher& blocks) {
             match = PaneSearch::find(keys.count(), start, end, text, backward,
                                      [&blocks](int record, QString& block) { block = blocks.at(record); },
                                      [&] { return ticket->cancelled() || blocks.failed(); });
@@ -353,17 +357,17 @@ void QueryWorker::cancelFind()
     m_find.reset();
 }
 
-void QueryWorker::copy(const QString& database, const RecordKeys::Snapshot& keys, const PaneText::Position& start,
-                       const PaneText::Position& end)
+void QueryWorker::copy(const QString& database, const ViewerQuery& query, const RecordKeys::Snapshot& keys,
+                       const PaneText::Position& start, const PaneText::Position& end)
 {
     cancelCopy();
     const TicketPtr ticket = std::make_shared<Ticket>();
     m_copy = ticket;
-    threads().run([this, ticket, database, keys, start, end] {
+    threads().run([this, ticket, database, query, keys, start, end] {
         RecordKeyReader reader(database);
         const Ticket::Attached attached(*ticket, reader);
         QString text;
-        const QString error = scanBlocks(reader, keys, false, [&](BlockFetcher& blocks) {
+        const QString error = scanBlocks(reader, query, keys, false, [&](BlockFetcher& blocks) {
             text = PaneText::joinedText(start, end, [&blocks](int record) { return blocks.at(record); },
                                         [&] { return ticket->cancelled() || blocks.failed(); });
         });

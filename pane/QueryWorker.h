@@ -37,8 +37,8 @@
 // so rows of a cancelled query never reach the next one's answer. The
 // destructor cancels everything and joins the threads.
 //
-// Storage. An answer is kept as keys (RecordKeys: row id and block length,
-// twelve bytes a record), listed in time order. A query first fixes the
+// Storage. An answer is kept as keys (RecordKeys: row id, block length and
+// kind, thirteen bytes a record), listed in time order. A query first fixes the
 // highest row id, and every read of that answer (listing, counting, the texts
 // fetched by id later) is bounded by it, so they all see the same records
 // however fast the machine logs. Texts are never kept for the whole answer:
@@ -57,10 +57,10 @@ public:
     // `bounds` (see RecordKeyReader::countBetween), before or after that.
     void list(const QString& database, const SystemLog::ViewerQuery& query, const QStringList& bounds);
     // Searches the listed records (see PaneSearch::find); findEnded() follows.
-    void find(const QString& database, const RecordKeys::Snapshot& keys, const PaneText::Position& start,
+    void find(const QString& database, const SystemLog::ViewerQuery& query, const RecordKeys::Snapshot& keys, const PaneText::Position& start,
               const PaneText::Position& end, const QString& text, bool backward);
     // The text from start to end as copying gives it; copyEnded() follows.
-    void copy(const QString& database, const RecordKeys::Snapshot& keys, const PaneText::Position& start,
+    void copy(const QString& database, const SystemLog::ViewerQuery& query, const RecordKeys::Snapshot& keys, const PaneText::Position& start,
               const PaneText::Position& end);
 
     void cancelListing();
@@ -71,7 +71,7 @@ public:
     bool isCopying() const { return bool(m_copy); }
 
 signals:
-    void keysListed(const std::vector<qint64>& ids, const std::vector<int>& lengths);
+    void keysListed(const std::vector<qint64>& ids, const std::vector<int>& lengths, const std::vector<qint8>& kinds);
     void intervalsCounted(const QVector<qint64>& counts);
     // An empty error: the whole answer was listed.
     void listingEnded(const QString& error);

@@ -16,6 +16,7 @@
 #include "MemoryRecords.h"
 #include "PaneFindBar.h"
 #include "PaneStrip.h"
+#include "RecordColours.h"
 #include "QueryWorker.h"
 #include "StoredRecords.h"
 
@@ -433,6 +434,7 @@ void ResultPane::paintEvent(QPaintEvent* /*event*/)
     for (int s = m_top.segment; s < segmentCount() && y < view; ++s) {
         const SegmentLayout& layout = layoutOf(s);
         const int record = recordOfSegment(s);
+        paintKind(painter, record, y, layout.height);
         for (const Paragraph& p : layout.paragraphs) {
             QVector<QTextLayout::FormatRange> ranges;
             if (record >= start.record && record <= end.record) {
@@ -454,6 +456,20 @@ void ResultPane::paintEvent(QPaintEvent* /*event*/)
     }
     if (m_stored && m_stored->takeReadFailure())
         dropLayoutsAfterReadFailure();
+}
+
+// A query's record: its type's stripe in the margin, alarms and gaps tinted.
+void ResultPane::paintKind(QPainter& painter, int record, int y, int height)
+{
+    if (!m_stored || record >= m_stored->keys().count())
+        return;
+    const qint8 kind = m_stored->keys().kind(record);
+    const bool gap = RecordKeys::isGapKind(kind);
+    const int type = RecordKeys::typeOfKind(kind);
+    const QColor background = RecordColours::backgroundOf(type, gap);
+    if (background.alpha() > 0)
+        painter.fillRect(QRect(0, y, viewport()->width(), height), background);
+    painter.fillRect(QRect(0, y, kMargin - 1, height), gap ? RecordColours::gapColour() : RecordColours::typeColour(type));
 }
 
 // What was laid out from a failed read shows the reason; it is read and laid

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include <vxSyslog/RecordList.h>
+#include <vxSyslog/ViewerQuery.h>
 
 #include "PaneSegments.h"
 #include "PaneText.h"
@@ -19,6 +20,7 @@
 class PaneFindBar;
 class PaneRecords;
 class PaneStrip;
+class QPainter;
 class QShortcut;
 class QTextLayout;
 class QueryWorker;
@@ -88,6 +90,10 @@ public:
     // the log database at `database`, read-only, off the GUI thread.
     void showDayQuery(const QString& database, int type, const QDate& day);
     void showRangeQuery(const QString& database, int type, const QDateTime& start, const QDateTime& end);
+    // The same for a query of any types, pattern and order (its bounds are
+    // set from the day or the range).
+    void showDayQuery(const QString& database, SystemLog::ViewerQuery query, const QDate& day);
+    void showRangeQuery(const QString& database, SystemLog::ViewerQuery query, const QDateTime& start, const QDateTime& end);
     // Whether a query is being listed, or a find or copy of one runs.
     bool isBusy() const;
     bool isListing() const;
@@ -169,8 +175,8 @@ private:
     static bool before(const ViewPos& a, const ViewPos& b);
 
     void setContent(std::unique_ptr<PaneRecords> records, int pixelSize);
-    void startQuery(const QString& database, int type, const QString& start, const QString& end);
-    void takeListedKeys(const std::vector<qint64>& ids, const std::vector<int>& lengths);
+    void startQuery(const QString& database, const SystemLog::ViewerQuery& query);
+    void takeListedKeys(const std::vector<qint64>& ids, const std::vector<int>& lengths, const std::vector<qint8>& kinds);
     void endListing(const QString& error);
     void showListingStatus();
     void endFind(const PaneSearch::Match& match, const QString& error);
@@ -178,6 +184,7 @@ private:
     void updateBusyState();
     void updateMargins();
     void dropLayoutsAfterReadFailure();
+    void paintKind(QPainter& painter, int record, int y, int height);
 
     int charsPerLine() const;
     void invalidateLayouts();

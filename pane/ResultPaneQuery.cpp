@@ -24,27 +24,55 @@ const QString kTimeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
 
 } // namespace
 
+namespace {
+
+SystemLog::ViewerQuery oneType(int type)
+{
+    SystemLog::ViewerQuery query;
+    query.types = {type};
+    query.withGaps = true;
+    return query;
+}
+
+} // namespace
+
 void ResultPane::showDayQuery(const QString& database, int type, const QDate& day)
 {
-    m_strip->setDay(day);
-    const QString text = day.toString(QStringLiteral("yyyy-MM-dd"));
-    startQuery(database, type, SystemLog::dayStart(text), SystemLog::dayEnd(text));
+    showDayQuery(database, oneType(type), day);
 }
 
 void ResultPane::showRangeQuery(const QString& database, int type, const QDateTime& start, const QDateTime& end)
 {
-    m_strip->setRange(start, end);
-    startQuery(database, type, start.toString(kTimeFormat), end.toString(kTimeFormat));
+    showRangeQuery(database, oneType(type), start, end);
 }
 
-void ResultPane::startQuery(const QString& database, int type, const QString& start, const QString& end)
+void ResultPane::showDayQuery(const QString& database, SystemLog::ViewerQuery query, const QDate& day)
+{
+    m_strip->setDay(day);
+    const QString text = day.toString(QStringLiteral("yyyy-MM-dd"));
+    query.start = SystemLog::dayStart(text);
+    query.end = SystemLog::dayEnd(text);
+    startQuery(database, query);
+}
+
+void ResultPane::showRangeQuery(const QString& database, SystemLog::ViewerQuery query, const QDateTime& start,
+                                const QDateTime& end)
+{
+    m_strip->setRange(start, end);
+    query.start = start.toString(kTimeFormat);
+    query.end = end.toString(kTimeFormat);
+    startQuery(database, query);
+}
+
+void ResultPane::startQuery(const QString& database, const SystemLog::ViewerQuery& query)
 {
     const QStringList bounds = m_strip->bounds(); // the strip's period was set by the caller
-    auto stored = std::make_unique<StoredRecords>(database);
+    auto stored = std::make_unique<StoredRecords>(database, query);
     StoredRecords* answer = stored.get();
     setContent(std::move(stored), kRecordPixelSize);
     m_stored = answer;
-    m_worker->list(database, SystemLog::ViewerQuery{type, start, end, 0}, bounds);
+    m_strip->setNewestFirst(query.newestFirst);
+    m_worker->list(database, query, bounds);
     m_strip->setVisible(!bounds.isEmpty());
     updateMargins();
     showListingStatus();
@@ -61,12 +89,13 @@ bool ResultPane::isBusy() const
     return m_worker->isListing() || m_worker->isFinding() || m_worker->isCopying();
 }
 
-void ResultPane::takeListedKeys(const std::vector<qint64>& ids, const std::vector<int>& lengths)
+void ResultPane::takeListedKeys(const std::vector<qint64>& ids, const std::vector<int>& lengths,
+                                const std::vector<qint8>& kinds)
 {
     if (!m_stored)
         return;
     const bool wasEmpty = recordCount() == 0;
-    m_stored->keys().append(ids.data(), lengths.data(), int(ids.size()));
+    m_stored->keys().append(ids.data(), lengths.data(), kinds.data(), int(ids.size()));
     m_segments.extend();
     m_lastTopKnown = false;
     if (wasEmpty)
@@ -172,7 +201,7 @@ void ResultPane::copy()
         emit copyEnded();
         return;
     }
-    m_worker->copy(m_stored->database(), m_stored->keys().snapshot(), start, end);
+    m_worker->copy(m_stored->database(), m_stored->query(), m_stored->keys().snapshot(), start, end);
     updateBusyState();
 }
 
@@ -186,7 +215,7 @@ bool ResultPane::find(const QString& text, bool backward)
     selectionBounds(&start, &end);
     if (m_stored) {
         m_findBar->showSearching();
-        m_worker->find(m_stored->database(), m_stored->keys().snapshot(), start, end, text, backward);
+        m_worker->find(m_stored->database(), m_stored->query(), m_stored->keys().snapshot(), start, end, text, backward);
         updateBusyState();
         return false;
     }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include <vxSyslog/RecordBlock.h>
 #include <vxSyslog/RecordKeyReader.h>
 
 namespace {
@@ -23,8 +22,9 @@ QString StoredRecords::unreadableText(const QString& reason)
     return QStringLiteral("（暂时无法读取这条记录：%1）").arg(reason);
 }
 
-StoredRecords::StoredRecords(const QString& database)
+StoredRecords::StoredRecords(const QString& database, const SystemLog::ViewerQuery& query)
     : m_database(database)
+    , m_query(query)
 {
 }
 
@@ -92,8 +92,8 @@ bool StoredRecords::readPage(int first, Page& page)
     for (int i = 0; i < size; ++i)
         ids[std::size_t(i)] = m_keys.id(first + i);
     page.blocks.assign(std::size_t(size), goneText());
-    const bool read = m_reader->fetch(ids.data(), size, [&page](int index, const QString& datetime, const QString& message) {
-        page.blocks[std::size_t(index)] = SystemLog::recordBlock(qMakePair(datetime, message));
+    const bool read = m_reader->fetch(m_query, ids.data(), size, [&page](int index, const QString& block) {
+        page.blocks[std::size_t(index)] = block;
     });
     if (!read) {
         m_readError = m_reader->errorText();

@@ -9,6 +9,8 @@
 #include "PaneRecords.h"
 #include "RecordKeys.h"
 
+#include <vxSyslog/ViewerQuery.h>
+
 namespace SystemLog {
 class RecordKeyReader;
 }
@@ -29,7 +31,7 @@ public:
     static QString goneText();
     static QString unreadableText(const QString& reason);
 
-    explicit StoredRecords(const QString& database);
+    StoredRecords(const QString& database, const SystemLog::ViewerQuery& query);
     ~StoredRecords() override;
 
     int count() const override { return m_keys.count(); }
@@ -38,6 +40,7 @@ public:
 
     RecordKeys& keys() { return m_keys; }
     QString database() const { return m_database; }
+    const SystemLog::ViewerQuery& query() const { return m_query; }
     // Whether a read failed since this was last asked.
     bool takeReadFailure();
 
@@ -55,6 +58,7 @@ private:
     void keepPage(Page&& page);
 
     QString m_database;
+    SystemLog::ViewerQuery m_query;
     RecordKeys m_keys;
     std::unique_ptr<SystemLog::RecordKeyReader> m_reader;
     std::list<Page> m_pages; // the most recently used first

@@ -15,6 +15,7 @@
 #include "InterruptedWrite.h"
 #include "PaneStrip.h"
 #include "QueryWorker.h"
+#include "RecordKeys.h"
 #include "ResultPane.h"
 #include "TestDatabase.h"
 
@@ -79,7 +80,7 @@ QVector<Key> expectedKeys(const QString& path, const ViewerQuery& query)
                              "AND type = ? ORDER BY datetime, id"));
     q.addBindValue(query.start);
     q.addBindValue(query.end);
-    q.addBindValue(query.type);
+    q.addBindValue(query.types.first());
     QVector<Key> keys;
     if (q.exec())
         while (q.next())
@@ -104,7 +105,8 @@ struct Listing
 
     void watch(QueryWorker& worker)
     {
-        QObject::connect(&worker, &QueryWorker::keysListed, [this](const std::vector<qint64>& ids, const std::vector<int>& lengths) {
+        QObject::connect(&worker, &QueryWorker::keysListed, [this](const std::vector<qint64>& ids, const std::vector<int>& lengths,
+                                                                   const std::vector<qint8>&) {
             for (std::size_t i = 0; i < ids.size(); ++i)
                 keys.append({ids[i], lengths[i]});
         });
@@ -116,9 +118,98 @@ struct Listing
     }
 };
 
+ViewerQuery query(int type, const char* start, const char* end)
+{
+    ViewerQuery q;
+    q.types = {type};
+    q.start = QString::fromLatin1(start);
+    q.end = QString::fromLatin1(end);
+    return q;
+}
+
 ViewerQuery dayQuery(int type)
 {
-    return {type, QStringLiteral("2024-05-01 00:00:00"), QStringLiteral("2024-05-01 23:59:59"), 0};
+    return query(type, "2024-05-01 00:00:00", "2024-05-01 23:59:59");
+}
+
+// Records of every type and some others on 2024-05-01 and around it, among
+// them drop records of type 4 and records at the day's first and last second.
+bool fillMixedFile(const QString& path)
+{
+    TestDatabase db(path);
+    const QStringList sql{
+        QString::fromLatin1(kCreateTable), QString::fromLatin1(kCreateIndex),
+        QStringLiteral("WITH RECURSIVE c(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM c WHERE i < 2999) "
+                       "INSERT INTO SystemInfo(datetime, type, message) SELECT strftime('%Y-%m-%d %H:%M:%S', "
+                       "'2024-04-30 23:00:00', '+' || (i * 29) || ' seconds'), i % 5, "
+                       "CASE WHEN i % 7 = 0 THEN '主轴温度 ' || i WHEN i % 11 = 0 THEN 'Motor stop ' || i "
+                       "ELSE 'motor ok ' || i END FROM c"),
+        QStringLiteral("INSERT INTO SystemInfo(datetime, type, message) VALUES "
+                       "('2024-05-01 00:00:00', 3, '午夜报警'), ('2024-05-01 23:59:59', 0, '最后一秒'), "
+                       "('2024-05-01 23:59:59', 3, '最后一秒报警'), ('2024-05-02 00:00:00', 3, '次日'), "
+                       "('2024-05-01 06:00:00', 9, '类型九'), ('2024-05-01 06:00:01', NULL, '没有类型'), "
+                       "('2024-05-01 07:00:00', 4, '日志过多：已丢弃 1234 条记录（2024-05-01 06:59:50 至 07:00:00）'), "
+                       "('2024-05-01 08:00:00', 4, '日志写入失败（磁盘已满或数据库已达到大小上限）：已丢弃 5 条记录（2024-05-01 07:59:00 至 08:00:00）'), "
+                       "('2024-05-01 07:00:00', 3, '日志过多：已丢弃 9 条记录 (an alarm that only looks like one)')")};
+    for (const QString& statement : sql)
+        if (!db.exec(statement))
+            return false;
+    return true;
+}
+
+struct Block
+{
+    qint64 id;
+    QString text;
+    bool operator==(const Block& other) const { return id == other.id && text == other.text; }
+};
+
+QString typeName(const QVariant& type)
+{
+    if (type.isNull())
+        return QStringLiteral("类型 ?");
+    const char* captions[] = {"参数修改记录", "用户使用记录", "系统状态记录", "报警记录", "其他信息"};
+    const int code = type.toInt();
+    return code >= 0 && code < 5 ? QString::fromUtf8(captions[code]) : QStringLiteral("类型 %1").arg(code);
+}
+
+bool isGap(const QVariant& type, const QString& message)
+{
+    return !type.isNull() && type.toInt() == 4
+           && (message.startsWith(QStringLiteral("日志过多：已丢弃")) || message.startsWith(QStringLiteral("日志写入失败")));
+}
+
+// The listing as plain SQL gives it: `where` chooses the records, the
+// blocks are put together here.
+QVector<Block> expectedBlocks(const QString& path, const ViewerQuery& query, const QString& where, bool namesTypes)
+{
+    TestDatabase db(path);
+    QSqlQuery q(db.db());
+    const QString order = query.newestFirst ? QStringLiteral(" ORDER BY datetime DESC, id DESC") : QStringLiteral(" ORDER BY datetime, id");
+    q.prepare(QStringLiteral("SELECT id, datetime, type, message FROM SystemInfo WHERE datetime >= ? AND datetime <= ? AND (")
+              + where + QLatin1Char(')') + order);
+    q.addBindValue(query.start);
+    q.addBindValue(query.end);
+    QVector<Block> blocks;
+    if (!q.exec())
+        return blocks;
+    while (q.next()) {
+        const QString message = q.value(3).toString();
+        QString text = q.value(1).toString();
+        if (namesTypes)
+            text += QStringLiteral(" [%1]").arg(typeName(q.value(2)));
+        text += QStringLiteral(":\n");
+        if (query.withGaps && isGap(q.value(2), message)) {
+            if (message.startsWith(QStringLiteral("日志过多")))
+                text += QStringLiteral("此期间有 1,234 条日志未能写入：日志过多（2024-05-01 06:59:50 至 07:00:00）");
+            else
+                text += QStringLiteral("此期间有 5 条日志未能写入：磁盘已满或数据库已达到大小上限（2024-05-01 07:59:00 至 08:00:00）");
+        } else {
+            text += message;
+        }
+        blocks.append({q.value(0).toLongLong(), text});
+    }
+    return blocks;
 }
 
 } // namespace
@@ -138,11 +229,14 @@ private slots:
     void failuresGiveTheReasonAndLeaveTheFile();
     void stripCountsMatchSql_data();
     void stripCountsMatchSql();
+    void listingsMatchSql_data();
+    void listingsMatchSql();
 
 private:
     QTemporaryDir m_dir;
     QString m_indexed;
     QString m_unindexed;
+    QString m_mixed;
 };
 
 void TestQuarrowWorker::initTestCase()
@@ -152,6 +246,8 @@ void TestQuarrowWorker::initTestCase()
     m_unindexed = m_dir.filePath(QStringLiteral("unindexed.db"));
     QVERIFY(fillLogFile(m_indexed, true));
     QVERIFY(fillLogFile(m_unindexed, false));
+    m_mixed = m_dir.filePath(QStringLiteral("mixed.db"));
+    QVERIFY(fillMixedFile(m_mixed));
 }
 
 void TestQuarrowWorker::listsTheWholeAnswerInOrder_data()
@@ -161,11 +257,11 @@ void TestQuarrowWorker::listsTheWholeAnswerInOrder_data()
     QTest::newRow("a day of type 1, malformed texts among them") << true << dayQuery(1);
     QTest::newRow("a day of type 2") << true << dayQuery(2);
     QTest::newRow("a range across midnight")
-        << true << ViewerQuery{1, QStringLiteral("2024-04-30 23:00:00"), QStringLiteral("2024-05-01 01:00:00"), 0};
+        << true << query(1, "2024-04-30 23:00:00", "2024-05-01 01:00:00");
     QTest::newRow("bounds at shared time stamps are included")
-        << true << ViewerQuery{2, QStringLiteral("2024-05-01 10:03:03"), QStringLiteral("2024-05-01 10:07:24"), 0};
+        << true << query(2, "2024-05-01 10:03:03", "2024-05-01 10:07:24");
     QTest::newRow("a range with nothing in it")
-        << true << ViewerQuery{1, QStringLiteral("2024-06-01 00:00:00"), QStringLiteral("2024-06-02 00:00:00"), 0};
+        << true << query(1, "2024-06-01 00:00:00", "2024-06-02 00:00:00");
     QTest::newRow("a file without the time index") << false << dayQuery(1);
 }
 
@@ -192,8 +288,8 @@ void TestQuarrowWorker::listsTheWholeAnswerInOrder()
     sliced.setSliceTime(0);
     QVERIFY2(sliced.open(), qPrintable(sliced.errorText()));
     QVector<Key> keys;
-    QVERIFY(sliced.readKeys(query, [&keys](qint64 id, int length) {
-        keys.append({id, length});
+    QVERIFY(sliced.readKeys(query, [&keys](const SystemLog::ListedKey& key) {
+        keys.append({key.id, key.blockLength});
         return true;
     }));
     QVERIFY(keys == expected);
@@ -347,6 +443,98 @@ void TestQuarrowWorker::stripCountsMatchSql()
     QTest::mousePress(strip, Qt::LeftButton, Qt::NoModifier, strip->barRect(fullest).center());
     QCOMPARE(pane.firstVisibleRecord(), first);
     QCOMPARE(pane.firstVisibleRecordOffset(), 0);
+}
+
+void TestQuarrowWorker::listingsMatchSql_data()
+{
+    QTest::addColumn<ViewerQuery>("query");
+    QTest::addColumn<QString>("where"); // the records SQL lists
+    const QString gaps = QStringLiteral("(type = 4 AND (message GLOB '日志过多：已丢弃*' OR message GLOB '日志写入失败*'))");
+    auto listing = [](QVector<int> types, const char* start, const char* end) {
+        ViewerQuery q = query(0, start, end);
+        q.types = types;
+        return q;
+    };
+    const char* dayStart = "2024-05-01 00:00:00";
+    const char* dayEnd = "2024-05-01 23:59:59";
+    QTest::newRow("one type, both ends of the day") << listing({3}, dayStart, dayEnd) << QStringLiteral("type = 3");
+    QTest::newRow("two types, named") << listing({0, 3}, dayStart, dayEnd) << QStringLiteral("type IN (0, 3)");
+    QTest::newRow("all types, also 9 and none") << listing({}, dayStart, dayEnd) << QStringLiteral("1");
+    ViewerQuery withGaps = listing({3}, dayStart, dayEnd);
+    withGaps.withGaps = true;
+    QTest::newRow("alarms with the gaps of other types") << withGaps << QStringLiteral("type = 3 OR ") + gaps;
+    ViewerQuery allWithGaps = listing({}, dayStart, dayEnd);
+    allWithGaps.withGaps = true;
+    QTest::newRow("all types, gaps marked") << allWithGaps << QStringLiteral("1");
+    ViewerQuery filtered = listing({0, 1, 2}, dayStart, dayEnd);
+    filtered.grep = QStringLiteral("motor");
+    filtered.ignoreCase = true;
+    QTest::newRow("filter, case ignored") << filtered << QStringLiteral("type IN (0, 1, 2) AND lower(message) LIKE '%motor%'");
+    ViewerQuery upper = filtered;
+    upper.grep = QStringLiteral("Motor");
+    upper.ignoreCase = false;
+    QTest::newRow("filter with an upper-case letter") << upper << QStringLiteral("type IN (0, 1, 2) AND message GLOB '*Motor*'");
+    ViewerQuery regex = listing({4}, dayStart, dayEnd);
+    regex.grep = QStringLiteral("^主轴.*9$");
+    regex.withGaps = true;
+    QTest::newRow("a regular expression, gaps whatever it says")
+        << regex << QStringLiteral("(type = 4 AND message GLOB '主轴*9') OR ") + gaps;
+    ViewerQuery newest = listing({1, 3}, "2024-04-30 23:30:00", "2024-05-01 01:00:00");
+    newest.newestFirst = true;
+    QTest::newRow("newest first, across midnight") << newest << QStringLiteral("type IN (1, 3)");
+    ViewerQuery oneNewest = listing({2}, dayStart, dayEnd);
+    oneNewest.newestFirst = true;
+    QTest::newRow("one type, newest first") << oneNewest << QStringLiteral("type = 2");
+}
+
+// Keys through the worker and blocks fetched by id, against plain SQL;
+// through a reader that starts a new slice every 64 rows as well.
+void TestQuarrowWorker::listingsMatchSql()
+{
+    QFETCH(ViewerQuery, query);
+    QFETCH(QString, where);
+    const QVector<Block> expected = expectedBlocks(m_mixed, query, where, query.types.size() != 1);
+    QVERIFY(expected.size() > 3);
+
+    QueryWorker worker;
+    Listing listing;
+    QVector<qint8> kinds;
+    listing.watch(worker);
+    connect(&worker, &QueryWorker::keysListed, this, [&kinds](const std::vector<qint64>&, const std::vector<int>&,
+                                                              const std::vector<qint8>& k) {
+        for (qint8 kind : k)
+            kinds.append(kind);
+    });
+    worker.list(m_mixed, query, {});
+    QTRY_COMPARE_WITH_TIMEOUT(listing.endings, 1, kTimeoutMs);
+    QCOMPARE(listing.error, QString());
+    QCOMPARE(listing.keys.size(), expected.size());
+
+    RecordKeyReader reader(m_mixed);
+    reader.setSliceTime(0);
+    QVERIFY2(reader.open(), qPrintable(reader.errorText()));
+    QVector<qint64> sliced;
+    QVERIFY(reader.readKeys(query, [&sliced](const SystemLog::ListedKey& key) {
+        sliced.append(key.id);
+        return true;
+    }));
+    std::vector<qint64> ids;
+    for (const Key& key : listing.keys)
+        ids.push_back(key.id);
+    QVector<Block> fetched(int(ids.size()));
+    QVERIFY(reader.fetch(query, ids.data(), int(ids.size()), [&](int index, const QString& block) {
+        fetched[index] = {ids[std::size_t(index)], block};
+    }));
+    qint64 counted = 0;
+    QVERIFY(reader.count(query, counted));
+    QCOMPARE(counted, qint64(expected.size()));
+    for (int i = 0; i < expected.size(); ++i) {
+        QCOMPARE(fetched.at(i).id, expected.at(i).id);
+        QCOMPARE(fetched.at(i).text, expected.at(i).text);
+        QCOMPARE(listing.keys.at(i).length, expected.at(i).text.size());
+        QCOMPARE(sliced.at(i), expected.at(i).id);
+        QCOMPARE(RecordKeys::isGapKind(kinds.at(i)), expected.at(i).text.contains(QStringLiteral("条日志未能写入")));
+    }
 }
 
 QTEST_MAIN(TestQuarrowWorker)

@@ -9,27 +9,25 @@
 #include <memory>
 
 #include <vxSyslog/DatabaseFailure.h>
+#include <vxSyslog/ViewerQuery.h>
 #include <vxSyslog/vxSyslogExport.h>
 
 namespace SystemLog {
 
-// The viewer's day and range query: the records of one type stamped from one
-// time text to another, both included ("yyyy-MM-dd hh:mm:ss", compared as texts, as the
-// store compares them), in time order (then by id), among the rows whose id
-// is at most upToId (0: every row). A fixed upToId gives every read of one
-// answer the same rows, whatever is logged meanwhile.
-struct ViewerQuery
+// One listed record: its row id, the length of its block (listingBlock(),
+// in UTF-16 code units), its type and whether it is a drop record.
+struct ListedKey
 {
-    int type = 0;
-    QString start;
-    QString end;
-    qint64 upToId = 0;
+    static constexpr int kOtherType = -1; // a stored type outside 0..4, or not an int
+    qint64 id = 0;
+    int blockLength = 0;
+    int type = kOtherType;
+    bool gap = false;
 };
 
 // Reads a log database for a program that lists huge answers without holding
-// them: an answer is read as keys (row id and the length of its record block,
-// "time:\nmessage", in UTF-16 code units), and the texts of the records in
-// view are fetched by id when they are needed.
+// them: an answer is read as keys (ListedKey), and the texts of the records
+// in view are fetched by id when they are needed.
 //
 // Read-only: a private connection opened with SQLite's read-only flag; the
 // file is never created or written, whatever it holds.
@@ -52,10 +50,10 @@ class VXSYSLOG_EXPORT RecordKeyReader
 {
 public:
     // Each listed record in turn; returning false stops the read (a success).
-    using KeySink = std::function<bool(qint64 id, int blockLength)>;
-    using RecordSink = std::function<bool(const QString& datetime, const QString& message)>;
+    using KeySink = std::function<bool(const ListedKey& key)>;
+    using BlockSink = std::function<bool(const QString& block)>;
     // `index` is the position of the record's id in the list asked for.
-    using FetchSink = std::function<void(int index, const QString& datetime, const QString& message)>;
+    using FetchSink = std::function<void(int index, const QString& block)>;
 
     static constexpr int kDefaultBusyTimeoutMs = 5000;
     static constexpr int kDefaultSliceMs = 20;
@@ -75,17 +73,20 @@ public:
     bool lastId(qint64& id);
     bool count(const ViewerQuery& query, qint64& result);
     bool readKeys(const ViewerQuery& query, const KeySink& sink);
-    bool readRecords(const ViewerQuery& query, const RecordSink& sink);
+    // The listed records' blocks (listingBlock()), in the listing's order.
+    bool readBlocks(const ViewerQuery& query, const BlockSink& sink);
 
-    // The answer counted per interval, by the time index: bounds are sorted
+    // The answer counted per interval (in time order whatever the listing's
+    // order), by the time index: bounds are sorted
     // time texts b0 < b1 < ... < bn; counts gets n + 2 entries, counts[i]
     // for bounds[i-1] <= datetime < bounds[i], counts[0] before b0 and
     // counts[n+1] from bn on. Summing counts before an interval gives the
     // position of its first record in the answer.
     bool countBetween(const ViewerQuery& query, const QStringList& bounds, QVector<qint64>& counts);
 
-    // The records with these ids; an id no longer stored is left out.
-    bool fetch(const qint64* ids, int count, const FetchSink& sink);
+    // The blocks of the records with these ids, as `query` lists them; an
+    // id no longer stored is left out.
+    bool fetch(const ViewerQuery& query, const qint64* ids, int count, const FetchSink& sink);
 
     void interrupt();
     bool isInterrupted() const;
