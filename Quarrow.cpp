@@ -8,7 +8,13 @@
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QCheckBox>
 #include <QGridLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QScreen>
+#include <QShortcut>
 #include <QHBoxLayout>
 #include <QToolButton>
 #include <QIcon>
@@ -25,6 +31,7 @@
 #include <thread>
 
 #include <vxSyslog/DayExport.h>
+#include <vxSyslog/ListingBlock.h>
 #include <vxSyslog/RecordFilter.h>
 #include <vxSyslog/RecordKeyReader.h>
 #include <vxSyslog/RecordTypes.h>
@@ -46,6 +53,8 @@ const QString kTypeIndexKey = QStringLiteral("comBoxIndex");
 // one type or all were.
 const QString kTypeSelectionKey = QStringLiteral("typeSelection");
 const QString kDayFormat = QStringLiteral("yyyy-MM-dd");
+const QString kTimeText = QStringLiteral("yyyy-MM-dd hh:mm:ss");
+const QString kNewestFirstKey = QStringLiteral("newestFirst");
 
 // Record type code -> caption, from the module that every program shares. The
 // list position of a caption is its code.
@@ -178,8 +187,95 @@ Quarrow::Quarrow(QWidget* parent)
     setWindowIcon(QIcon(QStringLiteral(":/Resources/Log.png")));
     setWindowTitle(defaultTitle());
     restoreRememberedType();
+    addListingBar();
     acceptDroppedFiles();
+    addKeys();
     orderTabs();
+    fitSize();
+}
+
+// Between the pages and the pane: what the pane lists, the filter, and the order.
+void Quarrow::addListingBar()
+{
+    auto* bar = new QHBoxLayout;
+    bar->setSpacing(6);
+    m_listingLabel = new QLabel(centralWidget());
+    m_listingLabel->setObjectName(QStringLiteral("listingLabel"));
+    m_listingLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_listingLabel->setMinimumWidth(1); // a long file name is cut, not the window widened
+    m_filter = new QLineEdit(centralWidget());
+    m_filter->setObjectName(QStringLiteral("filterEdit"));
+    m_filter->setPlaceholderText(QStringLiteral("筛选消息（Ctrl+L）"));
+    m_filter->setToolTip(QStringLiteral("只列出消息含有这段文字（或符合这个正则表达式）的记录；"
+                                        "含大写字母时区分大小写。按 Enter 重新查询。"));
+    m_filter->setClearButtonEnabled(true);
+    m_newestFirst = new QCheckBox(QStringLiteral("最新在前"), centralWidget());
+    m_newestFirst->setObjectName(QStringLiteral("newestFirstBox"));
+    m_newestFirst->setChecked(QSettings(kSettingsFile, QSettings::IniFormat).value(kNewestFirstKey, false).toBool());
+    bar->addWidget(m_listingLabel, 1);
+    bar->addWidget(m_filter);
+    bar->addWidget(m_newestFirst);
+    ui.gridLayout_2->removeWidget(ui.textEdit);
+    ui.gridLayout_2->addLayout(bar, 1, 0);
+    ui.gridLayout_2->addWidget(ui.textEdit, 2, 0);
+    connect(m_filter, &QLineEdit::returnPressed, this, &Quarrow::repeatQuery);
+    connect(m_newestFirst, &QCheckBox::toggled, this, [this](bool checked) {
+        QSettings settings(kSettingsFile, QSettings::IniFormat);
+        settings.setValue(kNewestFirstKey, checked);
+        settings.sync();
+        repeatQuery();
+    });
+    connect(ui.textEdit, &ResultPane::listingStatusChanged, this, &Quarrow::showListingLine);
+}
+
+// Enter on a button presses it; in a page's date or type field it runs that
+// page's query. F5 runs the last query again, Ctrl+L goes to the filter.
+void Quarrow::addKeys()
+{
+    for (QWidget* page : {ui.page, ui.page_2})
+        for (QWidget* field : page->findChildren<QWidget*>())
+            field->installEventFilter(this);
+    auto* repeat = new QShortcut(QKeySequence(Qt::Key_F5), this);
+    connect(repeat, &QShortcut::activated, this, &Quarrow::repeatQuery);
+    auto* filter = new QShortcut(QKeySequence(Qt::CTRL + Qt::Key_L), this);
+    connect(filter, &QShortcut::activated, this, [this] {
+        m_filter->setFocus(Qt::ShortcutFocusReason);
+        m_filter->selectAll();
+    });
+}
+
+bool Quarrow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return QMainWindow::eventFilter(watched, event);
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key != Qt::Key_Return && key != Qt::Key_Enter)
+        return QMainWindow::eventFilter(watched, event);
+    if (auto* button = qobject_cast<QAbstractButton*>(watched)) {
+        button->click();
+        return true;
+    }
+    auto* field = qobject_cast<QWidget*>(watched);
+    if (field && ui.page->isAncestorOf(field)) {
+        ui.pushButton->click();
+        return true;
+    }
+    if (field && ui.page_2->isAncestorOf(field)) {
+        ui.pushButton_2->click();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// Nothing clips at the smallest size: the widest page and the listing bar
+// decide it. The first size fits the screen's free area at any scale factor.
+void Quarrow::fitSize()
+{
+    setMinimumSize(minimumSizeHint());
+    if (const QScreen* shown = screen()) {
+        const QSize room = shown->availableGeometry().size();
+        resize(size().boundedTo(room).expandedTo(minimumSize()));
+    }
 }
 
 // Tab follows the layout: row by row, left to right, then the pane.
@@ -225,6 +321,7 @@ void Quarrow::presetDates()
     const QDateTime end = todayAt(QTime(23, 59, 59, 0));
     ui.m_startdateTimeEdit->setDateTime(start);
     ui.m_enddateTimeEdit->setDateTime(end);
+    m_rangeDay = start.date();
 }
 
 void Quarrow::connectButtons()
@@ -320,13 +417,26 @@ void Quarrow::onButtonClicked()
     if (name == QLatin1String("pushButton"))
         queryDay();
     else if (name == QLatin1String("toolButton"))
-        ui.stackedWidget->setCurrentIndex(1);
+        showRangePage();
     else if (name == QLatin1String("pushButton_2"))
         queryRange();
     else if (name == QLatin1String("toolButton_2"))
         ui.stackedWidget->setCurrentIndex(0);
     else if (name == QLatin1String("m_pbExport"))
         exportDay();
+}
+
+// The range page starts at the day chosen on the day page, each time
+// another day was chosen there; a range set by hand stays otherwise.
+void Quarrow::showRangePage()
+{
+    const QDate day = ui.dateEdit->date();
+    if (day != m_rangeDay) {
+        m_rangeDay = day;
+        ui.m_startdateTimeEdit->setDateTime(QDateTime(day, QTime(0, 0, 0)));
+        ui.m_enddateTimeEdit->setDateTime(QDateTime(day, QTime(23, 59, 59)));
+    }
+    ui.stackedWidget->setCurrentIndex(1);
 }
 
 // Written before the query runs, whatever it then finds. Several types keep
@@ -353,19 +463,68 @@ SystemLog::ViewerQuery Quarrow::listingOf(const TypeChooser* types) const
     ViewerQuery query;
     query.types = types->types();
     query.withGaps = true;
-    return query;
+    return withFilterAndOrder(query);
 }
 
 void Quarrow::queryDay()
 {
     rememberDayType();
-    ui.textEdit->showDayQuery(m_databasePath, listingOf(m_dayTypes), ui.dateEdit->date());
+    m_last = Listing{true, listingOf(m_dayTypes), m_dayTypes->caption(), ui.dateEdit->date(), {}, {}};
+    runListing();
 }
 
 void Quarrow::queryRange()
 {
-    ui.textEdit->showRangeQuery(m_databasePath, listingOf(m_rangeTypes), ui.m_startdateTimeEdit->dateTime(),
-                                ui.m_enddateTimeEdit->dateTime());
+    m_last = Listing{false, listingOf(m_rangeTypes), m_rangeTypes->caption(), {}, ui.m_startdateTimeEdit->dateTime(),
+                     ui.m_enddateTimeEdit->dateTime()};
+    runListing();
+}
+
+// The last query once more, with the filter and order as they are now.
+void Quarrow::repeatQuery()
+{
+    if (!m_last)
+        return;
+    m_last->query = withFilterAndOrder(m_last->query);
+    runListing();
+}
+
+void Quarrow::runListing()
+{
+    const Listing& last = *m_last;
+    if (last.isDay)
+        ui.textEdit->showDayQuery(m_databasePath, last.query, last.day);
+    else
+        ui.textEdit->showRangeQuery(m_databasePath, last.query, last.start, last.end);
+}
+
+SystemLog::ViewerQuery Quarrow::withFilterAndOrder(SystemLog::ViewerQuery query) const
+{
+    query.grep = m_filter ? m_filter->text() : QString();
+    // As vxlog --grep: an upper-case letter makes the pattern case-sensitive.
+    query.ignoreCase = query.grep == query.grep.toLower();
+    query.newestFirst = m_newestFirst && m_newestFirst->isChecked();
+    return query;
+}
+
+// "报警记录 · 2026-12-09 · 筛选“主轴” · 共 1,234 条", with the file first
+// when it is not the working folder's ./dbLog.db.
+void Quarrow::showListingLine(const QString& status)
+{
+    if (!m_last)
+        return;
+    QStringList parts;
+    if (m_databasePath != QDir::current().absoluteFilePath(QStringLiteral("dbLog.db")))
+        parts << QFileInfo(m_databasePath).fileName();
+    parts << m_last->types;
+    if (m_last->isDay)
+        parts << m_last->day.toString(kDayFormat);
+    else
+        parts << QStringLiteral("%1 至 %2").arg(m_last->start.toString(kTimeText), m_last->end.toString(kTimeText));
+    if (!m_last->query.grep.isEmpty())
+        parts << QStringLiteral("筛选“%1”").arg(m_last->query.grep);
+    parts << status;
+    m_listingLabel->setText(parts.join(QStringLiteral(" · ")));
 }
 
 // The records are counted, and fixed by the highest row id, before the folder
@@ -413,7 +572,10 @@ void Quarrow::exportDay()
     DayExport::Outcome outcome{DayExport::Status::Cancelled, QString()};
     const bool wrote = runWhileAnswering(
         this, reader, cancelled,
-        [&] { return QStringLiteral("正在导出：%1 / %2 条").arg(written.load()).arg(total); },
+        [&] {
+            return QStringLiteral("正在导出：%1 / %2 条")
+                .arg(SystemLog::groupedCount(written.load()), SystemLog::groupedCount(total));
+        },
         [&] {
             outcome = DayExport::writeQuery(path, reader, query, [&](qint64 records) {
                 written.store(records);

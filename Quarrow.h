@@ -2,13 +2,19 @@
 
 #include <QMainWindow>
 #include <QMap>
+#include <QDateTime>
 #include <QString>
+
+#include <optional>
 
 #include <vxSyslog/ViewerQuery.h>
 
 #include "ui_Quarrow.h"
 
+class QCheckBox;
 class QCloseEvent;
+class QLabel;
+class QLineEdit;
 class TypeChooser;
 
 // The viewer's only window. It starts the log service on ./dbLog.db before
@@ -40,6 +46,7 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void startLogService();
@@ -49,6 +56,14 @@ private:
     void restoreRememberedType();
     void acceptDroppedFiles();
     void orderTabs();
+    void addListingBar();
+    void addKeys();
+    void fitSize();
+    void showRangePage();
+    void repeatQuery();
+    void runListing();
+    void showListingLine(const QString& status);
+    SystemLog::ViewerQuery withFilterAndOrder(SystemLog::ViewerQuery query) const;
 
     void queryDay();
     void queryRange();
@@ -61,6 +76,21 @@ private:
     QMap<int, QString> m_typeMap;
     int m_comBoxIndex;
     QString m_databasePath;
+    // The query the pane lists, for F5, the filter and the line above it.
+    struct Listing
+    {
+        bool isDay;
+        SystemLog::ViewerQuery query;
+        QString types;
+        QDate day;
+        QDateTime start;
+        QDateTime end;
+    };
+    std::optional<Listing> m_last;
+    QDate m_rangeDay;
+    QLabel* m_listingLabel = nullptr;
+    QLineEdit* m_filter = nullptr;
+    QCheckBox* m_newestFirst = nullptr;
     TypeChooser* m_dayTypes = nullptr;
     TypeChooser* m_rangeTypes = nullptr;
     bool m_exporting = false;

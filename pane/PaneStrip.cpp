@@ -1,5 +1,7 @@
 #include "PaneStrip.h"
 
+#include <vxSyslog/ListingBlock.h>
+
 #include <QHelpEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -161,7 +163,7 @@ QString PaneStrip::barToolTip(int bar) const
         interval = dayText(from);
     else
         interval = QStringLiteral("%1 至 %2").arg(dayText(from), dayText(to.addSecs(-1)));
-    const QString count = m_counts.isEmpty() ? QStringLiteral("正在统计") : QStringLiteral("%1 条").arg(barTotal(bar));
+    const QString count = m_counts.isEmpty() ? QStringLiteral("正在统计") : QStringLiteral("%1 条").arg(SystemLog::groupedCount(barTotal(bar)));
     return QStringLiteral("%1：%2").arg(interval, count);
 }
 
@@ -192,7 +194,7 @@ QString PaneStrip::maximumText() const
     qint64 most = 0;
     for (int bar = 0; bar < barCount(); ++bar)
         most = std::max(most, barTotal(bar));
-    return QStringLiteral("最大 %1 条").arg(most);
+    return QStringLiteral("最大 %1 条").arg(SystemLog::groupedCount(most));
 }
 
 QSize PaneStrip::sizeHint() const

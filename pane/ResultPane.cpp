@@ -3,6 +3,8 @@
 // ResultPane.h).
 #include "ResultPane.h"
 
+#include <vxSyslog/ListingBlock.h>
+
 #include <QApplication>
 #include <QFont>
 #include <QPainter>
@@ -59,8 +61,7 @@ QString ResultPane::copyTooLargeText(qint64 characters)
 {
     return QStringLiteral("选中的内容有 %1 个字符，超过了复制的上限（%2 个字符），没有复制。\n"
                           "请选择少一些记录；一整天的记录可以用“导出”保存为文件。")
-        .arg(characters)
-        .arg(kMaxCopyCharacters);
+        .arg(SystemLog::groupedCount(characters), SystemLog::groupedCount(kMaxCopyCharacters));
 }
 
 ResultPane::ResultPane(QWidget* parent)

@@ -133,6 +133,9 @@ public slots:
 
 signals:
     void queryEnded();
+    // What the listing has come to: "正在查询…已列出 N 条", "共 N 条",
+    // "查询失败", "查询已取消…"; shown on the strip and by the window.
+    void listingStatusChanged(const QString& status);
     void findEnded(bool found);
     void copyEnded();
 
@@ -179,6 +182,7 @@ private:
     void takeListedKeys(const std::vector<qint64>& ids, const std::vector<int>& lengths, const std::vector<qint8>& kinds);
     void endListing(const QString& error);
     void showListingStatus();
+    void setListingStatus(const QString& text);
     void endFind(const PaneSearch::Match& match, const QString& error);
     void endCopy(const QString& text, const QString& error);
     void updateBusyState();

@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QShortcut>
 
+#include <vxSyslog/ListingBlock.h>
 #include <vxSyslog/RecordFilter.h>
 #include <vxSyslog/RecordKeyReader.h>
 
@@ -110,9 +111,15 @@ void ResultPane::takeListedKeys(const std::vector<qint64>& ids, const std::vecto
 void ResultPane::showListingStatus()
 {
     if (isListing())
-        m_strip->setStatus(QStringLiteral("正在查询…已列出 %1 条").arg(recordCount()));
+        setListingStatus(QStringLiteral("正在查询…已列出 %1 条").arg(SystemLog::groupedCount(recordCount())));
     else
-        m_strip->setStatus(QStringLiteral("共 %1 条").arg(recordCount()));
+        setListingStatus(QStringLiteral("共 %1 条").arg(SystemLog::groupedCount(m_stored ? recordCount() : 0)));
+}
+
+void ResultPane::setListingStatus(const QString& text)
+{
+    m_strip->setStatus(text);
+    emit listingStatusChanged(text);
 }
 
 void ResultPane::endListing(const QString& error)
@@ -123,7 +130,10 @@ void ResultPane::endListing(const QString& error)
         showNotice(notFoundText());
     else if (m_pendingTopRecord >= 0)
         scrollToRecord(m_pendingTopRecord);
-    showListingStatus();
+    if (error.isEmpty())
+        showListingStatus();
+    else
+        setListingStatus(QStringLiteral("查询失败"));
     updateBusyState();
     emit queryEnded();
 }
@@ -137,10 +147,12 @@ void ResultPane::cancelBusyWork()
     m_worker->cancelCopy();
     if (m_worker->isListing()) {
         m_worker->cancelListing();
-        if (recordCount() == 0)
+        if (recordCount() == 0) {
             showNotice(cancelledText());
+            setListingStatus(QStringLiteral("查询已取消"));
+        }
         else
-            m_strip->setStatus(QStringLiteral("查询已取消，已列出 %1 条").arg(recordCount()));
+            setListingStatus(QStringLiteral("查询已取消，已列出 %1 条").arg(SystemLog::groupedCount(recordCount())));
         updateBusyState();
         emit queryEnded();
     }

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <vxSyslog/ListingBlock.h>
 #include <vxSyslog/RecordKeyReader.h>
 
 #include "InterruptedWrite.h"
@@ -439,7 +440,7 @@ void TestQuarrowWorker::stripCountsMatchSql()
             fullest = bar;
     const int first = strip->firstRecordOfBar(fullest);
     QCOMPARE(qint64(first), sqlCount(QStringLiteral("0"), bounds.at(fullest * (bounds.size() - 1) / strip->barCount())));
-    QVERIFY(strip->barToolTip(fullest).endsWith(QStringLiteral("：%1 条").arg(strip->barTotal(fullest))));
+    QVERIFY(strip->barToolTip(fullest).endsWith(QStringLiteral("：%1 条").arg(SystemLog::groupedCount(strip->barTotal(fullest)))));
     QTest::mousePress(strip, Qt::LeftButton, Qt::NoModifier, strip->barRect(fullest).center());
     QCOMPARE(pane.firstVisibleRecord(), first);
     QCOMPARE(pane.firstVisibleRecordOffset(), 0);

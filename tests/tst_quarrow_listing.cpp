@@ -1,0 +1,160 @@
+// The window around a listing: Enter and F5 run queries, the line above the
+// records says what is listed, several types are named in the pane, newest
+// first is remembered, and nothing clips at the smallest window size.
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSettings>
+#include <QStackedWidget>
+#include <QtTest>
+
+#include "QuarrowTestSupport.h"
+#include "TypeChooser.h"
+
+using namespace QuarrowTest;
+
+namespace {
+
+const QList<Row> kRows = {
+    {"2024-05-01 00:00:00", 3, "主轴温度过高"},
+    {"2024-05-01 06:00:00", 0, "进给倍率 80%"},
+    {"2024-05-01 09:00:00", 2, "motor ok"},
+    {"2024-05-01 12:00:00", 3, "Motor 过载"},
+    {"2024-05-01 23:59:59", 0, "最后一秒"},
+};
+
+QString labelText(const Viewer& v)
+{
+    return v.widget<QLabel>("listingLabel")->text();
+}
+
+} // namespace
+
+class TestQuarrowListing : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void keysRunQueries_data();
+    void keysRunQueries();
+    void lineSaysWhatIsListed_data();
+    void lineSaysWhatIsListed();
+    void newestFirstIsRemembered();
+    void nothingClipsAtTheSmallestSize();
+};
+
+void TestQuarrowListing::keysRunQueries_data()
+{
+    QTest::addColumn<int>("page");
+    QTest::addColumn<QString>("focus"); // the widget Enter is pressed in
+    QTest::addColumn<int>("key");
+    QTest::newRow("Enter on 查询") << 0 << "pushButton" << int(Qt::Key_Return);
+    QTest::newRow("Enter in the date field") << 0 << "dateEdit" << int(Qt::Key_Return);
+    QTest::newRow("keypad Enter in the type list") << 0 << "comboBox" << int(Qt::Key_Enter);
+    QTest::newRow("Enter in the range's start field") << 1 << "m_startdateTimeEdit" << int(Qt::Key_Return);
+    QTest::newRow("Enter on the range's 查询") << 1 << "pushButton_2" << int(Qt::Key_Enter);
+}
+
+// The page's query lists the day's alarms; F5 lists them again, records
+// logged meanwhile included.
+void TestQuarrowListing::keysRunQueries()
+{
+    QFETCH(int, page);
+    QFETCH(QString, focus);
+    QFETCH(int, key);
+    Viewer v;
+    QVERIFY(v.seed(kRows));
+    v.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(v.window.get()));
+    v.selectDay(kDay, 3);
+    if (page == 1) {
+        v.click("toolButton");
+        v.widget<QComboBox>("comboBox_2")->setCurrentIndex(3);
+    }
+    QWidget* field = v.widget(focus.toLatin1().constData());
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key(key));
+    QVERIFY(v.queryEnded());
+    QCOMPARE(v.pane()->toPlainText(), blocks({kRows[0], kRows[3]}));
+
+    QVERIFY(v.seed({{"2024-05-01 13:00:00", 3, "later"}}));
+    QTest::keyClick(v.window.get(), Qt::Key_F5);
+    QVERIFY(v.queryEnded());
+    QCOMPARE(v.pane()->recordCount(), 3);
+}
+
+void TestQuarrowListing::lineSaysWhatIsListed_data()
+{
+    QTest::addColumn<QVector<int>>("types"); // empty: 全部类型
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("pane");
+    QTest::newRow("one type") << QVector<int>{3} << QString() << QStringLiteral("报警记录 · 2024-05-01 · 共 2 条")
+                              << blocks({kRows[0], kRows[3]});
+    QTest::newRow("two types, named in the pane")
+        << QVector<int>{0, 3} << QString() << QStringLiteral("参数修改记录、报警记录 · 2024-05-01 · 共 4 条")
+        << QStringLiteral("2024-05-01 00:00:00 [报警记录]:\n主轴温度过高\n2024-05-01 06:00:00 [参数修改记录]:\n进给倍率 80%\n"
+                          "2024-05-01 12:00:00 [报警记录]:\nMotor 过载\n2024-05-01 23:59:59 [参数修改记录]:\n最后一秒");
+    QTest::newRow("all types, filtered, case ignored")
+        << QVector<int>() << QStringLiteral("motor") << QStringLiteral("全部类型 · 2024-05-01 · 筛选“motor” · 共 2 条")
+        << QStringLiteral("2024-05-01 09:00:00 [系统状态记录]:\nmotor ok\n2024-05-01 12:00:00 [报警记录]:\nMotor 过载");
+    QTest::newRow("an upper-case letter: case counts")
+        << QVector<int>() << QStringLiteral("Motor") << QStringLiteral("全部类型 · 2024-05-01 · 筛选“Motor” · 共 1 条")
+        << QStringLiteral("2024-05-01 12:00:00 [报警记录]:\nMotor 过载");
+    QTest::newRow("nothing found") << QVector<int>{1} << QString() << QStringLiteral("用户使用记录 · 2024-05-01 · 共 0 条")
+                                   << QStringLiteral("没有找到相关记录");
+}
+
+void TestQuarrowListing::lineSaysWhatIsListed()
+{
+    QFETCH(QVector<int>, types);
+    QFETCH(QString, filter);
+    QFETCH(QString, line);
+    QFETCH(QString, pane);
+    Viewer v;
+    QVERIFY(v.seed(kRows));
+    v.widget<QDateEdit>("dateEdit")->setDate(kDay);
+    v.window->findChildren<TypeChooser*>().first()->setTypes(types);
+    v.widget<QLineEdit>("filterEdit")->setText(filter);
+    v.click("pushButton");
+    QVERIFY(v.queryEnded());
+    QCOMPARE(labelText(v), line);
+    QCOMPARE(v.pane()->toPlainText(), pane);
+}
+
+void TestQuarrowListing::newestFirstIsRemembered()
+{
+    TempWorkingDir dir;
+    {
+        Quarrow window;
+        auto* box = window.findChild<QCheckBox*>(QStringLiteral("newestFirstBox"));
+        QVERIFY(!box->isChecked());
+        box->setChecked(true);
+    }
+    QCOMPARE(QSettings(QStringLiteral("Quarrow.ini"), QSettings::IniFormat).value(QStringLiteral("newestFirst")).toBool(), true);
+    Quarrow again;
+    QVERIFY(again.findChild<QCheckBox*>(QStringLiteral("newestFirstBox"))->isChecked());
+}
+
+// Every label and button of both pages gets the width its text needs.
+void TestQuarrowListing::nothingClipsAtTheSmallestSize()
+{
+    Viewer v;
+    v.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(v.window.get()));
+    QVERIFY(v.window->minimumWidth() > 0);
+    v.window->resize(1, 1);
+    for (int page = 0; page < 2; ++page) {
+        v.widget<QStackedWidget>("stackedWidget")->setCurrentIndex(page);
+        QApplication::processEvents();
+        QCOMPARE(v.window->size(), v.window->minimumSize());
+        for (QWidget* w : v.widget<QStackedWidget>("stackedWidget")->currentWidget()->findChildren<QWidget*>()) {
+            if (!qobject_cast<QLabel*>(w) && !qobject_cast<QAbstractButton*>(w))
+                continue;
+            QVERIFY2(w->width() >= w->sizeHint().width(), qPrintable(w->objectName()));
+        }
+    }
+}
+
+QTEST_MAIN(TestQuarrowListing)
+#include "tst_quarrow_listing.moc"
