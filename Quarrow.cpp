@@ -174,11 +174,17 @@ QString Quarrow::defaultTitle()
 }
 
 Quarrow::Quarrow(QWidget* parent)
+    : Quarrow(QString(), parent)
+{
+}
+
+Quarrow::Quarrow(const QString& logFile, QWidget* parent)
     : QMainWindow(parent)
     , m_comBoxIndex(0)
     , m_databasePath(QDir::current().absoluteFilePath(QStringLiteral("dbLog.db")))
 {
-    startLogService();
+    if (logFile.isEmpty())
+        startLogService();
     ui.setupUi(this);
     m_typeMap = recordTypeCaptions();
     fillTypeLists();
@@ -192,6 +198,8 @@ Quarrow::Quarrow(QWidget* parent)
     addKeys();
     orderTabs();
     fitSize();
+    if (!logFile.isEmpty())
+        openLogFile(logFile);
 }
 
 // Between the pages and the pane: what the pane lists, the filter, and the order.
@@ -350,11 +358,15 @@ void Quarrow::restoreRememberedType()
     }
 }
 
+// Checked at once, off the GUI thread: a file that cannot be read says why
+// in the pane before any query.
 void Quarrow::openLogFile(const QString& path)
 {
     m_databasePath = QFileInfo(path).absoluteFilePath();
     setWindowTitle(QStringLiteral("%1 - %2").arg(defaultTitle(), QFileInfo(path).fileName()));
-    ui.textEdit->showRecords({});
+    m_last.reset();
+    m_listingLabel->setText(QFileInfo(path).fileName());
+    ui.textEdit->checkLogFile(m_databasePath);
 }
 
 namespace {

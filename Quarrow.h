@@ -34,6 +34,10 @@ public:
     static QString defaultTitle();
 
     explicit Quarrow(QWidget* parent = nullptr);
+    // Shows the log database `logFile` from the start (`Quarrow FILE`). The
+    // log service is not started: the viewer logs nothing itself, and no
+    // ./dbLog.db is made in the working folder.
+    explicit Quarrow(const QString& logFile, QWidget* parent = nullptr);
     ~Quarrow() override;
 
     // Shows the log database at `path` from now on (read-only); the title

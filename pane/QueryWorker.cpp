@@ -257,15 +257,43 @@ void QueryWorker::list(const QString& database, const ViewerQuery& query, const 
     threads().run([this, ticket, database, query, bounds] { listJob(ticket, database, query, bounds); });
 }
 
+void QueryWorker::check(const QString& database)
+{
+    cancelListing();
+    const TicketPtr ticket = std::make_shared<Ticket>();
+    m_listTicket = ticket;
+    m_checking = true;
+    threads().run([this, ticket, database] {
+        RecordKeyReader reader(database);
+        const Ticket::Attached attached(*ticket, reader);
+        QString error;
+        QString note;
+        if (!reader.open()) {
+            error = reader.errorText();
+            if (reader.failureKind() == SystemLog::FailureKind::InterruptedWrite
+                && SystemLog::CommittedCopy::make(database, error)) {
+                error.clear();
+                note = SystemLog::CommittedCopy::noteText();
+            }
+        }
+        deliver(ticket, [this, error, note] {
+            m_checking = false;
+            emit checkEnded(error, note);
+        });
+    });
+}
+
 void QueryWorker::cancelListing()
 {
     if (m_listTicket)
         m_listTicket->cancel();
     m_listTicket.reset();
     m_listing = false;
+    m_checking = false;
 }
 
-void QueryWorker::listJob(const TicketPtr& ticket, const QString& database, ViewerQuery query, const QStringList& bounds)
+void QueryWorker::listJob(const TicketPtr& ticket, const QString& database, ViewerQuery query, const QStringList& bounds,
+                          const std::shared_ptr<SystemLog::CommittedCopy>& copy)
 {
     RecordKeyReader reader(database);
     const Ticket::Attached attached(*ticket, reader);
@@ -276,7 +304,17 @@ void QueryWorker::listJob(const TicketPtr& ticket, const QString& database, View
         });
     };
     qint64 lastId = 0;
-    if (!reader.open() || !reader.lastId(lastId))
+    const bool opened = reader.open();
+    if (!opened && !copy && reader.failureKind() == SystemLog::FailureKind::InterruptedWrite) {
+        QString error;
+        const std::shared_ptr<SystemLog::CommittedCopy> copy = SystemLog::CommittedCopy::make(database, error);
+        if (!copy)
+            return end(error);
+        deliver(ticket, [this, copy] { emit copyTaken(copy); });
+        // The copy lives as long as this job, and then in the pane.
+        return listJob(ticket, copy->path(), query, bounds, copy);
+    }
+    if (!opened || !reader.lastId(lastId))
         return end(reader.errorText());
     if (lastId == 0) {
         deliver(ticket, [this, bounds] { emit intervalsCounted(QVector<qint64>(bounds.size() + 1, 0)); });
@@ -284,7 +322,7 @@ void QueryWorker::listJob(const TicketPtr& ticket, const QString& database, View
     }
     query.upToId = lastId;
     if (!bounds.isEmpty())
-        m_threads->run([this, ticket, database, query, bounds] { countJob(ticket, database, query, bounds); });
+        m_threads->run([this, ticket, database, query, bounds, copy] { countJob(ticket, database, query, bounds); });
 
     auto ids = std::make_shared<std::vector<qint64>>();
     auto lengths = std::make_shared<std::vector<int>>();

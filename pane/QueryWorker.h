@@ -11,6 +11,7 @@
 #include <functional>
 #include <vector>
 
+#include <vxSyslog/CommittedCopy.h>
 #include <vxSyslog/RecordKeyReader.h>
 
 #include "PaneSearch.h"
@@ -28,6 +29,11 @@
 // index) come before a long listing ends. Results go back to the GUI thread
 // through a queue under a mutex and a queued call on this object; every
 // signal is emitted there.
+//
+// Interrupted writes. A file whose last write was cut off cannot be read
+// read-only; the listing then makes a CommittedCopy and hands it to the
+// pane (copyTaken), and every read of that answer goes to the copy. The
+// file itself is only ever read.
 //
 // Cancellation. Each request holds a ticket. A new request of the same kind,
 // cancel...() or the worker's end cancels the ticket: its flag is set, which
@@ -63,10 +69,15 @@ public:
     void copy(const QString& database, const SystemLog::ViewerQuery& query, const RecordKeys::Snapshot& keys, const PaneText::Position& start,
               const PaneText::Position& end);
 
+    // Checks that `database` can be listed (a file just opened);
+    // checkEnded() follows.
+    void check(const QString& database);
+
     void cancelListing();
     void cancelFind();
     void cancelCopy();
     bool isListing() const { return m_listing; }
+    bool isChecking() const { return m_checking; }
     bool isFinding() const { return bool(m_find); }
     bool isCopying() const { return bool(m_copy); }
 
@@ -75,6 +86,11 @@ signals:
     void intervalsCounted(const QVector<qint64>& counts);
     // An empty error: the whole answer was listed.
     void listingEnded(const QString& error);
+    // The file's last write was cut off: the listing (and every read of its
+    // records) goes on from this rolled-back copy; keep it while reading.
+    void copyTaken(const std::shared_ptr<SystemLog::CommittedCopy>& copy);
+    // Empty error: readable; a note: readable only through a copy.
+    void checkEnded(const QString& error, const QString& note);
     void findEnded(const PaneSearch::Match& match, const QString& error);
     void copyEnded(const QString& text, const QString& error);
 
@@ -83,7 +99,8 @@ private:
     class Threads;
     using TicketPtr = std::shared_ptr<Ticket>;
 
-    void listJob(const TicketPtr& ticket, const QString& database, SystemLog::ViewerQuery query, const QStringList& bounds);
+    void listJob(const TicketPtr& ticket, const QString& database, SystemLog::ViewerQuery query, const QStringList& bounds,
+                 const std::shared_ptr<SystemLog::CommittedCopy>& copy = nullptr);
     void countJob(const TicketPtr& ticket, const QString& database, const SystemLog::ViewerQuery& query,
                   const QStringList& bounds);
     // Hands `result` to the GUI thread, where it runs if the ticket still holds.
@@ -94,6 +111,7 @@ private:
     std::unique_ptr<Threads> m_threads;
     TicketPtr m_listTicket;
     bool m_listing = false;
+    bool m_checking = false;
     TicketPtr m_find;
     TicketPtr m_copy;
     std::mutex m_deliveredMutex;

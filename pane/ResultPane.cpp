@@ -47,9 +47,16 @@ QString ResultPane::notFoundText()
     return QStringLiteral("没有找到相关记录");
 }
 
+// The database's own (English) text goes below the Chinese reason, as
+// details for a technician, not into the headline.
 QString ResultPane::queryFailedText(const QString& reason)
 {
-    return QStringLiteral("查询失败：%1").arg(reason);
+    const QString marker = QStringLiteral("（数据库信息：");
+    const int at = reason.indexOf(marker);
+    if (at < 0 || !reason.endsWith(QChar(0xFF09)))
+        return QStringLiteral("查询失败：%1").arg(reason);
+    const QString details = reason.mid(at + marker.size(), reason.size() - at - marker.size() - 1);
+    return QStringLiteral("查询失败：%1\n详细信息：%2").arg(reason.left(at), details);
 }
 
 QString ResultPane::cancelledText()
@@ -92,6 +99,11 @@ ResultPane::ResultPane(QWidget* parent)
     connect(m_worker, &QueryWorker::keysListed, this, &ResultPane::takeListedKeys);
     connect(m_worker, &QueryWorker::intervalsCounted, m_strip, &PaneStrip::setCounts);
     connect(m_worker, &QueryWorker::listingEnded, this, &ResultPane::endListing);
+    connect(m_worker, &QueryWorker::copyTaken, this, [this](const std::shared_ptr<SystemLog::CommittedCopy>& copy) {
+        if (m_stored)
+            m_stored->readFrom(copy);
+    });
+    connect(m_worker, &QueryWorker::checkEnded, this, &ResultPane::endCheck);
     connect(m_worker, &QueryWorker::findEnded, this, &ResultPane::endFind);
     connect(m_worker, &QueryWorker::copyEnded, this, &ResultPane::endCopy);
     // Only while something runs, so Esc keeps its meaning everywhere else.

@@ -94,6 +94,9 @@ public:
     // set from the day or the range).
     void showDayQuery(const QString& database, SystemLog::ViewerQuery query, const QDate& day);
     void showRangeQuery(const QString& database, SystemLog::ViewerQuery query, const QDateTime& start, const QDateTime& end);
+    // Checks at once that the log database at `database` can be read; a
+    // file that cannot shows why (checkEnded() follows either way).
+    void checkLogFile(const QString& database);
     // Whether a query is being listed, or a find or copy of one runs.
     bool isBusy() const;
     bool isListing() const;
@@ -136,6 +139,7 @@ signals:
     // What the listing has come to: "正在查询…已列出 N 条", "共 N 条",
     // "查询失败", "查询已取消…"; shown on the strip and by the window.
     void listingStatusChanged(const QString& status);
+    void checkEnded(const QString& error);
     void findEnded(bool found);
     void copyEnded();
 
@@ -183,6 +187,7 @@ private:
     void endListing(const QString& error);
     void showListingStatus();
     void setListingStatus(const QString& text);
+    void endCheck(const QString& error, const QString& note);
     void endFind(const PaneSearch::Match& match, const QString& error);
     void endCopy(const QString& text, const QString& error);
     void updateBusyState();

@@ -12,6 +12,7 @@
 #include <vxSyslog/RecordFilter.h>
 #include <vxSyslog/RecordKeyReader.h>
 
+#include "MemoryRecords.h"
 #include "PaneFindBar.h"
 #include "PaneRecords.h"
 #include "PaneSearch.h"
@@ -87,7 +88,7 @@ bool ResultPane::isListing() const
 
 bool ResultPane::isBusy() const
 {
-    return m_worker->isListing() || m_worker->isFinding() || m_worker->isCopying();
+    return m_worker->isListing() || m_worker->isChecking() || m_worker->isFinding() || m_worker->isCopying();
 }
 
 void ResultPane::takeListedKeys(const std::vector<qint64>& ids, const std::vector<int>& lengths,
@@ -110,10 +111,28 @@ void ResultPane::takeListedKeys(const std::vector<qint64>& ids, const std::vecto
 
 void ResultPane::showListingStatus()
 {
-    if (isListing())
-        setListingStatus(QStringLiteral("正在查询…已列出 %1 条").arg(SystemLog::groupedCount(recordCount())));
-    else
-        setListingStatus(QStringLiteral("共 %1 条").arg(SystemLog::groupedCount(m_stored ? recordCount() : 0)));
+    QString status = isListing() ? QStringLiteral("正在查询…已列出 %1 条").arg(SystemLog::groupedCount(recordCount()))
+                                 : QStringLiteral("共 %1 条").arg(SystemLog::groupedCount(m_stored ? recordCount() : 0));
+    if (m_stored && m_stored->readsACopy())
+        status += QStringLiteral(" · ") + SystemLog::CommittedCopy::noteText();
+    setListingStatus(status);
+}
+
+void ResultPane::checkLogFile(const QString& database)
+{
+    setContent(std::make_unique<MemoryRecords>(SystemLog::RecordList()), kRecordPixelSize);
+    m_worker->check(database);
+    updateBusyState();
+}
+
+void ResultPane::endCheck(const QString& error, const QString& note)
+{
+    updateBusyState();
+    if (!error.isEmpty())
+        showNotice(queryFailedText(error));
+    else if (!note.isEmpty())
+        showNotice(note);
+    emit checkEnded(error);
 }
 
 void ResultPane::setListingStatus(const QString& text)
@@ -145,6 +164,8 @@ void ResultPane::cancelBusyWork()
         m_findBar->showFound(false);
     }
     m_worker->cancelCopy();
+    if (m_worker->isChecking())
+        m_worker->cancelListing();
     if (m_worker->isListing()) {
         m_worker->cancelListing();
         if (recordCount() == 0) {

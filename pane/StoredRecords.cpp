@@ -30,6 +30,15 @@ StoredRecords::StoredRecords(const QString& database, const SystemLog::ViewerQue
 
 StoredRecords::~StoredRecords() = default;
 
+void StoredRecords::readFrom(const std::shared_ptr<SystemLog::CommittedCopy>& copy)
+{
+    m_copy = copy;
+    m_database = copy->path();
+    m_reader.reset();
+    m_pages.clear();
+    m_cachedCharacters = 0;
+}
+
 bool StoredRecords::takeReadFailure()
 {
     const bool failed = m_readFailed;

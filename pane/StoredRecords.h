@@ -9,6 +9,7 @@
 #include "PaneRecords.h"
 #include "RecordKeys.h"
 
+#include <vxSyslog/CommittedCopy.h>
 #include <vxSyslog/ViewerQuery.h>
 
 namespace SystemLog {
@@ -41,6 +42,9 @@ public:
     RecordKeys& keys() { return m_keys; }
     QString database() const { return m_database; }
     const SystemLog::ViewerQuery& query() const { return m_query; }
+    // Reads go to this rolled-back copy of the database from now on.
+    void readFrom(const std::shared_ptr<SystemLog::CommittedCopy>& copy);
+    bool readsACopy() const { return bool(m_copy); }
     // Whether a read failed since this was last asked.
     bool takeReadFailure();
 
@@ -59,6 +63,7 @@ private:
 
     QString m_database;
     SystemLog::ViewerQuery m_query;
+    std::shared_ptr<SystemLog::CommittedCopy> m_copy;
     RecordKeys m_keys;
     std::unique_ptr<SystemLog::RecordKeyReader> m_reader;
     std::list<Page> m_pages; // the most recently used first

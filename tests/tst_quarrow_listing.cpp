@@ -8,6 +8,11 @@
 #include <QStackedWidget>
 #include <QtTest>
 
+#include <QCryptographicHash>
+
+#include <vxSyslog/CommittedCopy.h>
+
+#include "InterruptedWrite.h"
 #include "QuarrowTestSupport.h"
 #include "TypeChooser.h"
 
@@ -41,6 +46,8 @@ private slots:
     void lineSaysWhatIsListed();
     void newestFirstIsRemembered();
     void nothingClipsAtTheSmallestSize();
+    void aFileIsCheckedWhenOpened_data();
+    void aFileIsCheckedWhenOpened();
 };
 
 void TestQuarrowListing::keysRunQueries_data()
@@ -154,6 +161,69 @@ void TestQuarrowListing::nothingClipsAtTheSmallestSize()
             QVERIFY2(w->width() >= w->sizeHint().width(), qPrintable(w->objectName()));
         }
     }
+}
+
+void TestQuarrowListing::aFileIsCheckedWhenOpened_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("shownAtOnce"); // the pane's text right after opening
+    QTest::addColumn<QString>("listed");      // after a day query; empty: no query
+    QTest::newRow("a log file") << QString() << QString() << QStringLiteral("2024-05-01 08:00:00:\n已提交");
+    QTest::newRow("a write cut off by a crash")
+        << "interrupted" << SystemLog::CommittedCopy::noteText() << QStringLiteral("2024-05-01 08:00:00:\n已提交");
+    QTest::newRow("not a database: English only in the details")
+        << "garbage" << QStringLiteral("查询失败：文件不是数据库\n详细信息：file is not a database") << QString();
+}
+
+// `Quarrow FILE` in a fresh folder: the pane says at once what is wrong with
+// the file; a cut-off write is read as last committed; the file stays as it
+// was and no ./dbLog.db appears.
+void TestQuarrowListing::aFileIsCheckedWhenOpened()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, shownAtOnce);
+    QFETCH(QString, listed);
+    TempWorkingDir dir;
+    QTemporaryDir elsewhere;
+    const QString path = elsewhere.filePath(QStringLiteral("machine-7.db"));
+    if (fault == QLatin1String("garbage")) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray("不是数据库\n").repeated(500));
+    } else {
+        TestDatabase db(path);
+        QVERIFY(db.exec(QStringLiteral("CREATE TABLE SystemInfo(id INTEGER PRIMARY KEY AUTOINCREMENT, "
+                                       "datetime DATETIME, type INT, message TEXT)")));
+        QVERIFY(db.insertRow(QStringLiteral("2024-05-01 08:00:00"), 2, QStringLiteral("已提交")));
+    }
+    if (fault == QLatin1String("interrupted")) {
+        leaveInterruptedWrite(path);
+        if (QTest::currentTestFailed())
+            return;
+    }
+    auto sum = [&path] {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256) : QByteArray();
+    };
+    const QByteArray before = sum();
+    {
+        Quarrow window(path);
+        auto* pane = window.findChild<ResultPane*>();
+        QTRY_VERIFY_WITH_TIMEOUT(!pane->isBusy(), kQueryTimeoutMs);
+        QCOMPARE(pane->toPlainText(), shownAtOnce);
+        if (!listed.isEmpty()) {
+            window.findChild<QDateEdit*>(QStringLiteral("dateEdit"))->setDate(kDay);
+            window.findChild<QComboBox*>(QStringLiteral("comboBox"))->setCurrentIndex(2);
+            QTest::keyClick(window.findChild<QWidget*>(QStringLiteral("pushButton")), Qt::Key_Return);
+            QTRY_VERIFY_WITH_TIMEOUT(!pane->isBusy(), kQueryTimeoutMs);
+            QCOMPARE(pane->toPlainText(), listed);
+            const QString line = window.findChild<QLabel*>(QStringLiteral("listingLabel"))->text();
+            QVERIFY2(line.startsWith(QStringLiteral("machine-7.db · 系统状态记录 · 2024-05-01 · 共 1 条")), qPrintable(line));
+            QCOMPARE(line.endsWith(SystemLog::CommittedCopy::noteText()), !fault.isEmpty());
+        }
+    }
+    QCOMPARE(sum(), before);
+    QVERIFY(!QFile::exists(QStringLiteral("dbLog.db")));
 }
 
 QTEST_MAIN(TestQuarrowListing)

@@ -230,6 +230,7 @@ private slots:
     void failuresGiveTheReasonAndLeaveTheFile();
     void stripCountsMatchSql_data();
     void stripCountsMatchSql();
+    void readsAnInterruptedWriteFromACopy();
     void listingsMatchSql_data();
     void listingsMatchSql();
 
@@ -334,9 +335,6 @@ void TestQuarrowWorker::failuresGiveTheReasonAndLeaveTheFile_data()
     QTest::newRow("an empty file") << QByteArray("") << QString() << int(SystemLog::FailureKind::NotALogDatabase);
     QTest::newRow("no file") << QByteArray() << "missing" << int(SystemLog::FailureKind::Missing);
     QTest::newRow("a folder at the path") << QByteArray() << "folder" << int(SystemLog::FailureKind::CannotOpen);
-    // Rolling it back would write the file: the reason says what to do instead.
-    QTest::newRow("a write cut off by a crash") << QByteArray() << "interrupted"
-                                                << int(SystemLog::FailureKind::InterruptedWrite);
 }
 
 void TestQuarrowWorker::failuresGiveTheReasonAndLeaveTheFile()
@@ -352,12 +350,6 @@ void TestQuarrowWorker::failuresGiveTheReasonAndLeaveTheFile()
         file.write(content);
     } else if (fault == QLatin1String("folder")) {
         QVERIFY(QDir().mkdir(path));
-    } else if (fault == QLatin1String("interrupted")) {
-        QVERIFY(TestDatabase(path).exec(QStringLiteral("CREATE TABLE SystemInfo(id INTEGER PRIMARY KEY AUTOINCREMENT, "
-                                                       "datetime DATETIME, type INT, message TEXT)")));
-        leaveInterruptedWrite(path);
-        if (QTest::currentTestFailed())
-            return;
     } else if (fault != QLatin1String("missing")) {
         QVERIFY(TestDatabase(path).exec(fault));
     }
@@ -444,6 +436,48 @@ void TestQuarrowWorker::stripCountsMatchSql()
     QTest::mousePress(strip, Qt::LeftButton, Qt::NoModifier, strip->barRect(fullest).center());
     QCOMPARE(pane.firstVisibleRecord(), first);
     QCOMPARE(pane.firstVisibleRecordOffset(), 0);
+}
+
+// Rolling the cut-off write back would write the file: the listing reads a
+// rolled-back copy instead, which the pane keeps, and the file stays as it was.
+void TestQuarrowWorker::readsAnInterruptedWriteFromACopy()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("dbLog.db"));
+    {
+        TestDatabase db(path);
+        QVERIFY(db.exec(QString::fromLatin1(kCreateTable)));
+        QVERIFY(db.insertRow(QStringLiteral("2024-05-01 08:00:00"), 1, QStringLiteral("committed")));
+        QVERIFY(db.insertRow(QStringLiteral("2024-05-02 08:00:00"), 2, QStringLiteral("committed too")));
+    }
+    leaveInterruptedWrite(path);
+    if (QTest::currentTestFailed())
+        return;
+    const QByteArray before = checksum(path);
+    const QByteArray journalBefore = checksum(path + QStringLiteral("-journal"));
+    const QStringList filesBefore = QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+
+    ResultPane pane;
+    pane.showRangeQuery(path, query(2, "2024-04-01 00:00:00", "2024-06-01 00:00:00"), QDateTime(QDate(2024, 4, 1), QTime()),
+                        QDateTime(QDate(2024, 6, 1), QTime()));
+    QTRY_VERIFY_WITH_TIMEOUT(!pane.isBusy(), kTimeoutMs);
+    QCOMPARE(pane.toPlainText(), QStringLiteral("2024-05-02 08:00:00:\ncommitted too"));
+    QVERIFY2(pane.strip()->status().endsWith(SystemLog::CommittedCopy::noteText()), qPrintable(pane.strip()->status()));
+
+    QueryWorker worker;
+    QString checked = QStringLiteral("not yet");
+    QString note;
+    connect(&worker, &QueryWorker::checkEnded, this, [&](const QString& error, const QString& n) {
+        checked = error;
+        note = n;
+    });
+    worker.check(path);
+    QTRY_COMPARE_WITH_TIMEOUT(checked, QString(), kTimeoutMs);
+    QCOMPARE(note, SystemLog::CommittedCopy::noteText());
+
+    QCOMPARE(checksum(path), before);
+    QCOMPARE(checksum(path + QStringLiteral("-journal")), journalBefore);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), filesBefore);
 }
 
 void TestQuarrowWorker::listingsMatchSql_data()
