@@ -393,6 +393,33 @@ void QueryWorker::cancelFind()
     if (m_find)
         m_find->cancel();
     m_find.reset();
+    if (m_standing)
+        m_standing->cancel();
+    m_standing.reset();
+}
+
+void QueryWorker::countStanding(const QString& database, const ViewerQuery& query, const RecordKeys::Snapshot& keys,
+                                const PaneSearch::Match& match, const QString& text)
+{
+    if (m_standing)
+        m_standing->cancel();
+    const TicketPtr ticket = std::make_shared<Ticket>();
+    m_standing = ticket;
+    threads().run([this, ticket, database, query, keys, match, text] {
+        RecordKeyReader reader(database);
+        const Ticket::Attached attached(*ticket, reader);
+        PaneSearch::Standing standing;
+        const QString error = scanBlocks(reader, query, keys, false, [&](BlockFetcher& blocks) {
+            standing = PaneSearch::standingOf(keys.count(), match, text,
+                                              [&blocks](int record, QString& block) { block = blocks.at(record); },
+                                              [&] { return ticket->cancelled() || blocks.failed(); });
+        });
+        if (error.isEmpty() && standing.total > 0)
+            deliver(ticket, [this, standing] {
+                m_standing.reset();
+                emit standingCounted(standing.index, standing.total);
+            });
+    });
 }
 
 void QueryWorker::copy(const QString& database, const ViewerQuery& query, const RecordKeys::Snapshot& keys,

@@ -65,6 +65,10 @@ public:
     // Searches the listed records (see PaneSearch::find); findEnded() follows.
     void find(const QString& database, const SystemLog::ViewerQuery& query, const RecordKeys::Snapshot& keys, const PaneText::Position& start,
               const PaneText::Position& end, const QString& text, bool backward);
+    // Where `match` stands among all occurrences of `text` (PaneSearch::standingOf);
+    // standingCounted() follows unless a new find or count cancels it.
+    void countStanding(const QString& database, const SystemLog::ViewerQuery& query, const RecordKeys::Snapshot& keys,
+                       const PaneSearch::Match& match, const QString& text);
     // The text from start to end as copying gives it; copyEnded() follows.
     void copy(const QString& database, const SystemLog::ViewerQuery& query, const RecordKeys::Snapshot& keys, const PaneText::Position& start,
               const PaneText::Position& end);
@@ -93,6 +97,7 @@ signals:
     void checkEnded(const QString& error, const QString& note);
     void findEnded(const PaneSearch::Match& match, const QString& error);
     void copyEnded(const QString& text, const QString& error);
+    void standingCounted(qint64 index, qint64 total);
 
 private:
     class Ticket;
@@ -114,6 +119,7 @@ private:
     bool m_checking = false;
     TicketPtr m_find;
     TicketPtr m_copy;
+    TicketPtr m_standing;
     std::mutex m_deliveredMutex;
     std::deque<std::pair<TicketPtr, std::function<void()>>> m_delivered;
 };

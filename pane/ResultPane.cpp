@@ -91,7 +91,10 @@ ResultPane::ResultPane(QWidget* parent)
     connect(m_findBar, &PaneFindBar::findRequested, this,
             [this](const QString& text, bool backward) { find(text, backward); });
     connect(this, &ResultPane::findEnded, m_findBar, &PaneFindBar::showFound);
+    connect(m_worker, &QueryWorker::standingCounted, m_findBar, &PaneFindBar::showStanding);
     connect(m_findBar, &PaneFindBar::closed, this, [this] {
+        m_findText.clear();
+        viewport()->update();
         updateMargins();
         setFocus(Qt::OtherFocusReason);
     });
@@ -441,6 +444,9 @@ void ResultPane::paintEvent(QPaintEvent* /*event*/)
     selected.format.setBackground(palette().brush(QPalette::Highlight));
     selected.format.setForeground(palette().brush(QPalette::HighlightedText));
     const bool drawCaret = hasFocus();
+    QTextLayout::FormatRange hit;
+    hit.format.setBackground(QColor(0xff, 0xd5, 0x4f));
+    const QString marked = m_findBar->isVisible() ? m_findText : QString();
 
     const int view = viewport()->height();
     int y = -m_top.offset;
@@ -450,6 +456,13 @@ void ResultPane::paintEvent(QPaintEvent* /*event*/)
         paintKind(painter, record, y, layout.height);
         for (const Paragraph& p : layout.paragraphs) {
             QVector<QTextLayout::FormatRange> ranges;
+            const QString shown = marked.isEmpty() ? QString() : p.layout->text();
+            for (int at = shown.indexOf(marked, 0, Qt::CaseInsensitive); !marked.isEmpty() && at >= 0;
+                 at = shown.indexOf(marked, at + int(marked.size()), Qt::CaseInsensitive)) {
+                hit.start = at;
+                hit.length = int(marked.size());
+                ranges.append(hit);
+            }
             if (record >= start.record && record <= end.record) {
                 const int from = std::max(p.start, record == start.record ? start.offset : 0);
                 const int to = std::min(p.start + p.length, record == end.record ? end.offset : p.start + p.length);

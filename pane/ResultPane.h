@@ -247,6 +247,7 @@ private:
     QBasicTimer m_dragScroll;
     QBasicTimer m_readRetry;
     QPoint m_dragPoint;
+    QString m_findText; // marked wherever it is in view while the find bar is open
     PaneFindBar* m_findBar;
     PaneStrip* m_strip;
     QueryWorker* m_worker;

@@ -204,6 +204,8 @@ void ResultPane::endFind(const PaneSearch::Match& match, const QString& error)
     if (match.found)
         select(match);
     emit findEnded(match.found);
+    if (match.found && m_stored)
+        m_worker->countStanding(m_stored->database(), m_stored->query(), m_stored->keys().snapshot(), match, m_findText);
 }
 
 void ResultPane::endCopy(const QString& text, const QString& error)
@@ -240,6 +242,8 @@ void ResultPane::copy()
 
 bool ResultPane::find(const QString& text, bool backward)
 {
+    m_findText = text;
+    viewport()->update(); // every hit in view is marked
     if (text.isEmpty() || recordCount() == 0) {
         emit findEnded(false);
         return false;
@@ -257,6 +261,11 @@ bool ResultPane::find(const QString& text, bool backward)
     if (match.found)
         select(match);
     emit findEnded(match.found);
+    if (match.found) {
+        const PaneSearch::Standing standing = PaneSearch::standingOf(
+            recordCount(), match, text, [this](int record, QString& block) { m_records->blockInto(record, block); });
+        m_findBar->showStanding(standing.index, standing.total);
+    }
     return match.found;
 }
 

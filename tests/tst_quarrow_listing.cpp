@@ -13,6 +13,7 @@
 #include <vxSyslog/CommittedCopy.h>
 
 #include "InterruptedWrite.h"
+#include "PaneFindBar.h"
 #include "QuarrowTestSupport.h"
 #include "TypeChooser.h"
 
@@ -46,6 +47,8 @@ private slots:
     void lineSaysWhatIsListed();
     void newestFirstIsRemembered();
     void nothingClipsAtTheSmallestSize();
+    void findSaysWhichHitOfHowMany_data();
+    void findSaysWhichHitOfHowMany();
     void aFileIsCheckedWhenOpened_data();
     void aFileIsCheckedWhenOpened();
 };
@@ -161,6 +164,38 @@ void TestQuarrowListing::nothingClipsAtTheSmallestSize()
             QVERIFY2(w->width() >= w->sizeHint().width(), qPrintable(w->objectName()));
         }
     }
+}
+
+void TestQuarrowListing::findSaysWhichHitOfHowMany_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("presses"); // Enter in the find field
+    QTest::addColumn<QString>("status");
+    QTest::newRow("first of two, case ignored") << "MOTOR" << 1 << QStringLiteral("第 1 / 2 处");
+    QTest::newRow("second of two") << "motor" << 2 << QStringLiteral("第 2 / 2 处");
+    QTest::newRow("wraps round to the first") << "motor" << 3 << QStringLiteral("第 1 / 2 处");
+    QTest::newRow("in the type names too") << "报警记录" << 1 << QStringLiteral("第 1 / 2 处");
+    QTest::newRow("none") << "不存在" << 1 << QStringLiteral("未找到");
+}
+
+void TestQuarrowListing::findSaysWhichHitOfHowMany()
+{
+    QFETCH(QString, text);
+    QFETCH(int, presses);
+    QFETCH(QString, status);
+    Viewer v;
+    QVERIFY(v.seed(kRows));
+    v.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(v.window.get()));
+    QVERIFY(v.queryDay(kDay, TypeChooser::kAllTypesIndex));
+    v.pane()->openFindBar();
+    auto* field = v.pane()->findChild<QLineEdit*>(QStringLiteral("findText"));
+    field->setText(text);
+    for (int i = 0; i < presses; ++i) {
+        QTest::keyClick(field, Qt::Key_Return);
+        QVERIFY(v.queryEnded());
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(v.pane()->findBar()->statusText(), status, kQueryTimeoutMs);
 }
 
 void TestQuarrowListing::aFileIsCheckedWhenOpened_data()

@@ -563,6 +563,12 @@ void TestQuarrowWorker::listingsMatchSql()
     qint64 counted = 0;
     QVERIFY(reader.count(query, counted));
     QCOMPARE(counted, qint64(expected.size()));
+    // The strip's counts are of what is listed: filtered, gaps included.
+    QVector<qint64> counts;
+    QVERIFY(reader.countBetween(query, {QStringLiteral("2024-05-01 12:00:00")}, counts));
+    const auto morning = std::count_if(expected.begin(), expected.end(),
+                                       [](const Block& b) { return b.text < QStringLiteral("2024-05-01 12:00:00"); });
+    QCOMPARE(counts, (QVector<qint64>{qint64(morning), qint64(expected.size() - morning)}));
     for (int i = 0; i < expected.size(); ++i) {
         QCOMPARE(fetched.at(i).id, expected.at(i).id);
         QCOMPARE(fetched.at(i).text, expected.at(i).text);
