@@ -2,6 +2,8 @@
 
 #include <vxSyslog/ListingBlock.h>
 
+#include "RecordColours.h"
+
 #include <QHelpEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -57,6 +59,7 @@ void PaneStrip::setDay(const QDate& day)
 {
     m_isDay = true;
     m_counts.clear();
+    m_gapCounts.clear();
     m_bounds.clear();
     const QDateTime midnight(day, QTime(0, 0), Qt::UTC);
     for (int i = 0; i <= kQuarterHours; ++i)
@@ -68,6 +71,7 @@ void PaneStrip::setRange(const QDateTime& start, const QDateTime& end)
 {
     m_isDay = false;
     m_counts.clear();
+    m_gapCounts.clear();
     m_bounds.clear();
     const qint64 from = wallClock(start).toSecsSinceEpoch();
     const qint64 to = wallClock(end).toSecsSinceEpoch();
@@ -102,6 +106,23 @@ void PaneStrip::setCounts(const QVector<qint64>& counts)
 {
     m_counts = counts;
     update();
+}
+
+void PaneStrip::setGapCounts(const QVector<qint64>& counts)
+{
+    m_gapCounts = counts;
+    update();
+}
+
+qint64 PaneStrip::barGaps(int bar) const
+{
+    if (m_gapCounts.size() != int(m_bounds.size()) + 1)
+        return 0;
+    const int per = intervalsPerBar();
+    qint64 total = 0;
+    for (int i = bar * per; i < std::min(intervalCount(), (bar + 1) * per); ++i)
+        total += m_gapCounts.at(i + 1);
+    return total;
 }
 
 void PaneStrip::setStatus(const QString& text)
@@ -164,7 +185,10 @@ QString PaneStrip::barToolTip(int bar) const
     else
         interval = QStringLiteral("%1 至 %2").arg(dayText(from), dayText(to.addSecs(-1)));
     const QString count = m_counts.isEmpty() ? QStringLiteral("正在统计") : QStringLiteral("%1 条").arg(SystemLog::groupedCount(barTotal(bar)));
-    return QStringLiteral("%1：%2").arg(interval, count);
+    const qint64 gaps = barGaps(bar);
+    const QString gapNote = gaps > 0 ? QStringLiteral("（其中 %1 条说明此期间有日志未能写入）").arg(SystemLog::groupedCount(gaps))
+                                     : QString();
+    return QStringLiteral("%1：%2%3").arg(interval, count, gapNote);
 }
 
 QRect PaneStrip::barsArea() const
@@ -282,6 +306,13 @@ void PaneStrip::paintEvent(QPaintEvent* /*event*/)
         if (total == 0)
             continue;
         const QRect slot = barRect(bar);
+        // A gap tints the bar's whole slot, so that it shows however few
+        // records the interval has.
+        if (barGaps(bar) > 0) {
+            QColor tint = RecordColours::gapColour();
+            tint.setAlpha(120);
+            painter.fillRect(QRect(slot.left(), slot.top(), std::max(2, slot.width() - 1), slot.height()), tint);
+        }
         const int height = std::max(1, int(double(slot.height()) * double(total) / double(most)));
         painter.fillRect(QRect(slot.left(), slot.bottom() - height + 1, std::max(1, slot.width() - 1), height),
                          palette().highlight());

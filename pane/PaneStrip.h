@@ -35,6 +35,9 @@ public:
     // Counts as countBetween gives them; empty until they are known.
     void setCounts(const QVector<qint64>& counts);
     QVector<qint64> counts() const { return m_counts; }
+    // The drop records among the counts, alike; a bar with any is marked.
+    void setGapCounts(const QVector<qint64>& counts);
+    qint64 barGaps(int bar) const;
     // Whether the pane lists the newest record first (a bar's first record
     // is then its newest).
     void setNewestFirst(bool newestFirst) { m_newestFirst = newestFirst; }
@@ -72,5 +75,6 @@ private:
     bool m_isDay = false;
     bool m_newestFirst = false;
     QVector<qint64> m_counts;
+    QVector<qint64> m_gapCounts;
     QString m_status;
 };

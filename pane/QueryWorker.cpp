@@ -360,8 +360,16 @@ void QueryWorker::countJob(const TicketPtr& ticket, const QString& database, con
     RecordKeyReader reader(database);
     const Ticket::Attached attached(*ticket, reader);
     QVector<qint64> counts;
-    if (reader.open() && reader.countBetween(query, bounds, counts))
-        deliver(ticket, [this, counts] { emit intervalsCounted(counts); });
+    if (!reader.open() || !reader.countBetween(query, bounds, counts))
+        return;
+    deliver(ticket, [this, counts] { emit intervalsCounted(counts); });
+    if (!query.withGaps)
+        return;
+    ViewerQuery gaps = query;
+    gaps.onlyGaps = true;
+    QVector<qint64> gapCounts;
+    if (reader.countBetween(gaps, bounds, gapCounts))
+        deliver(ticket, [this, gapCounts] { emit gapsCounted(gapCounts); });
 }
 
 // ---- finding and copying ----

@@ -88,6 +88,8 @@ public:
 signals:
     void keysListed(const std::vector<qint64>& ids, const std::vector<int>& lengths, const std::vector<qint8>& kinds);
     void intervalsCounted(const QVector<qint64>& counts);
+    // The drop records among them, per interval alike (a listing with gaps).
+    void gapsCounted(const QVector<qint64>& counts);
     // An empty error: the whole answer was listed.
     void listingEnded(const QString& error);
     // The file's last write was cut off: the listing (and every read of its

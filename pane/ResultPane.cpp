@@ -101,6 +101,7 @@ ResultPane::ResultPane(QWidget* parent)
     connect(m_strip, &PaneStrip::recordRequested, this, &ResultPane::scrollToRecord);
     connect(m_worker, &QueryWorker::keysListed, this, &ResultPane::takeListedKeys);
     connect(m_worker, &QueryWorker::intervalsCounted, m_strip, &PaneStrip::setCounts);
+    connect(m_worker, &QueryWorker::gapsCounted, m_strip, &PaneStrip::setGapCounts);
     connect(m_worker, &QueryWorker::listingEnded, this, &ResultPane::endListing);
     connect(m_worker, &QueryWorker::copyTaken, this, [this](const std::shared_ptr<SystemLog::CommittedCopy>& copy) {
         if (m_stored)

@@ -231,6 +231,8 @@ private slots:
     void stripCountsMatchSql_data();
     void stripCountsMatchSql();
     void readsAnInterruptedWriteFromACopy();
+    void stripMarksTheGapsOfAnotherType_data();
+    void stripMarksTheGapsOfAnotherType();
     void listingsMatchSql_data();
     void listingsMatchSql();
 
@@ -478,6 +480,39 @@ void TestQuarrowWorker::readsAnInterruptedWriteFromACopy()
     QCOMPARE(checksum(path), before);
     QCOMPARE(checksum(path + QStringLiteral("-journal")), journalBefore);
     QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), filesBefore);
+}
+
+void TestQuarrowWorker::stripMarksTheGapsOfAnotherType_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::newRow("alarms") << 3; // an alarm that merely reads like a drop record is no gap
+    QTest::newRow("parameter changes") << 0;
+    QTest::newRow("other information, where the drop records are") << 4;
+}
+
+// The day's drop records (type 4, at 07:00 and 08:00) mark their quarter-hours
+// whatever type is listed, and are listed themselves as gaps.
+void TestQuarrowWorker::stripMarksTheGapsOfAnotherType()
+{
+    QFETCH(int, type);
+    ResultPane pane;
+    pane.resize(776, 500);
+    pane.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&pane));
+    pane.showDayQuery(m_mixed, type, QDate(2024, 5, 1));
+    PaneStrip* strip = pane.strip();
+    QTRY_VERIFY_WITH_TIMEOUT(!pane.isBusy() && strip->barGaps(28) > 0, kTimeoutMs);
+    QCOMPARE(strip->barCount(), 96);
+    QVector<int> marked;
+    for (int bar = 0; bar < strip->barCount(); ++bar)
+        if (strip->barGaps(bar) > 0)
+            marked << bar;
+    QCOMPARE(marked, (QVector<int>{28, 32}));
+    QVERIFY(strip->barToolTip(28).contains(QStringLiteral("其中 1 条说明此期间有日志未能写入")));
+    const QString text = pane.toPlainText();
+    QVERIFY(text.contains(QStringLiteral("2024-05-01 07:00:00:\n此期间有 1,234 条日志未能写入：日志过多（2024-05-01 06:59:50 至 07:00:00）")));
+    QVERIFY(text.contains(QStringLiteral("此期间有 5 条日志未能写入：磁盘已满或数据库已达到大小上限")));
+    QCOMPARE(text.contains(QStringLiteral("日志过多：已丢弃 9 条记录 (an alarm")), type == 3);
 }
 
 void TestQuarrowWorker::listingsMatchSql_data()

@@ -26,6 +26,9 @@ struct ViewerQuery
     // types and the pattern, so that a reader of one type sees where records
     // of any type may be missing.
     bool withGaps = false;
+    // Only the drop records of the period, whatever the types and pattern
+    // (where a strip marks its gaps).
+    bool onlyGaps = false;
 
     // Whether the blocks name their type: always, unless one type is listed.
     bool namesTypes() const { return types.size() != 1; }

@@ -363,7 +363,9 @@ struct RecordKeyReader::Private
         if (!usable() || !prepareGrep(query))
             return false;
         std::vector<ValuePtr> types;
-        if (query.types.isEmpty()) {
+        if (query.onlyGaps) {
+            // only the gap stream below
+        } else if (query.types.isEmpty()) {
             if (!storedTypes(types))
                 return false;
         } else {
@@ -393,7 +395,7 @@ struct RecordKeyReader::Private
             gapsListed = gapsListed || stream.isGapType;
             streams.push_back(std::move(stream));
         }
-        if (query.withGaps && !gapsListed) {
+        if ((query.withGaps || query.onlyGaps) && !gapsListed) {
             Stream gaps;
             gaps.isGapType = true;
             gaps.typeName = recordTypeName(kGapRecordType);
@@ -515,7 +517,7 @@ struct RecordKeyReader::Private
     {
         ListedKey key;
         key.id = sqlite3_column_int64(row, 0);
-        key.gap = query.withGaps && stream.isGapType
+        key.gap = (query.withGaps || query.onlyGaps) && stream.isGapType
                   && isGapMessage(reinterpret_cast<const char*>(sqlite3_column_blob(row, 2)), sqlite3_column_bytes(row, 2));
         key.type = stream.type ? stream.typeCode : kGapRecordType;
         const int names = query.namesTypes() ? stream.typeNameLength + 3 : 0;
