@@ -14,6 +14,20 @@
 
 namespace {
 
+void addInto(QVector<qint64>& total, const QVector<qint64>& more)
+{
+    if (more.isEmpty())
+        return;
+    if (total.isEmpty())
+        total.fill(0, more.size());
+    for (int j = 0; j < std::min(total.size(), more.size()); ++j)
+        total[j] += more.at(j);
+}
+
+} // namespace
+
+namespace {
+
 constexpr int kQuarterHours = 96;
 constexpr int kMargin = 4;
 constexpr int kBarsHeight = 28;
@@ -60,6 +74,8 @@ void PaneStrip::setDay(const QDate& day)
     m_isDay = true;
     m_counts.clear();
     m_gapCounts.clear();
+    m_added.clear();
+    m_gapsAdded.clear();
     m_bounds.clear();
     const QDateTime midnight(day, QTime(0, 0), Qt::UTC);
     for (int i = 0; i <= kQuarterHours; ++i)
@@ -72,6 +88,8 @@ void PaneStrip::setRange(const QDateTime& start, const QDateTime& end)
     m_isDay = false;
     m_counts.clear();
     m_gapCounts.clear();
+    m_added.clear();
+    m_gapsAdded.clear();
     m_bounds.clear();
     const qint64 from = wallClock(start).toSecsSinceEpoch();
     const qint64 to = wallClock(end).toSecsSinceEpoch();
@@ -102,15 +120,43 @@ QStringList PaneStrip::bounds() const
     return texts;
 }
 
+// A live listing's additions may come before the listing's own counts.
 void PaneStrip::setCounts(const QVector<qint64>& counts)
 {
     m_counts = counts;
+    addInto(m_counts, m_added);
     update();
 }
 
 void PaneStrip::setGapCounts(const QVector<qint64>& counts)
 {
     m_gapCounts = counts;
+    addInto(m_gapCounts, m_gapsAdded);
+    update();
+}
+
+void PaneStrip::resetCounts()
+{
+    m_counts.clear();
+    m_gapCounts.clear();
+    m_added.clear();
+    m_gapsAdded.clear();
+    update();
+}
+
+void PaneStrip::addCounts(const QVector<qint64>& counts)
+{
+    addInto(m_added, counts);
+    if (!m_counts.isEmpty())
+        addInto(m_counts, counts);
+    update();
+}
+
+void PaneStrip::addGapCounts(const QVector<qint64>& counts)
+{
+    addInto(m_gapsAdded, counts);
+    if (!m_gapCounts.isEmpty())
+        addInto(m_gapCounts, counts);
     update();
 }
 

@@ -4,8 +4,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <thread>
+
+#include <vxSyslog/LogTail.h>
 
 
 #include "StoredRecords.h"
@@ -20,8 +23,13 @@ namespace {
 // its scroll bar grows as they come.
 constexpr std::size_t kFirstBatch = 256;
 constexpr qint64 kBatchMs = 50;
-// A listing and its counts side by side, plus a find or a copy.
-constexpr int kThreadCount = 3;
+// A listing and its counts side by side (or a live listing's follow), plus
+// a find or a copy.
+constexpr int kThreadCount = 4;
+// A live listing looks for new records this often, and takes this many
+// stored records at a time from its tail.
+constexpr int kLivePollMs = 250;
+constexpr int kLiveFetch = 100000;
 // Blocks read by id at a time while finding or copying.
 constexpr int kFetchChunk = 512;
 
@@ -248,13 +256,13 @@ void QueryWorker::runDelivered()
 
 // ---- listing and counting ----
 
-void QueryWorker::list(const QString& database, const ViewerQuery& query, const QStringList& bounds)
+void QueryWorker::list(const QString& database, const ViewerQuery& query, const QStringList& bounds, bool live)
 {
     cancelListing();
     const TicketPtr ticket = std::make_shared<Ticket>();
     m_listTicket = ticket;
     m_listing = true;
-    threads().run([this, ticket, database, query, bounds] { listJob(ticket, database, query, bounds); });
+    threads().run([this, ticket, database, query, bounds, live] { listJob(ticket, database, query, bounds, live); });
 }
 
 void QueryWorker::check(const QString& database)
@@ -293,7 +301,7 @@ void QueryWorker::cancelListing()
 }
 
 void QueryWorker::listJob(const TicketPtr& ticket, const QString& database, ViewerQuery query, const QStringList& bounds,
-                          const std::shared_ptr<SystemLog::CommittedCopy>& copy)
+                          bool live, const std::shared_ptr<SystemLog::CommittedCopy>& copy)
 {
     RecordKeyReader reader(database);
     const Ticket::Attached attached(*ticket, reader);
@@ -311,19 +319,30 @@ void QueryWorker::listJob(const TicketPtr& ticket, const QString& database, View
         if (!copy)
             return end(error);
         deliver(ticket, [this, copy] { emit copyTaken(copy); });
-        // The copy lives as long as this job, and then in the pane.
-        return listJob(ticket, copy->path(), query, bounds, copy);
+        // The copy lives as long as this job, and then in the pane. It
+        // does not grow: nothing to follow there.
+        return listJob(ticket, copy->path(), query, bounds, false, copy);
     }
     if (!opened || !reader.lastId(lastId))
         return end(reader.errorText());
     if (lastId == 0) {
         deliver(ticket, [this, bounds] { emit intervalsCounted(QVector<qint64>(bounds.size() + 1, 0)); });
-        return end(QString());
+        end(QString());
+    } else {
+        query.upToId = lastId;
+        if (!bounds.isEmpty())
+            m_threads->run([this, ticket, database, query, bounds, copy] { countJob(ticket, database, query, bounds); });
+        const bool read = readInBatches(ticket, reader, query);
+        end(read ? QString() : reader.errorText());
+        if (!read)
+            return;
     }
-    query.upToId = lastId;
-    if (!bounds.isEmpty())
-        m_threads->run([this, ticket, database, query, bounds, copy] { countJob(ticket, database, query, bounds); });
+    if (live)
+        follow(ticket, database, query, bounds, lastId);
+}
 
+bool QueryWorker::readInBatches(const TicketPtr& ticket, RecordKeyReader& reader, const ViewerQuery& query)
+{
     auto ids = std::make_shared<std::vector<qint64>>();
     auto lengths = std::make_shared<std::vector<int>>();
     auto kinds = std::make_shared<std::vector<qint8>>();
@@ -350,7 +369,74 @@ void QueryWorker::listJob(const TicketPtr& ticket, const QString& database, View
     });
     if (!ids->empty())
         sendBatch();
-    end(read ? QString() : reader.errorText());
+    return read;
+}
+
+// The records committed after the listing, as LogTail finds them (it waits
+// out another program's lock, and notices a file deleted, replaced or
+// reset): their keys are read as the listing's were, between the last id
+// listed and the newest one the tail saw, and appended, with the counts
+// they add to the strip. New content at the path ends the follow with
+// liveRestarted(): the pane lists the query again.
+void QueryWorker::follow(const TicketPtr& ticket, const QString& database, ViewerQuery query, const QStringList& bounds,
+                         qint64 lastId)
+{
+    SystemLog::RecordFilter period;
+    period.since = query.start;
+    period.until = query.end;
+    SystemLog::LogTail tail(database, period);
+    tail.setStopCheck([ticket] { return ticket->cancelled(); });
+    tail.seekAfter(lastId);
+    const int restarts = tail.restartCount();
+    std::unique_ptr<RecordKeyReader> reader;
+    std::unique_ptr<Ticket::Attached> attached;
+    while (!ticket->cancelled()) {
+        qint64 newest = lastId;
+        tail.fetch(kLiveFetch, [&newest](const SystemLog::LogRecord& record) {
+            newest = std::max(newest, record.id);
+            return true;
+        });
+        if (tail.restartCount() != restarts) {
+            deliver(ticket, [this] { emit liveRestarted(); });
+            return;
+        }
+        if (newest > lastId) {
+            if (!reader) {
+                attached.reset();
+                reader = std::make_unique<RecordKeyReader>(database);
+                attached = std::make_unique<Ticket::Attached>(*ticket, *reader);
+                if (!reader->open())
+                    reader.reset();
+            }
+            ViewerQuery fresh = query;
+            fresh.afterId = lastId;
+            fresh.upToId = newest;
+            if (reader && readInBatches(ticket, *reader, fresh)) {
+                lastId = newest;
+                addCounts(ticket, *reader, fresh, bounds);
+            } else {
+                attached.reset();
+                reader.reset(); // opened again at the next round: the file may be another
+            }
+        }
+        for (int waited = 0; waited < kLivePollMs && !ticket->cancelled(); waited += 10)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+void QueryWorker::addCounts(const TicketPtr& ticket, RecordKeyReader& reader, const ViewerQuery& query,
+                            const QStringList& bounds)
+{
+    if (bounds.isEmpty())
+        return;
+    QVector<qint64> counts;
+    if (reader.countBetween(query, bounds, counts))
+        deliver(ticket, [this, counts] { emit intervalsAdded(counts); });
+    ViewerQuery gaps = query;
+    gaps.onlyGaps = true;
+    QVector<qint64> gapCounts;
+    if (query.withGaps && reader.countBetween(gaps, bounds, gapCounts))
+        deliver(ticket, [this, gapCounts] { emit gapsAdded(gapCounts); });
 }
 
 // The strip's counts; a failure leaves the strip empty, the listing reports it.

@@ -35,6 +35,12 @@
 // pane (copyTaken), and every read of that answer goes to the copy. The
 // file itself is only ever read.
 //
+// Live. A listing whose period reaches the present goes on, in its job,
+// after it has ended: it follows the file with a LogTail (which waits out
+// locks and notices a replaced file) and reads the keys of what was
+// committed since, as the listing read its own, every quarter of a second,
+// until the listing is cancelled.
+//
 // Cancellation. Each request holds a ticket. A new request of the same kind,
 // cancel...() or the worker's end cancels the ticket: its flag is set, which
 // the job reads between rows, and its readers are interrupted, which ends a
@@ -61,7 +67,9 @@ public:
     // Lists the query: keysListed() for every batch, in the answer's order,
     // then listingEnded(); intervalsCounted() once, with the counts between
     // `bounds` (see RecordKeyReader::countBetween), before or after that.
-    void list(const QString& database, const SystemLog::ViewerQuery& query, const QStringList& bounds);
+    // With `live`, once listed, the records committed later are appended as
+    // they come (keysListed(), intervalsAdded()) until the listing is cancelled.
+    void list(const QString& database, const SystemLog::ViewerQuery& query, const QStringList& bounds, bool live = false);
     // Searches the listed records (see PaneSearch::find); findEnded() follows.
     void find(const QString& database, const SystemLog::ViewerQuery& query, const RecordKeys::Snapshot& keys, const PaneText::Position& start,
               const PaneText::Position& end, const QString& text, bool backward);
@@ -92,6 +100,11 @@ signals:
     void gapsCounted(const QVector<qint64>& counts);
     // An empty error: the whole answer was listed.
     void listingEnded(const QString& error);
+    // A live listing's new records, per interval, to add to the strip.
+    void intervalsAdded(const QVector<qint64>& counts);
+    void gapsAdded(const QVector<qint64>& counts);
+    // Another file (or new content) at a live listing's path: list again.
+    void liveRestarted();
     // The file's last write was cut off: the listing (and every read of its
     // records) goes on from this rolled-back copy; keep it while reading.
     void copyTaken(const std::shared_ptr<SystemLog::CommittedCopy>& copy);
@@ -107,7 +120,12 @@ private:
     using TicketPtr = std::shared_ptr<Ticket>;
 
     void listJob(const TicketPtr& ticket, const QString& database, SystemLog::ViewerQuery query, const QStringList& bounds,
-                 const std::shared_ptr<SystemLog::CommittedCopy>& copy = nullptr);
+                 bool live, const std::shared_ptr<SystemLog::CommittedCopy>& copy = nullptr);
+    bool readInBatches(const TicketPtr& ticket, SystemLog::RecordKeyReader& reader, const SystemLog::ViewerQuery& query);
+    void follow(const TicketPtr& ticket, const QString& database, SystemLog::ViewerQuery query, const QStringList& bounds,
+                qint64 lastId);
+    void addCounts(const TicketPtr& ticket, SystemLog::RecordKeyReader& reader, const SystemLog::ViewerQuery& query,
+                   const QStringList& bounds);
     void countJob(const TicketPtr& ticket, const QString& database, const SystemLog::ViewerQuery& query,
                   const QStringList& bounds);
     // Hands `result` to the GUI thread, where it runs if the ticket still holds.

@@ -59,6 +59,11 @@ QString ResultPane::queryFailedText(const QString& reason)
     return QStringLiteral("查询失败：%1\n详细信息：%2").arg(reason.left(at), details);
 }
 
+QString ResultPane::liveText()
+{
+    return QStringLiteral("● 实时更新中");
+}
+
 QString ResultPane::cancelledText()
 {
     return QStringLiteral("查询已取消");
@@ -101,6 +106,9 @@ ResultPane::ResultPane(QWidget* parent)
     connect(m_strip, &PaneStrip::recordRequested, this, &ResultPane::scrollToRecord);
     connect(m_worker, &QueryWorker::keysListed, this, &ResultPane::takeListedKeys);
     connect(m_worker, &QueryWorker::intervalsCounted, m_strip, &PaneStrip::setCounts);
+    connect(m_worker, &QueryWorker::intervalsAdded, m_strip, &PaneStrip::addCounts);
+    connect(m_worker, &QueryWorker::gapsAdded, m_strip, &PaneStrip::addGapCounts);
+    connect(m_worker, &QueryWorker::liveRestarted, this, &ResultPane::relistLive);
     connect(m_worker, &QueryWorker::gapsCounted, m_strip, &PaneStrip::setGapCounts);
     connect(m_worker, &QueryWorker::listingEnded, this, &ResultPane::endListing);
     connect(m_worker, &QueryWorker::copyTaken, this, [this](const std::shared_ptr<SystemLog::CommittedCopy>& copy) {
@@ -137,13 +145,19 @@ void ResultPane::showNotice(const QString& text)
     setContent(std::make_unique<MemoryRecords>(text), kNoticePixelSize);
 }
 
-void ResultPane::setContent(std::unique_ptr<PaneRecords> records, int pixelSize)
+// With keepListing a live listing goes on behind the new content (its empty
+// answer parked behind the not-found notice).
+void ResultPane::setContent(std::unique_ptr<PaneRecords> records, int pixelSize, bool keepListing)
 {
-    m_worker->cancelListing();
+    if (!keepListing) {
+        m_worker->cancelListing();
+        m_parked.reset();
+        m_live = false;
+        m_strip->hide();
+    }
     m_worker->cancelFind();
     m_worker->cancelCopy();
     updateBusyState();
-    m_strip->hide();
     updateMargins();
     setFont(paneFont(pixelSize));
     m_records = std::move(records);

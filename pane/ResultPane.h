@@ -39,6 +39,10 @@ struct Match;
 // and a strip at the top (PaneStrip) shows the period's counts per interval.
 // A new query or Esc cancels the running one. When the listing ends, the
 // not-found and failure notices replace an empty or failed answer.
+// A listing whose period reaches the present (today, a range ending later)
+// is live: records committed afterwards are appended as they come, the
+// strip counts them, and a view showing the newest record keeps showing it
+// (follow mode); a view scrolled elsewhere does not move.
 //
 // It never holds the texts of a whole answer, because a month of status
 // records is tens of millions. What it shows comes from a PaneRecords: a
@@ -77,6 +81,10 @@ public:
     static QString notFoundText();
     static QString queryFailedText(const QString& reason);
     static QString cancelledText();
+    // The marker of a listing that follows the log, on the strip and the
+    // window's line.
+    static QString liveText();
+    bool isLive() const { return m_live && (m_stored || m_parked); }
     static QString copyTooLargeText(qint64 characters);
 
     explicit ResultPane(QWidget* parent = nullptr);
@@ -181,8 +189,10 @@ private:
     static bool before(const TextPos& a, const TextPos& b) { return PaneText::before(a, b); }
     static bool before(const ViewPos& a, const ViewPos& b);
 
-    void setContent(std::unique_ptr<PaneRecords> records, int pixelSize);
-    void startQuery(const QString& database, const SystemLog::ViewerQuery& query);
+    void setContent(std::unique_ptr<PaneRecords> records, int pixelSize, bool keepListing = false);
+    void startQuery(const QString& database, const SystemLog::ViewerQuery& query, bool reachesNow);
+    void relistLive();
+    void parkEmptyAnswer();
     void takeListedKeys(const std::vector<qint64>& ids, const std::vector<int>& lengths, const std::vector<qint8>& kinds);
     void endListing(const QString& error);
     void showListingStatus();
@@ -248,6 +258,11 @@ private:
     QBasicTimer m_readRetry;
     QPoint m_dragPoint;
     QString m_findText; // marked wherever it is in view while the find bar is open
+    // The listing follows the log (its period reaches the present).
+    bool m_live = false;
+    std::unique_ptr<StoredRecords> m_parked; // a live listing's empty answer, behind the not-found notice
+    QString m_liveDatabase;
+    SystemLog::ViewerQuery m_liveQuery;
     PaneFindBar* m_findBar;
     PaneStrip* m_strip;
     QueryWorker* m_worker;

@@ -54,7 +54,7 @@ void ResultPane::showDayQuery(const QString& database, SystemLog::ViewerQuery qu
     const QString text = day.toString(QStringLiteral("yyyy-MM-dd"));
     query.start = SystemLog::dayStart(text);
     query.end = SystemLog::dayEnd(text);
-    startQuery(database, query);
+    startQuery(database, query, day == QDate::currentDate());
 }
 
 void ResultPane::showRangeQuery(const QString& database, SystemLog::ViewerQuery query, const QDateTime& start,
@@ -63,18 +63,27 @@ void ResultPane::showRangeQuery(const QString& database, SystemLog::ViewerQuery 
     m_strip->setRange(start, end);
     query.start = start.toString(kTimeFormat);
     query.end = end.toString(kTimeFormat);
-    startQuery(database, query);
+    const QDateTime now = QDateTime::currentDateTime();
+    startQuery(database, query, start <= now && end >= now.addSecs(-1));
 }
 
-void ResultPane::startQuery(const QString& database, const SystemLog::ViewerQuery& query)
+// A listing whose period reaches the present follows the log (newest first
+// lists only what is there: new records would have to go on top).
+void ResultPane::startQuery(const QString& database, const SystemLog::ViewerQuery& query, bool reachesNow)
 {
+    const QString path = database; // may be m_liveDatabase, which is set below
+    const SystemLog::ViewerQuery listed = query;
     const QStringList bounds = m_strip->bounds(); // the strip's period was set by the caller
-    auto stored = std::make_unique<StoredRecords>(database, query);
+    auto stored = std::make_unique<StoredRecords>(path, listed);
     StoredRecords* answer = stored.get();
     setContent(std::move(stored), kRecordPixelSize);
     m_stored = answer;
-    m_strip->setNewestFirst(query.newestFirst);
-    m_worker->list(database, query, bounds);
+    m_liveDatabase = path;
+    m_liveQuery = listed;
+    m_live = reachesNow && !listed.newestFirst;
+    m_strip->setNewestFirst(listed.newestFirst);
+    m_strip->resetCounts();
+    m_worker->list(path, listed, bounds, m_live);
     m_strip->setVisible(!bounds.isEmpty());
     updateMargins();
     showListingStatus();
@@ -94,9 +103,16 @@ bool ResultPane::isBusy() const
 void ResultPane::takeListedKeys(const std::vector<qint64>& ids, const std::vector<int>& lengths,
                                 const std::vector<qint8>& kinds)
 {
+    if (!m_stored && m_parked) {
+        StoredRecords* answer = m_parked.get();
+        setContent(std::move(m_parked), kRecordPixelSize, true);
+        m_stored = answer;
+    }
     if (!m_stored)
         return;
     const bool wasEmpty = recordCount() == 0;
+    // Follow mode: a live view at its newest record stays there.
+    const bool following = m_live && !isListing() && !before(m_top, lastTop());
     m_stored->keys().append(ids.data(), lengths.data(), kinds.data(), int(ids.size()));
     m_segments.extend();
     m_lastTopKnown = false;
@@ -104,9 +120,29 @@ void ResultPane::takeListedKeys(const std::vector<qint64>& ids, const std::vecto
         m_top = ViewPos();
     if (m_pendingTopRecord >= 0 && m_pendingTopRecord < recordCount())
         scrollToRecord(m_pendingTopRecord);
+    else if (following)
+        setTop(lastTop());
     else
         setTop(m_top);
     showListingStatus();
+}
+
+// A live listing that found nothing shows the not-found notice until its
+// first record comes.
+void ResultPane::parkEmptyAnswer()
+{
+    if (!m_stored || m_records.get() != m_stored)
+        return showNotice(notFoundText());
+    auto* answer = static_cast<StoredRecords*>(m_records.release());
+    m_parked.reset(answer);
+    setContent(std::make_unique<MemoryRecords>(notFoundText()), kNoticePixelSize, true);
+}
+
+// New content at a live listing's path: the same query, listed afresh.
+void ResultPane::relistLive()
+{
+    if (isLive())
+        startQuery(m_liveDatabase, m_liveQuery, true);
 }
 
 void ResultPane::showListingStatus()
@@ -115,6 +151,8 @@ void ResultPane::showListingStatus()
                                  : QStringLiteral("共 %1 条").arg(SystemLog::groupedCount(m_stored ? recordCount() : 0));
     if (m_stored && m_stored->readsACopy())
         status += QStringLiteral(" · ") + SystemLog::CommittedCopy::noteText();
+    if (isLive())
+        status += QStringLiteral(" · ") + liveText();
     setListingStatus(status);
 }
 
@@ -145,6 +183,8 @@ void ResultPane::endListing(const QString& error)
 {
     if (!error.isEmpty())
         showNotice(queryFailedText(error));
+    else if (recordCount() == 0 && m_live)
+        parkEmptyAnswer();
     else if (recordCount() == 0)
         showNotice(notFoundText());
     else if (m_pendingTopRecord >= 0)

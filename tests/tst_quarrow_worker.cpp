@@ -7,7 +7,11 @@
 // click on a bar shows that interval's first record.
 #include <QCryptographicHash>
 #include <QDir>
+#include <QProcess>
 #include <QTemporaryDir>
+
+#include <cstdio>
+#include <numeric>
 #include <QtTest>
 
 #include <vxSyslog/ListingBlock.h>
@@ -233,6 +237,10 @@ private slots:
     void readsAnInterruptedWriteFromACopy();
     void stripMarksTheGapsOfAnotherType_data();
     void stripMarksTheGapsOfAnotherType();
+    void liveRecordsAppearOnceInOrder_data();
+    void liveRecordsAppearOnceInOrder();
+    void liveViewFollowsOnlyAtTheNewest_data();
+    void liveViewFollowsOnlyAtTheNewest();
     void listingsMatchSql_data();
     void listingsMatchSql();
 
@@ -513,6 +521,139 @@ void TestQuarrowWorker::stripMarksTheGapsOfAnotherType()
     QVERIFY(text.contains(QStringLiteral("2024-05-01 07:00:00:\n此期间有 1,234 条日志未能写入：日志过多（2024-05-01 06:59:50 至 07:00:00）")));
     QVERIFY(text.contains(QStringLiteral("此期间有 5 条日志未能写入：磁盘已满或数据库已达到大小上限")));
     QCOMPARE(text.contains(QStringLiteral("日志过多：已丢弃 9 条记录 (an alarm")), type == 3);
+}
+
+// Runs SQL through the sqlite3 shell, another process, as a program that
+// logs would; returns once it has ended.
+void runSqliteShell(const QString& path, const QByteArray& sql)
+{
+    QProcess shell;
+    shell.start(QStringLiteral("sqlite3"), {path});
+    QVERIFY(shell.waitForStarted());
+    shell.write(sql);
+    shell.closeWriteChannel();
+    QVERIFY(shell.waitForFinished(kTimeoutMs));
+    QCOMPARE(shell.exitCode(), 0);
+}
+
+QByteArray insertsAt(const QDate& day, const QStringList& messages, int firstSecond)
+{
+    QByteArray sql;
+    for (int i = 0; i < messages.size(); ++i)
+        sql += QStringLiteral("INSERT INTO SystemInfo(datetime, type, message) VALUES('%1 00:00:%2', 3, '%3');\n")
+                   .arg(day.toString(QStringLiteral("yyyy-MM-dd")))
+                   .arg(firstSecond + i, 2, 10, QLatin1Char('0'))
+                   .arg(messages.at(i))
+                   .toUtf8();
+    return sql;
+}
+
+void TestQuarrowWorker::liveRecordsAppearOnceInOrder_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("startsEmpty");
+    QTest::newRow("appended one by one") << "append" << false;
+    QTest::newRow("into a day that had none") << "append" << true;
+    QTest::newRow("committed after holding the lock") << "lock" << false;
+    QTest::newRow("in a file put in the old one's place") << "replace" << false;
+}
+
+// Today's alarms listed live: records another process commits afterwards
+// appear, each once, in time order; a file renamed over the listed one is
+// listed afresh and followed on.
+void TestQuarrowWorker::liveRecordsAppearOnceInOrder()
+{
+    QFETCH(QString, how);
+    QFETCH(bool, startsEmpty);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("dbLog.db"));
+    const QDate today = QDate::currentDate();
+    const QByteArray schema = QByteArray(kCreateTable) + ";\n" + kCreateIndex + ";\n";
+    runSqliteShell(path, schema + (startsEmpty ? QByteArray() : insertsAt(today, {QStringLiteral("before")}, 0)));
+    ResultPane pane;
+    pane.resize(600, 400);
+    pane.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&pane));
+    pane.showDayQuery(path, 3, today);
+    QTRY_VERIFY_WITH_TIMEOUT(!pane.isBusy(), kTimeoutMs);
+    if (startsEmpty)
+        QCOMPARE(pane.toPlainText(), ResultPane::notFoundText());
+    QCOMPARE(pane.recordCount(), 1); // the record, or the notice
+    QVERIFY(pane.isLive());
+    QVERIFY(pane.strip()->status().endsWith(ResultPane::liveText()));
+    const QString day = today.toString(QStringLiteral("yyyy-MM-dd"));
+    auto block = [&day](int second, const char* message) {
+        return QStringLiteral("%1 00:00:%2:\n%3").arg(day).arg(second, 2, 10, QLatin1Char('0')).arg(QLatin1String(message));
+    };
+
+    QStringList expected;
+    if (!startsEmpty)
+        expected << block(0, "before");
+    if (how == QLatin1String("append")) {
+        runSqliteShell(path, insertsAt(today, {QStringLiteral("one")}, 1));
+        runSqliteShell(path, insertsAt(today, {QStringLiteral("two"), QStringLiteral("three")}, 2));
+        expected << block(1, "one") << block(2, "two") << block(3, "three");
+    } else if (how == QLatin1String("lock")) {
+        QProcess holder;
+        holder.start(QStringLiteral("sqlite3"), {path});
+        QVERIFY(holder.waitForStarted());
+        holder.write("BEGIN EXCLUSIVE;\n" + insertsAt(today, {QStringLiteral("held"), QStringLiteral("held too")}, 5));
+        QTest::qWait(600); // the lock is held this long, whatever the pane does meanwhile
+        holder.write("COMMIT;\n");
+        holder.closeWriteChannel();
+        QVERIFY(holder.waitForFinished(kTimeoutMs));
+        expected << block(5, "held") << block(6, "held too");
+    } else {
+        const QString other = dir.filePath(QStringLiteral("new.db"));
+        runSqliteShell(other, schema + insertsAt(today, {QStringLiteral("new file")}, 9));
+        QCOMPARE(std::rename(other.toLocal8Bit().constData(), path.toLocal8Bit().constData()), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(pane.toPlainText(), block(9, "new file"), kTimeoutMs);
+        runSqliteShell(path, insertsAt(today, {QStringLiteral("then this")}, 10));
+        expected = QStringList{block(9, "new file"), block(10, "then this")};
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(pane.recordCount(), expected.size(), kTimeoutMs);
+    QCOMPARE(pane.toPlainText(), expected.join(QLatin1Char('\n')));
+    auto stripTotal = [&pane] {
+        const QVector<qint64> counts = pane.strip()->counts();
+        return std::accumulate(counts.begin(), counts.end(), qint64(0));
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(stripTotal(), qint64(expected.size()), kTimeoutMs);
+}
+
+void TestQuarrowWorker::liveViewFollowsOnlyAtTheNewest_data()
+{
+    QTest::addColumn<bool>("atNewest");
+    QTest::newRow("at the newest record: follows") << true;
+    QTest::newRow("scrolled up: stays") << false;
+}
+
+void TestQuarrowWorker::liveViewFollowsOnlyAtTheNewest()
+{
+    QFETCH(bool, atNewest);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("dbLog.db"));
+    const QDate today = QDate::currentDate();
+    QStringList many;
+    for (int i = 0; i < 50; ++i)
+        many << QStringLiteral("record %1").arg(i);
+    runSqliteShell(path, QByteArray(kCreateTable) + ";\n" + kCreateIndex + ";\n" + insertsAt(today, many, 0));
+    ResultPane pane;
+    pane.resize(500, 300);
+    pane.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&pane));
+    pane.showDayQuery(path, 3, today);
+    QTRY_VERIFY_WITH_TIMEOUT(!pane.isBusy() && pane.recordCount() == 50, kTimeoutMs);
+    pane.scrollToRecord(atNewest ? 49 : 10);
+    QCOMPARE(pane.lastVisibleRecord() == 49, atNewest);
+    const int top = pane.firstVisibleRecord();
+    runSqliteShell(path, insertsAt(today, {QStringLiteral("newest")}, 59));
+    QTRY_COMPARE_WITH_TIMEOUT(pane.recordCount(), 51, kTimeoutMs);
+    if (atNewest) {
+        QCOMPARE(pane.lastVisibleRecord(), 50);
+    } else {
+        QCOMPARE(pane.firstVisibleRecord(), top);
+        QCOMPARE(pane.firstVisibleRecordOffset(), 0);
+    }
 }
 
 void TestQuarrowWorker::listingsMatchSql_data()
