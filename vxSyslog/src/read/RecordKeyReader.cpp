@@ -5,7 +5,9 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <chrono>
 #include <mutex>
 #include <thread>
@@ -418,15 +420,25 @@ struct RecordKeyReader::Private
     }
 
     // Whether stream a's row comes before stream b's in the listing's order.
+    // Compared in place, as SQLite's BINARY collation does: this runs for
+    // every row of a merged listing.
     static bool comesFirst(const Stream& a, const Stream& b, bool newestFirst)
     {
-        const QByteArray at = utf8At(a.statement->get(), 1);
-        const QByteArray bt = utf8At(b.statement->get(), 1);
-        const qint64 aid = sqlite3_column_int64(a.statement->get(), 0);
-        const qint64 bid = sqlite3_column_int64(b.statement->get(), 0);
-        if (at != bt)
-            return newestFirst ? at > bt : at < bt;
-        return newestFirst ? aid > bid : aid < bid;
+        sqlite3_stmt* as = a.statement->get();
+        sqlite3_stmt* bs = b.statement->get();
+        const auto* at = sqlite3_column_blob(as, 1);
+        const auto* bt = sqlite3_column_blob(bs, 1);
+        const int al = sqlite3_column_bytes(as, 1);
+        const int bl = sqlite3_column_bytes(bs, 1);
+        int order = (at && bt) ? memcmp(at, bt, std::size_t(std::min(al, bl))) : 0;
+        if (order == 0)
+            order = al - bl;
+        if (order == 0) {
+            const qint64 aid = sqlite3_column_int64(as, 0);
+            const qint64 bid = sqlite3_column_int64(bs, 0);
+            order = aid < bid ? -1 : aid > bid ? 1 : 0;
+        }
+        return newestFirst ? order > 0 : order < 0;
     }
 
     // The query's rows (id, datetime, message) in slices (see kSliceMs),
