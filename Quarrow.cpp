@@ -8,6 +8,7 @@
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFocusFrame>
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QKeyEvent>
@@ -81,9 +82,12 @@ public:
 // `label()`; its 取消 sets `cancelled` and interrupts the reader. False when
 // the work did not end, because the application is quitting: the work is
 // then cancelled and waited for, and nothing more may be shown.
+// With a total, the bar shows how much of it `doneSoFar()` says is done.
 bool runWhileAnswering(QWidget* window, RecordKeyReader& reader, std::atomic<bool>& cancelled,
-                       const std::function<QString()>& label, const std::function<void()>& work)
+                       const std::function<QString()>& label, const std::function<void()>& work, qint64 total = 0,
+                       const std::function<qint64()>& doneSoFar = {})
 {
+    constexpr int kSteps = 1000;
     BusyCursor busy;
     QEventLoop loop;
     std::atomic<bool> done{false};
@@ -92,7 +96,7 @@ bool runWhileAnswering(QWidget* window, RecordKeyReader& reader, std::atomic<boo
         done.store(true);
         QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
     });
-    QProgressDialog progress(label(), QStringLiteral("取消"), 0, 0, window);
+    QProgressDialog progress(label(), QStringLiteral("取消"), 0, total > 0 ? kSteps : 0, window);
     progress.setWindowTitle(QStringLiteral("提示"));
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(INT_MAX); // shown by the timer below, not by its own guess
@@ -104,6 +108,8 @@ bool runWhileAnswering(QWidget* window, RecordKeyReader& reader, std::atomic<boo
     QTimer refresh;
     QObject::connect(&refresh, &QTimer::timeout, [&] {
         progress.setLabelText(label());
+        if (total > 0 && doneSoFar)
+            progress.setValue(int(std::min<qint64>(kSteps - 1, doneSoFar() * kSteps / total)));
         if (!progress.isVisible() && !progress.wasCanceled())
             progress.show();
     });
@@ -240,6 +246,13 @@ void Quarrow::addListingBar()
 // page's query. F5 runs the last query again, Ctrl+L goes to the filter.
 void Quarrow::addKeys()
 {
+    // The focused control carries a frame, so the keyboard's place shows.
+    auto* focusFrame = new QFocusFrame(this);
+    focusFrame->setObjectName(QStringLiteral("focusFrame"));
+    connect(qApp, &QApplication::focusChanged, focusFrame, [this, focusFrame](QWidget*, QWidget* now) {
+        const bool control = now && now != ui.textEdit && isAncestorOf(now) && !ui.textEdit->isAncestorOf(now);
+        focusFrame->setWidget(control ? now : nullptr);
+    });
     for (QWidget* page : {ui.page, ui.page_2})
         for (QWidget* field : page->findChildren<QWidget*>())
             field->installEventFilter(this);
@@ -595,7 +608,8 @@ void Quarrow::exportDay()
             });
             if (cancelled.load())
                 outcome.status = DayExport::Status::Cancelled;
-        });
+        },
+        total, [&] { return written.load(); });
     if (wrote)
         inform(DayExport::outcomeText(outcome, path));
     finish();

@@ -2,6 +2,7 @@
 // records says what is listed, several types are named in the pane, newest
 // first is remembered, and nothing clips at the smallest window size.
 #include <QCheckBox>
+#include <QFocusFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSettings>
@@ -47,6 +48,7 @@ private slots:
     void lineSaysWhatIsListed();
     void newestFirstIsRemembered();
     void nothingClipsAtTheSmallestSize();
+    void tabMovesAFramedFocus();
     void findSaysWhichHitOfHowMany_data();
     void findSaysWhichHitOfHowMany();
     void aFileIsCheckedWhenOpened_data();
@@ -164,6 +166,28 @@ void TestQuarrowListing::nothingClipsAtTheSmallestSize()
             QVERIFY2(w->width() >= w->sizeHint().width(), qPrintable(w->objectName()));
         }
     }
+}
+
+// Tab goes the layout's way, and the focused control carries the frame (a
+// date field takes a Tab per section of its own before it lets go).
+void TestQuarrowListing::tabMovesAFramedFocus()
+{
+    Viewer v;
+    v.window->show();
+    QApplication::setActiveWindow(v.window.get());
+    QVERIFY(QTest::qWaitForWindowActive(v.window.get()));
+    v.widget("comboBox")->setFocus(Qt::TabFocusReason);
+    auto* frame = v.window->findChild<QFocusFrame*>(QStringLiteral("focusFrame"));
+    QStringList visited;
+    for (int i = 0; i < 12 && visited.size() < 6; ++i) {
+        QTRY_COMPARE(frame->widget(), QApplication::focusWidget());
+        if (visited.isEmpty() || visited.last() != frame->widget()->objectName())
+            visited << frame->widget()->objectName();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    QCOMPARE(visited, (QStringList{"comboBox", "typePicker", "pushButton", "toolButton", "dateEdit", "m_pbExport"}));
+    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(v.pane()));
+    QVERIFY(!frame->widget()); // the pane shows its own caret
 }
 
 void TestQuarrowListing::findSaysWhichHitOfHowMany_data()
