@@ -103,7 +103,7 @@ struct Stream
     int typeCode = ListedKey::kOtherType; // the type as a code, when it is an int
     QString typeName;
     int typeNameLength = 0;
-    QByteArray filter;      // what is added after the bounds: the pattern, gaps
+    QByteArray match;       // which of its rows are listed (the pattern, gaps); empty: all
     Resume resume;
     bool done = false;
     std::unique_ptr<SqliteStatement> statement;
@@ -129,7 +129,7 @@ bool isIntValue(sqlite3_value* value, int number)
 // (both included); a later slice of rows starts at the last row's time
 // stamp, past its id (newest first: ends there, before its id), and a later
 // slice of groups past the last group's time stamp.
-QByteArray whereClause(const ViewerQuery& query, const Stream& stream, bool byGroup)
+QByteArray whereClause(const ViewerQuery& query, const Stream& stream, bool byGroup, bool withMatch = true)
 {
     const Resume& resume = stream.resume;
     const bool atRow = resume.started && !byGroup;
@@ -143,7 +143,7 @@ QByteArray whereClause(const ViewerQuery& query, const Stream& stream, bool byGr
         sql += " AND id > ?6";
     if (atRow)
         sql += down ? " AND (datetime < ?2 OR id < ?5)" : " AND (datetime > ?1 OR id > ?5)";
-    return sql + stream.filter;
+    return withMatch && !stream.match.isEmpty() ? sql + " AND " + stream.match : sql;
 }
 
 void bindQuery(SqliteStatement& statement, const ViewerQuery& query, const Stream& stream, bool byGroup)
@@ -392,8 +392,7 @@ struct RecordKeyReader::Private
                 && sqlite3_value_int64(type.get()) < kRecordTypeCount)
                 stream.typeCode = int(sqlite3_value_int64(type.get()));
             if (!grep.isEmpty())
-                stream.filter = stream.isGapType && query.withGaps ? " AND (" + grep + " OR " + gapCondition() + ")"
-                                                                   : " AND " + grep;
+                stream.match = stream.isGapType && query.withGaps ? "(" + grep + " OR " + gapCondition() + ")" : grep;
             gapsListed = gapsListed || stream.isGapType;
             streams.push_back(std::move(stream));
         }
@@ -401,7 +400,7 @@ struct RecordKeyReader::Private
             Stream gaps;
             gaps.isGapType = true;
             gaps.typeName = recordTypeName(kGapRecordType);
-            gaps.filter = " AND " + gapCondition();
+            gaps.match = gapCondition();
             streams.push_back(std::move(gaps));
         }
         for (Stream& stream : streams)
@@ -443,6 +442,13 @@ struct RecordKeyReader::Private
 
     // The query's rows (id, datetime, message) in slices (see kSliceMs),
     // merged from its streams in the listing's order.
+    //
+    // A stream's match (the pattern, the drop record condition) is a column,
+    // not a condition: SQLite still decides it, but a row that fails it
+    // comes back and is passed over here. So a stream whose next listed row
+    // lies far ahead (the rare drop records, a pattern no alarm matches)
+    // never holds the others up: its last row passed over tells how far it
+    // has come, and every row of another stream before that goes out.
     bool runMerged(const ViewerQuery& query, std::vector<Stream>& streams,
                    const std::function<bool(Stream&, sqlite3_stmt*)>& onRow)
     {
@@ -456,8 +462,10 @@ struct RecordKeyReader::Private
                 stream.hasRow = false;
                 if (stream.done)
                     continue;
+                const QByteArray listed = stream.match.isEmpty() ? QByteArray("1") : stream.match;
                 stream.statement = std::make_unique<SqliteStatement>(
-                    db, "SELECT id, datetime, message FROM SystemInfo" + whereClause(query, stream, false) + tail);
+                    db, "SELECT id, datetime, message, " + listed + " FROM SystemInfo" + whereClause(query, stream, false, false)
+                            + tail);
                 if (!stream.statement->prepared())
                     return failFromSqlite();
                 bindQuery(*stream.statement, query, stream, false);
@@ -478,7 +486,7 @@ struct RecordKeyReader::Private
                 if (!next)
                     return true;
                 sqlite3_stmt* row = next->statement->get();
-                if (!onRow(*next, row))
+                if (sqlite3_column_int(row, 3) != 0 && !onRow(*next, row))
                     return true;
                 next->resume = {true, utf8At(row, 1), sqlite3_column_int64(row, 0)};
                 if (!advance(*next))
