@@ -30,6 +30,34 @@ constexpr int kThreadCount = 4;
 // stored records at a time from its tail.
 constexpr int kLivePollMs = 250;
 constexpr int kLiveFetch = 100000;
+// A live listing's new records per interval of the strip, counted as they
+// are read (as RecordKeyReader::countBetween counts).
+struct IntervalCounter
+{
+    explicit IntervalCounter(const QStringList& bounds)
+    {
+        for (const QString& bound : bounds)
+            limits << bound.toUtf8();
+        records.fill(0, limits.size() + 1);
+        gaps.fill(0, limits.size() + 1);
+    }
+
+    void add(const SystemLog::ListedKey& key)
+    {
+        if (limits.isEmpty())
+            return;
+        const QByteArray datetime = QByteArray::fromRawData(key.datetime, key.datetimeLength);
+        const int interval = int(std::upper_bound(limits.begin(), limits.end(), datetime) - limits.begin());
+        ++records[interval];
+        if (key.gap)
+            ++gaps[interval];
+    }
+
+    QVector<QByteArray> limits;
+    QVector<qint64> records;
+    QVector<qint64> gaps;
+};
+
 // Blocks read by id at a time while finding or copying.
 constexpr int kFetchChunk = 512;
 
@@ -341,7 +369,8 @@ void QueryWorker::listJob(const TicketPtr& ticket, const QString& database, View
         follow(ticket, database, query, bounds, lastId);
 }
 
-bool QueryWorker::readInBatches(const TicketPtr& ticket, RecordKeyReader& reader, const ViewerQuery& query)
+bool QueryWorker::readInBatches(const TicketPtr& ticket, RecordKeyReader& reader, const ViewerQuery& query,
+                                const std::function<void(const SystemLog::ListedKey&)>& alsoSee)
 {
     auto ids = std::make_shared<std::vector<qint64>>();
     auto lengths = std::make_shared<std::vector<int>>();
@@ -363,6 +392,8 @@ bool QueryWorker::readInBatches(const TicketPtr& ticket, RecordKeyReader& reader
         ids->push_back(key.id);
         lengths->push_back(key.blockLength);
         kinds->push_back(qint8(key.type + (key.gap ? RecordKeys::kGap : 0)));
+        if (alsoSee)
+            alsoSee(key);
         if ((first && ids->size() >= kFirstBatch) || sinceBatch.elapsed() >= kBatchMs)
             sendBatch();
         return true;
@@ -411,9 +442,13 @@ void QueryWorker::follow(const TicketPtr& ticket, const QString& database, Viewe
             ViewerQuery fresh = query;
             fresh.afterId = lastId;
             fresh.upToId = newest;
-            if (reader && readInBatches(ticket, *reader, fresh)) {
+            IntervalCounter counts(bounds);
+            if (reader && readInBatches(ticket, *reader, fresh, [&counts](const SystemLog::ListedKey& key) { counts.add(key); })) {
                 lastId = newest;
-                addCounts(ticket, *reader, fresh, bounds);
+                deliver(ticket, [this, counts] {
+                    emit intervalsAdded(counts.records);
+                    emit gapsAdded(counts.gaps);
+                });
             } else {
                 attached.reset();
                 reader.reset(); // opened again at the next round: the file may be another
@@ -422,21 +457,6 @@ void QueryWorker::follow(const TicketPtr& ticket, const QString& database, Viewe
         for (int waited = 0; waited < kLivePollMs && !ticket->cancelled(); waited += 10)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-}
-
-void QueryWorker::addCounts(const TicketPtr& ticket, RecordKeyReader& reader, const ViewerQuery& query,
-                            const QStringList& bounds)
-{
-    if (bounds.isEmpty())
-        return;
-    QVector<qint64> counts;
-    if (reader.countBetween(query, bounds, counts))
-        deliver(ticket, [this, counts] { emit intervalsAdded(counts); });
-    ViewerQuery gaps = query;
-    gaps.onlyGaps = true;
-    QVector<qint64> gapCounts;
-    if (query.withGaps && reader.countBetween(gaps, bounds, gapCounts))
-        deliver(ticket, [this, gapCounts] { emit gapsAdded(gapCounts); });
 }
 
 // The strip's counts; a failure leaves the strip empty, the listing reports it.

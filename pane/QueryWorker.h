@@ -121,11 +121,11 @@ private:
 
     void listJob(const TicketPtr& ticket, const QString& database, SystemLog::ViewerQuery query, const QStringList& bounds,
                  bool live, const std::shared_ptr<SystemLog::CommittedCopy>& copy = nullptr);
-    bool readInBatches(const TicketPtr& ticket, SystemLog::RecordKeyReader& reader, const SystemLog::ViewerQuery& query);
+    // The keys in batches to the GUI; `alsoSee` sees each key as it is read.
+    bool readInBatches(const TicketPtr& ticket, SystemLog::RecordKeyReader& reader, const SystemLog::ViewerQuery& query,
+                       const std::function<void(const SystemLog::ListedKey&)>& alsoSee = {});
     void follow(const TicketPtr& ticket, const QString& database, SystemLog::ViewerQuery query, const QStringList& bounds,
                 qint64 lastId);
-    void addCounts(const TicketPtr& ticket, SystemLog::RecordKeyReader& reader, const SystemLog::ViewerQuery& query,
-                   const QStringList& bounds);
     void countJob(const TicketPtr& ticket, const QString& database, const SystemLog::ViewerQuery& query,
                   const QStringList& bounds);
     // Hands `result` to the GUI thread, where it runs if the ticket still holds.

@@ -56,6 +56,10 @@ QString StoredRecords::blockOf(int record)
     const int first = record - record % kPageSize;
     if (const Page* page = pageAt(first))
         return page->blocks[std::size_t(record - first)];
+    // One wait for a writer's lock per paint, not one per page: the pane
+    // asks again after the failure was taken (takeReadFailure()).
+    if (m_readFailed)
+        return unreadableText(m_readError);
     Page page{first, {}, 0};
     if (!readPage(first, page)) {
         m_readFailed = true;

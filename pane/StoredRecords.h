@@ -45,7 +45,8 @@ public:
     // Reads go to this rolled-back copy of the database from now on.
     void readFrom(const std::shared_ptr<SystemLog::CommittedCopy>& copy);
     bool readsACopy() const { return bool(m_copy); }
-    // Whether a read failed since this was last asked.
+    // Whether a read failed since this was last asked; until then no page
+    // is read again.
     bool takeReadFailure();
 
 private:

@@ -23,6 +23,9 @@ struct ListedKey
     int blockLength = 0;
     int type = kOtherType;
     bool gap = false;
+    // The stored time stamp's UTF-8 bytes, valid only during the sink's call.
+    const char* datetime = nullptr;
+    int datetimeLength = 0;
 };
 
 // Reads a log database for a program that lists huge answers without holding

@@ -134,7 +134,9 @@ QByteArray whereClause(const ViewerQuery& query, const Stream& stream, bool byGr
     const Resume& resume = stream.resume;
     const bool atRow = resume.started && !byGroup;
     const bool down = query.newestFirst && !byGroup;
-    QByteArray sql = " WHERE type IS ?3";
+    // Rows after an id (a live view's new records) are few: found by id,
+    // not through the time index, which would pass over the whole period.
+    QByteArray sql = query.afterId > 0 ? " WHERE +type IS ?3" : " WHERE type IS ?3";
     sql += resume.started && byGroup ? " AND datetime > ?1" : " AND datetime >= ?1";
     sql += " AND datetime <= ?2";
     if (query.upToId > 0)
@@ -537,6 +539,8 @@ struct RecordKeyReader::Private
     {
         ListedKey key;
         key.id = sqlite3_column_int64(row, 0);
+        key.datetime = reinterpret_cast<const char*>(sqlite3_column_text(row, 1));
+        key.datetimeLength = sqlite3_column_bytes(row, 1);
         key.gap = (query.withGaps || query.onlyGaps) && stream.isGapType
                   && isGapMessage(reinterpret_cast<const char*>(sqlite3_column_blob(row, 2)), sqlite3_column_bytes(row, 2));
         key.type = stream.type ? stream.typeCode : kGapRecordType;
