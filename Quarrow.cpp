@@ -204,6 +204,7 @@ Quarrow::Quarrow(const QString& logFile, QWidget* parent)
     addKeys();
     orderTabs();
     fitSize();
+    showStartHint();
     if (!logFile.isEmpty())
         openLogFile(logFile);
 }
@@ -380,6 +381,16 @@ void Quarrow::openLogFile(const QString& path)
     m_last.reset();
     m_listingLabel->setText(QFileInfo(path).fileName());
     ui.textEdit->checkLogFile(m_databasePath);
+    showStartHint();
+}
+
+// What to do first, and which file the answers come from; the pane drops it
+// with the first query.
+void Quarrow::showStartHint()
+{
+    ui.textEdit->setPlaceholderText(
+        QStringLiteral("选择查询类型和日期，按“查询”列出当天的记录。\n读取的日志文件：%1")
+            .arg(QDir::toNativeSeparators(m_databasePath)));
 }
 
 namespace {

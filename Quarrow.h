@@ -59,6 +59,7 @@ private:
     void connectButtons();
     void restoreRememberedType();
     void acceptDroppedFiles();
+    void showStartHint();
     void orderTabs();
     void addListingBar();
     void addKeys();

@@ -160,6 +160,7 @@ void ResultPane::setContent(std::unique_ptr<PaneRecords> records, int pixelSize,
     updateBusyState();
     updateMargins();
     setFont(paneFont(pixelSize));
+    m_placeholder.clear();
     m_records = std::move(records);
     m_stored = nullptr;
     m_pendingTopRecord = -1;
@@ -448,6 +449,23 @@ ResultPane::TextPos ResultPane::hitTest(const QPoint& point)
 
 // ---- painting ----
 
+void ResultPane::setPlaceholderText(const QString& text)
+{
+    m_placeholder = text;
+    viewport()->update();
+}
+
+void ResultPane::paintPlaceholder(QPainter* painter)
+{
+    if (m_placeholder.isEmpty())
+        return;
+    painter->save();
+    painter->setPen(palette().color(QPalette::PlaceholderText));
+    const QRect area = viewport()->rect().adjusted(kMargin, kMargin, -kMargin, -kMargin);
+    painter->drawText(area, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, m_placeholder);
+    painter->restore();
+}
+
 void ResultPane::paintEvent(QPaintEvent* /*event*/)
 {
     if (m_layouts.size() > kMaxLayouts)
@@ -462,6 +480,8 @@ void ResultPane::paintEvent(QPaintEvent* /*event*/)
     QTextLayout::FormatRange hit;
     hit.format.setBackground(QColor(0xff, 0xd5, 0x4f));
     const QString marked = m_findBar->isVisible() ? m_findText : QString();
+    if (segmentCount() == 0)
+        paintPlaceholder(&painter);
 
     const int view = viewport()->height();
     int y = -m_top.offset;

@@ -94,6 +94,11 @@ public:
     // top and cancels a running query.
     void showRecords(const SystemLog::RecordList& records);
     void showNotice(const QString& text);
+    // A hint drawn while the pane has shown nothing yet, in the palette's
+    // placeholder colour; it is not text of the pane (never selected, copied
+    // or exported) and the first show*() call ends it for good.
+    void setPlaceholderText(const QString& text);
+    QString placeholderText() const { return m_placeholder; }
     // Lists the records of `type` of the day (or the range, both ends included) from
     // the log database at `database`, read-only, off the GUI thread.
     void showDayQuery(const QString& database, int type, const QDate& day);
@@ -237,6 +242,7 @@ private:
     void placeFindBar();
     void placeStrip();
     void inform(const QString& text);
+    void paintPlaceholder(QPainter* painter);
 
     std::unique_ptr<PaneRecords> m_records;
     StoredRecords* m_stored = nullptr; // m_records, when it is a query's answer
@@ -267,4 +273,5 @@ private:
     PaneStrip* m_strip;
     QueryWorker* m_worker;
     QShortcut* m_cancelShortcut;
+    QString m_placeholder;
 };

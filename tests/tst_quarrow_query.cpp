@@ -72,6 +72,8 @@ private slots:
     void opensALogFileReadOnly_data();
     void opensALogFileReadOnly();
     void pageSwitchesLeaveThePaneAlone();
+    void startHint_data();
+    void startHint();
 };
 
 void TestQuarrowQuery::eachButtonConnectedOnce()
@@ -374,6 +376,49 @@ void TestQuarrowQuery::pageSwitchesLeaveThePaneAlone()
     QVERIFY(v.queryEnded());
     QCOMPARE(v.pane()->toPlainText(), blocks(row));
     QCOMPARE(v.pane()->font().pixelSize(), 18);
+}
+
+void TestQuarrowQuery::startHint_data()
+{
+    QTest::addColumn<QString>("step"); // what the operator does first
+    QTest::addColumn<QString>("file"); // the file the hint then names; empty: no hint
+    QTest::newRow("nothing yet: names ./dbLog.db") << "" << "dbLog.db";
+    QTest::newRow("a file opened: names it") << "open" << "other.db";
+    QTest::newRow("a day query ends it") << "day" << "";
+    QTest::newRow("a range query ends it") << "range" << "";
+    QTest::newRow("a file opened after a query: names it") << "day+open" << "other.db";
+}
+
+// The hint is drawn, never text of the pane: select-all and copy give nothing
+// while it shows, and a query's own text once it is gone.
+void TestQuarrowQuery::startHint()
+{
+    QFETCH(QString, step);
+    QFETCH(QString, file);
+    Viewer v;
+    QVERIFY(v.seed({{"2024-05-01 09:00:00", 3, "记录"}}));
+    const QString other = v.dir.filePath(QStringLiteral("other.db"));
+    QVERIFY(QFile::copy(v.dir.filePath(QStringLiteral("dbLog.db")), other));
+    if (step.startsWith(QLatin1String("day")))
+        QVERIFY(v.queryDay(kDay, 3));
+    if (step == QLatin1String("range"))
+        QVERIFY(v.queryRange(at("2024-05-01 00:00:00"), at("2024-05-02 00:00:00"), 3));
+    if (step.endsWith(QLatin1String("open")))
+        v.window->openLogFile(other);
+
+    const QString hint = v.pane()->placeholderText();
+    if (file.isEmpty()) {
+        QCOMPARE(hint, QString());
+        QCOMPARE(v.pane()->toPlainText(), blocks({{"2024-05-01 09:00:00", 3, "记录"}}));
+        return;
+    }
+    QVERIFY2(hint.contains(QStringLiteral("查询")), qPrintable(hint));
+    QVERIFY2(hint.endsWith(QDir::toNativeSeparators(v.dir.filePath(file))), qPrintable(hint));
+    QCOMPARE(v.pane()->toPlainText(), QString());
+    QApplication::clipboard()->setText(QStringLiteral("before"));
+    QTest::keyClick(v.pane(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(v.pane(), Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("before"));
 }
 
 QTEST_MAIN(TestQuarrowQuery)
