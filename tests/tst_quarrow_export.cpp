@@ -81,6 +81,7 @@ private slots:
     void writesTheRecordBlocksByteExact_data();
     void writesTheRecordBlocksByteExact();
     void replacesAnEarlierFileWithTheSelectionAtPress();
+    void severalTypesAreNamedInTheFile();
 };
 
 void TestQuarrowExport::initTestCase()
@@ -211,6 +212,24 @@ void TestQuarrowExport::replacesAnEarlierFileWithTheSelectionAtPress()
 
     QCOMPARE(exportDay(v, kDay, 1, {chooseFolder(v.dir.path()), pressOk}).size(), 2);
     QCOMPARE(fileBytes(path), inLocaleEncoding(QStringLiteral("2024-05-01 09:00:00:\none")));
+}
+
+// Every type: each block names its type after the time, in time order; a
+// drop record is exported as it was stored (the file holds what was logged).
+void TestQuarrowExport::severalTypesAreNamedInTheFile()
+{
+    Viewer v;
+    QVERIFY(v.seed({{"2024-05-01 08:00:00", 3, "主轴温度过高"},
+                    {"2024-05-01 07:00:00", 0, "进给倍率 80%"},
+                    {"2024-05-01 09:00:00", 4, "日志过多：已丢弃 3 条记录（2024-05-01 08:59:58 至 09:00:00）"}}));
+    const QString folder = v.dir.filePath(QStringLiteral("exports"));
+    QVERIFY(QDir().mkdir(folder));
+    const QList<SeenModal> seen = exportDay(v, kDay, 5, {chooseFolder(folder), pressOk});
+    QCOMPARE(seen.size(), 2);
+    QCOMPARE(fileBytes(exportPathIn(folder)),
+             inLocaleEncoding(QStringLiteral("2024-05-01 07:00:00 [参数修改记录]:\n进给倍率 80%"
+                                             "2024-05-01 08:00:00 [报警记录]:\n主轴温度过高"
+                                             "2024-05-01 09:00:00 [其他信息]:\n日志过多：已丢弃 3 条记录（2024-05-01 08:59:58 至 09:00:00）")));
 }
 
 QTEST_MAIN(TestQuarrowExport)
