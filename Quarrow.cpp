@@ -9,11 +9,8 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFocusFrame>
-#include <QCheckBox>
 #include <QGridLayout>
 #include <QKeyEvent>
-#include <QLabel>
-#include <QLineEdit>
 #include <QScreen>
 #include <QShortcut>
 #include <QHBoxLayout>
@@ -38,6 +35,7 @@
 #include <vxSyslog/RecordTypes.h>
 #include <vxSyslog/vxSysLog.h>
 
+#include "ListingBar.h"
 #include "ResultPane.h"
 #include "TypeChooser.h"
 
@@ -55,7 +53,6 @@ const QString kTypeIndexKey = QStringLiteral("comBoxIndex");
 const QString kTypeSelectionKey = QStringLiteral("typeSelection");
 const QString kDayFormat = QStringLiteral("yyyy-MM-dd");
 const QString kTimeText = QStringLiteral("yyyy-MM-dd hh:mm:ss");
-const QString kNewestFirstKey = QStringLiteral("newestFirst");
 
 // Record type code -> caption, from the module that every program shares. The
 // list position of a caption is its code.
@@ -212,34 +209,11 @@ Quarrow::Quarrow(const QString& logFile, QWidget* parent)
 // Between the pages and the pane: what the pane lists, the filter, and the order.
 void Quarrow::addListingBar()
 {
-    auto* bar = new QHBoxLayout;
-    bar->setSpacing(6);
-    m_listingLabel = new QLabel(centralWidget());
-    m_listingLabel->setObjectName(QStringLiteral("listingLabel"));
-    m_listingLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_listingLabel->setMinimumWidth(1); // a long file name is cut, not the window widened
-    m_filter = new QLineEdit(centralWidget());
-    m_filter->setObjectName(QStringLiteral("filterEdit"));
-    m_filter->setPlaceholderText(QStringLiteral("筛选消息（Ctrl+L）"));
-    m_filter->setToolTip(QStringLiteral("只列出消息含有这段文字（或符合这个正则表达式）的记录；"
-                                        "含大写字母时区分大小写。按 Enter 重新查询。"));
-    m_filter->setClearButtonEnabled(true);
-    m_newestFirst = new QCheckBox(QStringLiteral("最新在前"), centralWidget());
-    m_newestFirst->setObjectName(QStringLiteral("newestFirstBox"));
-    m_newestFirst->setChecked(QSettings(kSettingsFile, QSettings::IniFormat).value(kNewestFirstKey, false).toBool());
-    bar->addWidget(m_listingLabel, 1);
-    bar->addWidget(m_filter);
-    bar->addWidget(m_newestFirst);
+    m_listingBar = new ListingBar(kSettingsFile, centralWidget());
     ui.gridLayout_2->removeWidget(ui.textEdit);
-    ui.gridLayout_2->addLayout(bar, 1, 0);
+    ui.gridLayout_2->addWidget(m_listingBar, 1, 0);
     ui.gridLayout_2->addWidget(ui.textEdit, 2, 0);
-    connect(m_filter, &QLineEdit::returnPressed, this, &Quarrow::repeatQuery);
-    connect(m_newestFirst, &QCheckBox::toggled, this, [this](bool checked) {
-        QSettings settings(kSettingsFile, QSettings::IniFormat);
-        settings.setValue(kNewestFirstKey, checked);
-        settings.sync();
-        repeatQuery();
-    });
+    connect(m_listingBar, &ListingBar::listingChanged, this, &Quarrow::repeatQuery);
     connect(ui.textEdit, &ResultPane::listingStatusChanged, this, &Quarrow::showListingLine);
 }
 
@@ -260,10 +234,7 @@ void Quarrow::addKeys()
     auto* repeat = new QShortcut(QKeySequence(Qt::Key_F5), this);
     connect(repeat, &QShortcut::activated, this, &Quarrow::repeatQuery);
     auto* filter = new QShortcut(QKeySequence(Qt::CTRL + Qt::Key_L), this);
-    connect(filter, &QShortcut::activated, this, [this] {
-        m_filter->setFocus(Qt::ShortcutFocusReason);
-        m_filter->selectAll();
-    });
+    connect(filter, &QShortcut::activated, m_listingBar, &ListingBar::focusFilter);
 }
 
 bool Quarrow::eventFilter(QObject* watched, QEvent* event)
@@ -379,7 +350,7 @@ void Quarrow::openLogFile(const QString& path)
     m_databasePath = QFileInfo(path).absoluteFilePath();
     setWindowTitle(QStringLiteral("%1 - %2").arg(defaultTitle(), QFileInfo(path).fileName()));
     m_last.reset();
-    m_listingLabel->setText(QFileInfo(path).fileName());
+    m_listingBar->showFile(QFileInfo(path).fileName());
     ui.textEdit->checkLogFile(m_databasePath);
     showStartHint();
 }
@@ -536,31 +507,24 @@ void Quarrow::runListing()
 
 SystemLog::ViewerQuery Quarrow::withFilterAndOrder(SystemLog::ViewerQuery query) const
 {
-    query.grep = m_filter ? m_filter->text() : QString();
+    query.grep = m_listingBar ? m_listingBar->filter() : QString();
     // As vxlog --grep: an upper-case letter makes the pattern case-sensitive.
     query.ignoreCase = query.grep == query.grep.toLower();
-    query.newestFirst = m_newestFirst && m_newestFirst->isChecked();
+    query.newestFirst = m_listingBar && m_listingBar->newestFirst();
     return query;
 }
 
-// "报警记录 · 2026-12-09 · 筛选“主轴” · 共 1,234 条", with the file first
-// when it is not the working folder's ./dbLog.db.
+// The file is named when it is not the working folder's ./dbLog.db.
 void Quarrow::showListingLine(const QString& status)
 {
     if (!m_last)
         return;
-    QStringList parts;
-    if (m_databasePath != QDir::current().absoluteFilePath(QStringLiteral("dbLog.db")))
-        parts << QFileInfo(m_databasePath).fileName();
-    parts << m_last->types;
-    if (m_last->isDay)
-        parts << m_last->day.toString(kDayFormat);
-    else
-        parts << QStringLiteral("%1 至 %2").arg(m_last->start.toString(kTimeText), m_last->end.toString(kTimeText));
-    if (!m_last->query.grep.isEmpty())
-        parts << QStringLiteral("筛选“%1”").arg(m_last->query.grep);
-    parts << status;
-    m_listingLabel->setText(parts.join(QStringLiteral(" · ")));
+    const bool ownLog = m_databasePath == QDir::current().absoluteFilePath(QStringLiteral("dbLog.db"));
+    const QString period = m_last->isDay ? m_last->day.toString(kDayFormat)
+                                         : QStringLiteral("%1 至 %2").arg(m_last->start.toString(kTimeText),
+                                                                         m_last->end.toString(kTimeText));
+    m_listingBar->showLine(ownLog ? QString() : QFileInfo(m_databasePath).fileName(), m_last->types, period,
+                           m_last->query.grep, status);
 }
 
 // The records are counted, and fixed by the highest row id, before the folder

@@ -11,10 +11,8 @@
 
 #include "ui_Quarrow.h"
 
-class QCheckBox;
+class ListingBar;
 class QCloseEvent;
-class QLabel;
-class QLineEdit;
 class TypeChooser;
 
 // The viewer's only window. It starts the log service on ./dbLog.db before
@@ -93,9 +91,7 @@ private:
     };
     std::optional<Listing> m_last;
     QDate m_rangeDay;
-    QLabel* m_listingLabel = nullptr;
-    QLineEdit* m_filter = nullptr;
-    QCheckBox* m_newestFirst = nullptr;
+    ListingBar* m_listingBar = nullptr;
     TypeChooser* m_dayTypes = nullptr;
     TypeChooser* m_rangeTypes = nullptr;
     bool m_exporting = false;

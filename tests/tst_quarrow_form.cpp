@@ -88,7 +88,7 @@ void TestQuarrowForm::layouts_data()
     QTest::addColumn<QStringList>("cells"); // in the order the form adds them
     QTest::newRow("centralWidget") << QStringLiteral("gridLayout_2") << 6 << 11
                                    << QStringList{"stackedWidget QStackedWidget 0,0 1x1",
-                                                  "[listingLabel QLabel, filterEdit QLineEdit, newestFirstBox QCheckBox] 1,0 1x1",
+                                                  "listingBar ListingBar 1,0 1x1",
                                                   "textEdit ResultPane 2,0 1x1"};
     QTest::newRow("page") << QStringLiteral("gridLayout") << 5 << 5
                           << QStringList{"spacer 40x20 Expanding/Minimum 0,4 1x1", "toolButton QToolButton 0,3 1x1",
