@@ -9,24 +9,11 @@
 #include <memory>
 
 #include <vxSyslog/DatabaseFailure.h>
+#include <vxSyslog/ListedKey.h>
 #include <vxSyslog/ViewerQuery.h>
 #include <vxSyslog/vxSyslogExport.h>
 
 namespace SystemLog {
-
-// One listed record: its row id, the length of its block (listingBlock(),
-// in UTF-16 code units), its type and whether it is a drop record.
-struct ListedKey
-{
-    static constexpr int kOtherType = -1; // a stored type outside 0..4, or not an int
-    qint64 id = 0;
-    int blockLength = 0;
-    int type = kOtherType;
-    bool gap = false;
-    // The stored time stamp's UTF-8 bytes, valid only during the sink's call.
-    const char* datetime = nullptr;
-    int datetimeLength = 0;
-};
 
 // Reads a log database for a program that lists huge answers without holding
 // them: an answer is read as keys (ListedKey), and the texts of the records
@@ -46,6 +33,9 @@ struct ListedKey
 // longer than that; a slice goes on after the last row of the one before, and
 // with upToId the slices read exactly the rows one read would. A lock held by
 // a writer is waited for up to the busy timeout.
+// Several types: one statement per stored type, each in the order of the
+// (type, datetime) index, merged by time here, so that no statement sorts
+// the period and the first records come at once whatever the answer's size.
 // Failures: every operation returns false and leaves the reason in
 // errorText(), the same sentence describeFailure() gives everywhere else
 // (a file that is no database, no SystemInfo table, a missing file, ...).
