@@ -5,6 +5,8 @@
 #include <QFocusFrame>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QToolButton>
 #include <QSettings>
 #include <QStackedWidget>
 #include <QtTest>
@@ -42,6 +44,8 @@ class TestQuarrowListing : public QObject
     Q_OBJECT
 
 private slots:
+    void pickerChoosesSeveralTypes_data();
+    void pickerChoosesSeveralTypes();
     void keysRunQueries_data();
     void keysRunQueries();
     void lineSaysWhatIsListed_data();
@@ -54,6 +58,46 @@ private slots:
     void aFileIsCheckedWhenOpened_data();
     void aFileIsCheckedWhenOpened();
 };
+
+void TestQuarrowListing::pickerChoosesSeveralTypes_data()
+{
+    QTest::addColumn<int>("startIndex");
+    QTest::addColumn<QVector<int>>("ticks"); // menu entries ticked or unticked, in turn
+    QTest::addColumn<QString>("shown");      // the list's text
+    QTest::addColumn<QString>("remembered"); // Quarrow.ini after a day query
+    QTest::newRow("alarms, then parameter changes too")
+        << 3 << QVector<int>{0} << QStringLiteral("参数修改记录、报警记录") << QStringLiteral("typeSelection=\"0,3\"");
+    QTest::newRow("back to one by unticking")
+        << 3 << QVector<int>{0, 3} << QStringLiteral("参数修改记录") << QStringLiteral("comBoxIndex=0");
+    QTest::newRow("every type: unticking one of all")
+        << 5 << QVector<int>{4} << QStringLiteral("参数修改记录、用户使用记录、系统状态记录、报警记录")
+        << QStringLiteral("typeSelection=\"0,1,2,3\"");
+    QTest::newRow("unticking the only one keeps it") << 2 << QVector<int>{2} << QStringLiteral("系统状态记录")
+                                                     << QStringLiteral("comBoxIndex=2");
+}
+
+void TestQuarrowListing::pickerChoosesSeveralTypes()
+{
+    QFETCH(int, startIndex);
+    QFETCH(QVector<int>, ticks);
+    QFETCH(QString, shown);
+    QFETCH(QString, remembered);
+    Viewer v;
+    auto* list = v.widget<QComboBox>("comboBox");
+    list->setCurrentIndex(startIndex);
+    QMenu* menu = v.widget<QToolButton>("typePicker")->menu();
+    for (int type : ticks) {
+        emit menu->aboutToShow();
+        menu->actions().at(type)->trigger();
+    }
+    QCOMPARE(list->currentText(), shown);
+    v.widget<QDateEdit>("dateEdit")->setDate(kDay);
+    v.click("pushButton");
+    QVERIFY(v.queryEnded());
+    QVERIFY2(QString::fromUtf8(fileBytes(QStringLiteral("Quarrow.ini"))).contains(remembered),
+             fileBytes(QStringLiteral("Quarrow.ini")).constData());
+    QVERIFY(labelText(v).startsWith(shown + QStringLiteral(" · 2024-05-01")));
+}
 
 void TestQuarrowListing::keysRunQueries_data()
 {
