@@ -234,6 +234,7 @@ private slots:
     void failuresGiveTheReasonAndLeaveTheFile();
     void stripCountsMatchSql_data();
     void stripCountsMatchSql();
+    void newestFirstBarShowsItsNewestRecord();
     void readsAnInterruptedWriteFromACopy();
     void stripMarksTheGapsOfAnotherType_data();
     void stripMarksTheGapsOfAnotherType();
@@ -446,6 +447,32 @@ void TestQuarrowWorker::stripCountsMatchSql()
     QTest::mousePress(strip, Qt::LeftButton, Qt::NoModifier, strip->barRect(fullest).center());
     QCOMPARE(pane.firstVisibleRecord(), first);
     QCOMPARE(pane.firstVisibleRecordOffset(), 0);
+}
+
+// Newest first, a bar's first record is its newest: the records of every
+// later interval come before it.
+void TestQuarrowWorker::newestFirstBarShowsItsNewestRecord()
+{
+    ResultPane pane;
+    pane.resize(776, 500);
+    pane.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&pane));
+    ViewerQuery newest = dayQuery(2);
+    newest.newestFirst = true;
+    pane.showDayQuery(m_indexed, newest, QDate(2024, 5, 1));
+    PaneStrip* strip = pane.strip();
+    const QStringList bounds = strip->bounds();
+    QTRY_VERIFY_WITH_TIMEOUT(!pane.isBusy() && strip->counts().size() == bounds.size() + 1, kTimeoutMs);
+    TestDatabase db(m_indexed);
+    for (int bar : {10, 40, 90}) {
+        const qint64 later = db.scalar(QStringLiteral("SELECT count(*) FROM SystemInfo WHERE type = 2 AND datetime >= '%1' "
+                                                      "AND datetime <= '2024-05-01 23:59:59'")
+                                           .arg(bounds.at(bar + 1)))
+                                 .toLongLong();
+        QCOMPARE(qint64(strip->firstRecordOfBar(bar)), later);
+        QTest::mousePress(strip, Qt::LeftButton, Qt::NoModifier, strip->barRect(bar).center());
+        QCOMPARE(pane.firstVisibleRecord(), int(later));
+    }
 }
 
 // Rolling the cut-off write back would write the file: the listing reads a
