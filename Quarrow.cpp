@@ -8,7 +8,6 @@
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QFocusFrame>
 #include <QGridLayout>
 #include <QKeyEvent>
 #include <QScreen>
@@ -35,6 +34,7 @@
 #include <vxSyslog/RecordTypes.h>
 #include <vxSyslog/vxSysLog.h>
 
+#include "FocusRing.h"
 #include "ListingBar.h"
 #include "ResultPane.h"
 #include "TypeChooser.h"
@@ -221,13 +221,7 @@ void Quarrow::addListingBar()
 // page's query. F5 runs the last query again, Ctrl+L goes to the filter.
 void Quarrow::addKeys()
 {
-    // The focused control carries a frame, so the keyboard's place shows.
-    auto* focusFrame = new QFocusFrame(this);
-    focusFrame->setObjectName(QStringLiteral("focusFrame"));
-    connect(qApp, &QApplication::focusChanged, focusFrame, [this, focusFrame](QWidget*, QWidget* now) {
-        const bool control = now && now != ui.textEdit && isAncestorOf(now) && !ui.textEdit->isAncestorOf(now);
-        focusFrame->setWidget(control ? now : nullptr);
-    });
+    new FocusRing(centralWidget(), ui.textEdit);
     for (QWidget* page : {ui.page, ui.page_2})
         for (QWidget* field : page->findChildren<QWidget*>())
             field->installEventFilter(this);

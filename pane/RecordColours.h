@@ -3,8 +3,8 @@
 #include <QColor>
 
 // The colours that tell listed records apart at a glance: a stripe at each
-// block's start in its type's colour, a tinted background for alarms and for
-// drop records (gaps). Saturated enough to be read on the default light
+// block's start in its type's colour, a tinted background for alarms among
+// other types and for drop records (gaps). Saturated enough to be read on the default light
 // palette and on a dark one; the text itself keeps the palette's colour.
 namespace RecordColours {
 

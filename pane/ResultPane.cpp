@@ -519,7 +519,8 @@ void ResultPane::paintEvent(QPaintEvent* /*event*/)
         dropLayoutsAfterReadFailure();
 }
 
-// A query's record: its type's stripe in the margin, alarms and gaps tinted.
+// A query's record: its type's stripe in the margin; gaps tinted, and alarms
+// where other types are listed beside them.
 void ResultPane::paintKind(QPainter& painter, int record, int y, int height)
 {
     if (!m_stored || record >= m_stored->keys().count())
@@ -527,7 +528,7 @@ void ResultPane::paintKind(QPainter& painter, int record, int y, int height)
     const qint8 kind = m_stored->keys().kind(record);
     const bool gap = RecordKeys::isGapKind(kind);
     const int type = RecordKeys::typeOfKind(kind);
-    const QColor background = RecordColours::backgroundOf(type, gap);
+    const QColor background = RecordColours::backgroundOf(m_stored->query().namesTypes() || gap ? type : -1, gap);
     if (background.alpha() > 0)
         painter.fillRect(QRect(0, y, viewport()->width(), height), background);
     painter.fillRect(QRect(0, y, kMargin - 1, height), gap ? RecordColours::gapColour() : RecordColours::typeColour(type));

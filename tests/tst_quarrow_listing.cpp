@@ -2,7 +2,6 @@
 // records says what is listed, several types are named in the pane, newest
 // first is remembered, and nothing clips at the smallest window size.
 #include <QCheckBox>
-#include <QFocusFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -15,6 +14,7 @@
 
 #include <vxSyslog/CommittedCopy.h>
 
+#include "FocusRing.h"
 #include "InterruptedWrite.h"
 #include "PaneFindBar.h"
 #include "QuarrowTestSupport.h"
@@ -221,17 +221,19 @@ void TestQuarrowListing::tabMovesAFramedFocus()
     QApplication::setActiveWindow(v.window.get());
     QVERIFY(QTest::qWaitForWindowActive(v.window.get()));
     v.widget("comboBox")->setFocus(Qt::TabFocusReason);
-    auto* frame = v.window->findChild<QFocusFrame*>(QStringLiteral("focusFrame"));
+    auto* frame = v.window->findChild<FocusRing*>(QStringLiteral("focusRing"));
     QStringList visited;
     for (int i = 0; i < 12 && visited.size() < 6; ++i) {
         QTRY_COMPARE(frame->widget(), QApplication::focusWidget());
+        QVERIFY(frame->isVisible() && frame->geometry().contains(frame->widget()->geometry().translated(
+                                          frame->widget()->mapTo(frame->parentWidget(), QPoint(0, 0)) - frame->widget()->pos())));
         if (visited.isEmpty() || visited.last() != frame->widget()->objectName())
             visited << frame->widget()->objectName();
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     }
     QCOMPARE(visited, (QStringList{"comboBox", "typePicker", "pushButton", "toolButton", "dateEdit", "m_pbExport"}));
     QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(v.pane()));
-    QVERIFY(!frame->widget()); // the pane shows its own caret
+    QVERIFY(!frame->widget() && !frame->isVisible()); // the pane shows its own caret
 }
 
 void TestQuarrowListing::findSaysWhichHitOfHowMany_data()
