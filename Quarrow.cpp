@@ -481,11 +481,14 @@ void Quarrow::queryRange()
     runListing();
 }
 
-// The last query once more, with the filter and order as they are now.
+// The last query once more, with the filter and order as they are now;
+// before the first, the shown page's query.
 void Quarrow::repeatQuery()
 {
-    if (!m_last)
+    if (!m_last) {
+        (ui.stackedWidget->currentIndex() == 0 ? ui.pushButton : ui.pushButton_2)->click();
         return;
+    }
     m_last->query = withFilterAndOrder(m_last->query);
     runListing();
 }

@@ -109,6 +109,8 @@ void TestQuarrowListing::keysRunQueries_data()
     QTest::newRow("keypad Enter in the type list") << 0 << "comboBox" << int(Qt::Key_Enter);
     QTest::newRow("Enter in the range's start field") << 1 << "m_startdateTimeEdit" << int(Qt::Key_Return);
     QTest::newRow("Enter on the range's 查询") << 1 << "pushButton_2" << int(Qt::Key_Enter);
+    QTest::newRow("Enter in the filter, before any query") << 0 << "filterEdit" << int(Qt::Key_Return);
+    QTest::newRow("F5 before any query: the range page's") << 1 << "m_enddateTimeEdit" << int(Qt::Key_F5);
 }
 
 // The page's query lists the day's alarms; F5 lists them again, records
