@@ -443,7 +443,16 @@ void QueryWorker::follow(const TicketPtr& ticket, const QString& database, Viewe
             fresh.afterId = lastId;
             fresh.upToId = newest;
             IntervalCounter counts(bounds);
-            if (reader && readInBatches(ticket, *reader, fresh, [&counts](const SystemLog::ListedKey& key) { counts.add(key); })) {
+            qint64 waiting = 0;
+            const bool read = query.newestFirst ? reader && reader->count(fresh, waiting) : false;
+            if (query.newestFirst && read) {
+                // Newest first they would go on top, under the operator's
+                // reading: they are only counted until the query runs again.
+                lastId = newest;
+                if (waiting > 0)
+                    deliver(ticket, [this, waiting] { emit recordsWaiting(waiting); });
+            } else if (!query.newestFirst && reader
+                       && readInBatches(ticket, *reader, fresh, [&counts](const SystemLog::ListedKey& key) { counts.add(key); })) {
                 lastId = newest;
                 deliver(ticket, [this, counts] {
                     emit intervalsAdded(counts.records);

@@ -39,7 +39,8 @@
 // after it has ended: it follows the file with a LogTail (which waits out
 // locks and notices a replaced file) and reads the keys of what was
 // committed since, as the listing read its own, every quarter of a second,
-// until the listing is cancelled.
+// until the listing is cancelled. Newest first they are only counted
+// (recordsWaiting): on top they would push away what is being read.
 //
 // Cancellation. Each request holds a ticket. A new request of the same kind,
 // cancel...() or the worker's end cancels the ticket: its flag is set, which
@@ -103,6 +104,9 @@ signals:
     // A live listing's new records, per interval, to add to the strip.
     void intervalsAdded(const QVector<qint64>& counts);
     void gapsAdded(const QVector<qint64>& counts);
+    // A live listing newest first: this many more records wait for the
+    // query to run again.
+    void recordsWaiting(qint64 count);
     // Another file (or new content) at a live listing's path: list again.
     void liveRestarted();
     // The file's last write was cut off: the listing (and every read of its

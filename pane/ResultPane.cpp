@@ -64,6 +64,11 @@ QString ResultPane::liveText()
     return QStringLiteral("● 实时更新中");
 }
 
+QString ResultPane::waitingText(qint64 count)
+{
+    return QStringLiteral("有 %1 条新记录，按 F5 显示").arg(SystemLog::groupedCount(count));
+}
+
 QString ResultPane::cancelledText()
 {
     return QStringLiteral("查询已取消");
@@ -109,6 +114,10 @@ ResultPane::ResultPane(QWidget* parent)
     connect(m_worker, &QueryWorker::intervalsAdded, m_strip, &PaneStrip::addCounts);
     connect(m_worker, &QueryWorker::gapsAdded, m_strip, &PaneStrip::addGapCounts);
     connect(m_worker, &QueryWorker::liveRestarted, this, &ResultPane::relistLive);
+    connect(m_worker, &QueryWorker::recordsWaiting, this, [this](qint64 count) {
+        m_waiting += count;
+        showListingStatus();
+    });
     connect(m_worker, &QueryWorker::gapsCounted, m_strip, &PaneStrip::setGapCounts);
     connect(m_worker, &QueryWorker::listingEnded, this, &ResultPane::endListing);
     connect(m_worker, &QueryWorker::copyTaken, this, [this](const std::shared_ptr<SystemLog::CommittedCopy>& copy) {

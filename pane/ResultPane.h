@@ -85,6 +85,8 @@ public:
     // window's line.
     static QString liveText();
     bool isLive() const { return m_live && (m_stored || m_parked); }
+    // Newest first, new records are not put on top: "有 N 条新记录，按 F5 显示".
+    static QString waitingText(qint64 count);
     static QString copyTooLargeText(qint64 characters);
 
     explicit ResultPane(QWidget* parent = nullptr);
@@ -266,6 +268,7 @@ private:
     QString m_findText; // marked wherever it is in view while the find bar is open
     // The listing follows the log (its period reaches the present).
     bool m_live = false;
+    qint64 m_waiting = 0; // new records of a live listing newest first
     std::unique_ptr<StoredRecords> m_parked; // a live listing's empty answer, behind the not-found notice
     QString m_liveDatabase;
     SystemLog::ViewerQuery m_liveQuery;

@@ -67,8 +67,8 @@ void ResultPane::showRangeQuery(const QString& database, SystemLog::ViewerQuery 
     startQuery(database, query, start <= now && end >= now.addSecs(-1));
 }
 
-// A listing whose period reaches the present follows the log (newest first
-// lists only what is there: new records would have to go on top).
+// A listing whose period reaches the present follows the log (newest first,
+// new records would go on top of what is read: they are counted instead).
 void ResultPane::startQuery(const QString& database, const SystemLog::ViewerQuery& query, bool reachesNow)
 {
     const QString path = database; // may be m_liveDatabase, which is set below
@@ -80,7 +80,8 @@ void ResultPane::startQuery(const QString& database, const SystemLog::ViewerQuer
     m_stored = answer;
     m_liveDatabase = path;
     m_liveQuery = listed;
-    m_live = reachesNow && !listed.newestFirst;
+    m_live = reachesNow;
+    m_waiting = 0;
     m_strip->setNewestFirst(listed.newestFirst);
     m_strip->resetCounts();
     m_worker->list(path, listed, bounds, m_live);
@@ -153,6 +154,8 @@ void ResultPane::showListingStatus()
         status += QStringLiteral(" · ") + SystemLog::CommittedCopy::noteText();
     if (isLive())
         status += QStringLiteral(" · ") + liveText();
+    if (isLive() && m_waiting > 0)
+        status += QStringLiteral(" · ") + waitingText(m_waiting);
     setListingStatus(status);
 }
 

@@ -242,6 +242,7 @@ private slots:
     void liveRecordsAppearOnceInOrder();
     void liveViewFollowsOnlyAtTheNewest_data();
     void liveViewFollowsOnlyAtTheNewest();
+    void newestFirstLiveCountsNewRecords();
     void listingsMatchSql_data();
     void listingsMatchSql();
 
@@ -681,6 +682,29 @@ void TestQuarrowWorker::liveViewFollowsOnlyAtTheNewest()
         QCOMPARE(pane.firstVisibleRecord(), top);
         QCOMPARE(pane.firstVisibleRecordOffset(), 0);
     }
+}
+
+// Newest first, new records would land on top of what is read: they are
+// counted on the line until the query runs again.
+void TestQuarrowWorker::newestFirstLiveCountsNewRecords()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("dbLog.db"));
+    const QDate today = QDate::currentDate();
+    runSqliteShell(path, QByteArray(kCreateTable) + ";\n" + kCreateIndex + ";\n" + insertsAt(today, {QStringLiteral("a")}, 0));
+    ResultPane pane;
+    ViewerQuery newest = query(3, "", "");
+    newest.newestFirst = true;
+    pane.showDayQuery(path, newest, today);
+    QTRY_VERIFY_WITH_TIMEOUT(!pane.isBusy() && pane.recordCount() == 1, kTimeoutMs);
+    QVERIFY(pane.isLive());
+    runSqliteShell(path, insertsAt(today, {QStringLiteral("b"), QStringLiteral("c")}, 1));
+    QTRY_VERIFY_WITH_TIMEOUT(pane.strip()->status().endsWith(ResultPane::waitingText(2)), kTimeoutMs);
+    QCOMPARE(pane.recordCount(), 1);
+    pane.showDayQuery(path, newest, today);
+    QTRY_VERIFY_WITH_TIMEOUT(!pane.isBusy() && pane.recordCount() == 3, kTimeoutMs);
+    QVERIFY(pane.toPlainText().endsWith(QStringLiteral(":\na")));
+    QVERIFY(!pane.strip()->status().contains(ResultPane::waitingText(2)));
 }
 
 void TestQuarrowWorker::listingsMatchSql_data()
