@@ -30,6 +30,10 @@ TypeChooser::TypeChooser(QComboBox* list, QToolButton* picker, QObject* parent)
         });
     }
     m_list->insertItem(kAllTypesIndex, allTypesCaption(), QVariant(-1));
+    // Sized for one caption: several joined are cut in the list (the line
+    // above the records names them all), never widening the window.
+    m_list->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_list->setMinimumContentsLength(SystemLog::recordTypeCaption(0).size() + 2);
     picker->setText(QStringLiteral("多选"));
     picker->setToolTip(QStringLiteral("同时查询几种记录类型"));
     picker->setMenu(m_menu);
@@ -69,6 +73,7 @@ void TypeChooser::setTypes(const QVector<int>& types)
     m_several = types;
     std::sort(m_several.begin(), m_several.end());
     m_list->insertItem(kAllTypesIndex + 1, caption(), QVariant(-2));
+    m_list->setItemData(kAllTypesIndex + 1, caption(), Qt::ToolTipRole);
     m_list->setCurrentIndex(kAllTypesIndex + 1);
 }
 

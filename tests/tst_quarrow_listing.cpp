@@ -51,6 +51,7 @@ private slots:
     void lineSaysWhatIsListed_data();
     void lineSaysWhatIsListed();
     void newestFirstIsRemembered();
+    void nothingClipsAtTheSmallestSize_data();
     void nothingClipsAtTheSmallestSize();
     void tabMovesAFramedFocus();
     void findSaysWhichHitOfHowMany_data();
@@ -194,19 +195,37 @@ void TestQuarrowListing::newestFirstIsRemembered()
     QVERIFY(again.findChild<QCheckBox*>(QStringLiteral("newestFirstBox"))->isChecked());
 }
 
-// Every label and button of both pages gets the width its text needs.
+void TestQuarrowListing::nothingClipsAtTheSmallestSize_data()
+{
+    QTest::addColumn<QByteArray>("ini");
+    QTest::newRow("one type") << QByteArray();
+    QTest::newRow("four types remembered") << QByteArray("typeSelection=\"0,1,2,3\"\n");
+}
+
+// Every label and button of both pages gets the width its text needs, and
+// the smallest window fits a 1280 x 1024 screen at a scale factor of 2.
 void TestQuarrowListing::nothingClipsAtTheSmallestSize()
 {
-    Viewer v;
-    v.window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(v.window.get()));
-    QVERIFY(v.window->minimumWidth() > 0);
-    v.window->resize(1, 1);
+    QFETCH(QByteArray, ini);
+    TempWorkingDir dir;
+    if (!ini.isEmpty()) {
+        QFile file(QStringLiteral("Quarrow.ini"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(ini);
+    }
+    Quarrow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(window.minimumWidth() > 0);
+    QVERIFY2(window.minimumWidth() <= 640 && window.minimumHeight() <= 512,
+             qPrintable(QStringLiteral("%1 x %2").arg(window.minimumWidth()).arg(window.minimumHeight())));
+    window.resize(1, 1);
+    auto* stack = window.findChild<QStackedWidget*>(QStringLiteral("stackedWidget"));
     for (int page = 0; page < 2; ++page) {
-        v.widget<QStackedWidget>("stackedWidget")->setCurrentIndex(page);
+        stack->setCurrentIndex(page);
         QApplication::processEvents();
-        QCOMPARE(v.window->size(), v.window->minimumSize());
-        for (QWidget* w : v.widget<QStackedWidget>("stackedWidget")->currentWidget()->findChildren<QWidget*>()) {
+        QCOMPARE(window.size(), window.minimumSize());
+        for (QWidget* w : stack->currentWidget()->findChildren<QWidget*>()) {
             if (!qobject_cast<QLabel*>(w) && !qobject_cast<QAbstractButton*>(w))
                 continue;
             QVERIFY2(w->width() >= w->sizeHint().width(), qPrintable(w->objectName()));
