@@ -4,9 +4,15 @@
 // the same run. Both are timed from their start until the receiver has
 // written the last record; the forwarder is a real process whose peak
 // resident memory comes from wait4(), for N = 100,000 and 1,000,000.
+// The log and the forwarder's cursor file lie together in a folder of the
+// current directory (run it from the build folder: the disk a log lives on,
+// not a tmpfs), so the cursor's syncs cost what they cost on a machine.
+// VX_BENCH_VXLOG names another vxlog to time (an older build, for figures
+// before and after a change).
 #include <benchmark/benchmark.h>
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
@@ -49,7 +55,8 @@ class Setup
 {
 public:
     Setup()
-        : m_receiver(m_dir.filePath(QStringLiteral("receiver")))
+        : m_dir(QDir::current().filePath(QStringLiteral("bench_forward-XXXXXX")))
+        , m_receiver(m_dir.filePath(QStringLiteral("receiver")))
     {
         m_log = m_dir.filePath(QStringLiteral("dbLog.db")).toStdString();
         writeDayLogDatabase(m_log, "2024-05-01", kRows);
@@ -147,7 +154,9 @@ void BM_VxlogForward(benchmark::State& state)
             return;
         }
         const std::string url = setup().receiver().url().toStdString();
-        std::vector<std::string> arguments{VXLOG_BINARY, "forward",      "--db",       setup().log(),
+        const std::string vxlog = qEnvironmentVariableIsSet("VX_BENCH_VXLOG") ? qgetenv("VX_BENCH_VXLOG").toStdString()
+                                                                               : std::string(VXLOG_BINARY);
+        std::vector<std::string> arguments{vxlog,        "forward",      "--db",       setup().log(),
                                            "--to",       url,            "--hostname", kHostname,
                                            "--cursor-file", setup().cursorPath()};
         std::vector<char*> argv;

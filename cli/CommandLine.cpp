@@ -3,6 +3,8 @@
 #include <QDateTime>
 #include <QRegularExpression>
 
+#include <limits>
+
 #include "CommandTable.h"
 #include "StdoutWriter.h"
 #include "TimeArgument.h"
@@ -50,6 +52,11 @@ QString versionText()
     return QStringLiteral("vxlog %1\n").arg(QStringLiteral(VXLOG_VERSION));
 }
 
+QString reverseWithFollow()
+{
+    return QStringLiteral("--reverse 与 --follow 只能选一个：持续输出时新记录总在最后");
+}
+
 CommandLine::CommandLine(const QString& command, const QString& description)
     : m_command(command)
     , m_description(description)
@@ -75,9 +82,10 @@ void CommandLine::addOption(const QCommandLineOption& option)
 
 bool CommandLine::takesValue(const QString& argument)
 {
-    static const QStringList valueOptions{"db", "p", "type", "day", "S", "since", "U", "until", "g", "grep",
+    static const QStringList valueOptions{"db", "host", "p", "type", "day", "S", "since", "U", "until", "g", "grep",
                                           "n", "lines", "o", "output", "format", "dir",
-                                          "to", "cursor-file", "facility", "hostname", "ca", "cert", "key", "peer"};
+                                          "to", "cursor-file", "time", "vacuum-time", "size", "vacuum-size", "facility", "hostname", "ca",
+                                          "cert", "key", "peer", "max-message-size", "after-id"};
     QString name;
     if (argument.startsWith(QLatin1String("--")))
         name = argument.mid(2);
@@ -91,6 +99,22 @@ void CommandLine::addDatabase()
     addOption(QCommandLineOption(QStringLiteral("db"),
                            QStringLiteral("日志数据库文件，默认为当前文件夹中的 dbLog.db（与查看器相同）。"),
                            QStringLiteral("文件"), QStringLiteral("dbLog.db")));
+}
+
+void CommandLine::addSources()
+{
+    addOption(QCommandLineOption(QStringLiteral("db"),
+                           QStringLiteral("日志数据库文件，默认为当前文件夹中的 dbLog.db（与查看器相同）。"
+                                          "可给多次：多个文件（多台机器）的记录按时间合并，每条记录带上机器名称"
+                                          "（文件名去掉 .db，或写成 名称=路径）。也可以是中央 PostgreSQL 数据库的地址 "
+                                          "postgresql://用户@主机:端口/数据库（密码只从 ~/.pgpass 或 PGPASSWORD 读取）。"
+                                          "列出多台机器时，text 的记录块写成“时间 机器 [类型]:”，"
+                                          "short 在时间后写机器，csv 与 json 多一个 host 字段；"
+                                          "列出多种类型时（包括不给 --type），text 的记录块也在时间后写“[类型]”。"),
+                           QStringLiteral("文件"), QStringLiteral("dbLog.db")));
+    addOption(QCommandLineOption(QStringLiteral("host"),
+                           QStringLiteral("只要这台机器的记录（可给多次）：中央数据库中的 host，或多个文件中的机器名称。"),
+                           QStringLiteral("机器")));
 }
 
 void CommandLine::addTypes()
@@ -125,6 +149,17 @@ void CommandLine::addTimeSpan()
     addOption(QCommandLineOption({QStringLiteral("U"), QStringLiteral("until")},
                            QStringLiteral("只要这个时间及以前的记录（包含该时刻）。时间的写法同 --since。"),
                            QStringLiteral("时间")));
+    addOption(QCommandLineOption(QStringLiteral("utc"),
+                           QStringLiteral("时间按 UTC 显示与理解（与 journalctl 相同）：输出中的时间换算为 UTC，"
+                                          "--since、--until、--day 中没有时区的时间按 UTC 理解。数据库中存的仍是本机时间。"
+                                          "例：vxlog query --utc -S \"2026-12-09 00:30\" -o short-iso")));
+}
+
+void CommandLine::addJumpToEnd()
+{
+    addOption(QCommandLineOption({QStringLiteral("e"), QStringLiteral("pager-end")},
+                           QStringLiteral("跳到末尾：没有 -n 时只输出最后 1000 条（与 journalctl -e 相同；vxlog 不分页）。"
+                                          "例：vxlog query -e -p alarm")));
 }
 
 void CommandLine::addGrep()
@@ -139,12 +174,36 @@ void CommandLine::addGrep()
 
 void CommandLine::addLines(const QString& description)
 {
-    addOption(QCommandLineOption({QStringLiteral("n"), QStringLiteral("lines")}, description, QStringLiteral("N")));
+    addOption(QCommandLineOption({QStringLiteral("n"), QStringLiteral("lines")},
+                           description + QStringLiteral("N 只能是不小于 0 的整数，或 all（全部）。例：-n 50、-n all"),
+                           QStringLiteral("N")));
+}
+
+void CommandLine::addAfterId(const QString& description)
+{
+    addOption(QCommandLineOption(QStringLiteral("after-id"), description, QStringLiteral("ID")));
+}
+
+bool CommandLine::afterId(qint64& id) const
+{
+    id = -1;
+    if (!m_parser.isSet(QStringLiteral("after-id")))
+        return true;
+    const QString text = m_parser.value(QStringLiteral("after-id"));
+    bool isNumber = false;
+    id = text.toLongLong(&isNumber);
+    if (!isNumber || id < 0 || !text.at(0).isDigit()) {
+        usageError(QStringLiteral("--after-id 需要一个记录编号（不小于 0 的整数），而不是“%1”").arg(text));
+        return false;
+    }
+    return true;
 }
 
 void CommandLine::addReverse()
 {
-    addOption(QCommandLineOption({QStringLiteral("r"), QStringLiteral("reverse")}, QStringLiteral("最新的记录在前。")));
+    addOption(QCommandLineOption({QStringLiteral("r"), QStringLiteral("reverse")},
+                           QStringLiteral("最新的记录在前。不能与 -f（follow）同用：持续输出时新记录总在最后"
+                                          "（journalctl 的 --reverse 与 --follow 同样不能同用）。")));
 }
 
 void CommandLine::addCount()
@@ -163,11 +222,16 @@ void CommandLine::addFormat()
     addOption(QCommandLineOption({QStringLiteral("o"), QStringLiteral("output"), QStringLiteral("format")},
                            QStringLiteral("输出格式：text（查看器中的记录块“时间:\\n消息”，默认）；"
                                           "short（每条一行：“时间 类型名称 消息”，消息中的换行显示为 ⏎，末尾的换行不显示）；"
+                                          "short-iso（同 short，时间为带时区的 ISO 8601，如 2024-05-01T08:00:00+08:00）；"
+                                          "cat（只有消息，原样输出）；"
                                           "csv（RFC 4180，表头 id,datetime,type,type_name,message）；"
-                                          "json（JSON Lines，每条记录一个对象）。"
-                                          "text、short 与 csv 原样输出存储的字节；json 总是有效的 UTF-8，"
+                                          "json（JSON Lines，每条记录一个对象）；"
+                                          "json-pretty（同 json，每个字段一行，便于阅读）；"
+                                          "verbose（每条记录的全部列，每列一行“    列名=值”）。"
+                                          "text、short、cat 与 csv 原样输出存储的字节；json 总是有效的 UTF-8，"
                                           "不是 UTF-8 的字节显示为 U+FFFD（与查看器相同）。"
-                                          "类型不是 0 到 4 的记录，类型名称为“类型 N”，类型不是整数的为“类型 ?”。"),
+                                          "类型不是 0 到 4 的记录，类型名称为“类型 N”，类型不是整数的为“类型 ?”。"
+                                          "例：-o short-iso、-o json-pretty、-o verbose"),
                            QStringLiteral("格式"), QStringLiteral("text")));
 }
 
@@ -236,6 +300,28 @@ QString CommandLine::databasePath() const
     return m_parser.value(QStringLiteral("db"));
 }
 
+QStringList CommandLine::databaseLocations() const
+{
+    return m_parser.values(QStringLiteral("db"));
+}
+
+bool CommandLine::isOneFile() const
+{
+    const QStringList locations = databaseLocations();
+    return locations.size() == 1 && !m_parser.isSet(QStringLiteral("host"))
+           && !SystemLog::RecordSource::isDatabaseUrl(locations.first());
+}
+
+std::unique_ptr<SystemLog::RecordSource> CommandLine::source() const
+{
+    QString error;
+    std::unique_ptr<SystemLog::RecordSource> made =
+        SystemLog::RecordSource::create(databaseLocations(), m_parser.values(QStringLiteral("host")), error);
+    if (!made)
+        usageError(error);
+    return made;
+}
+
 QStringList CommandLine::positional() const
 {
     return m_parser.positionalArguments().mid(1);
@@ -288,8 +374,8 @@ bool CommandLine::parseTimeSpan(RecordFilter& filter) const
             usageError(QStringLiteral("--day 需要 yyyy-MM-dd 形式的日期，而不是“%1”").arg(m_parser.value(QStringLiteral("day"))));
             return false;
         }
-        filter.since = SystemLog::dayStart(day);
-        filter.until = SystemLog::dayEnd(day);
+        filter.since = dayBound(day, false, utc());
+        filter.until = dayBound(day, true, utc());
         return true;
     }
     const QDateTime now = QDateTime::currentDateTime();
@@ -297,7 +383,7 @@ bool CommandLine::parseTimeSpan(RecordFilter& filter) const
         const QString option = QLatin1String(name);
         if (!defined(option) || !m_parser.isSet(option))
             continue;
-        const QString at = timeArgument(m_parser.value(option), now);
+        const QString at = timeArgument(m_parser.value(option), now, utc());
         if (at.isNull()) {
             usageError(QStringLiteral("--%1 无法识别的时间“%2”").arg(option, m_parser.value(option)));
             return false;
@@ -336,14 +422,25 @@ bool CommandLine::parseGrep(RecordFilter& filter) const
 bool CommandLine::lines(int& count, int defaultCount) const
 {
     count = defaultCount;
+    if (defined(QStringLiteral("pager-end")) && m_parser.isSet(QStringLiteral("pager-end")))
+        count = kPagerEndLines;
     if (!m_parser.isSet(QStringLiteral("lines")))
         return true;
-    bool isNumber = false;
-    count = m_parser.value(QStringLiteral("lines")).toInt(&isNumber);
-    if (!isNumber || count < 0) {
-        usageError(QStringLiteral("-n 需要一个不小于 0 的整数"));
+    // Only digits: "+2" or " 2" are not taken for 2, and a number too large
+    // for a count means every record, as it does.
+    static const QRegularExpression digits(QStringLiteral("^\\d+$"));
+    const QString text = m_parser.value(QStringLiteral("lines"));
+    if (text == QLatin1String("all")) {
+        count = -1;
+        return true;
+    }
+    if (!digits.match(text).hasMatch()) {
+        usageError(QStringLiteral("-n 需要一个不小于 0 的整数（只写数字，如 -n 20）或 all，而不是“%1”").arg(text));
         return false;
     }
+    bool fits = false;
+    const int number = text.toInt(&fits);
+    count = fits ? number : std::numeric_limits<int>::max();
     return true;
 }
 
@@ -356,19 +453,20 @@ bool CommandLine::filter(RecordFilter& filter) const
 bool CommandLine::format(RecordFormat& format) const
 {
     const QString name = m_parser.value(QStringLiteral("format"));
-    if (name == QLatin1String("text"))
-        format = RecordFormat::Text;
-    else if (name == QLatin1String("short"))
-        format = RecordFormat::Short;
-    else if (name == QLatin1String("csv"))
-        format = RecordFormat::Csv;
-    else if (name == QLatin1String("json"))
-        format = RecordFormat::Json;
-    else {
-        usageError(QStringLiteral("未知的输出格式“%1”，可用 text、short、csv、json").arg(name));
-        return false;
-    }
-    return true;
+    if (SystemLog::recordFormatFromName(name, format))
+        return true;
+    usageError(QStringLiteral("未知的输出格式“%1”，可用 %2").arg(name, SystemLog::recordFormatNames().join(QStringLiteral("、"))));
+    return false;
+}
+
+bool CommandLine::utc() const
+{
+    return defined(QStringLiteral("utc")) && m_parser.isSet(QStringLiteral("utc"));
+}
+
+SystemLog::TimeZoneShown CommandLine::zone() const
+{
+    return utc() ? SystemLog::TimeZoneShown::Utc : SystemLog::TimeZoneShown::Local;
 }
 
 bool CommandLine::noExtraArguments() const

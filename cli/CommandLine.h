@@ -8,6 +8,9 @@
 
 #include <vxSyslog/RecordFilter.h>
 #include <vxSyslog/RecordFormat.h>
+#include <vxSyslog/RecordSource.h>
+
+#include <memory>
 
 // Exit statuses of every vxlog command, as the journal tool has them.
 enum ExitStatus {
@@ -18,6 +21,9 @@ enum ExitStatus {
 
 // "vxlog <version>" and a line feed.
 QString versionText();
+
+// Why --reverse and following do not go together, as the journal tool says it.
+QString reverseWithFollow();
 
 // The options of one vxlog command and what they mean, parsed with Qt's
 // QCommandLineParser. Each command adds the options it takes (every command
@@ -32,12 +38,16 @@ public:
     CommandLine(const QString& command, const QString& description);
 
     void addDatabase();
+    // --db (several files, or the central database's URL) and --host.
+    void addSources();
     void addTypes();        // --type: codes, names or captions, comma-separated, or all
     void addSingleType(const QString& description);
     void addTimeSpan();     // --day, --since, --until
     void addDay();
     void addGrep();         // --grep, smart case, --ignore-case, --case-sensitive
-    void addLines(const QString& description);
+    void addLines(const QString& description);  // -n N or all
+    void addAfterId(const QString& description);
+    void addJumpToEnd();    // -e: -n 1000 unless -n is given
     void addReverse();
     void addCount();
     void addFollow();
@@ -59,6 +69,12 @@ public:
     void notice(const QString& text) const;
 
     QString databasePath() const;
+    // Every --db, in the order given.
+    QStringList databaseLocations() const;
+    // One plain file and no --host: what a reader of one file reads.
+    bool isOneFile() const;
+    // The source for --db and --host; null after reporting a usage error.
+    std::unique_ptr<SystemLog::RecordSource> source() const;
     QString value(const QString& name) const { return m_parser.value(name); }
     QStringList values(const QString& name) const { return m_parser.values(name); }
     bool isSet(const QString& name) const { return m_parser.isSet(name); }
@@ -71,6 +87,12 @@ public:
     bool format(SystemLog::RecordFormat& format) const;
     bool singleType(int& type) const;
     bool lines(int& count, int defaultCount) const;  // -1: all
+    bool afterId(qint64& id) const;  // -1: not given
+    static constexpr int kPagerEndLines = 1000;
+
+    // --utc: times shown and read in UTC.
+    bool utc() const;
+    SystemLog::TimeZoneShown zone() const;
 
     QString helpText() const;
 

@@ -7,7 +7,7 @@
 namespace {
 
 const Command kCommands[] = {
-    {"query", runQuery, "按类型、时间、文本查询记录（text、short、csv 或 json 输出）",
+    {"query", runQuery, "按类型、时间、文本查询记录（text、short、json、verbose 等格式输出）",
      "vxlog query -p alarm -S -1h -g 温度 -o short"},
     {"export", runExport, "把某一天某一类型的记录导出为与查看器相同的文本文件",
      "vxlog export --day 2024-05-01 -p 3 --dir exports"},
@@ -17,6 +17,8 @@ const Command kCommands[] = {
      "echo \"备份完成\" | vxlog write -p status"},
     {"stats", runStats, "按天和类型统计记录条数",
      "vxlog stats -S -7d"},
+    {"vacuum", runVacuum, "删除旧记录（按时间或文件大小）并归还空间，写入者和查看器照常工作",
+     "vxlog vacuum --time 90d --size 500M"},
     {"forward", runForward, "把记录经 RELP 转发到 syslog 服务器（rsyslog），至少送达一次",
      "vxlog forward --to relp://logs.example:2514 --cursor-file /var/lib/vxlog/forward.cursor"},
 };

@@ -9,3 +9,4 @@ int runFollow(const QStringList& arguments);
 int runWrite(const QStringList& arguments);
 int runStats(const QStringList& arguments);
 int runForward(const QStringList& arguments);
+int runVacuum(const QStringList& arguments);

@@ -1,5 +1,6 @@
 #include "CursorFile.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QSaveFile>
@@ -19,7 +20,12 @@ bool CursorFile::fail(const QString& reason)
     return false;
 }
 
-CursorFile::Read CursorFile::read(qint64& id)
+QByteArray CursorFile::markOf(const QByteArray& datetime, const QByteArray& message)
+{
+    return datetime + ' ' + QCryptographicHash::hash(message, QCryptographicHash::Sha1).toHex();
+}
+
+CursorFile::Read CursorFile::read(qint64& id, QByteArray& mark)
 {
     QFile file(m_path);
     if (!file.exists())
@@ -28,7 +34,10 @@ CursorFile::Read CursorFile::read(qint64& id)
         fail(QStringLiteral("无法读取（%1）").arg(SystemLog::chineseSystemError(file.errorString())));
         return Read::Failed;
     }
-    const QByteArray text = file.read(64).trimmed();
+    const QList<QByteArray> lines = file.read(256).split('\n');
+    const QByteArray text = lines.first().trimmed();
+    static const QByteArray kMarkLine("record ");
+    mark = lines.value(1).startsWith(kMarkLine) ? lines.value(1).mid(kMarkLine.size()).trimmed() : QByteArray();
     bool isNumber = false;
     id = text.toLongLong(&isNumber);
     if (!isNumber || id < 0) {
@@ -38,10 +47,12 @@ CursorFile::Read CursorFile::read(qint64& id)
     return Read::Found;
 }
 
-bool CursorFile::prepare(qint64 id)
+bool CursorFile::prepare(qint64 id, const QByteArray& mark)
 {
     m_pending = std::make_unique<QSaveFile>(m_path);
-    const QByteArray line = QByteArray::number(id) + '\n';
+    QByteArray line = QByteArray::number(id) + '\n';
+    if (!mark.isEmpty())
+        line += "record " + mark + '\n';
     if (!m_pending->open(QIODevice::WriteOnly) || m_pending->write(line) != line.size() || !m_pending->flush()) {
         const QString reason = m_pending->errorString();
         m_pending.reset();

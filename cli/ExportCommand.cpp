@@ -7,7 +7,8 @@
 
 #include <vxSyslog/DatabaseFailure.h>
 #include <vxSyslog/DayExport.h>
-#include <vxSyslog/LogReader.h>
+#include <vxSyslog/RecordFormat.h>
+#include <vxSyslog/RecordSource.h>
 
 #include "CommandLine.h"
 #include "ReaderOutput.h"
@@ -56,7 +57,7 @@ int runExport(const QStringList& arguments)
                      QStringLiteral("把某一天某一类型的记录导出为文本文件，与查看器的“导出”写出完全相同的文件"
                                     "（同名、同内容，包含 00:00:00 与 23:59:59 两端）；文件路径写到标准输出。"
                                     "这一天没有这种记录时不写文件，在标准错误上说明，以状态 0 退出。"));
-    line.addDatabase();
+    line.addSources();
     line.addValue(QStringLiteral("day"), QStringLiteral("日期"), QStringLiteral("要导出的日期（yyyy-MM-dd），必填。"));
     line.addSingleType(QStringLiteral("要导出的记录类型（一种，代码或名称），必填。"));
     line.addValue(QStringLiteral("dir"), QStringLiteral("文件夹"),
@@ -78,16 +79,26 @@ int runExport(const QStringList& arguments)
     if (!line.noExtraArguments())
         return kExitUsage;
 
-    LogReader reader(line.databasePath());
-    if (!openOrReport(reader))
+    const std::unique_ptr<RecordSource> source = line.source();
+    if (!source)
+        return kExitUsage;
+    // An export of several machines is made of all of them or not at all.
+    if (!source->open() || !source->problems().isEmpty()) {
+        printError(DayExport::queryFailedText(day, source->errorText()));
         return kExitFailure;
+    }
+    // Several machines in one file: each block names its machine after the time.
+    RecordLabels labels;
+    labels.host = source->namesHosts();
     RecordList records;
-    const bool ok = reader.read(viewerDayFilter(day, type), [&records](const LogRecord& record) {
-        records.append(qMakePair(QString::fromUtf8(record.datetime), QString::fromUtf8(record.message)));
+    const bool ok = source->read(viewerDayFilter(day, type), [&records, &labels](const LogRecord& record) {
+        QByteArray heading;
+        appendTextHeading(labels, record, heading);
+        records.append(qMakePair(QString::fromUtf8(heading), QString::fromUtf8(record.message)));
         return true;
     });
-    if (!ok) {
-        printError(DayExport::queryFailedText(day, reader.errorText()));
+    if (!ok || !source->problems().isEmpty()) {
+        printError(DayExport::queryFailedText(day, source->errorText()));
         return kExitFailure;
     }
     if (records.isEmpty()) {

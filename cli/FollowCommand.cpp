@@ -1,12 +1,14 @@
 #include "Commands.h"
 
 #include <vxSyslog/LogTail.h>
+#include <vxSyslog/RecordSource.h>
 
 #include <chrono>
 #include <memory>
 
 #include "CommandLine.h"
 #include "CursorFile.h"
+#include "ReaderOutput.h"
 #include "StdoutWriter.h"
 #include "StopSignals.h"
 
@@ -19,11 +21,15 @@ namespace {
 constexpr auto kPollInterval = std::chrono::milliseconds(200);
 constexpr int kBatch = 1000;
 
-// Where the tail starts: after the cursor's id when the cursor file holds
-// one, otherwise with the last `lines` records. False after reporting a
-// cursor file that cannot be read.
-bool seekStart(LogTail& tail, CursorFile* cursor, int lines)
+// Where the tail starts: after --after-id; after the cursor's id when the
+// cursor file holds one; otherwise with the last `lines` records. False
+// after reporting a cursor file that cannot be read.
+bool seekStart(LogTail& tail, CursorFile* cursor, int lines, qint64 afterId)
 {
+    if (afterId >= 0) {
+        tail.seekAfter(afterId);
+        return true;
+    }
     qint64 id = 0;
     switch (cursor ? cursor->read(id) : CursorFile::Read::Missing) {
     case CursorFile::Read::Found:
@@ -35,7 +41,10 @@ bool seekStart(LogTail& tail, CursorFile* cursor, int lines)
     case CursorFile::Read::Missing:
         break;
     }
-    tail.seekToLast(lines);
+    if (lines < 0)
+        tail.seekAfter(0);  // -n all: from the first record
+    else
+        tail.seekToLast(lines);
     return true;
 }
 
@@ -70,6 +79,45 @@ private:
     bool m_failing = false;
 };
 
+// Several files or the central database: each machine's new records as
+// they come, each naming its machine where several are listed.
+int followSource(const CommandLine& line, const RecordFilter& filter, RecordFormat format, int lines)
+{
+    const std::unique_ptr<RecordSource> source = line.source();
+    if (!source)
+        return kExitUsage;
+    if (!openOrReport(*source))
+        return kExitFailure;
+    const RecordLabels labels = labelsFor(*source, filter);
+    const std::unique_ptr<SourceTail> tail = source->tail(filter, [&line](const QString& notice) { line.notice(notice); });
+    tail->setStopCheck(stopRequested);
+    installStopSignals();
+    StdoutWriter out;
+    appendFormatHeader(format, labels, out.buffer());
+    const TimeZoneShown zone = line.zone();
+    const auto write = [&out, format, &labels, zone](const LogRecord& record) {
+        appendRecord(format, labels, record, out.buffer(), zone);
+        return out.recordDone();
+    };
+    if (!tail->start(lines, write)) {
+        out.flush();
+        printError(source->errorText());
+        return kExitFailure;
+    }
+    while (!stopRequested()) {
+        const int delivered = tail->fetch(kBatch, write);
+        if (!out.flush()) {
+            if (stopRequested())
+                break;
+            printError(out.errorText());
+            return kExitFailure;
+        }
+        if (delivered < kBatch)
+            sleepUnlessStopped(kPollInterval);
+    }
+    return kExitSuccess;
+}
+
 } // namespace
 
 int runFollow(const QStringList& arguments)
@@ -80,28 +128,44 @@ int runFollow(const QStringList& arguments)
                                     "记录按写入顺序输出，每条只输出一次。数据库被其他程序锁定时等待；"
                                     "文件被删除后重建、被替换、被截断或记录编号变小时，在标准错误上提示一次，"
                                     "然后从新文件的第一条记录继续。"));
-    line.addDatabase();
+    line.addSources();
     line.addTypes();
     line.addTimeSpan();
     line.addGrep();
-    line.addLines(QStringLiteral("开始时先输出最后 N 条匹配的记录，默认 10。"));
+    line.addLines(QStringLiteral("开始时先输出最后 N 条匹配的记录，默认 10；all 从第一条开始。"));
     line.addFormat();
     line.addValue(QStringLiteral("cursor-file"), QStringLiteral("文件"),
                   QStringLiteral("游标文件：文件中有记录编号时从它之后继续（不看 -n），没有这个文件时照常开始；"
                                  "每输出一批记录后把最后一条的编号原子地（先写新文件再改名）写入其中。"
-                                 "用于把 follow 的输出接给其他程序，重启后不漏记录。"));
+                                 "注意：它记着的是写到标准输出的记录，不是读取方已处理的。输出接给管道时，"
+                                 "管道中尚未被读取的记录已算写出，读取方不读完就退出，重启后这些记录不会再输出。"
+                                 "读取方要不漏记录，应自己记下处理过的最后一条记录的编号（-o json 的 id 字段），"
+                                 "重启时用 --after-id 给出。"));
+    line.addAfterId(QStringLiteral("从记录编号大于 ID 的记录开始（不看 -n），如读取方自己记着的最后一条记录的编号。"
+                                   "不能与 --cursor-file 同用。"));
+    line.addReverse();
     const int parsed = line.parse(arguments);
     if (parsed >= 0)
         return parsed;
+    if (line.isSet(QStringLiteral("reverse")))
+        return line.usageError(reverseWithFollow());
 
     RecordFilter filter;
     RecordFormat format = RecordFormat::Text;
     int lines = 10;
-    if (!line.filter(filter) || !line.format(format) || !line.lines(lines, 10))
+    qint64 afterId = -1;
+    if (!line.filter(filter) || !line.format(format) || !line.lines(lines, 10) || !line.afterId(afterId))
         return kExitUsage;
+    if (afterId >= 0 && line.isSet(QStringLiteral("cursor-file")))
+        return line.usageError(QStringLiteral("--after-id 不能与 --cursor-file 同用"));
     if (!line.noExtraArguments())
         return kExitUsage;
 
+    if (!line.isOneFile()) {
+        if (line.isSet(QStringLiteral("cursor-file")))
+            return line.usageError(QStringLiteral("--cursor-file 只能用于一个数据库文件"));
+        return followSource(line, filter, format, lines);
+    }
     LogTail tail(line.databasePath(), filter, [&line](const QString& notice) { line.notice(notice); });
     tail.setStopCheck(stopRequested);
     if (!tail.open()) {
@@ -112,15 +176,18 @@ int runFollow(const QStringList& arguments)
     std::unique_ptr<CursorFile> cursor;
     if (line.isSet(QStringLiteral("cursor-file")))
         cursor = std::make_unique<CursorFile>(line.value(QStringLiteral("cursor-file")));
-    if (!seekStart(tail, cursor.get(), lines))
+    if (!seekStart(tail, cursor.get(), lines, afterId))
         return kExitFailure;
     CursorKeeper cursorKeeper(cursor.get());
 
+    RecordLabels labels;
+    labels.type = filter.types.size() != 1;
     StdoutWriter out;
-    appendFormatHeader(format, out.buffer());
+    appendFormatHeader(format, labels, out.buffer());
+    const TimeZoneShown zone = line.zone();
     while (!stopRequested()) {
-        const int delivered = tail.fetch(kBatch, [&out, format](const LogRecord& record) {
-            appendRecord(format, record, out.buffer());
+        const int delivered = tail.fetch(kBatch, [&out, format, &labels, zone](const LogRecord& record) {
+            appendRecord(format, labels, record, out.buffer(), zone);
             return out.recordDone();
         });
         if (!out.flush()) {

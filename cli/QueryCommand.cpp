@@ -1,6 +1,6 @@
 #include "Commands.h"
 
-#include <vxSyslog/LogReader.h>
+#include <vxSyslog/RecordSource.h>
 
 #include "CommandLine.h"
 #include "ReaderOutput.h"
@@ -13,26 +13,26 @@ namespace {
 // query -f is follow with the same options, as journalctl -f is.
 int followInstead(const CommandLine& line, const QStringList& arguments)
 {
-    for (const char* option : {"reverse", "count"}) {
-        if (line.isSet(QLatin1String(option)))
-            return line.usageError(QStringLiteral("--follow 不能与 --%1 同用").arg(QLatin1String(option)));
-    }
+    if (line.isSet(QStringLiteral("reverse")))
+        return line.usageError(reverseWithFollow());
+    if (line.isSet(QStringLiteral("count")))
+        return line.usageError(QStringLiteral("--follow 不能与 --count 同用"));
     QStringList rest = arguments;
     rest.removeAll(QStringLiteral("-f"));
     rest.removeAll(QStringLiteral("--follow"));
     return runFollow(rest);
 }
 
-int printCount(LogReader& reader, const RecordFilter& filter, int lines)
+int printCount(RecordSource& source, const RecordFilter& filter, int lines)
 {
     qint64 count = 0;
-    if (lines != 0 && !reader.count(filter, count)) {
-        printError(reader.errorText());
-        return kExitFailure;
-    }
+    const bool ok = lines == 0 || source.count(filter, count);
     if (lines >= 0)
         count = qMin<qint64>(count, lines);
-    return printResult(QStringLiteral("%1\n").arg(count));
+    StdoutWriter out;
+    if (ok)
+        out.buffer() += QByteArray::number(count) + '\n';
+    return finishRecordStream(ok, source, out);
 }
 
 } // namespace
@@ -40,11 +40,13 @@ int printCount(LogReader& reader, const RecordFilter& filter, int lines)
 int runQuery(const QStringList& arguments)
 {
     CommandLine line(QStringLiteral("query"), QStringLiteral("按类型、时间和文本查询日志记录，结果写到标准输出。"));
-    line.addDatabase();
+    line.addSources();
     line.addTypes();
     line.addTimeSpan();
     line.addGrep();
     line.addLines(QStringLiteral("只输出最后 N 条匹配的记录（仍按时间顺序）。"));
+    line.addAfterId(QStringLiteral("只输出记录编号大于 ID 的记录（json 输出的 id 字段、csv 的 id 列）。"));
+    line.addJumpToEnd();
     line.addReverse();
     line.addCount();
     line.addFollow();
@@ -58,26 +60,32 @@ int runQuery(const QStringList& arguments)
     RecordFilter filter;
     RecordFormat format = RecordFormat::Text;
     int lines = -1;
-    if (!line.filter(filter) || !line.format(format) || !line.lines(lines, -1))
+    qint64 afterId = -1;
+    if (!line.filter(filter) || !line.format(format) || !line.lines(lines, -1) || !line.afterId(afterId))
         return kExitUsage;
+    filter.afterId = qMax<qint64>(afterId, 0);
     if (!line.noExtraArguments())
         return kExitUsage;
     filter.reverse = line.isSet(QStringLiteral("reverse"));
 
-    LogReader reader(line.databasePath());
-    if (!openOrReport(reader))
+    const std::unique_ptr<RecordSource> source = line.source();
+    if (!source)
+        return kExitUsage;
+    if (!openOrReport(*source))
         return kExitFailure;
     if (line.isSet(QStringLiteral("count")))
-        return printCount(reader, filter, lines);
+        return printCount(*source, filter, lines);
 
+    const RecordLabels labels = labelsFor(*source, filter);
     StdoutWriter out;
-    appendFormatHeader(format, out.buffer());
+    appendFormatHeader(format, labels, out.buffer());
     if (lines == 0)
-        return finishRecordStream(true, reader, out);
+        return finishRecordStream(true, *source, out);
     filter.last = qMax(lines, 0);
-    const bool ok = reader.read(filter, [&out, format](const LogRecord& record) {
-        appendRecord(format, record, out.buffer());
+    const TimeZoneShown zone = line.zone();
+    const bool ok = source->read(filter, [&out, format, &labels, zone](const LogRecord& record) {
+        appendRecord(format, labels, record, out.buffer(), zone);
         return out.recordDone();
     });
-    return finishRecordStream(ok, reader, out);
+    return finishRecordStream(ok, *source, out);
 }

@@ -1,6 +1,7 @@
 #include "ReaderOutput.h"
 
 #include <vxSyslog/LogReader.h>
+#include <vxSyslog/RecordSource.h>
 
 #include "CommandLine.h"
 #include "StdoutWriter.h"
@@ -26,4 +27,45 @@ int finishRecordStream(bool readOk, const SystemLog::LogReader& reader, StdoutWr
         return kExitFailure;
     }
     return kExitSuccess;
+}
+
+namespace {
+
+// How many of a source's problems were told already.
+int g_toldProblems = 0;
+
+void tellNewProblems(const SystemLog::RecordSource& source)
+{
+    const QStringList problems = source.problems();
+    for (int i = g_toldProblems; i < problems.size(); ++i)
+        printError(problems.at(i));
+    g_toldProblems = problems.size();
+}
+
+} // namespace
+
+bool openOrReport(SystemLog::RecordSource& source)
+{
+    const bool opened = source.open();
+    tellNewProblems(source);
+    return opened;
+}
+
+int finishRecordStream(bool readOk, const SystemLog::RecordSource& source, StdoutWriter& out)
+{
+    const bool written = out.flush();
+    tellNewProblems(source);
+    if (!written && readOk) {
+        printError(out.errorText());
+        return kExitFailure;
+    }
+    return readOk && source.problems().isEmpty() ? kExitSuccess : kExitFailure;
+}
+
+SystemLog::RecordLabels labelsFor(const SystemLog::RecordSource& source, const SystemLog::RecordFilter& filter)
+{
+    SystemLog::RecordLabels labels;
+    labels.host = source.namesHosts();
+    labels.type = filter.types.size() != 1;
+    return labels;
 }

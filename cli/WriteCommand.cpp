@@ -101,6 +101,7 @@ int runWrite(const QStringList& arguments)
                      QStringLiteral("通过日志服务写入记录，与使用日志模块的程序完全相同（过长的行同样被截断）："
                                     "有 MESSAGE 时把各词用空格连接写成一条记录，否则把标准输入的每一行写成一条记录。"
                                     "所有记录写入数据库后才返回；有记录未能写入时以状态 1 退出。"
+                                    "含 NUL 字节的行只写入 NUL 之前的部分，并在最后提示、以状态 1 退出。"
                                     "数据库文件不存在时会被创建。"));
     line.addDatabase();
     line.addSingleType(QStringLiteral("记录类型（一种，代码或名称），默认 4（其他信息）。"));
@@ -125,7 +126,17 @@ int runWrite(const QStringList& arguments)
     vxSysLog::Session log(database.absoluteFilePath());
     std::uint64_t logged = 0;
     std::uint64_t sinceFlush = 0;
+    std::uint64_t cutAtNul = 0;
+    std::uint64_t firstCutLine = 0;
     do {
+        // A log line is a C string: a NUL byte ends it. What comes before is
+        // stored, the run ends with status 1 and says which lines were cut.
+        const int nul = text.indexOf('\0');
+        if (nul >= 0) {
+            text.truncate(nul);
+            if (cutAtNul++ == 0)
+                firstCutLine = logged + 1;
+        }
         logLine(type, text);
         ++logged;
         sinceFlush += kLineOverheadBytes + 2 * std::uint64_t(text.size());
@@ -140,6 +151,13 @@ int runWrite(const QStringList& arguments)
                        .arg(QDir::toNativeSeparators(database.absoluteFilePath()))
                        .arg(logged - result.stored)
                        .arg(reasonsOf(result)));
+        return kExitFailure;
+    }
+    if (cutAtNul > 0) {
+        printError(QStringLiteral("vxlog write：%1 行含 NUL 字节（第一处在第 %2 行），只写入了 NUL 之前的部分；"
+                                  "请先去掉或转义输入中的 NUL 字节（如 tr -d '\\000'）")
+                       .arg(cutAtNul)
+                       .arg(firstCutLine));
         return kExitFailure;
     }
     return kExitSuccess;

@@ -6,8 +6,11 @@
 #include <QLibraryInfo>
 #include <QTranslator>
 
+#include <algorithm>
+
 #include "CommandLine.h"
 #include "CommandTable.h"
+#include "Commands.h"
 #include "StdoutWriter.h"
 
 namespace {
@@ -24,7 +27,10 @@ QString generalHelp()
     }
     text += QStringLiteral("\n用 vxlog 命令 --help 查看各命令的选项；选项可以写在命令之前或之后（如 vxlog --db x.db query）。\n"
                            "  -h, --help     显示本帮助并退出\n"
-                           "  --version      显示版本并退出\n\n"
+                           "  --version      显示版本并退出\n"
+                           "  --disk-usage   同 vxlog stats --disk-usage：数据库文件占用的空间\n"
+                           "  --vacuum-time <时长>, --vacuum-size <大小>\n"
+                           "                 同 vxlog vacuum --time/--size：删除旧记录（例：vxlog --vacuum-time 90d）\n\n"
                            "退出状态：0 成功（没有匹配的记录也是）；1 数据库无法读取或写入，或结果无法写出；2 用法错误。\n");
     return text;
 }
@@ -65,6 +71,19 @@ int main(int argc, char* argv[])
     const QString name = splitCommand(QCoreApplication::arguments().mid(1), rest);
     if (const Command* command = findCommand(name))
         return command->run(rest);
+    // journalctl's --disk-usage, --vacuum-time and --vacuum-size have no
+    // command of their own.
+    if (name.isNull()) {
+        auto given = [&rest](const char* option) {
+            return std::any_of(rest.begin(), rest.end(), [option](const QString& argument) {
+                return argument == QLatin1String(option) || argument.startsWith(QLatin1String(option) + QLatin1Char('='));
+            });
+        };
+        if (given("--disk-usage"))
+            return runStats(rest);
+        if (given("--vacuum-time") || given("--vacuum-size"))
+            return runVacuum(rest);
+    }
     if (name.isNull() || name == QLatin1String("help")) {
         if (rest.contains(QStringLiteral("--version")))
             return printResult(versionText());

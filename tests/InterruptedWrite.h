@@ -21,7 +21,10 @@ inline void leaveInterruptedWrite(const QString& path)
                  "INSERT INTO SystemInfo(datetime, type, message) SELECT '2024-05-02 00:00:00', 2, 'lost ' || i FROM n;\n");
     QFile journal(path + QStringLiteral("-journal"));
     const QByteArray hotHeader = QByteArray::fromHex("d9d505f920a163d7");
-    QTRY_VERIFY_WITH_TIMEOUT(journal.open(QIODevice::ReadOnly) && journal.read(8) == hotHeader && (journal.close(), true), 20000);
+    // Closed before each look: a journal opened before its header was written
+    // would otherwise stay open and every later open() fail.
+    QTRY_VERIFY_WITH_TIMEOUT((journal.close(), journal.open(QIODevice::ReadOnly)) && journal.read(8) == hotHeader, 20000);
+    journal.close();
     writer.kill();
     QVERIFY(writer.waitForFinished());
     QVERIFY(journal.exists());

@@ -11,6 +11,8 @@
 using SystemLog::LogRecord;
 using SystemLog::SyslogFormatter;
 
+Q_DECLARE_METATYPE(LogRecord::StoredType)
+
 namespace {
 
 const QByteArray kBom("\xEF\xBB\xBF");
@@ -33,6 +35,10 @@ private slots:
     void formatsRecords();
     void escapesParamValues_data();
     void escapesParamValues();
+    void sendsOtherStoredTypesAsStored_data();
+    void sendsOtherStoredTypesAsStored();
+    void keepsTheMaximumSize_data();
+    void keepsTheMaximumSize();
 };
 
 void TestSyslogFormat::formatsRecords_data()
@@ -66,14 +72,16 @@ void TestSyslogFormat::formatsRecords_data()
     QTest::newRow("alarm as kern") << shanghai << 0 << 3 << at << QByteArray("x")
         << "<3>1" + stamp + "alarm [vxlog@32473 id=\"42\" type=\"3\"] " + kBom + "x";
 
-    QTest::newRow("Chinese lines, trailing line ends dropped") << shanghai << 16 << 3 << at
+    QTest::newRow("Chinese lines, trailing line ends spelled in eol") << shanghai << 16 << 3 << at
         << QByteArray("主轴温度 78.5 °C\r\n超过上限\n\n")
-        << "<131>1" + stamp + "alarm [vxlog@32473 id=\"42\" type=\"3\"] " + kBom + "主轴温度 78.5 °C\r\n超过上限";
+        << "<131>1" + stamp + "alarm [vxlog@32473 id=\"42\" type=\"3\" eol=\"nn\"] " + kBom + "主轴温度 78.5 °C\r\n超过上限";
+    QTest::newRow("CR LF at the end") << shanghai << 16 << 3 << at << QByteArray("x\r\n")
+        << "<131>1" + stamp + "alarm [vxlog@32473 id=\"42\" type=\"3\" eol=\"rn\"] " + kBom + "x";
     QTest::newRow("bytes that are not UTF-8: as stored, no mark") << shanghai << 16 << 4 << at
         << QByteArray("a\xFF" "b\n")
-        << "<133>1" + stamp + "info [vxlog@32473 id=\"42\" type=\"4\"] a\xFF" "b";
+        << "<133>1" + stamp + "info [vxlog@32473 id=\"42\" type=\"4\" eol=\"n\"] a\xFF" "b";
     QTest::newRow("empty message: no MSG") << shanghai << 16 << 4 << at << QByteArray("\n")
-        << "<133>1" + stamp + "info [vxlog@32473 id=\"42\" type=\"4\"]";
+        << "<133>1" + stamp + "info [vxlog@32473 id=\"42\" type=\"4\" eol=\"n\"]";
     QTest::newRow("structured-data characters in the message stay") << shanghai << 16 << 4 << at
         << QByteArray("a \"] \\ b")
         << "<133>1" + stamp + "info [vxlog@32473 id=\"42\" type=\"4\"] " + kBom + "a \"] \\ b";
@@ -144,6 +152,105 @@ void TestSyslogFormat::escapesParamValues()
     QByteArray out;
     SyslogFormatter::appendParamValue(value, out);
     QCOMPARE(out, expected);
+}
+
+namespace {
+
+SyslogFormatter::Options boundedTo(int maxSize)
+{
+    SyslogFormatter::Options options;
+    options.hostname = "plc-7";
+    options.maxSize = maxSize;
+    return options;
+}
+
+LogRecord alarm(const QByteArray& message)
+{
+    LogRecord record;
+    record.id = 42;
+    record.type = 3;
+    record.datetime = "2024-05-01 08:30:00";
+    record.message = message;
+    return record;
+}
+
+// The message up to MSG: "<131>1 … [vxlog@32473 …] ", with the eol that
+// the line ends at the end of `message` give it.
+QByteArray header(const QByteArray& message = QByteArray())
+{
+    int text = message.size();
+    while (text > 0 && (message.at(text - 1) == '\n' || message.at(text - 1) == '\r'))
+        --text;
+    SyslogFormatter formatter(boundedTo(0));
+    QByteArray out;
+    formatter.append(alarm(message.mid(text)), out);
+    return out + ' ';
+}
+
+} // namespace
+
+void TestSyslogFormat::sendsOtherStoredTypesAsStored_data()
+{
+    QTest::addColumn<LogRecord::StoredType>("storedType");
+    QTest::addColumn<QByteArray>("typeText");
+    QTest::addColumn<QByteArray>("header");  // from MSGID to the structured data
+    QTest::newRow("integer beyond int") << LogRecord::StoredType::Number << QByteArray("9999999999")
+                                        << QByteArray("type9999999999 [vxlog@32473 id=\"42\" type=\"9999999999\"]");
+    QTest::newRow("real") << LogRecord::StoredType::Number << QByteArray("3.5") << QByteArray("- [vxlog@32473 id=\"42\" type=\"3.5\"]");
+    QTest::newRow("text, escaped") << LogRecord::StoredType::Text << QByteArray("a]b")
+                                   << QByteArray("- [vxlog@32473 id=\"42\" type=\"a\\]b\"]");
+    QTest::newRow("NULL") << LogRecord::StoredType::Null << QByteArray() << QByteArray("- [vxlog@32473 id=\"42\" type=\"\"]");
+}
+
+void TestSyslogFormat::sendsOtherStoredTypesAsStored()
+{
+    QFETCH(LogRecord::StoredType, storedType);
+    QFETCH(QByteArray, typeText);
+    QFETCH(QByteArray, header);
+    setTimeZone("Asia/Shanghai");
+    SyslogFormatter formatter(boundedTo(0));
+    LogRecord record = alarm("x");
+    record.type = 0;
+    record.storedType = storedType;
+    record.typeText = typeText;
+    QByteArray out;
+    formatter.append(record, out);
+    // Severity notice, whatever the stored value.
+    QCOMPARE(out, "<133>1 2024-05-01T08:30:00+08:00 plc-7 quarrow - " + header + " " + kBom + "x");
+}
+
+void TestSyslogFormat::keepsTheMaximumSize_data()
+{
+    QTest::addColumn<int>("room");  // bytes of the bound left for MSG (with its byte order mark); -1: no bound
+    QTest::addColumn<QByteArray>("message");
+    QTest::addColumn<QByteArray>("msg");  // as sent
+    const QByteArray ascii(61, 'a');
+    QTest::newRow("fits exactly") << 3 + 10 << QByteArray("0123456789") << kBom + "0123456789";
+    QTest::newRow("one byte over") << 3 + 60 << ascii << kBom + QByteArray(30, 'a') + "…[截断，原长 61 字节]";
+    QTest::newRow("trailing line ends do not count, beyond their eol") << 3 + 10 << QByteArray("0123456789\n\n") << kBom + "0123456789";
+    QByteArray chinese;
+    for (int i = 0; i < 40; ++i)
+        chinese += "温";
+    // 31 bytes of room after the marker: ten characters, not a part of the eleventh.
+    QTest::newRow("not inside a character") << 3 + 62 << chinese << kBom + chinese.left(30) + "…[截断，原长 120 字节]";
+    const QByteArray raw = '\xFF' + QByteArray(99, 'b');
+    QTest::newRow("bytes that are not UTF-8: cut anywhere, no mark") << 50 << raw << raw.left(19) + "…[截断，原长 100 字节]";
+    QTest::newRow("no bound: 200 kB whole") << -1 << QByteArray(200000, 'x') << kBom + QByteArray(200000, 'x');
+}
+
+void TestSyslogFormat::keepsTheMaximumSize()
+{
+    QFETCH(int, room);
+    QFETCH(QByteArray, message);
+    QFETCH(QByteArray, msg);
+    setTimeZone("Asia/Shanghai");
+    const int maxSize = room < 0 ? 0 : header(message).size() + room;
+    SyslogFormatter formatter(boundedTo(maxSize));
+    QByteArray out;
+    const bool cut = formatter.append(alarm(message), out);
+    QCOMPARE(out, header(message) + msg);
+    QCOMPARE(cut, msg.contains("截断"));
+    QVERIFY(maxSize == 0 || out.size() <= maxSize);
 }
 
 QTEST_MAIN(TestSyslogFormat)

@@ -65,6 +65,10 @@ private slots:
     void exportFolders();
     void writeStoresWholeLines_data();
     void writeStoresWholeLines();
+    void writeStoresALineUpToANulByte_data();
+    void writeStoresALineUpToANulByte();
+    void integerTypesBeyondIntShowTheirNumber_data();
+    void integerTypesBeyondIntShowTheirNumber();
     void writeRefusesWhatItCannotStore_data();
     void writeRefusesWhatItCannotStore();
     void statsCountsPerDayAndType();
@@ -76,6 +80,8 @@ private slots:
     void outputFailureIsStatusOne();
     void journalHabits_data();
     void journalHabits();
+    void formatsAndZones_data();
+    void formatsAndZones();
     void usageError_data();
     void usageError();
     void readCommandsLeaveTheFileAlone_data();
@@ -86,6 +92,7 @@ private:
     QString m_db;
     QDateTime m_now;
     QString m_unexpectedTypes;  // a database whose types no program of this system writes
+    QString m_twoRecords;       // two records of 2024-05-01, for exact output
 
     QString unexpectedTypesDatabase() const { return m_unexpectedTypes; }
 };
@@ -121,6 +128,12 @@ void TestVxlog::initTestCase()
         "('2024-07-01 10:00:01', 99, 'ninety-nine'), ('2024-07-01 10:00:02', -1, 'minus one'), "
         "('2024-07-01 10:00:03', NULL, 'no type'), ('2024-07-01 10:00:04', '报警', 'text type'), "
         "('2024-07-01 10:00:05', 3.5, 'real type')")));
+
+    m_twoRecords = m_dir.filePath(QStringLiteral("two.db"));
+    TestDatabase two(m_twoRecords);
+    createLogTable(two);
+    QVERIFY(two.insertRow(QStringLiteral("2024-05-01 08:00:00"), 3, QStringLiteral("Alarm: motor HOT")));
+    QVERIFY(two.insertRow(QStringLiteral("2024-05-01 12:00:00"), 2, QStringLiteral("two\nlines\n")));
 }
 
 void TestVxlog::query_data()
@@ -167,7 +180,20 @@ void TestVxlog::query_data()
     QTest::newRow("newest first") << QStringList{"--reverse", "--type", "3"} << Ids{4, 7, 2};
     QTest::newRow("last 2 of a grep and a type") << QStringList{"-n", "2", "-g", "a", "-p", "3"} << Ids{7, 4};
     QTest::newRow("last 0") << QStringList{"-n", "0"} << Ids{};
+    QTest::newRow("last all") << QStringList{"-n", "all"} << byTime;
+    QTest::newRow("last more than an int holds") << QStringList{"-n", "99999999999"} << byTime;
+    QTest::newRow("last with leading zeros") << QStringList{"-n", "002"} << Ids{9, 8};
+    QTest::newRow("-e: the last 1000") << QStringList{"-e"} << byTime;
+    QTest::newRow("-e with -n") << QStringList{"-e", "-n", "2"} << Ids{9, 8};
+    QTest::newRow("since ISO with T") << QStringList{"-S", "2024-05-01T12:00:00"} << Ids{3, 4, 5, 9, 8};
+    QTest::newRow("since ISO with T, no seconds") << QStringList{"-S", "2024-05-01T12:00"} << Ids{3, 4, 5, 9, 8};
+    QTest::newRow("since -1M") << QStringList{"-S", "-1M"} << Ids{9, 8};
+    QTest::newRow("until 2 months ago") << QStringList{"-U", "2 months ago"} << Ids{6, 1, 2, 7, 3, 4, 5};
+    QTest::newRow("until -1y") << QStringList{"--until", "-1y"} << Ids{6, 1, 2, 7, 3, 4, 5};
     QTest::newRow("nothing matches") << QStringList{"--day", "2020-01-01"} << Ids{};
+    QTest::newRow("after id 5, in time order") << QStringList{"--after-id", "5"} << Ids{6, 7, 9, 8};
+    QTest::newRow("the last 2 after id 5") << QStringList{"--after-id", "5", "-n", "2"} << Ids{9, 8};
+    QTest::newRow("after the newest id") << QStringList{"--after-id", "9"} << Ids{};
 }
 
 void TestVxlog::query()
@@ -489,6 +515,65 @@ void TestVxlog::writeStoresWholeLines()
     QCOMPARE(QFileInfo::exists(dir.filePath(QStringLiteral("dbLog.db"))), database.isEmpty());
 }
 
+void TestVxlog::writeStoresALineUpToANulByte_data()
+{
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QStringList>("stored");
+    QTest::addColumn<QString>("said");  // null: exit 0, nothing said
+    QTest::newRow("in the middle") << QByteArray("a\0b\nok\n", 7) << QStringList{"a\n", "ok\n"}
+                                   << QStringLiteral("1 行含 NUL 字节（第一处在第 1 行）");
+    QTest::newRow("at the end of later lines") << QByteArray("ok\nc\0\n\0d\n", 9) << QStringList{"ok\n", "c\n", "\n"}
+                                               << QStringLiteral("2 行含 NUL 字节（第一处在第 2 行）");
+    QTest::newRow("none") << QByteArray("plain\n") << QStringList{"plain\n"} << QString();
+}
+
+void TestVxlog::writeStoresALineUpToANulByte()
+{
+    QFETCH(QByteArray, input);
+    QFETCH(QStringList, stored);
+    QFETCH(QString, said);
+    QTemporaryDir dir;
+    const Result r = runVxlog({"write"}, dir.path(), input);
+    QCOMPARE(r.exitCode, said.isNull() ? 0 : 1);
+    QVERIFY2(said.isNull() ? r.err.isEmpty() : QString::fromUtf8(r.err).contains(said), r.err.constData());
+    TestDatabase db(dir.filePath(QStringLiteral("dbLog.db")));
+    QStringList messages;
+    for (const StoredRow& row : db.rows())
+        messages << row.message;
+    QCOMPARE(messages, stored);
+}
+
+void TestVxlog::integerTypesBeyondIntShowTheirNumber_data()
+{
+    QTest::addColumn<QString>("stored");  // the SQL literal
+    QTest::addColumn<QString>("shortName");
+    QTest::addColumn<QString>("jsonType");
+    QTest::newRow("9999999999") << "9999999999" << "类型 9999999999" << "\"type\":9999999999,\"type_name\":\"类型 9999999999\"";
+    QTest::newRow("just beyond int") << "2147483648" << "类型 2147483648" << "\"type\":2147483648,\"type_name\":\"类型 2147483648\"";
+    QTest::newRow("far below int") << "-9999999999" << "类型 -9999999999"
+                                   << "\"type\":-9999999999,\"type_name\":\"类型 -9999999999\"";
+    QTest::newRow("a real is no integer") << "3.5" << "类型 ?" << "\"type\":3.5,\"type_name\":\"类型 ?\"";
+}
+
+void TestVxlog::integerTypesBeyondIntShowTheirNumber()
+{
+    QFETCH(QString, stored);
+    QFETCH(QString, shortName);
+    QFETCH(QString, jsonType);
+    QTemporaryDir dir;
+    TestDatabase db(dir.filePath(QStringLiteral("dbLog.db")));
+    createLogTable(db);
+    QVERIFY(db.exec(QStringLiteral("INSERT INTO SystemInfo(datetime, type, message) VALUES ('2024-07-01 10:00:00', %1, 'x')")
+                        .arg(stored)));
+    const Result text = runVxlog({"query", "-o", "short"}, dir.path());
+    QCOMPARE(QString::fromUtf8(text.out), QStringLiteral("2024-07-01 10:00:00 %1 x\n").arg(shortName));
+    const Result json = runVxlog({"query", "-o", "json"}, dir.path());
+    QVERIFY2(QString::fromUtf8(json.out).contains(jsonType), json.out.constData());
+    // stats gives it a column of that name.
+    const Result stats = runVxlog({"stats"}, dir.path());
+    QVERIFY2(QString::fromUtf8(stats.out).split(QLatin1Char('\n')).value(0).contains(shortName), stats.out.constData());
+}
+
 void TestVxlog::writeRefusesWhatItCannotStore_data()
 {
     QTest::addColumn<QByteArray>("content");
@@ -662,6 +747,73 @@ void TestVxlog::journalHabits_data()
         << QStringList{"query", "--help"}
         << QStringList{"\n例子：\n  vxlog query ", "\n  -S, --since <时间>\n      ", "\"yyyy-MM-dd hh:mm:ss\"", "tomorrow",
                        "\"hh:mm[:ss]\"", "退出状态：0"};
+    QTest::newRow("query help: the journal tool's options, each with an example")
+        << QStringList{"query", "--help"}
+        << QStringList{"-o short-iso", "-o json-pretty", "-o verbose", "cat（", "-n 50、-n all", "\n  -e, --pager-end\n",
+                       "vxlog query -e -p alarm", "\n  --utc\n", "--utc -S", "-S @1733700000", "-S 2026-12-09T08:30:00",
+                       "-S -3M"};
+    QTest::newRow("follow help: -n all, no reverse") << QStringList{"follow", "--help"}
+                                                     << QStringList{"-n all", "--utc", "不能与 -f（follow）同用"};
+}
+
+// Exact output of the formats and times, in a zone eight hours east of UTC
+// (a POSIX zone, so that no time zone data is needed), where local and UTC
+// times differ.
+void TestVxlog::formatsAndZones_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("out");
+    const QByteArray bothShort = "2024-05-01 08:00:00 报警记录 Alarm: motor HOT\n"
+                                 "2024-05-01 12:00:00 系统状态记录 two⏎lines\n";
+    const QByteArray secondShort = "2024-05-01 12:00:00 系统状态记录 two⏎lines\n";
+    QTest::newRow("cat: messages alone") << QStringList{"-o", "cat"} << QByteArray("Alarm: motor HOT\ntwo\nlines\n");
+    QTest::newRow("short-iso: local offset")
+        << QStringList{"-o", "short-iso"}
+        << QByteArray("2024-05-01T08:00:00+08:00 报警记录 Alarm: motor HOT\n"
+                      "2024-05-01T12:00:00+08:00 系统状态记录 two⏎lines\n");
+    QTest::newRow("short-iso in UTC")
+        << QStringList{"-o", "short-iso", "--utc"}
+        << QByteArray("2024-05-01T00:00:00+00:00 报警记录 Alarm: motor HOT\n"
+                      "2024-05-01T04:00:00+00:00 系统状态记录 two⏎lines\n");
+    QTest::newRow("short in UTC")
+        << QStringList{"-o", "short", "--utc"}
+        << QByteArray("2024-05-01 00:00:00 报警记录 Alarm: motor HOT\n2024-05-01 04:00:00 系统状态记录 two⏎lines\n");
+    QTest::newRow("text in UTC") << QStringList{"--utc", "-n", "1", "-p", "status"} << QByteArray("2024-05-01 04:00:00:\ntwo\nlines\n\n");
+    QTest::newRow("json-pretty")
+        << QStringList{"-o", "json-pretty", "-n", "1"}
+        << QByteArray("{\n\t\"id\" : 2,\n\t\"datetime\" : \"2024-05-01 12:00:00\",\n\t\"type\" : 2,\n"
+                      "\t\"type_name\" : \"系统状态记录\",\n\t\"message\" : \"two\\nlines\\n\"\n}\n");
+    QTest::newRow("verbose: every column, message lines indented")
+        << QStringList{"-o", "verbose", "-n", "1"}
+        << QByteArray("2024-05-01T12:00:00+08:00 [id=2]\n    ID=2\n    DATETIME=2024-05-01 12:00:00\n    TYPE=2\n"
+                      "    TYPE_NAME=系统状态记录\n    MESSAGE=two\n            lines\n");
+    QTest::newRow("since read as local time") << QStringList{"-o", "short", "-S", "2024-05-01 02:00"} << bothShort;
+    QTest::newRow("since read as UTC")
+        << QStringList{"-o", "short", "--utc", "-S", "2024-05-01 02:00"}
+        << QByteArray("2024-05-01 04:00:00 系统状态记录 two⏎lines\n");
+    QTest::newRow("until read as UTC, bound included")
+        << QStringList{"-o", "short", "--utc", "-U", "2024-05-01 00:00:00"}
+        << QByteArray("2024-05-01 00:00:00 报警记录 Alarm: motor HOT\n");
+    QTest::newRow("UTC day") << QStringList{"-o", "cat", "--utc", "--day", "2024-04-30"} << QByteArray();
+    QTest::newRow("ISO with T") << QStringList{"-o", "short", "-S", "2024-05-01T09:00:00"} << secondShort;
+    QTest::newRow("ISO with a zone of its own") << QStringList{"-o", "short", "-S", "2024-05-01T01:00:00Z"} << secondShort;
+    QTest::newRow("epoch seconds, bound included") << QStringList{"-o", "short", "-S", "@1714536000"} << secondShort;
+    QTest::newRow("epoch one second later") << QStringList{"-o", "short", "-S", "@1714536001"} << QByteArray();
+}
+
+void TestVxlog::formatsAndZones()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, out);
+    const QByteArray zone = qgetenv("TZ");
+    qputenv("TZ", "CST-8");
+    const Result r = runVxlog(QStringList{"query", "--db", m_twoRecords} + arguments, m_dir.path());
+    if (zone.isNull())
+        qunsetenv("TZ");
+    else
+        qputenv("TZ", zone);
+    QVERIFY2(!r.crashed && r.exitCode == 0, r.err.constData());
+    QCOMPARE(r.out, out);
 }
 
 void TestVxlog::journalHabits()
@@ -688,13 +840,23 @@ void TestVxlog::usageError_data()
     QTest::newRow("day with since") << QStringList{"query", "--day", "2024-05-01", "--since", "today"};
     QTest::newRow("since after until") << QStringList{"query", "--since", "2026-12-07", "--until", "2026-12-06"};
     QTest::newRow("ignore and keep case") << QStringList{"query", "-g", "x", "--ignore-case", "--case-sensitive"};
+    QTest::newRow("after-id not an id") << QStringList{"query", "--after-id", "-1"};
+    QTest::newRow("after-id with a cursor file") << QStringList{"follow", "--after-id", "1", "--cursor-file", "c"};
     QTest::newRow("follow with count") << QStringList{"query", "-f", "--count"};
     QTest::newRow("bad format") << QStringList{"query", "-o", "xml"};
     QTest::newRow("bad regular expression") << QStringList{"query", "--grep", "(unclosed"};
     QTest::newRow("negative lines") << QStringList{"query", "-n", "-3"};
+    QTest::newRow("lines with a plus") << QStringList{"query", "-n", "+2"};
+    QTest::newRow("lines with a blank") << QStringList{"query", "-n", " 2"};
+    QTest::newRow("lines not whole") << QStringList{"query", "-n", "2.5"};
+    QTest::newRow("follow lines with a plus") << QStringList{"follow", "-n", "+2"};
+    QTest::newRow("epoch not a number") << QStringList{"query", "-S", "@soon"};
+    QTest::newRow("unknown unit") << QStringList{"query", "-S", "-3q"};
     QTest::newRow("export without folder") << QStringList{"export", "--day", "2024-05-01", "--type", "3"};
     QTest::newRow("export with two types") << QStringList{"export", "--day", "2024-05-01", "--type", "2,3", "--dir", "."};
     QTest::newRow("follow with reverse") << QStringList{"follow", "--reverse"};
+    QTest::newRow("follow with -r") << QStringList{"follow", "-r", "-n", "3"};
+    QTest::newRow("query -r -f") << QStringList{"query", "-r", "-f"};
     QTest::newRow("write with two types") << QStringList{"write", "--type", "all", "x"};
 }
 

@@ -122,6 +122,8 @@ private slots:
     void followsRowsOfOtherWriters();
     void resumesAfterItsCursor_data();
     void resumesAfterItsCursor();
+    void startsAfterTheIdItIsGiven_data();
+    void startsAfterTheIdItIsGiven();
     void outlastsWhatHappensToTheFile_data();
     void outlastsWhatHappensToTheFile();
     void tailKeepsItsPlace_data();
@@ -181,15 +183,19 @@ void TestVxlogFollow::followsRowsOfOtherWriters()
 void TestVxlogFollow::resumesAfterItsCursor_data()
 {
     QTest::addColumn<QByteArray>("cursor");  // empty: no cursor file
+    QTest::addColumn<QString>("lines");
     QTest::addColumn<QList<qint64>>("firstRun");
-    QTest::newRow("no cursor file: the last one") << QByteArray() << QList<qint64>{3, 4};
-    QTest::newRow("after record 1") << QByteArray("1\n") << QList<qint64>{2, 3, 4};
-    QTest::newRow("past the newest: ids went back") << QByteArray("9\n") << QList<qint64>{1, 2, 3, 4};
+    QTest::newRow("no cursor file: the last one") << QByteArray() << QStringLiteral("1") << QList<qint64>{3, 4};
+    QTest::newRow("no cursor file, -n all: from the first") << QByteArray() << QStringLiteral("all") << QList<qint64>{1, 2, 3, 4};
+    QTest::newRow("after record 1") << QByteArray("1\n") << QStringLiteral("1") << QList<qint64>{2, 3, 4};
+    QTest::newRow("after record 1, whatever -n says") << QByteArray("1\n") << QStringLiteral("all") << QList<qint64>{2, 3, 4};
+    QTest::newRow("past the newest: ids went back") << QByteArray("9\n") << QStringLiteral("1") << QList<qint64>{1, 2, 3, 4};
 }
 
 void TestVxlogFollow::resumesAfterItsCursor()
 {
     QFETCH(QByteArray, cursor);
+    QFETCH(QString, lines);
     QFETCH(QList<qint64>, firstRun);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("dbLog.db"));
@@ -197,7 +203,7 @@ void TestVxlogFollow::resumesAfterItsCursor()
     makeDatabase(path, QStringLiteral("DELETE"));
     if (!cursor.isEmpty())
         QVERIFY(writeFile(cursorPath, cursor));
-    const QStringList arguments{"-n", "1", "--cursor-file", cursorPath};
+    const QStringList arguments{"-n", lines, "--cursor-file", cursorPath};
     int exitCode = -1;
     {
         Follower follow(arguments, dir.path());
@@ -218,6 +224,37 @@ void TestVxlogFollow::resumesAfterItsCursor()
     QVERIFY(next.endWith(SIGTERM, exitCode));
     QCOMPARE(next.ids(), QList<qint64>{5});
     QCOMPARE(readFile(cursorPath), QByteArray("5\n"));
+}
+
+void TestVxlogFollow::startsAfterTheIdItIsGiven_data()
+{
+    QTest::addColumn<QStringList>("command");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QList<qint64>>("ids");  // with a record written while it runs (id 4)
+    QTest::newRow("after record 1") << QStringList{"follow"} << QStringList{"--after-id", "1"} << QList<qint64>{2, 3, 4};
+    QTest::newRow("after record 0: all, -n not looked at") << QStringList{"follow"} << QStringList{"--after-id", "0", "-n", "1"}
+                                                           << QList<qint64>{1, 2, 3, 4};
+    QTest::newRow("past the newest") << QStringList{"follow"} << QStringList{"--after-id", "3"} << QList<qint64>{4};
+    QTest::newRow("query -f") << QStringList{"query", "-f"} << QStringList{"--after-id", "2"} << QList<qint64>{3, 4};
+}
+
+void TestVxlogFollow::startsAfterTheIdItIsGiven()
+{
+    QFETCH(QStringList, command);
+    QFETCH(QStringList, arguments);
+    QFETCH(QList<qint64>, ids);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("dbLog.db"));
+    makeDatabase(path, QStringLiteral("DELETE"));
+    Follower follow(arguments, dir.path(), command);
+    QVERIFY(follow.started());
+    follow.waitForLines(ids.size() - 1);
+    QVERIFY(insert(path, QStringLiteral("while it ran")));
+    follow.waitForLines(ids.size());
+    int exitCode = -1;
+    QVERIFY(follow.endWith(SIGTERM, exitCode));
+    QCOMPARE(exitCode, 0);
+    QCOMPARE(follow.ids(), ids);
 }
 
 void TestVxlogFollow::outlastsWhatHappensToTheFile_data()
@@ -385,8 +422,12 @@ void TestVxlogFollow::missesNoRowOfABusyWriter()
     const QString path = dir.filePath(QStringLiteral("dbLog.db"));
     makeDatabase(path, journalMode);
 
-    Follower follow({"-n", "0"}, dir.path());
+    // Started with the last row, so that the writer starts only once follow
+    // has found the end: on a loaded machine follow may otherwise find it
+    // only after the writer is done, and rightly print nothing.
+    Follower follow({"-n", "1"}, dir.path());
     QVERIFY(follow.started());
+    QCOMPARE(follow.waitForLines(1), QStringList{"old 3"});
 
     // The writer commits row by row, stamps running backwards, while follow
     // polls and query reads.
@@ -408,7 +449,7 @@ void TestVxlogFollow::missesNoRowOfABusyWriter()
     QVERIFY(writer.waitForFinished(kRunTimeoutMs));
     QCOMPARE(writer.exitCode(), 0);
 
-    const QStringList seen = follow.waitForLines(rows);
+    const QStringList seen = follow.waitForLines(1 + rows).mid(1);
     QCOMPARE(seen.size(), rows);
     for (int i = 0; i < rows; ++i)
         QCOMPARE(seen.at(i), QStringLiteral("row %1").arg(i));

@@ -1,10 +1,15 @@
 // vxlog forward run as a process against a real rsyslogd that the test
 // starts: every record arrives at least once, first in order, through SIGKILLs
 // of the forwarder and restarts of the receiver, with duplicates only within
-// the stated window; a replaced, emptied or locked log is followed; TLS with
-// certificates made here by openssl delivers when both sides verify and sends
-// nothing otherwise; the cursor survives a kill between its write and its
-// rename; wrong arguments and unusable files are refused with a reason.
+// the stated bound; a receiver that drops every session gets growing waits;
+// a long record is cut visibly at imrelp's default limit and arrives whole
+// with the documented maxDataSize; the cursor knows its log, and a log
+// replaced, emptied or locked is followed (a replaced one read to its end);
+// TLS with certificates made here by openssl delivers when both sides verify
+// (also over [::1] with the default peer) and sends nothing otherwise;
+// notices say what is wrong; the cursor survives a kill between its write
+// and its rename; wrong arguments and unusable files are refused with a
+// reason.
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSet>
@@ -17,7 +22,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <vxSyslog/SyslogFormat.h>
+
 #include "CursorFile.h"
+#include "DroppingRelpReceiver.h"
 #include "forward/RelpClient.h"
 #include "RsyslogReceiver.h"
 #include "VxlogTestSupport.h"
@@ -51,6 +59,20 @@ public:
         return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
     }
 
+    qint64 pid() const { return m_process.processId(); }
+
+    // User and system CPU time used so far, from /proc.
+    double cpuSeconds() const
+    {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid()));
+        if (!stat.open(QIODevice::ReadOnly))
+            return -1;
+        const QByteArray text = stat.readAll();
+        // The fields after the command name, which ends at the last ')'.
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        return (fields.value(11).toDouble() + fields.value(12).toDouble()) / double(sysconf(_SC_CLK_TCK));
+    }
+
     QString errors()
     {
         m_errors += m_process.readAllStandardError();
@@ -63,23 +85,37 @@ private:
 };
 
 // Records "记录 <id>" of the five types in turn, in one transaction, into a
-// log that is made when missing.
-bool appendRecords(const QString& path, int first, int count)
+// log that is made when missing; stored now, or at `datetime`.
+bool appendRecords(const QString& path, int first, int count, const QString& datetime = QString())
 {
     TestDatabase db(path);
     createLogTable(db);
     QSqlDatabase connection = db.db();
     connection.transaction();
     QSqlQuery insert(connection);
-    insert.prepare(QStringLiteral("INSERT INTO SystemInfo(id, type, message) VALUES(?, ?, ?)"));
+    insert.prepare(datetime.isEmpty() ? QStringLiteral("INSERT INTO SystemInfo(id, type, message) VALUES(?, ?, ?)")
+                                      : QStringLiteral("INSERT INTO SystemInfo(id, type, message, datetime) VALUES(?, ?, ?, ?)"));
     for (int id = first; id < first + count; ++id) {
         insert.addBindValue(id);
         insert.addBindValue(id % 5);
         insert.addBindValue(QStringLiteral("记录 %1\n").arg(id));
+        if (!datetime.isEmpty())
+            insert.addBindValue(datetime);
         if (!insert.exec())
             return false;
     }
     return connection.commit();
+}
+
+// One record with the given message and the next id.
+bool appendMessage(const QString& path, const QByteArray& message)
+{
+    TestDatabase db(path);
+    createLogTable(db);
+    QSqlQuery insert(db.db());
+    insert.prepare(QStringLiteral("INSERT INTO SystemInfo(type, message) VALUES(4, ?)"));
+    insert.addBindValue(QString::fromUtf8(message));
+    return insert.exec();
 }
 
 // The ids received so far in the order they came, each line as rsyslog
@@ -87,7 +123,7 @@ bool appendRecords(const QString& path, int first, int count)
 QList<int> receivedIds(const RsyslogReceiver& receiver)
 {
     static const QRegularExpression shape(QStringLiteral(
-        "^(\\d+) test-host quarrow (\\w+) \\[vxlog@32473 id=\"(\\d+)\" type=\"(\\d+)\"\\] \\x{FEFF}记录 (\\d+)$"));
+        "^(\\d+) test-host quarrow (\\w+) \\[vxlog@32473 id=\"(\\d+)\" type=\"(\\d+)\" eol=\"n\"\\] \\x{FEFF}记录 (\\d+)$"));
     static const int pri[] = {133, 134, 134, 131, 133};  // local0 and the severity of each type
     static const QStringList names{"param", "user", "status", "alarm", "info"};
     QList<int> ids;
@@ -114,7 +150,36 @@ QByteArray fileText(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// A CA with a certificate for the receiver (server.test) and one for the
+// The id a cursor file holds, its first line; -1 when there is none.
+qint64 cursorId(const QString& path)
+{
+    bool isNumber = false;
+    const qint64 id = fileText(path).split('\n').first().toLongLong(&isNumber);
+    return isNumber ? id : -1;
+}
+
+// Each id once, in the order it first came.
+QList<int> firstArrivals(const QList<int>& ids)
+{
+    QList<int> first;
+    QSet<int> seen;
+    for (int id : ids) {
+        if (!seen.contains(id))
+            first << id;
+        seen << id;
+    }
+    return first;
+}
+
+QList<int> range(int first, int last)
+{
+    QList<int> ids;
+    for (int id = first; id <= last; ++id)
+        ids << id;
+    return ids;
+}
+
+// A CA with a certificate for the receiver (server.test and ::1) and one for the
 // forwarder (client.test), a second CA with a client certificate of the same
 // name (rogue), and the SHA-256 fingerprints of both leaf certificates.
 const char* const kMakeCertificates = R"(set -e
@@ -127,13 +192,22 @@ for leaf in server:ca:server.test client:ca:client.test rogue:otherca:client.tes
 $leaf
 EOF
   openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -subj "/CN=$dns" -keyout $name.key -out $name.csr
-  printf "subjectAltName=DNS:$dns\nbasicConstraints=CA:FALSE\n" > $name.ext
+  san="DNS:$dns"
+  # The receiver is also reached as relp://[::1]:PORT, whose host is the name it must carry.
+  [ $name = server ] && san="$san,DNS:::1"
+  printf "subjectAltName=$san\nbasicConstraints=CA:FALSE\n" > $name.ext
   openssl x509 -req -in $name.csr -CA $ca.pem -CAkey $ca.key -CAcreateserial -days 2 -extfile $name.ext -out $name.pem
   openssl x509 -in $name.pem -noout -fingerprint -sha256 | cut -d= -f2 | tr A-F a-f > $name.sha256
 done
 )";
 
 } // namespace
+
+enum class Peer { TlsReceiver, PlainReceiver, Nobody, DropsSessions, NeverAnswers };
+Q_DECLARE_METATYPE(Peer)
+
+enum class WhileStopped { ReplacedByAnother, MoreRecords, CursorRecordDeleted };
+Q_DECLARE_METATYPE(WhileStopped)
 
 enum class LogEvent { ReplacedByRename, DeletedAndRecreated, IdsStartAgain, LockedLong };
 Q_DECLARE_METATYPE(LogEvent)
@@ -145,10 +219,18 @@ class TestVxlogForward : public QObject
 private slots:
     void initTestCase();
     void deliversEveryRecordThroughKillsAndRestarts();
+    void backsOffFromAReceiverThatDropsEverySession();
+    void sendsLongRecords_data();
+    void sendsLongRecords();
+    void startsOnTheLogItsCursorBelongsTo_data();
+    void startsOnTheLogItsCursorBelongsTo();
+    void readsAReplacedLogToItsEnd();
     void followsTheLogFile_data();
     void followsTheLogFile();
     void tls_data();
     void tls();
+    void saysWhatIsWrongAndWhatToDo_data();
+    void saysWhatIsWrongAndWhatToDo();
     void cursorSurvivesAKillBeforeItsRename();
     void refusesWhatCannotWork_data();
     void refusesWhatCannotWork();
@@ -185,6 +267,7 @@ void TestVxlogForward::deliversEveryRecordThroughKillsAndRestarts()
     // Not after the last chunk: the forwarder stopped at the end is the one
     // that sent the last record, so its cursor must hold that record's id.
     QSet<int> killAt, restartAt;
+    qint64 resentAfterKills = 0;
     while (killAt.size() < 5)
         killAt << random.bounded(chunks - 1);
     while (restartAt.size() < 2)
@@ -226,13 +309,19 @@ void TestVxlogForward::deliversEveryRecordThroughKillsAndRestarts()
         if (killAt.contains(chunk)) {
             QThread::msleep(random.bounded(150));
             QCOMPARE(forwarder->end(SIGKILL), -1);
+            // The next one sends again what came after the cursor, at most
+            // every record written so far.
+            resentAfterKills += (chunk + 1) * chunkSize - cursorId(dir.filePath("cursor"));
             forwarder = std::make_unique<Forwarder>(arguments, dir.path());
             QVERIFY(forwarder->started());
         }
     }
     QTRY_VERIFY_WITH_TIMEOUT(receivedIds(receiver).contains(records), kArrivalTimeoutMs);
+    // With the log quiet the cursor is made durable without a stop, up to the
+    // records still in the window.
+    QTRY_VERIFY_WITH_TIMEOUT(cursorId(dir.filePath("cursor")) >= records - RelpClient::kWindow, kArrivalTimeoutMs);
     QVERIFY2(forwarder->end(SIGTERM) == 0, qPrintable(forwarder->errors()));
-    QCOMPARE(fileText(dir.filePath("cursor")), QByteArray::number(records) + '\n');
+    QCOMPARE(cursorId(dir.filePath("cursor")), qint64(records));
     QVERIFY(receiver.stop());
 
     const QList<int> ids = receivedIds(receiver);
@@ -246,9 +335,172 @@ void TestVxlogForward::deliversEveryRecordThroughKillsAndRestarts()
     }
     QCOMPARE(newest, records);
     const int duplicates = ids.size() - records;
-    const int bound = (killAt.size() * 2 + restartAt.size()) * RelpClient::kWindow;
-    qInfo("%d records arrived %d times (%d sent again; at most %d allowed)", records, int(ids.size()), duplicates, bound);
+    const qint64 bound = resentAfterKills + restartAt.size() * RelpClient::kWindow;
+    qInfo("%d records arrived %d times (%d sent again; at most %lld allowed)", records, int(ids.size()), duplicates, bound);
     QVERIFY(duplicates <= bound);
+}
+
+void TestVxlogForward::backsOffFromAReceiverThatDropsEverySession()
+{
+    QTemporaryDir dir;
+    DroppingRelpReceiver receiver;
+    QVERIFY(receiver.isListening());
+    const QString log = dir.filePath(QStringLiteral("dbLog.db"));
+    // More than a window: the session fails while the forwarder waits for the first answer.
+    QVERIFY(appendRecords(log, 1, 3 * RelpClient::kWindow));
+    Forwarder forwarder({"--db", log, "--to", receiver.url(), "--since", "2000-01-01"}, dir.path());
+    QVERIFY(forwarder.started());
+    // Waits of 0.5 s and 1 s come before the second and third sessions.
+    QTRY_VERIFY_WITH_TIMEOUT(receiver.sessions() >= 3, kArrivalTimeoutMs);
+    const double cpuBefore = forwarder.cpuSeconds();
+    // The fourth session comes at least 2 s after the third failed, the
+    // fifth 4 s after that: a slower machine only makes them fewer.
+    QTest::qWait(3000);
+    QVERIFY2(receiver.sessions() <= 4, qPrintable(QStringLiteral("%1 sessions").arg(receiver.sessions())));
+    // Waiting costs no CPU (a hot loop of reconnects used all of a core).
+    QVERIFY2(forwarder.cpuSeconds() - cpuBefore < 0.3, qPrintable(QString::number(forwarder.cpuSeconds() - cpuBefore)));
+    QCOMPARE(receiver.syslogFrames(), receiver.sessions());
+    QCOMPARE(forwarder.end(SIGTERM), 0);
+    // One outage, said once; it never ended, as nothing was acknowledged.
+    QCOMPARE(outageNotices(forwarder.errors()), 1);
+    QVERIFY2(!forwarder.errors().contains(QStringLiteral("已重新连接")), qPrintable(forwarder.errors()));
+}
+
+void TestVxlogForward::sendsLongRecords_data()
+{
+    QTest::addColumn<int>("maxDataSize");  // the receiver's; 0: imrelp's default
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("whole");
+    QTest::newRow("imrelp's default: cut with a marker, said") << 0 << QStringList() << false;
+    QTest::newRow("maxDataSize raised: whole") << 2097152 << QStringList{"--max-message-size", "2097152"} << true;
+}
+
+void TestVxlogForward::sendsLongRecords()
+{
+    QFETCH(int, maxDataSize);
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, whole);
+    QTemporaryDir dir;
+    RsyslogReceiver receiver(dir.filePath(QStringLiteral("receiver")));
+    receiver.setMaxDataSize(maxDataSize);
+    START_RECEIVER(receiver);
+    const QString log = dir.filePath(QStringLiteral("dbLog.db"));
+    QByteArray longText("开始");
+    while (longText.size() < 200000)
+        longText += "主轴温度 78.5 °C ";
+    QVERIFY(appendMessage(log, longText) && appendMessage(log, "之后的记录"));
+    Forwarder forwarder(QStringList{"--db", log, "--to", receiver.url(), "--since", "2000-01-01"} + arguments, dir.path());
+    QVERIFY(forwarder.started());
+    // The record after the long one arrives: the long one did not stop the run.
+    QTRY_VERIFY_WITH_TIMEOUT(receiver.received().contains("之后的记录"), kArrivalTimeoutMs);
+    QCOMPARE(forwarder.end(SIGTERM), 0);
+    const QList<QByteArray> lines = receiver.received().split('\n');
+    QCOMPARE(lines.size(), 3);
+    const QByteArray& line = lines.first();
+    const QByteArray marker = QStringLiteral("…[截断，原长 %1 字节]").arg(longText.size()).toUtf8();
+    if (whole) {
+        QVERIFY(line.endsWith("\xEF\xBB\xBF" + longText));
+        QVERIFY2(!forwarder.errors().contains(QStringLiteral("截短")), qPrintable(forwarder.errors()));
+        return;
+    }
+    QVERIFY2(line.endsWith(marker), line.right(100).constData());
+    QVERIFY(line.size() <= SystemLog::SyslogFormatter::kReceiverDefaultMaxSize);
+    const QByteArray kept = line.mid(line.indexOf("开始"), line.size() - marker.size() - line.indexOf("开始"));
+    QVERIFY(kept.size() > 7000 && longText.startsWith(kept));
+    QCOMPARE(forwarder.errors().count(QStringLiteral("超过 --max-message-size（8096 字节）")), 2);
+    QVERIFY2(forwarder.errors().contains(QStringLiteral("记录 1 超过")) && forwarder.errors().contains(QStringLiteral("共有 1 条")),
+             qPrintable(forwarder.errors()));
+}
+
+void TestVxlogForward::startsOnTheLogItsCursorBelongsTo_data()
+{
+    QTest::addColumn<QByteArray>("cursor");  // null: written by a first run that sent records 1 to 5
+    QTest::addColumn<WhileStopped>("change");
+    QTest::addColumn<QList<int>>("received");  // by the second run, in order
+    QTest::addColumn<bool>("notice");
+    const QByteArray first;
+    QTest::newRow("log replaced while stopped") << first << WhileStopped::ReplacedByAnother << range(1, 8) << true;
+    QTest::newRow("same log, more records") << first << WhileStopped::MoreRecords << range(6, 8) << false;
+    QTest::newRow("same log, the cursor's record deleted") << first << WhileStopped::CursorRecordDeleted << range(6, 8) << false;
+    QTest::newRow("old cursor format, log with fewer records") << QByteArray("500\n") << WhileStopped::MoreRecords << range(1, 8)
+                                                               << true;
+    QTest::newRow("old cursor format, same log") << QByteArray("3\n") << WhileStopped::MoreRecords << range(4, 8) << false;
+}
+
+void TestVxlogForward::startsOnTheLogItsCursorBelongsTo()
+{
+    QFETCH(QByteArray, cursor);
+    QFETCH(WhileStopped, change);
+    QFETCH(QList<int>, received);
+    QFETCH(bool, notice);
+    QTemporaryDir dir;
+    RsyslogReceiver receiver(dir.filePath(QStringLiteral("receiver")));
+    START_RECEIVER(receiver);
+    const QString log = dir.filePath(QStringLiteral("dbLog.db"));
+    const QString cursorPath = dir.filePath(QStringLiteral("cursor"));
+    const QStringList arguments{"--db", log, "--to", receiver.url(), "--cursor-file", cursorPath};
+    QVERIFY(appendRecords(log, 1, 5));
+    int sentBefore = 0;
+    if (cursor.isNull()) {
+        Forwarder first(arguments + QStringList{"--since", "2000-01-01"}, dir.path());
+        QVERIFY(first.started());
+        QTRY_COMPARE_WITH_TIMEOUT(receivedIds(receiver), range(1, 5), kArrivalTimeoutMs);
+        QCOMPARE(first.end(SIGTERM), 0);
+        QCOMPARE(cursorId(cursorPath), qint64(5));
+        sentBefore = 5;
+    } else {
+        QFile file(cursorPath);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(cursor) == cursor.size());
+    }
+    TestDatabase db(log);
+    switch (change) {
+    case WhileStopped::ReplacedByAnother: {
+        // The same ids and messages, written at another time: only the mark tells them apart.
+        const QString replacement = dir.filePath(QStringLiteral("new.db"));
+        QVERIFY(appendRecords(replacement, 1, 8, QStringLiteral("2001-01-01 00:00:00")));
+        QCOMPARE(::rename(QFile::encodeName(replacement).constData(), QFile::encodeName(log).constData()), 0);
+        break;
+    }
+    case WhileStopped::CursorRecordDeleted:
+        QVERIFY(db.exec(QStringLiteral("DELETE FROM SystemInfo WHERE id = 5")));
+        QVERIFY(appendRecords(log, 6, 3));
+        break;
+    case WhileStopped::MoreRecords:
+        QVERIFY(appendRecords(log, 6, 3));
+        break;
+    }
+    Forwarder second(arguments, dir.path());
+    QVERIFY(second.started());
+    QTRY_COMPARE_WITH_TIMEOUT(receivedIds(receiver).mid(sentBefore), received, kArrivalTimeoutMs);
+    QCOMPARE(second.end(SIGTERM), 0);
+    QCOMPARE(second.errors().count(QStringLiteral("不属于日志")), notice ? 1 : 0);
+    QCOMPARE(cursorId(cursorPath), qint64(8));
+}
+
+void TestVxlogForward::readsAReplacedLogToItsEnd()
+{
+    QTemporaryDir dir;
+    RsyslogReceiver receiver(dir.filePath(QStringLiteral("receiver")));
+    START_RECEIVER(receiver);
+    const QString log = dir.filePath(QStringLiteral("dbLog.db"));
+    QVERIFY(appendRecords(log, 1, 3));
+    Forwarder forwarder({"--db", log, "--to", receiver.url(), "--since", "2000-01-01"}, dir.path());
+    QVERIFY(forwarder.started());
+    QTRY_COMPARE_WITH_TIMEOUT(receivedIds(receiver).size(), 3, kArrivalTimeoutMs);
+    // Records the forwarder has read but cannot send: they wait in the old
+    // file while the new one takes its place.
+    QVERIFY(receiver.stop());
+    QVERIFY(appendRecords(log, 4, 2 * RelpClient::kWindow));
+    QTRY_COMPARE_WITH_TIMEOUT(outageNotices(forwarder.errors()), 1, kArrivalTimeoutMs);
+    const QString replacement = dir.filePath(QStringLiteral("new.db"));
+    QVERIFY(appendRecords(replacement, 1001, 2));
+    QCOMPARE(::rename(QFile::encodeName(replacement).constData(), QFile::encodeName(log).constData()), 0);
+    QString why;
+    QVERIFY2(receiver.start(why), qPrintable(why));
+    const QList<int> expected = range(1, 3 + 2 * RelpClient::kWindow) + QList<int>{1001, 1002};
+    QTRY_COMPARE_WITH_TIMEOUT(firstArrivals(receivedIds(receiver)), expected, kArrivalTimeoutMs);
+    QCOMPARE(forwarder.end(SIGTERM), 0);
+    QCOMPARE(forwarder.errors().count(QStringLiteral("已被替换或重新创建")), 1);
 }
 
 void TestVxlogForward::followsTheLogFile_data()
@@ -302,7 +554,7 @@ void TestVxlogForward::followsTheLogFile()
     QCOMPARE(forwarder.end(SIGTERM), 0);
     QCOMPARE(forwarder.errors().count(notice), 1);
     // The cursor holds an id of the file as it is now, not of the one before.
-    QCOMPARE(fileText(cursor).trimmed().toInt(), received.last());
+    QCOMPARE(cursorId(cursor), qint64(received.last()));
 }
 
 void TestVxlogForward::tls_data()
@@ -313,24 +565,30 @@ void TestVxlogForward::tls_data()
     const QStringList client{"--cert", "client.pem", "--key", "client.key"};
     QTest::addColumn<QStringList>("tlsArguments");
     QTest::addColumn<QString>("refusal");  // null: delivers
+    QTest::addColumn<QString>("address");  // the receiver's
+    const QString ipv4 = QStringLiteral("127.0.0.1");
 
-    QTest::newRow("both verified, receiver by name") << QStringList{"--ca", ca, "--peer", "server.test"} + client << QString();
-    QTest::newRow("both verified, receiver by fingerprint") << QStringList{"--ca", ca, "--peer", serverPrint} + client << QString();
+    QTest::newRow("both verified, receiver by name") << QStringList{"--ca", ca, "--peer", "server.test"} + client << QString() << ipv4;
+    QTest::newRow("both verified, receiver by fingerprint") << QStringList{"--ca", ca, "--peer", serverPrint} + client << QString() << ipv4;
     QTest::newRow("client certificate of another CA")
-        << QStringList{"--ca", ca, "--peer", "server.test", "--cert", "rogue.pem", "--key", "rogue.key"} << "不接受本机的证书";
+        << QStringList{"--ca", ca, "--peer", "server.test", "--cert", "rogue.pem", "--key", "rogue.key"} << "不接受本机的证书" << ipv4;
     QTest::newRow("receiver signed by a CA not trusted here")
-        << QStringList{"--ca", m_certificates.filePath("otherca.pem"), "--peer", "server.test"} + client << "未通过验证";
-    QTest::newRow("receiver name not the one permitted") << QStringList{"--ca", ca, "--peer", "other.test"} + client << "未通过验证";
+        << QStringList{"--ca", m_certificates.filePath("otherca.pem"), "--peer", "server.test"} + client << "未通过验证" << ipv4;
+    QTest::newRow("receiver name not the one permitted") << QStringList{"--ca", ca, "--peer", "other.test"} + client << "未通过验证" << ipv4;
     QTest::newRow("receiver fingerprint not the one permitted") << QStringList{"--ca", ca, "--peer", clientPrint} + client
-                                                                << "未通过验证";
+                                                                << "未通过验证" << ipv4;
+    QTest::newRow("IPv6, receiver by the default name") << QStringList{"--ca", ca} + client << QString() << "::1";
+    QTest::newRow("default name not in the receiver's certificate") << QStringList{"--ca", ca} + client << "未通过验证" << ipv4;
 }
 
 void TestVxlogForward::tls()
 {
     QFETCH(QStringList, tlsArguments);
     QFETCH(QString, refusal);
+    QFETCH(QString, address);
     QTemporaryDir dir;
     RsyslogReceiver receiver(dir.filePath(QStringLiteral("receiver")));
+    receiver.setAddress(address);
     receiver.enableTls({m_certificates.filePath("ca.pem"), m_certificates.filePath("server.pem"),
                         m_certificates.filePath("server.key"), QStringLiteral("client.test")});
     START_RECEIVER(receiver);
@@ -349,6 +607,72 @@ void TestVxlogForward::tls()
     QVERIFY2(forwarder.errors().contains(refusal), qPrintable(forwarder.errors()));
     QVERIFY(receiver.stop());
     QCOMPARE(receiver.received(), QByteArray());
+}
+
+void TestVxlogForward::saysWhatIsWrongAndWhatToDo_data()
+{
+    QTest::addColumn<Peer>("peer");
+    QTest::addColumn<bool>("tls");
+    QTest::addColumn<int>("exitCode");  // -1: goes on until stopped
+    QTest::addColumn<QStringList>("said");
+    QTest::newRow("plain client at a TLS receiver") << Peer::TlsReceiver << false << -1
+        << QStringList{"接收端要求 TLS", "请加 --tls", "接收端关闭了连接", "librelp 10007：server closed relp session"};
+    QTest::newRow("TLS client at a plain receiver") << Peer::PlainReceiver << true << 1
+        << QStringList{"接收端不支持 TLS", "没有发送任何记录", "librelp 10031：TLS handshake failed"};
+    QTest::newRow("nobody listening") << Peer::Nobody << false << -1
+        << QStringList{"无法连接到", "无法建立 TCP 连接", "librelp 10014", "下次启动时从记录 0 之后发送"};
+    QTest::newRow("session closed by the receiver") << Peer::DropsSessions << false << -1
+        << QStringList{"的连接中断", "从记录 0 之后重发", "接收端关闭了连接，或连接中断（librelp 10007"};
+    QTest::newRow("shutting down with a receiver that does not answer") << Peer::NeverAnswers << false << -1
+        << QStringList{"正在退出：已发出的 3 条记录没有得到", "下次启动时从记录 0 之后发送"};
+}
+
+void TestVxlogForward::saysWhatIsWrongAndWhatToDo()
+{
+    QFETCH(Peer, peer);
+    QFETCH(bool, tls);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, said);
+    QTemporaryDir dir;
+    RsyslogReceiver rsyslogd(dir.filePath(QStringLiteral("receiver")));
+    DroppingRelpReceiver dropping(peer == Peer::NeverAnswers ? DroppingRelpReceiver::AtFirstMessage::NeverAnswer
+                                                             : DroppingRelpReceiver::AtFirstMessage::Drop);
+    QString url = dropping.url();
+    if (peer == Peer::TlsReceiver)
+        rsyslogd.enableTls({m_certificates.filePath("ca.pem"), m_certificates.filePath("server.pem"),
+                            m_certificates.filePath("server.key"), QStringLiteral("client.test")});
+    if (peer == Peer::TlsReceiver || peer == Peer::PlainReceiver) {
+        START_RECEIVER(rsyslogd);
+        url = rsyslogd.url();
+    } else if (peer == Peer::Nobody) {
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+        url = QStringLiteral("relp://127.0.0.1:%1").arg(closed.serverPort());
+    }
+    const QString log = dir.filePath(QStringLiteral("dbLog.db"));
+    QVERIFY(appendRecords(log, 1, peer == Peer::DropsSessions ? 2 * RelpClient::kWindow : 3));
+    QStringList arguments{"--db", log, "--to", url, "--since", "2000-01-01", "--cursor-file", dir.filePath("cursor")};
+    if (tls)
+        arguments += QStringList{"--tls", "--ca", "ca.pem", "--cert", "client.pem", "--key", "client.key", "--peer", "server.test"};
+    Forwarder forwarder(arguments, m_certificates.path());
+    QVERIFY(forwarder.started());
+    if (exitCode >= 0) {
+        QCOMPARE(forwarder.end(0), exitCode);
+    } else if (peer == Peer::NeverAnswers) {
+        QTRY_COMPARE_WITH_TIMEOUT(dropping.syslogFrames(), 3, kArrivalTimeoutMs);
+        // The second signal ends the wait for the receiver's answers (two
+        // signals that arrive together count as one: librelp's timeout then
+        // ends the wait, later but with the same outcome).
+        ::kill(static_cast<pid_t>(forwarder.pid()), SIGTERM);
+        QTest::qWait(100);
+        QCOMPARE(forwarder.end(SIGTERM), 0);
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(forwarder.errors().contains(said.first()), kArrivalTimeoutMs);
+        QCOMPARE(forwarder.end(SIGTERM), 0);
+    }
+    for (const QString& text : said)
+        QVERIFY2(forwarder.errors().contains(text), qPrintable(forwarder.errors()));
+    QCOMPARE(cursorId(dir.filePath("cursor")), qint64(0));
 }
 
 void TestVxlogForward::cursorSurvivesAKillBeforeItsRename()
@@ -382,7 +706,8 @@ void TestVxlogForward::cursorSurvivesAKillBeforeItsRename()
     QVERIFY(forwarder.started());
     QTRY_COMPARE_WITH_TIMEOUT(receivedIds(receiver), QList<int>{4712}, kArrivalTimeoutMs);
     QCOMPARE(forwarder.end(SIGTERM), 0);
-    QCOMPARE(fileText(path), QByteArray("4712\n"));
+    QCOMPARE(cursorId(path), qint64(4712));
+    QVERIFY2(fileText(path).contains("\nrecord "), fileText(path).constData());
 }
 
 void TestVxlogForward::refusesWhatCannotWork_data()
@@ -398,6 +723,10 @@ void TestVxlogForward::refusesWhatCannotWork_data()
     QTest::newRow("IPv6 without brackets") << QStringList{"--to", "relp://::1:2514"} << none << 2 << "relp://主机:端口";
     QTest::newRow("unknown facility") << QStringList{"--to", to, "--facility", "local8"} << none << 2 << "local8";
     QTest::newRow("host name with a blank") << QStringList{"--to", to, "--hostname", "plc 7"} << none << 2 << "--hostname";
+    QTest::newRow("message size below the header's room") << QStringList{"--to", to, "--max-message-size", "1000"} << none << 2
+                                                          << "--max-message-size";
+    QTest::newRow("message size with a unit") << QStringList{"--to", to, "--max-message-size", "8k"} << none << 2
+                                              << "--max-message-size";
     QTest::newRow("TLS file without --tls") << QStringList{"--to", to, "--ca", "ca.pem"} << none << 2 << "--tls";
     QTest::newRow("TLS without a CA") << QStringList{"--to", to, "--tls"} << none << 2 << "--ca";
     QTest::newRow("certificate without key") << QStringList{"--to", to, "--tls", "--ca", "a", "--cert", "c"} << none << 2 << "--key";

@@ -7,6 +7,8 @@
 #include <QSysInfo>
 #include <QUrl>
 
+#include <limits>
+
 #include "CommandLine.h"
 #include "StdoutWriter.h"
 #include "TimeArgument.h"
@@ -28,12 +30,12 @@ QString description()
                "严重级别按记录类型：报警记录 err，参数修改记录 notice，用户使用记录与系统状态记录 info，"
                "其他信息及其他类型 notice。类型名依次为 param、user、status、alarm、info（其他类型为 typeN）。\n\n"
                "至少送达一次：--cursor-file 记着最后送达的记录编号，重新启动后从它之后继续。接收端不可达时按加倍的间隔"
-               "（至多 30 秒）重试，不跳过任何记录，每次中断只提示一次。RELP 窗口为 %1 条：接收端重启后至多重发 %1 条，"
-               "进程被杀后至多重发 %2 条。没有游标文件时从 --since 的时间开始，否则只转发此后写入的记录（同 follow -n 0）。\n\n"
+               "（至多 30 秒）重试，不跳过任何记录，每次中断只提示一次；接收端接受会话却不确认记录就断开的，"
+               "同样按加倍的间隔重试，直到它确认了一个窗口的记录。RELP 窗口为 %1 条：接收端重启后至多重发 %1 条，"
+               "进程被杀（或断电）后至多重发这 %1 条和被杀前 0.25 秒内确认的记录。没有游标文件时从 --since 的时间开始，否则只转发此后写入的记录（同 follow -n 0）。\n\n"
                "不加 --tls 时，记录以明文在网络上传输，网络上的任何人都能读到。加 --tls 时双方以证书互相验证"
                "（rsyslog 的 imrelp 设 tls=\"on\"）；证书未通过验证时不发送任何记录，以状态 1 退出。")
-        .arg(RelpClient::kWindow)
-        .arg(2 * RelpClient::kWindow);
+        .arg(RelpClient::kWindow);
 }
 
 void addOptions(CommandLine& line)
@@ -46,14 +48,23 @@ void addOptions(CommandLine& line)
                                         QStringLiteral("只转发这个时间及以后的记录；没有游标文件时也从这里开始。写法同 query 的 --since。"),
                                         QStringLiteral("时间")));
     line.addOption(QCommandLineOption(QStringLiteral("cursor-file"),
-                                        QStringLiteral("游标文件：记着最后送达的记录编号，每送达一个窗口后原子地（先写新文件再改名）更新；"
-                                                       "启动时从它之后继续。不存在时新建。"),
+                                        QStringLiteral("游标文件：记着最后送达的记录编号及它属于哪个日志；转发时每秒至多四次、日志无新记录时和退出时"
+                                                       "原子地（先写新文件、同步到磁盘再改名）更新；启动时从它之后继续。不存在时新建；"
+                                                       "属于另一个日志（日志被替换过）时提示一次，从该日志的第一条记录（或 --since）开始。"),
                                         QStringLiteral("文件")));
     line.addOption(QCommandLineOption(QStringLiteral("facility"),
                                         QStringLiteral("syslog 设施：local0（默认）至 local7、user、daemon 等名称，或 0 至 23。"),
                                         QStringLiteral("设施"), QStringLiteral("local0")));
     line.addOption(QCommandLineOption(QStringLiteral("hostname"),
                                         QStringLiteral("消息中的主机名，默认本机的名称。"), QStringLiteral("名称")));
+    line.addOption(QCommandLineOption(QStringLiteral("max-message-size"),
+                                        QStringLiteral("每条消息至多这么多字节，默认 %1（rsyslog 的 imrelp 不设 maxDataSize 时接收的上限）。"
+                                                       "更长的记录截短后发送，在 UTF-8 字符之间截断，末尾加“…[截断，原长 N 字节]”，"
+                                                       "并提示一次。接收端调大 maxDataSize 后把这里设成同样的值，长记录便完整送达。"
+                                                       "至少 %2。")
+                                            .arg(SyslogFormatter::kReceiverDefaultMaxSize)
+                                            .arg(SyslogFormatter::kSmallestMaxSize),
+                                        QStringLiteral("字节数"), QString::number(SyslogFormatter::kReceiverDefaultMaxSize)));
     line.addOption(QCommandLineOption(QStringLiteral("tls"), QStringLiteral("用 TLS 加密连接并验证双方证书。")));
     line.addOption(QCommandLineOption(QStringLiteral("ca"),
                                         QStringLiteral("与 --tls 同用：签发接收端证书的 CA 证书（PEM 文件），必须给出。"),
@@ -130,6 +141,10 @@ bool parsePeers(CommandLine& line, ForwardOptions& options)
         line.usageError(QStringLiteral("--peer 不能同时给出名称和指纹"));
         return false;
     }
+    options.receiver.peersAreFingerprints = fingerprints > 0;
+    // The host of --to as written there, an IPv6 address without its
+    // brackets: a name the receiver's certificate must carry (subjectAltName
+    // DNS:… with that text).
     if (options.receiver.peers.isEmpty())
         options.receiver.peers << options.receiver.host;
     return true;
@@ -188,6 +203,23 @@ bool parseHeader(const CommandLine& line, ForwardOptions& options)
     return true;
 }
 
+bool parseMaxMessageSize(const CommandLine& line, ForwardOptions& options)
+{
+    const QString text = line.value(QStringLiteral("max-message-size"));
+    bool isNumber = false;
+    const qint64 size = text.toLongLong(&isNumber);
+    if (!isNumber || size < SyslogFormatter::kSmallestMaxSize || size > std::numeric_limits<int>::max()
+        || !text.at(0).isDigit()) {
+        line.usageError(QStringLiteral("--max-message-size 需要 %1 至 %2 之间的字节数，而不是“%3”")
+                            .arg(SyslogFormatter::kSmallestMaxSize)
+                            .arg(std::numeric_limits<int>::max())
+                            .arg(text));
+        return false;
+    }
+    options.format.maxSize = static_cast<int>(size);
+    return true;
+}
+
 bool parseSince(const CommandLine& line, ForwardOptions& options)
 {
     options.sinceGiven = line.isSet(QStringLiteral("since"));
@@ -214,7 +246,7 @@ int parseForwardOptions(const QStringList& arguments, ForwardOptions& options)
     if (parsed >= 0)
         return parsed;
     if (!line.filter(options.filter) || !parseSince(line, options) || !line.noExtraArguments()
-        || !parseReceiver(line, options) || !parseHeader(line, options))
+        || !parseReceiver(line, options) || !parseHeader(line, options) || !parseMaxMessageSize(line, options))
         return kExitUsage;
     options.databasePath = line.databasePath();
     options.cursorPath = line.value(QStringLiteral("cursor-file"));

@@ -37,6 +37,14 @@ bool isBrokenAfterConnect(int code)
     return code == RELP_RET_SESSION_BROKEN || code == RELP_RET_ERR_TLS_HANDS || code == RELP_RET_ERR_TLS;
 }
 
+// GnuTLS's "unexpected packet" (-15) and "unexpected packet length" (-9):
+// what came back to the TLS handshake was no TLS, as from a receiver that
+// speaks plain RELP. librelp passes only GnuTLS's text on.
+bool isPlainAnswer(const QString& librelpText)
+{
+    return librelpText.contains(QLatin1String("gnutls error -15:")) || librelpText.contains(QLatin1String("gnutls error -9:"));
+}
+
 // librelp takes texts as non-const pointers and copies them.
 char* text(QByteArray& bytes)
 {
@@ -80,28 +88,79 @@ void RelpClient::debugPrint(char*, ...)
 {
 }
 
-void RelpClient::onError(void* user, char*, char* message, int)
+void RelpClient::onError(void* user, char*, char* message, int code)
 {
-    static_cast<RelpClient*>(user)->note(QString::fromLocal8Bit(message));
+    static_cast<RelpClient*>(user)->note(code, QString::fromLocal8Bit(message));
 }
 
-void RelpClient::onAuthError(void* user, char* peer, char* message, int)
+void RelpClient::onAuthError(void* user, char* peer, char* message, int code)
 {
     auto* client = static_cast<RelpClient*>(user);
     client->m_authFailed = true;
-    client->note(QStringLiteral("%1 %2").arg(QString::fromLocal8Bit(message), QString::fromLocal8Bit(peer)).trimmed());
+    client->note(code, QStringLiteral("%1 %2").arg(QString::fromLocal8Bit(message), QString::fromLocal8Bit(peer)).trimmed());
 }
 
-void RelpClient::note(const QString& text)
+void RelpClient::note(int code, const QString& text)
+{
+    if (m_error.isEmpty() && m_errorCode == 0) {
+        m_error = text;
+        m_errorCode = code;
+    }
+}
+
+QString RelpClient::errorText() const
 {
     if (m_error.isEmpty())
-        m_error = text;
+        return QStringLiteral("%1（librelp %2）").arg(explain(m_errorCode)).arg(m_errorCode);
+    return QStringLiteral("%1（librelp %2：%3）").arg(explain(m_errorCode)).arg(m_errorCode).arg(m_error);
+}
+
+QString RelpClient::explain(int code)
+{
+    switch (code) {
+    case RELP_RET_SESSION_BROKEN:
+        return QStringLiteral("接收端关闭了连接，或连接中断");
+    case RELP_RET_SESSION_CLOSED:
+        return QStringLiteral("接收端关闭了会话");
+    case RELP_RET_IO_ERR:
+        return QStringLiteral("无法建立 TCP 连接（接收端没有运行、地址或端口不对，或被防火墙拦截）");
+    case RELP_RET_TIMED_OUT:
+        return QStringLiteral("等待接收端应答超时");
+    case RELP_RET_DATA_TOO_LONG:
+        return QStringLiteral("消息超过了接收端允许的长度");
+    case RELP_RET_RSP_STATE_ERR:
+        return QStringLiteral("接收端拒绝了这条消息");
+    case RELP_RET_INVALID_FRAME:
+    case RELP_RET_INVALID_RSPHDR:
+        return QStringLiteral("接收端的应答不是有效的 RELP");
+    case RELP_RET_INCOMPAT_OFFERS:
+    case RELP_RET_RQD_FEAT_MISSING:
+        return QStringLiteral("接收端不支持 syslog 命令或本机的 RELP 版本");
+    case RELP_RET_ERR_TLS_SETUP:
+    case RELP_RET_ERR_TLS_HANDS:
+    case RELP_RET_ERR_TLS:
+        return QStringLiteral("TLS 握手失败");
+    case RELP_RET_AUTH_ERR_FP:
+        return QStringLiteral("接收端证书的指纹不是 --peer 允许的");
+    case RELP_RET_AUTH_ERR_NAME:
+        return QStringLiteral("接收端证书中的名称不是 --peer（默认为 --to 中的主机）允许的");
+    case RELP_RET_AUTH_NO_CERT:
+        return QStringLiteral("接收端没有出示证书");
+    case RELP_RET_AUTH_CERT_INVL:
+        return QStringLiteral("接收端的证书无效（不是 --ca 签发的，或已过期）");
+    case RELP_RET_OUT_OF_MEMORY:
+        return QStringLiteral("内存不足");
+    case 0:
+        return QStringLiteral("原因不明");
+    default:
+        return QStringLiteral("librelp 报告错误");
+    }
 }
 
 bool RelpClient::configureTls()
 {
     QByteArray ca = m_settings.caFile.toLocal8Bit();
-    QByteArray mode(m_settings.peers.value(0).contains(QLatin1Char(':')) ? "fingerprint" : "name");
+    QByteArray mode(m_settings.peersAreFingerprints ? "fingerprint" : "name");
     if (relpCltEnableTLS(m_client) != RELP_RET_OK || relpCltSetCACert(m_client, text(ca)) != RELP_RET_OK
         || relpCltSetAuthMode(m_client, text(mode)) != RELP_RET_OK)
         return false;
@@ -123,10 +182,11 @@ RelpClient::Connection RelpClient::open()
 {
     destroyClient();
     m_error.clear();
+    m_errorCode = 0;
     m_authFailed = false;
     if (relpEngineCltConstruct(m_engine, &m_client) != RELP_RET_OK) {
         m_client = nullptr;
-        note(QStringLiteral("librelp could not make a client"));
+        note(RELP_RET_OUT_OF_MEMORY, QStringLiteral("librelp could not make a client"));
         return Connection::Unreachable;
     }
     relpCltSetUsrPtr(m_client, this);
@@ -134,7 +194,7 @@ RelpClient::Connection RelpClient::open()
     relpCltSetConnTimeout(m_client, kTimeoutSeconds);
     relpCltSetWindowSize(m_client, kWindow);
     if (m_settings.tls && !configureTls()) {
-        note(QStringLiteral("librelp refused the TLS settings"));
+        note(RELP_RET_ERR_TLS_SETUP, QStringLiteral("librelp refused the TLS settings"));
         destroyClient();
         return Connection::Rejected;
     }
@@ -143,13 +203,16 @@ RelpClient::Connection RelpClient::open()
     const int code = relpCltConnect(m_client, 0, octets(port), octets(host));
     if (code == RELP_RET_OK)
         return Connection::Open;
-    if (m_error.isEmpty())
-        note(QStringLiteral("librelp error %1").arg(code));
+    note(code, QString());
     destroyClient();
+    if (m_settings.tls && isPlainAnswer(m_error))
+        return Connection::NoTlsThere;
     if (m_authFailed || isSettingsFault(code))
         return Connection::Rejected;
     if (m_settings.tls && isBrokenAfterConnect(code))
         return Connection::TlsBroken;
+    if (!m_settings.tls && code == RELP_RET_SESSION_BROKEN)
+        return Connection::ClosedAtOpen;
     return Connection::Unreachable;
 }
 
@@ -162,8 +225,7 @@ bool RelpClient::send(const QByteArray& message)
     const int code = relpCltSendSyslog(m_client, data, static_cast<size_t>(message.size()));
     if (code == RELP_RET_OK)
         return true;
-    if (m_error.isEmpty())
-        note(QStringLiteral("librelp error %1").arg(code));
+    note(code, QString());
     destroyClient();
     return false;
 }
@@ -173,8 +235,9 @@ bool RelpClient::close()
     if (!m_client)
         return false;
     m_error.clear();
+    m_errorCode = 0;
     destroyClient();
-    return m_error.isEmpty();
+    return m_error.isEmpty() && m_errorCode == 0;
 }
 
 void RelpClient::destroyClient()

@@ -34,13 +34,17 @@ public:
         QString certFile;    // PEM: this machine's certificate and key; both or neither
         QString keyFile;
         QStringList peers;   // the receiver's permitted names, or fingerprints "SHA256:AB:…"
+        bool peersAreFingerprints = false;  // names may hold ':' too (an IPv6 address)
     };
 
     enum class Connection {
         Open,
-        Unreachable,  // no connection, or it broke before the session opened: try again later
-        TlsBroken,    // the receiver ended the connection while the TLS session started
-        Rejected,     // the receiver's certificate did not verify, or the TLS settings are unusable
+        Unreachable,   // no connection: try again later
+        ClosedAtOpen,  // without TLS, the receiver ended the connection before the session opened
+                       // (what a receiver that wants TLS does, or one that is stopping): try again later
+        TlsBroken,     // the receiver ended the connection while the TLS session started
+        NoTlsThere,    // the receiver answered the TLS handshake in plain RELP: it has no TLS
+        Rejected,      // the receiver's certificate did not verify, or the TLS settings are unusable
     };
 
     explicit RelpClient(const Settings& settings);
@@ -57,14 +61,18 @@ public:
     // Ends the session; true when the receiver acknowledged everything sent.
     bool close();
 
-    // The first problem librelp reported since the last open(), in its words.
-    QString errorText() const { return m_error; }
+    // The first problem librelp reported since the last open(): its code
+    // explained in Chinese, then librelp's own words, e.g. "接收端关闭了连接
+    // （librelp 10007：server closed relp session, session broken）".
+    QString errorText() const;
+    // The Chinese explanation of a librelp return code.
+    static QString explain(int code);
 
 private:
     static void onError(void* user, char* object, char* message, int code);
     static void onAuthError(void* user, char* peer, char* message, int code);
     static void debugPrint(char* format, ...);
-    void note(const QString& text);
+    void note(int code, const QString& text);
     bool configureTls();
     void destroyClient();
 
@@ -72,6 +80,7 @@ private:
     relpEngine_s* m_engine = nullptr;
     relpClt_s* m_client = nullptr;
     QString m_error;
+    int m_errorCode = 0;
     bool m_errorReported = false;
     bool m_authFailed = false;
 };

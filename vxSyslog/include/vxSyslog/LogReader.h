@@ -49,9 +49,9 @@ public:
     struct DayTypeCount
     {
         QString day;  // "yyyy-MM-dd"
-        int type;
+        qint64 type;            // also an integer beyond int
         qint64 count;
-        bool typeIsInt = true;  // false: the rows whose type is not an int (NULL, a text, ...), type 0
+        bool typeIsInt = true;  // false: the rows whose type is not an integer (NULL, a text, a real), type 0
     };
     using DayTypeSink = std::function<void(const DayTypeCount&)>;
 
@@ -74,6 +74,29 @@ public:
     // No record is held in memory, whatever the answer's size: the last N
     // are found newest first (only where they begin is kept), then read in order.
     bool read(const RecordFilter& filter, const RecordSink& sink);
+
+    // The pull form of read(), for a program that merges several readers:
+    // each next() steps the statement once and, on true, record() holds
+    // the row until the next step. It holds the file's read snapshot (and
+    // its read lock) until it ends or goes; the reader must outlive it and
+    // takes no other call meanwhile. false from next() at the end, or on
+    // a failure, which failed() and the reader's errorText() then tell.
+    class VXSYSLOG_EXPORT Cursor
+    {
+    public:
+        ~Cursor();
+        bool next();
+        const LogRecord& record() const;
+        bool failed() const;
+
+    private:
+        friend class LogReader;
+        struct Impl;
+        explicit Cursor(std::unique_ptr<Impl> impl);
+        std::unique_ptr<Impl> m;
+    };
+    // Null after a failure before the first row (an invalid pattern).
+    std::unique_ptr<Cursor> cursor(const RecordFilter& filter);
 
     // The number of records read() would deliver (ignoring last and order).
     bool count(const RecordFilter& filter, qint64& result);

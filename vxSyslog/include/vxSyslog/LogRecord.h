@@ -29,6 +29,9 @@ struct LogRecord
     QByteArray message;
     StoredType storedType = StoredType::Int;
     QByteArray typeText;  // Number and Text: the stored value as SQLite gives it as text
+    // The machine the record comes from, where a reader lists several
+    // (RecordSource); empty for a reader of one file.
+    QByteArray host;
 };
 
 } // namespace SystemLog

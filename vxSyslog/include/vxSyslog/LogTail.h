@@ -36,7 +36,9 @@ namespace SystemLog {
 //   it), ids below the newest one seen or the position (rows deleted, the
 //   id sequence reset), or the newest row seen replaced by another with its
 //   id (emptied and written again): the tail goes on from the first record
-//   of the new content;
+//   of the new content; a file replaced or deleted is first read to its
+//   end through the reader still open on it, so records written to it just
+//   before the switch are delivered too;
 // - any other failure to read: retried at the next fetch.
 // The file's identity is checked before every fetch and the newest row
 // seen is looked up again, so a file made smaller by VACUUM with its rows

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QVector>
 
@@ -26,6 +27,12 @@ struct RecordFilter
     bool reverse = false;          // newest first
     qint64 afterId = 0;            // only rows with id > afterId
     qint64 upToId = 0;             // > 0: only rows with id <= upToId
+    // Time order only: go on after the record with this time stamp and id
+    // (before it when reversed), so that a long answer can be read in pages
+    // that each seek through the index. A null time stamp is a row without one.
+    bool resume = false;
+    QByteArray resumeTime;
+    qint64 resumeId = 0;
     Order order = Order::Time;
 };
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 
+#include "format/ShownTime.h"
 #include "format/Utf8.h"
 
 namespace SystemLog {
@@ -161,7 +162,138 @@ void appendOneLine(const QByteArray& message, QByteArray& out)
     out.append(run, static_cast<int>(end - run));
 }
 
+// The JSON object of a record: on one line ({"id":1,...}), or one field a
+// line, as the journal tool's json-pretty lays it out.
+enum class JsonLayout {
+    OneLine,
+    Pretty,
+};
+
+void appendJsonObject(const LogRecord& record, JsonLayout layout, QByteArray& out, bool withHost = false)
+{
+    const bool pretty = layout == JsonLayout::Pretty;
+    const char* const separator = pretty ? ",\n\t\"" : ",\"";
+    const char* const colon = pretty ? "\" : " : "\":";
+    auto key = [&](const char* name, bool first) {
+        out.append(first ? (pretty ? "{\n\t\"" : "{\"") : separator);
+        out.append(name);
+        out.append(colon);
+    };
+    key("id", true);
+    appendNumber(record.id, out);
+    key("datetime", false);
+    appendJsonString(record.datetime, out);
+    if (withHost) {
+        key("host", false);
+        appendJsonString(record.host, out);
+    }
+    key("type", false);
+    appendJsonType(record, out);
+    key("type_name", false);
+    appendJsonString(typeNameBytes(record), out);
+    key("message", false);
+    appendJsonString(record.message, out);
+    out.append(pretty ? "\n}\n" : "}\n");
+}
+
+// A message without the line ends it finishes with (the record's own), its
+// later lines indented under the first: in verbose output every line of a
+// record starts with blanks, so no line of a message can pass for a field.
+void appendIndentedValue(const QByteArray& value, int indent, QByteArray& out)
+{
+    int length = value.size();
+    while (length > 0 && (value.at(length - 1) == '\n' || value.at(length - 1) == '\r'))
+        --length;
+    const QByteArray blanks(indent, ' ');
+    int start = 0;
+    for (int i = 0; i < length; ++i) {
+        if (value.at(i) != '\n')
+            continue;
+        out.append(value.constData() + start, i + 1 - start);
+        out.append(blanks);
+        start = i + 1;
+    }
+    out.append(value.constData() + start, length - start);
+}
+
+void appendVerboseRecord(const LogRecord& record, const QByteArray& isoTime, QByteArray& out, bool withHost = false)
+{
+    out.append(isoTime);
+    out.append(" [id=");
+    appendNumber(record.id, out);
+    out.append("]\n    ID=");
+    appendNumber(record.id, out);
+    out.append("\n    DATETIME=");
+    out.append(record.datetime);
+    if (withHost) {
+        out.append("\n    HOST=");
+        out.append(record.host);
+    }
+    out.append("\n    TYPE=");
+    if (record.storedType == LogRecord::StoredType::Int)
+        appendNumber(record.type, out);
+    else if (record.storedType == LogRecord::StoredType::Null)
+        out.append("NULL");
+    else
+        out.append(record.typeText);
+    out.append("\n    TYPE_NAME=");
+    out.append(typeNameBytes(record));
+    out.append("\n    MESSAGE=");
+    appendIndentedValue(record.message, 12, out);
+    out.append('\n');
+}
+
+void appendShortLine(const LogRecord& record, const QByteArray& time, QByteArray& out, bool withHost = false)
+{
+    out.append(time);
+    out.append(' ');
+    if (withHost) {
+        out.append(record.host);
+        out.append(' ');
+    }
+    out.append(typeNameBytes(record));
+    out.append(' ');
+    appendOneLine(record.message, out);
+    out.append('\n');
+}
+
+struct FormatName
+{
+    const char* name;
+    RecordFormat format;
+};
+
+const FormatName kFormatNames[] = {
+    {"text", RecordFormat::Text},           {"short", RecordFormat::Short}, {"short-iso", RecordFormat::ShortIso},
+    {"cat", RecordFormat::Cat},             {"csv", RecordFormat::Csv},     {"json", RecordFormat::Json},
+    {"json-pretty", RecordFormat::JsonPretty}, {"verbose", RecordFormat::Verbose},
+};
+
 } // namespace
+
+QString shownTime(const QString& stored, TimeZoneShown zone)
+{
+    return QString::fromUtf8(ShownTime::plain(stored.toUtf8(), zone));
+}
+
+QStringList recordFormatNames()
+{
+    QStringList names;
+    for (const FormatName& entry : kFormatNames)
+        names << QLatin1String(entry.name);
+    return names;
+}
+
+bool recordFormatFromName(const QString& name, RecordFormat& format)
+{
+    for (const FormatName& entry : kFormatNames) {
+        if (name == QLatin1String(entry.name)) {
+            format = entry.format;
+            return true;
+        }
+    }
+    return false;
+}
 
 QString recordTypeName(int type)
 {
@@ -176,7 +308,22 @@ QString unknownRecordTypeName()
 
 QString recordTypeName(const LogRecord& record)
 {
-    return record.storedType == LogRecord::StoredType::Int ? recordTypeName(record.type) : unknownRecordTypeName();
+    if (record.storedType == LogRecord::StoredType::Int)
+        return recordTypeName(record.type);
+    // An integer beyond int is still an integer: "类型 9999999999".
+    if (isStoredInteger(record))
+        return QStringLiteral("类型 %1").arg(QString::fromLatin1(record.typeText));
+    return unknownRecordTypeName();
+}
+
+bool isStoredInteger(const LogRecord& record)
+{
+    if (record.storedType == LogRecord::StoredType::Int)
+        return true;
+    const QByteArray& text = record.typeText;
+    const int start = text.startsWith('-') ? 1 : 0;
+    return record.storedType == LogRecord::StoredType::Number && text.size() > start
+           && std::all_of(text.constBegin() + start, text.constEnd(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 void appendFormatHeader(RecordFormat format, QByteArray& out)
@@ -185,8 +332,11 @@ void appendFormatHeader(RecordFormat format, QByteArray& out)
         out.append("id,datetime,type,type_name,message\r\n");
 }
 
-void appendRecord(RecordFormat format, const LogRecord& record, QByteArray& out)
+void appendRecord(RecordFormat format, const LogRecord& stored, QByteArray& out, TimeZoneShown zone)
 {
+    // The record with its time as shown; the byte arrays are shared, not copied.
+    LogRecord record = stored;
+    record.datetime = ShownTime::plain(stored.datetime, zone);
     switch (format) {
     case RecordFormat::Text:
         appendTextRecord(record, out);
@@ -199,6 +349,93 @@ void appendRecord(RecordFormat format, const LogRecord& record, QByteArray& out)
         return;
     case RecordFormat::Short:
         appendShortRecord(record, out);
+        return;
+    case RecordFormat::Cat:
+        appendIndentedValue(record.message, 0, out);
+        out.append('\n');
+        return;
+    case RecordFormat::ShortIso:
+        appendShortLine(record, ShownTime::iso(stored.datetime, zone), out);
+        return;
+    case RecordFormat::JsonPretty:
+        appendJsonObject(record, JsonLayout::Pretty, out);
+        return;
+    case RecordFormat::Verbose:
+        appendVerboseRecord(record, ShownTime::iso(stored.datetime, zone), out);
+        return;
+    }
+}
+
+void appendTextHeading(const RecordLabels& labels, const LogRecord& record, QByteArray& out)
+{
+    out.append(record.datetime.constData(), record.datetime.size());
+    if (labels.host) {
+        out.append(' ');
+        out.append(record.host);
+    }
+    if (labels.type) {
+        out.append(" [", 2);
+        out.append(typeNameBytes(record));
+        out.append(']');
+    }
+}
+
+void appendFormatHeader(RecordFormat format, const RecordLabels& labels, QByteArray& out)
+{
+    if (format == RecordFormat::Csv && labels.host)
+        out.append("id,datetime,host,type,type_name,message\r\n");
+    else
+        appendFormatHeader(format, out);
+}
+
+void appendRecord(RecordFormat format, const RecordLabels& labels, const LogRecord& stored, QByteArray& out,
+                  TimeZoneShown zone)
+{
+    const bool textLabels = (labels.host || labels.type) && format == RecordFormat::Text;
+    if (!labels.host && !textLabels) {
+        appendRecord(format, stored, out, zone);
+        return;
+    }
+    LogRecord record = stored;
+    record.datetime = ShownTime::plain(stored.datetime, zone);
+    switch (format) {
+    case RecordFormat::Text:
+        appendTextHeading(labels, record, out);
+        out.append(":\n", 2);
+        out.append(record.message.constData(), record.message.size());
+        out.append('\n');
+        return;
+    case RecordFormat::Csv:
+        appendNumber(record.id, out);
+        out.append(',');
+        appendCsvField(record.datetime, out);
+        out.append(',');
+        appendCsvField(record.host, out);
+        out.append(',');
+        appendCsvType(record, out);
+        out.append(',');
+        appendCsvField(typeNameBytes(record), out);
+        out.append(',');
+        appendCsvField(record.message, out);
+        out.append("\r\n", 2);
+        return;
+    case RecordFormat::Json:
+        appendJsonObject(record, JsonLayout::OneLine, out, true);
+        return;
+    case RecordFormat::JsonPretty:
+        appendJsonObject(record, JsonLayout::Pretty, out, true);
+        return;
+    case RecordFormat::Short:
+        appendShortLine(record, record.datetime, out, true);
+        return;
+    case RecordFormat::ShortIso:
+        appendShortLine(record, ShownTime::iso(stored.datetime, zone), out, true);
+        return;
+    case RecordFormat::Verbose:
+        appendVerboseRecord(record, ShownTime::iso(stored.datetime, zone), out, true);
+        return;
+    case RecordFormat::Cat:
+        appendRecord(format, stored, out, zone);
         return;
     }
 }
@@ -227,27 +464,12 @@ void appendCsvRecord(const LogRecord& record, QByteArray& out)
 
 void appendJsonRecord(const LogRecord& record, QByteArray& out)
 {
-    out.append("{\"id\":", 6);
-    appendNumber(record.id, out);
-    out.append(",\"datetime\":", 12);
-    appendJsonString(record.datetime, out);
-    out.append(",\"type\":", 8);
-    appendJsonType(record, out);
-    out.append(",\"type_name\":", 13);
-    appendJsonString(typeNameBytes(record), out);
-    out.append(",\"message\":", 11);
-    appendJsonString(record.message, out);
-    out.append("}\n", 2);
+    appendJsonObject(record, JsonLayout::OneLine, out);
 }
 
 void appendShortRecord(const LogRecord& record, QByteArray& out)
 {
-    out.append(record.datetime.constData(), record.datetime.size());
-    out.append(' ');
-    out.append(typeNameBytes(record));
-    out.append(' ');
-    appendOneLine(record.message, out);
-    out.append('\n');
+    appendShortLine(record, record.datetime, out);
 }
 
 } // namespace SystemLog

@@ -1,5 +1,6 @@
 #include <vxSyslog/SyslogFormat.h>
 
+#include <vxSyslog/RecordFormat.h>
 #include <vxSyslog/RecordTypes.h>
 
 #include <QDateTime>
@@ -162,10 +163,12 @@ void SyslogFormatter::appendTimestamp(const QByteArray& datetime, QByteArray& ou
     out.append(m_offsetText);
 }
 
-void SyslogFormatter::append(const LogRecord& record, QByteArray& out)
+bool SyslogFormatter::append(const LogRecord& record, QByteArray& out)
 {
+    const int start = out.size();
     out.append('<');
-    out.append(QByteArray::number(m_options.facility * 8 + severity(record.type)));
+    const bool isInt = record.storedType == LogRecord::StoredType::Int;
+    out.append(QByteArray::number(m_options.facility * 8 + (isInt ? severity(record.type) : severity(-1))));
     out.append(">1 ", 3);
     appendTimestamp(record.datetime, out);
     out.append(' ');
@@ -173,22 +176,46 @@ void SyslogFormatter::append(const LogRecord& record, QByteArray& out)
     out.append(' ');
     out.append(m_options.appName);
     out.append(" - ", 3);
-    out.append(messageId(record.type));
+    // A type stored as something else than an int is sent as stored:
+    // "typeN" for an integer beyond int, no MSGID for NULL, a text or a real.
+    out.append(isInt ? messageId(record.type) : isStoredInteger(record) ? "type" + record.typeText : QByteArray("-"));
     out.append(" [", 2);
     out.append(kSdId);
     out.append(" id=\"", 5);
     appendParamValue(QByteArray::number(record.id), out);
     out.append("\" type=\"", 8);
-    appendParamValue(QByteArray::number(record.type), out);
-    out.append("\"]", 2);
-
+    appendParamValue(isInt ? QByteArray::number(record.type) : record.typeText, out);
+    out.append('"');
+    // The line ends MSG leaves out, so that a receiver can store the
+    // message exactly as the machine did: "n" for LF, "r" for CR, in order.
     const int length = withoutTrailingLineEnds(record.message);
+    if (length < record.message.size()) {
+        out.append(" eol=\"", 6);
+        for (int i = length; i < record.message.size(); ++i)
+            out.append(record.message.at(i) == '\n' ? 'n' : 'r');
+        out.append('"');
+    }
+    out.append(']');
+
     if (length == 0)
-        return;
+        return false;
     out.append(' ');
-    if (isUtf8(record.message.constData(), length))
+    const bool utf8 = isUtf8(record.message.constData(), length);
+    if (utf8)
         out.append(kByteOrderMark, 3);
-    out.append(record.message.constData(), length);
+    const int room = m_options.maxSize > 0 ? m_options.maxSize - (out.size() - start) : length;
+    if (length <= room) {
+        out.append(record.message.constData(), length);
+        return false;
+    }
+    const QByteArray marker = QStringLiteral("…[截断，原长 %1 字节]").arg(length).toUtf8();
+    int kept = qMax(0, room - marker.size());
+    // Not inside a character: back to the byte where one begins.
+    while (utf8 && kept > 0 && (static_cast<unsigned char>(record.message.at(kept)) & 0xC0) == 0x80)
+        --kept;
+    out.append(record.message.constData(), kept);
+    out.append(marker);
+    return true;
 }
 
 } // namespace SystemLog

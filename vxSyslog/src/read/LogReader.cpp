@@ -52,6 +52,23 @@ struct Condition
 
 enum class Use { Everything, WithoutIdsAndGrep };
 
+// Rows after (before, reversed) the resume point in time order, where rows
+// without a time stamp come first.
+void addResumePoint(const RecordFilter& filter, Condition& c)
+{
+    const bool nullTime = filter.resumeTime.isNull();
+    if (!filter.reverse && nullTime) {
+        c.addNumber(QStringLiteral("(datetime IS NOT NULL OR id > ?)"), filter.resumeId);
+    } else if (filter.reverse && nullTime) {
+        c.addNumber(QStringLiteral("(datetime IS NULL AND id < ?)"), filter.resumeId);
+    } else {
+        c.clauses << (filter.reverse ? QStringLiteral("((datetime, id) < (?, ?) OR datetime IS NULL)")
+                                     : QStringLiteral("(datetime, id) > (?, ?)"));
+        c.values.push_back({true, filter.resumeTime, 0});
+        c.values.push_back({false, {}, filter.resumeId});
+    }
+}
+
 Condition conditionOf(const RecordFilter& filter, Use use)
 {
     Condition c;
@@ -75,6 +92,8 @@ Condition conditionOf(const RecordFilter& filter, Use use)
         c.addNumber(QStringLiteral("id > ?"), filter.afterId);
     if (filter.upToId > 0)
         c.addNumber(QStringLiteral("id <= ?"), filter.upToId);
+    if (filter.resume && filter.order == RecordFilter::Order::Time)
+        addResumePoint(filter, c);
     // Last, so that SQLite tests the cheap terms first.
     if (!filter.grep.isEmpty())
         c.clauses << QStringLiteral("%1(message)").arg(QLatin1String(kGrepFunction));
@@ -92,7 +111,8 @@ QString orderClause(const RecordFilter& filter, bool descending)
 void recordFromRow(const SqliteStatement& row, LogRecord& record)
 {
     record.id = row.int64At(0);
-    record.datetime = row.textAt(1);
+    // Null for a row without a time stamp, so that a page can resume after it.
+    record.datetime = row.isNullAt(1) ? QByteArray() : row.textAt(1);
     record.message = row.textAt(3);
     record.type = 0;
     record.typeText.clear();
@@ -373,6 +393,102 @@ struct LogReader::Private
     }
 };
 
+struct LogReader::Cursor::Impl
+{
+    LogReader::Private* d = nullptr;
+    QString sql;
+    Condition condition;
+    std::unique_ptr<SqliteStatement> statement;
+    LogRecord record;
+    bool delivered = false;
+    bool recovered = false;
+    bool done = false;
+    bool failed = false;
+
+    void prepare()
+    {
+        statement = std::make_unique<SqliteStatement>(d->db, sql);
+        if (statement->prepared())
+            statement->bind(condition.values);
+    }
+
+    // As Private::run: a write cut off in the middle is rolled back once,
+    // before any row was seen, and the statement prepared again.
+    bool next()
+    {
+        while (!done && !failed) {
+            const int rc = statement->prepared() ? statement->step() : SQLITE_ERROR;
+            if (rc == SQLITE_ROW) {
+                delivered = true;
+                recordFromRow(*statement, record);
+                return true;
+            }
+            if (rc == SQLITE_DONE) {
+                done = true;
+                break;
+            }
+            const int code = sqlite3_extended_errcode(d->db);
+            const QString message = QString::fromUtf8(sqlite3_errmsg(d->db));
+            statement.reset();
+            if (recovered || delivered || failureKindOfSqliteCode(code) != FailureKind::InterruptedWrite) {
+                d->failWith(code, message);
+                failed = true;
+            } else if (!d->recoverInterruptedWrite()) {
+                failed = true;
+            } else {
+                recovered = true;
+                prepare();
+            }
+        }
+        statement.reset();
+        return false;
+    }
+};
+
+LogReader::Cursor::Cursor(std::unique_ptr<Impl> impl)
+    : m(std::move(impl))
+{
+}
+
+LogReader::Cursor::~Cursor() = default;
+
+bool LogReader::Cursor::next()
+{
+    return m->next();
+}
+
+const LogRecord& LogReader::Cursor::record() const
+{
+    return m->record;
+}
+
+bool LogReader::Cursor::failed() const
+{
+    return m->failed;
+}
+
+std::unique_ptr<LogReader::Cursor> LogReader::cursor(const RecordFilter& filter)
+{
+    if (!d->prepareGrep(filter))
+        return nullptr;
+    if (!d->db) {
+        d->notOpen();
+        return nullptr;
+    }
+    auto impl = std::make_unique<Cursor::Impl>();
+    impl->d = d.get();
+    impl->condition = conditionOf(filter, Use::Everything);
+    const bool windowed = filter.last > 0;
+    if (windowed && !filter.reverse && !d->limitToLast(filter, filter.last, impl->condition))
+        return nullptr;
+    impl->sql = QStringLiteral("SELECT id, datetime, type, message FROM SystemInfo") + impl->condition.sql()
+                + orderClause(filter, filter.reverse);
+    if (windowed && filter.reverse)
+        impl->sql += QStringLiteral(" LIMIT %1").arg(filter.last);
+    impl->prepare();
+    return std::unique_ptr<Cursor>(new Cursor(std::move(impl)));
+}
+
 LogReader::LogReader(const QString& path)
     : d(std::make_unique<Private>())
 {
@@ -451,15 +567,13 @@ bool LogReader::lastId(qint64& result)
 bool LogReader::countPerDayAndType(const RecordFilter& filter, const DayTypeSink& sink)
 {
     const Condition condition = conditionOf(filter, Use::WithoutIdsAndGrep);
-    // Every value that is not an int falls into one group, NULL.
-    const QString sql = QStringLiteral("SELECT substr(datetime, 1, 10), CASE WHEN typeof(type) = 'integer' AND type BETWEEN %1 AND %2 "
-                                       "THEN type END, count(*) FROM SystemInfo")
-                            .arg(std::numeric_limits<int>::min())
-                            .arg(std::numeric_limits<int>::max())
+    // Every value that is not an integer falls into one group, NULL.
+    const QString sql = QStringLiteral("SELECT substr(datetime, 1, 10), CASE WHEN typeof(type) = 'integer' THEN type END, count(*) "
+                                       "FROM SystemInfo")
                         + condition.sql() + QStringLiteral(" GROUP BY 1, 2 ORDER BY 1, 2");
     return d->run(sql, condition, [&](SqliteStatement& row) {
         const bool isInt = !row.isNullAt(1);
-        sink({QString::fromUtf8(row.textAt(0)), isInt ? static_cast<int>(row.int64At(1)) : 0, row.int64At(2), isInt});
+        sink({QString::fromUtf8(row.textAt(0)), isInt ? row.int64At(1) : 0, row.int64At(2), isInt});
         return true;
     });
 }

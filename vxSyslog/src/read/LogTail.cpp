@@ -236,6 +236,19 @@ struct LogTail::Private
         return true;
     }
 
+    // The rest of a file that another one replaced at the path (or that was
+    // deleted), through the reader still open on it, before the tail moves
+    // on: records written just before the switch are not skipped. 0 when
+    // it has nothing more, or cannot be read any longer.
+    int drainReplacedFile(int maxRecords, const LogReader::RecordSink& sink)
+    {
+        Newest newest;
+        if (!readNewest(newest) || newest.id <= position)
+            return 0;
+        seen = newest;
+        return deliver(newest, maxRecords, sink);
+    }
+
     int deliver(const Newest& newest, int maxRecords, const LogReader::RecordSink& sink)
     {
         RecordFilter arrived = filter;
@@ -323,7 +336,15 @@ void LogTail::setStopCheck(const std::function<bool()>& stopRequested)
 
 int LogTail::fetch(int maxRecords, const LogReader::RecordSink& sink)
 {
-    if (maxRecords <= 0 || d->stopRequested() || !d->ensureReader())
+    if (maxRecords <= 0 || d->stopRequested())
+        return 0;
+    if (d->reader && d->seek == Private::Seek::None && !FileIdentity::of(d->path).isSameFileAs(d->file)) {
+        const int drained = d->drainReplacedFile(maxRecords, sink);
+        if (drained > 0)
+            return drained;
+        d->reader.reset();
+    }
+    if (!d->ensureReader())
         return 0;
     Newest newest;
     if (!d->readNewest(newest) || !d->checkContinuity(newest) || !d->resolveSeek(newest)) {

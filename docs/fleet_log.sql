@@ -1,0 +1,45 @@
+-- The fleet's central log in PostgreSQL: one row per record of every
+-- machine, stored by rsyslog (imrelp -> mmpstrucdata -> ompgsql, see
+-- docs/fleet.md) and read by `vxlog --db postgresql://…`.
+--
+--   createdb -E UTF8 --locale=C -T template0 fleet
+--   psql -d fleet -f fleet_log.sql
+--
+-- host      the sender's HOSTNAME (vxlog forward --hostname)
+-- id        the record's id in that machine's dbLog.db
+-- datetime  its time stamp as stored there, "yyyy-MM-dd hh:mm:ss", the
+--           sender's local time; compared as text (collation "C"), as the
+--           machines' own SQLite files compare it
+-- type      its record type (NULL for one that is not an int)
+-- message   its message, the line ends it finished with restored
+-- received  when the receiver stored it
+--
+-- The primary key (host, id) stores a record sent twice (the forwarder
+-- sends at least once) only once: the receiver inserts with
+-- ON CONFLICT (host, id) DO NOTHING.
+--
+-- No monthly partitions: a unique key of a partitioned table must hold the
+-- partition key, so (host, id) could only be kept unique within a month,
+-- and a record sent again after a month's end would be stored twice.
+-- Retention deletes old days instead (see docs/fleet.md); a fleet that
+-- outgrows that partitions by hash of host, which keeps the key.
+
+CREATE TABLE IF NOT EXISTS fleet_log (
+    host     text COLLATE "C" NOT NULL,
+    id       bigint NOT NULL,
+    datetime text COLLATE "C" NOT NULL,
+    type     integer,
+    message  text NOT NULL DEFAULT '',
+    received timestamptz NOT NULL DEFAULT now(),
+    PRIMARY KEY (host, id)
+);
+
+-- One machine's day (or range), all types or some, in time order.
+CREATE INDEX IF NOT EXISTS fleet_log_host_time ON fleet_log (host, datetime, id);
+-- Every machine's day in time order; a type filter reads the rows in time
+-- order and keeps its own.
+CREATE INDEX IF NOT EXISTS fleet_log_time ON fleet_log (datetime, host, id);
+
+-- The receiver only inserts, the readers only read:
+--   CREATE ROLE fleet_writer LOGIN;  GRANT INSERT ON fleet_log TO fleet_writer;
+--   CREATE ROLE fleet_reader LOGIN;  GRANT SELECT ON fleet_log TO fleet_reader;

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+#include <functional>
+
+#include "store/QDBSqlite.h"
+
+class QSqlError;
+class QSqlQuery;
+
+namespace SystemLog {
+
+// The vacuum's connection to a log database, through the store's own
+// connection class (its check that the file is a log database, its failure
+// reasons, its insert). Every change runs in transaction(): one write
+// transaction, timed from the moment it holds the write lock until it has
+// committed, so that the caller can size the next one. A lock held by
+// another program is waited for up to busyTimeoutMs.
+class VacuumConnection
+{
+public:
+    explicit VacuumConnection(const QString& path);
+    ~VacuumConnection();
+
+    // False (errorText() says why) when the file is missing or not a log database.
+    bool open(int busyTimeoutMs);
+    void close();
+
+    // The first column of the first row of `sql`, as a number.
+    bool number(const QString& sql, qint64& value);
+    // The first column of the first row of `sql` as text; a null text when there is no row.
+    bool text(const QString& sql, QString& value);
+    bool exec(const QString& sql);
+    // A statement run to its end by SQLite itself (pragmas that do their work step by step).
+    bool execToEnd(const QByteArray& sql);
+
+    // BEGIN IMMEDIATE, `work`, COMMIT; rolled back when `work` or the commit fails.
+    bool transaction(const std::function<bool(QSqlQuery&)>& work, qint64& heldMs);
+    // The same for one statement that holds the lock by itself (VACUUM).
+    bool timedStatement(const QString& sql);
+
+    bool insert(int type, const QString& message);
+
+    // For a failed step of the caller's own.
+    bool fail(const QSqlError& error);
+
+    QString errorText() const { return m_error; }
+    qint64 longestLockMs() const { return m_longestLockMs; }
+    int transactions() const { return m_transactions; }
+
+private:
+    void timed(qint64 heldMs);
+
+    QString m_path;
+    QDBSqlite m_db;
+    QString m_error;
+    qint64 m_longestLockMs = 0;
+    int m_transactions = 0;
+};
+
+} // namespace SystemLog

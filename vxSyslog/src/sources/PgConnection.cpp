@@ -1,0 +1,215 @@
+#include "sources/PgConnection.h"
+
+#include <libpq-fe.h>
+
+#include <cstring>
+#include <string>
+
+namespace SystemLog {
+
+namespace {
+
+QString detailOf(const char* text)
+{
+    return QString::fromUtf8(text).trimmed().replace(QLatin1Char('\n'), QLatin1Char(' '));
+}
+
+// libpq says why a connection failed only in English: the cases an
+// operator can act on are told in Chinese before it.
+QString connectHeadline(const QString& detail)
+{
+    if (detail.contains(QLatin1String("password")) || detail.contains(QLatin1String("authentication")))
+        return QStringLiteral("数据库拒绝了登录（检查用户名，密码只从 ~/.pgpass 或 PGPASSWORD 读取）");
+    if (detail.contains(QLatin1String("does not exist")))
+        return QStringLiteral("数据库或用户不存在");
+    if (detail.contains(QLatin1String("timeout")))
+        return QStringLiteral("连接数据库服务器超时");
+    return QStringLiteral("无法连接数据库服务器");
+}
+
+} // namespace
+
+PgConnection::~PgConnection()
+{
+    PQfinish(m_conn);
+}
+
+bool PgConnection::fail(const QString& headline, const QString& detail)
+{
+    m_reason = detail.isEmpty() ? headline : QStringLiteral("%1（数据库信息：%2）").arg(headline, detail);
+    return false;
+}
+
+bool PgConnection::connect(const QString& url)
+{
+    PQfinish(m_conn);
+    const QByteArray dbname = url.toUtf8();
+    // Messages come as they were stored: no conversion on the way.
+    const char* const keys[] = {"dbname", "client_encoding", "connect_timeout", "application_name", nullptr};
+    const char* const values[] = {dbname.constData(), "UTF8", "10", "vxlog", nullptr};
+    m_conn = PQconnectdbParams(keys, values, 1);
+    if (m_conn && PQstatus(m_conn) == CONNECTION_OK) {
+        // The server's notices ("terminating connection …") would go to
+        // standard error in English; what matters reaches the caller as a failure.
+        PQsetNoticeProcessor(m_conn, [](void*, const char*) {}, nullptr);
+        return true;
+    }
+    const QString detail = m_conn ? detailOf(PQerrorMessage(m_conn)) : QString();
+    return fail(connectHeadline(detail), detail);
+}
+
+bool PgConnection::failWithResult(PGresult* result)
+{
+    m_sqlState = QString::fromLatin1(PQresultErrorField(result, PG_DIAG_SQLSTATE));
+    const QString detail = detailOf(result ? PQresultErrorMessage(result) : PQerrorMessage(m_conn));
+    PQclear(result);
+    const bool lost = PQstatus(m_conn) != CONNECTION_OK || m_sqlState.startsWith(QLatin1String("08"))
+                      || m_sqlState.startsWith(QLatin1String("57P"));
+    return fail(lost ? QStringLiteral("与数据库服务器的连接已断开") : QStringLiteral("查询失败"), detail);
+}
+
+namespace {
+
+// One field of COPY's text format back to its bytes: "\\N" is NULL, a
+// backslash escapes the separators and control characters. A field without
+// one is handed on where it lies; another is decoded into `buffer`.
+void unescapeCopyField(const char* begin, const char* end, std::string& buffer, QByteArray& field, bool& isNull)
+{
+    isNull = end - begin == 2 && begin[0] == '\\' && begin[1] == 'N';
+    const char* slash = isNull ? nullptr : static_cast<const char*>(std::memchr(begin, '\\', static_cast<size_t>(end - begin)));
+    if (!slash) {
+        field = QByteArray::fromRawData(isNull ? "" : begin, isNull ? 0 : static_cast<int>(end - begin));
+        return;
+    }
+    buffer.assign(begin, slash);
+    for (const char* p = slash; p != end;) {
+        if (*p != '\\') {
+            const auto* next = static_cast<const char*>(std::memchr(p, '\\', static_cast<size_t>(end - p)));
+            const char* stop = next ? next : end;
+            buffer.append(p, static_cast<size_t>(stop - p));
+            p = stop;
+            continue;
+        }
+        if (++p == end)
+            break;
+        const char c = *p++;
+        switch (c) {
+        case 'b': buffer += '\b'; break;
+        case 'f': buffer += '\f'; break;
+        case 'n': buffer += '\n'; break;
+        case 'r': buffer += '\r'; break;
+        case 't': buffer += '\t'; break;
+        case 'v': buffer += '\v'; break;
+        default:
+            if (c >= '0' && c <= '7') {
+                int value = c - '0';
+                for (int digits = 1; digits < 3 && p != end && *p >= '0' && *p <= '7'; ++digits)
+                    value = value * 8 + (*p++ - '0');
+                buffer += static_cast<char>(value);
+            } else {
+                buffer += c;
+            }
+        }
+    }
+    field = QByteArray::fromRawData(buffer.data(), static_cast<int>(buffer.size()));
+}
+
+} // namespace
+
+// The rows come as COPY's text stream, the server's fastest way out (what
+// psql's \copy uses); COPY takes no parameters, so they are put into the
+// statement as literals quoted by libpq for this connection.
+bool PgConnection::stream(const QByteArray& sql, const std::vector<QByteArray>& parameters, const Row& row,
+                          const std::function<bool()>& stopRequested)
+{
+    m_sqlState.clear();
+    if (!m_conn || PQstatus(m_conn) != CONNECTION_OK)
+        return fail(QStringLiteral("与数据库服务器的连接已断开"), m_conn ? detailOf(PQerrorMessage(m_conn)) : QString());
+    // One pass over the statement, so that a value holding "$2" stays a value.
+    QByteArray statement;
+    for (int i = 0; i < sql.size(); ++i) {
+        int end = i + 1;
+        while (sql.at(i) == '$' && end < sql.size() && sql.at(end) >= '0' && sql.at(end) <= '9')
+            ++end;
+        const size_t number = end > i + 1 ? sql.mid(i + 1, end - i - 1).toULong() : 0;
+        if (number == 0 || number > parameters.size()) {
+            statement += sql.at(i);
+            continue;
+        }
+        const QByteArray& value = parameters[number - 1];
+        char* literal = PQescapeLiteral(m_conn, value.constData(), static_cast<size_t>(value.size()));
+        if (!literal)
+            return fail(QStringLiteral("查询失败"), detailOf(PQerrorMessage(m_conn)));
+        statement += literal;
+        PQfreemem(literal);
+        i = end - 1;
+    }
+    statement = "COPY (" + statement + ") TO STDOUT";
+    if (!PQsendQuery(m_conn, statement.constData()))
+        return fail(QStringLiteral("与数据库服务器的连接已断开"), detailOf(PQerrorMessage(m_conn)));
+    bool ok = true;
+    bool stopped = false;
+    PGresult* started = PQgetResult(m_conn);
+    if (PQresultStatus(started) != PGRES_COPY_OUT) {
+        ok = false;
+        failWithResult(started);
+        while (PGresult* rest = PQgetResult(m_conn))
+            PQclear(rest);
+        return false;
+    }
+    PQclear(started);
+    std::vector<QByteArray> fields;
+    std::vector<bool> nulls;
+    std::vector<std::string> buffers;
+    char* line = nullptr;
+    int length = 0;
+    while ((length = PQgetCopyData(m_conn, &line, 0)) > 0) {
+        if (!stopped) {
+            const char* p = line;
+            const char* end = line + length - (line[length - 1] == '\n' ? 1 : 0);
+            size_t column = 0;
+            for (const char* start = p;; ++p) {
+                if (p != end && *p != '\t')
+                    continue;
+                if (fields.size() <= column) {
+                    fields.resize(column + 1);
+                    nulls.resize(column + 1);
+                    buffers.resize(column + 1);
+                }
+                bool isNull = false;
+                unescapeCopyField(start, p, buffers[column], fields[column], isNull);
+                nulls[column] = isNull;
+                ++column;
+                if (p == end)
+                    break;
+                start = p + 1;
+            }
+            fields.resize(column);
+            nulls.resize(column);
+            if (!row(fields, nulls) || (stopRequested && stopRequested())) {
+                stopped = true;
+                if (PGcancel* request = PQgetCancel(m_conn)) {
+                    char error[256];
+                    PQcancel(request, error, sizeof error);
+                    PQfreeCancel(request);
+                }
+            }
+        }
+        PQfreemem(line);
+    }
+    // The end of the stream carries the statement's outcome; a cancelled
+    // one is the stop asked for, not a failure.
+    while (PGresult* result = PQgetResult(m_conn)) {
+        if (ok && !stopped && PQresultStatus(result) != PGRES_COMMAND_OK) {
+            ok = false;
+            failWithResult(result);
+        } else {
+            PQclear(result);
+        }
+    }
+    if (ok && !stopped && (length == -2 || PQstatus(m_conn) != CONNECTION_OK))
+        ok = fail(QStringLiteral("与数据库服务器的连接已断开"), detailOf(PQerrorMessage(m_conn)));
+    return ok;
+}
+
+} // namespace SystemLog
