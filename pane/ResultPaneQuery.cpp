@@ -24,10 +24,6 @@ namespace {
 
 const QString kTimeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
 
-} // namespace
-
-namespace {
-
 SystemLog::ViewerQuery oneType(int type)
 {
     SystemLog::ViewerQuery query;
