@@ -24,10 +24,8 @@ TypeChooser::TypeChooser(QComboBox* list, QToolButton* picker, QObject* parent)
         QAction* check = m_menu->addAction(SystemLog::recordTypeCaption(type));
         check->setCheckable(true);
         check->setData(type);
-        // The menu stays open while the operator ticks several types.
-        connect(check, &QAction::triggered, this, [this] {
-            takeChecks();
-        });
+        // Each tick changes the choice at once.
+        connect(check, &QAction::triggered, this, &TypeChooser::takeChecks);
     }
     m_list->insertItem(kAllTypesIndex, allTypesCaption(), QVariant(-1));
     // Sized for one caption: several joined are cut in the list (the line
