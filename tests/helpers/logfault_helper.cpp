@@ -19,7 +19,29 @@
 //   exit-thread    exit(0) from another thread while main waits for it.
 //   static-end     the Session is a global object, ended while the static
 //                  objects are destroyed after main returns.
-//   open           logs nothing: opens the service and ends it.
+//   open           logs nothing: opens the service, waits until no side file
+//                  of ./dbLog.db is left (taken in) and ends it.
+//   flood-release, flood-session, flood-exit, flood-init
+//                  32 threads log without pause; main prints "ending" on
+//                  standard error and ends the service while they go on:
+//                  release(), the end of the Session, exit(0), or
+//                  init("second.db"); then prints "ended". Standard output
+//                  (where lines go after the end) is discarded.
+//   fork-return, fork-exit, fork-exec-fail
+//                  LINES lines, then a child that logs LINES lines "child n<k>"
+//                  and returns from main, calls exit(0), or fails to exec and
+//                  calls exit(127); the parent waits for it (at most 30 s,
+//                  then kills it and exits 3), logs LINES more and ends.
+//   flush-timeout  the test holds the lock: LINES lines, then flush(500 ms);
+//                  prints "pending <n> stored <n>" and waits for a line on
+//                  standard input before it ends.
+//   after-exit     a Session on ./other.db; an exit handler that runs after
+//                  the service ended calls instance(), flush() and logs.
+//   nowhere        the working folder is removed before the Session starts:
+//                  neither the file nor a side file can be written.
+//   set-aside      the test holds the lock: LINES lines, then
+//                  init("second.db") sets them aside; prints "set aside <n>
+//                  dropped <n> pending <n>".
 //   refused        ./dbLog.db is not a log database: LINES lines in ten
 //                  parts, each flushed.
 //
@@ -33,8 +55,15 @@
 #include <string>
 #include <thread>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
+#include <vector>
+
+#include <QDir>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <vxSyslog/vxLogging.h>
 #include <vxSyslog/vxSysLog.h>
@@ -63,6 +92,99 @@ void limitFileSize(rlim_t bytes)
     setrlimit(RLIMIT_FSIZE, &limit);
 }
 
+// Waiting or being taken in; not those left for a person as unreadable.
+bool sideFilesLeft()
+{
+    const QStringList names = QDir::current().entryList({QStringLiteral("dbLog.db-unwritten-*")}, QDir::Files);
+    for (const QString& name : names)
+        if (!name.endsWith(QLatin1String(".unreadable")))
+            return true;
+    return false;
+}
+
+void waitUntilSideFilesAreTakenIn()
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (sideFilesLeft() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
+std::atomic<bool> g_flooding{true};
+
+int flood(const std::string& how)
+{
+    std::freopen("/dev/null", "w", stdout);
+    auto log = std::make_unique<vxSysLog::Session>();
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 32; ++t)
+        threads.emplace_back([t] {
+            for (long k = 0; g_flooding.load(std::memory_order_relaxed); ++k)
+                VXLOG_STATUS << "flood t" << t << " n" << k;
+        });
+    // The queue fills while the threads log.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::fprintf(stderr, "ending\n");
+    std::fflush(stderr);
+    if (how == "flood-exit")
+        std::exit(0);
+    if (how == "flood-release")
+        vxSysLog::release();
+    else if (how == "flood-session")
+        log.reset();
+    else
+        log->service()->init(QStringLiteral("second.db"));
+    std::fprintf(stderr, "ended\n");
+    std::fflush(stderr);
+    g_flooding = false;
+    for (std::thread& thread : threads)
+        thread.join();
+    return 0;
+}
+
+int forkChild(const std::string& how, long lines)
+{
+    vxSysLog::Session log;
+    logNumbered(0, lines);
+    const pid_t child = fork();
+    if (child == 0) {
+        for (long k = 0; k < lines; ++k)
+            VXLOG_STATUS << "child n" << k;
+        if (how == "fork-exit")
+            std::exit(0);
+        if (how == "fork-exec-fail") {
+            execl("/nonexistent/program", "program", static_cast<char*>(nullptr));
+            std::exit(127);
+        }
+        return 0;
+    }
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (waitpid(child, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            std::fprintf(stderr, "the child hung\n");
+            return 3;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    const int expected = how == "fork-exec-fail" ? 127 : 0;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != expected) {
+        std::fprintf(stderr, "the child ended with status %d\n", status);
+        return 4;
+    }
+    logNumbered(lines, 2 * lines);
+    return 0;
+}
+
+void useServiceAfterItsEnd()
+{
+    SystemLog::FlushResult result = vxSysLog::instance()->flush();
+    VXLOG_STATUS << "after the end " << result.stored;
+    vxSysLog::instance()->init();
+    VXLOG_STATUS << "after init";
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -80,6 +202,11 @@ int main(int argc, char** argv)
     settings.endLockWait = std::chrono::milliseconds(500);
     if (mode == "overflow-end")
         settings.capacityBytes = 256 * 1024;
+    // What a flood leaves is set aside at the end and taken in by the next
+    // program: a smaller queue keeps the cases quick (bench_writerend ends
+    // with the default 64 MiB).
+    if (mode.compare(0, 6, "flood-") == 0)
+        settings.capacityBytes = 8 * 1024 * 1024;
     SystemLog::vxLogDB::setInitialSettings(settings);
 
     if (mode == "full-at-start") {
@@ -98,9 +225,43 @@ int main(int argc, char** argv)
         std::string go;
         std::getline(std::cin, go);
         logNumbered(lines, 2 * lines);
-    } else if (mode == "lock-at-end" || mode == "open") {
+    } else if (mode == "lock-at-end") {
         vxSysLog::Session log;
-        logNumbered(0, mode == "open" ? 0 : lines);
+        logNumbered(0, lines);
+    } else if (mode == "open") {
+        vxSysLog::Session log;
+        waitUntilSideFilesAreTakenIn();
+    } else if (mode.compare(0, 6, "flood-") == 0) {
+        return flood(mode);
+    } else if (mode.compare(0, 5, "fork-") == 0) {
+        return forkChild(mode, lines);
+    } else if (mode == "flush-timeout") {
+        vxSysLog::Session log;
+        logNumbered(0, lines);
+        const SystemLog::FlushResult result = log.service()->flush(std::chrono::milliseconds(500));
+        std::printf("pending %llu stored %llu\n", static_cast<unsigned long long>(result.pending),
+                    static_cast<unsigned long long>(result.stored));
+        std::fflush(stdout);
+        std::string go;
+        std::getline(std::cin, go);
+    } else if (mode == "after-exit") {
+        // Registered before the service's own handler, so it runs after it.
+        std::atexit(useServiceAfterItsEnd);
+        vxSysLog::Session log(QStringLiteral("other.db"));
+        logNumbered(0, lines);
+    } else if (mode == "nowhere") {
+        QDir().mkdir(QStringLiteral("gone"));
+        QDir::setCurrent(QStringLiteral("gone"));
+        QDir(QStringLiteral("..")).rmdir(QStringLiteral("gone"));
+        vxSysLog::Session log;
+        logNumbered(0, lines);
+    } else if (mode == "set-aside") {
+        vxSysLog::Session log;
+        logNumbered(0, lines);
+        log.service()->init(QStringLiteral("second.db"));
+        const SystemLog::FlushResult result = log.service()->flush();
+        std::printf("set aside %llu dropped %llu pending %llu\n", static_cast<unsigned long long>(result.setAside),
+                    static_cast<unsigned long long>(result.dropped), static_cast<unsigned long long>(result.pending));
     } else if (mode == "overflow-end") {
         vxSysLog::Session log;
         // The table and its index exist; a few more pages, then the file is full.

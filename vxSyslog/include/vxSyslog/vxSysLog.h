@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -31,14 +32,22 @@ class vxLogDB;
 // Ending: release() and the end of a Session store every line logged before
 // them. So does the end of the process through exit() (from any thread) or a
 // return from main, also while static objects are destroyed: the service
-// ends itself then. Lines that other threads log afterwards go to standard
-// output, as after release(); no thread may query or flush the service once
-// the process has begun to exit. A lock that another program holds on the
-// file is waited for up to 10 s; what still cannot be stored is kept in a
-// side file next to the database, which the next program that writes it
-// stores (with a drop record where lines had to be given up). _exit(),
-// quick_exit(), abort() and signals are crashes: what was still queued is
-// lost, nothing committed is.
+// ends itself then. Ending returns within the lock deadline (10 s) and about
+// a second more, however many threads go on logging meanwhile: a lock that
+// another program holds on the file is waited for up to 10 s, and what a
+// flood queued faster than it can be written by then is not written on;
+// what still cannot be stored is kept in a side file next to the database,
+// which the next program that writes it stores (with a drop record where
+// lines had to be given up). _exit(), quick_exit(), abort() and signals are
+// crashes: what was still queued is lost, nothing committed is.
+// After the end at exit: lines go to standard output, and instance() returns
+// a service that writes nothing (flush() returns at once with every count 0,
+// queries fail with "日志服务已结束"); it never opens a file again.
+// fork(): the service belongs to the process that started it. A child never
+// writes the database: its lines go to standard error, after one notice, and
+// its instance() is such a service that writes nothing; it may log, return,
+// exit() or exec. The parent's lines are not affected. A fork while another
+// thread starts or ends the service is not covered.
 //
 // instance() and release() are the library's own functions, not the singleton
 // template's inline ones: a program and a shared vxSyslog library must share
@@ -66,10 +75,15 @@ public:
     void init(const QString& databasePath = QString());
 
     // Waits until every line finished before the call, on any thread, is
-    // stored or given up, and returns what became of the lines since the
-    // service started. Waits as long as the writer keeps trying: a lock held
-    // by another program, for instance, is waited out for about a minute
-    // before its lines are given up. Returns at once before init().
+    // stored, set aside or given up, or until `timeout` has passed, and
+    // returns what became of the lines since the service started; `pending`
+    // counts those not finished when it returned. Returns at once before
+    // init() and after the service ended.
+    FlushResult flush(std::chrono::milliseconds timeout);
+    // flush() with a timeout of 90 seconds: longer than the writer keeps
+    // trying one batch (a lock held by another program is waited out for
+    // about 72 s before its lines are given up), so pending is 0 unless
+    // several batches met such a lock in turn.
     FlushResult flush();
 
     RecordList queryByDay(QString day, int type);
@@ -92,6 +106,14 @@ protected:
     virtual ~vxSysLog();
 
 private:
+    struct Dormant
+    {
+    };
+    explicit vxSysLog(Dormant);
+    static vxSysLog* dormantService();
+    static void registerForkHandlers();
+    static void becomeChild();
+
     std::unique_ptr<vxLogDB> m_logDB;  // the writer; private to the library
 };
 

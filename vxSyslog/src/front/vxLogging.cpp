@@ -1,6 +1,7 @@
 #include <vxSyslog/vxLogging.h>
 
 #include "format/LocalTimeText.h"
+#include "front/OutputFork.h"
 
 #include <atomic>
 #include <cassert>
@@ -11,6 +12,7 @@
 #include <ctime>
 #include <limits>
 #include <mutex>
+#include <new>
 #include <shared_mutex>
 #include <utility>
 
@@ -45,12 +47,20 @@ int initialLevel()
 // function runs, the exclusive one while either is replaced: the log service
 // swaps the sink back to standard output before it destroys the writer, and no
 // thread may still be inside the old sink then. The level needs no lock.
+// Replacing must not starve behind threads that log without pause (a shared
+// mutex may let new shared lockers in ahead of a waiting exclusive one, for
+// minutes): a replacer first raises `replacing` and takes `turnstile`; a
+// logging thread that sees `replacing` passes through the turnstile before it
+// takes the shared lock, so the replacer waits only for the lines already in
+// flight. Threads that do not see the flag yet are among those in flight.
 struct OutputSettings
 {
     std::atomic<int> level{initialLevel()};
     SinkFunc sink = writeToStdout;
     FlushSinkFunc flush = flushStdout;
     std::shared_mutex mutex;
+    std::mutex turnstile;
+    std::atomic<int> replacing{0};
 };
 
 OutputSettings& settings()
@@ -62,7 +72,68 @@ OutputSettings& settings()
 // Sets everything up before main runs.
 const OutputSettings& g_settingsAtStartup = settings();
 
+// The exclusive side: holds the turnstile, then the lock.
+class ReplaceLock
+{
+public:
+    explicit ReplaceLock(OutputSettings& s) : m_s(s)
+    {
+        m_s.replacing.fetch_add(1, std::memory_order_seq_cst);
+        m_s.turnstile.lock();
+        m_s.mutex.lock();
+    }
+    ~ReplaceLock()
+    {
+        m_s.mutex.unlock();
+        m_s.turnstile.unlock();
+        m_s.replacing.fetch_sub(1, std::memory_order_seq_cst);
+    }
+    ReplaceLock(const ReplaceLock&) = delete;
+    ReplaceLock& operator=(const ReplaceLock&) = delete;
+
+private:
+    OutputSettings& m_s;
+};
+
+std::shared_lock<std::shared_mutex> useLock(OutputSettings& s)
+{
+    if (s.replacing.load(std::memory_order_seq_cst) > 0) {
+        std::lock_guard<std::mutex> wait(s.turnstile);
+    }
+    return std::shared_lock<std::shared_mutex>(s.mutex);
+}
+
 } // namespace
+
+void holdOutputForFork()
+{
+    OutputSettings& s = settings();
+    s.replacing.fetch_add(1, std::memory_order_seq_cst);
+    s.turnstile.lock();
+    s.mutex.lock();
+}
+
+void releaseOutputAfterFork()
+{
+    OutputSettings& s = settings();
+    s.mutex.unlock();
+    s.turnstile.unlock();
+    s.replacing.fetch_sub(1, std::memory_order_seq_cst);
+}
+
+void replaceOutputInChild(SinkFunc sink)
+{
+    OutputSettings& s = settings();
+    // The parent's sink only holds a pointer to its writer: dropping it runs
+    // none of the writer's code.
+    s.sink = sink ? std::move(sink) : SinkFunc(writeToStdout);
+    // Made anew rather than unlocked: the thread that locked them before the
+    // fork has another id in the child, and a read-write lock unlocked by
+    // another thread id than its writer's would be left corrupt.
+    new (&s.mutex) std::shared_mutex;
+    new (&s.turnstile) std::mutex;
+    s.replacing.store(0);
+}
 
 int LogLine::level()
 {
@@ -78,7 +149,7 @@ void LogLine::setSink(SinkFunc out)
 {
     OutputSettings& s = settings();
     SinkFunc replacement = out ? std::move(out) : SinkFunc(writeToStdout);
-    std::unique_lock<std::shared_mutex> lock(s.mutex);
+    ReplaceLock lock(s);
     s.sink.swap(replacement);
     // The old sink is destroyed after the lock is released, in `replacement`.
 }
@@ -87,21 +158,21 @@ void LogLine::setFlushSink(FlushSinkFunc flush)
 {
     OutputSettings& s = settings();
     FlushSinkFunc replacement = flush ? std::move(flush) : FlushSinkFunc(flushStdout);
-    std::unique_lock<std::shared_mutex> lock(s.mutex);
+    ReplaceLock lock(s);
     s.flush.swap(replacement);
 }
 
 void LogLine::flush()
 {
     OutputSettings& s = settings();
-    std::shared_lock<std::shared_mutex> lock(s.mutex);
+    std::shared_lock<std::shared_mutex> lock = useLock(s);
     s.flush();
 }
 
 void LogLine::output(int type, const char* text, int length)
 {
     OutputSettings& s = settings();
-    std::shared_lock<std::shared_mutex> lock(s.mutex);
+    std::shared_lock<std::shared_mutex> lock = useLock(s);
     s.sink(type, text, length);
 }
 

@@ -38,6 +38,10 @@ const char* const QDBSqlite::kInsertSql =
 const char* const QDBSqlite::kQuerySql =
     "select datetime,message from SystemInfo where datetime >= ? and datetime <= ? and type = ?";
 
+// One row per side file being taken in: its own name and how many of its
+// rows are stored (UnwrittenLines.h). Only the writers use it.
+const char* const QDBSqlite::kTakenInTable = "UnwrittenTakenIn";
+
 QDBSqlite::QDBSqlite(const QString& databaseName, const QString& userName, const QString& password)
     : QSqlDatabase(QStringLiteral("QSQLITE"))
 {
@@ -269,6 +273,73 @@ bool QDBSqlite::insertBatch(const std::list<tag_MsgItem>& items)
 
 long QDBSqlite::insertPrefix(const std::list<tag_MsgItem>& items, const std::function<bool()>& yieldNow)
 {
+    return insertRows(items, yieldNow, nullptr);
+}
+
+bool QDBSqlite::insertTakenIn(const std::list<tag_MsgItem>& items, const std::string& sideFile, std::uint64_t rowsTaken)
+{
+    const TakenIn takenIn{sideFile, rowsTaken};
+    return insertRows(items, {}, &takenIn) == static_cast<long>(items.size());
+}
+
+int QDBSqlite::recordTakenIn(sqlite3* handle, const TakenIn& takenIn)
+{
+    const std::string create = std::string("CREATE TABLE IF NOT EXISTS ") + kTakenInTable
+        + "(name TEXT PRIMARY KEY, rows INTEGER NOT NULL)";
+    int code = sqlite3_exec(handle, create.c_str(), nullptr, nullptr, nullptr);
+    if (code != SQLITE_OK)
+        return code;
+    const std::string upsert = std::string("INSERT OR REPLACE INTO ") + kTakenInTable + "(name, rows) VALUES(?, ?)";
+    sqlite3_stmt* statement = nullptr;
+    code = sqlite3_prepare_v2(handle, upsert.c_str(), -1, &statement, nullptr);
+    if (code == SQLITE_OK) {
+        sqlite3_bind_text(statement, 1, takenIn.sideFile.data(), int(takenIn.sideFile.size()), SQLITE_STATIC);
+        sqlite3_bind_int64(statement, 2, sqlite3_int64(takenIn.rows));
+        code = sqlite3_step(statement);
+        if (code == SQLITE_DONE)
+            code = SQLITE_OK;
+    }
+    sqlite3_finalize(statement);
+    return code;
+}
+
+qint64 QDBSqlite::takenInRows(const std::string& sideFile)
+{
+    sqlite3* handle = sqliteHandle();
+    if (!handle)
+        return -1;
+    const std::string select = std::string("SELECT rows FROM ") + kTakenInTable + " WHERE name = ?";
+    sqlite3_stmt* statement = nullptr;
+    int code = sqlite3_prepare_v2(handle, select.c_str(), -1, &statement, nullptr);
+    if (code != SQLITE_OK) {
+        sqlite3_finalize(statement);
+        // No take-in was ever recorded in this file.
+        return sqlite3_errcode(handle) == SQLITE_ERROR ? 0 : -1;
+    }
+    sqlite3_bind_text(statement, 1, sideFile.data(), int(sideFile.size()), SQLITE_STATIC);
+    code = sqlite3_step(statement);
+    qint64 rows = code == SQLITE_ROW ? qint64(sqlite3_column_int64(statement, 0)) : (code == SQLITE_DONE ? 0 : -1);
+    sqlite3_finalize(statement);
+    return rows < -1 ? -1 : rows;
+}
+
+void QDBSqlite::forgetTakenIn(const std::string& sideFile)
+{
+    sqlite3* handle = sqliteHandle();
+    if (!handle)
+        return;
+    const std::string remove = std::string("DELETE FROM ") + kTakenInTable + " WHERE name = ?";
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(handle, remove.c_str(), -1, &statement, nullptr) == SQLITE_OK) {
+        sqlite3_bind_text(statement, 1, sideFile.data(), int(sideFile.size()), SQLITE_STATIC);
+        sqlite3_step(statement);
+    }
+    sqlite3_finalize(statement);
+}
+
+long QDBSqlite::insertRows(const std::list<tag_MsgItem>& items, const std::function<bool()>& yieldNow,
+                           const TakenIn* takenIn)
+{
     if (items.empty())
         return 0;
     sqlite3* handle = sqliteHandle();
@@ -292,7 +363,11 @@ long QDBSqlite::insertPrefix(const std::list<tag_MsgItem>& items, const std::fun
     for (auto it = items.begin(); code == SQLITE_OK && it != items.end(); ++it) {
         if (yieldNow && rows > 0 && rows % kRowsBetweenAsks == 0 && yieldNow())
             break;
-        sqlite3_bind_text(statement, 1, stamp.of(it->loggedAt), kLocalTimeTextLength, SQLITE_STATIC);
+        // A line from a side file keeps the stamp its own program formatted.
+        if (it->stamp.size() == kLocalTimeTextLength)
+            sqlite3_bind_text(statement, 1, it->stamp.constData(), kLocalTimeTextLength, SQLITE_STATIC);
+        else
+            sqlite3_bind_text(statement, 1, stamp.of(it->loggedAt), kLocalTimeTextLength, SQLITE_STATIC);
         sqlite3_bind_int(statement, 2, it->type);
         sqlite3_bind_text16(statement, 3, it->message.utf16(), it->message.size() * int(sizeof(QChar)), SQLITE_STATIC);
         code = sqlite3_step(statement);
@@ -303,6 +378,8 @@ long QDBSqlite::insertPrefix(const std::list<tag_MsgItem>& items, const std::fun
     }
     // The step's error is the one to report; finalize repeats it.
     sqlite3_finalize(statement);
+    if (code == SQLITE_OK && takenIn)
+        code = recordTakenIn(handle, *takenIn);
     if (code == SQLITE_OK)
         code = sqlite3_exec(handle, "COMMIT", nullptr, nullptr, nullptr);
     if (code != SQLITE_OK) {

@@ -4,7 +4,9 @@
 #include <QString>
 
 #include <functional>
+#include <cstdint>
 #include <list>
+#include <string>
 
 #include <vxSyslog/DatabaseFailure.h>
 #include <vxSyslog/DropReason.h>
@@ -81,6 +83,17 @@ public:
     // true the transaction ends early and commits the rows so far. Returns how
     // many leading rows were committed, or -1 on failure (nothing written).
     long insertPrefix(const std::list<tag_MsgItem>& items, const std::function<bool()>& yieldNow);
+    // Side files taken in: `items` (all of them, or nothing) committed in one
+    // transaction together with the record that the first `rowsTaken` rows
+    // of the side file `sideFile` are stored. The record lives in the table
+    // kTakenInTable, made by the first take-in; SystemInfo is not changed.
+    bool insertTakenIn(const std::list<tag_MsgItem>& items, const std::string& sideFile, std::uint64_t rowsTaken);
+    // Rows of `sideFile` stored before (0 when none are recorded); -1 when
+    // the record cannot be read.
+    qint64 takenInRows(const std::string& sideFile);
+    // Removes the record once the side file is gone.
+    void forgetTakenIn(const std::string& sideFile);
+
     // Of the last failed setup or write.
     FailureKind lastWriteFailure() const { return m_lastWriteFailure; }
     DropReason lastWriteReason() const { return m_lastWriteReason; }
@@ -105,6 +118,7 @@ public:
     static const char* const kCreateIndexSql;
     static const char* const kInsertSql;
     static const char* const kQuerySql;
+    static const char* const kTakenInTable;
 
 private:
     QueryResult runQuery(const QString& start, const QString& end, int type);
@@ -115,6 +129,13 @@ private:
     void failSetup(const QSqlError& error);
     sqlite3* sqliteHandle();
     bool failWrite(sqlite3* handle, int code);
+    struct TakenIn
+    {
+        const std::string& sideFile;
+        std::uint64_t rows;
+    };
+    long insertRows(const std::list<tag_MsgItem>& items, const std::function<bool()>& yieldNow, const TakenIn* takenIn);
+    int recordTakenIn(sqlite3* handle, const TakenIn& takenIn);
     void setQueryOutcome(bool failed, const QString& reason);
 
     sqlite3* m_handle = nullptr;  // taken at open; valid while isOpen()

@@ -107,13 +107,18 @@ std::size_t DropLedger::settle(Lines& lines, Placed& placed, long committed)
     return linesWritten;
 }
 
-DropLedger::Lines DropLedger::takeOwedRecords()
+DropLedger::Lines DropLedger::takeOwedRecords(std::uint64_t* lines)
 {
     owe(m_batchOverflow);
     m_batchOverflow = DropTally();
     Lines rows;
-    for (const DropTally& tally : m_owed)
+    std::uint64_t counted = 0;
+    for (const DropTally& tally : m_owed) {
         rows.push_back(recordRow(tally));
+        counted += tally.count;
+    }
+    if (lines)
+        *lines = counted;
     m_owed.clear();
     return rows;
 }

@@ -64,7 +64,8 @@ public:
     // out again and returns how many of the batch's own lines were written.
     std::size_t settle(Lines& lines, Placed& placed, long committed);
     // Every record still owed, as rows, for a side file; nothing is owed after.
-    Lines takeOwedRecords();
+    // `lines`, when given, gets the number of lines those records count.
+    Lines takeOwedRecords(std::uint64_t* lines = nullptr);
 
     // Lines given up by the writer, in total and for one reason; any thread.
     std::uint64_t givenUp() const { return m_givenUp.load(std::memory_order_relaxed); }

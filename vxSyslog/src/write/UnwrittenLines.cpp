@@ -1,11 +1,7 @@
 #include "write/UnwrittenLines.h"
 
-#include <QByteArray>
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QStringList>
 
 #include <algorithm>
 #include <atomic>
@@ -13,10 +9,14 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
+#include <vector>
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 #endif
 
@@ -24,83 +24,63 @@ namespace SystemLog {
 
 namespace {
 
-const char kHeader[] = "vxSyslog unwritten lines 1\n";
 const char kClaimMark[] = ".taking-";
+const char kUnreadableMark[] = ".unreadable";
 
-QByteArray encode(const std::list<tag_MsgItem>& rows)
+bool allDigits(const std::string& text, std::size_t from, std::size_t to)
 {
-    QByteArray out(kHeader);
-    for (const tag_MsgItem& row : rows) {
-        const QByteArray text = row.message.toUtf8();
-        out += QByteArray::number(qint64(row.loggedAt)) + ' ' + QByteArray::number(row.type) + ' '
-            + QByteArray::number(text.size()) + '\n' + text + '\n';
-    }
-    out += "end " + QByteArray::number(qulonglong(rows.size())) + '\n';
-    return out;
-}
-
-// Reads the next whole line (without its line feed) from `at`.
-bool nextLine(const QByteArray& in, int& at, QByteArray& line)
-{
-    const int end = in.indexOf('\n', at);
-    if (end < 0)
+    if (from >= to)
         return false;
-    line = in.mid(at, end - at);
-    at = end + 1;
+    for (std::size_t i = from; i < to; ++i)
+        if (text[i] < '0' || text[i] > '9')
+            return false;
     return true;
-}
-
-bool decode(const QByteArray& in, std::list<tag_MsgItem>& rows)
-{
-    if (!in.startsWith(kHeader))
-        return false;
-    int at = int(std::strlen(kHeader));
-    QByteArray line;
-    while (nextLine(in, at, line)) {
-        const QList<QByteArray> fields = line.split(' ');
-        if (fields.size() == 2 && fields[0] == "end")
-            return at == in.size() && fields[1].toULongLong() == rows.size();
-        if (fields.size() != 3)
-            return false;
-        bool ok[3] = {};
-        const qint64 loggedAt = fields[0].toLongLong(&ok[0]);
-        const int type = fields[1].toInt(&ok[1]);
-        const int length = fields[2].toInt(&ok[2]);
-        if (!ok[0] || !ok[1] || !ok[2] || length < 0 || at + length >= in.size() || in.at(at + length) != '\n')
-            return false;
-        rows.push_back(tag_MsgItem{QString::fromUtf8(in.constData() + at, length), type, std::time_t(loggedAt)});
-        at += length + 1;
-    }
-    return false;
 }
 
 // "<pid>-<msecs>-<n>": three runs of digits.
-bool isSideFileSuffix(const QString& suffix)
+bool isSideFileSuffix(const std::string& suffix)
 {
-    const QStringList parts = suffix.split(QLatin1Char('-'));
-    if (parts.size() != 3)
+    const std::size_t first = suffix.find('-');
+    const std::size_t second = first == std::string::npos ? first : suffix.find('-', first + 1);
+    return second != std::string::npos && allDigits(suffix, 0, first) && allDigits(suffix, first + 1, second)
+        && allDigits(suffix, second + 1, suffix.size());
+}
+
+long ownPid()
+{
+#ifdef Q_OS_UNIX
+    return long(::getpid());
+#else
+    return long(QCoreApplication::applicationPid());
+#endif
+}
+
+// A process that claimed a file and is gone: its claim is void.
+bool processIsGone(const std::string& pidText)
+{
+#ifdef Q_OS_UNIX
+    if (pidText.empty() || pidText.size() > 9 || !allDigits(pidText, 0, pidText.size()))
         return false;
-    for (const QString& part : parts) {
-        if (part.isEmpty())
-            return false;
-        for (const QChar c : part)
-            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-                return false;
-    }
-    return true;
+    const long pid = std::stol(pidText);
+    if (pid <= 0 || pid == ownPid())
+        return false;
+    return ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
+#else
+    (void)pidText;
+    return false;
+#endif
 }
 
 // Writes and syncs a whole file with the C library alone: this runs while
 // the process exits, when Qt's global objects may already be gone.
-bool writeWhole(const std::string& path, const QByteArray& bytes, std::string& error)
+bool writeWhole(const std::string& path, const std::list<tag_MsgItem>& rows, std::string& error)
 {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) {
         error = std::strerror(errno);
         return false;
     }
-    bool ok = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), file) == size_t(bytes.size())
-        && std::fflush(file) == 0;
+    bool ok = SideFileReader::write(file, rows) && std::fflush(file) == 0;
 #ifdef Q_OS_UNIX
     ok = ok && ::fsync(::fileno(file)) == 0;
 #endif
@@ -128,9 +108,20 @@ void syncFolderOf(const std::string& path)
 } // namespace
 
 UnwrittenLines::UnwrittenLines(const QString& databasePath)
-    : m_databasePath(databasePath)
-    , m_nativePath(QFile::encodeName(databasePath).toStdString())
 {
+    setDatabasePath(databasePath);
+}
+
+UnwrittenLines::~UnwrittenLines()
+{
+    giveBack();
+}
+
+void UnwrittenLines::setDatabasePath(const QString& databasePath)
+{
+    giveBack();
+    m_databasePath = databasePath;
+    m_nativePath = QFile::encodeName(databasePath).toStdString();
 }
 
 bool UnwrittenLines::save(const std::list<tag_MsgItem>& rows)
@@ -139,12 +130,12 @@ bool UnwrittenLines::save(const std::list<tag_MsgItem>& rows)
     const auto msecs = std::chrono::duration_cast<std::chrono::milliseconds>(
                            std::chrono::system_clock::now().time_since_epoch())
                            .count();
-    const std::string suffix = "-unwritten-" + std::to_string(QCoreApplication::applicationPid()) + '-'
-        + std::to_string(msecs) + '-' + std::to_string(s_sequence.fetch_add(1));
+    const std::string suffix = "-unwritten-" + std::to_string(ownPid()) + '-' + std::to_string(msecs) + '-'
+        + std::to_string(s_sequence.fetch_add(1));
     const std::string name = m_nativePath + suffix;
     const std::string part = name + ".part";
     std::string error;
-    if (!writeWhole(part, encode(rows), error) || std::rename(part.c_str(), name.c_str()) != 0) {
+    if (!writeWhole(part, rows, error) || std::rename(part.c_str(), name.c_str()) != 0) {
         if (error.empty())
             error = std::strerror(errno);
         std::remove(part.c_str());
@@ -156,48 +147,109 @@ bool UnwrittenLines::save(const std::list<tag_MsgItem>& rows)
     return true;
 }
 
-bool UnwrittenLines::claimNext(std::list<tag_MsgItem>& rows)
+bool UnwrittenLines::claimNext()
 {
-    const QFileInfo database(m_databasePath);
+    giveBack();
+    namespace fs = std::filesystem;
+    const fs::path database(m_nativePath);
     // Never made absolute here: a relative path stays relative to the
     // working directory (vxLogDB resolves what can be resolved).
-    QDir folder = database.dir();
-    const QString prefix = database.fileName() + QStringLiteral("-unwritten-");
-    QStringList waiting;
-    for (const QString& name : folder.entryList(QDir::Files, QDir::Unsorted))
-        if (name.startsWith(prefix) && isSideFileSuffix(name.mid(prefix.size())))
-            waiting << name;
-    std::sort(waiting.begin(), waiting.end());
-    for (const QString& name : waiting) {
-        const QString claimed = folder.filePath(name + QLatin1String(kClaimMark)
-                                                + QString::number(QCoreApplication::applicationPid()));
-        // Another writer may have claimed it first; then the rename fails.
-        if (!folder.rename(name, claimed))
+    const fs::path folder = database.has_parent_path() ? database.parent_path() : fs::path(".");
+    const std::string prefix = database.filename().string() + "-unwritten-";
+    std::vector<std::pair<std::string, std::string>> found;  // own name, name as found
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (name.compare(0, prefix.size(), prefix) != 0)
             continue;
-        QFile file(claimed);
-        std::list<tag_MsgItem> read;
-        if (file.open(QIODevice::ReadOnly) && decode(file.readAll(), read)) {
-            rows = std::move(read);
-            m_claimedName = folder.filePath(name);
-            m_claimedPath = claimed;
-            return true;
+        const std::string rest = name.substr(prefix.size());
+        const std::size_t mark = rest.find(kClaimMark);
+        if (mark == std::string::npos) {
+            if (isSideFileSuffix(rest))
+                found.emplace_back(name, name);
+        } else if (isSideFileSuffix(rest.substr(0, mark)) && processIsGone(rest.substr(mark + std::strlen(kClaimMark)))) {
+            found.emplace_back(name.substr(0, prefix.size() + mark), name);
         }
-        file.close();
-        QFile::rename(claimed, folder.filePath(name) + QStringLiteral(".unreadable"));
+    }
+    std::sort(found.begin(), found.end());
+    const std::string claimMark = kClaimMark + std::to_string(ownPid());
+    for (const auto& [own, asFound] : found) {
+        const std::string claimedPath = (folder / (own + claimMark)).string();
+        // Another writer may have claimed it first; then the rename fails.
+        if (std::rename((folder / asFound).string().c_str(), claimedPath.c_str()) != 0)
+            continue;
+        m_claimedName = own;
+        m_claimedPath = claimedPath;
+        m_waitingPath = (folder / own).string();
+        if (m_reader.open(m_claimedPath) && m_reader.validate())
+            return true;
+        setAsideUnreadable();
     }
     return false;
 }
 
-void UnwrittenLines::finishClaim(bool stored)
+bool UnwrittenLines::skip(std::uint64_t rows)
 {
-    if (m_claimedPath.isEmpty())
+    std::list<tag_MsgItem> passed;
+    while (claimed() && m_reader.rowsRead() < rows) {
+        passed.clear();
+        const std::uint64_t left = rows - m_reader.rowsRead();
+        if (!readBatch(passed, std::size_t(std::min<std::uint64_t>(left, 1000)), std::size_t(-1)))
+            break;
+    }
+    // At the end of the file the next readBatch says so.
+    return claimed();
+}
+
+bool UnwrittenLines::readBatch(std::list<tag_MsgItem>& rows, std::size_t maxRows, std::size_t maxBytes)
+{
+    std::size_t bytes = 0;
+    while (claimed() && rows.size() < maxRows && bytes < maxBytes) {
+        tag_MsgItem row;
+        switch (m_reader.next(row)) {
+        case SideFileReader::Step::Row:
+            bytes += std::size_t(row.message.size()) * sizeof(QChar);
+            rows.push_back(std::move(row));
+            break;
+        case SideFileReader::Step::End:
+            return !rows.empty();
+        case SideFileReader::Step::Bad:
+            // The file changed after it was checked: what was stored stays
+            // stored (and recorded), the rest is left for a person.
+            rows.clear();
+            setAsideUnreadable();
+            return false;
+        }
+    }
+    return !rows.empty();
+}
+
+void UnwrittenLines::finishClaim()
+{
+    if (!claimed())
         return;
-    if (stored)
-        QFile::remove(m_claimedPath);
-    else
-        QFile::rename(m_claimedPath, m_claimedName);
+    m_reader.close();
+    std::remove(m_claimedPath.c_str());
     m_claimedPath.clear();
-    m_claimedName.clear();
+    m_waitingPath.clear();
+}
+
+void UnwrittenLines::giveBack()
+{
+    if (m_claimedPath.empty())
+        return;
+    m_reader.close();
+    std::rename(m_claimedPath.c_str(), m_waitingPath.c_str());
+    m_claimedPath.clear();
+    m_waitingPath.clear();
+}
+
+void UnwrittenLines::setAsideUnreadable()
+{
+    m_reader.close();
+    std::rename(m_claimedPath.c_str(), (m_waitingPath + kUnreadableMark).c_str());
+    m_claimedPath.clear();
+    m_waitingPath.clear();
 }
 
 } // namespace SystemLog

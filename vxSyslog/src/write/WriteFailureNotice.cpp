@@ -53,5 +53,12 @@ void linesSetAside(const QString& path, const QString& why, std::uint64_t lines,
               .arg(nativeSeparators(sideFile)));
 }
 
+void linesLost(const QString& path, const QString& why, std::uint64_t lines)
+{
+    print(QStringLiteral("日志数据库 %1 无法写入（%2），也无法在旁边保存计数：%3 条日志行已丢失，没有留下其他记录")
+              .arg(nativeSeparators(path), why)
+              .arg(lines));
+}
+
 } // namespace WriteFailureNotice
 } // namespace SystemLog

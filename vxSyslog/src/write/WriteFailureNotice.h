@@ -25,6 +25,11 @@ void linesGivenUp(const QString& path, DropReason reason, const QString& why);
 // <n> 条日志行已保存在 <side file>，下一个写入这个数据库的程序会把它们写入".
 void linesSetAside(const QString& path, const QString& why, std::uint64_t lines, const QString& sideFile);
 
+// Lines were given up at the end and not even their count could be kept in
+// a side file: "日志数据库 <path> 无法写入（<why>），也无法在旁边保存计数：
+// <n> 条日志行已丢失，没有留下其他记录". Said every time.
+void linesLost(const QString& path, const QString& why, std::uint64_t lines);
+
 } // namespace WriteFailureNotice
 
 } // namespace SystemLog

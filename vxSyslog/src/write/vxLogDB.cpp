@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <ctime>
+#include <thread>
 
 #include "write/WriteFailureNotice.h"
 
@@ -62,10 +63,9 @@ vxLogDB::vxLogDB(const QString& databasePath, QObject* parent)
     m_endLockWait = settings.endLockWait;
     m_db = new QDBSqlite(m_path, QString(), QString());
     std::lock_guard<std::mutex> lock(m_dbMutex);
-    // The writer that opens a file stores what an earlier one left beside it.
-    if (m_db->createTable())
-        storeUnwritten();
-    m_nextUnwrittenCheck = std::chrono::steady_clock::now() + kUnwrittenCheckInterval;
+    // Side files an earlier writer left are taken in by the writer thread's
+    // first cycle, not here: the caller's start-up never waits for them.
+    m_db->createTable();
 }
 
 vxLogDB::~vxLogDB()
@@ -133,9 +133,9 @@ void vxLogDB::setDatabasePath(const QString& databasePath)
     delete m_db;
     m_path = path;
     m_db = new QDBSqlite(m_path, QString(), QString());
-    m_unwritten = UnwrittenLines(m_path);
-    if (m_db->createTable())
-        storeUnwritten();
+    m_unwritten.setDatabasePath(m_path);
+    m_nextUnwrittenCheck = {};
+    m_db->createTable();
 }
 
 QString vxLogDB::databasePath()
@@ -176,8 +176,13 @@ void vxLogDB::pushMsg(int type, const char* text, int length)
 {
     // UTF-16 needs at most one unit per UTF-8 byte: an upper bound of the cost.
     const std::size_t bytes = static_cast<std::size_t>(std::max(length, 0));
-    if (m_queue.dropIfFull(MsgQueue::kItemOverheadBytes + bytes * sizeof(QChar)))
+    if (m_queue.dropIfFull(MsgQueue::kItemOverheadBytes + bytes * sizeof(QChar))) {
+        // A thread that floods a full queue gives its turn on the processor
+        // away: the writer that makes room (or ends the service) needs it
+        // more than a line that is dropped anyway.
+        std::this_thread::yield();
         return;
+    }
     m_queue.push(tag_MsgItem{QString::fromUtf8(text, std::max(length, 0)), type, std::time(nullptr)});
 }
 
@@ -188,17 +193,28 @@ std::uint64_t vxLogDB::droppedCount() const
 
 FlushResult vxLogDB::flush()
 {
+    return flush(kFlushTimeout);
+}
+
+FlushResult vxLogDB::flush(std::chrono::milliseconds timeout)
+{
     const std::uint64_t logged = m_queue.acceptedTotal();
+    std::uint64_t finished = 0;
     {
         std::unique_lock<std::mutex> lock(m_progressMutex);
-        m_progress.wait(lock, [this, logged] { return m_finished >= logged || !m_running; });
+        m_progress.wait_for(lock, std::max(timeout, std::chrono::milliseconds(0)),
+                            [this, logged] { return m_finished >= logged || !m_running; });
+        finished = m_finished;
     }
     FlushResult result;
     result.stored = m_stored.load();
+    result.setAside = m_setAside.load();
     result.dropped = droppedCount();
     result.droppedFor[static_cast<int>(DropReason::QueueFull)] = m_queue.droppedTotal();
     for (int reason = 0; reason < kDropReasonCount; ++reason)
         result.droppedFor[reason] += m_drops.givenUpFor(DropReason(reason));
+    // A writer that is not running finishes nothing more until it starts.
+    result.pending = logged > finished ? logged - finished : 0;
     return result;
 }
 
@@ -247,8 +263,11 @@ bool vxLogDB::writePending()
         // can run far slower than the budget's estimate while logging
         // threads compete for the machine (bench/README.md).
         const auto deadline = begin + std::chrono::milliseconds(m_queryYieldMs);
+        // A drain past its deadline commits what it has, too: the rest is
+        // set aside rather than keep the end waiting.
         committed = m_db->insertPrefix(m_pending, [this, deadline] {
-            return m_queriesWaiting.load() > 0 && std::chrono::steady_clock::now() >= deadline;
+            const auto now = std::chrono::steady_clock::now();
+            return (m_queriesWaiting.load() > 0 && now >= deadline) || (m_draining && now >= m_drainDeadline);
         });
         spent = std::chrono::steady_clock::now() - begin;
         queryWaited = m_queriesWaiting.load() > 0;
@@ -319,28 +338,57 @@ vxLogDB::Store vxLogDB::storeState()
     return m_db->refused() ? Store::Refused : Store::Failing;
 }
 
-void vxLogDB::storeUnwritten()
+bool vxLogDB::takeInDue() const
 {
-    std::list<tag_MsgItem> rows;
-    while (m_unwritten.claimNext(rows)) {
-        const bool stored = m_db->insertBatch(rows);
-        m_unwritten.finishClaim(stored);
-        rows.clear();
-        if (!stored)
-            break;
-    }
+    return m_unwritten.claimed() || std::chrono::steady_clock::now() >= m_nextUnwrittenCheck;
 }
 
-void vxLogDB::takeInUnwritten()
+bool vxLogDB::claimSideFile()
 {
-    // Never while draining: that may happen while the process exits, when
-    // what listing and reading files needs of Qt may be gone.
-    const auto now = std::chrono::steady_clock::now();
-    if (m_draining || now < m_nextUnwrittenCheck)
-        return;
-    m_nextUnwrittenCheck = now + kUnwrittenCheckInterval;
-    std::unique_lock<std::mutex> lock = writerTurn();
-    storeUnwritten();
+    if (!m_unwritten.claimNext()) {
+        m_nextUnwrittenCheck = std::chrono::steady_clock::now() + kUnwrittenCheckInterval;
+        return false;
+    }
+    qint64 stored = -1;
+    {
+        std::unique_lock<std::mutex> lock = writerTurn();
+        stored = m_db->takenInRows(m_unwritten.claimedName());
+    }
+    if (stored < 0) {
+        // Not known what was stored: the file waits for a later attempt.
+        m_unwritten.giveBack();
+        m_nextUnwrittenCheck = std::chrono::steady_clock::now() + kUnwrittenCheckInterval;
+        return false;
+    }
+    return m_unwritten.skip(std::uint64_t(stored));
+}
+
+bool vxLogDB::takeInStep()
+{
+    if (!m_unwritten.claimed() && !claimSideFile())
+        return false;
+    std::list<tag_MsgItem> rows;
+    if (!m_unwritten.readBatch(rows, kTakeInBatchLines, kMaxBytesPerTransaction)) {
+        if (!m_unwritten.claimed())
+            return true;  // set aside as unreadable; the next one follows
+        // Every row is stored: the file goes, then its record.
+        const std::string name = m_unwritten.claimedName();
+        m_unwritten.finishClaim();
+        std::unique_lock<std::mutex> lock = writerTurn();
+        m_db->forgetTakenIn(name);
+        return true;
+    }
+    const std::uint64_t done = m_unwritten.rowsRead();
+    bool stored = false;
+    {
+        std::unique_lock<std::mutex> lock = writerTurn();
+        stored = m_db->insertTakenIn(rows, m_unwritten.claimedName(), done);
+    }
+    if (!stored) {
+        m_unwritten.giveBack();
+        m_nextUnwrittenCheck = std::chrono::steady_clock::now() + kUnwrittenCheckInterval;
+    }
+    return stored;
 }
 
 vxLogDB::Cycle vxLogDB::writeCycle()
@@ -355,8 +403,10 @@ vxLogDB::Cycle vxLogDB::writeCycle()
     const bool recordsDue = m_drops.owesRecords() && (m_draining || !m_recordsWaitForLines);
     if (m_pending.empty() && !recordsDue) {
         // Side files are taken in even by a writer that has nothing of its own.
-        if (!m_draining && std::chrono::steady_clock::now() >= m_nextUnwrittenCheck && storeState() == Store::Ready)
-            takeInUnwritten();
+        if (!m_draining && takeInDue() && storeState() == Store::Ready && takeInStep())
+            return Cycle::Wrote;
+        // An idle writer holds no claim: another writer may finish the file.
+        m_unwritten.giveBack();
         return Cycle::Idle;
     }
     switch (storeState()) {
@@ -368,7 +418,8 @@ vxLogDB::Cycle vxLogDB::writeCycle()
     case Store::Ready:
         break;
     }
-    takeInUnwritten();
+    if (!m_draining && takeInDue())
+        takeInStep();
     if (writePending()) {
         m_failedAttempts = 0;
         m_endWaitUsedUp = false;
@@ -407,7 +458,9 @@ void vxLogDB::drainAll()
     // Everything accepted until now, but not what keeps arriving after it,
     // so that a stop ends even while others go on logging.
     const std::uint64_t target = m_queue.acceptedTotal();
-    const auto deadline = std::chrono::steady_clock::now() + m_endLockWait;
+    const auto drainBegan = std::chrono::steady_clock::now();
+    const auto deadline = drainBegan + m_endLockWait;
+    m_drainDeadline = deadline;
     m_draining = true;
     m_failedAttempts = 0;
     for (;;) {
@@ -421,6 +474,12 @@ void vxLogDB::drainAll()
         const Cycle cycle = writeCycle();
         if (cycle == Cycle::Idle)
             break;
+        // Ending is bounded under any load: what a flood queued beyond the
+        // deadline is set aside, not written on for minutes.
+        if (cycle == Cycle::Wrote && std::chrono::steady_clock::now() >= deadline) {
+            setAsideRest(QStringLiteral("结束前来不及写完所有日志行"));
+            break;
+        }
         if (cycle == Cycle::Failed) {
             if (endWaitOver(deadline)) {
                 m_endWaitUsedUp = m_endWaitUsedUp || m_lastFailure == DropReason::Locked;
@@ -430,22 +489,31 @@ void vxLogDB::drainAll()
             waitFor(Wait::Retry, std::chrono::milliseconds(m_retryPauseMs));
         }
     }
+    // A program that ends right after it started (a short command) still
+    // takes in what waits beside its file, in bounded batches, until the
+    // deadline; a file left half way is given back with its record.
+    const auto takeInEnd = std::min(deadline, drainBegan + kEndTakeInLimit);
+    while (takeInDue() && std::chrono::steady_clock::now() < takeInEnd && storeState() == Store::Ready
+           && takeInStep()) {
+    }
+    m_unwritten.giveBack();
     m_draining = false;
     m_failedAttempts = 0;
 }
 
-void vxLogDB::setAsideRest()
+void vxLogDB::setAsideRest(const QString& reason)
 {
     MsgQueue::Batch rest = m_queue.takeAll();
     if (!rest.overflow.empty())
         m_drops.holdOverflow(rest.overflow, m_pending.size() + rest.overflowPosition);
     m_pending.splice(m_pending.end(), rest.lines);
-    const QString why = failureText();
+    const QString why = reason.isEmpty() ? failureText() : reason;
     DropLedger::Placed records = m_drops.place(m_pending);
     if (m_pending.empty())
         return;
     if (m_unwritten.save(m_pending)) {
         const std::size_t lines = m_drops.settle(m_pending, records, long(m_pending.size()));
+        m_setAside.fetch_add(lines, std::memory_order_relaxed);
         if (lines > 0)
             WriteFailureNotice::linesSetAside(m_path, why, lines, m_unwritten.savedPath());
         linesDone(lines);
@@ -455,9 +523,12 @@ void vxLogDB::setAsideRest()
     // gets one more, much smaller, side file.
     m_drops.unplace(m_pending, records);
     giveUpPending(m_lastFailure);
-    const std::list<tag_MsgItem> owed = m_drops.takeOwedRecords();
-    if (!owed.empty())
-        m_unwritten.save(owed);
+    std::uint64_t lost = 0;
+    const std::list<tag_MsgItem> owed = m_drops.takeOwedRecords(&lost);
+    // The last resort: when not even the count can be kept beside the file,
+    // standard error is the only trace, so it says exactly how many.
+    if (!owed.empty() && !m_unwritten.save(owed))
+        WriteFailureNotice::linesLost(m_path, why, lost);
 }
 
 void vxLogDB::waitFor(Wait::Kind kind, std::chrono::milliseconds limit)
@@ -487,7 +558,8 @@ void vxLogDB::run()
             // transactions whose commits keep the file write-locked nearly
             // all the time, and readers in other processes (the viewer) would
             // run out their busy timeout.
-            if (m_queue.size() >= m_batchLines)
+            // So is a side file being taken in.
+            if (m_queue.size() >= m_batchLines || m_unwritten.claimed())
                 continue;
             waitFor(Wait::Pause, std::chrono::milliseconds(std::max(m_intervalMs, 1)));
             break;

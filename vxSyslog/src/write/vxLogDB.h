@@ -71,22 +71,28 @@ namespace SystemLog {
 // next lines (or the end) instead of being retried on their own.
 // Ending: stopProcess() wakes the writer, which writes everything queued and
 // then ends, unless start() was called meanwhile: start() during that drain
-// leaves the loop running. While draining, a lock held elsewhere is waited
-// for until m_endLockWait (kEndLockWaitMs) after the drain began, any other
-// failure for one batch's attempts. What is still not stored then, with every
-// drop record still owed, goes into a side file next to the database
-// (UnwrittenLines.h), which the next writer of that file stores; only when
-// the side file cannot be written either are the lines given up. The
-// destructor stops, joins, handles what was queued after the thread's end
-// the same way, and closes the store.
-// Taking in: the constructor, once the store is ready, stores the side files
-// it finds next to its database, and the writer thread looks again every
-// kUnwrittenCheckInterval while it runs (never while draining, which may
-// happen while the process exits).
+// leaves the loop running. The drain writes what was accepted when it began,
+// not what keeps arriving, until m_endLockWait (kEndLockWaitMs) after it
+// began; a lock held elsewhere is waited for until then, any other failure
+// for one batch's attempts. What is still not stored then (a lock, a failure,
+// or a flood too large to write in that time), with every drop record still
+// owed, goes into a side file next to the database (UnwrittenLines.h), which
+// the next writer of that file stores; only when the side file cannot be
+// written either are the lines given up. The destructor stops, joins,
+// handles what was queued after the thread's end the same way, and closes
+// the store.
+// Taking in: the writer thread, never the constructor, takes in the side
+// files next to its database: at its first cycle, then every
+// kUnwrittenCheckInterval, one batch of at most kTakeInBatchLines rows per
+// cycle between its own batches, each committed with its record
+// (UnwrittenLines.h says how that makes it exactly once). A drain goes on
+// taking in for at most kEndTakeInLimit (or until its deadline) and gives a
+// file it has not finished back.
 // Notices: lines given up because the file cannot be opened or written are
 // said once on standard error (WriteFailureNotice.h).
 // flush() waits until every line accepted before it is stored, given up or
-// set aside, and returns the counts.
+// set aside, or until its timeout (kFlushTimeout without one), and returns
+// the counts with the lines still pending.
 // Idle: the writer sleeps on the queue's condition variable until a line
 // arrives or a stop is asked; a line arriving at an idle writer is written at
 // once; after a small batch the writer pauses m_intervalMs (10 ms) so that a
@@ -112,6 +118,9 @@ public:
     static constexpr int kYieldAfterMs = 20;
     static constexpr std::size_t kMaxBytesPerTransaction = std::size_t(4) * 1024 * 1024;
     static constexpr std::chrono::seconds kUnwrittenCheckInterval{5};
+    static constexpr std::size_t kTakeInBatchLines = 5000;
+    static constexpr std::chrono::seconds kEndTakeInLimit{1};
+    static constexpr std::chrono::milliseconds kFlushTimeout{90000};
 
     // The log database "dbLog.db" in the working directory.
     explicit vxLogDB(QObject* parent = nullptr);
@@ -142,8 +151,10 @@ public:
     void pushMsg(int type, const char* text, int length);
 
     // Waits until every line pushed before the call is stored, given up or
-    // set aside; returns at once when the writer thread is not running.
-    FlushResult flush();
+    // set aside, or until `timeout` passed; returns at once when the writer
+    // thread is not running. `pending` counts the lines not finished then.
+    FlushResult flush(std::chrono::milliseconds timeout);
+    FlushResult flush();  // flush(kFlushTimeout)
 
     RecordList queryByDay(QString day, int type);
     RecordList queryByRange(QString start, QString end, int type);
@@ -201,9 +212,11 @@ private:
     bool writePending();
     void giveUpPending(DropReason reason);
     void giveUpForRefusedFile();
-    void setAsideRest();
-    void takeInUnwritten();
-    void storeUnwritten();
+    // `reason` for the notice; the store's last failure when empty.
+    void setAsideRest(const QString& reason = QString());
+    bool takeInDue() const;
+    bool claimSideFile();
+    bool takeInStep();
     void linesDone(std::size_t lines);
     void waitFor(Wait::Kind kind, std::chrono::milliseconds limit);
     QString failureText();
@@ -230,10 +243,11 @@ private:
     std::list<tag_MsgItem> m_pending;     // taken from the queue, not yet written
     DropLedger m_drops;
     UnwrittenLines m_unwritten;
-    std::chrono::steady_clock::time_point m_nextUnwrittenCheck{};
+    std::chrono::steady_clock::time_point m_nextUnwrittenCheck{};  // the epoch: at the first cycle
     DropReason m_lastFailure = DropReason::Other;
     int m_failedAttempts = 0;             // consecutive failed writes of m_pending
     bool m_draining = false;
+    std::chrono::steady_clock::time_point m_drainDeadline{};  // while m_draining
     bool m_recordsWaitForLines = false;   // a batch was given up: its record rides with the next lines
     bool m_endWaitUsedUp = false;         // a drain already waited out its lock deadline
     int m_maxAttempts = kMaxBatchAttempts;
@@ -249,6 +263,7 @@ private:
     std::uint64_t m_finished = 0;         // guarded by m_progressMutex
     std::atomic<bool> m_running{false};
     std::atomic<std::uint64_t> m_stored{0};
+    std::atomic<std::uint64_t> m_setAside{0};
     std::atomic<std::uint64_t> m_wakeUps{0};
     std::atomic<std::uint64_t> m_failedWrites{0};
 };
