@@ -45,10 +45,8 @@ class TestPackages : public QObject
 
 private slots:
     void initTestCase();
-    void contents_data();
-    void contents();
-    void depends_data();
-    void depends();
+    void packageHoldsAndDepends_data();
+    void packageHoldsAndDepends();
 
 private:
     QTemporaryDir m_out;
@@ -78,39 +76,45 @@ void TestPackages::initTestCase()
     QVERIFY2(packaged.status == 0, qPrintable(packaged.out + packaged.err));
 }
 
-void TestPackages::contents_data()
+void TestPackages::packageHoldsAndDepends_data()
 {
     QTest::addColumn<QString>("package");
     QTest::addColumn<QStringList>("files");  // path endings each of which some file has
     QTest::addColumn<QStringList>("absent");
+    QTest::addColumn<QStringList>("depends");
     QTest::newRow("quarrow") << QStringLiteral("quarrow")
                              << QStringList{"/usr/bin/Quarrow", "/usr/share/applications/Quarrow.desktop",
                                             "/usr/share/icons/hicolor/256x256/apps/Quarrow.png",
                                             "/usr/share/metainfo/Quarrow.metainfo.xml", "/usr/share/man/man1/Quarrow.1.gz",
                                             "/usr/share/doc/quarrow/copyright", "/usr/share/doc/quarrow/changelog.gz"}
-                             << QStringList{"/usr/bin/vxlog", "libvxSyslog.so.1"};
+                             << QStringList{"/usr/bin/vxlog", "libvxSyslog.so.1"}
+                             << QStringList{"libvxsyslog (>= " VX_VERSION ")", "libqt5widgets5", "libqt5sql5-sqlite", "libc6"};
     QTest::newRow("vxlog") << QStringLiteral("vxlog")
                            << QStringList{"/usr/bin/vxlog", "/usr/share/bash-completion/completions/vxlog",
                                           "/usr/share/man/man1/vxlog.1.gz", "/usr/share/doc/vxlog/fleet.md",
                                           "/usr/share/doc/vxlog/vxlog-forward.service", "/usr/share/doc/vxlog/retention.md",
                                           "/usr/share/doc/vxlog/vxlog-vacuum.service", "/usr/share/doc/vxlog/vxlog-vacuum.timer",
                                           "/usr/share/doc/vxlog/copyright"}
-                           << QStringList{"/usr/bin/Quarrow", "/usr/share/doc/Quarrow/fleet.md"};
+                           << QStringList{"/usr/bin/Quarrow", "/usr/share/doc/Quarrow/fleet.md"}
+                           << QStringList{"libvxsyslog (>= " VX_VERSION ")", "librelp0", "libqt5sql5-sqlite", "libc6"};
     QTest::newRow("libvxsyslog") << QStringLiteral("libvxsyslog")
                                  << QStringList{"/libvxSyslog.so.1", "/libvxSyslog.so.1.0", "/usr/share/doc/libvxsyslog/copyright"}
-                                 << QStringList{"/libvxSyslog.so", "/usr/include/vxSyslog/vxSysLog.h"};
+                                 << QStringList{"/libvxSyslog.so", "/usr/include/vxSyslog/vxSysLog.h"}
+                                 << QStringList{"libqt5core5a", "libqt5sql5 ", "libsqlite3-0", "libqt5sql5-sqlite"};
     QTest::newRow("libvxsyslog-dev") << QStringLiteral("libvxsyslog-dev")
                                      << QStringList{"/usr/include/vxSyslog/vxSysLog.h", "/usr/include/vxSyslog/vxSyslogExport.h",
                                                     "/libvxSyslog.so", "/cmake/vxSyslog/vxSyslogConfig.cmake",
                                                     "/cmake/vxSyslog/vxSyslogTargets.cmake"}
-                                     << QStringList{"/libvxSyslog.so.1.0"};
+                                     << QStringList{"/libvxSyslog.so.1.0"}
+                                     << QStringList{"libvxsyslog (= " VX_VERSION ")", "qtbase5-dev"};
 }
 
-void TestPackages::contents()
+void TestPackages::packageHoldsAndDepends()
 {
     QFETCH(QString, package);
     QFETCH(QStringList, files);
     QFETCH(QStringList, absent);
+    QFETCH(QStringList, depends);
     const Run listed = run(QStringLiteral("dpkg-deb"), {QStringLiteral("-c"), debOf(package)});
     QCOMPARE(listed.status, 0);
     // Each line ends in the path ("… ./usr/bin/vxlog"), a link's in "path -> target".
@@ -124,26 +128,6 @@ void TestPackages::contents()
         QVERIFY2(has(file), qPrintable(file + QLatin1Char('\n') + listed.out));
     for (const QString& file : absent)
         QVERIFY2(!has(file), qPrintable(file));
-}
-
-void TestPackages::depends_data()
-{
-    QTest::addColumn<QString>("package");
-    QTest::addColumn<QStringList>("depends");
-    QTest::newRow("quarrow") << QStringLiteral("quarrow")
-                             << QStringList{"libvxsyslog (>= " VX_VERSION ")", "libqt5widgets5", "libqt5sql5-sqlite", "libc6"};
-    QTest::newRow("vxlog") << QStringLiteral("vxlog")
-                           << QStringList{"libvxsyslog (>= " VX_VERSION ")", "librelp0", "libqt5sql5-sqlite", "libc6"};
-    QTest::newRow("libvxsyslog") << QStringLiteral("libvxsyslog")
-                                 << QStringList{"libqt5core5a", "libqt5sql5 ", "libsqlite3-0", "libqt5sql5-sqlite"};
-    QTest::newRow("libvxsyslog-dev") << QStringLiteral("libvxsyslog-dev")
-                                     << QStringList{"libvxsyslog (= " VX_VERSION ")", "qtbase5-dev"};
-}
-
-void TestPackages::depends()
-{
-    QFETCH(QString, package);
-    QFETCH(QStringList, depends);
     const Run field = run(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), debOf(package), QStringLiteral("Depends")});
     QCOMPARE(field.status, 0);
     for (const QString& dependency : depends)

@@ -3,18 +3,16 @@
 #include <list>
 
 #include "write/SideFileFormat.h"
-#include "write/UnwrittenLines.h"
 
 using SystemLog::SideFileReader;
 using SystemLog::tag_MsgItem;
-using SystemLog::UnwrittenLines;
 
 // The side-file decoder against files it did not write: hand-made hostile
 // ones, and a bounded run of random mutations of good ones (its seed is
 // printed; VXLOG_MUTATION_SEED repeats a run). Under the sanitizers (CI) any
 // read out of bounds or overflow fails the run; here every file must either
-// decode completely or be refused, never half of each, and a refused file
-// is set aside as unreadable while a good one beside it is still claimed.
+// decode completely or be refused, never half of each. What a writer does
+// with a refused file is tst_writerfaults' part.
 class tst_SideFiles : public QObject
 {
     Q_OBJECT
@@ -25,7 +23,6 @@ private slots:
     void goodFilesDecodeWithTheirStamps_data();
     void goodFilesDecodeWithTheirStamps();
     void mutatedFilesDecodeWholeOrNotAtAll();
-    void unreadableFileIsSetAsideAndTheNextIsClaimed();
 };
 
 namespace {
@@ -87,7 +84,9 @@ void tst_SideFiles::hostileFileIsRefused_data()
     QTest::newRow("negative length") << v1 + "0 2 -1\nX\nend 1\n";
     QTest::newRow("length past the file") << v2 + "2026-12-08 03:01:00 2 50\nabc\nend 1\n";
     QTest::newRow("huge length") << v2 + "2026-12-08 03:01:00 2 1073741824\nabc\nend 1\n";
+    QTest::newRow("length near 2^63") << v2 + "2026-12-08 03:01:00 2 9000000000000000000\nX\nend 1\n";
     QTest::newRow("negative count") << v2 + "end -1\n";
+    QTest::newRow("negative count after a row") << v2 + "2026-12-08 03:01:00 2 2\nfa\nend -1\n";
     QTest::newRow("count larger than rows") << v2 + "2026-12-08 03:01:00 2 1\nX\nend 2\n";
     QTest::newRow("truncated before end") << v2 + "2026-12-08 03:01:00 2 1\nX\n";
     QTest::newRow("truncated in a text") << v2 + "2026-12-08 03:01:00 2 10\nX";
@@ -198,30 +197,6 @@ void tst_SideFiles::mutatedFilesDecodeWholeOrNotAtAll()
     }
     // The mutations reach the decoder's checks, not just the header.
     QVERIFY2(refused > kMutations / 2 && refused < kMutations, qPrintable(QString::number(refused)));
-}
-
-void tst_SideFiles::unreadableFileIsSetAsideAndTheNextIsClaimed()
-{
-    QTemporaryDir dir;
-    const QString database = dir.filePath(QStringLiteral("dbLog.db"));
-    auto put = [&](const QString& name, const QByteArray& bytes) {
-        QFile file(dir.filePath(name));
-        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-    };
-    // Sorted first, so the writer meets the bad one before the good one.
-    QVERIFY(put(QStringLiteral("dbLog.db-unwritten-1-2-3"), "vxSyslog unwritten lines 1\n0 2 2147483647\nX\nend 0\n"));
-    QVERIFY(put(QStringLiteral("dbLog.db-unwritten-1-2-4"), goodFile()));
-    UnwrittenLines lines(database);
-    QVERIFY(lines.claimNext());
-    QCOMPARE(QString::fromStdString(lines.claimedName()), QStringLiteral("dbLog.db-unwritten-1-2-4"));
-    std::list<tag_MsgItem> rows;
-    QVERIFY(lines.readBatch(rows, 100, 1 << 20));
-    QCOMPARE(int(rows.size()), 4);
-    rows.clear();
-    QVERIFY(!lines.readBatch(rows, 100, 1 << 20));
-    lines.finishClaim();
-    QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("dbLog.db-*")}, QDir::Files),
-             QStringList{QStringLiteral("dbLog.db-unwritten-1-2-3.unreadable")});
 }
 
 QTEST_GUILESS_MAIN(tst_SideFiles)

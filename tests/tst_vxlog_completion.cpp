@@ -82,9 +82,6 @@ void TestVxlogCompletion::offers_data()
     QTest::newRow("a caption begun") << QStringList{"export", "--type", "系统"} << QStringList{"系统状态记录"} << QStringList{};
     QTest::newRow("the next of several types") << QStringList{"query", "-p", "alarm,in"} << QStringList{"alarm,info"}
                                                << QStringList{"info"};
-    QTest::newRow("formats") << QStringList{"query", "-o", ""}
-                             << QStringList{"text", "short", "short-iso", "cat", "csv", "json", "json-pretty", "verbose"}
-                             << QStringList{};
     QTest::newRow("a format begun") << QStringList{"follow", "--output", "json"} << QStringList{"json", "json-pretty"}
                                     << QStringList{"text"};
     QTest::newRow("database files") << QStringList{"query", "--db", ""} << QStringList{"dbLog.db", "other.db", "notes.txt", "exports"}

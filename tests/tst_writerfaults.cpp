@@ -27,9 +27,8 @@ private slots:
     void endUnderFloodIsBounded_data();
     void endUnderFloodIsBounded();
     void flushWithTimeoutReturnsUnderAHeldLock();
-    void linesSetAsideAtASwitchAreCounted();
+    void linesSetAsideUnderAHeldLockKeepTheirTime();
     void serviceAfterItsEndOpensNoFile();
-    void takenInLineKeepsItsProgramsZone();
     void lastResortSaysHowManyWereLost();
 };
 
@@ -94,9 +93,9 @@ struct Numbered
     int otherRows = 0;
 };
 
-Numbered numberedRows(const QString& path, const QString& tag = QStringLiteral("fault"))
+Numbered numberedRows(const QString& path)
 {
-    const QRegularExpression line(QStringLiteral("^%1 n(\\d+)x*\\n$").arg(tag));
+    const QRegularExpression line(QStringLiteral("^fault n(\\d+)x*\\n$"));
     Numbered found;
     for (const StoredRow& row : TestDatabase(path).rows()) {
         if (row.type == 4) {
@@ -132,6 +131,35 @@ QByteArray sideFileOf(int first, int count)
     for (int k = first; k < first + count; ++k)
         rows.emplace_back(QStringLiteral("fault n%1\n").arg(k), 2);
     return SystemLog::SideFileReader::encode(rows);
+}
+
+// Reads the process's current channel into `text` until it holds `token`,
+// the process ends or `timeoutMs` pass.
+bool readUntil(QProcess& process, QByteArray& text, const char* token, qint64 timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!text.contains(token) && !deadline.hasExpired() && process.state() != QProcess::NotRunning) {
+        process.waitForReadyRead(100);
+        text += process.readAll();
+    }
+    text += process.readAll();
+    return text.contains(token);
+}
+
+// Another program's write transaction on the log, held until releaseLock().
+std::unique_ptr<TestDatabase> holdLock(const QString& path)
+{
+    auto locker = std::make_unique<TestDatabase>(path);
+    if (!locker->exec(QString::fromLatin1(SystemLog::QDBSqlite::kCreateTableSql)) || !locker->exec(QStringLiteral("BEGIN EXCLUSIVE")))
+        return nullptr;
+    return locker;
+}
+
+bool releaseLock(std::unique_ptr<TestDatabase>& locker)
+{
+    const bool committed = locker->exec(QStringLiteral("COMMIT"));
+    locker.reset();
+    return committed;
 }
 
 } // namespace
@@ -257,22 +285,17 @@ void tst_WriterFaults::refusedFileIsToldOnce()
     QCOMPARE(file.readAll(), content);
 }
 
-// A side file that does not decode, however it is broken, neither crashes
-// nor stops the next writer: it is set aside as unreadable, and the good
-// side file beside it (sorted after it) is taken in.
+// A side file that does not decode neither crashes nor stops the next
+// writer: it is set aside as unreadable and the good one sorted after it is
+// taken in. How each kind of damage is refused is tst_sidefiles' table.
 void tst_WriterFaults::sideFilesNeverStopAWriter_data()
 {
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<bool>("readable");
-    const QByteArray v1("vxSyslog unwritten lines 1\n");
-    const QByteArray v2("vxSyslog unwritten lines 2\n");
-    QTest::newRow("length overflowing an int") << v1 + "0 2 2147483647\nX\nend 0\n" << false;
-    QTest::newRow("negative count") << v2 + "2026-12-08 03:01:00 2 2\nfa\nend -1\n" << false;
+    QTest::newRow("length overflowing an int") << QByteArray("vxSyslog unwritten lines 1\n0 2 2147483647\nX\nend 0\n") << false;
     QTest::newRow("truncated in a row") << sideFileOf(100000, 50).left(300) << false;
-    QTest::newRow("huge length") << v2 + "2026-12-08 03:01:00 2 9000000000000000000\nX\nend 1\n" << false;
-    QTest::newRow("endless line") << v2 + QByteArray(1 << 20, '7') << false;
     // Written by earlier programs: still taken in.
-    QTest::newRow("version 1 file") << v1 + "1700000000 2 14\nfault n100000\n\nend 1\n" << true;
+    QTest::newRow("version 1 file") << QByteArray("vxSyslog unwritten lines 1\n1700000000 2 14\nfault n100000\n\nend 1\n") << true;
 }
 
 void tst_WriterFaults::sideFilesNeverStopAWriter()
@@ -296,8 +319,7 @@ void tst_WriterFaults::sideFilesNeverStopAWriter()
 }
 
 // The taking program is killed at random moments while it takes in a large
-// side file; afterwards one more program finishes it. Every line is then
-// stored exactly once: never lost, never twice.
+// side file; one more program finishes it: every line stored exactly once.
 void tst_WriterFaults::killDuringTakeInStoresEachLineOnce()
 {
     const quint32 seed = QRandomGenerator::global()->generate();
@@ -355,9 +377,9 @@ void tst_WriterFaults::forkedChildLogsAndEnds()
     QCOMPARE(rows.otherRows, 0);
 }
 
-// 32 threads log without pause while the service ends. The end returns in
-// bounded time (the bound here only catches a hang; bench/ measures it),
-// and the file is sound: no transaction cut off, side files taken in.
+// 32 threads log without pause while the service ends. The end returns
+// (the bound only catches a hang; bench/ measures it) and leaves the file
+// sound: no transaction cut off, side files taken in.
 void tst_WriterFaults::endUnderFloodIsBounded_data()
 {
     QTest::addColumn<QString>("mode");
@@ -377,18 +399,10 @@ void tst_WriterFaults::endUnderFloodIsBounded()
     helper.setReadChannel(QProcess::StandardError);
     helper.start(QStringLiteral(LOGFAULT_HELPER), {mode, QStringLiteral("0")});
     QByteArray err;
-    QDeadlineTimer started(kProcessTimeoutMs);
-    while (!err.contains("ending\n") && !started.hasExpired() && helper.state() != QProcess::NotRunning) {
-        helper.waitForReadyRead(100);
-        err += helper.readAllStandardError();
-    }
-    QVERIFY2(err.contains("ending\n"), err.constData());
+    QVERIFY2(readUntil(helper, err, "ending\n", kProcessTimeoutMs), err.constData());
     QElapsedTimer ending;
     ending.start();
-    while (!err.contains("ended\n") && helper.state() != QProcess::NotRunning && ending.elapsed() < 2 * kEndHangMs) {
-        helper.waitForReadyRead(100);
-        err += helper.readAllStandardError();
-    }
+    readUntil(helper, err, "ended\n", 2 * kEndHangMs);
     const qint64 took = ending.elapsed();
     QVERIFY2(took < kEndHangMs, qPrintable(QStringLiteral("the end took %1 ms").arg(took)));
     QVERIFY(helper.state() == QProcess::NotRunning || helper.waitForFinished(kProcessTimeoutMs));
@@ -404,53 +418,57 @@ void tst_WriterFaults::endUnderFloodIsBounded()
 // lock is gone.
 void tst_WriterFaults::flushWithTimeoutReturnsUnderAHeldLock()
 {
-    const int lines = 3000;
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString path = dir.filePath(QStringLiteral("dbLog.db"));
-    auto locker = std::make_unique<TestDatabase>(path);
-    QVERIFY(locker->exec(QString::fromLatin1(SystemLog::QDBSqlite::kCreateTableSql)));
-    QVERIFY(locker->exec(QStringLiteral("BEGIN EXCLUSIVE")));
+    std::unique_ptr<TestDatabase> locker = holdLock(path);
+    QVERIFY(locker);
     QProcess helper;
     helper.setWorkingDirectory(dir.path());
-    helper.start(QStringLiteral(LOGFAULT_HELPER), {QStringLiteral("flush-timeout"), QString::number(lines)});
+    helper.start(QStringLiteral(LOGFAULT_HELPER), {QStringLiteral("flush-timeout"), QStringLiteral("3000")});
     QElapsedTimer flushing;
     flushing.start();
-    QDeadlineTimer deadline(kProcessTimeoutMs);
-    while (!helper.canReadLine() && !deadline.hasExpired() && helper.state() != QProcess::NotRunning)
-        helper.waitForReadyRead(100);
-    QCOMPARE(helper.readLine(), QByteArray("pending 3000 stored 0\n"));
+    QByteArray out;
+    readUntil(helper, out, "\n", kProcessTimeoutMs);
+    QCOMPARE(out, QByteArray("pending 3000 stored 0\n"));
+    // Catches only a flush that waits for the lock instead of its deadline.
     QVERIFY2(flushing.elapsed() < 15000, qPrintable(QString::number(flushing.elapsed())));
-    QVERIFY(locker->exec(QStringLiteral("COMMIT")));
-    locker.reset();
+    QVERIFY(releaseLock(locker));
     helper.write("go\n");
     helper.closeWriteChannel();
     QVERIFY(helper.waitForFinished(kProcessTimeoutMs));
     QCOMPARE(helper.exitCode(), 0);
     const Run next = runHelper(dir.path(), QStringLiteral("open"), 0);
     QVERIFY2(next.exitCode == 0, next.err.constData());
-    QCOMPARE(int(numberedRows(path).stored.size()), lines);
+    QCOMPARE(int(numberedRows(path).stored.size()), 3000);
 }
 
 // Lines set aside when the service switches files under a held lock are
-// counted as such: a program that checks its flush result sees them.
-void tst_WriterFaults::linesSetAsideAtASwitchAreCounted()
+// counted as such (a program that checks its flush result sees them), and
+// when a program under another time zone takes them in they keep the time
+// their own program (UTC) gave them.
+void tst_WriterFaults::linesSetAsideUnderAHeldLockKeepTheirTime()
 {
-    const int lines = 3000;
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString path = dir.filePath(QStringLiteral("dbLog.db"));
-    auto locker = std::make_unique<TestDatabase>(path);
-    QVERIFY(locker->exec(QString::fromLatin1(SystemLog::QDBSqlite::kCreateTableSql)));
-    QVERIFY(locker->exec(QStringLiteral("BEGIN EXCLUSIVE")));
-    const Run run = runHelper(dir.path(), QStringLiteral("set-aside"), lines);
+    std::unique_ptr<TestDatabase> locker = holdLock(path);
+    QVERIFY(locker);
+    const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-2);
+    const Run run = runHelper(dir.path(), QStringLiteral("set-aside"), 3000, QStringLiteral("UTC0"));
+    const QDateTime after = QDateTime::currentDateTimeUtc().addSecs(2);
     QVERIFY2(run.exitCode == 0, run.err.constData());
     QCOMPARE(run.out, QByteArray("set aside 3000 dropped 0 pending 0\n"));
-    QVERIFY(locker->exec(QStringLiteral("COMMIT")));
-    locker.reset();
-    const Run next = runHelper(dir.path(), QStringLiteral("open"), 0);
+    QVERIFY(releaseLock(locker));
+    const Run next = runHelper(dir.path(), QStringLiteral("open"), 0, QStringLiteral("CST-8"));
     QVERIFY2(next.exitCode == 0, next.err.constData());
-    QCOMPARE(int(numberedRows(path).stored.size()), lines);
+    QCOMPARE(int(numberedRows(path).stored.size()), 3000);
+    for (const StoredRow& row : TestDatabase(path).rows()) {
+        QDateTime stamp = QDateTime::fromString(row.datetime, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        stamp.setTimeSpec(Qt::UTC);
+        QVERIFY2(stamp >= before && stamp <= after,
+                 qPrintable(QStringLiteral("%1 not between %2 and %3").arg(row.datetime, before.toString(), after.toString())));
+    }
 }
 
 // After the service ended at exit, instance(), flush(), init() and logging
@@ -466,38 +484,8 @@ void tst_WriterFaults::serviceAfterItsEndOpensNoFile()
     QCOMPARE(int(numberedRows(dir.filePath(QStringLiteral("other.db"))).stored.size()), 100);
 }
 
-// A line logged under UTC, set aside and taken in by a program under UTC+8,
-// keeps the time its own program gave it.
-void tst_WriterFaults::takenInLineKeepsItsProgramsZone()
-{
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString path = dir.filePath(QStringLiteral("dbLog.db"));
-    auto locker = std::make_unique<TestDatabase>(path);
-    QVERIFY(locker->exec(QString::fromLatin1(SystemLog::QDBSqlite::kCreateTableSql)));
-    QVERIFY(locker->exec(QStringLiteral("BEGIN EXCLUSIVE")));
-    const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-2);
-    const Run run = runHelper(dir.path(), QStringLiteral("lock-at-end"), 10, QStringLiteral("UTC0"));
-    const QDateTime after = QDateTime::currentDateTimeUtc().addSecs(2);
-    QVERIFY2(run.exitCode == 0, run.err.constData());
-    QVERIFY(locker->exec(QStringLiteral("COMMIT")));
-    locker.reset();
-    QCOMPARE(sideFiles(dir.path()).size(), 1);
-    const Run next = runHelper(dir.path(), QStringLiteral("open"), 0, QStringLiteral("CST-8"));
-    QVERIFY2(next.exitCode == 0, next.err.constData());
-    const QVector<StoredRow> rows = TestDatabase(path).rows();
-    QCOMPARE(rows.size(), 10);
-    for (const StoredRow& row : rows) {
-        QDateTime stamp = QDateTime::fromString(row.datetime, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-        stamp.setTimeSpec(Qt::UTC);
-        QVERIFY2(stamp >= before && stamp <= after,
-                 qPrintable(QStringLiteral("%1 not between %2 and %3").arg(row.datetime, before.toString(), after.toString())));
-    }
-}
-
 // Neither the file nor a side file beside it can be written (its folder is
-// gone): standard error, the only trace left, says exactly how many lines
-// were lost.
+// gone): standard error, the only trace left, says how many lines were lost.
 void tst_WriterFaults::lastResortSaysHowManyWereLost()
 {
     QTemporaryDir dir;
