@@ -8,6 +8,12 @@
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
+#include <QKeyEvent>
+#include <QScreen>
+#include <QShortcut>
+#include <QHBoxLayout>
+#include <QToolButton>
 #include <QIcon>
 #include <QMessageBox>
 #include <QMimeData>
@@ -22,12 +28,16 @@
 #include <thread>
 
 #include <vxSyslog/DayExport.h>
+#include <vxSyslog/ListingBlock.h>
 #include <vxSyslog/RecordFilter.h>
 #include <vxSyslog/RecordKeyReader.h>
 #include <vxSyslog/RecordTypes.h>
 #include <vxSyslog/vxSysLog.h>
 
+#include "FocusRing.h"
+#include "ListingBar.h"
 #include "ResultPane.h"
+#include "TypeChooser.h"
 
 namespace DayExport = SystemLog::DayExport;
 using SystemLog::RecordKeyReader;
@@ -38,7 +48,11 @@ namespace {
 
 const QString kSettingsFile = QStringLiteral("./Quarrow.ini");
 const QString kTypeIndexKey = QStringLiteral("comBoxIndex");
+// Several types picked for the last day query, as codes "0,3"; absent when
+// one type or all were.
+const QString kTypeSelectionKey = QStringLiteral("typeSelection");
 const QString kDayFormat = QStringLiteral("yyyy-MM-dd");
+const QString kTimeText = QStringLiteral("yyyy-MM-dd hh:mm:ss");
 
 // Record type code -> caption, from the module that every program shares. The
 // list position of a caption is its code.
@@ -65,9 +79,12 @@ public:
 // `label()`; its 取消 sets `cancelled` and interrupts the reader. False when
 // the work did not end, because the application is quitting: the work is
 // then cancelled and waited for, and nothing more may be shown.
+// With a total, the bar shows how much of it `doneSoFar()` says is done.
 bool runWhileAnswering(QWidget* window, RecordKeyReader& reader, std::atomic<bool>& cancelled,
-                       const std::function<QString()>& label, const std::function<void()>& work)
+                       const std::function<QString()>& label, const std::function<void()>& work, qint64 total = 0,
+                       const std::function<qint64()>& doneSoFar = {})
 {
+    constexpr int kSteps = 1000;
     BusyCursor busy;
     QEventLoop loop;
     std::atomic<bool> done{false};
@@ -76,7 +93,7 @@ bool runWhileAnswering(QWidget* window, RecordKeyReader& reader, std::atomic<boo
         done.store(true);
         QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
     });
-    QProgressDialog progress(label(), QStringLiteral("取消"), 0, 0, window);
+    QProgressDialog progress(label(), QStringLiteral("取消"), 0, total > 0 ? kSteps : 0, window);
     progress.setWindowTitle(QStringLiteral("提示"));
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(INT_MAX); // shown by the timer below, not by its own guess
@@ -88,6 +105,8 @@ bool runWhileAnswering(QWidget* window, RecordKeyReader& reader, std::atomic<boo
     QTimer refresh;
     QObject::connect(&refresh, &QTimer::timeout, [&] {
         progress.setLabelText(label());
+        if (total > 0 && doneSoFar)
+            progress.setValue(int(std::min<qint64>(kSteps - 1, doneSoFar() * kSteps / total)));
         if (!progress.isVisible() && !progress.wasCanceled())
             progress.show();
     });
@@ -120,9 +139,34 @@ QDateTime todayAt(const QTime& time)
     return moment;
 }
 
-int selectedTypeCode(const QComboBox* list)
+// The list of a page, with a 多选 button beside it in the list's cell.
+TypeChooser* chooserFor(QComboBox* list, const QString& pickerName, QWidget* window)
 {
-    return list->currentData(Qt::UserRole).toInt();
+    auto* grid = qobject_cast<QGridLayout*>(list->parentWidget()->layout());
+    int row = 0, column = 0, rows = 1, columns = 1;
+    grid->getItemPosition(grid->indexOf(list), &row, &column, &rows, &columns);
+    grid->removeWidget(list);
+    auto* cell = new QHBoxLayout;
+    cell->setSpacing(2);
+    cell->addWidget(list, 1);
+    auto* picker = new QToolButton(list->parentWidget());
+    picker->setObjectName(pickerName);
+    picker->setFont(list->font());
+    cell->addWidget(picker);
+    grid->addLayout(cell, row, column, rows, columns);
+    return new TypeChooser(list, picker, window);
+}
+
+QVector<int> typesFromText(const QString& text)
+{
+    QVector<int> types;
+    for (const QString& part : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        bool ok = false;
+        const int type = part.toInt(&ok);
+        if (ok && type >= 0 && type < SystemLog::kRecordTypeCount && !types.contains(type))
+            types << type;
+    }
+    return types;
 }
 
 } // namespace
@@ -133,11 +177,17 @@ QString Quarrow::defaultTitle()
 }
 
 Quarrow::Quarrow(QWidget* parent)
+    : Quarrow(QString(), parent)
+{
+}
+
+Quarrow::Quarrow(const QString& logFile, QWidget* parent)
     : QMainWindow(parent)
     , m_comBoxIndex(0)
     , m_databasePath(QDir::current().absoluteFilePath(QStringLiteral("dbLog.db")))
 {
-    startLogService();
+    if (logFile.isEmpty())
+        startLogService();
     ui.setupUi(this);
     m_typeMap = recordTypeCaptions();
     fillTypeLists();
@@ -146,8 +196,85 @@ Quarrow::Quarrow(QWidget* parent)
     setWindowIcon(QIcon(QStringLiteral(":/Resources/Log.png")));
     setWindowTitle(defaultTitle());
     restoreRememberedType();
+    addListingBar();
     acceptDroppedFiles();
+    addKeys();
+    orderTabs();
+    fitSize();
     showStartHint();
+    if (!logFile.isEmpty())
+        openLogFile(logFile);
+}
+
+// Between the pages and the pane: what the pane lists, the filter, and the order.
+void Quarrow::addListingBar()
+{
+    m_listingBar = new ListingBar(kSettingsFile, centralWidget());
+    ui.gridLayout_2->removeWidget(ui.textEdit);
+    ui.gridLayout_2->addWidget(m_listingBar, 1, 0);
+    ui.gridLayout_2->addWidget(ui.textEdit, 2, 0);
+    connect(m_listingBar, &ListingBar::listingChanged, this, &Quarrow::repeatQuery);
+    connect(ui.textEdit, &ResultPane::listingStatusChanged, this, &Quarrow::showListingLine);
+}
+
+// Enter on a button presses it; in a page's date or type field it runs that
+// page's query. F5 runs the last query again, Ctrl+L goes to the filter.
+void Quarrow::addKeys()
+{
+    new FocusRing(centralWidget(), ui.textEdit);
+    for (QWidget* page : {ui.page, ui.page_2})
+        for (QWidget* field : page->findChildren<QWidget*>())
+            field->installEventFilter(this);
+    auto* repeat = new QShortcut(QKeySequence(Qt::Key_F5), this);
+    connect(repeat, &QShortcut::activated, this, &Quarrow::repeatQuery);
+    auto* filter = new QShortcut(QKeySequence(Qt::CTRL + Qt::Key_L), this);
+    connect(filter, &QShortcut::activated, m_listingBar, &ListingBar::focusFilter);
+}
+
+bool Quarrow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return QMainWindow::eventFilter(watched, event);
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key != Qt::Key_Return && key != Qt::Key_Enter)
+        return QMainWindow::eventFilter(watched, event);
+    if (auto* button = qobject_cast<QAbstractButton*>(watched)) {
+        button->click();
+        return true;
+    }
+    auto* field = qobject_cast<QWidget*>(watched);
+    if (field && ui.page->isAncestorOf(field)) {
+        ui.pushButton->click();
+        return true;
+    }
+    if (field && ui.page_2->isAncestorOf(field)) {
+        ui.pushButton_2->click();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// Nothing clips at the smallest size: the widest page and the listing bar
+// decide it. The first size fits the screen's free area at any scale factor.
+void Quarrow::fitSize()
+{
+    setMinimumSize(minimumSizeHint());
+    if (const QScreen* shown = screen()) {
+        const QSize room = shown->availableGeometry().size();
+        resize(size().boundedTo(room).expandedTo(minimumSize()));
+    }
+}
+
+// Tab follows the layout: row by row, left to right, then the pane.
+void Quarrow::orderTabs()
+{
+    const QList<QWidget*> day{ui.comboBox, findChild<QWidget*>(QStringLiteral("typePicker")), ui.pushButton,
+                              ui.toolButton, ui.dateEdit, ui.m_pbExport, ui.textEdit};
+    const QList<QWidget*> range{ui.comboBox_2, findChild<QWidget*>(QStringLiteral("typePicker_2")), ui.pushButton_2,
+                                ui.toolButton_2, ui.m_startdateTimeEdit, ui.m_enddateTimeEdit, ui.textEdit};
+    for (const QList<QWidget*>& chain : {day, range})
+        for (int i = 0; i + 1 < chain.size(); ++i)
+            setTabOrder(chain.at(i), chain.at(i + 1));
 }
 
 Quarrow::~Quarrow()
@@ -167,10 +294,8 @@ void Quarrow::startLogService()
 
 void Quarrow::fillTypeLists()
 {
-    for (auto it = m_typeMap.constBegin(); it != m_typeMap.constEnd(); ++it) {
-        ui.comboBox->insertItem(it.key(), it.value(), QVariant(it.key()));
-        ui.comboBox_2->insertItem(it.key(), it.value(), QVariant(it.key()));
-    }
+    m_dayTypes = chooserFor(ui.comboBox, QStringLiteral("typePicker"), this);
+    m_rangeTypes = chooserFor(ui.comboBox_2, QStringLiteral("typePicker_2"), this);
 }
 
 void Quarrow::presetDates()
@@ -183,6 +308,7 @@ void Quarrow::presetDates()
     const QDateTime end = todayAt(QTime(23, 59, 59, 0));
     ui.m_startdateTimeEdit->setDateTime(start);
     ui.m_enddateTimeEdit->setDateTime(end);
+    m_rangeDay = start.date();
 }
 
 void Quarrow::connectButtons()
@@ -196,20 +322,30 @@ void Quarrow::connectButtons()
 
 // An index no list entry has (a hand-edited or stale file) is treated like a
 // missing one, so that a type is always shown and a query always has one.
+// 0..4 are the types, 5 is 全部类型; several types are kept beside it.
 void Quarrow::restoreRememberedType()
 {
     const QSettings settings(kSettingsFile, QSettings::IniFormat);
     const int stored = settings.value(kTypeIndexKey, 0).toInt();
-    m_comBoxIndex = (stored >= 0 && stored < m_typeMap.size()) ? stored : 0;
+    m_comBoxIndex = (stored >= 0 && stored <= TypeChooser::kAllTypesIndex) ? stored : 0;
     ui.comboBox->setCurrentIndex(m_comBoxIndex);
     ui.comboBox_2->setCurrentIndex(m_comBoxIndex);
+    const QVector<int> several = typesFromText(settings.value(kTypeSelectionKey).toString());
+    if (several.size() > 1) {
+        m_dayTypes->setTypes(several);
+        m_rangeTypes->setTypes(several);
+    }
 }
 
+// Checked at once, off the GUI thread: a file that cannot be read says why
+// in the pane before any query.
 void Quarrow::openLogFile(const QString& path)
 {
     m_databasePath = QFileInfo(path).absoluteFilePath();
     setWindowTitle(QStringLiteral("%1 - %2").arg(defaultTitle(), QFileInfo(path).fileName()));
-    ui.textEdit->showRecords({});
+    m_last.reset();
+    m_listingBar->showFile(QFileInfo(path).fileName());
+    ui.textEdit->checkLogFile(m_databasePath);
     showStartHint();
 }
 
@@ -282,7 +418,7 @@ void Quarrow::onButtonClicked()
     if (name == QLatin1String("pushButton"))
         queryDay();
     else if (name == QLatin1String("toolButton"))
-        ui.stackedWidget->setCurrentIndex(1);
+        showRangePage();
     else if (name == QLatin1String("pushButton_2"))
         queryRange();
     else if (name == QLatin1String("toolButton_2"))
@@ -291,26 +427,101 @@ void Quarrow::onButtonClicked()
         exportDay();
 }
 
-// Written before the query runs, whatever it then finds.
+// The range page starts at the day chosen on the day page, each time
+// another day was chosen there; a range set by hand stays otherwise.
+void Quarrow::showRangePage()
+{
+    const QDate day = ui.dateEdit->date();
+    if (day != m_rangeDay) {
+        m_rangeDay = day;
+        ui.m_startdateTimeEdit->setDateTime(QDateTime(day, QTime(0, 0, 0)));
+        ui.m_enddateTimeEdit->setDateTime(QDateTime(day, QTime(23, 59, 59)));
+    }
+    ui.stackedWidget->setCurrentIndex(1);
+}
+
+// Written before the query runs, whatever it then finds. Several types keep
+// the list's index of the last single choice.
 void Quarrow::rememberDayType()
 {
-    m_comBoxIndex = ui.comboBox->currentIndex();
     QSettings settings(kSettingsFile, QSettings::IniFormat);
-    settings.setValue(kTypeIndexKey, m_comBoxIndex);
+    const QVector<int> types = m_dayTypes->types();
+    if (types.size() > 1) {
+        QStringList codes;
+        for (int type : types)
+            codes << QString::number(type);
+        settings.setValue(kTypeSelectionKey, codes.join(QLatin1Char(',')));
+    } else {
+        m_comBoxIndex = ui.comboBox->currentIndex();
+        settings.setValue(kTypeIndexKey, m_comBoxIndex);
+        settings.remove(kTypeSelectionKey);
+    }
     settings.sync();
+}
+
+SystemLog::ViewerQuery Quarrow::listingOf(const TypeChooser* types) const
+{
+    ViewerQuery query;
+    query.types = types->types();
+    query.withGaps = true;
+    return withFilterAndOrder(query);
 }
 
 void Quarrow::queryDay()
 {
-    const int type = selectedTypeCode(ui.comboBox);
     rememberDayType();
-    ui.textEdit->showDayQuery(m_databasePath, type, ui.dateEdit->date());
+    m_last = Listing{true, listingOf(m_dayTypes), m_dayTypes->caption(), ui.dateEdit->date(), {}, {}};
+    runListing();
 }
 
 void Quarrow::queryRange()
 {
-    const int type = selectedTypeCode(ui.comboBox_2);
-    ui.textEdit->showRangeQuery(m_databasePath, type, ui.m_startdateTimeEdit->dateTime(), ui.m_enddateTimeEdit->dateTime());
+    m_last = Listing{false, listingOf(m_rangeTypes), m_rangeTypes->caption(), {}, ui.m_startdateTimeEdit->dateTime(),
+                     ui.m_enddateTimeEdit->dateTime()};
+    runListing();
+}
+
+// The last query once more, with the filter and order as they are now;
+// before the first, the shown page's query.
+void Quarrow::repeatQuery()
+{
+    if (!m_last) {
+        (ui.stackedWidget->currentIndex() == 0 ? ui.pushButton : ui.pushButton_2)->click();
+        return;
+    }
+    m_last->query = withFilterAndOrder(m_last->query);
+    runListing();
+}
+
+void Quarrow::runListing()
+{
+    const Listing& last = *m_last;
+    if (last.isDay)
+        ui.textEdit->showDayQuery(m_databasePath, last.query, last.day);
+    else
+        ui.textEdit->showRangeQuery(m_databasePath, last.query, last.start, last.end);
+}
+
+SystemLog::ViewerQuery Quarrow::withFilterAndOrder(SystemLog::ViewerQuery query) const
+{
+    query.grep = m_listingBar ? m_listingBar->filter() : QString();
+    // As vxlog --grep: an upper-case letter makes the pattern case-sensitive.
+    query.ignoreCase = query.grep == query.grep.toLower();
+    query.newestFirst = m_listingBar && m_listingBar->newestFirst();
+    return query;
+}
+
+// The file is named when it is not the working folder's ./dbLog.db.
+void Quarrow::showListingLine(const QString& status)
+{
+    if (!m_last)
+        return;
+    const bool ownLog = m_databasePath == QDir::current().absoluteFilePath(QStringLiteral("dbLog.db"));
+    const QString period = m_last->isDay ? m_last->day.toString(kDayFormat)
+                                         : QStringLiteral("%1 至 %2").arg(m_last->start.toString(kTimeText),
+                                                                         m_last->end.toString(kTimeText));
+    m_listingBar->showLine(ownLog ? QString() : QFileInfo(m_databasePath).fileName(), m_last->types, period,
+                           m_last->query.grep, status);
 }
 
 // The records are counted, and fixed by the highest row id, before the folder
@@ -321,9 +532,11 @@ void Quarrow::exportDay()
     if (m_exporting)
         return;
     m_exporting = true;
-    const int type = selectedTypeCode(ui.comboBox);
     const QString day = ui.dateEdit->date().toString(kDayFormat);
-    ViewerQuery query{type, SystemLog::dayStart(day), SystemLog::dayEnd(day), 0};
+    ViewerQuery query;
+    query.types = m_dayTypes->types();
+    query.start = SystemLog::dayStart(day);
+    query.end = SystemLog::dayEnd(day);
     RecordKeyReader reader(m_databasePath);
     std::atomic<bool> cancelled{false};
     std::atomic<qint64> written{0};
@@ -356,7 +569,10 @@ void Quarrow::exportDay()
     DayExport::Outcome outcome{DayExport::Status::Cancelled, QString()};
     const bool wrote = runWhileAnswering(
         this, reader, cancelled,
-        [&] { return QStringLiteral("正在导出：%1 / %2 条").arg(written.load()).arg(total); },
+        [&] {
+            return QStringLiteral("正在导出：%1 / %2 条")
+                .arg(SystemLog::groupedCount(written.load()), SystemLog::groupedCount(total));
+        },
         [&] {
             outcome = DayExport::writeQuery(path, reader, query, [&](qint64 records) {
                 written.store(records);
@@ -364,7 +580,8 @@ void Quarrow::exportDay()
             });
             if (cancelled.load())
                 outcome.status = DayExport::Status::Cancelled;
-        });
+        },
+        total, [&] { return written.load(); });
     if (wrote)
         inform(DayExport::outcomeText(outcome, path));
     finish();

@@ -2,11 +2,18 @@
 
 #include <QMainWindow>
 #include <QMap>
+#include <QDateTime>
 #include <QString>
+
+#include <optional>
+
+#include <vxSyslog/ViewerQuery.h>
 
 #include "ui_Quarrow.h"
 
+class ListingBar;
 class QCloseEvent;
+class TypeChooser;
 
 // The viewer's only window. It starts the log service on ./dbLog.db before
 // its form exists and releases it when it goes. All five buttons share one
@@ -25,6 +32,10 @@ public:
     static QString defaultTitle();
 
     explicit Quarrow(QWidget* parent = nullptr);
+    // Shows the log database `logFile` from the start (`Quarrow FILE`). The
+    // log service is not started: the viewer logs nothing itself, and no
+    // ./dbLog.db is made in the working folder.
+    explicit Quarrow(const QString& logFile, QWidget* parent = nullptr);
     ~Quarrow() override;
 
     // Shows the log database at `path` from now on (read-only); the title
@@ -37,6 +48,7 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void startLogService();
@@ -46,16 +58,41 @@ private:
     void restoreRememberedType();
     void acceptDroppedFiles();
     void showStartHint();
+    void orderTabs();
+    void addListingBar();
+    void addKeys();
+    void fitSize();
+    void showRangePage();
+    void repeatQuery();
+    void runListing();
+    void showListingLine(const QString& status);
+    SystemLog::ViewerQuery withFilterAndOrder(SystemLog::ViewerQuery query) const;
 
     void queryDay();
     void queryRange();
     void exportDay();
     void rememberDayType();
+    SystemLog::ViewerQuery listingOf(const TypeChooser* types) const;
     void inform(const QString& text);
 
     Ui::QuarrowClass ui;
     QMap<int, QString> m_typeMap;
     int m_comBoxIndex;
     QString m_databasePath;
+    // The query the pane lists, for F5, the filter and the line above it.
+    struct Listing
+    {
+        bool isDay;
+        SystemLog::ViewerQuery query;
+        QString types;
+        QDate day;
+        QDateTime start;
+        QDateTime end;
+    };
+    std::optional<Listing> m_last;
+    QDate m_rangeDay;
+    ListingBar* m_listingBar = nullptr;
+    TypeChooser* m_dayTypes = nullptr;
+    TypeChooser* m_rangeTypes = nullptr;
     bool m_exporting = false;
 };

@@ -20,9 +20,7 @@ int main(int argc, char* argv[])
     arguments.process(app);
     if (arguments.positionalArguments().size() > 1)
         arguments.showHelp(2);
-    Quarrow window;
-    if (!arguments.positionalArguments().isEmpty())
-        window.openLogFile(arguments.positionalArguments().first());
+    Quarrow window(arguments.positionalArguments().value(0));
     window.show();
     return app.exec();
 }

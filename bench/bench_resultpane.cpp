@@ -38,8 +38,15 @@
 #include <QTextEdit>
 #include <QTimer>
 
+#include <sqlite3.h>
+
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include <unistd.h>
 
@@ -356,6 +363,184 @@ void BM_QueryOnGuiThread(benchmark::State& state)
     SystemLog::vxSysLog::release();
     QDir::setCurrent(previous);
 }
+
+// ---- several types, a filter, a live view ----
+
+// 2,000,000 records of one day, the five types in turn, messages of about 30
+// characters, one in 50 naming "主轴"; the writer's table and time index.
+QString makeMixedDatabase()
+{
+    const QString folder = databaseFolder() + QStringLiteral("/mixed");
+    const QString path = folder + QStringLiteral("/dbLog.db");
+    if (QFile::exists(path))
+        return path;
+    QDir().mkpath(folder);
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("mixed"));
+        db.setDatabaseName(path + QStringLiteral(".part"));
+        db.open();
+        QSqlQuery q(db);
+        for (const QString& sql : {
+                 QStringLiteral("PRAGMA journal_mode=OFF"), QStringLiteral("PRAGMA synchronous=OFF"),
+                 QStringLiteral("CREATE TABLE SystemInfo(id INTEGER PRIMARY KEY AUTOINCREMENT UNIQUE, datetime DATETIME "
+                                "NOT NULL DEFAULT (datetime(CURRENT_TIMESTAMP,'localtime')), type INT(32), message TEXT)"),
+                 QStringLiteral("WITH RECURSIVE c(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM c WHERE i < 1999999) "
+                                "INSERT INTO SystemInfo(datetime, type, message) "
+                                "SELECT strftime('%Y-%m-%d %H:%M:%S', '2024-05-01', '+' || (i * 86400 / 2000000) || ' seconds'), "
+                                "i % 5, CASE WHEN i % 50 = 0 THEN '主轴温度 ' || (i % 90) || ' °C' ELSE "
+                                "'系统状态：CPU 占用 ' || (i % 100) || '%，内存占用 ' || (i % 70) || '%' END FROM c"),
+                 QStringLiteral("CREATE INDEX SystemInfo_type_datetime ON SystemInfo(type, datetime)")})
+            if (!q.exec(sql))
+                qFatal("cannot make the benchmark database: %s", qPrintable(q.lastError().text()));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("mixed"));
+    QFile::rename(path + QStringLiteral(".part"), path);
+    return path;
+}
+
+// Arg: 0 one type (the listing as it was, the baseline), 1 every type,
+// 2 every type filtered by "主轴" (one record in 50), 3 one type filtered by
+// "CPU 占用 9" (one in 9).
+void BM_ListingOfADay(benchmark::State& state)
+{
+    const int which = int(state.range(0));
+    const QString database = makeMixedDatabase();
+    ResultPane pane;
+    pane.resize(776, 500);
+    pane.show();
+    QCoreApplication::processEvents();
+    SystemLog::ViewerQuery query;
+    if (which == 0 || which == 3)
+        query.types = {2};
+    if (which >= 2) {
+        query.grep = which == 2 ? QStringLiteral("主轴") : QStringLiteral("CPU 占用 9");
+        query.ignoreCase = which == 2;
+    }
+    query.withGaps = true;
+    for (auto _ : state) {
+        QElapsedTimer clock;
+        clock.start();
+        pane.showDayQuery(database, query, QDate(2024, 5, 1));
+        double firstScreen = 0;
+        const double gap = longestGapWhile([&] {
+            if (firstScreen == 0 && pane.recordCount() > 0) {
+                pane.viewport()->repaint();
+                firstScreen = double(clock.nsecsElapsed()) / 1e6;
+            }
+            return pane.isBusy();
+        });
+        state.SetIterationTime(firstScreen / 1000);
+        state.counters["first_screen_ms"] = firstScreen;
+        state.counters["gap_listing_ms"] = gap;
+        state.counters["listing_s"] = double(clock.elapsed()) / 1000;
+        state.counters["listed"] = pane.recordCount();
+        pane.showRecords({});
+    }
+}
+
+// Inserts `perSecond` records a second into `path` from a thread of its own,
+// ten to a transaction, and notes when each was committed.
+class PacedWriter
+{
+public:
+    PacedWriter(const QString& path, int perSecond, int seconds)
+        : m_thread([this, path, perSecond, seconds] { run(path, perSecond, seconds); })
+    {
+    }
+    ~PacedWriter() { m_thread.join(); }
+
+    bool done() const { return m_done.load(); }
+    // Milliseconds of the clock() below at which record n (from 0) was committed.
+    qint64 committedAt(int n)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return n < int(m_commits.size()) ? m_commits[std::size_t(n)] : -1;
+    }
+    static qint64 clock() { return QDateTime::currentMSecsSinceEpoch(); }
+
+private:
+    void run(const QString& path, int perSecond, int seconds)
+    {
+        sqlite3* db = nullptr;
+        sqlite3_open(path.toUtf8().constData(), &db);
+        sqlite3_busy_timeout(db, 5000);
+        const QByteArray day = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")).toUtf8();
+        const qint64 start = clock();
+        for (int n = 0; n < perSecond * seconds; n += 10) {
+            while (clock() - start < qint64(n) * 1000 / perSecond)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            QByteArray sql = "BEGIN;";
+            for (int i = n; i < n + 10; ++i)
+                sql += "INSERT INTO SystemInfo(datetime, type, message) VALUES('" + day + " 12:00:00', 3, '报警 "
+                       + QByteArray::number(i) + "');";
+            sql += "COMMIT;";
+            sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr);
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_commits.insert(m_commits.end(), 10, clock());
+        }
+        sqlite3_close(db);
+        m_done.store(true);
+    }
+
+    std::mutex m_mutex;
+    std::vector<qint64> m_commits;
+    std::atomic<bool> m_done{false};
+    std::thread m_thread;
+};
+
+// A live listing of today while another thread logs 1,000 alarms a second
+// for 10 s: the longest event-loop gap and the delay from a record's commit
+// to its place in the pane. Arg 0: the same pane listing a past day (not
+// live) meanwhile, the baseline.
+void BM_LiveView(benchmark::State& state)
+{
+    const bool live = state.range(0) == 1;
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("dbLog.db"));
+    {
+        sqlite3* db = nullptr;
+        sqlite3_open(path.toUtf8().constData(), &db);
+        // One alarm at midnight of each day listed, so that the pane lists a record, not a notice.
+        const QByteArray seed = "INSERT INTO SystemInfo(datetime, type, message) VALUES('"
+                                + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")).toUtf8()
+                                + " 00:00:00', 3, 'first'), ('2024-05-01 00:00:00', 3, 'first');";
+        sqlite3_exec(db, "CREATE TABLE SystemInfo(id INTEGER PRIMARY KEY AUTOINCREMENT UNIQUE, datetime DATETIME, type INT(32), "
+                         "message TEXT); CREATE INDEX SystemInfo_type_datetime ON SystemInfo(type, datetime);",
+                     nullptr, nullptr, nullptr);
+        sqlite3_exec(db, seed.constData(), nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    }
+    ResultPane pane;
+    pane.resize(776, 500);
+    pane.show();
+    QCoreApplication::processEvents();
+    for (auto _ : state) {
+        pane.showDayQuery(path, 3, live ? QDate::currentDate() : QDate(2024, 5, 1));
+        longestGapWhile([&] { return pane.isBusy(); });
+        PacedWriter writer(path, 1000, 10);
+        qint64 longestDelay = 0;
+        qint64 delays = 0;
+        int seen = 0;
+        const double gap = longestGapWhile([&] {
+            const int listed = pane.isLive() ? pane.recordCount() - 1 : 0; // past the first
+            for (; seen < listed; ++seen) {
+                const qint64 delay = PacedWriter::clock() - writer.committedAt(seen);
+                longestDelay = std::max(longestDelay, delay);
+                delays += delay;
+            }
+            return !writer.done() || (live && seen < 10000);
+        });
+        state.SetIterationTime(gap / 1000);
+        state.counters["gap_ms"] = gap;
+        state.counters["shown"] = seen;
+        state.counters["delay_max_ms"] = double(longestDelay);
+        state.counters["delay_mean_ms"] = seen ? double(delays) / seen : 0;
+        pane.showRecords({});
+    }
+}
+
+BENCHMARK(BM_ListingOfADay)->Arg(0)->Arg(1)->Arg(2)->Arg(3)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LiveView)->Arg(0)->Arg(1)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 BENCHMARK(BM_QueryThroughWorker)->Arg(2000000)->Arg(10000000)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_QueryOnGuiThread)->Arg(2000000)->Arg(10000000)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);

@@ -143,8 +143,7 @@ void CommandLine::addTimeSpan()
 {
     addDay();
     addOption(QCommandLineOption({QStringLiteral("S"), QStringLiteral("since")},
-                           QStringLiteral("只要这个时间及以后的记录（包含该时刻，与 journalctl 相同；"
-                                          "查看器自己的查询不包含两端）。")
+                           QStringLiteral("只要这个时间及以后的记录（包含该时刻，与 journalctl 和查看器相同）。")
                                + timeArgumentForms(),
                            QStringLiteral("时间")));
     addOption(QCommandLineOption({QStringLiteral("U"), QStringLiteral("until")},

@@ -19,7 +19,7 @@ using namespace SystemLog;
 
 namespace {
 
-// The viewer's day query: one type, both ends of the day excluded, in the
+// The viewer's day query: one type, both ends of the day included, in the
 // order the viewer's store delivers them (its index gives time, then id).
 RecordFilter viewerDayFilter(const QString& day, int type)
 {
@@ -27,7 +27,6 @@ RecordFilter viewerDayFilter(const QString& day, int type)
     filter.types = {type};
     filter.since = dayStart(day);
     filter.until = dayEnd(day);
-    filter.exclusiveBounds = true;
     return filter;
 }
 
@@ -56,7 +55,7 @@ int runExport(const QStringList& arguments)
 {
     CommandLine line(QStringLiteral("export"),
                      QStringLiteral("把某一天某一类型的记录导出为文本文件，与查看器的“导出”写出完全相同的文件"
-                                    "（同名、同内容，不包含 00:00:00 与 23:59:59 两端）；文件路径写到标准输出。"
+                                    "（同名、同内容，包含 00:00:00 与 23:59:59 两端）；文件路径写到标准输出。"
                                     "这一天没有这种记录时不写文件，在标准错误上说明，以状态 0 退出。"));
     line.addSources();
     line.addValue(QStringLiteral("day"), QStringLiteral("日期"), QStringLiteral("要导出的日期（yyyy-MM-dd），必填。"));

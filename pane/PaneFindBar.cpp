@@ -7,6 +7,8 @@
 #include <QLineEdit>
 #include <QToolButton>
 
+#include <vxSyslog/ListingBlock.h>
+
 PaneFindBar::PaneFindBar(QWidget* parent)
     : QWidget(parent)
     , m_edit(new QLineEdit(this))
@@ -65,6 +67,11 @@ void PaneFindBar::open()
 void PaneFindBar::showFound(bool found)
 {
     m_status->setText(found ? QString() : QStringLiteral("未找到"));
+}
+
+void PaneFindBar::showStanding(qint64 index, qint64 total)
+{
+    m_status->setText(QStringLiteral("第 %1 / %2 处").arg(SystemLog::groupedCount(index), SystemLog::groupedCount(total)));
 }
 
 void PaneFindBar::showSearching()

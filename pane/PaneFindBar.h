@@ -22,6 +22,8 @@ public:
     void showFound(bool found);
     void showSearching();
     void showError(const QString& reason);
+    // "第 k / n 处" for the match shown.
+    void showStanding(qint64 index, qint64 total);
     QString statusText() const;
 
 signals:

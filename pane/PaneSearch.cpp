@@ -33,4 +33,25 @@ Match find(int count, const PaneText::Position& start, const PaneText::Position&
     return Match();
 }
 
+Standing standingOf(int count, const Match& match, const QString& text, const BlockInto& blockInto,
+                    const PaneText::Stop& stop)
+{
+    Standing standing;
+    if (text.isEmpty() || !match.found)
+        return standing;
+    QString block;
+    for (int record = 0; record < count; ++record) {
+        if (stop && record % 256 == 0 && stop())
+            return Standing();
+        blockInto(record, block);
+        for (int at = block.indexOf(text, 0, Qt::CaseInsensitive); at >= 0;
+             at = block.indexOf(text, at + int(text.size()), Qt::CaseInsensitive)) {
+            ++standing.total;
+            if (record < match.start.record || (record == match.start.record && at <= match.start.offset))
+                standing.index = standing.total;
+        }
+    }
+    return standing;
+}
+
 } // namespace PaneSearch

@@ -28,4 +28,16 @@ struct Match
 Match find(int count, const PaneText::Position& start, const PaneText::Position& end, const QString& text,
            bool backward, const BlockInto& blockInto, const PaneText::Stop& stop = PaneText::Stop());
 
+// Where a match stands among all occurrences: the k-th of n (k from 1),
+// counting occurrences as find() steps through them, left to right without
+// overlap. n is 0 when `stop` said so.
+struct Standing
+{
+    qint64 index = 0;
+    qint64 total = 0;
+};
+
+Standing standingOf(int count, const Match& match, const QString& text, const BlockInto& blockInto,
+                    const PaneText::Stop& stop = PaneText::Stop());
+
 } // namespace PaneSearch

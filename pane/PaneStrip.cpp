@@ -1,5 +1,9 @@
 #include "PaneStrip.h"
 
+#include <vxSyslog/ListingBlock.h>
+
+#include "RecordColours.h"
+
 #include <QHelpEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -7,6 +11,20 @@
 
 #include <algorithm>
 #include <cmath>
+
+namespace {
+
+void addInto(QVector<qint64>& total, const QVector<qint64>& more)
+{
+    if (more.isEmpty())
+        return;
+    if (total.isEmpty())
+        total.fill(0, more.size());
+    for (int j = 0; j < std::min(total.size(), more.size()); ++j)
+        total[j] += more.at(j);
+}
+
+} // namespace
 
 namespace {
 
@@ -55,6 +73,9 @@ void PaneStrip::setDay(const QDate& day)
 {
     m_isDay = true;
     m_counts.clear();
+    m_gapCounts.clear();
+    m_added.clear();
+    m_gapsAdded.clear();
     m_bounds.clear();
     const QDateTime midnight(day, QTime(0, 0), Qt::UTC);
     for (int i = 0; i <= kQuarterHours; ++i)
@@ -66,6 +87,9 @@ void PaneStrip::setRange(const QDateTime& start, const QDateTime& end)
 {
     m_isDay = false;
     m_counts.clear();
+    m_gapCounts.clear();
+    m_added.clear();
+    m_gapsAdded.clear();
     m_bounds.clear();
     const qint64 from = wallClock(start).toSecsSinceEpoch();
     const qint64 to = wallClock(end).toSecsSinceEpoch();
@@ -96,10 +120,55 @@ QStringList PaneStrip::bounds() const
     return texts;
 }
 
+// A live listing's additions may come before the listing's own counts.
 void PaneStrip::setCounts(const QVector<qint64>& counts)
 {
     m_counts = counts;
+    addInto(m_counts, m_added);
     update();
+}
+
+void PaneStrip::setGapCounts(const QVector<qint64>& counts)
+{
+    m_gapCounts = counts;
+    addInto(m_gapCounts, m_gapsAdded);
+    update();
+}
+
+void PaneStrip::resetCounts()
+{
+    m_counts.clear();
+    m_gapCounts.clear();
+    m_added.clear();
+    m_gapsAdded.clear();
+    update();
+}
+
+void PaneStrip::addCounts(const QVector<qint64>& counts)
+{
+    addInto(m_added, counts);
+    if (!m_counts.isEmpty())
+        addInto(m_counts, counts);
+    update();
+}
+
+void PaneStrip::addGapCounts(const QVector<qint64>& counts)
+{
+    addInto(m_gapsAdded, counts);
+    if (!m_gapCounts.isEmpty())
+        addInto(m_gapCounts, counts);
+    update();
+}
+
+qint64 PaneStrip::barGaps(int bar) const
+{
+    if (m_gapCounts.size() != int(m_bounds.size()) + 1)
+        return 0;
+    const int per = intervalsPerBar();
+    qint64 total = 0;
+    for (int i = bar * per; i < std::min(intervalCount(), (bar + 1) * per); ++i)
+        total += m_gapCounts.at(i + 1);
+    return total;
 }
 
 void PaneStrip::setStatus(const QString& text)
@@ -134,9 +203,15 @@ qint64 PaneStrip::barTotal(int bar) const
     return total;
 }
 
+// Newest first, the records of the intervals after the bar come before it.
 int PaneStrip::firstRecordOfBar(int bar) const
 {
     qint64 before = 0;
+    if (m_newestFirst) {
+        for (int i = std::max(0, (bar + 1) * intervalsPerBar() + 1); i < m_counts.size(); ++i)
+            before += m_counts.at(i);
+        return int(before);
+    }
     const int last = std::min(bar * intervalsPerBar(), m_counts.size() - 1);
     for (int i = 0; i <= last; ++i)
         before += m_counts.at(i);
@@ -155,8 +230,11 @@ QString PaneStrip::barToolTip(int bar) const
         interval = dayText(from);
     else
         interval = QStringLiteral("%1 至 %2").arg(dayText(from), dayText(to.addSecs(-1)));
-    const QString count = m_counts.isEmpty() ? QStringLiteral("正在统计") : QStringLiteral("%1 条").arg(barTotal(bar));
-    return QStringLiteral("%1：%2").arg(interval, count);
+    const QString count = m_counts.isEmpty() ? QStringLiteral("正在统计") : QStringLiteral("%1 条").arg(SystemLog::groupedCount(barTotal(bar)));
+    const qint64 gaps = barGaps(bar);
+    const QString gapNote = gaps > 0 ? QStringLiteral("（其中 %1 条说明此期间有日志未能写入）").arg(SystemLog::groupedCount(gaps))
+                                     : QString();
+    return QStringLiteral("%1：%2%3").arg(interval, count, gapNote);
 }
 
 QRect PaneStrip::barsArea() const
@@ -186,7 +264,7 @@ QString PaneStrip::maximumText() const
     qint64 most = 0;
     for (int bar = 0; bar < barCount(); ++bar)
         most = std::max(most, barTotal(bar));
-    return QStringLiteral("最大 %1 条").arg(most);
+    return QStringLiteral("最大 %1 条").arg(SystemLog::groupedCount(most));
 }
 
 QSize PaneStrip::sizeHint() const
@@ -274,6 +352,13 @@ void PaneStrip::paintEvent(QPaintEvent* /*event*/)
         if (total == 0)
             continue;
         const QRect slot = barRect(bar);
+        // A gap tints the bar's whole slot, so that it shows however few
+        // records the interval has.
+        if (barGaps(bar) > 0) {
+            QColor tint = RecordColours::gapColour();
+            tint.setAlpha(120);
+            painter.fillRect(QRect(slot.left(), slot.top(), std::max(2, slot.width() - 1), slot.height()), tint);
+        }
         const int height = std::max(1, int(double(slot.height()) * double(total) / double(most)));
         painter.fillRect(QRect(slot.left(), slot.bottom() - height + 1, std::max(1, slot.width() - 1), height),
                          palette().highlight());

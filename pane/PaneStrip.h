@@ -35,6 +35,17 @@ public:
     // Counts as countBetween gives them; empty until they are known.
     void setCounts(const QVector<qint64>& counts);
     QVector<qint64> counts() const { return m_counts; }
+    // The drop records among the counts, alike; a bar with any is marked.
+    void setGapCounts(const QVector<qint64>& counts);
+    // A live listing's new records (and drop records) added to the counts.
+    void addCounts(const QVector<qint64>& counts);
+    void addGapCounts(const QVector<qint64>& counts);
+    // Forgets every count (the period stays), before a query lists it again.
+    void resetCounts();
+    qint64 barGaps(int bar) const;
+    // Whether the pane lists the newest record first (a bar's first record
+    // is then its newest).
+    void setNewestFirst(bool newestFirst) { m_newestFirst = newestFirst; }
     void setStatus(const QString& text);
     QString status() const { return m_status; }
 
@@ -67,6 +78,10 @@ private:
 
     std::vector<QDateTime> m_bounds; // interval starts, then the end of the last
     bool m_isDay = false;
+    bool m_newestFirst = false;
     QVector<qint64> m_counts;
+    QVector<qint64> m_gapCounts;
+    QVector<qint64> m_added;     // a live listing's counts since the period was set
+    QVector<qint64> m_gapsAdded;
     QString m_status;
 };

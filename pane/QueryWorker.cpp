@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <thread>
 
-#include <vxSyslog/RecordBlock.h>
+#include <vxSyslog/LogTail.h>
+
 
 #include "StoredRecords.h"
 
@@ -21,8 +23,41 @@ namespace {
 // its scroll bar grows as they come.
 constexpr std::size_t kFirstBatch = 256;
 constexpr qint64 kBatchMs = 50;
-// A listing and its counts side by side, plus a find or a copy.
-constexpr int kThreadCount = 3;
+// A listing and its counts side by side (or a live listing's follow), plus
+// a find or a copy.
+constexpr int kThreadCount = 4;
+// A live listing looks for new records this often, and takes this many
+// stored records at a time from its tail.
+constexpr int kLivePollMs = 250;
+constexpr int kLiveFetch = 100000;
+// A live listing's new records per interval of the strip, counted as they
+// are read (as RecordKeyReader::countBetween counts).
+struct IntervalCounter
+{
+    explicit IntervalCounter(const QStringList& bounds)
+    {
+        for (const QString& bound : bounds)
+            limits << bound.toUtf8();
+        records.fill(0, limits.size() + 1);
+        gaps.fill(0, limits.size() + 1);
+    }
+
+    void add(const SystemLog::ListedKey& key)
+    {
+        if (limits.isEmpty())
+            return;
+        const QByteArray datetime = QByteArray::fromRawData(key.datetime, key.datetimeLength);
+        const int interval = int(std::upper_bound(limits.begin(), limits.end(), datetime) - limits.begin());
+        ++records[interval];
+        if (key.gap)
+            ++gaps[interval];
+    }
+
+    QVector<QByteArray> limits;
+    QVector<qint64> records;
+    QVector<qint64> gaps;
+};
+
 // Blocks read by id at a time while finding or copying.
 constexpr int kFetchChunk = 512;
 
@@ -31,8 +66,9 @@ constexpr int kFetchChunk = 512;
 class BlockFetcher
 {
 public:
-    BlockFetcher(RecordKeyReader& reader, const RecordKeys::Snapshot& keys, bool backward)
+    BlockFetcher(RecordKeyReader& reader, const ViewerQuery& query, const RecordKeys::Snapshot& keys, bool backward)
         : m_reader(reader)
+        , m_query(query)
         , m_keys(keys)
         , m_backward(backward)
     {
@@ -57,8 +93,8 @@ private:
         for (int i = 0; i < size; ++i)
             ids[std::size_t(i)] = m_keys.id(m_first + i);
         m_blocks.assign(std::size_t(size), StoredRecords::goneText());
-        const bool read = m_reader.fetch(ids.data(), size, [this](int index, const QString& datetime, const QString& message) {
-            m_blocks[std::size_t(index)] = SystemLog::recordBlock(qMakePair(datetime, message));
+        const bool read = m_reader.fetch(m_query, ids.data(), size, [this](int index, const QString& block) {
+            m_blocks[std::size_t(index)] = block;
         });
         if (!read) {
             m_failed = true;
@@ -67,6 +103,7 @@ private:
     }
 
     RecordKeyReader& m_reader;
+    const ViewerQuery& m_query;
     const RecordKeys::Snapshot& m_keys;
     const bool m_backward;
     int m_first = 0;
@@ -76,12 +113,12 @@ private:
 
 // Opens `reader` and hands `scan` the blocks of the listed records; the
 // reason when the file cannot be read or a read failed on the way.
-QString scanBlocks(RecordKeyReader& reader, const RecordKeys::Snapshot& keys, bool backward,
+QString scanBlocks(RecordKeyReader& reader, const ViewerQuery& query, const RecordKeys::Snapshot& keys, bool backward,
                    const std::function<void(BlockFetcher&)>& scan)
 {
     if (!reader.open())
         return reader.errorText();
-    BlockFetcher blocks(reader, keys, backward);
+    BlockFetcher blocks(reader, query, keys, backward);
     scan(blocks);
     return blocks.failed() ? blocks.error() : QString();
 }
@@ -247,13 +284,39 @@ void QueryWorker::runDelivered()
 
 // ---- listing and counting ----
 
-void QueryWorker::list(const QString& database, const ViewerQuery& query, const QStringList& bounds)
+void QueryWorker::list(const QString& database, const ViewerQuery& query, const QStringList& bounds, bool live)
 {
     cancelListing();
     const TicketPtr ticket = std::make_shared<Ticket>();
     m_listTicket = ticket;
     m_listing = true;
-    threads().run([this, ticket, database, query, bounds] { listJob(ticket, database, query, bounds); });
+    threads().run([this, ticket, database, query, bounds, live] { listJob(ticket, database, query, bounds, live); });
+}
+
+void QueryWorker::check(const QString& database)
+{
+    cancelListing();
+    const TicketPtr ticket = std::make_shared<Ticket>();
+    m_listTicket = ticket;
+    m_checking = true;
+    threads().run([this, ticket, database] {
+        RecordKeyReader reader(database);
+        const Ticket::Attached attached(*ticket, reader);
+        QString error;
+        QString note;
+        if (!reader.open()) {
+            error = reader.errorText();
+            if (reader.failureKind() == SystemLog::FailureKind::InterruptedWrite
+                && SystemLog::CommittedCopy::make(database, error)) {
+                error.clear();
+                note = SystemLog::CommittedCopy::noteText();
+            }
+        }
+        deliver(ticket, [this, error, note] {
+            m_checking = false;
+            emit checkEnded(error, note);
+        });
+    });
 }
 
 void QueryWorker::cancelListing()
@@ -262,9 +325,11 @@ void QueryWorker::cancelListing()
         m_listTicket->cancel();
     m_listTicket.reset();
     m_listing = false;
+    m_checking = false;
 }
 
-void QueryWorker::listJob(const TicketPtr& ticket, const QString& database, ViewerQuery query, const QStringList& bounds)
+void QueryWorker::listJob(const TicketPtr& ticket, const QString& database, ViewerQuery query, const QStringList& bounds,
+                          bool live, const std::shared_ptr<SystemLog::CommittedCopy>& copy)
 {
     RecordKeyReader reader(database);
     const Ticket::Attached attached(*ticket, reader);
@@ -275,40 +340,132 @@ void QueryWorker::listJob(const TicketPtr& ticket, const QString& database, View
         });
     };
     qint64 lastId = 0;
-    if (!reader.open() || !reader.lastId(lastId))
+    const bool opened = reader.open();
+    if (!opened && !copy && reader.failureKind() == SystemLog::FailureKind::InterruptedWrite) {
+        QString error;
+        const std::shared_ptr<SystemLog::CommittedCopy> copy = SystemLog::CommittedCopy::make(database, error);
+        if (!copy)
+            return end(error);
+        deliver(ticket, [this, copy] { emit copyTaken(copy); });
+        // The copy lives as long as this job, and then in the pane. It
+        // does not grow: nothing to follow there.
+        return listJob(ticket, copy->path(), query, bounds, false, copy);
+    }
+    if (!opened || !reader.lastId(lastId))
         return end(reader.errorText());
     if (lastId == 0) {
         deliver(ticket, [this, bounds] { emit intervalsCounted(QVector<qint64>(bounds.size() + 1, 0)); });
-        return end(QString());
+        end(QString());
+    } else {
+        query.upToId = lastId;
+        if (!bounds.isEmpty())
+            m_threads->run([this, ticket, database, query, bounds, copy] { countJob(ticket, database, query, bounds); });
+        const bool read = readInBatches(ticket, reader, query);
+        end(read ? QString() : reader.errorText());
+        if (!read)
+            return;
     }
-    query.upToId = lastId;
-    if (!bounds.isEmpty())
-        m_threads->run([this, ticket, database, query, bounds] { countJob(ticket, database, query, bounds); });
+    if (live)
+        follow(ticket, database, query, bounds, lastId);
+}
 
+bool QueryWorker::readInBatches(const TicketPtr& ticket, RecordKeyReader& reader, const ViewerQuery& query,
+                                const std::function<void(const SystemLog::ListedKey&)>& alsoSee)
+{
     auto ids = std::make_shared<std::vector<qint64>>();
     auto lengths = std::make_shared<std::vector<int>>();
+    auto kinds = std::make_shared<std::vector<qint8>>();
     bool first = true;
     QElapsedTimer sinceBatch;
     sinceBatch.start();
     auto sendBatch = [&] {
-        deliver(ticket, [this, ids, lengths] { emit keysListed(*ids, *lengths); });
+        deliver(ticket, [this, ids, lengths, kinds] { emit keysListed(*ids, *lengths, *kinds); });
         ids = std::make_shared<std::vector<qint64>>();
         lengths = std::make_shared<std::vector<int>>();
+        kinds = std::make_shared<std::vector<qint8>>();
         first = false;
         sinceBatch.restart();
     };
-    const bool read = reader.readKeys(query, [&](qint64 id, int length) {
+    const bool read = reader.readKeys(query, [&](const SystemLog::ListedKey& key) {
         if (ticket->cancelled())
             return false;
-        ids->push_back(id);
-        lengths->push_back(length);
+        ids->push_back(key.id);
+        lengths->push_back(key.blockLength);
+        kinds->push_back(qint8(key.type + (key.gap ? RecordKeys::kGap : 0)));
+        if (alsoSee)
+            alsoSee(key);
         if ((first && ids->size() >= kFirstBatch) || sinceBatch.elapsed() >= kBatchMs)
             sendBatch();
         return true;
     });
     if (!ids->empty())
         sendBatch();
-    end(read ? QString() : reader.errorText());
+    return read;
+}
+
+// The records committed after the listing, as LogTail finds them (it waits
+// out another program's lock, and notices a file deleted, replaced or
+// reset): their keys are read as the listing's were, between the last id
+// listed and the newest one the tail saw, and appended, with the counts
+// they add to the strip. New content at the path ends the follow with
+// liveRestarted(): the pane lists the query again.
+void QueryWorker::follow(const TicketPtr& ticket, const QString& database, ViewerQuery query, const QStringList& bounds,
+                         qint64 lastId)
+{
+    SystemLog::RecordFilter period;
+    period.since = query.start;
+    period.until = query.end;
+    SystemLog::LogTail tail(database, period);
+    tail.setStopCheck([ticket] { return ticket->cancelled(); });
+    tail.seekAfter(lastId);
+    const int restarts = tail.restartCount();
+    std::unique_ptr<RecordKeyReader> reader;
+    std::unique_ptr<Ticket::Attached> attached;
+    while (!ticket->cancelled()) {
+        qint64 newest = lastId;
+        tail.fetch(kLiveFetch, [&newest](const SystemLog::LogRecord& record) {
+            newest = std::max(newest, record.id);
+            return true;
+        });
+        if (tail.restartCount() != restarts) {
+            deliver(ticket, [this] { emit liveRestarted(); });
+            return;
+        }
+        if (newest > lastId) {
+            if (!reader) {
+                attached.reset();
+                reader = std::make_unique<RecordKeyReader>(database);
+                attached = std::make_unique<Ticket::Attached>(*ticket, *reader);
+                if (!reader->open())
+                    reader.reset();
+            }
+            ViewerQuery fresh = query;
+            fresh.afterId = lastId;
+            fresh.upToId = newest;
+            IntervalCounter counts(bounds);
+            qint64 waiting = 0;
+            const bool read = query.newestFirst ? reader && reader->count(fresh, waiting) : false;
+            if (query.newestFirst && read) {
+                // Newest first they would go on top, under the operator's
+                // reading: they are only counted until the query runs again.
+                lastId = newest;
+                if (waiting > 0)
+                    deliver(ticket, [this, waiting] { emit recordsWaiting(waiting); });
+            } else if (!query.newestFirst && reader
+                       && readInBatches(ticket, *reader, fresh, [&counts](const SystemLog::ListedKey& key) { counts.add(key); })) {
+                lastId = newest;
+                deliver(ticket, [this, counts] {
+                    emit intervalsAdded(counts.records);
+                    emit gapsAdded(counts.gaps);
+                });
+            } else {
+                attached.reset();
+                reader.reset(); // opened again at the next round: the file may be another
+            }
+        }
+        for (int waited = 0; waited < kLivePollMs && !ticket->cancelled(); waited += 10)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 // The strip's counts; a failure leaves the strip empty, the listing reports it.
@@ -318,23 +475,31 @@ void QueryWorker::countJob(const TicketPtr& ticket, const QString& database, con
     RecordKeyReader reader(database);
     const Ticket::Attached attached(*ticket, reader);
     QVector<qint64> counts;
-    if (reader.open() && reader.countBetween(query, bounds, counts))
-        deliver(ticket, [this, counts] { emit intervalsCounted(counts); });
+    if (!reader.open() || !reader.countBetween(query, bounds, counts))
+        return;
+    deliver(ticket, [this, counts] { emit intervalsCounted(counts); });
+    if (!query.withGaps)
+        return;
+    ViewerQuery gaps = query;
+    gaps.onlyGaps = true;
+    QVector<qint64> gapCounts;
+    if (reader.countBetween(gaps, bounds, gapCounts))
+        deliver(ticket, [this, gapCounts] { emit gapsCounted(gapCounts); });
 }
 
 // ---- finding and copying ----
 
-void QueryWorker::find(const QString& database, const RecordKeys::Snapshot& keys, const PaneText::Position& start,
-                       const PaneText::Position& end, const QString& text, bool backward)
+void QueryWorker::find(const QString& database, const ViewerQuery& query, const RecordKeys::Snapshot& keys,
+                       const PaneText::Position& start, const PaneText::Position& end, const QString& text, bool backward)
 {
     cancelFind();
     const TicketPtr ticket = std::make_shared<Ticket>();
     m_find = ticket;
-    threads().run([this, ticket, database, keys, start, end, text, backward] {
+    threads().run([this, ticket, database, query, keys, start, end, text, backward] {
         RecordKeyReader reader(database);
         const Ticket::Attached attached(*ticket, reader);
         PaneSearch::Match match;
-        const QString error = scanBlocks(reader, keys, backward, [&](BlockFetcher& blocks) {
+        const QString error = scanBlocks(reader, query, keys, backward, [&](BlockFetcher& blocks) {
             match = PaneSearch::find(keys.count(), start, end, text, backward,
                                      [&blocks](int record, QString& block) { block = blocks.at(record); },
                                      [&] { return ticket->cancelled() || blocks.failed(); });
@@ -351,19 +516,46 @@ void QueryWorker::cancelFind()
     if (m_find)
         m_find->cancel();
     m_find.reset();
+    if (m_standing)
+        m_standing->cancel();
+    m_standing.reset();
 }
 
-void QueryWorker::copy(const QString& database, const RecordKeys::Snapshot& keys, const PaneText::Position& start,
-                       const PaneText::Position& end)
+void QueryWorker::countStanding(const QString& database, const ViewerQuery& query, const RecordKeys::Snapshot& keys,
+                                const PaneSearch::Match& match, const QString& text)
+{
+    if (m_standing)
+        m_standing->cancel();
+    const TicketPtr ticket = std::make_shared<Ticket>();
+    m_standing = ticket;
+    threads().run([this, ticket, database, query, keys, match, text] {
+        RecordKeyReader reader(database);
+        const Ticket::Attached attached(*ticket, reader);
+        PaneSearch::Standing standing;
+        const QString error = scanBlocks(reader, query, keys, false, [&](BlockFetcher& blocks) {
+            standing = PaneSearch::standingOf(keys.count(), match, text,
+                                              [&blocks](int record, QString& block) { block = blocks.at(record); },
+                                              [&] { return ticket->cancelled() || blocks.failed(); });
+        });
+        if (error.isEmpty() && standing.total > 0)
+            deliver(ticket, [this, standing] {
+                m_standing.reset();
+                emit standingCounted(standing.index, standing.total);
+            });
+    });
+}
+
+void QueryWorker::copy(const QString& database, const ViewerQuery& query, const RecordKeys::Snapshot& keys,
+                       const PaneText::Position& start, const PaneText::Position& end)
 {
     cancelCopy();
     const TicketPtr ticket = std::make_shared<Ticket>();
     m_copy = ticket;
-    threads().run([this, ticket, database, keys, start, end] {
+    threads().run([this, ticket, database, query, keys, start, end] {
         RecordKeyReader reader(database);
         const Ticket::Attached attached(*ticket, reader);
         QString text;
-        const QString error = scanBlocks(reader, keys, false, [&](BlockFetcher& blocks) {
+        const QString error = scanBlocks(reader, query, keys, false, [&](BlockFetcher& blocks) {
             text = PaneText::joinedText(start, end, [&blocks](int record) { return blocks.at(record); },
                                         [&] { return ticket->cancelled() || blocks.failed(); });
         });

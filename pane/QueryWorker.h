@@ -11,6 +11,7 @@
 #include <functional>
 #include <vector>
 
+#include <vxSyslog/CommittedCopy.h>
 #include <vxSyslog/RecordKeyReader.h>
 
 #include "PaneSearch.h"
@@ -29,6 +30,18 @@
 // through a queue under a mutex and a queued call on this object; every
 // signal is emitted there.
 //
+// Interrupted writes. A file whose last write was cut off cannot be read
+// read-only; the listing then makes a CommittedCopy and hands it to the
+// pane (copyTaken), and every read of that answer goes to the copy. The
+// file itself is only ever read.
+//
+// Live. A listing whose period reaches the present goes on, in its job,
+// after it has ended: it follows the file with a LogTail (which waits out
+// locks and notices a replaced file) and reads the keys of what was
+// committed since, as the listing read its own, every quarter of a second,
+// until the listing is cancelled. Newest first they are only counted
+// (recordsWaiting): on top they would push away what is being read.
+//
 // Cancellation. Each request holds a ticket. A new request of the same kind,
 // cancel...() or the worker's end cancels the ticket: its flag is set, which
 // the job reads between rows, and its readers are interrupted, which ends a
@@ -37,8 +50,8 @@
 // so rows of a cancelled query never reach the next one's answer. The
 // destructor cancels everything and joins the threads.
 //
-// Storage. An answer is kept as keys (RecordKeys: row id and block length,
-// twelve bytes a record), listed in time order. A query first fixes the
+// Storage. An answer is kept as keys (RecordKeys: row id, block length and
+// kind, thirteen bytes a record), listed in time order. A query first fixes the
 // highest row id, and every read of that answer (listing, counting, the texts
 // fetched by id later) is bounded by it, so they all see the same records
 // however fast the machine logs. Texts are never kept for the whole answer:
@@ -55,35 +68,68 @@ public:
     // Lists the query: keysListed() for every batch, in the answer's order,
     // then listingEnded(); intervalsCounted() once, with the counts between
     // `bounds` (see RecordKeyReader::countBetween), before or after that.
-    void list(const QString& database, const SystemLog::ViewerQuery& query, const QStringList& bounds);
+    // With `live`, once listed, the records committed later are appended as
+    // they come (keysListed(), intervalsAdded()) until the listing is cancelled.
+    void list(const QString& database, const SystemLog::ViewerQuery& query, const QStringList& bounds, bool live = false);
     // Searches the listed records (see PaneSearch::find); findEnded() follows.
-    void find(const QString& database, const RecordKeys::Snapshot& keys, const PaneText::Position& start,
+    void find(const QString& database, const SystemLog::ViewerQuery& query, const RecordKeys::Snapshot& keys, const PaneText::Position& start,
               const PaneText::Position& end, const QString& text, bool backward);
+    // Where `match` stands among all occurrences of `text` (PaneSearch::standingOf);
+    // standingCounted() follows unless a new find or count cancels it.
+    void countStanding(const QString& database, const SystemLog::ViewerQuery& query, const RecordKeys::Snapshot& keys,
+                       const PaneSearch::Match& match, const QString& text);
     // The text from start to end as copying gives it; copyEnded() follows.
-    void copy(const QString& database, const RecordKeys::Snapshot& keys, const PaneText::Position& start,
+    void copy(const QString& database, const SystemLog::ViewerQuery& query, const RecordKeys::Snapshot& keys, const PaneText::Position& start,
               const PaneText::Position& end);
+
+    // Checks that `database` can be listed (a file just opened);
+    // checkEnded() follows.
+    void check(const QString& database);
 
     void cancelListing();
     void cancelFind();
     void cancelCopy();
     bool isListing() const { return m_listing; }
+    bool isChecking() const { return m_checking; }
     bool isFinding() const { return bool(m_find); }
     bool isCopying() const { return bool(m_copy); }
 
 signals:
-    void keysListed(const std::vector<qint64>& ids, const std::vector<int>& lengths);
+    void keysListed(const std::vector<qint64>& ids, const std::vector<int>& lengths, const std::vector<qint8>& kinds);
     void intervalsCounted(const QVector<qint64>& counts);
+    // The drop records among them, per interval alike (a listing with gaps).
+    void gapsCounted(const QVector<qint64>& counts);
     // An empty error: the whole answer was listed.
     void listingEnded(const QString& error);
+    // A live listing's new records, per interval, to add to the strip.
+    void intervalsAdded(const QVector<qint64>& counts);
+    void gapsAdded(const QVector<qint64>& counts);
+    // A live listing newest first: this many more records wait for the
+    // query to run again.
+    void recordsWaiting(qint64 count);
+    // Another file (or new content) at a live listing's path: list again.
+    void liveRestarted();
+    // The file's last write was cut off: the listing (and every read of its
+    // records) goes on from this rolled-back copy; keep it while reading.
+    void copyTaken(const std::shared_ptr<SystemLog::CommittedCopy>& copy);
+    // Empty error: readable; a note: readable only through a copy.
+    void checkEnded(const QString& error, const QString& note);
     void findEnded(const PaneSearch::Match& match, const QString& error);
     void copyEnded(const QString& text, const QString& error);
+    void standingCounted(qint64 index, qint64 total);
 
 private:
     class Ticket;
     class Threads;
     using TicketPtr = std::shared_ptr<Ticket>;
 
-    void listJob(const TicketPtr& ticket, const QString& database, SystemLog::ViewerQuery query, const QStringList& bounds);
+    void listJob(const TicketPtr& ticket, const QString& database, SystemLog::ViewerQuery query, const QStringList& bounds,
+                 bool live, const std::shared_ptr<SystemLog::CommittedCopy>& copy = nullptr);
+    // The keys in batches to the GUI; `alsoSee` sees each key as it is read.
+    bool readInBatches(const TicketPtr& ticket, SystemLog::RecordKeyReader& reader, const SystemLog::ViewerQuery& query,
+                       const std::function<void(const SystemLog::ListedKey&)>& alsoSee = {});
+    void follow(const TicketPtr& ticket, const QString& database, SystemLog::ViewerQuery query, const QStringList& bounds,
+                qint64 lastId);
     void countJob(const TicketPtr& ticket, const QString& database, const SystemLog::ViewerQuery& query,
                   const QStringList& bounds);
     // Hands `result` to the GUI thread, where it runs if the ticket still holds.
@@ -94,8 +140,10 @@ private:
     std::unique_ptr<Threads> m_threads;
     TicketPtr m_listTicket;
     bool m_listing = false;
+    bool m_checking = false;
     TicketPtr m_find;
     TicketPtr m_copy;
+    TicketPtr m_standing;
     std::mutex m_deliveredMutex;
     std::deque<std::pair<TicketPtr, std::function<void()>>> m_delivered;
 };

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-void RecordKeys::append(const qint64* ids, const int* lengths, int count)
+void RecordKeys::append(const qint64* ids, const int* lengths, const qint8* kinds, int count)
 {
     for (int done = 0; done < count;) {
         const int inBlock = m_count % kBlockSize;
@@ -12,6 +12,7 @@ void RecordKeys::append(const qint64* ids, const int* lengths, int count)
         const int n = std::min(count - done, kBlockSize - inBlock);
         std::copy(ids + done, ids + done + n, block.ids + inBlock);
         std::copy(lengths + done, lengths + done + n, block.lengths + inBlock);
+        std::copy(kinds + done, kinds + done + n, block.kinds + inBlock);
         done += n;
         m_count += n;
     }

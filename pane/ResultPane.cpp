@@ -3,6 +3,8 @@
 // ResultPane.h).
 #include "ResultPane.h"
 
+#include <vxSyslog/ListingBlock.h>
+
 #include <QApplication>
 #include <QFont>
 #include <QPainter>
@@ -16,6 +18,7 @@
 #include "MemoryRecords.h"
 #include "PaneFindBar.h"
 #include "PaneStrip.h"
+#include "RecordColours.h"
 #include "QueryWorker.h"
 #include "StoredRecords.h"
 
@@ -44,9 +47,26 @@ QString ResultPane::notFoundText()
     return QStringLiteral("没有找到相关记录");
 }
 
+// The database's own (English) text goes below the Chinese reason, as
+// details for a technician, not into the headline.
 QString ResultPane::queryFailedText(const QString& reason)
 {
-    return QStringLiteral("查询失败：%1").arg(reason);
+    const QString marker = QStringLiteral("（数据库信息：");
+    const int at = reason.indexOf(marker);
+    if (at < 0 || !reason.endsWith(QChar(0xFF09)))
+        return QStringLiteral("查询失败：%1").arg(reason);
+    const QString details = reason.mid(at + marker.size(), reason.size() - at - marker.size() - 1);
+    return QStringLiteral("查询失败：%1\n详细信息：%2").arg(reason.left(at), details);
+}
+
+QString ResultPane::liveText()
+{
+    return QStringLiteral("● 实时更新中");
+}
+
+QString ResultPane::waitingText(qint64 count)
+{
+    return QStringLiteral("有 %1 条新记录，按 F5 显示").arg(SystemLog::groupedCount(count));
 }
 
 QString ResultPane::cancelledText()
@@ -58,8 +78,7 @@ QString ResultPane::copyTooLargeText(qint64 characters)
 {
     return QStringLiteral("选中的内容有 %1 个字符，超过了复制的上限（%2 个字符），没有复制。\n"
                           "请选择少一些记录；一整天的记录可以用“导出”保存为文件。")
-        .arg(characters)
-        .arg(kMaxCopyCharacters);
+        .arg(SystemLog::groupedCount(characters), SystemLog::groupedCount(kMaxCopyCharacters));
 }
 
 ResultPane::ResultPane(QWidget* parent)
@@ -82,14 +101,30 @@ ResultPane::ResultPane(QWidget* parent)
     connect(m_findBar, &PaneFindBar::findRequested, this,
             [this](const QString& text, bool backward) { find(text, backward); });
     connect(this, &ResultPane::findEnded, m_findBar, &PaneFindBar::showFound);
+    connect(m_worker, &QueryWorker::standingCounted, m_findBar, &PaneFindBar::showStanding);
     connect(m_findBar, &PaneFindBar::closed, this, [this] {
+        m_findText.clear();
+        viewport()->update();
         updateMargins();
         setFocus(Qt::OtherFocusReason);
     });
     connect(m_strip, &PaneStrip::recordRequested, this, &ResultPane::scrollToRecord);
     connect(m_worker, &QueryWorker::keysListed, this, &ResultPane::takeListedKeys);
     connect(m_worker, &QueryWorker::intervalsCounted, m_strip, &PaneStrip::setCounts);
+    connect(m_worker, &QueryWorker::intervalsAdded, m_strip, &PaneStrip::addCounts);
+    connect(m_worker, &QueryWorker::gapsAdded, m_strip, &PaneStrip::addGapCounts);
+    connect(m_worker, &QueryWorker::liveRestarted, this, &ResultPane::relistLive);
+    connect(m_worker, &QueryWorker::recordsWaiting, this, [this](qint64 count) {
+        m_waiting += count;
+        showListingStatus();
+    });
+    connect(m_worker, &QueryWorker::gapsCounted, m_strip, &PaneStrip::setGapCounts);
     connect(m_worker, &QueryWorker::listingEnded, this, &ResultPane::endListing);
+    connect(m_worker, &QueryWorker::copyTaken, this, [this](const std::shared_ptr<SystemLog::CommittedCopy>& copy) {
+        if (m_stored)
+            m_stored->readFrom(copy);
+    });
+    connect(m_worker, &QueryWorker::checkEnded, this, &ResultPane::endCheck);
     connect(m_worker, &QueryWorker::findEnded, this, &ResultPane::endFind);
     connect(m_worker, &QueryWorker::copyEnded, this, &ResultPane::endCopy);
     // Only while something runs, so Esc keeps its meaning everywhere else.
@@ -119,13 +154,19 @@ void ResultPane::showNotice(const QString& text)
     setContent(std::make_unique<MemoryRecords>(text), kNoticePixelSize);
 }
 
-void ResultPane::setContent(std::unique_ptr<PaneRecords> records, int pixelSize)
+// With keepListing a live listing goes on behind the new content (its empty
+// answer parked behind the not-found notice).
+void ResultPane::setContent(std::unique_ptr<PaneRecords> records, int pixelSize, bool keepListing)
 {
-    m_worker->cancelListing();
+    if (!keepListing) {
+        m_worker->cancelListing();
+        m_parked.reset();
+        m_live = false;
+        m_strip->hide();
+    }
     m_worker->cancelFind();
     m_worker->cancelCopy();
     updateBusyState();
-    m_strip->hide();
     updateMargins();
     setFont(paneFont(pixelSize));
     m_placeholder.clear();
@@ -445,6 +486,9 @@ void ResultPane::paintEvent(QPaintEvent* /*event*/)
     selected.format.setBackground(palette().brush(QPalette::Highlight));
     selected.format.setForeground(palette().brush(QPalette::HighlightedText));
     const bool drawCaret = hasFocus();
+    QTextLayout::FormatRange hit;
+    hit.format.setBackground(QColor(0xff, 0xd5, 0x4f));
+    const QString marked = m_findBar->isVisible() ? m_findText : QString();
     if (segmentCount() == 0)
         paintPlaceholder(&painter);
 
@@ -453,8 +497,16 @@ void ResultPane::paintEvent(QPaintEvent* /*event*/)
     for (int s = m_top.segment; s < segmentCount() && y < view; ++s) {
         const SegmentLayout& layout = layoutOf(s);
         const int record = recordOfSegment(s);
+        paintKind(painter, record, y, layout.height);
         for (const Paragraph& p : layout.paragraphs) {
             QVector<QTextLayout::FormatRange> ranges;
+            const QString shown = marked.isEmpty() ? QString() : p.layout->text();
+            for (int at = shown.indexOf(marked, 0, Qt::CaseInsensitive); !marked.isEmpty() && at >= 0;
+                 at = shown.indexOf(marked, at + int(marked.size()), Qt::CaseInsensitive)) {
+                hit.start = at;
+                hit.length = int(marked.size());
+                ranges.append(hit);
+            }
             if (record >= start.record && record <= end.record) {
                 const int from = std::max(p.start, record == start.record ? start.offset : 0);
                 const int to = std::min(p.start + p.length, record == end.record ? end.offset : p.start + p.length);
@@ -474,6 +526,21 @@ void ResultPane::paintEvent(QPaintEvent* /*event*/)
     }
     if (m_stored && m_stored->takeReadFailure())
         dropLayoutsAfterReadFailure();
+}
+
+// A query's record: its type's stripe in the margin; gaps tinted, and alarms
+// where other types are listed beside them.
+void ResultPane::paintKind(QPainter& painter, int record, int y, int height)
+{
+    if (!m_stored || record >= m_stored->keys().count())
+        return;
+    const qint8 kind = m_stored->keys().kind(record);
+    const bool gap = RecordKeys::isGapKind(kind);
+    const int type = RecordKeys::typeOfKind(kind);
+    const QColor background = RecordColours::backgroundOf(m_stored->query().namesTypes() || gap ? type : -1, gap);
+    if (background.alpha() > 0)
+        painter.fillRect(QRect(0, y, viewport()->width(), height), background);
+    painter.fillRect(QRect(0, y, kMargin - 1, height), gap ? RecordColours::gapColour() : RecordColours::typeColour(type));
 }
 
 // What was laid out from a failed read shows the reason; it is read and laid

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include <vxSyslog/RecordList.h>
+#include <vxSyslog/ViewerQuery.h>
 
 #include "PaneSegments.h"
 #include "PaneText.h"
@@ -38,6 +39,10 @@ struct Match;
 // and a strip at the top (PaneStrip) shows the period's counts per interval.
 // A new query or Esc cancels the running one. When the listing ends, the
 // not-found and failure notices replace an empty or failed answer.
+// A listing whose period reaches the present (today, a range ending later)
+// is live: records committed afterwards are appended as they come, the
+// strip counts them, and a view showing the newest record keeps showing it
+// (follow mode); a view scrolled elsewhere does not move.
 //
 // It never holds the texts of a whole answer, because a month of status
 // records is tens of millions. What it shows comes from a PaneRecords: a
@@ -76,6 +81,12 @@ public:
     static QString notFoundText();
     static QString queryFailedText(const QString& reason);
     static QString cancelledText();
+    // The marker of a listing that follows the log, on the strip and the
+    // window's line.
+    static QString liveText();
+    bool isLive() const { return m_live && (m_stored || m_parked); }
+    // Newest first, new records are not put on top: "有 N 条新记录，按 F5 显示".
+    static QString waitingText(qint64 count);
     static QString copyTooLargeText(qint64 characters);
 
     explicit ResultPane(QWidget* parent = nullptr);
@@ -90,10 +101,17 @@ public:
     // or exported) and the first show*() call ends it for good.
     void setPlaceholderText(const QString& text);
     QString placeholderText() const { return m_placeholder; }
-    // Lists the records of `type` strictly inside the day (or the range) from
+    // Lists the records of `type` of the day (or the range, both ends included) from
     // the log database at `database`, read-only, off the GUI thread.
     void showDayQuery(const QString& database, int type, const QDate& day);
     void showRangeQuery(const QString& database, int type, const QDateTime& start, const QDateTime& end);
+    // The same for a query of any types, pattern and order (its bounds are
+    // set from the day or the range).
+    void showDayQuery(const QString& database, SystemLog::ViewerQuery query, const QDate& day);
+    void showRangeQuery(const QString& database, SystemLog::ViewerQuery query, const QDateTime& start, const QDateTime& end);
+    // Checks at once that the log database at `database` can be read; a
+    // file that cannot shows why (checkEnded() follows either way).
+    void checkLogFile(const QString& database);
     // Whether a query is being listed, or a find or copy of one runs.
     bool isBusy() const;
     bool isListing() const;
@@ -133,6 +151,10 @@ public slots:
 
 signals:
     void queryEnded();
+    // What the listing has come to: "正在查询…已列出 N 条", "共 N 条",
+    // "查询失败", "查询已取消…"; shown on the strip and by the window.
+    void listingStatusChanged(const QString& status);
+    void checkEnded(const QString& error);
     void findEnded(bool found);
     void copyEnded();
 
@@ -174,16 +196,21 @@ private:
     static bool before(const TextPos& a, const TextPos& b) { return PaneText::before(a, b); }
     static bool before(const ViewPos& a, const ViewPos& b);
 
-    void setContent(std::unique_ptr<PaneRecords> records, int pixelSize);
-    void startQuery(const QString& database, int type, const QString& start, const QString& end);
-    void takeListedKeys(const std::vector<qint64>& ids, const std::vector<int>& lengths);
+    void setContent(std::unique_ptr<PaneRecords> records, int pixelSize, bool keepListing = false);
+    void startQuery(const QString& database, const SystemLog::ViewerQuery& query, bool reachesNow);
+    void relistLive();
+    void parkEmptyAnswer();
+    void takeListedKeys(const std::vector<qint64>& ids, const std::vector<int>& lengths, const std::vector<qint8>& kinds);
     void endListing(const QString& error);
     void showListingStatus();
+    void setListingStatus(const QString& text);
+    void endCheck(const QString& error, const QString& note);
     void endFind(const PaneSearch::Match& match, const QString& error);
     void endCopy(const QString& text, const QString& error);
     void updateBusyState();
     void updateMargins();
     void dropLayoutsAfterReadFailure();
+    void paintKind(QPainter& painter, int record, int y, int height);
 
     int charsPerLine() const;
     void invalidateLayouts();
@@ -238,6 +265,13 @@ private:
     QBasicTimer m_dragScroll;
     QBasicTimer m_readRetry;
     QPoint m_dragPoint;
+    QString m_findText; // marked wherever it is in view while the find bar is open
+    // The listing follows the log (its period reaches the present).
+    bool m_live = false;
+    qint64 m_waiting = 0; // new records of a live listing newest first
+    std::unique_ptr<StoredRecords> m_parked; // a live listing's empty answer, behind the not-found notice
+    QString m_liveDatabase;
+    SystemLog::ViewerQuery m_liveQuery;
     PaneFindBar* m_findBar;
     PaneStrip* m_strip;
     QueryWorker* m_worker;

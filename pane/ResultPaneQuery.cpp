@@ -8,9 +8,11 @@
 #include <QMessageBox>
 #include <QShortcut>
 
+#include <vxSyslog/ListingBlock.h>
 #include <vxSyslog/RecordFilter.h>
 #include <vxSyslog/RecordKeyReader.h>
 
+#include "MemoryRecords.h"
 #include "PaneFindBar.h"
 #include "PaneRecords.h"
 #include "PaneSearch.h"
@@ -22,29 +24,63 @@ namespace {
 
 const QString kTimeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
 
+SystemLog::ViewerQuery oneType(int type)
+{
+    SystemLog::ViewerQuery query;
+    query.types = {type};
+    query.withGaps = true;
+    return query;
+}
+
 } // namespace
 
 void ResultPane::showDayQuery(const QString& database, int type, const QDate& day)
 {
-    m_strip->setDay(day);
-    const QString text = day.toString(QStringLiteral("yyyy-MM-dd"));
-    startQuery(database, type, SystemLog::dayStart(text), SystemLog::dayEnd(text));
+    showDayQuery(database, oneType(type), day);
 }
 
 void ResultPane::showRangeQuery(const QString& database, int type, const QDateTime& start, const QDateTime& end)
 {
-    m_strip->setRange(start, end);
-    startQuery(database, type, start.toString(kTimeFormat), end.toString(kTimeFormat));
+    showRangeQuery(database, oneType(type), start, end);
 }
 
-void ResultPane::startQuery(const QString& database, int type, const QString& start, const QString& end)
+void ResultPane::showDayQuery(const QString& database, SystemLog::ViewerQuery query, const QDate& day)
 {
+    m_strip->setDay(day);
+    const QString text = day.toString(QStringLiteral("yyyy-MM-dd"));
+    query.start = SystemLog::dayStart(text);
+    query.end = SystemLog::dayEnd(text);
+    startQuery(database, query, day == QDate::currentDate());
+}
+
+void ResultPane::showRangeQuery(const QString& database, SystemLog::ViewerQuery query, const QDateTime& start,
+                                const QDateTime& end)
+{
+    m_strip->setRange(start, end);
+    query.start = start.toString(kTimeFormat);
+    query.end = end.toString(kTimeFormat);
+    const QDateTime now = QDateTime::currentDateTime();
+    startQuery(database, query, start <= now && end >= now.addSecs(-1));
+}
+
+// A listing whose period reaches the present follows the log (newest first,
+// new records would go on top of what is read: they are counted instead).
+void ResultPane::startQuery(const QString& database, const SystemLog::ViewerQuery& query, bool reachesNow)
+{
+    const QString path = database; // may be m_liveDatabase, which is set below
+    const SystemLog::ViewerQuery listed = query;
     const QStringList bounds = m_strip->bounds(); // the strip's period was set by the caller
-    auto stored = std::make_unique<StoredRecords>(database);
+    auto stored = std::make_unique<StoredRecords>(path, listed);
     StoredRecords* answer = stored.get();
     setContent(std::move(stored), kRecordPixelSize);
     m_stored = answer;
-    m_worker->list(database, SystemLog::ViewerQuery{type, start, end, 0}, bounds);
+    m_liveDatabase = path;
+    m_liveQuery = listed;
+    m_live = reachesNow;
+    m_waiting = 0;
+    m_strip->setNewestFirst(listed.newestFirst);
+    m_strip->resetCounts();
+    m_worker->list(path, listed, bounds, m_live);
     m_strip->setVisible(!bounds.isEmpty());
     updateMargins();
     showListingStatus();
@@ -58,43 +94,104 @@ bool ResultPane::isListing() const
 
 bool ResultPane::isBusy() const
 {
-    return m_worker->isListing() || m_worker->isFinding() || m_worker->isCopying();
+    return m_worker->isListing() || m_worker->isChecking() || m_worker->isFinding() || m_worker->isCopying();
 }
 
-void ResultPane::takeListedKeys(const std::vector<qint64>& ids, const std::vector<int>& lengths)
+void ResultPane::takeListedKeys(const std::vector<qint64>& ids, const std::vector<int>& lengths,
+                                const std::vector<qint8>& kinds)
 {
+    if (!m_stored && m_parked) {
+        StoredRecords* answer = m_parked.get();
+        setContent(std::move(m_parked), kRecordPixelSize, true);
+        m_stored = answer;
+    }
     if (!m_stored)
         return;
     const bool wasEmpty = recordCount() == 0;
-    m_stored->keys().append(ids.data(), lengths.data(), int(ids.size()));
+    // Follow mode: a live view at its newest record stays there.
+    const bool following = m_live && !isListing() && !before(m_top, lastTop());
+    m_stored->keys().append(ids.data(), lengths.data(), kinds.data(), int(ids.size()));
     m_segments.extend();
     m_lastTopKnown = false;
     if (wasEmpty)
         m_top = ViewPos();
     if (m_pendingTopRecord >= 0 && m_pendingTopRecord < recordCount())
         scrollToRecord(m_pendingTopRecord);
+    else if (following)
+        setTop(lastTop());
     else
         setTop(m_top);
     showListingStatus();
 }
 
+// A live listing that found nothing shows the not-found notice until its
+// first record comes.
+void ResultPane::parkEmptyAnswer()
+{
+    if (!m_stored || m_records.get() != m_stored)
+        return showNotice(notFoundText());
+    auto* answer = static_cast<StoredRecords*>(m_records.release());
+    m_parked.reset(answer);
+    setContent(std::make_unique<MemoryRecords>(notFoundText()), kNoticePixelSize, true);
+}
+
+// New content at a live listing's path: the same query, listed afresh.
+void ResultPane::relistLive()
+{
+    if (isLive())
+        startQuery(m_liveDatabase, m_liveQuery, true);
+}
+
 void ResultPane::showListingStatus()
 {
-    if (isListing())
-        m_strip->setStatus(QStringLiteral("正在查询…已列出 %1 条").arg(recordCount()));
-    else
-        m_strip->setStatus(QStringLiteral("共 %1 条").arg(recordCount()));
+    QString status = isListing() ? QStringLiteral("正在查询…已列出 %1 条").arg(SystemLog::groupedCount(recordCount()))
+                                 : QStringLiteral("共 %1 条").arg(SystemLog::groupedCount(m_stored ? recordCount() : 0));
+    if (m_stored && m_stored->readsACopy())
+        status += QStringLiteral(" · ") + SystemLog::CommittedCopy::noteText();
+    if (isLive())
+        status += QStringLiteral(" · ") + liveText();
+    if (isLive() && m_waiting > 0)
+        status += QStringLiteral(" · ") + waitingText(m_waiting);
+    setListingStatus(status);
+}
+
+void ResultPane::checkLogFile(const QString& database)
+{
+    setContent(std::make_unique<MemoryRecords>(SystemLog::RecordList()), kRecordPixelSize);
+    m_worker->check(database);
+    updateBusyState();
+}
+
+void ResultPane::endCheck(const QString& error, const QString& note)
+{
+    updateBusyState();
+    if (!error.isEmpty())
+        showNotice(queryFailedText(error));
+    else if (!note.isEmpty())
+        showNotice(note);
+    emit checkEnded(error);
+}
+
+void ResultPane::setListingStatus(const QString& text)
+{
+    m_strip->setStatus(text);
+    emit listingStatusChanged(text);
 }
 
 void ResultPane::endListing(const QString& error)
 {
     if (!error.isEmpty())
         showNotice(queryFailedText(error));
+    else if (recordCount() == 0 && m_live)
+        parkEmptyAnswer();
     else if (recordCount() == 0)
         showNotice(notFoundText());
     else if (m_pendingTopRecord >= 0)
         scrollToRecord(m_pendingTopRecord);
-    showListingStatus();
+    if (error.isEmpty())
+        showListingStatus();
+    else
+        setListingStatus(QStringLiteral("查询失败"));
     updateBusyState();
     emit queryEnded();
 }
@@ -106,12 +203,16 @@ void ResultPane::cancelBusyWork()
         m_findBar->showFound(false);
     }
     m_worker->cancelCopy();
+    if (m_worker->isChecking())
+        m_worker->cancelListing();
     if (m_worker->isListing()) {
         m_worker->cancelListing();
-        if (recordCount() == 0)
+        if (recordCount() == 0) {
             showNotice(cancelledText());
+            setListingStatus(QStringLiteral("查询已取消"));
+        }
         else
-            m_strip->setStatus(QStringLiteral("查询已取消，已列出 %1 条").arg(recordCount()));
+            setListingStatus(QStringLiteral("查询已取消，已列出 %1 条").arg(SystemLog::groupedCount(recordCount())));
         updateBusyState();
         emit queryEnded();
     }
@@ -142,6 +243,8 @@ void ResultPane::endFind(const PaneSearch::Match& match, const QString& error)
     if (match.found)
         select(match);
     emit findEnded(match.found);
+    if (match.found && m_stored)
+        m_worker->countStanding(m_stored->database(), m_stored->query(), m_stored->keys().snapshot(), match, m_findText);
 }
 
 void ResultPane::endCopy(const QString& text, const QString& error)
@@ -172,12 +275,14 @@ void ResultPane::copy()
         emit copyEnded();
         return;
     }
-    m_worker->copy(m_stored->database(), m_stored->keys().snapshot(), start, end);
+    m_worker->copy(m_stored->database(), m_stored->query(), m_stored->keys().snapshot(), start, end);
     updateBusyState();
 }
 
 bool ResultPane::find(const QString& text, bool backward)
 {
+    m_findText = text;
+    viewport()->update(); // every hit in view is marked
     if (text.isEmpty() || recordCount() == 0) {
         emit findEnded(false);
         return false;
@@ -186,7 +291,7 @@ bool ResultPane::find(const QString& text, bool backward)
     selectionBounds(&start, &end);
     if (m_stored) {
         m_findBar->showSearching();
-        m_worker->find(m_stored->database(), m_stored->keys().snapshot(), start, end, text, backward);
+        m_worker->find(m_stored->database(), m_stored->query(), m_stored->keys().snapshot(), start, end, text, backward);
         updateBusyState();
         return false;
     }
@@ -195,6 +300,11 @@ bool ResultPane::find(const QString& text, bool backward)
     if (match.found)
         select(match);
     emit findEnded(match.found);
+    if (match.found) {
+        const PaneSearch::Standing standing = PaneSearch::standingOf(
+            recordCount(), match, text, [this](int record, QString& block) { m_records->blockInto(record, block); });
+        m_findBar->showStanding(standing.index, standing.total);
+    }
     return match.found;
 }
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include <vxSyslog/RecordBlock.h>
 #include <vxSyslog/RecordKeyReader.h>
 
 namespace {
@@ -23,12 +22,22 @@ QString StoredRecords::unreadableText(const QString& reason)
     return QStringLiteral("（暂时无法读取这条记录：%1）").arg(reason);
 }
 
-StoredRecords::StoredRecords(const QString& database)
+StoredRecords::StoredRecords(const QString& database, const SystemLog::ViewerQuery& query)
     : m_database(database)
+    , m_query(query)
 {
 }
 
 StoredRecords::~StoredRecords() = default;
+
+void StoredRecords::readFrom(const std::shared_ptr<SystemLog::CommittedCopy>& copy)
+{
+    m_copy = copy;
+    m_database = copy->path();
+    m_reader.reset();
+    m_pages.clear();
+    m_cachedCharacters = 0;
+}
 
 bool StoredRecords::takeReadFailure()
 {
@@ -47,6 +56,10 @@ QString StoredRecords::blockOf(int record)
     const int first = record - record % kPageSize;
     if (const Page* page = pageAt(first))
         return page->blocks[std::size_t(record - first)];
+    // One wait for a writer's lock per paint, not one per page: the pane
+    // asks again after the failure was taken (takeReadFailure()).
+    if (m_readFailed)
+        return unreadableText(m_readError);
     Page page{first, {}, 0};
     if (!readPage(first, page)) {
         m_readFailed = true;
@@ -92,8 +105,8 @@ bool StoredRecords::readPage(int first, Page& page)
     for (int i = 0; i < size; ++i)
         ids[std::size_t(i)] = m_keys.id(first + i);
     page.blocks.assign(std::size_t(size), goneText());
-    const bool read = m_reader->fetch(ids.data(), size, [&page](int index, const QString& datetime, const QString& message) {
-        page.blocks[std::size_t(index)] = SystemLog::recordBlock(qMakePair(datetime, message));
+    const bool read = m_reader->fetch(m_query, ids.data(), size, [&page](int index, const QString& block) {
+        page.blocks[std::size_t(index)] = block;
     });
     if (!read) {
         m_readError = m_reader->errorText();

@@ -9,6 +9,9 @@
 #include "PaneRecords.h"
 #include "RecordKeys.h"
 
+#include <vxSyslog/CommittedCopy.h>
+#include <vxSyslog/ViewerQuery.h>
+
 namespace SystemLog {
 class RecordKeyReader;
 }
@@ -29,7 +32,7 @@ public:
     static QString goneText();
     static QString unreadableText(const QString& reason);
 
-    explicit StoredRecords(const QString& database);
+    StoredRecords(const QString& database, const SystemLog::ViewerQuery& query);
     ~StoredRecords() override;
 
     int count() const override { return m_keys.count(); }
@@ -38,7 +41,12 @@ public:
 
     RecordKeys& keys() { return m_keys; }
     QString database() const { return m_database; }
-    // Whether a read failed since this was last asked.
+    const SystemLog::ViewerQuery& query() const { return m_query; }
+    // Reads go to this rolled-back copy of the database from now on.
+    void readFrom(const std::shared_ptr<SystemLog::CommittedCopy>& copy);
+    bool readsACopy() const { return bool(m_copy); }
+    // Whether a read failed since this was last asked; until then no page
+    // is read again.
     bool takeReadFailure();
 
 private:
@@ -55,6 +63,8 @@ private:
     void keepPage(Page&& page);
 
     QString m_database;
+    SystemLog::ViewerQuery m_query;
+    std::shared_ptr<SystemLog::CommittedCopy> m_copy;
     RecordKeys m_keys;
     std::unique_ptr<SystemLog::RecordKeyReader> m_reader;
     std::list<Page> m_pages; // the most recently used first

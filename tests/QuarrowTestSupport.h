@@ -56,10 +56,10 @@ inline QString blocks(const QList<Row>& rows)
     return parts.join(QLatin1Char('\n'));
 }
 
-// The record types' captions, in code order, as both lists show them.
+// The record types' captions, in code order, then 全部类型, as both lists show them.
 inline QString caption(int code)
 {
-    const char* captions[] = {"参数修改记录", "用户使用记录", "系统状态记录", "报警记录", "其他信息"};
+    const char* captions[] = {"参数修改记录", "用户使用记录", "系统状态记录", "报警记录", "其他信息", "全部类型"};
     return QString::fromUtf8(captions[code]);
 }
 

@@ -174,7 +174,10 @@ void TestDayExport::streamedFromTheDatabase()
                                        "'2024-04-30 23:59:00', '+' || (i * 4) || ' seconds'), 2 + (i % 20 = 0), "
                                        "'报警：X 轴伺服过载 ' || i || char(10) || '第二行 100%' FROM c")));
     }
-    const SystemLog::ViewerQuery query{2, QStringLiteral("2024-05-01 00:00:00"), QStringLiteral("2024-05-01 23:59:59"), 0};
+    SystemLog::ViewerQuery query;
+    query.types = {2};
+    query.start = QStringLiteral("2024-05-01 00:00:00");
+    query.end = QStringLiteral("2024-05-01 23:59:59");
     const QString path = DayExport::filePath(folder.path(), QStringLiteral("2024-05-01"));
     const QByteArray earlier("2024-05-01 09:00:00:\n开机");
     QVERIFY(writeFile(path, earlier));
@@ -197,13 +200,14 @@ void TestDayExport::streamedFromTheDatabase()
     }
     SystemLog::RecordList records;
     SystemLog::RecordKeyReader again(database);
-    QVERIFY(again.open() && again.readRecords(query, [&records](const QString& datetime, const QString& message) {
-        records.append(qMakePair(datetime, message));
+    QVERIFY(again.open() && again.readBlocks(query, [&records](const QString& block) {
+        const int colon = block.indexOf(QStringLiteral(":\n"));
+        records.append(qMakePair(block.left(colon), block.mid(colon + 2)));
         return true;
     }));
     QCOMPARE(QString::number(records.size()),
              TestDatabase(database).scalar(QStringLiteral("SELECT count(*) FROM SystemInfo WHERE type = 2 AND "
-                                                          "datetime > '2024-05-01 00:00:00' AND datetime < '2024-05-01 23:59:59'")));
+                                                          "datetime >= '2024-05-01 00:00:00' AND datetime <= '2024-05-01 23:59:59'")));
     const QString fromMemory = folder.filePath(QStringLiteral("from-memory.txt"));
     QCOMPARE(int(DayExport::writeRecords(fromMemory, records).status), int(DayExport::Status::Written));
     QCOMPARE(fileBytes(path), fileBytes(fromMemory));

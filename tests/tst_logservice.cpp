@@ -237,11 +237,13 @@ void tst_LogService::queriesAnswerThroughTheService()
         QVERIFY(side.insertRow(QStringLiteral("2020-09-22 10:00:00"), 3, QStringLiteral("alarm")));
         QVERIFY(side.insertRow(QStringLiteral("2020-09-22 23:59:59"), 3, QStringLiteral("at the end")));
     }
+    // Both bounds included, as vxlog's --day and --since/--until.
     const SystemLog::RecordList day = service->queryByDay(QStringLiteral("2020-09-22"), 3);
-    QCOMPARE(day.size(), 1);
+    QCOMPARE(day.size(), 2);
     QCOMPARE(day[0], qMakePair(QStringLiteral("2020-09-22 10:00:00"), QStringLiteral("alarm")));
+    QCOMPARE(day[1].second, QStringLiteral("at the end"));
     const SystemLog::RecordList range =
-        service->queryByRange(QStringLiteral("2020-09-22 10:00:00"), QStringLiteral("2020-09-23 00:00:00"), 3);
+        service->queryByRange(QStringLiteral("2020-09-22 10:00:01"), QStringLiteral("2020-09-22 23:59:59"), 3);
     QCOMPARE(range.size(), 1);
     QCOMPARE(range[0].second, QStringLiteral("at the end"));
     QVERIFY(!service->lastQueryFailed());
@@ -251,7 +253,7 @@ void tst_LogService::queriesAnswerThroughTheService()
     QVERIFY(dayResult.error.isEmpty());
     QCOMPARE(dayResult.records, day);
     const SystemLog::QueryResult rangeResult =
-        service->queryRangeResult(QStringLiteral("2020-09-22 10:00:00"), QStringLiteral("2020-09-23 00:00:00"), 3);
+        service->queryRangeResult(QStringLiteral("2020-09-22 10:00:01"), QStringLiteral("2020-09-22 23:59:59"), 3);
     QVERIFY(!rangeResult.failed);
     QCOMPARE(rangeResult.records, range);
 }

@@ -210,17 +210,19 @@ void tst_LogWriter::queriesWidenDayAndPassRangeUnchanged()
             QVERIFY(side.insertRow(QString::fromLatin1(stamp), 2, QString::fromLatin1(stamp)));
         QVERIFY(side.insertRow(QStringLiteral("2024-05-01 12:00:00"), 1, QStringLiteral("other type")));
     }
+    // Both bounds included.
     const RecordList day = writer.queryByDay(QStringLiteral("2024-05-01"), 2);
     QVERIFY(!writer.lastQueryFailed());
-    QCOMPARE(day.size(), 3);
-    QCOMPARE(day[0].first, QStringLiteral("2024-05-01 00:00:01"));
-    QCOMPARE(day[1].first, QStringLiteral("2024-05-01 12:00:00"));
-    QCOMPARE(day[2].second, QStringLiteral("2024-05-01 23:59:58"));
+    QCOMPARE(day.size(), 5);
+    QCOMPARE(day[0].first, QStringLiteral("2024-05-01 00:00:00"));
+    QCOMPARE(day[2].first, QStringLiteral("2024-05-01 12:00:00"));
+    QCOMPARE(day[4].second, QStringLiteral("2024-05-01 23:59:59"));
 
     const RecordList range =
         writer.queryByRange(QStringLiteral("2024-05-01 00:00:01"), QStringLiteral("2024-05-01 23:59:58"), 2);
-    QCOMPARE(range.size(), 1);
-    QCOMPARE(range[0].first, QStringLiteral("2024-05-01 12:00:00"));
+    QCOMPARE(range.size(), 3);
+    QCOMPARE(range[0].first, QStringLiteral("2024-05-01 00:00:01"));
+    QCOMPARE(range[2].first, QStringLiteral("2024-05-01 23:59:58"));
 }
 
 void tst_LogWriter::queriesNeverFailWhileWriterIsBusy()

@@ -81,6 +81,7 @@ private slots:
     void writesTheRecordBlocksByteExact_data();
     void writesTheRecordBlocksByteExact();
     void replacesAnEarlierFileWithTheSelectionAtPress();
+    void severalTypesAreNamedInTheFile();
 };
 
 void TestQuarrowExport::initTestCase()
@@ -141,7 +142,7 @@ void TestQuarrowExport::oneMessageNoFile()
     QVERIFY(!QFileInfo(path).isFile());
 }
 
-// Only the day's records of the type, strictly inside the day, back to back;
+// Only the day's records of the type, both ends of the day included, back to back;
 // the window is left as it was.
 void TestQuarrowExport::writesTheRecordBlocksByteExact_data()
 {
@@ -154,11 +155,11 @@ void TestQuarrowExport::writesTheRecordBlocksByteExact()
 {
     QFETCH(bool, openedFile);
     Viewer v;
-    const QList<Row> rows = {{"2024-05-01 00:00:00", 2, "at midnight, outside"},
+    const QList<Row> rows = {{"2024-05-01 00:00:00", 2, "at midnight"},
                              {"2024-05-01 08:15:00", 2, "电源电压正常\n风扇转速 1200\n"},
                              {"2024-05-01 12:00:00", 3, "other type"},
                              {"2024-05-01 20:30:45", 2, "最后一条 100%"},
-                             {"2024-05-01 23:59:59", 2, "last second, outside"}};
+                             {"2024-05-01 23:59:59", 2, "last second"}};
     if (openedFile) {
         QVERIFY(v.seed({{"2024-05-01 09:00:00", 2, "this machine's own, not exported"}}));
         const QString other = v.dir.filePath(QStringLiteral("other.db"));
@@ -181,8 +182,10 @@ void TestQuarrowExport::writesTheRecordBlocksByteExact()
     const QString path = exportPathIn(folder);
     QCOMPARE(seen.at(1).title, QStringLiteral("提示"));
     QCOMPARE(seen.at(1).text, QStringLiteral("数据导出完成，路径如下：\n") + path);
-    QCOMPARE(fileBytes(path), inLocaleEncoding(QStringLiteral("2024-05-01 08:15:00:\n电源电压正常\n风扇转速 1200\n"
-                                                              "2024-05-01 20:30:45:\n最后一条 100%")));
+    QCOMPARE(fileBytes(path), inLocaleEncoding(QStringLiteral("2024-05-01 00:00:00:\nat midnight"
+                                                              "2024-05-01 08:15:00:\n电源电压正常\n风扇转速 1200\n"
+                                                              "2024-05-01 20:30:45:\n最后一条 100%"
+                                                              "2024-05-01 23:59:59:\nlast second")));
     QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::NoDotAndDotDot).size(), 1);
 
     QCOMPARE(v.pane()->toPlainText(), QStringLiteral("shown:\nbefore"));
@@ -209,6 +212,24 @@ void TestQuarrowExport::replacesAnEarlierFileWithTheSelectionAtPress()
 
     QCOMPARE(exportDay(v, kDay, 1, {chooseFolder(v.dir.path()), pressOk}).size(), 2);
     QCOMPARE(fileBytes(path), inLocaleEncoding(QStringLiteral("2024-05-01 09:00:00:\none")));
+}
+
+// Every type: each block names its type after the time, in time order; a
+// drop record is exported as it was stored (the file holds what was logged).
+void TestQuarrowExport::severalTypesAreNamedInTheFile()
+{
+    Viewer v;
+    QVERIFY(v.seed({{"2024-05-01 08:00:00", 3, "主轴温度过高"},
+                    {"2024-05-01 07:00:00", 0, "进给倍率 80%"},
+                    {"2024-05-01 09:00:00", 4, "日志过多：已丢弃 3 条记录（2024-05-01 08:59:58 至 09:00:00）"}}));
+    const QString folder = v.dir.filePath(QStringLiteral("exports"));
+    QVERIFY(QDir().mkdir(folder));
+    const QList<SeenModal> seen = exportDay(v, kDay, 5, {chooseFolder(folder), pressOk});
+    QCOMPARE(seen.size(), 2);
+    QCOMPARE(fileBytes(exportPathIn(folder)),
+             inLocaleEncoding(QStringLiteral("2024-05-01 07:00:00 [参数修改记录]:\n进给倍率 80%"
+                                             "2024-05-01 08:00:00 [报警记录]:\n主轴温度过高"
+                                             "2024-05-01 09:00:00 [其他信息]:\n日志过多：已丢弃 3 条记录（2024-05-01 08:59:58 至 09:00:00）")));
 }
 
 QTEST_MAIN(TestQuarrowExport)

@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QMenuBar>
+#include <QScreen>
 #include <QSpacerItem>
 #include <QStackedWidget>
 #include <QStatusBar>
@@ -38,7 +39,8 @@ void TestQuarrowForm::startUpState()
     QVERIFY(v.dir.isValid());
     Quarrow& w = *v.window;
     QCOMPARE(w.objectName(), QStringLiteral("QuarrowClass"));
-    QCOMPARE(w.size(), QSize(798, 654));
+    // The form's size, where the screen has room for it.
+    QCOMPARE(w.size(), QSize(798, 654).boundedTo(w.screen()->availableGeometry().size()));
     QCOMPARE(w.windowTitle(), QStringLiteral("系统日志查询工具"));
     QVERIFY(!w.findChild<QMenuBar*>() && !w.findChild<QToolBar*>() && !w.findChild<QStatusBar*>());
     QCOMPARE(w.centralWidget()->objectName(), QStringLiteral("centralWidget"));
@@ -51,13 +53,14 @@ void TestQuarrowForm::startUpState()
 
     for (const char* name : {"comboBox", "comboBox_2"}) {
         auto* list = v.widget<QComboBox>(name);
-        QCOMPARE(list->count(), 5);
+        QCOMPARE(list->count(), 6);
         for (int code = 0; code < 5; ++code) {
             QCOMPARE(list->itemText(code), caption(code));
             const QVariant data = list->itemData(code, Qt::UserRole);
             QCOMPARE(data.userType(), int(QMetaType::Int));
             QCOMPARE(data.toInt(), code);
         }
+        QCOMPARE(list->itemText(5), QStringLiteral("全部类型"));
     }
     for (const QDate& date : {v.widget<QDateEdit>("dateEdit")->date(),
                               v.widget<QDateTimeEdit>("m_startdateTimeEdit")->date(),
@@ -84,19 +87,23 @@ void TestQuarrowForm::layouts_data()
     QTest::addColumn<int>("margin");
     QTest::addColumn<QStringList>("cells"); // in the order the form adds them
     QTest::newRow("centralWidget") << QStringLiteral("gridLayout_2") << 6 << 11
-                                   << QStringList{"stackedWidget QStackedWidget 0,0 1x1", "textEdit ResultPane 1,0 1x1"};
+                                   << QStringList{"stackedWidget QStackedWidget 0,0 1x1",
+                                                  "listingBar ListingBar 1,0 1x1",
+                                                  "textEdit ResultPane 2,0 1x1"};
     QTest::newRow("page") << QStringLiteral("gridLayout") << 5 << 5
                           << QStringList{"spacer 40x20 Expanding/Minimum 0,4 1x1", "toolButton QToolButton 0,3 1x1",
-                                         "pushButton QPushButton 0,2 1x1", "comboBox QComboBox 0,1 1x1",
+                                         "pushButton QPushButton 0,2 1x1",
                                          "label QLabel 0,0 1x1", "label_2 QLabel 1,0 1x1",
-                                         "dateEdit QDateEdit 1,1 1x1", "m_pbExport QPushButton 1,5 1x1"};
+                                         "dateEdit QDateEdit 1,1 1x1", "m_pbExport QPushButton 1,5 1x1",
+                                         "[comboBox QComboBox, typePicker QToolButton] 0,1 1x1"};
     QTest::newRow("page_2") << QStringLiteral("gridLayout_3") << 5 << 5
                             << QStringList{"toolButton_2 QToolButton 0,4 1x2",
                                            "m_enddateTimeEdit QDateTimeEdit 2,1 1x1",
                                            "m_startdateTimeEdit QDateTimeEdit 1,1 1x1", "label_5 QLabel 2,0 1x1",
-                                           "label_3 QLabel 0,0 1x1", "comboBox_2 QComboBox 0,1 1x1",
+                                           "label_3 QLabel 0,0 1x1",
                                            "pushButton_2 QPushButton 0,2 1x2", "label_4 QLabel 1,0 1x1",
-                                           "spacer 40x20 Expanding/Minimum 0,6 1x1"};
+                                           "spacer 40x20 Expanding/Minimum 0,6 1x1",
+                                           "[comboBox_2 QComboBox, typePicker_2 QToolButton] 0,1 1x1"};
 }
 
 // Every item of each grid: object name and class (or a spacer's size and
@@ -125,8 +132,15 @@ void TestQuarrowForm::layouts()
         grid->getItemPosition(i, &r, &c, &rs, &cs);
         QLayoutItem* item = grid->itemAt(i);
         const QWidget* w = item->widget();
-        const QString what = w ? w->objectName() + QLatin1Char(' ') + QLatin1String(w->metaObject()->className())
-                               : QStringLiteral("spacer %1x%2 %3/%4")
+        const auto named = [](const QWidget* widget) {
+            return widget->objectName() + QLatin1Char(' ') + QLatin1String(widget->metaObject()->className());
+        };
+        QStringList inner;
+        for (int j = 0; item->layout() && j < item->layout()->count(); ++j)
+            inner << named(item->layout()->itemAt(j)->widget());
+        const QString what = w ? named(w)
+                             : item->layout() ? QLatin1Char('[') + inner.join(QStringLiteral(", ")) + QLatin1Char(']')
+                                              : QStringLiteral("spacer %1x%2 %3/%4")
                                      .arg(item->sizeHint().width())
                                      .arg(item->sizeHint().height())
                                      .arg(policy(item->spacerItem()->sizePolicy().horizontalPolicy()),
@@ -153,7 +167,7 @@ void TestQuarrowForm::fontsAndTexts()
     elevenPoint.sort();
     QCOMPARE(elevenPoint, QStringList({"comboBox", "comboBox_2", "dateEdit", "label", "label_2", "label_3", "label_4",
                                        "label_5", "m_enddateTimeEdit", "m_startdateTimeEdit", "pushButton",
-                                       "pushButton_2", "toolButton", "toolButton_2"}));
+                                       "pushButton_2", "toolButton", "toolButton_2", "typePicker", "typePicker_2"}));
     for (const char* name : {"m_pbExport", "textEdit"})
         QCOMPARE(v.widget(name)->font(), QApplication::font(v.widget(name)));
 
@@ -202,9 +216,11 @@ void TestQuarrowForm::editorsPoliciesAndAlignment()
 void TestQuarrowForm::tabOrder_data()
 {
     QTest::addColumn<QStringList>("order");
-    QTest::newRow("page") << QStringList{"toolButton", "pushButton", "comboBox", "dateEdit", "m_pbExport", "textEdit"};
-    QTest::newRow("page_2") << QStringList{"toolButton_2", "m_enddateTimeEdit", "m_startdateTimeEdit",
-                                           "comboBox_2", "pushButton_2", "textEdit"};
+    // As the layout reads, row by row, left to right.
+    QTest::newRow("page") << QStringList{"comboBox", "typePicker", "pushButton", "toolButton", "dateEdit", "m_pbExport",
+                                         "textEdit"};
+    QTest::newRow("page_2") << QStringList{"comboBox_2", "typePicker_2", "pushButton_2", "toolButton_2",
+                                           "m_startdateTimeEdit", "m_enddateTimeEdit", "textEdit"};
 }
 
 // Walks the window's focus chain, keeping the page's tab-focusable widgets

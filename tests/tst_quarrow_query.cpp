@@ -1,5 +1,5 @@
 // The window's one slot: which button does what, the day and range queries
-// seen through the result pane (strict bounds, types, order), copied and
+// seen through the result pane (bounds included, types, order), copied and
 // found in; the not-found and failure notices; Esc and a new query cancel a
 // running one; a log file opened by name or dropped is read, never changed;
 // page switches leave the pane alone.
@@ -82,9 +82,9 @@ void TestQuarrowQuery::eachButtonConnectedOnce()
     for (const char* name : {"pushButton", "toolButton", "pushButton_2", "toolButton_2", "m_pbExport"})
         QCOMPARE(ConnectionCounter::count(v.widget(name), SIGNAL(clicked(bool))), 1);
     int wired = 0;
-    // The pane's find bar has buttons of its own, wired inside the pane.
+    // The pane's find bar and the filter field have buttons of their own.
     for (const QAbstractButton* b : v.window->findChildren<QAbstractButton*>())
-        if (!v.pane()->isAncestorOf(b))
+        if (!v.pane()->isAncestorOf(b) && !v.widget("filterEdit")->isAncestorOf(b))
             wired += ConnectionCounter::count(b, SIGNAL(clicked(bool)));
     QCOMPARE(wired, 5);
 }
@@ -132,21 +132,21 @@ void TestQuarrowQuery::queries_data()
     QTest::addColumn<QStringList>("expected"); // messages, in order; none: the not-found notice
 
     const QDateTime day(kDay, QTime());
-    QTest::newRow("day: the day's records of the type, strict bounds")
+    QTest::newRow("day: the day's records of the type, both ends included")
         << false << day << QDateTime() << 1
-        << QStringList{"first second", kRows[3].message, "last but one second"};
+        << QStringList{"at midnight", "first second", kRows[3].message, "last but one second", "last second"};
     QTest::newRow("day: another type") << false << day << QDateTime() << 0 << QStringList{"parameter"};
     QTest::newRow("day: nothing of the type") << false << day << QDateTime() << 2 << QStringList();
     QTest::newRow("day: nothing on the day") << false << QDateTime(QDate(2024, 5, 3), QTime()) << QDateTime() << 1
                                              << QStringList();
-    QTest::newRow("range: strict bounds, across midnight")
+    QTest::newRow("range: both bounds included, across midnight")
         << true << at("2024-05-01 00:00:01") << at("2024-05-02 13:00:00") << 1
-        << QStringList{kRows[3].message, "last but one second", "last second"};
+        << QStringList{"first second", kRows[3].message, "last but one second", "last second", "next day"};
     QTest::newRow("range: type from its own list, not the day list")
         << true << at("2024-04-30 00:00:00") << at("2024-05-03 00:00:00") << 4 << QStringList{"other info"};
     QTest::newRow("range: start after end finds nothing")
         << true << at("2024-05-03 00:00:00") << at("2024-04-30 00:00:00") << 1 << QStringList();
-    QTest::newRow("range: nothing between") << true << at("2024-05-01 12:00:00") << at("2024-05-01 23:59:58") << 1
+    QTest::newRow("range: nothing between") << true << at("2024-05-01 12:00:00") << at("2024-05-01 23:59:57") << 1
                                             << QStringList();
 }
 
@@ -358,7 +358,12 @@ void TestQuarrowQuery::pageSwitchesLeaveThePaneAlone()
     QCOMPARE(v.pane()->toPlainText(), blocks(row));
     QCOMPARE(v.pane()->font().pixelSize(), 18);
 
-    v.click("pushButton_2"); // nothing in today's range
+    // The range page starts at the day chosen on the day page.
+    QCOMPARE(v.widget<QDateTimeEdit>("m_startdateTimeEdit")->dateTime(), QDateTime(kDay, QTime(0, 0)));
+    QCOMPARE(v.widget<QDateTimeEdit>("m_enddateTimeEdit")->dateTime(), QDateTime(kDay, QTime(23, 59, 59)));
+    v.widget<QDateTimeEdit>("m_startdateTimeEdit")->setDateTime(QDateTime(kDay.addDays(1), QTime(0, 0)));
+    v.widget<QDateTimeEdit>("m_enddateTimeEdit")->setDateTime(QDateTime(kDay.addDays(1), QTime(23, 59, 59)));
+    v.click("pushButton_2"); // nothing on the next day
     QVERIFY(v.queryEnded());
     v.click("toolButton_2");
     QCOMPARE(stack->currentIndex(), 0);

@@ -32,7 +32,8 @@ void TestQuarrowSettings::startUpReadsOnly_data()
     QTest::newRow("no file selects parameter changes") << QByteArray() << 0;
     QTest::newRow("3 selects the alarm records") << QByteArray("comBoxIndex=3\n") << 3;
     QTest::newRow("4, the last entry") << QByteArray("comBoxIndex=4\n") << 4;
-    QTest::newRow("5 is past the list, falls back to 0") << QByteArray("comBoxIndex=5\n") << 0;
+    QTest::newRow("5 is every type") << QByteArray("comBoxIndex=5\n") << 5;
+    QTest::newRow("6 is past the list, falls back to 0") << QByteArray("comBoxIndex=6\n") << 0;
     QTest::newRow("-1 falls back to 0") << QByteArray("comBoxIndex=-1\n") << 0;
     QTest::newRow("huge value falls back to 0") << QByteArray("comBoxIndex=99999\n") << 0;
     QTest::newRow("text is not a number, counts as 0") << QByteArray("comBoxIndex=abc\n") << 0;

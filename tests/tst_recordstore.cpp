@@ -150,9 +150,10 @@ void tst_RecordStore::querySelects_data()
     const QString dayStart = QStringLiteral("2024-05-01 00:00:00");
     const QString dayEnd = QStringLiteral("2024-05-01 23:59:59");
     const QStringList allOfType2{"at start", "after start", "noon", "before end", "at end"};
-    QTest::newRow("bounds strict, time order") << dayStart << dayEnd << 2
-                                               << QStringList{"after start", "noon", "before end"};
-    QTest::newRow("start equals end") << dayStart << dayStart << 2 << QStringList();
+    QTest::newRow("bounds included, time order") << dayStart << dayEnd << 2 << allOfType2;
+    QTest::newRow("inside the bounds") << QStringLiteral("2024-05-01 00:00:01") << QStringLiteral("2024-05-01 23:59:58") << 2
+                                       << QStringList{"after start", "noon", "before end"};
+    QTest::newRow("start equals end") << dayStart << dayStart << 2 << QStringList{"at start"};
     QTest::newRow("start after end") << dayEnd << dayStart << 2 << QStringList();
     QTest::newRow("type compared as number") << dayStart << dayEnd << 3 << QStringList{"text three", "int three"};
     QTest::newRow("type without rows") << dayStart << dayEnd << 4 << QStringList();

@@ -378,7 +378,7 @@ void TestVxlog::textIsTheViewersRecordBlock()
 void TestVxlog::exportIsTheViewersFile_data()
 {
     QTest::addColumn<int>("type");
-    QTest::newRow("alarms: ends excluded, clock set back") << 3;
+    QTest::newRow("alarms: the day's last second, clock set back") << 3;
     QTest::newRow("status") << 2;
 }
 
@@ -421,8 +421,8 @@ void TestVxlog::exportFolders_data()
     QTest::addColumn<QString>("message");
     QTest::addColumn<bool>("written");
     const QStringList day{"--day", "2024-05-01", "--type", "3"};
-    // Only the rows stamped at the day's very ends: the viewer's strict bounds find none.
-    const QStringList empty{"--day", "2024-05-02", "--type", "4"};
+    // Only a record of another type on that day.
+    const QStringList empty{"--day", "2024-05-02", "--type", "3"};
     QTest::newRow("no records") << empty << QStringLiteral("a") << false << 0
                                 << SystemLog::DayExport::noRecordsText(QStringLiteral("2024-05-02")) << false;
     QTest::newRow("no records, quiet") << empty + QStringList{"-q"} << QStringLiteral("a") << false << 0 << QString() << false;

@@ -5,8 +5,7 @@
 namespace SystemLog {
 
 // The first and the last time stamp text of a calendar day "yyyy-MM-dd", the
-// bounds of every day query: the viewer's excludes both, vxlog's --day
-// includes both.
+// bounds of every day query, both included.
 inline QString dayStart(const QString& day)
 {
     return day + QStringLiteral(" 00:00:00");

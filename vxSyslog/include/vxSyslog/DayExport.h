@@ -39,7 +39,8 @@ using Progress = std::function<bool(qint64 records)>;
 // detected, so a full disk is not taken for success; the reason names it.
 VXSYSLOG_EXPORT Outcome writeRecords(const QString& path, const RecordList& records);
 
-// The same file, streamed from an open reader: the records of `query` go to
+// The same file, streamed from an open reader: the blocks of `query` (the
+// type after the time when it lists several, see ListingBlock.h) go to
 // the file a chunk at a time, so memory does not grow with the day. A read
 // that fails part way (ReadFailed, with the reader's reason) or a cancelled
 // export (Cancelled) leaves an earlier file as it was, like a failed write.

@@ -10,9 +10,7 @@ namespace SystemLog {
 
 // Which records of SystemInfo a LogReader delivers, and in what order.
 // Time bounds are texts in the stored form "yyyy-MM-dd hh:mm:ss", compared as
-// texts exactly like the store does. Both ends are included unless
-// exclusiveBounds is set, which gives the viewer's own day and range
-// queries (both ends excluded).
+// texts exactly like the store does. Both ends are included.
 struct RecordFilter
 {
     enum class Order {
@@ -23,7 +21,6 @@ struct RecordFilter
     QVector<int> types;            // empty: every type
     QString since;                 // empty: no lower bound
     QString until;                 // empty: no upper bound
-    bool exclusiveBounds = false;
     QString grep;                  // Perl-compatible pattern on the message; empty: all
     bool ignoreCase = false;
     int last = 0;                  // > 0: only the last N matches (still delivered in order)

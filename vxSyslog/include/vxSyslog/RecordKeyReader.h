@@ -9,27 +9,15 @@
 #include <memory>
 
 #include <vxSyslog/DatabaseFailure.h>
+#include <vxSyslog/ListedKey.h>
+#include <vxSyslog/ViewerQuery.h>
 #include <vxSyslog/vxSyslogExport.h>
 
 namespace SystemLog {
 
-// The viewer's day and range query: the records of one type stamped strictly
-// between two time texts ("yyyy-MM-dd hh:mm:ss", compared as texts, as the
-// store compares them), in time order (then by id), among the rows whose id
-// is at most upToId (0: every row). A fixed upToId gives every read of one
-// answer the same rows, whatever is logged meanwhile.
-struct ViewerQuery
-{
-    int type = 0;
-    QString start;
-    QString end;
-    qint64 upToId = 0;
-};
-
 // Reads a log database for a program that lists huge answers without holding
-// them: an answer is read as keys (row id and the length of its record block,
-// "time:\nmessage", in UTF-16 code units), and the texts of the records in
-// view are fetched by id when they are needed.
+// them: an answer is read as keys (ListedKey), and the texts of the records
+// in view are fetched by id when they are needed.
 //
 // Read-only: a private connection opened with SQLite's read-only flag; the
 // file is never created or written, whatever it holds.
@@ -45,6 +33,9 @@ struct ViewerQuery
 // longer than that; a slice goes on after the last row of the one before, and
 // with upToId the slices read exactly the rows one read would. A lock held by
 // a writer is waited for up to the busy timeout.
+// Several types: one statement per stored type, each in the order of the
+// (type, datetime) index, merged by time here, so that no statement sorts
+// the period and the first records come at once whatever the answer's size.
 // Failures: every operation returns false and leaves the reason in
 // errorText(), the same sentence describeFailure() gives everywhere else
 // (a file that is no database, no SystemInfo table, a missing file, ...).
@@ -52,10 +43,10 @@ class VXSYSLOG_EXPORT RecordKeyReader
 {
 public:
     // Each listed record in turn; returning false stops the read (a success).
-    using KeySink = std::function<bool(qint64 id, int blockLength)>;
-    using RecordSink = std::function<bool(const QString& datetime, const QString& message)>;
+    using KeySink = std::function<bool(const ListedKey& key)>;
+    using BlockSink = std::function<bool(const QString& block)>;
     // `index` is the position of the record's id in the list asked for.
-    using FetchSink = std::function<void(int index, const QString& datetime, const QString& message)>;
+    using FetchSink = std::function<void(int index, const QString& block)>;
 
     static constexpr int kDefaultBusyTimeoutMs = 5000;
     static constexpr int kDefaultSliceMs = 20;
@@ -75,17 +66,20 @@ public:
     bool lastId(qint64& id);
     bool count(const ViewerQuery& query, qint64& result);
     bool readKeys(const ViewerQuery& query, const KeySink& sink);
-    bool readRecords(const ViewerQuery& query, const RecordSink& sink);
+    // The listed records' blocks (listingBlock()), in the listing's order.
+    bool readBlocks(const ViewerQuery& query, const BlockSink& sink);
 
-    // The answer counted per interval, by the time index: bounds are sorted
+    // The answer counted per interval (in time order whatever the listing's
+    // order), by the time index: bounds are sorted
     // time texts b0 < b1 < ... < bn; counts gets n + 2 entries, counts[i]
     // for bounds[i-1] <= datetime < bounds[i], counts[0] before b0 and
     // counts[n+1] from bn on. Summing counts before an interval gives the
     // position of its first record in the answer.
     bool countBetween(const ViewerQuery& query, const QStringList& bounds, QVector<qint64>& counts);
 
-    // The records with these ids; an id no longer stored is left out.
-    bool fetch(const qint64* ids, int count, const FetchSink& sink);
+    // The blocks of the records with these ids, as `query` lists them; an
+    // id no longer stored is left out.
+    bool fetch(const ViewerQuery& query, const qint64* ids, int count, const FetchSink& sink);
 
     void interrupt();
     bool isInterrupted() const;

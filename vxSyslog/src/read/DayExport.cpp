@@ -115,8 +115,8 @@ Filler fillFromReader(RecordKeyReader& reader, const ViewerQuery& query, const P
         BlockWriter writer(file);
         Outcome stop{Status::Written, QString()};
         qint64 written = 0;
-        const bool read = reader.readRecords(query, [&](const QString& datetime, const QString& message) {
-            if (!writer.add(recordBlock(qMakePair(datetime, message)))) {
+        const bool read = reader.readBlocks(query, [&](const QString& block) {
+            if (!writer.add(block)) {
                 stop = {Status::WriteFailed, reasonOf(file)};
                 return false;
             }

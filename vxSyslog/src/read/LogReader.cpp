@@ -82,12 +82,10 @@ Condition conditionOf(const RecordFilter& filter, Use use)
         for (int type : filter.types)
             c.values.push_back({false, {}, type});
     }
-    const QString lower = filter.exclusiveBounds ? QStringLiteral("datetime > ?") : QStringLiteral("datetime >= ?");
-    const QString upper = filter.exclusiveBounds ? QStringLiteral("datetime < ?") : QStringLiteral("datetime <= ?");
     if (!filter.since.isEmpty())
-        c.addText(lower, filter.since);
+        c.addText(QStringLiteral("datetime >= ?"), filter.since);
     if (!filter.until.isEmpty())
-        c.addText(upper, filter.until);
+        c.addText(QStringLiteral("datetime <= ?"), filter.until);
     if (use == Use::WithoutIdsAndGrep)
         return c;
     if (filter.afterId > 0)

@@ -5,11 +5,20 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <chrono>
 #include <mutex>
 #include <thread>
 
+#include <limits>
+
+#include <vxSyslog/ListingBlock.h>
+#include <vxSyslog/RecordFormat.h>
+#include <vxSyslog/RecordTypes.h>
+
+#include "read/MessageMatcher.h"
 #include "store/ReaderChecks.h"
 #include "store/SqliteStatement.h"
 
@@ -65,30 +74,104 @@ struct Resume
     qint64 id = 0;
 };
 
-// The query's condition. The first slice has the query's own bounds (both
-// excluded); a later slice of rows starts at the last row's time stamp, past
-// its id, and a later slice of groups past the last group's time stamp.
-QByteArray whereClause(const ViewerQuery& query, const Resume& resume, bool byGroup)
+const char* const kGrepFunction = "vx_listing_grep";
+
+// The SQL condition that marks a drop record (see isGapMessage).
+QByteArray gapCondition()
 {
-    const bool atRow = resume.started && !byGroup;
-    QByteArray sql = atRow ? " WHERE datetime >= ?1" : " WHERE datetime > ?1";
-    sql += " AND datetime < ?2 AND type = ?3";
-    if (query.upToId > 0)
-        sql += " AND id <= ?4";
-    if (atRow)
-        sql += " AND (datetime > ?1 OR id > ?5)";
-    return sql;
+    QByteArray sql = "(";
+    for (int i = 0; i < kGapMessagePrefixCount; ++i)
+        sql += QByteArray(i ? " OR " : "") + "message GLOB '" + gapMessagePrefix(i) + "*'";
+    return sql + ")";
 }
 
-void bindQuery(SqliteStatement& statement, const ViewerQuery& query, const Resume& resume)
+using ValuePtr = std::shared_ptr<sqlite3_value>;
+
+ValuePtr copyOf(sqlite3_value* value)
 {
-    statement.bindText(1, resume.started ? resume.datetime : query.start.toUtf8());
-    statement.bindText(2, query.end.toUtf8());
-    statement.bindNumber(3, query.type);
+    return ValuePtr(sqlite3_value_dup(value), &sqlite3_value_free);
+}
+
+// The listing read as one stream per stored type, each in the order of the
+// (type, datetime) index, merged by time: no statement ever sorts the
+// period, so the first records come at once whatever the listing's size,
+// and a slice goes on where it ended without reading anything again.
+struct Stream
+{
+    ValuePtr type;          // null: the gap stream of type kGapRecordType
+    bool isGapType = false; // rows of this stream may be drop records
+    int typeCode = ListedKey::kOtherType; // the type as a code, when it is an int
+    QString typeName;
+    int typeNameLength = 0;
+    QByteArray match;       // which of its rows are listed (the pattern, gaps); empty: all
+    Resume resume;
+    bool done = false;
+    std::unique_ptr<SqliteStatement> statement;
+    bool hasRow = false;
+};
+
+QString typeNameOf(sqlite3_value* value)
+{
+    if (sqlite3_value_type(value) == SQLITE_INTEGER) {
+        const qint64 number = sqlite3_value_int64(value);
+        if (number >= std::numeric_limits<int>::min() && number <= std::numeric_limits<int>::max())
+            return recordTypeName(int(number));
+    }
+    return unknownRecordTypeName();
+}
+
+bool isIntValue(sqlite3_value* value, int number)
+{
+    return sqlite3_value_type(value) == SQLITE_INTEGER && sqlite3_value_int64(value) == number;
+}
+
+// The condition of one stream. The first slice has the query's own bounds
+// (both included); a later slice of rows starts at the last row's time
+// stamp, past its id (newest first: ends there, before its id), and a later
+// slice of groups past the last group's time stamp.
+QByteArray whereClause(const ViewerQuery& query, const Stream& stream, bool byGroup, bool withMatch = true)
+{
+    const Resume& resume = stream.resume;
+    const bool atRow = resume.started && !byGroup;
+    const bool down = query.newestFirst && !byGroup;
+    // Rows after an id (a live view's new records) are few: found by id,
+    // not through the time index, which would pass over the whole period.
+    QByteArray sql = query.afterId > 0 ? " WHERE +type IS ?3" : " WHERE type IS ?3";
+    sql += resume.started && byGroup ? " AND datetime > ?1" : " AND datetime >= ?1";
+    sql += " AND datetime <= ?2";
+    if (query.upToId > 0)
+        sql += " AND id <= ?4";
+    if (query.afterId > 0)
+        sql += " AND id > ?6";
+    if (atRow)
+        sql += down ? " AND (datetime < ?2 OR id < ?5)" : " AND (datetime > ?1 OR id > ?5)";
+    return withMatch && !stream.match.isEmpty() ? sql + " AND " + stream.match : sql;
+}
+
+void bindQuery(SqliteStatement& statement, const ViewerQuery& query, const Stream& stream, bool byGroup)
+{
+    const Resume& resume = stream.resume;
+    const bool down = query.newestFirst && !byGroup;
+    statement.bindText(1, resume.started && !down ? resume.datetime : query.start.toUtf8());
+    statement.bindText(2, resume.started && down ? resume.datetime : query.end.toUtf8());
+    if (stream.type)
+        sqlite3_bind_value(statement.get(), 3, stream.type.get());
+    else
+        statement.bindNumber(3, kGapRecordType);
     if (query.upToId > 0)
         statement.bindNumber(4, query.upToId);
     if (resume.started && resume.id > 0)
         statement.bindNumber(5, resume.id);
+    if (query.afterId > 0)
+        statement.bindNumber(6, query.afterId);
+}
+
+void grepFunction(sqlite3_context* context, int, sqlite3_value** arguments)
+{
+    const auto* matcher = static_cast<const MessageMatcher*>(sqlite3_user_data(context));
+    const char* text = reinterpret_cast<const char*>(sqlite3_value_text(arguments[0]));
+    const int length = sqlite3_value_bytes(arguments[0]);
+    sqlite3_result_int(context, matcher->matches(text ? text : "", length) ? 1 : 0);
 }
 
 } // namespace
@@ -107,6 +190,9 @@ struct RecordKeyReader::Private
     bool sliced = false; // the time index exists, so a slice can seek where the last ended
     bool utf8 = true;    // texts are stored as UTF-8 (a database may choose UTF-16)
     sqlite3_stmt* fetchStatement = nullptr;
+    std::unique_ptr<MessageMatcher> matcher;
+    QString matcherPattern;
+    bool matcherIgnoresCase = false;
     FailureKind kind = FailureKind::Other;
     QString error;
 
@@ -229,33 +315,210 @@ struct RecordKeyReader::Private
         return rc == SQLITE_DONE || failFromSqlite();
     }
 
-    // The query's rows in slices (see kSliceMs); `columns` starts with id,
-    // datetime unless byGroup, where it starts with datetime and every row
-    // is a whole group of one time stamp.
-    bool runSliced(const ViewerQuery& query, const char* columns, bool byGroup,
-                   const std::function<bool(SqliteStatement&)>& onRow)
+    // The pattern of a query as the SQL function its streams call.
+    bool prepareGrep(const ViewerQuery& query)
     {
-        const QByteArray tail = byGroup ? " GROUP BY datetime ORDER BY datetime" : " ORDER BY datetime, id";
-        const int datetimeColumn = byGroup ? 0 : 1;
-        Resume resume;
+        if (query.grep.isEmpty())
+            return true;
+        if (!matcher || matcherPattern != query.grep || matcherIgnoresCase != query.ignoreCase) {
+            matcher = std::make_unique<MessageMatcher>(query.grep, query.ignoreCase);
+            matcherPattern = query.grep;
+            matcherIgnoresCase = query.ignoreCase;
+        }
+        if (!matcher->isValid())
+            return fail(FailureKind::Other, QStringLiteral("无效的正则表达式：%1").arg(matcher->errorString()));
+        return sqlite3_create_function_v2(db, kGrepFunction, 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, matcher.get(),
+                                          &grepFunction, nullptr, nullptr, nullptr)
+                   == SQLITE_OK
+               || failFromSqlite();
+    }
+
+    // Every distinct stored type, each found by one seek in the index
+    // (NULL first, as the index orders them).
+    bool storedTypes(std::vector<ValuePtr>& types)
+    {
+        ValuePtr last;
         for (;;) {
             if (!usable())
                 return false;
-            SqliteStatement statement(db, QByteArray("SELECT ") + columns + " FROM SystemInfo"
-                                        + whereClause(query, resume, byGroup) + tail);
+            const char* sql = !last ? "SELECT type FROM SystemInfo ORDER BY type LIMIT 1"
+                              : sqlite3_value_type(last.get()) == SQLITE_NULL
+                                  ? "SELECT type FROM SystemInfo WHERE type IS NOT NULL ORDER BY type LIMIT 1"
+                                  : "SELECT type FROM SystemInfo WHERE type > ?1 ORDER BY type LIMIT 1";
+            SqliteStatement statement(db, sql);
             if (!statement.prepared())
                 return failFromSqlite();
-            bindQuery(statement, query, resume);
+            if (last && sqlite3_value_type(last.get()) != SQLITE_NULL)
+                sqlite3_bind_value(statement.get(), 1, last.get());
+            const int rc = statement.step();
+            if (rc == SQLITE_DONE)
+                return true;
+            if (rc != SQLITE_ROW)
+                return failFromSqlite();
+            last = copyOf(sqlite3_column_value(statement.get(), 0));
+            types.push_back(last);
+        }
+    }
+
+    // The streams of a query: one per listed type, and one for the drop
+    // records when they are wanted and their type is not listed.
+    bool streamsOf(const ViewerQuery& query, std::vector<Stream>& streams)
+    {
+        if (!usable() || !prepareGrep(query))
+            return false;
+        std::vector<ValuePtr> types;
+        if (query.onlyGaps) {
+            // only the gap stream below
+        } else if (query.types.isEmpty()) {
+            if (!storedTypes(types))
+                return false;
+        } else {
+            for (int type : query.types) {
+                SqliteStatement value(db, "SELECT ?1");
+                if (!value.prepared())
+                    return failFromSqlite();
+                value.bindNumber(1, type);
+                if (value.step() != SQLITE_ROW)
+                    return failFromSqlite();
+                types.push_back(copyOf(sqlite3_column_value(value.get(), 0)));
+            }
+        }
+        const QByteArray grep = query.grep.isEmpty() ? QByteArray() : QByteArray(kGrepFunction) + "(message)";
+        bool gapsListed = false;
+        for (const ValuePtr& type : types) {
+            Stream stream;
+            stream.type = type;
+            stream.isGapType = isIntValue(type.get(), kGapRecordType);
+            stream.typeName = typeNameOf(type.get());
+            if (sqlite3_value_type(type.get()) == SQLITE_INTEGER && sqlite3_value_int64(type.get()) >= 0
+                && sqlite3_value_int64(type.get()) < kRecordTypeCount)
+                stream.typeCode = int(sqlite3_value_int64(type.get()));
+            if (!grep.isEmpty())
+                stream.match = stream.isGapType && query.withGaps ? "(" + grep + " OR " + gapCondition() + ")" : grep;
+            gapsListed = gapsListed || stream.isGapType;
+            streams.push_back(std::move(stream));
+        }
+        if ((query.withGaps || query.onlyGaps) && !gapsListed) {
+            Stream gaps;
+            gaps.isGapType = true;
+            gaps.typeName = recordTypeName(kGapRecordType);
+            gaps.match = gapCondition();
+            streams.push_back(std::move(gaps));
+        }
+        for (Stream& stream : streams)
+            stream.typeNameLength = stream.typeName.size();
+        return true;
+    }
+
+    // Steps a stream to its next row; false on a failure.
+    bool advance(Stream& stream)
+    {
+        const int rc = stream.statement->step();
+        stream.hasRow = rc == SQLITE_ROW;
+        if (rc == SQLITE_DONE)
+            stream.done = true;
+        return rc == SQLITE_ROW || rc == SQLITE_DONE || failFromSqlite();
+    }
+
+    // Whether stream a's row comes before stream b's in the listing's order.
+    // Compared in place, as SQLite's BINARY collation does: this runs for
+    // every row of a merged listing.
+    static bool comesFirst(const Stream& a, const Stream& b, bool newestFirst)
+    {
+        sqlite3_stmt* as = a.statement->get();
+        sqlite3_stmt* bs = b.statement->get();
+        const auto* at = sqlite3_column_blob(as, 1);
+        const auto* bt = sqlite3_column_blob(bs, 1);
+        const int al = sqlite3_column_bytes(as, 1);
+        const int bl = sqlite3_column_bytes(bs, 1);
+        int order = (at && bt) ? memcmp(at, bt, std::size_t(std::min(al, bl))) : 0;
+        if (order == 0)
+            order = al - bl;
+        if (order == 0) {
+            const qint64 aid = sqlite3_column_int64(as, 0);
+            const qint64 bid = sqlite3_column_int64(bs, 0);
+            order = aid < bid ? -1 : aid > bid ? 1 : 0;
+        }
+        return newestFirst ? order > 0 : order < 0;
+    }
+
+    // The query's rows (id, datetime, message) in slices (see kSliceMs),
+    // merged from its streams in the listing's order.
+    //
+    // A stream's match (the pattern, the drop record condition) is a column,
+    // not a condition: SQLite still decides it, but a row that fails it
+    // comes back and is passed over here. So a stream whose next listed row
+    // lies far ahead (the rare drop records, a pattern no alarm matches)
+    // never holds the others up: its last row passed over tells how far it
+    // has come, and every row of another stream before that goes out.
+    bool runMerged(const ViewerQuery& query, std::vector<Stream>& streams,
+                   const std::function<bool(Stream&, sqlite3_stmt*)>& onRow)
+    {
+        const QByteArray tail = query.newestFirst ? " ORDER BY datetime DESC, id DESC" : " ORDER BY datetime, id";
+        for (;;) {
+            if (!usable())
+                return false;
+            bool any = false;
+            for (Stream& stream : streams) {
+                stream.statement.reset();
+                stream.hasRow = false;
+                if (stream.done)
+                    continue;
+                const QByteArray listed = stream.match.isEmpty() ? QByteArray("1") : stream.match;
+                stream.statement = std::make_unique<SqliteStatement>(
+                    db, "SELECT id, datetime, message, " + listed + " FROM SystemInfo" + whereClause(query, stream, false, false)
+                            + tail);
+                if (!stream.statement->prepared())
+                    return failFromSqlite();
+                bindQuery(*stream.statement, query, stream, false);
+                if (!advance(stream))
+                    return false;
+                any = any || stream.hasRow;
+            }
+            if (!any)
+                return true;
+            QElapsedTimer slice;
+            slice.start();
+            int rows = 0;
+            for (;;) {
+                Stream* next = nullptr;
+                for (Stream& stream : streams)
+                    if (stream.hasRow && (!next || comesFirst(stream, *next, query.newestFirst)))
+                        next = &stream;
+                if (!next)
+                    return true;
+                sqlite3_stmt* row = next->statement->get();
+                if (sqlite3_column_int(row, 3) != 0 && !onRow(*next, row))
+                    return true;
+                next->resume = {true, utf8At(row, 1), sqlite3_column_int64(row, 0)};
+                if (!advance(*next))
+                    return false;
+                if (sliced && ++rows % 64 == 0 && slice.elapsed() >= sliceMs)
+                    break;
+            }
+        }
+    }
+
+    // One stream's groups of one time stamp (datetime, count) in slices.
+    bool runGroups(const ViewerQuery& query, Stream& stream, const std::function<void(sqlite3_stmt*)>& onGroup)
+    {
+        for (;;) {
+            if (!usable())
+                return false;
+            SqliteStatement statement(db, "SELECT datetime, count(*) FROM SystemInfo" + whereClause(query, stream, true)
+                                              + " GROUP BY datetime ORDER BY datetime");
+            if (!statement.prepared())
+                return failFromSqlite();
+            bindQuery(statement, query, stream, true);
             QElapsedTimer slice;
             slice.start();
             int rows = 0;
             int rc;
             while ((rc = statement.step()) == SQLITE_ROW) {
-                if (!onRow(statement))
-                    return true;
+                onGroup(statement.get());
                 if (!sliced || ++rows % 64 != 0 || slice.elapsed() < sliceMs)
                     continue;
-                resume = {true, utf8At(statement.get(), datetimeColumn), byGroup ? 0 : sqlite3_column_int64(statement.get(), 0)};
+                stream.resume = {true, utf8At(statement.get(), 0), 0};
                 break;
             }
             if (rc != SQLITE_ROW)
@@ -270,12 +533,29 @@ struct RecordKeyReader::Private
         return sqlite3_column_bytes16(statement, column) / int(sizeof(QChar));
     }
 
-    bool fetch(const qint64* ids, int count, const FetchSink& sink)
+    // The listed key of a stream's row: its block's length as listingBlock()
+    // makes it, counted without converting the texts but for a drop record.
+    ListedKey keyOf(const ViewerQuery& query, const Stream& stream, sqlite3_stmt* row) const
+    {
+        ListedKey key;
+        key.id = sqlite3_column_int64(row, 0);
+        key.datetime = reinterpret_cast<const char*>(sqlite3_column_text(row, 1));
+        key.datetimeLength = sqlite3_column_bytes(row, 1);
+        key.gap = (query.withGaps || query.onlyGaps) && stream.isGapType
+                  && isGapMessage(reinterpret_cast<const char*>(sqlite3_column_blob(row, 2)), sqlite3_column_bytes(row, 2));
+        key.type = stream.type ? stream.typeCode : kGapRecordType;
+        const int names = query.namesTypes() ? stream.typeNameLength + 3 : 0;
+        const int message = key.gap ? gapText(textAt(row, 2)).size() : utf16Length(row, 2);
+        key.blockLength = utf16Length(row, 1) + names + 2 + message;
+        return key;
+    }
+
+    bool fetch(const ViewerQuery& query, const qint64* ids, int count, const FetchSink& sink)
     {
         if (!usable())
             return false;
         if (!fetchStatement
-            && sqlite3_prepare_v2(db, "SELECT datetime, message FROM SystemInfo WHERE id = ?", -1, &fetchStatement, nullptr) != SQLITE_OK)
+            && sqlite3_prepare_v2(db, "SELECT datetime, type, message FROM SystemInfo WHERE id = ?", -1, &fetchStatement, nullptr) != SQLITE_OK)
             return failFromSqlite();
         // One read transaction for the batch, not one per row.
         if (sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK)
@@ -285,7 +565,7 @@ struct RecordKeyReader::Private
             sqlite3_bind_int64(fetchStatement, 1, ids[i]);
             rc = sqlite3_step(fetchStatement);
             if (rc == SQLITE_ROW)
-                sink(i, textAt(fetchStatement, 0), textAt(fetchStatement, 1));
+                sink(i, blockOf(fetchStatement, query.namesTypes(), query.withGaps));
             sqlite3_reset(fetchStatement);
         }
         const bool ok = rc == SQLITE_DONE || rc == SQLITE_ROW;
@@ -293,6 +573,15 @@ struct RecordKeyReader::Private
             failFromSqlite();
         sqlite3_exec(db, ok ? "COMMIT" : "ROLLBACK", nullptr, nullptr, nullptr);
         return ok;
+    }
+
+    // The block of a row (datetime, type, message).
+    static QString blockOf(sqlite3_stmt* row, bool namesTypes, bool gapsMarked)
+    {
+        sqlite3_value* type = sqlite3_column_value(row, 1);
+        const QString message = textAt(row, 2);
+        const bool gap = gapsMarked && isIntValue(type, kGapRecordType) && isGapMessage(message);
+        return listingBlock(textAt(row, 0), namesTypes, namesTypes ? typeNameOf(type) : QString(), message, gap);
     }
 };
 
@@ -331,26 +620,38 @@ bool RecordKeyReader::lastId(qint64& id)
 bool RecordKeyReader::count(const ViewerQuery& query, qint64& result)
 {
     result = 0;
-    return d->runOnce("SELECT count(*) FROM SystemInfo" + whereClause(query, Resume(), false),
-                      [&](SqliteStatement& s) { bindQuery(s, query, Resume()); },
-                      [&](SqliteStatement& row) {
-                          result = sqlite3_column_int64(row.get(), 0);
-                          return false;
-                      });
+    std::vector<Stream> streams;
+    if (!d->streamsOf(query, streams))
+        return false;
+    for (const Stream& stream : streams) {
+        const bool counted = d->runOnce("SELECT count(*) FROM SystemInfo" + whereClause(query, stream, false),
+                                        [&](SqliteStatement& s) { bindQuery(s, query, stream, false); },
+                                        [&](SqliteStatement& row) {
+                                            result += sqlite3_column_int64(row.get(), 0);
+                                            return false;
+                                        });
+        if (!counted)
+            return false;
+    }
+    return true;
 }
 
 bool RecordKeyReader::readKeys(const ViewerQuery& query, const KeySink& sink)
 {
-    return d->runSliced(query, "id, datetime, message", false, [&](SqliteStatement& row) {
-        sqlite3_stmt* s = row.get();
-        return sink(sqlite3_column_int64(s, 0), d->utf16Length(s, 1) + 2 + d->utf16Length(s, 2));
+    std::vector<Stream> streams;
+    return d->streamsOf(query, streams) && d->runMerged(query, streams, [&](Stream& stream, sqlite3_stmt* row) {
+        return sink(d->keyOf(query, stream, row));
     });
 }
 
-bool RecordKeyReader::readRecords(const ViewerQuery& query, const RecordSink& sink)
+bool RecordKeyReader::readBlocks(const ViewerQuery& query, const BlockSink& sink)
 {
-    return d->runSliced(query, "id, datetime, message", false,
-                        [&](SqliteStatement& row) { return sink(textAt(row.get(), 1), textAt(row.get(), 2)); });
+    std::vector<Stream> streams;
+    return d->streamsOf(query, streams) && d->runMerged(query, streams, [&](Stream& stream, sqlite3_stmt* row) {
+        const QString message = textAt(row, 2);
+        const bool gap = query.withGaps && stream.isGapType && isGapMessage(message);
+        return sink(listingBlock(textAt(row, 1), query.namesTypes(), stream.typeName, message, gap));
+    });
 }
 
 bool RecordKeyReader::countBetween(const ViewerQuery& query, const QStringList& bounds, QVector<qint64>& counts)
@@ -359,19 +660,26 @@ bool RecordKeyReader::countBetween(const ViewerQuery& query, const QStringList& 
     for (const QString& bound : bounds)
         limits << bound.toUtf8();
     counts.fill(0, limits.size() + 1);
-    int interval = 0;
-    return d->runSliced(query, "datetime, count(*)", true, [&](SqliteStatement& row) {
-        const QByteArray datetime = utf8At(row.get(), 0);
-        while (interval < limits.size() && datetime >= limits.at(interval))
-            ++interval;
-        counts[interval] += sqlite3_column_int64(row.get(), 1);
-        return true;
-    });
+    std::vector<Stream> streams;
+    if (!d->streamsOf(query, streams))
+        return false;
+    for (Stream& stream : streams) {
+        int interval = 0;
+        const bool counted = d->runGroups(query, stream, [&](sqlite3_stmt* row) {
+            const QByteArray datetime = utf8At(row, 0);
+            while (interval < limits.size() && datetime >= limits.at(interval))
+                ++interval;
+            counts[interval] += sqlite3_column_int64(row, 1);
+        });
+        if (!counted)
+            return false;
+    }
+    return true;
 }
 
-bool RecordKeyReader::fetch(const qint64* ids, int count, const FetchSink& sink)
+bool RecordKeyReader::fetch(const ViewerQuery& query, const qint64* ids, int count, const FetchSink& sink)
 {
-    return d->fetch(ids, count, sink);
+    return d->fetch(query, ids, count, sink);
 }
 
 void RecordKeyReader::interrupt()

@@ -150,12 +150,10 @@ void PgSource::where(const RecordFilter& filter, Query& query, bool withHosts) c
             types << type;
         clauses << "type = ANY(" + query.add(numberArray(types)) + "::int[])";
     }
-    const QByteArray lower = filter.exclusiveBounds ? "datetime > " : "datetime >= ";
-    const QByteArray upper = filter.exclusiveBounds ? "datetime < " : "datetime <= ";
     if (!filter.since.isEmpty())
-        clauses << lower + query.add(filter.since.toUtf8());
+        clauses << "datetime >= " + query.add(filter.since.toUtf8());
     if (!filter.until.isEmpty())
-        clauses << upper + query.add(filter.until.toUtf8());
+        clauses << "datetime <= " + query.add(filter.until.toUtf8());
     if (filter.afterId > 0)
         clauses << "id > " + query.add(QByteArray::number(filter.afterId)) + "::bigint";
     if (filter.upToId > 0)

@@ -36,7 +36,7 @@ const char* const QDBSqlite::kInsertSql =
     "INSERT INTO SystemInfo(datetime, type, message) VALUES(?, ?, ?)";
 
 const char* const QDBSqlite::kQuerySql =
-    "select datetime,message from SystemInfo where datetime >? and datetime < ? and type = ?";
+    "select datetime,message from SystemInfo where datetime >= ? and datetime <= ? and type = ?";
 
 // One row per side file being taken in: its own name and how many of its
 // rows are stored (UnwrittenLines.h). Only the writers use it.

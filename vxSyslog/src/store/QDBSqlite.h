@@ -103,7 +103,7 @@ public:
     // only); never below the current size. Returns the cap in force, 0 on failure.
     qint64 setMaxPageCount(qint64 pages);
 
-    // Rows of `type` stamped strictly between `start` and `end` (text
+    // Rows of `type` stamped from `start` to `end`, both included (text
     // comparison), with the outcome; the outcome is also kept for
     // lastQueryFailed()/lastQueryError().
     QueryResult queryResult(const QString& start, const QString& end, int type);
