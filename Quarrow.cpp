@@ -354,7 +354,7 @@ void Quarrow::openLogFile(const QString& path)
 void Quarrow::showStartHint()
 {
     ui.textEdit->setPlaceholderText(
-        QStringLiteral("选择查询类型和日期，按“查询”列出当天的记录。\n读取的日志文件：%1")
+        QStringLiteral("选择查询类型和日期，按“查询”或回车键列出当天的记录。\n读取的日志文件：%1")
             .arg(QDir::toNativeSeparators(m_databasePath)));
 }
 
