@@ -57,6 +57,10 @@ public:
     std::size_t size();
     std::size_t bytes();
 
+    // Whether dropIfFull() counted drops that no take() has folded into the
+    // tally yet: a writer that ends must take once more, or their record is lost.
+    bool hasLateDrops() const { return m_lateDrops.load(std::memory_order_acquire) != 0; }
+
     // False when the queue is full: the line is dropped and counted.
     bool push(tag_MsgItem item);
     // Drops and counts a line of (at most) `cost` bytes without taking the
