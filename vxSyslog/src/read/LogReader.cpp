@@ -143,14 +143,6 @@ void recordFromRow(const SqliteStatement& row, LogRecord& record)
     }
 }
 
-void grepFunction(sqlite3_context* context, int, sqlite3_value** arguments)
-{
-    const auto* matcher = static_cast<const MessageMatcher*>(sqlite3_user_data(context));
-    const char* text = reinterpret_cast<const char*>(sqlite3_value_text(arguments[0]));
-    const int length = sqlite3_value_bytes(arguments[0]);
-    sqlite3_result_int(context, matcher->matches(text ? text : "", length) ? 1 : 0);
-}
-
 } // namespace
 
 struct LogReader::Private
@@ -283,8 +275,7 @@ struct LogReader::Private
         }
         if (!matcher->isValid())
             return fail(FailureKind::Other, QStringLiteral("无效的正则表达式：%1").arg(matcher->errorString()));
-        const int rc = sqlite3_create_function_v2(db, kGrepFunction, 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, matcher.get(),
-                                                  &grepFunction, nullptr, nullptr, nullptr);
+        const int rc = matcher->installAsSqlFunction(db, kGrepFunction);
         return rc == SQLITE_OK || failWith(sqlite3_extended_errcode(db), QString::fromUtf8(sqlite3_errmsg(db)));
     }
 

@@ -2,11 +2,21 @@
 
 #include <algorithm>
 
+#include <sqlite3.h>
+
 #include "format/Utf8.h"
 
 namespace SystemLog {
 
 namespace {
+
+void sqlMatches(sqlite3_context* context, int, sqlite3_value** arguments)
+{
+    const auto* matcher = static_cast<const MessageMatcher*>(sqlite3_user_data(context));
+    const char* text = reinterpret_cast<const char*>(sqlite3_value_text(arguments[0]));
+    const int length = sqlite3_value_bytes(arguments[0]);
+    sqlite3_result_int(context, matcher->matches(text ? text : "", length) ? 1 : 0);
+}
 
 bool hasRegexSyntax(const QString& pattern)
 {
@@ -83,6 +93,12 @@ bool MessageMatcher::matches(const char* text, int length) const
     if (!isValidUtf8(text, length) || (!found && m_foldsFromOutsideAscii))
         return regexMatches(text, length);
     return found;
+}
+
+int MessageMatcher::installAsSqlFunction(sqlite3* db, const char* name) const
+{
+    return sqlite3_create_function_v2(db, name, 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
+                                      const_cast<MessageMatcher*>(this), &sqlMatches, nullptr, nullptr, nullptr);
 }
 
 } // namespace SystemLog

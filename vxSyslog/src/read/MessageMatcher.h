@@ -5,6 +5,8 @@
 #include <QRegularExpression>
 #include <QString>
 
+struct sqlite3;
+
 namespace SystemLog {
 
 // Decides whether a stored message matches a grep pattern, always with the
@@ -23,6 +25,11 @@ public:
     QString errorString() const { return m_regex.errorString(); }
 
     bool matches(const char* text, int length) const;
+
+    // Makes `name(message)` a function of the SQL on `db` that answers as
+    // matches() does, so that SQLite leaves out the rows that do not match.
+    // The matcher must outlive the connection's statements. SQLite's result code.
+    int installAsSqlFunction(sqlite3* db, const char* name) const;
 
 private:
     bool regexMatches(const char* text, int length) const;

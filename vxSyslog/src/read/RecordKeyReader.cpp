@@ -166,14 +166,6 @@ void bindQuery(SqliteStatement& statement, const ViewerQuery& query, const Strea
         statement.bindNumber(6, query.afterId);
 }
 
-void grepFunction(sqlite3_context* context, int, sqlite3_value** arguments)
-{
-    const auto* matcher = static_cast<const MessageMatcher*>(sqlite3_user_data(context));
-    const char* text = reinterpret_cast<const char*>(sqlite3_value_text(arguments[0]));
-    const int length = sqlite3_value_bytes(arguments[0]);
-    sqlite3_result_int(context, matcher->matches(text ? text : "", length) ? 1 : 0);
-}
-
 } // namespace
 
 struct RecordKeyReader::Private
@@ -327,10 +319,7 @@ struct RecordKeyReader::Private
         }
         if (!matcher->isValid())
             return fail(FailureKind::Other, QStringLiteral("无效的正则表达式：%1").arg(matcher->errorString()));
-        return sqlite3_create_function_v2(db, kGrepFunction, 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, matcher.get(),
-                                          &grepFunction, nullptr, nullptr, nullptr)
-                   == SQLITE_OK
-               || failFromSqlite();
+        return matcher->installAsSqlFunction(db, kGrepFunction) == SQLITE_OK || failFromSqlite();
     }
 
     // Every distinct stored type, each found by one seek in the index
