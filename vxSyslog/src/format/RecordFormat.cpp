@@ -269,6 +269,25 @@ const FormatName kFormatNames[] = {
     {"json-pretty", RecordFormat::JsonPretty}, {"verbose", RecordFormat::Verbose},
 };
 
+// One CSV line; the host column only where several machines are listed.
+void appendCsvLine(const LogRecord& record, bool withHost, QByteArray& out)
+{
+    appendNumber(record.id, out);
+    out.append(',');
+    appendCsvField(record.datetime, out);
+    out.append(',');
+    if (withHost) {
+        appendCsvField(record.host, out);
+        out.append(',');
+    }
+    appendCsvType(record, out);
+    out.append(',');
+    appendCsvField(typeNameBytes(record), out);
+    out.append(',');
+    appendCsvField(record.message, out);
+    out.append("\r\n", 2);
+}
+
 } // namespace
 
 QString shownTime(const QString& stored, TimeZoneShown zone)
@@ -406,18 +425,7 @@ void appendRecord(RecordFormat format, const RecordLabels& labels, const LogReco
         out.append('\n');
         return;
     case RecordFormat::Csv:
-        appendNumber(record.id, out);
-        out.append(',');
-        appendCsvField(record.datetime, out);
-        out.append(',');
-        appendCsvField(record.host, out);
-        out.append(',');
-        appendCsvType(record, out);
-        out.append(',');
-        appendCsvField(typeNameBytes(record), out);
-        out.append(',');
-        appendCsvField(record.message, out);
-        out.append("\r\n", 2);
+        appendCsvLine(record, true, out);
         return;
     case RecordFormat::Json:
         appendJsonObject(record, JsonLayout::OneLine, out, true);
@@ -450,16 +458,7 @@ void appendTextRecord(const LogRecord& record, QByteArray& out)
 
 void appendCsvRecord(const LogRecord& record, QByteArray& out)
 {
-    appendNumber(record.id, out);
-    out.append(',');
-    appendCsvField(record.datetime, out);
-    out.append(',');
-    appendCsvType(record, out);
-    out.append(',');
-    appendCsvField(typeNameBytes(record), out);
-    out.append(',');
-    appendCsvField(record.message, out);
-    out.append("\r\n", 2);
+    appendCsvLine(record, false, out);
 }
 
 void appendJsonRecord(const LogRecord& record, QByteArray& out)
