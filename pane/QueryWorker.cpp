@@ -382,8 +382,10 @@ void QueryWorker::listJob(const TicketPtr& ticket, const LogSources& sources, Vi
         if (!bounds.isEmpty())
             m_threads->run([this, ticket, fixed, query, bounds] { countJob(ticket, fixed, query, bounds); });
         const bool read = readInBatches(ticket, *reader, query);
-        // One of several files failing part way is named; the others' records stay listed.
-        const bool othersListed = !read && machines.size() > 1 && reader->problems().size() > problems.size();
+        // One of several files failing part way is named; the others' records
+        // stay listed. A lost database fails the listing.
+        const bool othersListed = !read && !reader->files().isEmpty() && machines.size() > 1
+                                  && reader->problems().size() > problems.size() && !ticket->cancelled();
         if (othersListed) {
             const QStringList more = reader->problems();
             deliver(ticket, [this, machines, more] { emit machinesFixed(machines, more); });
