@@ -1,0 +1,7 @@
+#include <vxSyslog/ListingSource.h>
+
+namespace SystemLog {
+
+ListingSource::~ListingSource() = default;
+
+} // namespace SystemLog
