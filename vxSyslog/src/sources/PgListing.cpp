@@ -250,19 +250,17 @@ QVector<qint64> perMachine(const QVector<qint64>& given, qint64 forAll, int mach
 
 } // namespace
 
-void PgListing::where(const ViewerQuery& query, Statement& statement) const
+// The rows after per-machine ids (a live view's new records) are few: each
+// machine's are found through the primary key, not by passing over the
+// period in the time index.
+QByteArray PgListing::rowsOf(const ViewerQuery& query, Statement& statement) const
 {
     const auto add = [&statement](const QByteArray& value) { return statement.add(value); };
     QList<QByteArray> clauses;
-    clauses << (m_hosts.size() == 1 ? "host = " + add(m_hosts.first())
-                                    : "host = ANY(" + add(arrayLiteral(m_hosts)) + "::text[])");
     clauses << "datetime >= " + add(query.start.toUtf8()) << "datetime <= " + add(query.end.toUtf8());
     const QByteArray upTo = idCondition("<=", perMachine(query.upToIds, query.upToId, m_hosts.size()), m_hosts, add);
-    const QByteArray after = idCondition(">", perMachine(query.afterIds, query.afterId, m_hosts.size()), m_hosts, add);
     if (!upTo.isEmpty())
         clauses << upTo;
-    if (!after.isEmpty())
-        clauses << after;
     QByteArray gap = "type = " + QByteArray::number(kGapRecordType) + " AND (";
     for (int i = 0; i < kGapMessagePrefixCount; ++i)
         gap += QByteArray(i ? " OR " : "") + "starts_with(message, " + add(gapMessagePrefix(i)) + ")";
@@ -278,7 +276,21 @@ void PgListing::where(const ViewerQuery& query, Statement& statement) const
         clauses << "(" + types + " OR (" + gap + "))";
     else if (!types.isEmpty())
         clauses << types;
-    statement.sql += " WHERE " + clauses.join(" AND ");
+
+    const QVector<qint64> after = perMachine(query.afterIds, query.afterId, m_hosts.size());
+    QList<qint64> since;
+    for (int place = 0; place < m_hosts.size(); ++place)
+        since << (after.value(place) > 0 ? after.value(place) : std::numeric_limits<qint64>::min());
+    const QByteArray rows = QByteArray("SELECT ") + kColumns + " FROM fleet_log WHERE " + clauses.join(" AND ");
+    if (std::none_of(after.cbegin(), after.cend(), [](qint64 id) { return id > 0; }))
+        return "(" + rows + " AND "
+               + (m_hosts.size() == 1 ? "host = " + add(m_hosts.first()) : "host = ANY(" + add(arrayLiteral(m_hosts)) + "::text[])")
+               + ")";
+    // OFFSET 0 keeps the planner from turning the per-machine probes into
+    // one join over the period.
+    return "(SELECT r.* FROM unnest(" + add(arrayLiteral(m_hosts)) + "::text[], " + add(numberArray(since))
+           + "::bigint[]) AS m(machine, since_id) CROSS JOIN LATERAL (" + rows
+           + " AND host = m.machine AND id > m.since_id OFFSET 0) AS r)";
 }
 
 int PgListing::placeOf(const QByteArray& host) const
@@ -299,8 +311,7 @@ bool PgListing::readRows(const ViewerQuery& query, const std::function<bool(cons
     if (m_hosts.isEmpty())
         return true;
     Statement statement;
-    statement.sql = QByteArray("SELECT ") + kColumns + " FROM fleet_log";
-    where(query, statement);
+    statement.sql = QByteArray("SELECT ") + kColumns + " FROM " + rowsOf(query, statement) + " AS listed";
     statement.sql += query.newestFirst ? " ORDER BY datetime DESC, host DESC, id DESC" : " ORDER BY datetime, host, id";
     Row row;
     return run(statement, [&](const Values& values, const Nulls& isNull) {
@@ -378,8 +389,7 @@ bool PgListing::countBetween(const ViewerQuery& query, const QStringList& bounds
     Statement statement;
     if (m_matcher) {
         // The pattern is matched here: the period's rows are counted as they come.
-        statement.sql = QByteArray("SELECT ") + kColumns + " FROM fleet_log";
-        where(query, statement);
+        statement.sql = QByteArray("SELECT ") + kColumns + " FROM " + rowsOf(query, statement) + " AS listed";
         Row row;
         return run(statement, [&](const Values& values, const Nulls& isNull) {
             row.typeIsNull = isNull[3];
@@ -394,9 +404,7 @@ bool PgListing::countBetween(const ViewerQuery& query, const QStringList& bounds
     const QByteArray interval = limits.isEmpty() ? QByteArray("0")
                                                  : "width_bucket(datetime COLLATE \"C\", "
                                                        + statement.add(arrayLiteral(limits)) + "::text[])";
-    statement.sql = "SELECT " + interval + ", count(*) FROM fleet_log";
-    where(query, statement);
-    statement.sql += " GROUP BY 1";
+    statement.sql = "SELECT " + interval + ", count(*) FROM " + rowsOf(query, statement) + " AS listed GROUP BY 1";
     return run(statement, [&](const Values& values, const Nulls&) {
         counts[values[0].toInt()] = values[1].toLongLong();
         return true;

@@ -79,8 +79,9 @@ private:
     bool findAllHosts(QList<QByteArray>& hosts);
     bool prepareMatcher(const ViewerQuery& query);
 
-    // The query's condition on fleet_log, without the pattern.
-    void where(const ViewerQuery& query, Statement& statement) const;
+    // The query's rows of fleet_log (host, id, datetime, type, message) as a
+    // FROM item, unordered; the pattern is left to listed().
+    QByteArray rowsOf(const ViewerQuery& query, Statement& statement) const;
     // The listed rows (host, id, datetime, type, message) in the listing's
     // order, each with what the keys and blocks need of it.
     bool readRows(const ViewerQuery& query, const std::function<bool(const Row&)>& onRow);
