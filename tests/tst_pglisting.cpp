@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <atomic>
 #include <thread>
+#include <tuple>
 
 using namespace SystemLog;
 
@@ -109,42 +110,58 @@ QString keyText(const ListedKey& key)
         .arg(key.blockLength);
 }
 
-struct Listed
+const QStringList kBounds{kDay + QStringLiteral(" 06:00:03"), kDay + QStringLiteral(" 06:00:09"),
+                          kDay + QStringLiteral(" 06:00:10"), QStringLiteral("2026-12-10")};
+
+// Everything a listing answers to one query; `fetched` ("index: block",
+// sorted) for the listed records asked for in reverse, and one not stored.
+struct Answer
 {
     QStringList keys;
     QVector<int> machines;
     QVector<qint64> ids;
     QStringList blocks;
+    qint64 count = -1;
+    QVector<qint64> counts;
+    QStringList fetched;
 };
 
+using Fetch = std::function<bool(const int* machines, const qint64* ids, int count, const RecordKeyReader::FetchSink&)>;
+
 template <typename Source>
-bool readAll(Source& source, const ViewerQuery& query, Listed& out)
+bool answer(Source& source, const ViewerQuery& query, const Fetch& fetch, Answer& out)
 {
-    return source.readKeys(query,
-                           [&](const ListedKey& key) {
-                               out.keys << keyText(key);
-                               out.machines << key.machine;
-                               out.ids << key.id;
-                               return true;
-                           })
-           && source.readBlocks(query, [&](const QString& block) {
-                  out.blocks << block;
-                  return true;
-              });
+    const bool read = source.readKeys(query,
+                                      [&](const ListedKey& key) {
+                                          out.keys << keyText(key);
+                                          out.machines.prepend(key.machine);
+                                          out.ids.prepend(key.id);
+                                          return true;
+                                      })
+                      && source.readBlocks(query, [&](const QString& block) {
+                             out.blocks << block;
+                             return true;
+                         })
+                      && source.count(query, out.count) && source.countBetween(query, kBounds, out.counts);
+    QVector<int> machines = out.machines;
+    QVector<qint64> ids = out.ids;
+    machines << 1;
+    ids << kNotStored;
+    const bool fetched = fetch(machines.constData(), ids.constData(), ids.size(), [&](int index, const QString& block) {
+        out.fetched << QStringLiteral("%1: %2").arg(index).arg(block);
+    });
+    out.fetched.sort();
+    return read && fetched;
 }
 
-// "index: block" for each record fetched.
-QStringList fetched(const std::function<bool(const RecordKeyReader::FetchSink&)>& fetch)
+void compare(const Answer& actual, const Answer& expected)
 {
-    QStringList out;
-    if (!fetch([&](int index, const QString& block) { out << QStringLiteral("%1: %2").arg(index).arg(block); }))
-        out << QStringLiteral("failed");
-    out.sort();
-    return out;
+    QCOMPARE(actual.keys, expected.keys);
+    QCOMPARE(actual.blocks, expected.blocks);
+    QCOMPARE(actual.count, expected.count);
+    QCOMPARE(actual.counts, expected.counts);
+    QCOMPARE(actual.fetched, expected.fetched);
 }
-
-const QStringList kBounds{kDay + QStringLiteral(" 06:00:03"), kDay + QStringLiteral(" 06:00:09"),
-                          kDay + QStringLiteral(" 06:00:10"), QStringLiteral("2026-12-10")};
 
 bool psqlAt(const PostgresServer& server, const QString& database, const QString& sql)
 {
@@ -305,116 +322,75 @@ void TestPgListing::listing()
     query.newestFirst = flags & 2;
     query.withGaps = flags & 4;
     query.onlyGaps = flags & 8;
-    const auto idsOf = [&](ViewerQuery q, const QVector<qint64>& up, const QVector<qint64>& past) {
-        if (flags & 16) {
-            q.upToId = up.value(0);
-            q.afterId = past.value(0);
-        } else {
-            q.upToIds = up;
-            q.afterIds = past;
-        }
+    const auto withIds = [&](ViewerQuery q, const QVector<qint64>& up, const QVector<qint64>& past) {
+        q.upToId = flags & 16 ? up.value(0) : 0;
+        q.afterId = flags & 16 ? past.value(0) : 0;
+        q.upToIds = flags & 16 ? QVector<qint64>() : up;
+        q.afterIds = flags & 16 ? QVector<qint64>() : past;
         return q;
     };
+    const auto pick = [](const QVector<qint64>& ids, int m) { return ids.isEmpty() ? ids : QVector<qint64>{ids.at(m)}; };
 
-    struct Entry
-    {
-        QString datetime;
-        int machine;
-        qint64 id;
-        QString key;
-        QString block;
-    };
-    QVector<Entry> merged;
-    qint64 total = 0;
-    QVector<qint64> totalCounts(kBounds.size() + 1, 0);
+    // Each machine from PostgreSQL as from its file; then its records,
+    // named by their machine, for the merged listing.
+    std::vector<std::tuple<QString, int, qint64, QString, QString>> merged; // time stamp, machine, id, key, block
+    Answer all;
+    all.count = 0;
+    all.counts.fill(0, kBounds.size() + 1);
     for (int m = 0; m < kHosts.size(); ++m) {
-        ViewerQuery own = query;
-        own.upToId = upTo.value(m);
-        own.afterId = after.value(m);
         RecordKeyReader file(fileOf(m));
+        ViewerQuery single = query;
+        single.upToId = upTo.value(m);
+        single.afterId = after.value(m);
+        Answer expected, actual;
         QVERIFY(file.open());
-        Listed expected;
-        QVERIFY2(readAll(file, own, expected), qPrintable(file.errorText()));
-        QVERIFY2(!expected.keys.isEmpty() || QByteArray(QTest::currentDataTag()).startsWith("only gaps"), "a row that lists nothing");
-        qint64 expectedCount = 0;
-        QVector<qint64> expectedCounts;
-        QVERIFY(file.count(own, expectedCount) && file.countBetween(own, kBounds, expectedCounts));
-
+        QVERIFY2(answer(file, single, [&](const int*, const qint64* ids, int n, const RecordKeyReader::FetchSink& sink) {
+                     return file.fetch(single, ids, n, sink);
+                 }, expected), qPrintable(file.errorText()));
+        QVERIFY2(!expected.keys.isEmpty() || query.onlyGaps, "a row that lists nothing");
         PgListing one(m_url, {kHosts.at(m)});
+        const ViewerQuery own = withIds(query, pick(upTo, m), pick(after, m));
         QVERIFY2(one.open(), qPrintable(one.errorText()));
-        const ViewerQuery asked = idsOf(query, upTo.isEmpty() ? upTo : QVector<qint64>{upTo.value(m)},
-                                        after.isEmpty() ? after : QVector<qint64>{after.value(m)});
-        Listed actual;
-        QVERIFY2(readAll(one, asked, actual), qPrintable(one.errorText()));
-        QCOMPARE(actual.keys, expected.keys);
-        QCOMPARE(actual.blocks, expected.blocks);
-        qint64 counted = -1;
-        QVector<qint64> counts;
-        QVERIFY(one.count(asked, counted) && one.countBetween(asked, kBounds, counts));
-        QCOMPARE(counted, expectedCount);
-        QCOMPARE(counts, expectedCounts);
+        QVERIFY2(answer(one, own, [&](const int*, const qint64* ids, int n, const RecordKeyReader::FetchSink& sink) {
+                     return one.fetch(own, nullptr, ids, n, sink);
+                 }, actual), qPrintable(one.errorText()));
+        compare(actual, expected);
+        if (QTest::currentTestFailed())
+            return;
 
-        // Fetched out of order, with an id not stored.
-        QVector<qint64> ids = expected.ids;
-        std::reverse(ids.begin(), ids.end());
-        ids << kNotStored;
-        const QStringList fromFile = fetched([&](const RecordKeyReader::FetchSink& sink) {
-            return file.fetch(own, ids.constData(), ids.size(), sink);
-        });
-        QCOMPARE(fetched([&](const RecordKeyReader::FetchSink& sink) {
-                     return one.fetch(asked, nullptr, ids.constData(), ids.size(), sink);
-                 }),
-                 fromFile);
-
-        // The same records named by their machine, for the merged listing.
         const QString named = QLatin1Char(' ') + kHosts.at(m);
-        for (int i = 0; i < expected.ids.size(); ++i) {
-            const int length = expected.keys.at(i).section(QStringLiteral(" len"), -1).toInt() + named.size();
-            QString key = expected.keys.at(i).section(QStringLiteral(" len"), 0, -2) + QStringLiteral(" len%1").arg(length);
-            key.replace(QStringLiteral(" m0 "), QStringLiteral(" m%1 ").arg(m));
-            merged.append({expected.keys.at(i).left(19), m, expected.ids.at(i), key,
-                           expected.blocks.at(i).left(19) + named + expected.blocks.at(i).mid(19)});
+        for (int i = 0; i < expected.keys.size(); ++i) {
+            const QString& key = expected.keys.at(i);
+            const QString& block = expected.blocks.at(i);
+            // "time m0 id7 t3 len42" becomes "time mM id7 t3 len(42 + the name)".
+            const QString renamed = key.section(QStringLiteral(" len"), 0, -2).replace(QStringLiteral(" m0 "), QStringLiteral(" m%1 ").arg(m))
+                                    + QStringLiteral(" len%1").arg(key.section(QStringLiteral(" len"), -1).toInt() + named.size());
+            const qint64 id = expected.ids.at(expected.ids.size() - 1 - i);
+            merged.emplace_back(key.left(19), m, id, renamed, block.left(19) + named + block.mid(19));
         }
-        total += expectedCount;
-        for (int i = 0; i < counts.size(); ++i)
-            totalCounts[i] += expectedCounts.at(i);
+        all.count += expected.count;
+        for (int i = 0; i < expected.counts.size(); ++i)
+            all.counts[i] += expected.counts.at(i);
     }
-    std::sort(merged.begin(), merged.end(), [&](const Entry& a, const Entry& b) {
-        const bool before = std::tie(a.datetime, a.machine, a.id) < std::tie(b.datetime, b.machine, b.id);
-        return query.newestFirst ? std::tie(b.datetime, b.machine, b.id) < std::tie(a.datetime, a.machine, a.id) : before;
-    });
+    std::sort(merged.begin(), merged.end());
+    if (query.newestFirst)
+        std::reverse(merged.begin(), merged.end());
+    for (const auto& entry : merged) {
+        all.keys << std::get<3>(entry);
+        all.blocks << std::get<4>(entry);
+    }
+    for (int i = 0; i < all.blocks.size(); ++i)
+        all.fetched << QStringLiteral("%1: %2").arg(all.blocks.size() - 1 - i).arg(all.blocks.at(i));
+    all.fetched.sort();
 
-    PgListing all(m_url, {});
-    QVERIFY2(all.open(), qPrintable(all.errorText()));
-    const ViewerQuery asked = idsOf(query, upTo, after);
-    Listed actual;
-    QVERIFY2(readAll(all, asked, actual), qPrintable(all.errorText()));
-    QStringList keys, blocks;
-    QVector<int> machines;
-    QVector<qint64> ids;
-    for (const Entry& entry : merged) {
-        keys << entry.key;
-        blocks << entry.block;
-        machines.prepend(entry.machine);
-        ids.prepend(entry.id);
-    }
-    QCOMPARE(actual.keys, keys);
-    QCOMPARE(actual.blocks, blocks);
-    qint64 counted = -1;
-    QVector<qint64> counts;
-    QVERIFY(all.count(asked, counted) && all.countBetween(asked, kBounds, counts));
-    QCOMPARE(counted, total);
-    QCOMPARE(counts, totalCounts);
-    machines << 1;
-    ids << kNotStored;
-    QStringList expectedFetch;
-    for (int i = 0; i < merged.size(); ++i)
-        expectedFetch << QStringLiteral("%1: %2").arg(merged.size() - 1 - i).arg(merged.at(i).block);
-    expectedFetch.sort();
-    QCOMPARE(fetched([&](const RecordKeyReader::FetchSink& sink) {
-                 return all.fetch(asked, machines.constData(), ids.constData(), ids.size(), sink);
-             }),
-             expectedFetch);
+    PgListing listing(m_url, {});
+    QVERIFY2(listing.open(), qPrintable(listing.errorText()));
+    const ViewerQuery asked = withIds(query, upTo, after);
+    Answer actual;
+    QVERIFY2(answer(listing, asked, [&](const int* machines, const qint64* ids, int n, const RecordKeyReader::FetchSink& sink) {
+                 return listing.fetch(asked, machines, ids, n, sink);
+             }, actual), qPrintable(listing.errorText()));
+    compare(actual, all);
 }
 
 void TestPgListing::refusedOpen_data()
