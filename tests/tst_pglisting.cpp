@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QSqlQuery>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -23,6 +24,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <future>
 #include <thread>
 #include <tuple>
 
@@ -202,6 +204,7 @@ private slots:
     void lostServer_data();
     void lostServer();
     void interruptEndsAWaitingStatement();
+    void interruptEndsAConnectAttempt();
 
 private:
     QString fileOf(int m) const { return m_work.filePath(QStringLiteral("machine-%1.db").arg(m)); }
@@ -514,6 +517,35 @@ void TestPgListing::interruptEndsAWaitingStatement()
     QVector<qint64> ids;
     QVERIFY(!listing.newestIds(ids));
     QCOMPARE(listing.failureKind(), FailureKind::Interrupted);
+}
+
+// A server that takes the connection and never answers: the interrupt,
+// not a timeout or the connection's end, ends open().
+void TestPgListing::interruptEndsAConnectAttempt()
+{
+    std::promise<quint16> port;
+    std::atomic<bool> opened{false};
+    std::atomic<bool> accepted{false};
+    std::atomic<PgListing*> listing{nullptr};
+    std::thread silent([&] {
+        QTcpServer server;
+        server.listen(QHostAddress::LocalHost, 0);
+        port.set_value(server.serverPort());
+        accepted = server.waitForNewConnection(60000);
+        QTcpSocket* connection = server.nextPendingConnection();
+        listing.load()->interrupt();
+        for (QDeadlineTimer deadline(60000); !deadline.hasExpired() && !opened.load();)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        delete connection;
+    });
+    PgListing silentServer(QStringLiteral("postgresql://fleet@127.0.0.1:%1/fleet").arg(port.get_future().get()), {});
+    listing = &silentServer;
+    const bool ok = silentServer.open();
+    opened = true;
+    silent.join();
+    QVERIFY(accepted.load());
+    QVERIFY(!ok);
+    QCOMPARE(silentServer.failureKind(), FailureKind::Interrupted);
 }
 
 QTEST_GUILESS_MAIN(TestPgListing)

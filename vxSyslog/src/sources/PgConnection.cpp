@@ -1,6 +1,14 @@
 #include "sources/PgConnection.h"
 
+#include <QDeadlineTimer>
+
 #include <libpq-fe.h>
+#ifdef _WIN32
+#include <winsock2.h>
+#define poll WSAPoll
+#else
+#include <poll.h>
+#endif
 
 #include <cstring>
 #include <string>
@@ -8,6 +16,9 @@
 namespace SystemLog {
 
 namespace {
+
+constexpr int kConnectTimeoutMs = 10000;
+constexpr int kConnectPollMs = 50; // how soon a stop asked for ends a connect
 
 QString detailOf(const char* text)
 {
@@ -65,15 +76,29 @@ bool PgConnection::fail(const QString& headline, const QString& detail)
     return false;
 }
 
-bool PgConnection::connect(const QString& url)
+bool PgConnection::connect(const QString& url, const std::function<bool()>& stopRequested)
 {
     replaceCancelKey(nullptr);
     PQfinish(m_conn);
     const QByteArray dbname = url.toUtf8();
     // Messages come as they were stored: no conversion on the way.
-    const char* const keys[] = {"dbname", "client_encoding", "connect_timeout", "application_name", nullptr};
-    const char* const values[] = {dbname.constData(), "UTF8", "10", "vxlog", nullptr};
-    m_conn = PQconnectdbParams(keys, values, 1);
+    const char* const keys[] = {"dbname", "client_encoding", "application_name", nullptr};
+    const char* const values[] = {dbname.constData(), "UTF8", "vxlog", nullptr};
+    // Connected step by step, so that a stop asked for ends the wait for a
+    // server that does not answer.
+    m_conn = PQconnectStartParams(keys, values, 1);
+    const QDeadlineTimer deadline(kConnectTimeoutMs);
+    PostgresPollingStatusType progress = PGRES_POLLING_WRITING;
+    while (m_conn && PQstatus(m_conn) != CONNECTION_BAD && progress != PGRES_POLLING_OK
+           && progress != PGRES_POLLING_FAILED) {
+        if (stopRequested && stopRequested())
+            return fail(QStringLiteral("已取消连接数据库服务器"), QString());
+        if (deadline.hasExpired())
+            return fail(QStringLiteral("连接数据库服务器超时"), QString());
+        pollfd socket{PQsocket(m_conn), short(progress == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0};
+        if (poll(&socket, 1, kConnectPollMs) > 0)
+            progress = PQconnectPoll(m_conn);
+    }
     if (m_conn && PQstatus(m_conn) == CONNECTION_OK) {
         // The server's notices ("terminating connection …") would go to
         // standard error in English; what matters reaches the caller as a failure.

@@ -32,7 +32,9 @@ public:
     PgConnection(const PgConnection&) = delete;
     PgConnection& operator=(const PgConnection&) = delete;
 
-    bool connect(const QString& url);
+    // `stopRequested` turning true ends the attempt (checked every few
+    // tens of milliseconds while the server has not answered).
+    bool connect(const QString& url, const std::function<bool()>& stopRequested = nullptr);
     // Runs `sql` with its $1… text parameters, handing each row to `row`.
     bool stream(const QByteArray& sql, const std::vector<QByteArray>& parameters, const Row& row,
                 const std::function<bool()>& stopRequested);

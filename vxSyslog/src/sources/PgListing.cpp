@@ -137,9 +137,9 @@ bool PgListing::open()
     QString refused;
     if (!PgSource::acceptsUrl(m_url, refused))
         return fail(FailureKind::Other, refused);
-    if (m_interrupted.load())
-        return usable();
-    if (!m_connection->connect(m_url)) {
+    if (!m_connection->connect(m_url, [this] { return m_interrupted.load(); })) {
+        if (m_interrupted.load())
+            return usable();
         m_problems = QStringList{QStringLiteral("无法读取中央日志数据库 %1：%2").arg(m_url, m_connection->reason())};
         return fail(FailureKind::CannotOpen, m_problems.first());
     }
