@@ -91,10 +91,12 @@ bool PgConnection::connect(const QString& url, const std::function<bool()>& stop
     PostgresPollingStatusType progress = PGRES_POLLING_WRITING;
     while (m_conn && PQstatus(m_conn) != CONNECTION_BAD && progress != PGRES_POLLING_OK
            && progress != PGRES_POLLING_FAILED) {
-        if (stopRequested && stopRequested())
-            return fail(QStringLiteral("已取消连接数据库服务器"), QString());
-        if (deadline.hasExpired())
-            return fail(QStringLiteral("连接数据库服务器超时"), QString());
+        const bool stop = stopRequested && stopRequested();
+        if (stop || deadline.hasExpired()) {
+            PQfinish(m_conn);
+            m_conn = nullptr;
+            return fail(stop ? QStringLiteral("已取消连接数据库服务器") : QStringLiteral("连接数据库服务器超时"), QString());
+        }
         pollfd socket{PQsocket(m_conn), short(progress == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0};
         if (poll(&socket, 1, kConnectPollMs) > 0)
             progress = PQconnectPoll(m_conn);
