@@ -32,13 +32,14 @@ class PgConnection;
 // here by read/'s MessageMatcher, as the file readers match it. Rows stream
 // (COPY's text stream), never held as a whole answer; a sink that stops
 // ends the statement on the server.
-// Failures: every call fails with a Chinese reason naming the database; a
-// lost connection is a failure (FailureKind::CannotOpen), never a short
-// answer. problems() holds the reason the database could not be read, once
-// it could not.
+// Failures: what the database refuses or loses is a Chinese reason naming
+// it; a lost connection is a failure (FailureKind::CannotOpen), never a
+// short answer, and is not made again: every later call fails as well, a
+// new listing connects anew. problems() holds the reason the database could
+// not be read, once it could not.
 // Threads: one listing belongs to one thread; interrupt() may be called from
-// any thread: it cancels the running statement on the server and fails it
-// and every later call (FailureKind::Interrupted).
+// any thread: it ends a connect in progress or cancels the running statement
+// on the server, and fails it and every later call (FailureKind::Interrupted).
 class PgListing : public ListingSource
 {
 public:
