@@ -201,6 +201,7 @@ private slots:
     void listing();
     void refusedOpen_data();
     void refusedOpen();
+    void stoppingSinkEndsTheRead();
     void lostServer_data();
     void lostServer();
     void interruptEndsAWaitingStatement();
@@ -425,6 +426,23 @@ void TestPgListing::refusedOpen()
     QVERIFY2(listing.errorText().contains(reason), qPrintable(listing.errorText()));
     QVector<qint64> ids;
     QVERIFY(!listing.newestIds(ids) || listing.machines().isEmpty());
+}
+
+// A sink that stops ends the read at once with success, and the statement
+// the stop cancelled does not take the next one with it.
+void TestPgListing::stoppingSinkEndsTheRead()
+{
+    PgListing listing(m_bulkUrl, {});
+    QVERIFY2(listing.open(), qPrintable(listing.errorText()));
+    ViewerQuery query;
+    query.start = kDay;
+    query.end = kDay + QStringLiteral(" 23:59:59");
+    int keys = 0;
+    QVERIFY2(listing.readKeys(query, [&](const ListedKey&) { return ++keys < 2; }), qPrintable(listing.errorText()));
+    QCOMPARE(keys, 2);
+    qint64 counted = 0;
+    QVERIFY2(listing.count(query, counted), qPrintable(listing.errorText()));
+    QCOMPARE(counted, qint64(300000));
 }
 
 void TestPgListing::lostServer_data()
