@@ -220,9 +220,9 @@ bool PgListing::prepareMatcher(const ViewerQuery& query)
 
 namespace {
 
-// "id <= bound" per machine (`op` "<=" or ">"), by place; a bound of 0 is none.
-QByteArray idCondition(const char* op, const QVector<qint64>& bounds, const QList<QByteArray>& hosts,
-                       const std::function<QByteArray(const QByteArray&)>& add)
+// "id <= bound" per machine, by place; a bound of 0 is none.
+QByteArray upToCondition(const QVector<qint64>& bounds, const QList<QByteArray>& hosts,
+                          const std::function<QByteArray(const QByteArray&)>& add)
 {
     QByteArray cases;
     QList<qint64> used;
@@ -236,9 +236,9 @@ QByteArray idCondition(const char* op, const QVector<qint64>& bounds, const QLis
         return QByteArray();
     const bool alike = used.size() == hosts.size() && std::count(used.cbegin(), used.cend(), used.first()) == used.size();
     if (alike)
-        return "id " + QByteArray(op) + " " + add(QByteArray::number(used.first())) + "::bigint";
+        return "id <= " + add(QByteArray::number(used.first())) + "::bigint";
     // A machine without a bound compares with NULL, which keeps its rows.
-    return "coalesce(id " + QByteArray(op) + " CASE host" + cases + " END, true)";
+    return "coalesce(id <= CASE host" + cases + " END, true)";
 }
 
 QVector<qint64> perMachine(const QVector<qint64>& given, qint64 forAll, int machines)
@@ -250,15 +250,12 @@ QVector<qint64> perMachine(const QVector<qint64>& given, qint64 forAll, int mach
 
 } // namespace
 
-// The rows after per-machine ids (a live view's new records) are few: each
-// machine's are found through the primary key, not by passing over the
-// period in the time index.
 QByteArray PgListing::rowsOf(const ViewerQuery& query, Statement& statement) const
 {
     const auto add = [&statement](const QByteArray& value) { return statement.add(value); };
     QList<QByteArray> clauses;
     clauses << "datetime >= " + add(query.start.toUtf8()) << "datetime <= " + add(query.end.toUtf8());
-    const QByteArray upTo = idCondition("<=", perMachine(query.upToIds, query.upToId, m_hosts.size()), m_hosts, add);
+    const QByteArray upTo = upToCondition(perMachine(query.upToIds, query.upToId, m_hosts.size()), m_hosts, add);
     if (!upTo.isEmpty())
         clauses << upTo;
     QByteArray gap = "type = " + QByteArray::number(kGapRecordType) + " AND (";
@@ -277,6 +274,9 @@ QByteArray PgListing::rowsOf(const ViewerQuery& query, Statement& statement) con
     else if (!types.isEmpty())
         clauses << types;
 
+    // The rows after per-machine ids (a live view's new records) are few:
+    // each machine's are found by its own index probe, not by passing over
+    // the whole period.
     const QVector<qint64> after = perMachine(query.afterIds, query.afterId, m_hosts.size());
     QList<qint64> since;
     for (int place = 0; place < m_hosts.size(); ++place)
