@@ -106,10 +106,7 @@ bool PgListing::failFromConnection()
     if (m_interrupted.load())
         return fail(FailureKind::Interrupted, describeFailure(FailureKind::Interrupted, QString()));
     const QString reason = QStringLiteral("无法读取中央日志数据库 %1：%2").arg(m_url, m_connection->reason());
-    if (!m_connection->lost())
-        return fail(FailureKind::Other, reason);
-    m_problems = QStringList{reason};
-    return fail(FailureKind::CannotOpen, reason);
+    return fail(m_connection->lost() ? FailureKind::CannotOpen : FailureKind::Other, reason);
 }
 
 bool PgListing::usable()
@@ -135,8 +132,10 @@ bool PgListing::open()
     m_hosts.clear();
     m_places.clear();
     QString refused;
-    if (!PgSource::acceptsUrl(m_url, refused))
+    if (!PgSource::acceptsUrl(m_url, refused)) {
+        m_problems = QStringList{refused};
         return fail(FailureKind::Other, refused);
+    }
     if (!m_connection->connect(m_url, [this] { return m_interrupted.load(); })) {
         if (m_interrupted.load())
             return usable();
@@ -147,11 +146,11 @@ bool PgListing::open()
     probe.sql = QByteArray("SELECT ") + kColumns + " FROM fleet_log LIMIT 0";
     if (!run(probe, [](const Values&, const Nulls&) { return true; })) {
         const QString state = m_connection->sqlState();
-        if (m_kind == FailureKind::Other && (state == QLatin1String("42P01") || state == QLatin1String("42703"))) {
-            m_problems = QStringList{
-                QStringLiteral("无法读取中央日志数据库 %1：数据库中没有可用的 fleet_log 表（用 docs/fleet_log.sql 创建）").arg(m_url)};
-            return fail(FailureKind::NotALogDatabase, m_problems.first());
-        }
+        if (m_kind == FailureKind::Other && (state == QLatin1String("42P01") || state == QLatin1String("42703")))
+            fail(FailureKind::NotALogDatabase,
+                 QStringLiteral("无法读取中央日志数据库 %1：数据库中没有可用的 fleet_log 表（用 docs/fleet_log.sql 创建）").arg(m_url));
+        if (m_kind != FailureKind::Interrupted)
+            m_problems = QStringList{m_error};
         return false;
     }
     QList<QByteArray> hosts;

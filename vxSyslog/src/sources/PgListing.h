@@ -35,8 +35,9 @@ class PgConnection;
 // Failures: what the database refuses or loses is a Chinese reason naming
 // it; a lost connection is a failure (FailureKind::CannotOpen), never a
 // short answer, and is not made again: every later call fails as well, a
-// new listing connects anew. problems() holds the reason the database could
-// not be read, once it could not.
+// new listing connects anew. problems() holds open()'s reason when the
+// database could not be read at all; a call failing later fails as a whole
+// (no machine's records go on being listed), with errorText() alone.
 // Threads: one listing belongs to one thread; interrupt() may be called from
 // any thread: it ends a connect in progress or cancels the running statement
 // on the server, and fails it and every later call (FailureKind::Interrupted).
