@@ -362,7 +362,7 @@ bool PgListing::readKeys(const ViewerQuery& query, const KeySink& sink)
 // lists the period's drop records (withGaps).
 bool PgListing::readBlocks(const ViewerQuery& query, const BlockSink& sink)
 {
-    return readRows(query, [&](const Row& row) { return sink(blockOf(query, row, query.withGaps)); });
+    return readRows(query, [&](const Row& row) { return sink(blockOf(query, row, query.withGaps || query.onlyGaps)); });
 }
 
 bool PgListing::count(const ViewerQuery& query, qint64& result)
@@ -439,7 +439,7 @@ bool PgListing::fetch(const ViewerQuery& query, const int* machines, const qint6
         row.typeIsNull = isNull[3];
         row.type = isNull[3] ? 0 : values[3].toInt();
         row.message = values[4];
-        sink(indexes.at(values[5].toInt()), blockOf(query, row, query.withGaps));
+        sink(indexes.at(values[5].toInt()), blockOf(query, row, query.withGaps || query.onlyGaps));
         return true;
     });
 }
