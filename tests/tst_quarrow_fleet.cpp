@@ -51,6 +51,8 @@ private slots:
     void initTestCase();
     void fleetInTheWindow_data();
     void fleetInTheWindow();
+    void todayIsFollowed_data();
+    void todayIsFollowed();
     void aLostServerIsNamedInThePane();
 
 private:
@@ -141,6 +143,44 @@ void TestQuarrowFleet::fleetInTheWindow()
         QVERIFY(own.queryEnded());
         QCOMPARE(exported, exportOf(own, own.dir.filePath(QStringLiteral("own-export"))));
     }
+}
+
+void TestQuarrowFleet::todayIsFollowed_data()
+{
+    QTest::addColumn<QStringList>("chosen");
+    QTest::addColumn<QString>("listed"); // %1: today
+    QTest::newRow("every machine") << QStringList()
+                                   << QStringLiteral("%1 00:00:01 plc-7:\n今天\n%1 00:00:02 plc-8:\n后来的\n%1 00:00:03 plc-7:\n也来了");
+    QTest::newRow("one machine") << QStringList{"plc-8"} << QStringLiteral("%1 00:00:02:\n后来的");
+}
+
+// Today's alarms of the fleet, listed live: what the receiver stores later
+// appears once, in the order it came.
+void TestQuarrowFleet::todayIsFollowed()
+{
+    QFETCH(QStringList, chosen);
+    QFETCH(QString, listed);
+    const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+    QString why;
+    auto store = [&](const char* host, int id, int second, const char* message) {
+        return m_server->psql(QStringLiteral("fleet"),
+                              {"-c", QStringLiteral("INSERT INTO fleet_log(host, id, datetime, type, message) "
+                                                    "VALUES ('%1', %2, '%3 00:00:%4', 3, '%5')")
+                                         .arg(QLatin1String(host)).arg(id).arg(today).arg(second, 2, 10, QLatin1Char('0'))
+                                         .arg(QString::fromUtf8(message))},
+                              why);
+    };
+    QVERIFY2(m_server->psql(QStringLiteral("fleet"), {"-c", "DELETE FROM fleet_log WHERE id > 3"}, why), qPrintable(why));
+    QVERIFY2(store("plc-7", 10, 1, "今天"), qPrintable(why));
+    Viewer v;
+    v.window->openLogs({m_url});
+    QVERIFY(v.queryEnded());
+    v.window->machineChooser()->setChosen(chosen);
+    QVERIFY(v.queryDay(QDate::currentDate(), 3));
+    QVERIFY(v.pane()->isLive());
+    QVERIFY2(store("plc-8", 10, 2, "后来的"), qPrintable(why));
+    QVERIFY2(store("plc-7", 11, 3, "也来了"), qPrintable(why));
+    QTRY_COMPARE_WITH_TIMEOUT(v.pane()->toPlainText(), listed.arg(today), kQueryTimeoutMs);
 }
 
 // Runs last: the server goes for good.
