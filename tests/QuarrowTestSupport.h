@@ -11,7 +11,10 @@
 #include <QDateEdit>
 #include <QDateTimeEdit>
 #include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
@@ -178,5 +181,25 @@ private:
     QList<QPointer<QWidget>> m_handled;
     QList<SeenModal> m_seen;
 };
+
+// Presses the export button for this day of every type, picks `folder` in
+// the folder dialog and confirms the outcome; the file written (null if none).
+inline QByteArray exportEveryTypeOf(Viewer& v, const QDate& day, const QString& folder)
+{
+    QDir().mkpath(folder);
+    ModalDriver modals({[folder](QWidget* modal) {
+                            if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
+                                dialog->setDirectory(folder);
+                                QMetaObject::invokeMethod(dialog, "accept");
+                            }
+                        },
+                        [](QWidget* modal) {
+                            if (auto* box = qobject_cast<QMessageBox*>(modal))
+                                box->button(QMessageBox::Ok)->click();
+                        }});
+    v.selectDay(day, 5);
+    v.click("m_pbExport");
+    return fileBytes(folder + QLatin1Char('/') + day.toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral("系统日志.txt"));
+}
 
 } // namespace QuarrowTest

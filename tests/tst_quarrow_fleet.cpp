@@ -25,22 +25,6 @@ const QList<Row> kPlc8 = {{"2024-05-01 08:00:00", 3, "Motor 过载"},
                           {"2024-05-01 08:30:00", 0, "进给 80%"},
                           {"2024-05-02 07:00:00", 3, "次日"}};
 
-QByteArray exportOf(Viewer& v, const QString& folder)
-{
-    QDir(folder).removeRecursively();
-    QDir().mkpath(folder);
-    ModalDriver modals({[folder](QWidget* modal) {
-                            auto* dialog = qobject_cast<QFileDialog*>(modal);
-                            QVERIFY(dialog);
-                            dialog->setDirectory(folder);
-                            QMetaObject::invokeMethod(dialog, "accept");
-                        },
-                        [](QWidget* modal) { qobject_cast<QMessageBox*>(modal)->button(QMessageBox::Ok)->click(); }});
-    v.selectDay(kDay, TypeChooser::kAllTypesIndex);
-    v.click("m_pbExport");
-    return fileBytes(folder + QStringLiteral("/2024-05-01系统日志.txt"));
-}
-
 } // namespace
 
 class TestQuarrowFleet : public QObject
@@ -135,13 +119,13 @@ void TestQuarrowFleet::fleetInTheWindow()
     QTRY_COMPARE_WITH_TIMEOUT(found.size(), 1, kQueryTimeoutMs);
     QCOMPARE(v.pane()->selectedText(), QStringLiteral("过载"));
 
-    const QByteArray exported = exportOf(v, v.dir.filePath(QStringLiteral("fleet-export")));
+    const QByteArray exported = exportEveryTypeOf(v, kDay, v.dir.filePath(QStringLiteral("fleet-export")));
     QVERIFY(!exported.isEmpty());
     if (chosen.size() == 1) {
         Viewer own;
         own.window->openLogFile(m_dir.filePath(chosen.first() + ".db"));
         QVERIFY(own.queryEnded());
-        QCOMPARE(exported, exportOf(own, own.dir.filePath(QStringLiteral("own-export"))));
+        QCOMPARE(exported, exportEveryTypeOf(own, kDay, own.dir.filePath(QStringLiteral("own-export"))));
     }
 }
 

@@ -462,18 +462,8 @@ void TestQuarrowListing::severalLogsAreOneTimeline()
     QCOMPARE(found.first().first().toBool(), listed.contains(QStringLiteral("过载")));
     QCOMPARE(v.pane()->selectedText(), found.first().first().toBool() ? QStringLiteral("过载") : QString());
 
-    const QString folder = v.dir.filePath(QStringLiteral("exports"));
-    QVERIFY(QDir().mkdir(folder));
-    ModalDriver modals({[folder](QWidget* modal) {
-                            auto* dialog = qobject_cast<QFileDialog*>(modal);
-                            QVERIFY(dialog);
-                            dialog->setDirectory(folder);
-                            QMetaObject::invokeMethod(dialog, "accept");
-                        },
-                        [](QWidget* modal) { qobject_cast<QMessageBox*>(modal)->button(QMessageBox::Ok)->click(); }});
-    v.click("m_pbExport");
-    QCOMPARE(modals.seen().size(), 2);
-    QCOMPARE(fileBytes(folder + QStringLiteral("/2024-05-01系统日志.txt")), QTextCodec::codecForLocale()->fromUnicode(QString::fromUtf8(exported)));
+    QCOMPARE(exportEveryTypeOf(v, kDay, v.dir.filePath(QStringLiteral("exports"))),
+             QTextCodec::codecForLocale()->fromUnicode(QString::fromUtf8(exported)));
 }
 
 QTEST_MAIN(TestQuarrowListing)

@@ -15,6 +15,21 @@
 
 namespace SystemLog {
 
+QByteArray pgTextArray(const QList<QByteArray>& items)
+{
+    QByteArray out("{");
+    for (int i = 0; i < items.size(); ++i) {
+        out += i > 0 ? ",\"" : "\"";
+        for (char c : items.at(i)) {
+            if (c == '"' || c == '\\')
+                out += '\\';
+            out += c;
+        }
+        out += '"';
+    }
+    return out + '}';
+}
+
 namespace {
 
 constexpr int kConnectTimeoutMs = 10000;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <functional>
@@ -12,6 +13,32 @@ struct pg_result;
 struct pg_cancel;
 
 namespace SystemLog {
+
+// A statement with its $1… text parameters, each added where the SQL names
+// it; PgConnection::stream() quotes them.
+struct PgStatement
+{
+    QByteArray sql;
+    std::vector<QByteArray> parameters;
+
+    QByteArray add(const QByteArray& value)
+    {
+        parameters.push_back(value);
+        return '$' + QByteArray::number(static_cast<qulonglong>(parameters.size()));
+    }
+};
+
+// PostgreSQL array literals for a parameter ("{\"a\",\"b\"}", "{1,2}"):
+// every text quoted, '"' and '\' escaped.
+QByteArray pgTextArray(const QList<QByteArray>& items);
+template <typename Numbers>
+QByteArray pgNumberArray(const Numbers& numbers)
+{
+    QByteArray out("{");
+    for (auto number : numbers)
+        out += (out.size() > 1 ? "," : "") + QByteArray::number(number);
+    return out + '}';
+}
 
 // One libpq connection to the fleet's PostgreSQL, for reading only.
 // Failures: every call returns false and leaves the reason in Chinese, the

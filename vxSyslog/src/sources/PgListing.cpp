@@ -17,31 +17,6 @@ namespace {
 
 const char* const kColumns = "host, id, datetime, type, message";
 
-// A PostgreSQL array literal: every element quoted, '"' and '\' escaped.
-QByteArray arrayLiteral(const QList<QByteArray>& items)
-{
-    QByteArray out("{");
-    for (int i = 0; i < items.size(); ++i) {
-        out += i > 0 ? ",\"" : "\"";
-        for (char c : items.at(i)) {
-            if (c == '"' || c == '\\')
-                out += '\\';
-            out += c;
-        }
-        out += '"';
-    }
-    return out + '}';
-}
-
-template <typename Numbers>
-QByteArray numberArray(const Numbers& numbers)
-{
-    QList<QByteArray> items;
-    for (auto number : numbers)
-        items << QByteArray::number(number);
-    return arrayLiteral(items);
-}
-
 // The UTF-16 length of UTF-8 text as the server hands it over (always well
 // formed): one unit per character, two for one past U+FFFF.
 int utf16Length(const QByteArray& utf8)
@@ -56,18 +31,6 @@ int utf16Length(const QByteArray& utf8)
 }
 
 } // namespace
-
-struct PgListing::Statement
-{
-    QByteArray sql;
-    std::vector<QByteArray> parameters;
-
-    QByteArray add(const QByteArray& value)
-    {
-        parameters.push_back(value);
-        return '$' + QByteArray::number(static_cast<qulonglong>(parameters.size()));
-    }
-};
 
 // One row of fleet_log as the COPY stream hands it over (valid during the call).
 struct PgListing::Row
@@ -116,7 +79,7 @@ bool PgListing::usable()
     return true;
 }
 
-bool PgListing::run(const Statement& statement, const std::function<bool(const Values&, const Nulls&)>& onRow)
+bool PgListing::run(const PgStatement& statement, const std::function<bool(const Values&, const Nulls&)>& onRow)
 {
     if (!usable())
         return false;
@@ -142,7 +105,7 @@ bool PgListing::open()
         m_problems = QStringList{QStringLiteral("无法读取中央日志数据库 %1：%2").arg(m_url, m_connection->reason())};
         return fail(FailureKind::CannotOpen, m_problems.first());
     }
-    Statement probe;
+    PgStatement probe;
     probe.sql = QByteArray("SELECT ") + kColumns + " FROM fleet_log LIMIT 0";
     if (!run(probe, [](const Values&, const Nulls&) { return true; })) {
         const QString state = m_connection->sqlState();
@@ -175,7 +138,7 @@ bool PgListing::open()
 // many rows each has.
 bool PgListing::findAllHosts(QList<QByteArray>& hosts)
 {
-    Statement statement;
+    PgStatement statement;
     statement.sql = "WITH RECURSIVE machines AS ("
                     " SELECT min(host) AS host FROM fleet_log"
                     " UNION ALL SELECT (SELECT min(f.host) FROM fleet_log f WHERE f.host > m.host) FROM machines m"
@@ -192,9 +155,9 @@ bool PgListing::newestIds(QVector<qint64>& ids)
     ids.fill(0, m_hosts.size());
     if (m_hosts.isEmpty())
         return usable();
-    Statement statement;
+    PgStatement statement;
     statement.sql = "SELECT a.n - 1, (SELECT max(f.id) FROM fleet_log f WHERE f.host = a.host) FROM unnest("
-                    + statement.add(arrayLiteral(m_hosts)) + "::text[]) WITH ORDINALITY AS a(host, n)";
+                    + statement.add(pgTextArray(m_hosts)) + "::text[]) WITH ORDINALITY AS a(host, n)";
     return run(statement, [&](const Values& values, const Nulls& isNull) {
         if (!isNull[1])
             ids[values[0].toInt()] = values[1].toLongLong();
@@ -249,7 +212,7 @@ QVector<qint64> perMachine(const QVector<qint64>& given, qint64 forAll, int mach
 
 } // namespace
 
-QByteArray PgListing::rowsOf(const ViewerQuery& query, Statement& statement) const
+QByteArray PgListing::rowsOf(const ViewerQuery& query, PgStatement& statement) const
 {
     const auto add = [&statement](const QByteArray& value) { return statement.add(value); };
     QList<QByteArray> clauses;
@@ -265,7 +228,7 @@ QByteArray PgListing::rowsOf(const ViewerQuery& query, Statement& statement) con
     if (query.types.size() == 1)
         types = "type = " + add(QByteArray::number(query.types.first())) + "::int";
     else if (!query.types.isEmpty())
-        types = "type = ANY(" + add(numberArray(query.types)) + "::int[])";
+        types = "type = ANY(" + add(pgNumberArray(query.types)) + "::int[])";
     if (query.onlyGaps)
         clauses << gap;
     else if (query.withGaps && !types.isEmpty())
@@ -283,11 +246,11 @@ QByteArray PgListing::rowsOf(const ViewerQuery& query, Statement& statement) con
     const QByteArray rows = QByteArray("SELECT ") + kColumns + " FROM fleet_log WHERE " + clauses.join(" AND ");
     if (std::none_of(after.cbegin(), after.cend(), [](qint64 id) { return id > 0; }))
         return "(" + rows + " AND "
-               + (m_hosts.size() == 1 ? "host = " + add(m_hosts.first()) : "host = ANY(" + add(arrayLiteral(m_hosts)) + "::text[])")
+               + (m_hosts.size() == 1 ? "host = " + add(m_hosts.first()) : "host = ANY(" + add(pgTextArray(m_hosts)) + "::text[])")
                + ")";
     // OFFSET 0 keeps the planner from turning the per-machine probes into
     // one join over the period.
-    return "(SELECT r.* FROM unnest(" + add(arrayLiteral(m_hosts)) + "::text[], " + add(numberArray(since))
+    return "(SELECT r.* FROM unnest(" + add(pgTextArray(m_hosts)) + "::text[], " + add(pgNumberArray(since))
            + "::bigint[]) AS m(machine, since_id) CROSS JOIN LATERAL (" + rows
            + " AND host = m.machine AND id > m.since_id OFFSET 0) AS r)";
 }
@@ -309,7 +272,7 @@ bool PgListing::readRows(const ViewerQuery& query, const std::function<bool(cons
         return false;
     if (m_hosts.isEmpty())
         return true;
-    Statement statement;
+    PgStatement statement;
     statement.sql = QByteArray("SELECT ") + kColumns + " FROM " + rowsOf(query, statement) + " AS listed";
     statement.sql += query.newestFirst ? " ORDER BY datetime DESC, host DESC, id DESC" : " ORDER BY datetime, host, id";
     Row row;
@@ -385,7 +348,7 @@ bool PgListing::countBetween(const ViewerQuery& query, const QStringList& bounds
         return false;
     if (m_hosts.isEmpty())
         return true;
-    Statement statement;
+    PgStatement statement;
     if (m_matcher) {
         // The pattern is matched here: the period's rows are counted as they come.
         statement.sql = QByteArray("SELECT ") + kColumns + " FROM " + rowsOf(query, statement) + " AS listed";
@@ -402,7 +365,7 @@ bool PgListing::countBetween(const ViewerQuery& query, const QStringList& bounds
     // Interval i holds the times from bounds[i-1] on: width_bucket's numbering.
     const QByteArray interval = limits.isEmpty() ? QByteArray("0")
                                                  : "width_bucket(datetime COLLATE \"C\", "
-                                                       + statement.add(arrayLiteral(limits)) + "::text[])";
+                                                       + statement.add(pgTextArray(limits)) + "::text[])";
     statement.sql = "SELECT " + interval + ", count(*) FROM " + rowsOf(query, statement) + " AS listed GROUP BY 1";
     return run(statement, [&](const Values& values, const Nulls&) {
         counts[values[0].toInt()] = values[1].toLongLong();
@@ -428,9 +391,9 @@ bool PgListing::fetch(const ViewerQuery& query, const int* machines, const qint6
     if (hosts.isEmpty())
         return true;
     // One round trip for the whole batch.
-    Statement statement;
+    PgStatement statement;
     statement.sql = "SELECT f.host, f.id, f.datetime, f.type, f.message, a.n - 1 FROM unnest("
-                    + statement.add(arrayLiteral(hosts)) + "::text[], " + statement.add(numberArray(wanted))
+                    + statement.add(pgTextArray(hosts)) + "::text[], " + statement.add(pgNumberArray(wanted))
                     + "::bigint[]) WITH ORDINALITY AS a(host, id, n) JOIN fleet_log f ON f.host = a.host AND f.id = a.id";
     Row row;
     return run(statement, [&](const Values& values, const Nulls& isNull) {

@@ -17,6 +17,7 @@ namespace SystemLog {
 
 class MessageMatcher;
 class PgConnection;
+struct PgStatement;
 
 // The viewer's listing of the fleet's central table fleet_log (docs/fleet.md)
 // for the machines asked for, through libpq. It answers as RecordKeyReader
@@ -71,19 +72,18 @@ public:
 private:
     using Values = std::vector<QByteArray>;
     using Nulls = std::vector<bool>;
-    struct Statement;
     struct Row;
 
     bool usable();
     bool fail(FailureKind kind, const QString& reason);
     bool failFromConnection();
-    bool run(const Statement& statement, const std::function<bool(const Values&, const Nulls&)>& onRow);
+    bool run(const PgStatement& statement, const std::function<bool(const Values&, const Nulls&)>& onRow);
     bool findAllHosts(QList<QByteArray>& hosts);
     bool prepareMatcher(const ViewerQuery& query);
 
     // The query's rows of fleet_log (host, id, datetime, type, message) as a
     // FROM item, unordered; the pattern is left to listed().
-    QByteArray rowsOf(const ViewerQuery& query, Statement& statement) const;
+    QByteArray rowsOf(const ViewerQuery& query, PgStatement& statement) const;
     // The listed rows (host, id, datetime, type, message) in the listing's
     // order, each with what the keys and blocks need of it.
     bool readRows(const ViewerQuery& query, const std::function<bool(const Row&)>& onRow);

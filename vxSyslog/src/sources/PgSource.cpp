@@ -13,32 +13,6 @@ namespace {
 
 const char* const kColumns = "host, id, datetime, type, message";
 
-// A PostgreSQL array literal of texts: every element quoted, '"' and '\' escaped.
-QByteArray textArray(const QList<QByteArray>& items)
-{
-    QByteArray out("{");
-    for (int i = 0; i < items.size(); ++i) {
-        if (i > 0)
-            out += ',';
-        out += '"';
-        for (char c : items.at(i)) {
-            if (c == '"' || c == '\\')
-                out += '\\';
-            out += c;
-        }
-        out += '"';
-    }
-    return out + '}';
-}
-
-QByteArray numberArray(const QList<qint64>& items)
-{
-    QByteArray out("{");
-    for (int i = 0; i < items.size(); ++i)
-        out += (i > 0 ? "," : "") + QByteArray::number(items.at(i));
-    return out + '}';
-}
-
 void recordOf(const std::vector<QByteArray>& values, const std::vector<bool>& isNull, LogRecord& record)
 {
     record.host = values[0];
@@ -51,18 +25,6 @@ void recordOf(const std::vector<QByteArray>& values, const std::vector<bool>& is
 }
 
 } // namespace
-
-struct PgSource::Query
-{
-    QByteArray sql;
-    std::vector<QByteArray> parameters;
-
-    QByteArray add(const QByteArray& value)
-    {
-        parameters.push_back(value);
-        return '$' + QByteArray::number(static_cast<qulonglong>(parameters.size()));
-    }
-};
 
 PgSource::PgSource(const QString& url, const QStringList& hosts)
     : m_url(url)
@@ -106,7 +68,7 @@ bool PgSource::open()
     m_connection = std::make_unique<PgConnection>();
     if (!m_connection->connect(m_url))
         return failed();
-    Query probe;
+    PgStatement probe;
     probe.sql = QByteArray("SELECT ") + kColumns + " FROM fleet_log LIMIT 0";
     if (m_connection->stream(probe.sql, probe.parameters,
                              [](const std::vector<QByteArray>&, const std::vector<bool>&) { return true; }, m_stopCheck))
@@ -123,14 +85,14 @@ void PgSource::setStopCheck(const std::function<bool()>& stopRequested)
     m_stopCheck = stopRequested;
 }
 
-bool PgSource::stream(const Query& query, const std::function<bool(const std::vector<QByteArray>&, const std::vector<bool>&)>& row)
+bool PgSource::stream(const PgStatement& query, const std::function<bool(const std::vector<QByteArray>&, const std::vector<bool>&)>& row)
 {
     if (!m_connection)
         return false;
     return m_connection->stream(query.sql, query.parameters, row, m_stopCheck) || failed();
 }
 
-void PgSource::where(const RecordFilter& filter, Query& query, bool withHosts) const
+void PgSource::where(const RecordFilter& filter, PgStatement& query, bool withHosts) const
 {
     QList<QByteArray> clauses;
     // One host as an equality, so that the planner walks that host's index in time order.
@@ -140,7 +102,7 @@ void PgSource::where(const RecordFilter& filter, Query& query, bool withHosts) c
         QList<QByteArray> hosts;
         for (const QString& host : m_hosts)
             hosts << host.toUtf8();
-        clauses << "host = ANY(" + query.add(textArray(hosts)) + "::text[])";
+        clauses << "host = ANY(" + query.add(pgTextArray(hosts)) + "::text[])";
     }
     if (filter.types.size() == 1) {
         clauses << "type = " + query.add(QByteArray::number(filter.types.first())) + "::int";
@@ -148,7 +110,7 @@ void PgSource::where(const RecordFilter& filter, Query& query, bool withHosts) c
         QList<qint64> types;
         for (int type : filter.types)
             types << type;
-        clauses << "type = ANY(" + query.add(numberArray(types)) + "::int[])";
+        clauses << "type = ANY(" + query.add(pgNumberArray(types)) + "::int[])";
     }
     if (!filter.since.isEmpty())
         clauses << "datetime >= " + query.add(filter.since.toUtf8());
@@ -185,7 +147,7 @@ bool PgSource::read(const RecordFilter& filter, const LogReader::RecordSink& sin
         if (filter.last > 0 && !filter.reverse)
             return readLastWithGrep(filter, sink);
     }
-    Query query;
+    PgStatement query;
     query.sql = QByteArray("SELECT ") + kColumns + " FROM fleet_log";
     where(filter, query);
     const bool serverLast = filter.last > 0 && !matcher;
@@ -231,7 +193,7 @@ bool PgSource::readLastWithGrep(const RecordFilter& filter, const LogReader::Rec
     if (seen < filter.last)
         return read(fromStart, sink);
     MessageMatcher matcher(filter.grep, filter.ignoreCase);
-    Query query;
+    PgStatement query;
     query.sql = QByteArray("SELECT ") + kColumns + " FROM fleet_log";
     where(fromStart, query);
     const QByteArray time = query.add(start.datetime);
@@ -251,7 +213,7 @@ bool PgSource::readLastWithGrep(const RecordFilter& filter, const LogReader::Rec
 bool PgSource::count(const RecordFilter& filter, qint64& result)
 {
     result = 0;
-    Query query;
+    PgStatement query;
     if (filter.grep.isEmpty()) {
         query.sql = "SELECT count(*) FROM fleet_log";
         where(filter, query);
@@ -272,7 +234,7 @@ bool PgSource::countPerDayAndType(const RecordFilter& filter, const LogReader::D
 {
     RecordFilter bounds = filter;
     bounds.afterId = bounds.upToId = 0;
-    Query query;
+    PgStatement query;
     query.sql = "SELECT substr(datetime, 1, 10), type, count(*) FROM fleet_log";
     where(bounds, query);
     query.sql += " GROUP BY 1, 2 ORDER BY 1, 2 NULLS FIRST";
@@ -287,7 +249,7 @@ bool PgSource::span(const RecordFilter& filter, LogReader::Span& result)
     result = LogReader::Span();
     RecordFilter bounds = filter;
     bounds.afterId = bounds.upToId = 0;
-    Query query;
+    PgStatement query;
     query.sql = "SELECT count(*), min(datetime), max(datetime) FROM fleet_log";
     where(bounds, query);
     return stream(query, [&](const std::vector<QByteArray>& values, const std::vector<bool>&) {
@@ -303,7 +265,7 @@ bool PgSource::newestIds(Positions& result)
     result.clear();
     // A skip scan over the primary key: one index probe per machine,
     // however many rows each has.
-    Query query;
+    PgStatement query;
     query.sql = "WITH RECURSIVE machines AS ("
                 " SELECT min(host) AS host FROM fleet_log"
                 " UNION ALL SELECT (SELECT min(f.host) FROM fleet_log f WHERE f.host > m.host) FROM machines m"
@@ -335,12 +297,12 @@ bool PgSource::readAfter(const RecordFilter& filter, Positions& after, int limit
         matcher = std::make_unique<MessageMatcher>(filter.grep, filter.ignoreCase);
     RecordFilter bounds = filter;
     bounds.afterId = bounds.upToId = 0;
-    Query query;
-    const QByteArray hostList = query.add(textArray(hosts));
-    const QByteArray idList = query.add(numberArray(ids));
+    PgStatement query;
+    const QByteArray hostList = query.add(pgTextArray(hosts));
+    const QByteArray idList = query.add(pgNumberArray(ids));
     const QByteArray perMachine = QByteArray::number(limit);
     // Each machine's new rows through the primary key, then in arrival order.
-    Query inner = query;
+    PgStatement inner = query;
     inner.sql = QByteArray("SELECT ") + kColumns + ", received FROM fleet_log f";
     where(bounds, inner, false);
     inner.sql += (inner.sql.contains(" WHERE ") ? " AND " : " WHERE ") + QByteArray("f.host = a.host AND f.id > a.after");

@@ -14,6 +14,7 @@
 namespace SystemLog {
 
 class PgConnection;
+struct PgStatement;
 
 // The fleet's central table fleet_log in PostgreSQL (docs/fleet.md,
 // docs/fleet_log.sql), read through libpq. Types, time bounds, ids, order
@@ -56,12 +57,11 @@ private:
     // After a lost connection, for a tail that goes on.
     void reconnect();
 
-    struct Query;
     class Tail;
-    bool stream(const Query& query, const std::function<bool(const std::vector<QByteArray>&, const std::vector<bool>&)>& row);
+    bool stream(const PgStatement& query, const std::function<bool(const std::vector<QByteArray>&, const std::vector<bool>&)>& row);
     bool failed();
     // The filter's WHERE clause; `withHosts` false leaves the hosts asked for out.
-    void where(const RecordFilter& filter, Query& query, bool withHosts = true) const;
+    void where(const RecordFilter& filter, PgStatement& query, bool withHosts = true) const;
     bool readLastWithGrep(const RecordFilter& filter, const LogReader::RecordSink& sink);
 
     QString m_url;
