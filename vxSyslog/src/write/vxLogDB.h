@@ -72,7 +72,8 @@ namespace SystemLog {
 // Ending: stopProcess() wakes the writer, which writes everything queued and
 // then ends, unless start() was called meanwhile: start() during that drain
 // leaves the loop running. The drain writes what was accepted when it began,
-// not what keeps arriving, until m_endLockWait (kEndLockWaitMs) after it
+// not what keeps arriving (with the record of drops that no later take would
+// hand over, MsgQueue::holdsDropsWithoutLines), until m_endLockWait (kEndLockWaitMs) after it
 // began; a lock held elsewhere is waited for until then, any other failure
 // for one batch's attempts. What is still not stored then (a lock, a failure,
 // or a flood too large to write in that time), with every drop record still
