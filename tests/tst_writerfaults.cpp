@@ -1,6 +1,8 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <charconv>
+#include <cstring>
 #include <set>
 #include <utility>
 #include <vector>
@@ -167,17 +169,17 @@ bool releaseLock(std::unique_ptr<TestDatabase>& locker)
 
 constexpr int kFloodThreads = 32;
 
-// "flood t<t> n<k>\n" as the flooding helper logs it.
-bool floodLine(const QByteArray& text, int& thread, qint64& k)
+// "flood t<t> n<k>\n" as the flooding helper logs it, in [p, end). Parsed
+// in place: standard output holds millions of these.
+bool floodLine(const char* p, const char* end, int& thread, qint64& k)
 {
-    const int space = text.indexOf(" n");
-    if (!text.startsWith("flood t") || !text.endsWith('\n') || space < 8)
+    if (end - p < 11 || std::memcmp(p, "flood t", 7) != 0 || end[-1] != '\n')
         return false;
-    bool threadOk = false;
-    bool kOk = false;
-    thread = text.mid(7, space - 7).toInt(&threadOk);
-    k = text.mid(space + 2, text.size() - space - 3).toLongLong(&kOk);
-    return threadOk && kOk && thread >= 0 && thread < kFloodThreads && k >= 0;
+    const std::from_chars_result t = std::from_chars(p + 7, end, thread);
+    if (t.ec != std::errc() || end - t.ptr < 4 || std::memcmp(t.ptr, " n", 2) != 0)
+        return false;
+    const std::from_chars_result n = std::from_chars(t.ptr + 2, end, k);
+    return n.ec == std::errc() && n.ptr == end - 1 && thread >= 0 && thread < kFloodThreads && k >= 0;
 }
 
 // Per flooding thread: the lines it finished (its "logged <t> <k>") and those
@@ -201,17 +203,20 @@ FloodThreads floodThreads(const QByteArray& err, const QString& stdoutPath)
         const QRegularExpressionMatch match = m.next();
         found.logged[std::size_t(match.captured(1).toInt() % kFloodThreads)] = match.captured(2).toLongLong();
     }
-    QFile out(stdoutPath);
-    if (!out.open(QIODevice::ReadOnly))
+    QFile file(stdoutPath);
+    if (!file.open(QIODevice::ReadOnly))
         found.wrong = QStringLiteral("no standard output");
-    while (found.wrong.isEmpty() && !out.atEnd()) {
-        const QByteArray line = out.readLine();
+    const QByteArray out = file.readAll();
+    for (const char* line = out.constData(); found.wrong.isEmpty() && line < out.constData() + out.size();) {
+        const char* const next = static_cast<const char*>(std::memchr(line, '\n', std::size_t(out.constData() + out.size() - line)));
+        const char* const end = next ? next + 1 : out.constData() + out.size();
         int t = 0;
         qint64 k = 0;
-        if (!floodLine(line, t, k) || (found.lastOut[t] >= 0 && k != found.lastOut[t] + 1)) {
-            found.wrong = QStringLiteral("on standard output: ") + QString::fromUtf8(line);
+        if (!floodLine(line, end, t, k) || (found.lastOut[t] >= 0 && k != found.lastOut[t] + 1)) {
+            found.wrong = QStringLiteral("on standard output: ") + QString::fromUtf8(line, int(end - line));
             break;
         }
+        line = end;
         if (found.firstOut[t] < 0)
             found.firstOut[t] = k;
         found.lastOut[t] = k;
@@ -258,11 +263,12 @@ void readFloodRows(const QString& path, FloodRows& rows)
         rows.wrong = path + QStringLiteral(": ") + query.lastError().text();
     while (query.next()) {
         const QString message = query.value(1).toString();
+        const QByteArray text = message.toUtf8();
         int t = 0;
         qint64 k = 0;
         if (query.value(0).toInt() == 4 && droppedIn(message) > 0)
             rows.dropped += droppedIn(message);
-        else if (floodLine(message.toUtf8(), t, k))
+        else if (floodLine(text.constData(), text.constData() + text.size(), t, k))
             rows.stored.emplace_back(t, k);
         else
             rows.wrong = message;
