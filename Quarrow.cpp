@@ -30,17 +30,19 @@
 #include <vxSyslog/DayExport.h>
 #include <vxSyslog/ListingBlock.h>
 #include <vxSyslog/RecordFilter.h>
-#include <vxSyslog/RecordKeyReader.h>
+#include <vxSyslog/ListingSource.h>
+#include <vxSyslog/RecordSource.h>
 #include <vxSyslog/RecordTypes.h>
 #include <vxSyslog/vxSysLog.h>
 
 #include "FocusRing.h"
 #include "ListingBar.h"
+#include "MachineChooser.h"
 #include "ResultPane.h"
 #include "TypeChooser.h"
 
 namespace DayExport = SystemLog::DayExport;
-using SystemLog::RecordKeyReader;
+using SystemLog::ListingSource;
 using SystemLog::ViewerQuery;
 using SystemLog::vxSysLog;
 
@@ -80,7 +82,7 @@ public:
 // the work did not end, because the application is quitting: the work is
 // then cancelled and waited for, and nothing more may be shown.
 // With a total, the bar shows how much of it `doneSoFar()` says is done.
-bool runWhileAnswering(QWidget* window, RecordKeyReader& reader, std::atomic<bool>& cancelled,
+bool runWhileAnswering(QWidget* window, ListingSource& reader, std::atomic<bool>& cancelled,
                        const std::function<QString()>& label, const std::function<void()>& work, qint64 total = 0,
                        const std::function<qint64()>& doneSoFar = {})
 {
@@ -157,6 +159,20 @@ TypeChooser* chooserFor(QComboBox* list, const QString& pickerName, QWidget* win
     return new TypeChooser(list, picker, window);
 }
 
+// The machine button beside a page's type list (and its 多选 button).
+void addMachineButton(QComboBox* list, const QString& name, MachineChooser* machines)
+{
+    auto* button = new QToolButton(list->parentWidget());
+    button->setObjectName(name);
+    button->setFont(list->font());
+    for (QLayout* cell : list->parentWidget()->findChildren<QLayout*>())
+        if (cell->indexOf(list) >= 0) {
+            static_cast<QBoxLayout*>(cell)->addWidget(button);
+            break;
+        }
+    machines->addButton(button);
+}
+
 QVector<int> typesFromText(const QString& text)
 {
     QVector<int> types;
@@ -177,16 +193,17 @@ QString Quarrow::defaultTitle()
 }
 
 Quarrow::Quarrow(QWidget* parent)
-    : Quarrow(QString(), parent)
+    : Quarrow(QStringList(), parent)
 {
 }
 
-Quarrow::Quarrow(const QString& logFile, QWidget* parent)
+Quarrow::Quarrow(const QStringList& logs, QWidget* parent)
     : QMainWindow(parent)
     , m_comBoxIndex(0)
-    , m_databasePath(QDir::current().absoluteFilePath(QStringLiteral("dbLog.db")))
+    , m_sources(QDir::current().absoluteFilePath(QStringLiteral("dbLog.db")))
+    , m_machines(new MachineChooser(this))
 {
-    if (logFile.isEmpty())
+    if (logs.isEmpty())
         startLogService();
     ui.setupUi(this);
     m_typeMap = recordTypeCaptions();
@@ -202,8 +219,8 @@ Quarrow::Quarrow(const QString& logFile, QWidget* parent)
     orderTabs();
     fitSize();
     showStartHint();
-    if (!logFile.isEmpty())
-        openLogFile(logFile);
+    if (!logs.isEmpty())
+        openLogs(logs);
 }
 
 // Between the pages and the pane: what the pane lists, the filter, and the order.
@@ -215,6 +232,11 @@ void Quarrow::addListingBar()
     ui.gridLayout_2->addWidget(ui.textEdit, 2, 0);
     connect(m_listingBar, &ListingBar::listingChanged, this, &Quarrow::repeatQuery);
     connect(ui.textEdit, &ResultPane::listingStatusChanged, this, &Quarrow::showListingLine);
+    connect(ui.textEdit, &ResultPane::machinesFound, m_machines, &MachineChooser::setMachines);
+    connect(m_machines, &MachineChooser::chosenChanged, this, [this] {
+        if (m_last)
+            repeatQuery();
+    });
 }
 
 // Enter on a button presses it; in a page's date or type field it runs that
@@ -268,9 +290,11 @@ void Quarrow::fitSize()
 // Tab follows the layout: row by row, left to right, then the pane.
 void Quarrow::orderTabs()
 {
-    const QList<QWidget*> day{ui.comboBox, findChild<QWidget*>(QStringLiteral("typePicker")), ui.pushButton,
+    const QList<QWidget*> day{ui.comboBox, findChild<QWidget*>(QStringLiteral("typePicker")),
+                              findChild<QWidget*>(QStringLiteral("machinePicker")), ui.pushButton,
                               ui.toolButton, ui.dateEdit, ui.m_pbExport, ui.textEdit};
-    const QList<QWidget*> range{ui.comboBox_2, findChild<QWidget*>(QStringLiteral("typePicker_2")), ui.pushButton_2,
+    const QList<QWidget*> range{ui.comboBox_2, findChild<QWidget*>(QStringLiteral("typePicker_2")),
+                                findChild<QWidget*>(QStringLiteral("machinePicker_2")), ui.pushButton_2,
                                 ui.toolButton_2, ui.m_startdateTimeEdit, ui.m_enddateTimeEdit, ui.textEdit};
     for (const QList<QWidget*>& chain : {day, range})
         for (int i = 0; i + 1 < chain.size(); ++i)
@@ -296,6 +320,8 @@ void Quarrow::fillTypeLists()
 {
     m_dayTypes = chooserFor(ui.comboBox, QStringLiteral("typePicker"), this);
     m_rangeTypes = chooserFor(ui.comboBox_2, QStringLiteral("typePicker_2"), this);
+    addMachineButton(ui.comboBox, QStringLiteral("machinePicker"), m_machines);
+    addMachineButton(ui.comboBox_2, QStringLiteral("machinePicker_2"), m_machines);
 }
 
 void Quarrow::presetDates()
@@ -337,30 +363,70 @@ void Quarrow::restoreRememberedType()
     }
 }
 
-// Checked at once, off the GUI thread: a file that cannot be read says why
-// in the pane before any query.
 void Quarrow::openLogFile(const QString& path)
 {
-    m_databasePath = QFileInfo(path).absoluteFilePath();
-    setWindowTitle(QStringLiteral("%1 - %2").arg(defaultTitle(), QFileInfo(path).fileName()));
+    openLogs({path});
+}
+
+// Checked at once, off the GUI thread: a file that cannot be read says why
+// in the pane before any query, and the machines to choose from come back.
+void Quarrow::openLogs(const QStringList& logs)
+{
+    QStringList locations;
+    for (const QString& log : logs)
+        locations << absoluteLocation(log);
+    m_sources = LogSources(locations);
+    m_machines->setMachines(QStringList());
+    setWindowTitle(QStringLiteral("%1 - %2").arg(defaultTitle(), sourcesName()));
     m_last.reset();
-    m_listingBar->showFile(QFileInfo(path).fileName());
-    ui.textEdit->checkLogFile(m_databasePath);
+    m_listingBar->showFile(sourcesName());
+    ui.textEdit->checkLogFile(m_sources);
     showStartHint();
 }
 
-// What to do first, and which file the answers come from; the pane drops it
+// A file's path made absolute, keeping a "NAME=" before it; a database
+// address as it is.
+QString Quarrow::absoluteLocation(const QString& log)
+{
+    if (SystemLog::RecordSource::isDatabaseUrl(log))
+        return log;
+    const int equals = log.indexOf(QLatin1Char('='));
+    if (equals > 0 && !log.left(equals).contains(QLatin1Char('/')))
+        return log.left(equals + 1) + QFileInfo(log.mid(equals + 1)).absoluteFilePath();
+    return QFileInfo(log).absoluteFilePath();
+}
+
+// The title's and the line's name of what the window reads: a file's name,
+// several files' names, or the central database's address.
+QString Quarrow::sourcesName() const
+{
+    QStringList names;
+    for (const QString& location : m_sources.locations)
+        names << (SystemLog::RecordSource::isDatabaseUrl(location) ? location : QFileInfo(location).fileName());
+    return names.join(QStringLiteral("、"));
+}
+
+// What to do first, and which files the answers come from; the pane drops it
 // with the first query.
 void Quarrow::showStartHint()
 {
+    QStringList shown;
+    for (const QString& location : m_sources.locations)
+        shown << QDir::toNativeSeparators(location);
+    const bool database = !m_sources.locations.isEmpty() && SystemLog::RecordSource::isDatabaseUrl(m_sources.locations.first());
     ui.textEdit->setPlaceholderText(
-        QStringLiteral("选择查询类型和日期，按“查询”或回车键列出当天的记录。\n读取的日志文件：%1")
-            .arg(QDir::toNativeSeparators(m_databasePath)));
+        QStringLiteral("选择查询类型和日期，按“查询”或回车键列出当天的记录。\n%1：%2")
+            .arg(database ? QStringLiteral("读取的数据库") : QStringLiteral("读取的日志文件"), shown.join(QStringLiteral("\n"))));
+}
+
+LogSources Quarrow::listedSources() const
+{
+    return LogSources(m_sources.locations, m_machines->chosen());
 }
 
 namespace {
 
-// Opens the one local file dropped onto the window.
+// Opens the local files dropped onto the window, merged when several.
 class FileDrop : public QObject
 {
 public:
@@ -375,16 +441,16 @@ protected:
     {
         if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
             auto* drag = static_cast<QDropEvent*>(event);
-            if (!droppedFile(drag->mimeData()).isEmpty())
+            if (!droppedFiles(drag->mimeData()).isEmpty())
                 drag->acceptProposedAction();
             return true;
         }
         if (event->type() == QEvent::Drop) {
             auto* drop = static_cast<QDropEvent*>(event);
-            const QString file = droppedFile(drop->mimeData());
-            if (!file.isEmpty()) {
+            const QStringList files = droppedFiles(drop->mimeData());
+            if (!files.isEmpty()) {
                 drop->acceptProposedAction();
-                m_window->openLogFile(file);
+                m_window->openLogs(files);
             }
             return true;
         }
@@ -392,10 +458,15 @@ protected:
     }
 
 private:
-    static QString droppedFile(const QMimeData* data)
+    static QStringList droppedFiles(const QMimeData* data)
     {
-        const QList<QUrl> urls = data ? data->urls() : QList<QUrl>();
-        return urls.size() == 1 && urls.first().isLocalFile() ? urls.first().toLocalFile() : QString();
+        QStringList files;
+        for (const QUrl& url : data ? data->urls() : QList<QUrl>()) {
+            if (!url.isLocalFile())
+                return QStringList();
+            files << url.toLocalFile();
+        }
+        return files;
     }
 
     Quarrow* m_window;
@@ -497,9 +568,9 @@ void Quarrow::runListing()
 {
     const Listing& last = *m_last;
     if (last.isDay)
-        ui.textEdit->showDayQuery(m_databasePath, last.query, last.day);
+        ui.textEdit->showDayQuery(listedSources(), last.query, last.day);
     else
-        ui.textEdit->showRangeQuery(m_databasePath, last.query, last.start, last.end);
+        ui.textEdit->showRangeQuery(listedSources(), last.query, last.start, last.end);
 }
 
 SystemLog::ViewerQuery Quarrow::withFilterAndOrder(SystemLog::ViewerQuery query) const
@@ -511,46 +582,57 @@ SystemLog::ViewerQuery Quarrow::withFilterAndOrder(SystemLog::ViewerQuery query)
     return query;
 }
 
-// The file is named when it is not the working folder's ./dbLog.db.
+// The file is named when it is not the working folder's ./dbLog.db; of
+// several machines, the ones listed.
 void Quarrow::showListingLine(const QString& status)
 {
     if (!m_last)
         return;
-    const bool ownLog = m_databasePath == QDir::current().absoluteFilePath(QStringLiteral("dbLog.db"));
+    const bool ownLog = m_sources.locations == QStringList(QDir::current().absoluteFilePath(QStringLiteral("dbLog.db")));
+    const QString name = m_machines->machines().size() > 1
+                             ? QStringLiteral("%1 · %2").arg(sourcesName(), m_machines->caption())
+                             : sourcesName();
     const QString period = m_last->isDay ? m_last->day.toString(kDayFormat)
                                          : QStringLiteral("%1 至 %2").arg(m_last->start.toString(kTimeText),
                                                                          m_last->end.toString(kTimeText));
-    m_listingBar->showLine(ownLog ? QString() : QFileInfo(m_databasePath).fileName(), m_last->types, period,
+    m_listingBar->showLine(ownLog ? QString() : name, m_last->types, period,
                            m_last->query.grep, status);
 }
 
-// The records are counted, and fixed by the highest row id, before the folder
-// dialog opens: records stored while it is open do not reach the file. A
-// second press while an export runs is ignored.
+// The records are counted, and fixed by each machine's highest row id,
+// before the folder dialog opens: records stored while it is open do not
+// reach the file. A second press while an export runs is ignored. Of
+// several machines the file holds those chosen, each record naming its
+// machine; one machine's day is the same file its own log exports.
 void Quarrow::exportDay()
 {
     if (m_exporting)
         return;
     m_exporting = true;
+    auto finish = [this] { m_exporting = false; };
     const QString day = ui.dateEdit->date().toString(kDayFormat);
+    QString usage;
+    const std::unique_ptr<ListingSource> reader = listedSources().reader(usage);
+    if (!reader) {
+        inform(DayExport::queryFailedText(day, usage));
+        return finish();
+    }
     ViewerQuery query;
     query.types = m_dayTypes->types();
     query.start = SystemLog::dayStart(day);
     query.end = SystemLog::dayEnd(day);
-    RecordKeyReader reader(m_databasePath);
     std::atomic<bool> cancelled{false};
     std::atomic<qint64> written{0};
     qint64 total = 0;
     bool read = false;
-    auto finish = [this] { m_exporting = false; };
 
-    const bool counted = runWhileAnswering(this, reader, cancelled, [] { return QStringLiteral("正在读取记录…"); }, [&] {
-        read = reader.open() && reader.lastId(query.upToId) && (query.upToId == 0 || reader.count(query, total));
+    const bool counted = runWhileAnswering(this, *reader, cancelled, [] { return QStringLiteral("正在读取记录…"); }, [&] {
+        read = reader->open() && reader->newestIds(query.upToIds) && reader->count(query, total);
     });
     if (!counted || cancelled.load())
         return finish();
     if (!read) {
-        inform(DayExport::queryFailedText(day, reader.errorText()));
+        inform(DayExport::queryFailedText(day, reader->errorText()));
         return finish();
     }
     if (total == 0) {
@@ -568,16 +650,23 @@ void Quarrow::exportDay()
     const QString path = DayExport::filePath(folder, day);
     DayExport::Outcome outcome{DayExport::Status::Cancelled, QString()};
     const bool wrote = runWhileAnswering(
-        this, reader, cancelled,
+        this, *reader, cancelled,
         [&] {
             return QStringLiteral("正在导出：%1 / %2 条")
                 .arg(SystemLog::groupedCount(written.load()), SystemLog::groupedCount(total));
         },
         [&] {
-            outcome = DayExport::writeQuery(path, reader, query, [&](qint64 records) {
-                written.store(records);
-                return !cancelled.load();
-            });
+            outcome = DayExport::writeBlocks(
+                path,
+                [&](const DayExport::BlockSink& sink, QString& reason) {
+                    const bool blocksRead = reader->readBlocks(query, sink);
+                    reason = blocksRead ? QString() : reader->errorText();
+                    return blocksRead;
+                },
+                [&](qint64 records) {
+                    written.store(records);
+                    return !cancelled.load();
+                });
             if (cancelled.load())
                 outcome.status = DayExport::Status::Cancelled;
         },

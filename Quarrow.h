@@ -9,9 +9,11 @@
 
 #include <vxSyslog/ViewerQuery.h>
 
+#include "LogSources.h"
 #include "ui_Quarrow.h"
 
 class ListingBar;
+class MachineChooser;
 class QCloseEvent;
 class TypeChooser;
 
@@ -20,9 +22,10 @@ class TypeChooser;
 // slot, which tells them apart by object name.
 //
 // Queries and the export read the log database the window shows: ./dbLog.db
-// of the working folder, or a file opened with openLogFile() (`Quarrow FILE`,
-// or a file dropped onto the window), always read-only and never on the GUI
-// thread: the result pane lists a query through its worker, and the export
+// of the working folder, or files opened with openLogs() (`Quarrow FILE…`,
+// or files dropped onto the window; several are merged into one timeline,
+// each record naming its machine), or the fleet's central database
+// (`Quarrow postgresql://…`), always read-only and never on the GUI thread: the result pane lists a query through its worker, and the export
 // counts and writes on a thread of its own while the window goes on answering.
 class Quarrow : public QMainWindow
 {
@@ -32,16 +35,23 @@ public:
     static QString defaultTitle();
 
     explicit Quarrow(QWidget* parent = nullptr);
-    // Shows the log database `logFile` from the start (`Quarrow FILE`). The
-    // log service is not started: the viewer logs nothing itself, and no
-    // ./dbLog.db is made in the working folder.
-    explicit Quarrow(const QString& logFile, QWidget* parent = nullptr);
+    // Shows these logs from the start (`Quarrow FILE…`): files, "NAME=FILE",
+    // or one postgresql:// address. The log service is not started: the
+    // viewer logs nothing itself, and no ./dbLog.db is made in the working
+    // folder.
+    explicit Quarrow(const QStringList& logs, QWidget* parent = nullptr);
+    explicit Quarrow(const QString& logFile, QWidget* parent = nullptr)
+        : Quarrow(logFile.isEmpty() ? QStringList() : QStringList(logFile), parent)
+    {
+    }
     ~Quarrow() override;
 
-    // Shows the log database at `path` from now on (read-only); the title
-    // names it. The log service stays on ./dbLog.db.
+    // Shows these logs from now on (read-only); the title names them. The
+    // log service stays on ./dbLog.db.
+    void openLogs(const QStringList& logs);
     void openLogFile(const QString& path);
-    QString logFile() const { return m_databasePath; }
+    QString logFile() const { return m_sources.locations.value(0); }
+    MachineChooser* machineChooser() const { return m_machines; }
 
 public slots:
     void onButtonClicked();
@@ -74,11 +84,16 @@ private:
     void rememberDayType();
     SystemLog::ViewerQuery listingOf(const TypeChooser* types) const;
     void inform(const QString& text);
+    static QString absoluteLocation(const QString& log);
+    QString sourcesName() const;
+    // What the pane lists: the logs, of the machines chosen.
+    LogSources listedSources() const;
 
     Ui::QuarrowClass ui;
     QMap<int, QString> m_typeMap;
     int m_comBoxIndex;
-    QString m_databasePath;
+    LogSources m_sources;
+    MachineChooser* m_machines;
     // The query the pane lists, for F5, the filter and the line above it.
     struct Listing
     {

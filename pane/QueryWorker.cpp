@@ -13,7 +13,7 @@
 
 #include "StoredRecords.h"
 
-using SystemLog::RecordKeyReader;
+using SystemLog::ListingSource;
 using SystemLog::ViewerQuery;
 
 namespace {
@@ -61,12 +61,14 @@ struct IntervalCounter
 // Blocks read by id at a time while finding or copying.
 constexpr int kFetchChunk = 512;
 
+} // namespace
+
 // The blocks of the listed records, read by id in chunks in the direction of
 // a scan. A read that fails is remembered, and the scan told to stop.
-class BlockFetcher
+class QueryWorker::BlockFetcher
 {
 public:
-    BlockFetcher(RecordKeyReader& reader, const ViewerQuery& query, const RecordKeys::Snapshot& keys, bool backward)
+    BlockFetcher(ListingSource& reader, const ViewerQuery& query, const RecordKeys::Snapshot& keys, bool backward)
         : m_reader(reader)
         , m_query(query)
         , m_keys(keys)
@@ -90,19 +92,21 @@ private:
         m_first = m_backward ? std::max(0, record - kFetchChunk + 1) : record;
         const int size = std::min(kFetchChunk, m_keys.count() - m_first);
         std::vector<qint64> ids(std::size_t(size), 0);
-        for (int i = 0; i < size; ++i)
+        std::vector<int> machines(std::size_t(size), 0);
+        for (int i = 0; i < size; ++i) {
             ids[std::size_t(i)] = m_keys.id(m_first + i);
+            machines[std::size_t(i)] = m_keys.machine(m_first + i);
+        }
         m_blocks.assign(std::size_t(size), StoredRecords::goneText());
-        const bool read = m_reader.fetch(m_query, ids.data(), size, [this](int index, const QString& block) {
-            m_blocks[std::size_t(index)] = block;
-        });
+        const bool read = m_reader.fetch(m_query, machines.data(), ids.data(), size,
+                                         [this](int index, const QString& block) { m_blocks[std::size_t(index)] = block; });
         if (!read) {
             m_failed = true;
             m_blocks.assign(std::size_t(size), QString());
         }
     }
 
-    RecordKeyReader& m_reader;
+    ListingSource& m_reader;
     const ViewerQuery& m_query;
     const RecordKeys::Snapshot& m_keys;
     const bool m_backward;
@@ -110,20 +114,6 @@ private:
     std::vector<QString> m_blocks;
     bool m_failed = false;
 };
-
-// Opens `reader` and hands `scan` the blocks of the listed records; the
-// reason when the file cannot be read or a read failed on the way.
-QString scanBlocks(RecordKeyReader& reader, const ViewerQuery& query, const RecordKeys::Snapshot& keys, bool backward,
-                   const std::function<void(BlockFetcher&)>& scan)
-{
-    if (!reader.open())
-        return reader.errorText();
-    BlockFetcher blocks(reader, query, keys, backward);
-    scan(blocks);
-    return blocks.failed() ? blocks.error() : QString();
-}
-
-} // namespace
 
 // A request's validity, and the readers its jobs have open.
 class QueryWorker::Ticket
@@ -135,7 +125,7 @@ public:
     {
         m_cancelled.store(true);
         std::lock_guard<std::mutex> lock(m_mutex);
-        for (RecordKeyReader* reader : m_readers)
+        for (ListingSource* reader : m_readers)
             reader->interrupt();
     }
 
@@ -143,7 +133,7 @@ public:
     class Attached
     {
     public:
-        Attached(Ticket& ticket, RecordKeyReader& reader)
+        Attached(Ticket& ticket, ListingSource& reader)
             : m_ticket(ticket)
             , m_reader(reader)
         {
@@ -162,13 +152,13 @@ public:
 
     private:
         Ticket& m_ticket;
-        RecordKeyReader& m_reader;
+        ListingSource& m_reader;
     };
 
 private:
     std::atomic<bool> m_cancelled{false};
     std::mutex m_mutex;
-    std::vector<RecordKeyReader*> m_readers;
+    std::vector<ListingSource*> m_readers;
 };
 
 // The worker's threads and their job queue (standard threads and locks, which
@@ -284,36 +274,57 @@ void QueryWorker::runDelivered()
 
 // ---- listing and counting ----
 
-void QueryWorker::list(const QString& database, const ViewerQuery& query, const QStringList& bounds, bool live)
+namespace {
+
+// A job's reader of the sources; null with the reason (a usage error).
+std::unique_ptr<ListingSource> readerOf(const LogSources& sources, QString& error)
+{
+    return sources.reader(error);
+}
+
+bool anyRecords(const QVector<qint64>& newest)
+{
+    return std::any_of(newest.begin(), newest.end(), [](qint64 id) { return id > 0; });
+}
+
+} // namespace
+
+void QueryWorker::list(const LogSources& sources, const ViewerQuery& query, const QStringList& bounds, bool live)
 {
     cancelListing();
     const TicketPtr ticket = std::make_shared<Ticket>();
     m_listTicket = ticket;
     m_listing = true;
-    threads().run([this, ticket, database, query, bounds, live] { listJob(ticket, database, query, bounds, live); });
+    threads().run([this, ticket, sources, query, bounds, live] { listJob(ticket, sources, query, bounds, live); });
 }
 
-void QueryWorker::check(const QString& database)
+void QueryWorker::check(const LogSources& sources)
 {
     cancelListing();
     const TicketPtr ticket = std::make_shared<Ticket>();
     m_listTicket = ticket;
     m_checking = true;
-    threads().run([this, ticket, database] {
-        RecordKeyReader reader(database);
-        const Ticket::Attached attached(*ticket, reader);
+    threads().run([this, ticket, sources] {
         QString error;
         QString note;
-        if (!reader.open()) {
-            error = reader.errorText();
-            if (reader.failureKind() == SystemLog::FailureKind::InterruptedWrite
-                && SystemLog::CommittedCopy::make(database, error)) {
-                error.clear();
-                note = SystemLog::CommittedCopy::noteText();
+        QStringList machines;
+        if (const std::unique_ptr<ListingSource> reader = readerOf(sources, error)) {
+            const Ticket::Attached attached(*ticket, *reader);
+            if (!reader->open()) {
+                error = reader->errorText();
+                if (sources.isOneFile() && reader->failureKind() == SystemLog::FailureKind::InterruptedWrite
+                    && SystemLog::CommittedCopy::make(sources.locations.first(), error)) {
+                    error.clear();
+                    note = SystemLog::CommittedCopy::noteText();
+                }
+            } else {
+                note = reader->problems().join(QLatin1Char('\n'));
             }
+            machines = reader->machines();
         }
-        deliver(ticket, [this, error, note] {
+        deliver(ticket, [this, error, note, machines] {
             m_checking = false;
+            emit machinesFound(machines);
             emit checkEnded(error, note);
         });
     });
@@ -328,61 +339,79 @@ void QueryWorker::cancelListing()
     m_checking = false;
 }
 
-void QueryWorker::listJob(const TicketPtr& ticket, const QString& database, ViewerQuery query, const QStringList& bounds,
+void QueryWorker::listJob(const TicketPtr& ticket, const LogSources& sources, ViewerQuery query, const QStringList& bounds,
                           bool live, const std::shared_ptr<SystemLog::CommittedCopy>& copy)
 {
-    RecordKeyReader reader(database);
-    const Ticket::Attached attached(*ticket, reader);
     auto end = [this, ticket](const QString& error) {
         deliver(ticket, [this, error] {
             m_listing = false;
             emit listingEnded(error);
         });
     };
-    qint64 lastId = 0;
-    const bool opened = reader.open();
-    if (!opened && !copy && reader.failureKind() == SystemLog::FailureKind::InterruptedWrite) {
+    QString usage;
+    const std::unique_ptr<ListingSource> reader = readerOf(sources, usage);
+    if (!reader)
+        return end(usage);
+    const Ticket::Attached attached(*ticket, *reader);
+    QVector<qint64> newest;
+    const bool opened = reader->open();
+    if (!opened && !copy && sources.isOneFile() && reader->failureKind() == SystemLog::FailureKind::InterruptedWrite) {
         QString error;
-        const std::shared_ptr<SystemLog::CommittedCopy> copy = SystemLog::CommittedCopy::make(database, error);
+        const std::shared_ptr<SystemLog::CommittedCopy> copy = SystemLog::CommittedCopy::make(sources.locations.first(), error);
         if (!copy)
             return end(error);
         deliver(ticket, [this, copy] { emit copyTaken(copy); });
         // The copy lives as long as this job, and then in the pane. It
         // does not grow: nothing to follow there.
-        return listJob(ticket, copy->path(), query, bounds, false, copy);
+        return listJob(ticket, LogSources(copy->path()), query, bounds, false, copy);
     }
-    if (!opened || !reader.lastId(lastId))
-        return end(reader.errorText());
-    if (lastId == 0) {
+    if (!opened || !reader->newestIds(newest))
+        return end(reader->errorText());
+    // Every later read of this answer names the machines as they are now.
+    LogSources fixed = sources;
+    const QStringList machines = reader->machines();
+    if (!fixed.isOneFile())
+        fixed.hosts = machines;
+    const QStringList problems = reader->problems();
+    deliver(ticket, [this, machines, problems] { emit machinesFixed(machines, problems); });
+    query.upToIds = newest;
+    if (!anyRecords(newest)) {
         deliver(ticket, [this, bounds] { emit intervalsCounted(QVector<qint64>(bounds.size() + 1, 0)); });
         end(QString());
     } else {
-        query.upToId = lastId;
         if (!bounds.isEmpty())
-            m_threads->run([this, ticket, database, query, bounds, copy] { countJob(ticket, database, query, bounds); });
-        const bool read = readInBatches(ticket, reader, query);
-        end(read ? QString() : reader.errorText());
+            m_threads->run([this, ticket, fixed, query, bounds] { countJob(ticket, fixed, query, bounds); });
+        const bool read = readInBatches(ticket, *reader, query);
+        // One of several files failing part way is named; the others' records stay listed.
+        const bool othersListed = !read && machines.size() > 1 && reader->problems().size() > problems.size();
+        if (othersListed) {
+            const QStringList more = reader->problems();
+            deliver(ticket, [this, machines, more] { emit machinesFixed(machines, more); });
+        }
+        end(read || othersListed ? QString() : reader->errorText());
         if (!read)
             return;
     }
     if (live)
-        follow(ticket, database, query, bounds, lastId);
+        follow(ticket, fixed, query, bounds, newest);
 }
 
-bool QueryWorker::readInBatches(const TicketPtr& ticket, RecordKeyReader& reader, const ViewerQuery& query,
+bool QueryWorker::readInBatches(const TicketPtr& ticket, ListingSource& reader, const ViewerQuery& query,
                                 const std::function<void(const SystemLog::ListedKey&)>& alsoSee)
 {
     auto ids = std::make_shared<std::vector<qint64>>();
     auto lengths = std::make_shared<std::vector<int>>();
     auto kinds = std::make_shared<std::vector<qint8>>();
+    auto machines = std::make_shared<std::vector<qint16>>();
     bool first = true;
     QElapsedTimer sinceBatch;
     sinceBatch.start();
     auto sendBatch = [&] {
-        deliver(ticket, [this, ids, lengths, kinds] { emit keysListed(*ids, *lengths, *kinds); });
+        deliver(ticket, [this, ids, lengths, kinds, machines] { emit keysListed(*ids, *lengths, *kinds, *machines); });
         ids = std::make_shared<std::vector<qint64>>();
         lengths = std::make_shared<std::vector<int>>();
         kinds = std::make_shared<std::vector<qint8>>();
+        machines = std::make_shared<std::vector<qint16>>();
         first = false;
         sinceBatch.restart();
     };
@@ -392,6 +421,7 @@ bool QueryWorker::readInBatches(const TicketPtr& ticket, RecordKeyReader& reader
         ids->push_back(key.id);
         lengths->push_back(key.blockLength);
         kinds->push_back(qint8(key.type + (key.gap ? RecordKeys::kGap : 0)));
+        machines->push_back(qint16(key.machine));
         if (alsoSee)
             alsoSee(key);
         if ((first && ids->size() >= kFirstBatch) || sinceBatch.elapsed() >= kBatchMs)
@@ -403,57 +433,85 @@ bool QueryWorker::readInBatches(const TicketPtr& ticket, RecordKeyReader& reader
     return read;
 }
 
-// The records committed after the listing, as LogTail finds them (it waits
-// out another program's lock, and notices a file deleted, replaced or
-// reset): their keys are read as the listing's were, between the last id
-// listed and the newest one the tail saw, and appended, with the counts
-// they add to the strip. New content at the path ends the follow with
+// The records committed after the listing: one file is watched by a LogTail
+// (which waits out another program's lock, and notices a file deleted,
+// replaced or reset), several machines by their newest ids (an id going
+// back: a file replaced). The keys of what came are read as the listing's
+// were, between the last ids listed and the newest seen, and appended, with
+// the counts they add to the strip. New content ends the follow with
 // liveRestarted(): the pane lists the query again.
-void QueryWorker::follow(const TicketPtr& ticket, const QString& database, ViewerQuery query, const QStringList& bounds,
-                         qint64 lastId)
+void QueryWorker::follow(const TicketPtr& ticket, const LogSources& sources, ViewerQuery query, const QStringList& bounds,
+                         QVector<qint64> last)
 {
-    SystemLog::RecordFilter period;
-    period.since = query.start;
-    period.until = query.end;
-    SystemLog::LogTail tail(database, period);
-    tail.setStopCheck([ticket] { return ticket->cancelled(); });
-    tail.seekAfter(lastId);
-    const int restarts = tail.restartCount();
-    std::unique_ptr<RecordKeyReader> reader;
+    std::unique_ptr<SystemLog::LogTail> tail;
+    int restarts = 0;
+    if (sources.isOneFile()) {
+        SystemLog::RecordFilter period;
+        period.since = query.start;
+        period.until = query.end;
+        tail = std::make_unique<SystemLog::LogTail>(sources.locations.first(), period);
+        tail->setStopCheck([ticket] { return ticket->cancelled(); });
+        tail->seekAfter(last.value(0));
+        restarts = tail->restartCount();
+    }
+    std::unique_ptr<ListingSource> reader;
     std::unique_ptr<Ticket::Attached> attached;
+    auto openReader = [&] {
+        attached.reset();
+        QString usage;
+        reader = readerOf(sources, usage);
+        if (!reader)
+            return;
+        attached = std::make_unique<Ticket::Attached>(*ticket, *reader);
+        if (!reader->open()) {
+            attached.reset();
+            reader.reset();
+        }
+    };
     while (!ticket->cancelled()) {
-        qint64 newest = lastId;
-        tail.fetch(kLiveFetch, [&newest](const SystemLog::LogRecord& record) {
-            newest = std::max(newest, record.id);
-            return true;
-        });
-        if (tail.restartCount() != restarts) {
+        QVector<qint64> newest = last;
+        bool restarted = false;
+        if (tail) {
+            tail->fetch(kLiveFetch, [&newest](const SystemLog::LogRecord& record) {
+                newest[0] = std::max(newest[0], record.id);
+                return true;
+            });
+            restarted = tail->restartCount() != restarts;
+        } else {
+            if (!reader)
+                openReader();
+            QVector<qint64> now;
+            if (reader && reader->newestIds(now) && now.size() == last.size()) {
+                for (int i = 0; i < now.size(); ++i)
+                    restarted = restarted || now[i] < last[i];
+                newest = now;
+            } else {
+                attached.reset();
+                reader.reset();
+            }
+        }
+        if (restarted) {
             deliver(ticket, [this] { emit liveRestarted(); });
             return;
         }
-        if (newest > lastId) {
-            if (!reader) {
-                attached.reset();
-                reader = std::make_unique<RecordKeyReader>(database);
-                attached = std::make_unique<Ticket::Attached>(*ticket, *reader);
-                if (!reader->open())
-                    reader.reset();
-            }
+        if (newest != last) {
+            if (!reader)
+                openReader();
             ViewerQuery fresh = query;
-            fresh.afterId = lastId;
-            fresh.upToId = newest;
+            fresh.afterIds = last;
+            fresh.upToIds = newest;
             IntervalCounter counts(bounds);
             qint64 waiting = 0;
             const bool read = query.newestFirst ? reader && reader->count(fresh, waiting) : false;
             if (query.newestFirst && read) {
                 // Newest first they would go on top, under the operator's
                 // reading: they are only counted until the query runs again.
-                lastId = newest;
+                last = newest;
                 if (waiting > 0)
                     deliver(ticket, [this, waiting] { emit recordsWaiting(waiting); });
             } else if (!query.newestFirst && reader
                        && readInBatches(ticket, *reader, fresh, [&counts](const SystemLog::ListedKey& key) { counts.add(key); })) {
-                lastId = newest;
+                last = newest;
                 deliver(ticket, [this, counts] {
                     emit intervalsAdded(counts.records);
                     emit gapsAdded(counts.gaps);
@@ -469,13 +527,16 @@ void QueryWorker::follow(const TicketPtr& ticket, const QString& database, Viewe
 }
 
 // The strip's counts; a failure leaves the strip empty, the listing reports it.
-void QueryWorker::countJob(const TicketPtr& ticket, const QString& database, const ViewerQuery& query,
+void QueryWorker::countJob(const TicketPtr& ticket, const LogSources& sources, const ViewerQuery& query,
                            const QStringList& bounds)
 {
-    RecordKeyReader reader(database);
-    const Ticket::Attached attached(*ticket, reader);
+    QString usage;
+    const std::unique_ptr<ListingSource> reader = readerOf(sources, usage);
+    if (!reader)
+        return;
+    const Ticket::Attached attached(*ticket, *reader);
     QVector<qint64> counts;
-    if (!reader.open() || !reader.countBetween(query, bounds, counts))
+    if (!reader->open() || !reader->countBetween(query, bounds, counts))
         return;
     deliver(ticket, [this, counts] { emit intervalsCounted(counts); });
     if (!query.withGaps)
@@ -483,23 +544,38 @@ void QueryWorker::countJob(const TicketPtr& ticket, const QString& database, con
     ViewerQuery gaps = query;
     gaps.onlyGaps = true;
     QVector<qint64> gapCounts;
-    if (reader.countBetween(gaps, bounds, gapCounts))
+    if (reader->countBetween(gaps, bounds, gapCounts))
         deliver(ticket, [this, gapCounts] { emit gapsCounted(gapCounts); });
 }
 
 // ---- finding and copying ----
 
-void QueryWorker::find(const QString& database, const ViewerQuery& query, const RecordKeys::Snapshot& keys,
+// Opens a reader of `sources` and hands `scan` the blocks of the listed
+// records; the reason when they cannot be read or a read failed on the way.
+QString QueryWorker::scanListed(const TicketPtr& ticket, const LogSources& sources, const ViewerQuery& query,
+                                const RecordKeys::Snapshot& keys, bool backward, const std::function<void(BlockFetcher&)>& scan)
+{
+    QString usage;
+    const std::unique_ptr<ListingSource> reader = readerOf(sources, usage);
+    if (!reader)
+        return usage;
+    const Ticket::Attached attached(*ticket, *reader);
+    if (!reader->open())
+        return reader->errorText();
+    BlockFetcher blocks(*reader, query, keys, backward);
+    scan(blocks);
+    return blocks.failed() ? blocks.error() : QString();
+}
+
+void QueryWorker::find(const LogSources& sources, const ViewerQuery& query, const RecordKeys::Snapshot& keys,
                        const PaneText::Position& start, const PaneText::Position& end, const QString& text, bool backward)
 {
     cancelFind();
     const TicketPtr ticket = std::make_shared<Ticket>();
     m_find = ticket;
-    threads().run([this, ticket, database, query, keys, start, end, text, backward] {
-        RecordKeyReader reader(database);
-        const Ticket::Attached attached(*ticket, reader);
+    threads().run([this, ticket, sources, query, keys, start, end, text, backward] {
         PaneSearch::Match match;
-        const QString error = scanBlocks(reader, query, keys, backward, [&](BlockFetcher& blocks) {
+        const QString error = scanListed(ticket, sources, query, keys, backward, [&](BlockFetcher& blocks) {
             match = PaneSearch::find(keys.count(), start, end, text, backward,
                                      [&blocks](int record, QString& block) { block = blocks.at(record); },
                                      [&] { return ticket->cancelled() || blocks.failed(); });
@@ -521,18 +597,16 @@ void QueryWorker::cancelFind()
     m_standing.reset();
 }
 
-void QueryWorker::countStanding(const QString& database, const ViewerQuery& query, const RecordKeys::Snapshot& keys,
+void QueryWorker::countStanding(const LogSources& sources, const ViewerQuery& query, const RecordKeys::Snapshot& keys,
                                 const PaneSearch::Match& match, const QString& text)
 {
     if (m_standing)
         m_standing->cancel();
     const TicketPtr ticket = std::make_shared<Ticket>();
     m_standing = ticket;
-    threads().run([this, ticket, database, query, keys, match, text] {
-        RecordKeyReader reader(database);
-        const Ticket::Attached attached(*ticket, reader);
+    threads().run([this, ticket, sources, query, keys, match, text] {
         PaneSearch::Standing standing;
-        const QString error = scanBlocks(reader, query, keys, false, [&](BlockFetcher& blocks) {
+        const QString error = scanListed(ticket, sources, query, keys, false, [&](BlockFetcher& blocks) {
             standing = PaneSearch::standingOf(keys.count(), match, text,
                                               [&blocks](int record, QString& block) { block = blocks.at(record); },
                                               [&] { return ticket->cancelled() || blocks.failed(); });
@@ -545,17 +619,15 @@ void QueryWorker::countStanding(const QString& database, const ViewerQuery& quer
     });
 }
 
-void QueryWorker::copy(const QString& database, const ViewerQuery& query, const RecordKeys::Snapshot& keys,
+void QueryWorker::copy(const LogSources& sources, const ViewerQuery& query, const RecordKeys::Snapshot& keys,
                        const PaneText::Position& start, const PaneText::Position& end)
 {
     cancelCopy();
     const TicketPtr ticket = std::make_shared<Ticket>();
     m_copy = ticket;
-    threads().run([this, ticket, database, query, keys, start, end] {
-        RecordKeyReader reader(database);
-        const Ticket::Attached attached(*ticket, reader);
+    threads().run([this, ticket, sources, query, keys, start, end] {
         QString text;
-        const QString error = scanBlocks(reader, query, keys, false, [&](BlockFetcher& blocks) {
+        const QString error = scanListed(ticket, sources, query, keys, false, [&](BlockFetcher& blocks) {
             text = PaneText::joinedText(start, end, [&blocks](int record) { return blocks.at(record); },
                                         [&] { return ticket->cancelled() || blocks.failed(); });
         });

@@ -12,8 +12,9 @@
 #include <vector>
 
 #include <vxSyslog/CommittedCopy.h>
-#include <vxSyslog/RecordKeyReader.h>
+#include <vxSyslog/ListingSource.h>
 
+#include "LogSources.h"
 #include "PaneSearch.h"
 #include "PaneText.h"
 #include "RecordKeys.h"
@@ -23,8 +24,9 @@
 //
 // Threads. The worker has a few threads of its own. Every request (list a
 // query, count it per interval, find, copy) runs as one job on one of them
-// with a RecordKeyReader of its own: a private read-only connection opened
-// and closed by the job, never seen by another thread. A query's listing and
+// with a reader of its own (a ListingSource: one file, several merged, or the
+// fleet's PostgreSQL), opened and closed by the job, never seen by another
+// thread. A query's listing and
 // its interval counts run side by side, so the counts (one pass over the time
 // index) come before a long listing ends. Results go back to the GUI thread
 // through a queue under a mutex and a queued call on this object; every
@@ -50,11 +52,11 @@
 // so rows of a cancelled query never reach the next one's answer. The
 // destructor cancels everything and joins the threads.
 //
-// Storage. An answer is kept as keys (RecordKeys: row id, block length and
-// kind, thirteen bytes a record), listed in time order. A query first fixes the
-// highest row id, and every read of that answer (listing, counting, the texts
-// fetched by id later) is bounded by it, so they all see the same records
-// however fast the machine logs. Texts are never kept for the whole answer:
+// Storage. An answer is kept as keys (RecordKeys: machine, row id, block
+// length and kind), listed in time order. A query first fixes its machines
+// and each one's highest row id, and every read of that answer (listing,
+// counting, the texts fetched by id later) is bounded by them, so they all
+// see the same records however fast the machines log. Texts are never kept for the whole answer:
 // the pane reads the ones in view (StoredRecords), and finding and copying
 // read the blocks they pass over by id, a chunk at a time, here.
 class QueryWorker : public QObject
@@ -67,24 +69,24 @@ public:
 
     // Lists the query: keysListed() for every batch, in the answer's order,
     // then listingEnded(); intervalsCounted() once, with the counts between
-    // `bounds` (see RecordKeyReader::countBetween), before or after that.
+    // `bounds` (see ListingSource::countBetween), before or after that.
     // With `live`, once listed, the records committed later are appended as
     // they come (keysListed(), intervalsAdded()) until the listing is cancelled.
-    void list(const QString& database, const SystemLog::ViewerQuery& query, const QStringList& bounds, bool live = false);
+    void list(const LogSources& sources, const SystemLog::ViewerQuery& query, const QStringList& bounds, bool live = false);
     // Searches the listed records (see PaneSearch::find); findEnded() follows.
-    void find(const QString& database, const SystemLog::ViewerQuery& query, const RecordKeys::Snapshot& keys, const PaneText::Position& start,
+    void find(const LogSources& sources, const SystemLog::ViewerQuery& query, const RecordKeys::Snapshot& keys, const PaneText::Position& start,
               const PaneText::Position& end, const QString& text, bool backward);
     // Where `match` stands among all occurrences of `text` (PaneSearch::standingOf);
     // standingCounted() follows unless a new find or count cancels it.
-    void countStanding(const QString& database, const SystemLog::ViewerQuery& query, const RecordKeys::Snapshot& keys,
+    void countStanding(const LogSources& sources, const SystemLog::ViewerQuery& query, const RecordKeys::Snapshot& keys,
                        const PaneSearch::Match& match, const QString& text);
     // The text from start to end as copying gives it; copyEnded() follows.
-    void copy(const QString& database, const SystemLog::ViewerQuery& query, const RecordKeys::Snapshot& keys, const PaneText::Position& start,
+    void copy(const LogSources& sources, const SystemLog::ViewerQuery& query, const RecordKeys::Snapshot& keys, const PaneText::Position& start,
               const PaneText::Position& end);
 
-    // Checks that `database` can be listed (a file just opened);
-    // checkEnded() follows.
-    void check(const QString& database);
+    // Checks that `sources` can be listed (a file just opened);
+    // machinesFound() and checkEnded() follow.
+    void check(const LogSources& sources);
 
     void cancelListing();
     void cancelFind();
@@ -95,7 +97,13 @@ public:
     bool isCopying() const { return bool(m_copy); }
 
 signals:
-    void keysListed(const std::vector<qint64>& ids, const std::vector<int>& lengths, const std::vector<qint8>& kinds);
+    void keysListed(const std::vector<qint64>& ids, const std::vector<int>& lengths, const std::vector<qint8>& kinds,
+                    const std::vector<qint16>& machines);
+    // Before a listing's keys: the machines they number, and a line for
+    // each that cannot be read (the others are listed).
+    void machinesFixed(const QStringList& machines, const QStringList& problems);
+    // The machines of sources just checked.
+    void machinesFound(const QStringList& machines);
     void intervalsCounted(const QVector<qint64>& counts);
     // The drop records among them, per interval alike (a listing with gaps).
     void gapsCounted(const QVector<qint64>& counts);
@@ -121,17 +129,22 @@ signals:
 private:
     class Ticket;
     class Threads;
+    class BlockFetcher;
     using TicketPtr = std::shared_ptr<Ticket>;
 
-    void listJob(const TicketPtr& ticket, const QString& database, SystemLog::ViewerQuery query, const QStringList& bounds,
+    void listJob(const TicketPtr& ticket, const LogSources& sources, SystemLog::ViewerQuery query, const QStringList& bounds,
                  bool live, const std::shared_ptr<SystemLog::CommittedCopy>& copy = nullptr);
     // The keys in batches to the GUI; `alsoSee` sees each key as it is read.
-    bool readInBatches(const TicketPtr& ticket, SystemLog::RecordKeyReader& reader, const SystemLog::ViewerQuery& query,
+    bool readInBatches(const TicketPtr& ticket, SystemLog::ListingSource& reader, const SystemLog::ViewerQuery& query,
                        const std::function<void(const SystemLog::ListedKey&)>& alsoSee = {});
-    void follow(const TicketPtr& ticket, const QString& database, SystemLog::ViewerQuery query, const QStringList& bounds,
-                qint64 lastId);
-    void countJob(const TicketPtr& ticket, const QString& database, const SystemLog::ViewerQuery& query,
+    void follow(const TicketPtr& ticket, const LogSources& sources, SystemLog::ViewerQuery query, const QStringList& bounds,
+                QVector<qint64> last);
+    void countJob(const TicketPtr& ticket, const LogSources& sources, const SystemLog::ViewerQuery& query,
                   const QStringList& bounds);
+    // Opens a reader of `sources` and hands `scan` the blocks of the listed
+    // records; the reason when they cannot be read or a read failed on the way.
+    QString scanListed(const TicketPtr& ticket, const LogSources& sources, const SystemLog::ViewerQuery& query,
+                       const RecordKeys::Snapshot& keys, bool backward, const std::function<void(BlockFetcher&)>& scan);
     // Hands `result` to the GUI thread, where it runs if the ticket still holds.
     void deliver(const TicketPtr& ticket, std::function<void()> result);
     void runDelivered();

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-void RecordKeys::append(const qint64* ids, const int* lengths, const qint8* kinds, int count)
+void RecordKeys::append(const qint64* ids, const int* lengths, const qint8* kinds, const qint16* machines, int count)
 {
     for (int done = 0; done < count;) {
         const int inBlock = m_count % kBlockSize;
@@ -13,6 +13,7 @@ void RecordKeys::append(const qint64* ids, const int* lengths, const qint8* kind
         std::copy(ids + done, ids + done + n, block.ids + inBlock);
         std::copy(lengths + done, lengths + done + n, block.lengths + inBlock);
         std::copy(kinds + done, kinds + done + n, block.kinds + inBlock);
+        std::copy(machines + done, machines + done + n, block.machines + inBlock);
         done += n;
         m_count += n;
     }

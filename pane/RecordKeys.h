@@ -5,8 +5,9 @@
 #include <memory>
 #include <vector>
 
-// A listed answer as keys: per record its row id, the length of its block
-// and its kind (type, drop record), thirteen bytes a record. Appended only on the GUI thread, into blocks that are
+// A listed answer as keys: per record its machine (its place in the
+// listing's machines), row id, the length of its block and its kind (type,
+// drop record), fifteen bytes a record. Appended only on the GUI thread, into blocks that are
 // never moved or changed below the count, so a worker may read a Snapshot
 // (the blocks and the count when it was taken) while keys are appended behind
 // it; the blocks live as long as any snapshot of them.
@@ -25,6 +26,7 @@ public:
         qint64 ids[kBlockSize];
         qint32 lengths[kBlockSize];
         qint8 kinds[kBlockSize];
+        qint16 machines[kBlockSize];
     };
 
     class Snapshot
@@ -34,6 +36,7 @@ public:
         qint64 id(int record) const { return m_blocks[std::size_t(record / kBlockSize)]->ids[record % kBlockSize]; }
         int length(int record) const { return m_blocks[std::size_t(record / kBlockSize)]->lengths[record % kBlockSize]; }
         qint8 kind(int record) const { return m_blocks[std::size_t(record / kBlockSize)]->kinds[record % kBlockSize]; }
+        int machine(int record) const { return m_blocks[std::size_t(record / kBlockSize)]->machines[record % kBlockSize]; }
 
     private:
         friend class RecordKeys;
@@ -41,12 +44,13 @@ public:
         int m_count = 0;
     };
 
-    void append(const qint64* ids, const int* lengths, const qint8* kinds, int count);
+    void append(const qint64* ids, const int* lengths, const qint8* kinds, const qint16* machines, int count);
 
     int count() const { return m_count; }
     qint64 id(int record) const { return m_blocks[std::size_t(record / kBlockSize)]->ids[record % kBlockSize]; }
     int length(int record) const { return m_blocks[std::size_t(record / kBlockSize)]->lengths[record % kBlockSize]; }
     qint8 kind(int record) const { return m_blocks[std::size_t(record / kBlockSize)]->kinds[record % kBlockSize]; }
+    int machine(int record) const { return m_blocks[std::size_t(record / kBlockSize)]->machines[record % kBlockSize]; }
     Snapshot snapshot() const;
 
 private:

@@ -125,6 +125,8 @@ ResultPane::ResultPane(QWidget* parent)
             m_stored->readFrom(copy);
     });
     connect(m_worker, &QueryWorker::checkEnded, this, &ResultPane::endCheck);
+    connect(m_worker, &QueryWorker::machinesFound, this, &ResultPane::machinesFound);
+    connect(m_worker, &QueryWorker::machinesFixed, this, &ResultPane::fixMachines);
     connect(m_worker, &QueryWorker::findEnded, this, &ResultPane::endFind);
     connect(m_worker, &QueryWorker::copyEnded, this, &ResultPane::endCopy);
     // Only while something runs, so Esc keeps its meaning everywhere else.

@@ -14,6 +14,7 @@
 #include <vxSyslog/RecordList.h>
 #include <vxSyslog/ViewerQuery.h>
 
+#include "LogSources.h"
 #include "PaneSegments.h"
 #include "PaneText.h"
 
@@ -102,16 +103,17 @@ public:
     void setPlaceholderText(const QString& text);
     QString placeholderText() const { return m_placeholder; }
     // Lists the records of `type` of the day (or the range, both ends included) from
-    // the log database at `database`, read-only, off the GUI thread.
-    void showDayQuery(const QString& database, int type, const QDate& day);
-    void showRangeQuery(const QString& database, int type, const QDateTime& start, const QDateTime& end);
+    // the log database at `sources` (or several merged, or the central
+    // database), read-only, off the GUI thread.
+    void showDayQuery(const LogSources& sources, int type, const QDate& day);
+    void showRangeQuery(const LogSources& sources, int type, const QDateTime& start, const QDateTime& end);
     // The same for a query of any types, pattern and order (its bounds are
     // set from the day or the range).
-    void showDayQuery(const QString& database, SystemLog::ViewerQuery query, const QDate& day);
-    void showRangeQuery(const QString& database, SystemLog::ViewerQuery query, const QDateTime& start, const QDateTime& end);
-    // Checks at once that the log database at `database` can be read; a
+    void showDayQuery(const LogSources& sources, SystemLog::ViewerQuery query, const QDate& day);
+    void showRangeQuery(const LogSources& sources, SystemLog::ViewerQuery query, const QDateTime& start, const QDateTime& end);
+    // Checks at once that the log database at `sources` can be read; a
     // file that cannot shows why (checkEnded() follows either way).
-    void checkLogFile(const QString& database);
+    void checkLogFile(const LogSources& sources);
     // Whether a query is being listed, or a find or copy of one runs.
     bool isBusy() const;
     bool isListing() const;
@@ -155,6 +157,8 @@ signals:
     // "查询失败", "查询已取消…"; shown on the strip and by the window.
     void listingStatusChanged(const QString& status);
     void checkEnded(const QString& error);
+    // The machines of the sources checked (checkLogFile()).
+    void machinesFound(const QStringList& machines);
     void findEnded(bool found);
     void copyEnded();
 
@@ -197,10 +201,12 @@ private:
     static bool before(const ViewPos& a, const ViewPos& b);
 
     void setContent(std::unique_ptr<PaneRecords> records, int pixelSize, bool keepListing = false);
-    void startQuery(const QString& database, const SystemLog::ViewerQuery& query, bool reachesNow);
+    void startQuery(const LogSources& sources, const SystemLog::ViewerQuery& query, bool reachesNow);
+    void fixMachines(const QStringList& machines, const QStringList& problems);
     void relistLive();
     void parkEmptyAnswer();
-    void takeListedKeys(const std::vector<qint64>& ids, const std::vector<int>& lengths, const std::vector<qint8>& kinds);
+    void takeListedKeys(const std::vector<qint64>& ids, const std::vector<int>& lengths, const std::vector<qint8>& kinds,
+                        const std::vector<qint16>& machines);
     void endListing(const QString& error);
     void showListingStatus();
     void setListingStatus(const QString& text);
@@ -270,7 +276,8 @@ private:
     bool m_live = false;
     qint64 m_waiting = 0; // new records of a live listing newest first
     std::unique_ptr<StoredRecords> m_parked; // a live listing's empty answer, behind the not-found notice
-    QString m_liveDatabase;
+    LogSources m_liveSources;
+    QStringList m_problems; // machines of the listing that cannot be read
     SystemLog::ViewerQuery m_liveQuery;
     PaneFindBar* m_findBar;
     PaneStrip* m_strip;

@@ -10,7 +10,6 @@
 
 #include <vxSyslog/ListingBlock.h>
 #include <vxSyslog/RecordFilter.h>
-#include <vxSyslog/RecordKeyReader.h>
 
 #include "MemoryRecords.h"
 #include "PaneFindBar.h"
@@ -34,48 +33,49 @@ SystemLog::ViewerQuery oneType(int type)
 
 } // namespace
 
-void ResultPane::showDayQuery(const QString& database, int type, const QDate& day)
+void ResultPane::showDayQuery(const LogSources& sources, int type, const QDate& day)
 {
-    showDayQuery(database, oneType(type), day);
+    showDayQuery(sources, oneType(type), day);
 }
 
-void ResultPane::showRangeQuery(const QString& database, int type, const QDateTime& start, const QDateTime& end)
+void ResultPane::showRangeQuery(const LogSources& sources, int type, const QDateTime& start, const QDateTime& end)
 {
-    showRangeQuery(database, oneType(type), start, end);
+    showRangeQuery(sources, oneType(type), start, end);
 }
 
-void ResultPane::showDayQuery(const QString& database, SystemLog::ViewerQuery query, const QDate& day)
+void ResultPane::showDayQuery(const LogSources& sources, SystemLog::ViewerQuery query, const QDate& day)
 {
     m_strip->setDay(day);
     const QString text = day.toString(QStringLiteral("yyyy-MM-dd"));
     query.start = SystemLog::dayStart(text);
     query.end = SystemLog::dayEnd(text);
-    startQuery(database, query, day == QDate::currentDate());
+    startQuery(sources, query, day == QDate::currentDate());
 }
 
-void ResultPane::showRangeQuery(const QString& database, SystemLog::ViewerQuery query, const QDateTime& start,
+void ResultPane::showRangeQuery(const LogSources& sources, SystemLog::ViewerQuery query, const QDateTime& start,
                                 const QDateTime& end)
 {
     m_strip->setRange(start, end);
     query.start = start.toString(kTimeFormat);
     query.end = end.toString(kTimeFormat);
     const QDateTime now = QDateTime::currentDateTime();
-    startQuery(database, query, start <= now && end >= now.addSecs(-1));
+    startQuery(sources, query, start <= now && end >= now.addSecs(-1));
 }
 
 // A listing whose period reaches the present follows the log (newest first,
 // new records would go on top of what is read: they are counted instead).
-void ResultPane::startQuery(const QString& database, const SystemLog::ViewerQuery& query, bool reachesNow)
+void ResultPane::startQuery(const LogSources& sources, const SystemLog::ViewerQuery& query, bool reachesNow)
 {
-    const QString path = database; // may be m_liveDatabase, which is set below
+    const LogSources path = sources; // may be m_liveSources, which is set below
     const SystemLog::ViewerQuery listed = query;
     const QStringList bounds = m_strip->bounds(); // the strip's period was set by the caller
     auto stored = std::make_unique<StoredRecords>(path, listed);
     StoredRecords* answer = stored.get();
     setContent(std::move(stored), kRecordPixelSize);
     m_stored = answer;
-    m_liveDatabase = path;
+    m_liveSources = path;
     m_liveQuery = listed;
+    m_problems.clear();
     m_live = reachesNow;
     m_waiting = 0;
     m_strip->setNewestFirst(listed.newestFirst);
@@ -98,7 +98,7 @@ bool ResultPane::isBusy() const
 }
 
 void ResultPane::takeListedKeys(const std::vector<qint64>& ids, const std::vector<int>& lengths,
-                                const std::vector<qint8>& kinds)
+                                const std::vector<qint8>& kinds, const std::vector<qint16>& machines)
 {
     if (!m_stored && m_parked) {
         StoredRecords* answer = m_parked.get();
@@ -110,7 +110,7 @@ void ResultPane::takeListedKeys(const std::vector<qint64>& ids, const std::vecto
     const bool wasEmpty = recordCount() == 0;
     // Follow mode: a live view at its newest record stays there.
     const bool following = m_live && !isListing() && !before(m_top, lastTop());
-    m_stored->keys().append(ids.data(), lengths.data(), kinds.data(), int(ids.size()));
+    m_stored->keys().append(ids.data(), lengths.data(), kinds.data(), machines.data(), int(ids.size()));
     m_segments.extend();
     m_lastTopKnown = false;
     if (wasEmpty)
@@ -139,7 +139,19 @@ void ResultPane::parkEmptyAnswer()
 void ResultPane::relistLive()
 {
     if (isLive())
-        startQuery(m_liveDatabase, m_liveQuery, true);
+        startQuery(m_liveSources, m_liveQuery, true);
+}
+
+// Every later read of the answer names the machines the listing numbered
+// its keys by; those that cannot be read are named on the status line.
+void ResultPane::fixMachines(const QStringList& machines, const QStringList& problems)
+{
+    if (m_stored)
+        m_stored->fixMachines(machines);
+    if (m_parked)
+        m_parked->fixMachines(machines);
+    m_problems = problems;
+    showListingStatus();
 }
 
 void ResultPane::showListingStatus()
@@ -152,13 +164,15 @@ void ResultPane::showListingStatus()
         status += QStringLiteral(" · ") + liveText();
     if (isLive() && m_waiting > 0)
         status += QStringLiteral(" · ") + waitingText(m_waiting);
+    for (const QString& problem : m_problems)
+        status += QStringLiteral(" · ") + problem;
     setListingStatus(status);
 }
 
-void ResultPane::checkLogFile(const QString& database)
+void ResultPane::checkLogFile(const LogSources& sources)
 {
     setContent(std::make_unique<MemoryRecords>(SystemLog::RecordList()), kRecordPixelSize);
-    m_worker->check(database);
+    m_worker->check(sources);
     updateBusyState();
 }
 
@@ -244,7 +258,7 @@ void ResultPane::endFind(const PaneSearch::Match& match, const QString& error)
         select(match);
     emit findEnded(match.found);
     if (match.found && m_stored)
-        m_worker->countStanding(m_stored->database(), m_stored->query(), m_stored->keys().snapshot(), match, m_findText);
+        m_worker->countStanding(m_stored->sources(), m_stored->query(), m_stored->keys().snapshot(), match, m_findText);
 }
 
 void ResultPane::endCopy(const QString& text, const QString& error)
@@ -275,7 +289,7 @@ void ResultPane::copy()
         emit copyEnded();
         return;
     }
-    m_worker->copy(m_stored->database(), m_stored->query(), m_stored->keys().snapshot(), start, end);
+    m_worker->copy(m_stored->sources(), m_stored->query(), m_stored->keys().snapshot(), start, end);
     updateBusyState();
 }
 
@@ -291,7 +305,7 @@ bool ResultPane::find(const QString& text, bool backward)
     selectionBounds(&start, &end);
     if (m_stored) {
         m_findBar->showSearching();
-        m_worker->find(m_stored->database(), m_stored->query(), m_stored->keys().snapshot(), start, end, text, backward);
+        m_worker->find(m_stored->sources(), m_stored->query(), m_stored->keys().snapshot(), start, end, text, backward);
         updateBusyState();
         return false;
     }

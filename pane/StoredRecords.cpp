@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include <vxSyslog/RecordKeyReader.h>
 
 namespace {
 
@@ -22,8 +21,8 @@ QString StoredRecords::unreadableText(const QString& reason)
     return QStringLiteral("（暂时无法读取这条记录：%1）").arg(reason);
 }
 
-StoredRecords::StoredRecords(const QString& database, const SystemLog::ViewerQuery& query)
-    : m_database(database)
+StoredRecords::StoredRecords(const LogSources& sources, const SystemLog::ViewerQuery& query)
+    : m_sources(sources)
     , m_query(query)
 {
 }
@@ -33,10 +32,18 @@ StoredRecords::~StoredRecords() = default;
 void StoredRecords::readFrom(const std::shared_ptr<SystemLog::CommittedCopy>& copy)
 {
     m_copy = copy;
-    m_database = copy->path();
+    m_sources = LogSources(copy->path());
     m_reader.reset();
     m_pages.clear();
     m_cachedCharacters = 0;
+}
+
+void StoredRecords::fixMachines(const QStringList& machines)
+{
+    if (m_sources.isOneFile())
+        return;
+    m_sources.hosts = machines;
+    m_reader.reset();
 }
 
 bool StoredRecords::takeReadFailure()
@@ -92,7 +99,9 @@ const StoredRecords::Page* StoredRecords::pageAt(int first)
 bool StoredRecords::readPage(int first, Page& page)
 {
     if (!m_reader) {
-        m_reader = std::make_unique<SystemLog::RecordKeyReader>(m_database);
+        m_reader = m_sources.reader(m_readError);
+        if (!m_reader)
+            return false;
         m_reader->setBusyTimeout(kBusyTimeoutMs);
         if (!m_reader->open()) {
             m_readError = m_reader->errorText();
@@ -102,12 +111,14 @@ bool StoredRecords::readPage(int first, Page& page)
     }
     const int size = std::min(kPageSize, m_keys.count() - first);
     std::vector<qint64> ids(std::size_t(size), 0);
-    for (int i = 0; i < size; ++i)
+    std::vector<int> machines(std::size_t(size), 0);
+    for (int i = 0; i < size; ++i) {
         ids[std::size_t(i)] = m_keys.id(first + i);
+        machines[std::size_t(i)] = m_keys.machine(first + i);
+    }
     page.blocks.assign(std::size_t(size), goneText());
-    const bool read = m_reader->fetch(m_query, ids.data(), size, [&page](int index, const QString& block) {
-        page.blocks[std::size_t(index)] = block;
-    });
+    const bool read = m_reader->fetch(m_query, machines.data(), ids.data(), size,
+                                      [&page](int index, const QString& block) { page.blocks[std::size_t(index)] = block; });
     if (!read) {
         m_readError = m_reader->errorText();
         m_reader.reset(); // opened again next time: the file may have been replaced

@@ -6,20 +6,17 @@
 #include <memory>
 #include <vector>
 
+#include "LogSources.h"
 #include "PaneRecords.h"
 #include "RecordKeys.h"
 
 #include <vxSyslog/CommittedCopy.h>
 #include <vxSyslog/ViewerQuery.h>
 
-namespace SystemLog {
-class RecordKeyReader;
-}
-
 // A query's answer as the pane holds it: the keys a worker listed (see
 // QueryWorker.h) and, for what is laid out, the texts of a few pages of
-// records, read by id on the GUI thread through a read-only connection of
-// its own with a short busy timeout. A page that cannot be read (the file
+// records, read by machine and id on the GUI thread through a reader of its
+// own (read-only, with a short busy timeout). A page that cannot be read (the file
 // locked for longer, gone, damaged) shows the reason in place of each of its
 // records and is read again next time; a row that is no longer stored shows
 // that it is gone.
@@ -32,7 +29,7 @@ public:
     static QString goneText();
     static QString unreadableText(const QString& reason);
 
-    StoredRecords(const QString& database, const SystemLog::ViewerQuery& query);
+    StoredRecords(const LogSources& sources, const SystemLog::ViewerQuery& query);
     ~StoredRecords() override;
 
     int count() const override { return m_keys.count(); }
@@ -40,7 +37,9 @@ public:
     QString blockSlice(int record, int from, int length) override;
 
     RecordKeys& keys() { return m_keys; }
-    QString database() const { return m_database; }
+    const LogSources& sources() const { return m_sources; }
+    // The machines the listing fixed: the keys number them (ListingSource).
+    void fixMachines(const QStringList& machines);
     const SystemLog::ViewerQuery& query() const { return m_query; }
     // Reads go to this rolled-back copy of the database from now on.
     void readFrom(const std::shared_ptr<SystemLog::CommittedCopy>& copy);
@@ -62,11 +61,11 @@ private:
     bool readPage(int first, Page& page);
     void keepPage(Page&& page);
 
-    QString m_database;
+    LogSources m_sources;
     SystemLog::ViewerQuery m_query;
     std::shared_ptr<SystemLog::CommittedCopy> m_copy;
     RecordKeys m_keys;
-    std::unique_ptr<SystemLog::RecordKeyReader> m_reader;
+    std::unique_ptr<SystemLog::ListingSource> m_reader;
     std::list<Page> m_pages; // the most recently used first
     qint64 m_cachedCharacters = 0;
     QString m_readError;

@@ -101,7 +101,7 @@ void TestManpages::pagesRender_data()
                            << QStringList{"VXLOG(1)", "NAME", "vxlog - command-line tool", "COMMANDS", "vxlog vacuum",
                                           "--time", "SEE ALSO"};
     QTest::newRow("Quarrow") << QStringLiteral("Quarrow")
-                             << QStringList{"QUARROW(1)", "Quarrow [选项] [FILE]", "--help-all", "报警记录", "Quarrow.ini",
+                             << QStringList{"QUARROW(1)", "Quarrow [选项] [FILE…]", "--help-all", "报警记录", "Quarrow.ini",
                                             "vxlog(1)"};
 }
 

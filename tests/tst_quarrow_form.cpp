@@ -95,7 +95,7 @@ void TestQuarrowForm::layouts_data()
                                          "pushButton QPushButton 0,2 1x1",
                                          "label QLabel 0,0 1x1", "label_2 QLabel 1,0 1x1",
                                          "dateEdit QDateEdit 1,1 1x1", "m_pbExport QPushButton 1,5 1x1",
-                                         "[comboBox QComboBox, typePicker QToolButton] 0,1 1x1"};
+                                         "[comboBox QComboBox, typePicker QToolButton, machinePicker QToolButton] 0,1 1x1"};
     QTest::newRow("page_2") << QStringLiteral("gridLayout_3") << 5 << 5
                             << QStringList{"toolButton_2 QToolButton 0,4 1x2",
                                            "m_enddateTimeEdit QDateTimeEdit 2,1 1x1",
@@ -103,7 +103,7 @@ void TestQuarrowForm::layouts_data()
                                            "label_3 QLabel 0,0 1x1",
                                            "pushButton_2 QPushButton 0,2 1x2", "label_4 QLabel 1,0 1x1",
                                            "spacer 40x20 Expanding/Minimum 0,6 1x1",
-                                           "[comboBox_2 QComboBox, typePicker_2 QToolButton] 0,1 1x1"};
+                                           "[comboBox_2 QComboBox, typePicker_2 QToolButton, machinePicker_2 QToolButton] 0,1 1x1"};
 }
 
 // Every item of each grid: object name and class (or a spacer's size and
@@ -166,8 +166,9 @@ void TestQuarrowForm::fontsAndTexts()
     }
     elevenPoint.sort();
     QCOMPARE(elevenPoint, QStringList({"comboBox", "comboBox_2", "dateEdit", "label", "label_2", "label_3", "label_4",
-                                       "label_5", "m_enddateTimeEdit", "m_startdateTimeEdit", "pushButton",
-                                       "pushButton_2", "toolButton", "toolButton_2", "typePicker", "typePicker_2"}));
+                                       "label_5", "m_enddateTimeEdit", "m_startdateTimeEdit", "machinePicker",
+                                       "machinePicker_2", "pushButton", "pushButton_2", "toolButton", "toolButton_2",
+                                       "typePicker", "typePicker_2"}));
     for (const char* name : {"m_pbExport", "textEdit"})
         QCOMPARE(v.widget(name)->font(), QApplication::font(v.widget(name)));
 
@@ -217,9 +218,9 @@ void TestQuarrowForm::tabOrder_data()
 {
     QTest::addColumn<QStringList>("order");
     // As the layout reads, row by row, left to right.
-    QTest::newRow("page") << QStringList{"comboBox", "typePicker", "pushButton", "toolButton", "dateEdit", "m_pbExport",
+    QTest::newRow("page") << QStringList{"comboBox", "typePicker", "machinePicker", "pushButton", "toolButton", "dateEdit", "m_pbExport",
                                          "textEdit"};
-    QTest::newRow("page_2") << QStringList{"comboBox_2", "typePicker_2", "pushButton_2", "toolButton_2",
+    QTest::newRow("page_2") << QStringList{"comboBox_2", "typePicker_2", "machinePicker_2", "pushButton_2", "toolButton_2",
                                            "m_startdateTimeEdit", "m_enddateTimeEdit", "textEdit"};
 }
 

@@ -2,6 +2,11 @@
 // records says what is listed, several types are named in the pane, newest
 // first is remembered, and nothing clips at the smallest window size.
 #include <QCheckBox>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QTextCodec>
+#include <QUrl>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -18,6 +23,7 @@
 #include "InterruptedWrite.h"
 #include "PaneFindBar.h"
 #include "QuarrowTestSupport.h"
+#include "MachineChooser.h"
 #include "TypeChooser.h"
 
 using namespace QuarrowTest;
@@ -58,6 +64,8 @@ private slots:
     void findSaysWhichHitOfHowMany();
     void aFileIsCheckedWhenOpened_data();
     void aFileIsCheckedWhenOpened();
+    void severalLogsAreOneTimeline_data();
+    void severalLogsAreOneTimeline();
 };
 
 void TestQuarrowListing::pickerChoosesSeveralTypes_data()
@@ -350,6 +358,122 @@ void TestQuarrowListing::aFileIsCheckedWhenOpened()
     }
     QCOMPARE(sum(), before);
     QVERIFY(!QFile::exists(QStringLiteral("dbLog.db")));
+}
+
+namespace {
+
+const QList<Row> kPlc7 = {{"2024-05-01 08:00:00", 3, "主轴温度过高"}, {"2024-05-01 09:00:00", 2, "motor ok"}};
+const QList<Row> kPlc8 = {{"2024-05-01 08:00:00", 3, "Motor 过载"}, {"2024-05-01 08:30:00", 0, "进给 80%"}};
+
+bool makeLog(const QString& path, const QList<Row>& rows)
+{
+    TestDatabase db(path);
+    bool ok = db.exec(QStringLiteral("CREATE TABLE SystemInfo(id INTEGER PRIMARY KEY AUTOINCREMENT, "
+                                     "datetime DATETIME, type INT, message TEXT)"));
+    for (const Row& row : rows)
+        ok = ok && db.insertRow(row.datetime, row.type, row.message);
+    return ok;
+}
+
+// Drops these files onto the window, as a file manager would.
+void dropFiles(QWidget* window, const QStringList& files)
+{
+    auto* data = new QMimeData;
+    QList<QUrl> urls;
+    for (const QString& file : files)
+        urls << QUrl::fromLocalFile(file);
+    data->setUrls(urls);
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window, &enter);
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window, &drop);
+    delete data;
+}
+
+} // namespace
+
+void TestQuarrowListing::severalLogsAreOneTimeline_data()
+{
+    QTest::addColumn<QStringList>("logs");
+    QTest::addColumn<bool>("dropped");
+    QTest::addColumn<QStringList>("chosen");     // machines ticked in the machine menu
+    QTest::addColumn<QStringList>("machines");   // the menu's machines
+    QTest::addColumn<QString>("listed");
+    QTest::addColumn<QString>("lineStart");
+    QTest::addColumn<QByteArray>("exported");    // the day's export of every type
+    const QString both = QStringLiteral("2024-05-01 08:00:00 plc-7 [报警记录]:\n主轴温度过高\n"
+                                        "2024-05-01 08:00:00 plc-8 [报警记录]:\nMotor 过载\n"
+                                        "2024-05-01 08:30:00 plc-8 [参数修改记录]:\n进给 80%\n"
+                                        "2024-05-01 09:00:00 plc-7 [系统状态记录]:\nmotor ok");
+    QByteArray bothFile = both.toUtf8();
+    bothFile.replace("主轴温度过高\n", "主轴温度过高").replace("Motor 过载\n", "Motor 过载").replace("80%\n", "80%");
+    const QStringList files{"plc-7.db", "plc-8.db"};
+    QTest::newRow("two files, merged") << files << false << QStringList() << QStringList{"plc-7", "plc-8"} << both
+                                       << QStringLiteral("plc-7.db、plc-8.db · 全部机器 · 全部类型 · 2024-05-01 · 共 4 条")
+                                       << bothFile;
+    QTest::newRow("two files dropped") << files << true << QStringList() << QStringList{"plc-7", "plc-8"} << both
+                                       << QStringLiteral("plc-7.db、plc-8.db · 全部机器") << bothFile;
+    QTest::newRow("one machine chosen: as its own log")
+        << files << false << QStringList{"plc-8"} << QStringList{"plc-7", "plc-8"}
+        << QStringLiteral("2024-05-01 08:00:00 [报警记录]:\nMotor 过载\n2024-05-01 08:30:00 [参数修改记录]:\n进给 80%")
+        << QStringLiteral("plc-7.db、plc-8.db · plc-8 · 全部类型")
+        << QStringLiteral("2024-05-01 08:00:00 [报警记录]:\nMotor 过载2024-05-01 08:30:00 [参数修改记录]:\n进给 80%").toUtf8();
+    QTest::newRow("named files, one missing")
+        << QStringList{"press=plc-7.db", "gone.db"} << false << QStringList() << QStringList{"press", "gone"}
+        << QStringLiteral("2024-05-01 08:00:00 press [报警记录]:\n主轴温度过高\n2024-05-01 09:00:00 press [系统状态记录]:\nmotor ok")
+        << QStringLiteral("plc-7.db、gone.db · 全部机器 · 全部类型 · 2024-05-01 · 共 2 条 · 无法读取日志数据库 ")
+        << QStringLiteral("2024-05-01 08:00:00 press [报警记录]:\n主轴温度过高2024-05-01 09:00:00 press [系统状态记录]:\nmotor ok").toUtf8();
+}
+
+void TestQuarrowListing::severalLogsAreOneTimeline()
+{
+    QFETCH(QStringList, logs);
+    QFETCH(bool, dropped);
+    QFETCH(QStringList, chosen);
+    QFETCH(QStringList, machines);
+    QFETCH(QString, listed);
+    QFETCH(QString, lineStart);
+    QFETCH(QByteArray, exported);
+    Viewer v;
+    QVERIFY(makeLog(v.dir.filePath("plc-7.db"), kPlc7));
+    QVERIFY(makeLog(v.dir.filePath("plc-8.db"), kPlc8));
+    if (dropped) {
+        QStringList paths;
+        for (const QString& log : logs)
+            paths << v.dir.filePath(log);
+        dropFiles(v.window.get(), paths);
+    } else {
+        v.window->openLogs(logs);
+    }
+    QVERIFY(v.queryEnded());
+    MachineChooser* chooser = v.window->machineChooser();
+    QCOMPARE(chooser->machines(), machines);
+    QVERIFY(v.widget("machinePicker")->isVisibleTo(v.window.get()));
+    QVERIFY(v.queryDay(kDay, TypeChooser::kAllTypesIndex));
+    if (!chosen.isEmpty()) {
+        chooser->setChosen(chosen); // runs the listing again
+        QVERIFY(v.queryEnded());
+    }
+    QCOMPARE(v.pane()->toPlainText(), listed);
+    QVERIFY2(labelText(v).startsWith(lineStart), qPrintable(labelText(v)));
+    QSignalSpy found(v.pane(), &ResultPane::findEnded);
+    v.pane()->find(QStringLiteral("过载"));
+    QTRY_COMPARE_WITH_TIMEOUT(found.size(), 1, kQueryTimeoutMs);
+    QCOMPARE(found.first().first().toBool(), listed.contains(QStringLiteral("过载")));
+    QCOMPARE(v.pane()->selectedText(), found.first().first().toBool() ? QStringLiteral("过载") : QString());
+
+    const QString folder = v.dir.filePath(QStringLiteral("exports"));
+    QVERIFY(QDir().mkdir(folder));
+    ModalDriver modals({[folder](QWidget* modal) {
+                            auto* dialog = qobject_cast<QFileDialog*>(modal);
+                            QVERIFY(dialog);
+                            dialog->setDirectory(folder);
+                            QMetaObject::invokeMethod(dialog, "accept");
+                        },
+                        [](QWidget* modal) { qobject_cast<QMessageBox*>(modal)->button(QMessageBox::Ok)->click(); }});
+    v.click("m_pbExport");
+    QCOMPARE(modals.seen().size(), 2);
+    QCOMPARE(fileBytes(folder + QStringLiteral("/2024-05-01系统日志.txt")), QTextCodec::codecForLocale()->fromUnicode(QString::fromUtf8(exported)));
 }
 
 QTEST_MAIN(TestQuarrowListing)

@@ -47,6 +47,14 @@ VXSYSLOG_EXPORT Outcome writeRecords(const QString& path, const RecordList& reco
 VXSYSLOG_EXPORT Outcome writeQuery(const QString& path, RecordKeyReader& reader, const ViewerQuery& query,
                                    const Progress& progress = Progress());
 
+// The same from any reader of blocks (a listing of several machines):
+// `readBlocks` hands every block to the sink in order, stopping when the
+// sink returns false, and returns false with `reason` when the read failed.
+using BlockSink = std::function<bool(const QString& block)>;
+using BlockReader = std::function<bool(const BlockSink& sink, QString& reason)>;
+VXSYSLOG_EXPORT Outcome writeBlocks(const QString& path, const BlockReader& readBlocks,
+                                    const Progress& progress = Progress());
+
 // The texts an export reports to a person, the same from every program that
 // exports: the outcome of writeRecords for `path`, a day without records of
 // the type, and a day whose query failed (`reason` as the store gave it).

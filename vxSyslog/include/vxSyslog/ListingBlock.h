@@ -7,8 +7,9 @@
 
 // A record as a listing of the viewer shows it, copies it and exports it.
 // One type listed: "time:\nmessage" (recordBlock). Several: the type after
-// the time, "2026-12-09 06:00:00 [报警记录]:\n主轴温度过高". A drop record
-// (a gap) says what is missing in place of its stored text.
+// the time, "2026-12-09 06:00:00 [报警记录]:\n主轴温度过高"; several machines:
+// the machine after the time. A drop record (a gap) says what is missing in
+// place of its stored text.
 namespace SystemLog {
 
 // The record type code the log service stores its drop records under.
@@ -28,8 +29,10 @@ VXSYSLOG_EXPORT QString gapText(const QString& message);
 // A count with digit grouping, "1,234,567", as every count is shown.
 VXSYSLOG_EXPORT QString groupedCount(qint64 count);
 
-// The block of one listed record; `typeName` is used when `namesType`.
+// The block of one listed record; `typeName` is used when `namesType`, and
+// a `machine` that is not empty follows the time stamp
+// ("2026-12-09 06:00:00 plc-7 [报警记录]:\n…").
 VXSYSLOG_EXPORT QString listingBlock(const QString& datetime, bool namesType, const QString& typeName,
-                                     const QString& message, bool gap);
+                                     const QString& message, bool gap, const QString& machine = QString());
 
 } // namespace SystemLog

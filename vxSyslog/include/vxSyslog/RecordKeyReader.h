@@ -81,6 +81,22 @@ public:
     // id no longer stored is left out.
     bool fetch(const ViewerQuery& query, const qint64* ids, int count, const FetchSink& sink);
 
+    // A listing's keys one at a time, for a caller that merges the listings
+    // of several files: startKeys(), then nextKey() until it returns false
+    // (`atEnd`, or a failure). keyBlock() is the block of the key nextKey()
+    // gave last. Unlike every other call, the reader keeps its read
+    // transaction between two nextKey() calls, for up to a slice;
+    // pauseKeys() ends it at once, and the next nextKey() goes on after the
+    // last key given.
+    bool startKeys(const ViewerQuery& query);
+    bool nextKey(ListedKey& key, bool& atEnd);
+    QString keyBlock();
+    void pauseKeys();
+
+    // Every block names this machine after its time stamp (a listing of
+    // several machines).
+    void setMachineName(const QString& name);
+
     void interrupt();
     bool isInterrupted() const;
 

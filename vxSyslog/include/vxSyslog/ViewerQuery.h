@@ -19,6 +19,11 @@ struct ViewerQuery
     QString end;
     qint64 upToId = 0;      // > 0: only rows with id <= upToId
     qint64 afterId = 0;     // > 0: only rows with id > afterId
+    // A listing of several machines (ListingSource): upToId and afterId per
+    // machine, by its place in the listing's machines; in place of the two
+    // above where given.
+    QVector<qint64> upToIds;
+    QVector<qint64> afterIds;
     QString grep;           // a pattern on the message, as vxlog --grep; empty: every message
     bool ignoreCase = false;
     bool newestFirst = false;

@@ -53,9 +53,12 @@ QString gapText(const QString& message)
         .arg(groupedCount(match.captured(2).toLongLong()), reason, match.captured(3).trimmed());
 }
 
-QString listingBlock(const QString& datetime, bool namesType, const QString& typeName, const QString& message, bool gap)
+QString listingBlock(const QString& datetime, bool namesType, const QString& typeName, const QString& message, bool gap,
+                     const QString& machine)
 {
     QString block = datetime;
+    if (!machine.isEmpty())
+        block += QLatin1Char(' ') + machine;
     if (namesType)
         block += QStringLiteral(" [") + typeName + QLatin1Char(']');
     block += QStringLiteral(":\n");

@@ -108,14 +108,15 @@ Filler fillWithRecords(const RecordList& records)
     };
 }
 
-Filler fillFromReader(RecordKeyReader& reader, const ViewerQuery& query, const Progress& progress)
+Filler fillFromBlocks(const BlockReader& readBlocks, const Progress& progress)
 {
-    return [&reader, &query, &progress](QFileDevice& file) -> Outcome {
+    return [&readBlocks, &progress](QFileDevice& file) -> Outcome {
         constexpr qint64 kRecordsBetweenReports = 4096;
         BlockWriter writer(file);
         Outcome stop{Status::Written, QString()};
         qint64 written = 0;
-        const bool read = reader.readBlocks(query, [&](const QString& block) {
+        QString reason;
+        const bool read = readBlocks([&](const QString& block) {
             if (!writer.add(block)) {
                 stop = {Status::WriteFailed, reasonOf(file)};
                 return false;
@@ -125,11 +126,11 @@ Filler fillFromReader(RecordKeyReader& reader, const ViewerQuery& query, const P
                 return false;
             }
             return true;
-        });
+        }, reason);
         if (stop.status != Status::Written)
             return stop;
         if (!read)
-            return {Status::ReadFailed, reader.errorText()};
+            return {Status::ReadFailed, reason};
         if (!writer.flush())
             return {Status::WriteFailed, reasonOf(file)};
         return {Status::Written, QString()};
@@ -187,7 +188,19 @@ Outcome writeRecords(const QString& path, const RecordList& records)
 
 Outcome writeQuery(const QString& path, RecordKeyReader& reader, const ViewerQuery& query, const Progress& progress)
 {
-    return writeFile(path, fillFromReader(reader, query, progress));
+    return writeBlocks(
+        path,
+        [&](const BlockSink& sink, QString& reason) {
+            const bool read = reader.readBlocks(query, sink);
+            reason = read ? QString() : reader.errorText();
+            return read;
+        },
+        progress);
+}
+
+Outcome writeBlocks(const QString& path, const BlockReader& readBlocks, const Progress& progress)
+{
+    return writeFile(path, fillFromBlocks(readBlocks, progress));
 }
 
 QString outcomeText(const Outcome& outcome, const QString& path)

@@ -166,6 +166,17 @@ void bindQuery(SqliteStatement& statement, const ViewerQuery& query, const Strea
         statement.bindNumber(6, query.afterId);
 }
 
+// A listing read row by row (RecordKeyReader::Private::nextRow).
+struct Merge
+{
+    ViewerQuery query;
+    std::vector<Stream> streams;
+    bool prepared = false;
+    Stream* delivered = nullptr; // its row went out; stepped at the next call
+    QElapsedTimer slice;
+    int rows = 0;
+};
+
 } // namespace
 
 struct RecordKeyReader::Private
@@ -187,11 +198,14 @@ struct RecordKeyReader::Private
     bool matcherIgnoresCase = false;
     FailureKind kind = FailureKind::Other;
     QString error;
+    QString machine; // named in every block, after the time stamp
+    std::unique_ptr<Merge> cursor;
 
     ~Private() { close(); }
 
     void close()
     {
+        cursor.reset();
         sqlite3_finalize(fetchStatement);
         fetchStatement = nullptr;
         std::lock_guard<std::mutex> lock(handleMutex);
@@ -432,7 +446,7 @@ struct RecordKeyReader::Private
     }
 
     // The query's rows (id, datetime, message) in slices (see kSliceMs),
-    // merged from its streams in the listing's order.
+    // merged from its streams in the listing's order, one at a time.
     //
     // A stream's match (the pattern, the drop record condition) is a column,
     // not a condition: SQLite still decides it, but a row that fails it
@@ -440,51 +454,98 @@ struct RecordKeyReader::Private
     // lies far ahead (the rare drop records, a pattern no alarm matches)
     // never holds the others up: its last row passed over tells how far it
     // has come, and every row of another stream before that goes out.
+
+    // Each stream's statement for the next slice, from where it ended.
+    bool prepareSlice(Merge& merge)
+    {
+        if (!usable())
+            return false;
+        const QByteArray tail = merge.query.newestFirst ? " ORDER BY datetime DESC, id DESC" : " ORDER BY datetime, id";
+        for (Stream& stream : merge.streams) {
+            stream.statement.reset();
+            stream.hasRow = false;
+            if (stream.done)
+                continue;
+            const QByteArray listed = stream.match.isEmpty() ? QByteArray("1") : stream.match;
+            stream.statement = std::make_unique<SqliteStatement>(
+                db, "SELECT id, datetime, message, " + listed + " FROM SystemInfo"
+                        + whereClause(merge.query, stream, false, false) + tail);
+            if (!stream.statement->prepared())
+                return failFromSqlite();
+            bindQuery(*stream.statement, merge.query, stream, false);
+            if (!advance(stream))
+                return false;
+        }
+        merge.prepared = true;
+        merge.slice.restart();
+        merge.rows = 0;
+        return true;
+    }
+
+    bool stepPast(Merge& merge, Stream& stream)
+    {
+        if (!advance(stream))
+            return false;
+        if (sliced && ++merge.rows % 64 == 0 && merge.slice.elapsed() >= sliceMs)
+            merge.prepared = false;
+        return true;
+    }
+
+    // The next listed row: `next` is its stream, null at the end. The row
+    // stays current until the next call.
+    bool nextRow(Merge& merge, Stream*& next)
+    {
+        next = nullptr;
+        if (merge.delivered) {
+            Stream& delivered = *merge.delivered;
+            merge.delivered = nullptr;
+            if (!stepPast(merge, delivered))
+                return false;
+        }
+        for (;;) {
+            if (!merge.prepared && !prepareSlice(merge))
+                return false;
+            Stream* first = nullptr;
+            for (Stream& stream : merge.streams)
+                if (stream.hasRow && (!first || comesFirst(stream, *first, merge.query.newestFirst)))
+                    first = &stream;
+            if (!first)
+                return true;
+            sqlite3_stmt* row = first->statement->get();
+            first->resume = {true, utf8At(row, 1), sqlite3_column_int64(row, 0)};
+            if (sqlite3_column_int(row, 3) != 0) {
+                merge.delivered = next = first;
+                return true;
+            }
+            if (!stepPast(merge, *first))
+                return false;
+        }
+    }
+
+    // Ends the slice's statements and their read transaction; the next row
+    // comes from a new slice, after the last one delivered.
+    static void pause(Merge& merge)
+    {
+        merge.delivered = nullptr;
+        merge.prepared = false;
+        for (Stream& stream : merge.streams) {
+            stream.statement.reset();
+            stream.hasRow = false;
+        }
+    }
+
     bool runMerged(const ViewerQuery& query, std::vector<Stream>& streams,
                    const std::function<bool(Stream&, sqlite3_stmt*)>& onRow)
     {
-        const QByteArray tail = query.newestFirst ? " ORDER BY datetime DESC, id DESC" : " ORDER BY datetime, id";
+        Merge merge;
+        merge.query = query;
+        merge.streams = std::move(streams);
         for (;;) {
-            if (!usable())
+            Stream* next = nullptr;
+            if (!nextRow(merge, next))
                 return false;
-            bool any = false;
-            for (Stream& stream : streams) {
-                stream.statement.reset();
-                stream.hasRow = false;
-                if (stream.done)
-                    continue;
-                const QByteArray listed = stream.match.isEmpty() ? QByteArray("1") : stream.match;
-                stream.statement = std::make_unique<SqliteStatement>(
-                    db, "SELECT id, datetime, message, " + listed + " FROM SystemInfo" + whereClause(query, stream, false, false)
-                            + tail);
-                if (!stream.statement->prepared())
-                    return failFromSqlite();
-                bindQuery(*stream.statement, query, stream, false);
-                if (!advance(stream))
-                    return false;
-                any = any || stream.hasRow;
-            }
-            if (!any)
+            if (!next || !onRow(*next, next->statement->get()))
                 return true;
-            QElapsedTimer slice;
-            slice.start();
-            int rows = 0;
-            for (;;) {
-                Stream* next = nullptr;
-                for (Stream& stream : streams)
-                    if (stream.hasRow && (!next || comesFirst(stream, *next, query.newestFirst)))
-                        next = &stream;
-                if (!next)
-                    return true;
-                sqlite3_stmt* row = next->statement->get();
-                if (sqlite3_column_int(row, 3) != 0 && !onRow(*next, row))
-                    return true;
-                next->resume = {true, utf8At(row, 1), sqlite3_column_int64(row, 0)};
-                if (!advance(*next))
-                    return false;
-                if (sliced && ++rows % 64 == 0 && slice.elapsed() >= sliceMs)
-                    break;
-            }
         }
     }
 
@@ -533,10 +594,18 @@ struct RecordKeyReader::Private
         key.gap = (query.withGaps || query.onlyGaps) && stream.isGapType
                   && isGapMessage(reinterpret_cast<const char*>(sqlite3_column_blob(row, 2)), sqlite3_column_bytes(row, 2));
         key.type = stream.type ? stream.typeCode : kGapRecordType;
-        const int names = query.namesTypes() ? stream.typeNameLength + 3 : 0;
+        const int names = (query.namesTypes() ? stream.typeNameLength + 3 : 0) + (machine.isEmpty() ? 0 : machine.size() + 1);
         const int message = key.gap ? gapText(textAt(row, 2)).size() : utf16Length(row, 2);
         key.blockLength = utf16Length(row, 1) + names + 2 + message;
         return key;
+    }
+
+    // The block of a listed row (id, datetime, message).
+    QString rowBlock(const ViewerQuery& query, const Stream& stream, sqlite3_stmt* row) const
+    {
+        const QString message = textAt(row, 2);
+        const bool gap = query.withGaps && stream.isGapType && isGapMessage(message);
+        return listingBlock(textAt(row, 1), query.namesTypes(), stream.typeName, message, gap, machine);
     }
 
     bool fetch(const ViewerQuery& query, const qint64* ids, int count, const FetchSink& sink)
@@ -554,7 +623,7 @@ struct RecordKeyReader::Private
             sqlite3_bind_int64(fetchStatement, 1, ids[i]);
             rc = sqlite3_step(fetchStatement);
             if (rc == SQLITE_ROW)
-                sink(i, blockOf(fetchStatement, query.namesTypes(), query.withGaps));
+                sink(i, blockOf(fetchStatement, query.namesTypes(), query.withGaps, machine));
             sqlite3_reset(fetchStatement);
         }
         const bool ok = rc == SQLITE_DONE || rc == SQLITE_ROW;
@@ -565,12 +634,12 @@ struct RecordKeyReader::Private
     }
 
     // The block of a row (datetime, type, message).
-    static QString blockOf(sqlite3_stmt* row, bool namesTypes, bool gapsMarked)
+    static QString blockOf(sqlite3_stmt* row, bool namesTypes, bool gapsMarked, const QString& machine)
     {
         sqlite3_value* type = sqlite3_column_value(row, 1);
         const QString message = textAt(row, 2);
         const bool gap = gapsMarked && isIntValue(type, kGapRecordType) && isGapMessage(message);
-        return listingBlock(textAt(row, 0), namesTypes, namesTypes ? typeNameOf(type) : QString(), message, gap);
+        return listingBlock(textAt(row, 0), namesTypes, namesTypes ? typeNameOf(type) : QString(), message, gap, machine);
     }
 };
 
@@ -637,10 +706,56 @@ bool RecordKeyReader::readBlocks(const ViewerQuery& query, const BlockSink& sink
 {
     std::vector<Stream> streams;
     return d->streamsOf(query, streams) && d->runMerged(query, streams, [&](Stream& stream, sqlite3_stmt* row) {
-        const QString message = textAt(row, 2);
-        const bool gap = query.withGaps && stream.isGapType && isGapMessage(message);
-        return sink(listingBlock(textAt(row, 1), query.namesTypes(), stream.typeName, message, gap));
+        return sink(d->rowBlock(query, stream, row));
     });
+}
+
+void RecordKeyReader::setMachineName(const QString& name)
+{
+    d->machine = name;
+}
+
+bool RecordKeyReader::startKeys(const ViewerQuery& query)
+{
+    d->cursor.reset();
+    auto merge = std::make_unique<Merge>();
+    merge->query = query;
+    if (!d->streamsOf(query, merge->streams))
+        return false;
+    d->cursor = std::move(merge);
+    return true;
+}
+
+bool RecordKeyReader::nextKey(ListedKey& key, bool& atEnd)
+{
+    atEnd = false;
+    Stream* next = nullptr;
+    if (!d->cursor)
+        return d->fail(FailureKind::Other, QStringLiteral("未开始读取"));
+    if (!d->nextRow(*d->cursor, next)) {
+        d->cursor.reset();
+        return false;
+    }
+    if (!next) {
+        atEnd = true;
+        d->cursor.reset();
+        return false;
+    }
+    key = d->keyOf(d->cursor->query, *next, next->statement->get());
+    return true;
+}
+
+QString RecordKeyReader::keyBlock()
+{
+    if (!d->cursor || !d->cursor->delivered)
+        return QString();
+    return d->rowBlock(d->cursor->query, *d->cursor->delivered, d->cursor->delivered->statement->get());
+}
+
+void RecordKeyReader::pauseKeys()
+{
+    if (d->cursor)
+        Private::pause(*d->cursor);
 }
 
 bool RecordKeyReader::countBetween(const ViewerQuery& query, const QStringList& bounds, QVector<qint64>& counts)

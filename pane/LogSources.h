@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+#include <vxSyslog/ListingSource.h>
+#include <vxSyslog/RecordSource.h>
+
+// Where the pane reads: one log file, several merged into one timeline, or
+// the fleet's central PostgreSQL (the locations ListingSource takes), and
+// which of their machines (empty: all). A plain path converts to it, so a
+// caller of one file names just the file.
+struct LogSources
+{
+    LogSources() = default;
+    LogSources(const QString& file)
+        : locations{file}
+    {
+    }
+    LogSources(const QStringList& locations, const QStringList& hosts = QStringList())
+        : locations(locations)
+        , hosts(hosts)
+    {
+    }
+
+    // One file and no more: a file whose last write was cut off can then be
+    // read from a rolled-back copy, and a live view follows it.
+    bool isOneFile() const
+    {
+        return locations.size() == 1 && !SystemLog::RecordSource::isDatabaseUrl(locations.first());
+    }
+
+    // A reader of them (not yet opened); null with the usage error.
+    std::unique_ptr<SystemLog::ListingSource> reader(QString& error) const
+    {
+        return SystemLog::ListingSource::create(locations, hosts, error);
+    }
+
+    bool operator==(const LogSources& other) const { return locations == other.locations && hosts == other.hosts; }
+
+    QStringList locations;
+    QStringList hosts;
+};
