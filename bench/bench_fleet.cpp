@@ -4,13 +4,17 @@
 // (default 10,000,000) from 100 machines over 100 days; and the rate at
 // which the shipped receiver (rsyslogd, imrelp with TLS, ompgsql) stores
 // what two `vxlog forward` send, beside psql running the receiver's own
-// INSERT statements in transactions of the receiver's batch size.
+// INSERT statements in transactions of the receiver's batch size; and the
+// viewer's first screen of a day of one machine and of every machine (the
+// result pane and its worker reading the table), beside psql fetching the
+// same rows.
 // PostgreSQL and rsyslogd are the tests' own (tests/PostgresServer.h,
 // tests/FleetReceiver.h), in temporary folders on 127.0.0.1; this server
 // syncs every commit to disk, as a real one does.
 #include <benchmark/benchmark.h>
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QDate>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -21,8 +25,8 @@
 
 #include "FleetReceiver.h"
 #include "PostgresServer.h"
+#include "ResultPane.h"
 #include "TestDatabase.h"
-#include "store/QDBSqlite.h"
 
 namespace {
 
@@ -158,12 +162,12 @@ QString psqlProgram()
 
 // psql with what vxlog's query for these options sends (the same SELECT,
 // the same order), rows as text to standard output.
-QStringList psqlCopy(const QString& where)
+QStringList psqlCopy(const QString& where, const QString& limit = QString())
 {
     const Fleet& f = fleet();
     return {"-X", "-q", "-h", "127.0.0.1", "-p", QString::number(f.server->port()), "-U", PostgresServer::user(), "-d", "fleet",
             "-c", QStringLiteral("COPY (SELECT host, id, datetime, type, message FROM fleet_log WHERE %1 "
-                                 "ORDER BY datetime, host, id) TO STDOUT").arg(where)};
+                                 "ORDER BY datetime, host, id%2) TO STDOUT").arg(where, limit)};
 }
 
 QString dayBounds()
@@ -192,12 +196,72 @@ void BM_DayAllMachines_psql(benchmark::State& state)
     runRepeatedly(state, psqlProgram(), psqlCopy(dayBounds()));
 }
 
+// The pane's first page of texts, more than a screen shows.
+constexpr int kScreenRecords = 128;
+
+// From the query to its first screen painted: the pane's worker connects,
+// fixes the machines and their newest ids, lists the first keys, and the
+// paint fetches their texts. Every type of the day, as the window lists it.
+void firstScreen(benchmark::State& state, const QStringList& hosts)
+{
+    if (!fleet().ok) {
+        state.SkipWithError("no PostgreSQL");
+        return;
+    }
+    ResultPane pane;
+    pane.resize(1000, 700);
+    pane.show();
+    SystemLog::ViewerQuery query;
+    query.withGaps = true;
+    const LogSources fleetLog(QStringList{fleet().url}, hosts);
+    auto once = [&] {
+        QElapsedTimer timer;
+        timer.start();
+        pane.showDayQuery(fleetLog, query, QDate::fromString(QLatin1String(kDay), Qt::ISODate));
+        while (pane.recordCount() < kScreenRecords && pane.isListing())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        pane.grab();
+        const double seconds = timer.nsecsElapsed() / 1e9;
+        while (pane.isBusy())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        return seconds;
+    };
+    once();
+    for (auto _ : state)
+        state.SetIterationTime(once());
+    if (pane.recordCount() < kScreenRecords)
+        state.SkipWithError("the day holds fewer records than a screen");
+}
+
+void BM_FirstScreenOneMachine_viewer(benchmark::State& state)
+{
+    firstScreen(state, {QStringLiteral("plc-042")});
+}
+
+void BM_FirstScreenOneMachine_psql(benchmark::State& state)
+{
+    runRepeatedly(state, psqlProgram(),
+                  psqlCopy(QStringLiteral("host = 'plc-042' AND ") + dayBounds(), QStringLiteral(" LIMIT %1").arg(kScreenRecords)));
+}
+
+void BM_FirstScreenAllMachines_viewer(benchmark::State& state)
+{
+    firstScreen(state, {});
+}
+
+void BM_FirstScreenAllMachines_psql(benchmark::State& state)
+{
+    runRepeatedly(state, psqlProgram(), psqlCopy(dayBounds(), QStringLiteral(" LIMIT %1").arg(kScreenRecords)));
+}
+
 constexpr int kForwarded = 50000;  // per machine, two machines
 
 bool fillMachine(const QString& path, int count)
 {
     TestDatabase db(path);
-    db.exec(QString::fromLatin1(SystemLog::QDBSqlite::kCreateTableSql));
+    db.exec(QStringLiteral("CREATE TABLE SystemInfo(id INTEGER PRIMARY KEY AUTOINCREMENT, datetime DATETIME, "
+                           "type INT, message TEXT)"));
+    db.exec(QStringLiteral("CREATE INDEX SystemInfo_type_time ON SystemInfo(type, datetime)"));
     db.exec(QStringLiteral("BEGIN"));
     for (int n = 0; n < count; ++n) {
         if (!db.insertRow(QStringLiteral("2026-12-09 %1:%2:00").arg(n / 3600 % 24, 2, 10, QLatin1Char('0')).arg(n / 60 % 60, 2, 10, QLatin1Char('0')),
@@ -298,12 +362,18 @@ BENCHMARK(BM_DayOneMachine_vxlog)->UseManualTime()->Unit(benchmark::kMillisecond
 BENCHMARK(BM_DayOneMachine_psql)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
 BENCHMARK(BM_DayAllMachines_vxlog)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_DayAllMachines_psql)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_FirstScreenOneMachine_viewer)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(BM_FirstScreenOneMachine_psql)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(BM_FirstScreenAllMachines_viewer)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(BM_FirstScreenAllMachines_psql)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
 BENCHMARK(BM_ReceiverRate)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(2);
 BENCHMARK(BM_ReceiverStatements_psql)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(2);
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -382,8 +382,10 @@ void QueryWorker::listJob(const TicketPtr& ticket, const LogSources& sources, Vi
         if (!bounds.isEmpty())
             m_threads->run([this, ticket, fixed, query, bounds] { countJob(ticket, fixed, query, bounds); });
         const bool read = readInBatches(ticket, *reader, query);
-        // One of several files failing part way is named; the others' records stay listed.
-        const bool othersListed = !read && machines.size() > 1 && reader->problems().size() > problems.size();
+        // One of several files failing part way is named; the others' records
+        // stay listed. A lost database fails the listing.
+        const bool othersListed = !read && !reader->files().isEmpty() && machines.size() > 1
+                                  && reader->problems().size() > problems.size() && !ticket->cancelled();
         if (othersListed) {
             const QStringList more = reader->problems();
             deliver(ticket, [this, machines, more] { emit machinesFixed(machines, more); });
@@ -433,83 +435,83 @@ bool QueryWorker::readInBatches(const TicketPtr& ticket, ListingSource& reader, 
     return read;
 }
 
-// The records committed after the listing: one file is watched by a LogTail
-// (which waits out another program's lock, and notices a file deleted,
-// replaced or reset), several machines by their newest ids (an id going
-// back: a file replaced). The keys of what came are read as the listing's
-// were, between the last ids listed and the newest seen, and appended, with
-// the counts they add to the strip. New content ends the follow with
+// The records committed after the listing. Each file is watched by a
+// LogTail (which waits out another program's lock, and notices a file
+// deleted, replaced or reset), the central database by each machine's
+// newest id. The keys of what came are read as the listing's were, between
+// the last ids listed and the newest seen, and appended, with the counts
+// they add to the strip. New content in a file ends the follow with
 // liveRestarted(): the pane lists the query again.
 void QueryWorker::follow(const TicketPtr& ticket, const LogSources& sources, ViewerQuery query, const QStringList& bounds,
                          QVector<qint64> last)
 {
-    std::unique_ptr<SystemLog::LogTail> tail;
-    int restarts = 0;
-    if (sources.isOneFile()) {
-        SystemLog::RecordFilter period;
-        period.since = query.start;
-        period.until = query.end;
-        tail = std::make_unique<SystemLog::LogTail>(sources.locations.first(), period);
-        tail->setStopCheck([ticket] { return ticket->cancelled(); });
-        tail->seekAfter(last.value(0));
-        restarts = tail->restartCount();
-    }
     std::unique_ptr<ListingSource> reader;
     std::unique_ptr<Ticket::Attached> attached;
-    auto openReader = [&] {
+    bool opened = false;
+    auto drop = [&] {
         attached.reset();
-        QString usage;
-        reader = readerOf(sources, usage);
-        if (!reader)
-            return;
-        attached = std::make_unique<Ticket::Attached>(*ticket, *reader);
-        if (!reader->open()) {
-            attached.reset();
-            reader.reset();
-        }
+        reader.reset(); // made again at the next round: the file may be another
+        opened = false;
     };
+    auto open = [&] {
+        QString usage;
+        if (!reader)
+            reader = readerOf(sources, usage);
+        if (reader && !opened) {
+            attached = std::make_unique<Ticket::Attached>(*ticket, *reader);
+            opened = reader->open();
+            if (!opened)
+                drop();
+        }
+        return opened;
+    };
+    QString usage;
+    const std::unique_ptr<ListingSource> paths = readerOf(sources, usage);
+    const QStringList files = paths ? paths->files() : QStringList();
+    SystemLog::RecordFilter period;
+    period.since = query.start;
+    period.until = query.end;
+    std::vector<std::unique_ptr<SystemLog::LogTail>> tails;
+    std::vector<int> restarts;
+    for (int i = 0; i < files.size(); ++i) {
+        tails.push_back(std::make_unique<SystemLog::LogTail>(files[i], period));
+        tails.back()->setStopCheck([ticket] { return ticket->cancelled(); });
+        tails.back()->seekAfter(last.value(i));
+        restarts.push_back(tails.back()->restartCount());
+    }
     while (!ticket->cancelled()) {
         QVector<qint64> newest = last;
         bool restarted = false;
-        if (tail) {
-            tail->fetch(kLiveFetch, [&newest](const SystemLog::LogRecord& record) {
-                newest[0] = std::max(newest[0], record.id);
+        for (std::size_t i = 0; i < tails.size(); ++i) {
+            qint64& seen = newest[int(i)];
+            tails[i]->fetch(kLiveFetch, [&seen](const SystemLog::LogRecord& record) {
+                seen = std::max(seen, record.id);
                 return true;
             });
-            restarted = tail->restartCount() != restarts;
-        } else {
-            if (!reader)
-                openReader();
-            QVector<qint64> now;
-            if (reader && reader->newestIds(now) && now.size() == last.size()) {
-                for (int i = 0; i < now.size(); ++i)
-                    restarted = restarted || now[i] < last[i];
-                newest = now;
-            } else {
-                attached.reset();
-                reader.reset();
-            }
+            restarted = restarted || tails[i]->restartCount() != restarts[i];
         }
+        QVector<qint64> now;
+        if (tails.empty() && open() && reader->newestIds(now) && now.size() == last.size())
+            newest = now;
+        else if (tails.empty())
+            drop();
         if (restarted) {
             deliver(ticket, [this] { emit liveRestarted(); });
             return;
         }
-        if (newest != last) {
-            if (!reader)
-                openReader();
+        if (newest != last && open()) {
             ViewerQuery fresh = query;
             fresh.afterIds = last;
             fresh.upToIds = newest;
             IntervalCounter counts(bounds);
             qint64 waiting = 0;
-            const bool read = query.newestFirst ? reader && reader->count(fresh, waiting) : false;
-            if (query.newestFirst && read) {
+            if (query.newestFirst && reader->count(fresh, waiting)) {
                 // Newest first they would go on top, under the operator's
                 // reading: they are only counted until the query runs again.
                 last = newest;
                 if (waiting > 0)
                     deliver(ticket, [this, waiting] { emit recordsWaiting(waiting); });
-            } else if (!query.newestFirst && reader
+            } else if (!query.newestFirst
                        && readInBatches(ticket, *reader, fresh, [&counts](const SystemLog::ListedKey& key) { counts.add(key); })) {
                 last = newest;
                 deliver(ticket, [this, counts] {
@@ -517,8 +519,7 @@ void QueryWorker::follow(const TicketPtr& ticket, const LogSources& sources, Vie
                     emit gapsAdded(counts.gaps);
                 });
             } else {
-                attached.reset();
-                reader.reset(); // opened again at the next round: the file may be another
+                drop();
             }
         }
         for (int waited = 0; waited < kLivePollMs && !ticket->cancelled(); waited += 10)

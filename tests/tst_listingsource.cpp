@@ -139,22 +139,25 @@ void TestListingSource::mergedListingIsEachFileInTimeOrder_data()
     QTest::addColumn<bool>("newestFirst");
     QTest::addColumn<bool>("withGaps");
     QTest::addColumn<QStringList>("hosts");
+    QTest::addColumn<bool>("onlyGaps");
     const QString dayStart = QStringLiteral("2024-05-01 00:00:00");
     const QString dayEnd = QStringLiteral("2024-05-01 23:59:59");
-    QTest::newRow("a day, every type") << QVector<int>() << dayStart << dayEnd << QString() << false << false << QStringList();
-    QTest::newRow("alarms, newest first") << QVector<int>{3} << dayStart << dayEnd << QString() << true << false << QStringList();
+    QTest::newRow("a day, every type") << QVector<int>() << dayStart << dayEnd << QString() << false << false << QStringList() << false;
+    QTest::newRow("alarms, newest first") << QVector<int>{3} << dayStart << dayEnd << QString() << true << false << QStringList() << false;
     QTest::newRow("two types, equal stamps cut by the range")
         << QVector<int>{0, 3} << QStringLiteral("2024-05-01 08:00:00") << QStringLiteral("2024-05-01 08:00:00") << QString()
-        << false << false << QStringList();
+        << false << false << QStringList() << false;
     QTest::newRow("a pattern in two files, any case")
-        << QVector<int>() << dayStart << dayEnd << QStringLiteral("motor") << false << false << QStringList();
+        << QVector<int>() << dayStart << dayEnd << QStringLiteral("motor") << false << false << QStringList() << false;
     QTest::newRow("one type with the gaps of every type")
-        << QVector<int>{2} << dayStart << dayEnd << QString() << false << true << QStringList();
+        << QVector<int>{2} << dayStart << dayEnd << QString() << false << true << QStringList() << false;
     QTest::newRow("two machines of three, over three days")
         << QVector<int>() << QStringLiteral("2024-04-30 00:00:00") << QStringLiteral("2024-05-02 23:59:59") << QString()
-        << true << true << QStringList{"plc-9", "plc-7"};
+        << true << true << QStringList{"plc-9", "plc-7"} << false;
     QTest::newRow("one machine: its blocks name none")
-        << QVector<int>() << dayStart << dayEnd << QString() << false << true << QStringList{"plc-8"};
+        << QVector<int>() << dayStart << dayEnd << QString() << false << true << QStringList{"plc-8"} << false;
+    QTest::newRow("only the drop records") << QVector<int>{3} << dayStart << dayEnd << QString() << false << false
+                                           << QStringList() << true;
 }
 
 void TestListingSource::mergedListingIsEachFileInTimeOrder()
@@ -166,6 +169,7 @@ void TestListingSource::mergedListingIsEachFileInTimeOrder()
     QFETCH(bool, newestFirst);
     QFETCH(bool, withGaps);
     QFETCH(QStringList, hosts);
+    QFETCH(bool, onlyGaps);
     ViewerQuery query;
     query.types = types;
     query.start = start;
@@ -174,6 +178,7 @@ void TestListingSource::mergedListingIsEachFileInTimeOrder()
     query.ignoreCase = true;
     query.newestFirst = newestFirst;
     query.withGaps = withGaps;
+    query.onlyGaps = onlyGaps;
 
     QString error;
     const std::unique_ptr<ListingSource> source = ListingSource::create(locations(), hosts, error);
@@ -210,6 +215,7 @@ void TestListingSource::mergedListingIsEachFileInTimeOrder()
     std::vector<qint64> ids;
     for (int i = 0; i < listed.size(); ++i) {
         listed[i].block = blocks[i];
+        QCOMPARE(listed[i].length, blocks[i].size());
         machineOf.push_back(listed[i].machine);
         ids.push_back(listed[i].id);
     }

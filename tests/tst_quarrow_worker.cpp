@@ -240,6 +240,8 @@ private slots:
     void stripMarksTheGapsOfAnotherType();
     void liveRecordsAppearOnceInOrder_data();
     void liveRecordsAppearOnceInOrder();
+    void liveRecordsOfSeveralFilesAppearOnce_data();
+    void liveRecordsOfSeveralFilesAppearOnce();
     void liveViewFollowsOnlyAtTheNewest_data();
     void liveViewFollowsOnlyAtTheNewest();
     void newestFirstLiveCountsNewRecords();
@@ -641,6 +643,60 @@ void TestQuarrowWorker::liveRecordsAppearOnceInOrder()
     }
     QTRY_COMPARE_WITH_TIMEOUT(pane.recordCount(), expected.size(), kTimeoutMs);
     QCOMPARE(pane.toPlainText(), expected.join(QLatin1Char('\n')));
+    auto stripTotal = [&pane] {
+        const QVector<qint64> counts = pane.strip()->counts();
+        return std::accumulate(counts.begin(), counts.end(), qint64(0));
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(stripTotal(), qint64(expected.size()), kTimeoutMs);
+}
+
+void TestQuarrowWorker::liveRecordsOfSeveralFilesAppearOnce_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("appended to one machine") << "one";
+    QTest::newRow("appended to each machine") << "each";
+    QTest::newRow("one file replaced by another") << "replace";
+}
+
+// Two files listed live as one: what either one commits later appears once,
+// naming its machine; a file put in place of a listed one lists afresh.
+void TestQuarrowWorker::liveRecordsOfSeveralFilesAppearOnce()
+{
+    QFETCH(QString, how);
+    QTemporaryDir dir;
+    const QStringList files{dir.filePath(QStringLiteral("a.db")), dir.filePath(QStringLiteral("b.db"))};
+    const QDate today = QDate::currentDate();
+    const QByteArray schema = QByteArray(kCreateTable) + ";\n" + kCreateIndex + ";\n";
+    runSqliteShell(files[0], schema + insertsAt(today, {QStringLiteral("a before")}, 0));
+    runSqliteShell(files[1], schema + insertsAt(today, {QStringLiteral("b before")}, 1));
+    ResultPane pane;
+    pane.resize(600, 400);
+    pane.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&pane));
+    pane.showDayQuery(LogSources(files), 3, today);
+    QTRY_VERIFY_WITH_TIMEOUT(!pane.isBusy(), kTimeoutMs);
+    QVERIFY(pane.isLive());
+    const QString day = today.toString(QStringLiteral("yyyy-MM-dd"));
+    auto block = [&day](int second, const char* machine, const char* message) {
+        return QStringLiteral("%1 00:00:%2 %3:\n%4").arg(day).arg(second, 2, 10, QLatin1Char('0')).arg(QLatin1String(machine), QLatin1String(message));
+    };
+    QStringList expected{block(0, "a", "a before"), block(1, "b", "b before")};
+    QCOMPARE(pane.toPlainText(), expected.join(QLatin1Char('\n')));
+
+    if (how == QLatin1String("replace")) {
+        const QString other = dir.filePath(QStringLiteral("new.db"));
+        runSqliteShell(other, schema + insertsAt(today, {QStringLiteral("b anew"), QStringLiteral("b again")}, 5));
+        QCOMPARE(std::rename(other.toLocal8Bit().constData(), files[1].toLocal8Bit().constData()), 0);
+        expected = QStringList{block(0, "a", "a before"), block(5, "b", "b anew"), block(6, "b", "b again")};
+    } else {
+        runSqliteShell(files[1], insertsAt(today, {QStringLiteral("b later")}, 3));
+        expected << block(3, "b", "b later");
+        if (how == QLatin1String("each")) {
+            runSqliteShell(files[0], insertsAt(today, {QStringLiteral("a later")}, 4));
+            expected << block(4, "a", "a later");
+        }
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(pane.toPlainText(), expected.join(QLatin1Char('\n')), kTimeoutMs);
     auto stripTotal = [&pane] {
         const QVector<qint64> counts = pane.strip()->counts();
         return std::accumulate(counts.begin(), counts.end(), qint64(0));

@@ -58,6 +58,9 @@ public:
 
     virtual QStringList machines() const = 0;
     virtual bool namesMachines() const = 0;
+    // The files read, by machine (a program follows each with a LogTail);
+    // empty for the central database.
+    virtual QStringList files() const { return QStringList(); }
 
     // Per machine (by place), its newest id; 0 where it has no records.
     virtual bool newestIds(QVector<qint64>& ids) = 0;

@@ -604,7 +604,7 @@ struct RecordKeyReader::Private
     QString rowBlock(const ViewerQuery& query, const Stream& stream, sqlite3_stmt* row) const
     {
         const QString message = textAt(row, 2);
-        const bool gap = query.withGaps && stream.isGapType && isGapMessage(message);
+        const bool gap = (query.withGaps || query.onlyGaps) && stream.isGapType && isGapMessage(message);
         return listingBlock(textAt(row, 1), query.namesTypes(), stream.typeName, message, gap, machine);
     }
 
@@ -623,7 +623,7 @@ struct RecordKeyReader::Private
             sqlite3_bind_int64(fetchStatement, 1, ids[i]);
             rc = sqlite3_step(fetchStatement);
             if (rc == SQLITE_ROW)
-                sink(i, blockOf(fetchStatement, query.namesTypes(), query.withGaps, machine));
+                sink(i, blockOf(fetchStatement, query.namesTypes(), query.withGaps || query.onlyGaps, machine));
             sqlite3_reset(fetchStatement);
         }
         const bool ok = rc == SQLITE_DONE || rc == SQLITE_ROW;

@@ -93,6 +93,14 @@ QStringList FileListing::machines() const
     return names;
 }
 
+QStringList FileListing::files() const
+{
+    QStringList paths;
+    for (const auto& part : m_parts)
+        paths << part->path;
+    return paths;
+}
+
 bool FileListing::partFailed(Part& part)
 {
     part.usable = false;

@@ -34,6 +34,7 @@ public:
     bool open() override;
     QStringList machines() const override;
     bool namesMachines() const override { return m_parts.size() > 1; }
+    QStringList files() const override;
     bool newestIds(QVector<qint64>& ids) override;
     bool count(const ViewerQuery& query, qint64& result) override;
     bool readKeys(const ViewerQuery& query, const KeySink& sink) override;

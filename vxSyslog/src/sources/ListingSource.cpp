@@ -2,6 +2,7 @@
 
 #include "sources/FileListing.h"
 #include "sources/Locations.h"
+#include "sources/PgListing.h"
 #include "sources/PgSource.h"
 
 namespace SystemLog {
@@ -14,8 +15,7 @@ std::unique_ptr<ListingSource> ListingSource::create(const QStringList& location
     if (Locations::namesDatabase(locations, error)) {
         if (!PgSource::acceptsUrl(locations.first(), error))
             return nullptr;
-        error = QStringLiteral("PGLISTING");
-        return nullptr;
+        return std::make_unique<PgListing>(locations.first(), hosts);
     }
     std::vector<Locations::File> files;
     if (!error.isEmpty() || !Locations::filesOf(locations, hosts, files, error))

@@ -1,6 +1,14 @@
 #include "sources/PgConnection.h"
 
+#include <QDeadlineTimer>
+
 #include <libpq-fe.h>
+#ifdef _WIN32
+#include <winsock2.h>
+#define poll WSAPoll
+#else
+#include <poll.h>
+#endif
 
 #include <cstring>
 #include <string>
@@ -8,6 +16,9 @@
 namespace SystemLog {
 
 namespace {
+
+constexpr int kConnectTimeoutMs = 10000;
+constexpr int kConnectPollMs = 50; // how soon a stop asked for ends a connect
 
 QString detailOf(const char* text)
 {
@@ -31,27 +42,70 @@ QString connectHeadline(const QString& detail)
 
 PgConnection::~PgConnection()
 {
+    replaceCancelKey(nullptr);
     PQfinish(m_conn);
+}
+
+void PgConnection::replaceCancelKey(PGcancel* key)
+{
+    std::lock_guard<std::mutex> lock(m_cancelMutex);
+    PQfreeCancel(m_cancelKey);
+    m_cancelKey = key;
+}
+
+void PgConnection::cancel()
+{
+    std::lock_guard<std::mutex> lock(m_cancelMutex);
+    if (!m_cancelKey)
+        return;
+    char error[256];
+    PQcancel(m_cancelKey, error, sizeof error);
+}
+
+bool PgConnection::failLost(const QString& detail)
+{
+    fail(QStringLiteral("与数据库服务器的连接已断开"), detail);
+    m_lost = true;
+    return false;
 }
 
 bool PgConnection::fail(const QString& headline, const QString& detail)
 {
+    m_lost = false;
     m_reason = detail.isEmpty() ? headline : QStringLiteral("%1（数据库信息：%2）").arg(headline, detail);
     return false;
 }
 
-bool PgConnection::connect(const QString& url)
+bool PgConnection::connect(const QString& url, const std::function<bool()>& stopRequested)
 {
+    replaceCancelKey(nullptr);
     PQfinish(m_conn);
     const QByteArray dbname = url.toUtf8();
     // Messages come as they were stored: no conversion on the way.
-    const char* const keys[] = {"dbname", "client_encoding", "connect_timeout", "application_name", nullptr};
-    const char* const values[] = {dbname.constData(), "UTF8", "10", "vxlog", nullptr};
-    m_conn = PQconnectdbParams(keys, values, 1);
+    const char* const keys[] = {"dbname", "client_encoding", "application_name", nullptr};
+    const char* const values[] = {dbname.constData(), "UTF8", "vxlog", nullptr};
+    // Connected step by step, so that a stop asked for ends the wait for a
+    // server that does not answer.
+    m_conn = PQconnectStartParams(keys, values, 1);
+    const QDeadlineTimer deadline(kConnectTimeoutMs);
+    PostgresPollingStatusType progress = PGRES_POLLING_WRITING;
+    while (m_conn && PQstatus(m_conn) != CONNECTION_BAD && progress != PGRES_POLLING_OK
+           && progress != PGRES_POLLING_FAILED) {
+        const bool stop = stopRequested && stopRequested();
+        if (stop || deadline.hasExpired()) {
+            PQfinish(m_conn);
+            m_conn = nullptr;
+            return fail(stop ? QStringLiteral("已取消连接数据库服务器") : QStringLiteral("连接数据库服务器超时"), QString());
+        }
+        pollfd socket{PQsocket(m_conn), short(progress == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0};
+        if (poll(&socket, 1, kConnectPollMs) > 0)
+            progress = PQconnectPoll(m_conn);
+    }
     if (m_conn && PQstatus(m_conn) == CONNECTION_OK) {
         // The server's notices ("terminating connection …") would go to
         // standard error in English; what matters reaches the caller as a failure.
         PQsetNoticeProcessor(m_conn, [](void*, const char*) {}, nullptr);
+        replaceCancelKey(PQgetCancel(m_conn));
         return true;
     }
     const QString detail = m_conn ? detailOf(PQerrorMessage(m_conn)) : QString();
@@ -65,7 +119,7 @@ bool PgConnection::failWithResult(PGresult* result)
     PQclear(result);
     const bool lost = PQstatus(m_conn) != CONNECTION_OK || m_sqlState.startsWith(QLatin1String("08"))
                       || m_sqlState.startsWith(QLatin1String("57P"));
-    return fail(lost ? QStringLiteral("与数据库服务器的连接已断开") : QStringLiteral("查询失败"), detail);
+    return lost ? failLost(detail) : fail(QStringLiteral("查询失败"), detail);
 }
 
 namespace {
@@ -124,7 +178,7 @@ bool PgConnection::stream(const QByteArray& sql, const std::vector<QByteArray>& 
 {
     m_sqlState.clear();
     if (!m_conn || PQstatus(m_conn) != CONNECTION_OK)
-        return fail(QStringLiteral("与数据库服务器的连接已断开"), m_conn ? detailOf(PQerrorMessage(m_conn)) : QString());
+        return failLost(m_conn ? detailOf(PQerrorMessage(m_conn)) : QString());
     // One pass over the statement, so that a value holding "$2" stays a value.
     QByteArray statement;
     for (int i = 0; i < sql.size(); ++i) {
@@ -146,16 +200,24 @@ bool PgConnection::stream(const QByteArray& sql, const std::vector<QByteArray>& 
     }
     statement = "COPY (" + statement + ") TO STDOUT";
     if (!PQsendQuery(m_conn, statement.constData()))
-        return fail(QStringLiteral("与数据库服务器的连接已断开"), detailOf(PQerrorMessage(m_conn)));
+        return failLost(detailOf(PQerrorMessage(m_conn)));
     bool ok = true;
     bool stopped = false;
+    // A stop asked for while the statement was on its way.
+    if (stopRequested && stopRequested()) {
+        stopped = true;
+        cancel();
+    }
     PGresult* started = PQgetResult(m_conn);
     if (PQresultStatus(started) != PGRES_COPY_OUT) {
-        ok = false;
-        failWithResult(started);
+        // Cancelled before its first row: the stop asked for, not a failure.
+        if (stopped)
+            PQclear(started);
+        else
+            failWithResult(started);
         while (PGresult* rest = PQgetResult(m_conn))
             PQclear(rest);
-        return false;
+        return stopped;
     }
     PQclear(started);
     std::vector<QByteArray> fields;
@@ -188,11 +250,7 @@ bool PgConnection::stream(const QByteArray& sql, const std::vector<QByteArray>& 
             nulls.resize(column);
             if (!row(fields, nulls) || (stopRequested && stopRequested())) {
                 stopped = true;
-                if (PGcancel* request = PQgetCancel(m_conn)) {
-                    char error[256];
-                    PQcancel(request, error, sizeof error);
-                    PQfreeCancel(request);
-                }
+                cancel();
             }
         }
         PQfreemem(line);
@@ -208,7 +266,7 @@ bool PgConnection::stream(const QByteArray& sql, const std::vector<QByteArray>& 
         }
     }
     if (ok && !stopped && (length == -2 || PQstatus(m_conn) != CONNECTION_OK))
-        ok = fail(QStringLiteral("与数据库服务器的连接已断开"), detailOf(PQerrorMessage(m_conn)));
+        ok = failLost(detailOf(PQerrorMessage(m_conn)));
     return ok;
 }
 

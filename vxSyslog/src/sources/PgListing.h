@@ -1,0 +1,109 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include <vxSyslog/ListingSource.h>
+
+namespace SystemLog {
+
+class MessageMatcher;
+class PgConnection;
+
+// The viewer's listing of the fleet's central table fleet_log (docs/fleet.md)
+// for the machines asked for, through libpq. It answers as RecordKeyReader
+// answers for a machine's own file: one machine's listing here equals the
+// listing of that machine's dbLog.db, key for key and block for block.
+//
+// Machines: the hosts given, sorted by their UTF-8 bytes and each once (a host
+// without records is still a machine); none given, every host the table holds
+// at open(), found by a skip scan of the primary key. A key's machine is its
+// host's place in that order, which is also the order of records of one time
+// stamp (the table's host column compares bytes, COLLATE "C").
+// Work: bounds, types and ids are the server's; the grep pattern is matched
+// here by read/'s MessageMatcher, as the file readers match it. Rows stream
+// (COPY's text stream), never held as a whole answer; a sink that stops
+// ends the statement on the server.
+// Failures: what the database refuses or loses is a Chinese reason naming
+// it; a lost connection is a failure (FailureKind::CannotOpen), never a
+// short answer, and is not made again: every later call fails as well, a
+// new listing connects anew. problems() holds open()'s reason when the
+// database could not be read at all; a call failing later fails as a whole
+// (no machine's records go on being listed), with errorText() alone.
+// Threads: one listing belongs to one thread; interrupt() may be called from
+// any thread: it ends a connect in progress or cancels the running statement
+// on the server, and fails it and every later call (FailureKind::Interrupted).
+class PgListing : public ListingSource
+{
+public:
+    PgListing(const QString& url, const QStringList& hosts);
+    ~PgListing() override;
+
+    // MVCC readers wait for no writer: the busy timeout has nothing to bound.
+    void setBusyTimeout(int) override {}
+    bool open() override;
+
+    QStringList machines() const override { return m_machines; }
+    bool namesMachines() const override { return m_machines.size() != 1; }
+
+    bool newestIds(QVector<qint64>& ids) override;
+    bool count(const ViewerQuery& query, qint64& result) override;
+    bool readKeys(const ViewerQuery& query, const KeySink& sink) override;
+    bool readBlocks(const ViewerQuery& query, const BlockSink& sink) override;
+    bool countBetween(const ViewerQuery& query, const QStringList& bounds, QVector<qint64>& counts) override;
+    bool fetch(const ViewerQuery& query, const int* machines, const qint64* ids, int count,
+               const FetchSink& sink) override;
+
+    void interrupt() override;
+
+    FailureKind failureKind() const override { return m_kind; }
+    QString errorText() const override { return m_error; }
+    QStringList problems() const override { return m_problems; }
+
+private:
+    using Values = std::vector<QByteArray>;
+    using Nulls = std::vector<bool>;
+    struct Statement;
+    struct Row;
+
+    bool usable();
+    bool fail(FailureKind kind, const QString& reason);
+    bool failFromConnection();
+    bool run(const Statement& statement, const std::function<bool(const Values&, const Nulls&)>& onRow);
+    bool findAllHosts(QList<QByteArray>& hosts);
+    bool prepareMatcher(const ViewerQuery& query);
+
+    // The query's rows of fleet_log (host, id, datetime, type, message) as a
+    // FROM item, unordered; the pattern is left to listed().
+    QByteArray rowsOf(const ViewerQuery& query, Statement& statement) const;
+    // The listed rows (host, id, datetime, type, message) in the listing's
+    // order, each with what the keys and blocks need of it.
+    bool readRows(const ViewerQuery& query, const std::function<bool(const Row&)>& onRow);
+    bool listed(const ViewerQuery& query, const Row& row) const;
+    int placeOf(const QByteArray& host) const;
+    QString blockOf(const ViewerQuery& query, const Row& row, bool gapsMarked) const;
+
+    QString m_url;
+    QStringList m_asked;
+    QStringList m_machines;
+    QList<QByteArray> m_hosts;          // m_machines as stored (UTF-8)
+    QHash<QByteArray, int> m_places;
+    std::unique_ptr<PgConnection> m_connection;
+    std::unique_ptr<MessageMatcher> m_matcher;
+    QString m_matcherPattern;
+    bool m_matcherIgnoresCase = false;
+    std::atomic<bool> m_interrupted{false};
+    FailureKind m_kind = FailureKind::Other;
+    QString m_error;
+    QStringList m_problems;
+};
+
+} // namespace SystemLog
