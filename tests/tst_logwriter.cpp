@@ -1,6 +1,7 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <atomic>
 #include <ctime>
 #include <limits>
 #include <memory>
@@ -79,6 +80,8 @@ private slots:
     void stopOnFailingStoreWaitsForOneBatchOnly();
     void floodIsBoundedCountedAndToldOnce_data();
     void floodIsBoundedCountedAndToldOnce();
+    void dropsNoTakeHandedOverAreToldAtTheEnd_data();
+    void dropsNoTakeHandedOverAreToldAtTheEnd();
     void queriesCuttingTransactionsLoseNothing();
     void fullDatabaseDropsAfterRetriesAndResumes();
     void failedAttemptsCountAgainAfterSuccess();
@@ -489,6 +492,49 @@ void tst_LogWriter::floodIsBoundedCountedAndToldOnce()
     }
     if (!fileLocked)
         QVERIFY(records[0].id > written[room - 1].id);
+}
+
+// Drops that no take of the writer handed over before it ends (a line
+// refused by an empty queue, lines turned away without the queue's lock) are
+// still told by a record: the end takes once more. The queue here is smaller
+// than any line; a running writer idles meanwhile, since refused lines never
+// wake it.
+void tst_LogWriter::dropsNoTakeHandedOverAreToldAtTheEnd_data()
+{
+    QTest::addColumn<int>("lines");
+    QTest::addColumn<bool>("started");
+    QTest::newRow("one line refused, writer never started") << 1 << false;
+    QTest::newRow("refused, then turned away, writer never started") << 5 << false;
+    QTest::newRow("one line refused, writer idle") << 1 << true;
+    QTest::newRow("refused, then turned away, writer idle") << 5 << true;
+}
+
+void tst_LogWriter::dropsNoTakeHandedOverAreToldAtTheEnd()
+{
+    QFETCH(int, lines);
+    QFETCH(bool, started);
+    {
+        vxLogDB writer;
+        writer.setCapacityBytes(SystemLog::MsgQueue::kItemOverheadBytes);
+        std::atomic<bool> idle{false};
+        writer.setWaitHook([&idle](const vxLogDB::Wait& wait) {
+            if (wait.kind == vxLogDB::Wait::ForLines)
+                idle = true;
+        });
+        if (started) {
+            writer.start();
+            QTRY_VERIFY_WITH_TIMEOUT(idle.load(), 20000);
+        }
+        pushNumbered(writer, 0, 0, lines);
+        QCOMPARE(writer.droppedCount(), std::uint64_t(lines));
+        writer.stopProcess();
+        QVERIFY(writer.wait(60000));
+    }
+    const QVector<StoredRow> records = rowsOfType(4);
+    QCOMPARE(records.size(), 1);
+    QVERIFY2(records[0].message.startsWith(QStringLiteral("日志过多：")), qPrintable(records[0].message));
+    QCOMPARE(droppedIn(records[0].message), std::uint64_t(lines));
+    QCOMPARE(storedMessages().size(), 1);
 }
 
 // Queries that keep cutting the writer's transactions short (it yields to a

@@ -22,11 +22,16 @@
 //   open           logs nothing: opens the service, waits until no side file
 //                  of ./dbLog.db is left (taken in) and ends it.
 //   flood-release, flood-session, flood-exit, flood-init
-//                  32 threads log without pause; main prints "ending" on
-//                  standard error and ends the service while they go on:
-//                  release(), the end of the Session, exit(0), or
-//                  init("second.db"); then prints "ended". Standard output
-//                  (where lines go after the end) is discarded.
+//                  32 threads log "flood t<t> n<k>" without pause; main
+//                  prints "ending" on standard error and ends the service
+//                  while they go on: release(), the end of the Session,
+//                  exit(0), or init("second.db"); then prints "ended". Then
+//                  (for exit(0): in an exit handler that runs after the
+//                  service's own) the threads stop and it prints "logged <t>
+//                  <k>" for each, the lines it finished. flood-init then
+//                  prints "flushed stored <n> set aside <n> dropped <n>
+//                  pending <n>" from flush() and ends. Standard output,
+//                  where the lines go after the end, is ./flood-stdout.
 //   fork-return, fork-exit, fork-exec-fail
 //                  LINES lines, then a child that logs LINES lines "child n<k>"
 //                  and returns from main, calls exit(0), or fails to exec and
@@ -109,17 +114,35 @@ void waitUntilSideFilesAreTakenIn()
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
 }
 
+constexpr int kFloodThreads = 32;
 std::atomic<bool> g_flooding{true};
+std::vector<std::thread> g_floodThreads;
+std::atomic<long> g_floodLogged[kFloodThreads];
+
+void stopFlood()
+{
+    g_flooding = false;
+    for (std::thread& thread : g_floodThreads)
+        thread.join();
+    for (int t = 0; t < kFloodThreads; ++t)
+        std::fprintf(stderr, "logged %d %ld\n", t, g_floodLogged[t].load());
+    std::fflush(stderr);
+}
 
 int flood(const std::string& how)
 {
-    std::freopen("/dev/null", "w", stdout);
+    if (!std::freopen("flood-stdout", "w", stdout))
+        return 2;
+    // Runs after the service's own exit handler, registered by the Session.
+    if (how == "flood-exit")
+        std::atexit(stopFlood);
     auto log = std::make_unique<vxSysLog::Session>();
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 32; ++t)
-        threads.emplace_back([t] {
-            for (long k = 0; g_flooding.load(std::memory_order_relaxed); ++k)
+    for (int t = 0; t < kFloodThreads; ++t)
+        g_floodThreads.emplace_back([t] {
+            long k = 0;
+            for (; g_flooding.load(std::memory_order_relaxed); ++k)
                 VXLOG_STATUS << "flood t" << t << " n" << k;
+            g_floodLogged[t] = k;
         });
     // The queue fills while the threads log.
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -135,9 +158,13 @@ int flood(const std::string& how)
         log->service()->init(QStringLiteral("second.db"));
     std::fprintf(stderr, "ended\n");
     std::fflush(stderr);
-    g_flooding = false;
-    for (std::thread& thread : threads)
-        thread.join();
+    stopFlood();
+    if (how == "flood-init") {
+        const SystemLog::FlushResult result = log->service()->flush();
+        std::fprintf(stderr, "flushed stored %llu set aside %llu dropped %llu pending %llu\n",
+                     static_cast<unsigned long long>(result.stored), static_cast<unsigned long long>(result.setAside),
+                     static_cast<unsigned long long>(result.dropped), static_cast<unsigned long long>(result.pending));
+    }
     return 0;
 }
 

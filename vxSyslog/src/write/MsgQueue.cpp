@@ -97,6 +97,12 @@ bool MsgQueue::tryPop(tag_MsgItem& item)
     return true;
 }
 
+bool MsgQueue::holdsDropsWithoutLines()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_list.empty() && (!m_overflow.empty() || m_lateDrops.load(std::memory_order_acquire) != 0);
+}
+
 MsgQueue::Batch MsgQueue::takeAll()
 {
     return take(std::numeric_limits<std::size_t>::max(), std::numeric_limits<std::size_t>::max());

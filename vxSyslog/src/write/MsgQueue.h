@@ -57,9 +57,12 @@ public:
     std::size_t size();
     std::size_t bytes();
 
-    // Whether dropIfFull() counted drops that no take() has folded into the
-    // tally yet: a writer that ends must take once more, or their record is lost.
-    bool hasLateDrops() const { return m_lateDrops.load(std::memory_order_acquire) != 0; }
+    // Whether drops wait with no queued line that a later take() would hand
+    // them over with: a line refused by an empty queue (one larger than the
+    // capacity), or drops dropIfFull() counted after the writer's last take.
+    // A writer that ends must then take once more, or their record is lost.
+    // Drops among queued lines go with those lines, to whichever take gets them.
+    bool holdsDropsWithoutLines();
 
     // False when the queue is full: the line is dropped and counted.
     bool push(tag_MsgItem item);

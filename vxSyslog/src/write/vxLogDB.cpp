@@ -469,7 +469,7 @@ void vxLogDB::drainAll()
             std::lock_guard<std::mutex> lock(m_progressMutex);
             linesLeft = m_finished < target;
         }
-        if (!linesLeft && !m_drops.owesRecords() && !m_queue.hasLateDrops())
+        if (!linesLeft && !m_drops.owesRecords() && !m_queue.holdsDropsWithoutLines())
             break;
         const Cycle cycle = writeCycle();
         if (cycle == Cycle::Idle)

@@ -72,15 +72,16 @@ namespace SystemLog {
 // Ending: stopProcess() wakes the writer, which writes everything queued and
 // then ends, unless start() was called meanwhile: start() during that drain
 // leaves the loop running. The drain writes what was accepted when it began,
-// not what keeps arriving, until m_endLockWait (kEndLockWaitMs) after it
-// began; a lock held elsewhere is waited for until then, any other failure
-// for one batch's attempts. What is still not stored then (a lock, a failure,
-// or a flood too large to write in that time), with every drop record still
-// owed, goes into a side file next to the database (UnwrittenLines.h), which
-// the next writer of that file stores; only when the side file cannot be
-// written either are the lines given up. The destructor stops, joins,
-// handles what was queued after the thread's end the same way, and closes
-// the store.
+// not what keeps arriving (but the record of drops that no later take would
+// hand over, MsgQueue::holdsDropsWithoutLines), until m_endLockWait
+// (kEndLockWaitMs) after it began; a lock held elsewhere is waited for until
+// then, any other failure for one batch's attempts. What is still not stored
+// then (a lock, a failure, or a flood too large to write in that time), with
+// every drop record still owed, goes into a side file next to the database
+// (UnwrittenLines.h), which the next writer of that file stores; only when the
+// side file cannot be written either are the lines given up. The destructor
+// stops, joins, handles what was queued after the thread's end the same way,
+// and closes the store.
 // Taking in: the writer thread, never the constructor, takes in the side
 // files next to its database: at its first cycle, then every
 // kUnwrittenCheckInterval, one batch of at most kTakeInBatchLines rows per
