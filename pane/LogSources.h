@@ -32,6 +32,12 @@ struct LogSources
         return locations.size() == 1 && !SystemLog::RecordSource::isDatabaseUrl(locations.first());
     }
 
+    // The fleet's central database, reached over the network.
+    bool isDatabase() const
+    {
+        return locations.size() == 1 && SystemLog::RecordSource::isDatabaseUrl(locations.first());
+    }
+
     // A reader of them (not yet opened); null with the usage error.
     std::unique_ptr<SystemLog::ListingSource> reader(QString& error) const
     {

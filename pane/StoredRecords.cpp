@@ -98,14 +98,20 @@ const StoredRecords::Page* StoredRecords::pageAt(int first)
 
 bool StoredRecords::readPage(int first, Page& page)
 {
+    const bool server = m_sources.isDatabase();
+    if (server && m_sinceServerFailure.isValid() && !m_sinceServerFailure.hasExpired(kServerRetryMs))
+        return false;
+    m_sinceServerFailure.invalidate();
     if (!m_reader) {
         m_reader = m_sources.reader(m_readError);
         if (!m_reader)
             return false;
-        m_reader->setBusyTimeout(kBusyTimeoutMs);
+        m_reader->setBusyTimeout(server ? kServerWaitMs : kBusyTimeoutMs);
         if (!m_reader->open()) {
             m_readError = m_reader->errorText();
             m_reader.reset();
+            if (server)
+                m_sinceServerFailure.start();
             return false;
         }
     }
@@ -122,6 +128,8 @@ bool StoredRecords::readPage(int first, Page& page)
     if (!read) {
         m_readError = m_reader->errorText();
         m_reader.reset(); // opened again next time: the file may have been replaced
+        if (server)
+            m_sinceServerFailure.start();
         return false;
     }
     for (const QString& block : page.blocks)

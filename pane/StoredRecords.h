@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QString>
 
 #include <list>
@@ -25,6 +26,11 @@ class StoredRecords : public PaneRecords
 public:
     static constexpr int kPageSize = 128;
     static constexpr int kBusyTimeoutMs = 100;
+    // The central database: the longest the window waits for its server,
+    // and how long after a failed read it is not asked again (a hung server
+    // or a dead network would otherwise hold the window at every paint).
+    static constexpr int kServerWaitMs = 1000;
+    static constexpr int kServerRetryMs = 5000;
 
     static QString goneText();
     static QString unreadableText(const QString& reason);
@@ -69,5 +75,6 @@ private:
     std::list<Page> m_pages; // the most recently used first
     qint64 m_cachedCharacters = 0;
     QString m_readError;
+    QElapsedTimer m_sinceServerFailure; // valid after a failed read of the central database
     bool m_readFailed = false;
 };

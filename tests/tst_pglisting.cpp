@@ -206,8 +206,13 @@ private slots:
     void lostServer();
     void interruptEndsAWaitingStatement();
     void interruptEndsAConnectAttempt();
+    void aSilentServerHoldsNoCallPastItsLimit_data();
+    void aSilentServerHoldsNoCallPastItsLimit();
 
 private:
+    // Stops (SIGSTOP) or resumes (SIGCONT) the server and all its processes:
+    // connections stay open, nothing answers.
+    bool signalServer(const char* signal) const;
     QString fileOf(int m) const { return m_work.filePath(QStringLiteral("machine-%1.db").arg(m)); }
 
     QTemporaryDir m_serverDir;
@@ -566,6 +571,64 @@ void TestPgListing::interruptEndsAConnectAttempt()
     QVERIFY(accepted.load());
     QVERIFY(!ok);
     QCOMPARE(silentServer.failureKind(), FailureKind::Interrupted);
+}
+
+bool TestPgListing::signalServer(const char* signal) const
+{
+    QFile pidFile(m_serverDir.filePath(QStringLiteral("data/postmaster.pid")));
+    if (!pidFile.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray postmaster = pidFile.readLine().trimmed();
+    const bool children = QProcess::execute(QStringLiteral("pkill"), {QStringLiteral("-") + signal, "-P", postmaster}) == 0;
+    return QProcess::execute(QStringLiteral("kill"), {QStringLiteral("-") + signal, postmaster}) == 0 && children;
+}
+
+void TestPgListing::aSilentServerHoldsNoCallPastItsLimit_data()
+{
+    QTest::addColumn<QString>("when");     // the server falls silent before "open" or before "count"
+    QTest::addColumn<int>("limit");        // the listing's wait limit (busy timeout), 0: none
+    QTest::addColumn<int>("failure");
+    QTest::newRow("connecting, within a limit") << "open" << 300 << int(FailureKind::CannotOpen);
+    QTest::newRow("answering, within a limit") << "count" << 300 << int(FailureKind::CannotOpen);
+    QTest::newRow("answering, no limit, interrupted") << "count" << 0 << int(FailureKind::Interrupted);
+}
+
+// A server that stops answering (hung, or a dead network) fails a call once
+// the listing's wait limit has passed; without a limit, an interrupt from
+// another thread ends the wait, and the interrupt itself waits for nothing.
+void TestPgListing::aSilentServerHoldsNoCallPastItsLimit()
+{
+    QFETCH(QString, when);
+    QFETCH(int, limit);
+    QFETCH(int, failure);
+    PgListing listing(m_url, {});
+    listing.setBusyTimeout(limit);
+    if (when == QLatin1String("count"))
+        QVERIFY2(listing.open(), qPrintable(listing.errorText()));
+    QVERIFY(signalServer("STOP"));
+    std::atomic<bool> interrupted{false};
+    std::thread interrupter;
+    if (limit == 0)
+        interrupter = std::thread([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            listing.interrupt();
+            interrupted = true;
+        });
+    ViewerQuery query;
+    query.start = kDay;
+    query.end = kDay + QStringLiteral(" 23:59:59");
+    qint64 counted = 0;
+    const bool ok = when == QLatin1String("open") ? listing.open() : listing.count(query, counted);
+    // Both returned while the server is still stopped.
+    if (interrupter.joinable())
+        interrupter.join();
+    QVERIFY(signalServer("CONT"));
+    QVERIFY(!ok);
+    QCOMPARE(int(listing.failureKind()), failure);
+    QVERIFY2(limit == 0 || listing.errorText().contains(QStringLiteral("没有及时应答"))
+                 || listing.errorText().contains(QStringLiteral("超时")),
+             qPrintable(listing.errorText()));
+    QCOMPARE(interrupted.load(), limit == 0);
 }
 
 QTEST_GUILESS_MAIN(TestPgListing)

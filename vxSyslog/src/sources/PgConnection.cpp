@@ -10,8 +10,10 @@
 #include <poll.h>
 #endif
 
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <thread>
 
 namespace SystemLog {
 
@@ -57,24 +59,72 @@ QString connectHeadline(const QString& detail)
 
 PgConnection::~PgConnection()
 {
-    replaceCancelKey(nullptr);
-    PQfinish(m_conn);
+    close();
 }
 
 void PgConnection::replaceCancelKey(PGcancel* key)
 {
     std::lock_guard<std::mutex> lock(m_cancelMutex);
-    PQfreeCancel(m_cancelKey);
-    m_cancelKey = key;
+    m_cancelKey = key ? std::shared_ptr<PGcancel>(key, &PQfreeCancel) : nullptr;
 }
 
-void PgConnection::cancel()
+std::shared_ptr<PGcancel> PgConnection::cancelKey()
 {
     std::lock_guard<std::mutex> lock(m_cancelMutex);
-    if (!m_cancelKey)
-        return;
-    char error[256];
-    PQcancel(m_cancelKey, error, sizeof error);
+    return m_cancelKey;
+}
+
+// PQcancel connects to the server and waits for it: on a thread of its own,
+// which keeps the key alive for as long as it needs it.
+void PgConnection::cancel()
+{
+    if (const std::shared_ptr<PGcancel> key = cancelKey())
+        std::thread([key] {
+            char error[256];
+            PQcancel(key.get(), error, sizeof error);
+        }).detach();
+}
+
+// The owner's own stop, while the server answers: the cancel has reached it
+// before the next statement is sent, so it cannot end that one instead.
+void PgConnection::cancelAndWait()
+{
+    if (const std::shared_ptr<PGcancel> key = cancelKey()) {
+        char error[256];
+        PQcancel(key.get(), error, sizeof error);
+    }
+}
+
+PgConnection::Wait PgConnection::awaitServer(bool forResult, const std::function<bool()>& stopRequested)
+{
+    const QDeadlineTimer deadline = m_waitLimitMs > 0 ? QDeadlineTimer(m_waitLimitMs) : QDeadlineTimer(QDeadlineTimer::Forever);
+    // A result is ready once libpq is no longer busy; COPY's data once the
+    // socket has bytes.
+    while (!forResult || PQisBusy(m_conn)) {
+        if (stopRequested && stopRequested()) {
+            close();
+            return Wait::Stopped;
+        }
+        if (deadline.hasExpired()) {
+            close();
+            failLost(QString());
+            m_reason = QStringLiteral("数据库服务器在 %1 毫秒内没有及时应答，连接已关闭").arg(m_waitLimitMs);
+            return Wait::Silent;
+        }
+        const qint64 left = deadline.isForever() ? kConnectPollMs : std::min<qint64>(deadline.remainingTime(), kConnectPollMs);
+        pollfd socket{PQsocket(m_conn), POLLIN, 0};
+        // A read error is reported by the libpq call that follows.
+        if (poll(&socket, 1, int(std::max<qint64>(left, 0))) > 0 && (!PQconsumeInput(m_conn) || !forResult))
+            return Wait::Answered;
+    }
+    return Wait::Answered;
+}
+
+void PgConnection::close()
+{
+    replaceCancelKey(nullptr);
+    PQfinish(m_conn);
+    m_conn = nullptr;
 }
 
 bool PgConnection::failLost(const QString& detail)
@@ -102,7 +152,7 @@ bool PgConnection::connect(const QString& url, const std::function<bool()>& stop
     // Connected step by step, so that a stop asked for ends the wait for a
     // server that does not answer.
     m_conn = PQconnectStartParams(keys, values, 1);
-    const QDeadlineTimer deadline(kConnectTimeoutMs);
+    const QDeadlineTimer deadline(m_waitLimitMs > 0 ? std::min(m_waitLimitMs, kConnectTimeoutMs) : kConnectTimeoutMs);
     PostgresPollingStatusType progress = PGRES_POLLING_WRITING;
     while (m_conn && PQstatus(m_conn) != CONNECTION_BAD && progress != PGRES_POLLING_OK
            && progress != PGRES_POLLING_FAILED) {
@@ -218,21 +268,15 @@ bool PgConnection::stream(const QByteArray& sql, const std::vector<QByteArray>& 
         return failLost(detailOf(PQerrorMessage(m_conn)));
     bool ok = true;
     bool stopped = false;
-    // A stop asked for while the statement was on its way.
-    if (stopRequested && stopRequested()) {
-        stopped = true;
-        cancel();
-    }
+    // A stop asked for while the statement was on its way ends the wait at once.
+    if (const Wait wait = awaitServer(true, stopRequested); wait != Wait::Answered)
+        return wait == Wait::Stopped;
     PGresult* started = PQgetResult(m_conn);
     if (PQresultStatus(started) != PGRES_COPY_OUT) {
-        // Cancelled before its first row: the stop asked for, not a failure.
-        if (stopped)
-            PQclear(started);
-        else
-            failWithResult(started);
+        failWithResult(started);
         while (PGresult* rest = PQgetResult(m_conn))
             PQclear(rest);
-        return stopped;
+        return false;
     }
     PQclear(started);
     std::vector<QByteArray> fields;
@@ -240,7 +284,18 @@ bool PgConnection::stream(const QByteArray& sql, const std::vector<QByteArray>& 
     std::vector<std::string> buffers;
     char* line = nullptr;
     int length = 0;
-    while ((length = PQgetCopyData(m_conn, &line, 0)) > 0) {
+    while ((length = PQgetCopyData(m_conn, &line, 1)) >= 0) {
+        if (length == 0) {
+            // Read without waiting, libpq says "no data yet" also once the
+            // server has gone.
+            if (PQstatus(m_conn) == CONNECTION_BAD) {
+                length = -2;
+                break;
+            }
+            if (const Wait wait = awaitServer(false, stopRequested); wait != Wait::Answered)
+                return wait == Wait::Stopped;
+            continue;
+        }
         if (!stopped) {
             const char* p = line;
             const char* end = line + length - (line[length - 1] == '\n' ? 1 : 0);
@@ -265,14 +320,19 @@ bool PgConnection::stream(const QByteArray& sql, const std::vector<QByteArray>& 
             nulls.resize(column);
             if (!row(fields, nulls) || (stopRequested && stopRequested())) {
                 stopped = true;
-                cancel();
+                cancelAndWait();
             }
         }
         PQfreemem(line);
     }
     // The end of the stream carries the statement's outcome; a cancelled
     // one is the stop asked for, not a failure.
-    while (PGresult* result = PQgetResult(m_conn)) {
+    for (;;) {
+        if (const Wait wait = awaitServer(true, stopRequested); wait != Wait::Answered)
+            return wait == Wait::Stopped;
+        PGresult* result = PQgetResult(m_conn);
+        if (!result)
+            break;
         if (ok && !stopped && PQresultStatus(result) != PGRES_COMMAND_OK) {
             ok = false;
             failWithResult(result);

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -46,15 +47,26 @@ QByteArray pgNumberArray(const Numbers& numbers)
 // network ended reads "连接已断开", so that no caller can mistake it for an
 // empty answer. Stopping: a row callback that returns false (or a stop
 // check that turns true) cancels the statement on the server.
+// Waiting: with a wait limit, no call waits longer than that for the server,
+// whether connecting or for the next part of an answer; past it the
+// connection is closed and the call fails ("没有及时应答"), so that a hung
+// server or a dead network holds up its caller (the viewer's window) no
+// longer. Without one, a connect waits up to ten seconds and an answer as
+// long as it takes.
+// A stop asked for while the server is silent closes the connection rather
+// than wait for it.
 // Threads: one connection belongs to one thread; cancel() alone may be
-// called from any other thread at any time (the cancel key it uses is made
-// at connect and guarded by its own mutex).
+// called from any other thread at any time. It never waits for the server:
+// the cancel request (a connection of its own) is sent from a thread of its
+// own, with the cancel key made at connect, shared with it.
 class PgConnection
 {
 public:
     using Row = std::function<bool(const std::vector<QByteArray>& values, const std::vector<bool>& isNull)>;
 
     PgConnection() = default;
+    // 0: no limit.
+    void setWaitLimit(int milliseconds) { m_waitLimitMs = milliseconds; }
     ~PgConnection();
     PgConnection(const PgConnection&) = delete;
     PgConnection& operator=(const PgConnection&) = delete;
@@ -78,12 +90,23 @@ private:
     bool fail(const QString& headline, const QString& detail);
     bool failLost(const QString& detail);
     void replaceCancelKey(pg_cancel* key);
+    std::shared_ptr<pg_cancel> cancelKey();
+    void cancelAndWait();
+    // How a wait for the server ended: it answered; a stop was asked for
+    // (the connection is closed: the statement may run on, unread); or it
+    // stayed silent past the wait limit (closed, and the call has failed).
+    enum class Wait { Answered, Stopped, Silent };
+    // Waits for a result (or, for COPY's data, the server's next bytes), in
+    // short polls that look at `stopRequested`.
+    Wait awaitServer(bool forResult, const std::function<bool()>& stopRequested);
+    void close();
     // Takes the failed result (null: the connection's error) and clears it.
     bool failWithResult(pg_result* result);
 
     pg_conn* m_conn = nullptr;
     std::mutex m_cancelMutex;
-    pg_cancel* m_cancelKey = nullptr;
+    std::shared_ptr<pg_cancel> m_cancelKey;
+    int m_waitLimitMs = 0;
     QString m_reason;
     QString m_sqlState;
     bool m_lost = false;

@@ -56,6 +56,11 @@ PgListing::PgListing(const QString& url, const QStringList& hosts)
 
 PgListing::~PgListing() = default;
 
+void PgListing::setBusyTimeout(int milliseconds)
+{
+    m_connection->setWaitLimit(milliseconds);
+}
+
 bool PgListing::fail(FailureKind kind, const QString& reason)
 {
     m_kind = kind;

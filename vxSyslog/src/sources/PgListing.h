@@ -39,17 +39,23 @@ struct PgStatement;
 // new listing connects anew. problems() holds open()'s reason when the
 // database could not be read at all; a call failing later fails as a whole
 // (no machine's records go on being listed), with errorText() alone.
+// Waiting: the busy timeout, when set, bounds every wait for the server
+// (connecting, or for the next part of an answer): a server that falls
+// silent fails the call then, its connection closed (CannotOpen).
 // Threads: one listing belongs to one thread; interrupt() may be called from
-// any thread: it ends a connect in progress or cancels the running statement
-// on the server, and fails it and every later call (FailureKind::Interrupted).
+// any thread and never waits for the server: it ends a connect in progress
+// or the wait for an answer (the statement is cancelled on the server, the
+// connection closed), and fails it and every later call
+// (FailureKind::Interrupted).
 class PgListing : public ListingSource
 {
 public:
     PgListing(const QString& url, const QStringList& hosts);
     ~PgListing() override;
 
-    // MVCC readers wait for no writer: the busy timeout has nothing to bound.
-    void setBusyTimeout(int) override {}
+    // MVCC readers wait for no writer; the busy timeout bounds each wait for
+    // the server instead (PgConnection's wait limit).
+    void setBusyTimeout(int milliseconds) override;
     bool open() override;
 
     QStringList machines() const override { return m_machines; }
