@@ -186,16 +186,15 @@ QString databaseFolder()
     return chosen.isEmpty() ? temporary.path() : chosen;
 }
 
-// Status records as the writer stores them, spread evenly over one day (2M)
-// or over May 2024 (10M), with the writer's table and time index.
-QString makeDatabase(int records)
+// <databaseFolder()>/<name>/dbLog.db, made once: the writer's table and
+// time index, filled by `insert` (an INSERT … SELECT over c(i) counting from 0).
+QString makeDatabase(const QString& name, const QString& insert)
 {
-    const QString folder = databaseFolder() + QStringLiteral("/%1").arg(records);
+    const QString folder = databaseFolder() + QLatin1Char('/') + name;
     const QString path = folder + QStringLiteral("/dbLog.db");
     if (QFile::exists(path))
         return path;
     QDir().mkpath(folder);
-    const qint64 seconds = records > 2000000 ? 31 * 86400 : 86400;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("make"));
         db.setDatabaseName(path + QStringLiteral(".part"));
@@ -205,20 +204,28 @@ QString makeDatabase(int records)
                  QStringLiteral("PRAGMA journal_mode=OFF"), QStringLiteral("PRAGMA synchronous=OFF"),
                  QStringLiteral("CREATE TABLE SystemInfo(id INTEGER PRIMARY KEY AUTOINCREMENT UNIQUE, datetime DATETIME "
                                 "NOT NULL DEFAULT (datetime(CURRENT_TIMESTAMP,'localtime')), type INT(32), message TEXT)"),
-                 QStringLiteral("WITH RECURSIVE c(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM c WHERE i < %1) "
-                                "INSERT INTO SystemInfo(datetime, type, message) "
-                                "SELECT strftime('%Y-%m-%d %H:%M:%S', '2024-05-01', '+' || (i * %2 / %3) || ' seconds'), 2, "
-                                "'系统状态：CPU 占用 ' || (i % 100) || '%，内存占用 ' || (i % 70) || '%' || char(10) FROM c")
-                     .arg(records - 1)
-                     .arg(seconds)
-                     .arg(records),
-                 QStringLiteral("CREATE INDEX SystemInfo_type_datetime ON SystemInfo(type, datetime)")})
+                 insert, QStringLiteral("CREATE INDEX SystemInfo_type_datetime ON SystemInfo(type, datetime)")})
             if (!q.exec(sql))
                 qFatal("cannot make the benchmark database: %s", qPrintable(q.lastError().text()));
     }
     QSqlDatabase::removeDatabase(QStringLiteral("make"));
     QFile::rename(path + QStringLiteral(".part"), path);
     return path;
+}
+
+// Status records as the writer stores them, spread evenly over one day (2M)
+// or over May 2024 (10M).
+QString makeDatabase(int records)
+{
+    const qint64 seconds = records > 2000000 ? 31 * 86400 : 86400;
+    return makeDatabase(QString::number(records),
+                        QStringLiteral("WITH RECURSIVE c(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM c WHERE i < %1) "
+                                       "INSERT INTO SystemInfo(datetime, type, message) "
+                                       "SELECT strftime('%Y-%m-%d %H:%M:%S', '2024-05-01', '+' || (i * %2 / %3) || ' seconds'), 2, "
+                                       "'系统状态：CPU 占用 ' || (i % 100) || '%，内存占用 ' || (i % 70) || '%' || char(10) FROM c")
+                            .arg(records - 1)
+                            .arg(seconds)
+                            .arg(records));
 }
 
 // Peak resident memory (VmHWM), and resetting it.
@@ -370,32 +377,12 @@ void BM_QueryOnGuiThread(benchmark::State& state)
 // characters, one in 50 naming "主轴"; the writer's table and time index.
 QString makeMixedDatabase()
 {
-    const QString folder = databaseFolder() + QStringLiteral("/mixed");
-    const QString path = folder + QStringLiteral("/dbLog.db");
-    if (QFile::exists(path))
-        return path;
-    QDir().mkpath(folder);
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("mixed"));
-        db.setDatabaseName(path + QStringLiteral(".part"));
-        db.open();
-        QSqlQuery q(db);
-        for (const QString& sql : {
-                 QStringLiteral("PRAGMA journal_mode=OFF"), QStringLiteral("PRAGMA synchronous=OFF"),
-                 QStringLiteral("CREATE TABLE SystemInfo(id INTEGER PRIMARY KEY AUTOINCREMENT UNIQUE, datetime DATETIME "
-                                "NOT NULL DEFAULT (datetime(CURRENT_TIMESTAMP,'localtime')), type INT(32), message TEXT)"),
-                 QStringLiteral("WITH RECURSIVE c(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM c WHERE i < 1999999) "
-                                "INSERT INTO SystemInfo(datetime, type, message) "
-                                "SELECT strftime('%Y-%m-%d %H:%M:%S', '2024-05-01', '+' || (i * 86400 / 2000000) || ' seconds'), "
-                                "i % 5, CASE WHEN i % 50 = 0 THEN '主轴温度 ' || (i % 90) || ' °C' ELSE "
-                                "'系统状态：CPU 占用 ' || (i % 100) || '%，内存占用 ' || (i % 70) || '%' END FROM c"),
-                 QStringLiteral("CREATE INDEX SystemInfo_type_datetime ON SystemInfo(type, datetime)")})
-            if (!q.exec(sql))
-                qFatal("cannot make the benchmark database: %s", qPrintable(q.lastError().text()));
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("mixed"));
-    QFile::rename(path + QStringLiteral(".part"), path);
-    return path;
+    return makeDatabase(QStringLiteral("mixed"),
+                        QStringLiteral("WITH RECURSIVE c(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM c WHERE i < 1999999) "
+                                       "INSERT INTO SystemInfo(datetime, type, message) "
+                                       "SELECT strftime('%Y-%m-%d %H:%M:%S', '2024-05-01', '+' || (i * 86400 / 2000000) || ' seconds'), "
+                                       "i % 5, CASE WHEN i % 50 = 0 THEN '主轴温度 ' || (i % 90) || ' °C' ELSE "
+                                       "'系统状态：CPU 占用 ' || (i % 100) || '%，内存占用 ' || (i % 70) || '%' END FROM c"));
 }
 
 // Arg: 0 one type (the listing as it was, the baseline), 1 every type,

@@ -19,6 +19,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fcntl.h>
+#include <functional>
 #include <malloc.h>
 #include <memory>
 #include <string>
@@ -142,21 +143,22 @@ bool sideFileLeft()
     return !QDir::current().entryList({QStringLiteral("dbLog.db-unwritten-*")}, QDir::Files).isEmpty();
 }
 
-void BM_TakeIn(benchmark::State& state)
+// A writer in a fresh folder, timed from its start until `work` has had it
+// store its lines; the peak memory of all runs.
+void timeWriter(benchmark::State& state, const std::function<void(const QTemporaryDir&)>& prepare,
+                const std::function<void(vxLogDB&)>& work)
 {
-    const long lines = long(state.range(0));
     double peak = 0;
     for (auto _ : state) {
         state.PauseTiming();
         QTemporaryDir dir;
         QDir::setCurrent(dir.path());
-        writeSideFile(dir.filePath(QStringLiteral("dbLog.db-unwritten-1-2-3")).toStdString(), lines);
+        prepare(dir);
         resetPeakMemory();
         state.ResumeTiming();
         vxLogDB writer;
         writer.start();
-        while (sideFileLeft())
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        work(writer);
         state.PauseTiming();
         peak = std::max(peak, peakMegabytes());
         writer.stopProcess();
@@ -165,32 +167,34 @@ void BM_TakeIn(benchmark::State& state)
     }
     state.counters["peak_MiB"] = peak;
 }
+
+void BM_TakeIn(benchmark::State& state)
+{
+    const long lines = long(state.range(0));
+    timeWriter(
+        state,
+        [lines](const QTemporaryDir& dir) {
+            writeSideFile(dir.filePath(QStringLiteral("dbLog.db-unwritten-1-2-3")).toStdString(), lines);
+        },
+        [](vxLogDB&) {
+            while (sideFileLeft())
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        });
+}
 BENCHMARK(BM_TakeIn)->Arg(1000000)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 void BM_StoreLogged(benchmark::State& state)
 {
     const long lines = long(state.range(0));
-    double peak = 0;
-    for (auto _ : state) {
-        state.PauseTiming();
-        QTemporaryDir dir;
-        QDir::setCurrent(dir.path());
-        resetPeakMemory();
-        state.ResumeTiming();
-        vxLogDB writer;
-        writer.start();
-        for (long k = 0; k < lines; ++k) {
-            const std::string text = "bench n" + std::to_string(k) + '\n';
-            writer.pushMsg(2, text.data(), int(text.size()));
-        }
-        writer.flush();
-        state.PauseTiming();
-        peak = std::max(peak, peakMegabytes());
-        writer.stopProcess();
-        writer.wait();
-        state.ResumeTiming();
-    }
-    state.counters["peak_MiB"] = peak;
+    timeWriter(
+        state, [](const QTemporaryDir&) {},
+        [lines](vxLogDB& writer) {
+            for (long k = 0; k < lines; ++k) {
+                const std::string text = "bench n" + std::to_string(k) + '\n';
+                writer.pushMsg(2, text.data(), int(text.size()));
+            }
+            writer.flush();
+        });
 }
 BENCHMARK(BM_StoreLogged)->Arg(1000000)->Iterations(1)->Unit(benchmark::kMillisecond);
 
