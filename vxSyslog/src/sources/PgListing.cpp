@@ -187,14 +187,15 @@ bool PgListing::prepareMatcher(const ViewerQuery& query)
 
 namespace {
 
-// "id <= bound" per machine, by place; a bound of 0 is none.
+// "id <= bound" per machine, by place; a negative bound is none (a bound of
+// 0 is a machine that had no records when the answer was fixed).
 QByteArray upToCondition(const QVector<qint64>& bounds, const QList<QByteArray>& hosts,
                           const std::function<QByteArray(const QByteArray&)>& add)
 {
     QByteArray cases;
     QList<qint64> used;
     for (int place = 0; place < hosts.size() && place < bounds.size(); ++place) {
-        if (bounds.at(place) <= 0)
+        if (bounds.at(place) < 0)
             continue;
         cases += " WHEN " + add(hosts.at(place)) + " THEN " + add(QByteArray::number(bounds.at(place))) + "::bigint";
         used << bounds.at(place);
@@ -222,7 +223,8 @@ QByteArray PgListing::rowsOf(const ViewerQuery& query, PgStatement& statement) c
     const auto add = [&statement](const QByteArray& value) { return statement.add(value); };
     QList<QByteArray> clauses;
     clauses << "datetime >= " + add(query.start.toUtf8()) << "datetime <= " + add(query.end.toUtf8());
-    const QByteArray upTo = upToCondition(perMachine(query.upToIds, query.upToId, m_hosts.size()), m_hosts, add);
+    const QByteArray upTo =
+        upToCondition(perMachine(query.upToIds, query.upToId > 0 ? query.upToId : -1, m_hosts.size()), m_hosts, add);
     if (!upTo.isEmpty())
         clauses << upTo;
     QByteArray gap = "type = " + QByteArray::number(kGapRecordType) + " AND (";
