@@ -59,6 +59,16 @@ inline QString blocks(const QList<Row>& rows)
     return parts.join(QLatin1Char('\n'));
 }
 
+// A log file (the writer's table) holding these rows, ids from 1 in order.
+inline bool makeLog(const QString& path, const QList<Row>& rows)
+{
+    TestDatabase db(path);
+    bool ok = db.createLogTable();
+    for (const Row& row : rows)
+        ok = ok && db.insertRow(row.datetime, row.type, row.message);
+    return ok;
+}
+
 // The record types' captions, in code order, then 全部类型, as both lists show them.
 inline QString caption(int code)
 {

@@ -45,6 +45,15 @@ public:
         return q.exec(sql);
     }
 
+    // The log table as the writer makes it, with its (type, datetime) index
+    // when `indexed`.
+    bool createLogTable(bool indexed = false) const
+    {
+        return exec(QStringLiteral("CREATE TABLE SystemInfo(id INTEGER PRIMARY KEY AUTOINCREMENT, datetime DATETIME, "
+                                   "type INT, message TEXT)"))
+               && (!indexed || exec(QStringLiteral("CREATE INDEX SystemInfo_type_time ON SystemInfo(type, datetime)")));
+    }
+
     // A row with an explicit time stamp, as the writer would have stored it then.
     bool insertRow(const QString& datetime, int type, const QString& message) const
     {

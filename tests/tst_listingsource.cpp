@@ -66,9 +66,7 @@ char* toString(const Listed& l)
 bool makeLog(const QString& path, const QList<Row>& rows)
 {
     TestDatabase db(path);
-    bool ok = db.exec(QStringLiteral("CREATE TABLE SystemInfo(id INTEGER PRIMARY KEY AUTOINCREMENT, datetime DATETIME, "
-                                     "type INT, message TEXT)"))
-              && db.exec(QStringLiteral("CREATE INDEX SystemInfo_type_time ON SystemInfo(type, datetime)"));
+    bool ok = db.createLogTable(true);
     for (const Row& row : rows)
         ok = ok && db.insertRow(QString::fromUtf8(row.datetime), row.type, QString::fromUtf8(row.message));
     return ok;

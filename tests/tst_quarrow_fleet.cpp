@@ -57,13 +57,10 @@ void TestQuarrowFleet::initTestCase()
              qPrintable(why));
     QVERIFY2(m_server->psql(QStringLiteral("fleet"), {"-f", QStringLiteral(VX_SOURCE_DIR "/docs/fleet_log.sql")}, why), qPrintable(why));
     for (const auto& machine : {qMakePair(QStringLiteral("plc-7"), kPlc7), qMakePair(QStringLiteral("plc-8"), kPlc8)}) {
-        TestDatabase own(m_dir.filePath(machine.first + ".db"));
-        QVERIFY(own.exec(QStringLiteral("CREATE TABLE SystemInfo(id INTEGER PRIMARY KEY AUTOINCREMENT, datetime DATETIME, "
-                                        "type INT, message TEXT)")));
+        QVERIFY(makeLog(m_dir.filePath(machine.first + ".db"), machine.second));
         QStringList values;
         for (int i = 0; i < machine.second.size(); ++i) {
             const Row& row = machine.second[i];
-            QVERIFY(own.insertRow(row.datetime, row.type, row.message));
             values << QStringLiteral("('%1', %2, '%3', %4, $m$%5$m$)")
                           .arg(machine.first).arg(i + 1).arg(row.datetime).arg(row.type).arg(row.message);
         }

@@ -326,8 +326,7 @@ void TestQuarrowListing::aFileIsCheckedWhenOpened()
         file.write(QByteArray("不是数据库\n").repeated(500));
     } else {
         TestDatabase db(path);
-        QVERIFY(db.exec(QStringLiteral("CREATE TABLE SystemInfo(id INTEGER PRIMARY KEY AUTOINCREMENT, "
-                                       "datetime DATETIME, type INT, message TEXT)")));
+        QVERIFY(db.createLogTable());
         QVERIFY(db.insertRow(QStringLiteral("2024-05-01 08:00:00"), 2, QStringLiteral("已提交")));
     }
     if (fault == QLatin1String("interrupted")) {
@@ -364,16 +363,6 @@ namespace {
 
 const QList<Row> kPlc7 = {{"2024-05-01 08:00:00", 3, "主轴温度过高"}, {"2024-05-01 09:00:00", 2, "motor ok"}};
 const QList<Row> kPlc8 = {{"2024-05-01 08:00:00", 3, "Motor 过载"}, {"2024-05-01 08:30:00", 0, "进给 80%"}};
-
-bool makeLog(const QString& path, const QList<Row>& rows)
-{
-    TestDatabase db(path);
-    bool ok = db.exec(QStringLiteral("CREATE TABLE SystemInfo(id INTEGER PRIMARY KEY AUTOINCREMENT, "
-                                     "datetime DATETIME, type INT, message TEXT)"));
-    for (const Row& row : rows)
-        ok = ok && db.insertRow(row.datetime, row.type, row.message);
-    return ok;
-}
 
 // Drops these files onto the window, as a file manager would.
 void dropFiles(QWidget* window, const QStringList& files)
