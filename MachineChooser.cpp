@@ -28,25 +28,27 @@ void MachineChooser::addButton(QToolButton* button)
 void MachineChooser::setMachines(const QStringList& machines)
 {
     m_machines = machines;
-    QStringList kept;
-    for (const QString& machine : m_chosen)
-        if (machines.contains(machine))
-            kept << machine;
-    m_chosen = kept.size() == machines.size() ? QStringList() : kept;
+    m_chosen = known(m_chosen);
     rebuildMenu();
     showChoice();
 }
 
 void MachineChooser::setChosen(const QStringList& machines)
 {
+    m_chosen = known(machines);
+    syncChecks();
+    showChoice();
+    emit chosenChanged();
+}
+
+// Those of `machines` in the list, in its order; all of them is none.
+QStringList MachineChooser::known(const QStringList& machines) const
+{
     QStringList chosen;
     for (const QString& machine : m_machines)
         if (machines.contains(machine))
             chosen << machine;
-    m_chosen = chosen.size() == m_machines.size() ? QStringList() : chosen;
-    syncChecks();
-    showChoice();
-    emit chosenChanged();
+    return chosen.size() == m_machines.size() ? QStringList() : chosen;
 }
 
 QString MachineChooser::caption() const

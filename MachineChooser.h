@@ -36,6 +36,7 @@ signals:
     void chosenChanged();
 
 private:
+    QStringList known(const QStringList& machines) const;
     void rebuildMenu();
     void syncChecks();
     void takeChecks();

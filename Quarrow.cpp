@@ -141,8 +141,9 @@ QDateTime todayAt(const QTime& time)
     return moment;
 }
 
-// The list of a page, with a 多选 button beside it in the list's cell.
-TypeChooser* chooserFor(QComboBox* list, const QString& pickerName, QWidget* window)
+// The list of a page, with a 多选 button and the machine button beside it in
+// the list's cell ("typePicker" and "machinePicker", with the page's suffix).
+TypeChooser* chooserFor(QComboBox* list, const QString& suffix, MachineChooser* machines, QWidget* window)
 {
     auto* grid = qobject_cast<QGridLayout*>(list->parentWidget()->layout());
     int row = 0, column = 0, rows = 1, columns = 1;
@@ -151,26 +152,17 @@ TypeChooser* chooserFor(QComboBox* list, const QString& pickerName, QWidget* win
     auto* cell = new QHBoxLayout;
     cell->setSpacing(2);
     cell->addWidget(list, 1);
-    auto* picker = new QToolButton(list->parentWidget());
-    picker->setObjectName(pickerName);
-    picker->setFont(list->font());
-    cell->addWidget(picker);
+    auto button = [&](const QString& name) {
+        auto* added = new QToolButton(list->parentWidget());
+        added->setObjectName(name + suffix);
+        added->setFont(list->font());
+        cell->addWidget(added);
+        return added;
+    };
+    QToolButton* picker = button(QStringLiteral("typePicker"));
+    machines->addButton(button(QStringLiteral("machinePicker")));
     grid->addLayout(cell, row, column, rows, columns);
     return new TypeChooser(list, picker, window);
-}
-
-// The machine button beside a page's type list (and its 多选 button).
-void addMachineButton(QComboBox* list, const QString& name, MachineChooser* machines)
-{
-    auto* button = new QToolButton(list->parentWidget());
-    button->setObjectName(name);
-    button->setFont(list->font());
-    for (QLayout* cell : list->parentWidget()->findChildren<QLayout*>())
-        if (cell->indexOf(list) >= 0) {
-            static_cast<QBoxLayout*>(cell)->addWidget(button);
-            break;
-        }
-    machines->addButton(button);
 }
 
 QVector<int> typesFromText(const QString& text)
@@ -318,10 +310,8 @@ void Quarrow::startLogService()
 
 void Quarrow::fillTypeLists()
 {
-    m_dayTypes = chooserFor(ui.comboBox, QStringLiteral("typePicker"), this);
-    m_rangeTypes = chooserFor(ui.comboBox_2, QStringLiteral("typePicker_2"), this);
-    addMachineButton(ui.comboBox, QStringLiteral("machinePicker"), m_machines);
-    addMachineButton(ui.comboBox_2, QStringLiteral("machinePicker_2"), m_machines);
+    m_dayTypes = chooserFor(ui.comboBox, QString(), m_machines, this);
+    m_rangeTypes = chooserFor(ui.comboBox_2, QStringLiteral("_2"), m_machines, this);
 }
 
 void Quarrow::presetDates()

@@ -466,8 +466,8 @@ void QueryWorker::follow(const TicketPtr& ticket, const LogSources& sources, Vie
         return opened;
     };
     QString usage;
-    const std::unique_ptr<ListingSource> paths = readerOf(sources, usage);
-    const QStringList files = paths ? paths->files() : QStringList();
+    reader = readerOf(sources, usage);
+    const QStringList files = reader ? reader->files() : QStringList();
     SystemLog::RecordFilter period;
     period.since = query.start;
     period.until = query.end;
