@@ -9,7 +9,7 @@ namespace SystemLog {
 
 struct FileListing::Part
 {
-    Part(const File& file, int position)
+    Part(const Locations::File& file, int position)
         : name(file.name)
         , path(file.path)
         , index(position)
@@ -68,9 +68,9 @@ constexpr qint64 kPauseMs = RecordKeyReader::kDefaultSliceMs;
 
 } // namespace
 
-FileListing::FileListing(const std::vector<File>& files)
+FileListing::FileListing(const std::vector<Locations::File>& files)
 {
-    for (const File& file : files) {
+    for (const Locations::File& file : files) {
         m_parts.push_back(std::make_unique<Part>(file, int(m_parts.size())));
         if (files.size() > 1)
             m_parts.back()->reader.setMachineName(file.name);

@@ -9,6 +9,8 @@
 
 #include <vxSyslog/ListingSource.h>
 
+#include "sources/Locations.h"
+
 namespace SystemLog {
 
 // One log file or several as one listing (ListingSource states the order
@@ -21,13 +23,7 @@ namespace SystemLog {
 class FileListing : public ListingSource
 {
 public:
-    struct File
-    {
-        QString name;
-        QString path;
-    };
-
-    explicit FileListing(const std::vector<File>& files);
+    explicit FileListing(const std::vector<Locations::File>& files);
     ~FileListing() override;
 
     void setBusyTimeout(int milliseconds) override;

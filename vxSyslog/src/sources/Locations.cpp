@@ -3,6 +3,8 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include "sources/PgSource.h"
+
 namespace SystemLog {
 namespace Locations {
 
@@ -62,6 +64,17 @@ bool filesOf(const QStringList& locations, const QStringList& hosts, std::vector
         return false;
     }
     return true;
+}
+
+bool resolve(const QStringList& locations, const QStringList& hosts, QString& url, std::vector<File>& files,
+             QString& error)
+{
+    error.clear();
+    if (namesDatabase(locations, error)) {
+        url = locations.first();
+        return PgSource::acceptsUrl(url, error);
+    }
+    return error.isEmpty() && filesOf(locations, hosts, files, error);
 }
 
 } // namespace Locations

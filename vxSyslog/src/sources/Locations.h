@@ -28,5 +28,11 @@ bool namesDatabase(const QStringList& locations, QString& error);
 // without a path, or hosts that name none of them.
 bool filesOf(const QStringList& locations, const QStringList& hosts, std::vector<File>& files, QString& error);
 
+// What the locations name: the central database (`url`, an address libpq
+// takes and that holds no password) or files (`files`, as filesOf()); false
+// with `error` for a usage error.
+bool resolve(const QStringList& locations, const QStringList& hosts, QString& url, std::vector<File>& files,
+             QString& error);
+
 } // namespace Locations
 } // namespace SystemLog

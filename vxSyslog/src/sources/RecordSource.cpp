@@ -17,15 +17,12 @@ bool RecordSource::isDatabaseUrl(const QString& location)
 
 std::unique_ptr<RecordSource> RecordSource::create(const QStringList& locations, const QStringList& hosts, QString& error)
 {
-    error.clear();
-    if (Locations::namesDatabase(locations, error)) {
-        if (!PgSource::acceptsUrl(locations.first(), error))
-            return nullptr;
-        return std::make_unique<PgSource>(locations.first(), hosts);
-    }
+    QString url;
     std::vector<Locations::File> files;
-    if (!error.isEmpty() || !Locations::filesOf(locations, hosts, files, error))
+    if (!Locations::resolve(locations, hosts, url, files, error))
         return nullptr;
+    if (!url.isEmpty())
+        return std::make_unique<PgSource>(url, hosts);
     std::vector<FileSource::File> sources;
     for (const Locations::File& file : files)
         sources.push_back({file.name.toUtf8(), file.path});
