@@ -120,6 +120,11 @@ PgConnection::Wait PgConnection::awaitServer(bool forResult, const std::function
     return Wait::Answered;
 }
 
+bool PgConnection::connected() const
+{
+    return m_conn && PQstatus(m_conn) == CONNECTION_OK;
+}
+
 void PgConnection::close()
 {
     replaceCancelKey(nullptr);

@@ -81,6 +81,9 @@ public:
     // Ends the statement running on the server, if one runs; from any thread.
     void cancel();
 
+    // Connected, and not known to be lost.
+    bool connected() const;
+
     QString reason() const { return m_reason; }
     QString sqlState() const { return m_sqlState; }
     // Whether the last failure was the connection ending (not a refused statement).

@@ -77,10 +77,14 @@ bool PgListing::failFromConnection()
     return fail(m_connection->lost() ? FailureKind::CannotOpen : FailureKind::Other, reason);
 }
 
+// A listing whose connection failed or was never made answers nothing,
+// not even for no machines.
 bool PgListing::usable()
 {
     if (m_interrupted.load())
         return fail(FailureKind::Interrupted, describeFailure(FailureKind::Interrupted, QString()));
+    if (!m_connection->connected())
+        return failFromConnection();
     return true;
 }
 
