@@ -10,7 +10,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QSqlQuery>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -25,7 +24,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <future>
 #include <thread>
 #include <tuple>
 
@@ -175,19 +173,6 @@ bool psqlAt(const PostgresServer& server, const QString& database, const QString
     return ok;
 }
 
-// A one-row answer of the server through a connection of the test's own.
-QByteArray scalar(const QString& url, const QByteArray& sql)
-{
-    PgConnection connection;
-    QByteArray value;
-    if (connection.connect(url))
-        connection.stream(sql, {}, [&](const std::vector<QByteArray>& values, const std::vector<bool>&) {
-            value = QByteArray(values[0].constData(), values[0].size());
-            return true;
-        }, nullptr);
-    return value;
-}
-
 } // namespace
 
 class TestPgListing : public QObject
@@ -205,8 +190,6 @@ private slots:
     void stoppingSinkEndsTheRead();
     void lostServer_data();
     void lostServer();
-    void interruptEndsAWaitingStatement();
-    void interruptEndsAConnectAttempt();
     void aSilentServerHoldsNoCallPastItsLimit_data();
     void aSilentServerHoldsNoCallPastItsLimit();
 
@@ -488,78 +471,6 @@ void TestPgListing::lostServer()
     QVERIFY(listing.problems().isEmpty());
 }
 
-// A statement waiting for a lock another session holds ends at the
-// interrupt: the cancel reached the server, not just this process.
-void TestPgListing::interruptEndsAWaitingStatement()
-{
-    PgListing listing(m_url, {});
-    QVERIFY2(listing.open(), qPrintable(listing.errorText()));
-    QProcess holder;
-    // Its own end (terminated below) says so on its channels: not the test's output.
-    holder.setStandardOutputFile(QProcess::nullDevice());
-    holder.setStandardErrorFile(QProcess::nullDevice());
-    holder.start(QStringLiteral("psql"), {"-X", "-q", "-h", "127.0.0.1", "-p", QString::number(m_server->port()), "-U",
-                                          PostgresServer::user(), "-d", "fleet", "-c",
-                                          "BEGIN; LOCK TABLE fleet_log IN ACCESS EXCLUSIVE MODE; SELECT pg_sleep(120); COMMIT;"});
-    const QByteArray kLockHeld = "SELECT count(*) FROM pg_locks WHERE relation = 'fleet_log'::regclass AND granted";
-    QTRY_VERIFY_WITH_TIMEOUT(scalar(m_url, kLockHeld) == "1", 60000);
-    std::atomic<bool> sawWait{false};
-    std::thread interrupter([&] {
-        for (QDeadlineTimer deadline(60000); !deadline.hasExpired() && !sawWait.load();) {
-            sawWait = scalar(m_url, "SELECT count(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock'") != "0";
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        listing.interrupt();
-    });
-    ViewerQuery query;
-    query.start = kDay;
-    query.end = kDay + QStringLiteral(" 23:59:59");
-    qint64 counted = 0;
-    const bool ok = listing.count(query, counted);
-    // Ended while the lock is still held: by the cancel, not by the lock's end.
-    const bool beforeTheLocksEnd = scalar(m_url, kLockHeld) == "1";
-    interrupter.join();
-    scalar(m_url, "SELECT count(pg_terminate_backend(pid)) FROM pg_stat_activity WHERE query LIKE '%pg_sleep(120)%' "
-                  "AND pid <> pg_backend_pid()");
-    holder.waitForFinished(60000);
-    QVERIFY(sawWait.load());
-    QVERIFY(!ok);
-    QVERIFY(beforeTheLocksEnd);
-    QCOMPARE(listing.failureKind(), FailureKind::Interrupted);
-    QVector<qint64> ids;
-    QVERIFY(!listing.newestIds(ids));
-    QCOMPARE(listing.failureKind(), FailureKind::Interrupted);
-}
-
-// A server that takes the connection and never answers: the interrupt,
-// not a timeout or the connection's end, ends open().
-void TestPgListing::interruptEndsAConnectAttempt()
-{
-    std::promise<quint16> port;
-    std::atomic<bool> opened{false};
-    std::atomic<bool> accepted{false};
-    std::atomic<PgListing*> listing{nullptr};
-    std::thread silent([&] {
-        QTcpServer server;
-        server.listen(QHostAddress::LocalHost, 0);
-        port.set_value(server.serverPort());
-        accepted = server.waitForNewConnection(60000);
-        QTcpSocket* connection = server.nextPendingConnection();
-        listing.load()->interrupt();
-        for (QDeadlineTimer deadline(60000); !deadline.hasExpired() && !opened.load();)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        delete connection;
-    });
-    PgListing silentServer(QStringLiteral("postgresql://fleet@127.0.0.1:%1/fleet").arg(port.get_future().get()), {});
-    listing = &silentServer;
-    const bool ok = silentServer.open();
-    opened = true;
-    silent.join();
-    QVERIFY(accepted.load());
-    QVERIFY(!ok);
-    QCOMPARE(silentServer.failureKind(), FailureKind::Interrupted);
-}
-
 bool TestPgListing::signalServer(const char* signal) const
 {
     QFile pidFile(m_serverDir.filePath(QStringLiteral("data/postmaster.pid")));
@@ -577,12 +488,15 @@ void TestPgListing::aSilentServerHoldsNoCallPastItsLimit_data()
     QTest::addColumn<int>("failure");
     QTest::newRow("connecting, within a limit") << "open" << 300 << int(FailureKind::CannotOpen);
     QTest::newRow("answering, within a limit") << "count" << 300 << int(FailureKind::CannotOpen);
+    QTest::newRow("connecting, no limit, interrupted") << "open" << 0 << int(FailureKind::Interrupted);
     QTest::newRow("answering, no limit, interrupted") << "count" << 0 << int(FailureKind::Interrupted);
 }
 
-// A server that stops answering (hung, or a dead network) fails a call once
-// the listing's wait limit has passed; without a limit, an interrupt from
-// another thread ends the wait, and the interrupt itself waits for nothing.
+// A server that stops answering (hung, or a dead network: connections are
+// still accepted, nothing answers) fails a call once the listing's wait
+// limit has passed; without a limit, an interrupt from another thread ends
+// the wait, connecting or waiting for an answer, and the interrupt itself
+// waits for nothing.
 void TestPgListing::aSilentServerHoldsNoCallPastItsLimit()
 {
     QFETCH(QString, when);
@@ -616,6 +530,9 @@ void TestPgListing::aSilentServerHoldsNoCallPastItsLimit()
                  || listing.errorText().contains(QStringLiteral("超时")),
              qPrintable(listing.errorText()));
     QCOMPARE(interrupted.load(), limit == 0);
+    // Its connection is gone for good: every later call fails at once.
+    QVector<qint64> ids;
+    QCOMPARE(listing.newestIds(ids), false);
 }
 
 QTEST_GUILESS_MAIN(TestPgListing)
