@@ -240,8 +240,6 @@ private slots:
     void stripMarksTheGapsOfAnotherType();
     void liveRecordsAppearOnceInOrder_data();
     void liveRecordsAppearOnceInOrder();
-    void liveRecordsOfSeveralFilesAppearOnce_data();
-    void liveRecordsOfSeveralFilesAppearOnce();
     void liveViewFollowsOnlyAtTheNewest_data();
     void liveViewFollowsOnlyAtTheNewest();
     void newestFirstLiveCountsNewRecords();
@@ -582,43 +580,53 @@ void TestQuarrowWorker::liveRecordsAppearOnceInOrder_data()
 {
     QTest::addColumn<QString>("how");
     QTest::addColumn<bool>("startsEmpty");
-    QTest::newRow("appended one by one") << "append" << false;
-    QTest::newRow("into a day that had none") << "append" << true;
-    QTest::newRow("committed after holding the lock") << "lock" << false;
-    QTest::newRow("in a file put in the old one's place") << "replace" << false;
+    QTest::addColumn<bool>("besideAnother"); // listed with a second file, a.db, as two machines
+    QTest::newRow("appended one by one") << "append" << false << false;
+    QTest::newRow("into a day that had none") << "append" << true << false;
+    QTest::newRow("committed after holding the lock") << "lock" << false << false;
+    QTest::newRow("in a file put in the old one's place") << "replace" << false << false;
+    QTest::newRow("two files, appended to one") << "append" << false << true;
+    QTest::newRow("two files, one replaced") << "replace" << false << true;
 }
 
 // Today's alarms listed live: records another process commits afterwards
 // appear, each once, in time order; a file renamed over the listed one is
-// listed afresh and followed on.
+// listed afresh and followed on. Beside another file, each names its machine.
 void TestQuarrowWorker::liveRecordsAppearOnceInOrder()
 {
     QFETCH(QString, how);
     QFETCH(bool, startsEmpty);
+    QFETCH(bool, besideAnother);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("dbLog.db"));
+    const QString other = dir.filePath(QStringLiteral("a.db"));
     const QDate today = QDate::currentDate();
     const QByteArray schema = QByteArray(kCreateTable) + ";\n" + kCreateIndex + ";\n";
     runSqliteShell(path, schema + (startsEmpty ? QByteArray() : insertsAt(today, {QStringLiteral("before")}, 0)));
+    if (besideAnother)
+        runSqliteShell(other, schema + insertsAt(today, {QStringLiteral("a before")}, 0));
     ResultPane pane;
     pane.resize(600, 400);
     pane.show();
     QVERIFY(QTest::qWaitForWindowExposed(&pane));
-    pane.showDayQuery(path, 3, today);
+    pane.showDayQuery(besideAnother ? LogSources(QStringList{other, path}) : LogSources(path), 3, today);
     QTRY_VERIFY_WITH_TIMEOUT(!pane.isBusy(), kTimeoutMs);
     if (startsEmpty)
         QCOMPARE(pane.toPlainText(), ResultPane::notFoundText());
-    QCOMPARE(pane.recordCount(), 1); // the record, or the notice
     QVERIFY(pane.isLive());
     QVERIFY(pane.strip()->status().endsWith(ResultPane::liveText()));
     const QString day = today.toString(QStringLiteral("yyyy-MM-dd"));
-    auto block = [&day](int second, const char* message) {
-        return QStringLiteral("%1 00:00:%2:\n%3").arg(day).arg(second, 2, 10, QLatin1Char('0')).arg(QLatin1String(message));
+    auto named = [&day](int second, const QString& machine, const char* message) {
+        return QStringLiteral("%1 00:00:%2%3:\n%4").arg(day).arg(second, 2, 10, QLatin1Char('0')).arg(machine, QLatin1String(message));
     };
+    auto block = [&](int second, const char* message) { return named(second, besideAnother ? QStringLiteral(" dbLog") : QString(), message); };
 
     QStringList expected;
+    if (besideAnother)
+        expected << named(0, QStringLiteral(" a"), "a before");
     if (!startsEmpty)
         expected << block(0, "before");
+    QCOMPARE(pane.recordCount(), std::max(1, int(expected.size()))); // the records, or the notice
     if (how == QLatin1String("append")) {
         runSqliteShell(path, insertsAt(today, {QStringLiteral("one")}, 1));
         runSqliteShell(path, insertsAt(today, {QStringLiteral("two"), QStringLiteral("three")}, 2));
@@ -634,69 +642,17 @@ void TestQuarrowWorker::liveRecordsAppearOnceInOrder()
         QVERIFY(holder.waitForFinished(kTimeoutMs));
         expected << block(5, "held") << block(6, "held too");
     } else {
-        const QString other = dir.filePath(QStringLiteral("new.db"));
-        runSqliteShell(other, schema + insertsAt(today, {QStringLiteral("new file")}, 9));
-        QCOMPARE(std::rename(other.toLocal8Bit().constData(), path.toLocal8Bit().constData()), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(pane.toPlainText(), block(9, "new file"), kTimeoutMs);
+        const QString replacement = dir.filePath(QStringLiteral("new.db"));
+        runSqliteShell(replacement, schema + insertsAt(today, {QStringLiteral("new file")}, 9));
+        QCOMPARE(std::rename(replacement.toLocal8Bit().constData(), path.toLocal8Bit().constData()), 0);
+        expected = besideAnother ? QStringList{named(0, QStringLiteral(" a"), "a before")} : QStringList();
+        expected << block(9, "new file");
+        QTRY_COMPARE_WITH_TIMEOUT(pane.toPlainText(), expected.join(QLatin1Char('\n')), kTimeoutMs);
         runSqliteShell(path, insertsAt(today, {QStringLiteral("then this")}, 10));
-        expected = QStringList{block(9, "new file"), block(10, "then this")};
+        expected << block(10, "then this");
     }
     QTRY_COMPARE_WITH_TIMEOUT(pane.recordCount(), expected.size(), kTimeoutMs);
     QCOMPARE(pane.toPlainText(), expected.join(QLatin1Char('\n')));
-    auto stripTotal = [&pane] {
-        const QVector<qint64> counts = pane.strip()->counts();
-        return std::accumulate(counts.begin(), counts.end(), qint64(0));
-    };
-    QTRY_COMPARE_WITH_TIMEOUT(stripTotal(), qint64(expected.size()), kTimeoutMs);
-}
-
-void TestQuarrowWorker::liveRecordsOfSeveralFilesAppearOnce_data()
-{
-    QTest::addColumn<QString>("how");
-    QTest::newRow("appended to one machine") << "one";
-    QTest::newRow("appended to each machine") << "each";
-    QTest::newRow("one file replaced by another") << "replace";
-}
-
-// Two files listed live as one: what either one commits later appears once,
-// naming its machine; a file put in place of a listed one lists afresh.
-void TestQuarrowWorker::liveRecordsOfSeveralFilesAppearOnce()
-{
-    QFETCH(QString, how);
-    QTemporaryDir dir;
-    const QStringList files{dir.filePath(QStringLiteral("a.db")), dir.filePath(QStringLiteral("b.db"))};
-    const QDate today = QDate::currentDate();
-    const QByteArray schema = QByteArray(kCreateTable) + ";\n" + kCreateIndex + ";\n";
-    runSqliteShell(files[0], schema + insertsAt(today, {QStringLiteral("a before")}, 0));
-    runSqliteShell(files[1], schema + insertsAt(today, {QStringLiteral("b before")}, 1));
-    ResultPane pane;
-    pane.resize(600, 400);
-    pane.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&pane));
-    pane.showDayQuery(LogSources(files), 3, today);
-    QTRY_VERIFY_WITH_TIMEOUT(!pane.isBusy(), kTimeoutMs);
-    QVERIFY(pane.isLive());
-    const QString day = today.toString(QStringLiteral("yyyy-MM-dd"));
-    auto block = [&day](int second, const char* machine, const char* message) {
-        return QStringLiteral("%1 00:00:%2 %3:\n%4").arg(day).arg(second, 2, 10, QLatin1Char('0')).arg(QLatin1String(machine), QLatin1String(message));
-    };
-    QStringList expected{block(0, "a", "a before"), block(1, "b", "b before")};
-    QCOMPARE(pane.toPlainText(), expected.join(QLatin1Char('\n')));
-
-    if (how == QLatin1String("replace")) {
-        const QString other = dir.filePath(QStringLiteral("new.db"));
-        runSqliteShell(other, schema + insertsAt(today, {QStringLiteral("b anew"), QStringLiteral("b again")}, 5));
-        QCOMPARE(std::rename(other.toLocal8Bit().constData(), files[1].toLocal8Bit().constData()), 0);
-        expected = QStringList{block(0, "a", "a before"), block(5, "b", "b anew"), block(6, "b", "b again")};
-    } else {
-        runSqliteShell(files[1], insertsAt(today, {QStringLiteral("b later")}, 3));
-        expected << block(3, "b", "b later");
-        if (how == QLatin1String("each")) {
-            runSqliteShell(files[0], insertsAt(today, {QStringLiteral("a later")}, 4));
-            expected << block(4, "a", "a later");
-        }
-    }
-    QTRY_COMPARE_WITH_TIMEOUT(pane.toPlainText(), expected.join(QLatin1Char('\n')), kTimeoutMs);
     auto stripTotal = [&pane] {
         const QVector<qint64> counts = pane.strip()->counts();
         return std::accumulate(counts.begin(), counts.end(), qint64(0));
