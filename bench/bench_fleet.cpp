@@ -8,8 +8,8 @@
 // viewer's first screen of a day of one machine and of every machine (the
 // result pane and its worker reading the table), beside psql fetching the
 // same rows.
-// PostgreSQL and rsyslogd are the tests' own (tests/PostgresServer.h,
-// tests/FleetReceiver.h), in temporary folders on 127.0.0.1; this server
+// PostgreSQL and rsyslogd are the tests' own (tests/support/PostgresServer.h,
+// tests/support/FleetReceiver.h), in temporary folders on 127.0.0.1; this server
 // syncs every commit to disk, as a real one does.
 #include <benchmark/benchmark.h>
 

@@ -1,6 +1,6 @@
 // Draws the viewer's icon: a log sheet with time-stamped lines under a
 // magnifying glass. Run once by scripts/make-icon; its output is committed as
-// Resources/Log.png (the window icon) and Resources/Log.ico (the Windows file
+// viewer/Resources/Log.png (the window icon) and viewer/Resources/Log.ico (the Windows file
 // icon: one 256 x 256, 32-bit image, stored as PNG inside the ICO container).
 #include <QBuffer>
 #include <QFile>

@@ -1,0 +1,95 @@
+// The demo writer behind scripts/run --demo, run as a process in a folder of
+// the test's own: the history it leaves, and that it says so in Chinese and
+// exits non-zero when the lines could not be stored.
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "TestDatabase.h"
+
+namespace {
+
+struct Run
+{
+    int exitCode = -1;
+    QString output;
+    QString errors;
+};
+
+Run runDemoWriter(const QString& folder, const QString& count)
+{
+    QProcess process;
+    process.setWorkingDirectory(folder);
+    process.start(QStringLiteral(QUARROW_DEMO_WRITER), {count});
+    Run run;
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.exitCode = process.exitCode();
+    run.output = QString::fromLocal8Bit(process.readAllStandardOutput());
+    run.errors = QString::fromLocal8Bit(process.readAllStandardError());
+    return run;
+}
+
+} // namespace
+
+class tst_QuarrowDemo : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void writesTodayAndSevenEarlierDays();
+    void failsLoudlyWhenNothingIsStored();
+};
+
+void tst_QuarrowDemo::writesTodayAndSevenEarlierDays()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString started = QDateTime::currentDateTime().addSecs(-1).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    const Run run = runDemoWriter(dir.path(), QStringLiteral("25"));
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(run.output.contains(QStringLiteral("已写入")), qPrintable(run.output));
+
+    TestDatabase db(dir.filePath(QStringLiteral("dbLog.db")));
+    QMap<QString, int> perDay;  // the history: rows stamped before the run
+    int loggedNow = 0;          // rows the service stamped during the run
+    QSet<QString> times;
+    QSet<int> types;
+    for (const StoredRow& row : db.rows()) {
+        QVERIFY2(QDateTime::fromString(row.datetime, QStringLiteral("yyyy-MM-dd hh:mm:ss")).isValid(),
+                 qPrintable(row.datetime));
+        if (row.datetime >= started)
+            ++loggedNow;
+        else
+            ++perDay[row.datetime.left(10)];
+        times.insert(row.datetime.mid(11, 2));
+        types.insert(row.type);
+    }
+    const QDate today = QDate::currentDate();
+    QCOMPARE(loggedNow, 25);
+    // Today's hours before the run hold a share of a day's history.
+    QVERIFY(perDay.value(today.toString(Qt::ISODate)) <= 500);
+    QCOMPARE(perDay.size() - perDay.contains(today.toString(Qt::ISODate)), 7);
+    for (int back = 1; back <= 7; ++back) {
+        const int rows = perDay.value(today.addDays(-back).toString(Qt::ISODate));
+        QVERIFY2(rows >= 100 && rows <= 500, qPrintable(QString::number(rows)));
+    }
+    QVERIFY(times.size() >= 12); // spread over the day, not one burst
+    QCOMPARE(types.size(), 5);
+}
+
+// A folder stands where dbLog.db belongs: nothing can be stored.
+void tst_QuarrowDemo::failsLoudlyWhenNothingIsStored()
+{
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("dbLog.db")));
+    const Run run = runDemoWriter(dir.path(), QStringLiteral("10"));
+    QVERIFY(run.exitCode > 0);
+    QVERIFY2(run.errors.contains(QStringLiteral("./dbLog.db 无法写入")) || run.errors.contains(QStringLiteral("未能写入")),
+             qPrintable(run.errors));
+    QVERIFY(!run.output.contains(QStringLiteral("已写入")));
+}
+
+QTEST_GUILESS_MAIN(tst_QuarrowDemo)
+#include "tst_quarrow_demo.moc"
