@@ -7,6 +7,8 @@
 
 struct sqlite3;
 
+#include <vxSyslog/vxSyslogExport.h>
+
 namespace SystemLog {
 
 // Decides whether a stored message matches a grep pattern, always with the
@@ -16,7 +18,8 @@ namespace SystemLog {
 // regex engine; the engine still decides every row where bytes could answer
 // differently (a text that is not valid UTF-8, and under ignoreCase the
 // letters k and s, which also fold from the Kelvin sign and the long s).
-class MessageMatcher
+// Exported for the reading library, which follows files and greps too.
+class VXSYSLOG_EXPORT MessageMatcher
 {
 public:
     MessageMatcher(const QString& pattern, bool ignoreCase);

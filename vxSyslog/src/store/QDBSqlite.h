@@ -54,7 +54,8 @@ namespace SystemLog {
 // when a program's last lines are written while the process exits. Every row
 // gets its line's time stamp explicitly; all values are bound, never pasted
 // into SQL.
-class QDBSqlite : public QSqlDatabase
+// Exported for the reading library's vacuum, which writes through it.
+class VXSYSLOG_EXPORT QDBSqlite : public QSqlDatabase
 {
 public:
     static constexpr int kBusyTimeoutMs = 1000;
