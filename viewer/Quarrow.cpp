@@ -29,7 +29,7 @@
 
 #include <vxSyslog/DayExport.h>
 #include <vxSyslog/ListingBlock.h>
-#include <vxSyslog/RecordFilter.h>
+#include <vxSyslog/LogQuery.h>
 #include <vxSyslog/ListingSource.h>
 #include <vxSyslog/RecordSource.h>
 #include <vxSyslog/RecordTypes.h>
@@ -43,7 +43,7 @@
 
 namespace DayExport = SystemLog::DayExport;
 using SystemLog::ListingSource;
-using SystemLog::ViewerQuery;
+using SystemLog::LogQuery;
 using SystemLog::vxSysLog;
 
 namespace {
@@ -520,9 +520,9 @@ void Quarrow::rememberDayType()
     settings.sync();
 }
 
-SystemLog::ViewerQuery Quarrow::listingOf(const TypeChooser* types) const
+SystemLog::LogQuery Quarrow::listingOf(const TypeChooser* types) const
 {
-    ViewerQuery query;
+    LogQuery query;
     query.types = types->types();
     query.withGaps = true;
     return withFilterAndOrder(query);
@@ -563,7 +563,7 @@ void Quarrow::runListing()
         ui.textEdit->showRangeQuery(listedSources(), last.query, last.start, last.end);
 }
 
-SystemLog::ViewerQuery Quarrow::withFilterAndOrder(SystemLog::ViewerQuery query) const
+SystemLog::LogQuery Quarrow::withFilterAndOrder(SystemLog::LogQuery query) const
 {
     query.grep = m_listingBar ? m_listingBar->filter() : QString();
     // As vxlog --grep: an upper-case letter makes the pattern case-sensitive.
@@ -607,10 +607,10 @@ void Quarrow::exportDay()
         inform(DayExport::queryFailedText(day, usage));
         return finish();
     }
-    ViewerQuery query;
+    LogQuery query;
     query.types = m_dayTypes->types();
-    query.start = SystemLog::dayStart(day);
-    query.end = SystemLog::dayEnd(day);
+    query.since = SystemLog::dayStart(day);
+    query.until = SystemLog::dayEnd(day);
     std::atomic<bool> cancelled{false};
     std::atomic<qint64> written{0};
     qint64 total = 0;

@@ -7,7 +7,7 @@
 
 #include <optional>
 
-#include <vxSyslog/ViewerQuery.h>
+#include <vxSyslog/LogQuery.h>
 
 #include "LogSources.h"
 #include "ui_Quarrow.h"
@@ -76,13 +76,13 @@ private:
     void repeatQuery();
     void runListing();
     void showListingLine(const QString& status);
-    SystemLog::ViewerQuery withFilterAndOrder(SystemLog::ViewerQuery query) const;
+    SystemLog::LogQuery withFilterAndOrder(SystemLog::LogQuery query) const;
 
     void queryDay();
     void queryRange();
     void exportDay();
     void rememberDayType();
-    SystemLog::ViewerQuery listingOf(const TypeChooser* types) const;
+    SystemLog::LogQuery listingOf(const TypeChooser* types) const;
     void inform(const QString& text);
     static QString absoluteLocation(const QString& log);
     QString sourcesName() const;
@@ -98,7 +98,7 @@ private:
     struct Listing
     {
         bool isDay;
-        SystemLog::ViewerQuery query;
+        SystemLog::LogQuery query;
         QString types;
         QDate day;
         QDateTime start;

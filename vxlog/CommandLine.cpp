@@ -10,7 +10,7 @@
 #include "TimeArgument.h"
 #include "TypeArgument.h"
 
-using SystemLog::RecordFilter;
+using SystemLog::LogQuery;
 using SystemLog::RecordFormat;
 
 namespace {
@@ -357,7 +357,7 @@ bool CommandLine::singleType(int& type) const
     return true;
 }
 
-bool CommandLine::parseTimeSpan(RecordFilter& filter) const
+bool CommandLine::parseTimeSpan(LogQuery& filter) const
 {
     if (!defined(QStringLiteral("day")))
         return true;
@@ -397,7 +397,7 @@ bool CommandLine::parseTimeSpan(RecordFilter& filter) const
     return true;
 }
 
-bool CommandLine::parseGrep(RecordFilter& filter) const
+bool CommandLine::parseGrep(LogQuery& filter) const
 {
     if (!defined(QStringLiteral("grep")))
         return true;
@@ -444,9 +444,9 @@ bool CommandLine::lines(int& count, int defaultCount) const
     return true;
 }
 
-bool CommandLine::filter(RecordFilter& filter) const
+bool CommandLine::filter(LogQuery& filter) const
 {
-    filter = RecordFilter();
+    filter = LogQuery();
     return parseTypes(m_parser.value(QStringLiteral("type")), filter.types) && parseTimeSpan(filter) && parseGrep(filter);
 }
 

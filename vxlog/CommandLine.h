@@ -6,7 +6,7 @@
 #include <QString>
 #include <QStringList>
 
-#include <vxSyslog/RecordFilter.h>
+#include <vxSyslog/LogQuery.h>
 #include <vxSyslog/RecordFormat.h>
 #include <vxSyslog/RecordSource.h>
 
@@ -83,7 +83,7 @@ public:
     bool noExtraArguments() const;
 
     // Each returns false after reporting a usage error.
-    bool filter(SystemLog::RecordFilter& filter) const;
+    bool filter(SystemLog::LogQuery& filter) const;
     bool format(SystemLog::RecordFormat& format) const;
     bool singleType(int& type) const;
     bool lines(int& count, int defaultCount) const;  // -1: all
@@ -103,8 +103,8 @@ public:
 
 private:
     bool parseTypes(const QString& text, QVector<int>& types) const;
-    bool parseTimeSpan(SystemLog::RecordFilter& filter) const;
-    bool parseGrep(SystemLog::RecordFilter& filter) const;
+    bool parseTimeSpan(SystemLog::LogQuery& filter) const;
+    bool parseGrep(SystemLog::LogQuery& filter) const;
     bool defined(const QString& name) const { return m_defined.contains(name); }
 
     QString m_command;

@@ -21,9 +21,9 @@ namespace {
 
 // The viewer's day query: one type, both ends of the day included, in the
 // order the viewer's store delivers them (its index gives time, then id).
-RecordFilter viewerDayFilter(const QString& day, int type)
+LogQuery viewerDayFilter(const QString& day, int type)
 {
-    RecordFilter filter;
+    LogQuery filter;
     filter.types = {type};
     filter.since = dayStart(day);
     filter.until = dayEnd(day);

@@ -81,7 +81,7 @@ private:
 
 // Several files or the central database: each machine's new records as
 // they come, each naming its machine where several are listed.
-int followSource(const CommandLine& line, const RecordFilter& filter, RecordFormat format, int lines)
+int followSource(const CommandLine& line, const LogQuery& filter, RecordFormat format, int lines)
 {
     const std::unique_ptr<RecordSource> source = line.source();
     if (!source)
@@ -150,7 +150,7 @@ int runFollow(const QStringList& arguments)
     if (line.isSet(QStringLiteral("reverse")))
         return line.usageError(reverseWithFollow());
 
-    RecordFilter filter;
+    LogQuery filter;
     RecordFormat format = RecordFormat::Text;
     int lines = 10;
     qint64 afterId = -1;

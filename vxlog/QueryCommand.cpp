@@ -23,7 +23,7 @@ int followInstead(const CommandLine& line, const QStringList& arguments)
     return runFollow(rest);
 }
 
-int printCount(RecordSource& source, const RecordFilter& filter, int lines)
+int printCount(RecordSource& source, const LogQuery& filter, int lines)
 {
     qint64 count = 0;
     const bool ok = lines == 0 || source.count(filter, count);
@@ -57,7 +57,7 @@ int runQuery(const QStringList& arguments)
     if (line.isSet(QStringLiteral("follow")))
         return followInstead(line, arguments);
 
-    RecordFilter filter;
+    LogQuery filter;
     RecordFormat format = RecordFormat::Text;
     int lines = -1;
     qint64 afterId = -1;
@@ -66,7 +66,7 @@ int runQuery(const QStringList& arguments)
     filter.afterId = qMax<qint64>(afterId, 0);
     if (!line.noExtraArguments())
         return kExitUsage;
-    filter.reverse = line.isSet(QStringLiteral("reverse"));
+    filter.newestFirst = line.isSet(QStringLiteral("reverse"));
 
     const std::unique_ptr<RecordSource> source = line.source();
     if (!source)

@@ -62,7 +62,7 @@ int finishRecordStream(bool readOk, const SystemLog::RecordSource& source, Stdou
     return readOk && source.problems().isEmpty() ? kExitSuccess : kExitFailure;
 }
 
-SystemLog::RecordLabels labelsFor(const SystemLog::RecordSource& source, const SystemLog::RecordFilter& filter)
+SystemLog::RecordLabels labelsFor(const SystemLog::RecordSource& source, const SystemLog::LogQuery& filter)
 {
     SystemLog::RecordLabels labels;
     labels.host = source.namesHosts();

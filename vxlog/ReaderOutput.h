@@ -1,6 +1,6 @@
 #pragma once
 
-#include <vxSyslog/RecordFilter.h>
+#include <vxSyslog/LogQuery.h>
 #include <vxSyslog/RecordFormat.h>
 
 namespace SystemLog {
@@ -29,4 +29,4 @@ int finishRecordStream(bool readOk, const SystemLog::RecordSource& source, Stdou
 
 // What each record names besides its time: the machine where several are
 // listed, the type where the filter lists other than exactly one.
-SystemLog::RecordLabels labelsFor(const SystemLog::RecordSource& source, const SystemLog::RecordFilter& filter);
+SystemLog::RecordLabels labelsFor(const SystemLog::RecordSource& source, const SystemLog::LogQuery& filter);

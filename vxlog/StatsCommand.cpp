@@ -136,7 +136,7 @@ int runStats(const QStringList& arguments)
         return parsed;
     if (line.isSet(QStringLiteral("disk-usage")))
         return line.noExtraArguments() ? printDiskUsage(line.databasePath()) : kExitUsage;
-    RecordFilter filter;
+    LogQuery filter;
     if (!line.filter(filter))
         return kExitUsage;
     if (!line.noExtraArguments())

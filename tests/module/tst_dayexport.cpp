@@ -174,10 +174,10 @@ void tst_DayExport::streamedFromTheDatabase()
                                        "'2024-04-30 23:59:00', '+' || (i * 4) || ' seconds'), 2 + (i % 20 = 0), "
                                        "'报警：X 轴伺服过载 ' || i || char(10) || '第二行 100%' FROM c")));
     }
-    SystemLog::ViewerQuery query;
+    SystemLog::LogQuery query;
     query.types = {2};
-    query.start = QStringLiteral("2024-05-01 00:00:00");
-    query.end = QStringLiteral("2024-05-01 23:59:59");
+    query.since = QStringLiteral("2024-05-01 00:00:00");
+    query.until = QStringLiteral("2024-05-01 23:59:59");
     const QString path = DayExport::filePath(folder.path(), QStringLiteral("2024-05-01"));
     const QByteArray earlier("2024-05-01 09:00:00:\n开机");
     QVERIFY(writeFile(path, earlier));

@@ -16,7 +16,7 @@
 using SystemLog::ListedKey;
 using SystemLog::ListingSource;
 using SystemLog::RecordKeyReader;
-using SystemLog::ViewerQuery;
+using SystemLog::LogQuery;
 
 namespace {
 
@@ -73,7 +73,7 @@ bool makeLog(const QString& path, const QList<Row>& rows)
 }
 
 // One file's listing as its own reader gives it, named as a merged listing names it.
-QList<Listed> ownListing(const QString& path, int machine, const QString& name, const ViewerQuery& query)
+QList<Listed> ownListing(const QString& path, int machine, const QString& name, const LogQuery& query)
 {
     RecordKeyReader reader(path);
     reader.setMachineName(name);
@@ -164,10 +164,10 @@ void tst_ListingSource::mergedListingIsEachFileInTimeOrder()
     QFETCH(bool, withGaps);
     QFETCH(QStringList, hosts);
     QFETCH(bool, onlyGaps);
-    ViewerQuery query;
+    LogQuery query;
     query.types = types;
-    query.start = start;
-    query.end = end;
+    query.since = start;
+    query.until = end;
     query.newestFirst = newestFirst;
     query.withGaps = withGaps;
     query.onlyGaps = onlyGaps;
@@ -248,9 +248,9 @@ void tst_ListingSource::anUnreadableFileIsNamedAndTheOthersListed()
     QVERIFY(source && source->open());
     QCOMPARE(source->problems().size(), 1);
     QVERIFY2(source->problems().first().contains(QDir::toNativeSeparators(bad)), qPrintable(source->problems().first()));
-    ViewerQuery query;
-    query.start = QStringLiteral("2024-05-01 00:00:00");
-    query.end = QStringLiteral("2024-05-02 23:59:59");
+    LogQuery query;
+    query.since = QStringLiteral("2024-05-01 00:00:00");
+    query.until = QStringLiteral("2024-05-02 23:59:59");
     QSet<int> machines;
     int keys = 0;
     QVERIFY(source->readKeys(query, [&](const ListedKey& key) {
@@ -283,9 +283,9 @@ void tst_ListingSource::newestIdsFixTheAnswer()
     QString error;
     const std::unique_ptr<ListingSource> source = ListingSource::create(files, {}, error);
     QVERIFY(source && source->open());
-    ViewerQuery query;
-    query.start = QStringLiteral("2024-05-01 00:00:00");
-    query.end = QStringLiteral("2024-05-02 23:59:59");
+    LogQuery query;
+    query.since = QStringLiteral("2024-05-01 00:00:00");
+    query.until = QStringLiteral("2024-05-02 23:59:59");
     QVERIFY(source->newestIds(query.upToIds));
     QCOMPARE(query.upToIds, (QVector<qint64>{4, 3}));
     for (int machine : appendedTo)
@@ -294,7 +294,7 @@ void tst_ListingSource::newestIdsFixTheAnswer()
     qint64 fixed = 0;
     QVERIFY(source->count(query, fixed));
     QCOMPARE(fixed, qint64(7));
-    ViewerQuery later = query;
+    LogQuery later = query;
     later.afterIds = query.upToIds;
     QVERIFY(source->newestIds(later.upToIds));
     QList<int> machines;

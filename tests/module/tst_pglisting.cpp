@@ -130,7 +130,7 @@ struct Answer
 using Fetch = std::function<bool(const int* machines, const qint64* ids, int count, const RecordKeyReader::FetchSink&)>;
 
 template <typename Source>
-bool answer(Source& source, const ViewerQuery& query, const Fetch& fetch, Answer& out)
+bool answer(Source& source, const LogQuery& query, const Fetch& fetch, Answer& out)
 {
     const bool read = source.readKeys(query,
                                       [&](const ListedKey& key) {
@@ -306,16 +306,16 @@ void tst_PgListing::listing()
     QFETCH(int, flags);
     QFETCH(QVector<qint64>, upTo);
     QFETCH(QVector<qint64>, after);
-    ViewerQuery query;
+    LogQuery query;
     query.types = types;
-    query.start = start;
-    query.end = end;
+    query.since = start;
+    query.until = end;
     query.grep = grep;
     query.ignoreCase = flags & 1;
     query.newestFirst = flags & 2;
     query.withGaps = flags & 4;
     query.onlyGaps = flags & 8;
-    const auto withIds = [&](ViewerQuery q, const QVector<qint64>& up, const QVector<qint64>& past) {
+    const auto withIds = [&](LogQuery q, const QVector<qint64>& up, const QVector<qint64>& past) {
         q.upToId = flags & 16 ? up.value(0) : 0;
         q.afterId = flags & 16 ? past.value(0) : 0;
         q.upToIds = flags & 16 ? QVector<qint64>() : up;
@@ -329,7 +329,7 @@ void tst_PgListing::listing()
     for (int m = 0; m < kHosts.size(); ++m) {
         files << kHosts.at(m) + QLatin1Char('=') + fileOf(m);
         RecordKeyReader file(fileOf(m));
-        ViewerQuery single = query;
+        LogQuery single = query;
         single.upToId = upTo.value(m);
         single.afterId = after.value(m);
         // A machine's bound of 0: it had no records when the answer was fixed.
@@ -343,7 +343,7 @@ void tst_PgListing::listing()
                  }, expected), qPrintable(file.errorText()));
         QVERIFY2(!expected.keys.isEmpty() || query.onlyGaps || none, "a row that lists nothing");
         PgListing one(m_url, {kHosts.at(m)});
-        const ViewerQuery own = withIds(query, pick(upTo, m), pick(after, m));
+        const LogQuery own = withIds(query, pick(upTo, m), pick(after, m));
         QVERIFY2(one.open(), qPrintable(one.errorText()));
         QVERIFY2(answer(one, own, [&](const int*, const qint64* ids, int n, const RecordKeyReader::FetchSink& sink) {
                      return one.fetch(own, nullptr, ids, n, sink);
@@ -358,7 +358,7 @@ void tst_PgListing::listing()
     QString error;
     const std::unique_ptr<ListingSource> merged = ListingSource::create(files, {}, error);
     QVERIFY2(merged && merged->open(), qPrintable(error));
-    const ViewerQuery asked = withIds(query, upTo, after);
+    const LogQuery asked = withIds(query, upTo, after);
     Answer all;
     QVERIFY(answer(*merged, asked, [&](const int* machines, const qint64* ids, int n, const RecordKeyReader::FetchSink& sink) {
         return merged->fetch(asked, machines, ids, n, sink);
@@ -410,9 +410,9 @@ void tst_PgListing::stoppingSinkEndsTheRead()
 {
     PgListing listing(m_bulkUrl, {});
     QVERIFY2(listing.open(), qPrintable(listing.errorText()));
-    ViewerQuery query;
-    query.start = kDay;
-    query.end = kDay + QStringLiteral(" 23:59:59");
+    LogQuery query;
+    query.since = kDay;
+    query.until = kDay + QStringLiteral(" 23:59:59");
     int keys = 0;
     QVERIFY2(listing.readKeys(query, [&](const ListedKey&) { return ++keys < 2; }), qPrintable(listing.errorText()));
     QCOMPARE(keys, 2);
@@ -439,9 +439,9 @@ void tst_PgListing::lostServer()
     QVERIFY2(listing.open(), qPrintable(listing.errorText()));
     if (!midway)
         m_server->stop(true);
-    ViewerQuery query;
-    query.start = kDay;
-    query.end = kDay + QStringLiteral(" 23:59:59");
+    LogQuery query;
+    query.since = kDay;
+    query.until = kDay + QStringLiteral(" 23:59:59");
     int seen = 0;
     const auto stopOnce = [&] {
         if (seen++ == 0)
@@ -515,9 +515,9 @@ void tst_PgListing::aSilentServerHoldsNoCallPastItsLimit()
             listing.interrupt();
             interrupted = true;
         });
-    ViewerQuery query;
-    query.start = kDay;
-    query.end = kDay + QStringLiteral(" 23:59:59");
+    LogQuery query;
+    query.since = kDay;
+    query.until = kDay + QStringLiteral(" 23:59:59");
     qint64 counted = 0;
     const bool ok = when == QLatin1String("open") ? listing.open() : listing.count(query, counted);
     // Both returned while the server is still stopped.

@@ -25,7 +25,7 @@
 #include "TestDatabase.h"
 
 using SystemLog::RecordKeyReader;
-using SystemLog::ViewerQuery;
+using SystemLog::LogQuery;
 
 namespace {
 
@@ -77,14 +77,14 @@ struct Key
 
 // The answer as Qt's SQLite driver reads it: ids in time order, and the
 // length of each record block "time:\nmessage".
-QVector<Key> expectedKeys(const QString& path, const ViewerQuery& query)
+QVector<Key> expectedKeys(const QString& path, const LogQuery& query)
 {
     TestDatabase db(path);
     QSqlQuery q(db.db());
     q.prepare(QStringLiteral("SELECT id, datetime, message FROM SystemInfo WHERE datetime >= ? AND datetime <= ? "
                              "AND type = ? ORDER BY datetime, id"));
-    q.addBindValue(query.start);
-    q.addBindValue(query.end);
+    q.addBindValue(query.since);
+    q.addBindValue(query.until);
     q.addBindValue(query.types.first());
     QVector<Key> keys;
     if (q.exec())
@@ -123,16 +123,16 @@ struct Listing
     }
 };
 
-ViewerQuery query(int type, const char* start, const char* end)
+LogQuery query(int type, const char* start, const char* end)
 {
-    ViewerQuery q;
+    LogQuery q;
     q.types = {type};
-    q.start = QString::fromLatin1(start);
-    q.end = QString::fromLatin1(end);
+    q.since = QString::fromLatin1(start);
+    q.until = QString::fromLatin1(end);
     return q;
 }
 
-ViewerQuery dayQuery(int type)
+LogQuery dayQuery(int type)
 {
     return query(type, "2024-05-01 00:00:00", "2024-05-01 23:59:59");
 }
@@ -186,15 +186,15 @@ bool isGap(const QVariant& type, const QString& message)
 
 // The listing as plain SQL gives it: `where` chooses the records, the
 // blocks are put together here.
-QVector<Block> expectedBlocks(const QString& path, const ViewerQuery& query, const QString& where, bool namesTypes)
+QVector<Block> expectedBlocks(const QString& path, const LogQuery& query, const QString& where, bool namesTypes)
 {
     TestDatabase db(path);
     QSqlQuery q(db.db());
     const QString order = query.newestFirst ? QStringLiteral(" ORDER BY datetime DESC, id DESC") : QStringLiteral(" ORDER BY datetime, id");
     q.prepare(QStringLiteral("SELECT id, datetime, type, message FROM SystemInfo WHERE datetime >= ? AND datetime <= ? AND (")
               + where + QLatin1Char(')') + order);
-    q.addBindValue(query.start);
-    q.addBindValue(query.end);
+    q.addBindValue(query.since);
+    q.addBindValue(query.until);
     QVector<Block> blocks;
     if (!q.exec())
         return blocks;
@@ -219,7 +219,7 @@ QVector<Block> expectedBlocks(const QString& path, const ViewerQuery& query, con
 
 } // namespace
 
-Q_DECLARE_METATYPE(ViewerQuery)
+Q_DECLARE_METATYPE(LogQuery)
 
 class tst_QuarrowWorker : public QObject
 {
@@ -267,7 +267,7 @@ void tst_QuarrowWorker::initTestCase()
 void tst_QuarrowWorker::listsTheWholeAnswerInOrder_data()
 {
     QTest::addColumn<bool>("indexed");
-    QTest::addColumn<ViewerQuery>("query");
+    QTest::addColumn<LogQuery>("query");
     QTest::newRow("a day of type 1, malformed texts among them") << true << dayQuery(1);
     QTest::newRow("a day of type 2") << true << dayQuery(2);
     QTest::newRow("a range across midnight")
@@ -284,7 +284,7 @@ void tst_QuarrowWorker::listsTheWholeAnswerInOrder_data()
 void tst_QuarrowWorker::listsTheWholeAnswerInOrder()
 {
     QFETCH(bool, indexed);
-    QFETCH(ViewerQuery, query);
+    QFETCH(LogQuery, query);
     const QString path = indexed ? m_indexed : m_unindexed;
     const QVector<Key> expected = expectedKeys(path, query);
 
@@ -313,8 +313,8 @@ void tst_QuarrowWorker::listsTheWholeAnswerInOrder()
 // first (at least its end) is still on its way: none of it may arrive.
 void tst_QuarrowWorker::aSecondQueryCancelsTheFirst()
 {
-    const ViewerQuery first = dayQuery(1);
-    const ViewerQuery second = dayQuery(2);
+    const LogQuery first = dayQuery(1);
+    const LogQuery second = dayQuery(2);
     QueryWorker worker;
     Listing listing;
     listing.watch(worker);
@@ -458,7 +458,7 @@ void tst_QuarrowWorker::newestFirstBarShowsItsNewestRecord()
     pane.resize(776, 500);
     pane.show();
     QVERIFY(QTest::qWaitForWindowExposed(&pane));
-    ViewerQuery newest = dayQuery(2);
+    LogQuery newest = dayQuery(2);
     newest.newestFirst = true;
     pane.showDayQuery(m_indexed, newest, QDate(2024, 5, 1));
     PaneStrip* strip = pane.strip();
@@ -705,7 +705,7 @@ void tst_QuarrowWorker::newestFirstLiveCountsNewRecords()
     const QDate today = QDate::currentDate();
     runSqliteShell(path, QByteArray(kCreateTable) + ";\n" + kCreateIndex + ";\n" + insertsAt(today, {QStringLiteral("a")}, 0));
     ResultPane pane;
-    ViewerQuery newest = query(3, "", "");
+    LogQuery newest = query(3, "", "");
     newest.newestFirst = true;
     pane.showDayQuery(path, newest, today);
     QTRY_VERIFY_WITH_TIMEOUT(!pane.isBusy() && pane.recordCount() == 1, kTimeoutMs);
@@ -721,11 +721,11 @@ void tst_QuarrowWorker::newestFirstLiveCountsNewRecords()
 
 void tst_QuarrowWorker::listingsMatchSql_data()
 {
-    QTest::addColumn<ViewerQuery>("query");
+    QTest::addColumn<LogQuery>("query");
     QTest::addColumn<QString>("where"); // the records SQL lists
     const QString gaps = QStringLiteral("(type = 4 AND (message GLOB '日志过多：已丢弃*' OR message GLOB '日志写入失败*'))");
     auto listing = [](QVector<int> types, const char* start, const char* end) {
-        ViewerQuery q = query(0, start, end);
+        LogQuery q = query(0, start, end);
         q.types = types;
         return q;
     };
@@ -734,29 +734,29 @@ void tst_QuarrowWorker::listingsMatchSql_data()
     QTest::newRow("one type, both ends of the day") << listing({3}, dayStart, dayEnd) << QStringLiteral("type = 3");
     QTest::newRow("two types, named") << listing({0, 3}, dayStart, dayEnd) << QStringLiteral("type IN (0, 3)");
     QTest::newRow("all types, also 9 and none") << listing({}, dayStart, dayEnd) << QStringLiteral("1");
-    ViewerQuery withGaps = listing({3}, dayStart, dayEnd);
+    LogQuery withGaps = listing({3}, dayStart, dayEnd);
     withGaps.withGaps = true;
     QTest::newRow("alarms with the gaps of other types") << withGaps << QStringLiteral("type = 3 OR ") + gaps;
-    ViewerQuery allWithGaps = listing({}, dayStart, dayEnd);
+    LogQuery allWithGaps = listing({}, dayStart, dayEnd);
     allWithGaps.withGaps = true;
     QTest::newRow("all types, gaps marked") << allWithGaps << QStringLiteral("1");
-    ViewerQuery filtered = listing({0, 1, 2}, dayStart, dayEnd);
+    LogQuery filtered = listing({0, 1, 2}, dayStart, dayEnd);
     filtered.grep = QStringLiteral("motor");
     filtered.ignoreCase = true;
     QTest::newRow("filter, case ignored") << filtered << QStringLiteral("type IN (0, 1, 2) AND lower(message) LIKE '%motor%'");
-    ViewerQuery upper = filtered;
+    LogQuery upper = filtered;
     upper.grep = QStringLiteral("Motor");
     upper.ignoreCase = false;
     QTest::newRow("filter with an upper-case letter") << upper << QStringLiteral("type IN (0, 1, 2) AND message GLOB '*Motor*'");
-    ViewerQuery regex = listing({4}, dayStart, dayEnd);
+    LogQuery regex = listing({4}, dayStart, dayEnd);
     regex.grep = QStringLiteral("^主轴.*9$");
     regex.withGaps = true;
     QTest::newRow("a regular expression, gaps whatever it says")
         << regex << QStringLiteral("(type = 4 AND message GLOB '主轴*9') OR ") + gaps;
-    ViewerQuery newest = listing({1, 3}, "2024-04-30 23:30:00", "2024-05-01 01:00:00");
+    LogQuery newest = listing({1, 3}, "2024-04-30 23:30:00", "2024-05-01 01:00:00");
     newest.newestFirst = true;
     QTest::newRow("newest first, across midnight") << newest << QStringLiteral("type IN (1, 3)");
-    ViewerQuery oneNewest = listing({2}, dayStart, dayEnd);
+    LogQuery oneNewest = listing({2}, dayStart, dayEnd);
     oneNewest.newestFirst = true;
     QTest::newRow("one type, newest first") << oneNewest << QStringLiteral("type = 2");
 }
@@ -765,7 +765,7 @@ void tst_QuarrowWorker::listingsMatchSql_data()
 // through a reader that starts a new slice every 64 rows as well.
 void tst_QuarrowWorker::listingsMatchSql()
 {
-    QFETCH(ViewerQuery, query);
+    QFETCH(LogQuery, query);
     QFETCH(QString, where);
     const QVector<Block> expected = expectedBlocks(m_mixed, query, where, query.types.size() != 1);
     QVERIFY(expected.size() > 3);

@@ -266,7 +266,7 @@ void tst_VxlogVacuum::whileWritingAndReading()
             VXLOG_STATUS << "live " << logged++;
             SystemLog::LogReader reader(path);
             qint64 count = 0;
-            if (!reader.open() || !reader.count(SystemLog::RecordFilter(), count))
+            if (!reader.open() || !reader.count(SystemLog::LogQuery(), count))
                 readFailures << reader.errorText();
             ++reads;
         } while (!vacuum.waitForFinished(1));

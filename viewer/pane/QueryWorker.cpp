@@ -14,7 +14,7 @@
 #include "StoredRecords.h"
 
 using SystemLog::ListingSource;
-using SystemLog::ViewerQuery;
+using SystemLog::LogQuery;
 
 namespace {
 
@@ -68,7 +68,7 @@ constexpr int kFetchChunk = 512;
 class QueryWorker::BlockFetcher
 {
 public:
-    BlockFetcher(ListingSource& reader, const ViewerQuery& query, const RecordKeys::Snapshot& keys, bool backward)
+    BlockFetcher(ListingSource& reader, const LogQuery& query, const RecordKeys::Snapshot& keys, bool backward)
         : m_reader(reader)
         , m_query(query)
         , m_keys(keys)
@@ -107,7 +107,7 @@ private:
     }
 
     ListingSource& m_reader;
-    const ViewerQuery& m_query;
+    const LogQuery& m_query;
     const RecordKeys::Snapshot& m_keys;
     const bool m_backward;
     int m_first = 0;
@@ -289,7 +289,7 @@ bool anyRecords(const QVector<qint64>& newest)
 
 } // namespace
 
-void QueryWorker::list(const LogSources& sources, const ViewerQuery& query, const QStringList& bounds, bool live)
+void QueryWorker::list(const LogSources& sources, const LogQuery& query, const QStringList& bounds, bool live)
 {
     cancelListing();
     const TicketPtr ticket = std::make_shared<Ticket>();
@@ -339,7 +339,7 @@ void QueryWorker::cancelListing()
     m_checking = false;
 }
 
-void QueryWorker::listJob(const TicketPtr& ticket, const LogSources& sources, ViewerQuery query, const QStringList& bounds,
+void QueryWorker::listJob(const TicketPtr& ticket, const LogSources& sources, LogQuery query, const QStringList& bounds,
                           bool live, const std::shared_ptr<SystemLog::CommittedCopy>& copy)
 {
     auto end = [this, ticket](const QString& error) {
@@ -398,7 +398,7 @@ void QueryWorker::listJob(const TicketPtr& ticket, const LogSources& sources, Vi
         follow(ticket, fixed, query, bounds, newest);
 }
 
-bool QueryWorker::readInBatches(const TicketPtr& ticket, ListingSource& reader, const ViewerQuery& query,
+bool QueryWorker::readInBatches(const TicketPtr& ticket, ListingSource& reader, const LogQuery& query,
                                 const std::function<void(const SystemLog::ListedKey&)>& alsoSee)
 {
     auto ids = std::make_shared<std::vector<qint64>>();
@@ -442,7 +442,7 @@ bool QueryWorker::readInBatches(const TicketPtr& ticket, ListingSource& reader, 
 // the last ids listed and the newest seen, and appended, with the counts
 // they add to the strip. New content in a file ends the follow with
 // liveRestarted(): the pane lists the query again.
-void QueryWorker::follow(const TicketPtr& ticket, const LogSources& sources, ViewerQuery query, const QStringList& bounds,
+void QueryWorker::follow(const TicketPtr& ticket, const LogSources& sources, LogQuery query, const QStringList& bounds,
                          QVector<qint64> last)
 {
     std::unique_ptr<ListingSource> reader;
@@ -468,9 +468,9 @@ void QueryWorker::follow(const TicketPtr& ticket, const LogSources& sources, Vie
     QString usage;
     reader = readerOf(sources, usage);
     const QStringList files = reader ? reader->files() : QStringList();
-    SystemLog::RecordFilter period;
-    period.since = query.start;
-    period.until = query.end;
+    SystemLog::LogQuery period;
+    period.since = query.since;
+    period.until = query.until;
     std::vector<std::unique_ptr<SystemLog::LogTail>> tails;
     std::vector<int> restarts;
     for (int i = 0; i < files.size(); ++i) {
@@ -500,7 +500,7 @@ void QueryWorker::follow(const TicketPtr& ticket, const LogSources& sources, Vie
             return;
         }
         if (newest != last && open()) {
-            ViewerQuery fresh = query;
+            LogQuery fresh = query;
             fresh.afterIds = last;
             fresh.upToIds = newest;
             IntervalCounter counts(bounds);
@@ -528,7 +528,7 @@ void QueryWorker::follow(const TicketPtr& ticket, const LogSources& sources, Vie
 }
 
 // The strip's counts; a failure leaves the strip empty, the listing reports it.
-void QueryWorker::countJob(const TicketPtr& ticket, const LogSources& sources, const ViewerQuery& query,
+void QueryWorker::countJob(const TicketPtr& ticket, const LogSources& sources, const LogQuery& query,
                            const QStringList& bounds)
 {
     QString usage;
@@ -542,7 +542,7 @@ void QueryWorker::countJob(const TicketPtr& ticket, const LogSources& sources, c
     deliver(ticket, [this, counts] { emit intervalsCounted(counts); });
     if (!query.withGaps)
         return;
-    ViewerQuery gaps = query;
+    LogQuery gaps = query;
     gaps.onlyGaps = true;
     QVector<qint64> gapCounts;
     if (reader->countBetween(gaps, bounds, gapCounts))
@@ -553,7 +553,7 @@ void QueryWorker::countJob(const TicketPtr& ticket, const LogSources& sources, c
 
 // Opens a reader of `sources` and hands `scan` the blocks of the listed
 // records; the reason when they cannot be read or a read failed on the way.
-QString QueryWorker::scanListed(const TicketPtr& ticket, const LogSources& sources, const ViewerQuery& query,
+QString QueryWorker::scanListed(const TicketPtr& ticket, const LogSources& sources, const LogQuery& query,
                                 const RecordKeys::Snapshot& keys, bool backward, const std::function<void(BlockFetcher&)>& scan)
 {
     QString usage;
@@ -568,7 +568,7 @@ QString QueryWorker::scanListed(const TicketPtr& ticket, const LogSources& sourc
     return blocks.failed() ? blocks.error() : QString();
 }
 
-void QueryWorker::find(const LogSources& sources, const ViewerQuery& query, const RecordKeys::Snapshot& keys,
+void QueryWorker::find(const LogSources& sources, const LogQuery& query, const RecordKeys::Snapshot& keys,
                        const PaneText::Position& start, const PaneText::Position& end, const QString& text, bool backward)
 {
     cancelFind();
@@ -598,7 +598,7 @@ void QueryWorker::cancelFind()
     m_standing.reset();
 }
 
-void QueryWorker::countStanding(const LogSources& sources, const ViewerQuery& query, const RecordKeys::Snapshot& keys,
+void QueryWorker::countStanding(const LogSources& sources, const LogQuery& query, const RecordKeys::Snapshot& keys,
                                 const PaneSearch::Match& match, const QString& text)
 {
     if (m_standing)
@@ -620,7 +620,7 @@ void QueryWorker::countStanding(const LogSources& sources, const ViewerQuery& qu
     });
 }
 
-void QueryWorker::copy(const LogSources& sources, const ViewerQuery& query, const RecordKeys::Snapshot& keys,
+void QueryWorker::copy(const LogSources& sources, const LogQuery& query, const RecordKeys::Snapshot& keys,
                        const PaneText::Position& start, const PaneText::Position& end)
 {
     cancelCopy();

@@ -72,16 +72,16 @@ public:
     // `bounds` (see ListingSource::countBetween), before or after that.
     // With `live`, once listed, the records committed later are appended as
     // they come (keysListed(), intervalsAdded()) until the listing is cancelled.
-    void list(const LogSources& sources, const SystemLog::ViewerQuery& query, const QStringList& bounds, bool live = false);
+    void list(const LogSources& sources, const SystemLog::LogQuery& query, const QStringList& bounds, bool live = false);
     // Searches the listed records (see PaneSearch::find); findEnded() follows.
-    void find(const LogSources& sources, const SystemLog::ViewerQuery& query, const RecordKeys::Snapshot& keys, const PaneText::Position& start,
+    void find(const LogSources& sources, const SystemLog::LogQuery& query, const RecordKeys::Snapshot& keys, const PaneText::Position& start,
               const PaneText::Position& end, const QString& text, bool backward);
     // Where `match` stands among all occurrences of `text` (PaneSearch::standingOf);
     // standingCounted() follows unless a new find or count cancels it.
-    void countStanding(const LogSources& sources, const SystemLog::ViewerQuery& query, const RecordKeys::Snapshot& keys,
+    void countStanding(const LogSources& sources, const SystemLog::LogQuery& query, const RecordKeys::Snapshot& keys,
                        const PaneSearch::Match& match, const QString& text);
     // The text from start to end as copying gives it; copyEnded() follows.
-    void copy(const LogSources& sources, const SystemLog::ViewerQuery& query, const RecordKeys::Snapshot& keys, const PaneText::Position& start,
+    void copy(const LogSources& sources, const SystemLog::LogQuery& query, const RecordKeys::Snapshot& keys, const PaneText::Position& start,
               const PaneText::Position& end);
 
     // Checks that `sources` can be listed (a file just opened);
@@ -132,18 +132,18 @@ private:
     class BlockFetcher;
     using TicketPtr = std::shared_ptr<Ticket>;
 
-    void listJob(const TicketPtr& ticket, const LogSources& sources, SystemLog::ViewerQuery query, const QStringList& bounds,
+    void listJob(const TicketPtr& ticket, const LogSources& sources, SystemLog::LogQuery query, const QStringList& bounds,
                  bool live, const std::shared_ptr<SystemLog::CommittedCopy>& copy = nullptr);
     // The keys in batches to the GUI; `alsoSee` sees each key as it is read.
-    bool readInBatches(const TicketPtr& ticket, SystemLog::ListingSource& reader, const SystemLog::ViewerQuery& query,
+    bool readInBatches(const TicketPtr& ticket, SystemLog::ListingSource& reader, const SystemLog::LogQuery& query,
                        const std::function<void(const SystemLog::ListedKey&)>& alsoSee = {});
-    void follow(const TicketPtr& ticket, const LogSources& sources, SystemLog::ViewerQuery query, const QStringList& bounds,
+    void follow(const TicketPtr& ticket, const LogSources& sources, SystemLog::LogQuery query, const QStringList& bounds,
                 QVector<qint64> last);
-    void countJob(const TicketPtr& ticket, const LogSources& sources, const SystemLog::ViewerQuery& query,
+    void countJob(const TicketPtr& ticket, const LogSources& sources, const SystemLog::LogQuery& query,
                   const QStringList& bounds);
     // Opens a reader of `sources` and hands `scan` the blocks of the listed
     // records; the reason when they cannot be read or a read failed on the way.
-    QString scanListed(const TicketPtr& ticket, const LogSources& sources, const SystemLog::ViewerQuery& query,
+    QString scanListed(const TicketPtr& ticket, const LogSources& sources, const SystemLog::LogQuery& query,
                        const RecordKeys::Snapshot& keys, bool backward, const std::function<void(BlockFetcher&)>& scan);
     // Hands `result` to the GUI thread, where it runs if the ticket still holds.
     void deliver(const TicketPtr& ticket, std::function<void()> result);

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include <vxSyslog/RecordList.h>
-#include <vxSyslog/ViewerQuery.h>
+#include <vxSyslog/LogQuery.h>
 
 #include "LogSources.h"
 #include "PaneSegments.h"
@@ -109,8 +109,8 @@ public:
     void showRangeQuery(const LogSources& sources, int type, const QDateTime& start, const QDateTime& end);
     // The same for a query of any types, pattern and order (its bounds are
     // set from the day or the range).
-    void showDayQuery(const LogSources& sources, SystemLog::ViewerQuery query, const QDate& day);
-    void showRangeQuery(const LogSources& sources, SystemLog::ViewerQuery query, const QDateTime& start, const QDateTime& end);
+    void showDayQuery(const LogSources& sources, SystemLog::LogQuery query, const QDate& day);
+    void showRangeQuery(const LogSources& sources, SystemLog::LogQuery query, const QDateTime& start, const QDateTime& end);
     // Checks at once that the log database at `sources` can be read; a
     // file that cannot shows why (checkEnded() follows either way).
     void checkLogFile(const LogSources& sources);
@@ -201,7 +201,7 @@ private:
     static bool before(const ViewPos& a, const ViewPos& b);
 
     void setContent(std::unique_ptr<PaneRecords> records, int pixelSize, bool keepListing = false);
-    void startQuery(const LogSources& sources, const SystemLog::ViewerQuery& query, bool reachesNow);
+    void startQuery(const LogSources& sources, const SystemLog::LogQuery& query, bool reachesNow);
     void fixMachines(const QStringList& machines, const QStringList& problems);
     void relistLive();
     void parkEmptyAnswer();
@@ -278,7 +278,7 @@ private:
     std::unique_ptr<StoredRecords> m_parked; // a live listing's empty answer, behind the not-found notice
     LogSources m_liveSources;
     QStringList m_problems; // machines of the listing that cannot be read
-    SystemLog::ViewerQuery m_liveQuery;
+    SystemLog::LogQuery m_liveQuery;
     PaneFindBar* m_findBar;
     PaneStrip* m_strip;
     QueryWorker* m_worker;

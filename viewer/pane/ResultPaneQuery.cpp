@@ -9,7 +9,7 @@
 #include <QShortcut>
 
 #include <vxSyslog/ListingBlock.h>
-#include <vxSyslog/RecordFilter.h>
+#include <vxSyslog/LogQuery.h>
 
 #include "MemoryRecords.h"
 #include "PaneFindBar.h"
@@ -23,9 +23,9 @@ namespace {
 
 const QString kTimeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
 
-SystemLog::ViewerQuery oneType(int type)
+SystemLog::LogQuery oneType(int type)
 {
-    SystemLog::ViewerQuery query;
+    SystemLog::LogQuery query;
     query.types = {type};
     query.withGaps = true;
     return query;
@@ -43,31 +43,31 @@ void ResultPane::showRangeQuery(const LogSources& sources, int type, const QDate
     showRangeQuery(sources, oneType(type), start, end);
 }
 
-void ResultPane::showDayQuery(const LogSources& sources, SystemLog::ViewerQuery query, const QDate& day)
+void ResultPane::showDayQuery(const LogSources& sources, SystemLog::LogQuery query, const QDate& day)
 {
     m_strip->setDay(day);
     const QString text = day.toString(QStringLiteral("yyyy-MM-dd"));
-    query.start = SystemLog::dayStart(text);
-    query.end = SystemLog::dayEnd(text);
+    query.since = SystemLog::dayStart(text);
+    query.until = SystemLog::dayEnd(text);
     startQuery(sources, query, day == QDate::currentDate());
 }
 
-void ResultPane::showRangeQuery(const LogSources& sources, SystemLog::ViewerQuery query, const QDateTime& start,
+void ResultPane::showRangeQuery(const LogSources& sources, SystemLog::LogQuery query, const QDateTime& start,
                                 const QDateTime& end)
 {
     m_strip->setRange(start, end);
-    query.start = start.toString(kTimeFormat);
-    query.end = end.toString(kTimeFormat);
+    query.since = start.toString(kTimeFormat);
+    query.until = end.toString(kTimeFormat);
     const QDateTime now = QDateTime::currentDateTime();
     startQuery(sources, query, start <= now && end >= now.addSecs(-1));
 }
 
 // A listing whose period reaches the present follows the log (newest first,
 // new records would go on top of what is read: they are counted instead).
-void ResultPane::startQuery(const LogSources& sources, const SystemLog::ViewerQuery& query, bool reachesNow)
+void ResultPane::startQuery(const LogSources& sources, const SystemLog::LogQuery& query, bool reachesNow)
 {
     const LogSources path = sources; // may be m_liveSources, which is set below
-    const SystemLog::ViewerQuery listed = query;
+    const SystemLog::LogQuery listed = query;
     const QStringList bounds = m_strip->bounds(); // the strip's period was set by the caller
     auto stored = std::make_unique<StoredRecords>(path, listed);
     StoredRecords* answer = stored.get();

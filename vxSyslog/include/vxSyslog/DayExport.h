@@ -11,7 +11,7 @@
 namespace SystemLog {
 
 class RecordKeyReader;
-struct ViewerQuery;
+struct LogQuery;
 
 namespace DayExport {
 
@@ -44,7 +44,7 @@ VXSYSLOG_EXPORT Outcome writeRecords(const QString& path, const RecordList& reco
 // the file a chunk at a time, so memory does not grow with the day. A read
 // that fails part way (ReadFailed, with the reader's reason) or a cancelled
 // export (Cancelled) leaves an earlier file as it was, like a failed write.
-VXSYSLOG_EXPORT Outcome writeQuery(const QString& path, RecordKeyReader& reader, const ViewerQuery& query,
+VXSYSLOG_EXPORT Outcome writeQuery(const QString& path, RecordKeyReader& reader, const LogQuery& query,
                                    const Progress& progress = Progress());
 
 // The same from any reader of blocks (a listing of several machines):

@@ -9,7 +9,7 @@
 
 #include <vxSyslog/DatabaseFailure.h>
 #include <vxSyslog/RecordKeyReader.h>
-#include <vxSyslog/ViewerQuery.h>
+#include <vxSyslog/LogQuery.h>
 #include <vxSyslog/vxSyslogExport.h>
 
 namespace SystemLog {
@@ -64,14 +64,14 @@ public:
 
     // Per machine (by place), its newest id; 0 where it has no records.
     virtual bool newestIds(QVector<qint64>& ids) = 0;
-    virtual bool count(const ViewerQuery& query, qint64& result) = 0;
-    virtual bool readKeys(const ViewerQuery& query, const KeySink& sink) = 0;
-    virtual bool readBlocks(const ViewerQuery& query, const BlockSink& sink) = 0;
+    virtual bool count(const LogQuery& query, qint64& result) = 0;
+    virtual bool readKeys(const LogQuery& query, const KeySink& sink) = 0;
+    virtual bool readBlocks(const LogQuery& query, const BlockSink& sink) = 0;
     // As RecordKeyReader::countBetween, over every machine.
-    virtual bool countBetween(const ViewerQuery& query, const QStringList& bounds, QVector<qint64>& counts) = 0;
+    virtual bool countBetween(const LogQuery& query, const QStringList& bounds, QVector<qint64>& counts) = 0;
     // The blocks of the records (machines[i], ids[i]); a record no longer
     // stored is left out. `machines` may be null for a source of one machine.
-    virtual bool fetch(const ViewerQuery& query, const int* machines, const qint64* ids, int count,
+    virtual bool fetch(const LogQuery& query, const int* machines, const qint64* ids, int count,
                        const FetchSink& sink) = 0;
 
     virtual void interrupt() = 0;

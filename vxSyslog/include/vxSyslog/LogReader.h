@@ -8,7 +8,7 @@
 
 #include <vxSyslog/DatabaseFailure.h>
 #include <vxSyslog/LogRecord.h>
-#include <vxSyslog/RecordFilter.h>
+#include <vxSyslog/LogQuery.h>
 #include <vxSyslog/vxSyslogExport.h>
 
 namespace SystemLog {
@@ -73,7 +73,7 @@ public:
     // Streams the records the filter selects to `sink`, in the filter's order.
     // No record is held in memory, whatever the answer's size: the last N
     // are found newest first (only where they begin is kept), then read in order.
-    bool read(const RecordFilter& filter, const RecordSink& sink);
+    bool read(const LogQuery& filter, const RecordSink& sink);
 
     // The pull form of read(), for a program that merges several readers:
     // each next() steps the statement once and, on true, record() holds
@@ -96,20 +96,20 @@ public:
         std::unique_ptr<Impl> m;
     };
     // Null after a failure before the first row (an invalid pattern).
-    std::unique_ptr<Cursor> cursor(const RecordFilter& filter);
+    std::unique_ptr<Cursor> cursor(const LogQuery& filter);
 
     // The number of records read() would deliver (ignoring last and order).
-    bool count(const RecordFilter& filter, qint64& result);
+    bool count(const LogQuery& filter, qint64& result);
 
     // The highest id stored so far, 0 for an empty table.
     bool lastId(qint64& result);
 
     // Record counts per calendar day and type within the filter's types and
     // time bounds (grep and ids are ignored), days in ascending order.
-    bool countPerDayAndType(const RecordFilter& filter, const DayTypeSink& sink);
+    bool countPerDayAndType(const LogQuery& filter, const DayTypeSink& sink);
 
     // Count, oldest and newest time stamp within the filter's types and time bounds.
-    bool span(const RecordFilter& filter, Span& result);
+    bool span(const LogQuery& filter, Span& result);
 
     // Called often while a statement runs or waits for a lock; once it
     // returns true the call in progress ends with Interrupted. Empty: never.

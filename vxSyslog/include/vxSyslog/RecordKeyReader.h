@@ -10,7 +10,7 @@
 
 #include <vxSyslog/DatabaseFailure.h>
 #include <vxSyslog/ListedKey.h>
-#include <vxSyslog/ViewerQuery.h>
+#include <vxSyslog/LogQuery.h>
 #include <vxSyslog/vxSyslogExport.h>
 
 namespace SystemLog {
@@ -64,10 +64,10 @@ public:
 
     // The highest row id, 0 for an empty table.
     bool lastId(qint64& id);
-    bool count(const ViewerQuery& query, qint64& result);
-    bool readKeys(const ViewerQuery& query, const KeySink& sink);
+    bool count(const LogQuery& query, qint64& result);
+    bool readKeys(const LogQuery& query, const KeySink& sink);
     // The listed records' blocks (listingBlock()), in the listing's order.
-    bool readBlocks(const ViewerQuery& query, const BlockSink& sink);
+    bool readBlocks(const LogQuery& query, const BlockSink& sink);
 
     // The answer counted per interval (in time order whatever the listing's
     // order), by the time index: bounds are sorted
@@ -75,11 +75,11 @@ public:
     // for bounds[i-1] <= datetime < bounds[i], counts[0] before b0 and
     // counts[n+1] from bn on. Summing counts before an interval gives the
     // position of its first record in the answer.
-    bool countBetween(const ViewerQuery& query, const QStringList& bounds, QVector<qint64>& counts);
+    bool countBetween(const LogQuery& query, const QStringList& bounds, QVector<qint64>& counts);
 
     // The blocks of the records with these ids, as `query` lists them; an
     // id no longer stored is left out.
-    bool fetch(const ViewerQuery& query, const qint64* ids, int count, const FetchSink& sink);
+    bool fetch(const LogQuery& query, const qint64* ids, int count, const FetchSink& sink);
 
     // A listing's keys one at a time, for a caller that merges the listings
     // of several files: startKeys(), then nextKey() until it returns false
@@ -88,7 +88,7 @@ public:
     // transaction between two nextKey() calls, for up to a slice;
     // pauseKeys() ends it at once, and the next nextKey() goes on after the
     // last key given.
-    bool startKeys(const ViewerQuery& query);
+    bool startKeys(const LogQuery& query);
     bool nextKey(ListedKey& key, bool& atEnd);
     QString keyBlock();
     void pauseKeys();

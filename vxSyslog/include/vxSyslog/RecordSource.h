@@ -8,7 +8,7 @@
 #include <memory>
 
 #include <vxSyslog/LogReader.h>
-#include <vxSyslog/RecordFilter.h>
+#include <vxSyslog/LogQuery.h>
 #include <vxSyslog/SourceTail.h>
 #include <vxSyslog/vxSyslogExport.h>
 
@@ -51,15 +51,15 @@ public:
 
     // As LogReader's: records in the filter's order, each carrying its host
     // where namesHosts(). `last` is the last N of the whole listing.
-    virtual bool read(const RecordFilter& filter, const LogReader::RecordSink& sink) = 0;
-    virtual bool count(const RecordFilter& filter, qint64& result) = 0;
-    virtual bool countPerDayAndType(const RecordFilter& filter, const LogReader::DayTypeSink& sink) = 0;
-    virtual bool span(const RecordFilter& filter, LogReader::Span& result) = 0;
+    virtual bool read(const LogQuery& filter, const LogReader::RecordSink& sink) = 0;
+    virtual bool count(const LogQuery& filter, qint64& result) = 0;
+    virtual bool countPerDayAndType(const LogQuery& filter, const LogReader::DayTypeSink& sink) = 0;
+    virtual bool span(const LogQuery& filter, LogReader::Span& result) = 0;
 
     virtual void setStopCheck(const std::function<bool()>& stopRequested) = 0;
 
     // A tail of this source's machines, for a program that follows them.
-    virtual std::unique_ptr<SourceTail> tail(const RecordFilter& filter, SourceTail::NoticeSink notices) = 0;
+    virtual std::unique_ptr<SourceTail> tail(const LogQuery& filter, SourceTail::NoticeSink notices) = 0;
 
     // The files read (their paths), empty for the central database.
     virtual QStringList files() const = 0;

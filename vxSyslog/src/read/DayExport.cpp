@@ -186,7 +186,7 @@ Outcome writeRecords(const QString& path, const RecordList& records)
     return writeFile(path, fillWithRecords(records));
 }
 
-Outcome writeQuery(const QString& path, RecordKeyReader& reader, const ViewerQuery& query, const Progress& progress)
+Outcome writeQuery(const QString& path, RecordKeyReader& reader, const LogQuery& query, const Progress& progress)
 {
     return writeBlocks(
         path,

@@ -54,22 +54,22 @@ enum class Use { Everything, WithoutIdsAndGrep };
 
 // Rows after (before, reversed) the resume point in time order, where rows
 // without a time stamp come first.
-void addResumePoint(const RecordFilter& filter, Condition& c)
+void addResumePoint(const LogQuery& filter, Condition& c)
 {
     const bool nullTime = filter.resumeTime.isNull();
-    if (!filter.reverse && nullTime) {
+    if (!filter.newestFirst && nullTime) {
         c.addNumber(QStringLiteral("(datetime IS NOT NULL OR id > ?)"), filter.resumeId);
-    } else if (filter.reverse && nullTime) {
+    } else if (filter.newestFirst && nullTime) {
         c.addNumber(QStringLiteral("(datetime IS NULL AND id < ?)"), filter.resumeId);
     } else {
-        c.clauses << (filter.reverse ? QStringLiteral("((datetime, id) < (?, ?) OR datetime IS NULL)")
+        c.clauses << (filter.newestFirst ? QStringLiteral("((datetime, id) < (?, ?) OR datetime IS NULL)")
                                      : QStringLiteral("(datetime, id) > (?, ?)"));
         c.values.push_back({true, filter.resumeTime, 0});
         c.values.push_back({false, {}, filter.resumeId});
     }
 }
 
-Condition conditionOf(const RecordFilter& filter, Use use)
+Condition conditionOf(const LogQuery& filter, Use use)
 {
     Condition c;
     if (filter.types.size() == 1) {
@@ -92,7 +92,7 @@ Condition conditionOf(const RecordFilter& filter, Use use)
         c.addNumber(QStringLiteral("id > ?"), filter.afterId);
     if (filter.upToId > 0)
         c.addNumber(QStringLiteral("id <= ?"), filter.upToId);
-    if (filter.resume && filter.order == RecordFilter::Order::Time)
+    if (filter.resume && filter.order == LogQuery::Order::Time)
         addResumePoint(filter, c);
     // Last, so that SQLite tests the cheap terms first.
     if (!filter.grep.isEmpty())
@@ -100,10 +100,10 @@ Condition conditionOf(const RecordFilter& filter, Use use)
     return c;
 }
 
-QString orderClause(const RecordFilter& filter, bool descending)
+QString orderClause(const LogQuery& filter, bool descending)
 {
     const QString dir = descending ? QStringLiteral(" DESC") : QString();
-    if (filter.order == RecordFilter::Order::Arrival)
+    if (filter.order == LogQuery::Order::Arrival)
         return QStringLiteral(" ORDER BY id") + dir;
     return QStringLiteral(" ORDER BY datetime") + dir + QStringLiteral(", id") + dir;
 }
@@ -262,7 +262,7 @@ struct LogReader::Private
     bool notOpen() { return fail(FailureKind::CannotOpen, QStringLiteral("未打开")); }
 
     // The pattern of a filter as the SQL function the conditions call.
-    bool prepareGrep(const RecordFilter& filter)
+    bool prepareGrep(const LogQuery& filter)
     {
         if (filter.grep.isEmpty())
             return true;
@@ -326,7 +326,7 @@ struct LogReader::Private
     // The rows are stepped through rather than skipped with OFFSET, for
     // which SQLite keeps the window in a sorted tree that costs more than
     // the plain sort, even for a few thousand rows.
-    bool limitToLast(const RecordFilter& filter, int count, Condition& condition)
+    bool limitToLast(const LogQuery& filter, int count, Condition& condition)
     {
         // Ids are unique: the table cannot hold more rows than its id span,
         // which the ends of the id tree give at once.
@@ -370,7 +370,7 @@ struct LogReader::Private
         });
         if (!ok || !found)
             return ok;
-        if (filter.order == RecordFilter::Order::Arrival) {
+        if (filter.order == LogQuery::Order::Arrival) {
             condition.addNumber(QStringLiteral("id >= ?"), id);
         } else if (nullTime) {
             // Ascending order puts rows without a time stamp first.
@@ -458,7 +458,7 @@ bool LogReader::Cursor::failed() const
     return m->failed;
 }
 
-std::unique_ptr<LogReader::Cursor> LogReader::cursor(const RecordFilter& filter)
+std::unique_ptr<LogReader::Cursor> LogReader::cursor(const LogQuery& filter)
 {
     if (!d->prepareGrep(filter))
         return nullptr;
@@ -470,11 +470,11 @@ std::unique_ptr<LogReader::Cursor> LogReader::cursor(const RecordFilter& filter)
     impl->d = d.get();
     impl->condition = conditionOf(filter, Use::Everything);
     const bool windowed = filter.last > 0;
-    if (windowed && !filter.reverse && !d->limitToLast(filter, filter.last, impl->condition))
+    if (windowed && !filter.newestFirst && !d->limitToLast(filter, filter.last, impl->condition))
         return nullptr;
     impl->sql = QStringLiteral("SELECT id, datetime, type, message FROM SystemInfo") + impl->condition.sql()
-                + orderClause(filter, filter.reverse);
-    if (windowed && filter.reverse)
+                + orderClause(filter, filter.newestFirst);
+    if (windowed && filter.newestFirst)
         impl->sql += QStringLiteral(" LIMIT %1").arg(filter.last);
     impl->prepare();
     return std::unique_ptr<Cursor>(new Cursor(std::move(impl)));
@@ -515,17 +515,17 @@ QString LogReader::errorText() const
     return d->error;
 }
 
-bool LogReader::read(const RecordFilter& filter, const RecordSink& sink)
+bool LogReader::read(const LogQuery& filter, const RecordSink& sink)
 {
     if (!d->prepareGrep(filter))
         return false;
     Condition condition = conditionOf(filter, Use::Everything);
     const bool windowed = filter.last > 0;
-    if (windowed && !filter.reverse && !d->limitToLast(filter, filter.last, condition))
+    if (windowed && !filter.newestFirst && !d->limitToLast(filter, filter.last, condition))
         return false;
     QString sql = QStringLiteral("SELECT id, datetime, type, message FROM SystemInfo") + condition.sql()
-                  + orderClause(filter, filter.reverse);
-    if (windowed && filter.reverse)
+                  + orderClause(filter, filter.newestFirst);
+    if (windowed && filter.newestFirst)
         sql += QStringLiteral(" LIMIT %1").arg(filter.last);
     LogRecord record;
     return d->run(sql, condition, [&](SqliteStatement& row) {
@@ -534,7 +534,7 @@ bool LogReader::read(const RecordFilter& filter, const RecordSink& sink)
     });
 }
 
-bool LogReader::count(const RecordFilter& filter, qint64& result)
+bool LogReader::count(const LogQuery& filter, qint64& result)
 {
     result = 0;
     if (!d->prepareGrep(filter))
@@ -555,7 +555,7 @@ bool LogReader::lastId(qint64& result)
     });
 }
 
-bool LogReader::countPerDayAndType(const RecordFilter& filter, const DayTypeSink& sink)
+bool LogReader::countPerDayAndType(const LogQuery& filter, const DayTypeSink& sink)
 {
     const Condition condition = conditionOf(filter, Use::WithoutIdsAndGrep);
     // Every value that is not an integer falls into one group, NULL.
@@ -569,7 +569,7 @@ bool LogReader::countPerDayAndType(const RecordFilter& filter, const DayTypeSink
     });
 }
 
-bool LogReader::span(const RecordFilter& filter, Span& result)
+bool LogReader::span(const LogQuery& filter, Span& result)
 {
     result = Span();
     const Condition condition = conditionOf(filter, Use::WithoutIdsAndGrep);

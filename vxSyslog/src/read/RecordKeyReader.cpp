@@ -129,7 +129,7 @@ bool isIntValue(sqlite3_value* value, int number)
 // (both included); a later slice of rows starts at the last row's time
 // stamp, past its id (newest first: ends there, before its id), and a later
 // slice of groups past the last group's time stamp.
-QByteArray whereClause(const ViewerQuery& query, const Stream& stream, bool byGroup, bool withMatch = true)
+QByteArray whereClause(const LogQuery& query, const Stream& stream, bool byGroup, bool withMatch = true)
 {
     const Resume& resume = stream.resume;
     const bool atRow = resume.started && !byGroup;
@@ -148,12 +148,17 @@ QByteArray whereClause(const ViewerQuery& query, const Stream& stream, bool byGr
     return withMatch && !stream.match.isEmpty() ? sql + " AND " + stream.match : sql;
 }
 
-void bindQuery(SqliteStatement& statement, const ViewerQuery& query, const Stream& stream, bool byGroup)
+void bindQuery(SqliteStatement& statement, const LogQuery& query, const Stream& stream, bool byGroup)
 {
     const Resume& resume = stream.resume;
     const bool down = query.newestFirst && !byGroup;
-    statement.bindText(1, resume.started && !down ? resume.datetime : query.start.toUtf8());
-    statement.bindText(2, resume.started && down ? resume.datetime : query.end.toUtf8());
+    statement.bindText(1, resume.started && !down ? resume.datetime : query.since.toUtf8());
+    if (resume.started && down)
+        statement.bindText(2, resume.datetime);
+    else if (query.until.isEmpty())
+        sqlite3_bind_blob(statement.get(), 2, "\xff", 1, SQLITE_STATIC); // above every text: no upper bound
+    else
+        statement.bindText(2, query.until.toUtf8());
     if (stream.type)
         sqlite3_bind_value(statement.get(), 3, stream.type.get());
     else
@@ -169,7 +174,7 @@ void bindQuery(SqliteStatement& statement, const ViewerQuery& query, const Strea
 // A listing read row by row (RecordKeyReader::Private::nextRow).
 struct Merge
 {
-    ViewerQuery query;
+    LogQuery query;
     std::vector<Stream> streams;
     bool prepared = false;
     Stream* delivered = nullptr; // its row went out; stepped at the next call
@@ -322,7 +327,7 @@ struct RecordKeyReader::Private
     }
 
     // The pattern of a query as the SQL function its streams call.
-    bool prepareGrep(const ViewerQuery& query)
+    bool prepareGrep(const LogQuery& query)
     {
         if (query.grep.isEmpty())
             return true;
@@ -365,7 +370,7 @@ struct RecordKeyReader::Private
 
     // The streams of a query: one per listed type, and one for the drop
     // records when they are wanted and their type is not listed.
-    bool streamsOf(const ViewerQuery& query, std::vector<Stream>& streams)
+    bool streamsOf(const LogQuery& query, std::vector<Stream>& streams)
     {
         if (!usable() || !prepareGrep(query))
             return false;
@@ -534,7 +539,7 @@ struct RecordKeyReader::Private
         }
     }
 
-    bool runMerged(const ViewerQuery& query, std::vector<Stream>& streams,
+    bool runMerged(const LogQuery& query, std::vector<Stream>& streams,
                    const std::function<bool(Stream&, sqlite3_stmt*)>& onRow)
     {
         Merge merge;
@@ -550,7 +555,7 @@ struct RecordKeyReader::Private
     }
 
     // One stream's groups of one time stamp (datetime, count) in slices.
-    bool runGroups(const ViewerQuery& query, Stream& stream, const std::function<void(sqlite3_stmt*)>& onGroup)
+    bool runGroups(const LogQuery& query, Stream& stream, const std::function<void(sqlite3_stmt*)>& onGroup)
     {
         for (;;) {
             if (!usable())
@@ -585,7 +590,7 @@ struct RecordKeyReader::Private
 
     // The listed key of a stream's row: its block's length as listingBlock()
     // makes it, counted without converting the texts but for a drop record.
-    ListedKey keyOf(const ViewerQuery& query, const Stream& stream, sqlite3_stmt* row) const
+    ListedKey keyOf(const LogQuery& query, const Stream& stream, sqlite3_stmt* row) const
     {
         ListedKey key;
         key.id = sqlite3_column_int64(row, 0);
@@ -601,14 +606,14 @@ struct RecordKeyReader::Private
     }
 
     // The block of a listed row (id, datetime, message).
-    QString rowBlock(const ViewerQuery& query, const Stream& stream, sqlite3_stmt* row) const
+    QString rowBlock(const LogQuery& query, const Stream& stream, sqlite3_stmt* row) const
     {
         const QString message = textAt(row, 2);
         const bool gap = (query.withGaps || query.onlyGaps) && stream.isGapType && isGapMessage(message);
         return listingBlock(textAt(row, 1), query.namesTypes(), stream.typeName, message, gap, machine);
     }
 
-    bool fetch(const ViewerQuery& query, const qint64* ids, int count, const FetchSink& sink)
+    bool fetch(const LogQuery& query, const qint64* ids, int count, const FetchSink& sink)
     {
         if (!usable())
             return false;
@@ -675,7 +680,7 @@ bool RecordKeyReader::lastId(qint64& id)
     });
 }
 
-bool RecordKeyReader::count(const ViewerQuery& query, qint64& result)
+bool RecordKeyReader::count(const LogQuery& query, qint64& result)
 {
     result = 0;
     std::vector<Stream> streams;
@@ -694,7 +699,7 @@ bool RecordKeyReader::count(const ViewerQuery& query, qint64& result)
     return true;
 }
 
-bool RecordKeyReader::readKeys(const ViewerQuery& query, const KeySink& sink)
+bool RecordKeyReader::readKeys(const LogQuery& query, const KeySink& sink)
 {
     std::vector<Stream> streams;
     return d->streamsOf(query, streams) && d->runMerged(query, streams, [&](Stream& stream, sqlite3_stmt* row) {
@@ -702,7 +707,7 @@ bool RecordKeyReader::readKeys(const ViewerQuery& query, const KeySink& sink)
     });
 }
 
-bool RecordKeyReader::readBlocks(const ViewerQuery& query, const BlockSink& sink)
+bool RecordKeyReader::readBlocks(const LogQuery& query, const BlockSink& sink)
 {
     std::vector<Stream> streams;
     return d->streamsOf(query, streams) && d->runMerged(query, streams, [&](Stream& stream, sqlite3_stmt* row) {
@@ -715,7 +720,7 @@ void RecordKeyReader::setMachineName(const QString& name)
     d->machine = name;
 }
 
-bool RecordKeyReader::startKeys(const ViewerQuery& query)
+bool RecordKeyReader::startKeys(const LogQuery& query)
 {
     d->cursor.reset();
     auto merge = std::make_unique<Merge>();
@@ -758,7 +763,7 @@ void RecordKeyReader::pauseKeys()
         Private::pause(*d->cursor);
 }
 
-bool RecordKeyReader::countBetween(const ViewerQuery& query, const QStringList& bounds, QVector<qint64>& counts)
+bool RecordKeyReader::countBetween(const LogQuery& query, const QStringList& bounds, QVector<qint64>& counts)
 {
     QVector<QByteArray> limits;
     for (const QString& bound : bounds)
@@ -781,7 +786,7 @@ bool RecordKeyReader::countBetween(const ViewerQuery& query, const QStringList& 
     return true;
 }
 
-bool RecordKeyReader::fetch(const ViewerQuery& query, const qint64* ids, int count, const FetchSink& sink)
+bool RecordKeyReader::fetch(const LogQuery& query, const qint64* ids, int count, const FetchSink& sink)
 {
     return d->fetch(query, ids, count, sink);
 }

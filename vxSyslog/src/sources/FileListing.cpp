@@ -28,7 +28,7 @@ namespace {
 
 // The ids of one machine's part of a listing of several: a machine that had
 // no records when the answer was fixed (its bound 0) has none in it.
-bool queryOfPart(const ViewerQuery& query, int index, ViewerQuery& own)
+bool queryOfPart(const LogQuery& query, int index, LogQuery& own)
 {
     own = query;
     own.upToIds.clear();
@@ -130,11 +130,11 @@ bool FileListing::open()
     return any;
 }
 
-bool FileListing::eachPart(const ViewerQuery& query, const std::function<bool(Part&, const ViewerQuery&)>& call)
+bool FileListing::eachPart(const LogQuery& query, const std::function<bool(Part&, const LogQuery&)>& call)
 {
     bool ok = true;
     for (auto& part : m_parts) {
-        ViewerQuery own;
+        LogQuery own;
         if (!part->usable || !queryOfPart(query, part->index, own))
             continue;
         if (!call(*part, own))
@@ -148,15 +148,15 @@ bool FileListing::eachPart(const ViewerQuery& query, const std::function<bool(Pa
 bool FileListing::newestIds(QVector<qint64>& ids)
 {
     ids.fill(0, int(m_parts.size()));
-    return eachPart(ViewerQuery(), [&ids](Part& part, const ViewerQuery&) {
+    return eachPart(LogQuery(), [&ids](Part& part, const LogQuery&) {
         return part.reader.lastId(ids[part.index]);
     });
 }
 
-bool FileListing::count(const ViewerQuery& query, qint64& result)
+bool FileListing::count(const LogQuery& query, qint64& result)
 {
     result = 0;
-    return eachPart(query, [&result](Part& part, const ViewerQuery& own) {
+    return eachPart(query, [&result](Part& part, const LogQuery& own) {
         qint64 counted = 0;
         const bool read = part.reader.count(own, counted);
         result += counted;
@@ -164,10 +164,10 @@ bool FileListing::count(const ViewerQuery& query, qint64& result)
     });
 }
 
-bool FileListing::countBetween(const ViewerQuery& query, const QStringList& bounds, QVector<qint64>& counts)
+bool FileListing::countBetween(const LogQuery& query, const QStringList& bounds, QVector<qint64>& counts)
 {
     counts.fill(0, bounds.size() + 1);
-    return eachPart(query, [&](Part& part, const ViewerQuery& own) {
+    return eachPart(query, [&](Part& part, const LogQuery& own) {
         QVector<qint64> partCounts;
         if (!part.reader.countBetween(own, bounds, partCounts))
             return false;
@@ -177,7 +177,7 @@ bool FileListing::countBetween(const ViewerQuery& query, const QStringList& boun
     });
 }
 
-bool FileListing::mergeKeys(const ViewerQuery& query, const std::function<bool(const ListedKey&, RecordKeyReader&)>& sink)
+bool FileListing::mergeKeys(const LogQuery& query, const std::function<bool(const ListedKey&, RecordKeyReader&)>& sink)
 {
     std::vector<Head> heads;
     bool ok = true;
@@ -194,7 +194,7 @@ bool FileListing::mergeKeys(const ViewerQuery& query, const std::function<bool(c
         return false;
     };
     for (auto& part : m_parts) {
-        ViewerQuery own;
+        LogQuery own;
         if (!part->usable || !queryOfPart(query, part->index, own))
             continue;
         if (!part->reader.startKeys(own)) {
@@ -228,21 +228,21 @@ bool FileListing::mergeKeys(const ViewerQuery& query, const std::function<bool(c
     return ok && !m_interrupted.load();
 }
 
-bool FileListing::readKeys(const ViewerQuery& query, const KeySink& sink)
+bool FileListing::readKeys(const LogQuery& query, const KeySink& sink)
 {
     if (m_parts.size() == 1)
-        return eachPart(query, [&sink](Part& part, const ViewerQuery& own) { return part.reader.readKeys(own, sink); });
+        return eachPart(query, [&sink](Part& part, const LogQuery& own) { return part.reader.readKeys(own, sink); });
     return mergeKeys(query, [&sink](const ListedKey& key, RecordKeyReader&) { return sink(key); });
 }
 
-bool FileListing::readBlocks(const ViewerQuery& query, const BlockSink& sink)
+bool FileListing::readBlocks(const LogQuery& query, const BlockSink& sink)
 {
     if (m_parts.size() == 1)
-        return eachPart(query, [&sink](Part& part, const ViewerQuery& own) { return part.reader.readBlocks(own, sink); });
+        return eachPart(query, [&sink](Part& part, const LogQuery& own) { return part.reader.readBlocks(own, sink); });
     return mergeKeys(query, [&sink](const ListedKey&, RecordKeyReader& reader) { return sink(reader.keyBlock()); });
 }
 
-bool FileListing::fetch(const ViewerQuery& query, const int* machines, const qint64* ids, int count,
+bool FileListing::fetch(const LogQuery& query, const int* machines, const qint64* ids, int count,
                         const FetchSink& sink)
 {
     if (!machines)
@@ -251,7 +251,7 @@ bool FileListing::fetch(const ViewerQuery& query, const int* machines, const qin
     for (int i = 0; i < count; ++i)
         if (machines[i] >= 0 && std::size_t(machines[i]) < m_parts.size())
             places[std::size_t(machines[i])].push_back(i);
-    return eachPart(query, [&](Part& part, const ViewerQuery& own) {
+    return eachPart(query, [&](Part& part, const LogQuery& own) {
         const std::vector<int>& asked = places[std::size_t(part.index)];
         if (asked.empty())
             return true;

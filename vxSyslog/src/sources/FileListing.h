@@ -32,11 +32,11 @@ public:
     bool namesMachines() const override { return m_parts.size() > 1; }
     QStringList files() const override;
     bool newestIds(QVector<qint64>& ids) override;
-    bool count(const ViewerQuery& query, qint64& result) override;
-    bool readKeys(const ViewerQuery& query, const KeySink& sink) override;
-    bool readBlocks(const ViewerQuery& query, const BlockSink& sink) override;
-    bool countBetween(const ViewerQuery& query, const QStringList& bounds, QVector<qint64>& counts) override;
-    bool fetch(const ViewerQuery& query, const int* machines, const qint64* ids, int count,
+    bool count(const LogQuery& query, qint64& result) override;
+    bool readKeys(const LogQuery& query, const KeySink& sink) override;
+    bool readBlocks(const LogQuery& query, const BlockSink& sink) override;
+    bool countBetween(const LogQuery& query, const QStringList& bounds, QVector<qint64>& counts) override;
+    bool fetch(const LogQuery& query, const int* machines, const qint64* ids, int count,
                const FetchSink& sink) override;
     void interrupt() override;
     FailureKind failureKind() const override { return m_kind; }
@@ -49,10 +49,10 @@ private:
     // Runs `call` on every readable part with the query of its machine; a
     // part that fails is named and left out from then on. False when any
     // failed.
-    bool eachPart(const ViewerQuery& query, const std::function<bool(Part&, const ViewerQuery&)>& call);
+    bool eachPart(const LogQuery& query, const std::function<bool(Part&, const LogQuery&)>& call);
     bool partFailed(Part& part);
     // The keys of every part merged, each with the reader it came from.
-    bool mergeKeys(const ViewerQuery& query,
+    bool mergeKeys(const LogQuery& query,
                    const std::function<bool(const ListedKey&, RecordKeyReader&)>& sink);
 
     std::vector<std::unique_ptr<Part>> m_parts;

@@ -109,7 +109,7 @@ bool FileSource::eachPart(const std::function<bool(Part&)>& call)
     return ok;
 }
 
-bool FileSource::read(const RecordFilter& filter, const LogReader::RecordSink& sink)
+bool FileSource::read(const LogQuery& filter, const LogReader::RecordSink& sink)
 {
     if (m_parts.size() == 1)
         return eachPart([&](Part& part) { return part.reader.read(filter, sink); });
@@ -119,12 +119,12 @@ bool FileSource::read(const RecordFilter& filter, const LogReader::RecordSink& s
 // The last N of the merged listing begin at the Nth record counted newest
 // first; each file's own filter then starts where that record would stand
 // in the file.
-bool FileSource::lastWindowStart(const RecordFilter& filter, std::vector<RecordFilter>& filters)
+bool FileSource::lastWindowStart(const LogQuery& filter, std::vector<LogQuery>& filters)
 {
-    RecordFilter newestFirst = filter;
-    newestFirst.reverse = true;
+    LogQuery newestFirst = filter;
+    newestFirst.newestFirst = true;
     std::vector<qint64> upToIds;
-    for (const RecordFilter& own : filters)
+    for (const LogQuery& own : filters)
         upToIds.push_back(own.upToId);
     int seen = 0;
     int startIndex = -1;
@@ -158,20 +158,20 @@ bool FileSource::lastWindowStart(const RecordFilter& filter, std::vector<RecordF
     return ok;
 }
 
-bool FileSource::mergeRead(const RecordFilter& filter, const LogReader::RecordSink& sink, const std::vector<qint64>& upToIds)
+bool FileSource::mergeRead(const LogQuery& filter, const LogReader::RecordSink& sink, const std::vector<qint64>& upToIds)
 {
-    std::vector<RecordFilter> filters(m_parts.size(), filter);
+    std::vector<LogQuery> filters(m_parts.size(), filter);
     for (size_t i = 0; i < upToIds.size() && i < filters.size(); ++i)
         filters[i].upToId = upToIds[i];
     bool ok = true;
-    if (filter.last > 0 && !filter.reverse) {
-        const RecordFilter asked = filters.front();
+    if (filter.last > 0 && !filter.newestFirst) {
+        const LogQuery asked = filters.front();
         ok = lastWindowStart(asked, filters);
     }
-    if (filter.order == RecordFilter::Order::Arrival) {
+    if (filter.order == LogQuery::Order::Arrival) {
         // Ids of different files say nothing about each other's order.
         for (auto& own : filters)
-            own.order = RecordFilter::Order::Time;
+            own.order = LogQuery::Order::Time;
     }
 
     std::vector<Head> heads;
@@ -193,7 +193,7 @@ bool FileSource::mergeRead(const RecordFilter& filter, const LogReader::RecordSi
         size_t next = 0;
         for (size_t i = 1; i < heads.size(); ++i) {
             const bool earlier = isBefore(heads[i].cursor->record(), heads[i].index, heads[next].cursor->record(), heads[next].index);
-            if (earlier != filter.reverse)
+            if (earlier != filter.newestFirst)
                 next = i;
         }
         Head& head = heads[next];
@@ -201,7 +201,7 @@ bool FileSource::mergeRead(const RecordFilter& filter, const LogReader::RecordSi
         out.host = head.host;
         if (!sink(out))
             break;
-        if (filter.reverse && filter.last > 0 && ++delivered >= filter.last)
+        if (filter.newestFirst && filter.last > 0 && ++delivered >= filter.last)
             break;
         if (!head.cursor->next()) {
             if (head.cursor->failed()) {
@@ -216,7 +216,7 @@ bool FileSource::mergeRead(const RecordFilter& filter, const LogReader::RecordSi
     return ok;
 }
 
-bool FileSource::count(const RecordFilter& filter, qint64& result)
+bool FileSource::count(const LogQuery& filter, qint64& result)
 {
     result = 0;
     return eachPart([&](Part& part) {
@@ -228,7 +228,7 @@ bool FileSource::count(const RecordFilter& filter, qint64& result)
     });
 }
 
-bool FileSource::countPerDayAndType(const RecordFilter& filter, const LogReader::DayTypeSink& sink)
+bool FileSource::countPerDayAndType(const LogQuery& filter, const LogReader::DayTypeSink& sink)
 {
     // (day, is an int, type): the values that are not an int first within a
     // day, as SQLite sorts NULL.
@@ -243,7 +243,7 @@ bool FileSource::countPerDayAndType(const RecordFilter& filter, const LogReader:
     return ok;
 }
 
-bool FileSource::span(const RecordFilter& filter, LogReader::Span& result)
+bool FileSource::span(const LogQuery& filter, LogReader::Span& result)
 {
     result = LogReader::Span();
     return eachPart([&](Part& part) {
@@ -265,7 +265,7 @@ bool FileSource::span(const RecordFilter& filter, LogReader::Span& result)
 class FileSource::Tails : public SourceTail
 {
 public:
-    Tails(FileSource& source, const RecordFilter& filter, NoticeSink notices)
+    Tails(FileSource& source, const LogQuery& filter, NoticeSink notices)
         : m_source(source)
         , m_filter(filter)
         , m_notices(std::move(notices))
@@ -279,7 +279,7 @@ public:
         if (!ok && m_source.m_parts.empty())
             return false;
         if (lastCount > 0) {
-            RecordFilter last = m_filter;
+            LogQuery last = m_filter;
             last.last = lastCount;
             m_source.mergeRead(last, sink, lastIds);
         }
@@ -317,13 +317,13 @@ public:
 
 private:
     FileSource& m_source;
-    RecordFilter m_filter;
+    LogQuery m_filter;
     NoticeSink m_notices;
     std::function<bool()> m_stopCheck;
     std::vector<std::pair<QByteArray, std::unique_ptr<LogTail>>> m_tails;
 };
 
-std::unique_ptr<SourceTail> FileSource::tail(const RecordFilter& filter, SourceTail::NoticeSink notices)
+std::unique_ptr<SourceTail> FileSource::tail(const LogQuery& filter, SourceTail::NoticeSink notices)
 {
     return std::make_unique<Tails>(*this, filter, std::move(notices));
 }

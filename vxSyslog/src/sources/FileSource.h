@@ -27,23 +27,23 @@ public:
     ~FileSource() override;
 
     bool open() override;
-    bool read(const RecordFilter& filter, const LogReader::RecordSink& sink) override;
-    bool count(const RecordFilter& filter, qint64& result) override;
-    bool countPerDayAndType(const RecordFilter& filter, const LogReader::DayTypeSink& sink) override;
-    bool span(const RecordFilter& filter, LogReader::Span& result) override;
+    bool read(const LogQuery& filter, const LogReader::RecordSink& sink) override;
+    bool count(const LogQuery& filter, qint64& result) override;
+    bool countPerDayAndType(const LogQuery& filter, const LogReader::DayTypeSink& sink) override;
+    bool span(const LogQuery& filter, LogReader::Span& result) override;
     void setStopCheck(const std::function<bool()>& stopRequested) override;
     bool namesHosts() const override { return m_files.size() > 1; }
     QStringList files() const override;
-    std::unique_ptr<SourceTail> tail(const RecordFilter& filter, SourceTail::NoticeSink notices) override;
+    std::unique_ptr<SourceTail> tail(const LogQuery& filter, SourceTail::NoticeSink notices) override;
 
 private:
     struct Part;
     class Tails;
 
     // `upToIds`, when given, bounds each file's ids (by its place in the list).
-    bool mergeRead(const RecordFilter& filter, const LogReader::RecordSink& sink,
+    bool mergeRead(const LogQuery& filter, const LogReader::RecordSink& sink,
                    const std::vector<qint64>& upToIds = std::vector<qint64>());
-    bool lastWindowStart(const RecordFilter& filter, std::vector<RecordFilter>& filters);
+    bool lastWindowStart(const LogQuery& filter, std::vector<LogQuery>& filters);
     // Runs `call` on every readable part; a part that fails is named and
     // dropped. False when any failed.
     bool eachPart(const std::function<bool(Part&)>& call);

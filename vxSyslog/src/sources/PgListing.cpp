@@ -174,7 +174,7 @@ bool PgListing::newestIds(QVector<qint64>& ids)
     });
 }
 
-bool PgListing::prepareMatcher(const ViewerQuery& query)
+bool PgListing::prepareMatcher(const LogQuery& query)
 {
     if (query.grep.isEmpty() || query.onlyGaps) {
         m_matcher.reset();
@@ -222,11 +222,11 @@ QVector<qint64> perMachine(const QVector<qint64>& given, qint64 forAll, int mach
 
 } // namespace
 
-QByteArray PgListing::rowsOf(const ViewerQuery& query, PgStatement& statement) const
+QByteArray PgListing::rowsOf(const LogQuery& query, PgStatement& statement) const
 {
     const auto add = [&statement](const QByteArray& value) { return statement.add(value); };
     QList<QByteArray> clauses;
-    clauses << "datetime >= " + add(query.start.toUtf8()) << "datetime <= " + add(query.end.toUtf8());
+    clauses << "datetime >= " + add(query.since.toUtf8()) << "datetime <= " + add(query.until.toUtf8());
     const QByteArray upTo =
         upToCondition(perMachine(query.upToIds, query.upToId > 0 ? query.upToId : -1, m_hosts.size()), m_hosts, add);
     if (!upTo.isEmpty())
@@ -271,13 +271,13 @@ int PgListing::placeOf(const QByteArray& host) const
     return m_hosts.size() == 1 ? 0 : m_places.value(host, 0);
 }
 
-// Drop records of the period are listed whatever the pattern (ViewerQuery).
-bool PgListing::listed(const ViewerQuery& query, const Row& row) const
+// Drop records of the period are listed whatever the pattern (LogQuery).
+bool PgListing::listed(const LogQuery& query, const Row& row) const
 {
     return !m_matcher || m_matcher->matches(row.message.constData(), row.message.size()) || (query.withGaps && row.isGap());
 }
 
-bool PgListing::readRows(const ViewerQuery& query, const std::function<bool(const Row&)>& onRow)
+bool PgListing::readRows(const LogQuery& query, const std::function<bool(const Row&)>& onRow)
 {
     if (!usable() || !prepareMatcher(query))
         return false;
@@ -298,14 +298,14 @@ bool PgListing::readRows(const ViewerQuery& query, const std::function<bool(cons
     });
 }
 
-QString PgListing::blockOf(const ViewerQuery& query, const Row& row, bool gapsMarked) const
+QString PgListing::blockOf(const LogQuery& query, const Row& row, bool gapsMarked) const
 {
     return listingBlock(QString::fromUtf8(row.datetime), query.namesTypes(), query.namesTypes() ? row.typeName() : QString(),
                         QString::fromUtf8(row.message), gapsMarked && row.isGap(),
                         namesMachines() ? m_machines.value(row.place) : QString());
 }
 
-bool PgListing::readKeys(const ViewerQuery& query, const KeySink& sink)
+bool PgListing::readKeys(const LogQuery& query, const KeySink& sink)
 {
     // The texts a block adds to its time stamp and message, per machine and type.
     QVector<int> machineLengths;
@@ -334,12 +334,12 @@ bool PgListing::readKeys(const ViewerQuery& query, const KeySink& sink)
 
 // As RecordKeyReader's blocks: a drop record reads as one where the query
 // lists the period's drop records (withGaps).
-bool PgListing::readBlocks(const ViewerQuery& query, const BlockSink& sink)
+bool PgListing::readBlocks(const LogQuery& query, const BlockSink& sink)
 {
     return readRows(query, [&](const Row& row) { return sink(blockOf(query, row, query.withGaps || query.onlyGaps)); });
 }
 
-bool PgListing::count(const ViewerQuery& query, qint64& result)
+bool PgListing::count(const LogQuery& query, qint64& result)
 {
     result = 0;
     QVector<qint64> counts;
@@ -349,7 +349,7 @@ bool PgListing::count(const ViewerQuery& query, qint64& result)
     return true;
 }
 
-bool PgListing::countBetween(const ViewerQuery& query, const QStringList& bounds, QVector<qint64>& counts)
+bool PgListing::countBetween(const LogQuery& query, const QStringList& bounds, QVector<qint64>& counts)
 {
     QList<QByteArray> limits;
     for (const QString& bound : bounds)
@@ -384,7 +384,7 @@ bool PgListing::countBetween(const ViewerQuery& query, const QStringList& bounds
     });
 }
 
-bool PgListing::fetch(const ViewerQuery& query, const int* machines, const qint64* ids, int count, const FetchSink& sink)
+bool PgListing::fetch(const LogQuery& query, const int* machines, const qint64* ids, int count, const FetchSink& sink)
 {
     if (!usable())
         return false;

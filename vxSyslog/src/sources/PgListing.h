@@ -62,11 +62,11 @@ public:
     bool namesMachines() const override { return m_machines.size() != 1; }
 
     bool newestIds(QVector<qint64>& ids) override;
-    bool count(const ViewerQuery& query, qint64& result) override;
-    bool readKeys(const ViewerQuery& query, const KeySink& sink) override;
-    bool readBlocks(const ViewerQuery& query, const BlockSink& sink) override;
-    bool countBetween(const ViewerQuery& query, const QStringList& bounds, QVector<qint64>& counts) override;
-    bool fetch(const ViewerQuery& query, const int* machines, const qint64* ids, int count,
+    bool count(const LogQuery& query, qint64& result) override;
+    bool readKeys(const LogQuery& query, const KeySink& sink) override;
+    bool readBlocks(const LogQuery& query, const BlockSink& sink) override;
+    bool countBetween(const LogQuery& query, const QStringList& bounds, QVector<qint64>& counts) override;
+    bool fetch(const LogQuery& query, const int* machines, const qint64* ids, int count,
                const FetchSink& sink) override;
 
     void interrupt() override;
@@ -85,17 +85,17 @@ private:
     bool failFromConnection();
     bool run(const PgStatement& statement, const std::function<bool(const Values&, const Nulls&)>& onRow);
     bool findAllHosts(QList<QByteArray>& hosts);
-    bool prepareMatcher(const ViewerQuery& query);
+    bool prepareMatcher(const LogQuery& query);
 
     // The query's rows of fleet_log (host, id, datetime, type, message) as a
     // FROM item, unordered; the pattern is left to listed().
-    QByteArray rowsOf(const ViewerQuery& query, PgStatement& statement) const;
+    QByteArray rowsOf(const LogQuery& query, PgStatement& statement) const;
     // The listed rows (host, id, datetime, type, message) in the listing's
     // order, each with what the keys and blocks need of it.
-    bool readRows(const ViewerQuery& query, const std::function<bool(const Row&)>& onRow);
-    bool listed(const ViewerQuery& query, const Row& row) const;
+    bool readRows(const LogQuery& query, const std::function<bool(const Row&)>& onRow);
+    bool listed(const LogQuery& query, const Row& row) const;
     int placeOf(const QByteArray& host) const;
-    QString blockOf(const ViewerQuery& query, const Row& row, bool gapsMarked) const;
+    QString blockOf(const LogQuery& query, const Row& row, bool gapsMarked) const;
 
     QString m_url;
     QStringList m_asked;

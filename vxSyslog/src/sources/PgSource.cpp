@@ -92,7 +92,7 @@ bool PgSource::stream(const PgStatement& query, const std::function<bool(const s
     return m_connection->stream(query.sql, query.parameters, row, m_stopCheck) || failed();
 }
 
-void PgSource::where(const RecordFilter& filter, PgStatement& query, bool withHosts) const
+void PgSource::where(const LogQuery& filter, PgStatement& query, bool withHosts) const
 {
     QList<QByteArray> clauses;
     // One host as an equality, so that the planner walks that host's index in time order.
@@ -126,16 +126,16 @@ void PgSource::where(const RecordFilter& filter, PgStatement& query, bool withHo
 
 namespace {
 
-QByteArray orderBy(const RecordFilter& filter, bool descending)
+QByteArray orderBy(const LogQuery& filter, bool descending)
 {
     const QByteArray direction = descending ? " DESC" : "";
-    const QByteArray first = filter.order == RecordFilter::Order::Arrival ? "received" : "datetime";
+    const QByteArray first = filter.order == LogQuery::Order::Arrival ? "received" : "datetime";
     return " ORDER BY " + first + direction + ", host" + direction + ", id" + direction;
 }
 
 } // namespace
 
-bool PgSource::read(const RecordFilter& filter, const LogReader::RecordSink& sink)
+bool PgSource::read(const LogQuery& filter, const LogReader::RecordSink& sink)
 {
     std::unique_ptr<MessageMatcher> matcher;
     if (!filter.grep.isEmpty()) {
@@ -144,18 +144,18 @@ bool PgSource::read(const RecordFilter& filter, const LogReader::RecordSink& sin
             addProblem(QStringLiteral("无效的正则表达式：%1").arg(matcher->errorString()));
             return false;
         }
-        if (filter.last > 0 && !filter.reverse)
+        if (filter.last > 0 && !filter.newestFirst)
             return readLastWithGrep(filter, sink);
     }
     PgStatement query;
     query.sql = QByteArray("SELECT ") + kColumns + " FROM fleet_log";
     where(filter, query);
     const bool serverLast = filter.last > 0 && !matcher;
-    if (serverLast && !filter.reverse) {
+    if (serverLast && !filter.newestFirst) {
         query.sql += orderBy(filter, true) + " LIMIT " + QByteArray::number(filter.last);
         query.sql = QByteArray("SELECT * FROM (") + query.sql + ") AS newest" + orderBy(filter, false);
     } else {
-        query.sql += orderBy(filter, filter.reverse);
+        query.sql += orderBy(filter, filter.newestFirst);
         if (serverLast)
             query.sql += " LIMIT " + QByteArray::number(filter.last);
     }
@@ -173,10 +173,10 @@ bool PgSource::read(const RecordFilter& filter, const LogReader::RecordSink& sin
 
 // The last N matches of a pattern: where they begin is found newest first,
 // then they are read in order from there.
-bool PgSource::readLastWithGrep(const RecordFilter& filter, const LogReader::RecordSink& sink)
+bool PgSource::readLastWithGrep(const LogQuery& filter, const LogReader::RecordSink& sink)
 {
-    RecordFilter newestFirst = filter;
-    newestFirst.reverse = true;
+    LogQuery newestFirst = filter;
+    newestFirst.newestFirst = true;
     LogRecord start;
     int seen = 0;
     if (!read(newestFirst, [&](const LogRecord& record) {
@@ -188,7 +188,7 @@ bool PgSource::readLastWithGrep(const RecordFilter& filter, const LogReader::Rec
             return true;
         }))
         return false;
-    RecordFilter fromStart = filter;
+    LogQuery fromStart = filter;
     fromStart.last = 0;
     if (seen < filter.last)
         return read(fromStart, sink);
@@ -210,7 +210,7 @@ bool PgSource::readLastWithGrep(const RecordFilter& filter, const LogReader::Rec
     });
 }
 
-bool PgSource::count(const RecordFilter& filter, qint64& result)
+bool PgSource::count(const LogQuery& filter, qint64& result)
 {
     result = 0;
     PgStatement query;
@@ -222,7 +222,7 @@ bool PgSource::count(const RecordFilter& filter, qint64& result)
             return true;
         });
     }
-    RecordFilter all = filter;
+    LogQuery all = filter;
     all.last = 0;
     return read(all, [&result](const LogRecord&) {
         ++result;
@@ -230,9 +230,9 @@ bool PgSource::count(const RecordFilter& filter, qint64& result)
     });
 }
 
-bool PgSource::countPerDayAndType(const RecordFilter& filter, const LogReader::DayTypeSink& sink)
+bool PgSource::countPerDayAndType(const LogQuery& filter, const LogReader::DayTypeSink& sink)
 {
-    RecordFilter bounds = filter;
+    LogQuery bounds = filter;
     bounds.afterId = bounds.upToId = 0;
     PgStatement query;
     query.sql = "SELECT substr(datetime, 1, 10), type, count(*) FROM fleet_log";
@@ -244,10 +244,10 @@ bool PgSource::countPerDayAndType(const RecordFilter& filter, const LogReader::D
     });
 }
 
-bool PgSource::span(const RecordFilter& filter, LogReader::Span& result)
+bool PgSource::span(const LogQuery& filter, LogReader::Span& result)
 {
     result = LogReader::Span();
-    RecordFilter bounds = filter;
+    LogQuery bounds = filter;
     bounds.afterId = bounds.upToId = 0;
     PgStatement query;
     query.sql = "SELECT count(*), min(datetime), max(datetime) FROM fleet_log";
@@ -279,7 +279,7 @@ bool PgSource::newestIds(Positions& result)
     });
 }
 
-bool PgSource::readAfter(const RecordFilter& filter, Positions& after, int limit, const LogReader::RecordSink& sink)
+bool PgSource::readAfter(const LogQuery& filter, Positions& after, int limit, const LogReader::RecordSink& sink)
 {
     Positions machines;
     if (!newestIds(machines))
@@ -295,7 +295,7 @@ bool PgSource::readAfter(const RecordFilter& filter, Positions& after, int limit
     std::unique_ptr<MessageMatcher> matcher;
     if (!filter.grep.isEmpty())
         matcher = std::make_unique<MessageMatcher>(filter.grep, filter.ignoreCase);
-    RecordFilter bounds = filter;
+    LogQuery bounds = filter;
     bounds.afterId = bounds.upToId = 0;
     PgStatement query;
     const QByteArray hostList = query.add(pgTextArray(hosts));
@@ -323,13 +323,13 @@ bool PgSource::readAfter(const RecordFilter& filter, Positions& after, int limit
 class PgSource::Tail : public SourceTail
 {
 public:
-    Tail(PgSource& source, const RecordFilter& filter, NoticeSink notices)
+    Tail(PgSource& source, const LogQuery& filter, NoticeSink notices)
         : m_source(source)
         , m_filter(filter)
         , m_notices(std::move(notices))
     {
         m_filter.last = 0;
-        m_filter.reverse = false;
+        m_filter.newestFirst = false;
     }
 
     bool start(int lastCount, const LogReader::RecordSink& sink) override
@@ -338,7 +338,7 @@ public:
             return false;
         if (lastCount <= 0)
             return true;
-        RecordFilter last = m_filter;
+        LogQuery last = m_filter;
         last.last = lastCount;
         return m_source.read(last, [&](const LogRecord& record) {
             // Stored after the positions were taken: fetch() hands it over.
@@ -370,13 +370,13 @@ public:
 
 private:
     PgSource& m_source;
-    RecordFilter m_filter;
+    LogQuery m_filter;
     NoticeSink m_notices;
     Positions m_positions;
     bool m_failing = false;
 };
 
-std::unique_ptr<SourceTail> PgSource::tail(const RecordFilter& filter, SourceTail::NoticeSink notices)
+std::unique_ptr<SourceTail> PgSource::tail(const LogQuery& filter, SourceTail::NoticeSink notices)
 {
     return std::make_unique<Tail>(*this, filter, std::move(notices));
 }

@@ -35,14 +35,14 @@ public:
     static bool acceptsUrl(const QString& url, QString& error);
 
     bool open() override;
-    bool read(const RecordFilter& filter, const LogReader::RecordSink& sink) override;
-    bool count(const RecordFilter& filter, qint64& result) override;
-    bool countPerDayAndType(const RecordFilter& filter, const LogReader::DayTypeSink& sink) override;
-    bool span(const RecordFilter& filter, LogReader::Span& result) override;
+    bool read(const LogQuery& filter, const LogReader::RecordSink& sink) override;
+    bool count(const LogQuery& filter, qint64& result) override;
+    bool countPerDayAndType(const LogQuery& filter, const LogReader::DayTypeSink& sink) override;
+    bool span(const LogQuery& filter, LogReader::Span& result) override;
     void setStopCheck(const std::function<bool()>& stopRequested) override;
     bool namesHosts() const override { return m_hosts.size() != 1; }
     QStringList files() const override { return QStringList(); }
-    std::unique_ptr<SourceTail> tail(const RecordFilter& filter, SourceTail::NoticeSink notices) override;
+    std::unique_ptr<SourceTail> tail(const LogQuery& filter, SourceTail::NoticeSink notices) override;
 
     // For a tail: the machines in the table (within the hosts asked for)
     // with their newest id, found through the primary key's index.
@@ -51,7 +51,7 @@ public:
     // Records stored after each machine's id in `after` (a machine not in
     // it: from its first), in the order they were stored, at most `limit`
     // looked at; `after` moves past every record looked at, matched or not.
-    bool readAfter(const RecordFilter& filter, Positions& after, int limit, const LogReader::RecordSink& sink);
+    bool readAfter(const LogQuery& filter, Positions& after, int limit, const LogReader::RecordSink& sink);
 
 private:
     // After a lost connection, for a tail that goes on.
@@ -61,8 +61,8 @@ private:
     bool stream(const PgStatement& query, const std::function<bool(const std::vector<QByteArray>&, const std::vector<bool>&)>& row);
     bool failed();
     // The filter's WHERE clause; `withHosts` false leaves the hosts asked for out.
-    void where(const RecordFilter& filter, PgStatement& query, bool withHosts = true) const;
-    bool readLastWithGrep(const RecordFilter& filter, const LogReader::RecordSink& sink);
+    void where(const LogQuery& filter, PgStatement& query, bool withHosts = true) const;
+    bool readLastWithGrep(const LogQuery& filter, const LogReader::RecordSink& sink);
 
     QString m_url;
     QStringList m_hosts;
