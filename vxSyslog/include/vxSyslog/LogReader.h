@@ -118,6 +118,8 @@ public:
     QString path() const;
     FailureKind failureKind() const;
     QString errorText() const;
+    // The reason alone, describeFailure()'s sentence without the file's name.
+    QString failureText() const;
 
 private:
     struct Private;

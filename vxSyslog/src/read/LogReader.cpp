@@ -1,13 +1,7 @@
 #include <vxSyslog/LogReader.h>
 
 #include <QDir>
-#include <QElapsedTimer>
-#include <QFileInfo>
-#include <QSqlDatabase>
-#include <QSqlDriver>
-#include <QSqlError>
 #include <QStringList>
-#include <QVariant>
 
 #include <sqlite3.h>
 
@@ -15,6 +9,7 @@
 #include <vector>
 
 #include "read/MessageMatcher.h"
+#include "read/ReadConnection.h"
 #include "store/ReaderChecks.h"
 #include "store/SqliteStatement.h"
 
@@ -22,20 +17,6 @@ namespace SystemLog {
 
 namespace {
 
-// A connection of the reader's own, never registered by name, so that no other
-// code in the process can reach it or mistake it for the writer's.
-class PrivateConnection : public QSqlDatabase
-{
-public:
-    PrivateConnection() : QSqlDatabase(QStringLiteral("QSQLITE")) {}
-};
-
-const char* const kReadOnlyOptions = "QSQLITE_OPEN_READONLY";
-// A writer's commit takes far less; a lock held longer is another program's.
-constexpr int kBusyTimeoutMs = 5000;
-constexpr int kBusySleepMs = 10;
-// Virtual machine steps between two looks at the stop check.
-constexpr int kStopCheckSteps = 1000;
 const char* const kGrepFunction = "vxlog_grep";
 
 // The WHERE clause for a filter's types, time bounds, ids and pattern, with its values.
@@ -147,116 +128,25 @@ void recordFromRow(const SqliteStatement& row, LogRecord& record)
 
 struct LogReader::Private
 {
-    QString path;
-    PrivateConnection connection;
-    sqlite3* db = nullptr;
-    FailureKind kind = FailureKind::Other;
-    QString error;
-    std::function<bool()> stopCheck;
-    QElapsedTimer busyWait;
+    explicit Private(const QString& path) : connection(path) {}
+
+    ReadConnection connection;
+    sqlite3* db = nullptr;  // the connection's handle once open
     std::unique_ptr<MessageMatcher> matcher;
     QString matcherPattern;
     bool matcherIgnoresCase = false;
 
-    bool stopRequested() const { return stopCheck && stopCheck(); }
-
-    static int onBusy(void* self, int attempts)
-    {
-        auto* d = static_cast<Private*>(self);
-        if (attempts == 0)
-            d->busyWait.start();
-        if (d->stopRequested() || d->busyWait.elapsed() >= kBusyTimeoutMs)
-            return 0;
-        sqlite3_sleep(kBusySleepMs);
-        return 1;
-    }
-
-    static int onProgress(void* self) { return static_cast<Private*>(self)->stopRequested() ? 1 : 0; }
-
-    void installHandlers(sqlite3* handle)
-    {
-        sqlite3_busy_handler(handle, &Private::onBusy, this);
-        if (stopCheck)
-            sqlite3_progress_handler(handle, kStopCheckSteps, &Private::onProgress, this);
-        else
-            sqlite3_progress_handler(handle, 0, nullptr, nullptr);
-    }
-
-    bool fail(FailureKind failureKind, const QString& detail)
-    {
-        kind = failureKind;
-        QString reason = describeFailure(failureKind, detail);
-        reason.replace(QLatin1Char('\n'), QLatin1Char(' '));
-        error = QStringLiteral("无法读取日志数据库 %1：%2").arg(QDir::toNativeSeparators(path), reason);
-        return false;
-    }
-
-    // The failure SQLite reported for the statement that just failed.
-    bool failWith(int code, const QString& message)
-    {
-        FailureKind failureKind = failureKindOfSqliteError(code, message);
-        if (stopRequested() && (failureKind == FailureKind::Interrupted || failureKind == FailureKind::Locked))
-            failureKind = FailureKind::Interrupted;
-        return fail(failureKind, message);
-    }
-
-    // Lets SQLite roll back a write that was cut off, through a read-write
-    // connection of its own that lives for this one step.
-    bool recoverInterruptedWrite()
-    {
-        sqlite3* writable = nullptr;
-        int rc = sqlite3_open_v2(path.toUtf8().constData(), &writable, SQLITE_OPEN_READWRITE, nullptr);
-        QString detail;
-        if (rc == SQLITE_OK && sqlite3_db_readonly(writable, "main") == 1) {
-            rc = SQLITE_READONLY;
-        } else if (rc == SQLITE_OK) {
-            sqlite3_busy_handler(writable, &Private::onBusy, this);
-            rc = sqlite3_exec(writable, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
-            if (rc != SQLITE_OK)
-                detail = QString::fromUtf8(sqlite3_errmsg(writable));
-        }
-        sqlite3_close(writable);
-        if (rc == SQLITE_OK)
-            return true;
-        const FailureKind failureKind = (rc & 0xff) == SQLITE_BUSY ? FailureKind::Locked : FailureKind::InterruptedWrite;
-        return fail(stopRequested() ? FailureKind::Interrupted : failureKind, detail);
-    }
-
-    bool checkSchema()
-    {
-        QStringList columns;
-        const bool read = run(QStringLiteral("PRAGMA table_info(SystemInfo)"), Condition(), [&columns](SqliteStatement& row) {
-            columns << QString::fromUtf8(row.textAt(1)).toLower();
-            return true;
-        });
-        if (!read)
-            return false;
-        return holdsLogColumns(columns) || fail(FailureKind::NotALogDatabase, QString());
-    }
+    bool fail(FailureKind failureKind, const QString& detail) { return connection.fail(failureKind, detail); }
+    bool failWith(int code, const QString& message) { return connection.failWith(code, message); }
+    bool recoverInterruptedWrite() { return connection.rollBackCutOffWrite(); }
 
     bool open()
     {
         db = nullptr;
-        const QFileInfo file(path);
-        // Checked first: SQLite would report a missing file only as "cannot
-        // open", and a reader must never be the one to create it.
-        if (!file.exists())
-            return fail(FailureKind::Missing, QString());
-        if (!file.isFile())
-            return fail(FailureKind::CannotOpen, QStringLiteral("不是普通文件"));
-        connection.setDatabaseName(path);
-        connection.setConnectOptions(QString::fromLatin1(kReadOnlyOptions));
-        if (!connection.open())
-            return fail(failureKindOf(connection.lastError()), connection.lastError().text());
-        const QVariant handle = connection.driver()->handle();
-        if (qstrcmp(handle.typeName(), "sqlite3*") != 0 || !(db = *static_cast<sqlite3* const*>(handle.constData())))
-            return fail(FailureKind::CannotOpen, QString());
-        installHandlers(db);
-        if (checkSchema())
-            return true;
-        // Not a log: no statement of a later call may run on it.
-        db = nullptr;
-        return false;
+        if (!connection.open(true))
+            return false;
+        db = connection.handle();
+        return true;
     }
 
     bool notOpen() { return fail(FailureKind::CannotOpen, QStringLiteral("未打开")); }
@@ -481,9 +371,8 @@ std::unique_ptr<LogReader::Cursor> LogReader::cursor(const LogQuery& filter)
 }
 
 LogReader::LogReader(const QString& path)
-    : d(std::make_unique<Private>())
+    : d(std::make_unique<Private>(path))
 {
-    d->path = path;
 }
 
 LogReader::~LogReader() = default;
@@ -495,24 +384,29 @@ bool LogReader::open()
 
 void LogReader::setStopCheck(const std::function<bool()>& stopRequested)
 {
-    d->stopCheck = stopRequested;
-    if (d->db)
-        d->installHandlers(d->db);
+    d->connection.setStopCheck(stopRequested);
 }
 
 QString LogReader::path() const
 {
-    return d->path;
+    return d->connection.path();
 }
 
 FailureKind LogReader::failureKind() const
 {
-    return d->kind;
+    return d->connection.failureKind();
+}
+
+QString LogReader::failureText() const
+{
+    return d->connection.errorText();
 }
 
 QString LogReader::errorText() const
 {
-    return d->error;
+    QString reason = d->connection.errorText();
+    reason.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return QStringLiteral("无法读取日志数据库 %1：%2").arg(QDir::toNativeSeparators(path()), reason);
 }
 
 bool LogReader::read(const LogQuery& filter, const RecordSink& sink)

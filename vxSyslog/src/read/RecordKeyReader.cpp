@@ -1,16 +1,11 @@
 #include <vxSyslog/RecordKeyReader.h>
 
 #include <QElapsedTimer>
-#include <QFileInfo>
 
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
-#include <chrono>
-#include <mutex>
-#include <thread>
 
 #include <limits>
 
@@ -19,7 +14,7 @@
 #include <vxSyslog/RecordTypes.h>
 
 #include "read/MessageMatcher.h"
-#include "store/ReaderChecks.h"
+#include "read/ReadConnection.h"
 #include "store/SqliteStatement.h"
 
 namespace SystemLog {
@@ -186,23 +181,19 @@ struct Merge
 
 struct RecordKeyReader::Private
 {
-    QString path;
-    sqlite3* db = nullptr;
-    std::mutex handleMutex; // db against interrupt() from another thread
-    std::atomic<bool> interrupted{false};
-    int busyTimeoutMs = kDefaultBusyTimeoutMs;
+    explicit Private(const QString& path) : connection(path) {}
+
+    ReadConnection connection;
+    sqlite3* db = nullptr;  // the connection's handle once open
     // A writer of the file (rollback journal: its commit waits for every
     // reader) waits at most about this long for a slice of a long read.
     qint64 sliceMs = kDefaultSliceMs;
-    QElapsedTimer busyClock;
     bool sliced = false; // the time index exists, so a slice can seek where the last ended
     bool utf8 = true;    // texts are stored as UTF-8 (a database may choose UTF-16)
     sqlite3_stmt* fetchStatement = nullptr;
     std::unique_ptr<MessageMatcher> matcher;
     QString matcherPattern;
     bool matcherIgnoresCase = false;
-    FailureKind kind = FailureKind::Other;
-    QString error;
     QString machine; // named in every block, after the time stamp
     std::unique_ptr<Merge> cursor;
 
@@ -213,99 +204,22 @@ struct RecordKeyReader::Private
         cursor.reset();
         sqlite3_finalize(fetchStatement);
         fetchStatement = nullptr;
-        std::lock_guard<std::mutex> lock(handleMutex);
-        sqlite3_close(db);
         db = nullptr;
+        connection.close();
     }
 
-    bool fail(FailureKind failureKind, const QString& detail)
-    {
-        kind = failureKind;
-        error = describeFailure(failureKind, detail);
-        return false;
-    }
-
-    bool failFromSqlite()
-    {
-        if (interrupted.load())
-            return fail(FailureKind::Other, QStringLiteral("已取消"));
-        const QString message = QString::fromUtf8(sqlite3_errmsg(db));
-        return fail(failureKindOfSqliteError(sqlite3_extended_errcode(db), message), message);
-    }
-
-    bool usable()
-    {
-        if (interrupted.load())
-            return fail(FailureKind::Other, QStringLiteral("已取消"));
-        if (!db)
-            return fail(FailureKind::CannotOpen, QStringLiteral("未打开"));
-        return true;
-    }
-
-    // Waits for another program's lock in short naps, so that an interrupt
-    // ends the wait at once.
-    static int onBusy(void* context, int attempt)
-    {
-        auto* self = static_cast<Private*>(context);
-        if (attempt == 0)
-            self->busyClock.start();
-        if (self->interrupted.load() || self->busyClock.elapsed() >= self->busyTimeoutMs)
-            return 0;
-        std::this_thread::sleep_for(std::chrono::milliseconds(attempt < 10 ? 1 : 5));
-        return 1;
-    }
-
-    bool checkSchema()
-    {
-        SqliteStatement info(db, "PRAGMA table_info(SystemInfo)");
-        if (!info.prepared())
-            return failFromSqlite();
-        QStringList columns;
-        int rc;
-        while ((rc = info.step()) == SQLITE_ROW)
-            columns << textAt(info.get(), 1).toLower();
-        if (rc != SQLITE_DONE)
-            return failFromSqlite();
-        return holdsLogColumns(columns) || fail(FailureKind::NotALogDatabase, QString());
-    }
-
-    // Whether an index leads with (type, datetime), as the writer creates it.
-    bool hasTimeIndex()
-    {
-        SqliteStatement indexes(db, "SELECT il.name FROM pragma_index_list('SystemInfo') AS il "
-                              "WHERE (SELECT group_concat(name, ',') FROM (SELECT name FROM pragma_index_info(il.name) "
-                              "ORDER BY seqno LIMIT 2)) = 'type,datetime'");
-        return indexes.prepared() && indexes.step() == SQLITE_ROW;
-    }
+    bool fail(FailureKind failureKind, const QString& detail) { return connection.fail(failureKind, detail); }
+    bool failFromSqlite() { return connection.failFromSqlite(); }
+    bool usable() { return connection.usable(); }
 
     bool open()
     {
         close();
-        const QFileInfo file(path);
-        // Checked first: SQLite would report a missing file only as "cannot open".
-        if (!file.exists())
-            return fail(FailureKind::Missing, QString());
-        if (!file.isFile())
-            return fail(FailureKind::CannotOpen, QStringLiteral("不是普通文件"));
-        sqlite3* handle = nullptr;
-        const int rc = sqlite3_open_v2(path.toUtf8().constData(), &handle, SQLITE_OPEN_READONLY, nullptr);
-        {
-            std::lock_guard<std::mutex> lock(handleMutex);
-            db = handle;
-        }
-        if (rc != SQLITE_OK) {
-            failFromSqlite();
-            close();
+        if (!connection.open())
             return false;
-        }
-        sqlite3_busy_handler(db, &Private::onBusy, this);
-        if (!checkSchema()) {
-            close();
-            return false;
-        }
-        sliced = hasTimeIndex();
-        SqliteStatement encoding(db, "PRAGMA encoding");
-        utf8 = encoding.prepared() && encoding.step() == SQLITE_ROW && utf8At(encoding.get(), 0) == "UTF-8";
+        db = connection.handle();
+        sliced = connection.hasTimeIndex();
+        utf8 = connection.storesUtf8();
         return true;
     }
 
@@ -649,16 +563,15 @@ struct RecordKeyReader::Private
 };
 
 RecordKeyReader::RecordKeyReader(const QString& path)
-    : d(std::make_unique<Private>())
+    : d(std::make_unique<Private>(path))
 {
-    d->path = path;
 }
 
 RecordKeyReader::~RecordKeyReader() = default;
 
 void RecordKeyReader::setBusyTimeout(int milliseconds)
 {
-    d->busyTimeoutMs = milliseconds;
+    d->connection.setBusyTimeout(milliseconds);
 }
 
 void RecordKeyReader::setSliceTime(int milliseconds)
@@ -793,30 +706,27 @@ bool RecordKeyReader::fetch(const LogQuery& query, const qint64* ids, int count,
 
 void RecordKeyReader::interrupt()
 {
-    d->interrupted.store(true);
-    std::lock_guard<std::mutex> lock(d->handleMutex);
-    if (d->db)
-        sqlite3_interrupt(d->db);
+    d->connection.interrupt();
 }
 
 bool RecordKeyReader::isInterrupted() const
 {
-    return d->interrupted.load();
+    return d->connection.isInterrupted();
 }
 
 QString RecordKeyReader::path() const
 {
-    return d->path;
+    return d->connection.path();
 }
 
 FailureKind RecordKeyReader::failureKind() const
 {
-    return d->kind;
+    return d->connection.failureKind();
 }
 
 QString RecordKeyReader::errorText() const
 {
-    return d->error;
+    return d->connection.errorText();
 }
 
 } // namespace SystemLog

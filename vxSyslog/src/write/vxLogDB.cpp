@@ -1,6 +1,7 @@
 #include "write/vxLogDB.h"
 
 #include <vxSyslog/DayBounds.h>
+#include <vxSyslog/LogReader.h>
 
 #include <QDir>
 #include <QFileInfo>
@@ -582,6 +583,9 @@ qint64 vxLogDB::setMaxPageCount(qint64 pages)
     return cap;
 }
 
+// Queries read through a read-only connection of their own, as every
+// reader of the log does, on the caller's thread: the writer's connection
+// is only asked to exist first.
 QueryResult vxLogDB::runQuery(const QString& start, const QString& end, int type)
 {
     std::unique_lock<std::mutex> lock = callerTurn();
@@ -589,9 +593,35 @@ QueryResult vxLogDB::runQuery(const QString& start, const QString& end, int type
     // yet, say) is tried again; a refused one stays refused.
     if (!m_db->isOpen() && !m_db->refused())
         m_db->createTable();
-    QueryResult result = m_db->queryResult(start, end, type);
+    const QString path = m_path;
     endCallerTurn(lock);
+
+    QueryResult result;
+    LogReader reader(path);
+    LogQuery query;
+    query.types = {type};
+    query.since = start;
+    query.until = end;
+    const bool read = reader.open() && reader.read(query, [&result](const LogRecord& record) {
+        result.records.append(qMakePair(QString::fromUtf8(record.datetime), QString::fromUtf8(record.message)));
+        return true;
+    });
+    if (!read) {
+        // A step can fail half way (the file locked past the busy timeout,
+        // a corrupt page): then the rows so far are not the answer.
+        result.records.clear();
+        result.failed = true;
+        result.error = reader.failureText();
+    }
+    setQueryOutcome(result);
     return result;
+}
+
+void vxLogDB::setQueryOutcome(const QueryResult& result)
+{
+    std::lock_guard<std::mutex> lock(m_queryOutcomeMutex);
+    m_lastQueryFailed = result.failed;
+    m_lastQueryError = result.error;
 }
 
 RecordList vxLogDB::queryByDay(QString day, int type)
@@ -616,18 +646,14 @@ QueryResult vxLogDB::queryRangeResult(const QString& start, const QString& end, 
 
 bool vxLogDB::lastQueryFailed()
 {
-    std::unique_lock<std::mutex> lock = callerTurn();
-    const bool failed = m_db->lastQueryFailed();
-    endCallerTurn(lock);
-    return failed;
+    std::lock_guard<std::mutex> lock(m_queryOutcomeMutex);
+    return m_lastQueryFailed;
 }
 
 QString vxLogDB::lastQueryError()
 {
-    std::unique_lock<std::mutex> lock = callerTurn();
-    const QString error = m_db->lastQueryError();
-    endCallerTurn(lock);
-    return error;
+    std::lock_guard<std::mutex> lock(m_queryOutcomeMutex);
+    return m_lastQueryError;
 }
 
 } // namespace SystemLog

@@ -227,6 +227,7 @@ private:
     std::unique_lock<std::mutex> callerTurn();
     void endCallerTurn(std::unique_lock<std::mutex>& lock);
     QueryResult runQuery(const QString& start, const QString& end, int type);
+    void setQueryOutcome(const QueryResult& result);
 
     QString m_path;                       // written under m_dbMutex while the writer thread is not running
     QDBSqlite* m_db = nullptr;
@@ -239,6 +240,10 @@ private:
     std::mutex m_dbMutex;                 // held around every statement on m_db
     std::condition_variable m_dbTurn;     // a caller finished with m_db
     std::atomic<int> m_queriesWaiting{0};
+
+    std::mutex m_queryOutcomeMutex;       // the outcome of the query of any thread that ended last
+    bool m_lastQueryFailed = false;
+    QString m_lastQueryError;
 
     // Writer thread only (and the destructor, after the join).
     std::list<tag_MsgItem> m_pending;     // taken from the queue, not yet written

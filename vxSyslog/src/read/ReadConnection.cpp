@@ -1,0 +1,210 @@
+#include "read/ReadConnection.h"
+
+#include <QFileInfo>
+#include <QStringList>
+
+#include <sqlite3.h>
+
+#include <chrono>
+#include <thread>
+
+#include "store/ReaderChecks.h"
+#include "store/SqliteStatement.h"
+
+namespace SystemLog {
+
+namespace {
+
+// Virtual machine steps between two looks at the stop check.
+constexpr int kStopCheckSteps = 1000;
+
+} // namespace
+
+ReadConnection::ReadConnection(const QString& path)
+    : m_path(path)
+{
+}
+
+ReadConnection::~ReadConnection()
+{
+    close();
+}
+
+void ReadConnection::close()
+{
+    std::lock_guard<std::mutex> lock(m_handleMutex);
+    sqlite3_close(m_db);
+    m_db = nullptr;
+}
+
+bool ReadConnection::open(bool rollBackCutOffWrites)
+{
+    close();
+    const QFileInfo file(m_path);
+    // Checked first: SQLite would report a missing file only as "cannot
+    // open", and a reader must never be the one to create it.
+    if (!file.exists())
+        return fail(FailureKind::Missing, QString());
+    if (!file.isFile())
+        return fail(FailureKind::CannotOpen, QStringLiteral("不是普通文件"));
+    sqlite3* handle = nullptr;
+    const int rc = sqlite3_open_v2(m_path.toUtf8().constData(), &handle, SQLITE_OPEN_READONLY, nullptr);
+    {
+        std::lock_guard<std::mutex> lock(m_handleMutex);
+        m_db = handle;
+    }
+    if (rc != SQLITE_OK) {
+        failFromSqlite();
+        close();
+        return false;
+    }
+    installHandlers();
+    bool checked = checkSchema();
+    if (!checked && rollBackCutOffWrites && m_kind == FailureKind::InterruptedWrite)
+        checked = rollBackCutOffWrite() && checkSchema();
+    if (!checked)
+        close();  // not a log: no statement of a later call may run on it
+    return checked;
+}
+
+bool ReadConnection::checkSchema()
+{
+    if (!usable())
+        return false;
+    SqliteStatement info(m_db, "PRAGMA table_info(SystemInfo)");
+    if (!info.prepared())
+        return failFromSqlite();
+    QStringList columns;
+    int rc;
+    while ((rc = info.step()) == SQLITE_ROW)
+        columns << QString::fromUtf8(info.textAt(1)).toLower();
+    if (rc != SQLITE_DONE)
+        return failFromSqlite();
+    return holdsLogColumns(columns) || fail(FailureKind::NotALogDatabase, QString());
+}
+
+void ReadConnection::setStopCheck(const std::function<bool()>& stopRequested)
+{
+    m_stopCheck = stopRequested;
+    if (m_db)
+        installHandlers();
+}
+
+void ReadConnection::interrupt()
+{
+    m_interrupted.store(true);
+    std::lock_guard<std::mutex> lock(m_handleMutex);
+    if (m_db)
+        sqlite3_interrupt(m_db);
+}
+
+bool ReadConnection::stopRequested() const
+{
+    return m_interrupted.load() || (m_stopCheck && m_stopCheck());
+}
+
+// Waits for another program's lock in short naps, so that a stop ends the
+// wait at once.
+int ReadConnection::onBusy(void* self, int attempt)
+{
+    auto* c = static_cast<ReadConnection*>(self);
+    if (attempt == 0)
+        c->m_busyClock.start();
+    if (c->stopRequested() || c->m_busyClock.elapsed() >= c->m_busyTimeoutMs)
+        return 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(attempt < 10 ? 1 : 5));
+    return 1;
+}
+
+int ReadConnection::onProgress(void* self)
+{
+    return static_cast<ReadConnection*>(self)->stopRequested() ? 1 : 0;
+}
+
+void ReadConnection::installHandlers()
+{
+    sqlite3_busy_handler(m_db, &ReadConnection::onBusy, this);
+    if (m_stopCheck)
+        sqlite3_progress_handler(m_db, kStopCheckSteps, &ReadConnection::onProgress, this);
+    else
+        sqlite3_progress_handler(m_db, 0, nullptr, nullptr);
+}
+
+bool ReadConnection::usable()
+{
+    if (m_interrupted.load())
+        return fail(FailureKind::Other, QStringLiteral("已取消"));
+    if (!m_db)
+        return fail(FailureKind::CannotOpen, QStringLiteral("未打开"));
+    return true;
+}
+
+bool ReadConnection::rollBackCutOffWrite()
+{
+    sqlite3* writable = nullptr;
+    int rc = sqlite3_open_v2(m_path.toUtf8().constData(), &writable, SQLITE_OPEN_READWRITE, nullptr);
+    QString detail;
+    if (rc == SQLITE_OK && sqlite3_db_readonly(writable, "main") == 1) {
+        rc = SQLITE_READONLY;
+    } else if (rc == SQLITE_OK) {
+        sqlite3_busy_handler(writable, &ReadConnection::onBusy, this);
+        rc = sqlite3_exec(writable, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+        if (rc != SQLITE_OK)
+            detail = QString::fromUtf8(sqlite3_errmsg(writable));
+    }
+    sqlite3_close(writable);
+    if (rc == SQLITE_OK)
+        return true;
+    const FailureKind kind = (rc & 0xff) == SQLITE_BUSY ? FailureKind::Locked : FailureKind::InterruptedWrite;
+    return fail(m_stopCheck && m_stopCheck() ? FailureKind::Interrupted : kind, detail);
+}
+
+bool ReadConnection::hasTimeIndex()
+{
+    if (!m_db)
+        return false;
+    SqliteStatement indexes(m_db, "SELECT il.name FROM pragma_index_list('SystemInfo') AS il "
+                                  "WHERE (SELECT group_concat(name, ',') FROM (SELECT name FROM pragma_index_info(il.name) "
+                                  "ORDER BY seqno LIMIT 2)) = 'type,datetime'");
+    return indexes.prepared() && indexes.step() == SQLITE_ROW;
+}
+
+bool ReadConnection::storesUtf8()
+{
+    if (!m_db)
+        return true;
+    SqliteStatement encoding(m_db, "PRAGMA encoding");
+    return encoding.prepared() && encoding.step() == SQLITE_ROW && encoding.textAt(0) == "UTF-8";
+}
+
+bool ReadConnection::fail(FailureKind kind, const QString& detail)
+{
+    m_kind = kind;
+    m_detail = detail;
+    return false;
+}
+
+bool ReadConnection::failFromSqlite()
+{
+    if (!m_db)
+        return fail(FailureKind::CannotOpen, QString());
+    return failWith(sqlite3_extended_errcode(m_db), QString::fromUtf8(sqlite3_errmsg(m_db)));
+}
+
+bool ReadConnection::failWith(int code, const QString& message)
+{
+    if (m_interrupted.load())
+        return fail(FailureKind::Other, QStringLiteral("已取消"));
+    FailureKind kind = failureKindOfSqliteError(code, message);
+    // A stop check ends a statement as an interrupt, a wait for a lock as busy.
+    if (m_stopCheck && m_stopCheck() && (kind == FailureKind::Interrupted || kind == FailureKind::Locked))
+        kind = FailureKind::Interrupted;
+    return fail(kind, message);
+}
+
+QString ReadConnection::errorText() const
+{
+    return describeFailure(m_kind, m_detail);
+}
+
+} // namespace SystemLog
