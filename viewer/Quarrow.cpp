@@ -617,7 +617,7 @@ void Quarrow::exportDay()
     bool read = false;
 
     const bool counted = runWhileAnswering(this, *reader, cancelled, [] { return QStringLiteral("正在读取记录…"); }, [&] {
-        read = reader->open() && reader->newestIds(query.upToIds) && reader->count(query, total);
+        read = reader->open() && reader->newestIds(query.upToIds) && reader->countListed(query, total);
     });
     if (!counted || cancelled.load())
         return finish();

@@ -16,7 +16,7 @@
 #include <unistd.h>
 
 #include <vxSyslog/DayExport.h>
-#include <vxSyslog/RecordKeyReader.h>
+#include <vxSyslog/LogReader.h>
 
 #include "TestDatabase.h"
 
@@ -182,7 +182,7 @@ void tst_DayExport::streamedFromTheDatabase()
     const QByteArray earlier("2024-05-01 09:00:00:\n开机");
     QVERIFY(writeFile(path, earlier));
 
-    SystemLog::RecordKeyReader reader(database);
+    SystemLog::LogReader reader(database);
     QVERIFY2(reader.open(), qPrintable(reader.errorText()));
     qint64 reports = 0;
     const DayExport::Outcome outcome = DayExport::writeQuery(path, reader, query, [&](qint64 written) {
@@ -199,7 +199,7 @@ void tst_DayExport::streamedFromTheDatabase()
         return;
     }
     SystemLog::RecordList records;
-    SystemLog::RecordKeyReader again(database);
+    SystemLog::LogReader again(database);
     QVERIFY(again.open() && again.readBlocks(query, [&records](const QString& block) {
         const int colon = block.indexOf(QStringLiteral(":\n"));
         records.append(qMakePair(block.left(colon), block.mid(colon + 2)));

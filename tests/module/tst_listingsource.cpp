@@ -9,13 +9,13 @@
 #include <algorithm>
 
 #include <vxSyslog/ListingSource.h>
-#include <vxSyslog/RecordKeyReader.h>
+#include <vxSyslog/LogReader.h>
 
 #include "TestDatabase.h"
 
 using SystemLog::ListedKey;
 using SystemLog::ListingSource;
-using SystemLog::RecordKeyReader;
+using SystemLog::LogReader;
 using SystemLog::LogQuery;
 
 namespace {
@@ -75,7 +75,7 @@ bool makeLog(const QString& path, const QList<Row>& rows)
 // One file's listing as its own reader gives it, named as a merged listing names it.
 QList<Listed> ownListing(const QString& path, int machine, const QString& name, const LogQuery& query)
 {
-    RecordKeyReader reader(path);
+    LogReader reader(path);
     reader.setMachineName(name);
     QList<Listed> listed;
     QStringList blocks;
@@ -218,7 +218,7 @@ void tst_ListingSource::mergedListingIsEachFileInTimeOrder()
                           [&](int index, const QString& block) { fetched[index] = block; }));
     QCOMPARE(QStringList(fetched.toList()), blocks);
     qint64 counted = 0;
-    QVERIFY(source->count(query, counted));
+    QVERIFY(source->countListed(query, counted));
     QCOMPARE(counted, qint64(listed.size()));
     QVector<qint64> perInterval;
     QVERIFY(source->countBetween(query, {QStringLiteral("2024-05-01 09:00:00")}, perInterval));
@@ -292,7 +292,7 @@ void tst_ListingSource::newestIdsFixTheAnswer()
         QVERIFY(TestDatabase(files[machine]).insertRow(QStringLiteral("2024-05-01 12:00:00"), 3, QStringLiteral("后来")));
 
     qint64 fixed = 0;
-    QVERIFY(source->count(query, fixed));
+    QVERIFY(source->countListed(query, fixed));
     QCOMPARE(fixed, qint64(7));
     LogQuery later = query;
     later.afterIds = query.upToIds;

@@ -1,7 +1,7 @@
 // The viewer's listing of the fleet's PostgreSQL (PgListing) against the
 // machines' own files: the same rows in fleet_log and in three SQLite logs,
 // every query of a table read both ways. One machine's listing must equal
-// RecordKeyReader's on its file (keys, blocks, counts); all machines'
+// LogReader's on its file (keys, blocks, counts); all machines'
 // must be the files' listings merged by time stamp, machine and id, each
 // block naming its machine. A server that goes away is a failure with a
 // reason, and an interrupt from another thread ends a statement the server
@@ -14,7 +14,7 @@
 #include <QtTest>
 
 #include <vxSyslog/ListingSource.h>
-#include <vxSyslog/RecordKeyReader.h>
+#include <vxSyslog/LogReader.h>
 
 #include "PostgresServer.h"
 #include "TestDatabase.h"
@@ -127,7 +127,7 @@ struct Answer
     QStringList fetched;
 };
 
-using Fetch = std::function<bool(const int* machines, const qint64* ids, int count, const RecordKeyReader::FetchSink&)>;
+using Fetch = std::function<bool(const int* machines, const qint64* ids, int count, const LogReader::FetchSink&)>;
 
 template <typename Source>
 bool answer(Source& source, const LogQuery& query, const Fetch& fetch, Answer& out)
@@ -143,7 +143,7 @@ bool answer(Source& source, const LogQuery& query, const Fetch& fetch, Answer& o
                              out.blocks << block;
                              return true;
                          })
-                      && source.count(query, out.count) && source.countBetween(query, kBounds, out.counts);
+                      && source.countListed(query, out.count) && source.countBetween(query, kBounds, out.counts);
     QVector<int> machines = out.machines;
     QVector<qint64> ids = out.ids;
     machines << 1;
@@ -255,7 +255,7 @@ void tst_PgListing::machines()
     for (int place = 0; place < newest.size(); ++place) {
         if (newest[place] >= 0)
             continue;
-        RecordKeyReader file(fileOf(kHosts.indexOf(expected.at(place))));
+        LogReader file(fileOf(kHosts.indexOf(expected.at(place))));
         QVERIFY(file.open() && file.lastId(newest[place]));
     }
     QVector<qint64> ids;
@@ -328,7 +328,7 @@ void tst_PgListing::listing()
     QStringList files;
     for (int m = 0; m < kHosts.size(); ++m) {
         files << kHosts.at(m) + QLatin1Char('=') + fileOf(m);
-        RecordKeyReader file(fileOf(m));
+        LogReader file(fileOf(m));
         LogQuery single = query;
         single.upToId = upTo.value(m);
         single.afterId = after.value(m);
@@ -338,14 +338,14 @@ void tst_PgListing::listing()
         expected.count = 0;
         expected.counts.fill(0, kBounds.size() + 1);
         QVERIFY(file.open());
-        QVERIFY2(none || answer(file, single, [&](const int*, const qint64* ids, int n, const RecordKeyReader::FetchSink& sink) {
+        QVERIFY2(none || answer(file, single, [&](const int*, const qint64* ids, int n, const LogReader::FetchSink& sink) {
                      return file.fetch(single, ids, n, sink);
                  }, expected), qPrintable(file.errorText()));
         QVERIFY2(!expected.keys.isEmpty() || query.onlyGaps || none, "a row that lists nothing");
         PgListing one(m_url, {kHosts.at(m)});
         const LogQuery own = withIds(query, pick(upTo, m), pick(after, m));
         QVERIFY2(one.open(), qPrintable(one.errorText()));
-        QVERIFY2(answer(one, own, [&](const int*, const qint64* ids, int n, const RecordKeyReader::FetchSink& sink) {
+        QVERIFY2(answer(one, own, [&](const int*, const qint64* ids, int n, const LogReader::FetchSink& sink) {
                      return one.fetch(own, nullptr, ids, n, sink);
                  }, actual), qPrintable(one.errorText()));
         compare(actual, expected);
@@ -360,13 +360,13 @@ void tst_PgListing::listing()
     QVERIFY2(merged && merged->open(), qPrintable(error));
     const LogQuery asked = withIds(query, upTo, after);
     Answer all;
-    QVERIFY(answer(*merged, asked, [&](const int* machines, const qint64* ids, int n, const RecordKeyReader::FetchSink& sink) {
+    QVERIFY(answer(*merged, asked, [&](const int* machines, const qint64* ids, int n, const LogReader::FetchSink& sink) {
         return merged->fetch(asked, machines, ids, n, sink);
     }, all));
     PgListing listing(m_url, {});
     QVERIFY2(listing.open(), qPrintable(listing.errorText()));
     Answer actual;
-    QVERIFY2(answer(listing, asked, [&](const int* machines, const qint64* ids, int n, const RecordKeyReader::FetchSink& sink) {
+    QVERIFY2(answer(listing, asked, [&](const int* machines, const qint64* ids, int n, const LogReader::FetchSink& sink) {
                  return listing.fetch(asked, machines, ids, n, sink);
              }, actual), qPrintable(listing.errorText()));
     compare(actual, all);
@@ -417,7 +417,7 @@ void tst_PgListing::stoppingSinkEndsTheRead()
     QVERIFY2(listing.readKeys(query, [&](const ListedKey&) { return ++keys < 2; }), qPrintable(listing.errorText()));
     QCOMPARE(keys, 2);
     qint64 counted = 0;
-    QVERIFY2(listing.count(query, counted), qPrintable(listing.errorText()));
+    QVERIFY2(listing.countListed(query, counted), qPrintable(listing.errorText()));
     QCOMPARE(counted, qint64(300000));
 }
 
@@ -455,7 +455,7 @@ void tst_PgListing::lostServer()
         ok = listing.readBlocks(query, [&](const QString&) { return stopOnce(); });
     } else if (call == QLatin1String("count")) {
         qint64 counted = 0;
-        ok = listing.count(query, counted);
+        ok = listing.countListed(query, counted);
     } else {
         const qint64 id = 1;
         ok = listing.fetch(query, nullptr, &id, 1, [&](int, const QString&) { ++seen; });
@@ -519,7 +519,7 @@ void tst_PgListing::aSilentServerHoldsNoCallPastItsLimit()
     query.since = kDay;
     query.until = kDay + QStringLiteral(" 23:59:59");
     qint64 counted = 0;
-    const bool ok = when == QLatin1String("open") ? listing.open() : listing.count(query, counted);
+    const bool ok = when == QLatin1String("open") ? listing.open() : listing.countListed(query, counted);
     // Both returned while the server is still stopped.
     if (interrupter.joinable())
         interrupter.join();

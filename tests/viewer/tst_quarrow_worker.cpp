@@ -15,7 +15,7 @@
 #include <QtTest>
 
 #include <vxSyslog/ListingBlock.h>
-#include <vxSyslog/RecordKeyReader.h>
+#include <vxSyslog/LogReader.h>
 
 #include "InterruptedWrite.h"
 #include "PaneStrip.h"
@@ -24,7 +24,7 @@
 #include "ResultPane.h"
 #include "TestDatabase.h"
 
-using SystemLog::RecordKeyReader;
+using SystemLog::LogReader;
 using SystemLog::LogQuery;
 
 namespace {
@@ -298,7 +298,7 @@ void tst_QuarrowWorker::listsTheWholeAnswerInOrder()
     QCOMPARE(listing.keys.size(), expected.size());
     QVERIFY(listing.keys == expected);
 
-    RecordKeyReader sliced(path);
+    LogReader sliced(path);
     sliced.setSliceTime(0);
     QVERIFY2(sliced.open(), qPrintable(sliced.errorText()));
     QVector<Key> keys;
@@ -784,7 +784,7 @@ void tst_QuarrowWorker::listingsMatchSql()
     QCOMPARE(listing.error, QString());
     QCOMPARE(listing.keys.size(), expected.size());
 
-    RecordKeyReader reader(m_mixed);
+    LogReader reader(m_mixed);
     reader.setSliceTime(0);
     QVERIFY2(reader.open(), qPrintable(reader.errorText()));
     QVector<qint64> sliced;
@@ -800,7 +800,7 @@ void tst_QuarrowWorker::listingsMatchSql()
         fetched[index] = {ids[std::size_t(index)], block};
     }));
     qint64 counted = 0;
-    QVERIFY(reader.count(query, counted));
+    QVERIFY(reader.countListed(query, counted));
     QCOMPARE(counted, qint64(expected.size()));
     // The strip's counts are of what is listed: filtered, gaps included.
     QVector<qint64> counts;

@@ -30,7 +30,7 @@ public:
 
     void setDay(const QDate& day);
     void setRange(const QDateTime& start, const QDateTime& end);
-    // The bounds of the intervals as time texts, for RecordKeyReader::countBetween.
+    // The bounds of the intervals as time texts, for LogReader::countBetween.
     QStringList bounds() const;
     // Counts as countBetween gives them; empty until they are known.
     void setCounts(const QVector<qint64>& counts);

@@ -31,7 +31,7 @@ constexpr int kThreadCount = 4;
 constexpr int kLivePollMs = 250;
 constexpr int kLiveFetch = 100000;
 // A live listing's new records per interval of the strip, counted as they
-// are read (as RecordKeyReader::countBetween counts).
+// are read (as LogReader::countBetween counts).
 struct IntervalCounter
 {
     explicit IntervalCounter(const QStringList& bounds)
@@ -505,7 +505,7 @@ void QueryWorker::follow(const TicketPtr& ticket, const LogSources& sources, Log
             fresh.upToIds = newest;
             IntervalCounter counts(bounds);
             qint64 waiting = 0;
-            if (query.newestFirst && reader->count(fresh, waiting)) {
+            if (query.newestFirst && reader->countListed(fresh, waiting)) {
                 // Newest first they would go on top, under the operator's
                 // reading: they are only counted until the query runs again.
                 last = newest;

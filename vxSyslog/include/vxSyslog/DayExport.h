@@ -10,7 +10,7 @@
 // Writing one day's records into a text file in a folder the operator chose.
 namespace SystemLog {
 
-class RecordKeyReader;
+class LogReader;
 struct LogQuery;
 
 namespace DayExport {
@@ -44,7 +44,7 @@ VXSYSLOG_EXPORT Outcome writeRecords(const QString& path, const RecordList& reco
 // the file a chunk at a time, so memory does not grow with the day. A read
 // that fails part way (ReadFailed, with the reader's reason) or a cancelled
 // export (Cancelled) leaves an earlier file as it was, like a failed write.
-VXSYSLOG_EXPORT Outcome writeQuery(const QString& path, RecordKeyReader& reader, const LogQuery& query,
+VXSYSLOG_EXPORT Outcome writeQuery(const QString& path, LogReader& reader, const LogQuery& query,
                                    const Progress& progress = Progress());
 
 // The same from any reader of blocks (a listing of several machines):

@@ -8,7 +8,7 @@
 #include <memory>
 
 #include <vxSyslog/DatabaseFailure.h>
-#include <vxSyslog/RecordKeyReader.h>
+#include <vxSyslog/LogReader.h>
 #include <vxSyslog/LogQuery.h>
 #include <vxSyslog/vxSyslogExport.h>
 
@@ -17,7 +17,7 @@ namespace SystemLog {
 // The viewer's reading of one machine's log or of many behind one reader,
 // over the locations RecordSource takes: one log file, several files merged
 // into one timeline, or the fleet's central PostgreSQL table. As with
-// RecordKeyReader, a listing is read as keys and the texts of the records in
+// LogReader, a listing is read as keys and the texts of the records in
 // view are fetched later, here by machine and id.
 //
 // Machines: fixed by open(): the files given (only those named in `hosts`,
@@ -27,7 +27,7 @@ namespace SystemLog {
 // machines() as its `hosts` numbers them alike.
 // Order: time stamp, then machine (by its place), then id; newest first
 // the reverse.
-// Blocks: as RecordKeyReader's; where namesMachines(), each names its
+// Blocks: as LogReader's; where namesMachines(), each names its
 // machine after the time stamp ("2026-12-09 06:00:00 plc-7 [报警记录]:").
 // One answer: newestIds() gives each machine's newest id; a query with those
 // as its upToIds sees the same records in every later call, whatever is
@@ -44,9 +44,9 @@ namespace SystemLog {
 class VXSYSLOG_EXPORT ListingSource
 {
 public:
-    using KeySink = RecordKeyReader::KeySink;
-    using BlockSink = RecordKeyReader::BlockSink;
-    using FetchSink = RecordKeyReader::FetchSink;
+    using KeySink = LogReader::KeySink;
+    using BlockSink = LogReader::BlockSink;
+    using FetchSink = LogReader::FetchSink;
 
     // Null with `error` for a usage error (as RecordSource::create).
     static std::unique_ptr<ListingSource> create(const QStringList& locations, const QStringList& hosts, QString& error);
@@ -64,10 +64,10 @@ public:
 
     // Per machine (by place), its newest id; 0 where it has no records.
     virtual bool newestIds(QVector<qint64>& ids) = 0;
-    virtual bool count(const LogQuery& query, qint64& result) = 0;
+    virtual bool countListed(const LogQuery& query, qint64& result) = 0;
     virtual bool readKeys(const LogQuery& query, const KeySink& sink) = 0;
     virtual bool readBlocks(const LogQuery& query, const BlockSink& sink) = 0;
-    // As RecordKeyReader::countBetween, over every machine.
+    // As LogReader::countBetween, over every machine.
     virtual bool countBetween(const LogQuery& query, const QStringList& bounds, QVector<qint64>& counts) = 0;
     // The blocks of the records (machines[i], ids[i]); a record no longer
     // stored is left out. `machines` may be null for a source of one machine.

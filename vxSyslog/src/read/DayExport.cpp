@@ -10,7 +10,7 @@
 #include <memory>
 
 #include <vxSyslog/RecordBlock.h>
-#include <vxSyslog/RecordKeyReader.h>
+#include <vxSyslog/LogReader.h>
 
 namespace SystemLog {
 namespace DayExport {
@@ -186,13 +186,13 @@ Outcome writeRecords(const QString& path, const RecordList& records)
     return writeFile(path, fillWithRecords(records));
 }
 
-Outcome writeQuery(const QString& path, RecordKeyReader& reader, const LogQuery& query, const Progress& progress)
+Outcome writeQuery(const QString& path, LogReader& reader, const LogQuery& query, const Progress& progress)
 {
     return writeBlocks(
         path,
         [&](const BlockSink& sink, QString& reason) {
             const bool read = reader.readBlocks(query, sink);
-            reason = read ? QString() : reader.errorText();
+            reason = read ? QString() : reader.failureText();
             return read;
         },
         progress);

@@ -26,6 +26,8 @@ public:
 
     bool isValid() const { return m_regex.isValid(); }
     QString errorString() const { return m_regex.errorString(); }
+    QString pattern() const { return m_regex.pattern(); }
+    bool ignoresCase() const { return m_ignoreCase; }
 
     bool matches(const char* text, int length) const;
 

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <thread>
 
+#include "read/MessageMatcher.h"
 #include "store/ReaderChecks.h"
 #include "store/SqliteStatement.h"
 
@@ -28,6 +29,19 @@ ReadConnection::ReadConnection(const QString& path)
 ReadConnection::~ReadConnection()
 {
     close();
+}
+
+bool ReadConnection::installGrep(const QString& pattern, bool ignoreCase)
+{
+    if (pattern.isEmpty())
+        return true;
+    if (!usable())
+        return false;
+    if (!m_matcher || m_matcher->pattern() != pattern || m_matcher->ignoresCase() != ignoreCase)
+        m_matcher = std::make_unique<MessageMatcher>(pattern, ignoreCase);
+    if (!m_matcher->isValid())
+        return fail(FailureKind::Other, QStringLiteral("无效的正则表达式：%1").arg(m_matcher->errorString()));
+    return m_matcher->installAsSqlFunction(m_db, kGrepFunction) == SQLITE_OK || failFromSqlite();
 }
 
 void ReadConnection::close()

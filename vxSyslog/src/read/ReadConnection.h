@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 
 #include <vxSyslog/DatabaseFailure.h>
@@ -14,8 +15,10 @@ struct sqlite3;
 
 namespace SystemLog {
 
+class MessageMatcher;
+
 // The one way the module opens a log database to read it: every reader
-// (LogReader, RecordKeyReader, and through them the sources, the tails and
+// (LogReader, LogReader, and through them the sources, the tails and
 // the service's queries) holds one of these.
 //
 // Read-only: SQLite's read-only flag, never the file's creation. A missing
@@ -62,6 +65,11 @@ public:
     // Lets SQLite roll back a write that was cut off; false with the reason.
     bool rollBackCutOffWrite();
 
+    // The grep pattern as the SQL function kGrepFunction(message), true at
+    // once for an empty pattern; an invalid one fails ("无效的正则表达式").
+    static constexpr const char* kGrepFunction = "vxlog_grep";
+    bool installGrep(const QString& pattern, bool ignoreCase);
+
     // Whether an index leads with (type, datetime), as the writer makes it.
     bool hasTimeIndex();
     // Whether texts are stored as UTF-8 (a database may choose UTF-16).
@@ -95,6 +103,7 @@ private:
     QElapsedTimer m_busyClock;
     FailureKind m_kind = FailureKind::Other;
     QString m_detail;
+    std::unique_ptr<MessageMatcher> m_matcher;  // kGrepFunction's; outlives every statement
 };
 
 } // namespace SystemLog

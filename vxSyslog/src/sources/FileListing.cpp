@@ -20,7 +20,7 @@ struct FileListing::Part
     QString name;
     QString path;
     int index;
-    RecordKeyReader reader;
+    LogReader reader;
     bool usable = false;
 };
 
@@ -46,7 +46,7 @@ bool queryOfPart(const LogQuery& query, int index, LogQuery& own)
 // A part's current key, kept while the other parts catch up with it.
 struct Head
 {
-    RecordKeyReader* reader = nullptr;
+    LogReader* reader = nullptr;
     int index = 0;
     ListedKey key;
     QByteArray datetime;
@@ -64,7 +64,7 @@ bool comesBefore(const Head& a, const Head& b, bool newestFirst)
 }
 
 // How often a merged listing lets go of every file's read transaction.
-constexpr qint64 kPauseMs = RecordKeyReader::kDefaultSliceMs;
+constexpr qint64 kPauseMs = LogReader::kDefaultSliceMs;
 
 } // namespace
 
@@ -72,6 +72,9 @@ FileListing::FileListing(const std::vector<Locations::File>& files)
 {
     for (const Locations::File& file : files) {
         m_parts.push_back(std::make_unique<Part>(file, int(m_parts.size())));
+        // The viewer reads a file whose last write was cut off from a
+        // private copy (CommittedCopy), never rolling the file itself back.
+        m_parts.back()->reader.setRollsBackCutOffWrites(false);
         if (files.size() > 1)
             m_parts.back()->reader.setMachineName(file.name);
     }
@@ -106,11 +109,10 @@ bool FileListing::partFailed(Part& part)
     part.usable = false;
     if (m_parts.size() == 1 || m_interrupted.load()) {
         m_kind = part.reader.failureKind();
-        m_error = part.reader.errorText();
+        m_error = part.reader.failureText();
         return false;
     }
-    const QString problem = QStringLiteral("无法读取日志数据库 %1：%2")
-                                .arg(QDir::toNativeSeparators(part.path), part.reader.errorText());
+    const QString problem = part.reader.errorText();
     if (!m_problems.contains(problem))
         m_problems << problem;
     m_kind = part.reader.failureKind();
@@ -153,12 +155,12 @@ bool FileListing::newestIds(QVector<qint64>& ids)
     });
 }
 
-bool FileListing::count(const LogQuery& query, qint64& result)
+bool FileListing::countListed(const LogQuery& query, qint64& result)
 {
     result = 0;
     return eachPart(query, [&result](Part& part, const LogQuery& own) {
         qint64 counted = 0;
-        const bool read = part.reader.count(own, counted);
+        const bool read = part.reader.countListed(own, counted);
         result += counted;
         return read;
     });
@@ -177,7 +179,7 @@ bool FileListing::countBetween(const LogQuery& query, const QStringList& bounds,
     });
 }
 
-bool FileListing::mergeKeys(const LogQuery& query, const std::function<bool(const ListedKey&, RecordKeyReader&)>& sink)
+bool FileListing::mergeKeys(const LogQuery& query, const std::function<bool(const ListedKey&, LogReader&)>& sink)
 {
     std::vector<Head> heads;
     bool ok = true;
@@ -232,14 +234,14 @@ bool FileListing::readKeys(const LogQuery& query, const KeySink& sink)
 {
     if (m_parts.size() == 1)
         return eachPart(query, [&sink](Part& part, const LogQuery& own) { return part.reader.readKeys(own, sink); });
-    return mergeKeys(query, [&sink](const ListedKey& key, RecordKeyReader&) { return sink(key); });
+    return mergeKeys(query, [&sink](const ListedKey& key, LogReader&) { return sink(key); });
 }
 
 bool FileListing::readBlocks(const LogQuery& query, const BlockSink& sink)
 {
     if (m_parts.size() == 1)
         return eachPart(query, [&sink](Part& part, const LogQuery& own) { return part.reader.readBlocks(own, sink); });
-    return mergeKeys(query, [&sink](const ListedKey&, RecordKeyReader& reader) { return sink(reader.keyBlock()); });
+    return mergeKeys(query, [&sink](const ListedKey&, LogReader& reader) { return sink(reader.keyBlock()); });
 }
 
 bool FileListing::fetch(const LogQuery& query, const int* machines, const qint64* ids, int count,

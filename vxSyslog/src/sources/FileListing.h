@@ -14,8 +14,8 @@
 namespace SystemLog {
 
 // One log file or several as one listing (ListingSource states the order
-// and the failure rule). Each file has a RecordKeyReader of its own; a
-// merged listing takes one key at a time from each (RecordKeyReader's key
+// and the failure rule). Each file has a LogReader of its own; a
+// merged listing takes one key at a time from each (LogReader's key
 // cursor) and always hands on the earliest, so nothing beyond one key per
 // file is held; every slice all cursors pause, so no file's writer waits
 // for this reader longer than one slice. One file is read by its reader
@@ -32,7 +32,7 @@ public:
     bool namesMachines() const override { return m_parts.size() > 1; }
     QStringList files() const override;
     bool newestIds(QVector<qint64>& ids) override;
-    bool count(const LogQuery& query, qint64& result) override;
+    bool countListed(const LogQuery& query, qint64& result) override;
     bool readKeys(const LogQuery& query, const KeySink& sink) override;
     bool readBlocks(const LogQuery& query, const BlockSink& sink) override;
     bool countBetween(const LogQuery& query, const QStringList& bounds, QVector<qint64>& counts) override;
@@ -53,7 +53,7 @@ private:
     bool partFailed(Part& part);
     // The keys of every part merged, each with the reader it came from.
     bool mergeKeys(const LogQuery& query,
-                   const std::function<bool(const ListedKey&, RecordKeyReader&)>& sink);
+                   const std::function<bool(const ListedKey&, LogReader&)>& sink);
 
     std::vector<std::unique_ptr<Part>> m_parts;
     std::atomic<bool> m_interrupted{false};

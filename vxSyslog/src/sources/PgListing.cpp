@@ -332,14 +332,14 @@ bool PgListing::readKeys(const LogQuery& query, const KeySink& sink)
     });
 }
 
-// As RecordKeyReader's blocks: a drop record reads as one where the query
+// As LogReader's blocks: a drop record reads as one where the query
 // lists the period's drop records (withGaps).
 bool PgListing::readBlocks(const LogQuery& query, const BlockSink& sink)
 {
     return readRows(query, [&](const Row& row) { return sink(blockOf(query, row, query.withGaps || query.onlyGaps)); });
 }
 
-bool PgListing::count(const LogQuery& query, qint64& result)
+bool PgListing::countListed(const LogQuery& query, qint64& result)
 {
     result = 0;
     QVector<qint64> counts;

@@ -20,7 +20,7 @@ class PgConnection;
 struct PgStatement;
 
 // The viewer's listing of the fleet's central table fleet_log (docs/fleet.md)
-// for the machines asked for, through libpq. It answers as RecordKeyReader
+// for the machines asked for, through libpq. It answers as LogReader
 // answers for a machine's own file: one machine's listing here equals the
 // listing of that machine's dbLog.db, key for key and block for block.
 //
@@ -62,7 +62,7 @@ public:
     bool namesMachines() const override { return m_machines.size() != 1; }
 
     bool newestIds(QVector<qint64>& ids) override;
-    bool count(const LogQuery& query, qint64& result) override;
+    bool countListed(const LogQuery& query, qint64& result) override;
     bool readKeys(const LogQuery& query, const KeySink& sink) override;
     bool readBlocks(const LogQuery& query, const BlockSink& sink) override;
     bool countBetween(const LogQuery& query, const QStringList& bounds, QVector<qint64>& counts) override;
