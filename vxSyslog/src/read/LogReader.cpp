@@ -2,6 +2,7 @@
 
 #include <QDir>
 
+#include "read/IndexedSearch.h"
 #include "read/KeyReading.h"
 #include "read/ReadConnection.h"
 #include "read/RecordReading.h"
@@ -13,12 +14,14 @@ struct LogReader::Private
 {
     explicit Private(const QString& path)
         : connection(path)
-        , records(connection)
-        , keys(connection)
+        , search(connection)
+        , records(connection, search)
+        , keys(connection, search)
     {
     }
 
     ReadConnection connection;
+    IndexedSearch search;
     RecordReading records;
     KeyReading keys;
     bool rollsBackCutOffWrites = true;
@@ -53,6 +56,7 @@ void LogReader::setSliceTime(int milliseconds)
 bool LogReader::open()
 {
     d->keys.close();
+    d->search.reset();
     if (!d->connection.open(d->rollsBackCutOffWrites))
         return false;
     d->keys.opened();

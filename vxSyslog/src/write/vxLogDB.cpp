@@ -62,6 +62,7 @@ vxLogDB::vxLogDB(const QString& databasePath, QObject* parent)
     setCapacityBytes(settings.capacityBytes);
     setRetryLimit(settings.attempts, settings.retryPauseMs);
     m_endLockWait = settings.endLockWait;
+    m_keepsTextIndex = settings.keepsTextIndex;
     m_db = new QDBSqlite(m_path, QString(), QString());
     std::lock_guard<std::mutex> lock(m_dbMutex);
     // Side files an earlier writer left are taken in by the writer thread's
@@ -71,6 +72,8 @@ vxLogDB::vxLogDB(const QString& databasePath, QObject* parent)
 
 vxLogDB::~vxLogDB()
 {
+    m_keeper.stop();
+    m_keeper.join();
     {
         std::lock_guard<std::mutex> lock(m_stopMutex);
         m_stop = true;
@@ -107,6 +110,14 @@ void vxLogDB::start()
         QThread::wait();
         QThread::start(QThread::InheritPriority);
     }
+    if (m_keepsTextIndex) {
+        QString path;
+        {
+            std::lock_guard<std::mutex> lock(m_dbMutex);
+            path = m_path;
+        }
+        m_keeper.start(path);
+    }
 }
 
 void vxLogDB::stopProcess()
@@ -115,6 +126,7 @@ void vxLogDB::stopProcess()
         std::lock_guard<std::mutex> lock(m_stopMutex);
         m_stop = true;
     }
+    m_keeper.stop();
     m_queue.wake();
 }
 
@@ -278,6 +290,8 @@ bool vxLogDB::writePending()
         return false;
     }
     const std::size_t linesWritten = m_drops.settle(m_pending, records, committed);
+    if (committed > 0)
+        m_keeper.nudge();
     fitBatchToBudget(linesWritten, spent, queryWaited);
     m_stored.fetch_add(linesWritten, std::memory_order_relaxed);
     linesDone(linesWritten);
@@ -388,6 +402,8 @@ bool vxLogDB::takeInStep()
     if (!stored) {
         m_unwritten.giveBack();
         m_nextUnwrittenCheck = std::chrono::steady_clock::now() + kUnwrittenCheckInterval;
+    } else {
+        m_keeper.nudge();
     }
     return stored;
 }
