@@ -361,7 +361,10 @@ void tst_TextIndex::indexThatCannotBeWritten()
     QVERIFY(SearchLog::write(path, int(IndexedSearch::kQuietTailRows) + 5000));
     QVERIFY(QDir().mkpath(SystemLog::TextIndex::pathFor(path)));
     QStringList notices;
-    SystemLog::TextIndex::setNoticeSink([&notices](const QString& notice) { notices << notice; });
+    SystemLog::TextIndex::setNoticeSink([&notices](SystemLog::TextIndex::Notice kind, const QString& notice) {
+        QCOMPARE(kind, SystemLog::TextIndex::Notice::ReadingRecords);
+        notices << notice;
+    });
     compareWithScan(path, QStringLiteral("刀库卡刀"), false);
     compareWithScan(path, QStringLiteral("coolant"), false);
     SystemLog::TextIndex::setNoticeSink({});

@@ -19,11 +19,12 @@ namespace TextIndex {
 VXSYSLOG_EXPORT QString pathFor(const QString& logPath);
 
 // What a search tells the person who asked: that it builds the index first
-// (a search that takes longer once), or that it reads every record the index
+// (a search that takes longer once), or that it reads the records the index
 // lacks because the index cannot be brought up to date. Each is told once
 // per log and process. The sink is called on the searching thread; by
 // default the notices go nowhere.
-using NoticeSink = std::function<void(const QString& notice)>;
+enum class Notice { Building, ReadingRecords };
+using NoticeSink = std::function<void(Notice kind, const QString& text)>;
 VXSYSLOG_EXPORT void setNoticeSink(const NoticeSink& sink);
 
 } // namespace TextIndex

@@ -183,13 +183,13 @@ bool IndexedSearch::readIndexState(Plan& plan)
             return false;
     }
     {
-        SqliteStatement parts(db, QByteArray("SELECT part, firstId, lastId FROM ") + kSchema + ".IndexParts ORDER BY part");
+        SqliteStatement parts(db, QByteArray("SELECT part, firstId, lastId, rows FROM ") + kSchema + ".IndexParts ORDER BY part");
         if (!parts.prepared())
             return false;
         int rc;
         while ((rc = parts.step()) == SQLITE_ROW)
             plan.parts << Part{QByteArray(kSchema) + '.' + IndexLayout::partTable(parts.int64At(0)),
-                               IndexLayout::partTable(parts.int64At(0)), parts.int64At(1), parts.int64At(2)};
+                               IndexLayout::partTable(parts.int64At(0)), parts.int64At(1), parts.int64At(2), parts.int64At(3)};
         if (rc != SQLITE_DONE)
             return false;
     }
@@ -204,7 +204,7 @@ bool IndexedSearch::bringUpToDate(qint64 behind)
 {
     const QString log = QDir::toNativeSeparators(m_connection.path());
     if (behind >= kAnnouncedRows)
-        SearchNotices::tell(SearchNotices::Kind::Building, m_connection.path(),
+        SearchNotices::tell(TextIndex::Notice::Building, m_connection.path(),
                             QStringLiteral("正在为 %1 建立文本索引（%2 条记录，只需一次）……").arg(log).arg(behind));
     IndexBuilder builder(m_connection.path());
     builder.setStopCheck([this] { return m_connection.stopRequested(); });
@@ -212,18 +212,15 @@ bool IndexedSearch::bringUpToDate(qint64 behind)
         return true;
     if (m_connection.stopRequested())
         return m_connection.fail(FailureKind::Interrupted, QString());
-    SearchNotices::tell(SearchNotices::Kind::ScanningInstead, m_connection.path(),
+    SearchNotices::tell(TextIndex::Notice::ReadingRecords, m_connection.path(),
                         QStringLiteral("无法建立或更新 %1 的文本索引（%2）：查找逐条读取索引未包含的记录")
                             .arg(log, builder.errorText()));
     return true;
 }
 
-bool IndexedSearch::plan(const LogQuery& query, bool gapsWanted, Plan& result)
+bool IndexedSearch::plan(const LogQuery& query, const QByteArray& expression, Plan& result)
 {
     result = Plan();
-    if (query.grep.isEmpty())
-        return true;
-    const QByteArray expression = expressionFor(query, gapsWanted);
     if (expression.isEmpty())
         return true;
     bool usable = false;
@@ -236,12 +233,37 @@ bool IndexedSearch::plan(const LogQuery& query, bool gapsWanted, Plan& result)
         if (!bringUpToDate(result.newestId - covered) || !inspect(result, usable))
             return false;
     }
-    if (!usable || query.afterId >= result.indexedUpTo) {
+    result.expression = expression;
+    bool common = false;
+    if (!usable || query.afterId >= result.indexedUpTo || !tooCommon(result, common) || common) {
         detach();  // the rows after the index are read as they always were
         result.parts.clear();
-        return true;
+        result.expression.clear();
+        return !m_connection.stopRequested() || m_connection.fail(FailureKind::Interrupted, QString());
     }
-    result.expression = expression;
+    return true;
+}
+
+// Whether the index gives a quarter of the rows or more, counted only as far
+// as that.
+bool IndexedSearch::tooCommon(const Plan& plan, bool& common)
+{
+    qint64 rows = plan.newestId - plan.indexedUpTo;
+    for (const Part& part : plan.parts)
+        rows += part.rows;
+    const qint64 limit = std::max<qint64>(rows / 4, kQuietTailRows);
+    qint64 found = 0;
+    for (const Part& part : plan.parts) {
+        qint64 inPart = 0;
+        if (!run("SELECT count(*) FROM (SELECT 1 FROM " + part.table + " WHERE " + part.column + " MATCH "
+                     + literal(plan.expression) + " LIMIT " + QByteArray::number(limit - found + 1) + ')',
+                 {}, &inPart))
+            return false;
+        found += inPart;
+        if (found > limit)
+            break;
+    }
+    common = found > limit;
     return true;
 }
 
@@ -299,7 +321,7 @@ bool IndexedSearch::sourceFor(const LogQuery& query, bool gapsWanted, QByteArray
         return true;
     }
     Plan found;
-    if (!plan(query, gapsWanted, found))
+    if (!plan(query, expression, found))
         return false;
     if (found.expression.isEmpty())
         return true;
@@ -321,10 +343,10 @@ bool IndexedSearch::count(const LogQuery& query, const QString& whereSql, const 
 {
     answered = false;
     result = 0;
-    if (!m_connection.handle())
+    if (!m_connection.handle() || query.grep.isEmpty())
         return true;
     Plan found;
-    if (!plan(query, false, found))
+    if (!plan(query, expressionFor(query, false), found))
         return false;
     if (found.expression.isEmpty())
         return true;
@@ -352,6 +374,47 @@ bool IndexedSearch::count(const LogQuery& query, const QString& whereSql, const 
     sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
     detach();
     g_answered.fetch_add(1);
+    answered = true;
+    return true;
+}
+
+} // namespace SystemLog
+
+namespace SystemLog {
+
+bool IndexedSearch::candidates(const QString& text, std::vector<qint64>& ids, qint64& indexedUpTo, bool& answered)
+{
+    ids.clear();
+    indexedUpTo = 0;
+    answered = false;
+    if (!m_connection.usable())
+        return false;
+    Plan found;
+    if (!plan(LogQuery(), PatternQuery::forLiteral(text, true), found))
+        return false;
+    if (found.expression.isEmpty())
+        return true;
+    bool ok = sqlite3_exec(m_connection.handle(), "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
+    for (const Part& part : found.parts) {
+        if (!ok)
+            break;
+        SqliteStatement rows(m_connection.handle(), "SELECT rowid FROM " + part.table + " WHERE " + part.column + " MATCH "
+                                                        + literal(found.expression) + " AND rowid <= "
+                                                        + QByteArray::number(found.indexedUpTo) + " ORDER BY rowid");
+        ok = rows.prepared();
+        int rc = SQLITE_DONE;
+        while (ok && (rc = rows.step()) == SQLITE_ROW)
+            ids.push_back(rows.int64At(0));
+        ok = ok && rc == SQLITE_DONE;
+    }
+    if (!ok) {
+        ids.clear();
+        return indexTrouble();
+    }
+    sqlite3_exec(m_connection.handle(), "COMMIT", nullptr, nullptr, nullptr);
+    detach();
+    g_answered.fetch_add(1);
+    indexedUpTo = found.indexedUpTo;
     answered = true;
     return true;
 }

@@ -37,6 +37,9 @@ class ReadConnection;
 // it up to date (IndexBuilder.h), telling so once when that is a long job;
 // when it cannot, it says once that it reads those rows instead
 // (TextIndex::setNoticeSink).
+// Common words: where the index gives a quarter of the rows or more, reading
+// them one by one through it costs more than reading them all in order; such
+// a search reads every row.
 // Failures of the index (missing, damaged, locked, another format) never
 // fail a search: it reads the log instead. A stop or interrupt does.
 class IndexedSearch
@@ -60,6 +63,11 @@ public:
     bool count(const LogQuery& query, const QString& whereSql, const std::vector<BoundValue>& values, qint64& result,
                bool& answered);
 
+    // The rows up to `indexedUpTo` whose message may hold `text` (a text
+    // looked for as it is, ignoring case), in id order; every row after
+    // `indexedUpTo` may. `answered` false when the index cannot tell.
+    bool candidates(const QString& text, std::vector<qint64>& ids, qint64& indexedUpTo, bool& answered);
+
     // The condition that marks a drop record (see isGapMessage).
     static QByteArray gapCondition();
 
@@ -76,6 +84,7 @@ private:
         QByteArray column;  // the table's own name: its column for MATCH
         qint64 firstId;
         qint64 lastId;
+        qint64 rows;
     };
     struct Plan
     {
@@ -84,12 +93,13 @@ private:
         qint64 indexedUpTo = 0;
         qint64 newestId = 0;
     };
-    bool plan(const LogQuery& query, bool gapsWanted, Plan& result);
+    bool plan(const LogQuery& query, const QByteArray& expression, Plan& result);
     bool bringUpToDate(qint64 behind);
     bool attach();
     void detach();
     bool inspect(Plan& plan, bool& usable);
     bool readIndexState(Plan& plan);
+    bool tooCommon(const Plan& plan, bool& common);
     bool materialize(const Plan& plan, const LogQuery& query, bool gapsWanted, qint64 after);
     bool run(const QByteArray& sql, const std::vector<BoundValue>& values = {}, qint64* number = nullptr);
     bool indexTrouble();

@@ -138,6 +138,11 @@ void LogReader::pauseKeys()
     d->keys.pauseKeys();
 }
 
+bool LogReader::messageCandidates(const QString& text, std::vector<qint64>& ids, qint64& indexedUpTo, bool& answered)
+{
+    return d->search.candidates(text, ids, indexedUpTo, answered);
+}
+
 void LogReader::setMachineName(const QString& name)
 {
     d->keys.setMachineName(name);

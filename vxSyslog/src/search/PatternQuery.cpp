@@ -12,20 +12,19 @@ namespace PatternQuery {
 
 namespace {
 
-// What a part of a pattern requires of a message.
+// What a part of a pattern requires of a message: a text it holds, all of
+// some parts, or one of them.
 struct Need
 {
-    enum Kind { Nothing, Words, All, Either } kind = Nothing;
-    QVector<TextTokens::Term> terms;  // Words: all of them
-    QVector<Need> parts;              // All / Either
+    enum Kind { Nothing, Text, All, Either } kind = Nothing;
+    QString text;         // Text
+    QVector<Need> parts;  // All / Either
 
-    static Need words(const QVector<TextTokens::Term>& terms)
+    static Need holding(const QString& text)
     {
         Need need;
-        if (!terms.isEmpty()) {
-            need.kind = Words;
-            need.terms = terms;
-        }
+        need.kind = Text;
+        need.text = text;
         return need;
     }
 };
@@ -35,21 +34,21 @@ QByteArray quoted(const TextTokens::Term& term)
     return '"' + term.token + '"' + (term.prefix ? "*" : "");
 }
 
-QByteArray expressionOf(const Need& need)
+QByteArray expressionOf(const Need& need, bool ignoreCase)
 {
     switch (need.kind) {
     case Need::Nothing:
         return QByteArray();
-    case Need::Words: {
+    case Need::Text: {
         QByteArray sql;
-        for (const TextTokens::Term& term : need.terms)
+        for (const TextTokens::Term& term : TextTokens::termsOf(need.text, ignoreCase))
             sql += (sql.isEmpty() ? "" : " AND ") + quoted(term);
         return sql;
     }
     case Need::All: {
         QByteArray sql;
         for (const Need& part : need.parts) {
-            const QByteArray inner = expressionOf(part);
+            const QByteArray inner = expressionOf(part, ignoreCase);
             if (!inner.isEmpty())
                 sql += (sql.isEmpty() ? "(" : " AND (") + inner + ')';
         }
@@ -58,7 +57,7 @@ QByteArray expressionOf(const Need& need)
     case Need::Either: {
         QByteArray sql;
         for (const Need& part : need.parts) {
-            const QByteArray inner = expressionOf(part);
+            const QByteArray inner = expressionOf(part, ignoreCase);
             if (inner.isEmpty())
                 return QByteArray();  // one alternative needs nothing: neither does the whole
             sql += (sql.isEmpty() ? "(" : " OR (") + inner + ')';
@@ -81,9 +80,8 @@ bool isAsciiAlnum(QChar c)
 class Reader
 {
 public:
-    Reader(const QString& pattern, bool ignoreCase)
+    explicit Reader(const QString& pattern)
         : m_p(pattern)
-        , m_ignoreCase(ignoreCase)
     {
     }
 
@@ -119,7 +117,7 @@ private:
         QString run;
         auto endRun = [&] {
             if (!run.isEmpty())
-                all.parts << Need::words(TextTokens::termsOf(run, m_ignoreCase));
+                all.parts << Need::holding(run);
             run.clear();
         };
         while (!m_failed && !atEnd() && peek() != QLatin1Char('|') && peek() != QLatin1Char(')')) {
@@ -293,23 +291,121 @@ private:
     }
 
     const QString& m_p;
-    const bool m_ignoreCase;
     int m_at = 0;
     bool m_failed = false;
     bool m_repeated = false;
 };
 
+// Neither a cased letter nor anything with another case: Chinese,
+// digits, punctuation. (ß, say, is a lower-case letter whose upper case
+// ẞ a case-insensitive search also finds.)
+bool hasNoCase(uint c)
+{
+    const QChar::Category category = QChar::category(c);
+    return category != QChar::Letter_Uppercase && category != QChar::Letter_Lowercase && category != QChar::Letter_Titlecase
+           && QChar::toLower(c) == c && QChar::toUpper(c) == c && QChar::toCaseFolded(c) == c;
+}
+
+// The pairs of characters of a text as the central database's index holds
+// them (fleet_log_bigrams() in docs/fleet_log.sql: ASCII letters in lower
+// case, the Kelvin sign and the long s as k and s, every other character as
+// it is), each pair within a stretch of characters the search is sure of.
+QStringList pairsOf(const QString& text, bool ignoreCase)
+{
+    QStringList pairs;
+    QVector<uint> stretch;
+    auto endStretch = [&] {
+        for (int i = 0; i + 1 < stretch.size(); ++i) {
+            const QString pair = QString::fromUcs4(&stretch[i], 2);
+            if (!pairs.contains(pair))
+                pairs << pair;
+        }
+        stretch.clear();
+    };
+    const QVector<uint> points = text.toUcs4();
+    for (uint c : points) {
+        if (c >= 'A' && c <= 'Z') {
+            stretch << c + ('a' - 'A');
+        } else if (c == 0x212A || c == 0x17F) {
+            stretch << (c == 0x212A ? uint('k') : uint('s'));
+        } else if (c < 0x80 || !ignoreCase || hasNoCase(c)) {
+            stretch << c;
+        } else {
+            endStretch();  // a letter whose other cases the database does not fold
+        }
+    }
+    endStretch();
+    return pairs;
+}
+
+// At most this many alternatives: past it, a choice is left to the matcher.
+constexpr int kMaxAlternatives = 8;
+
+// The need as alternatives, each a set of pairs that must all be there; an
+// empty set is one that needs nothing.
+QVector<QStringList> alternativesOf(const Need& need, bool ignoreCase)
+{
+    switch (need.kind) {
+    case Need::Nothing:
+        return {QStringList()};
+    case Need::Text:
+        return {pairsOf(need.text, ignoreCase)};
+    case Need::All: {
+        QVector<QStringList> result{QStringList()};
+        bool branched = false;
+        for (const Need& part : need.parts) {
+            const QVector<QStringList> inner = alternativesOf(part, ignoreCase);
+            if (inner.size() == 1) {
+                for (QStringList& alternative : result)
+                    alternative += inner.first();
+            } else if (!branched && inner.size() * result.size() <= kMaxAlternatives) {
+                branched = true;
+                QVector<QStringList> crossed;
+                for (const QStringList& alternative : result)
+                    for (const QStringList& choice : inner)
+                        crossed << alternative + choice;
+                result = crossed;
+            }
+        }
+        return result;
+    }
+    case Need::Either: {
+        QVector<QStringList> result;
+        for (const Need& part : need.parts) {
+            for (const QStringList& alternative : alternativesOf(part, ignoreCase)) {
+                if (alternative.isEmpty())
+                    return {QStringList()};
+                result << alternative;
+            }
+        }
+        return result.size() <= kMaxAlternatives ? result : QVector<QStringList>{QStringList()};
+    }
+    }
+    return {QStringList()};
+}
+
 } // namespace
 
 QByteArray forPattern(const QString& pattern, bool ignoreCase)
 {
-    Reader reader(pattern, ignoreCase);
-    return expressionOf(reader.whole());
+    Reader reader(pattern);
+    return expressionOf(reader.whole(), ignoreCase);
 }
 
 QByteArray forLiteral(const QString& text, bool ignoreCase)
 {
-    return expressionOf(Need::words(TextTokens::termsOf(text, ignoreCase)));
+    return expressionOf(Need::holding(text), ignoreCase);
+}
+
+QVector<QStringList> pairsForPattern(const QString& pattern, bool ignoreCase)
+{
+    Reader reader(pattern);
+    const QVector<QStringList> alternatives = alternativesOf(reader.whole(), ignoreCase);
+    for (const QStringList& alternative : alternatives) {
+        if (alternative.isEmpty())
+            return {};
+    }
+    return alternatives;
 }
 
 } // namespace PatternQuery

@@ -2,6 +2,10 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include <vxSyslog/vxSyslogExport.h>
 
 namespace SystemLog {
 
@@ -22,10 +26,15 @@ namespace SystemLog {
 namespace PatternQuery {
 
 // For a grep pattern (a regular expression; plain text is one).
-QByteArray forPattern(const QString& pattern, bool ignoreCase);
+VXSYSLOG_EXPORT QByteArray forPattern(const QString& pattern, bool ignoreCase);
 
 // For a text looked for as it is (the viewer's find, a fixed prefix).
-QByteArray forLiteral(const QString& text, bool ignoreCase);
+VXSYSLOG_EXPORT QByteArray forLiteral(const QString& text, bool ignoreCase);
+
+// For the central database's index of character pairs (docs/fleet_log.sql):
+// alternatives, each the pairs a matching message holds all of; empty when
+// that index can narrow nothing down.
+VXSYSLOG_EXPORT QVector<QStringList> pairsForPattern(const QString& pattern, bool ignoreCase);
 
 } // namespace PatternQuery
 

@@ -44,7 +44,7 @@ void TextIndex::setNoticeSink(const NoticeSink& sink)
     noticeSink() = sink;
 }
 
-void SearchNotices::tell(Kind kind, const QString& logPath, const QString& notice)
+void SearchNotices::tell(TextIndex::Notice kind, const QString& logPath, const QString& notice)
 {
     TextIndex::NoticeSink sink;
     {
@@ -55,7 +55,7 @@ void SearchNotices::tell(Kind kind, const QString& logPath, const QString& notic
         told().insert(key);
         sink = noticeSink();
     }
-    sink(notice);
+    sink(kind, notice);
 }
 
 } // namespace SystemLog

@@ -2,14 +2,14 @@
 
 #include <QString>
 
+#include <vxSyslog/TextIndex.h>
+
 namespace SystemLog {
 
 // The notices of TextIndex::setNoticeSink, each told once per log and kind.
 namespace SearchNotices {
 
-enum class Kind { Building, ScanningInstead };
-
-void tell(Kind kind, const QString& logPath, const QString& notice);
+void tell(TextIndex::Notice kind, const QString& logPath, const QString& notice);
 
 } // namespace SearchNotices
 

@@ -10,6 +10,7 @@
 #include "read/MessageMatcher.h"
 #include "sources/PgConnection.h"
 #include "sources/PgSource.h"
+#include "sources/PgTextSearch.h"
 
 namespace SystemLog {
 
@@ -125,6 +126,7 @@ bool PgListing::open()
             m_problems = QStringList{m_error};
         return false;
     }
+    m_textIndexed = PgTextSearch::hasIndex(*m_connection, [this] { return m_interrupted.load(); });
     QList<QByteArray> hosts;
     if (m_asked.isEmpty()) {
         if (!findAllHosts(hosts))
@@ -246,6 +248,12 @@ QByteArray PgListing::rowsOf(const LogQuery& query, PgStatement& statement) cons
         clauses << "(" + types + " OR (" + gap + "))";
     else if (!types.isEmpty())
         clauses << types;
+    // The pattern, where the index of character pairs can narrow it down.
+    if (m_matcher && m_textIndexed) {
+        const QByteArray search = PgTextSearch::condition(query, query.withGaps, statement);
+        if (!search.isEmpty())
+            clauses << search;
+    }
 
     // The rows after per-machine ids (a live view's new records) are few:
     // each machine's are found by its own index probe, not by passing over

@@ -107,6 +107,7 @@ private:
     QString m_matcherPattern;
     bool m_matcherIgnoresCase = false;
     std::atomic<bool> m_interrupted{false};
+    bool m_textIndexed = false;  // the table has the index of character pairs (PgTextSearch.h)
     FailureKind m_kind = FailureKind::Other;
     QString m_error;
     QStringList m_problems;

@@ -6,6 +6,7 @@
 
 #include "read/MessageMatcher.h"
 #include "sources/PgConnection.h"
+#include "sources/PgTextSearch.h"
 
 namespace SystemLog {
 
@@ -71,8 +72,10 @@ bool PgSource::open()
     PgStatement probe;
     probe.sql = QByteArray("SELECT ") + kColumns + " FROM fleet_log LIMIT 0";
     if (m_connection->stream(probe.sql, probe.parameters,
-                             [](const std::vector<QByteArray>&, const std::vector<bool>&) { return true; }, m_stopCheck))
+                             [](const std::vector<QByteArray>&, const std::vector<bool>&) { return true; }, m_stopCheck)) {
+        m_textIndexed = PgTextSearch::hasIndex(*m_connection, m_stopCheck);
         return true;
+    }
     const QString state = m_connection->sqlState();
     if (state != QLatin1String("42P01") && state != QLatin1String("42703"))
         return failed();
@@ -92,7 +95,7 @@ bool PgSource::stream(const PgStatement& query, const std::function<bool(const s
     return m_connection->stream(query.sql, query.parameters, row, m_stopCheck) || failed();
 }
 
-void PgSource::where(const LogQuery& filter, PgStatement& query, bool withHosts) const
+void PgSource::where(const LogQuery& filter, PgStatement& query, bool withHosts, bool withPattern) const
 {
     QList<QByteArray> clauses;
     // One host as an equality, so that the planner walks that host's index in time order.
@@ -120,6 +123,11 @@ void PgSource::where(const LogQuery& filter, PgStatement& query, bool withHosts)
         clauses << "id > " + query.add(QByteArray::number(filter.afterId)) + "::bigint";
     if (filter.upToId > 0)
         clauses << "id <= " + query.add(QByteArray::number(filter.upToId)) + "::bigint";
+    if (withPattern && m_textIndexed && !filter.grep.isEmpty()) {
+        const QByteArray search = PgTextSearch::condition(filter, false, query);
+        if (!search.isEmpty())
+            clauses << search;
+    }
     if (!clauses.isEmpty())
         query.sql += " WHERE " + clauses.join(" AND ");
 }
@@ -149,7 +157,7 @@ bool PgSource::read(const LogQuery& filter, const LogReader::RecordSink& sink)
     }
     PgStatement query;
     query.sql = QByteArray("SELECT ") + kColumns + " FROM fleet_log";
-    where(filter, query);
+    where(filter, query, true, true);
     const bool serverLast = filter.last > 0 && !matcher;
     if (serverLast && !filter.newestFirst) {
         query.sql += orderBy(filter, true) + " LIMIT " + QByteArray::number(filter.last);
@@ -195,7 +203,7 @@ bool PgSource::readLastWithGrep(const LogQuery& filter, const LogReader::RecordS
     MessageMatcher matcher(filter.grep, filter.ignoreCase);
     PgStatement query;
     query.sql = QByteArray("SELECT ") + kColumns + " FROM fleet_log";
-    where(fromStart, query);
+    where(fromStart, query, true, true);
     const QByteArray time = query.add(start.datetime);
     const QByteArray host = query.add(start.host);
     const QByteArray id = query.add(QByteArray::number(start.id));

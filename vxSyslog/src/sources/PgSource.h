@@ -61,13 +61,16 @@ private:
     bool stream(const PgStatement& query, const std::function<bool(const std::vector<QByteArray>&, const std::vector<bool>&)>& row);
     bool failed();
     // The filter's WHERE clause; `withHosts` false leaves the hosts asked for out.
-    void where(const LogQuery& filter, PgStatement& query, bool withHosts = true) const;
+    // With `withPattern`, the pattern narrows the rows down on the server
+    // where the index of character pairs can (PgTextSearch.h).
+    void where(const LogQuery& filter, PgStatement& query, bool withHosts = true, bool withPattern = false) const;
     bool readLastWithGrep(const LogQuery& filter, const LogReader::RecordSink& sink);
 
     QString m_url;
     QStringList m_hosts;
     std::unique_ptr<PgConnection> m_connection;
     std::function<bool()> m_stopCheck;
+    bool m_textIndexed = false;
 };
 
 } // namespace SystemLog
