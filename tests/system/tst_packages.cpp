@@ -141,6 +141,11 @@ void tst_Packages::initTestCase()
 {
     QVERIFY(m_out.isValid());
     m_version = run(QStringLiteral(VX_SOURCE_DIR "/scripts/package"), {QStringLiteral("--print-version")}).out.trimmed();
+    // Packages made before (QUARROW_TEST_PACKAGES) are of their own version.
+    const QStringList made = QDir(qEnvironmentVariable("QUARROW_TEST_PACKAGES"))
+                                 .entryList({QStringLiteral("quarrow_*.dsc")}, QDir::Files);
+    if (!qEnvironmentVariableIsEmpty("QUARROW_TEST_PACKAGES") && made.size() == 1)
+        m_version = made.first().section(QLatin1Char('_'), 1).chopped(4);
     QVERIFY2(m_version.startsWith(QStringLiteral(VX_VERSION "+")) || m_version == QStringLiteral(VX_VERSION),
              qPrintable(m_version));
 }
@@ -271,9 +276,11 @@ void tst_Packages::sourcePackageIsComplete()
     QVERIFY(control.open(QIODevice::ReadOnly));
     const QString text = QString::fromUtf8(control.readAll());
     for (const QString& field : {QStringLiteral("Format: 3.0 (native)"), QStringLiteral("Source: quarrow"),
-                                 QStringLiteral("Version: ") + m_version,
-                                 QStringLiteral("Binary: libvxsyslog-dev, libvxsyslog1, quarrow, vxlog")})
+                                 QStringLiteral("Version: ") + m_version})
         QVERIFY2(text.contains(field), qPrintable(field));
+    QStringList binaries = text.section(QStringLiteral("\nBinary: "), 1).section(QLatin1Char('\n'), 0, 0).split(QStringLiteral(", "));
+    binaries.sort();
+    QCOMPARE(binaries, (QStringList{"libvxsyslog-dev", "libvxsyslog1", "quarrow", "vxlog"}));
     const Run listed = run(QStringLiteral("tar"), {QStringLiteral("-tf"), fileOf(QStringLiteral("quarrow_%1.tar.xz").arg(m_version))});
     QCOMPARE(listed.status, 0);
     for (const QString& file : {QStringLiteral("/debian/rules"), QStringLiteral("/debian/libvxsyslog1.symbols"),
