@@ -189,12 +189,20 @@ Quarrow::Quarrow(QWidget* parent)
 }
 
 Quarrow::Quarrow(const QStringList& logs, QWidget* parent)
+    : Quarrow(logs.isEmpty() ? StartLog::ofWorkingFolder() : StartLog::ofLogs(logs), parent)
+{
+}
+
+Quarrow::Quarrow(const StartLog& start, QWidget* parent)
     : QMainWindow(parent)
     , m_comBoxIndex(0)
-    , m_sources(QDir::current().absoluteFilePath(QStringLiteral("dbLog.db")))
+    , m_sources(start.kind == StartLog::Kind::WorkingFolder
+                    ? LogSources(QDir::current().absoluteFilePath(QStringLiteral("dbLog.db")))
+                    : LogSources())
     , m_machines(new MachineChooser(this))
+    , m_noLogHint(start.hint)
 {
-    if (logs.isEmpty())
+    if (start.kind == StartLog::Kind::WorkingFolder)
         startLogService();
     ui.setupUi(this);
     m_typeMap = recordTypeCaptions();
@@ -210,8 +218,8 @@ Quarrow::Quarrow(const QStringList& logs, QWidget* parent)
     orderTabs();
     fitSize();
     showStartHint();
-    if (!logs.isEmpty())
-        openLogs(logs);
+    if (start.kind == StartLog::Kind::Logs)
+        openLogs(start.logs);
 }
 
 // Between the pages and the pane: what the pane lists, the filter, and the order.
@@ -399,6 +407,10 @@ QString Quarrow::sourcesName() const
 // with the first query.
 void Quarrow::showStartHint()
 {
+    if (!hasLog()) {
+        ui.textEdit->setPlaceholderText(m_noLogHint);
+        return;
+    }
     QStringList shown;
     for (const QString& location : m_sources.locations)
         shown << QDir::toNativeSeparators(location);
@@ -529,6 +541,8 @@ SystemLog::LogQuery Quarrow::listingOf(const TypeChooser* types) const
 
 void Quarrow::queryDay()
 {
+    if (!hasLog())
+        return;
     rememberDayType();
     m_last = Listing{true, listingOf(m_dayTypes), m_dayTypes->caption(), ui.dateEdit->date(), {}, {}};
     runListing();
@@ -536,6 +550,8 @@ void Quarrow::queryDay()
 
 void Quarrow::queryRange()
 {
+    if (!hasLog())
+        return;
     m_last = Listing{false, listingOf(m_rangeTypes), m_rangeTypes->caption(), {}, ui.m_startdateTimeEdit->dateTime(),
                      ui.m_enddateTimeEdit->dateTime()};
     runListing();
@@ -595,7 +611,7 @@ void Quarrow::showListingLine(const QString& status)
 // machine; one machine's day is the same file its own log exports.
 void Quarrow::exportDay()
 {
-    if (m_exporting)
+    if (m_exporting || !hasLog())
         return;
     m_exporting = true;
     auto finish = [this] { m_exporting = false; };

@@ -10,6 +10,7 @@
 #include <vxSyslog/LogQuery.h>
 
 #include "LogSources.h"
+#include "StartLog.h"
 #include "ui_Quarrow.h"
 
 class ListingBar;
@@ -44,6 +45,11 @@ public:
         : Quarrow(logFile.isEmpty() ? QStringList() : QStringList(logFile), parent)
     {
     }
+    // As `start` says (main.cpp): its logs as above, the working folder's
+    // log with the service started on it, or no log at all: then nothing is
+    // made anywhere, the pane says what to set, and the queries wait for a
+    // log (a dropped file opens one).
+    explicit Quarrow(const StartLog& start, QWidget* parent = nullptr);
     ~Quarrow() override;
 
     // Shows these logs from now on (read-only); the title names them. The
@@ -88,6 +94,7 @@ private:
     QString sourcesName() const;
     // What the pane lists: the logs, of the machines chosen.
     LogSources listedSources() const;
+    bool hasLog() const { return !m_sources.locations.isEmpty(); }
 
     Ui::QuarrowClass ui;
     QMap<int, QString> m_typeMap;
@@ -110,4 +117,6 @@ private:
     TypeChooser* m_dayTypes = nullptr;
     TypeChooser* m_rangeTypes = nullptr;
     bool m_exporting = false;
+    // What the pane says while no log is shown.
+    QString m_noLogHint;
 };
