@@ -5,7 +5,7 @@
 #include <QFileInfo>
 #include <QTextStream>
 
-#include <vxSyslog/RecordSource.h>
+#include <vxSyslog/LogSource.h>
 
 namespace {
 
@@ -64,7 +64,7 @@ QString StartLog::machineLog(const QString& settingFile, QString* problem)
     const QString value = assignedValue(settingFile, kLogKey);
     if (value.isEmpty())
         return QString();
-    if (SystemLog::RecordSource::isDatabaseUrl(value) || (QDir::isAbsolutePath(value) && !QFileInfo(value).isDir()))
+    if (SystemLog::LogSource::isDatabaseUrl(value) || (QDir::isAbsolutePath(value) && !QFileInfo(value).isDir()))
         return value;
     if (problem) {
         *problem = QStringLiteral("%1 中的 %2=%3 不是日志文件的完整路径。")
