@@ -6,7 +6,6 @@
 
 #include <vxSyslog/vxSyslogExport.h>
 
-class QLockFile;
 class QTemporaryDir;
 
 namespace SystemLog {
@@ -18,10 +17,11 @@ namespace SystemLog {
 // temporary folder ($TMPDIR, "vxSyslog-copy-<pid>-XXXXXX"), where SQLite
 // rolls the cut-off write back as any writer would. The copy is removed when
 // the object goes; readers of it must be closed by then.
-// Left behind: the folder holds a lock file (QLockFile) for as long as its
-// process has the copy. A process that was killed leaves its folder;
+// Left behind: the folder holds a lock file, locked (flock) for as long as
+// its process has the copy; the system lets the lock go when the process
+// ends, however it ends. A process that was killed leaves its folder;
 // removeAbandoned(), which make() calls first and a program may call at its
-// start, removes every such folder whose lock's owner is gone.
+// start, removes every such folder whose lock is free.
 // Room: a copy is as large as the file and its journal; make() checks the
 // room in the temporary folder first and says how much it needs, where, and
 // how to choose another folder (TMPDIR).
@@ -50,8 +50,9 @@ private:
     CommittedCopy() = default;
     static QString stateOf(const QString& path);
 
+    class OwnerLock;
     std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<QLockFile> m_owner;
+    std::unique_ptr<OwnerLock> m_owner;
     QString m_path;
     QString m_original;
     QString m_originalState;

@@ -6,7 +6,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#ifndef Q_OS_UNIX
 #include <QLockFile>
+#endif
 #include <QStorageInfo>
 #include <QTemporaryDir>
 
@@ -18,7 +20,10 @@
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
 #endif
 
 namespace SystemLog {
@@ -113,6 +118,48 @@ bool copyFile(const QString& from, const QString& to, QString& error)
 
 } // namespace
 
+// The lock that says a copy's process still runs: an flock() on the folder's
+// lock file, which the system lets go when the process ends, also by a kill
+// (no process ids to be reused, no stale lock to judge). Elsewhere QLockFile.
+class CommittedCopy::OwnerLock
+{
+public:
+    ~OwnerLock()
+    {
+#ifdef Q_OS_UNIX
+        if (m_fd >= 0)
+            ::close(m_fd);
+#endif
+    }
+
+    // Takes the lock at `path`; false when another process holds it or it
+    // cannot be made. With `create` a new lock file appears only locked:
+    // made and locked under another name, then renamed.
+    bool take(const QString& path, bool create)
+    {
+#ifdef Q_OS_UNIX
+        const QByteArray name = QFile::encodeName(path);
+        const QByteArray made = create ? name + ".new" : name;
+        m_fd = ::open(made.constData(), O_RDWR | O_CLOEXEC | (create ? O_CREAT | O_EXCL : 0), 0600);
+        if (m_fd < 0 || ::flock(m_fd, LOCK_EX | LOCK_NB) != 0)
+            return false;
+        return !create || ::rename(made.constData(), name.constData()) == 0;
+#else
+        (void)create;
+        m_lock = std::make_unique<QLockFile>(path);
+        m_lock->setStaleLockTime(0);
+        return m_lock->tryLock(0);
+#endif
+    }
+
+private:
+#ifdef Q_OS_UNIX
+    int m_fd = -1;
+#else
+    std::unique_ptr<QLockFile> m_lock;
+#endif
+};
+
 QString CommittedCopy::noteText()
 {
     return QStringLiteral("此文件上次写入时被中断：显示的是最后一次完整写入的内容（从副本读取，文件本身未改动）");
@@ -144,18 +191,16 @@ int CommittedCopy::removeAbandoned()
     int removed = 0;
     const QDir temp(QDir::tempPath());
     for (const QFileInfo& folder : temp.entryInfoList({kFolderPrefix + QLatin1Char('*')}, QDir::Dirs | QDir::NoDotAndDotDot)) {
-        // A lock file whose process is gone is free to take: the copy is
-        // nobody's. Never by age: a viewer may show a file for days. A
-        // folder without its lock yet is left while its process runs (it
-        // is about to make it).
+        // A lock that is free to take belongs to a process that is gone:
+        // the copy is nobody's. Never by age: a viewer may show a file for
+        // days. A folder without its lock yet is left while the process
+        // its name gives runs (it is about to make it).
         const QString lockPath = QDir(folder.filePath()).filePath(kOwnerLock);
         if (!QFileInfo::exists(lockPath) && ownerMayRun(folder.fileName()))
             continue;
-        QLockFile owner(lockPath);
-        owner.setStaleLockTime(0);
-        if (!owner.tryLock(0))
+        OwnerLock owner;
+        if (QFileInfo::exists(lockPath) && !owner.take(lockPath, false))
             continue;
-        owner.unlock();
         if (QDir(folder.filePath()).removeRecursively())
             ++removed;
     }
@@ -180,9 +225,8 @@ std::shared_ptr<CommittedCopy> CommittedCopy::make(const QString& path, QString&
         error = noRoomText(path, QStringLiteral("无法创建文件夹：%1").arg(chineseSystemError(copy->m_dir->errorString())), needed);
         return nullptr;
     }
-    copy->m_owner = std::make_unique<QLockFile>(copy->m_dir->filePath(kOwnerLock));
-    copy->m_owner->setStaleLockTime(0);
-    if (!copy->m_owner->tryLock(0)) {
+    copy->m_owner = std::make_unique<OwnerLock>();
+    if (!copy->m_owner->take(copy->m_dir->filePath(kOwnerLock), true)) {
         error = noRoomText(path, QStringLiteral("无法在其中写入文件"), needed);
         return nullptr;
     }
@@ -214,11 +258,13 @@ std::shared_ptr<CommittedCopy> CommittedCopy::make(const QString& path, QString&
     return copy;
 }
 
-// The lock goes first (QLockFile removes its own file); a process that
-// finds the folder without it in the meantime removes it too, which is
-// what happens here anyway.
+// The folder goes while it is still locked, so that no other process
+// takes it for abandoned half way.
 CommittedCopy::~CommittedCopy()
 {
+#ifdef Q_OS_UNIX
+    m_dir.reset();
+#endif
     m_owner.reset();
     m_dir.reset();
 }
