@@ -491,9 +491,10 @@ vxLogDB::Cycle vxLogDB::failedAttempt()
 
 bool vxLogDB::endWaitOver(std::chrono::steady_clock::time_point deadline)
 {
+    const bool pastDeadline = std::chrono::steady_clock::now() >= deadline;
     if (m_lastFailure == DropReason::Locked)
-        return m_endWaitUsedUp || std::chrono::steady_clock::now() >= deadline;
-    return m_failedAttempts >= m_maxAttempts;
+        return m_endWaitUsedUp || pastDeadline;
+    return m_failedAttempts >= m_maxAttempts || pastDeadline;
 }
 
 void vxLogDB::drainAll()

@@ -88,11 +88,11 @@ namespace SystemLog {
 // not what keeps arriving (but the record of drops that no later take would
 // hand over, MsgQueue::holdsDropsWithoutLines), until m_endLockWait
 // (kEndLockWaitMs) after the first stop request; a lock held elsewhere is
-// waited for until then, and no attempt's busy wait or retry pause runs past
-// that deadline (the destructor's own drain keeps the same one), any other
-// failure for one batch's attempts. So the end takes the deadline, what an
-// attempt already under way at the request still waits (at most
-// kBusyTimeoutMs), and the writing of a side file. What is still not stored
+// waited for until then, any other failure for one batch's attempts but not
+// past then, and no attempt's busy wait or retry pause runs past that
+// deadline (the destructor's own drain keeps the same one). So the end takes
+// the deadline, what an attempt already under way at the request still waits
+// (at most kBusyTimeoutMs), and the writing of a side file. What is still not stored
 // then (a lock, a failure, or a flood too large to write in that time), with
 // every drop record still owed, goes into a side file next to the database
 // (UnwrittenLines.h), which the next writer of that file stores; only when the
