@@ -38,6 +38,7 @@ bool VacuumConnection::open(int busyTimeoutMs)
         fail(FailureKind::Missing, describeFailure(FailureKind::Missing, QDir::toNativeSeparators(m_path)));
         return false;
     }
+    m_turn.request();
     if (!m_db.createTable()) {
         fail(m_db.lastWriteFailure(), m_db.openFailure().isEmpty() ? describeFailure(m_db.lastWriteFailure(), m_db.lastWriteError())
                                                                    : m_db.openFailure());
@@ -66,12 +67,14 @@ bool VacuumConnection::fail(const QSqlError& error)
 
 bool VacuumConnection::exec(const QString& sql)
 {
+    m_turn.request();
     QSqlQuery query(m_db);
     return query.exec(sql) || fail(query.lastError());
 }
 
 bool VacuumConnection::number(const QString& sql, qint64& value)
 {
+    m_turn.request();
     QSqlQuery query(m_db);
     if (!query.exec(sql))
         return fail(query.lastError());
@@ -81,6 +84,7 @@ bool VacuumConnection::number(const QString& sql, qint64& value)
 
 bool VacuumConnection::text(const QString& sql, QString& value)
 {
+    m_turn.request();
     QSqlQuery query(m_db);
     if (!query.exec(sql))
         return fail(query.lastError());
@@ -108,12 +112,13 @@ void VacuumConnection::timed(qint64 heldMs)
     ++m_transactions;
 }
 
-void VacuumConnection::endTurn()
+void VacuumConnection::endTurn(qint64 heldMs)
 {
     m_turn.release();
-    // Whoever waits for the lock meanwhile gets it now, also a program
-    // whose busy handler looks only every 100 ms (SQLite's own).
-    QThread::msleep(VacuumTurn::kTurnGapMs);
+    // Whoever waited for the lock meanwhile gets it now: as long as the
+    // vacuum held it, up to kTurnGapMs, which a program whose busy handler
+    // looks only every 100 ms (SQLite's own) cannot miss.
+    QThread::msleep(static_cast<unsigned long>(qBound<qint64>(10, heldMs, VacuumTurn::kTurnGapMs)));
 }
 
 bool VacuumConnection::transaction(const std::function<bool(QSqlQuery&)>& work, qint64& heldMs)
@@ -135,7 +140,7 @@ bool VacuumConnection::transaction(const std::function<bool(QSqlQuery&)>& work, 
         return false;
     }
     heldMs = held.elapsed();
-    endTurn();
+    endTurn(heldMs);
     timed(heldMs);
     return true;
 }

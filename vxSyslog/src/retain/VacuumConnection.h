@@ -20,10 +20,12 @@ namespace SystemLog {
 // connection class (its check that the file is a log database, its failure
 // reasons, its stamps and their zones). Every change runs in transaction():
 // one write transaction, timed from the moment it holds the write lock until
-// it has committed, so that the caller can size the next one. Each asks the
-// writers for the vacuum's turn first and gives it back after
-// (store/VacuumTurn.h). A lock held by another program is waited for up to
-// busyTimeoutMs.
+// it has committed, so that the caller can size the next one. The vacuum
+// holds its turn (store/VacuumTurn.h) from its first statement on, also for
+// the reads between its transactions (a reader could otherwise wait for ever
+// beside writers whose big transactions hold the file exclusively), and
+// gives it back only for a gap after each transaction. A lock held by
+// another program is waited for up to busyTimeoutMs.
 class VacuumConnection
 {
 public:
@@ -67,7 +69,7 @@ private:
     void timed(qint64 heldMs);
     void fail(FailureKind kind, const QString& text);
     // Gives the turn back and lets the others go first.
-    void endTurn();
+    void endTurn(qint64 heldMs);
 
     QString m_path;
     QDBSqlite m_db;

@@ -18,10 +18,12 @@ namespace SystemLog {
 // the file is gone, for at most kWriterYieldMs, and the vacuum gets the lock
 // as soon as the transactions already under way have ended. The vacuum
 // gives the turn back (release()) as soon as its transaction has ended and
-// lets kTurnGapMs pass before it asks again, so that whoever waited
-// meanwhile goes first (also a program whose busy handler looks only every
-// 100 ms, as SQLite's own does): turns alternate, and neither side waits
-// much longer than the other side's transactions.
+// lets as much time pass as it held the lock (at most kTurnGapMs) before it
+// asks again, so that whoever waited meanwhile goes first (also a program
+// whose busy handler looks only every 100 ms, as SQLite's own does): turns
+// alternate, and neither side waits much longer than the other side's
+// transactions. A transaction a writer has under way when the vacuum asks
+// commits the rows it has after a few milliseconds (vxLogDB.h).
 // A file left by a vacuum that was killed names a process that is gone: the
 // next writer that finds it removes it. A file that cannot be made (a folder
 // the vacuum may not write) costs only the fairness.

@@ -280,10 +280,19 @@ bool vxLogDB::writePending()
         // threads compete for the machine (bench/README.md).
         const auto deadline = begin + std::chrono::milliseconds(m_queryYieldMs);
         // A drain past its deadline commits what it has, too: the rest is
-        // set aside rather than keep the end waiting.
-        committed = m_db->insertPrefix(m_pending, [this, deadline] {
+        // set aside rather than keep the end waiting. So does a transaction
+        // that a vacuum of another process waits for (it looks at most every
+        // kVacuumLookMs), so that a vacuum waits for the lock about as long
+        // as a query here does.
+        auto nextVacuumLook = deadline;
+        committed = m_db->insertPrefix(m_pending, [this, deadline, &nextVacuumLook] {
             const auto now = std::chrono::steady_clock::now();
-            return (m_queriesWaiting.load() > 0 && now >= deadline) || (m_draining && now >= m_drainDeadline);
+            if ((m_queriesWaiting.load() > 0 && now >= deadline) || (m_draining && now >= m_drainDeadline))
+                return true;
+            if (m_draining || now < nextVacuumLook)
+                return false;
+            nextVacuumLook = now + std::chrono::milliseconds(kVacuumLookMs);
+            return VacuumTurn::requested(m_vacuumTurn);
         });
         spent = std::chrono::steady_clock::now() - begin;
         queryWaited = m_queriesWaiting.load() > 0;

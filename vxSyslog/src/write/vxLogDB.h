@@ -68,7 +68,9 @@ namespace SystemLog {
 // there is none; nothing more goes into the file that left the path.
 // A vacuum's turn: while a vacuum of another process asks for its turn at
 // the lock (store/VacuumTurn.h), the writer begins no transaction, for at
-// most VacuumTurn::kWriterYieldMs; a drain at the end does not wait for it.
+// most VacuumTurn::kWriterYieldMs, and a transaction under way commits the
+// rows so far after kYieldAfterMs, as for a query (it looks for the turn
+// every kVacuumLookMs); a drain at the end does not wait for it.
 // Failures: a batch that fails is kept and retried after a pause of
 // m_retryPauseMs, up to m_maxAttempts attempts in a row (default 10, about
 // 2 s); then it is given up, counted and owed a drop record, and the next
@@ -134,6 +136,7 @@ public:
     static constexpr std::size_t kMinLinesPerTransaction = 500;
     static constexpr int kTransactionBudgetMs = 50;
     static constexpr int kYieldAfterMs = 20;
+    static constexpr int kVacuumLookMs = 20;
     static constexpr std::size_t kMaxBytesPerTransaction = std::size_t(4) * 1024 * 1024;
     static constexpr std::chrono::seconds kUnwrittenCheckInterval{5};
     static constexpr std::size_t kTakeInBatchLines = 5000;
