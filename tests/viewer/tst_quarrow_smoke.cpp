@@ -5,6 +5,8 @@
 // command line or by the machine's setting, which the title names and
 // nothing changes, and as the desktop's menu starts it without a setting,
 // when nothing is made in the working folder (the user's home there).
+// And on the offscreen platform: a viewer killed while it shows a file whose
+// last write was cut off leaves its private copy, which the next start removes.
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -14,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "InterruptedWrite.h"
 #include "TestDatabase.h"
 #include "XWindow.h"
 
@@ -67,6 +70,7 @@ class tst_QuarrowSmoke : public QObject
 private slots:
     void startsShowsItsWindowAndClosesCleanly_data();
     void startsShowsItsWindowAndClosesCleanly();
+    void copyOfAKilledViewerGoesAtTheNextStart();
 };
 
 void tst_QuarrowSmoke::startsShowsItsWindowAndClosesCleanly_data()
@@ -157,6 +161,67 @@ void tst_QuarrowSmoke::startsShowsItsWindowAndClosesCleanly()
     QCOMPARE(QFile::exists(QDir(folder.path()).filePath(QStringLiteral("dbLog.db"))), ownLog);
     QVERIFY(!QFile::exists(QDir(folder.path()).filePath(QStringLiteral("Quarrow.ini"))));
     QCOMPARE(checksumOf(path), checksum);
+}
+
+namespace {
+
+QStringList copyFolders(const QString& temp)
+{
+    return QDir(temp).entryList({QStringLiteral("vxSyslog-copy-*")}, QDir::Dirs | QDir::NoDotAndDotDot);
+}
+
+// The one copy in `temp`, made completely: its lock, and the file rolled back
+// (no journal left beside it).
+bool copyIsMade(const QString& temp)
+{
+    const QStringList folders = copyFolders(temp);
+    if (folders.size() != 1)
+        return false;
+    const QDir copy(QDir(temp).filePath(folders.first()));
+    return copy.exists(QStringLiteral("owner.lock")) && copy.exists(QStringLiteral("dbLog.db"))
+           && !copy.exists(QStringLiteral("dbLog.db-journal"));
+}
+
+} // namespace
+
+void tst_QuarrowSmoke::copyOfAKilledViewerGoesAtTheNextStart()
+{
+    QTemporaryDir folder;
+    QTemporaryDir temp;
+    QVERIFY(folder.isValid() && temp.isValid());
+    const QString path = folder.filePath(QStringLiteral("plc-7.db"));
+    {
+        TestDatabase log(path);
+        QVERIFY(log.exec(QStringLiteral("CREATE TABLE SystemInfo(id INTEGER PRIMARY KEY AUTOINCREMENT, "
+                                        "datetime DATETIME, type INT, message TEXT)")));
+        QVERIFY(log.insertRow(QStringLiteral("2024-05-01 09:00:00"), 3, QStringLiteral("报警")));
+    }
+    leaveInterruptedWrite(path);
+    if (QTest::currentTestFailed())
+        return;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("TMPDIR"), temp.path());
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("disabled:"));
+
+    Process shown;
+    shown.setProcessEnvironment(env);
+    shown.setWorkingDirectory(folder.path());
+    shown.start(QStringLiteral(QUARROW_BINARY), {path});
+    QVERIFY2(shown.waitForStarted(kStartTimeoutMs), qPrintable(shown.errorString()));
+    QTRY_VERIFY_WITH_TIMEOUT(copyIsMade(temp.path()), kStartTimeoutMs);
+    shown.kill();
+    QVERIFY(shown.waitForFinished(kStartTimeoutMs));
+    const QStringList left = copyFolders(temp.path());
+    QCOMPARE(left.size(), 1);
+
+    Process next;
+    next.setProcessEnvironment(env);
+    next.setWorkingDirectory(folder.path());
+    next.start(QStringLiteral(QUARROW_BINARY), QStringList());
+    QVERIFY2(next.waitForStarted(kStartTimeoutMs), qPrintable(next.errorString()));
+    QTRY_COMPARE_WITH_TIMEOUT(copyFolders(temp.path()), QStringList(), kStartTimeoutMs);
+    QCOMPARE(next.state(), QProcess::Running);
 }
 
 QTEST_MAIN(tst_QuarrowSmoke)

@@ -10,8 +10,10 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <csignal>
 #include <cstdio>
 #include <numeric>
+#include <sys/resource.h>
 #include <QtTest>
 
 #include <vxSyslog/ListingBlock.h>
@@ -236,6 +238,8 @@ private slots:
     void stripCountsMatchSql();
     void newestFirstBarShowsItsNewestRecord();
     void readsAnInterruptedWriteFromACopy();
+    void copyThatCannotBeMadeSaysWhy_data();
+    void copyThatCannotBeMadeSaysWhy();
     void stripMarksTheGapsOfAnotherType_data();
     void stripMarksTheGapsOfAnotherType();
     void liveRecordsAppearOnceInOrder_data();
@@ -476,32 +480,78 @@ void tst_QuarrowWorker::newestFirstBarShowsItsNewestRecord()
     }
 }
 
-// Rolling the cut-off write back would write the file: the listing reads a
-// rolled-back copy instead, which the pane keeps, and the file stays as it was.
-void tst_QuarrowWorker::readsAnInterruptedWriteFromACopy()
+namespace {
+
+// A log whose last write was cut off (a hot journal) in `dir`, with two
+// committed records.
+QString interruptedLogFile(const QTemporaryDir& dir)
 {
-    QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("dbLog.db"));
     {
         TestDatabase db(path);
-        QVERIFY(db.exec(QString::fromLatin1(kCreateTable)));
-        QVERIFY(db.insertRow(QStringLiteral("2024-05-01 08:00:00"), 1, QStringLiteral("committed")));
-        QVERIFY(db.insertRow(QStringLiteral("2024-05-02 08:00:00"), 2, QStringLiteral("committed too")));
+        if (!db.exec(QString::fromLatin1(kCreateTable))
+            || !db.insertRow(QStringLiteral("2024-05-01 08:00:00"), 1, QStringLiteral("committed"))
+            || !db.insertRow(QStringLiteral("2024-05-02 08:00:00"), 2, QStringLiteral("committed too")))
+            return QString();
     }
     leaveInterruptedWrite(path);
-    if (QTest::currentTestFailed())
-        return;
+    return QTest::currentTestFailed() ? QString() : path;
+}
+
+// The copies' folders in the temporary folder.
+QStringList copyFolders(const QString& temp)
+{
+    return QDir(temp).entryList({QStringLiteral("vxSyslog-copy-*")}, QDir::Dirs | QDir::NoDotAndDotDot);
+}
+
+// TMPDIR for the lifetime of the object.
+class TemporaryFolder
+{
+public:
+    explicit TemporaryFolder(const QString& path)
+        : m_saved(qgetenv("TMPDIR"))
+    {
+        qputenv("TMPDIR", QFile::encodeName(path));
+    }
+    ~TemporaryFolder()
+    {
+        if (m_saved.isNull())
+            qunsetenv("TMPDIR");
+        else
+            qputenv("TMPDIR", m_saved);
+    }
+
+private:
+    QByteArray m_saved;
+};
+
+} // namespace
+
+// Rolling the cut-off write back would write the file: the check and the
+// listing read a rolled-back copy instead, one copy for both, which the pane
+// keeps, and the file stays as it was.
+void tst_QuarrowWorker::readsAnInterruptedWriteFromACopy()
+{
+    QTemporaryDir dir;
+    QTemporaryDir temp;
+    const TemporaryFolder tmpdir(temp.path());
+    const QString path = interruptedLogFile(dir);
+    QVERIFY(!path.isEmpty());
     const QByteArray before = checksum(path);
     const QByteArray journalBefore = checksum(path + QStringLiteral("-journal"));
     const QStringList filesBefore = QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
 
-    ResultPane pane;
-    pane.showRangeQuery(path, query(2, "2024-04-01 00:00:00", "2024-06-01 00:00:00"), QDateTime(QDate(2024, 4, 1), QTime()),
-                        QDateTime(QDate(2024, 6, 1), QTime()));
-    QTRY_VERIFY_WITH_TIMEOUT(!pane.isBusy(), kTimeoutMs);
-    QCOMPARE(pane.toPlainText(), QStringLiteral("2024-05-02 08:00:00:\ncommitted too"));
-    QVERIFY2(pane.strip()->status().endsWith(SystemLog::CommittedCopy::noteText()), qPrintable(pane.strip()->status()));
+    {
+        ResultPane pane;
+        pane.showRangeQuery(path, query(2, "2024-04-01 00:00:00", "2024-06-01 00:00:00"), QDateTime(QDate(2024, 4, 1), QTime()),
+                            QDateTime(QDate(2024, 6, 1), QTime()));
+        QTRY_VERIFY_WITH_TIMEOUT(!pane.isBusy(), kTimeoutMs);
+        QCOMPARE(pane.toPlainText(), QStringLiteral("2024-05-02 08:00:00:\ncommitted too"));
+        QVERIFY2(pane.strip()->status().endsWith(SystemLog::CommittedCopy::noteText()), qPrintable(pane.strip()->status()));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(copyFolders(temp.path()), QStringList(), kTimeoutMs);
 
+    // The check on opening the file and the first query: one copy.
     QueryWorker worker;
     QString checked = QStringLiteral("not yet");
     QString note;
@@ -509,13 +559,74 @@ void tst_QuarrowWorker::readsAnInterruptedWriteFromACopy()
         checked = error;
         note = n;
     });
+    std::shared_ptr<SystemLog::CommittedCopy> listed;
+    connect(&worker, &QueryWorker::copyTaken, this, [&](const std::shared_ptr<SystemLog::CommittedCopy>& copy) { listed = copy; });
+    bool ended = false;
+    connect(&worker, &QueryWorker::listingEnded, this, [&](const QString&) { ended = true; });
     worker.check(path);
     QTRY_COMPARE_WITH_TIMEOUT(checked, QString(), kTimeoutMs);
     QCOMPARE(note, SystemLog::CommittedCopy::noteText());
+    const QStringList checkCopy = copyFolders(temp.path());
+    QCOMPARE(checkCopy.size(), 1);
+    worker.list(path, query(2, "2024-04-01 00:00:00", "2024-06-01 00:00:00"), QStringList());
+    QTRY_VERIFY_WITH_TIMEOUT(ended, kTimeoutMs);
+    QVERIFY(listed);
+    QCOMPARE(QFileInfo(listed->path()).dir().dirName(), checkCopy.first());
+    QCOMPARE(copyFolders(temp.path()), checkCopy);
 
     QCOMPARE(checksum(path), before);
     QCOMPARE(checksum(path + QStringLiteral("-journal")), journalBefore);
     QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), filesBefore);
+}
+
+void tst_QuarrowWorker::copyThatCannotBeMadeSaysWhy_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("why");  // the system's reason, in Chinese
+    QTest::newRow("temporary folder is a file") << "file" << QStringLiteral("路径中有一部分不是文件夹");
+    QTest::newRow("copy larger than the file size limit") << "size-limit" << QStringLiteral("文件超过系统允许的大小");
+}
+
+// A copy that cannot be made says why, how much room it needs, in which
+// folder, and how to choose another (TMPDIR); nothing is left behind.
+void tst_QuarrowWorker::copyThatCannotBeMadeSaysWhy()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, why);
+    QTemporaryDir dir;
+    QTemporaryDir temp;
+    const QString path = interruptedLogFile(dir);
+    QVERIFY(!path.isEmpty());
+    QString folder = temp.path();
+    if (fault == QLatin1String("file")) {
+        folder = temp.filePath(QStringLiteral("not-a-folder"));
+        QFile file(folder);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    const TemporaryFolder tmpdir(folder);
+    QueryWorker worker;
+    QString checked = QStringLiteral("not yet");
+    connect(&worker, &QueryWorker::checkEnded, this, [&](const QString& error, const QString&) { checked = error; });
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    if (fault == QLatin1String("size-limit")) {
+        // Past the limit a write fails (EFBIG) instead of ending the process.
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = saved;
+        limit.rlim_cur = 16 * 1024;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    worker.check(path);
+    const bool ended = QTest::qWaitFor([&] { return checked != QLatin1String("not yet"); }, kTimeoutMs);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    QVERIFY(ended);
+    const qint64 needed = QFileInfo(path).size() + QFileInfo(path + QStringLiteral("-journal")).size();
+    QVERIFY2(checked.contains(QStringLiteral("TMPDIR")), qPrintable(checked));
+    QVERIFY2(checked.contains(why), qPrintable(checked));
+    QVERIFY2(checked.contains(QDir::toNativeSeparators(QDir(folder).absolutePath())), qPrintable(checked));
+    QVERIFY2(checked.contains(QLocale::c().formattedDataSize(needed, 1)), qPrintable(checked));
+    QVERIFY2(checked.contains(QStringLiteral("dbLog.db")), qPrintable(checked));
+    QCOMPARE(copyFolders(temp.path()), QStringList());
 }
 
 void tst_QuarrowWorker::stripMarksTheGapsOfAnotherType_data()
