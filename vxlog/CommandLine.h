@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <vxSyslog/ListingSource.h>
 #include <vxSyslog/LogQuery.h>
 #include <vxSyslog/RecordFormat.h>
 #include <vxSyslog/RecordSource.h>
@@ -44,7 +45,7 @@ public:
     void addSingleType(const QString& description);
     void addTimeSpan();     // --day, --since, --until
     void addDay();
-    void addGrep();         // --grep, smart case, --ignore-case, --case-sensitive
+    void addGrep();         // --grep, -F, smart case, --ignore-case, --case-sensitive
     void addLines(const QString& description);  // -n N or all
     void addAfterId(const QString& description);
     void addJumpToEnd();    // -e: -n 1000 unless -n is given
@@ -75,6 +76,9 @@ public:
     bool isOneFile() const;
     // The source for --db and --host; null after reporting a usage error.
     std::unique_ptr<SystemLog::RecordSource> source() const;
+    // The same as the viewer's pane reads it (blocks, as the export writes
+    // them); a write cut off in a file is rolled back as source()'s are.
+    std::unique_ptr<SystemLog::ListingSource> listing() const;
     QString value(const QString& name) const { return m_parser.value(name); }
     QStringList values(const QString& name) const { return m_parser.values(name); }
     bool isSet(const QString& name) const { return m_parser.isSet(name); }

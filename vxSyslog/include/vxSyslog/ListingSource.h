@@ -54,6 +54,10 @@ public:
     virtual ~ListingSource();
 
     virtual void setBusyTimeout(int milliseconds) = 0;
+    // Before open(): a file whose last write was cut off is rolled back, as
+    // vxlog's readers do (LogReader), instead of failing with
+    // InterruptedWrite (the viewer reads a private copy then). Files only.
+    virtual void setRollsBackCutOffWrites(bool /*rollsBack*/) {}
     virtual bool open() = 0;
 
     virtual QStringList machines() const = 0;

@@ -82,6 +82,12 @@ FileListing::FileListing(const std::vector<Locations::File>& files)
 
 FileListing::~FileListing() = default;
 
+void FileListing::setRollsBackCutOffWrites(bool rollsBack)
+{
+    for (const auto& part : m_parts)
+        part->reader.setRollsBackCutOffWrites(rollsBack);
+}
+
 void FileListing::setBusyTimeout(int milliseconds)
 {
     for (auto& part : m_parts)

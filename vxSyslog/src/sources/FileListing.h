@@ -27,6 +27,7 @@ public:
     ~FileListing() override;
 
     void setBusyTimeout(int milliseconds) override;
+    void setRollsBackCutOffWrites(bool rollsBack) override;
     bool open() override;
     QStringList machines() const override;
     bool namesMachines() const override { return m_parts.size() > 1; }

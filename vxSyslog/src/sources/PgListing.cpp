@@ -7,6 +7,7 @@
 #include <vxSyslog/RecordFormat.h>
 #include <vxSyslog/RecordTypes.h>
 
+#include "format/Utf8.h"
 #include "read/MessageMatcher.h"
 #include "sources/PgConnection.h"
 #include "sources/PgSource.h"
@@ -16,19 +17,6 @@ namespace SystemLog {
 namespace {
 
 const char* const kColumns = "host, id, datetime, type, message";
-
-// The UTF-16 length of UTF-8 text as the server hands it over (always well
-// formed): one unit per character, two for one past U+FFFF.
-int utf16Length(const QByteArray& utf8)
-{
-    int units = 0;
-    for (char c : utf8) {
-        const auto byte = static_cast<unsigned char>(c);
-        units += (byte & 0xc0) != 0x80 ? 1 : 0;
-        units += byte >= 0xf0 ? 1 : 0;
-    }
-    return units;
-}
 
 } // namespace
 
@@ -180,13 +168,9 @@ bool PgListing::prepareMatcher(const LogQuery& query)
         m_matcher.reset();
         return true;
     }
-    if (!m_matcher || m_matcherPattern != query.grep || m_matcherIgnoresCase != query.ignoreCase) {
-        m_matcher = std::make_unique<MessageMatcher>(query.grep, query.ignoreCase);
-        m_matcherPattern = query.grep;
-        m_matcherIgnoresCase = query.ignoreCase;
-    }
-    return m_matcher->isValid()
-           || fail(FailureKind::Other, QStringLiteral("无效的正则表达式：%1").arg(m_matcher->errorString()));
+    if (!m_matcher || !m_matcher->isFor(query))
+        m_matcher = std::make_unique<MessageMatcher>(query);
+    return m_matcher->isValid() || fail(FailureKind::InvalidPattern, m_matcher->errorString());
 }
 
 namespace {
@@ -300,8 +284,9 @@ bool PgListing::readRows(const LogQuery& query, const std::function<bool(const R
 
 QString PgListing::blockOf(const LogQuery& query, const Row& row, bool gapsMarked) const
 {
-    return listingBlock(QString::fromUtf8(row.datetime), query.namesTypes(), query.namesTypes() ? row.typeName() : QString(),
-                        QString::fromUtf8(row.message), gapsMarked && row.isGap(),
+    return listingBlock(decodeUtf8(row.datetime.constData(), row.datetime.size()), query.namesTypes(),
+                        query.namesTypes() ? row.typeName() : QString(),
+                        decodeUtf8(row.message.constData(), row.message.size()), gapsMarked && row.isGap(),
                         namesMachines() ? m_machines.value(row.place) : QString());
 }
 
@@ -326,8 +311,12 @@ bool PgListing::readKeys(const LogQuery& query, const KeySink& sink)
         const int names = !query.namesTypes() ? 0
                           : key.type != ListedKey::kOtherType ? typeLengths.at(key.type)
                                                               : row.typeName().size() + 3;
-        const int message = key.gap ? gapText(QString::fromUtf8(row.message)).size() : utf16Length(row.message);
-        key.blockLength = utf16Length(row.datetime) + machineLengths.value(row.place) + names + 2 + message;
+        // Counted as the block's text is decoded: a database of encoding
+        // SQL_ASCII hands over whatever bytes were stored.
+        const int message = key.gap ? gapText(decodeUtf8(row.message.constData(), row.message.size())).size()
+                                    : utf16LengthOfUtf8(row.message.constData(), row.message.size());
+        key.blockLength = utf16LengthOfUtf8(row.datetime.constData(), row.datetime.size())
+                          + machineLengths.value(row.place) + names + 2 + message;
         return sink(key);
     });
 }

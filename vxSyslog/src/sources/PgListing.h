@@ -104,8 +104,6 @@ private:
     QHash<QByteArray, int> m_places;
     std::unique_ptr<PgConnection> m_connection;
     std::unique_ptr<MessageMatcher> m_matcher;
-    QString m_matcherPattern;
-    bool m_matcherIgnoresCase = false;
     std::atomic<bool> m_interrupted{false};
     FailureKind m_kind = FailureKind::Other;
     QString m_error;

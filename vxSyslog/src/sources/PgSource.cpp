@@ -139,9 +139,9 @@ bool PgSource::read(const LogQuery& filter, const LogReader::RecordSink& sink)
 {
     std::unique_ptr<MessageMatcher> matcher;
     if (!filter.grep.isEmpty()) {
-        matcher = std::make_unique<MessageMatcher>(filter.grep, filter.ignoreCase);
+        matcher = std::make_unique<MessageMatcher>(filter);
         if (!matcher->isValid()) {
-            addProblem(QStringLiteral("无效的正则表达式：%1").arg(matcher->errorString()));
+            addProblem(describeFailure(FailureKind::InvalidPattern, matcher->errorString()));
             return false;
         }
         if (filter.last > 0 && !filter.newestFirst)
@@ -192,7 +192,7 @@ bool PgSource::readLastWithGrep(const LogQuery& filter, const LogReader::RecordS
     fromStart.last = 0;
     if (seen < filter.last)
         return read(fromStart, sink);
-    MessageMatcher matcher(filter.grep, filter.ignoreCase);
+    MessageMatcher matcher(filter);
     PgStatement query;
     query.sql = QByteArray("SELECT ") + kColumns + " FROM fleet_log";
     where(fromStart, query);
@@ -294,7 +294,7 @@ bool PgSource::readAfter(const LogQuery& filter, Positions& after, int limit, co
         return true;
     std::unique_ptr<MessageMatcher> matcher;
     if (!filter.grep.isEmpty())
-        matcher = std::make_unique<MessageMatcher>(filter.grep, filter.ignoreCase);
+        matcher = std::make_unique<MessageMatcher>(filter);
     LogQuery bounds = filter;
     bounds.afterId = bounds.upToId = 0;
     PgStatement query;
