@@ -12,6 +12,7 @@
 #include "LogSources.h"
 #include "ui_Quarrow.h"
 
+class DateTimeTyping;
 class ListingBar;
 class MachineChooser;
 class QCloseEvent;
@@ -80,6 +81,7 @@ private:
 
     void queryDay();
     void queryRange();
+    bool rangeIsTyped();
     void exportDay();
     void rememberDayType();
     SystemLog::LogQuery listingOf(const TypeChooser* types) const;
@@ -110,4 +112,6 @@ private:
     TypeChooser* m_dayTypes = nullptr;
     TypeChooser* m_rangeTypes = nullptr;
     bool m_exporting = false;
+    DateTimeTyping* m_startTyping = nullptr;
+    DateTimeTyping* m_endTyping = nullptr;
 };
