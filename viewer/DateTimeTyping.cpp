@@ -35,6 +35,12 @@ DateTimeTyping::DateTimeTyping(QDateTimeEdit* editor, const QString& name, QLabe
 {
     setObjectName(QStringLiteral("dateTimeTyping"));
     editor->installEventFilter(this);
+    // Set by the window (the range page starting at another day) or the
+    // calendar: a new entry, and what was said of the old one is gone.
+    connect(editor, &QDateTimeEdit::dateTimeChanged, this, [this] {
+        if (!m_editor->hasFocus())
+            forget();
+    });
 }
 
 bool DateTimeTyping::eventFilter(QObject* watched, QEvent* event)
