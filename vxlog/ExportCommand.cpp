@@ -7,7 +7,7 @@
 
 #include <vxSyslog/DatabaseFailure.h>
 #include <vxSyslog/DayExport.h>
-#include <vxSyslog/ListingSource.h>
+#include <vxSyslog/LogSource.h>
 
 #include "CommandLine.h"
 #include "ReaderOutput.h"
@@ -18,15 +18,10 @@ using namespace SystemLog;
 
 namespace {
 
-// Why the listing could not be read, each file that could not named.
-QString failureOf(const ListingSource& source)
+// Why the listing could not be read: each file that could not, named.
+QString failureOf(const LogSource& source)
 {
-    if (!source.problems().isEmpty())
-        return source.problems().join(QLatin1Char(' '));
-    const QStringList files = source.files();
-    if (files.size() != 1)
-        return source.errorText();
-    return QStringLiteral("无法读取日志数据库 %1：%2").arg(QDir::toNativeSeparators(files.first()), source.errorText());
+    return source.problems().isEmpty() ? source.errorText() : source.problems().join(QLatin1Char('\n'));
 }
 
 // The folder and any missing folders above it, as mkdir -p makes them.
@@ -79,7 +74,7 @@ int runExport(const QStringList& arguments)
     if (!line.noExtraArguments())
         return kExitUsage;
 
-    const std::unique_ptr<ListingSource> source = line.listing();
+    const std::unique_ptr<LogSource> source = line.source();
     if (!source)
         return kExitUsage;
     // An export of several machines is made of all of them or not at all.

@@ -12,7 +12,7 @@
 // Writing one day's records into a text file in a folder the operator chose.
 namespace SystemLog {
 
-class ListingSource;
+class LogSource;
 class LogReader;
 struct LogQuery;
 
@@ -76,10 +76,10 @@ struct Count
     qint64 blocks = 0;
     qint64 gaps = 0;
 };
-VXSYSLOG_EXPORT bool fixAndCount(ListingSource& reader, LogQuery& query, Count& count);
+VXSYSLOG_EXPORT bool fixAndCount(LogSource& reader, LogQuery& query, Count& count);
 
 // Writes the listing's blocks (see writeBlocks).
-VXSYSLOG_EXPORT Outcome writeListing(const QString& path, ListingSource& reader, const LogQuery& query,
+VXSYSLOG_EXPORT Outcome writeListing(const QString& path, LogSource& reader, const LogQuery& query,
                                      const Progress& progress = Progress());
 
 // The texts an export reports to a person, the same from every program that

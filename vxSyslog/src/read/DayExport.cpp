@@ -11,7 +11,7 @@
 
 #include <vxSyslog/RecordBlock.h>
 #include <vxSyslog/ListingBlock.h>
-#include <vxSyslog/ListingSource.h>
+#include <vxSyslog/LogSource.h>
 #include <vxSyslog/LogQuery.h>
 #include <vxSyslog/LogReader.h>
 
@@ -222,7 +222,7 @@ LogQuery dayListing(const QString& day, const QVector<int>& types)
     return query;
 }
 
-bool fixAndCount(ListingSource& reader, LogQuery& query, Count& count)
+bool fixAndCount(LogSource& reader, LogQuery& query, Count& count)
 {
     if (!reader.newestIds(query.upToIds))
         return false;
@@ -231,7 +231,7 @@ bool fixAndCount(ListingSource& reader, LogQuery& query, Count& count)
     return reader.countListed(query, count.blocks) && reader.countListed(gaps, count.gaps);
 }
 
-Outcome writeListing(const QString& path, ListingSource& reader, const LogQuery& query, const Progress& progress)
+Outcome writeListing(const QString& path, LogSource& reader, const LogQuery& query, const Progress& progress)
 {
     return writeBlocks(
         path,
