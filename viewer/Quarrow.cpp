@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QScreen>
 #include <QShortcut>
 #include <QHBoxLayout>
@@ -34,6 +35,7 @@
 #include <vxSyslog/RecordTypes.h>
 #include <vxSyslog/vxSysLog.h>
 
+#include "DateTimeTyping.h"
 #include "FocusRing.h"
 #include "ListingBar.h"
 #include "MachineChooser.h"
@@ -131,6 +133,23 @@ void useChineseDates(QDateTimeEdit* editor, bool withTime)
     editor->setLocale(chinese);
     const QString date = chinese.dateFormat(QLocale::ShortFormat);
     editor->setDisplayFormat(withTime ? date + QStringLiteral(" HH:mm:ss") : date);
+}
+
+// Beside a range field, right of it up to the page's edge: what typing
+// into the field refused or put back (DateTimeTyping).
+QLabel* typingHint(QDateTimeEdit* editor, const QString& name)
+{
+    auto* grid = qobject_cast<QGridLayout*>(editor->parentWidget()->layout());
+    int row = 0, column = 0, rows = 1, columns = 1;
+    grid->getItemPosition(grid->indexOf(editor), &row, &column, &rows, &columns);
+    auto* hint = new QLabel(editor->parentWidget());
+    hint->setObjectName(name);
+    QPalette colours = hint->palette();
+    colours.setColor(QPalette::WindowText, Qt::red);
+    hint->setPalette(colours);
+    hint->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred); // cut, never widening the window
+    grid->addWidget(hint, row, column + 1, 1, grid->columnCount() - column - 1);
+    return hint;
 }
 
 QDateTime todayAt(const QTime& time)
@@ -332,6 +351,17 @@ void Quarrow::presetDates()
     ui.m_startdateTimeEdit->setDateTime(start);
     ui.m_enddateTimeEdit->setDateTime(end);
     m_rangeDay = start.date();
+    m_startTyping = new DateTimeTyping(ui.m_startdateTimeEdit, QStringLiteral("起始时间"),
+                                       typingHint(ui.m_startdateTimeEdit, QStringLiteral("startTimeHint")));
+    m_endTyping = new DateTimeTyping(ui.m_enddateTimeEdit, QStringLiteral("结束时间"),
+                                     typingHint(ui.m_enddateTimeEdit, QStringLiteral("endTimeHint")));
+}
+
+// Both range fields hold what the operator typed and saw; otherwise the
+// field that does not says why.
+bool Quarrow::rangeIsTyped()
+{
+    return m_startTyping->isReady() && m_endTyping->isReady();
 }
 
 void Quarrow::connectButtons()
@@ -541,7 +571,7 @@ SystemLog::LogQuery Quarrow::listingOf(const TypeChooser* types) const
 
 void Quarrow::queryDay()
 {
-    if (!hasLog())
+    if (!hasLog() || !m_listingBar->filterIsUsable())
         return;
     rememberDayType();
     m_last = Listing{true, listingOf(m_dayTypes), m_dayTypes->caption(), ui.dateEdit->date(), {}, {}};
@@ -550,7 +580,7 @@ void Quarrow::queryDay()
 
 void Quarrow::queryRange()
 {
-    if (!hasLog())
+    if (!hasLog() || !m_listingBar->filterIsUsable() || !rangeIsTyped())
         return;
     m_last = Listing{false, listingOf(m_rangeTypes), m_rangeTypes->caption(), {}, ui.m_startdateTimeEdit->dateTime(),
                      ui.m_enddateTimeEdit->dateTime()};
@@ -565,6 +595,8 @@ void Quarrow::repeatQuery()
         (ui.stackedWidget->currentIndex() == 0 ? ui.pushButton : ui.pushButton_2)->click();
         return;
     }
+    if (!m_listingBar->filterIsUsable())
+        return;
     m_last->query = withFilterAndOrder(m_last->query);
     runListing();
 }
@@ -581,7 +613,9 @@ void Quarrow::runListing()
 SystemLog::LogQuery Quarrow::withFilterAndOrder(SystemLog::LogQuery query) const
 {
     query.grep = m_listingBar ? m_listingBar->filter() : QString();
-    // As vxlog --grep: an upper-case letter makes the pattern case-sensitive.
+    // Plain text unless the operator asks for a regular expression; as
+    // vxlog --grep, an upper-case letter makes it case-sensitive.
+    query.fixedStrings = !m_listingBar || !m_listingBar->filterIsRegex();
     query.ignoreCase = query.grep == query.grep.toLower();
     query.newestFirst = m_listingBar && m_listingBar->newestFirst();
     return query;
@@ -600,15 +634,17 @@ void Quarrow::showListingLine(const QString& status)
     const QString period = m_last->isDay ? m_last->day.toString(kDayFormat)
                                          : QStringLiteral("%1 至 %2").arg(m_last->start.toString(kTimeText),
                                                                          m_last->end.toString(kTimeText));
-    m_listingBar->showLine(ownLog ? QString() : name, m_last->types, period,
-                           m_last->query.grep, status);
+    m_listingBar->showLine(ownLog ? QString() : name, m_last->types, period, m_last->query.grep,
+                           !m_last->query.fixedStrings, status);
 }
 
-// The records are counted, and fixed by each machine's highest row id,
-// before the folder dialog opens: records stored while it is open do not
-// reach the file. A second press while an export runs is ignored. Of
-// several machines the file holds those chosen, each record naming its
-// machine; one machine's day is the same file its own log exports.
+// The export holds the blocks the pane lists for the day and types chosen
+// (drop records included, see DayExport::dayListing). They are counted, and
+// fixed by each machine's highest row id, before the folder dialog opens:
+// records stored while it is open do not reach the file. A second press
+// while an export runs is ignored. Of several machines the file holds those
+// chosen, each record naming its machine; one machine's day is the same
+// file its own log exports.
 void Quarrow::exportDay()
 {
     if (m_exporting || !hasLog())
@@ -622,17 +658,14 @@ void Quarrow::exportDay()
         inform(DayExport::queryFailedText(day, usage));
         return finish();
     }
-    LogQuery query;
-    query.types = m_dayTypes->types();
-    query.since = SystemLog::dayStart(day);
-    query.until = SystemLog::dayEnd(day);
+    LogQuery query = DayExport::dayListing(day, m_dayTypes->types());
     std::atomic<bool> cancelled{false};
     std::atomic<qint64> written{0};
-    qint64 total = 0;
+    DayExport::Count count;
     bool read = false;
 
     const bool counted = runWhileAnswering(this, *reader, cancelled, [] { return QStringLiteral("正在读取记录…"); }, [&] {
-        read = reader->open() && reader->newestIds(query.upToIds) && reader->countListed(query, total);
+        read = reader->open() && DayExport::fixAndCount(*reader, query, count);
     });
     if (!counted || cancelled.load())
         return finish();
@@ -640,7 +673,7 @@ void Quarrow::exportDay()
         inform(DayExport::queryFailedText(day, reader->errorText()));
         return finish();
     }
-    if (total == 0) {
+    if (count.blocks == 0) {
         inform(DayExport::noRecordsText(day));
         return finish();
     }
@@ -658,26 +691,19 @@ void Quarrow::exportDay()
         this, *reader, cancelled,
         [&] {
             return QStringLiteral("正在导出：%1 / %2 条")
-                .arg(SystemLog::groupedCount(written.load()), SystemLog::groupedCount(total));
+                .arg(SystemLog::groupedCount(written.load()), SystemLog::groupedCount(count.blocks));
         },
         [&] {
-            outcome = DayExport::writeBlocks(
-                path,
-                [&](const DayExport::BlockSink& sink, QString& reason) {
-                    const bool blocksRead = reader->readBlocks(query, sink);
-                    reason = blocksRead ? QString() : reader->errorText();
-                    return blocksRead;
-                },
-                [&](qint64 records) {
-                    written.store(records);
-                    return !cancelled.load();
-                });
+            outcome = DayExport::writeListing(path, *reader, query, [&](qint64 records) {
+                written.store(records);
+                return !cancelled.load();
+            });
             if (cancelled.load())
                 outcome.status = DayExport::Status::Cancelled;
         },
-        total, [&] { return written.load(); });
+        count.blocks, [&] { return written.load(); });
     if (wrote)
-        inform(DayExport::outcomeText(outcome, path));
+        inform(DayExport::outcomeText(outcome, path, count.gaps));
     finish();
 }
 

@@ -13,6 +13,7 @@
 #include "StartLog.h"
 #include "ui_Quarrow.h"
 
+class DateTimeTyping;
 class ListingBar;
 class MachineChooser;
 class QCloseEvent;
@@ -86,6 +87,7 @@ private:
 
     void queryDay();
     void queryRange();
+    bool rangeIsTyped();
     void exportDay();
     void rememberDayType();
     SystemLog::LogQuery listingOf(const TypeChooser* types) const;
@@ -119,4 +121,6 @@ private:
     bool m_exporting = false;
     // What the pane says while no log is shown.
     QString m_noLogHint;
+    DateTimeTyping* m_startTyping = nullptr;
+    DateTimeTyping* m_endTyping = nullptr;
 };

@@ -44,7 +44,7 @@ public:
     void addSingleType(const QString& description);
     void addTimeSpan();     // --day, --since, --until
     void addDay();
-    void addGrep();         // --grep, smart case, --ignore-case, --case-sensitive
+    void addGrep();         // --grep, -F, smart case, --ignore-case, --case-sensitive
     void addLines(const QString& description);  // -n N or all
     void addAfterId(const QString& description);
     void addJumpToEnd();    // -e: -n 1000 unless -n is given

@@ -9,6 +9,7 @@
 #include <vxSyslog/RecordFormat.h>
 #include <vxSyslog/RecordTypes.h>
 
+#include "format/Utf8.h"
 #include "read/MessageMatcher.h"
 #include "sources/PgConnection.h"
 
@@ -27,19 +28,6 @@ void recordOf(const std::vector<QByteArray>& values, const std::vector<bool>& is
     record.type = isNull[3] ? 0 : values[3].toInt();
     record.typeText.clear();
     record.message = values[4];
-}
-
-// The UTF-16 length of UTF-8 text as the server hands it over (always well
-// formed): one unit per character, two for one past U+FFFF.
-int utf16Length(const QByteArray& utf8)
-{
-    int units = 0;
-    for (char c : utf8) {
-        const auto byte = static_cast<unsigned char>(c);
-        units += (byte & 0xc0) != 0x80 ? 1 : 0;
-        units += byte >= 0xf0 ? 1 : 0;
-    }
-    return units;
 }
 
 } // namespace
@@ -230,10 +218,9 @@ bool PgSource::prepareMatcher(const LogQuery& query)
         m_matcher.reset();
         return true;
     }
-    if (!m_matcher || m_matcher->pattern() != query.grep || m_matcher->ignoresCase() != query.ignoreCase)
-        m_matcher = std::make_unique<MessageMatcher>(query.grep, query.ignoreCase);
-    return m_matcher->isValid()
-           || fail(FailureKind::Other, QStringLiteral("无效的正则表达式：%1").arg(m_matcher->errorString()));
+    if (!m_matcher || !m_matcher->isFor(query))
+        m_matcher = std::make_unique<MessageMatcher>(query);
+    return m_matcher->isValid() || fail(FailureKind::InvalidPattern, m_matcher->errorString());
 }
 
 // ---- Whole records
@@ -285,9 +272,9 @@ bool PgSource::read(const LogQuery& filter, const RecordSink& sink)
 {
     std::unique_ptr<MessageMatcher> matcher;
     if (!filter.grep.isEmpty()) {
-        matcher = std::make_unique<MessageMatcher>(filter.grep, filter.ignoreCase);
+        matcher = std::make_unique<MessageMatcher>(filter);
         if (!matcher->isValid())
-            return failWithProblem(FailureKind::Other, QStringLiteral("无效的正则表达式：%1").arg(matcher->errorString()));
+            return failWithProblem(FailureKind::InvalidPattern, matcher->errorString());
         if (filter.last > 0 && !filter.newestFirst)
             return readLastWithGrep(filter, sink);
     }
@@ -336,7 +323,7 @@ bool PgSource::readLastWithGrep(const LogQuery& filter, const RecordSink& sink)
     fromStart.last = 0;
     if (seen < filter.last)
         return read(fromStart, sink);
-    MessageMatcher matcher(filter.grep, filter.ignoreCase);
+    MessageMatcher matcher(filter);
     PgStatement query;
     query.sql = QByteArray("SELECT ") + kColumns + " FROM fleet_log";
     where(fromStart, query);
@@ -438,7 +425,7 @@ bool PgSource::readAfter(const LogQuery& filter, Positions& after, int limit, co
         return true;
     std::unique_ptr<MessageMatcher> matcher;
     if (!filter.grep.isEmpty())
-        matcher = std::make_unique<MessageMatcher>(filter.grep, filter.ignoreCase);
+        matcher = std::make_unique<MessageMatcher>(filter);
     LogQuery bounds = filter;
     bounds.afterId = bounds.upToId = 0;
     PgStatement query;
@@ -577,8 +564,9 @@ bool PgSource::readRows(const LogQuery& query, const std::function<bool(const Ro
 
 QString PgSource::blockOf(const LogQuery& query, const Row& row, bool gapsMarked) const
 {
-    return listingBlock(QString::fromUtf8(row.datetime), query.namesTypes(), query.namesTypes() ? row.typeName() : QString(),
-                        QString::fromUtf8(row.message), gapsMarked && row.isGap(),
+    return listingBlock(decodeUtf8(row.datetime.constData(), row.datetime.size()), query.namesTypes(),
+                        query.namesTypes() ? row.typeName() : QString(),
+                        decodeUtf8(row.message.constData(), row.message.size()), gapsMarked && row.isGap(),
                         namesMachines() ? m_machines.value(row.place) : QString());
 }
 
@@ -603,8 +591,12 @@ bool PgSource::readKeys(const LogQuery& query, const KeySink& sink)
         const int names = !query.namesTypes() ? 0
                           : key.type != ListedKey::kOtherType ? typeLengths.at(key.type)
                                                               : row.typeName().size() + 3;
-        const int message = key.gap ? gapText(QString::fromUtf8(row.message)).size() : utf16Length(row.message);
-        key.blockLength = utf16Length(row.datetime) + machineLengths.value(row.place) + names + 2 + message;
+        // Counted as the block's text is decoded: a database of encoding
+        // SQL_ASCII hands over whatever bytes were stored.
+        const int message = key.gap ? gapText(decodeUtf8(row.message.constData(), row.message.size())).size()
+                                    : utf16LengthOfUtf8(row.message.constData(), row.message.size());
+        key.blockLength = utf16LengthOfUtf8(row.datetime.constData(), row.datetime.size())
+                          + machineLengths.value(row.place) + names + 2 + message;
         return sink(key);
     });
 }

@@ -151,6 +151,7 @@ DropReason reasonOf(const QSqlError& error)
     case FailureKind::Corrupt:
         return DropReason::IoError;
     case FailureKind::Interrupted:
+    case FailureKind::InvalidPattern:
     case FailureKind::Other:
         break;
     }
