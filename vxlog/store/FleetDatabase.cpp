@@ -1,0 +1,262 @@
+#include "FleetDatabase.h"
+
+#include <QDeadlineTimer>
+
+#include <libpq-fe.h>
+#include <poll.h>
+
+namespace {
+
+constexpr int kConnectLimitMs = 3000;
+constexpr int kStatementLimitMs = 10000;
+
+// One statement per batch: the reject rows and the table's rows, each
+// column an array. ON CONFLICT needs SELECT on (host, id) as well as INSERT
+// (docs/fleet_roles.sql).
+const char kStatement[] =
+    "WITH rejected AS ("
+    " INSERT INTO fleet_log_rejects (host, id, stored, reason, structured_data, message)"
+    " SELECT * FROM unnest($6::text[], $7::bigint[], $8::boolean[], $9::text[], $10::text[], $11::bytea[])"
+    " ON CONFLICT (host, id) DO NOTHING)"
+    " INSERT INTO fleet_log (host, id, datetime, type, message)"
+    " SELECT * FROM unnest($1::text[], $2::bigint[], $3::text[], $4::integer[], $5::text[])"
+    " ON CONFLICT (host, id) DO NOTHING";
+
+// Elements of PostgreSQL array literals: every text quoted with '"' and '\'
+// escaped; NULL bare.
+class ArrayLiteral
+{
+public:
+    void addText(const QByteArray& text)
+    {
+        separate();
+        m_text += '"';
+        for (char c : text) {
+            if (c == '"' || c == '\\')
+                m_text += '\\';
+            m_text += c;
+        }
+        m_text += '"';
+    }
+    void addBare(const QByteArray& word)
+    {
+        separate();
+        m_text += word;
+    }
+    void addBytes(const QByteArray& bytes) { addText("\\x" + bytes.toHex()); }
+    QByteArray text() const { return m_text + '}'; }
+
+private:
+    void separate() { m_text += m_text.size() > 1 ? "," : ""; }
+    QByteArray m_text{"{"};
+};
+
+// Data errors, constraint violations and limits a row exceeded: the row's
+// fault, not the database's.
+bool isRecordFault(const QByteArray& sqlState)
+{
+    return sqlState.startsWith("22") || sqlState.startsWith("23") || sqlState.startsWith("54") || sqlState.startsWith("P0");
+}
+
+// What the administrator can act on, in Chinese, before the server's words.
+QString headline(const QByteArray& sqlState, const QString& detail)
+{
+    if (sqlState == "42501")
+        return QStringLiteral("没有写入的权限（写入用户需要 fleet_log 与 fleet_log_rejects 的 INSERT 以及 (host, id) 列的 SELECT，"
+                              "见 fleet_roles.sql）");
+    if (sqlState == "42P01" || sqlState == "42703")
+        return QStringLiteral("数据库中没有可用的 fleet_log 或 fleet_log_rejects 表（用 fleet_log.sql 创建）");
+    if (sqlState == "53100")
+        return QStringLiteral("数据库服务器的磁盘已满");
+    if (sqlState.startsWith("53"))
+        return QStringLiteral("数据库服务器资源不足");
+    if (sqlState.startsWith("57P"))
+        return QStringLiteral("数据库服务器正在关闭或重启");
+    if (sqlState == "25006")
+        return QStringLiteral("数据库只能读不能写（连到了备用服务器？）");
+    if (detail.contains(QLatin1String("password")) || detail.contains(QLatin1String("authentication")))
+        return QStringLiteral("数据库拒绝了登录（密码从 passfile=、PGPASSFILE、~/.pgpass 或 PGPASSWORD 读取）");
+    if (detail.contains(QLatin1String("does not exist")))
+        return QStringLiteral("数据库或用户不存在");
+    return QString();
+}
+
+QString serverText(const char* text)
+{
+    return QString::fromUtf8(text).trimmed().replace(QLatin1Char('\n'), QLatin1Char(' '));
+}
+
+// Waits until the connection's socket is ready for `events`; false past the deadline.
+bool awaitSocket(PGconn* conn, short events, const QDeadlineTimer& deadline)
+{
+    pollfd fd{PQsocket(conn), events, 0};
+    int ready;
+    do {
+        ready = ::poll(&fd, 1, int(qMax<qint64>(0, deadline.remainingTime())));
+    } while (ready < 0 && errno == EINTR);
+    return ready > 0;
+}
+
+} // namespace
+
+FleetDatabase::FleetDatabase(const QString& url)
+    : m_url(url)
+{
+}
+
+FleetDatabase::~FleetDatabase()
+{
+    close();
+}
+
+void FleetDatabase::close()
+{
+    if (m_conn)
+        PQfinish(m_conn);
+    m_conn = nullptr;
+}
+
+bool FleetDatabase::fail(const QString& why, const QByteArray& sqlState)
+{
+    const QString head = headline(sqlState, why);
+    m_reason = QStringLiteral("无法写入中央日志数据库 %1：%2").arg(m_url, head.isEmpty() ? why : head + QStringLiteral("：") + why);
+    close();
+    return false;
+}
+
+bool FleetDatabase::connect()
+{
+    if (m_conn && PQstatus(m_conn) == CONNECTION_OK)
+        return true;
+    close();
+    const QByteArray url = m_url.toUtf8();
+    const char* const keywords[] = {"fallback_application_name", "dbname", nullptr};
+    const char* const values[] = {"vxlog store", url.constData(), nullptr};
+    m_conn = PQconnectStartParams(keywords, values, 1);
+    if (!m_conn)
+        return fail(QStringLiteral("内存不足"));
+    const QDeadlineTimer deadline(kConnectLimitMs);
+    for (PostgresPollingStatusType state = PGRES_POLLING_WRITING;;) {
+        if (PQstatus(m_conn) == CONNECTION_BAD || state == PGRES_POLLING_FAILED)
+            return fail(QStringLiteral("无法连接数据库服务器：%1").arg(serverText(PQerrorMessage(m_conn))));
+        if (state == PGRES_POLLING_OK)
+            break;
+        if (!awaitSocket(m_conn, state == PGRES_POLLING_READING ? POLLIN : POLLOUT, deadline))
+            return fail(QStringLiteral("连接数据库服务器超时（%1 秒）").arg(kConnectLimitMs / 1000));
+        state = PQconnectPoll(m_conn);
+    }
+    PQsetnonblocking(m_conn, 1);
+    return true;
+}
+
+FleetDatabase::Outcome FleetDatabase::run(const std::vector<const FleetRecord*>& records)
+{
+    ArrayLiteral hosts, ids, datetimes, types, messages;
+    ArrayLiteral rejectHosts, rejectIds, rejectStored, reasons, structuredData, sent;
+    for (const FleetRecord* record : records) {
+        if (record->stored) {
+            hosts.addText(record->host);
+            ids.addBare(QByteArray::number(record->id));
+            datetimes.addText(record->datetime);
+            types.addBare(record->hasType ? QByteArray::number(record->type) : QByteArray("NULL"));
+            messages.addText(record->message);
+        }
+        if (record->rejected()) {
+            rejectHosts.addText(record->host);
+            rejectIds.addBare(record->hasId ? QByteArray::number(record->id) : QByteArray("NULL"));
+            rejectStored.addBare(record->stored ? "t" : "f");
+            reasons.addText(record->reason.toUtf8());
+            structuredData.addText(record->structuredData);
+            sent.addBytes(record->sentMessage);
+        }
+    }
+    const QByteArray parameters[] = {hosts.text(), ids.text(), datetimes.text(), types.text(), messages.text(),
+                                     rejectHosts.text(), rejectIds.text(), rejectStored.text(), reasons.text(),
+                                     structuredData.text(), sent.text()};
+    const char* values[11];
+    for (int i = 0; i < 11; ++i)
+        values[i] = parameters[i].constData();
+
+    const QDeadlineTimer deadline(kStatementLimitMs);
+    if (!PQsendQueryParams(m_conn, kStatement, 11, nullptr, values, nullptr, nullptr, 0)) {
+        fail(QStringLiteral("与数据库服务器的连接已断开：%1").arg(serverText(PQerrorMessage(m_conn))));
+        return Outcome::Failed;
+    }
+    // The batch may be larger than the socket takes at once.
+    for (int left; (left = PQflush(m_conn)) != 0;) {
+        if (left < 0 || !awaitSocket(m_conn, POLLIN | POLLOUT, deadline) || !PQconsumeInput(m_conn)) {
+            fail(deadline.hasExpired() ? QStringLiteral("数据库服务器没有及时接收（%1 秒）").arg(kStatementLimitMs / 1000)
+                                       : QStringLiteral("与数据库服务器的连接已断开：%1").arg(serverText(PQerrorMessage(m_conn))));
+            return Outcome::Failed;
+        }
+    }
+    while (PQisBusy(m_conn)) {
+        if (!awaitSocket(m_conn, POLLIN, deadline)) {
+            if (PGcancel* cancel = PQgetCancel(m_conn)) {
+                char ignored[256];
+                PQcancel(cancel, ignored, sizeof ignored);
+                PQfreeCancel(cancel);
+            }
+            fail(QStringLiteral("数据库服务器没有及时应答（%1 秒）").arg(kStatementLimitMs / 1000));
+            return Outcome::Failed;
+        }
+        if (!PQconsumeInput(m_conn)) {
+            fail(QStringLiteral("与数据库服务器的连接已断开：%1").arg(serverText(PQerrorMessage(m_conn))));
+            return Outcome::Failed;
+        }
+    }
+    Outcome outcome = Outcome::Stored;
+    QString why;
+    QByteArray state;
+    while (PGresult* result = PQgetResult(m_conn)) {
+        if (PQresultStatus(result) != PGRES_COMMAND_OK && outcome == Outcome::Stored) {
+            state = PQresultErrorField(result, PG_DIAG_SQLSTATE);
+            why = serverText(PQresultErrorMessage(result));
+            outcome = isRecordFault(state) ? Outcome::RecordRefused : Outcome::Failed;
+        }
+        PQclear(result);
+    }
+    if (outcome == Outcome::RecordRefused)
+        m_refusal = why;
+    else if (outcome == Outcome::Failed)
+        fail(why.isEmpty() ? QStringLiteral("与数据库服务器的连接已断开") : why, state);
+    return outcome;
+}
+
+bool FleetDatabase::store(std::vector<FleetRecord>& records)
+{
+    if (!connect())
+        return false;
+    std::vector<const FleetRecord*> all;
+    all.reserve(records.size());
+    for (const FleetRecord& record : records)
+        all.push_back(&record);
+    switch (run(all)) {
+    case Outcome::Stored:
+        return true;
+    case Outcome::Failed:
+        return false;
+    case Outcome::RecordRefused:
+        break;
+    }
+    return storeOneByOne(records);
+}
+
+// After the server refused a row of the batch: each record alone, the
+// refused ones into fleet_log_rejects only.
+bool FleetDatabase::storeOneByOne(std::vector<FleetRecord>& records)
+{
+    for (FleetRecord& record : records) {
+        Outcome outcome = run({&record});
+        if (outcome == Outcome::RecordRefused) {
+            record.refuse(m_refusal);
+            outcome = run({&record});
+        }
+        if (outcome != Outcome::Stored) {
+            if (outcome == Outcome::RecordRefused)
+                fail(QStringLiteral("连被拒绝记录的说明也无法存入 fleet_log_rejects：%1").arg(m_refusal));
+            return false;
+        }
+    }
+    return true;
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <vector>
+
+#include "FleetRecord.h"
+
+struct pg_conn;
+
+// The fleet's central tables (docs/fleet_log.sql), written by `vxlog store`
+// through libpq: a batch of records is one statement, so that it is stored
+// whole or not at all, and a record sent again (the forwarder sends at least
+// once) is skipped by the primary key.
+// Failures: a fault of one record (the server refuses that row: a data or
+// constraint error) never costs another record: the batch is then stored
+// record by record and each refused one goes to fleet_log_rejects instead.
+// Anything else (no server, no privilege, no table, a full disk, a server
+// that does not answer in time) fails the whole batch with reason(), and
+// the caller keeps the batch. The connection is closed after a failure and
+// made again by the next call.
+// Waiting: no call waits longer than a connect or statement limit for the
+// server; a statement past its limit is cancelled and counts as failed
+// (it may have been stored: storing it again changes nothing).
+// Threads: one object belongs to one thread.
+class FleetDatabase
+{
+public:
+    // `url` holds no password (the command refused it); it is shown as it is.
+    explicit FleetDatabase(const QString& url);
+    ~FleetDatabase();
+    FleetDatabase(const FleetDatabase&) = delete;
+    FleetDatabase& operator=(const FleetDatabase&) = delete;
+
+    // True when every record is in fleet_log or fleet_log_rejects (some
+    // records may end refused: FleetRecord::refuse()).
+    bool store(std::vector<FleetRecord>& records);
+    // Why the last store() failed: "无法写入中央日志数据库 URL：…", one line.
+    QString reason() const { return m_reason; }
+
+private:
+    enum class Outcome { Stored, RecordRefused, Failed };
+    bool connect();
+    Outcome run(const std::vector<const FleetRecord*>& records);
+    bool storeOneByOne(std::vector<FleetRecord>& records);
+    bool fail(const QString& why, const QByteArray& sqlState = QByteArray());
+    void close();
+
+    QString m_url;
+    pg_conn* m_conn = nullptr;
+    QString m_reason;
+    QString m_refusal;  // the server's words for the last refused record
+};
