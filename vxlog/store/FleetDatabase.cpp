@@ -5,6 +5,8 @@
 #include <libpq-fe.h>
 #include <poll.h>
 
+#include <cerrno>
+
 namespace {
 
 constexpr int kConnectLimitMs = 3000;
@@ -81,6 +83,21 @@ QString headline(const QByteArray& sqlState, const QString& detail)
     return QString();
 }
 
+// A value of COPY's text format: backslash, tab, line feed and carriage
+// return escaped (the text is valid UTF-8 without NUL).
+void appendCopyText(QByteArray& out, const QByteArray& text)
+{
+    for (char c : text) {
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '\t': out += "\\t"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        default: out += c;
+        }
+    }
+}
+
 QString serverText(const char* text)
 {
     return QString::fromUtf8(text).trimmed().replace(QLatin1Char('\n'), QLatin1Char(' '));
@@ -149,12 +166,83 @@ bool FleetDatabase::connect()
     return true;
 }
 
-FleetDatabase::Outcome FleetDatabase::run(const std::vector<const FleetRecord*>& records)
+bool FleetDatabase::flush(const QDeadlineTimer& deadline)
+{
+    for (int left; (left = PQflush(m_conn)) != 0;) {
+        if (left < 0 || !awaitSocket(m_conn, POLLIN | POLLOUT, deadline) || !PQconsumeInput(m_conn)) {
+            return fail(deadline.hasExpired() ? QStringLiteral("数据库服务器没有及时接收（%1 秒）").arg(kStatementLimitMs / 1000)
+                                              : QStringLiteral("与数据库服务器的连接已断开：%1").arg(serverText(PQerrorMessage(m_conn))));
+        }
+    }
+    return true;
+}
+
+// Waits for the answer to what was sent; a statement past the deadline is
+// cancelled.
+bool FleetDatabase::awaitAnswer(const QDeadlineTimer& deadline)
+{
+    if (!flush(deadline))
+        return false;
+    while (PQisBusy(m_conn)) {
+        if (!awaitSocket(m_conn, POLLIN, deadline)) {
+            if (PGcancel* cancel = PQgetCancel(m_conn)) {
+                char ignored[256];
+                PQcancel(cancel, ignored, sizeof ignored);
+                PQfreeCancel(cancel);
+            }
+            return fail(QStringLiteral("数据库服务器没有及时应答（%1 秒）").arg(kStatementLimitMs / 1000));
+        }
+        if (!PQconsumeInput(m_conn))
+            return fail(QStringLiteral("与数据库服务器的连接已断开：%1").arg(serverText(PQerrorMessage(m_conn))));
+    }
+    return true;
+}
+
+// The results of the statement sent, up to the last: Stored when each is
+// `expected`; a refused record (m_refusal says why) or a failure otherwise.
+FleetDatabase::Outcome FleetDatabase::results(const QDeadlineTimer& deadline, int expected)
+{
+    if (!awaitAnswer(deadline))
+        return Outcome::Failed;
+    Outcome outcome = Outcome::Stored;
+    QString why;
+    QByteArray state;
+    while (PGresult* result = PQgetResult(m_conn)) {
+        const ExecStatusType status = PQresultStatus(result);
+        if (status != expected && outcome == Outcome::Stored) {
+            state = PQresultErrorField(result, PG_DIAG_SQLSTATE);
+            why = serverText(PQresultErrorMessage(result));
+            outcome = isRecordFault(state) ? Outcome::RecordRefused : Outcome::Failed;
+        }
+        PQclear(result);
+        // COPY waits for its rows: no other result comes before them.
+        if (status == PGRES_COPY_IN)
+            break;
+    }
+    if (outcome == Outcome::RecordRefused)
+        m_refusal = why;
+    else if (outcome == Outcome::Failed)
+        fail(why.isEmpty() ? QStringLiteral("与数据库服务器的连接已断开") : why, state);
+    return outcome;
+}
+
+FleetDatabase::Outcome FleetDatabase::exec(const char* sql, const QDeadlineTimer& deadline, int expected)
+{
+    if (!PQsendQuery(m_conn, sql)) {
+        fail(QStringLiteral("与数据库服务器的连接已断开：%1").arg(serverText(PQerrorMessage(m_conn))));
+        return Outcome::Failed;
+    }
+    return results(deadline, expected);
+}
+
+// The one statement of both tables, each column an array: the way that
+// skips records stored already (the forwarder sends at least once).
+FleetDatabase::Outcome FleetDatabase::insert(const std::vector<const FleetRecord*>& records, bool rejectsOnly)
 {
     ArrayLiteral hosts, ids, datetimes, types, messages;
     ArrayLiteral rejectHosts, rejectIds, rejectStored, reasons, structuredData, sent;
     for (const FleetRecord* record : records) {
-        if (record->stored) {
+        if (record->stored && !rejectsOnly) {
             hosts.addText(record->host);
             ids.addBare(QByteArray::number(record->id));
             datetimes.addText(record->datetime);
@@ -176,50 +264,59 @@ FleetDatabase::Outcome FleetDatabase::run(const std::vector<const FleetRecord*>&
     const char* values[11];
     for (int i = 0; i < 11; ++i)
         values[i] = parameters[i].constData();
-
     const QDeadlineTimer deadline(kStatementLimitMs);
     if (!PQsendQueryParams(m_conn, kStatement, 11, nullptr, values, nullptr, nullptr, 0)) {
         fail(QStringLiteral("与数据库服务器的连接已断开：%1").arg(serverText(PQerrorMessage(m_conn))));
         return Outcome::Failed;
     }
-    // The batch may be larger than the socket takes at once.
-    for (int left; (left = PQflush(m_conn)) != 0;) {
-        if (left < 0 || !awaitSocket(m_conn, POLLIN | POLLOUT, deadline) || !PQconsumeInput(m_conn)) {
-            fail(deadline.hasExpired() ? QStringLiteral("数据库服务器没有及时接收（%1 秒）").arg(kStatementLimitMs / 1000)
-                                       : QStringLiteral("与数据库服务器的连接已断开：%1").arg(serverText(PQerrorMessage(m_conn))));
-            return Outcome::Failed;
-        }
+    return results(deadline, PGRES_COMMAND_OK);
+}
+
+// The fast way, when no record of the batch is stored yet: COPY into
+// fleet_log (the database's bulk load) and the reject rows, in one
+// transaction. A record stored already fails the COPY on the key: then
+// the batch is stored by insert() instead.
+FleetDatabase::Outcome FleetDatabase::copy(const std::vector<const FleetRecord*>& records)
+{
+    QByteArray rows;
+    bool anyRejected = false;
+    for (const FleetRecord* record : records) {
+        anyRejected = anyRejected || record->rejected();
+        if (!record->stored)
+            continue;
+        appendCopyText(rows, record->host);
+        rows += '\t' + QByteArray::number(record->id) + '\t';
+        appendCopyText(rows, record->datetime);
+        rows += '\t' + (record->hasType ? QByteArray::number(record->type) : QByteArray("\\N")) + '\t';
+        appendCopyText(rows, record->message);
+        rows += '\n';
     }
-    while (PQisBusy(m_conn)) {
-        if (!awaitSocket(m_conn, POLLIN, deadline)) {
-            if (PGcancel* cancel = PQgetCancel(m_conn)) {
-                char ignored[256];
-                PQcancel(cancel, ignored, sizeof ignored);
-                PQfreeCancel(cancel);
-            }
-            fail(QStringLiteral("数据库服务器没有及时应答（%1 秒）").arg(kStatementLimitMs / 1000));
-            return Outcome::Failed;
+    const QDeadlineTimer deadline(kStatementLimitMs);
+    Outcome outcome = exec("BEGIN", deadline, PGRES_COMMAND_OK);
+    if (outcome == Outcome::Stored)
+        outcome = exec("COPY fleet_log (host, id, datetime, type, message) FROM STDIN", deadline, PGRES_COPY_IN);
+    if (outcome == Outcome::Stored) {
+        int queued = 0;
+        while ((queued = PQputCopyData(m_conn, rows.constData(), rows.size())) == 0) {
+            if (!awaitSocket(m_conn, POLLOUT, deadline) || !flush(deadline))
+                return Outcome::Failed;
         }
-        if (!PQconsumeInput(m_conn)) {
+        while (queued > 0 && (queued = PQputCopyEnd(m_conn, nullptr)) == 0) {
+            if (!awaitSocket(m_conn, POLLOUT, deadline) || !flush(deadline))
+                return Outcome::Failed;
+        }
+        if (queued < 0) {
             fail(QStringLiteral("与数据库服务器的连接已断开：%1").arg(serverText(PQerrorMessage(m_conn))));
             return Outcome::Failed;
         }
+        outcome = results(deadline, PGRES_COMMAND_OK);
     }
-    Outcome outcome = Outcome::Stored;
-    QString why;
-    QByteArray state;
-    while (PGresult* result = PQgetResult(m_conn)) {
-        if (PQresultStatus(result) != PGRES_COMMAND_OK && outcome == Outcome::Stored) {
-            state = PQresultErrorField(result, PG_DIAG_SQLSTATE);
-            why = serverText(PQresultErrorMessage(result));
-            outcome = isRecordFault(state) ? Outcome::RecordRefused : Outcome::Failed;
-        }
-        PQclear(result);
-    }
-    if (outcome == Outcome::RecordRefused)
-        m_refusal = why;
-    else if (outcome == Outcome::Failed)
-        fail(why.isEmpty() ? QStringLiteral("与数据库服务器的连接已断开") : why, state);
+    if (outcome == Outcome::Stored && anyRejected)
+        outcome = insert(records, true);
+    if (outcome == Outcome::Stored)
+        return exec("COMMIT", deadline, PGRES_COMMAND_OK);
+    if (outcome == Outcome::RecordRefused && exec("ROLLBACK", deadline, PGRES_COMMAND_OK) != Outcome::Stored)
+        return Outcome::Failed;
     return outcome;
 }
 
@@ -231,7 +328,10 @@ bool FleetDatabase::store(std::vector<FleetRecord>& records)
     all.reserve(records.size());
     for (const FleetRecord& record : records)
         all.push_back(&record);
-    switch (run(all)) {
+    Outcome outcome = copy(all);
+    if (outcome == Outcome::RecordRefused)
+        outcome = insert(all);
+    switch (outcome) {
     case Outcome::Stored:
         return true;
     case Outcome::Failed:
@@ -247,10 +347,10 @@ bool FleetDatabase::store(std::vector<FleetRecord>& records)
 bool FleetDatabase::storeOneByOne(std::vector<FleetRecord>& records)
 {
     for (FleetRecord& record : records) {
-        Outcome outcome = run({&record});
+        Outcome outcome = insert({&record});
         if (outcome == Outcome::RecordRefused) {
             record.refuse(m_refusal);
-            outcome = run({&record});
+            outcome = insert({&record});
         }
         if (outcome != Outcome::Stored) {
             if (outcome == Outcome::RecordRefused)

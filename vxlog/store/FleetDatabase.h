@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QString>
 
 #include <vector>
@@ -10,9 +11,10 @@
 struct pg_conn;
 
 // The fleet's central tables (docs/fleet_log.sql), written by `vxlog store`
-// through libpq: a batch of records is one statement, so that it is stored
-// whole or not at all, and a record sent again (the forwarder sends at least
-// once) is skipped by the primary key.
+// through libpq: a batch of records is one transaction, stored whole or not
+// at all: COPY into fleet_log (the database's bulk load), or, when a record
+// of it is stored already (the forwarder sends at least once), one INSERT …
+// ON CONFLICT (host, id) DO NOTHING of the whole batch.
 // Failures: a fault of one record (the server refuses that row: a data or
 // constraint error) never costs another record: the batch is then stored
 // record by record and each refused one goes to fleet_log_rejects instead.
@@ -42,8 +44,13 @@ public:
 private:
     enum class Outcome { Stored, RecordRefused, Failed };
     bool connect();
-    Outcome run(const std::vector<const FleetRecord*>& records);
+    Outcome copy(const std::vector<const FleetRecord*>& records);
+    Outcome insert(const std::vector<const FleetRecord*>& records, bool rejectsOnly = false);
     bool storeOneByOne(std::vector<FleetRecord>& records);
+    Outcome exec(const char* sql, const QDeadlineTimer& deadline, int expected);
+    Outcome results(const QDeadlineTimer& deadline, int expected);
+    bool awaitAnswer(const QDeadlineTimer& deadline);
+    bool flush(const QDeadlineTimer& deadline);
     bool fail(const QString& why, const QByteArray& sqlState = QByteArray());
     void close();
 

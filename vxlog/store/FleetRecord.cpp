@@ -1,7 +1,5 @@
 #include "FleetRecord.h"
 
-#include <QList>
-#include <QMap>
 #include <QStringList>
 
 #include <limits>
@@ -88,9 +86,40 @@ bool unescapeJson(const QByteArray& field, QByteArray& out)
     return true;
 }
 
+// RFC 3629: no overlong forms, no surrogates, nothing above U+10FFFF.
 bool isValidUtf8(const QByteArray& text)
 {
-    return QString::fromUtf8(text).toUtf8() == text;
+    const auto* p = reinterpret_cast<const unsigned char*>(text.constData());
+    const auto* const end = p + text.size();
+    while (p < end) {
+        if (*p < 0x80) {
+            ++p;
+            continue;
+        }
+        int more = 0;
+        unsigned char low = 0x80, high = 0xBF;
+        if (*p >= 0xC2 && *p <= 0xDF) {
+            more = 1;
+        } else if (*p >= 0xE0 && *p <= 0xEF) {
+            more = 2;
+            low = *p == 0xE0 ? 0xA0 : 0x80;
+            high = *p == 0xED ? 0x9F : 0xBF;
+        } else if (*p >= 0xF0 && *p <= 0xF4) {
+            more = 3;
+            low = *p == 0xF0 ? 0x90 : 0x80;
+            high = *p == 0xF4 ? 0x8F : 0xBF;
+        } else {
+            return false;
+        }
+        if (end - p <= more || p[1] < low || p[1] > high)
+            return false;
+        for (int k = 2; k <= more; ++k) {
+            if ((p[k] & 0xC0) != 0x80)
+                return false;
+        }
+        p += more + 1;
+    }
+    return true;
 }
 
 // Valid UTF-8 without NUL: what PostgreSQL's text takes. Adds to `notes`
@@ -109,10 +138,29 @@ QByteArray storableText(const QByteArray& text, const QString& field, QStringLis
     return out;
 }
 
+// What vxlog forward puts in its structured-data element.
+struct VxlogParameters
+{
+    QByteArray id, type, eol, time;
+    bool hasTime = false;
+
+    void set(const QByteArray& name, const QByteArray& value)
+    {
+        if (name == "id")
+            id = value;
+        else if (name == "type")
+            type = value;
+        else if (name == "eol")
+            eol = value;
+        else if (name == "time")
+            time = value, hasTime = true;
+    }
+};
+
 // The parameters of the structured-data element `id` (RFC 5424: values in
 // quotes, '"', '\' and ']' escaped by a backslash); false when there is none
 // or the structured data cannot be read.
-bool sdParameters(const QByteArray& sd, const char* id, QMap<QByteArray, QByteArray>& parameters)
+bool sdParameters(const QByteArray& sd, const char* id, VxlogParameters& parameters)
 {
     int i = 0;
     while (i < sd.size() && sd.at(i) == '[') {
@@ -136,7 +184,7 @@ bool sdParameters(const QByteArray& sd, const char* id, QMap<QByteArray, QByteAr
                 return false;
             ++i;
             if (wanted)
-                parameters.insert(name, value);
+                parameters.set(name, value);
         }
         if (i >= sd.size() || sd.at(i) != ']')
             return false;
@@ -159,9 +207,10 @@ bool isDecimal(const QByteArray& text, int maxDigits)
     return true;
 }
 
+// `host` is valid UTF-8 already.
 bool isUsableHost(const QByteArray& host)
 {
-    if (host.isEmpty() || host.size() > kMaxHostBytes || !isValidUtf8(host))
+    if (host.isEmpty() || host.size() > kMaxHostBytes)
         return false;
     for (char c : host) {
         if ((c >= 0 && c < 0x20) || c == 0x7F)
@@ -196,29 +245,43 @@ QByteArray storableDatetime(const QByteArray& text, QStringList& notes)
 FleetRecord FleetRecord::fromLine(const QByteArray& line)
 {
     FleetRecord record;
-    const QList<QByteArray> fields = line.split('\t');
+    QByteArray fields[4];
+    int count = 0;
+    for (int start = 0; count < 4; ++count) {
+        const int tab = line.indexOf('\t', start);
+        fields[count] = line.mid(start, tab < 0 ? -1 : tab - start);
+        if (tab < 0) {
+            ++count;
+            break;
+        }
+        start = tab + 1;
+    }
+    const bool fourFields = count == 4 && fields[3].indexOf('\t') < 0;
     QByteArray host, time, sd, msg;
-    if (fields.size() != 4 || !unescapeJson(fields.at(0), host) || !unescapeJson(fields.at(1), time)
-        || !unescapeJson(fields.at(2), sd) || !unescapeJson(fields.at(3), msg)) {
+    if (!fourFields || !unescapeJson(fields[0], host) || !unescapeJson(fields[1], time) || !unescapeJson(fields[2], sd)
+        || !unescapeJson(fields[3], msg)) {
         record.reason = QStringLiteral("无法读取 rsyslog 交来的这一行（接收端的模板与 vxlog store 所读的不同？），原样存在 message 中");
         record.sentMessage = line;
         return record;
     }
     QStringList notes;
     // The host of the reject row too: so that even an unusable one can be stored there.
-    record.host = cutText(storableText(host, QString(), notes), kMaxHostBytes);
+    const bool hostValid = isValidUtf8(host) && !host.contains('\0');
+    record.host = hostValid ? host : cutText(storableText(host, QString(), notes), kMaxHostBytes);
     notes.clear();
-    record.structuredData = QString::fromUtf8(sd).toUtf8().replace('\0', kNulMark);
+    record.structuredData = storableText(sd, QString(), notes);
+    notes.clear();
     // As the machine sent it: the byte order mark before UTF-8 is the transport's.
     record.sentMessage = msg.startsWith(kByteOrderMark) ? msg.mid(kByteOrderMark.size()) : msg;
 
-    QMap<QByteArray, QByteArray> parameters;
+    VxlogParameters parameters;
     sdParameters(sd, kSdId, parameters);
-    const QByteArray id = parameters.value("id");
+    const QByteArray& id = parameters.id;
     record.hasId = !id.startsWith('-') && isDecimal(id, 18);
     if (record.hasId)
         record.id = id.toLongLong();
-    if (!isUsableHost(host)) {
+    if (!hostValid || !isUsableHost(host)) {
+        record.host = cutText(record.host, kMaxHostBytes);
         record.reason = QStringLiteral("主机名无效（空、超过 %1 字节、不是 UTF-8 或含控制字符），未存入 fleet_log").arg(kMaxHostBytes);
         return record;
     }
@@ -227,8 +290,8 @@ FleetRecord FleetRecord::fromLine(const QByteArray& line)
         return record;
     }
 
-    record.datetime = storableDatetime(parameters.contains("time") ? parameters.value("time") : time, notes);
-    const QByteArray type = parameters.value("type");
+    record.datetime = storableDatetime(parameters.hasTime ? parameters.time : time, notes);
+    const QByteArray& type = parameters.type;
     const qint64 typeValue = isDecimal(type, 10) ? type.toLongLong() : std::numeric_limits<qint64>::max();
     record.hasType = typeValue >= std::numeric_limits<int>::min() && typeValue <= std::numeric_limits<int>::max();
     record.type = record.hasType ? int(typeValue) : 0;
@@ -236,7 +299,7 @@ FleetRecord FleetRecord::fromLine(const QByteArray& line)
         notes << QStringLiteral("类型“%1”不是整数，存为 NULL").arg(QString::fromUtf8(type));
 
     QByteArray text = storableText(record.sentMessage, QStringLiteral("消息"), notes);
-    for (char end : parameters.value("eol")) {
+    for (char end : parameters.eol) {
         if (end == 'n' || end == 'r')
             text += end == 'n' ? '\n' : '\r';
         else

@@ -46,8 +46,12 @@ int StoreSession::run()
         return 1;
     char buffer[64 * 1024];
     for (;;) {
-        pollfd fd{m_input, POLLIN, 0};
-        const int ready = ::poll(&fd, 1, m_spool.isEmpty() ? -1 : msUntilNextDrain());
+        // With spooled batches waiting, a wait that ends in time to store them.
+        int ready = 1;
+        if (!m_spool.isEmpty()) {
+            pollfd fd{m_input, POLLIN, 0};
+            ready = ::poll(&fd, 1, msUntilNextDrain());
+        }
         if (ready == 0) {
             drainSpool(kIdleDrainMs);
             continue;
