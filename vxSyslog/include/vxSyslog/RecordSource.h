@@ -21,7 +21,8 @@ namespace SystemLog {
 //
 // Locations: a file path, "NAME=PATH" (the file's records carry NAME), or
 // one postgresql:// (postgres://) URL in libpq's form, whose password comes
-// only from ~/.pgpass or PGPASSWORD: a URL that holds one is refused.
+// only from ~/.pgpass (or the file PGPASSFILE names) or PGPASSWORD: a
+// location that holds one, in any spelling, is refused (shownLocation()).
 // Machines: a file's records carry its name ("NAME=", else its base name
 // without ".db": plc-7.db is plc-7); the central table's carry its host
 // column. `hosts` keeps only those machines (of files: the files of those
@@ -45,6 +46,14 @@ public:
     static std::unique_ptr<RecordSource> create(const QStringList& locations, const QStringList& hosts,
                                                 QString& error);
     static bool isDatabaseUrl(const QString& location);
+
+    // A location as a message or a window may show it: without any password
+    // it holds (a URL's "user:secret@", a password=… parameter or keyword,
+    // whatever the spelling). The one place that decides what a password is.
+    static QString shownLocation(const QString& location);
+    // False with the reason (which does not repeat it) for a location that
+    // holds a password; create() refuses those.
+    static bool refusesPassword(const QString& location, QString& error);
 
     // True when at least one location can be read.
     virtual bool open() = 0;

@@ -1,6 +1,7 @@
 #include <vxSyslog/RecordSource.h>
 
 #include "sources/FileSource.h"
+#include "sources/LocationSecrets.h"
 #include "sources/Locations.h"
 #include "sources/PgSource.h"
 
@@ -13,6 +14,19 @@ SourceTail::~SourceTail() = default;
 bool RecordSource::isDatabaseUrl(const QString& location)
 {
     return Locations::isDatabaseUrl(location);
+}
+
+QString RecordSource::shownLocation(const QString& location)
+{
+    return Locations::withoutPassword(location);
+}
+
+bool RecordSource::refusesPassword(const QString& location, QString& error)
+{
+    if (!Locations::holdsPassword(location))
+        return false;
+    error = Locations::passwordRefusedText();
+    return true;
 }
 
 std::unique_ptr<RecordSource> RecordSource::create(const QStringList& locations, const QStringList& hosts, QString& error)
