@@ -101,6 +101,12 @@ public:
             return false;
         }
         conf.close();
+        return restart(why);
+    }
+
+    // Starts rsyslogd again after stop(), as configured, on the same port.
+    bool restart(QString& why)
+    {
         const QString rsyslogd = QStandardPaths::findExecutable(QStringLiteral("rsyslogd"), {"/usr/sbin", "/sbin"});
         if (rsyslogd.isEmpty()) {
             why = QStringLiteral("rsyslogd is not installed (Debian package rsyslog)");
@@ -122,6 +128,7 @@ public:
         return false;
     }
 
+    // SIGTERM, as systemd stops it.
     void stop()
     {
         if (m_process.state() == QProcess::NotRunning)

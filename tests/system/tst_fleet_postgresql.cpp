@@ -110,6 +110,7 @@ enum Fault {
     PrivilegeRevoked,   // the writer may not insert until fleet_roles.sql runs again
     DatabaseStopped,    // PostgreSQL stopped, and started again
     TableRefusesOne,    // a constraint the administrator added refuses one record
+    ReceiverRestarted,  // rsyslogd stopped and started while PostgreSQL is stopped
 };
 
 // A message longer than a screen and shorter than the forwarder's default limit.
@@ -404,6 +405,9 @@ void tst_FleetPostgresql::everyRecordIsStoredOrRejected_data()
                                                        << QStringLiteral("没有写入的权限") << threeStored;
     QTest::newRow("the database stopped and started") << QStringLiteral("restart") << three << int(DatabaseStopped)
                                                       << QStringLiteral("无法写入中央日志数据库") << threeStored;
+    QTest::newRow("the receiver restarted while the database is stopped")
+        << QStringLiteral("receiver-restart") << three << int(ReceiverRestarted) << QStringLiteral("无法写入中央日志数据库")
+        << threeStored;
 }
 
 // A machine forwards its records while the fault lasts; the last record is
@@ -434,7 +438,7 @@ void tst_FleetPostgresql::everyRecordIsStoredOrRejected()
     QString why;
     if (fault == PrivilegeRevoked)
         QVERIFY2(m_server->psql(QStringLiteral("fleet"), {"-c", "REVOKE INSERT ON fleet_log FROM " + writer}, why), qPrintable(why));
-    if (fault == DatabaseStopped)
+    if (fault == DatabaseStopped || fault == ReceiverRestarted)
         m_server->stop();
     if (fault == TableRefusesOne)
         QVERIFY2(m_server->psql(QStringLiteral("fleet"), {"-c", "ALTER TABLE fleet_log ADD CONSTRAINT refuses_one "
@@ -442,16 +446,26 @@ void tst_FleetPostgresql::everyRecordIsStoredOrRejected()
                  qPrintable(why));
     const qint64 storeFrom = m_receiver->storeLog().size();
     const qint64 rsyslogFrom = m_receiver->rsyslogLog().size();
-    const bool lastLater = fault == PrivilegeRevoked || fault == DatabaseStopped;
+    const bool lastLater = fault == PrivilegeRevoked || fault == DatabaseStopped || fault == ReceiverRestarted;
     QVERIFY(write(lastLater ? records.mid(0, records.size() - 1) : records));
-    Forwarder forwarder;
-    forwarder.start(m_receiver->forwardArguments(host, file, QStringLiteral("plc-7")));
+    auto forwarder = std::make_unique<Forwarder>();
+    forwarder->start(m_receiver->forwardArguments(host, file, QStringLiteral("plc-7")));
     if (lastLater) {
         QTRY_VERIFY2_WITH_TIMEOUT(QString::fromUtf8(m_receiver->storeLog().mid(storeFrom)).contains(news),
                                   m_receiver->storeLog().mid(storeFrom).constData(), 60000);
+        if (fault == ReceiverRestarted) {
+            // What was confirmed waits in vxlog store's spool, not in
+            // rsyslogd. (The forwarder starts again after its cursor, rather
+            // than wait to notice that its session ended.)
+            forwarder.reset();
+            m_receiver->stop();
+            QVERIFY2(m_receiver->restart(why), qPrintable(why));
+            forwarder = std::make_unique<Forwarder>();
+            forwarder->start(m_receiver->forwardArguments(host, file, QStringLiteral("plc-7")));
+        }
         QVERIFY(write(records.mid(records.size() - 1)));
         waitForNews(storeFrom, rsyslogFrom, news);
-        if (fault == DatabaseStopped) {
+        if (fault == DatabaseStopped || fault == ReceiverRestarted) {
             // Nothing of it could be stored meanwhile; all of it waits in order.
             QVERIFY2(m_server->restart(why), qPrintable(why));
         } else {

@@ -135,6 +135,7 @@ void FleetDatabase::close()
 
 bool FleetDatabase::fail(const QString& why, const QByteArray& sqlState)
 {
+    m_lost = m_conn && PQstatus(m_conn) == CONNECTION_BAD;
     const QString head = headline(sqlState, why);
     m_reason = QStringLiteral("无法写入中央日志数据库 %1：%2").arg(m_url, head.isEmpty() ? why : head + QStringLiteral("：") + why);
     close();
@@ -322,6 +323,9 @@ FleetDatabase::Outcome FleetDatabase::copy(const std::vector<const FleetRecord*>
 
 bool FleetDatabase::store(std::vector<FleetRecord>& records)
 {
+    // A connection made for an earlier batch may have ended meanwhile (a
+    // server restarted): that alone is worth one more try at once.
+    const bool reused = m_conn != nullptr;
     if (!connect())
         return false;
     std::vector<const FleetRecord*> all;
@@ -329,6 +333,8 @@ bool FleetDatabase::store(std::vector<FleetRecord>& records)
     for (const FleetRecord& record : records)
         all.push_back(&record);
     Outcome outcome = copy(all);
+    if (outcome == Outcome::Failed && reused && m_lost && connect())
+        outcome = copy(all);
     if (outcome == Outcome::RecordRefused)
         outcome = insert(all);
     switch (outcome) {

@@ -58,4 +58,5 @@ private:
     pg_conn* m_conn = nullptr;
     QString m_reason;
     QString m_refusal;  // the server's words for the last refused record
+    bool m_lost = false;  // the last failure was the connection ending
 };

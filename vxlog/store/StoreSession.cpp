@@ -44,6 +44,9 @@ int StoreSession::run()
     }
     if (!reply("OK"))
         return 1;
+    // Whether the database takes the spool now; if not, the first batch
+    // says why to rsyslog.
+    drainSpool(kIdleDrainMs);
     char buffer[64 * 1024];
     for (;;) {
         // With spooled batches waiting, a wait that ends in time to store them.
