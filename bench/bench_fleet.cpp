@@ -335,9 +335,28 @@ template(name="quarrowFleetSql" type="list" option.stdsql="on") {
     configuration.replace(QStringLiteral("ruleset("), QString::fromUtf8(kTemplate) + QStringLiteral("ruleset("));
 }
 
+qint64 linesIn(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll().count('\n') : 0;
+}
+
+// The same receiver writing the lines it would hand to vxlog store into a
+// file (omfile) instead: what the forwarders, TLS and rsyslogd take alone,
+// the limit of any receiver in rsyslog here.
+void toFile(QString& configuration, const QString& path)
+{
+    static const QRegularExpression omprog(QStringLiteral("action\\(type=\"omprog\".*\\n\\}\\n"),
+                                           QRegularExpression::DotMatchesEverythingOption);
+    const QRegularExpressionMatch action = omprog.match(configuration);
+    if (action.hasMatch())
+        configuration.replace(action.capturedStart(), action.capturedLength(),
+                              QStringLiteral("action(type=\"omfile\" file=\"%1\" template=\"quarrowFleetRecord\")\n}\n").arg(path));
+}
+
 // Three machines' 50,000 records each through a receiver, from the
-// forwarders' start until the last is a row.
-void receiverRate(benchmark::State& state, const std::function<void(QString&)>& configure)
+// forwarders' start until the last is a row (or a line of `toFilePath`).
+void receiverRate(benchmark::State& state, const std::function<void(QString&)>& configure, bool intoFile = false)
 {
     Fleet& f = server();
     if (!f.ok) {
@@ -350,9 +369,16 @@ void receiverRate(benchmark::State& state, const std::function<void(QString&)>& 
     QStringList machines;
     for (const char* machine : kForwarders)
         machines << QLatin1String(machine);
+    const QString lines = dir.filePath("lines");
+    const auto configuration = [&](QString& text) {
+        if (intoFile)
+            toFile(text, lines);
+        else if (configure)
+            configure(text);
+    };
     bool ready = receiver.makeCertificates(machines, why)
                  && receiver.start(QStringLiteral(VX_SOURCE_DIR "/docs/rsyslog-fleet-postgresql.conf"),
-                                   f.server->url(QStringLiteral("fleetrx"), QStringLiteral("fleet_writer")), why, configure);
+                                   f.server->url(QStringLiteral("fleetrx"), QStringLiteral("fleet_writer")), why, configuration);
     for (const QString& machine : machines)
         ready = ready && fillMachine(dir.filePath(machine + ".db"), kForwarded);
     if (!ready) {
@@ -361,6 +387,7 @@ void receiverRate(benchmark::State& state, const std::function<void(QString&)>& 
     }
     for (auto _ : state) {
         psql(f, "fleetrx", "TRUNCATE fleet_log, fleet_log_rejects");
+        QFile(lines).resize(0);
         for (const QString& machine : machines)
             QFile::remove(dir.filePath(machine + ".cursor"));
         QElapsedTimer timer;
@@ -371,7 +398,7 @@ void receiverRate(benchmark::State& state, const std::function<void(QString&)>& 
             forwarders.back()->start(QStringLiteral(VXLOG_BINARY),
                                      QStringList{"forward"} + receiver.forwardArguments(machine, dir.filePath(machine + ".db")));
         }
-        while (storedCount(f.rxUrl) < qint64(kForwarderCount) * kForwarded)
+        while ((intoFile ? linesIn(lines) : storedCount(f.rxUrl)) < qint64(kForwarderCount) * kForwarded)
             QThread::msleep(100);
         state.SetIterationTime(timer.nsecsElapsed() / 1e9);
         for (auto& forwarder : forwarders) {
@@ -387,6 +414,11 @@ void receiverRate(benchmark::State& state, const std::function<void(QString&)>& 
 void BM_ReceiverRate_vxlogStore(benchmark::State& state)
 {
     receiverRate(state, nullptr);
+}
+
+void BM_ReceiverRate_toFile(benchmark::State& state)
+{
+    receiverRate(state, nullptr, true);
 }
 
 // The receiver before vxlog store: one statement per record.
@@ -485,6 +517,7 @@ BENCHMARK(BM_FirstScreenOneMachine_psql)->UseManualTime()->Unit(benchmark::kMill
 BENCHMARK(BM_FirstScreenAllMachines_viewer)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
 BENCHMARK(BM_FirstScreenAllMachines_psql)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
 BENCHMARK(BM_ReceiverRate_vxlogStore)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(2);
+BENCHMARK(BM_ReceiverRate_toFile)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(2);
 BENCHMARK(BM_ReceiverRate_oneStatementPerRecord)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(2);
 BENCHMARK(BM_CopySameRows_psql)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(2);
 BENCHMARK(BM_StoringResumesAfterDatabaseRestart)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(3);
