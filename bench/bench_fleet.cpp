@@ -217,7 +217,7 @@ void firstScreen(benchmark::State& state, const QStringList& hosts)
     ResultPane pane;
     pane.resize(1000, 700);
     pane.show();
-    SystemLog::ViewerQuery query;
+    SystemLog::LogQuery query;
     query.withGaps = true;
     const LogSources fleetLog(QStringList{fleet().url}, hosts);
     auto once = [&] {

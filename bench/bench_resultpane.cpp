@@ -396,7 +396,7 @@ void BM_ListingOfADay(benchmark::State& state)
     pane.resize(776, 500);
     pane.show();
     QCoreApplication::processEvents();
-    SystemLog::ViewerQuery query;
+    SystemLog::LogQuery query;
     if (which == 0 || which == 3)
         query.types = {2};
     if (which >= 2) {

@@ -7,11 +7,13 @@
 
 #include <optional>
 
-#include <vxSyslog/ViewerQuery.h>
+#include <vxSyslog/LogQuery.h>
 
 #include "LogSources.h"
+#include "StartLog.h"
 #include "ui_Quarrow.h"
 
+class DateTimeTyping;
 class ListingBar;
 class MachineChooser;
 class QCloseEvent;
@@ -44,6 +46,11 @@ public:
         : Quarrow(logFile.isEmpty() ? QStringList() : QStringList(logFile), parent)
     {
     }
+    // As `start` says (main.cpp): its logs as above, the working folder's
+    // log with the service started on it, or no log at all: then nothing is
+    // made anywhere, the pane says what to set, and the queries wait for a
+    // log (a dropped file opens one).
+    explicit Quarrow(const StartLog& start, QWidget* parent = nullptr);
     ~Quarrow() override;
 
     // Shows these logs from now on (read-only); the title names them. The
@@ -76,18 +83,20 @@ private:
     void repeatQuery();
     void runListing();
     void showListingLine(const QString& status);
-    SystemLog::ViewerQuery withFilterAndOrder(SystemLog::ViewerQuery query) const;
+    SystemLog::LogQuery withFilterAndOrder(SystemLog::LogQuery query) const;
 
     void queryDay();
     void queryRange();
+    bool rangeIsTyped();
     void exportDay();
     void rememberDayType();
-    SystemLog::ViewerQuery listingOf(const TypeChooser* types) const;
+    SystemLog::LogQuery listingOf(const TypeChooser* types) const;
     void inform(const QString& text);
     static QString absoluteLocation(const QString& log);
     QString sourcesName() const;
     // What the pane lists: the logs, of the machines chosen.
     LogSources listedSources() const;
+    bool hasLog() const { return !m_sources.locations.isEmpty(); }
 
     Ui::QuarrowClass ui;
     QMap<int, QString> m_typeMap;
@@ -98,7 +107,7 @@ private:
     struct Listing
     {
         bool isDay;
-        SystemLog::ViewerQuery query;
+        SystemLog::LogQuery query;
         QString types;
         QDate day;
         QDateTime start;
@@ -110,4 +119,8 @@ private:
     TypeChooser* m_dayTypes = nullptr;
     TypeChooser* m_rangeTypes = nullptr;
     bool m_exporting = false;
+    // What the pane says while no log is shown.
+    QString m_noLogHint;
+    DateTimeTyping* m_startTyping = nullptr;
+    DateTimeTyping* m_endTyping = nullptr;
 };

@@ -6,9 +6,9 @@
 #include <QString>
 #include <QStringList>
 
-#include <vxSyslog/RecordFilter.h>
+#include <vxSyslog/LogQuery.h>
 #include <vxSyslog/RecordFormat.h>
-#include <vxSyslog/RecordSource.h>
+#include <vxSyslog/LogSource.h>
 
 #include <memory>
 
@@ -44,7 +44,7 @@ public:
     void addSingleType(const QString& description);
     void addTimeSpan();     // --day, --since, --until
     void addDay();
-    void addGrep();         // --grep, smart case, --ignore-case, --case-sensitive
+    void addGrep();         // --grep, -F, smart case, --ignore-case, --case-sensitive
     void addLines(const QString& description);  // -n N or all
     void addAfterId(const QString& description);
     void addJumpToEnd();    // -e: -n 1000 unless -n is given
@@ -74,7 +74,7 @@ public:
     // One plain file and no --host: what a reader of one file reads.
     bool isOneFile() const;
     // The source for --db and --host; null after reporting a usage error.
-    std::unique_ptr<SystemLog::RecordSource> source() const;
+    std::unique_ptr<SystemLog::LogSource> source() const;
     QString value(const QString& name) const { return m_parser.value(name); }
     QStringList values(const QString& name) const { return m_parser.values(name); }
     bool isSet(const QString& name) const { return m_parser.isSet(name); }
@@ -83,7 +83,7 @@ public:
     bool noExtraArguments() const;
 
     // Each returns false after reporting a usage error.
-    bool filter(SystemLog::RecordFilter& filter) const;
+    bool filter(SystemLog::LogQuery& filter) const;
     bool format(SystemLog::RecordFormat& format) const;
     bool singleType(int& type) const;
     bool lines(int& count, int defaultCount) const;  // -1: all
@@ -103,8 +103,8 @@ public:
 
 private:
     bool parseTypes(const QString& text, QVector<int>& types) const;
-    bool parseTimeSpan(SystemLog::RecordFilter& filter) const;
-    bool parseGrep(SystemLog::RecordFilter& filter) const;
+    bool parseTimeSpan(SystemLog::LogQuery& filter) const;
+    bool parseGrep(SystemLog::LogQuery& filter) const;
     bool defined(const QString& name) const { return m_defined.contains(name); }
 
     QString m_command;

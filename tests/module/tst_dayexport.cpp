@@ -16,7 +16,7 @@
 #include <unistd.h>
 
 #include <vxSyslog/DayExport.h>
-#include <vxSyslog/RecordKeyReader.h>
+#include <vxSyslog/LogReader.h>
 
 #include "TestDatabase.h"
 
@@ -127,7 +127,7 @@ void tst_DayExport::replacesAnEarlierFileWhenComplete()
     QVERIFY(exportWithFileSizeLimit(path, records, report));
     QCOMPARE(fileBytes(report), QByteArray::number(int(DayExport::Status::Written)) + '\n');
     QCOMPARE(fileBytes(path), QTextCodec::codecForLocale()->fromUnicode(
-                                  QStringLiteral("2024-05-01 10:00:00:\n电源电压正常\n2024-05-01 10:00:01:\n最后 100%")));
+                                  QStringLiteral("2024-05-01 10:00:00:\n电源电压正常\n2024-05-01 10:00:01:\n最后 100%\n")));
     QCOMPARE(QDir(folder.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).size(), 1);
 }
 
@@ -174,15 +174,15 @@ void tst_DayExport::streamedFromTheDatabase()
                                        "'2024-04-30 23:59:00', '+' || (i * 4) || ' seconds'), 2 + (i % 20 = 0), "
                                        "'报警：X 轴伺服过载 ' || i || char(10) || '第二行 100%' FROM c")));
     }
-    SystemLog::ViewerQuery query;
+    SystemLog::LogQuery query;
     query.types = {2};
-    query.start = QStringLiteral("2024-05-01 00:00:00");
-    query.end = QStringLiteral("2024-05-01 23:59:59");
+    query.since = QStringLiteral("2024-05-01 00:00:00");
+    query.until = QStringLiteral("2024-05-01 23:59:59");
     const QString path = DayExport::filePath(folder.path(), QStringLiteral("2024-05-01"));
     const QByteArray earlier("2024-05-01 09:00:00:\n开机");
     QVERIFY(writeFile(path, earlier));
 
-    SystemLog::RecordKeyReader reader(database);
+    SystemLog::LogReader reader(database);
     QVERIFY2(reader.open(), qPrintable(reader.errorText()));
     qint64 reports = 0;
     const DayExport::Outcome outcome = DayExport::writeQuery(path, reader, query, [&](qint64 written) {
@@ -199,7 +199,7 @@ void tst_DayExport::streamedFromTheDatabase()
         return;
     }
     SystemLog::RecordList records;
-    SystemLog::RecordKeyReader again(database);
+    SystemLog::LogReader again(database);
     QVERIFY(again.open() && again.readBlocks(query, [&records](const QString& block) {
         const int colon = block.indexOf(QStringLiteral(":\n"));
         records.append(qMakePair(block.left(colon), block.mid(colon + 2)));
@@ -208,6 +208,7 @@ void tst_DayExport::streamedFromTheDatabase()
     QCOMPARE(QString::number(records.size()),
              TestDatabase(database).scalar(QStringLiteral("SELECT count(*) FROM SystemInfo WHERE type = 2 AND "
                                                           "datetime >= '2024-05-01 00:00:00' AND datetime <= '2024-05-01 23:59:59'")));
+    QCOMPARE(outcome.blocks, qint64(records.size()));
     const QString fromMemory = folder.filePath(QStringLiteral("from-memory.txt"));
     QCOMPARE(int(DayExport::writeRecords(fromMemory, records).status), int(DayExport::Status::Written));
     QCOMPARE(fileBytes(path), fileBytes(fromMemory));

@@ -8,15 +8,15 @@
 
 #include <algorithm>
 
-#include <vxSyslog/ListingSource.h>
-#include <vxSyslog/RecordKeyReader.h>
+#include <vxSyslog/LogSource.h>
+#include <vxSyslog/LogReader.h>
 
 #include "TestDatabase.h"
 
 using SystemLog::ListedKey;
-using SystemLog::ListingSource;
-using SystemLog::RecordKeyReader;
-using SystemLog::ViewerQuery;
+using SystemLog::LogSource;
+using SystemLog::LogReader;
+using SystemLog::LogQuery;
 
 namespace {
 
@@ -73,9 +73,9 @@ bool makeLog(const QString& path, const QList<Row>& rows)
 }
 
 // One file's listing as its own reader gives it, named as a merged listing names it.
-QList<Listed> ownListing(const QString& path, int machine, const QString& name, const ViewerQuery& query)
+QList<Listed> ownListing(const QString& path, int machine, const QString& name, const LogQuery& query)
 {
-    RecordKeyReader reader(path);
+    LogReader reader(path);
     reader.setMachineName(name);
     QList<Listed> listed;
     QStringList blocks;
@@ -164,16 +164,16 @@ void tst_ListingSource::mergedListingIsEachFileInTimeOrder()
     QFETCH(bool, withGaps);
     QFETCH(QStringList, hosts);
     QFETCH(bool, onlyGaps);
-    ViewerQuery query;
+    LogQuery query;
     query.types = types;
-    query.start = start;
-    query.end = end;
+    query.since = start;
+    query.until = end;
     query.newestFirst = newestFirst;
     query.withGaps = withGaps;
     query.onlyGaps = onlyGaps;
 
     QString error;
-    const std::unique_ptr<ListingSource> source = ListingSource::create(locations(), hosts, error);
+    const std::unique_ptr<LogSource> source = LogSource::create(locations(), hosts, error);
     QVERIFY2(source && source->open(), qPrintable(error));
     const QStringList machines = source->machines();
     QStringList expectedMachines;
@@ -218,7 +218,7 @@ void tst_ListingSource::mergedListingIsEachFileInTimeOrder()
                           [&](int index, const QString& block) { fetched[index] = block; }));
     QCOMPARE(QStringList(fetched.toList()), blocks);
     qint64 counted = 0;
-    QVERIFY(source->count(query, counted));
+    QVERIFY(source->countListed(query, counted));
     QCOMPARE(counted, qint64(listed.size()));
     QVector<qint64> perInterval;
     QVERIFY(source->countBetween(query, {QStringLiteral("2024-05-01 09:00:00")}, perInterval));
@@ -244,13 +244,13 @@ void tst_ListingSource::anUnreadableFileIsNamedAndTheOthersListed()
     if (fault == QLatin1String("foreign"))
         QVERIFY(TestDatabase(bad).exec(QStringLiteral("CREATE TABLE other(x)")));
     QString error;
-    const std::unique_ptr<ListingSource> source = ListingSource::create({locations()[0], bad, locations()[1]}, {}, error);
+    const std::unique_ptr<LogSource> source = LogSource::create({locations()[0], bad, locations()[1]}, {}, error);
     QVERIFY(source && source->open());
     QCOMPARE(source->problems().size(), 1);
     QVERIFY2(source->problems().first().contains(QDir::toNativeSeparators(bad)), qPrintable(source->problems().first()));
-    ViewerQuery query;
-    query.start = QStringLiteral("2024-05-01 00:00:00");
-    query.end = QStringLiteral("2024-05-02 23:59:59");
+    LogQuery query;
+    query.since = QStringLiteral("2024-05-01 00:00:00");
+    query.until = QStringLiteral("2024-05-02 23:59:59");
     QSet<int> machines;
     int keys = 0;
     QVERIFY(source->readKeys(query, [&](const ListedKey& key) {
@@ -261,7 +261,7 @@ void tst_ListingSource::anUnreadableFileIsNamedAndTheOthersListed()
     QCOMPARE(keys, kMachines[0].size() + kMachines[1].size());
     QCOMPARE(machines, (QSet<int>{0, 2}));
 
-    const std::unique_ptr<ListingSource> alone = ListingSource::create({bad}, {}, error);
+    const std::unique_ptr<LogSource> alone = LogSource::create({bad}, {}, error);
     QVERIFY(alone && !alone->open());
     QVERIFY(!alone->errorText().isEmpty());
 }
@@ -281,20 +281,20 @@ void tst_ListingSource::newestIdsFixTheAnswer()
     for (int i = 0; i < files.size(); ++i)
         QVERIFY(makeLog(files[i], kMachines[i]));
     QString error;
-    const std::unique_ptr<ListingSource> source = ListingSource::create(files, {}, error);
+    const std::unique_ptr<LogSource> source = LogSource::create(files, {}, error);
     QVERIFY(source && source->open());
-    ViewerQuery query;
-    query.start = QStringLiteral("2024-05-01 00:00:00");
-    query.end = QStringLiteral("2024-05-02 23:59:59");
+    LogQuery query;
+    query.since = QStringLiteral("2024-05-01 00:00:00");
+    query.until = QStringLiteral("2024-05-02 23:59:59");
     QVERIFY(source->newestIds(query.upToIds));
     QCOMPARE(query.upToIds, (QVector<qint64>{4, 3}));
     for (int machine : appendedTo)
         QVERIFY(TestDatabase(files[machine]).insertRow(QStringLiteral("2024-05-01 12:00:00"), 3, QStringLiteral("后来")));
 
     qint64 fixed = 0;
-    QVERIFY(source->count(query, fixed));
+    QVERIFY(source->countListed(query, fixed));
     QCOMPARE(fixed, qint64(7));
-    ViewerQuery later = query;
+    LogQuery later = query;
     later.afterIds = query.upToIds;
     QVERIFY(source->newestIds(later.upToIds));
     QList<int> machines;

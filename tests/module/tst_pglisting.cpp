@@ -1,7 +1,7 @@
-// The viewer's listing of the fleet's PostgreSQL (PgListing) against the
+// The viewer's listing of the fleet's PostgreSQL (PgSource) against the
 // machines' own files: the same rows in fleet_log and in three SQLite logs,
 // every query of a table read both ways. One machine's listing must equal
-// RecordKeyReader's on its file (keys, blocks, counts); all machines'
+// LogReader's on its file (keys, blocks, counts); all machines'
 // must be the files' listings merged by time stamp, machine and id, each
 // block naming its machine. A server that goes away is a failure with a
 // reason, and an interrupt from another thread ends a statement the server
@@ -13,13 +13,13 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <vxSyslog/ListingSource.h>
-#include <vxSyslog/RecordKeyReader.h>
+#include <vxSyslog/LogSource.h>
+#include <vxSyslog/LogReader.h>
 
 #include "PostgresServer.h"
 #include "TestDatabase.h"
 #include "sources/PgConnection.h"
-#include "sources/PgListing.h"
+#include "sources/PgSource.h"
 #include "store/QDBSqlite.h"
 
 #include <algorithm>
@@ -127,10 +127,10 @@ struct Answer
     QStringList fetched;
 };
 
-using Fetch = std::function<bool(const int* machines, const qint64* ids, int count, const RecordKeyReader::FetchSink&)>;
+using Fetch = std::function<bool(const int* machines, const qint64* ids, int count, const LogReader::FetchSink&)>;
 
 template <typename Source>
-bool answer(Source& source, const ViewerQuery& query, const Fetch& fetch, Answer& out)
+bool answer(Source& source, const LogQuery& query, const Fetch& fetch, Answer& out)
 {
     const bool read = source.readKeys(query,
                                       [&](const ListedKey& key) {
@@ -143,7 +143,7 @@ bool answer(Source& source, const ViewerQuery& query, const Fetch& fetch, Answer
                              out.blocks << block;
                              return true;
                          })
-                      && source.count(query, out.count) && source.countBetween(query, kBounds, out.counts);
+                      && source.countListed(query, out.count) && source.countBetween(query, kBounds, out.counts);
     QVector<int> machines = out.machines;
     QVector<qint64> ids = out.ids;
     machines << 1;
@@ -248,14 +248,14 @@ void tst_PgListing::machines()
     QFETCH(QStringList, asked);
     QFETCH(QStringList, expected);
     QFETCH(QVector<qint64>, newest);
-    PgListing listing(m_url, asked);
+    PgSource listing(m_url, asked);
     QVERIFY2(listing.open(), qPrintable(listing.errorText()));
     QCOMPARE(listing.machines(), expected);
     QCOMPARE(listing.namesMachines(), expected.size() != 1);
     for (int place = 0; place < newest.size(); ++place) {
         if (newest[place] >= 0)
             continue;
-        RecordKeyReader file(fileOf(kHosts.indexOf(expected.at(place))));
+        LogReader file(fileOf(kHosts.indexOf(expected.at(place))));
         QVERIFY(file.open() && file.lastId(newest[place]));
     }
     QVector<qint64> ids;
@@ -270,7 +270,8 @@ void tst_PgListing::listing_data()
     QTest::addColumn<QString>("start");
     QTest::addColumn<QString>("end");
     QTest::addColumn<QString>("grep");
-    QTest::addColumn<int>("flags");          // 1 ignoreCase, 2 newestFirst, 4 withGaps, 8 onlyGaps, 16 ids for all
+    QTest::addColumn<int>("flags");          // 1 ignoreCase, 2 newestFirst, 4 withGaps, 8 onlyGaps, 16 ids for all,
+                                             // 32 fixedStrings
     QTest::addColumn<QVector<qint64>>("upTo");   // per machine, by place
     QTest::addColumn<QVector<qint64>>("after");
     const QString from = kDay + QStringLiteral(" 00:00:00");
@@ -284,6 +285,8 @@ void tst_PgListing::listing_data()
     QTest::newRow("pattern") << QVector<int>{} << from << to << QStringLiteral("alarm") << 0 << none << none;
     QTest::newRow("pattern, ignoring case") << QVector<int>{0, 1, 2} << from << to << QStringLiteral("ALARM|kelvin") << 1 << none << none;
     QTest::newRow("pattern past U+FFFF") << QVector<int>{} << from << to << QStringLiteral("𝄞") << 0 << none << none;
+    QTest::newRow("plain text that is no valid expression") << QVector<int>{} << from << to << QStringLiteral("\\") << 32
+                                                            << none << none;
     QTest::newRow("newest first") << QVector<int>{1, 3} << from << to << QString() << 2 << none << none;
     QTest::newRow("with gaps, one type") << QVector<int>{2} << from << to << QString() << 4 << none << none;
     QTest::newRow("with gaps, a pattern, newest first") << QVector<int>{} << from << to << QStringLiteral("Spindle") << 6 << none << none;
@@ -306,16 +309,17 @@ void tst_PgListing::listing()
     QFETCH(int, flags);
     QFETCH(QVector<qint64>, upTo);
     QFETCH(QVector<qint64>, after);
-    ViewerQuery query;
+    LogQuery query;
     query.types = types;
-    query.start = start;
-    query.end = end;
+    query.since = start;
+    query.until = end;
     query.grep = grep;
     query.ignoreCase = flags & 1;
     query.newestFirst = flags & 2;
     query.withGaps = flags & 4;
     query.onlyGaps = flags & 8;
-    const auto withIds = [&](ViewerQuery q, const QVector<qint64>& up, const QVector<qint64>& past) {
+    query.fixedStrings = flags & 32;
+    const auto withIds = [&](LogQuery q, const QVector<qint64>& up, const QVector<qint64>& past) {
         q.upToId = flags & 16 ? up.value(0) : 0;
         q.afterId = flags & 16 ? past.value(0) : 0;
         q.upToIds = flags & 16 ? QVector<qint64>() : up;
@@ -328,8 +332,8 @@ void tst_PgListing::listing()
     QStringList files;
     for (int m = 0; m < kHosts.size(); ++m) {
         files << kHosts.at(m) + QLatin1Char('=') + fileOf(m);
-        RecordKeyReader file(fileOf(m));
-        ViewerQuery single = query;
+        LogReader file(fileOf(m));
+        LogQuery single = query;
         single.upToId = upTo.value(m);
         single.afterId = after.value(m);
         // A machine's bound of 0: it had no records when the answer was fixed.
@@ -338,14 +342,14 @@ void tst_PgListing::listing()
         expected.count = 0;
         expected.counts.fill(0, kBounds.size() + 1);
         QVERIFY(file.open());
-        QVERIFY2(none || answer(file, single, [&](const int*, const qint64* ids, int n, const RecordKeyReader::FetchSink& sink) {
+        QVERIFY2(none || answer(file, single, [&](const int*, const qint64* ids, int n, const LogReader::FetchSink& sink) {
                      return file.fetch(single, ids, n, sink);
                  }, expected), qPrintable(file.errorText()));
         QVERIFY2(!expected.keys.isEmpty() || query.onlyGaps || none, "a row that lists nothing");
-        PgListing one(m_url, {kHosts.at(m)});
-        const ViewerQuery own = withIds(query, pick(upTo, m), pick(after, m));
+        PgSource one(m_url, {kHosts.at(m)});
+        const LogQuery own = withIds(query, pick(upTo, m), pick(after, m));
         QVERIFY2(one.open(), qPrintable(one.errorText()));
-        QVERIFY2(answer(one, own, [&](const int*, const qint64* ids, int n, const RecordKeyReader::FetchSink& sink) {
+        QVERIFY2(answer(one, own, [&](const int*, const qint64* ids, int n, const LogReader::FetchSink& sink) {
                      return one.fetch(own, nullptr, ids, n, sink);
                  }, actual), qPrintable(one.errorText()));
         compare(actual, expected);
@@ -356,17 +360,17 @@ void tst_PgListing::listing()
     // Every machine as the three files merged (the host names are in byte
     // order, as the files are given).
     QString error;
-    const std::unique_ptr<ListingSource> merged = ListingSource::create(files, {}, error);
+    const std::unique_ptr<LogSource> merged = LogSource::create(files, {}, error);
     QVERIFY2(merged && merged->open(), qPrintable(error));
-    const ViewerQuery asked = withIds(query, upTo, after);
+    const LogQuery asked = withIds(query, upTo, after);
     Answer all;
-    QVERIFY(answer(*merged, asked, [&](const int* machines, const qint64* ids, int n, const RecordKeyReader::FetchSink& sink) {
+    QVERIFY(answer(*merged, asked, [&](const int* machines, const qint64* ids, int n, const LogReader::FetchSink& sink) {
         return merged->fetch(asked, machines, ids, n, sink);
     }, all));
-    PgListing listing(m_url, {});
+    PgSource listing(m_url, {});
     QVERIFY2(listing.open(), qPrintable(listing.errorText()));
     Answer actual;
-    QVERIFY2(answer(listing, asked, [&](const int* machines, const qint64* ids, int n, const RecordKeyReader::FetchSink& sink) {
+    QVERIFY2(answer(listing, asked, [&](const int* machines, const qint64* ids, int n, const LogReader::FetchSink& sink) {
                  return listing.fetch(asked, machines, ids, n, sink);
              }, actual), qPrintable(listing.errorText()));
     compare(actual, all);
@@ -395,7 +399,7 @@ void tst_PgListing::refusedOpen()
     QFETCH(QString, url);
     QFETCH(int, kind);
     QFETCH(QString, reason);
-    PgListing listing(url, {});
+    PgSource listing(url, {});
     QVERIFY(!listing.open());
     QCOMPARE(int(listing.failureKind()), kind);
     QVERIFY2(listing.errorText().contains(reason), qPrintable(listing.errorText()));
@@ -408,16 +412,16 @@ void tst_PgListing::refusedOpen()
 // the stop cancelled does not take the next one with it.
 void tst_PgListing::stoppingSinkEndsTheRead()
 {
-    PgListing listing(m_bulkUrl, {});
+    PgSource listing(m_bulkUrl, {});
     QVERIFY2(listing.open(), qPrintable(listing.errorText()));
-    ViewerQuery query;
-    query.start = kDay;
-    query.end = kDay + QStringLiteral(" 23:59:59");
+    LogQuery query;
+    query.since = kDay;
+    query.until = kDay + QStringLiteral(" 23:59:59");
     int keys = 0;
     QVERIFY2(listing.readKeys(query, [&](const ListedKey&) { return ++keys < 2; }), qPrintable(listing.errorText()));
     QCOMPARE(keys, 2);
     qint64 counted = 0;
-    QVERIFY2(listing.count(query, counted), qPrintable(listing.errorText()));
+    QVERIFY2(listing.countListed(query, counted), qPrintable(listing.errorText()));
     QCOMPARE(counted, qint64(300000));
 }
 
@@ -435,13 +439,13 @@ void tst_PgListing::lostServer()
 {
     QFETCH(QString, call);
     QFETCH(bool, midway);
-    PgListing listing(m_bulkUrl, {QStringLiteral("bulk")});
+    PgSource listing(m_bulkUrl, {QStringLiteral("bulk")});
     QVERIFY2(listing.open(), qPrintable(listing.errorText()));
     if (!midway)
         m_server->stop(true);
-    ViewerQuery query;
-    query.start = kDay;
-    query.end = kDay + QStringLiteral(" 23:59:59");
+    LogQuery query;
+    query.since = kDay;
+    query.until = kDay + QStringLiteral(" 23:59:59");
     int seen = 0;
     const auto stopOnce = [&] {
         if (seen++ == 0)
@@ -455,7 +459,7 @@ void tst_PgListing::lostServer()
         ok = listing.readBlocks(query, [&](const QString&) { return stopOnce(); });
     } else if (call == QLatin1String("count")) {
         qint64 counted = 0;
-        ok = listing.count(query, counted);
+        ok = listing.countListed(query, counted);
     } else {
         const qint64 id = 1;
         ok = listing.fetch(query, nullptr, &id, 1, [&](int, const QString&) { ++seen; });
@@ -502,7 +506,7 @@ void tst_PgListing::aSilentServerHoldsNoCallPastItsLimit()
     QFETCH(QString, when);
     QFETCH(int, limit);
     QFETCH(int, failure);
-    PgListing listing(m_url, {});
+    PgSource listing(m_url, {});
     listing.setBusyTimeout(limit);
     if (when == QLatin1String("count"))
         QVERIFY2(listing.open(), qPrintable(listing.errorText()));
@@ -515,11 +519,11 @@ void tst_PgListing::aSilentServerHoldsNoCallPastItsLimit()
             listing.interrupt();
             interrupted = true;
         });
-    ViewerQuery query;
-    query.start = kDay;
-    query.end = kDay + QStringLiteral(" 23:59:59");
+    LogQuery query;
+    query.since = kDay;
+    query.until = kDay + QStringLiteral(" 23:59:59");
     qint64 counted = 0;
-    const bool ok = when == QLatin1String("open") ? listing.open() : listing.count(query, counted);
+    const bool ok = when == QLatin1String("open") ? listing.open() : listing.countListed(query, counted);
     // Both returned while the server is still stopped.
     if (interrupter.joinable())
         interrupter.join();

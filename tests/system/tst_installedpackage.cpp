@@ -1,4 +1,5 @@
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -10,8 +11,10 @@
 
 // Installs the built log module into a fresh prefix, builds the example
 // program against that prefix alone (a copy of its two files, a clean build
-// folder, nothing pointing into this source or build tree), runs it and reads
-// back its six rows.
+// folder, nothing pointing into this source or build tree, PostgreSQL's client
+// library out of CMake's reach), runs it and reads back its six rows. The
+// logging library needs no libpq: only the reading library, which is not
+// installed, reads the fleet's database.
 class tst_InstalledPackage : public QObject
 {
     Q_OBJECT
@@ -21,6 +24,7 @@ private slots:
     void programmersGuideQuotesTheExampleVerbatim();
 
 private:
+    static bool installedLibraryMentions(const QString& prefix, const char* name);
     bool run(const QString& program, const QStringList& arguments, const QString& workingDir = QString());
 };
 
@@ -40,6 +44,26 @@ bool tst_InstalledPackage::run(const QString& program, const QStringList& argume
     return false;
 }
 
+// Whether a library file under the prefix holds `name` (a needed library's
+// file name in a shared library's dynamic section, an undefined symbol in a
+// static archive).
+bool tst_InstalledPackage::installedLibraryMentions(const QString& prefix, const char* name)
+{
+    QDirIterator it(prefix, {QStringLiteral("libvxSyslog*")}, QDir::Files, QDirIterator::Subdirectories);
+    bool found = false;
+    while (it.hasNext()) {
+        QFile library(it.next());
+        found = true;
+        if (library.open(QIODevice::ReadOnly) && library.readAll().contains(name)) {
+            qWarning("%s mentions %s", qPrintable(library.fileName()), name);
+            return true;
+        }
+    }
+    if (!found)
+        qWarning("no libvxSyslog* installed under %s", qPrintable(prefix));
+    return !found;
+}
+
 void tst_InstalledPackage::exampleBuildsAgainstTheInstalledPackageAndLogs()
 {
     QTemporaryDir dir;
@@ -56,6 +80,11 @@ void tst_InstalledPackage::exampleBuildsAgainstTheInstalledPackageAndLogs()
     QVERIFY(QFile::exists(prefix + QStringLiteral("/include/vxSyslog/vxLogging.h")));
     QVERIFY(QFile::exists(prefix + QStringLiteral("/include/vxSyslog/vxSyslogExport.h")));
     QVERIFY2(!QFile::exists(prefix + QStringLiteral("/include/vxSyslog/vxLogDB.h")), "a private header is installed");
+    for (const char* readingHeader : {"LogSource.h", "LogSource.h", "LogVacuum.h", "LogReader.h"})
+        QVERIFY2(!QFile::exists(prefix + QStringLiteral("/include/vxSyslog/") + QLatin1String(readingHeader)),
+                 readingHeader);
+    QVERIFY(!installedLibraryMentions(prefix, "libpq"));
+    QVERIFY(!installedLibraryMentions(prefix, "PQconnectdb"));
 
     QVERIFY(QDir().mkpath(source));
     QVERIFY(QDir().mkpath(work));
@@ -69,6 +98,8 @@ void tst_InstalledPackage::exampleBuildsAgainstTheInstalledPackageAndLogs()
                         QStringLiteral("-DCMAKE_BUILD_TYPE=" VX_BUILD_TYPE),
                         QStringLiteral("-DCMAKE_CXX_COMPILER=" VX_CXX_COMPILER),
                         QStringLiteral("-DCMAKE_CXX_FLAGS=" VX_EXAMPLE_FLAGS),
+                        QStringLiteral("-DCMAKE_DISABLE_FIND_PACKAGE_PostgreSQL=ON"),
+                        QStringLiteral("-DCMAKE_IGNORE_PATH=/usr/include/postgresql"),
                         QStringLiteral("-DCMAKE_EXE_LINKER_FLAGS=" VX_EXAMPLE_FLAGS)}));
     QVERIFY(run(cmake, {QStringLiteral("--build"), build, QStringLiteral("--config"), QStringLiteral(VX_BUILD_TYPE)}));
 

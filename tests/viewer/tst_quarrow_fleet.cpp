@@ -9,7 +9,7 @@
 #include <QtTest>
 
 #include <vxSyslog/DayExport.h>
-#include <vxSyslog/RecordKeyReader.h>
+#include <vxSyslog/LogReader.h>
 
 #include "MachineChooser.h"
 #include "PostgresServer.h"

@@ -373,7 +373,7 @@ void tst_VxlogFollow::tailKeepsItsPlace()
         for (int i = 1; i <= 5; ++i)
             QVERIFY(db.insertRow(QStringLiteral("2024-05-01 08:00:00"), i % 2 == 0 ? 3 : 2, QStringLiteral("r%1").arg(i)));
     }
-    SystemLog::RecordFilter filter;
+    SystemLog::LogQuery filter;
     if (typeThreeOnly)
         filter.types = {3};
     QStringList notices;

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include <vxSyslog/RecordList.h>
-#include <vxSyslog/ViewerQuery.h>
+#include <vxSyslog/LogQuery.h>
 
 #include "LogSources.h"
 #include "PaneSegments.h"
@@ -109,8 +109,8 @@ public:
     void showRangeQuery(const LogSources& sources, int type, const QDateTime& start, const QDateTime& end);
     // The same for a query of any types, pattern and order (its bounds are
     // set from the day or the range).
-    void showDayQuery(const LogSources& sources, SystemLog::ViewerQuery query, const QDate& day);
-    void showRangeQuery(const LogSources& sources, SystemLog::ViewerQuery query, const QDateTime& start, const QDateTime& end);
+    void showDayQuery(const LogSources& sources, SystemLog::LogQuery query, const QDate& day);
+    void showRangeQuery(const LogSources& sources, SystemLog::LogQuery query, const QDateTime& start, const QDateTime& end);
     // Checks at once that the log database at `sources` can be read; a
     // file that cannot shows why (checkEnded() follows either way).
     void checkLogFile(const LogSources& sources);
@@ -154,6 +154,7 @@ public slots:
 signals:
     void queryEnded();
     // What the listing has come to: "正在查询…已列出 N 条", "共 N 条",
+    // "共 57 条 · 2 处空缺" (records and drop records apart),
     // "查询失败", "查询已取消…"; shown on the strip and by the window.
     void listingStatusChanged(const QString& status);
     void checkEnded(const QString& error);
@@ -201,7 +202,7 @@ private:
     static bool before(const ViewPos& a, const ViewPos& b);
 
     void setContent(std::unique_ptr<PaneRecords> records, int pixelSize, bool keepListing = false);
-    void startQuery(const LogSources& sources, const SystemLog::ViewerQuery& query, bool reachesNow);
+    void startQuery(const LogSources& sources, const SystemLog::LogQuery& query, bool reachesNow);
     void fixMachines(const QStringList& machines, const QStringList& problems);
     void relistLive();
     void parkEmptyAnswer();
@@ -209,6 +210,7 @@ private:
                         const std::vector<qint16>& machines);
     void endListing(const QString& error);
     void showListingStatus();
+    QString listedCountText() const;
     void setListingStatus(const QString& text);
     void endCheck(const QString& error, const QString& note);
     void endFind(const PaneSearch::Match& match, const QString& error);
@@ -274,11 +276,12 @@ private:
     QString m_findText; // marked wherever it is in view while the find bar is open
     // The listing follows the log (its period reaches the present).
     bool m_live = false;
+    qint64 m_gapsListed = 0; // drop records among the listed keys
     qint64 m_waiting = 0; // new records of a live listing newest first
     std::unique_ptr<StoredRecords> m_parked; // a live listing's empty answer, behind the not-found notice
     LogSources m_liveSources;
     QStringList m_problems; // machines of the listing that cannot be read
-    SystemLog::ViewerQuery m_liveQuery;
+    SystemLog::LogQuery m_liveQuery;
     PaneFindBar* m_findBar;
     PaneStrip* m_strip;
     QueryWorker* m_worker;

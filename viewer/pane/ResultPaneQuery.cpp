@@ -9,7 +9,7 @@
 #include <QShortcut>
 
 #include <vxSyslog/ListingBlock.h>
-#include <vxSyslog/RecordFilter.h>
+#include <vxSyslog/LogQuery.h>
 
 #include "MemoryRecords.h"
 #include "PaneFindBar.h"
@@ -19,13 +19,15 @@
 #include "QueryWorker.h"
 #include "StoredRecords.h"
 
+#include <algorithm>
+
 namespace {
 
 const QString kTimeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
 
-SystemLog::ViewerQuery oneType(int type)
+SystemLog::LogQuery oneType(int type)
 {
-    SystemLog::ViewerQuery query;
+    SystemLog::LogQuery query;
     query.types = {type};
     query.withGaps = true;
     return query;
@@ -43,31 +45,31 @@ void ResultPane::showRangeQuery(const LogSources& sources, int type, const QDate
     showRangeQuery(sources, oneType(type), start, end);
 }
 
-void ResultPane::showDayQuery(const LogSources& sources, SystemLog::ViewerQuery query, const QDate& day)
+void ResultPane::showDayQuery(const LogSources& sources, SystemLog::LogQuery query, const QDate& day)
 {
     m_strip->setDay(day);
     const QString text = day.toString(QStringLiteral("yyyy-MM-dd"));
-    query.start = SystemLog::dayStart(text);
-    query.end = SystemLog::dayEnd(text);
+    query.since = SystemLog::dayStart(text);
+    query.until = SystemLog::dayEnd(text);
     startQuery(sources, query, day == QDate::currentDate());
 }
 
-void ResultPane::showRangeQuery(const LogSources& sources, SystemLog::ViewerQuery query, const QDateTime& start,
+void ResultPane::showRangeQuery(const LogSources& sources, SystemLog::LogQuery query, const QDateTime& start,
                                 const QDateTime& end)
 {
     m_strip->setRange(start, end);
-    query.start = start.toString(kTimeFormat);
-    query.end = end.toString(kTimeFormat);
+    query.since = start.toString(kTimeFormat);
+    query.until = end.toString(kTimeFormat);
     const QDateTime now = QDateTime::currentDateTime();
     startQuery(sources, query, start <= now && end >= now.addSecs(-1));
 }
 
 // A listing whose period reaches the present follows the log (newest first,
 // new records would go on top of what is read: they are counted instead).
-void ResultPane::startQuery(const LogSources& sources, const SystemLog::ViewerQuery& query, bool reachesNow)
+void ResultPane::startQuery(const LogSources& sources, const SystemLog::LogQuery& query, bool reachesNow)
 {
     const LogSources path = sources; // may be m_liveSources, which is set below
-    const SystemLog::ViewerQuery listed = query;
+    const SystemLog::LogQuery listed = query;
     const QStringList bounds = m_strip->bounds(); // the strip's period was set by the caller
     auto stored = std::make_unique<StoredRecords>(path, listed);
     StoredRecords* answer = stored.get();
@@ -111,6 +113,7 @@ void ResultPane::takeListedKeys(const std::vector<qint64>& ids, const std::vecto
     // Follow mode: a live view at its newest record stays there.
     const bool following = m_live && !isListing() && !before(m_top, lastTop());
     m_stored->keys().append(ids.data(), lengths.data(), kinds.data(), machines.data(), int(ids.size()));
+    m_gapsListed += std::count_if(kinds.begin(), kinds.end(), RecordKeys::isGapKind);
     m_segments.extend();
     m_lastTopKnown = false;
     if (wasEmpty)
@@ -156,8 +159,8 @@ void ResultPane::fixMachines(const QStringList& machines, const QStringList& pro
 
 void ResultPane::showListingStatus()
 {
-    QString status = isListing() ? QStringLiteral("正在查询…已列出 %1 条").arg(SystemLog::groupedCount(recordCount()))
-                                 : QStringLiteral("共 %1 条").arg(SystemLog::groupedCount(m_stored ? recordCount() : 0));
+    QString status = isListing() ? QStringLiteral("正在查询…已列出 %1").arg(listedCountText())
+                                 : QStringLiteral("共 %1").arg(m_stored ? listedCountText() : SystemLog::countText(0, 0));
     if (m_stored && m_stored->readsACopy())
         status += QStringLiteral(" · ") + SystemLog::CommittedCopy::noteText();
     if (isLive())
@@ -167,6 +170,13 @@ void ResultPane::showListingStatus()
     for (const QString& problem : m_problems)
         status += QStringLiteral(" · ") + problem;
     setListingStatus(status);
+}
+
+// The records listed and the drop records among them, counted apart.
+QString ResultPane::listedCountText() const
+{
+    const qint64 gaps = m_stored ? m_gapsListed : 0;
+    return SystemLog::countText(recordCount() - gaps, gaps);
 }
 
 void ResultPane::checkLogFile(const LogSources& sources)
@@ -226,7 +236,7 @@ void ResultPane::cancelBusyWork()
             setListingStatus(QStringLiteral("查询已取消"));
         }
         else
-            setListingStatus(QStringLiteral("查询已取消，已列出 %1 条").arg(SystemLog::groupedCount(recordCount())));
+            setListingStatus(QStringLiteral("查询已取消，已列出 %1").arg(listedCountText()));
         updateBusyState();
         emit queryEnded();
     }

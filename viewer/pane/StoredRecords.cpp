@@ -21,7 +21,7 @@ QString StoredRecords::unreadableText(const QString& reason)
     return QStringLiteral("（暂时无法读取这条记录：%1）").arg(reason);
 }
 
-StoredRecords::StoredRecords(const LogSources& sources, const SystemLog::ViewerQuery& query)
+StoredRecords::StoredRecords(const LogSources& sources, const SystemLog::LogQuery& query)
     : m_sources(sources)
     , m_query(query)
 {

@@ -12,7 +12,7 @@
 #include "RecordKeys.h"
 
 #include <vxSyslog/CommittedCopy.h>
-#include <vxSyslog/ViewerQuery.h>
+#include <vxSyslog/LogQuery.h>
 
 // A query's answer as the pane holds it: the keys a worker listed (see
 // QueryWorker.h) and, for what is laid out, the texts of a few pages of
@@ -35,7 +35,7 @@ public:
     static QString goneText();
     static QString unreadableText(const QString& reason);
 
-    StoredRecords(const LogSources& sources, const SystemLog::ViewerQuery& query);
+    StoredRecords(const LogSources& sources, const SystemLog::LogQuery& query);
     ~StoredRecords() override;
 
     int count() const override { return m_keys.count(); }
@@ -44,9 +44,9 @@ public:
 
     RecordKeys& keys() { return m_keys; }
     const LogSources& sources() const { return m_sources; }
-    // The machines the listing fixed: the keys number them (ListingSource).
+    // The machines the listing fixed: the keys number them (LogSource).
     void fixMachines(const QStringList& machines);
-    const SystemLog::ViewerQuery& query() const { return m_query; }
+    const SystemLog::LogQuery& query() const { return m_query; }
     // Reads go to this rolled-back copy of the database from now on.
     void readFrom(const std::shared_ptr<SystemLog::CommittedCopy>& copy);
     bool readsACopy() const { return bool(m_copy); }
@@ -68,10 +68,10 @@ private:
     void keepPage(Page&& page);
 
     LogSources m_sources;
-    SystemLog::ViewerQuery m_query;
+    SystemLog::LogQuery m_query;
     std::shared_ptr<SystemLog::CommittedCopy> m_copy;
     RecordKeys m_keys;
-    std::unique_ptr<SystemLog::ListingSource> m_reader;
+    std::unique_ptr<SystemLog::LogSource> m_reader;
     std::list<Page> m_pages; // the most recently used first
     qint64 m_cachedCharacters = 0;
     QString m_readError;

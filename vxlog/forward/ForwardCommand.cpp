@@ -31,8 +31,8 @@ void reportFailure(const QString& text)
 bool markOfRecord(SystemLog::LogReader& reader, qint64 id, QByteArray& mark)
 {
     mark.clear();
-    SystemLog::RecordFilter one;
-    one.order = SystemLog::RecordFilter::Order::Arrival;
+    SystemLog::LogQuery one;
+    one.order = SystemLog::LogQuery::Order::Arrival;
     one.afterId = id - 1;
     one.upToId = id;
     return id <= 0 || reader.read(one, [&mark](const SystemLog::LogRecord& record) {

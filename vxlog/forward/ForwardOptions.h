@@ -3,7 +3,7 @@
 #include <QString>
 #include <QStringList>
 
-#include <vxSyslog/RecordFilter.h>
+#include <vxSyslog/LogQuery.h>
 #include <vxSyslog/SyslogFormat.h>
 
 #include "RelpClient.h"
@@ -12,7 +12,7 @@
 struct ForwardOptions
 {
     QString databasePath;
-    SystemLog::RecordFilter filter;
+    SystemLog::LogQuery filter;
     bool sinceGiven = false;
     QString cursorPath;                       // empty: no cursor file
     RelpClient::Settings receiver;

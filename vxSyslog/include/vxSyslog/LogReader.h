@@ -6,39 +6,64 @@
 #include <functional>
 #include <memory>
 
+#include <QStringList>
+#include <QVector>
+
 #include <vxSyslog/DatabaseFailure.h>
+#include <vxSyslog/ListedKey.h>
+#include <vxSyslog/LogQuery.h>
 #include <vxSyslog/LogRecord.h>
-#include <vxSyslog/RecordFilter.h>
 #include <vxSyslog/vxSyslogExport.h>
 
 namespace SystemLog {
 
 // Reads a log database without ever changing what it holds, beside the
-// viewer and the programs that write it.
+// programs that write it. Every reader of a log file in the module is one of
+// these: vxlog's commands, the tails, the sources of several machines, the
+// viewer's listings and the service's queries. It answers in two forms:
+// whole records (read(), cursor(), count(), ...), and a listing as keys
+// (ListedKey) whose texts are fetched by id when they are needed, for a
+// program that lists huge answers without holding them.
 //
-// Read-only: the file is opened through a private connection of its own with
-// SQLite's read-only flag. A reader never creates the file, the table or the
-// index, never adds, changes or removes a row and never takes a write lock;
-// it works on a rollback-journal database and on a WAL one alike.
+// Read-only: a private connection opened with SQLite's read-only flag. A
+// reader never creates the file, the table or the index, never adds,
+// changes or removes a row and never takes a write lock; it works on a
+// rollback-journal database and on a WAL one alike.
 // Interrupted writes: a writer killed in the middle of a commit leaves a hot
 // journal (or a WAL needing recovery) that a read-only connection may not
-// use. The reader then opens the file read-write for that one step and lets
-// SQLite roll the cut-off write back, as any writer would on its next open,
-// and reads the last committed state. Where the file may not be written,
-// the call fails with InterruptedWrite, whose text says what to do.
-// Concurrency: one reader belongs to one thread. Every call runs its
-// statements to the end (or resets them) before it returns, so between calls
-// the reader holds no lock and a writer is never held up by it. Each call
-// reads one consistent snapshot; rows committed meanwhile show up in the next
-// call. A lock held by another program is waited for up to 5 s, then the
-// call fails with Locked.
+// use. Unless told otherwise (setRollsBackCutOffWrites(false): the viewer
+// reads a private copy instead), the reader then opens the file read-write
+// for that one step and lets SQLite roll the cut-off write back, as any
+// writer would on its next open, and reads the last committed state. Where
+// the file may not be written, the call fails with InterruptedWrite, whose
+// text says what to do.
+// Concurrency: one reader belongs to one thread; interrupt() may be called
+// from any thread. Every call runs its statements to the end (or resets
+// them) before it returns, so between calls the reader holds no lock and a
+// writer is never held up by it; the key cursor alone keeps its read
+// transaction between two nextKey() calls, for up to a slice. Each
+// record call reads one consistent snapshot; a long listing is read in
+// slices, each its own read transaction of about the slice time, so that a
+// writer of the file (whose commit waits for every reader) is held up no
+// longer than that; with upToId the slices read exactly the rows one read
+// would. A lock held by another program is waited for up to the busy
+// timeout (5 s unless set), then the call fails with Locked.
 // Stopping: with a stop check set, a long read or a wait for a lock ends
 // within a few milliseconds of the check turning true; the call then fails
-// with Interrupted.
-// Failures: every operation returns false on failure and leaves a one-line
-// Chinese text naming the file and the reason in errorText(). A missing file
-// is Missing, a file that is not SQLite NotADatabase, a database without a
-// SystemInfo table that has id, datetime, type and message NotALogDatabase.
+// with Interrupted. interrupt() ends the running statement at once and
+// makes every later call fail.
+// Failures: every operation returns false on failure. failureText() is
+// describeFailure()'s sentence; errorText() names the file before it. A
+// missing file is Missing, a file that is not SQLite NotADatabase, a
+// database without a SystemInfo table that has id, datetime, type and
+// message NotALogDatabase (a view of that name is none). A file is read as
+// untrusted input: SQLite's defensive mode, PRAGMA trusted_schema=OFF.
+// Listings of several types: one statement per stored type, each in the
+// order of the (type, datetime) index, merged by time, so that no statement
+// sorts the period and the first records come at once whatever the
+// answer's size. Texts of blocks are decoded as QString::fromUtf8 decodes
+// them (each malformed byte one U+FFFD, as vxlog's JSON shows it), and a
+// key's length is counted to agree exactly with that decoding.
 class VXSYSLOG_EXPORT LogReader
 {
 public:
@@ -55,6 +80,14 @@ public:
     };
     using DayTypeSink = std::function<void(const DayTypeCount&)>;
 
+    // Each listed record in turn; returning false stops the read (a success).
+    using KeySink = std::function<bool(const ListedKey& key)>;
+    using BlockSink = std::function<bool(const QString& block)>;
+    // `index` is the position of the record's id in the list asked for.
+    using FetchSink = std::function<void(int index, const QString& block)>;
+
+    static constexpr int kDefaultSliceMs = 20;
+
     struct Span
     {
         qint64 total = 0;
@@ -67,13 +100,21 @@ public:
     LogReader(const LogReader&) = delete;
     LogReader& operator=(const LogReader&) = delete;
 
+    // Before open(): whether a write cut off in the middle is rolled back
+    // (the default) or fails the open with InterruptedWrite.
+    void setRollsBackCutOffWrites(bool rollsBack);
+    void setBusyTimeout(int milliseconds);
+    void setSliceTime(int milliseconds);
+
     // Opens the file read-only and checks that it holds the log table.
     bool open();
+
+    // ---- Whole records
 
     // Streams the records the filter selects to `sink`, in the filter's order.
     // No record is held in memory, whatever the answer's size: the last N
     // are found newest first (only where they begin is kept), then read in order.
-    bool read(const RecordFilter& filter, const RecordSink& sink);
+    bool read(const LogQuery& filter, const RecordSink& sink);
 
     // The pull form of read(), for a program that merges several readers:
     // each next() steps the statement once and, on true, record() holds
@@ -91,33 +132,75 @@ public:
 
     private:
         friend class LogReader;
+        friend class RecordReading;
         struct Impl;
         explicit Cursor(std::unique_ptr<Impl> impl);
         std::unique_ptr<Impl> m;
     };
     // Null after a failure before the first row (an invalid pattern).
-    std::unique_ptr<Cursor> cursor(const RecordFilter& filter);
+    std::unique_ptr<Cursor> cursor(const LogQuery& filter);
 
     // The number of records read() would deliver (ignoring last and order).
-    bool count(const RecordFilter& filter, qint64& result);
+    bool count(const LogQuery& filter, qint64& result);
 
     // The highest id stored so far, 0 for an empty table.
     bool lastId(qint64& result);
 
     // Record counts per calendar day and type within the filter's types and
     // time bounds (grep and ids are ignored), days in ascending order.
-    bool countPerDayAndType(const RecordFilter& filter, const DayTypeSink& sink);
+    bool countPerDayAndType(const LogQuery& filter, const DayTypeSink& sink);
 
     // Count, oldest and newest time stamp within the filter's types and time bounds.
-    bool span(const RecordFilter& filter, Span& result);
+    bool span(const LogQuery& filter, Span& result);
+
+    // ---- A listing as keys, texts fetched later (the viewer)
+
+    // The number of records readKeys() would list (drop records of the
+    // period included where the query asks for them).
+    bool countListed(const LogQuery& query, qint64& result);
+    bool readKeys(const LogQuery& query, const KeySink& sink);
+    // The listed records' blocks (listingBlock()), in the listing's order.
+    bool readBlocks(const LogQuery& query, const BlockSink& sink);
+
+    // The answer counted per interval (in time order whatever the listing's
+    // order), by the time index: bounds are sorted time texts
+    // b0 < b1 < ... < bn; counts gets n + 2 entries, counts[i] for
+    // bounds[i-1] <= datetime < bounds[i], counts[0] before b0 and
+    // counts[n+1] from bn on. Summing counts before an interval gives the
+    // position of its first record in the answer.
+    bool countBetween(const LogQuery& query, const QStringList& bounds, QVector<qint64>& counts);
+
+    // The blocks of the records with these ids, as `query` lists them; an
+    // id no longer stored is left out.
+    bool fetch(const LogQuery& query, const qint64* ids, int count, const FetchSink& sink);
+
+    // A listing's keys one at a time, for a caller that merges the listings
+    // of several files: startKeys(), then nextKey() until it returns false
+    // (`atEnd`, or a failure). keyBlock() is the block of the key nextKey()
+    // gave last. pauseKeys() ends the read transaction at once, and the next
+    // nextKey() goes on after the last key given.
+    bool startKeys(const LogQuery& query);
+    bool nextKey(ListedKey& key, bool& atEnd);
+    QString keyBlock();
+    void pauseKeys();
+
+    // Every block names this machine after its time stamp (a listing of
+    // several machines).
+    void setMachineName(const QString& name);
+
+    // ---- Stopping
 
     // Called often while a statement runs or waits for a lock; once it
     // returns true the call in progress ends with Interrupted. Empty: never.
     void setStopCheck(const std::function<bool()>& stopRequested);
+    void interrupt();
+    bool isInterrupted() const;
 
     QString path() const;
     FailureKind failureKind() const;
     QString errorText() const;
+    // The reason alone, describeFailure()'s sentence without the file's name.
+    QString failureText() const;
 
 private:
     struct Private;

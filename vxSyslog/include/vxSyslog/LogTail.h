@@ -7,7 +7,7 @@
 #include <memory>
 
 #include <vxSyslog/LogReader.h>
-#include <vxSyslog/RecordFilter.h>
+#include <vxSyslog/LogQuery.h>
 #include <vxSyslog/vxSyslogExport.h>
 
 namespace SystemLog {
@@ -53,7 +53,7 @@ class VXSYSLOG_EXPORT LogTail
 public:
     using NoticeSink = std::function<void(const QString& notice)>;
 
-    LogTail(const QString& path, const RecordFilter& filter, NoticeSink notices = NoticeSink());
+    LogTail(const QString& path, const LogQuery& filter, NoticeSink notices = NoticeSink());
     ~LogTail();
     LogTail(const LogTail&) = delete;
     LogTail& operator=(const LogTail&) = delete;

@@ -1,585 +1,179 @@
 #include <vxSyslog/LogReader.h>
 
 #include <QDir>
-#include <QElapsedTimer>
-#include <QFileInfo>
-#include <QSqlDatabase>
-#include <QSqlDriver>
-#include <QSqlError>
-#include <QStringList>
-#include <QVariant>
 
-#include <sqlite3.h>
-
-#include <limits>
-#include <vector>
-
-#include "read/MessageMatcher.h"
-#include "store/ReaderChecks.h"
-#include "store/SqliteStatement.h"
+#include "read/KeyReading.h"
+#include "read/ReadConnection.h"
+#include "read/RecordReading.h"
 
 namespace SystemLog {
 
-namespace {
-
-// A connection of the reader's own, never registered by name, so that no other
-// code in the process can reach it or mistake it for the writer's.
-class PrivateConnection : public QSqlDatabase
-{
-public:
-    PrivateConnection() : QSqlDatabase(QStringLiteral("QSQLITE")) {}
-};
-
-const char* const kReadOnlyOptions = "QSQLITE_OPEN_READONLY";
-// A writer's commit takes far less; a lock held longer is another program's.
-constexpr int kBusyTimeoutMs = 5000;
-constexpr int kBusySleepMs = 10;
-// Virtual machine steps between two looks at the stop check.
-constexpr int kStopCheckSteps = 1000;
-const char* const kGrepFunction = "vxlog_grep";
-
-// The WHERE clause for a filter's types, time bounds, ids and pattern, with its values.
-struct Condition
-{
-    QStringList clauses;
-    std::vector<BoundValue> values;
-
-    void addNumber(const QString& clause, qint64 number) { clauses << clause; values.push_back({false, {}, number}); }
-    void addText(const QString& clause, const QString& text) { clauses << clause; values.push_back({true, text.toUtf8(), 0}); }
-
-    QString sql() const { return clauses.isEmpty() ? QString() : QStringLiteral(" WHERE ") + clauses.join(QStringLiteral(" AND ")); }
-};
-
-enum class Use { Everything, WithoutIdsAndGrep };
-
-// Rows after (before, reversed) the resume point in time order, where rows
-// without a time stamp come first.
-void addResumePoint(const RecordFilter& filter, Condition& c)
-{
-    const bool nullTime = filter.resumeTime.isNull();
-    if (!filter.reverse && nullTime) {
-        c.addNumber(QStringLiteral("(datetime IS NOT NULL OR id > ?)"), filter.resumeId);
-    } else if (filter.reverse && nullTime) {
-        c.addNumber(QStringLiteral("(datetime IS NULL AND id < ?)"), filter.resumeId);
-    } else {
-        c.clauses << (filter.reverse ? QStringLiteral("((datetime, id) < (?, ?) OR datetime IS NULL)")
-                                     : QStringLiteral("(datetime, id) > (?, ?)"));
-        c.values.push_back({true, filter.resumeTime, 0});
-        c.values.push_back({false, {}, filter.resumeId});
-    }
-}
-
-Condition conditionOf(const RecordFilter& filter, Use use)
-{
-    Condition c;
-    if (filter.types.size() == 1) {
-        c.addNumber(QStringLiteral("type = ?"), filter.types.first());
-    } else if (filter.types.size() > 1) {
-        QStringList marks;
-        for (int i = 0; i < filter.types.size(); ++i)
-            marks << QStringLiteral("?");
-        c.clauses << QStringLiteral("type IN (%1)").arg(marks.join(QLatin1Char(',')));
-        for (int type : filter.types)
-            c.values.push_back({false, {}, type});
-    }
-    if (!filter.since.isEmpty())
-        c.addText(QStringLiteral("datetime >= ?"), filter.since);
-    if (!filter.until.isEmpty())
-        c.addText(QStringLiteral("datetime <= ?"), filter.until);
-    if (use == Use::WithoutIdsAndGrep)
-        return c;
-    if (filter.afterId > 0)
-        c.addNumber(QStringLiteral("id > ?"), filter.afterId);
-    if (filter.upToId > 0)
-        c.addNumber(QStringLiteral("id <= ?"), filter.upToId);
-    if (filter.resume && filter.order == RecordFilter::Order::Time)
-        addResumePoint(filter, c);
-    // Last, so that SQLite tests the cheap terms first.
-    if (!filter.grep.isEmpty())
-        c.clauses << QStringLiteral("%1(message)").arg(QLatin1String(kGrepFunction));
-    return c;
-}
-
-QString orderClause(const RecordFilter& filter, bool descending)
-{
-    const QString dir = descending ? QStringLiteral(" DESC") : QString();
-    if (filter.order == RecordFilter::Order::Arrival)
-        return QStringLiteral(" ORDER BY id") + dir;
-    return QStringLiteral(" ORDER BY datetime") + dir + QStringLiteral(", id") + dir;
-}
-
-void recordFromRow(const SqliteStatement& row, LogRecord& record)
-{
-    record.id = row.int64At(0);
-    // Null for a row without a time stamp, so that a page can resume after it.
-    record.datetime = row.isNullAt(1) ? QByteArray() : row.textAt(1);
-    record.message = row.textAt(3);
-    record.type = 0;
-    record.typeText.clear();
-    // The stored type is looked at before any conversion of the column.
-    switch (sqlite3_column_type(row.get(), 2)) {
-    case SQLITE_INTEGER: {
-        const qint64 value = row.int64At(2);
-        if (value >= std::numeric_limits<int>::min() && value <= std::numeric_limits<int>::max()) {
-            record.storedType = LogRecord::StoredType::Int;
-            record.type = static_cast<int>(value);
-        } else {
-            record.storedType = LogRecord::StoredType::Number;
-            record.typeText = row.textAt(2);
-        }
-        break;
-    }
-    case SQLITE_NULL:
-        record.storedType = LogRecord::StoredType::Null;
-        break;
-    case SQLITE_FLOAT:
-        record.storedType = LogRecord::StoredType::Number;
-        record.typeText = row.textAt(2);
-        break;
-    default:
-        record.storedType = LogRecord::StoredType::Text;
-        record.typeText = row.textAt(2);
-        break;
-    }
-}
-
-} // namespace
-
+// One connection under both forms of answer.
 struct LogReader::Private
 {
-    QString path;
-    PrivateConnection connection;
-    sqlite3* db = nullptr;
-    FailureKind kind = FailureKind::Other;
-    QString error;
-    std::function<bool()> stopCheck;
-    QElapsedTimer busyWait;
-    std::unique_ptr<MessageMatcher> matcher;
-    QString matcherPattern;
-    bool matcherIgnoresCase = false;
-
-    bool stopRequested() const { return stopCheck && stopCheck(); }
-
-    static int onBusy(void* self, int attempts)
+    explicit Private(const QString& path)
+        : connection(path)
+        , records(connection)
+        , keys(connection)
     {
-        auto* d = static_cast<Private*>(self);
-        if (attempts == 0)
-            d->busyWait.start();
-        if (d->stopRequested() || d->busyWait.elapsed() >= kBusyTimeoutMs)
-            return 0;
-        sqlite3_sleep(kBusySleepMs);
-        return 1;
     }
 
-    static int onProgress(void* self) { return static_cast<Private*>(self)->stopRequested() ? 1 : 0; }
-
-    void installHandlers(sqlite3* handle)
-    {
-        sqlite3_busy_handler(handle, &Private::onBusy, this);
-        if (stopCheck)
-            sqlite3_progress_handler(handle, kStopCheckSteps, &Private::onProgress, this);
-        else
-            sqlite3_progress_handler(handle, 0, nullptr, nullptr);
-    }
-
-    bool fail(FailureKind failureKind, const QString& detail)
-    {
-        kind = failureKind;
-        QString reason = describeFailure(failureKind, detail);
-        reason.replace(QLatin1Char('\n'), QLatin1Char(' '));
-        error = QStringLiteral("无法读取日志数据库 %1：%2").arg(QDir::toNativeSeparators(path), reason);
-        return false;
-    }
-
-    // The failure SQLite reported for the statement that just failed.
-    bool failWith(int code, const QString& message)
-    {
-        FailureKind failureKind = failureKindOfSqliteError(code, message);
-        if (stopRequested() && (failureKind == FailureKind::Interrupted || failureKind == FailureKind::Locked))
-            failureKind = FailureKind::Interrupted;
-        return fail(failureKind, message);
-    }
-
-    // Lets SQLite roll back a write that was cut off, through a read-write
-    // connection of its own that lives for this one step.
-    bool recoverInterruptedWrite()
-    {
-        sqlite3* writable = nullptr;
-        int rc = sqlite3_open_v2(path.toUtf8().constData(), &writable, SQLITE_OPEN_READWRITE, nullptr);
-        QString detail;
-        if (rc == SQLITE_OK && sqlite3_db_readonly(writable, "main") == 1) {
-            rc = SQLITE_READONLY;
-        } else if (rc == SQLITE_OK) {
-            sqlite3_busy_handler(writable, &Private::onBusy, this);
-            rc = sqlite3_exec(writable, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
-            if (rc != SQLITE_OK)
-                detail = QString::fromUtf8(sqlite3_errmsg(writable));
-        }
-        sqlite3_close(writable);
-        if (rc == SQLITE_OK)
-            return true;
-        const FailureKind failureKind = (rc & 0xff) == SQLITE_BUSY ? FailureKind::Locked : FailureKind::InterruptedWrite;
-        return fail(stopRequested() ? FailureKind::Interrupted : failureKind, detail);
-    }
-
-    bool checkSchema()
-    {
-        QStringList columns;
-        const bool read = run(QStringLiteral("PRAGMA table_info(SystemInfo)"), Condition(), [&columns](SqliteStatement& row) {
-            columns << QString::fromUtf8(row.textAt(1)).toLower();
-            return true;
-        });
-        if (!read)
-            return false;
-        return holdsLogColumns(columns) || fail(FailureKind::NotALogDatabase, QString());
-    }
-
-    bool open()
-    {
-        db = nullptr;
-        const QFileInfo file(path);
-        // Checked first: SQLite would report a missing file only as "cannot
-        // open", and a reader must never be the one to create it.
-        if (!file.exists())
-            return fail(FailureKind::Missing, QString());
-        if (!file.isFile())
-            return fail(FailureKind::CannotOpen, QStringLiteral("不是普通文件"));
-        connection.setDatabaseName(path);
-        connection.setConnectOptions(QString::fromLatin1(kReadOnlyOptions));
-        if (!connection.open())
-            return fail(failureKindOf(connection.lastError()), connection.lastError().text());
-        const QVariant handle = connection.driver()->handle();
-        if (qstrcmp(handle.typeName(), "sqlite3*") != 0 || !(db = *static_cast<sqlite3* const*>(handle.constData())))
-            return fail(FailureKind::CannotOpen, QString());
-        installHandlers(db);
-        if (checkSchema())
-            return true;
-        // Not a log: no statement of a later call may run on it.
-        db = nullptr;
-        return false;
-    }
-
-    bool notOpen() { return fail(FailureKind::CannotOpen, QStringLiteral("未打开")); }
-
-    // The pattern of a filter as the SQL function the conditions call.
-    bool prepareGrep(const RecordFilter& filter)
-    {
-        if (filter.grep.isEmpty())
-            return true;
-        if (!db)
-            return notOpen();
-        if (!matcher || matcherPattern != filter.grep || matcherIgnoresCase != filter.ignoreCase) {
-            matcher = std::make_unique<MessageMatcher>(filter.grep, filter.ignoreCase);
-            matcherPattern = filter.grep;
-            matcherIgnoresCase = filter.ignoreCase;
-        }
-        if (!matcher->isValid())
-            return fail(FailureKind::Other, QStringLiteral("无效的正则表达式：%1").arg(matcher->errorString()));
-        const int rc = matcher->installAsSqlFunction(db, kGrepFunction);
-        return rc == SQLITE_OK || failWith(sqlite3_extended_errcode(db), QString::fromUtf8(sqlite3_errmsg(db)));
-    }
-
-    // Runs `sql` once; SQLITE_DONE, SQLITE_ROW when `onRow` stopped it, or
-    // the error, whose code and text are kept before the statement goes.
-    int runOnce(const QString& sql, const Condition& condition, const std::function<bool(SqliteStatement&)>& onRow,
-                bool& delivered, QString& message)
-    {
-        SqliteStatement statement(db, sql);
-        int rc = SQLITE_ERROR;
-        if (statement.prepared()) {
-            statement.bind(condition.values);
-            while ((rc = statement.step()) == SQLITE_ROW) {
-                delivered = true;
-                if (!onRow(statement))
-                    return SQLITE_ROW;
-            }
-            if (rc == SQLITE_DONE)
-                return rc;
-        }
-        rc = sqlite3_extended_errcode(db);
-        message = QString::fromUtf8(sqlite3_errmsg(db));
-        return rc;
-    }
-
-    // Runs `sql` with the condition's values; `onRow` sees each row and
-    // returns false to stop early. A write cut off in the middle is rolled
-    // back once, before any row was seen, and the statement run again.
-    bool run(const QString& sql, const Condition& condition, const std::function<bool(SqliteStatement&)>& onRow)
-    {
-        if (!db)
-            return notOpen();
-        for (bool recovered = false;; recovered = true) {
-            bool delivered = false;
-            QString message;
-            const int rc = runOnce(sql, condition, onRow, delivered, message);
-            if (rc == SQLITE_DONE || rc == SQLITE_ROW)
-                return true;
-            if (recovered || delivered || failureKindOfSqliteCode(rc) != FailureKind::InterruptedWrite)
-                return failWith(rc, message);
-            if (!recoverInterruptedWrite())
-                return false;
-        }
-    }
-
-    // Narrows the condition to the last `count` records in the filter's
-    // order: where they begin is found newest first, keeping only its key.
-    // The rows are stepped through rather than skipped with OFFSET, for
-    // which SQLite keeps the window in a sorted tree that costs more than
-    // the plain sort, even for a few thousand rows.
-    bool limitToLast(const RecordFilter& filter, int count, Condition& condition)
-    {
-        // Ids are unique: the table cannot hold more rows than its id span,
-        // which the ends of the id tree give at once.
-        qint64 span = 0;
-        const bool spanned = run(QStringLiteral("SELECT ifnull((SELECT max(id) FROM SystemInfo) - (SELECT min(id) FROM SystemInfo) + 1, 0)"),
-                                 Condition(),
-                                 [&span](SqliteStatement& row) {
-                                     span = row.int64At(0);
-                                     return false;
-                                 });
-        if (!spanned)
-            return false;
-        if (span <= count)
-            return true;
-        if (filter.grep.isEmpty()) {
-            qint64 total = 0;
-            const bool counted = run(QStringLiteral("SELECT count(*) FROM SystemInfo") + condition.sql(), condition,
-                                     [&total](SqliteStatement& row) {
-                                         total = row.int64At(0);
-                                         return false;
-                                     });
-            if (!counted)
-                return false;
-            if (total <= count)
-                return true;
-        }
-        const QString sql = QStringLiteral("SELECT datetime, id FROM SystemInfo") + condition.sql() + orderClause(filter, true);
-        int seen = 0;
-        bool found = false;
-        bool nullTime = false;
-        QByteArray time;
-        qint64 id = 0;
-        const bool ok = run(sql, condition, [&](SqliteStatement& row) {
-            if (++seen < count)
-                return true;
-            found = true;
-            nullTime = row.isNullAt(0);
-            time = QByteArray(row.textAt(0).constData(), row.textAt(0).size());
-            id = row.int64At(1);
-            return false;
-        });
-        if (!ok || !found)
-            return ok;
-        if (filter.order == RecordFilter::Order::Arrival) {
-            condition.addNumber(QStringLiteral("id >= ?"), id);
-        } else if (nullTime) {
-            // Ascending order puts rows without a time stamp first.
-            condition.addNumber(QStringLiteral("(datetime IS NOT NULL OR id >= ?)"), id);
-        } else {
-            condition.clauses << QStringLiteral("(datetime, id) >= (?, ?)");
-            condition.values.push_back({true, time, 0});
-            condition.values.push_back({false, {}, id});
-        }
-        return true;
-    }
+    ReadConnection connection;
+    RecordReading records;
+    KeyReading keys;
+    bool rollsBackCutOffWrites = true;
 };
-
-struct LogReader::Cursor::Impl
-{
-    LogReader::Private* d = nullptr;
-    QString sql;
-    Condition condition;
-    std::unique_ptr<SqliteStatement> statement;
-    LogRecord record;
-    bool delivered = false;
-    bool recovered = false;
-    bool done = false;
-    bool failed = false;
-
-    void prepare()
-    {
-        statement = std::make_unique<SqliteStatement>(d->db, sql);
-        if (statement->prepared())
-            statement->bind(condition.values);
-    }
-
-    // As Private::run: a write cut off in the middle is rolled back once,
-    // before any row was seen, and the statement prepared again.
-    bool next()
-    {
-        while (!done && !failed) {
-            const int rc = statement->prepared() ? statement->step() : SQLITE_ERROR;
-            if (rc == SQLITE_ROW) {
-                delivered = true;
-                recordFromRow(*statement, record);
-                return true;
-            }
-            if (rc == SQLITE_DONE) {
-                done = true;
-                break;
-            }
-            const int code = sqlite3_extended_errcode(d->db);
-            const QString message = QString::fromUtf8(sqlite3_errmsg(d->db));
-            statement.reset();
-            if (recovered || delivered || failureKindOfSqliteCode(code) != FailureKind::InterruptedWrite) {
-                d->failWith(code, message);
-                failed = true;
-            } else if (!d->recoverInterruptedWrite()) {
-                failed = true;
-            } else {
-                recovered = true;
-                prepare();
-            }
-        }
-        statement.reset();
-        return false;
-    }
-};
-
-LogReader::Cursor::Cursor(std::unique_ptr<Impl> impl)
-    : m(std::move(impl))
-{
-}
-
-LogReader::Cursor::~Cursor() = default;
-
-bool LogReader::Cursor::next()
-{
-    return m->next();
-}
-
-const LogRecord& LogReader::Cursor::record() const
-{
-    return m->record;
-}
-
-bool LogReader::Cursor::failed() const
-{
-    return m->failed;
-}
-
-std::unique_ptr<LogReader::Cursor> LogReader::cursor(const RecordFilter& filter)
-{
-    if (!d->prepareGrep(filter))
-        return nullptr;
-    if (!d->db) {
-        d->notOpen();
-        return nullptr;
-    }
-    auto impl = std::make_unique<Cursor::Impl>();
-    impl->d = d.get();
-    impl->condition = conditionOf(filter, Use::Everything);
-    const bool windowed = filter.last > 0;
-    if (windowed && !filter.reverse && !d->limitToLast(filter, filter.last, impl->condition))
-        return nullptr;
-    impl->sql = QStringLiteral("SELECT id, datetime, type, message FROM SystemInfo") + impl->condition.sql()
-                + orderClause(filter, filter.reverse);
-    if (windowed && filter.reverse)
-        impl->sql += QStringLiteral(" LIMIT %1").arg(filter.last);
-    impl->prepare();
-    return std::unique_ptr<Cursor>(new Cursor(std::move(impl)));
-}
 
 LogReader::LogReader(const QString& path)
-    : d(std::make_unique<Private>())
+    : d(std::make_unique<Private>(path))
 {
-    d->path = path;
 }
 
-LogReader::~LogReader() = default;
+LogReader::~LogReader()
+{
+    // The key half's statements go before the connection.
+    d->keys.close();
+}
+
+void LogReader::setRollsBackCutOffWrites(bool rollsBack)
+{
+    d->rollsBackCutOffWrites = rollsBack;
+}
+
+void LogReader::setBusyTimeout(int milliseconds)
+{
+    d->connection.setBusyTimeout(milliseconds);
+}
+
+void LogReader::setSliceTime(int milliseconds)
+{
+    d->keys.setSliceTime(milliseconds);
+}
 
 bool LogReader::open()
 {
-    return d->open();
-}
-
-void LogReader::setStopCheck(const std::function<bool()>& stopRequested)
-{
-    d->stopCheck = stopRequested;
-    if (d->db)
-        d->installHandlers(d->db);
-}
-
-QString LogReader::path() const
-{
-    return d->path;
-}
-
-FailureKind LogReader::failureKind() const
-{
-    return d->kind;
-}
-
-QString LogReader::errorText() const
-{
-    return d->error;
-}
-
-bool LogReader::read(const RecordFilter& filter, const RecordSink& sink)
-{
-    if (!d->prepareGrep(filter))
+    d->keys.close();
+    if (!d->connection.open(d->rollsBackCutOffWrites))
         return false;
-    Condition condition = conditionOf(filter, Use::Everything);
-    const bool windowed = filter.last > 0;
-    if (windowed && !filter.reverse && !d->limitToLast(filter, filter.last, condition))
-        return false;
-    QString sql = QStringLiteral("SELECT id, datetime, type, message FROM SystemInfo") + condition.sql()
-                  + orderClause(filter, filter.reverse);
-    if (windowed && filter.reverse)
-        sql += QStringLiteral(" LIMIT %1").arg(filter.last);
-    LogRecord record;
-    return d->run(sql, condition, [&](SqliteStatement& row) {
-        recordFromRow(row, record);
-        return sink(record);
-    });
+    d->keys.opened();
+    return true;
 }
 
-bool LogReader::count(const RecordFilter& filter, qint64& result)
+bool LogReader::read(const LogQuery& filter, const RecordSink& sink)
 {
-    result = 0;
-    if (!d->prepareGrep(filter))
-        return false;
-    const Condition condition = conditionOf(filter, Use::Everything);
-    return d->run(QStringLiteral("SELECT count(*) FROM SystemInfo") + condition.sql(), condition, [&](SqliteStatement& row) {
-        result = row.int64At(0);
-        return false;
-    });
+    return d->records.read(filter, sink);
+}
+
+std::unique_ptr<LogReader::Cursor> LogReader::cursor(const LogQuery& filter)
+{
+    return d->records.cursor(filter);
+}
+
+bool LogReader::count(const LogQuery& filter, qint64& result)
+{
+    return d->records.count(filter, result);
 }
 
 bool LogReader::lastId(qint64& result)
 {
-    result = 0;
-    return d->run(QStringLiteral("SELECT max(id) FROM SystemInfo"), Condition(), [&](SqliteStatement& row) {
-        result = row.int64At(0);
-        return false;
-    });
+    return d->records.lastId(result);
 }
 
-bool LogReader::countPerDayAndType(const RecordFilter& filter, const DayTypeSink& sink)
+bool LogReader::countPerDayAndType(const LogQuery& filter, const DayTypeSink& sink)
 {
-    const Condition condition = conditionOf(filter, Use::WithoutIdsAndGrep);
-    // Every value that is not an integer falls into one group, NULL.
-    const QString sql = QStringLiteral("SELECT substr(datetime, 1, 10), CASE WHEN typeof(type) = 'integer' THEN type END, count(*) "
-                                       "FROM SystemInfo")
-                        + condition.sql() + QStringLiteral(" GROUP BY 1, 2 ORDER BY 1, 2");
-    return d->run(sql, condition, [&](SqliteStatement& row) {
-        const bool isInt = !row.isNullAt(1);
-        sink({QString::fromUtf8(row.textAt(0)), isInt ? row.int64At(1) : 0, row.int64At(2), isInt});
-        return true;
-    });
+    return d->records.countPerDayAndType(filter, sink);
 }
 
-bool LogReader::span(const RecordFilter& filter, Span& result)
+bool LogReader::span(const LogQuery& filter, Span& result)
 {
-    result = Span();
-    const Condition condition = conditionOf(filter, Use::WithoutIdsAndGrep);
-    const QString sql = QStringLiteral("SELECT count(*), min(datetime), max(datetime) FROM SystemInfo") + condition.sql();
-    return d->run(sql, condition, [&](SqliteStatement& row) {
-        result.total = row.int64At(0);
-        result.oldest = QString::fromUtf8(row.textAt(1));
-        result.newest = QString::fromUtf8(row.textAt(2));
-        return false;
-    });
+    return d->records.span(filter, result);
+}
+
+bool LogReader::countListed(const LogQuery& query, qint64& result)
+{
+    return d->keys.countListed(query, result);
+}
+
+bool LogReader::readKeys(const LogQuery& query, const KeySink& sink)
+{
+    return d->keys.readKeys(query, sink);
+}
+
+bool LogReader::readBlocks(const LogQuery& query, const BlockSink& sink)
+{
+    return d->keys.readBlocks(query, sink);
+}
+
+bool LogReader::countBetween(const LogQuery& query, const QStringList& bounds, QVector<qint64>& counts)
+{
+    return d->keys.countBetween(query, bounds, counts);
+}
+
+bool LogReader::fetch(const LogQuery& query, const qint64* ids, int count, const FetchSink& sink)
+{
+    return d->keys.fetch(query, ids, count, sink);
+}
+
+bool LogReader::startKeys(const LogQuery& query)
+{
+    return d->keys.startKeys(query);
+}
+
+bool LogReader::nextKey(ListedKey& key, bool& atEnd)
+{
+    return d->keys.nextKey(key, atEnd);
+}
+
+QString LogReader::keyBlock()
+{
+    return d->keys.keyBlock();
+}
+
+void LogReader::pauseKeys()
+{
+    d->keys.pauseKeys();
+}
+
+void LogReader::setMachineName(const QString& name)
+{
+    d->keys.setMachineName(name);
+}
+
+void LogReader::setStopCheck(const std::function<bool()>& stopRequested)
+{
+    d->connection.setStopCheck(stopRequested);
+}
+
+void LogReader::interrupt()
+{
+    d->connection.interrupt();
+}
+
+bool LogReader::isInterrupted() const
+{
+    return d->connection.isInterrupted();
+}
+
+QString LogReader::path() const
+{
+    return d->connection.path();
+}
+
+FailureKind LogReader::failureKind() const
+{
+    return d->connection.failureKind();
+}
+
+QString LogReader::failureText() const
+{
+    return d->connection.errorText();
+}
+
+QString LogReader::errorText() const
+{
+    QString reason = d->connection.errorText();
+    reason.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return QStringLiteral("无法读取日志数据库 %1：%2").arg(QDir::toNativeSeparators(path()), reason);
 }
 
 } // namespace SystemLog

@@ -28,11 +28,11 @@ Newest newestOf(const LogRecord& record)
             QByteArray(record.message.constData(), record.message.size())};
 }
 
-RecordFilter newestFirst()
+LogQuery newestFirst()
 {
-    RecordFilter filter;
-    filter.order = RecordFilter::Order::Arrival;
-    filter.reverse = true;
+    LogQuery filter;
+    filter.order = LogQuery::Order::Arrival;
+    filter.newestFirst = true;
     return filter;
 }
 
@@ -43,7 +43,7 @@ struct LogTail::Private
     enum class Seek { None, End, Last };
 
     QString path;
-    RecordFilter filter;
+    LogQuery filter;
     NoticeSink notices;
     std::function<bool()> stopCheck;
     std::unique_ptr<LogReader> reader;
@@ -167,7 +167,7 @@ struct LogTail::Private
     bool readNewest(Newest& newest)
     {
         newest = Newest();
-        RecordFilter one = newestFirst();
+        LogQuery one = newestFirst();
         one.last = 1;
         return reader->read(one, [&newest](const LogRecord& record) {
             newest = newestOf(record);
@@ -180,8 +180,8 @@ struct LogTail::Private
     bool stillHolds(const Newest& row, bool& holds)
     {
         holds = true;
-        RecordFilter one;
-        one.order = RecordFilter::Order::Arrival;
+        LogQuery one;
+        one.order = LogQuery::Order::Arrival;
         one.afterId = row.id - 1;
         one.upToId = row.id;
         return reader->read(one, [&](const LogRecord& record) {
@@ -214,9 +214,9 @@ struct LogTail::Private
     bool resolveSeek(const Newest& newest)
     {
         if (seek == Seek::Last && seekCount > 0 && newest.id > 0) {
-            RecordFilter last = filter;
-            last.order = RecordFilter::Order::Arrival;
-            last.reverse = true;
+            LogQuery last = filter;
+            last.order = LogQuery::Order::Arrival;
+            last.newestFirst = true;
             last.last = seekCount;
             last.afterId = 0;
             last.upToId = newest.id;
@@ -251,9 +251,9 @@ struct LogTail::Private
 
     int deliver(const Newest& newest, int maxRecords, const LogReader::RecordSink& sink)
     {
-        RecordFilter arrived = filter;
-        arrived.order = RecordFilter::Order::Arrival;
-        arrived.reverse = false;
+        LogQuery arrived = filter;
+        arrived.order = LogQuery::Order::Arrival;
+        arrived.newestFirst = false;
         arrived.last = 0;
         arrived.afterId = position;
         arrived.upToId = newest.id;
@@ -273,7 +273,7 @@ struct LogTail::Private
     }
 };
 
-LogTail::LogTail(const QString& path, const RecordFilter& filter, NoticeSink notices)
+LogTail::LogTail(const QString& path, const LogQuery& filter, NoticeSink notices)
     : d(std::make_unique<Private>())
 {
     d->path = path;

@@ -3,11 +3,14 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <vxSyslog/vxSyslogExport.h>
+
 namespace SystemLog {
 
 // What tells the file now at a path from another that has replaced it
 // (deleted and created again, or renamed over it).
-struct FileIdentity
+// Exported for the reading library, which follows files and greps too.
+struct VXSYSLOG_EXPORT FileIdentity
 {
     bool exists = false;
     quint64 device = 0;

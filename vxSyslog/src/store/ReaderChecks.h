@@ -7,7 +7,7 @@
 
 namespace SystemLog {
 
-// What the module's readers (LogReader, RecordKeyReader) decide alike about
+// What the module's readers (LogReader, LogReader) decide alike about
 // a file they are given.
 
 // The kind of a failed SQLite call from its extended result code and, where

@@ -18,7 +18,7 @@ struct BoundValue
 };
 
 // One prepared statement on a reader's connection (LogReader,
-// RecordKeyReader), finalized when it goes out of scope so that no read lock outlives the call that took it.
+// LogReader), finalized when it goes out of scope so that no read lock outlives the call that took it.
 class SqliteStatement
 {
 public:
