@@ -412,10 +412,11 @@ void Quarrow::openLogs(const QStringList& logs)
 }
 
 // A file's path made absolute, keeping a "NAME=" before it; a database
-// address as it is.
+// address as it is, and so is anything that holds a password (refused, and
+// shown without it: a path made of it would hide it from shownLocation()).
 QString Quarrow::absoluteLocation(const QString& log)
 {
-    if (SystemLog::LogSource::isDatabaseUrl(log))
+    if (SystemLog::LogSource::isDatabaseUrl(log) || SystemLog::LogSource::shownLocation(log) != log)
         return log;
     const int equals = log.indexOf(QLatin1Char('='));
     if (equals > 0 && !log.left(equals).contains(QLatin1Char('/')))
@@ -424,12 +425,15 @@ QString Quarrow::absoluteLocation(const QString& log)
 }
 
 // The title's and the line's name of what the window reads: a file's name,
-// several files' names, or the central database's address.
+// several files' names, or the central database's address, never with a
+// password (an address that holds one is refused, and still named).
 QString Quarrow::sourcesName() const
 {
     QStringList names;
-    for (const QString& location : m_sources.locations)
-        names << (SystemLog::LogSource::isDatabaseUrl(location) ? location : QFileInfo(location).fileName());
+    for (const QString& location : m_sources.locations) {
+        const QString shown = SystemLog::LogSource::shownLocation(location);
+        names << (SystemLog::LogSource::isDatabaseUrl(location) ? shown : QFileInfo(shown).fileName());
+    }
     return names.join(QStringLiteral("、"));
 }
 
@@ -443,7 +447,7 @@ void Quarrow::showStartHint()
     }
     QStringList shown;
     for (const QString& location : m_sources.locations)
-        shown << QDir::toNativeSeparators(location);
+        shown << QDir::toNativeSeparators(SystemLog::LogSource::shownLocation(location));
     const bool database = !m_sources.locations.isEmpty() && SystemLog::LogSource::isDatabaseUrl(m_sources.locations.first());
     ui.textEdit->setPlaceholderText(
         QStringLiteral("选择查询类型和日期，按“查询”或回车键列出当天的记录。\n%1：%2")

@@ -85,7 +85,7 @@ bool CommandLine::takesValue(const QString& argument)
     static const QStringList valueOptions{"db", "host", "p", "type", "day", "S", "since", "U", "until", "g", "grep",
                                           "n", "lines", "o", "output", "format", "dir",
                                           "to", "cursor-file", "time", "vacuum-time", "size", "vacuum-size", "facility", "hostname", "ca",
-                                          "cert", "key", "peer", "max-message-size", "after-id"};
+                                          "cert", "key", "peer", "max-message-size", "after-id", "spool"};
     QString name;
     if (argument.startsWith(QLatin1String("--")))
         name = argument.mid(2);
@@ -281,6 +281,14 @@ int CommandLine::parse(const QStringList& argumentsAfterCommand)
         return printResult(helpText());
     if (m_parser.isSet(QStringLiteral("version")))
         return printResult(versionText());
+    // Refused before any message can repeat one: every command that takes
+    // --db (a single file's path too) and any word that was meant for it.
+    QString refused;
+    const QStringList named = defined(QStringLiteral("db")) ? databaseLocations() + positional() : positional();
+    for (const QString& location : named) {
+        if (SystemLog::RecordSource::refusesPassword(location, refused))
+            return usageError(refused);
+    }
     return -1;
 }
 

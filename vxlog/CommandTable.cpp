@@ -21,6 +21,8 @@ const Command kCommands[] = {
      "vxlog vacuum --time 90d --size 500M"},
     {"forward", runForward, "把记录经 RELP 转发到 syslog 服务器（rsyslog），至少送达一次",
      "vxlog forward --to relp://logs.example:2514 --cursor-file /var/lib/vxlog/forward.cursor"},
+    {"store", runStore, "由 rsyslog（omprog）启动，把收到的记录成批存入中央 PostgreSQL 数据库，一条不丢",
+     "vxlog store --db postgresql://fleet_writer@db.example.com/fleet --spool /var/lib/vxlog-store"},
 };
 
 } // namespace

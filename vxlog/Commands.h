@@ -10,3 +10,4 @@ int runWrite(const QStringList& arguments);
 int runStats(const QStringList& arguments);
 int runForward(const QStringList& arguments);
 int runVacuum(const QStringList& arguments);
+int runStore(const QStringList& arguments);

@@ -11,6 +11,7 @@
 
 #include "format/Utf8.h"
 #include "read/MessageMatcher.h"
+#include "sources/LocationSecrets.h"
 #include "sources/PgConnection.h"
 
 namespace SystemLog {
@@ -58,10 +59,15 @@ PgSource::~PgSource() = default;
 
 bool PgSource::acceptsUrl(const QString& url, QString& error)
 {
+    // Before libpq, whose own complaints may quote any part of the address.
+    if (Locations::holdsPassword(url)) {
+        error = Locations::passwordRefusedText();
+        return false;
+    }
     char* parseError = nullptr;
     PQconninfoOption* options = PQconninfoParse(url.toUtf8().constData(), &parseError);
     if (!options) {
-        error = QStringLiteral("无法识别的数据库地址“%1”：%2").arg(url, QString::fromUtf8(parseError).trimmed());
+        error = QStringLiteral("无法识别的数据库地址“%1”：%2").arg(Locations::withoutPassword(url), QString::fromUtf8(parseError).trimmed());
         PQfreemem(parseError);
         return false;
     }
@@ -72,7 +78,7 @@ bool PgSource::acceptsUrl(const QString& url, QString& error)
     }
     PQconninfoFree(options);
     if (hasPassword) {
-        error = QStringLiteral("数据库地址中不能写密码（命令行对本机其他用户可见）：把密码写入 ~/.pgpass 或环境变量 PGPASSWORD");
+        error = Locations::passwordRefusedText();
         return false;
     }
     return true;
