@@ -53,6 +53,16 @@ public:
     // looked at; `after` moves past every record looked at, matched or not.
     bool readAfter(const LogQuery& filter, Positions& after, int limit, const LogReader::RecordSink& sink);
 
+    // For figures counted in the database (report/PgReport): the filter's
+    // WHERE clause (types, time bounds, ids, the hosts asked for; not the
+    // pattern), and a statement's rows as they stream.
+    void whereOf(const LogQuery& filter, PgStatement& query) const { where(filter, query); }
+    bool rows(const PgStatement& query,
+              const std::function<bool(const std::vector<QByteArray>&, const std::vector<bool>&)>& row)
+    {
+        return stream(query, row);
+    }
+
 private:
     // After a lost connection, for a tail that goes on.
     void reconnect();
