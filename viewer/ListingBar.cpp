@@ -46,6 +46,11 @@ ListingBar::ListingBar(const QString& settingsFile, QWidget* parent)
     });
 }
 
+void ListingBar::setFilter(const QString& pattern)
+{
+    m_filter->setText(pattern);
+}
+
 QString ListingBar::filter() const
 {
     return m_filter->text();

@@ -19,6 +19,8 @@ public:
     ListingBar(const QString& settingsFile, QWidget* parent = nullptr);
 
     QString filter() const;
+    // Puts a pattern into the filter field (a listing asked for elsewhere).
+    void setFilter(const QString& pattern);
     bool newestFirst() const;
     void focusFilter();
 
