@@ -288,7 +288,8 @@ void Quarrow::orderTabs()
 {
     const QList<QWidget*> day{ui.comboBox, findChild<QWidget*>(QStringLiteral("typePicker")),
                               findChild<QWidget*>(QStringLiteral("machinePicker")), ui.pushButton,
-                              ui.toolButton, ui.dateEdit, ui.m_pbExport, ui.textEdit};
+                              ui.toolButton, ui.dateEdit, findChild<QWidget*>(QStringLiteral("reportButton")),
+                              ui.m_pbExport, ui.textEdit};
     const QList<QWidget*> range{ui.comboBox_2, findChild<QWidget*>(QStringLiteral("typePicker_2")),
                                 findChild<QWidget*>(QStringLiteral("machinePicker_2")), ui.pushButton_2,
                                 ui.toolButton_2, ui.m_startdateTimeEdit, ui.m_enddateTimeEdit, ui.textEdit};

@@ -62,6 +62,7 @@ ReportChart::ReportChart(QWidget* parent)
     grid->setMajorPen(QColor(0xdd, 0xdd, 0xdd), 0, Qt::DotLine);
     grid->attach(this);
     m_bars->setStyle(QwtPlotMultiBarChart::Stacked);
+    m_bars->setItemAttribute(QwtPlotItem::Legend, true);
     m_bars->setSpacing(2);
     m_bars->attach(this);
     m_picker = new QwtPlotPicker(QwtPlot::xBottom, QwtPlot::yLeft, QwtPicker::NoRubberBand, QwtPicker::AlwaysOff, canvas());
