@@ -61,6 +61,8 @@ class tst_QuarrowReport : public QObject
 private slots:
     void clickListsThoseRecords_data();
     void clickListsThoseRecords();
+    void exportsWithTheChart_data();
+    void exportsWithTheChart();
 };
 
 void tst_QuarrowReport::clickListsThoseRecords_data()
@@ -130,6 +132,45 @@ void tst_QuarrowReport::clickListsThoseRecords()
     QVERIFY(v.pane()->isVisible());
     QCOMPARE(v.pane()->toPlainText(), blocks(listed));
     QTRY_COMPARE_WITH_TIMEOUT(v.pane()->strip()->floodCount(), floods, kQueryTimeoutMs);
+}
+
+void tst_QuarrowReport::exportsWithTheChart_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("begins");
+    QTest::addColumn<QByteArray>("holds");
+    QTest::newRow("PDF") << QStringLiteral("报警统计.pdf") << QByteArray("%PDF") << QByteArray("/Image");
+    QTest::newRow("PNG, the page as shown") << QStringLiteral("报警统计.png") << QByteArray("\x89PNG") << QByteArray("IDAT");
+    QTest::newRow("HTML with its SVG charts") << QStringLiteral("报警统计.html") << QByteArray("<!DOCTYPE html>")
+                                              << QByteArray("<svg");
+    QTest::newRow("a folder where the file goes fails") << QStringLiteral("folder.html") << QByteArray() << QByteArray();
+}
+
+void tst_QuarrowReport::exportsWithTheChart()
+{
+    QFETCH(QString, file);
+    QFETCH(QByteArray, begins);
+    QFETCH(QByteArray, holds);
+    Viewer v;
+    QVERIFY(v.seed(smallLog()));
+    v.window->show();
+    v.click("reportButton");
+    auto* page = v.widget<ReportPage>("page_3");
+    page->setPeriod(QDateTime(kDay, QTime(0, 0)), QDateTime(kDay, QTime(23, 59, 59)));
+    v.click("reportRun");
+    QTRY_VERIFY_WITH_TIMEOUT(page->hasReport(), kQueryTimeoutMs);
+    const QString path = v.dir.filePath(file);
+    if (begins.isEmpty())
+        QVERIFY(QDir().mkpath(path));
+    QString error;
+    QCOMPARE(page->exportTo(path, error), !begins.isEmpty());
+    if (begins.isEmpty()) {
+        QVERIFY(error.contains(path));
+        return;
+    }
+    const QByteArray written = fileBytes(path);
+    QVERIFY2(written.startsWith(begins), written.left(16).toHex().constData());
+    QVERIFY(written.contains(holds));
 }
 
 QTEST_MAIN(tst_QuarrowReport)
