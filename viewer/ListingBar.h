@@ -6,11 +6,17 @@
 class QCheckBox;
 class QLabel;
 class QLineEdit;
+class QToolButton;
 
 // The row between the window's pages and the result pane: a line saying
-// what the pane lists, the filter field, and 最新在前 (newest first). The
-// window decides what a change does (listingChanged()); the order is
-// remembered in the settings file given.
+// what the pane lists, the filter field with its ".*" switch (plain text,
+// or a regular expression), and 最新在前 (newest first). The window decides
+// what a change does (listingChanged()); the order is remembered in the
+// settings file given.
+//
+// The filter finds what the operator typed: plain text unless ".*" is on.
+// An expression that is not valid is said at the field as it is typed, and
+// no query runs with it (filterIsUsable()).
 class ListingBar : public QWidget
 {
     Q_OBJECT
@@ -21,22 +27,37 @@ public:
     QString filter() const;
     // Puts a pattern into the filter field (a listing asked for elsewhere).
     void setFilter(const QString& pattern);
+    // Whether filter() is a regular expression rather than plain text.
+    bool filterIsRegex() const;
+    // Why the filter cannot be used (an invalid regular expression); empty
+    // when it can.
+    QString filterProblem() const;
+    // False, with the problem shown at the field and the focus there, when
+    // the filter cannot be used.
+    bool filterIsUsable();
     bool newestFirst() const;
     void focusFilter();
 
     // "报警记录 · 2026-12-09 · 筛选“主轴” · 共 1,234 条": the file only when it
-    // is not the working folder's ./dbLog.db, the filter only when set.
+    // is not the working folder's ./dbLog.db, the filter only when set (a
+    // regular expression as 正则“…”).
     void showLine(const QString& file, const QString& types, const QString& period, const QString& filter,
-                  const QString& status);
+                  bool filterIsRegex, const QString& status);
     void showFile(const QString& file);
     QString line() const;
 
 signals:
-    // Enter in the filter field, or newest first switched.
+    // Enter in the filter field, the filter's kind or newest first switched.
     void listingChanged();
 
 private:
+    void checkFilter();
+    void showFilterProblem();
+    void askForListing();
+
     QLabel* m_line;
     QLineEdit* m_filter;
+    QToolButton* m_regex;
     QCheckBox* m_newestFirst;
+    QString m_problem;
 };

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QScreen>
 #include <QShortcut>
 #include <QHBoxLayout>
@@ -30,11 +31,11 @@
 #include <vxSyslog/DayExport.h>
 #include <vxSyslog/ListingBlock.h>
 #include <vxSyslog/LogQuery.h>
-#include <vxSyslog/ListingSource.h>
-#include <vxSyslog/RecordSource.h>
+#include <vxSyslog/LogSource.h>
 #include <vxSyslog/RecordTypes.h>
 #include <vxSyslog/vxSysLog.h>
 
+#include "DateTimeTyping.h"
 #include "FocusRing.h"
 #include "ListingBar.h"
 #include "MachineChooser.h"
@@ -45,7 +46,7 @@
 #include "TypeChooser.h"
 
 namespace DayExport = SystemLog::DayExport;
-using SystemLog::ListingSource;
+using SystemLog::LogSource;
 using SystemLog::LogQuery;
 using SystemLog::vxSysLog;
 
@@ -85,7 +86,7 @@ public:
 // the work did not end, because the application is quitting: the work is
 // then cancelled and waited for, and nothing more may be shown.
 // With a total, the bar shows how much of it `doneSoFar()` says is done.
-bool runWhileAnswering(QWidget* window, ListingSource& reader, std::atomic<bool>& cancelled,
+bool runWhileAnswering(QWidget* window, LogSource& reader, std::atomic<bool>& cancelled,
                        const std::function<QString()>& label, const std::function<void()>& work, qint64 total = 0,
                        const std::function<qint64()>& doneSoFar = {})
 {
@@ -135,6 +136,23 @@ void useChineseDates(QDateTimeEdit* editor, bool withTime)
     editor->setLocale(chinese);
     const QString date = chinese.dateFormat(QLocale::ShortFormat);
     editor->setDisplayFormat(withTime ? date + QStringLiteral(" HH:mm:ss") : date);
+}
+
+// Beside a range field, right of it up to the page's edge: what typing
+// into the field refused or put back (DateTimeTyping).
+QLabel* typingHint(QDateTimeEdit* editor, const QString& name)
+{
+    auto* grid = qobject_cast<QGridLayout*>(editor->parentWidget()->layout());
+    int row = 0, column = 0, rows = 1, columns = 1;
+    grid->getItemPosition(grid->indexOf(editor), &row, &column, &rows, &columns);
+    auto* hint = new QLabel(editor->parentWidget());
+    hint->setObjectName(name);
+    QPalette colours = hint->palette();
+    colours.setColor(QPalette::WindowText, Qt::red);
+    hint->setPalette(colours);
+    hint->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred); // cut, never widening the window
+    grid->addWidget(hint, row, column + 1, 1, grid->columnCount() - column - 1);
+    return hint;
 }
 
 QDateTime todayAt(const QTime& time)
@@ -193,12 +211,20 @@ Quarrow::Quarrow(QWidget* parent)
 }
 
 Quarrow::Quarrow(const QStringList& logs, QWidget* parent)
+    : Quarrow(logs.isEmpty() ? StartLog::ofWorkingFolder() : StartLog::ofLogs(logs), parent)
+{
+}
+
+Quarrow::Quarrow(const StartLog& start, QWidget* parent)
     : QMainWindow(parent)
     , m_comBoxIndex(0)
-    , m_sources(QDir::current().absoluteFilePath(QStringLiteral("dbLog.db")))
+    , m_sources(start.kind == StartLog::Kind::WorkingFolder
+                    ? LogSources(QDir::current().absoluteFilePath(QStringLiteral("dbLog.db")))
+                    : LogSources())
     , m_machines(new MachineChooser(this))
+    , m_noLogHint(start.hint)
 {
-    if (logs.isEmpty())
+    if (start.kind == StartLog::Kind::WorkingFolder)
         startLogService();
     ui.setupUi(this);
     m_typeMap = recordTypeCaptions();
@@ -215,8 +241,8 @@ Quarrow::Quarrow(const QStringList& logs, QWidget* parent)
     orderTabs();
     fitSize();
     showStartHint();
-    if (!logs.isEmpty())
-        openLogs(logs);
+    if (start.kind == StartLog::Kind::Logs)
+        openLogs(start.logs);
 }
 
 // Between the pages and the pane: what the pane lists, the filter, and the order.
@@ -330,6 +356,17 @@ void Quarrow::presetDates()
     ui.m_startdateTimeEdit->setDateTime(start);
     ui.m_enddateTimeEdit->setDateTime(end);
     m_rangeDay = start.date();
+    m_startTyping = new DateTimeTyping(ui.m_startdateTimeEdit, QStringLiteral("起始时间"),
+                                       typingHint(ui.m_startdateTimeEdit, QStringLiteral("startTimeHint")));
+    m_endTyping = new DateTimeTyping(ui.m_enddateTimeEdit, QStringLiteral("结束时间"),
+                                     typingHint(ui.m_enddateTimeEdit, QStringLiteral("endTimeHint")));
+}
+
+// Both range fields hold what the operator typed and saw; otherwise the
+// field that does not says why.
+bool Quarrow::rangeIsTyped()
+{
+    return m_startTyping->isReady() && m_endTyping->isReady();
 }
 
 void Quarrow::connectButtons()
@@ -383,7 +420,7 @@ void Quarrow::openLogs(const QStringList& logs)
 // address as it is.
 QString Quarrow::absoluteLocation(const QString& log)
 {
-    if (SystemLog::RecordSource::isDatabaseUrl(log))
+    if (SystemLog::LogSource::isDatabaseUrl(log))
         return log;
     const int equals = log.indexOf(QLatin1Char('='));
     if (equals > 0 && !log.left(equals).contains(QLatin1Char('/')))
@@ -397,7 +434,7 @@ QString Quarrow::sourcesName() const
 {
     QStringList names;
     for (const QString& location : m_sources.locations)
-        names << (SystemLog::RecordSource::isDatabaseUrl(location) ? location : QFileInfo(location).fileName());
+        names << (SystemLog::LogSource::isDatabaseUrl(location) ? location : QFileInfo(location).fileName());
     return names.join(QStringLiteral("、"));
 }
 
@@ -405,10 +442,14 @@ QString Quarrow::sourcesName() const
 // with the first query.
 void Quarrow::showStartHint()
 {
+    if (!hasLog()) {
+        ui.textEdit->setPlaceholderText(m_noLogHint);
+        return;
+    }
     QStringList shown;
     for (const QString& location : m_sources.locations)
         shown << QDir::toNativeSeparators(location);
-    const bool database = !m_sources.locations.isEmpty() && SystemLog::RecordSource::isDatabaseUrl(m_sources.locations.first());
+    const bool database = !m_sources.locations.isEmpty() && SystemLog::LogSource::isDatabaseUrl(m_sources.locations.first());
     ui.textEdit->setPlaceholderText(
         QStringLiteral("选择查询类型和日期，按“查询”或回车键列出当天的记录。\n%1：%2")
             .arg(database ? QStringLiteral("读取的数据库") : QStringLiteral("读取的日志文件"), shown.join(QStringLiteral("\n"))));
@@ -535,6 +576,8 @@ SystemLog::LogQuery Quarrow::listingOf(const TypeChooser* types) const
 
 void Quarrow::queryDay()
 {
+    if (!hasLog() || !m_listingBar->filterIsUsable())
+        return;
     rememberDayType();
     m_last = Listing{true, listingOf(m_dayTypes), m_dayTypes->caption(), ui.dateEdit->date(), {}, {}};
     runListing();
@@ -542,6 +585,8 @@ void Quarrow::queryDay()
 
 void Quarrow::queryRange()
 {
+    if (!hasLog() || !m_listingBar->filterIsUsable() || !rangeIsTyped())
+        return;
     m_last = Listing{false, listingOf(m_rangeTypes), m_rangeTypes->caption(), {}, ui.m_startdateTimeEdit->dateTime(),
                      ui.m_enddateTimeEdit->dateTime()};
     runListing();
@@ -555,6 +600,8 @@ void Quarrow::repeatQuery()
         (ui.stackedWidget->currentIndex() == 0 ? ui.pushButton : ui.pushButton_2)->click();
         return;
     }
+    if (!m_listingBar->filterIsUsable())
+        return;
     m_last->query = withFilterAndOrder(m_last->query);
     runListing();
 }
@@ -656,7 +703,9 @@ void Quarrow::markFloods()
 SystemLog::LogQuery Quarrow::withFilterAndOrder(SystemLog::LogQuery query) const
 {
     query.grep = m_listingBar ? m_listingBar->filter() : QString();
-    // As vxlog --grep: an upper-case letter makes the pattern case-sensitive.
+    // Plain text unless the operator asks for a regular expression; as
+    // vxlog --grep, an upper-case letter makes it case-sensitive.
+    query.fixedStrings = !m_listingBar || !m_listingBar->filterIsRegex();
     query.ignoreCase = query.grep == query.grep.toLower();
     query.newestFirst = m_listingBar && m_listingBar->newestFirst();
     return query;
@@ -675,39 +724,38 @@ void Quarrow::showListingLine(const QString& status)
     const QString period = m_last->isDay ? m_last->day.toString(kDayFormat)
                                          : QStringLiteral("%1 至 %2").arg(m_last->start.toString(kTimeText),
                                                                          m_last->end.toString(kTimeText));
-    m_listingBar->showLine(ownLog ? QString() : name, m_last->types, period,
-                           m_last->query.grep, status);
+    m_listingBar->showLine(ownLog ? QString() : name, m_last->types, period, m_last->query.grep,
+                           !m_last->query.fixedStrings, status);
 }
 
-// The records are counted, and fixed by each machine's highest row id,
-// before the folder dialog opens: records stored while it is open do not
-// reach the file. A second press while an export runs is ignored. Of
-// several machines the file holds those chosen, each record naming its
-// machine; one machine's day is the same file its own log exports.
+// The export holds the blocks the pane lists for the day and types chosen
+// (drop records included, see DayExport::dayListing). They are counted, and
+// fixed by each machine's highest row id, before the folder dialog opens:
+// records stored while it is open do not reach the file. A second press
+// while an export runs is ignored. Of several machines the file holds those
+// chosen, each record naming its machine; one machine's day is the same
+// file its own log exports.
 void Quarrow::exportDay()
 {
-    if (m_exporting)
+    if (m_exporting || !hasLog())
         return;
     m_exporting = true;
     auto finish = [this] { m_exporting = false; };
     const QString day = ui.dateEdit->date().toString(kDayFormat);
     QString usage;
-    const std::unique_ptr<ListingSource> reader = listedSources().reader(usage);
+    const std::unique_ptr<LogSource> reader = listedSources().reader(usage);
     if (!reader) {
         inform(DayExport::queryFailedText(day, usage));
         return finish();
     }
-    LogQuery query;
-    query.types = m_dayTypes->types();
-    query.since = SystemLog::dayStart(day);
-    query.until = SystemLog::dayEnd(day);
+    LogQuery query = DayExport::dayListing(day, m_dayTypes->types());
     std::atomic<bool> cancelled{false};
     std::atomic<qint64> written{0};
-    qint64 total = 0;
+    DayExport::Count count;
     bool read = false;
 
     const bool counted = runWhileAnswering(this, *reader, cancelled, [] { return QStringLiteral("正在读取记录…"); }, [&] {
-        read = reader->open() && reader->newestIds(query.upToIds) && reader->countListed(query, total);
+        read = reader->open() && DayExport::fixAndCount(*reader, query, count);
     });
     if (!counted || cancelled.load())
         return finish();
@@ -715,7 +763,7 @@ void Quarrow::exportDay()
         inform(DayExport::queryFailedText(day, reader->errorText()));
         return finish();
     }
-    if (total == 0) {
+    if (count.blocks == 0) {
         inform(DayExport::noRecordsText(day));
         return finish();
     }
@@ -733,26 +781,19 @@ void Quarrow::exportDay()
         this, *reader, cancelled,
         [&] {
             return QStringLiteral("正在导出：%1 / %2 条")
-                .arg(SystemLog::groupedCount(written.load()), SystemLog::groupedCount(total));
+                .arg(SystemLog::groupedCount(written.load()), SystemLog::groupedCount(count.blocks));
         },
         [&] {
-            outcome = DayExport::writeBlocks(
-                path,
-                [&](const DayExport::BlockSink& sink, QString& reason) {
-                    const bool blocksRead = reader->readBlocks(query, sink);
-                    reason = blocksRead ? QString() : reader->errorText();
-                    return blocksRead;
-                },
-                [&](qint64 records) {
-                    written.store(records);
-                    return !cancelled.load();
-                });
+            outcome = DayExport::writeListing(path, *reader, query, [&](qint64 records) {
+                written.store(records);
+                return !cancelled.load();
+            });
             if (cancelled.load())
                 outcome.status = DayExport::Status::Cancelled;
         },
-        total, [&] { return written.load(); });
+        count.blocks, [&] { return written.load(); });
     if (wrote)
-        inform(DayExport::outcomeText(outcome, path));
+        inform(DayExport::outcomeText(outcome, path, count.gaps));
     finish();
 }
 

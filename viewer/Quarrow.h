@@ -10,8 +10,10 @@
 #include <vxSyslog/LogQuery.h>
 
 #include "LogSources.h"
+#include "StartLog.h"
 #include "ui_Quarrow.h"
 
+class DateTimeTyping;
 class ListingBar;
 class MachineChooser;
 class ReportPage;
@@ -46,6 +48,11 @@ public:
         : Quarrow(logFile.isEmpty() ? QStringList() : QStringList(logFile), parent)
     {
     }
+    // As `start` says (main.cpp): its logs as above, the working folder's
+    // log with the service started on it, or no log at all: then nothing is
+    // made anywhere, the pane says what to set, and the queries wait for a
+    // log (a dropped file opens one).
+    explicit Quarrow(const StartLog& start, QWidget* parent = nullptr);
     ~Quarrow() override;
 
     // Shows these logs from now on (read-only); the title names them. The
@@ -89,6 +96,7 @@ private:
 
     void queryDay();
     void queryRange();
+    bool rangeIsTyped();
     void exportDay();
     void rememberDayType();
     SystemLog::LogQuery listingOf(const TypeChooser* types) const;
@@ -97,6 +105,7 @@ private:
     QString sourcesName() const;
     // What the pane lists: the logs, of the machines chosen.
     LogSources listedSources() const;
+    bool hasLog() const { return !m_sources.locations.isEmpty(); }
 
     Ui::QuarrowClass ui;
     QMap<int, QString> m_typeMap;
@@ -121,4 +130,8 @@ private:
     bool m_exporting = false;
     ReportPage* m_reportPage = nullptr;
     ReportRunner* m_floodRunner = nullptr;  // the floods of the period listed, for the strip
+    // What the pane says while no log is shown.
+    QString m_noLogHint;
+    DateTimeTyping* m_startTyping = nullptr;
+    DateTimeTyping* m_endTyping = nullptr;
 };

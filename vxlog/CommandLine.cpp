@@ -170,6 +170,9 @@ void CommandLine::addGrep()
                            QStringLiteral("只要消息与该正则表达式（Perl 兼容）匹配的记录。与 journalctl 相同，"
                                           "模式全是小写时不区分大小写，含大写字母时区分。"),
                            QStringLiteral("模式")));
+    addOption(QCommandLineOption({QStringLiteral("F"), QStringLiteral("fixed-strings")},
+                                 QStringLiteral("--grep 的模式是普通文字而不是正则表达式（与 grep -F 相同），"
+                                                "括号等符号按原样查找。例：vxlog query -F -g '报警号(4001)'")));
     addOption(QCommandLineOption(QStringLiteral("ignore-case"), QStringLiteral("--grep 总是不区分大小写。")));
     addOption(QCommandLineOption(QStringLiteral("case-sensitive"), QStringLiteral("--grep 总是区分大小写。")));
 }
@@ -311,14 +314,14 @@ bool CommandLine::isOneFile() const
 {
     const QStringList locations = databaseLocations();
     return locations.size() == 1 && !m_parser.isSet(QStringLiteral("host"))
-           && !SystemLog::RecordSource::isDatabaseUrl(locations.first());
+           && !SystemLog::LogSource::isDatabaseUrl(locations.first());
 }
 
-std::unique_ptr<SystemLog::RecordSource> CommandLine::source() const
+std::unique_ptr<SystemLog::LogSource> CommandLine::source() const
 {
     QString error;
-    std::unique_ptr<SystemLog::RecordSource> made =
-        SystemLog::RecordSource::create(databaseLocations(), m_parser.values(QStringLiteral("host")), error);
+    std::unique_ptr<SystemLog::LogSource> made =
+        SystemLog::LogSource::create(databaseLocations(), m_parser.values(QStringLiteral("host")), error);
     if (!made)
         usageError(error);
     return made;
@@ -413,8 +416,9 @@ bool CommandLine::parseGrep(LogQuery& filter) const
         return true;
     filter.grep = m_parser.value(QStringLiteral("grep"));
     filter.ignoreCase = ignoreCase || (!caseSensitive && !hasUpperCaseLetter(filter.grep));
+    filter.fixedStrings = m_parser.isSet(QStringLiteral("fixed-strings"));
     const QRegularExpression pattern(filter.grep);
-    if (!pattern.isValid()) {
+    if (!filter.fixedStrings && !pattern.isValid()) {
         usageError(QStringLiteral("--grep 的正则表达式无效：%1").arg(pattern.errorString()));
         return false;
     }

@@ -105,7 +105,8 @@ void tst_QuarrowForm::layouts_data()
                                            "label_3 QLabel 0,0 1x1",
                                            "pushButton_2 QPushButton 0,2 1x2", "label_4 QLabel 1,0 1x1",
                                            "spacer 40x20 Expanding/Minimum 0,6 1x1",
-                                           "[comboBox_2 QComboBox, typePicker_2 QToolButton, machinePicker_2 QToolButton] 0,1 1x1"};
+                                           "[comboBox_2 QComboBox, typePicker_2 QToolButton, machinePicker_2 QToolButton] 0,1 1x1",
+                                           "startTimeHint QLabel 1,2 1x5", "endTimeHint QLabel 2,2 1x5"};
 }
 
 // Every item of each grid: object name and class (or a spacer's size and

@@ -203,6 +203,11 @@ qint64 PaneStrip::barTotal(int bar) const
     return total;
 }
 
+qint64 PaneStrip::barRecords(int bar) const
+{
+    return barTotal(bar) - barGaps(bar);
+}
+
 // Newest first, the records of the intervals after the bar come before it.
 int PaneStrip::firstRecordOfBar(int bar) const
 {
@@ -230,11 +235,8 @@ QString PaneStrip::barToolTip(int bar) const
         interval = dayText(from);
     else
         interval = QStringLiteral("%1 至 %2").arg(dayText(from), dayText(to.addSecs(-1)));
-    const QString count = m_counts.isEmpty() ? QStringLiteral("正在统计") : QStringLiteral("%1 条").arg(SystemLog::groupedCount(barTotal(bar)));
-    const qint64 gaps = barGaps(bar);
-    const QString gapNote = gaps > 0 ? QStringLiteral("（其中 %1 条说明此期间有日志未能写入）").arg(SystemLog::groupedCount(gaps))
-                                     : QString();
-    return QStringLiteral("%1：%2%3").arg(interval, count, gapNote);
+    const QString count = m_counts.isEmpty() ? QStringLiteral("正在统计") : SystemLog::countText(barRecords(bar), barGaps(bar));
+    return QStringLiteral("%1：%2").arg(interval, count);
 }
 
 void PaneStrip::setFloods(const QVector<QPair<QDateTime, QDateTime>>& floods)
@@ -289,7 +291,7 @@ QString PaneStrip::maximumText() const
 {
     qint64 most = 0;
     for (int bar = 0; bar < barCount(); ++bar)
-        most = std::max(most, barTotal(bar));
+        most = std::max(most, barRecords(bar));
     return QStringLiteral("最大 %1 条").arg(SystemLog::groupedCount(most));
 }
 
@@ -372,10 +374,10 @@ void PaneStrip::paintEvent(QPaintEvent* /*event*/)
     paintQuarterMarks(painter, text, {statusRect.adjusted(-kMargin, 0, kMargin, 0), maximumRect.adjusted(-kMargin, 0, kMargin, 0)});
     qint64 most = 1;
     for (int bar = 0; bar < barCount(); ++bar)
-        most = std::max(most, barTotal(bar));
+        most = std::max(most, barRecords(bar));
     for (int bar = 0; bar < barCount(); ++bar) {
-        const qint64 total = barTotal(bar);
-        if (total == 0)
+        const qint64 records = barRecords(bar);
+        if (records == 0 && barGaps(bar) == 0)
             continue;
         const QRect slot = barRect(bar);
         // A gap tints the bar's whole slot, so that it shows however few
@@ -385,7 +387,9 @@ void PaneStrip::paintEvent(QPaintEvent* /*event*/)
             tint.setAlpha(120);
             painter.fillRect(QRect(slot.left(), slot.top(), std::max(2, slot.width() - 1), slot.height()), tint);
         }
-        const int height = std::max(1, int(double(slot.height()) * double(total) / double(most)));
+        if (records == 0)
+            continue;
+        const int height = std::max(1, int(double(slot.height()) * double(records) / double(most)));
         painter.fillRect(QRect(slot.left(), slot.bottom() - height + 1, std::max(1, slot.width() - 1), height),
                          palette().highlight());
     }

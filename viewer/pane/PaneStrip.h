@@ -57,7 +57,11 @@ public:
 
     // The bars as drawn at the current width.
     int barCount() const;
+    // What the bar's interval lists: records and drop records together
+    // (barTotal), the drop records (barGaps) and the records alone; a bar
+    // is drawn and labelled by its records, its slot tinted by its gaps.
     qint64 barTotal(int bar) const;
+    qint64 barRecords(int bar) const;
     QString barToolTip(int bar) const;
     int firstRecordOfBar(int bar) const;
     QRect barRect(int bar) const;

@@ -44,7 +44,7 @@ public:
 
     RecordKeys& keys() { return m_keys; }
     const LogSources& sources() const { return m_sources; }
-    // The machines the listing fixed: the keys number them (ListingSource).
+    // The machines the listing fixed: the keys number them (LogSource).
     void fixMachines(const QStringList& machines);
     const SystemLog::LogQuery& query() const { return m_query; }
     // Reads go to this rolled-back copy of the database from now on.
@@ -71,7 +71,7 @@ private:
     SystemLog::LogQuery m_query;
     std::shared_ptr<SystemLog::CommittedCopy> m_copy;
     RecordKeys m_keys;
-    std::unique_ptr<SystemLog::ListingSource> m_reader;
+    std::unique_ptr<SystemLog::LogSource> m_reader;
     std::list<Page> m_pages; // the most recently used first
     qint64 m_cachedCharacters = 0;
     QString m_readError;
