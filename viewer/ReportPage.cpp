@@ -37,7 +37,7 @@ using SystemLog::AlarmReport;
 
 namespace {
 
-const QString kTimeText = QStringLiteral("yyyy-MM-dd hh:mm:ss");
+const QString kReportTimeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
 
 QTableWidget* newTable(const QStringList& header, QWidget* parent)
 {
@@ -223,20 +223,20 @@ void ReportPage::setTypes(const QVector<int>& types)
 
 QDateTime ReportPage::reportStart() const
 {
-    return QDateTime::fromString(m_report.request.since, kTimeText);
+    return QDateTime::fromString(m_report.request.since, kReportTimeFormat);
 }
 
 QDateTime ReportPage::reportEnd() const
 {
-    return QDateTime::fromString(m_report.request.until, kTimeText);
+    return QDateTime::fromString(m_report.request.until, kReportTimeFormat);
 }
 
 void ReportPage::runReport()
 {
     AlarmReport::Request request;
     request.types = m_types->types();
-    request.since = m_start->dateTime().toString(kTimeText);
-    request.until = m_end->dateTime().toString(kTimeText);
+    request.since = m_start->dateTime().toString(kReportTimeFormat);
+    request.until = m_end->dateTime().toString(kReportTimeFormat);
     if (request.since > request.until) {
         m_status->setText(QStringLiteral("起始时间晚于结束时间，没有记录能在这段时间内"));
         return;
@@ -333,7 +333,7 @@ void ReportPage::listFlood(int row)
     if (row < 0 || row >= m_report.floods.size())
         return;
     const AlarmReport::Flood& flood = m_report.floods[row];
-    emit listRequested(QDateTime::fromString(flood.start, kTimeText), QDateTime::fromString(flood.end, kTimeText).addSecs(-1),
+    emit listRequested(QDateTime::fromString(flood.start, kReportTimeFormat), QDateTime::fromString(flood.end, kReportTimeFormat).addSecs(-1),
                        m_report.request.types, m_reportMachines, QString());
 }
 

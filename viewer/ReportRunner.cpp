@@ -2,7 +2,7 @@
 
 #include <QMetaObject>
 
-#include <vxSyslog/RecordSource.h>
+#include <vxSyslog/LogSource.h>
 
 using SystemLog::AlarmReport;
 
@@ -40,8 +40,8 @@ void ReportRunner::start(const LogSources& sources, const AlarmReport::Request& 
         AlarmReport report;
         QString error;
         bool ok = false;
-        std::unique_ptr<SystemLog::RecordSource> source =
-            SystemLog::RecordSource::create(sources.locations, sources.hosts, error);
+        std::unique_ptr<SystemLog::LogSource> source =
+            SystemLog::LogSource::create(sources.locations, sources.hosts, error);
         if (source) {
             source->setStopCheck([job] { return job->stop.load(); });
             ok = source->open() && SystemLog::computeAlarmReport(*source, request, report, error);

@@ -7,7 +7,7 @@
 #include <limits>
 
 #include <vxSyslog/AlarmReport.h>
-#include <vxSyslog/RecordSource.h>
+#include <vxSyslog/LogSource.h>
 
 #include "CommandLine.h"
 #include "ReaderOutput.h"
@@ -51,7 +51,7 @@ QString sourceName(const CommandLine& line)
 {
     QStringList names;
     for (const QString& location : line.databaseLocations())
-        names << (RecordSource::isDatabaseUrl(location) ? location : QDir::toNativeSeparators(location));
+        names << (LogSource::isDatabaseUrl(location) ? location : QDir::toNativeSeparators(location));
     QString name = names.join(QStringLiteral("、"));
     const QStringList hosts = line.values(QStringLiteral("host"));
     if (!hosts.isEmpty())
@@ -104,7 +104,7 @@ int runReport(const QStringList& arguments)
     request.mergeNumbers = line.isSet(QStringLiteral("merge-numbers"));
     request.top = top < 0 ? std::numeric_limits<int>::max() : top;
 
-    const std::unique_ptr<RecordSource> source = line.source();
+    const std::unique_ptr<LogSource> source = line.source();
     if (!source)
         return kExitUsage;
     if (!openOrReport(*source))

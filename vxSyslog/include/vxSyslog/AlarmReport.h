@@ -10,7 +10,7 @@
 
 namespace SystemLog {
 
-class RecordSource;
+class LogSource;
 
 // The alarm figures of a period, as the process industries measure an alarm
 // system (ISA-18.2 / IEC 62682, EEMUA 191), computed from a log's records of
@@ -33,7 +33,7 @@ class RecordSource;
 //   a window while neither of the two before it completed one starts a new
 //   burst. A text every 30 s for an hour is one burst; three within a
 //   minute, quiet for an hour, three again, are two.
-// Failures: the source's own (RecordSource.h); a read that fails leaves no
+// Failures: the source's own (LogSource.h); a read that fails leaves no
 // report (computeAlarmReport() returns false with the reason).
 // Threads: the computation runs on the caller's thread with the source's
 // stop check; a report once made is a plain value.
@@ -174,7 +174,7 @@ QString alarmReportTypeName(int type);
 // false with `error` when the source could not be read. On the central
 // PostgreSQL every figure is counted in the database; of files, each is
 // read once in time order through its time index.
-bool computeAlarmReport(RecordSource& source, const AlarmReport::Request& request, AlarmReport& report, QString& error);
+bool computeAlarmReport(LogSource& source, const AlarmReport::Request& request, AlarmReport& report, QString& error);
 
 // The report as text (Chinese, aligned columns), as one JSON object, or as a
 // self-contained HTML page with its charts as inline SVG. `source` names

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include <vxSyslog/RecordSource.h>
+#include <vxSyslog/LogSource.h>
 #include <vxSyslog/RecordTypes.h>
 
 #include <QMap>
@@ -128,7 +128,7 @@ QStringList alarmReportOutOfReach()
 namespace {
 
 // Of files: each read once, in time order through the time index.
-bool countRecords(RecordSource& source, AlarmReport& report, ReportTexts& texts, QString& error)
+bool countRecords(LogSource& source, AlarmReport& report, ReportTexts& texts, QString& error)
 {
     const AlarmReport::Request& request = report.request;
     LogQuery query;
@@ -176,7 +176,7 @@ bool countRecords(RecordSource& source, AlarmReport& report, ReportTexts& texts,
 
 } // namespace
 
-bool computeAlarmReport(RecordSource& source, const AlarmReport::Request& request, AlarmReport& report, QString& error)
+bool computeAlarmReport(LogSource& source, const AlarmReport::Request& request, AlarmReport& report, QString& error)
 {
     report = AlarmReport();
     report.request = request;
