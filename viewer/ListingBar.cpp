@@ -66,8 +66,9 @@ ListingBar::ListingBar(const QString& settingsFile, QWidget* parent)
     });
 }
 
-void ListingBar::setFilter(const QString& pattern)
+void ListingBar::setRegexFilter(const QString& pattern)
 {
+    m_regex->setChecked(true);
     m_filter->setText(pattern);
 }
 

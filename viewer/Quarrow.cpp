@@ -673,7 +673,7 @@ void Quarrow::listFromReport(const QDateTime& start, const QDateTime& end, const
     m_rangeDay = ui.dateEdit->date();
     m_rangeTypes->setTypes(types);
     m_machines->setChosen(machines);
-    m_listingBar->setFilter(pattern);
+    m_listingBar->setRegexFilter(pattern);
     leaveReportPage(1);
     queryRange();
 }

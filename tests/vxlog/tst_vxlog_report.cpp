@@ -44,7 +44,7 @@ QString at(int hour, int minute, int second)
 
 // The day: a steady alarm every 20 minutes; a flood of 15, 12 and 20
 // alarms in 08:00-08:30 (texts differing only in their numbers); exactly
-// 10 at 09:00 (no flood); a chattering valve (a burst at 12:00 of four,
+// 10 at 09:10 (no flood); a chattering valve (a burst at 12:00 of four,
 // one at 14:00 whose third comes 60 s after the first, and three at 16:00
 // spread over 61 s, which is none); status and info records around them.
 QVector<Row> generatedDay()
@@ -58,7 +58,7 @@ QVector<Row> generatedDay()
             rows << Row{QString(), at(8, period * 10 + i % 10, (i * 7) % 60), 3,
                         QStringLiteral("压力 P%1 超限：%2.%3 bar").arg(i % 4).arg(10 + i).arg(i % 10)};
     for (int i = 0; i < 10; ++i)
-        rows << Row{QString(), at(9, i, 30), 3, QStringLiteral("门 %1 打开").arg(i % 2)};
+        rows << Row{QString(), at(9, 10 + i, 30), 3, QStringLiteral("门 %1 打开").arg(i % 2)};
     for (const QString& time : {at(12, 0, 0), at(12, 0, 20), at(12, 0, 40), at(12, 0, 50), at(14, 0, 0), at(14, 0, 30),
                                 at(14, 1, 0), at(16, 0, 0), at(16, 0, 30), at(16, 1, 1)})
         rows << Row{QString(), time, 3, QStringLiteral("阀门 V7 抖动")};
