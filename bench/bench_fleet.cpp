@@ -202,6 +202,37 @@ void BM_DayAllMachines_psql(benchmark::State& state)
     runRepeatedly(state, psqlProgram(), psqlCopy(dayBounds()));
 }
 
+// The alarm report of every machine for 30 days (3,000,000 records, 600,000
+// alarms), beside psql running the statements the report sends (its
+// figures counted by the server), in one session.
+const char* const kReportSince = "2026-09-10 00:00:00";
+const char* const kReportUntil = "2026-10-09 23:59:59";
+
+void BM_Report30DaysAllMachines_vxlog(benchmark::State& state)
+{
+    runRepeatedly(state, QStringLiteral(VXLOG_BINARY),
+                  {"report", "--db", fleet().url, "--since", kReportSince, "--until", kReportUntil, "-o", "json"});
+}
+
+void BM_Report30DaysAllMachines_psql(benchmark::State& state)
+{
+    const QString from = QStringLiteral(" FROM fleet_log WHERE type = 3 AND datetime >= '%1' AND datetime <= '%2'")
+                             .arg(QLatin1String(kReportSince), QLatin1String(kReportUntil));
+    const QString sql =
+        QStringLiteral("COPY (SELECT host, substr(datetime, 1, 15), type, count(*)%1 GROUP BY 1, 2, 3 ORDER BY 1, 2, 3) TO STDOUT;"
+                       "COPY (SELECT message AS k, min(message), count(*), count(*) OVER ()%1 GROUP BY 1 ORDER BY 3 DESC, 1 LIMIT 10) TO STDOUT;"
+                       "COPY (SELECT host, k, min(message), count(*), sum(b) FROM (SELECT host, k, message, CASE WHEN t - lag(t, 2) OVER w <= 60"
+                       " AND coalesce(lag(t, 1) OVER w - lag(t, 3) OVER w > 60, true) AND coalesce(lag(t, 2) OVER w - lag(t, 4) OVER w > 60, true)"
+                       " THEN 1 ELSE 0 END AS b FROM (SELECT host, message AS k, message, extract(epoch FROM datetime::timestamp) AS t%1) AS a"
+                       " WINDOW w AS (PARTITION BY host, k ORDER BY t)) AS s GROUP BY 1, 2 HAVING sum(b) > 0) TO STDOUT;"
+                       "COPY (SELECT type, count(*)%2 GROUP BY 1 ORDER BY 1) TO STDOUT")
+            .arg(from, QString(from).replace(QStringLiteral("type = 3 AND "), QString()));
+    const Fleet& f = fleet();
+    runRepeatedly(state, psqlProgram(),
+                  {"-X", "-q", "-h", "127.0.0.1", "-p", QString::number(f.server->port()), "-U", PostgresServer::user(), "-d",
+                   "fleet", "-c", sql});
+}
+
 // The pane's first page of texts, more than a screen shows.
 constexpr int kScreenRecords = 128;
 
@@ -512,6 +543,8 @@ BENCHMARK(BM_DayOneMachine_vxlog)->UseManualTime()->Unit(benchmark::kMillisecond
 BENCHMARK(BM_DayOneMachine_psql)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
 BENCHMARK(BM_DayAllMachines_vxlog)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_DayAllMachines_psql)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_Report30DaysAllMachines_vxlog)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_Report30DaysAllMachines_psql)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_FirstScreenOneMachine_viewer)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
 BENCHMARK(BM_FirstScreenOneMachine_psql)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
 BENCHMARK(BM_FirstScreenAllMachines_viewer)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);

@@ -66,6 +66,12 @@ ListingBar::ListingBar(const QString& settingsFile, QWidget* parent)
     });
 }
 
+void ListingBar::setRegexFilter(const QString& pattern)
+{
+    m_regex->setChecked(true);
+    m_filter->setText(pattern);
+}
+
 QString ListingBar::filter() const
 {
     return m_filter->text();

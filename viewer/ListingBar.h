@@ -25,6 +25,9 @@ public:
     ListingBar(const QString& settingsFile, QWidget* parent = nullptr);
 
     QString filter() const;
+    // Puts a regular expression into the filter field (a listing asked for
+    // elsewhere), with .* pressed.
+    void setRegexFilter(const QString& pattern);
     // Whether filter() is a regular expression rather than plain text.
     bool filterIsRegex() const;
     // Why the filter cannot be used (an invalid regular expression); empty

@@ -39,6 +39,9 @@
 #include "FocusRing.h"
 #include "ListingBar.h"
 #include "MachineChooser.h"
+#include "PaneStrip.h"
+#include "ReportPage.h"
+#include "ReportRunner.h"
 #include "ResultPane.h"
 #include "TypeChooser.h"
 
@@ -232,6 +235,7 @@ Quarrow::Quarrow(const StartLog& start, QWidget* parent)
     setWindowTitle(defaultTitle());
     restoreRememberedType();
     addListingBar();
+    addReportPage();
     acceptDroppedFiles();
     addKeys();
     orderTabs();
@@ -310,7 +314,8 @@ void Quarrow::orderTabs()
 {
     const QList<QWidget*> day{ui.comboBox, findChild<QWidget*>(QStringLiteral("typePicker")),
                               findChild<QWidget*>(QStringLiteral("machinePicker")), ui.pushButton,
-                              ui.toolButton, ui.dateEdit, ui.m_pbExport, ui.textEdit};
+                              ui.toolButton, ui.dateEdit, findChild<QWidget*>(QStringLiteral("reportButton")),
+                              ui.m_pbExport, ui.textEdit};
     const QList<QWidget*> range{ui.comboBox_2, findChild<QWidget*>(QStringLiteral("typePicker_2")),
                                 findChild<QWidget*>(QStringLiteral("machinePicker_2")), ui.pushButton_2,
                                 ui.toolButton_2, ui.m_startdateTimeEdit, ui.m_enddateTimeEdit, ui.textEdit};
@@ -612,6 +617,91 @@ void Quarrow::runListing()
         ui.textEdit->showDayQuery(listedSources(), last.query, last.day);
     else
         ui.textEdit->showRangeQuery(listedSources(), last.query, last.start, last.end);
+    markFloods();
+}
+
+// The 统计 page: a third page of the stack, reached by 统计 under 高级 on
+// the day page; it takes the room of the listing while it is shown.
+void Quarrow::addReportPage()
+{
+    m_reportPage = new ReportPage(m_machines, ui.stackedWidget);
+    ui.stackedWidget->addWidget(m_reportPage);
+    auto* button = new QToolButton(ui.page);
+    button->setObjectName(QStringLiteral("reportButton"));
+    button->setText(QStringLiteral("统计"));
+    button->setToolTip(QStringLiteral("报警统计：每十分钟报警数、报警泛滥、最常见和抖动的报警"));
+    button->setFont(ui.toolButton->font());
+    button->setSizePolicy(ui.toolButton->sizePolicy());
+    ui.gridLayout->addWidget(button, 1, 3);
+    connect(button, &QToolButton::clicked, this, &Quarrow::showReportPage);
+    connect(m_reportPage, &ReportPage::backRequested, this, [this] { leaveReportPage(0); });
+    connect(m_reportPage, &ReportPage::listRequested, this, &Quarrow::listFromReport);
+    connect(ui.stackedWidget, &QStackedWidget::currentChanged, this, [this](int page) {
+        const bool report = page == ui.stackedWidget->indexOf(m_reportPage);
+        m_listingBar->setVisible(!report);
+        ui.textEdit->setVisible(!report);
+        ui.gridLayout_2->setRowStretch(0, report ? 1 : 0);
+    });
+    m_floodRunner = new ReportRunner(this);
+    connect(m_floodRunner, &ReportRunner::finished, this, [this](const SystemLog::AlarmReport& report) {
+        QVector<QPair<QDateTime, QDateTime>> floods;
+        for (const SystemLog::AlarmReport::Flood& flood : report.floods)
+            floods << qMakePair(QDateTime::fromString(flood.start, kTimeText), QDateTime::fromString(flood.end, kTimeText));
+        ui.textEdit->strip()->setFloods(floods);
+    });
+}
+
+// First shown: the thirty days up to the day page's day, alarms.
+void Quarrow::showReportPage()
+{
+    m_reportPage->setSources(m_sources);
+    if (!m_reportPage->hasReport()) {
+        const QDate day = ui.dateEdit->date();
+        m_reportPage->setPeriod(QDateTime(day.addDays(-29), QTime(0, 0, 0)), QDateTime(day, QTime(23, 59, 59)));
+    }
+    ui.stackedWidget->setCurrentWidget(m_reportPage);
+}
+
+void Quarrow::leaveReportPage(int page)
+{
+    m_reportPage->cancelReport();
+    ui.stackedWidget->setCurrentIndex(page);
+}
+
+// A bar or a row of the 统计 page: those records on the range page.
+void Quarrow::listFromReport(const QDateTime& start, const QDateTime& end, const QVector<int>& types,
+                             const QStringList& machines, const QString& pattern)
+{
+    ui.m_startdateTimeEdit->setDateTime(start);
+    ui.m_enddateTimeEdit->setDateTime(end);
+    m_rangeDay = ui.dateEdit->date();
+    m_rangeTypes->setTypes(types);
+    m_machines->setChosen(machines);
+    m_listingBar->setRegexFilter(pattern);
+    leaveReportPage(1);
+    queryRange();
+}
+
+// Floods of alarms in the period listed are marked on the strip, when
+// alarms are among the types listed.
+void Quarrow::markFloods()
+{
+    ui.textEdit->strip()->setFloods({});
+    const LogQuery& query = m_last->query;
+    if (!query.types.isEmpty() && !query.types.contains(3)) {
+        m_floodRunner->cancel();
+        return;
+    }
+    SystemLog::AlarmReport::Request request;
+    request.top = 0;
+    if (m_last->isDay) {
+        request.since = SystemLog::dayStart(m_last->day.toString(kDayFormat));
+        request.until = SystemLog::dayEnd(m_last->day.toString(kDayFormat));
+    } else {
+        request.since = m_last->start.toString(kTimeText);
+        request.until = m_last->end.toString(kTimeText);
+    }
+    m_floodRunner->start(listedSources(), request);
 }
 
 SystemLog::LogQuery Quarrow::withFilterAndOrder(SystemLog::LogQuery query) const

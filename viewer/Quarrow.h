@@ -16,6 +16,8 @@
 class DateTimeTyping;
 class ListingBar;
 class MachineChooser;
+class ReportPage;
+class ReportRunner;
 class QCloseEvent;
 class TypeChooser;
 
@@ -59,6 +61,7 @@ public:
     void openLogFile(const QString& path);
     QString logFile() const { return m_sources.locations.value(0); }
     MachineChooser* machineChooser() const { return m_machines; }
+    ReportPage* reportPage() const { return m_reportPage; }
 
 public slots:
     void onButtonClicked();
@@ -80,6 +83,12 @@ private:
     void addKeys();
     void fitSize();
     void showRangePage();
+    void addReportPage();
+    void showReportPage();
+    void leaveReportPage(int page);
+    void listFromReport(const QDateTime& start, const QDateTime& end, const QVector<int>& types,
+                        const QStringList& machines, const QString& pattern);
+    void markFloods();
     void repeatQuery();
     void runListing();
     void showListingLine(const QString& status);
@@ -119,6 +128,8 @@ private:
     TypeChooser* m_dayTypes = nullptr;
     TypeChooser* m_rangeTypes = nullptr;
     bool m_exporting = false;
+    ReportPage* m_reportPage = nullptr;
+    ReportRunner* m_floodRunner = nullptr;  // the floods of the period listed, for the strip
     // What the pane says while no log is shown.
     QString m_noLogHint;
     DateTimeTyping* m_startTyping = nullptr;

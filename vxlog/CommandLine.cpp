@@ -117,13 +117,15 @@ void CommandLine::addSources()
                            QStringLiteral("机器")));
 }
 
-void CommandLine::addTypes()
+void CommandLine::addTypes(const QString& defaultTypes)
 {
+    const bool all = defaultTypes == QLatin1String("all");
     addOption(QCommandLineOption({QStringLiteral("p"), QStringLiteral("type")},
                            QStringLiteral("记录类型：编号、名称或英文名，用逗号分隔（如 3、报警记录,2 或 alarm,status），"
-                                          "all 表示全部（默认）。%1；其他整数也可以（别的程序可能写入）。")
-                               .arg(typeArgumentList()),
-                           QStringLiteral("类型"), QStringLiteral("all")));
+                                          "all 表示全部%1。%2；其他整数也可以（别的程序可能写入）。")
+                               .arg(all ? QStringLiteral("（默认）") : QStringLiteral("；默认为 %1").arg(defaultTypes),
+                                    typeArgumentList()),
+                           QStringLiteral("类型"), defaultTypes));
 }
 
 void CommandLine::addSingleType(const QString& description)

@@ -40,7 +40,8 @@ public:
     void addDatabase();
     // --db (several files, or the central database's URL) and --host.
     void addSources();
-    void addTypes();        // --type: codes, names or captions, comma-separated, or all
+    // --type: codes, names or captions, comma-separated, or all; `defaultTypes` when not given.
+    void addTypes(const QString& defaultTypes = QStringLiteral("all"));
     void addSingleType(const QString& description);
     void addTimeSpan();     // --day, --since, --until
     void addDay();

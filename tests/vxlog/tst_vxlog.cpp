@@ -689,6 +689,8 @@ void tst_Vxlog::readsAfterACrash_data()
     QTest::newRow("query") << QStringList{"query", "-o", "short", "-n", "1"} << true << 0
                            << QStringLiteral("2024-05-01 08:00:03 系统状态记录 old 3\n") << QString();
     QTest::newRow("stats") << QStringList{"stats"} << true << 0 << QStringLiteral("记录总数：3") << QString();
+    QTest::newRow("report") << QStringList{"report", "-p", "all", "--day", "2024-05-01", "-o", "json"} << true << 0
+                            << QStringLiteral("\"total\": 3") << QString();
     QTest::newRow("write") << QStringList{"write", "after the crash"} << true << 0 << QString() << QString();
     // Not even one byte may be written: the reason, and what to do.
     QTest::newRow("file may not be written") << QStringList{"query", "--count"} << false << 1 << QString()
@@ -732,7 +734,7 @@ void tst_Vxlog::unreadableDatabase_data()
     QTest::addColumn<QString>("kind");
 
     const QList<QStringList> commands{
-        {"query"}, {"query", "--count"}, {"stats"}, {"follow"}, {"export", "--day", "2024-05-01", "--type", "3", "--dir", "."}};
+        {"query"}, {"query", "--count"}, {"stats"}, {"report"}, {"follow"}, {"export", "--day", "2024-05-01", "--type", "3", "--dir", "."}};
     const QStringList kinds{"missing", "garbage", "empty file", "no SystemInfo", "SystemInfo without message",
                             "SystemInfo a view over an endless query"};
     for (const QStringList& command : commands)
@@ -773,6 +775,7 @@ void tst_Vxlog::outputFailureIsStatusOne_data()
     QTest::newRow("query") << QStringList{"query"};
     QTest::newRow("query --count") << QStringList{"query", "--count"};
     QTest::newRow("stats") << QStringList{"stats"};
+    QTest::newRow("report") << QStringList{"report", "--day", "2024-05-01"};
     QTest::newRow("export's report") << QStringList{"export", "--day", "2024-05-01", "--type", "3", "--dir", "exports"};
     QTest::newRow("follow") << QStringList{"follow", "-n", "1"};
     QTest::newRow("help") << QStringList{"--help"};

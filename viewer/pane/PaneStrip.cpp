@@ -239,6 +239,32 @@ QString PaneStrip::barToolTip(int bar) const
     return QStringLiteral("%1：%2").arg(interval, count);
 }
 
+void PaneStrip::setFloods(const QVector<QPair<QDateTime, QDateTime>>& floods)
+{
+    m_floods = floods;
+    update();
+}
+
+// The flood's span of the period, as a band at the bottom of the bars.
+QRect PaneStrip::floodRect(int flood) const
+{
+    if (flood < 0 || flood >= m_floods.size() || m_bounds.size() < 2)
+        return QRect();
+    const QRect area = barsArea();
+    const double period = double(m_bounds.front().secsTo(m_bounds.back()));
+    if (period <= 0)
+        return QRect();
+    auto x = [&](const QDateTime& at) {
+        const double share = std::clamp(double(m_bounds.front().secsTo(at)) / period, 0.0, 1.0);
+        return area.left() + int(std::floor(share * area.width()));
+    };
+    const int left = x(m_floods[flood].first);
+    const int right = x(m_floods[flood].second);
+    if (right <= area.left() || left >= area.right())
+        return QRect();
+    return QRect(left, area.bottom() - 3, std::max(2, right - left), 4);
+}
+
 QRect PaneStrip::barsArea() const
 {
     return QRect(kMargin, height() - kBarsHeight - kMargin / 2, width() - 2 * kMargin, kBarsHeight);
@@ -366,5 +392,10 @@ void PaneStrip::paintEvent(QPaintEvent* /*event*/)
         const int height = std::max(1, int(double(slot.height()) * double(records) / double(most)));
         painter.fillRect(QRect(slot.left(), slot.bottom() - height + 1, std::max(1, slot.width() - 1), height),
                          palette().highlight());
+    }
+    for (int flood = 0; flood < m_floods.size(); ++flood) {
+        const QRect band = floodRect(flood);
+        if (!band.isEmpty())
+            painter.fillRect(band, QColor(0xd6, 0x27, 0x28));
     }
 }

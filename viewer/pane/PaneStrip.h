@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
+#include <QPair>
 #include <QVector>
 #include <QWidget>
 
@@ -40,6 +41,11 @@ public:
     // A live listing's new records (and drop records) added to the counts.
     void addCounts(const QVector<qint64>& counts);
     void addGapCounts(const QVector<qint64>& counts);
+    // Alarm floods within the period (start, end), marked as a red band
+    // under the bars they span; empty: none.
+    void setFloods(const QVector<QPair<QDateTime, QDateTime>>& floods);
+    int floodCount() const { return m_floods.size(); }
+    QRect floodRect(int flood) const;
     // Forgets every count (the period stays), before a query lists it again.
     void resetCounts();
     qint64 barGaps(int bar) const;
@@ -88,4 +94,5 @@ private:
     QVector<qint64> m_added;     // a live listing's counts since the period was set
     QVector<qint64> m_gapsAdded;
     QString m_status;
+    QVector<QPair<QDateTime, QDateTime>> m_floods;
 };
