@@ -288,7 +288,7 @@ int CommandLine::parse(const QStringList& argumentsAfterCommand)
     QString refused;
     const QStringList named = defined(QStringLiteral("db")) ? databaseLocations() + positional() : positional();
     for (const QString& location : named) {
-        if (SystemLog::RecordSource::refusesPassword(location, refused))
+        if (SystemLog::LogSource::refusesPassword(location, refused))
             return usageError(refused);
     }
     return -1;

@@ -10,7 +10,7 @@
 #include <QtTest>
 
 #include <vxSyslog/DayExport.h>
-#include <vxSyslog/RecordSource.h>
+#include <vxSyslog/LogSource.h>
 
 #include "InterruptedWrite.h"
 #include "VxlogTestSupport.h"
@@ -438,7 +438,7 @@ void tst_VxlogSources::aPasswordIsNeverShown()
     QVERIFY2(err.contains(QStringLiteral("PGPASSFILE")) && err.contains(QStringLiteral("PGPASSWORD")), r.err.constData());
     QVERIFY2(!err.contains(secret) && !err.contains(QUrl::fromPercentEncoding(secret.toUtf8())), r.err.constData());
     const int db = arguments.indexOf(QStringLiteral("--db"));
-    QCOMPARE(SystemLog::RecordSource::shownLocation(arguments.at(db >= 0 ? db + 1 : 1)), shown);
+    QCOMPARE(SystemLog::LogSource::shownLocation(arguments.at(db >= 0 ? db + 1 : 1)), shown);
 }
 
 // Every read above, merged or not, left the files as they were.

@@ -4,7 +4,7 @@
 
 #include <csignal>
 
-#include <vxSyslog/RecordSource.h>
+#include <vxSyslog/LogSource.h>
 
 #include "BatchSpool.h"
 #include "CommandLine.h"
@@ -47,10 +47,10 @@ int runStore(const QStringList& arguments)
     if (!line.noExtraArguments())
         return kExitUsage;
     const QString url = line.value(QStringLiteral("db"));
-    if (!SystemLog::RecordSource::isDatabaseUrl(url))
+    if (!SystemLog::LogSource::isDatabaseUrl(url))
         return line.usageError(QStringLiteral("需要 --db postgresql://用户@主机:端口/数据库"));
     QString error;
-    if (!SystemLog::RecordSource::create({url}, {}, error))
+    if (!SystemLog::LogSource::create({url}, {}, error))
         return line.usageError(error);
     if (line.value(QStringLiteral("spool")).isEmpty())
         return line.usageError(QStringLiteral("需要 --spool 文件夹"));
