@@ -183,7 +183,9 @@ TypeChooser* chooserFor(QComboBox* list, const QString& suffix, MachineChooser* 
     QToolButton* picker = button(QStringLiteral("typePicker"));
     machines->addButton(button(QStringLiteral("machinePicker")));
     grid->addLayout(cell, row, column, rows, columns);
-    return new TypeChooser(list, picker, window);
+    auto* chooser = new TypeChooser(list, picker, window);
+    chooser->setObjectName(QStringLiteral("typeChooser") + suffix);
+    return chooser;
 }
 
 QVector<int> typesFromText(const QString& text)
