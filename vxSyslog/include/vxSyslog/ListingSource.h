@@ -47,6 +47,7 @@ public:
     using KeySink = LogReader::KeySink;
     using BlockSink = LogReader::BlockSink;
     using FetchSink = LogReader::FetchSink;
+    using FetchRecordSink = LogReader::FetchRecordSink;
 
     // Null with `error` for a usage error (as RecordSource::create).
     static std::unique_ptr<ListingSource> create(const QStringList& locations, const QStringList& hosts, QString& error);
@@ -73,6 +74,11 @@ public:
     // stored is left out. `machines` may be null for a source of one machine.
     virtual bool fetch(const LogQuery& query, const int* machines, const qint64* ids, int count,
                        const FetchSink& sink) = 0;
+
+    // The whole records (machines[i], ids[i]), each carrying its machine's
+    // name as its host, whatever the listing's query; a record no longer
+    // stored is left out.
+    virtual bool fetchRecords(const int* machines, const qint64* ids, int count, const FetchRecordSink& sink) = 0;
 
     virtual void interrupt() = 0;
 

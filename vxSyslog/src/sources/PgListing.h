@@ -69,6 +69,8 @@ public:
     bool fetch(const LogQuery& query, const int* machines, const qint64* ids, int count,
                const FetchSink& sink) override;
 
+    bool fetchRecords(const int* machines, const qint64* ids, int count, const FetchRecordSink& sink) override;
+
     void interrupt() override;
 
     FailureKind failureKind() const override { return m_kind; }
