@@ -4,12 +4,16 @@
 #include <QWidget>
 
 class QCheckBox;
-class QLabel;
 class QLineEdit;
+class QMenu;
+class QToolButton;
+class ListingLine;
 
 // The row between the window's pages and the result pane: a line saying
-// what the pane lists, the filter field, and 最新在前 (newest first). The
-// window decides what a change does (listingChanged()); the order is
+// what the pane lists, the filter field with its saved filters (筛选方案),
+// 最新在前 (newest first) and 更多 (the window's actions on the listing:
+// go to a time, a record's detail, CSV, print, PDF). The window decides what
+// a change does (listingChanged()) and fills the two menus; the order is
 // remembered in the settings file given.
 class ListingBar : public QWidget
 {
@@ -19,14 +23,20 @@ public:
     ListingBar(const QString& settingsFile, QWidget* parent = nullptr);
 
     QString filter() const;
+    void setFilter(const QString& text);
     bool newestFirst() const;
     void focusFilter();
+    QMenu* savedFiltersMenu() const;
+    QMenu* actionsMenu() const;
 
     // "报警记录 · 2026-12-09 · 筛选“主轴” · 共 1,234 条": the file only when it
-    // is not the working folder's ./dbLog.db, the filter only when set.
+    // is not the working folder's ./dbLog.db, the filter only when set. Where
+    // the row is too narrow, the start is cut ("…"), never the count.
     void showLine(const QString& file, const QString& types, const QString& period, const QString& filter,
                   const QString& status);
     void showFile(const QString& file);
+    // After the status: where the last jump landed; empty: none.
+    void showNote(const QString& note);
     QString line() const;
 
 signals:
@@ -34,7 +44,14 @@ signals:
     void listingChanged();
 
 private:
-    QLabel* m_line;
+    void showText();
+
+    ListingLine* m_line;
     QLineEdit* m_filter;
+    QToolButton* m_saved;
     QCheckBox* m_newestFirst;
+    QToolButton* m_more;
+    QString m_what;
+    QString m_status;
+    QString m_note;
 };
