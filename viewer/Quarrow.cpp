@@ -908,6 +908,7 @@ void Quarrow::fillSavedFiltersMenu()
 {
     QMenu* menu = m_listingBar->savedFiltersMenu();
     menu->clear();
+    qDeleteAll(menu->findChildren<QMenu*>(QString(), Qt::FindDirectChildrenOnly)); // clear() leaves submenus
     const QList<SavedFilter> saved = SavedFilters(kSettingsFile).all();
     for (const SavedFilter& filter : saved) {
         QAction* apply = menu->addAction(filter.name, this, [this, filter] { applyFilter(filter); });

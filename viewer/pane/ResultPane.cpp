@@ -595,6 +595,15 @@ void ResultPane::resizeEvent(QResizeEvent* event)
     placeStrip();
 }
 
+QRect ResultPane::recordRect(int record)
+{
+    QRect caret;
+    if (record < 0 || record >= recordCount() || !viewportRectOf({record, 0}, &caret) || caret.bottom() < 0
+        || caret.top() >= viewport()->height())
+        return QRect();
+    return QRect(0, caret.top(), viewport()->width(), caret.height());
+}
+
 int ResultPane::firstVisibleRecord() const
 {
     return segmentCount() == 0 ? -1 : recordOfSegment(m_top.segment);

@@ -134,6 +134,9 @@ public:
     // The first and last record with any line in view (-1 when empty), and
     // how many pixels of the first lie above the view.
     int firstVisibleRecord() const;
+    // Where the first line of `record` is in the viewport; empty when it
+    // is not in view.
+    QRect recordRect(int record);
     // The record the caret is in (-1 when empty).
     int caretRecord() const { return recordCount() > 0 ? std::min(m_caret.record, recordCount() - 1) : -1; }
     int lastVisibleRecord() const;
