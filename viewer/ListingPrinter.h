@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include <vxSyslog/ListingSource.h>
+#include <vxSyslog/LogSource.h>
 
 #include "PaneListing.h"
 
@@ -64,7 +64,7 @@ private:
     QPrinter& m_printer;
     PaneListing m_listing;
     QStringList m_header;
-    std::unique_ptr<SystemLog::ListingSource> m_reader;
+    std::unique_ptr<SystemLog::LogSource> m_reader;
     QPainter m_painter;
     QFont m_bodyFont;
     QFont m_headerFont;

@@ -38,8 +38,7 @@
 #include <vxSyslog/ListingBlock.h>
 #include <vxSyslog/ListingExport.h>
 #include <vxSyslog/LogQuery.h>
-#include <vxSyslog/ListingSource.h>
-#include <vxSyslog/RecordSource.h>
+#include <vxSyslog/LogSource.h>
 #include <vxSyslog/RecordTypes.h>
 #include <vxSyslog/vxSysLog.h>
 
@@ -56,7 +55,7 @@
 #include "TypeChooser.h"
 
 namespace DayExport = SystemLog::DayExport;
-using SystemLog::ListingSource;
+using SystemLog::LogSource;
 using SystemLog::LogQuery;
 using SystemLog::vxSysLog;
 
@@ -104,7 +103,7 @@ public:
 // the work did not end, because the application is quitting: the work is
 // then cancelled and waited for, and nothing more may be shown.
 // With a total, the bar shows how much of it `doneSoFar()` says is done.
-bool runWhileAnswering(QWidget* window, ListingSource& reader, std::atomic<bool>& cancelled,
+bool runWhileAnswering(QWidget* window, LogSource& reader, std::atomic<bool>& cancelled,
                        const std::function<QString()>& label, const std::function<void()>& work, qint64 total = 0,
                        const std::function<qint64()>& doneSoFar = {})
 {
@@ -405,7 +404,7 @@ void Quarrow::openLogs(const QStringList& logs)
 // address as it is.
 QString Quarrow::absoluteLocation(const QString& log)
 {
-    if (SystemLog::RecordSource::isDatabaseUrl(log))
+    if (SystemLog::LogSource::isDatabaseUrl(log))
         return log;
     const int equals = log.indexOf(QLatin1Char('='));
     if (equals > 0 && !log.left(equals).contains(QLatin1Char('/')))
@@ -419,7 +418,7 @@ QString Quarrow::sourcesName() const
 {
     QStringList names;
     for (const QString& location : m_sources.locations)
-        names << (SystemLog::RecordSource::isDatabaseUrl(location) ? location : QFileInfo(location).fileName());
+        names << (SystemLog::LogSource::isDatabaseUrl(location) ? location : QFileInfo(location).fileName());
     return names.join(QStringLiteral("、"));
 }
 
@@ -430,7 +429,7 @@ void Quarrow::showStartHint()
     QStringList shown;
     for (const QString& location : m_sources.locations)
         shown << QDir::toNativeSeparators(location);
-    const bool database = !m_sources.locations.isEmpty() && SystemLog::RecordSource::isDatabaseUrl(m_sources.locations.first());
+    const bool database = !m_sources.locations.isEmpty() && SystemLog::LogSource::isDatabaseUrl(m_sources.locations.first());
     ui.textEdit->setPlaceholderText(
         QStringLiteral("选择查询类型和日期，按“查询”或回车键列出当天的记录。\n%1：%2")
             .arg(database ? QStringLiteral("读取的数据库") : QStringLiteral("读取的日志文件"), shown.join(QStringLiteral("\n"))));
@@ -637,7 +636,7 @@ void Quarrow::exportDay()
     auto finish = [this] { m_exporting = false; };
     const QString day = ui.dateEdit->date().toString(kDayFormat);
     QString usage;
-    const std::unique_ptr<ListingSource> reader = listedSources().reader(usage);
+    const std::unique_ptr<LogSource> reader = listedSources().reader(usage);
     if (!reader) {
         inform(DayExport::queryFailedText(day, usage));
         return finish();
@@ -997,7 +996,7 @@ void Quarrow::exportCsv()
     if (QFileInfo(path).suffix().isEmpty())
         path += QStringLiteral(".csv");
     QString usage;
-    const std::unique_ptr<ListingSource> reader = listed->sources.reader(usage);
+    const std::unique_ptr<LogSource> reader = listed->sources.reader(usage);
     if (!reader) {
         inform(QStringLiteral("无法读取列出的记录：%1").arg(usage));
         return;

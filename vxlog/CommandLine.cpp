@@ -310,14 +310,14 @@ bool CommandLine::isOneFile() const
 {
     const QStringList locations = databaseLocations();
     return locations.size() == 1 && !m_parser.isSet(QStringLiteral("host"))
-           && !SystemLog::RecordSource::isDatabaseUrl(locations.first());
+           && !SystemLog::LogSource::isDatabaseUrl(locations.first());
 }
 
-std::unique_ptr<SystemLog::RecordSource> CommandLine::source() const
+std::unique_ptr<SystemLog::LogSource> CommandLine::source() const
 {
     QString error;
-    std::unique_ptr<SystemLog::RecordSource> made =
-        SystemLog::RecordSource::create(databaseLocations(), m_parser.values(QStringLiteral("host")), error);
+    std::unique_ptr<SystemLog::LogSource> made =
+        SystemLog::LogSource::create(databaseLocations(), m_parser.values(QStringLiteral("host")), error);
     if (!made)
         usageError(error);
     return made;

@@ -8,7 +8,7 @@
 
 #include <vxSyslog/LogQuery.h>
 #include <vxSyslog/RecordFormat.h>
-#include <vxSyslog/RecordSource.h>
+#include <vxSyslog/LogSource.h>
 
 #include <memory>
 
@@ -74,7 +74,7 @@ public:
     // One plain file and no --host: what a reader of one file reads.
     bool isOneFile() const;
     // The source for --db and --host; null after reporting a usage error.
-    std::unique_ptr<SystemLog::RecordSource> source() const;
+    std::unique_ptr<SystemLog::LogSource> source() const;
     QString value(const QString& name) const { return m_parser.value(name); }
     QStringList values(const QString& name) const { return m_parser.values(name); }
     bool isSet(const QString& name) const { return m_parser.isSet(name); }

@@ -9,7 +9,7 @@
 #include <vxSyslog/DatabaseFailure.h>
 #include <vxSyslog/DayExport.h>
 #include <vxSyslog/RecordFormat.h>
-#include <vxSyslog/RecordSource.h>
+#include <vxSyslog/LogSource.h>
 
 #include "CommandLine.h"
 #include "ReaderOutput.h"
@@ -82,17 +82,17 @@ int runExport(const QStringList& arguments)
     if (!line.noExtraArguments())
         return kExitUsage;
 
-    const std::unique_ptr<RecordSource> source = line.source();
+    const std::unique_ptr<LogSource> source = line.source();
     if (!source)
         return kExitUsage;
     // An export of several machines is made of all of them or not at all.
     if (!source->open() || !source->problems().isEmpty()) {
-        printError(DayExport::queryFailedText(day, source->errorText()));
+        printError(DayExport::queryFailedText(day, source->problems().join(QLatin1Char('\n'))));
         return kExitFailure;
     }
     // Several machines in one file: each block names its machine after the time.
     RecordLabels labels;
-    labels.host = source->namesHosts();
+    labels.host = source->namesMachines();
     RecordList records;
     const bool ok = source->read(viewerDayFilter(day, type), [&records, &labels](const LogRecord& record) {
         QByteArray heading;
@@ -101,7 +101,7 @@ int runExport(const QStringList& arguments)
         return true;
     });
     if (!ok || !source->problems().isEmpty()) {
-        printError(DayExport::queryFailedText(day, source->errorText()));
+        printError(DayExport::queryFailedText(day, source->problems().join(QLatin1Char('\n'))));
         return kExitFailure;
     }
     if (records.isEmpty()) {

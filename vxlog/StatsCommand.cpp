@@ -11,7 +11,7 @@
 #include <vxSyslog/DiskUsage.h>
 #include <vxSyslog/LogReader.h>
 #include <vxSyslog/RecordFormat.h>
-#include <vxSyslog/RecordSource.h>
+#include <vxSyslog/LogSource.h>
 
 #include "CommandLine.h"
 #include "ReaderOutput.h"
@@ -142,7 +142,7 @@ int runStats(const QStringList& arguments)
     if (!line.noExtraArguments())
         return kExitUsage;
 
-    const std::unique_ptr<RecordSource> source = line.source();
+    const std::unique_ptr<LogSource> source = line.source();
     if (!source)
         return kExitUsage;
     if (!openOrReport(*source))

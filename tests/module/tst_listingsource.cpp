@@ -9,13 +9,13 @@
 #include <algorithm>
 
 #include <vxSyslog/ListingBlock.h>
-#include <vxSyslog/ListingSource.h>
+#include <vxSyslog/LogSource.h>
 #include <vxSyslog/LogReader.h>
 
 #include "TestDatabase.h"
 
 using SystemLog::ListedKey;
-using SystemLog::ListingSource;
+using SystemLog::LogSource;
 using SystemLog::LogReader;
 using SystemLog::LogQuery;
 
@@ -174,7 +174,7 @@ void tst_ListingSource::mergedListingIsEachFileInTimeOrder()
     query.onlyGaps = onlyGaps;
 
     QString error;
-    const std::unique_ptr<ListingSource> source = ListingSource::create(locations(), hosts, error);
+    const std::unique_ptr<LogSource> source = LogSource::create(locations(), hosts, error);
     QVERIFY2(source && source->open(), qPrintable(error));
     const QStringList machines = source->machines();
     QStringList expectedMachines;
@@ -264,7 +264,7 @@ void tst_ListingSource::anUnreadableFileIsNamedAndTheOthersListed()
     if (fault == QLatin1String("foreign"))
         QVERIFY(TestDatabase(bad).exec(QStringLiteral("CREATE TABLE other(x)")));
     QString error;
-    const std::unique_ptr<ListingSource> source = ListingSource::create({locations()[0], bad, locations()[1]}, {}, error);
+    const std::unique_ptr<LogSource> source = LogSource::create({locations()[0], bad, locations()[1]}, {}, error);
     QVERIFY(source && source->open());
     QCOMPARE(source->problems().size(), 1);
     QVERIFY2(source->problems().first().contains(QDir::toNativeSeparators(bad)), qPrintable(source->problems().first()));
@@ -281,7 +281,7 @@ void tst_ListingSource::anUnreadableFileIsNamedAndTheOthersListed()
     QCOMPARE(keys, kMachines[0].size() + kMachines[1].size());
     QCOMPARE(machines, (QSet<int>{0, 2}));
 
-    const std::unique_ptr<ListingSource> alone = ListingSource::create({bad}, {}, error);
+    const std::unique_ptr<LogSource> alone = LogSource::create({bad}, {}, error);
     QVERIFY(alone && !alone->open());
     QVERIFY(!alone->errorText().isEmpty());
 }
@@ -301,7 +301,7 @@ void tst_ListingSource::newestIdsFixTheAnswer()
     for (int i = 0; i < files.size(); ++i)
         QVERIFY(makeLog(files[i], kMachines[i]));
     QString error;
-    const std::unique_ptr<ListingSource> source = ListingSource::create(files, {}, error);
+    const std::unique_ptr<LogSource> source = LogSource::create(files, {}, error);
     QVERIFY(source && source->open());
     LogQuery query;
     query.since = QStringLiteral("2024-05-01 00:00:00");

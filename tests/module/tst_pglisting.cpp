@@ -1,4 +1,4 @@
-// The viewer's listing of the fleet's PostgreSQL (PgListing) against the
+// The viewer's listing of the fleet's PostgreSQL (PgSource) against the
 // machines' own files: the same rows in fleet_log and in three SQLite logs,
 // every query of a table read both ways. One machine's listing must equal
 // LogReader's on its file (keys, blocks, counts); all machines'
@@ -13,13 +13,13 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <vxSyslog/ListingSource.h>
+#include <vxSyslog/LogSource.h>
 #include <vxSyslog/LogReader.h>
 
 #include "PostgresServer.h"
 #include "TestDatabase.h"
 #include "sources/PgConnection.h"
-#include "sources/PgListing.h"
+#include "sources/PgSource.h"
 #include "store/QDBSqlite.h"
 
 #include <algorithm>
@@ -166,7 +166,7 @@ void compare(const Answer& actual, const Answer& expected)
 
 // The listed records read whole ("index: host id time type message",
 // sorted), and one not stored.
-QStringList wholeRecords(ListingSource& source, const Answer& listed)
+QStringList wholeRecords(LogSource& source, const Answer& listed)
 {
     QVector<int> machines = listed.machines;
     QVector<qint64> ids = listed.ids;
@@ -272,7 +272,7 @@ void tst_PgListing::machines()
     QFETCH(QStringList, asked);
     QFETCH(QStringList, expected);
     QFETCH(QVector<qint64>, newest);
-    PgListing listing(m_url, asked);
+    PgSource listing(m_url, asked);
     QVERIFY2(listing.open(), qPrintable(listing.errorText()));
     QCOMPARE(listing.machines(), expected);
     QCOMPARE(listing.namesMachines(), expected.size() != 1);
@@ -366,7 +366,7 @@ void tst_PgListing::listing()
                      return file.fetch(single, ids, n, sink);
                  }, expected), qPrintable(file.errorText()));
         QVERIFY2(!expected.keys.isEmpty() || query.onlyGaps || none, "a row that lists nothing");
-        PgListing one(m_url, {kHosts.at(m)});
+        PgSource one(m_url, {kHosts.at(m)});
         const LogQuery own = withIds(query, pick(upTo, m), pick(after, m));
         QVERIFY2(one.open(), qPrintable(one.errorText()));
         QVERIFY2(answer(one, own, [&](const int*, const qint64* ids, int n, const LogReader::FetchSink& sink) {
@@ -380,14 +380,14 @@ void tst_PgListing::listing()
     // Every machine as the three files merged (the host names are in byte
     // order, as the files are given).
     QString error;
-    const std::unique_ptr<ListingSource> merged = ListingSource::create(files, {}, error);
+    const std::unique_ptr<LogSource> merged = LogSource::create(files, {}, error);
     QVERIFY2(merged && merged->open(), qPrintable(error));
     const LogQuery asked = withIds(query, upTo, after);
     Answer all;
     QVERIFY(answer(*merged, asked, [&](const int* machines, const qint64* ids, int n, const LogReader::FetchSink& sink) {
         return merged->fetch(asked, machines, ids, n, sink);
     }, all));
-    PgListing listing(m_url, {});
+    PgSource listing(m_url, {});
     QVERIFY2(listing.open(), qPrintable(listing.errorText()));
     Answer actual;
     QVERIFY2(answer(listing, asked, [&](const int* machines, const qint64* ids, int n, const LogReader::FetchSink& sink) {
@@ -420,7 +420,7 @@ void tst_PgListing::refusedOpen()
     QFETCH(QString, url);
     QFETCH(int, kind);
     QFETCH(QString, reason);
-    PgListing listing(url, {});
+    PgSource listing(url, {});
     QVERIFY(!listing.open());
     QCOMPARE(int(listing.failureKind()), kind);
     QVERIFY2(listing.errorText().contains(reason), qPrintable(listing.errorText()));
@@ -433,7 +433,7 @@ void tst_PgListing::refusedOpen()
 // the stop cancelled does not take the next one with it.
 void tst_PgListing::stoppingSinkEndsTheRead()
 {
-    PgListing listing(m_bulkUrl, {});
+    PgSource listing(m_bulkUrl, {});
     QVERIFY2(listing.open(), qPrintable(listing.errorText()));
     LogQuery query;
     query.since = kDay;
@@ -460,7 +460,7 @@ void tst_PgListing::lostServer()
 {
     QFETCH(QString, call);
     QFETCH(bool, midway);
-    PgListing listing(m_bulkUrl, {QStringLiteral("bulk")});
+    PgSource listing(m_bulkUrl, {QStringLiteral("bulk")});
     QVERIFY2(listing.open(), qPrintable(listing.errorText()));
     if (!midway)
         m_server->stop(true);
@@ -527,7 +527,7 @@ void tst_PgListing::aSilentServerHoldsNoCallPastItsLimit()
     QFETCH(QString, when);
     QFETCH(int, limit);
     QFETCH(int, failure);
-    PgListing listing(m_url, {});
+    PgSource listing(m_url, {});
     listing.setBusyTimeout(limit);
     if (when == QLatin1String("count"))
         QVERIFY2(listing.open(), qPrintable(listing.errorText()));

@@ -9,12 +9,12 @@
 #include <thread>
 
 #include <vxSyslog/AlarmContext.h>
-#include <vxSyslog/LogTail.h>
+#include <vxSyslog/SourceTail.h>
 
 
 #include "StoredRecords.h"
 
-using SystemLog::ListingSource;
+using SystemLog::LogSource;
 using SystemLog::LogQuery;
 
 namespace {
@@ -69,7 +69,7 @@ constexpr int kFetchChunk = 512;
 class QueryWorker::BlockFetcher
 {
 public:
-    BlockFetcher(ListingSource& reader, const LogQuery& query, const RecordKeys::Snapshot& keys, bool backward)
+    BlockFetcher(LogSource& reader, const LogQuery& query, const RecordKeys::Snapshot& keys, bool backward)
         : m_reader(reader)
         , m_query(query)
         , m_keys(keys)
@@ -107,7 +107,7 @@ private:
         }
     }
 
-    ListingSource& m_reader;
+    LogSource& m_reader;
     const LogQuery& m_query;
     const RecordKeys::Snapshot& m_keys;
     const bool m_backward;
@@ -126,7 +126,7 @@ public:
     {
         m_cancelled.store(true);
         std::lock_guard<std::mutex> lock(m_mutex);
-        for (ListingSource* reader : m_readers)
+        for (LogSource* reader : m_readers)
             reader->interrupt();
     }
 
@@ -134,7 +134,7 @@ public:
     class Attached
     {
     public:
-        Attached(Ticket& ticket, ListingSource& reader)
+        Attached(Ticket& ticket, LogSource& reader)
             : m_ticket(ticket)
             , m_reader(reader)
         {
@@ -153,13 +153,13 @@ public:
 
     private:
         Ticket& m_ticket;
-        ListingSource& m_reader;
+        LogSource& m_reader;
     };
 
 private:
     std::atomic<bool> m_cancelled{false};
     std::mutex m_mutex;
-    std::vector<ListingSource*> m_readers;
+    std::vector<LogSource*> m_readers;
 };
 
 // The worker's threads and their job queue (standard threads and locks, which
@@ -281,7 +281,7 @@ void QueryWorker::runDelivered()
 namespace {
 
 // A job's reader of the sources; null with the reason (a usage error).
-std::unique_ptr<ListingSource> readerOf(const LogSources& sources, QString& error)
+std::unique_ptr<LogSource> readerOf(const LogSources& sources, QString& error)
 {
     return sources.reader(error);
 }
@@ -312,7 +312,7 @@ void QueryWorker::check(const LogSources& sources)
         QString error;
         QString note;
         QStringList machines;
-        if (const std::unique_ptr<ListingSource> reader = readerOf(sources, error)) {
+        if (const std::unique_ptr<LogSource> reader = readerOf(sources, error)) {
             const Ticket::Attached attached(*ticket, *reader);
             if (!reader->open()) {
                 error = reader->errorText();
@@ -353,7 +353,7 @@ void QueryWorker::listJob(const TicketPtr& ticket, const LogSources& sources, Lo
         });
     };
     QString usage;
-    const std::unique_ptr<ListingSource> reader = readerOf(sources, usage);
+    const std::unique_ptr<LogSource> reader = readerOf(sources, usage);
     if (!reader)
         return end(usage);
     const Ticket::Attached attached(*ticket, *reader);
@@ -402,7 +402,7 @@ void QueryWorker::listJob(const TicketPtr& ticket, const LogSources& sources, Lo
         follow(ticket, fixed, query, bounds, newest);
 }
 
-bool QueryWorker::readInBatches(const TicketPtr& ticket, ListingSource& reader, const LogQuery& query,
+bool QueryWorker::readInBatches(const TicketPtr& ticket, LogSource& reader, const LogQuery& query,
                                 const std::function<void(const SystemLog::ListedKey&)>& alsoSee)
 {
     auto ids = std::make_shared<std::vector<qint64>>();
@@ -439,17 +439,17 @@ bool QueryWorker::readInBatches(const TicketPtr& ticket, ListingSource& reader, 
     return read;
 }
 
-// The records committed after the listing. Each file is watched by a
-// LogTail (which waits out another program's lock, and notices a file
-// deleted, replaced or reset), the central database by each machine's
-// newest id. The keys of what came are read as the listing's were, between
-// the last ids listed and the newest seen, and appended, with the counts
-// they add to the strip. New content in a file ends the follow with
-// liveRestarted(): the pane lists the query again.
+// The records committed after the listing, found by the source's tail
+// (which waits out another program's lock, notices a file deleted, replaced
+// or reset, and polls the central database by each machine's ids). The keys
+// of what came are read as the listing's were, between the last ids listed
+// and the newest seen, and appended, with the counts they add to the strip.
+// New content in a file ends the follow with liveRestarted(): the pane lists
+// the query again.
 void QueryWorker::follow(const TicketPtr& ticket, const LogSources& sources, LogQuery query, const QStringList& bounds,
                          QVector<qint64> last)
 {
-    std::unique_ptr<ListingSource> reader;
+    std::unique_ptr<LogSource> reader;
     std::unique_ptr<Ticket::Attached> attached;
     bool opened = false;
     auto drop = [&] {
@@ -469,36 +469,44 @@ void QueryWorker::follow(const TicketPtr& ticket, const LogSources& sources, Log
         }
         return opened;
     };
-    QString usage;
-    reader = readerOf(sources, usage);
-    const QStringList files = reader ? reader->files() : QStringList();
+
     SystemLog::LogQuery period;
     period.since = query.since;
     period.until = query.until;
-    std::vector<std::unique_ptr<SystemLog::LogTail>> tails;
-    std::vector<int> restarts;
-    for (int i = 0; i < files.size(); ++i) {
-        tails.push_back(std::make_unique<SystemLog::LogTail>(files[i], period));
-        tails.back()->setStopCheck([ticket] { return ticket->cancelled(); });
-        tails.back()->seekAfter(last.value(i));
-        restarts.push_back(tails.back()->restartCount());
-    }
+    std::unique_ptr<LogSource> followed;
+    std::unique_ptr<Ticket::Attached> followedAttached;
+    std::unique_ptr<SystemLog::SourceTail> tail;
+    int restarts = 0;
+    auto startTail = [&] {
+        if (tail)
+            return true;
+        QString usage;
+        followedAttached.reset();
+        followed = readerOf(sources, usage);
+        if (!followed)
+            return false;
+        followedAttached = std::make_unique<Ticket::Attached>(*ticket, *followed);
+        followed->setStopCheck([ticket] { return ticket->cancelled(); });
+        if (!followed->open())
+            return false;
+        tail = followed->tail(period, SystemLog::SourceTail::NoticeSink());
+        tail->setStopCheck([ticket] { return ticket->cancelled(); });
+        tail->startAfter(last);
+        restarts = tail->restartCount();
+        return true;
+    };
+
     while (!ticket->cancelled()) {
         QVector<qint64> newest = last;
         bool restarted = false;
-        for (std::size_t i = 0; i < tails.size(); ++i) {
-            qint64& seen = newest[int(i)];
-            tails[i]->fetch(kLiveFetch, [&seen](const SystemLog::LogRecord& record) {
-                seen = std::max(seen, record.id);
+        if (startTail()) {
+            tail->fetch(kLiveFetch, [&newest](const SystemLog::LogRecord& record) {
+                if (record.machine >= 0 && record.machine < newest.size())
+                    newest[record.machine] = std::max(newest[record.machine], record.id);
                 return true;
             });
-            restarted = restarted || tails[i]->restartCount() != restarts[i];
+            restarted = tail->restartCount() != restarts;
         }
-        QVector<qint64> now;
-        if (tails.empty() && open() && reader->newestIds(now) && now.size() == last.size())
-            newest = now;
-        else if (tails.empty())
-            drop();
         if (restarted) {
             deliver(ticket, [this] { emit liveRestarted(); });
             return;
@@ -536,7 +544,7 @@ void QueryWorker::countJob(const TicketPtr& ticket, const LogSources& sources, c
                            const QStringList& bounds)
 {
     QString usage;
-    const std::unique_ptr<ListingSource> reader = readerOf(sources, usage);
+    const std::unique_ptr<LogSource> reader = readerOf(sources, usage);
     if (!reader)
         return;
     const Ticket::Attached attached(*ticket, *reader);
@@ -561,7 +569,7 @@ QString QueryWorker::scanListed(const TicketPtr& ticket, const LogSources& sourc
                                 const RecordKeys::Snapshot& keys, bool backward, const std::function<void(BlockFetcher&)>& scan)
 {
     QString usage;
-    const std::unique_ptr<ListingSource> reader = readerOf(sources, usage);
+    const std::unique_ptr<LogSource> reader = readerOf(sources, usage);
     if (!reader)
         return usage;
     const Ticket::Attached attached(*ticket, *reader);
@@ -679,7 +687,7 @@ void QueryWorker::locateTime(const LogSources& sources, const RecordKeys::Snapsh
         int record = -1;
         QByteArray landed;
         bool atOrAfter = false;
-        std::unique_ptr<ListingSource> reader = readerOf(sources, error);
+        std::unique_ptr<LogSource> reader = readerOf(sources, error);
         if (reader) {
             const Ticket::Attached attached(*ticket, *reader);
             const QByteArray wanted = time.toUtf8();
@@ -749,7 +757,7 @@ void QueryWorker::readDetail(const LogSources& sources, const QStringList& machi
             own.hosts = QStringList{machines.at(machine)};
             place = 0;
         }
-        std::unique_ptr<ListingSource> reader = readerOf(own, detail.error);
+        std::unique_ptr<LogSource> reader = readerOf(own, detail.error);
         if (reader) {
             const Ticket::Attached attached(*ticket, *reader);
             bool read = reader->open()

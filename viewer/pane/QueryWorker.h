@@ -12,7 +12,7 @@
 #include <vector>
 
 #include <vxSyslog/CommittedCopy.h>
-#include <vxSyslog/ListingSource.h>
+#include <vxSyslog/LogSource.h>
 
 #include "LogSources.h"
 #include "PaneSearch.h"
@@ -25,7 +25,7 @@
 //
 // Threads. The worker has a few threads of its own. Every request (list a
 // query, count it per interval, find, copy) runs as one job on one of them
-// with a reader of its own (a ListingSource: one file, several merged, or the
+// with a reader of its own (a LogSource: one file, several merged, or the
 // fleet's PostgreSQL), opened and closed by the job, never seen by another
 // thread. A query's listing and
 // its interval counts run side by side, so the counts (one pass over the time
@@ -39,8 +39,8 @@
 // file itself is only ever read.
 //
 // Live. A listing whose period reaches the present goes on, in its job,
-// after it has ended: it follows the file with a LogTail (which waits out
-// locks and notices a replaced file) and reads the keys of what was
+// after it has ended: it follows its machines with the source's tail (which
+// waits out locks and notices a replaced file) and reads the keys of what was
 // committed since, as the listing read its own, every quarter of a second,
 // until the listing is cancelled. Newest first they are only counted
 // (recordsWaiting): on top they would push away what is being read.
@@ -70,7 +70,7 @@ public:
 
     // Lists the query: keysListed() for every batch, in the answer's order,
     // then listingEnded(); intervalsCounted() once, with the counts between
-    // `bounds` (see ListingSource::countBetween), before or after that.
+    // `bounds` (see LogSource::countBetween), before or after that.
     // With `live`, once listed, the records committed later are appended as
     // they come (keysListed(), intervalsAdded()) until the listing is cancelled.
     void list(const LogSources& sources, const SystemLog::LogQuery& query, const QStringList& bounds, bool live = false);
@@ -157,7 +157,7 @@ private:
     void listJob(const TicketPtr& ticket, const LogSources& sources, SystemLog::LogQuery query, const QStringList& bounds,
                  bool live, const std::shared_ptr<SystemLog::CommittedCopy>& copy = nullptr);
     // The keys in batches to the GUI; `alsoSee` sees each key as it is read.
-    bool readInBatches(const TicketPtr& ticket, SystemLog::ListingSource& reader, const SystemLog::LogQuery& query,
+    bool readInBatches(const TicketPtr& ticket, SystemLog::LogSource& reader, const SystemLog::LogQuery& query,
                        const std::function<void(const SystemLog::ListedKey&)>& alsoSee = {});
     void follow(const TicketPtr& ticket, const LogSources& sources, SystemLog::LogQuery query, const QStringList& bounds,
                 QVector<qint64> last);

@@ -44,7 +44,7 @@ public:
 
     RecordKeys& keys() { return m_keys; }
     const LogSources& sources() const { return m_sources; }
-    // The machines the listing fixed: the keys number them (ListingSource).
+    // The machines the listing fixed: the keys number them (LogSource).
     void fixMachines(const QStringList& machines);
     QStringList machines() const { return m_machines; }
     std::shared_ptr<SystemLog::CommittedCopy> copy() const { return m_copy; }
@@ -74,7 +74,7 @@ private:
     std::shared_ptr<SystemLog::CommittedCopy> m_copy;
     RecordKeys m_keys;
     QStringList m_machines;
-    std::unique_ptr<SystemLog::ListingSource> m_reader;
+    std::unique_ptr<SystemLog::LogSource> m_reader;
     std::list<Page> m_pages; // the most recently used first
     qint64 m_cachedCharacters = 0;
     QString m_readError;

@@ -12,7 +12,7 @@
 // machine.
 namespace SystemLog {
 
-class ListingSource;
+class LogSource;
 
 namespace AlarmContext {
 
@@ -38,7 +38,7 @@ QString minutesBefore(const QByteArray& datetime, int minutes);
 // says that earlier ones were left out. An alarm without a time stamp of
 // the stored form has none. False when the source (open) failed: its
 // errorText() says why.
-bool readPreceding(ListingSource& source, int machine, const LogRecord& alarm, int minutes,
+bool readPreceding(LogSource& source, int machine, const LogRecord& alarm, int minutes,
                    std::vector<LogRecord>& records, bool& more);
 
 } // namespace AlarmContext

@@ -12,7 +12,7 @@
 // pane lists, in the pane's order.
 namespace SystemLog {
 
-class ListingSource;
+class LogSource;
 
 namespace ListingExport {
 
@@ -41,7 +41,7 @@ struct Outcome
 // the file replaces an earlier one only once it is complete; a failed or
 // cancelled export leaves that one as it was. `progress` is told the
 // records written now and then and cancels by returning false.
-Outcome writeCsv(const QString& path, ListingSource& source, int count, const KeyAt& keyAt, bool namesMachines,
+Outcome writeCsv(const QString& path, LogSource& source, int count, const KeyAt& keyAt, bool namesMachines,
                  const DayExport::Progress& progress = DayExport::Progress());
 
 // What the operator is told afterwards (the number of records included).

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include <vxSyslog/ListingSource.h>
+#include <vxSyslog/LogSource.h>
 #include <vxSyslog/LogQuery.h>
 
 namespace SystemLog {
@@ -35,7 +35,7 @@ QString minutesBefore(const QByteArray& datetime, int minutes)
     return at.addSecs(-qint64(minutes) * 60).toString(kStoredForm);
 }
 
-bool readPreceding(ListingSource& source, int machine, const LogRecord& alarm, int minutes,
+bool readPreceding(LogSource& source, int machine, const LogRecord& alarm, int minutes,
                    std::vector<LogRecord>& records, bool& more)
 {
     records.clear();

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include <vxSyslog/ListingBlock.h>
-#include <vxSyslog/ListingSource.h>
+#include <vxSyslog/LogSource.h>
 #include <vxSyslog/RecordFormat.h>
 
 #include "format/Utf8.h"
@@ -36,7 +36,7 @@ LogRecord keptRecord(const LogRecord& read)
     return record;
 }
 
-Outcome fill(QFileDevice& file, ListingSource& source, int count, const KeyAt& keyAt, bool namesMachines,
+Outcome fill(QFileDevice& file, LogSource& source, int count, const KeyAt& keyAt, bool namesMachines,
              const DayExport::Progress& progress)
 {
     Outcome outcome;
@@ -84,7 +84,7 @@ Outcome fill(QFileDevice& file, ListingSource& source, int count, const KeyAt& k
 
 // Written beside the target and renamed over it only when every byte made it
 // (a special file, such as a link to a terminal, in place).
-Outcome writeCsv(const QString& path, ListingSource& source, int count, const KeyAt& keyAt, bool namesMachines,
+Outcome writeCsv(const QString& path, LogSource& source, int count, const KeyAt& keyAt, bool namesMachines,
                  const DayExport::Progress& progress)
 {
     if (FileWriting::isSpecialFile(path)) {

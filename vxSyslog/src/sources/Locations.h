@@ -7,7 +7,7 @@
 
 namespace SystemLog {
 
-// The locations a reader of several machines is given (RecordSource.h):
+// The locations a reader of several machines is given (LogSource.h):
 // file paths, "NAME=PATH", or one postgresql:// URL, alone.
 namespace Locations {
 
