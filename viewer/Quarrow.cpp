@@ -11,6 +11,7 @@
 #include <QGridLayout>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QLabel>
 #include <QScreen>
 #include <QShortcut>
 #include <QHBoxLayout>
@@ -42,6 +43,7 @@
 #include <vxSyslog/RecordTypes.h>
 #include <vxSyslog/vxSysLog.h>
 
+#include "DateTimeTyping.h"
 #include "FocusRing.h"
 #include "GoToTimeDialog.h"
 #include "ListingBar.h"
@@ -50,6 +52,9 @@
 #include "PaneListing.h"
 #include "RecordDetail.h"
 #include "RecordDetailDialog.h"
+#include "PaneStrip.h"
+#include "ReportPage.h"
+#include "ReportRunner.h"
 #include "ResultPane.h"
 #include "SavedFilters.h"
 #include "TypeChooser.h"
@@ -155,6 +160,23 @@ void useChineseDates(QDateTimeEdit* editor, bool withTime)
     editor->setDisplayFormat(withTime ? date + QStringLiteral(" HH:mm:ss") : date);
 }
 
+// Beside a range field, right of it up to the page's edge: what typing
+// into the field refused or put back (DateTimeTyping).
+QLabel* typingHint(QDateTimeEdit* editor, const QString& name)
+{
+    auto* grid = qobject_cast<QGridLayout*>(editor->parentWidget()->layout());
+    int row = 0, column = 0, rows = 1, columns = 1;
+    grid->getItemPosition(grid->indexOf(editor), &row, &column, &rows, &columns);
+    auto* hint = new QLabel(editor->parentWidget());
+    hint->setObjectName(name);
+    QPalette colours = hint->palette();
+    colours.setColor(QPalette::WindowText, Qt::red);
+    hint->setPalette(colours);
+    hint->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred); // cut, never widening the window
+    grid->addWidget(hint, row, column + 1, 1, grid->columnCount() - column - 1);
+    return hint;
+}
+
 QDateTime todayAt(const QTime& time)
 {
     QDateTime moment = QDateTime::currentDateTime();
@@ -211,12 +233,20 @@ Quarrow::Quarrow(QWidget* parent)
 }
 
 Quarrow::Quarrow(const QStringList& logs, QWidget* parent)
+    : Quarrow(logs.isEmpty() ? StartLog::ofWorkingFolder() : StartLog::ofLogs(logs), parent)
+{
+}
+
+Quarrow::Quarrow(const StartLog& start, QWidget* parent)
     : QMainWindow(parent)
     , m_comBoxIndex(0)
-    , m_sources(QDir::current().absoluteFilePath(QStringLiteral("dbLog.db")))
+    , m_sources(start.kind == StartLog::Kind::WorkingFolder
+                    ? LogSources(QDir::current().absoluteFilePath(QStringLiteral("dbLog.db")))
+                    : LogSources())
     , m_machines(new MachineChooser(this))
+    , m_noLogHint(start.hint)
 {
-    if (logs.isEmpty())
+    if (start.kind == StartLog::Kind::WorkingFolder)
         startLogService();
     ui.setupUi(this);
     m_typeMap = recordTypeCaptions();
@@ -228,13 +258,14 @@ Quarrow::Quarrow(const QStringList& logs, QWidget* parent)
     restoreRememberedType();
     restoreRememberedPeriod();
     addListingBar();
+    addReportPage();
     acceptDroppedFiles();
     addKeys();
     orderTabs();
     fitSize();
     showStartHint();
-    if (!logs.isEmpty())
-        openLogs(logs);
+    if (start.kind == StartLog::Kind::Logs)
+        openLogs(start.logs);
 }
 
 // Between the pages and the pane: what the pane lists, the filter, and the order.
@@ -310,7 +341,8 @@ void Quarrow::orderTabs()
 {
     const QList<QWidget*> day{ui.comboBox, findChild<QWidget*>(QStringLiteral("typePicker")),
                               findChild<QWidget*>(QStringLiteral("machinePicker")), ui.pushButton,
-                              ui.toolButton, ui.dateEdit, ui.m_pbExport, ui.textEdit};
+                              ui.toolButton, ui.dateEdit, findChild<QWidget*>(QStringLiteral("reportButton")),
+                              ui.m_pbExport, ui.textEdit};
     const QList<QWidget*> range{ui.comboBox_2, findChild<QWidget*>(QStringLiteral("typePicker_2")),
                                 findChild<QWidget*>(QStringLiteral("machinePicker_2")), ui.pushButton_2,
                                 ui.toolButton_2, ui.m_startdateTimeEdit, ui.m_enddateTimeEdit, ui.textEdit};
@@ -351,6 +383,17 @@ void Quarrow::presetDates()
     ui.m_startdateTimeEdit->setDateTime(start);
     ui.m_enddateTimeEdit->setDateTime(end);
     m_rangeDay = start.date();
+    m_startTyping = new DateTimeTyping(ui.m_startdateTimeEdit, QStringLiteral("起始时间"),
+                                       typingHint(ui.m_startdateTimeEdit, QStringLiteral("startTimeHint")));
+    m_endTyping = new DateTimeTyping(ui.m_enddateTimeEdit, QStringLiteral("结束时间"),
+                                     typingHint(ui.m_enddateTimeEdit, QStringLiteral("endTimeHint")));
+}
+
+// Both range fields hold what the operator typed and saw; otherwise the
+// field that does not says why.
+bool Quarrow::rangeIsTyped()
+{
+    return m_startTyping->isReady() && m_endTyping->isReady();
 }
 
 void Quarrow::connectButtons()
@@ -401,10 +444,11 @@ void Quarrow::openLogs(const QStringList& logs)
 }
 
 // A file's path made absolute, keeping a "NAME=" before it; a database
-// address as it is.
+// address as it is, and so is anything that holds a password (refused, and
+// shown without it: a path made of it would hide it from shownLocation()).
 QString Quarrow::absoluteLocation(const QString& log)
 {
-    if (SystemLog::LogSource::isDatabaseUrl(log))
+    if (SystemLog::LogSource::isDatabaseUrl(log) || SystemLog::LogSource::shownLocation(log) != log)
         return log;
     const int equals = log.indexOf(QLatin1Char('='));
     if (equals > 0 && !log.left(equals).contains(QLatin1Char('/')))
@@ -413,12 +457,15 @@ QString Quarrow::absoluteLocation(const QString& log)
 }
 
 // The title's and the line's name of what the window reads: a file's name,
-// several files' names, or the central database's address.
+// several files' names, or the central database's address, never with a
+// password (an address that holds one is refused, and still named).
 QString Quarrow::sourcesName() const
 {
     QStringList names;
-    for (const QString& location : m_sources.locations)
-        names << (SystemLog::LogSource::isDatabaseUrl(location) ? location : QFileInfo(location).fileName());
+    for (const QString& location : m_sources.locations) {
+        const QString shown = SystemLog::LogSource::shownLocation(location);
+        names << (SystemLog::LogSource::isDatabaseUrl(location) ? shown : QFileInfo(shown).fileName());
+    }
     return names.join(QStringLiteral("、"));
 }
 
@@ -426,9 +473,13 @@ QString Quarrow::sourcesName() const
 // with the first query.
 void Quarrow::showStartHint()
 {
+    if (!hasLog()) {
+        ui.textEdit->setPlaceholderText(m_noLogHint);
+        return;
+    }
     QStringList shown;
     for (const QString& location : m_sources.locations)
-        shown << QDir::toNativeSeparators(location);
+        shown << QDir::toNativeSeparators(SystemLog::LogSource::shownLocation(location));
     const bool database = !m_sources.locations.isEmpty() && SystemLog::LogSource::isDatabaseUrl(m_sources.locations.first());
     ui.textEdit->setPlaceholderText(
         QStringLiteral("选择查询类型和日期，按“查询”或回车键列出当天的记录。\n%1：%2")
@@ -556,6 +607,8 @@ SystemLog::LogQuery Quarrow::listingOf(const TypeChooser* types) const
 
 void Quarrow::queryDay()
 {
+    if (!hasLog() || !m_listingBar->filterIsUsable())
+        return;
     rememberDayType();
     rememberDay();
     m_last = Listing{true, listingOf(m_dayTypes), m_dayTypes->caption(), ui.dateEdit->date(), {}, {}};
@@ -564,6 +617,8 @@ void Quarrow::queryDay()
 
 void Quarrow::queryRange()
 {
+    if (!hasLog() || !m_listingBar->filterIsUsable() || !rangeIsTyped())
+        return;
     rememberRange();
     m_last = Listing{false, listingOf(m_rangeTypes), m_rangeTypes->caption(), {}, ui.m_startdateTimeEdit->dateTime(),
                      ui.m_enddateTimeEdit->dateTime()};
@@ -578,6 +633,8 @@ void Quarrow::repeatQuery()
         (ui.stackedWidget->currentIndex() == 0 ? ui.pushButton : ui.pushButton_2)->click();
         return;
     }
+    if (!m_listingBar->filterIsUsable())
+        return;
     m_last->query = withFilterAndOrder(m_last->query);
     runListing();
 }
@@ -589,12 +646,99 @@ void Quarrow::runListing()
         ui.textEdit->showDayQuery(listedSources(), last.query, last.day);
     else
         ui.textEdit->showRangeQuery(listedSources(), last.query, last.start, last.end);
+    markFloods();
+}
+
+// The 统计 page: a third page of the stack, reached by 统计 under 高级 on
+// the day page; it takes the room of the listing while it is shown.
+void Quarrow::addReportPage()
+{
+    m_reportPage = new ReportPage(m_machines, ui.stackedWidget);
+    ui.stackedWidget->addWidget(m_reportPage);
+    auto* button = new QToolButton(ui.page);
+    button->setObjectName(QStringLiteral("reportButton"));
+    button->setText(QStringLiteral("统计"));
+    button->setToolTip(QStringLiteral("报警统计：每十分钟报警数、报警泛滥、最常见和抖动的报警"));
+    button->setFont(ui.toolButton->font());
+    button->setSizePolicy(ui.toolButton->sizePolicy());
+    ui.gridLayout->addWidget(button, 1, 3);
+    connect(button, &QToolButton::clicked, this, &Quarrow::showReportPage);
+    connect(m_reportPage, &ReportPage::backRequested, this, [this] { leaveReportPage(0); });
+    connect(m_reportPage, &ReportPage::listRequested, this, &Quarrow::listFromReport);
+    connect(ui.stackedWidget, &QStackedWidget::currentChanged, this, [this](int page) {
+        const bool report = page == ui.stackedWidget->indexOf(m_reportPage);
+        m_listingBar->setVisible(!report);
+        ui.textEdit->setVisible(!report);
+        ui.gridLayout_2->setRowStretch(0, report ? 1 : 0);
+    });
+    m_floodRunner = new ReportRunner(this);
+    connect(m_floodRunner, &ReportRunner::finished, this, [this](const SystemLog::AlarmReport& report) {
+        QVector<QPair<QDateTime, QDateTime>> floods;
+        for (const SystemLog::AlarmReport::Flood& flood : report.floods)
+            floods << qMakePair(QDateTime::fromString(flood.start, kTimeText), QDateTime::fromString(flood.end, kTimeText));
+        ui.textEdit->strip()->setFloods(floods);
+    });
+}
+
+// First shown: the thirty days up to the day page's day, alarms.
+void Quarrow::showReportPage()
+{
+    m_reportPage->setSources(m_sources);
+    if (!m_reportPage->hasReport()) {
+        const QDate day = ui.dateEdit->date();
+        m_reportPage->setPeriod(QDateTime(day.addDays(-29), QTime(0, 0, 0)), QDateTime(day, QTime(23, 59, 59)));
+    }
+    ui.stackedWidget->setCurrentWidget(m_reportPage);
+}
+
+void Quarrow::leaveReportPage(int page)
+{
+    m_reportPage->cancelReport();
+    ui.stackedWidget->setCurrentIndex(page);
+}
+
+// A bar or a row of the 统计 page: those records on the range page.
+void Quarrow::listFromReport(const QDateTime& start, const QDateTime& end, const QVector<int>& types,
+                             const QStringList& machines, const QString& pattern)
+{
+    ui.m_startdateTimeEdit->setDateTime(start);
+    ui.m_enddateTimeEdit->setDateTime(end);
+    m_rangeDay = ui.dateEdit->date();
+    m_rangeTypes->setTypes(types);
+    m_machines->setChosen(machines);
+    m_listingBar->setFilter(pattern, true);
+    leaveReportPage(1);
+    queryRange();
+}
+
+// Floods of alarms in the period listed are marked on the strip, when
+// alarms are among the types listed.
+void Quarrow::markFloods()
+{
+    ui.textEdit->strip()->setFloods({});
+    const LogQuery& query = m_last->query;
+    if (!query.types.isEmpty() && !query.types.contains(3)) {
+        m_floodRunner->cancel();
+        return;
+    }
+    SystemLog::AlarmReport::Request request;
+    request.top = 0;
+    if (m_last->isDay) {
+        request.since = SystemLog::dayStart(m_last->day.toString(kDayFormat));
+        request.until = SystemLog::dayEnd(m_last->day.toString(kDayFormat));
+    } else {
+        request.since = m_last->start.toString(kTimeText);
+        request.until = m_last->end.toString(kTimeText);
+    }
+    m_floodRunner->start(listedSources(), request);
 }
 
 SystemLog::LogQuery Quarrow::withFilterAndOrder(SystemLog::LogQuery query) const
 {
     query.grep = m_listingBar ? m_listingBar->filter() : QString();
-    // As vxlog --grep: an upper-case letter makes the pattern case-sensitive.
+    // Plain text unless the operator asks for a regular expression; as
+    // vxlog --grep, an upper-case letter makes it case-sensitive.
+    query.fixedStrings = !m_listingBar || !m_listingBar->filterIsRegex();
     query.ignoreCase = query.grep == query.grep.toLower();
     query.newestFirst = m_listingBar && m_listingBar->newestFirst();
     return query;
@@ -613,8 +757,8 @@ void Quarrow::showListingLine(const QString& status)
     const QString period = m_last->isDay ? m_last->day.toString(kDayFormat)
                                          : QStringLiteral("%1 至 %2").arg(m_last->start.toString(kTimeText),
                                                                          m_last->end.toString(kTimeText));
-    m_listingBar->showLine(ownLog ? QString() : name, m_last->types, period,
-                           m_last->query.grep, status);
+    m_listingBar->showLine(ownLog ? QString() : name, m_last->types, period, m_last->query.grep,
+                           !m_last->query.fixedStrings, status);
 }
 
 void Quarrow::showNote(const QString& note)
@@ -623,14 +767,16 @@ void Quarrow::showNote(const QString& note)
     m_listingBar->showNote(note);
 }
 
-// The records are counted, and fixed by each machine's highest row id,
-// before the folder dialog opens: records stored while it is open do not
-// reach the file. A second press while an export runs is ignored. Of
-// several machines the file holds those chosen, each record naming its
-// machine; one machine's day is the same file its own log exports.
+// The export holds the blocks the pane lists for the day and types chosen
+// (drop records included, see DayExport::dayListing). They are counted, and
+// fixed by each machine's highest row id, before the folder dialog opens:
+// records stored while it is open do not reach the file. A second press
+// while an export runs is ignored. Of several machines the file holds those
+// chosen, each record naming its machine; one machine's day is the same
+// file its own log exports.
 void Quarrow::exportDay()
 {
-    if (m_exporting)
+    if (m_exporting || !hasLog())
         return;
     m_exporting = true;
     auto finish = [this] { m_exporting = false; };
@@ -641,17 +787,14 @@ void Quarrow::exportDay()
         inform(DayExport::queryFailedText(day, usage));
         return finish();
     }
-    LogQuery query;
-    query.types = m_dayTypes->types();
-    query.since = SystemLog::dayStart(day);
-    query.until = SystemLog::dayEnd(day);
+    LogQuery query = DayExport::dayListing(day, m_dayTypes->types());
     std::atomic<bool> cancelled{false};
     std::atomic<qint64> written{0};
-    qint64 total = 0;
+    DayExport::Count count;
     bool read = false;
 
     const bool counted = runWhileAnswering(this, *reader, cancelled, [] { return QStringLiteral("正在读取记录…"); }, [&] {
-        read = reader->open() && reader->newestIds(query.upToIds) && reader->countListed(query, total);
+        read = reader->open() && DayExport::fixAndCount(*reader, query, count);
     });
     if (!counted || cancelled.load())
         return finish();
@@ -659,7 +802,7 @@ void Quarrow::exportDay()
         inform(DayExport::queryFailedText(day, reader->errorText()));
         return finish();
     }
-    if (total == 0) {
+    if (count.blocks == 0) {
         inform(DayExport::noRecordsText(day));
         return finish();
     }
@@ -677,26 +820,19 @@ void Quarrow::exportDay()
         this, *reader, cancelled,
         [&] {
             return QStringLiteral("正在导出：%1 / %2 条")
-                .arg(SystemLog::groupedCount(written.load()), SystemLog::groupedCount(total));
+                .arg(SystemLog::groupedCount(written.load()), SystemLog::groupedCount(count.blocks));
         },
         [&] {
-            outcome = DayExport::writeBlocks(
-                path,
-                [&](const DayExport::BlockSink& sink, QString& reason) {
-                    const bool blocksRead = reader->readBlocks(query, sink);
-                    reason = blocksRead ? QString() : reader->errorText();
-                    return blocksRead;
-                },
-                [&](qint64 records) {
-                    written.store(records);
-                    return !cancelled.load();
-                });
+            outcome = DayExport::writeListing(path, *reader, query, [&](qint64 records) {
+                written.store(records);
+                return !cancelled.load();
+            });
             if (cancelled.load())
                 outcome.status = DayExport::Status::Cancelled;
         },
-        total, [&] { return written.load(); });
+        count.blocks, [&] { return written.load(); });
     if (wrote)
-        inform(DayExport::outcomeText(outcome, path));
+        inform(DayExport::outcomeText(outcome, path, count.gaps));
     finish();
 }
 
@@ -890,7 +1026,7 @@ void Quarrow::showPreceding(const QString& machine, qint64 id, const QString& /*
     QVector<int> types = SystemLog::AlarmContext::precedingTypes();
     types << SystemLog::AlarmContext::kAlarmType;
     m_rangeTypes->setTypes(types);
-    m_listingBar->setFilter(QString());
+    m_listingBar->setFilter(QString(), false);
     if (m_machines->machines().size() > 1) {
         m_choosingMachine = true;
         m_machines->setChosen({machine});
@@ -941,7 +1077,7 @@ void Quarrow::saveFilter()
         && QMessageBox::question(this, QStringLiteral("提示"), QStringLiteral("已有名为“%1”的筛选方案，要用当前的筛选替换它吗？").arg(name))
                != QMessageBox::Yes)
         return;
-    store.save({name, types->types(), filterText});
+    store.save({name, types->types(), filterText, m_listingBar->filterIsRegex()});
 }
 
 // On the shown page, as if the operator had chosen its types, typed its
@@ -950,7 +1086,7 @@ void Quarrow::applyFilter(const SavedFilter& filter)
 {
     const bool dayPage = ui.stackedWidget->currentIndex() == 0;
     (dayPage ? m_dayTypes : m_rangeTypes)->setTypes(filter.types);
-    m_listingBar->setFilter(filter.filter);
+    m_listingBar->setFilter(filter.filter, filter.regex);
     (dayPage ? ui.pushButton : ui.pushButton_2)->click();
 }
 

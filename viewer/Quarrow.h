@@ -11,11 +11,15 @@
 #include <vxSyslog/LogQuery.h>
 
 #include "LogSources.h"
+#include "StartLog.h"
 #include "ui_Quarrow.h"
 
+class DateTimeTyping;
 class ListingBar;
 class MachineChooser;
 class QAction;
+class ReportPage;
+class ReportRunner;
 class QCloseEvent;
 class QPrinter;
 class RecordDetailDialog;
@@ -51,6 +55,11 @@ public:
         : Quarrow(logFile.isEmpty() ? QStringList() : QStringList(logFile), parent)
     {
     }
+    // As `start` says (main.cpp): its logs as above, the working folder's
+    // log with the service started on it, or no log at all: then nothing is
+    // made anywhere, the pane says what to set, and the queries wait for a
+    // log (a dropped file opens one).
+    explicit Quarrow(const StartLog& start, QWidget* parent = nullptr);
     ~Quarrow() override;
 
     // Shows these logs from now on (read-only); the title names them. The
@@ -80,6 +89,7 @@ public:
     void saveFilter();
     void applyFilter(const SavedFilter& filter);
     void deleteFilter(const QString& name);
+    ReportPage* reportPage() const { return m_reportPage; }
 
 public slots:
     void onButtonClicked();
@@ -101,6 +111,12 @@ private:
     void addKeys();
     void fitSize();
     void showRangePage();
+    void addReportPage();
+    void showReportPage();
+    void leaveReportPage(int page);
+    void listFromReport(const QDateTime& start, const QDateTime& end, const QVector<int>& types,
+                        const QStringList& machines, const QString& pattern);
+    void markFloods();
     void repeatQuery();
     void runListing();
     void showListingLine(const QString& status);
@@ -124,6 +140,7 @@ private:
 
     void queryDay();
     void queryRange();
+    bool rangeIsTyped();
     void exportDay();
     void rememberDayType();
     SystemLog::LogQuery listingOf(const TypeChooser* types) const;
@@ -132,6 +149,7 @@ private:
     QString sourcesName() const;
     // What the pane lists: the logs, of the machines chosen.
     LogSources listedSources() const;
+    bool hasLog() const { return !m_sources.locations.isEmpty(); }
 
     Ui::QuarrowClass ui;
     QMap<int, QString> m_typeMap;
@@ -160,4 +178,10 @@ private:
     RecordDetailDialog* m_detail = nullptr;
     std::unique_ptr<PaneListing> m_detailListing; // the listing the detail's record is of
     int m_detailRecord = -1;
+    ReportPage* m_reportPage = nullptr;
+    ReportRunner* m_floodRunner = nullptr;  // the floods of the period listed, for the strip
+    // What the pane says while no log is shown.
+    QString m_noLogHint;
+    DateTimeTyping* m_startTyping = nullptr;
+    DateTimeTyping* m_endTyping = nullptr;
 };

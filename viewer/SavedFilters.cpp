@@ -12,6 +12,7 @@ namespace {
 const QString kName = QStringLiteral("name");
 const QString kTypes = QStringLiteral("types");
 const QString kFilter = QStringLiteral("filter");
+const QString kRegex = QStringLiteral("regex");
 
 QString typesText(const QVector<int>& types)
 {
@@ -56,7 +57,7 @@ QList<SavedFilter> SavedFilters::all() const
     for (int i = 0; i < size; ++i) {
         settings.setArrayIndex(i);
         SavedFilter filter{settings.value(kName).toString(), typesOf(settings.value(kTypes).toString()),
-                           settings.value(kFilter).toString()};
+                           settings.value(kFilter).toString(), settings.value(kRegex, false).toBool()};
         const bool named = !filter.name.trimmed().isEmpty();
         const bool seen = std::any_of(filters.begin(), filters.end(), [&](const SavedFilter& f) { return f.name == filter.name; });
         if (named && !seen)
@@ -103,6 +104,8 @@ void SavedFilters::write(const QList<SavedFilter>& filters) const
         settings.setValue(kName, filters.at(i).name);
         settings.setValue(kTypes, typesText(filters.at(i).types));
         settings.setValue(kFilter, filters.at(i).filter);
+        if (filters.at(i).regex)
+            settings.setValue(kRegex, true);
     }
     settings.endArray();
     settings.sync();

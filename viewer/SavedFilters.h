@@ -7,17 +7,19 @@
 // Named filters an operator keeps for the next shift: a choice of record
 // types and a filter text, under a name. They live in the viewer's settings
 // file in a group of their own, "savedFilters" (an array of name, types and
-// filter), beside the top-level keys; a saved name is unique, saving it
+// filter, and regex when the filter is a regular expression), beside the
+// top-level keys; a saved name is unique, saving it
 // again replaces it.
 struct SavedFilter
 {
     QString name;
     QVector<int> types; // empty: every type
     QString filter;
+    bool regex = false; // the filter is a regular expression, not plain text
 
     bool operator==(const SavedFilter& other) const
     {
-        return name == other.name && types == other.types && filter == other.filter;
+        return name == other.name && types == other.types && filter == other.filter && regex == other.regex;
     }
 };
 

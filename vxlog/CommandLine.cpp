@@ -85,7 +85,7 @@ bool CommandLine::takesValue(const QString& argument)
     static const QStringList valueOptions{"db", "host", "p", "type", "day", "S", "since", "U", "until", "g", "grep",
                                           "n", "lines", "o", "output", "format", "dir",
                                           "to", "cursor-file", "time", "vacuum-time", "size", "vacuum-size", "facility", "hostname", "ca",
-                                          "cert", "key", "peer", "max-message-size", "after-id"};
+                                          "cert", "key", "peer", "max-message-size", "after-id", "spool"};
     QString name;
     if (argument.startsWith(QLatin1String("--")))
         name = argument.mid(2);
@@ -117,13 +117,15 @@ void CommandLine::addSources()
                            QStringLiteral("机器")));
 }
 
-void CommandLine::addTypes()
+void CommandLine::addTypes(const QString& defaultTypes)
 {
+    const bool all = defaultTypes == QLatin1String("all");
     addOption(QCommandLineOption({QStringLiteral("p"), QStringLiteral("type")},
                            QStringLiteral("记录类型：编号、名称或英文名，用逗号分隔（如 3、报警记录,2 或 alarm,status），"
-                                          "all 表示全部（默认）。%1；其他整数也可以（别的程序可能写入）。")
-                               .arg(typeArgumentList()),
-                           QStringLiteral("类型"), QStringLiteral("all")));
+                                          "all 表示全部%1。%2；其他整数也可以（别的程序可能写入）。")
+                               .arg(all ? QStringLiteral("（默认）") : QStringLiteral("；默认为 %1").arg(defaultTypes),
+                                    typeArgumentList()),
+                           QStringLiteral("类型"), defaultTypes));
 }
 
 void CommandLine::addSingleType(const QString& description)
@@ -169,6 +171,9 @@ void CommandLine::addGrep()
                            QStringLiteral("只要消息与该正则表达式（Perl 兼容）匹配的记录。与 journalctl 相同，"
                                           "模式全是小写时不区分大小写，含大写字母时区分。"),
                            QStringLiteral("模式")));
+    addOption(QCommandLineOption({QStringLiteral("F"), QStringLiteral("fixed-strings")},
+                                 QStringLiteral("--grep 的模式是普通文字而不是正则表达式（与 grep -F 相同），"
+                                                "括号等符号按原样查找。例：vxlog query -F -g '报警号(4001)'")));
     addOption(QCommandLineOption(QStringLiteral("ignore-case"), QStringLiteral("--grep 总是不区分大小写。")));
     addOption(QCommandLineOption(QStringLiteral("case-sensitive"), QStringLiteral("--grep 总是区分大小写。")));
 }
@@ -279,6 +284,14 @@ int CommandLine::parse(const QStringList& argumentsAfterCommand)
         return printResult(helpText());
     if (m_parser.isSet(QStringLiteral("version")))
         return printResult(versionText());
+    // Refused before any message can repeat one: every command that takes
+    // --db (a single file's path too) and any word that was meant for it.
+    QString refused;
+    const QStringList named = defined(QStringLiteral("db")) ? databaseLocations() + positional() : positional();
+    for (const QString& location : named) {
+        if (SystemLog::LogSource::refusesPassword(location, refused))
+            return usageError(refused);
+    }
     return -1;
 }
 
@@ -413,8 +426,9 @@ bool CommandLine::parseGrep(LogQuery& filter) const
         return true;
     filter.grep = m_parser.value(QStringLiteral("grep"));
     filter.ignoreCase = ignoreCase || (!caseSensitive && !hasUpperCaseLetter(filter.grep));
+    filter.fixedStrings = m_parser.isSet(QStringLiteral("fixed-strings"));
     const QRegularExpression pattern(filter.grep);
-    if (!pattern.isValid()) {
+    if (!filter.fixedStrings && !pattern.isValid()) {
         usageError(QStringLiteral("--grep 的正则表达式无效：%1").arg(pattern.errorString()));
         return false;
     }

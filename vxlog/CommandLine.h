@@ -40,11 +40,12 @@ public:
     void addDatabase();
     // --db (several files, or the central database's URL) and --host.
     void addSources();
-    void addTypes();        // --type: codes, names or captions, comma-separated, or all
+    // --type: codes, names or captions, comma-separated, or all; `defaultTypes` when not given.
+    void addTypes(const QString& defaultTypes = QStringLiteral("all"));
     void addSingleType(const QString& description);
     void addTimeSpan();     // --day, --since, --until
     void addDay();
-    void addGrep();         // --grep, smart case, --ignore-case, --case-sensitive
+    void addGrep();         // --grep, -F, smart case, --ignore-case, --case-sensitive
     void addLines(const QString& description);  // -n N or all
     void addAfterId(const QString& description);
     void addJumpToEnd();    // -e: -n 1000 unless -n is given

@@ -8,7 +8,6 @@
 
 #include <vxSyslog/DatabaseFailure.h>
 #include <vxSyslog/DayExport.h>
-#include <vxSyslog/RecordFormat.h>
 #include <vxSyslog/LogSource.h>
 
 #include "CommandLine.h"
@@ -20,15 +19,10 @@ using namespace SystemLog;
 
 namespace {
 
-// The viewer's day query: one type, both ends of the day included, in the
-// order the viewer's store delivers them (its index gives time, then id).
-LogQuery viewerDayFilter(const QString& day, int type)
+// Why the listing could not be read: each file that could not, named.
+QString failureOf(const LogSource& source)
 {
-    LogQuery filter;
-    filter.types = {type};
-    filter.since = dayStart(day);
-    filter.until = dayEnd(day);
-    return filter;
+    return source.problems().isEmpty() ? source.errorText() : source.problems().join(QLatin1Char('\n'));
 }
 
 // The folder and any missing folders above it, as mkdir -p makes them.
@@ -56,7 +50,8 @@ int runExport(const QStringList& arguments)
 {
     CommandLine line(QStringLiteral("export"),
                      QStringLiteral("把某一天某一类型的记录导出为文本文件，与查看器的“导出”写出完全相同的文件"
-                                    "（同名、同内容，包含 00:00:00 与 23:59:59 两端）；文件路径写到标准输出。"
+                                    "（同名、同内容，包含 00:00:00 与 23:59:59 两端，也包含这一天说明日志未能写入的记录，"
+                                    "即查看器列出的空缺）；文件路径写到标准输出。"
                                     "这一天没有这种记录时不写文件，在标准错误上说明，以状态 0 退出。"));
     line.addSources();
     line.addValue(QStringLiteral("day"), QStringLiteral("日期"),
@@ -86,25 +81,14 @@ int runExport(const QStringList& arguments)
     if (!source)
         return kExitUsage;
     // An export of several machines is made of all of them or not at all.
-    if (!source->open() || !source->problems().isEmpty()) {
-        printError(DayExport::queryFailedText(day, source->problems().join(QLatin1Char('\n'))));
+    LogQuery query = DayExport::dayListing(day, {type});
+    DayExport::Count count;
+    if (!source->open() || !source->problems().isEmpty() || !DayExport::fixAndCount(*source, query, count)
+        || !source->problems().isEmpty()) {
+        printError(DayExport::queryFailedText(day, failureOf(*source)));
         return kExitFailure;
     }
-    // Several machines in one file: each block names its machine after the time.
-    RecordLabels labels;
-    labels.host = source->namesMachines();
-    RecordList records;
-    const bool ok = source->read(viewerDayFilter(day, type), [&records, &labels](const LogRecord& record) {
-        QByteArray heading;
-        appendTextHeading(labels, record, heading);
-        records.append(qMakePair(QString::fromUtf8(heading), QString::fromUtf8(record.message)));
-        return true;
-    });
-    if (!ok || !source->problems().isEmpty()) {
-        printError(DayExport::queryFailedText(day, source->problems().join(QLatin1Char('\n'))));
-        return kExitFailure;
-    }
-    if (records.isEmpty()) {
+    if (count.blocks == 0) {
         line.notice(DayExport::noRecordsText(day));
         return kExitSuccess;
     }
@@ -113,7 +97,9 @@ int runExport(const QStringList& arguments)
     if (!makeFolder(folder))
         return kExitFailure;
     const QString path = DayExport::filePath(folder, day);
-    DayExport::Outcome outcome = DayExport::writeRecords(path, records);
+    DayExport::Outcome outcome = DayExport::writeListing(path, *source, query);
+    if (outcome.status == DayExport::Status::ReadFailed)
+        outcome.reason = failureOf(*source);
     if (outcome.status != DayExport::Status::Written) {
         outcome.reason = chineseSystemError(outcome.reason);
         printError(DayExport::outcomeText(outcome, path));

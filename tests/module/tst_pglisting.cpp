@@ -294,7 +294,8 @@ void tst_PgListing::listing_data()
     QTest::addColumn<QString>("start");
     QTest::addColumn<QString>("end");
     QTest::addColumn<QString>("grep");
-    QTest::addColumn<int>("flags");          // 1 ignoreCase, 2 newestFirst, 4 withGaps, 8 onlyGaps, 16 ids for all
+    QTest::addColumn<int>("flags");          // 1 ignoreCase, 2 newestFirst, 4 withGaps, 8 onlyGaps, 16 ids for all,
+                                             // 32 fixedStrings
     QTest::addColumn<QVector<qint64>>("upTo");   // per machine, by place
     QTest::addColumn<QVector<qint64>>("after");
     const QString from = kDay + QStringLiteral(" 00:00:00");
@@ -308,6 +309,8 @@ void tst_PgListing::listing_data()
     QTest::newRow("pattern") << QVector<int>{} << from << to << QStringLiteral("alarm") << 0 << none << none;
     QTest::newRow("pattern, ignoring case") << QVector<int>{0, 1, 2} << from << to << QStringLiteral("ALARM|kelvin") << 1 << none << none;
     QTest::newRow("pattern past U+FFFF") << QVector<int>{} << from << to << QStringLiteral("𝄞") << 0 << none << none;
+    QTest::newRow("plain text that is no valid expression") << QVector<int>{} << from << to << QStringLiteral("\\") << 32
+                                                            << none << none;
     QTest::newRow("newest first") << QVector<int>{1, 3} << from << to << QString() << 2 << none << none;
     QTest::newRow("with gaps, one type") << QVector<int>{2} << from << to << QString() << 4 << none << none;
     QTest::newRow("with gaps, a pattern, newest first") << QVector<int>{} << from << to << QStringLiteral("Spindle") << 6 << none << none;
@@ -339,6 +342,7 @@ void tst_PgListing::listing()
     query.newestFirst = flags & 2;
     query.withGaps = flags & 4;
     query.onlyGaps = flags & 8;
+    query.fixedStrings = flags & 32;
     const auto withIds = [&](LogQuery q, const QVector<qint64>& up, const QVector<qint64>& past) {
         q.upToId = flags & 16 ? up.value(0) : 0;
         q.afterId = flags & 16 ? past.value(0) : 0;

@@ -1,6 +1,8 @@
 // What ./Quarrow.ini remembers: the record type, read at start-up and
 // written only by the day query; the day and the range last queried; the
 // saved filters. Start-up, page switches and closing write nothing.
+// The machine's log: the log a start without a FILE shows, from the machine's
+// setting (QUARROW_LOG= in /etc/quarrow/quarrow.conf) and the working folder.
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMenu>
@@ -8,6 +10,8 @@
 #include <QStackedWidget>
 #include <QToolButton>
 #include <QtTest>
+
+#include "StartLog.h"
 
 #include "QuarrowTestSupport.h"
 #include "SavedFilters.h"
@@ -36,6 +40,8 @@ private slots:
     void lastDayAndRangeAreRestored();
     void savedFiltersRoundTrip_data();
     void savedFiltersRoundTrip();
+    void startShowsTheMachineLog_data();
+    void startShowsTheMachineLog();
 };
 
 void tst_QuarrowSettings::startUpReadsOnly_data()
@@ -235,6 +241,10 @@ void tst_QuarrowSettings::savedFiltersRoundTrip_data()
         << QList<SavedFilter>{SavedFilter{alarms.name, {2}, QStringLiteral("温度")}, two};
     QTest::newRow("one deleted") << QList<SavedFilter>{alarms, everything, two} << everything.name
                                  << QList<SavedFilter>{alarms, two};
+    const SavedFilter pattern{QStringLiteral("主轴或电机"), {2}, QStringLiteral("主轴|motor"), true};
+    const SavedFilter plain{QStringLiteral("括号"), {2}, QStringLiteral("主轴 温度"), false};
+    QTest::newRow("a regular expression stays one, plain text stays plain")
+        << QList<SavedFilter>{pattern, plain} << QString() << QList<SavedFilter>{pattern, plain};
 }
 
 // Saved from the window, kept in their own group beside comBoxIndex, read by
@@ -249,6 +259,7 @@ void tst_QuarrowSettings::savedFiltersRoundTrip()
     for (const SavedFilter& filter : saved) {
         v.window->findChildren<TypeChooser*>().first()->setTypes(filter.types);
         v.widget<QLineEdit>("filterEdit")->setText(filter.filter);
+        v.widget<QToolButton>("regexToggle")->setChecked(filter.regex);
         QVERIFY(!saveFilterAs(v, filter.name).isEmpty());
     }
     if (!deleted.isEmpty()) {
@@ -273,8 +284,98 @@ void tst_QuarrowSettings::savedFiltersRoundTrip()
         QVERIFY(v.queryEnded());
         QCOMPARE(v.window->findChildren<TypeChooser*>().first()->types(), filter.types);
         QCOMPARE(v.widget<QLineEdit>("filterEdit")->text(), filter.filter);
+        QCOMPARE(v.widget<QToolButton>("regexToggle")->isChecked(), filter.regex);
         QCOMPARE(v.pane()->recordCount(), 1);
     }
+}
+
+void tst_QuarrowSettings::startShowsTheMachineLog_data()
+{
+    QTest::addColumn<QByteArray>("setting"); // %LOG% stands for the machine's log; null: no file
+    QTest::addColumn<int>("mode");           // StartLog::Mode
+    QTest::addColumn<bool>("ownLog");        // a ./dbLog.db before the start
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("paneSays");   // a piece of the pane's text before a query
+    QTest::addColumn<bool>("ownLogAfter");   // ./dbLog.db after the start and a day query
+    QTest::addColumn<bool>("listed");        // the day query ran (and so stored its type)
+
+    const int normal = int(StartLog::Mode::Default);
+    const int menu = int(StartLog::Mode::MachineLog);
+    const int here = int(StartLog::Mode::Here);
+    const QString machineTitle = QStringLiteral("系统日志查询工具 - plc-7.db");
+    const QString defaultTitle = QStringLiteral("系统日志查询工具");
+    const QString notSet = QStringLiteral("QUARROW_LOG=日志文件的完整路径");
+    QTest::newRow("the setting names the log") << QByteArray("QUARROW_LOG=%LOG%\n") << normal << false << machineTitle
+                                               << QStringLiteral("plc-7.db") << false << true;
+    QTest::newRow("the setting wins over ./dbLog.db")
+        << QByteArray("# the machine\nQUARROW_LOG = \"%LOG%\"\n") << normal << true << machineTitle << QStringLiteral("plc-7.db")
+        << true << true;
+    QTest::newRow("menu start with the setting") << QByteArray("QUARROW_LOG=%LOG%\n") << menu << false << machineTitle
+                                                 << QStringLiteral("plc-7.db") << false << true;
+    QTest::newRow("the last assignment counts") << QByteArray("QUARROW_LOG=/nowhere/a.db\nQUARROW_LOG='%LOG%'\n") << menu
+                                                << false << machineTitle << QStringLiteral("plc-7.db") << false << true;
+    QTest::newRow("menu start without a setting") << QByteArray() << menu << false << defaultTitle << notSet << false << false;
+    QTest::newRow("menu start never reads the home folder's log")
+        << QByteArray() << menu << true << defaultTitle << notSet << true << false;
+    QTest::newRow("no setting, no ./dbLog.db: nothing is made") << QByteArray() << normal << false << defaultTitle
+                                                                << QStringLiteral("当前文件夹中也没有 dbLog.db") << false << false;
+    QTest::newRow("a commented or empty line is no setting")
+        << QByteArray("#QUARROW_LOG=%LOG%\nQUARROW_LOG=\n") << menu << false << defaultTitle << notSet << false << false;
+    QTest::newRow("a relative path is refused") << QByteArray("QUARROW_LOG=dbLog.db\n") << menu << false << defaultTitle
+                                                << QStringLiteral("QUARROW_LOG=dbLog.db 不是日志文件的完整路径") << false << false;
+    QTest::newRow("no setting: ./dbLog.db as before") << QByteArray() << normal << true << defaultTitle
+                                                      << QStringLiteral("dbLog.db") << true << true;
+    QTest::newRow("--here makes ./dbLog.db, setting or not") << QByteArray("QUARROW_LOG=%LOG%\n") << here << false
+                                                             << defaultTitle << QStringLiteral("dbLog.db") << true << true;
+}
+
+// Whatever is shown, only --here and an existing ./dbLog.db (the log service's)
+// ever see a file made in the working folder; the machine's log is read-only.
+void tst_QuarrowSettings::startShowsTheMachineLog()
+{
+    QFETCH(QByteArray, setting);
+    QFETCH(int, mode);
+    QFETCH(bool, ownLog);
+    QFETCH(QString, title);
+    QFETCH(QString, paneSays);
+    QFETCH(bool, ownLogAfter);
+    QFETCH(bool, listed);
+
+    TempWorkingDir dir;
+    QVERIFY(dir.isValid());
+    QTemporaryDir machine;
+    QVERIFY(machine.isValid());
+    const QString machineLog = machine.filePath(QStringLiteral("plc-7.db"));
+    QVERIFY(makeLog(machineLog, {{QStringLiteral("2024-05-01 09:00:00"), 3, QStringLiteral("主轴过热")}}));
+    const QByteArray machineBytes = fileBytes(machineLog);
+    const QString settingFile = machine.filePath(QStringLiteral("quarrow.conf"));
+    if (!setting.isNull()) {
+        QFile file(settingFile);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(setting.replace("%LOG%", machineLog.toUtf8()));
+    }
+    if (ownLog)
+        QVERIFY(makeLog(dir.filePath(QStringLiteral("dbLog.db")), {}));
+
+    {
+        Quarrow window(StartLog::choose({}, StartLog::Mode(mode), settingFile, dir.path()));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCOMPARE(window.windowTitle(), title);
+        auto* pane = window.findChild<ResultPane*>();
+        QVERIFY2(pane->placeholderText().contains(paneSays), qPrintable(pane->placeholderText()));
+        window.findChild<QComboBox*>(QStringLiteral("comboBox"))->setCurrentIndex(3);
+        window.findChild<QDateEdit*>(QStringLiteral("dateEdit"))->setDate(QDate(2024, 5, 1));
+        window.findChild<QAbstractButton*>(QStringLiteral("pushButton"))->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!pane->isBusy(), kQueryTimeoutMs);
+        if (listed && title.endsWith(QLatin1String("plc-7.db")))
+            QCOMPARE(pane->toPlainText(), QStringLiteral("2024-05-01 09:00:00:\n主轴过热"));
+        QVERIFY(window.close());
+    }
+    QCOMPARE(QFile::exists(dir.filePath(QStringLiteral("dbLog.db"))), ownLogAfter);
+    QCOMPARE(fileBytes(machineLog), machineBytes);
+    // With no log there is no query, so nothing to remember either.
+    QCOMPARE(QFile::exists(dir.filePath(QStringLiteral("Quarrow.ini"))), listed);
 }
 
 QTEST_MAIN(tst_QuarrowSettings)

@@ -234,6 +234,11 @@ qint64 PaneStrip::barTotal(int bar) const
     return total;
 }
 
+qint64 PaneStrip::barRecords(int bar) const
+{
+    return barTotal(bar) - barGaps(bar);
+}
+
 // Newest first, the records of the intervals after the bar come before it.
 int PaneStrip::firstRecordOfBar(int bar) const
 {
@@ -261,12 +266,35 @@ QString PaneStrip::barToolTip(int bar) const
         interval = dayText(from);
     else
         interval = QStringLiteral("%1 至 %2").arg(dayText(from), dayText(to.addSecs(-1)));
-    const QString count = m_counts.isEmpty() ? QStringLiteral("正在统计") : QStringLiteral("%1 条").arg(SystemLog::groupedCount(barTotal(bar)));
-    const qint64 gaps = barGaps(bar);
-    const QString gapNote = gaps > 0 ? QStringLiteral("（其中 %1 条说明此期间有日志未能写入）").arg(SystemLog::groupedCount(gaps))
-                                     : QString();
+    const QString count = m_counts.isEmpty() ? QStringLiteral("正在统计") : SystemLog::countText(barRecords(bar), barGaps(bar));
     const QString unlisted = isUnlisted(bar) ? QStringLiteral("\n查询已停止，这段时间的记录没有列出（按 F5 重新查询）") : QString();
-    return QStringLiteral("%1：%2%3%4").arg(interval, count, gapNote, unlisted);
+    return QStringLiteral("%1：%2%3").arg(interval, count, unlisted);
+}
+
+void PaneStrip::setFloods(const QVector<QPair<QDateTime, QDateTime>>& floods)
+{
+    m_floods = floods;
+    update();
+}
+
+// The flood's span of the period, as a band at the bottom of the bars.
+QRect PaneStrip::floodRect(int flood) const
+{
+    if (flood < 0 || flood >= m_floods.size() || m_bounds.size() < 2)
+        return QRect();
+    const QRect area = barsArea();
+    const double period = double(m_bounds.front().secsTo(m_bounds.back()));
+    if (period <= 0)
+        return QRect();
+    auto x = [&](const QDateTime& at) {
+        const double share = std::clamp(double(m_bounds.front().secsTo(at)) / period, 0.0, 1.0);
+        return area.left() + int(std::floor(share * area.width()));
+    };
+    const int left = x(m_floods[flood].first);
+    const int right = x(m_floods[flood].second);
+    if (right <= area.left() || left >= area.right())
+        return QRect();
+    return QRect(left, area.bottom() - 3, std::max(2, right - left), 4);
 }
 
 QRect PaneStrip::barsArea() const
@@ -295,7 +323,7 @@ QString PaneStrip::maximumText() const
 {
     qint64 most = 0;
     for (int bar = 0; bar < barCount(); ++bar)
-        most = std::max(most, barTotal(bar));
+        most = std::max(most, barRecords(bar));
     return QStringLiteral("最大 %1 条").arg(SystemLog::groupedCount(most));
 }
 
@@ -406,10 +434,10 @@ void PaneStrip::paintEvent(QPaintEvent* /*event*/)
     paintQuarterMarks(painter, text, {statusRect.adjusted(-kMargin, 0, kMargin, 0), maximumRect.adjusted(-kMargin, 0, kMargin, 0)});
     qint64 most = 1;
     for (int bar = 0; bar < barCount(); ++bar)
-        most = std::max(most, barTotal(bar));
+        most = std::max(most, barRecords(bar));
     for (int bar = 0; bar < barCount(); ++bar) {
-        const qint64 total = barTotal(bar);
-        if (total == 0)
+        const qint64 records = barRecords(bar);
+        if (records == 0 && barGaps(bar) == 0)
             continue;
         const QRect slot = barRect(bar);
         // A gap tints the bar's whole slot, so that it shows however few
@@ -419,12 +447,19 @@ void PaneStrip::paintEvent(QPaintEvent* /*event*/)
             tint.setAlpha(120);
             painter.fillRect(QRect(slot.left(), slot.top(), std::max(2, slot.width() - 1), slot.height()), tint);
         }
-        const int height = std::max(1, int(double(slot.height()) * double(total) / double(most)));
+        if (records == 0)
+            continue;
+        const int height = std::max(1, int(double(slot.height()) * double(records) / double(most)));
         const QRect drawn(slot.left(), slot.bottom() - height + 1, std::max(1, slot.width() - 1), height);
         // Records a stopped listing did not list: the bar only outlined, hatched.
         if (isUnlisted(bar))
             painter.fillRect(drawn, QBrush(palette().color(QPalette::Mid), Qt::BDiagPattern));
         else
             painter.fillRect(drawn, palette().highlight());
+    }
+    for (int flood = 0; flood < m_floods.size(); ++flood) {
+        const QRect band = floodRect(flood);
+        if (!band.isEmpty())
+            painter.fillRect(band, QColor(0xd6, 0x27, 0x28));
     }
 }

@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
+#include <QPair>
 #include <QVector>
 #include <QWidget>
 
@@ -41,6 +42,11 @@ public:
     // A live listing's new records (and drop records) added to the counts.
     void addCounts(const QVector<qint64>& counts);
     void addGapCounts(const QVector<qint64>& counts);
+    // Alarm floods within the period (start, end), marked as a red band
+    // under the bars they span; empty: none.
+    void setFloods(const QVector<QPair<QDateTime, QDateTime>>& floods);
+    int floodCount() const { return m_floods.size(); }
+    QRect floodRect(int flood) const;
     // Forgets every count (the period stays), before a query lists it again.
     void resetCounts();
     qint64 barGaps(int bar) const;
@@ -60,7 +66,11 @@ public:
 
     // The bars as drawn at the current width.
     int barCount() const;
+    // What the bar's interval lists: records and drop records together
+    // (barTotal), the drop records (barGaps) and the records alone; a bar
+    // is drawn and labelled by its records, its slot tinted by its gaps.
     qint64 barTotal(int bar) const;
+    qint64 barRecords(int bar) const;
     QString barToolTip(int bar) const;
     int firstRecordOfBar(int bar) const;
     QRect barRect(int bar) const;
@@ -100,4 +110,5 @@ private:
     QVector<qint64> m_gapsAdded;
     QString m_status;
     qint64 m_listedLimit = -1;
+    QVector<QPair<QDateTime, QDateTime>> m_floods;
 };

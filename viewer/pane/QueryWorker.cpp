@@ -226,6 +226,8 @@ private:
 QueryWorker::QueryWorker(QObject* parent)
     : QObject(parent)
 {
+    // Copies that viewers killed earlier left behind go now, off the GUI thread.
+    threads().run([] { SystemLog::CommittedCopy::removeAbandoned(); });
 }
 
 // The threads are joined while m_threads still points at them: a listing job
@@ -302,6 +304,18 @@ void QueryWorker::list(const LogSources& sources, const LogQuery& query, const Q
     threads().run([this, ticket, sources, query, bounds, live] { listJob(ticket, sources, query, bounds, live); });
 }
 
+QueryWorker::CopyPtr QueryWorker::copyOf(const QString& path, QString& error)
+{
+    std::lock_guard<std::mutex> making(m_copyMutex);
+    if (m_heldCopy && m_heldCopy->isCurrent(path))
+        return m_heldCopy;
+    // The worker lets the copy of another file (or of this one before it
+    // changed) go before it makes one.
+    m_heldCopy.reset();
+    m_heldCopy = SystemLog::CommittedCopy::make(path, error);
+    return m_heldCopy;
+}
+
 void QueryWorker::check(const LogSources& sources)
 {
     cancelListing();
@@ -317,7 +331,7 @@ void QueryWorker::check(const LogSources& sources)
             if (!reader->open()) {
                 error = reader->errorText();
                 if (sources.isOneFile() && reader->failureKind() == SystemLog::FailureKind::InterruptedWrite
-                    && SystemLog::CommittedCopy::make(sources.locations.first(), error)) {
+                    && copyOf(sources.locations.first(), error)) {
                     error.clear();
                     note = SystemLog::CommittedCopy::noteText();
                 }
@@ -344,7 +358,7 @@ void QueryWorker::cancelListing()
 }
 
 void QueryWorker::listJob(const TicketPtr& ticket, const LogSources& sources, LogQuery query, const QStringList& bounds,
-                          bool live, const std::shared_ptr<SystemLog::CommittedCopy>& copy)
+                          bool live, const CopyPtr& copy)
 {
     auto end = [this, ticket](const QString& error) {
         deliver(ticket, [this, error] {
@@ -361,7 +375,7 @@ void QueryWorker::listJob(const TicketPtr& ticket, const LogSources& sources, Lo
     const bool opened = reader->open();
     if (!opened && !copy && sources.isOneFile() && reader->failureKind() == SystemLog::FailureKind::InterruptedWrite) {
         QString error;
-        const std::shared_ptr<SystemLog::CommittedCopy> copy = SystemLog::CommittedCopy::make(sources.locations.first(), error);
+        const CopyPtr copy = copyOf(sources.locations.first(), error);
         if (!copy)
             return end(error);
         deliver(ticket, [this, copy] { emit copyTaken(copy); });

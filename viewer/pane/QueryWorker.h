@@ -34,9 +34,12 @@
 // signal is emitted there.
 //
 // Interrupted writes. A file whose last write was cut off cannot be read
-// read-only; the listing then makes a CommittedCopy and hands it to the
-// pane (copyTaken), and every read of that answer goes to the copy. The
-// file itself is only ever read.
+// read-only; the check or the listing then makes a CommittedCopy and hands
+// it to the pane (copyTaken), and every read of that answer goes to the
+// copy. The worker keeps the last copy it made and uses it again, instead of
+// copying anew, for as long as the file and its journal are unchanged (the
+// check on opening a file and the queries that follow share one). The file
+// itself is only ever read.
 //
 // Live. A listing whose period reaches the present goes on, in its job,
 // after it has ended: it follows its machines with the source's tail (which
@@ -154,8 +157,13 @@ private:
     class BlockFetcher;
     using TicketPtr = std::shared_ptr<Ticket>;
 
+    using CopyPtr = std::shared_ptr<SystemLog::CommittedCopy>;
     void listJob(const TicketPtr& ticket, const LogSources& sources, SystemLog::LogQuery query, const QStringList& bounds,
-                 bool live, const std::shared_ptr<SystemLog::CommittedCopy>& copy = nullptr);
+                 bool live, const CopyPtr& copy = nullptr);
+    // The held copy when it is one of `path` as the file is now, else a new
+    // one, held from then on; null with the reason. One job at a time makes
+    // a copy, so a query that comes while the check copies waits for that copy.
+    CopyPtr copyOf(const QString& path, QString& error);
     // The keys in batches to the GUI; `alsoSee` sees each key as it is read.
     bool readInBatches(const TicketPtr& ticket, SystemLog::LogSource& reader, const SystemLog::LogQuery& query,
                        const std::function<void(const SystemLog::ListedKey&)>& alsoSee = {});
@@ -173,6 +181,8 @@ private:
     Threads& threads();
 
     std::unique_ptr<Threads> m_threads;
+    std::mutex m_copyMutex;  // held while a copy is looked up or made
+    CopyPtr m_heldCopy;      // the last copy made; guarded by m_copyMutex
     TicketPtr m_listTicket;
     bool m_listing = false;
     bool m_checking = false;

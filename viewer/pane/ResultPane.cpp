@@ -184,6 +184,7 @@ void ResultPane::setContent(std::unique_ptr<PaneRecords> records, int pixelSize,
     m_placeholder.clear();
     m_records = std::move(records);
     m_stored = nullptr;
+    m_gapsListed = 0;
     m_pendingTopRecord = -1;
     m_wheelRemainder = 0;
     m_anchor = m_caret = TextPos();

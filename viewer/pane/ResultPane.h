@@ -182,6 +182,7 @@ public slots:
 signals:
     void queryEnded();
     // What the listing has come to: "正在查询…已列出 N 条", "共 N 条",
+    // "共 57 条 · 2 处空缺" (records and drop records apart),
     // "查询失败", "查询已取消…"; shown on the strip and by the window.
     void listingStatusChanged(const QString& status);
     void checkEnded(const QString& error);
@@ -245,6 +246,7 @@ private:
                         const std::vector<qint16>& machines);
     void endListing(const QString& error);
     void showListingStatus();
+    QString listedCountText() const;
     void setListingStatus(const QString& text);
     void endCheck(const QString& error, const QString& note);
     void endFind(const PaneSearch::Match& match, const QString& error);
@@ -317,6 +319,7 @@ private:
     QString m_findText; // marked wherever it is in view while the find bar is open
     // The listing follows the log (its period reaches the present).
     bool m_live = false;
+    qint64 m_gapsListed = 0; // drop records among the listed keys
     qint64 m_waiting = 0; // new records of a live listing newest first
     std::unique_ptr<StoredRecords> m_parked; // a live listing's empty answer, behind the not-found notice
     LogSources m_liveSources;

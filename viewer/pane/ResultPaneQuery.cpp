@@ -20,6 +20,8 @@
 #include "RecordDetail.h"
 #include "StoredRecords.h"
 
+#include <algorithm>
+
 namespace {
 
 const QString kTimeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
@@ -113,6 +115,7 @@ void ResultPane::takeListedKeys(const std::vector<qint64>& ids, const std::vecto
     // Follow mode: a live view at its newest record stays there.
     const bool following = m_live && !isListing() && !before(m_top, lastTop());
     m_stored->keys().append(ids.data(), lengths.data(), kinds.data(), machines.data(), int(ids.size()));
+    m_gapsListed += std::count_if(kinds.begin(), kinds.end(), RecordKeys::isGapKind);
     m_segments.extend();
     m_lastTopKnown = false;
     if (wasEmpty)
@@ -159,8 +162,8 @@ void ResultPane::fixMachines(const QStringList& machines, const QStringList& pro
 
 void ResultPane::showListingStatus()
 {
-    QString status = isListing() ? QStringLiteral("正在查询…已列出 %1 条").arg(SystemLog::groupedCount(recordCount()))
-                                 : QStringLiteral("共 %1 条").arg(SystemLog::groupedCount(m_stored ? recordCount() : 0));
+    QString status = isListing() ? QStringLiteral("正在查询…已列出 %1").arg(listedCountText())
+                                 : QStringLiteral("共 %1").arg(m_stored ? listedCountText() : SystemLog::countText(0, 0));
     if (m_stored && m_stored->readsACopy())
         status += QStringLiteral(" · ") + SystemLog::CommittedCopy::noteText();
     if (isLive())
@@ -170,6 +173,13 @@ void ResultPane::showListingStatus()
     for (const QString& problem : m_problems)
         status += QStringLiteral(" · ") + problem;
     setListingStatus(status);
+}
+
+// The records listed and the drop records among them, counted apart.
+QString ResultPane::listedCountText() const
+{
+    const qint64 gaps = m_stored ? m_gapsListed : 0;
+    return SystemLog::countText(recordCount() - gaps, gaps);
 }
 
 void ResultPane::checkLogFile(const LogSources& sources)
@@ -234,7 +244,7 @@ void ResultPane::cancelBusyWork()
             setListingStatus(QStringLiteral("查询已取消"));
         }
         else
-            setListingStatus(QStringLiteral("查询已取消，已列出 %1 条").arg(SystemLog::groupedCount(recordCount())));
+            setListingStatus(QStringLiteral("查询已取消，已列出 %1").arg(listedCountText()));
         m_strip->setListedLimit(recordCount());
         updateBusyState();
         lookForPendingRecord();

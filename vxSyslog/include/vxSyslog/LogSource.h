@@ -59,6 +59,13 @@ public:
     // URL with a password, a URL beside a file, a NAME given twice).
     static std::unique_ptr<LogSource> create(const QStringList& locations, const QStringList& hosts, QString& error);
     static bool isDatabaseUrl(const QString& location);
+    // A location as a message or a window may show it: without any password
+    // it holds (a URL's "user:secret@", a password=… parameter or keyword,
+    // whatever the spelling). The one place that decides what a password is.
+    static QString shownLocation(const QString& location);
+    // True, with the reason (which does not repeat it), for a location that
+    // holds a password; create() refuses those.
+    static bool refusesPassword(const QString& location, QString& error);
 
     virtual ~LogSource();
 

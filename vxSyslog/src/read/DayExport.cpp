@@ -9,6 +9,9 @@
 #include <memory>
 
 #include <vxSyslog/RecordBlock.h>
+#include <vxSyslog/ListingBlock.h>
+#include <vxSyslog/LogSource.h>
+#include <vxSyslog/LogQuery.h>
 #include <vxSyslog/LogReader.h>
 
 #include "read/FileWriting.h"
@@ -45,6 +48,9 @@ public:
     bool add(const QString& block)
     {
         m_chunk += m_encoder->fromUnicode(block);
+        if (!block.endsWith(QLatin1Char('\n')))
+            m_chunk += m_encoder->fromUnicode(QStringLiteral("\n"));
+        ++m_blocks;
         if (m_chunk.size() < kChunk)
             return true;
         return flush();
@@ -57,11 +63,14 @@ public:
         return written;
     }
 
+    qint64 blocks() const { return m_blocks; }
+
 private:
     static constexpr int kChunk = 64 * 1024;
     QFileDevice& m_file;
     const std::unique_ptr<QTextEncoder> m_encoder;
     QByteArray m_chunk;
+    qint64 m_blocks = 0;
 };
 
 // Fills an open file with the export's blocks; returns Written or the failure.
@@ -76,7 +85,7 @@ Filler fillWithRecords(const RecordList& records)
                 return {Status::WriteFailed, reasonOf(file)};
         if (!writer.flush())
             return {Status::WriteFailed, reasonOf(file)};
-        return {Status::Written, QString()};
+        return {Status::Written, QString(), writer.blocks()};
     };
 }
 
@@ -105,7 +114,7 @@ Filler fillFromBlocks(const BlockReader& readBlocks, const Progress& progress)
             return {Status::ReadFailed, reason};
         if (!writer.flush())
             return {Status::WriteFailed, reasonOf(file)};
-        return {Status::Written, QString()};
+        return {Status::Written, QString(), writer.blocks()};
     };
 }
 
@@ -167,11 +176,42 @@ Outcome writeBlocks(const QString& path, const BlockReader& readBlocks, const Pr
     return writeFile(path, fillFromBlocks(readBlocks, progress));
 }
 
-QString outcomeText(const Outcome& outcome, const QString& path)
+LogQuery dayListing(const QString& day, const QVector<int>& types)
+{
+    LogQuery query;
+    query.types = types;
+    query.since = dayStart(day);
+    query.until = dayEnd(day);
+    query.withGaps = true;
+    return query;
+}
+
+bool fixAndCount(LogSource& reader, LogQuery& query, Count& count)
+{
+    if (!reader.newestIds(query.upToIds))
+        return false;
+    LogQuery gaps = query;
+    gaps.onlyGaps = true;
+    return reader.countListed(query, count.blocks) && reader.countListed(gaps, count.gaps);
+}
+
+Outcome writeListing(const QString& path, LogSource& reader, const LogQuery& query, const Progress& progress)
+{
+    return writeBlocks(
+        path,
+        [&](const BlockSink& sink, QString& reason) {
+            const bool read = reader.readBlocks(query, sink);
+            reason = read ? QString() : reader.errorText();
+            return read;
+        },
+        progress);
+}
+
+QString outcomeText(const Outcome& outcome, const QString& path, qint64 gaps)
 {
     switch (outcome.status) {
     case Status::Written:
-        return QStringLiteral("数据导出完成，路径如下：\n%1").arg(path);
+        return QStringLiteral("数据导出完成，路径如下：\n%1\n共导出 %2").arg(path, countText(outcome.blocks - gaps, gaps));
     case Status::OpenFailed:
         return QStringLiteral("无法创建导出文件，路径如下：\n%1\n原因：%2").arg(path, outcome.reason);
     case Status::Cancelled:

@@ -333,7 +333,7 @@ bool LogReader::Cursor::failed() const
 
 std::unique_ptr<LogReader::Cursor> RecordReading::cursor(const LogQuery& filter)
 {
-    if (!connection.installGrep(filter.grep, filter.ignoreCase))
+    if (!connection.installGrep(filter))
         return nullptr;
     if (!db()) {
         notOpen();
@@ -356,7 +356,7 @@ std::unique_ptr<LogReader::Cursor> RecordReading::cursor(const LogQuery& filter)
 
 bool RecordReading::read(const LogQuery& filter, const RecordSink& sink)
 {
-    if (!connection.installGrep(filter.grep, filter.ignoreCase))
+    if (!connection.installGrep(filter))
         return false;
     RecordCondition condition = conditionOf(filter, Use::Everything);
     const bool windowed = filter.last > 0;
@@ -408,7 +408,7 @@ bool RecordReading::fetch(const qint64* ids, int count, const FetchSink& sink)
 bool RecordReading::count(const LogQuery& filter, qint64& result)
 {
     result = 0;
-    if (!connection.installGrep(filter.grep, filter.ignoreCase))
+    if (!connection.installGrep(filter))
         return false;
     const RecordCondition condition = conditionOf(filter, Use::Everything);
     return run(QStringLiteral("SELECT count(*) FROM SystemInfo") + condition.sql(), condition, [&](SqliteStatement& row) {

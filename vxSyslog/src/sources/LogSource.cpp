@@ -1,6 +1,7 @@
 #include <vxSyslog/LogSource.h>
 
 #include "sources/FileSource.h"
+#include "sources/LocationSecrets.h"
 #include "sources/Locations.h"
 #include "sources/PgSource.h"
 
@@ -13,6 +14,19 @@ SourceTail::~SourceTail() = default;
 bool LogSource::isDatabaseUrl(const QString& location)
 {
     return Locations::isDatabaseUrl(location);
+}
+
+QString LogSource::shownLocation(const QString& location)
+{
+    return Locations::withoutPassword(location);
+}
+
+bool LogSource::refusesPassword(const QString& location, QString& error)
+{
+    if (!Locations::holdsPassword(location))
+        return false;
+    error = Locations::passwordRefusedText();
+    return true;
 }
 
 std::unique_ptr<LogSource> LogSource::create(const QStringList& locations, const QStringList& hosts, QString& error)

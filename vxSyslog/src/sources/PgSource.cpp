@@ -9,7 +9,9 @@
 #include <vxSyslog/RecordFormat.h>
 #include <vxSyslog/RecordTypes.h>
 
+#include "format/Utf8.h"
 #include "read/MessageMatcher.h"
+#include "sources/LocationSecrets.h"
 #include "sources/PgConnection.h"
 
 namespace SystemLog {
@@ -27,19 +29,6 @@ void recordOf(const std::vector<QByteArray>& values, const std::vector<bool>& is
     record.type = isNull[3] ? 0 : values[3].toInt();
     record.typeText.clear();
     record.message = values[4];
-}
-
-// The UTF-16 length of UTF-8 text as the server hands it over (always well
-// formed): one unit per character, two for one past U+FFFF.
-int utf16Length(const QByteArray& utf8)
-{
-    int units = 0;
-    for (char c : utf8) {
-        const auto byte = static_cast<unsigned char>(c);
-        units += (byte & 0xc0) != 0x80 ? 1 : 0;
-        units += byte >= 0xf0 ? 1 : 0;
-    }
-    return units;
 }
 
 } // namespace
@@ -70,10 +59,15 @@ PgSource::~PgSource() = default;
 
 bool PgSource::acceptsUrl(const QString& url, QString& error)
 {
+    // Before libpq, whose own complaints may quote any part of the address.
+    if (Locations::holdsPassword(url)) {
+        error = Locations::passwordRefusedText();
+        return false;
+    }
     char* parseError = nullptr;
     PQconninfoOption* options = PQconninfoParse(url.toUtf8().constData(), &parseError);
     if (!options) {
-        error = QStringLiteral("无法识别的数据库地址“%1”：%2").arg(url, QString::fromUtf8(parseError).trimmed());
+        error = QStringLiteral("无法识别的数据库地址“%1”：%2").arg(Locations::withoutPassword(url), QString::fromUtf8(parseError).trimmed());
         PQfreemem(parseError);
         return false;
     }
@@ -84,7 +78,7 @@ bool PgSource::acceptsUrl(const QString& url, QString& error)
     }
     PQconninfoFree(options);
     if (hasPassword) {
-        error = QStringLiteral("数据库地址中不能写密码（命令行对本机其他用户可见）：把密码写入 ~/.pgpass 或环境变量 PGPASSWORD");
+        error = Locations::passwordRefusedText();
         return false;
     }
     return true;
@@ -230,10 +224,9 @@ bool PgSource::prepareMatcher(const LogQuery& query)
         m_matcher.reset();
         return true;
     }
-    if (!m_matcher || m_matcher->pattern() != query.grep || m_matcher->ignoresCase() != query.ignoreCase)
-        m_matcher = std::make_unique<MessageMatcher>(query.grep, query.ignoreCase);
-    return m_matcher->isValid()
-           || fail(FailureKind::Other, QStringLiteral("无效的正则表达式：%1").arg(m_matcher->errorString()));
+    if (!m_matcher || !m_matcher->isFor(query))
+        m_matcher = std::make_unique<MessageMatcher>(query);
+    return m_matcher->isValid() || fail(FailureKind::InvalidPattern, m_matcher->errorString());
 }
 
 // ---- Whole records
@@ -285,9 +278,9 @@ bool PgSource::read(const LogQuery& filter, const RecordSink& sink)
 {
     std::unique_ptr<MessageMatcher> matcher;
     if (!filter.grep.isEmpty()) {
-        matcher = std::make_unique<MessageMatcher>(filter.grep, filter.ignoreCase);
+        matcher = std::make_unique<MessageMatcher>(filter);
         if (!matcher->isValid())
-            return failWithProblem(FailureKind::Other, QStringLiteral("无效的正则表达式：%1").arg(matcher->errorString()));
+            return failWithProblem(FailureKind::InvalidPattern, matcher->errorString());
         if (filter.last > 0 && !filter.newestFirst)
             return readLastWithGrep(filter, sink);
     }
@@ -336,7 +329,7 @@ bool PgSource::readLastWithGrep(const LogQuery& filter, const RecordSink& sink)
     fromStart.last = 0;
     if (seen < filter.last)
         return read(fromStart, sink);
-    MessageMatcher matcher(filter.grep, filter.ignoreCase);
+    MessageMatcher matcher(filter);
     PgStatement query;
     query.sql = QByteArray("SELECT ") + kColumns + " FROM fleet_log";
     where(fromStart, query);
@@ -438,7 +431,7 @@ bool PgSource::readAfter(const LogQuery& filter, Positions& after, int limit, co
         return true;
     std::unique_ptr<MessageMatcher> matcher;
     if (!filter.grep.isEmpty())
-        matcher = std::make_unique<MessageMatcher>(filter.grep, filter.ignoreCase);
+        matcher = std::make_unique<MessageMatcher>(filter);
     LogQuery bounds = filter;
     bounds.afterId = bounds.upToId = 0;
     PgStatement query;
@@ -577,8 +570,9 @@ bool PgSource::readRows(const LogQuery& query, const std::function<bool(const Ro
 
 QString PgSource::blockOf(const LogQuery& query, const Row& row, bool gapsMarked) const
 {
-    return listingBlock(QString::fromUtf8(row.datetime), query.namesTypes(), query.namesTypes() ? row.typeName() : QString(),
-                        QString::fromUtf8(row.message), gapsMarked && row.isGap(),
+    return listingBlock(decodeUtf8(row.datetime.constData(), row.datetime.size()), query.namesTypes(),
+                        query.namesTypes() ? row.typeName() : QString(),
+                        decodeUtf8(row.message.constData(), row.message.size()), gapsMarked && row.isGap(),
                         namesMachines() ? m_machines.value(row.place) : QString());
 }
 
@@ -603,8 +597,12 @@ bool PgSource::readKeys(const LogQuery& query, const KeySink& sink)
         const int names = !query.namesTypes() ? 0
                           : key.type != ListedKey::kOtherType ? typeLengths.at(key.type)
                                                               : row.typeName().size() + 3;
-        const int message = key.gap ? gapText(QString::fromUtf8(row.message)).size() : utf16Length(row.message);
-        key.blockLength = utf16Length(row.datetime) + machineLengths.value(row.place) + names + 2 + message;
+        // Counted as the block's text is decoded: a database of encoding
+        // SQL_ASCII hands over whatever bytes were stored.
+        const int message = key.gap ? gapText(decodeUtf8(row.message.constData(), row.message.size())).size()
+                                    : utf16LengthOfUtf8(row.message.constData(), row.message.size());
+        key.blockLength = utf16LengthOfUtf8(row.datetime.constData(), row.datetime.size())
+                          + machineLengths.value(row.place) + names + 2 + message;
         return sink(key);
     });
 }

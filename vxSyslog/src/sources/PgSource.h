@@ -87,6 +87,16 @@ public:
 
     void interrupt() override;
 
+    // For figures counted in the database (report/PgReport): the filter's
+    // WHERE clause (types, time bounds, ids, the hosts asked for; not the
+    // pattern), and a statement's rows as they stream.
+    void whereOf(const LogQuery& filter, PgStatement& query) const { where(filter, query); }
+    bool rows(const PgStatement& query,
+              const std::function<bool(const std::vector<QByteArray>&, const std::vector<bool>&)>& row)
+    {
+        return stream(query, row);
+    }
+
 private:
     using Values = std::vector<QByteArray>;
     using Nulls = std::vector<bool>;
