@@ -4,15 +4,18 @@
 #include <QWidget>
 
 class QCheckBox;
-class QLabel;
 class QLineEdit;
+class QMenu;
 class QToolButton;
+class ListingLine;
 
 // The row between the window's pages and the result pane: a line saying
 // what the pane lists, the filter field with its ".*" switch (plain text,
-// or a regular expression), and 最新在前 (newest first). The window decides
-// what a change does (listingChanged()); the order is remembered in the
-// settings file given.
+// or a regular expression) and its saved filters (筛选方案), 最新在前
+// (newest first) and 更多 (the window's actions on the listing: go to a
+// time, a record's detail, CSV, print, PDF). The window decides what a
+// change does (listingChanged()) and fills the two menus; the order is
+// remembered in the settings file given.
 //
 // The filter finds what the operator typed: plain text unless ".*" is on.
 // An expression that is not valid is said at the field as it is typed, and
@@ -25,9 +28,9 @@ public:
     ListingBar(const QString& settingsFile, QWidget* parent = nullptr);
 
     QString filter() const;
-    // Puts a regular expression into the filter field (a listing asked for
-    // elsewhere), with .* pressed.
-    void setRegexFilter(const QString& pattern);
+    // Puts a filter into the field (a saved one, or a listing asked for
+    // elsewhere), as plain text or a regular expression.
+    void setFilter(const QString& text, bool regex);
     // Whether filter() is a regular expression rather than plain text.
     bool filterIsRegex() const;
     // Why the filter cannot be used (an invalid regular expression); empty
@@ -38,13 +41,18 @@ public:
     bool filterIsUsable();
     bool newestFirst() const;
     void focusFilter();
+    QMenu* savedFiltersMenu() const;
+    QMenu* actionsMenu() const;
 
     // "报警记录 · 2026-12-09 · 筛选“主轴” · 共 1,234 条": the file only when it
     // is not the working folder's ./dbLog.db, the filter only when set (a
-    // regular expression as 正则“…”).
+    // regular expression as 正则“…”). Where the row is too narrow, the start
+    // is cut ("…"), never the count.
     void showLine(const QString& file, const QString& types, const QString& period, const QString& filter,
                   bool filterIsRegex, const QString& status);
     void showFile(const QString& file);
+    // After the status: where the last jump landed; empty: none.
+    void showNote(const QString& note);
     QString line() const;
 
 signals:
@@ -52,13 +60,19 @@ signals:
     void listingChanged();
 
 private:
+    void showText();
     void checkFilter();
     void showFilterProblem();
     void askForListing();
 
-    QLabel* m_line;
+    ListingLine* m_line;
     QLineEdit* m_filter;
     QToolButton* m_regex;
+    QToolButton* m_saved;
     QCheckBox* m_newestFirst;
+    QToolButton* m_more;
+    QString m_what;
+    QString m_status;
+    QString m_note;
     QString m_problem;
 };

@@ -63,7 +63,7 @@ void setRow(QTableWidget* table, int row, const QStringList& cells, bool outside
 }
 
 // A message on one line, as the tables show it.
-QString oneLine(const QByteArray& message)
+QString reportTextLine(const QByteArray& message)
 {
     QString text = QString::fromUtf8(message);
     while (text.endsWith(QLatin1Char('\n')))
@@ -303,12 +303,12 @@ void ReportPage::fillTables()
     m_top->setRowCount(m_report.top.size());
     for (int row = 0; row < m_report.top.size(); ++row) {
         const AlarmReport::Text& text = m_report.top[row];
-        setRow(m_top, row, {SystemLog::groupedCount(text.count), percent(text.share), oneLine(text.example)});
+        setRow(m_top, row, {SystemLog::groupedCount(text.count), percent(text.share), reportTextLine(text.example)});
     }
     m_chattering->setRowCount(m_report.chattering.size());
     for (int row = 0; row < m_report.chattering.size(); ++row) {
         const AlarmReport::Text& text = m_report.chattering[row];
-        setRow(m_chattering, row, {SystemLog::groupedCount(text.bursts), SystemLog::groupedCount(text.count), oneLine(text.example)});
+        setRow(m_chattering, row, {SystemLog::groupedCount(text.bursts), SystemLog::groupedCount(text.count), reportTextLine(text.example)});
     }
     m_floods->setRowCount(m_report.floods.size());
     for (int row = 0; row < m_report.floods.size(); ++row) {

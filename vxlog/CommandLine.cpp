@@ -137,7 +137,8 @@ void CommandLine::addSingleType(const QString& description)
 void CommandLine::addDay()
 {
     addOption(QCommandLineOption(QStringLiteral("day"),
-                           QStringLiteral("某一天（yyyy-MM-dd）的全部记录，00:00:00 与 23:59:59 两端都包含。"),
+                           QStringLiteral("某一天（yyyy-MM-dd，或 today、yesterday、tomorrow）的全部记录，"
+                                          "00:00:00 与 23:59:59 两端都包含。"),
                            QStringLiteral("日期")));
 }
 
@@ -382,9 +383,10 @@ bool CommandLine::parseTimeSpan(LogQuery& filter) const
         return false;
     }
     if (hasDay) {
-        const QString day = dayArgument(m_parser.value(QStringLiteral("day")));
+        const QString day = dayArgument(m_parser.value(QStringLiteral("day")), QDateTime::currentDateTime(), utc());
         if (day.isNull()) {
-            usageError(QStringLiteral("--day 需要 yyyy-MM-dd 形式的日期，而不是“%1”").arg(m_parser.value(QStringLiteral("day"))));
+            usageError(QStringLiteral("--day 需要 yyyy-MM-dd 形式的日期（或 today、yesterday、tomorrow），而不是“%1”")
+                           .arg(m_parser.value(QStringLiteral("day"))));
             return false;
         }
         filter.since = dayBound(day, false, utc());

@@ -1,5 +1,6 @@
 #include "Commands.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 
@@ -53,7 +54,8 @@ int runExport(const QStringList& arguments)
                                     "即查看器列出的空缺）；文件路径写到标准输出。"
                                     "这一天没有这种记录时不写文件，在标准错误上说明，以状态 0 退出。"));
     line.addSources();
-    line.addValue(QStringLiteral("day"), QStringLiteral("日期"), QStringLiteral("要导出的日期（yyyy-MM-dd），必填。"));
+    line.addValue(QStringLiteral("day"), QStringLiteral("日期"),
+                  QStringLiteral("要导出的日期（yyyy-MM-dd，或 today、yesterday），必填。"));
     line.addSingleType(QStringLiteral("要导出的记录类型（一种，代码或名称），必填。"));
     line.addValue(QStringLiteral("dir"), QStringLiteral("文件夹"),
                   QStringLiteral("导出文件所在的文件夹，必填；不存在时会被创建（连同上层文件夹）。"));
@@ -65,9 +67,10 @@ int runExport(const QStringList& arguments)
         if (!line.isSet(QLatin1String(required)))
             return line.usageError(QStringLiteral("缺少 --%1").arg(QLatin1String(required)));
     }
-    const QString day = dayArgument(line.value(QStringLiteral("day")));
+    const QString day = dayArgument(line.value(QStringLiteral("day")), QDateTime::currentDateTime());
     if (day.isNull())
-        return line.usageError(QStringLiteral("--day 需要 yyyy-MM-dd 形式的日期，而不是“%1”").arg(line.value(QStringLiteral("day"))));
+        return line.usageError(QStringLiteral("--day 需要 yyyy-MM-dd 形式的日期（或 today、yesterday），而不是“%1”")
+                                   .arg(line.value(QStringLiteral("day"))));
     int type = 0;
     if (!line.singleType(type))
         return kExitUsage;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 
+#include <vxSyslog/ListingBlock.h>
 #include <vxSyslog/LogSource.h>
 #include <vxSyslog/LogReader.h>
 
@@ -217,6 +218,25 @@ void tst_ListingSource::mergedListingIsEachFileInTimeOrder()
     QVERIFY(source->fetch(query, machineOf.data(), ids.data(), int(ids.size()),
                           [&](int index, const QString& block) { fetched[index] = block; }));
     QCOMPARE(QStringList(fetched.toList()), blocks);
+    // Whole, each naming its machine, with one id no longer stored left out.
+    machineOf.push_back(0);
+    ids.push_back(999);
+    QVector<SystemLog::LogRecord> records(int(ids.size()));
+    QVERIFY(source->fetchRecords(machineOf.data(), ids.data(), int(ids.size()), [&](int index, const SystemLog::LogRecord& r) {
+        records[index] = r;
+        records[index].datetime = QByteArray(r.datetime.constData(), r.datetime.size());
+        records[index].message = QByteArray(r.message.constData(), r.message.size());
+        records[index].host = QByteArray(r.host.constData(), r.host.size());
+    }));
+    QCOMPARE(records.last().id, 0);
+    for (int i = 0; i < listed.size(); ++i) {
+        QCOMPARE(records[i].id, listed[i].id);
+        QCOMPARE(QString::fromUtf8(records[i].host), machines[listed[i].machine]);
+        QCOMPARE(records[i].datetime, expected[i].datetime);
+        QCOMPARE(records[i].type, listed[i].type < 0 ? records[i].type : listed[i].type);
+        const QByteArray message = records[i].message;
+        QVERIFY(listed[i].block.endsWith(listed[i].gap ? SystemLog::gapText(QString::fromUtf8(message)) : QString::fromUtf8(message)));
+    }
     qint64 counted = 0;
     QVERIFY(source->countListed(query, counted));
     QCOMPARE(counted, qint64(listed.size()));

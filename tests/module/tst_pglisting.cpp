@@ -164,6 +164,30 @@ void compare(const Answer& actual, const Answer& expected)
     QCOMPARE(actual.fetched, expected.fetched);
 }
 
+// The listed records read whole ("index: host id time type message",
+// sorted), and one not stored.
+QStringList wholeRecords(LogSource& source, const Answer& listed)
+{
+    QVector<int> machines = listed.machines;
+    QVector<qint64> ids = listed.ids;
+    machines << 1;
+    ids << kNotStored;
+    QStringList records;
+    const bool read = source.fetchRecords(machines.constData(), ids.constData(), ids.size(), [&](int index, const SystemLog::LogRecord& r) {
+        records << QStringLiteral("%1: %2 %3 %4 %5 %6")
+                       .arg(index)
+                       .arg(QString::fromUtf8(r.host))
+                       .arg(r.id)
+                       .arg(QString::fromUtf8(r.datetime))
+                       .arg(r.storedType == SystemLog::LogRecord::StoredType::Null ? QStringLiteral("NULL") : QString::number(r.type))
+                       .arg(QString::fromUtf8(r.message));
+    });
+    if (!read)
+        records << source.errorText();
+    records.sort();
+    return records;
+}
+
 bool psqlAt(const PostgresServer& server, const QString& database, const QString& sql)
 {
     QString why;
@@ -374,6 +398,7 @@ void tst_PgListing::listing()
                  return listing.fetch(asked, machines, ids, n, sink);
              }, actual), qPrintable(listing.errorText()));
     compare(actual, all);
+    QCOMPARE(wholeRecords(listing, actual), wholeRecords(*merged, all));
 }
 
 void tst_PgListing::refusedOpen_data()

@@ -194,6 +194,12 @@ void tst_Vxlog::query_data()
     QTest::newRow("until 2 months ago") << QStringList{"-U", "2 months ago"} << Ids{6, 1, 2, 7, 3, 4, 5};
     QTest::newRow("until -1y") << QStringList{"--until", "-1y"} << Ids{6, 1, 2, 7, 3, 4, 5};
     QTest::newRow("nothing matches") << QStringList{"--day", "2020-01-01"} << Ids{};
+    // Rows 9 and 8 were stamped three hours and an hour ago: today's or yesterday's.
+    Ids today, yesterday;
+    for (const auto& [id, hours] : {std::pair<qint64, int>{9, 3}, {8, 1}})
+        (m_now.addSecs(-hours * 3600).date() == m_now.date() ? today : yesterday) << id;
+    QTest::newRow("day today, as --since today takes it") << QStringList{"--day", "today"} << today;
+    QTest::newRow("day yesterday") << QStringList{"--day", "yesterday", "-p", "4"} << yesterday;
     QTest::newRow("after id 5, in time order") << QStringList{"--after-id", "5"} << Ids{6, 7, 9, 8};
     QTest::newRow("the last 2 after id 5") << QStringList{"--after-id", "5", "-n", "2"} << Ids{9, 8};
     QTest::newRow("after the newest id") << QStringList{"--after-id", "9"} << Ids{};
@@ -897,6 +903,7 @@ void tst_Vxlog::usageError_data()
     QTest::newRow("unknown type") << QStringList{"query", "--type", "alarms"};
     QTest::newRow("unknown caption") << QStringList{"query", "--type", "报警"};
     QTest::newRow("bad day") << QStringList{"query", "--day", "2024-13-01"};
+    QTest::newRow("a word that names no day") << QStringList{"query", "--day", "todays"};
     QTest::newRow("bad since") << QStringList{"query", "--since", "last week"};
     QTest::newRow("day with since") << QStringList{"query", "--day", "2024-05-01", "--since", "today"};
     QTest::newRow("since after until") << QStringList{"query", "--since", "2026-12-07", "--until", "2026-12-06"};

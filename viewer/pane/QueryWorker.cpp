@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <thread>
 
+#include <vxSyslog/AlarmContext.h>
 #include <vxSyslog/SourceTail.h>
 
 
@@ -236,6 +237,9 @@ QueryWorker::~QueryWorker()
     cancelListing();
     cancelFind();
     cancelCopy();
+    for (const TicketPtr& ticket : {m_locate, m_detail})
+        if (ticket)
+            ticket->cancel();
     if (m_threads)
         m_threads->join();
 }
@@ -629,10 +633,18 @@ void QueryWorker::countStanding(const LogSources& sources, const LogQuery& query
     m_standing = ticket;
     threads().run([this, ticket, sources, query, keys, match, text] {
         PaneSearch::Standing standing;
+        QElapsedTimer sinceProgress;
+        sinceProgress.start();
+        const auto progress = [&](const PaneSearch::Standing& soFar) {
+            if (sinceProgress.elapsed() < kBatchMs * 4)
+                return;
+            sinceProgress.restart();
+            deliver(ticket, [this, soFar] { emit standingProgress(soFar.index, soFar.total); });
+        };
         const QString error = scanListed(ticket, sources, query, keys, false, [&](BlockFetcher& blocks) {
             standing = PaneSearch::standingOf(keys.count(), match, text,
                                               [&blocks](int record, QString& block) { block = blocks.at(record); },
-                                              [&] { return ticket->cancelled() || blocks.failed(); });
+                                              [&] { return ticket->cancelled() || blocks.failed(); }, progress);
         });
         if (error.isEmpty() && standing.total > 0)
             deliver(ticket, [this, standing] {
@@ -661,9 +673,126 @@ void QueryWorker::copy(const LogSources& sources, const LogQuery& query, const R
     });
 }
 
+void QueryWorker::cancelLocate()
+{
+    if (m_locate)
+        m_locate->cancel();
+    m_locate.reset();
+}
+
 void QueryWorker::cancelCopy()
 {
     if (m_copy)
         m_copy->cancel();
     m_copy.reset();
+}
+
+// ---- going to a time, a record's detail ----
+
+void QueryWorker::locateTime(const LogSources& sources, const RecordKeys::Snapshot& keys, const QString& time,
+                             bool newestFirst)
+{
+    if (m_locate)
+        m_locate->cancel();
+    const TicketPtr ticket = std::make_shared<Ticket>();
+    m_locate = ticket;
+    threads().run([this, ticket, sources, keys, time, newestFirst] {
+        QString error;
+        int record = -1;
+        QByteArray landed;
+        bool atOrAfter = false;
+        std::unique_ptr<LogSource> reader = readerOf(sources, error);
+        if (reader) {
+            const Ticket::Attached attached(*ticket, *reader);
+            const QByteArray wanted = time.toUtf8();
+            bool failed = !reader->open();
+            // The time stamp of a listed record; a record no longer stored
+            // counts as the earliest.
+            auto timeOf = [&](int place) {
+                int machine = keys.machine(place);
+                qint64 id = keys.id(place);
+                QByteArray datetime;
+                failed = failed
+                         || !reader->fetchRecords(&machine, &id, 1, [&datetime](int, const SystemLog::LogRecord& r) {
+                                datetime = QByteArray(r.datetime.constData(), r.datetime.size());
+                            });
+                return datetime;
+            };
+            // The first place whose record is on the wrong side of `wanted`.
+            int low = 0;
+            int high = keys.count();
+            while (low < high && !failed && !ticket->cancelled()) {
+                const int middle = low + (high - low) / 2;
+                const bool early = timeOf(middle) < wanted;
+                if (early != newestFirst)
+                    low = middle + 1;
+                else
+                    high = middle;
+            }
+            if (failed) {
+                error = reader->errorText();
+            } else if (keys.count() > 0) {
+                if (newestFirst) {
+                    atOrAfter = low > 0;
+                    record = atOrAfter ? low - 1 : 0;
+                } else {
+                    atOrAfter = low < keys.count();
+                    record = atOrAfter ? low : keys.count() - 1;
+                }
+                landed = timeOf(record);
+                if (failed) {
+                    error = reader->errorText();
+                    record = -1;
+                }
+            }
+        }
+        deliver(ticket, [this, record, landed, atOrAfter, error] {
+            m_locate.reset();
+            emit timeLocated(record, QString::fromUtf8(landed), atOrAfter, error);
+        });
+    });
+}
+
+void QueryWorker::readDetail(const LogSources& sources, const QStringList& machines, int record, int machine, qint64 id,
+                             int minutes)
+{
+    if (m_detail)
+        m_detail->cancel();
+    const TicketPtr ticket = std::make_shared<Ticket>();
+    m_detail = ticket;
+    threads().run([this, ticket, sources, machines, record, machine, id, minutes] {
+        RecordDetail detail;
+        detail.record = record;
+        detail.minutes = minutes;
+        // Of several machines, only this one's is read.
+        LogSources own = sources;
+        int place = machine;
+        if (!sources.isOneFile() && machine >= 0 && machine < machines.size()) {
+            own.hosts = QStringList{machines.at(machine)};
+            place = 0;
+        }
+        std::unique_ptr<LogSource> reader = readerOf(own, detail.error);
+        if (reader) {
+            const Ticket::Attached attached(*ticket, *reader);
+            bool read = reader->open()
+                        && reader->fetchRecords(&place, &id, 1, [&detail](int, const SystemLog::LogRecord& r) {
+                               detail.stored = r;
+                               detail.stored.datetime = QByteArray(r.datetime.constData(), r.datetime.size());
+                               detail.stored.message = QByteArray(r.message.constData(), r.message.size());
+                               detail.stored.host = QByteArray(r.host.constData(), r.host.size());
+                               detail.stored.typeText = QByteArray(r.typeText.constData(), r.typeText.size());
+                               detail.found = true;
+                           });
+            detail.alarm = detail.found && SystemLog::AlarmContext::isAlarm(detail.stored);
+            if (read && detail.alarm)
+                read = SystemLog::AlarmContext::readPreceding(*reader, place, detail.stored, minutes, detail.preceding,
+                                                              detail.more);
+            if (!read)
+                detail.error = reader->errorText();
+        }
+        deliver(ticket, [this, detail] {
+            m_detail.reset();
+            emit detailRead(detail);
+        });
+    });
 }

@@ -16,6 +16,7 @@
 
 #include "LogSources.h"
 #include "PaneSearch.h"
+#include "RecordDetail.h"
 #include "PaneText.h"
 #include "RecordKeys.h"
 
@@ -87,6 +88,19 @@ public:
     void copy(const LogSources& sources, const SystemLog::LogQuery& query, const RecordKeys::Snapshot& keys, const PaneText::Position& start,
               const PaneText::Position& end);
 
+    // Where `time` ("yyyy-MM-dd hh:mm:ss") falls among the listed records,
+    // whose order is time order or, with newestFirst, its reverse: the
+    // earliest record stamped at or after it, else the latest of all, found
+    // by a binary search that reads one time stamp per step.
+    // timeLocated() follows unless another locate cancels it.
+    void locateTime(const LogSources& sources, const RecordKeys::Snapshot& keys, const QString& time, bool newestFirst);
+    // Reads listed record `record` (the machine of that place among
+    // `machines`, and id) whole, and for an alarm the records of its machine
+    // in the `minutes` before it (AlarmContext); detailRead() follows unless
+    // another detail cancels it.
+    void readDetail(const LogSources& sources, const QStringList& machines, int record, int machine, qint64 id,
+                    int minutes);
+
     // Checks that `sources` can be listed (a file just opened);
     // machinesFound() and checkEnded() follow.
     void check(const LogSources& sources);
@@ -94,6 +108,7 @@ public:
     void cancelListing();
     void cancelFind();
     void cancelCopy();
+    void cancelLocate();
     bool isListing() const { return m_listing; }
     bool isChecking() const { return m_checking; }
     bool isFinding() const { return bool(m_find); }
@@ -128,6 +143,13 @@ signals:
     void findEnded(const PaneSearch::Match& match, const QString& error);
     void copyEnded(const QString& text, const QString& error);
     void standingCounted(qint64 index, qint64 total);
+    // A long count's standing so far (index 0 until the match was passed).
+    void standingProgress(qint64 index, qint64 soFar);
+    // `record` is where the listing reached `time` (timeLocated's
+    // `atOrAfter` false: no record is that late, `record` is the latest);
+    // -1 with an error when the time stamps could not be read.
+    void timeLocated(int record, const QString& datetime, bool atOrAfter, const QString& error);
+    void detailRead(const RecordDetail& detail);
 
 private:
     class Ticket;
@@ -167,6 +189,8 @@ private:
     TicketPtr m_find;
     TicketPtr m_copy;
     TicketPtr m_standing;
+    TicketPtr m_locate;
+    TicketPtr m_detail;
     std::mutex m_deliveredMutex;
     std::deque<std::pair<TicketPtr, std::function<void()>>> m_delivered;
 };

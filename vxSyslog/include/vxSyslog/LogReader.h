@@ -153,6 +153,11 @@ public:
     // Count, oldest and newest time stamp within the filter's types and time bounds.
     bool span(const LogQuery& filter, Span& result);
 
+    // The whole records with these ids, whatever their type or time; an id
+    // no longer stored is left out. `index` is the id's place in `ids`.
+    using FetchRecordSink = std::function<void(int index, const LogRecord& record)>;
+    bool fetchRecords(const qint64* ids, int count, const FetchRecordSink& sink);
+
     // ---- A listing as keys, texts fetched later (the viewer)
 
     // The number of records readKeys() would list (drop records of the

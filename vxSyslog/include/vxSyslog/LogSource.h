@@ -53,6 +53,7 @@ public:
     using KeySink = LogReader::KeySink;
     using BlockSink = LogReader::BlockSink;
     using FetchSink = LogReader::FetchSink;
+    using FetchRecordSink = LogReader::FetchRecordSink;
 
     // The source for the locations, or null with `error` (a usage error: a
     // URL with a password, a URL beside a file, a NAME given twice).
@@ -113,6 +114,11 @@ public:
     // stored is left out. `machines` may be null for a source of one machine.
     virtual bool fetch(const LogQuery& query, const int* machines, const qint64* ids, int count,
                        const FetchSink& sink) = 0;
+    // The whole records (machines[i], ids[i]), each carrying its machine's
+    // name as its host (also where namesMachines() is false), whatever the
+    // listing's query; a record no longer stored is left out. `machines`
+    // may be null for a source of one machine.
+    virtual bool fetchRecords(const int* machines, const qint64* ids, int count, const FetchRecordSink& sink) = 0;
 
     virtual void interrupt() = 0;
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <vxSyslog/vxSyslogExport.h>
@@ -62,6 +63,14 @@ inline bool isValidUtf8(const char* text, int length)
         p += more + 1;
     }
     return true;
+}
+
+// The bytes as they are when they are UTF-8; otherwise decoded the way the
+// viewer decodes them (each invalid sequence a U+FFFD) and encoded again,
+// for an output that promises UTF-8 (JSON, a CSV file with its BOM).
+inline QByteArray validUtf8(const QByteArray& bytes)
+{
+    return isValidUtf8(bytes.constData(), bytes.size()) ? bytes : decodeUtf8(bytes.constData(), bytes.size()).toUtf8();
 }
 
 } // namespace SystemLog

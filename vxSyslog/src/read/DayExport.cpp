@@ -6,7 +6,6 @@
 #include <QSaveFile>
 #include <QTextCodec>
 
-#include <cerrno>
 #include <memory>
 
 #include <vxSyslog/RecordBlock.h>
@@ -14,6 +13,8 @@
 #include <vxSyslog/LogSource.h>
 #include <vxSyslog/LogQuery.h>
 #include <vxSyslog/LogReader.h>
+
+#include "read/FileWriting.h"
 
 namespace SystemLog {
 namespace DayExport {
@@ -25,41 +26,12 @@ QString filePath(const QString& folder, const QString& day)
 
 namespace {
 
-// The file system's reason in Chinese for the faults an operator can act on,
-// followed by the system's own text; Qt reports errno through errorString().
+using FileWriting::writeAll;
+using FileWriting::isSpecialFile;
+
 QString reasonOf(const QFileDevice& file)
 {
-    const QString system = file.errorString();
-    const struct {
-        int code;
-        const char* sentence;
-    } known[] = {
-        {ENOSPC, "磁盘已满"},
-        {EDQUOT, "磁盘配额已满"},
-        {EFBIG, "文件超过系统允许的大小"},
-        {EROFS, "磁盘只读"},
-        {EACCES, "没有写入权限"},
-        {EPERM, "没有写入权限"},
-        {EIO, "磁盘读写出错"},
-    };
-    for (const auto& fault : known)
-        if (system == qt_error_string(fault.code))
-            return QStringLiteral("%1（%2）").arg(QString::fromUtf8(fault.sentence), system);
-    return system;
-}
-
-// Every byte, or false. A write that stops short (the size limit reached) is
-// retried with the rest, so the call that fails sets the file's error and
-// its reason rather than leaving "Unknown error".
-bool writeAll(QFileDevice& file, const QByteArray& bytes)
-{
-    for (qint64 done = 0; done < bytes.size();) {
-        const qint64 written = file.write(bytes.constData() + done, bytes.size() - done);
-        if (written <= 0)
-            return false;
-        done += written;
-    }
-    return true;
+    return FileWriting::failureText(file);
 }
 
 // Encodes blocks in the locale's encoding (what a text stream writes, without
@@ -144,14 +116,6 @@ Filler fillFromBlocks(const BlockReader& readBlocks, const Progress& progress)
             return {Status::WriteFailed, reasonOf(file)};
         return {Status::Written, QString(), writer.blocks()};
     };
-}
-
-// A device or other special file at the path (a link to a terminal, a pipe)
-// is written in place: renaming a new file over it would replace the device.
-bool isSpecialFile(const QString& path)
-{
-    const QFileInfo info(path);
-    return info.exists() && !info.isFile() && !info.isDir();
 }
 
 Outcome writeInPlace(const QString& path, const Filler& fill)

@@ -25,6 +25,7 @@ public:
     using RecordSink = LogReader::RecordSink;
     using DayTypeSink = LogReader::DayTypeSink;
     using Span = LogReader::Span;
+    using FetchSink = LogReader::FetchRecordSink;
 
     explicit RecordReading(ReadConnection& readConnection);
 
@@ -34,6 +35,7 @@ public:
     bool lastId(qint64& result);
     bool countPerDayAndType(const LogQuery& filter, const DayTypeSink& sink);
     bool span(const LogQuery& filter, Span& result);
+    bool fetch(const qint64* ids, int count, const FetchSink& sink);
 
     // For the cursor, which steps its statement itself.
     sqlite3* db() const { return connection.handle(); }

@@ -446,6 +446,30 @@ bool FileSource::fetch(const LogQuery& query, const int* machines, const qint64*
     });
 }
 
+bool FileSource::fetchRecords(const int* machines, const qint64* ids, int count, const FetchRecordSink& sink)
+{
+    std::vector<std::vector<int>> places(m_parts.size());
+    for (int i = 0; i < count; ++i) {
+        const int machine = machines ? machines[i] : 0;
+        if (machine >= 0 && std::size_t(machine) < m_parts.size())
+            places[std::size_t(machine)].push_back(i);
+    }
+    return eachPart(LogQuery(), [&](Part& part, const LogQuery&) {
+        const std::vector<int>& asked = places[std::size_t(part.index)];
+        if (asked.empty())
+            return true;
+        std::vector<qint64> partIds;
+        partIds.reserve(asked.size());
+        for (int place : asked)
+            partIds.push_back(ids[place]);
+        return part.reader.fetchRecords(partIds.data(), int(partIds.size()), [&](int index, const LogRecord& record) {
+            LogRecord named = record;
+            named.host = part.host;
+            sink(asked[std::size_t(index)], named);
+        });
+    });
+}
+
 void FileSource::interrupt()
 {
     m_interrupted.store(true);

@@ -693,6 +693,40 @@ bool PgSource::fetch(const LogQuery& query, const int* machines, const qint64* i
     });
 }
 
+bool PgSource::fetchRecords(const int* machines, const qint64* ids, int count, const FetchRecordSink& sink)
+{
+    if (!usable())
+        return false;
+    QList<QByteArray> hosts;
+    QList<qint64> wanted;
+    QVector<int> indexes;
+    for (int i = 0; i < count; ++i) {
+        const int place = machines ? machines[i] : 0;
+        if (place < 0 || place >= m_hosts.size())
+            continue;
+        hosts << m_hosts.at(place);
+        wanted << ids[i];
+        indexes << i;
+    }
+    if (hosts.isEmpty())
+        return true;
+    PgStatement statement;
+    statement.sql = "SELECT f.host, f.id, f.datetime, f.type, f.message, a.n - 1 FROM unnest("
+                    + statement.add(pgTextArray(hosts)) + "::text[], " + statement.add(pgNumberArray(wanted))
+                    + "::bigint[]) WITH ORDINALITY AS a(host, id, n) JOIN fleet_log f ON f.host = a.host AND f.id = a.id";
+    LogRecord record;
+    return run(statement, [&](const Values& values, const Nulls& isNull) {
+        record.host = values[0];
+        record.id = values[1].toLongLong();
+        record.datetime = values[2];
+        record.storedType = isNull[3] ? LogRecord::StoredType::Null : LogRecord::StoredType::Int;
+        record.type = isNull[3] ? 0 : values[3].toInt();
+        record.message = values[4];
+        sink(indexes.at(values[5].toInt()), record);
+        return true;
+    });
+}
+
 void PgSource::interrupt()
 {
     m_interrupted.store(true);

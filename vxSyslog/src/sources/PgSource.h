@@ -83,6 +83,7 @@ public:
     bool countBetween(const LogQuery& query, const QStringList& bounds, QVector<qint64>& counts) override;
     bool fetch(const LogQuery& query, const int* machines, const qint64* ids, int count,
                const FetchSink& sink) override;
+    bool fetchRecords(const int* machines, const qint64* ids, int count, const FetchRecordSink& sink) override;
 
     void interrupt() override;
 
