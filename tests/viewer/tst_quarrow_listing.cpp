@@ -632,7 +632,7 @@ void tst_QuarrowListing::goesToATime()
     v.widget<QCheckBox>("newestFirstBox")->setChecked(newestFirst);
     QVERIFY(v.queryEnded());
     v.widget<QDateEdit>("dateEdit")->setDate(kDay);
-    v.window->findChildren<TypeChooser*>().first()->setTypes(types);
+    v.window->findChild<TypeChooser*>(QStringLiteral("typeChooser"))->setTypes(types);
     v.click("pushButton");
     QVERIFY(v.queryEnded());
     const QDateTime wanted = at(time.toLatin1().constData());
@@ -744,7 +744,7 @@ void tst_QuarrowListing::recordDetail()
     v.window->show();
     QVERIFY(QTest::qWaitForWindowExposed(v.window.get()));
     v.widget<QDateEdit>("dateEdit")->setDate(kDay);
-    v.window->findChildren<TypeChooser*>().first()->setTypes(types);
+    v.window->findChild<TypeChooser*>(QStringLiteral("typeChooser"))->setTypes(types);
     v.click("pushButton");
     QVERIFY(v.queryEnded());
     RecordDetailDialog* dialog = openDetail(v, record, byEnter);
@@ -792,7 +792,7 @@ void tst_QuarrowListing::recordBeforeAnAlarmIsAClickAway()
     v.window->show();
     QVERIFY(QTest::qWaitForWindowExposed(v.window.get()));
     v.widget<QDateEdit>("dateEdit")->setDate(kDay);
-    v.window->findChildren<TypeChooser*>().first()->setTypes(types);
+    v.window->findChild<TypeChooser*>(QStringLiteral("typeChooser"))->setTypes(types);
     v.click("pushButton");
     QVERIFY(v.queryEnded());
     RecordDetailDialog* dialog = openDetail(v, alarm, false);
@@ -891,7 +891,7 @@ void tst_QuarrowListing::csvIsWhatIsListed()
     v.widget<QCheckBox>("newestFirstBox")->setChecked(newestFirst);
     v.widget<QLineEdit>("filterEdit")->setText(filter);
     v.widget<QDateEdit>("dateEdit")->setDate(kDay);
-    v.window->findChildren<TypeChooser*>().first()->setTypes(types);
+    v.window->findChild<TypeChooser*>(QStringLiteral("typeChooser"))->setTypes(types);
     v.click("pushButton");
     QVERIFY(v.queryEnded());
 
