@@ -437,6 +437,7 @@ void Quarrow::openLogs(const QStringList& logs)
     for (const QString& log : logs)
         locations << absoluteLocation(log);
     m_sources = LogSources(locations);
+    m_reportPage->setSources(m_sources);
     m_machines->setMachines(QStringList());
     setWindowTitle(QStringLiteral("%1 - %2").arg(defaultTitle(), sourcesName()));
     m_last.reset();
@@ -656,6 +657,7 @@ void Quarrow::runListing()
 void Quarrow::addReportPage()
 {
     m_reportPage = new ReportPage(m_machines, ui.stackedWidget);
+    m_reportPage->setSources(m_sources);
     ui.stackedWidget->addWidget(m_reportPage);
     auto* button = new QToolButton(ui.page);
     button->setObjectName(QStringLiteral("reportButton"));
@@ -685,7 +687,6 @@ void Quarrow::addReportPage()
 // First shown: the thirty days up to the day page's day, alarms.
 void Quarrow::showReportPage()
 {
-    m_reportPage->setSources(m_sources);
     if (!m_reportPage->hasReport()) {
         const QDate day = ui.dateEdit->date();
         m_reportPage->setPeriod(QDateTime(day.addDays(-29), QTime(0, 0, 0)), QDateTime(day, QTime(23, 59, 59)));
@@ -724,7 +725,7 @@ void Quarrow::markFloods()
         return;
     }
     SystemLog::AlarmReport::Request request;
-    request.top = 0;
+    request.periodsOnly = true;
     if (m_last->isDay) {
         request.since = SystemLog::dayStart(m_last->day.toString(kDayFormat));
         request.until = SystemLog::dayEnd(m_last->day.toString(kDayFormat));

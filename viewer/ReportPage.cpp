@@ -4,7 +4,9 @@
 #include <QBuffer>
 #include <QComboBox>
 #include <QDateTimeEdit>
+#include <QDir>
 #include <QFile>
+#include <QSaveFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -221,6 +223,14 @@ void ReportPage::setTypes(const QVector<int>& types)
     m_types->setTypes(types);
 }
 
+QString ReportPage::sourceName() const
+{
+    QStringList names;
+    for (const QString& location : m_sources.locations)
+        names << QDir::toNativeSeparators(location);
+    return names.join(QStringLiteral("、"));
+}
+
 QDateTime ReportPage::reportStart() const
 {
     return QDateTime::fromString(m_report.request.since, kReportTimeFormat);
@@ -341,7 +351,7 @@ void ReportPage::listFlood(int row)
 // (a text document draws no SVG).
 QString ReportPage::printableHtml() const
 {
-    QString html = QString::fromUtf8(SystemLog::alarmReportHtml(m_report, QStringLiteral("%1").arg(m_sources.locations.join(QStringLiteral("、")))));
+    QString html = QString::fromUtf8(SystemLog::alarmReportHtml(m_report, sourceName()));
     static const QRegularExpression svg(QStringLiteral("<h2>[^<]*</h2><svg.*?</svg>"), QRegularExpression::DotMatchesEverythingOption);
     html.replace(svg, QString());
     return html.replace(QStringLiteral("<h2>报警指标</h2>"), QStringLiteral("<p><img src=\"report-chart.png\" width=\"640\"></p><h2>报警指标</h2>"));
@@ -351,26 +361,35 @@ bool ReportPage::exportTo(const QString& path, QString& error)
 {
     const QString suffix = QFileInfo(path).suffix().toLower();
     if (suffix == QLatin1String("png")) {
-        const QImage image = grab().toImage();
-        if (image.save(path, "PNG"))
+        QSaveFile file(path);
+        if (file.open(QIODevice::WriteOnly) && grab().toImage().save(&file, "PNG") && file.commit())
             return true;
         error = QStringLiteral("无法写入 %1").arg(path);
         return false;
     }
     if (suffix == QLatin1String("html") || suffix == QLatin1String("htm")) {
-        QFile file(path);
-        if (file.open(QIODevice::WriteOnly) && file.write(SystemLog::alarmReportHtml(m_report, m_sources.locations.join(QStringLiteral("、")))) >= 0
-            && file.flush())
+        // Whole or not at all: an earlier file stays if this one cannot be written.
+        QSaveFile file(path);
+        if (file.open(QIODevice::WriteOnly) && file.write(SystemLog::alarmReportHtml(m_report, sourceName())) >= 0
+            && file.commit())
             return true;
         error = QStringLiteral("无法写入 %1：%2").arg(path, file.errorString());
         return false;
     }
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(path);
-    printTo(printer);
-    if (QFileInfo(path).size() > 0)
+    // Into a file beside it first, so that an earlier file stays if this
+    // one cannot be written.
+    const QString partial = path + QStringLiteral(".part");
+    QFile::remove(partial);
+    {
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(partial);
+        printTo(printer);
+    }
+    if (QFileInfo(partial).isFile() && QFileInfo(partial).size() > 0 && (!QFileInfo::exists(path) || QFile::remove(path))
+        && QFile::rename(partial, path))
         return true;
+    QFile::remove(partial);
     error = QStringLiteral("无法写入 %1").arg(path);
     return false;
 }

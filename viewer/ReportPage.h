@@ -76,6 +76,7 @@ private:
     void printReport();
     void printTo(QPrinter& printer) const;
     void exportReport();
+    QString sourceName() const;
     QDateTime reportStart() const;
     QDateTime reportEnd() const;
 

@@ -143,7 +143,9 @@ void tst_QuarrowReport::exportsWithTheChart_data()
     QTest::newRow("PNG, the page as shown") << QStringLiteral("报警统计.png") << QByteArray("\x89PNG") << QByteArray("IDAT");
     QTest::newRow("HTML with its SVG charts") << QStringLiteral("报警统计.html") << QByteArray("<!DOCTYPE html>")
                                               << QByteArray("<svg");
-    QTest::newRow("a folder where the file goes fails") << QStringLiteral("folder.html") << QByteArray() << QByteArray();
+    for (const char* form : {"pdf", "png", "html"})
+        QTest::addRow("a folder where the %s goes fails", form) << QStringLiteral("folder.%1").arg(QLatin1String(form))
+                                                               << QByteArray() << QByteArray();
 }
 
 void tst_QuarrowReport::exportsWithTheChart()

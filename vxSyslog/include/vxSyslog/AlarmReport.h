@@ -54,6 +54,10 @@ struct AlarmReport
         bool ignoreCase = false;
         bool mergeNumbers = false;
         int top = 10;           // texts listed (top and chattering)
+        // Only the counts per period and what follows from them (per day and
+        // hour, the largest period, floods): no texts, no other types, for a
+        // caller that marks floods.
+        bool periodsOnly = false;
         // What "now" is (an end ahead of it counts periods only up to it);
         // empty: the clock's local time.
         QString now;

@@ -146,6 +146,8 @@ bool countRecords(LogSource& source, AlarmReport& report, ReportTexts& texts, QS
         return false;
     }
     tally.fill(report, texts);
+    if (request.periodsOnly)
+        return true;
     // Every type of the period: those read from the pass, the others each
     // counted through the time index.
     QMap<int, qint64> perType;

@@ -57,6 +57,14 @@ bool countInDatabase(PgSource& source, AlarmReport& report, ReportTexts& texts, 
         return false;
     };
 
+    // The sorts and hash tables of texts (one group per text, and a text per
+    // record is common) in memory rather than spilled to disk, for this
+    // session: a few times this much at most, while the report runs.
+    PgStatement memory;
+    memory.sql = "SELECT set_config('work_mem', '64MB', false)";
+    if (!source.rows(memory, [](const Row&, const Nulls&) { return true; }))
+        return failed();
+
     // Records per period, machine and type; machines by name.
     PgStatement cells;
     cells.sql = "SELECT host, substr(datetime, 1, 15), type, count(*)" + fromWhere(source, request, cells, true)
@@ -83,6 +91,9 @@ bool countInDatabase(PgSource& source, AlarmReport& report, ReportTexts& texts, 
     std::sort(report.cells.begin(), report.cells.end(), [](const AlarmReport::Cell& a, const AlarmReport::Cell& b) {
         return std::tie(a.period, a.machine, a.type) < std::tie(b.period, b.machine, b.type);
     });
+
+    if (request.periodsOnly)
+        return true;
 
     // The most frequent texts, and how many there are.
     const QByteArray key = keyOf(request);

@@ -30,6 +30,7 @@ void sortTexts(QVector<Text>& texts, bool byBursts)
 
 ReportTally::ReportTally(const AlarmReport::Request& request)
     : m_mergeNumbers(request.mergeNumbers)
+    , m_withTexts(!request.periodsOnly)
 {
 }
 
@@ -75,6 +76,8 @@ void ReportTally::add(const LogRecord& record)
         m_lastCount = &m_cells[cell];
     }
     ++*m_lastCount;
+    if (!m_withTexts)
+        return;
 
     const QByteArray key = m_mergeNumbers ? AlarmReport::shapeOf(record.message)
                                           : QByteArray::fromRawData(record.message.constData(), record.message.size());

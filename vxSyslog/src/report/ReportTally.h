@@ -60,6 +60,7 @@ private:
     static void occur(Occurrences& text, qint64 seconds);
 
     bool m_mergeNumbers;
+    bool m_withTexts;
     QHash<QByteArray, int> m_machineIndex;
     QVector<QByteArray> m_machineNames;
     std::vector<QHash<QByteArray, Occurrences>> m_texts;  // per machine
