@@ -2,6 +2,8 @@
 
 #include <ctime>
 
+#include <vxSyslog/vxSyslogExport.h>
+
 namespace SystemLog {
 
 // The local time of `when` as the log stores it, "yyyy-MM-dd hh:mm:ss"
@@ -9,11 +11,11 @@ namespace SystemLog {
 // so that it works on any thread and still while the process exits, after
 // Qt's global objects may be gone.
 constexpr int kLocalTimeTextLength = 19;
-void formatLocalTime(std::time_t when, char (&text)[32]);
+VXSYSLOG_EXPORT void formatLocalTime(std::time_t when, char (&text)[32]);
 // The same, and the offset from UTC (seconds east) that the text was
 // formatted in, so that whoever reads the stamp later can tell the zone
 // (QDBSqlite records it beside the rows).
-void formatLocalTime(std::time_t when, char (&text)[32], long& utcOffsetSeconds);
+VXSYSLOG_EXPORT void formatLocalTime(std::time_t when, char (&text)[32], long& utcOffsetSeconds);
 
 // Formats a run of stamps in time order cheaply: a second already formatted
 // is not formatted again.

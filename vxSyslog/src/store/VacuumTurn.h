@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include <vxSyslog/vxSyslogExport.h>
+
 namespace SystemLog {
 
 // A vacuum's turn at a log's write lock, shared with the writers of other
@@ -29,7 +31,7 @@ namespace SystemLog {
 // the vacuum may not write) costs only the fairness.
 // Threads: writers call requested() on their writer thread; one vacuum owns
 // its object. Plain C calls, since a writer may write while its process exits.
-class VacuumTurn
+class VXSYSLOG_EXPORT VacuumTurn
 {
 public:
     static constexpr int kWriterYieldMs = 500;
