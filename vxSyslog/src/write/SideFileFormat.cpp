@@ -107,7 +107,7 @@ void appendOffset(std::string& out, long offset)
         return;
     }
     const long minutes = offset < 0 ? -offset / 60 : offset / 60;
-    char text[8];
+    char text[32]; // room the compiler can see for any long, though the range above keeps it to 5
     std::snprintf(text, sizeof text, "%c%02ld%02ld", offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
     out += text;
 }
