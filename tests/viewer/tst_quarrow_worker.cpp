@@ -677,13 +677,14 @@ void tst_QuarrowWorker::stripMarksTheGapsOfAnotherType()
 }
 
 // Runs SQL through the sqlite3 shell, another process, as a program that
-// logs would; returns once it has ended.
+// logs would (waiting while the pane's reads hold the file, as the log
+// module's writer does); returns once it has ended.
 void runSqliteShell(const QString& path, const QByteArray& sql)
 {
     QProcess shell;
     shell.start(QStringLiteral("sqlite3"), {path});
     QVERIFY(shell.waitForStarted());
-    shell.write(sql);
+    shell.write(".timeout " + QByteArray::number(kTimeoutMs) + "\n" + sql);
     shell.closeWriteChannel();
     QVERIFY(shell.waitForFinished(kTimeoutMs));
     QCOMPARE(shell.exitCode(), 0);
