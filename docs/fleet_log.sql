@@ -1,22 +1,29 @@
 -- The fleet's central log in PostgreSQL: one row per record of every
--- machine, stored by rsyslog (imrelp -> mmpstrucdata -> ompgsql, see
--- docs/fleet.md) and read by `vxlog --db postgresql://…`.
+-- machine, stored by the receiver (rsyslog's imrelp -> omprog ->
+-- `vxlog store`, see docs/fleet.md) and read by `vxlog --db postgresql://…`.
 --
 --   createdb -E UTF8 --locale=C -T template0 fleet
 --   psql -d fleet -f fleet_log.sql
+--   psql -d fleet -f fleet_roles.sql     (the writer's and readers' roles)
 --
 -- host      the sender's HOSTNAME (vxlog forward --hostname)
 -- id        the record's id in that machine's dbLog.db
 -- datetime  its time stamp as stored there, "yyyy-MM-dd hh:mm:ss", the
 --           sender's local time; compared as text (collation "C"), as the
---           machines' own SQLite files compare it
--- type      its record type (NULL for one that is not an int)
--- message   its message, the line ends it finished with restored
+--           machines' own SQLite files compare it. One stored there in
+--           another shape is kept as its text (cut at 64 bytes, ending "…").
+-- type      its record type; NULL for a NULL and for one that is not an int
+--           (a text, a real, beyond int: that type is in fleet_log_rejects)
+-- message   its message, the line ends it finished with restored. Marked
+--           where text cannot hold what the machine stored: a NUL byte is
+--           U+2400 "␀", bytes that are not UTF-8 are U+FFFD "�" each (the
+--           bytes as sent are in fleet_log_rejects)
 -- received  when the receiver stored it
 --
 -- The primary key (host, id) stores a record sent twice (the forwarder
 -- sends at least once) only once: the receiver inserts with
--- ON CONFLICT (host, id) DO NOTHING.
+-- ON CONFLICT (host, id) DO NOTHING, which needs SELECT on (host, id) as
+-- well as INSERT (fleet_roles.sql).
 --
 -- No monthly partitions: a unique key of a partitioned table must hold the
 -- partition key, so (host, id) could only be kept unique within a month,
@@ -40,11 +47,6 @@ CREATE INDEX IF NOT EXISTS fleet_log_host_time ON fleet_log (host, datetime, id)
 -- order and keeps its own.
 CREATE INDEX IF NOT EXISTS fleet_log_time ON fleet_log (datetime, host, id);
 
--- The receiver only inserts, the readers only read:
---   CREATE ROLE fleet_writer LOGIN;  GRANT INSERT ON fleet_log TO fleet_writer;
---   CREATE ROLE fleet_reader LOGIN;  GRANT SELECT ON fleet_log TO fleet_reader;
-
--- ==== Text search ===========================================================
 -- vxlog --grep and the viewer's filter on this table: a pattern is looked up
 -- in an index of the messages' pairs of neighbouring characters, so that
 -- PostgreSQL reads only the rows that hold every pair its matches must hold
@@ -76,3 +78,28 @@ LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE AS $$
 $$;
 
 CREATE INDEX IF NOT EXISTS fleet_log_message_pairs ON fleet_log USING gin (fleet_log_bigrams(message));
+=======
+-- What the receiver could not store as it came, one row per record:
+--   stored = true   the record is in fleet_log, changed as `reason` says (a
+--                   type that is no int stored as NULL, bytes that are not
+--                   UTF-8, a NUL, a time stamp cut short)
+--   stored = false  it is not in fleet_log: a message without the record id
+--                   of vxlog forward (another sender), an unusable host
+--                   name, or a row the database refused (its words in
+--                   `reason`, e.g. a constraint added to fleet_log)
+-- host and id as sent (id NULL when there is none); structured_data as sent;
+-- message the message's bytes as they came. A record sent again is noted
+-- once. Look here when vxlog store says so (its output file, rsyslog's log):
+--   SELECT host, id, stored, reason, received FROM fleet_log_rejects ORDER BY received;
+CREATE TABLE IF NOT EXISTS fleet_log_rejects (
+    host            text COLLATE "C" NOT NULL,
+    id              bigint,
+    stored          boolean NOT NULL,
+    reason          text NOT NULL,
+    structured_data text NOT NULL,
+    message         bytea NOT NULL,
+    received        timestamptz NOT NULL DEFAULT now()
+);
+CREATE UNIQUE INDEX IF NOT EXISTS fleet_log_rejects_record ON fleet_log_rejects (host, id);
+
+-- ==== Text search ====================================================

@@ -1,7 +1,9 @@
 // Draws the viewer's icon: a log sheet with time-stamped lines under a
 // magnifying glass. Run once by scripts/make-icon; its output is committed as
 // viewer/Resources/Log.png (the window icon) and viewer/Resources/Log.ico (the Windows file
-// icon: one 256 x 256, 32-bit image, stored as PNG inside the ICO container).
+// icon: one 256 x 256, 32-bit image, stored as PNG inside the ICO container),
+// and the desktop's smaller sizes viewer/Resources/icons/Log-<N>.png, each
+// drawn at its own size rather than scaled down from the large one.
 #include <QBuffer>
 #include <QFile>
 #include <QGuiApplication>
@@ -73,12 +75,13 @@ void drawMagnifier(QPainter& p)
     p.drawEllipse(centre, radius, radius);
 }
 
-QImage drawIcon()
+QImage drawIcon(int size = kSize)
 {
-    QImage image(kSize, kSize, QImage::Format_ARGB32_Premultiplied);
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
+    p.scale(qreal(size) / kSize, qreal(size) / kSize);
     drawBackground(p);
     drawSheet(p);
     drawMagnifier(p);
@@ -124,12 +127,18 @@ bool writeFile(const QString& path, const QByteArray& bytes)
 int main(int argc, char* argv[])
 {
     QGuiApplication app(argc, argv);
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: make_icon OUT.png OUT.ico\n");
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: make_icon OUT.png OUT.ico SIZES_DIR\n");
         return 2;
     }
     const QByteArray png = pngBytes(drawIcon());
     if (!writeFile(QString::fromLocal8Bit(argv[1]), png) || !writeFile(QString::fromLocal8Bit(argv[2]), icoWithPng(png)))
         return 1;
+    // The sizes of the freedesktop icon theme below 256 (hicolor).
+    for (int size : {16, 22, 24, 32, 48, 64, 128}) {
+        const QString path = QStringLiteral("%1/Log-%2.png").arg(QString::fromLocal8Bit(argv[3])).arg(size);
+        if (!writeFile(path, pngBytes(drawIcon(size))))
+            return 1;
+    }
     return 0;
 }

@@ -6,9 +6,12 @@
 //   records a day at spread-out times of day, written directly into
 //   SystemInfo with those time stamps, so the range page, earlier days and
 //   the result pane's strip show something too.
-// Exits 1 with a Chinese message when any line could not be stored.
+// Exits 1 with a Chinese message when any line could not be stored, 2
+// (writing nothing) for an option or a count it does not know.
 //
 //   quarrow_demo_writer [COUNT]     (default 300)
+//   quarrow_demo_writer --help
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QRandomGenerator>
@@ -20,7 +23,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <vector>
 
 #include <vxSyslog/DatabaseFailure.h>
@@ -180,12 +182,56 @@ int storedToday()
     return rows;
 }
 
+// The count of today's records to log, or -1 after a usage error was
+// said; 0 with `helpShown` after --help.
+int countFromArguments(const QCoreApplication& app, bool& helpShown)
+{
+    QCommandLineParser arguments;
+    arguments.setApplicationDescription(
+        QStringLiteral("在当前文件夹的 dbLog.db 中写入示例记录，供试用系统日志查询工具：今天的 COUNT 条记录"
+                       "（经日志服务写入，时间为现在），以及今天此前各小时和前七天每天几百条记录。"));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("显示这段帮助并退出，不写入任何记录。"));
+    arguments.addOption(help);
+    arguments.addPositionalArgument(QStringLiteral("COUNT"), QStringLiteral("今天要写入的记录条数（默认 300）。"),
+                                    QStringLiteral("[COUNT]"));
+    helpShown = false;
+    if (!arguments.parse(app.arguments())) {
+        QStringList unknown;
+        for (const QString& name : arguments.unknownOptionNames())
+            unknown << (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+        const QString what = unknown.isEmpty() ? arguments.errorText() : QStringLiteral("未知的选项：%1").arg(unknown.join(QStringLiteral("、")));
+        fail(QStringLiteral("%1\n用法：quarrow_demo_writer [COUNT]，详见 --help").arg(what));
+        return -1;
+    }
+    if (arguments.isSet(help)) {
+        std::printf("%s", arguments.helpText().toLocal8Bit().constData());
+        helpShown = true;
+        return 0;
+    }
+    const QStringList rest = arguments.positionalArguments();
+    if (rest.isEmpty())
+        return 300;
+    bool ok = false;
+    const int count = rest.first().toInt(&ok);
+    if (rest.size() > 1 || !ok || count < 0) {
+        fail(QStringLiteral("无法识别的参数“%1”\n用法：quarrow_demo_writer [COUNT]，COUNT 为非负整数，详见 --help")
+                 .arg(rest.join(QLatin1Char(' '))));
+        return -1;
+    }
+    return count;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
-    const int count = argc > 1 ? std::max(0, std::atoi(argv[1])) : 300;
+    bool helpShown = false;
+    const int count = countFromArguments(app, helpShown);
+    if (helpShown)
+        return 0;
+    if (count < 0)
+        return 2;
     if (!logToday(count))
         return 1;
     const int today = storedToday();

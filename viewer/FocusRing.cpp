@@ -10,9 +10,8 @@ constexpr int kWidth = 2;
 
 } // namespace
 
-FocusRing::FocusRing(QWidget* window, QWidget* without)
+FocusRing::FocusRing(QWidget* window)
     : QWidget(window)
-    , m_without(without)
 {
     setObjectName(QStringLiteral("focusRing"));
     setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -25,7 +24,7 @@ void FocusRing::follow(QWidget* now)
 {
     if (m_target)
         m_target->removeEventFilter(this);
-    const bool control = now && parentWidget()->isAncestorOf(now) && now != m_without && !m_without->isAncestorOf(now);
+    const bool control = now && parentWidget()->isAncestorOf(now);
     m_target = control ? now : nullptr;
     if (!m_target) {
         hide();

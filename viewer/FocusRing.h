@@ -6,14 +6,14 @@
 // A frame in the palette's highlight colour around the control that has the
 // keyboard focus, so that the keyboard's place shows whatever the style
 // draws. It is drawn over the window's controls, never takes a mouse click
-// and follows the focus through the window; the result pane, which shows a
-// caret of its own, gets none.
+// and follows the focus through the window, the result pane included
+// (its caret alone does not say that the keys go to it).
 class FocusRing : public QWidget
 {
     Q_OBJECT
 
 public:
-    FocusRing(QWidget* window, QWidget* without);
+    explicit FocusRing(QWidget* window);
 
     QWidget* widget() const { return m_target; }
 
@@ -25,6 +25,5 @@ private:
     void follow(QWidget* now);
     void place();
 
-    QWidget* m_without;
     QPointer<QWidget> m_target;
 };

@@ -5,17 +5,28 @@
 #include <QDateTime>
 #include <QString>
 
+#include <memory>
 #include <optional>
 
 #include <vxSyslog/LogQuery.h>
 
 #include "LogSources.h"
+#include "StartLog.h"
 #include "ui_Quarrow.h"
 
+class DateTimeTyping;
 class ListingBar;
 class MachineChooser;
+class QAction;
+class ReportPage;
+class ReportRunner;
 class QCloseEvent;
+class QPrinter;
+class RecordDetailDialog;
 class TypeChooser;
+struct PaneListing;
+struct RecordDetail;
+struct SavedFilter;
 
 // The viewer's only window. It starts the log service on ./dbLog.db before
 // its form exists and releases it when it goes. All five buttons share one
@@ -44,6 +55,11 @@ public:
         : Quarrow(logFile.isEmpty() ? QStringList() : QStringList(logFile), parent)
     {
     }
+    // As `start` says (main.cpp): its logs as above, the working folder's
+    // log with the service started on it, or no log at all: then nothing is
+    // made anywhere, the pane says what to set, and the queries wait for a
+    // log (a dropped file opens one).
+    explicit Quarrow(const StartLog& start, QWidget* parent = nullptr);
     ~Quarrow() override;
 
     // Shows these logs from now on (read-only); the title names them. The
@@ -52,6 +68,28 @@ public:
     void openLogFile(const QString& path);
     QString logFile() const { return m_sources.locations.value(0); }
     MachineChooser* machineChooser() const { return m_machines; }
+    RecordDetailDialog* recordDetail() const { return m_detail; }
+
+    // The window's actions on what the pane lists (also in 更多 and the
+    // pane's context menu).
+    // Ctrl+G: asks for a time of the listed period and shows the first
+    // record at or after it.
+    void goToTime();
+    // Enter or a double click on a record: its detail, beside the window.
+    void showRecordDetail(int record);
+    // What the pane lists, as a CSV file chosen in a dialog.
+    void exportCsv();
+    // Ctrl+P: what the pane lists on a printer chosen in the print dialog;
+    // or into a PDF file chosen in a file dialog.
+    void printListing();
+    void exportPdf();
+    // Saves the shown page's types and the filter text under a name asked
+    // for; applies a saved one (its types on the shown page, its filter)
+    // and lists again; deletes one.
+    void saveFilter();
+    void applyFilter(const SavedFilter& filter);
+    void deleteFilter(const QString& name);
+    ReportPage* reportPage() const { return m_reportPage; }
 
 public slots:
     void onButtonClicked();
@@ -73,13 +111,36 @@ private:
     void addKeys();
     void fitSize();
     void showRangePage();
+    void addReportPage();
+    void showReportPage();
+    void leaveReportPage(int page);
+    void listFromReport(const QDateTime& start, const QDateTime& end, const QVector<int>& types,
+                        const QStringList& machines, const QString& pattern);
+    void markFloods();
     void repeatQuery();
     void runListing();
     void showListingLine(const QString& status);
     SystemLog::LogQuery withFilterAndOrder(SystemLog::LogQuery query) const;
 
+    void addListingActions();
+    void fillSavedFiltersMenu();
+    void showPreceding(const QString& machine, qint64 id, const QString& datetime);
+    void takeDetail(const RecordDetail& detail);
+    void showNote(const QString& note);
+    QStringList printHeader(const PaneListing& listed) const;
+    QString listedPeriod() const;
+    QDateTime listedPeriodStart() const;
+    QDateTime listedPeriodEnd() const;
+    // Prints on `printer` with progress and 取消; false when nothing was
+    // printed (cancelled, or the reason in `error`).
+    bool printOn(QPrinter& printer, const PaneListing& listed, int& pages, QString& error);
+    void restoreRememberedPeriod();
+    void rememberDay();
+    void rememberRange();
+
     void queryDay();
     void queryRange();
+    bool rangeIsTyped();
     void exportDay();
     void rememberDayType();
     SystemLog::LogQuery listingOf(const TypeChooser* types) const;
@@ -88,6 +149,7 @@ private:
     QString sourcesName() const;
     // What the pane lists: the logs, of the machines chosen.
     LogSources listedSources() const;
+    bool hasLog() const { return !m_sources.locations.isEmpty(); }
 
     Ui::QuarrowClass ui;
     QMap<int, QString> m_typeMap;
@@ -110,4 +172,16 @@ private:
     TypeChooser* m_dayTypes = nullptr;
     TypeChooser* m_rangeTypes = nullptr;
     bool m_exporting = false;
+    bool m_busyWithFile = false; // a CSV, print or PDF runs
+    bool m_choosingMachine = false; // the machine choice is set for a listing that follows
+    QString m_note;
+    RecordDetailDialog* m_detail = nullptr;
+    std::unique_ptr<PaneListing> m_detailListing; // the listing the detail's record is of
+    int m_detailRecord = -1;
+    ReportPage* m_reportPage = nullptr;
+    ReportRunner* m_floodRunner = nullptr;  // the floods of the period listed, for the strip
+    // What the pane says while no log is shown.
+    QString m_noLogHint;
+    DateTimeTyping* m_startTyping = nullptr;
+    DateTimeTyping* m_endTyping = nullptr;
 };

@@ -9,6 +9,8 @@
 
 #include <vxSyslog/RecordTypes.h>
 
+#include "StayOpenMenu.h"
+
 QString TypeChooser::allTypesCaption()
 {
     return QStringLiteral("全部类型");
@@ -36,6 +38,7 @@ TypeChooser::TypeChooser(QComboBox* list, QToolButton* picker, QObject* parent)
     picker->setToolTip(QStringLiteral("同时查询几种记录类型"));
     picker->setMenu(m_menu);
     picker->setPopupMode(QToolButton::InstantPopup);
+    StayOpenMenu::install(m_menu);
     connect(m_menu, &QMenu::aboutToShow, this, &TypeChooser::syncChecks);
     connect(m_list, QOverload<int>::of(&QComboBox::activated), this, [this](int index) {
         if (index <= kAllTypesIndex && !m_several.isEmpty()) {
@@ -102,4 +105,5 @@ void TypeChooser::takeChecks()
             ticked << check->data().toInt();
     if (!ticked.isEmpty())
         setTypes(ticked);
+    syncChecks(); // the menu stays open: it shows the choice as it now is
 }

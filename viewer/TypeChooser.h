@@ -11,7 +11,8 @@ class QToolButton;
 // The record types a page of the window lists. Its list (comboBox or
 // comboBox_2) holds the five types at the positions of their codes, then
 // 全部类型 at position 5; a 多选 button beside it picks several types from
-// check boxes. While several are picked, the list shows them as one extra
+// check boxes, in a menu that stays open while they are ticked (click,
+// Space or Enter; Esc closes it). While several are picked, the list shows them as one extra
 // entry after 全部类型, which any other choice in the list removes again.
 class TypeChooser : public QObject
 {

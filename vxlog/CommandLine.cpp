@@ -93,7 +93,7 @@ bool CommandLine::takesValue(const QString& argument)
     static const QStringList valueOptions{"db", "host", "p", "type", "day", "S", "since", "U", "until", "g", "grep",
                                           "n", "lines", "o", "output", "format", "dir",
                                           "to", "cursor-file", "time", "vacuum-time", "size", "vacuum-size", "facility", "hostname", "ca",
-                                          "cert", "key", "peer", "max-message-size", "after-id"};
+                                          "cert", "key", "peer", "max-message-size", "after-id", "spool"};
     QString name;
     if (argument.startsWith(QLatin1String("--")))
         name = argument.mid(2);
@@ -125,13 +125,15 @@ void CommandLine::addSources()
                            QStringLiteral("机器")));
 }
 
-void CommandLine::addTypes()
+void CommandLine::addTypes(const QString& defaultTypes)
 {
+    const bool all = defaultTypes == QLatin1String("all");
     addOption(QCommandLineOption({QStringLiteral("p"), QStringLiteral("type")},
                            QStringLiteral("记录类型：编号、名称或英文名，用逗号分隔（如 3、报警记录,2 或 alarm,status），"
-                                          "all 表示全部（默认）。%1；其他整数也可以（别的程序可能写入）。")
-                               .arg(typeArgumentList()),
-                           QStringLiteral("类型"), QStringLiteral("all")));
+                                          "all 表示全部%1。%2；其他整数也可以（别的程序可能写入）。")
+                               .arg(all ? QStringLiteral("（默认）") : QStringLiteral("；默认为 %1").arg(defaultTypes),
+                                    typeArgumentList()),
+                           QStringLiteral("类型"), defaultTypes));
 }
 
 void CommandLine::addSingleType(const QString& description)
@@ -143,7 +145,8 @@ void CommandLine::addSingleType(const QString& description)
 void CommandLine::addDay()
 {
     addOption(QCommandLineOption(QStringLiteral("day"),
-                           QStringLiteral("某一天（yyyy-MM-dd）的全部记录，00:00:00 与 23:59:59 两端都包含。"),
+                           QStringLiteral("某一天（yyyy-MM-dd，或 today、yesterday、tomorrow）的全部记录，"
+                                          "00:00:00 与 23:59:59 两端都包含。"),
                            QStringLiteral("日期")));
 }
 
@@ -176,6 +179,9 @@ void CommandLine::addGrep()
                            QStringLiteral("只要消息与该正则表达式（Perl 兼容）匹配的记录。与 journalctl 相同，"
                                           "模式全是小写时不区分大小写，含大写字母时区分。"),
                            QStringLiteral("模式")));
+    addOption(QCommandLineOption({QStringLiteral("F"), QStringLiteral("fixed-strings")},
+                                 QStringLiteral("--grep 的模式是普通文字而不是正则表达式（与 grep -F 相同），"
+                                                "括号等符号按原样查找。例：vxlog query -F -g '报警号(4001)'")));
     addOption(QCommandLineOption(QStringLiteral("ignore-case"), QStringLiteral("--grep 总是不区分大小写。")));
     addOption(QCommandLineOption(QStringLiteral("case-sensitive"), QStringLiteral("--grep 总是区分大小写。")));
 }
@@ -286,6 +292,14 @@ int CommandLine::parse(const QStringList& argumentsAfterCommand)
         return printResult(helpText());
     if (m_parser.isSet(QStringLiteral("version")))
         return printResult(versionText());
+    // Refused before any message can repeat one: every command that takes
+    // --db (a single file's path too) and any word that was meant for it.
+    QString refused;
+    const QStringList named = defined(QStringLiteral("db")) ? databaseLocations() + positional() : positional();
+    for (const QString& location : named) {
+        if (SystemLog::LogSource::refusesPassword(location, refused))
+            return usageError(refused);
+    }
     return -1;
 }
 
@@ -317,14 +331,14 @@ bool CommandLine::isOneFile() const
 {
     const QStringList locations = databaseLocations();
     return locations.size() == 1 && !m_parser.isSet(QStringLiteral("host"))
-           && !SystemLog::RecordSource::isDatabaseUrl(locations.first());
+           && !SystemLog::LogSource::isDatabaseUrl(locations.first());
 }
 
-std::unique_ptr<SystemLog::RecordSource> CommandLine::source() const
+std::unique_ptr<SystemLog::LogSource> CommandLine::source() const
 {
     QString error;
-    std::unique_ptr<SystemLog::RecordSource> made =
-        SystemLog::RecordSource::create(databaseLocations(), m_parser.values(QStringLiteral("host")), error);
+    std::unique_ptr<SystemLog::LogSource> made =
+        SystemLog::LogSource::create(databaseLocations(), m_parser.values(QStringLiteral("host")), error);
     if (!made)
         usageError(error);
     return made;
@@ -377,9 +391,10 @@ bool CommandLine::parseTimeSpan(LogQuery& filter) const
         return false;
     }
     if (hasDay) {
-        const QString day = dayArgument(m_parser.value(QStringLiteral("day")));
+        const QString day = dayArgument(m_parser.value(QStringLiteral("day")), QDateTime::currentDateTime(), utc());
         if (day.isNull()) {
-            usageError(QStringLiteral("--day 需要 yyyy-MM-dd 形式的日期，而不是“%1”").arg(m_parser.value(QStringLiteral("day"))));
+            usageError(QStringLiteral("--day 需要 yyyy-MM-dd 形式的日期（或 today、yesterday、tomorrow），而不是“%1”")
+                           .arg(m_parser.value(QStringLiteral("day"))));
             return false;
         }
         filter.since = dayBound(day, false, utc());
@@ -419,12 +434,13 @@ bool CommandLine::parseGrep(LogQuery& filter) const
         return true;
     filter.grep = m_parser.value(QStringLiteral("grep"));
     filter.ignoreCase = ignoreCase || (!caseSensitive && !hasUpperCaseLetter(filter.grep));
+    filter.fixedStrings = m_parser.isSet(QStringLiteral("fixed-strings"));
     // A search that builds the text index first, or cannot use it, says so once.
     SystemLog::TextIndex::setNoticeSink(
         [this](SystemLog::TextIndex::Notice, const QString& text) { notice(QStringLiteral("vxlog %1：%2").arg(m_command, text)); });
     m_toldIndexNotices = true;
     const QRegularExpression pattern(filter.grep);
-    if (!pattern.isValid()) {
+    if (!filter.fixedStrings && !pattern.isValid()) {
         usageError(QStringLiteral("--grep 的正则表达式无效：%1").arg(pattern.errorString()));
         return false;
     }

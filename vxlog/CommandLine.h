@@ -8,7 +8,7 @@
 
 #include <vxSyslog/LogQuery.h>
 #include <vxSyslog/RecordFormat.h>
-#include <vxSyslog/RecordSource.h>
+#include <vxSyslog/LogSource.h>
 
 #include <memory>
 
@@ -43,11 +43,12 @@ public:
     void addDatabase();
     // --db (several files, or the central database's URL) and --host.
     void addSources();
-    void addTypes();        // --type: codes, names or captions, comma-separated, or all
+    // --type: codes, names or captions, comma-separated, or all; `defaultTypes` when not given.
+    void addTypes(const QString& defaultTypes = QStringLiteral("all"));
     void addSingleType(const QString& description);
     void addTimeSpan();     // --day, --since, --until
     void addDay();
-    void addGrep();         // --grep, smart case, --ignore-case, --case-sensitive
+    void addGrep();         // --grep, -F, smart case, --ignore-case, --case-sensitive
     void addLines(const QString& description);  // -n N or all
     void addAfterId(const QString& description);
     void addJumpToEnd();    // -e: -n 1000 unless -n is given
@@ -77,7 +78,7 @@ public:
     // One plain file and no --host: what a reader of one file reads.
     bool isOneFile() const;
     // The source for --db and --host; null after reporting a usage error.
-    std::unique_ptr<SystemLog::RecordSource> source() const;
+    std::unique_ptr<SystemLog::LogSource> source() const;
     QString value(const QString& name) const { return m_parser.value(name); }
     QStringList values(const QString& name) const { return m_parser.values(name); }
     bool isSet(const QString& name) const { return m_parser.isSet(name); }

@@ -17,10 +17,14 @@ const Command kCommands[] = {
      "echo \"备份完成\" | vxlog write -p status"},
     {"stats", runStats, "按天和类型统计记录条数",
      "vxlog stats -S -7d"},
+    {"report", runReport, "报警统计：每十分钟报警数、报警泛滥、最常见和抖动的报警，与参考值并列（text、json、html）",
+     "vxlog report --since -30d --merge-numbers -o html > 报警统计.html"},
     {"vacuum", runVacuum, "删除旧记录（按时间或文件大小）并归还空间，写入者和查看器照常工作",
      "vxlog vacuum --time 90d --size 500M"},
     {"forward", runForward, "把记录经 RELP 转发到 syslog 服务器（rsyslog），至少送达一次",
      "vxlog forward --to relp://logs.example:2514 --cursor-file /var/lib/vxlog/forward.cursor"},
+    {"store", runStore, "由 rsyslog（omprog）启动，把收到的记录成批存入中央 PostgreSQL 数据库，一条不丢",
+     "vxlog store --db postgresql://fleet_writer@db.example.com/fleet --spool /var/lib/vxlog-store"},
 };
 
 } // namespace

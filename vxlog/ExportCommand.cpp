@@ -1,5 +1,6 @@
 #include "Commands.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 
@@ -7,8 +8,7 @@
 
 #include <vxSyslog/DatabaseFailure.h>
 #include <vxSyslog/DayExport.h>
-#include <vxSyslog/RecordFormat.h>
-#include <vxSyslog/RecordSource.h>
+#include <vxSyslog/LogSource.h>
 
 #include "CommandLine.h"
 #include "ReaderOutput.h"
@@ -19,15 +19,10 @@ using namespace SystemLog;
 
 namespace {
 
-// The viewer's day query: one type, both ends of the day included, in the
-// order the viewer's store delivers them (its index gives time, then id).
-LogQuery viewerDayFilter(const QString& day, int type)
+// Why the listing could not be read: each file that could not, named.
+QString failureOf(const LogSource& source)
 {
-    LogQuery filter;
-    filter.types = {type};
-    filter.since = dayStart(day);
-    filter.until = dayEnd(day);
-    return filter;
+    return source.problems().isEmpty() ? source.errorText() : source.problems().join(QLatin1Char('\n'));
 }
 
 // The folder and any missing folders above it, as mkdir -p makes them.
@@ -55,10 +50,12 @@ int runExport(const QStringList& arguments)
 {
     CommandLine line(QStringLiteral("export"),
                      QStringLiteral("把某一天某一类型的记录导出为文本文件，与查看器的“导出”写出完全相同的文件"
-                                    "（同名、同内容，包含 00:00:00 与 23:59:59 两端）；文件路径写到标准输出。"
+                                    "（同名、同内容，包含 00:00:00 与 23:59:59 两端，也包含这一天说明日志未能写入的记录，"
+                                    "即查看器列出的空缺）；文件路径写到标准输出。"
                                     "这一天没有这种记录时不写文件，在标准错误上说明，以状态 0 退出。"));
     line.addSources();
-    line.addValue(QStringLiteral("day"), QStringLiteral("日期"), QStringLiteral("要导出的日期（yyyy-MM-dd），必填。"));
+    line.addValue(QStringLiteral("day"), QStringLiteral("日期"),
+                  QStringLiteral("要导出的日期（yyyy-MM-dd，或 today、yesterday），必填。"));
     line.addSingleType(QStringLiteral("要导出的记录类型（一种，代码或名称），必填。"));
     line.addValue(QStringLiteral("dir"), QStringLiteral("文件夹"),
                   QStringLiteral("导出文件所在的文件夹，必填；不存在时会被创建（连同上层文件夹）。"));
@@ -70,38 +67,28 @@ int runExport(const QStringList& arguments)
         if (!line.isSet(QLatin1String(required)))
             return line.usageError(QStringLiteral("缺少 --%1").arg(QLatin1String(required)));
     }
-    const QString day = dayArgument(line.value(QStringLiteral("day")));
+    const QString day = dayArgument(line.value(QStringLiteral("day")), QDateTime::currentDateTime());
     if (day.isNull())
-        return line.usageError(QStringLiteral("--day 需要 yyyy-MM-dd 形式的日期，而不是“%1”").arg(line.value(QStringLiteral("day"))));
+        return line.usageError(QStringLiteral("--day 需要 yyyy-MM-dd 形式的日期（或 today、yesterday），而不是“%1”")
+                                   .arg(line.value(QStringLiteral("day"))));
     int type = 0;
     if (!line.singleType(type))
         return kExitUsage;
     if (!line.noExtraArguments())
         return kExitUsage;
 
-    const std::unique_ptr<RecordSource> source = line.source();
+    const std::unique_ptr<LogSource> source = line.source();
     if (!source)
         return kExitUsage;
     // An export of several machines is made of all of them or not at all.
-    if (!source->open() || !source->problems().isEmpty()) {
-        printError(DayExport::queryFailedText(day, source->errorText()));
+    LogQuery query = DayExport::dayListing(day, {type});
+    DayExport::Count count;
+    if (!source->open() || !source->problems().isEmpty() || !DayExport::fixAndCount(*source, query, count)
+        || !source->problems().isEmpty()) {
+        printError(DayExport::queryFailedText(day, failureOf(*source)));
         return kExitFailure;
     }
-    // Several machines in one file: each block names its machine after the time.
-    RecordLabels labels;
-    labels.host = source->namesHosts();
-    RecordList records;
-    const bool ok = source->read(viewerDayFilter(day, type), [&records, &labels](const LogRecord& record) {
-        QByteArray heading;
-        appendTextHeading(labels, record, heading);
-        records.append(qMakePair(QString::fromUtf8(heading), QString::fromUtf8(record.message)));
-        return true;
-    });
-    if (!ok || !source->problems().isEmpty()) {
-        printError(DayExport::queryFailedText(day, source->errorText()));
-        return kExitFailure;
-    }
-    if (records.isEmpty()) {
+    if (count.blocks == 0) {
         line.notice(DayExport::noRecordsText(day));
         return kExitSuccess;
     }
@@ -110,7 +97,9 @@ int runExport(const QStringList& arguments)
     if (!makeFolder(folder))
         return kExitFailure;
     const QString path = DayExport::filePath(folder, day);
-    DayExport::Outcome outcome = DayExport::writeRecords(path, records);
+    DayExport::Outcome outcome = DayExport::writeListing(path, *source, query);
+    if (outcome.status == DayExport::Status::ReadFailed)
+        outcome.reason = failureOf(*source);
     if (outcome.status != DayExport::Status::Written) {
         outcome.reason = chineseSystemError(outcome.reason);
         printError(DayExport::outcomeText(outcome, path));

@@ -1,7 +1,6 @@
 #include "Commands.h"
 
-#include <vxSyslog/LogTail.h>
-#include <vxSyslog/RecordSource.h>
+#include <vxSyslog/LogSource.h>
 
 #include <chrono>
 #include <memory>
@@ -22,19 +21,18 @@ constexpr auto kPollInterval = std::chrono::milliseconds(200);
 constexpr int kBatch = 1000;
 
 // Where the tail starts: after --after-id; after the cursor's id when the
-// cursor file holds one; otherwise with the last `lines` records. False
-// after reporting a cursor file that cannot be read.
-bool seekStart(LogTail& tail, CursorFile* cursor, int lines, qint64 afterId)
+// cursor file holds one; otherwise with the last `lines` records (-n all:
+// every machine from its first). False after reporting a cursor file that
+// cannot be read.
+bool startTail(SourceTail& tail, int machines, CursorFile* cursor, int lines, qint64 afterId,
+               const LogReader::RecordSink& write)
 {
-    if (afterId >= 0) {
-        tail.seekAfter(afterId);
-        return true;
-    }
+    if (afterId >= 0)
+        return tail.startAfter({afterId});
     qint64 id = 0;
     switch (cursor ? cursor->read(id) : CursorFile::Read::Missing) {
     case CursorFile::Read::Found:
-        tail.seekAfter(id);
-        return true;
+        return tail.startAfter({id});
     case CursorFile::Read::Failed:
         printError(cursor->errorText());
         return false;
@@ -42,10 +40,8 @@ bool seekStart(LogTail& tail, CursorFile* cursor, int lines, qint64 afterId)
         break;
     }
     if (lines < 0)
-        tail.seekAfter(0);  // -n all: from the first record
-    else
-        tail.seekToLast(lines);
-    return true;
+        return tail.startAfter(QVector<qint64>(machines, 0));
+    return tail.start(lines, write);
 }
 
 // Keeps the cursor file at the last record written out. A failure is said
@@ -78,45 +74,6 @@ private:
     qint64 m_stored = -1;
     bool m_failing = false;
 };
-
-// Several files or the central database: each machine's new records as
-// they come, each naming its machine where several are listed.
-int followSource(const CommandLine& line, const LogQuery& filter, RecordFormat format, int lines)
-{
-    const std::unique_ptr<RecordSource> source = line.source();
-    if (!source)
-        return kExitUsage;
-    if (!openOrReport(*source))
-        return kExitFailure;
-    const RecordLabels labels = labelsFor(*source, filter);
-    const std::unique_ptr<SourceTail> tail = source->tail(filter, [&line](const QString& notice) { line.notice(notice); });
-    tail->setStopCheck(stopRequested);
-    installStopSignals();
-    StdoutWriter out;
-    appendFormatHeader(format, labels, out.buffer());
-    const TimeZoneShown zone = line.zone();
-    const auto write = [&out, format, &labels, zone](const LogRecord& record) {
-        appendRecord(format, labels, record, out.buffer(), zone);
-        return out.recordDone();
-    };
-    if (!tail->start(lines, write)) {
-        out.flush();
-        printError(source->errorText());
-        return kExitFailure;
-    }
-    while (!stopRequested()) {
-        const int delivered = tail->fetch(kBatch, write);
-        if (!out.flush()) {
-            if (stopRequested())
-                break;
-            printError(out.errorText());
-            return kExitFailure;
-        }
-        if (delivered < kBatch)
-            sleepUnlessStopped(kPollInterval);
-    }
-    return kExitSuccess;
-}
 
 } // namespace
 
@@ -164,32 +121,38 @@ int runFollow(const QStringList& arguments)
     if (!line.isOneFile()) {
         if (line.isSet(QStringLiteral("cursor-file")))
             return line.usageError(QStringLiteral("--cursor-file 只能用于一个数据库文件"));
-        return followSource(line, filter, format, lines);
+        if (afterId >= 0)
+            return line.usageError(QStringLiteral("--after-id 只能用于一个数据库文件"));
     }
-    LogTail tail(line.databasePath(), filter, [&line](const QString& notice) { line.notice(notice); });
-    tail.setStopCheck(stopRequested);
-    if (!tail.open()) {
-        printError(tail.errorText());
+    const std::unique_ptr<LogSource> source = line.source();
+    if (!source)
+        return kExitUsage;
+    if (!openOrReport(*source))
         return kExitFailure;
-    }
+    const std::unique_ptr<SourceTail> tail = source->tail(filter, [&line](const QString& notice) { line.notice(notice); });
+    tail->setStopCheck(stopRequested);
     installStopSignals();
     std::unique_ptr<CursorFile> cursor;
     if (line.isSet(QStringLiteral("cursor-file")))
         cursor = std::make_unique<CursorFile>(line.value(QStringLiteral("cursor-file")));
-    if (!seekStart(tail, cursor.get(), lines, afterId))
-        return kExitFailure;
     CursorKeeper cursorKeeper(cursor.get());
 
-    RecordLabels labels;
-    labels.type = filter.types.size() != 1;
+    const RecordLabels labels = labelsFor(*source, filter);
     StdoutWriter out;
     appendFormatHeader(format, labels, out.buffer());
     const TimeZoneShown zone = line.zone();
+    const auto write = [&out, format, &labels, zone](const LogRecord& record) {
+        appendRecord(format, labels, record, out.buffer(), zone);
+        return out.recordDone();
+    };
+    if (!startTail(*tail, source->machines().size(), cursor.get(), lines, afterId, write)) {
+        out.flush();
+        if (!source->problems().isEmpty())
+            printError(source->problems().join(QLatin1Char('\n')));
+        return kExitFailure;
+    }
     while (!stopRequested()) {
-        const int delivered = tail.fetch(kBatch, [&out, format, &labels, zone](const LogRecord& record) {
-            appendRecord(format, labels, record, out.buffer(), zone);
-            return out.recordDone();
-        });
+        const int delivered = tail->fetch(kBatch, write);
         if (!out.flush()) {
             // A stop that cut the write short leaves the cursor at the last
             // batch written out whole.
@@ -198,7 +161,7 @@ int runFollow(const QStringList& arguments)
             printError(out.errorText());
             return kExitFailure;
         }
-        cursorKeeper.store(tail.position());
+        cursorKeeper.store(tail->positions().value(0, -1));
         if (delivered < kBatch)
             sleepUnlessStopped(kPollInterval);
     }

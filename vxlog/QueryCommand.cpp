@@ -1,6 +1,6 @@
 #include "Commands.h"
 
-#include <vxSyslog/RecordSource.h>
+#include <vxSyslog/LogSource.h>
 
 #include "CommandLine.h"
 #include "ReaderOutput.h"
@@ -23,7 +23,7 @@ int followInstead(const CommandLine& line, const QStringList& arguments)
     return runFollow(rest);
 }
 
-int printCount(RecordSource& source, const LogQuery& filter, int lines)
+int printCount(LogSource& source, const LogQuery& filter, int lines)
 {
     qint64 count = 0;
     const bool ok = lines == 0 || source.count(filter, count);
@@ -68,7 +68,7 @@ int runQuery(const QStringList& arguments)
         return kExitUsage;
     filter.newestFirst = line.isSet(QStringLiteral("reverse"));
 
-    const std::unique_ptr<RecordSource> source = line.source();
+    const std::unique_ptr<LogSource> source = line.source();
     if (!source)
         return kExitUsage;
     if (!openOrReport(*source))

@@ -1,7 +1,7 @@
 #include "ReaderOutput.h"
 
 #include <vxSyslog/LogReader.h>
-#include <vxSyslog/RecordSource.h>
+#include <vxSyslog/LogSource.h>
 
 #include "CommandLine.h"
 #include "StdoutWriter.h"
@@ -34,7 +34,7 @@ namespace {
 // How many of a source's problems were told already.
 int g_toldProblems = 0;
 
-void tellNewProblems(const SystemLog::RecordSource& source)
+void tellNewProblems(const SystemLog::LogSource& source)
 {
     const QStringList problems = source.problems();
     for (int i = g_toldProblems; i < problems.size(); ++i)
@@ -44,14 +44,14 @@ void tellNewProblems(const SystemLog::RecordSource& source)
 
 } // namespace
 
-bool openOrReport(SystemLog::RecordSource& source)
+bool openOrReport(SystemLog::LogSource& source)
 {
     const bool opened = source.open();
     tellNewProblems(source);
     return opened;
 }
 
-int finishRecordStream(bool readOk, const SystemLog::RecordSource& source, StdoutWriter& out)
+int finishRecordStream(bool readOk, const SystemLog::LogSource& source, StdoutWriter& out)
 {
     const bool written = out.flush();
     tellNewProblems(source);
@@ -62,10 +62,10 @@ int finishRecordStream(bool readOk, const SystemLog::RecordSource& source, Stdou
     return readOk && source.problems().isEmpty() ? kExitSuccess : kExitFailure;
 }
 
-SystemLog::RecordLabels labelsFor(const SystemLog::RecordSource& source, const SystemLog::LogQuery& filter)
+SystemLog::RecordLabels labelsFor(const SystemLog::LogSource& source, const SystemLog::LogQuery& filter)
 {
     SystemLog::RecordLabels labels;
-    labels.host = source.namesHosts();
+    labels.host = source.namesMachines();
     labels.type = filter.types.size() != 1;
     return labels;
 }

@@ -5,7 +5,7 @@
 
 namespace SystemLog {
 class LogReader;
-class RecordSource;
+class LogSource;
 }
 class StdoutWriter;
 
@@ -17,7 +17,7 @@ bool openOrReport(SystemLog::LogReader& reader);
 
 // Opens the source and prints why any of its files cannot be read; false
 // when none can.
-bool openOrReport(SystemLog::RecordSource& source);
+bool openOrReport(SystemLog::LogSource& source);
 
 // After a stream of records: writes out what is buffered and returns the exit
 // status, 1 when the read (`readOk` false) or standard output failed.
@@ -25,8 +25,8 @@ int finishRecordStream(bool readOk, const SystemLog::LogReader& reader, StdoutWr
 
 // The same for a source: 1 also when any of its files could not be read,
 // whose reasons (those not told at the open) come after the records.
-int finishRecordStream(bool readOk, const SystemLog::RecordSource& source, StdoutWriter& out);
+int finishRecordStream(bool readOk, const SystemLog::LogSource& source, StdoutWriter& out);
 
 // What each record names besides its time: the machine where several are
 // listed, the type where the filter lists other than exactly one.
-SystemLog::RecordLabels labelsFor(const SystemLog::RecordSource& source, const SystemLog::LogQuery& filter);
+SystemLog::RecordLabels labelsFor(const SystemLog::LogSource& source, const SystemLog::LogQuery& filter);

@@ -12,7 +12,7 @@
 #include <vxSyslog/TextIndex.h>
 #include <vxSyslog/LogReader.h>
 #include <vxSyslog/RecordFormat.h>
-#include <vxSyslog/RecordSource.h>
+#include <vxSyslog/LogSource.h>
 
 #include "CommandLine.h"
 #include "ReaderOutput.h"
@@ -146,7 +146,7 @@ int runStats(const QStringList& arguments)
     if (!line.noExtraArguments())
         return kExitUsage;
 
-    const std::unique_ptr<RecordSource> source = line.source();
+    const std::unique_ptr<LogSource> source = line.source();
     if (!source)
         return kExitUsage;
     if (!openOrReport(*source))
@@ -167,7 +167,7 @@ int runStats(const QStringList& arguments)
         text += QStringLiteral("最早记录：%1\n").arg(span.total > 0 ? shownTime(span.oldest, zone) + inZone : QStringLiteral("（无）"));
         text += QStringLiteral("最新记录：%1\n").arg(span.total > 0 ? shownTime(span.newest, zone) + inZone : QStringLiteral("（无）"));
         if (source->files().isEmpty())
-            text += QStringLiteral("中央数据库：%1\n").arg(line.databaseLocations().join(QLatin1Char(' ')));
+            text += QStringLiteral("中央数据库：%1\n").arg(LogSource::shownLocation(line.databaseLocations().join(QLatin1Char(' '))));
         for (const QString& path : source->files()) {
             const QFileInfo file(path);
             text += QStringLiteral("数据库文件：%1，%2 字节（%3）\n")

@@ -120,9 +120,17 @@ QString dateTime(const QString& text, bool utc)
 
 } // namespace
 
-QString dayArgument(const QString& text)
+QString dayArgument(const QString& text, const QDateTime& localNow, bool utc)
 {
-    const QDate day = QDate::fromString(text, QStringLiteral("yyyy-MM-dd"));
+    const QString trimmed = text.trimmed();
+    const QDate today = (utc ? localNow.toUTC() : localNow).date();
+    QDate day = QDate::fromString(trimmed, QStringLiteral("yyyy-MM-dd"));
+    if (trimmed == QLatin1String("today"))
+        day = today;
+    else if (trimmed == QLatin1String("yesterday"))
+        day = today.addDays(-1);
+    else if (trimmed == QLatin1String("tomorrow"))
+        day = today.addDays(1);
     return day.isValid() ? day.toString(QStringLiteral("yyyy-MM-dd")) : QString();
 }
 
@@ -149,7 +157,7 @@ QString timeArgument(const QString& text, const QDateTime& localNow, bool utc)
         if (!found.isNull())
             return found;
     }
-    const QString day = dayArgument(trimmed);
+    const QString day = dayArgument(trimmed, localNow, utc);
     return day.isNull() ? QString() : dayBound(day, false, utc);
 }
 

@@ -23,8 +23,10 @@ QString timeArgument(const QString& text, const QDateTime& now, bool utc = false
 // The forms above, in the words of vxlog's help.
 QString timeArgumentForms();
 
-// "yyyy-MM-dd" as a real calendar day, or a null text.
-QString dayArgument(const QString& text);
+// "yyyy-MM-dd" as a real calendar day, or "today", "yesterday" or
+// "tomorrow" as the day they name at `now` (with `utc`, the UTC day), in
+// that form; a null text for anything else.
+QString dayArgument(const QString& text, const QDateTime& now, bool utc = false);
 
 // The first or last second of `day` ("yyyy-MM-dd") in the stored local form;
 // with `utc` the day is a UTC one.

@@ -16,13 +16,38 @@ using namespace SystemLog;
 
 namespace {
 
-// "90d", "12h", "6M", "1y": a span back from now, in the stored form.
-QString boundOf(const QString& span)
+// "90d", "12h", "6M", "1y": the moment that span back from now (calendar
+// months and years as the local calendar counts them); invalid when the text
+// is no span.
+QDateTime boundOf(const QString& span)
 {
     static const QRegularExpression spanForm(QStringLiteral("^\\d+ *[a-zA-Z]+$"));
     if (!spanForm.match(span.trimmed()).hasMatch())
-        return QString();
-    return timeArgument(QStringLiteral("-") + span.trimmed(), QDateTime::currentDateTime());
+        return QDateTime();
+    const QDateTime now = QDateTime::currentDateTime();
+    const QString text = timeArgument(QStringLiteral("-") + span.trimmed(), now);
+    if (text.isNull())
+        return QDateTime();
+    const QString form = QStringLiteral("yyyy-MM-dd hh:mm:ss");
+    const QDateTime bound = QDateTime::fromString(text, form);
+    if (bound.isValid())
+        return bound;
+    // A local time skipped by a change to summer time: read in today's offset.
+    QDateTime utc = QDateTime::fromString(text, form);
+    utc.setTimeSpec(Qt::UTC);
+    return utc.addSecs(-now.offsetFromUtc());
+}
+
+// A vacuum that stopped part way: what it did stays done and recorded.
+void reportStop(const VacuumResult& done, const QString& error)
+{
+    printError(QStringLiteral("vxlog vacuum：%1").arg(error));
+    if (done.removed > 0)
+        printError(QStringLiteral("停止前已清理 %1 条早于 %2 的记录，并已在日志中写入记录；再次运行即可继续。")
+                       .arg(done.removed)
+                       .arg(done.removedBefore));
+    else if (done.lockedOut)
+        printError(QStringLiteral("没有清理任何记录；请在其他程序释放数据库后再次运行。"));
 }
 
 QString report(const VacuumResult& result)
@@ -71,8 +96,8 @@ int runVacuum(const QStringList& arguments)
     VacuumLimits limits;
     QStringList request{QStringLiteral("vxlog vacuum")};
     if (line.isSet(QStringLiteral("time"))) {
-        limits.olderThan = boundOf(line.value(QStringLiteral("time")));
-        if (limits.olderThan.isNull())
+        limits.olderThanTime = boundOf(line.value(QStringLiteral("time")));
+        if (!limits.olderThanTime.isValid())
             return line.usageError(QStringLiteral("--time 需要数字加单位的时长（如 90d、12h、6M），而不是“%1”")
                                        .arg(line.value(QStringLiteral("time"))));
         request << QStringLiteral("--time") << line.value(QStringLiteral("time"));
@@ -84,7 +109,7 @@ int runVacuum(const QStringList& arguments)
                                        .arg(line.value(QStringLiteral("size"))));
         request << QStringLiteral("--size") << line.value(QStringLiteral("size"));
     }
-    if (limits.olderThan.isEmpty() && limits.maxBytes < 0 && !line.isSet(QStringLiteral("compact")))
+    if (!limits.olderThanTime.isValid() && limits.maxBytes < 0 && !line.isSet(QStringLiteral("compact")))
         return line.usageError(QStringLiteral("需要 --time、--size 或 --compact"));
     limits.compact = line.isSet(QStringLiteral("compact"));
     if (limits.compact)
@@ -94,10 +119,7 @@ int runVacuum(const QStringList& arguments)
     LogVacuum vacuum(line.databasePath());
     const bool ok = vacuum.run(limits);
     if (!ok) {
-        const VacuumResult& done = vacuum.result();
-        printError(QStringLiteral("vxlog vacuum：%1").arg(vacuum.errorText()));
-        if (done.removed > 0)
-            printError(QStringLiteral("出错前已清理 %1 条记录。").arg(done.removed));
+        reportStop(vacuum.result(), vacuum.errorText());
         return kExitFailure;
     }
     return printResult(report(vacuum.result()));

@@ -127,7 +127,7 @@ void tst_DayExport::replacesAnEarlierFileWhenComplete()
     QVERIFY(exportWithFileSizeLimit(path, records, report));
     QCOMPARE(fileBytes(report), QByteArray::number(int(DayExport::Status::Written)) + '\n');
     QCOMPARE(fileBytes(path), QTextCodec::codecForLocale()->fromUnicode(
-                                  QStringLiteral("2024-05-01 10:00:00:\n电源电压正常\n2024-05-01 10:00:01:\n最后 100%")));
+                                  QStringLiteral("2024-05-01 10:00:00:\n电源电压正常\n2024-05-01 10:00:01:\n最后 100%\n")));
     QCOMPARE(QDir(folder.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).size(), 1);
 }
 
@@ -208,6 +208,7 @@ void tst_DayExport::streamedFromTheDatabase()
     QCOMPARE(QString::number(records.size()),
              TestDatabase(database).scalar(QStringLiteral("SELECT count(*) FROM SystemInfo WHERE type = 2 AND "
                                                           "datetime >= '2024-05-01 00:00:00' AND datetime <= '2024-05-01 23:59:59'")));
+    QCOMPARE(outcome.blocks, qint64(records.size()));
     const QString fromMemory = folder.filePath(QStringLiteral("from-memory.txt"));
     QCOMPARE(int(DayExport::writeRecords(fromMemory, records).status), int(DayExport::Status::Written));
     QCOMPARE(fileBytes(path), fileBytes(fromMemory));

@@ -8,13 +8,14 @@
 
 #include <algorithm>
 
-#include <vxSyslog/ListingSource.h>
+#include <vxSyslog/ListingBlock.h>
+#include <vxSyslog/LogSource.h>
 #include <vxSyslog/LogReader.h>
 
 #include "TestDatabase.h"
 
 using SystemLog::ListedKey;
-using SystemLog::ListingSource;
+using SystemLog::LogSource;
 using SystemLog::LogReader;
 using SystemLog::LogQuery;
 
@@ -173,7 +174,7 @@ void tst_ListingSource::mergedListingIsEachFileInTimeOrder()
     query.onlyGaps = onlyGaps;
 
     QString error;
-    const std::unique_ptr<ListingSource> source = ListingSource::create(locations(), hosts, error);
+    const std::unique_ptr<LogSource> source = LogSource::create(locations(), hosts, error);
     QVERIFY2(source && source->open(), qPrintable(error));
     const QStringList machines = source->machines();
     QStringList expectedMachines;
@@ -217,6 +218,25 @@ void tst_ListingSource::mergedListingIsEachFileInTimeOrder()
     QVERIFY(source->fetch(query, machineOf.data(), ids.data(), int(ids.size()),
                           [&](int index, const QString& block) { fetched[index] = block; }));
     QCOMPARE(QStringList(fetched.toList()), blocks);
+    // Whole, each naming its machine, with one id no longer stored left out.
+    machineOf.push_back(0);
+    ids.push_back(999);
+    QVector<SystemLog::LogRecord> records(int(ids.size()));
+    QVERIFY(source->fetchRecords(machineOf.data(), ids.data(), int(ids.size()), [&](int index, const SystemLog::LogRecord& r) {
+        records[index] = r;
+        records[index].datetime = QByteArray(r.datetime.constData(), r.datetime.size());
+        records[index].message = QByteArray(r.message.constData(), r.message.size());
+        records[index].host = QByteArray(r.host.constData(), r.host.size());
+    }));
+    QCOMPARE(records.last().id, 0);
+    for (int i = 0; i < listed.size(); ++i) {
+        QCOMPARE(records[i].id, listed[i].id);
+        QCOMPARE(QString::fromUtf8(records[i].host), machines[listed[i].machine]);
+        QCOMPARE(records[i].datetime, expected[i].datetime);
+        QCOMPARE(records[i].type, listed[i].type < 0 ? records[i].type : listed[i].type);
+        const QByteArray message = records[i].message;
+        QVERIFY(listed[i].block.endsWith(listed[i].gap ? SystemLog::gapText(QString::fromUtf8(message)) : QString::fromUtf8(message)));
+    }
     qint64 counted = 0;
     QVERIFY(source->countListed(query, counted));
     QCOMPARE(counted, qint64(listed.size()));
@@ -244,7 +264,7 @@ void tst_ListingSource::anUnreadableFileIsNamedAndTheOthersListed()
     if (fault == QLatin1String("foreign"))
         QVERIFY(TestDatabase(bad).exec(QStringLiteral("CREATE TABLE other(x)")));
     QString error;
-    const std::unique_ptr<ListingSource> source = ListingSource::create({locations()[0], bad, locations()[1]}, {}, error);
+    const std::unique_ptr<LogSource> source = LogSource::create({locations()[0], bad, locations()[1]}, {}, error);
     QVERIFY(source && source->open());
     QCOMPARE(source->problems().size(), 1);
     QVERIFY2(source->problems().first().contains(QDir::toNativeSeparators(bad)), qPrintable(source->problems().first()));
@@ -261,7 +281,7 @@ void tst_ListingSource::anUnreadableFileIsNamedAndTheOthersListed()
     QCOMPARE(keys, kMachines[0].size() + kMachines[1].size());
     QCOMPARE(machines, (QSet<int>{0, 2}));
 
-    const std::unique_ptr<ListingSource> alone = ListingSource::create({bad}, {}, error);
+    const std::unique_ptr<LogSource> alone = LogSource::create({bad}, {}, error);
     QVERIFY(alone && !alone->open());
     QVERIFY(!alone->errorText().isEmpty());
 }
@@ -281,7 +301,7 @@ void tst_ListingSource::newestIdsFixTheAnswer()
     for (int i = 0; i < files.size(); ++i)
         QVERIFY(makeLog(files[i], kMachines[i]));
     QString error;
-    const std::unique_ptr<ListingSource> source = ListingSource::create(files, {}, error);
+    const std::unique_ptr<LogSource> source = LogSource::create(files, {}, error);
     QVERIFY(source && source->open());
     LogQuery query;
     query.since = QStringLiteral("2024-05-01 00:00:00");

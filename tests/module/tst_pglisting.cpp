@@ -1,4 +1,4 @@
-// The viewer's listing of the fleet's PostgreSQL (PgListing) against the
+// The viewer's listing of the fleet's PostgreSQL (PgSource) against the
 // machines' own files: the same rows in fleet_log and in three SQLite logs,
 // every query of a table read both ways. One machine's listing must equal
 // LogReader's on its file (keys, blocks, counts); all machines'
@@ -13,13 +13,13 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <vxSyslog/ListingSource.h>
+#include <vxSyslog/LogSource.h>
 #include <vxSyslog/LogReader.h>
 
 #include "PostgresServer.h"
 #include "TestDatabase.h"
 #include "sources/PgConnection.h"
-#include "sources/PgListing.h"
+#include "sources/PgSource.h"
 #include "store/QDBSqlite.h"
 
 #include <algorithm>
@@ -164,6 +164,30 @@ void compare(const Answer& actual, const Answer& expected)
     QCOMPARE(actual.fetched, expected.fetched);
 }
 
+// The listed records read whole ("index: host id time type message",
+// sorted), and one not stored.
+QStringList wholeRecords(LogSource& source, const Answer& listed)
+{
+    QVector<int> machines = listed.machines;
+    QVector<qint64> ids = listed.ids;
+    machines << 1;
+    ids << kNotStored;
+    QStringList records;
+    const bool read = source.fetchRecords(machines.constData(), ids.constData(), ids.size(), [&](int index, const SystemLog::LogRecord& r) {
+        records << QStringLiteral("%1: %2 %3 %4 %5 %6")
+                       .arg(index)
+                       .arg(QString::fromUtf8(r.host))
+                       .arg(r.id)
+                       .arg(QString::fromUtf8(r.datetime))
+                       .arg(r.storedType == SystemLog::LogRecord::StoredType::Null ? QStringLiteral("NULL") : QString::number(r.type))
+                       .arg(QString::fromUtf8(r.message));
+    });
+    if (!read)
+        records << source.errorText();
+    records.sort();
+    return records;
+}
+
 bool psqlAt(const PostgresServer& server, const QString& database, const QString& sql)
 {
     QString why;
@@ -248,7 +272,7 @@ void tst_PgListing::machines()
     QFETCH(QStringList, asked);
     QFETCH(QStringList, expected);
     QFETCH(QVector<qint64>, newest);
-    PgListing listing(m_url, asked);
+    PgSource listing(m_url, asked);
     QVERIFY2(listing.open(), qPrintable(listing.errorText()));
     QCOMPARE(listing.machines(), expected);
     QCOMPARE(listing.namesMachines(), expected.size() != 1);
@@ -270,7 +294,8 @@ void tst_PgListing::listing_data()
     QTest::addColumn<QString>("start");
     QTest::addColumn<QString>("end");
     QTest::addColumn<QString>("grep");
-    QTest::addColumn<int>("flags");          // 1 ignoreCase, 2 newestFirst, 4 withGaps, 8 onlyGaps, 16 ids for all
+    QTest::addColumn<int>("flags");          // 1 ignoreCase, 2 newestFirst, 4 withGaps, 8 onlyGaps, 16 ids for all,
+                                             // 32 fixedStrings
     QTest::addColumn<QVector<qint64>>("upTo");   // per machine, by place
     QTest::addColumn<QVector<qint64>>("after");
     const QString from = kDay + QStringLiteral(" 00:00:00");
@@ -284,6 +309,8 @@ void tst_PgListing::listing_data()
     QTest::newRow("pattern") << QVector<int>{} << from << to << QStringLiteral("alarm") << 0 << none << none;
     QTest::newRow("pattern, ignoring case") << QVector<int>{0, 1, 2} << from << to << QStringLiteral("ALARM|kelvin") << 1 << none << none;
     QTest::newRow("pattern past U+FFFF") << QVector<int>{} << from << to << QStringLiteral("𝄞") << 0 << none << none;
+    QTest::newRow("plain text that is no valid expression") << QVector<int>{} << from << to << QStringLiteral("\\") << 32
+                                                            << none << none;
     QTest::newRow("newest first") << QVector<int>{1, 3} << from << to << QString() << 2 << none << none;
     QTest::newRow("with gaps, one type") << QVector<int>{2} << from << to << QString() << 4 << none << none;
     QTest::newRow("with gaps, a pattern, newest first") << QVector<int>{} << from << to << QStringLiteral("Spindle") << 6 << none << none;
@@ -315,6 +342,7 @@ void tst_PgListing::listing()
     query.newestFirst = flags & 2;
     query.withGaps = flags & 4;
     query.onlyGaps = flags & 8;
+    query.fixedStrings = flags & 32;
     const auto withIds = [&](LogQuery q, const QVector<qint64>& up, const QVector<qint64>& past) {
         q.upToId = flags & 16 ? up.value(0) : 0;
         q.afterId = flags & 16 ? past.value(0) : 0;
@@ -342,7 +370,7 @@ void tst_PgListing::listing()
                      return file.fetch(single, ids, n, sink);
                  }, expected), qPrintable(file.errorText()));
         QVERIFY2(!expected.keys.isEmpty() || query.onlyGaps || none, "a row that lists nothing");
-        PgListing one(m_url, {kHosts.at(m)});
+        PgSource one(m_url, {kHosts.at(m)});
         const LogQuery own = withIds(query, pick(upTo, m), pick(after, m));
         QVERIFY2(one.open(), qPrintable(one.errorText()));
         QVERIFY2(answer(one, own, [&](const int*, const qint64* ids, int n, const LogReader::FetchSink& sink) {
@@ -356,20 +384,21 @@ void tst_PgListing::listing()
     // Every machine as the three files merged (the host names are in byte
     // order, as the files are given).
     QString error;
-    const std::unique_ptr<ListingSource> merged = ListingSource::create(files, {}, error);
+    const std::unique_ptr<LogSource> merged = LogSource::create(files, {}, error);
     QVERIFY2(merged && merged->open(), qPrintable(error));
     const LogQuery asked = withIds(query, upTo, after);
     Answer all;
     QVERIFY(answer(*merged, asked, [&](const int* machines, const qint64* ids, int n, const LogReader::FetchSink& sink) {
         return merged->fetch(asked, machines, ids, n, sink);
     }, all));
-    PgListing listing(m_url, {});
+    PgSource listing(m_url, {});
     QVERIFY2(listing.open(), qPrintable(listing.errorText()));
     Answer actual;
     QVERIFY2(answer(listing, asked, [&](const int* machines, const qint64* ids, int n, const LogReader::FetchSink& sink) {
                  return listing.fetch(asked, machines, ids, n, sink);
              }, actual), qPrintable(listing.errorText()));
     compare(actual, all);
+    QCOMPARE(wholeRecords(listing, actual), wholeRecords(*merged, all));
 }
 
 void tst_PgListing::refusedOpen_data()
@@ -395,7 +424,7 @@ void tst_PgListing::refusedOpen()
     QFETCH(QString, url);
     QFETCH(int, kind);
     QFETCH(QString, reason);
-    PgListing listing(url, {});
+    PgSource listing(url, {});
     QVERIFY(!listing.open());
     QCOMPARE(int(listing.failureKind()), kind);
     QVERIFY2(listing.errorText().contains(reason), qPrintable(listing.errorText()));
@@ -408,7 +437,7 @@ void tst_PgListing::refusedOpen()
 // the stop cancelled does not take the next one with it.
 void tst_PgListing::stoppingSinkEndsTheRead()
 {
-    PgListing listing(m_bulkUrl, {});
+    PgSource listing(m_bulkUrl, {});
     QVERIFY2(listing.open(), qPrintable(listing.errorText()));
     LogQuery query;
     query.since = kDay;
@@ -435,7 +464,7 @@ void tst_PgListing::lostServer()
 {
     QFETCH(QString, call);
     QFETCH(bool, midway);
-    PgListing listing(m_bulkUrl, {QStringLiteral("bulk")});
+    PgSource listing(m_bulkUrl, {QStringLiteral("bulk")});
     QVERIFY2(listing.open(), qPrintable(listing.errorText()));
     if (!midway)
         m_server->stop(true);
@@ -502,7 +531,7 @@ void tst_PgListing::aSilentServerHoldsNoCallPastItsLimit()
     QFETCH(QString, when);
     QFETCH(int, limit);
     QFETCH(int, failure);
-    PgListing listing(m_url, {});
+    PgSource listing(m_url, {});
     listing.setBusyTimeout(limit);
     if (when == QLatin1String("count"))
         QVERIFY2(listing.open(), qPrintable(listing.errorText()));

@@ -3,6 +3,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
+#include <ctime>
+#include <unistd.h>
+
 #include "store/QDBSqlite.h"
 #include "TestDatabase.h"
 
@@ -56,6 +60,11 @@ private slots:
     void logOrEmptyFileIsAccepted();
     void setupIsTriedAgainAfterAFailure();
     void fullDatabaseFailsBatchAndRecovers();
+    void setupWithoutWaitingLeavesALockedFileForLater();
+    void fileLeavingThePathIsFollowed_data();
+    void fileLeavingThePathIsFollowed();
+    void stampsRecordTheirZone_data();
+    void stampsRecordTheirZone();
 
 private:
     QString dbPath() const { return m_dir->filePath(QStringLiteral("dbLog.db")); }
@@ -572,6 +581,115 @@ void tst_RecordStore::fullDatabaseFailsBatchAndRecovers()
     TestDatabase side(dbPath());
     QCOMPARE(side.rows().size(), 2010);
     QCOMPARE(side.scalar(QStringLiteral("PRAGMA integrity_check")), QStringLiteral("ok"));
+}
+
+// A lock another program holds is not waited for when asked so (the log
+// service's start): the store stays not ready, with the reason, and the
+// next setup, once the lock is gone, makes it ready.
+void tst_RecordStore::setupWithoutWaitingLeavesALockedFileForLater()
+{
+    TestDatabase locker(dbPath());
+    QVERIFY(locker.exec(QString::fromLatin1(QDBSqlite::kCreateTableSql)));
+    QVERIFY(locker.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+    QDBSqlite* store = openStore(dbPath());
+    QVERIFY(!store->createTable(QDBSqlite::LockWait::None));
+    QVERIFY(!store->ready());
+    QCOMPARE(store->lastWriteReason(), SystemLog::DropReason::Locked);
+    // The connection's own busy timeout is back for every later statement.
+    QSqlQuery timeout(*store);
+    QVERIFY(timeout.exec(QStringLiteral("PRAGMA busy_timeout")) && timeout.next());
+    QCOMPARE(timeout.value(0).toInt(), QDBSqlite::kBusyTimeoutMs);
+    QVERIFY(locker.exec(QStringLiteral("COMMIT")));
+    QVERIFY(store->createTable());
+    QVERIFY(store->insertBatch({{QStringLiteral("after the lock"), 2}}));
+}
+
+void tst_RecordStore::fileLeavingThePathIsFollowed_data()
+{
+    QTest::addColumn<QString>("move");
+    QTest::addColumn<int>("change");  // QDBSqlite::PathChange
+    QTest::newRow("renamed over by a fresh log") << "replace" << int(QDBSqlite::PathChange::Replaced);
+    QTest::newRow("deleted") << "delete" << int(QDBSqlite::PathChange::Deleted);
+    QTest::newRow("renamed away, nothing in its place") << "rename" << int(QDBSqlite::PathChange::Deleted);
+    QTest::newRow("left where it is") << "none" << int(QDBSqlite::PathChange::None);
+}
+
+// A batch is never committed into a file that left the path (it fails and is
+// rolled back); followPath() says what happened, and the next setup writes
+// the file now at the path, made as at the start when there is none.
+void tst_RecordStore::fileLeavingThePathIsFollowed()
+{
+    QFETCH(QString, move);
+    QFETCH(int, change);
+    QDBSqlite* store = createdStore();
+    QVERIFY(store);
+    QVERIFY(store->insertBatch({{QStringLiteral("before"), 2}}));
+    const QString kept = m_dir->filePath(QStringLiteral("kept.db"));
+    const QByteArray path = QFile::encodeName(dbPath());
+    if (move != QLatin1String("none"))
+        QCOMPARE(::link(path.constData(), QFile::encodeName(kept).constData()), 0);
+    if (move == QLatin1String("replace")) {
+        const QString fresh = m_dir->filePath(QStringLiteral("fresh.db"));
+        QVERIFY(TestDatabase(fresh).exec(QString::fromLatin1(QDBSqlite::kCreateTableSql)));
+        QCOMPARE(::rename(QFile::encodeName(fresh).constData(), path.constData()), 0);
+    } else if (move == QLatin1String("delete") || move == QLatin1String("rename")) {
+        QCOMPARE(::unlink(path.constData()), 0);
+    }
+    const std::list<SystemLog::tag_MsgItem> batch{{QStringLiteral("after"), 2}};
+    QCOMPARE(store->insertBatch(batch), move == QLatin1String("none"));
+    QCOMPARE(int(store->followPath()), change);
+    QVERIFY(store->ready() || store->createTable());
+    if (move != QLatin1String("none")) {
+        QVERIFY(store->insertBatch(batch));
+        QCOMPARE(TestDatabase(kept).scalar(QStringLiteral("SELECT group_concat(message) FROM SystemInfo")),
+                 QStringLiteral("before"));
+    }
+    const QString expected = move == QLatin1String("none") ? QStringLiteral("before,after") : QStringLiteral("after");
+    QCOMPARE(TestDatabase(dbPath()).scalar(QStringLiteral("SELECT group_concat(message) FROM SystemInfo")), expected);
+    QCOMPARE(int(store->followPath()), int(QDBSqlite::PathChange::None));
+}
+
+void tst_RecordStore::stampsRecordTheirZone_data()
+{
+    QTest::addColumn<QByteArray>("zone");
+    QTest::addColumn<qint64>("takenInOffset");  // of a row with its stamp text (a side file's)
+    QTest::addColumn<QList<qint64>>("recorded");
+    const qint64 unknown = SystemLog::kUnknownStampOffset;
+    QTest::newRow("UTC") << QByteArray("UTC0") << unknown << QList<qint64>{0};
+    QTest::newRow("UTC+8") << QByteArray("CST-8") << unknown << QList<qint64>{8 * 3600};
+    QTest::newRow("UTC-3:30, a side file's row of UTC+1")
+        << QByteArray("NST3:30") << qint64(3600) << QList<qint64>{-(3 * 3600 + 1800), 3600};
+}
+
+// Every transaction records the UTC offsets its stamps were formatted in
+// (a vacuum in another zone reads them); the table SystemInfo is not changed.
+void tst_RecordStore::stampsRecordTheirZone()
+{
+    QFETCH(QByteArray, zone);
+    QFETCH(qint64, takenInOffset);
+    QFETCH(QList<qint64>, recorded);
+    const QByteArray savedZone = qgetenv("TZ");
+    qputenv("TZ", zone);
+    tzset();
+    QDBSqlite* store = createdStore();
+    QVERIFY(store);
+    std::list<SystemLog::tag_MsgItem> batch{{QStringLiteral("logged here"), 2}};
+    batch.emplace_back(QStringLiteral("taken in"), 2, 0, QByteArray("2026-12-08 03:01:00"), long(takenInOffset));
+    const bool written = store->insertBatch(batch) && store->insertBatch(batch);
+    if (savedZone.isNull())
+        qunsetenv("TZ");
+    else
+        qputenv("TZ", savedZone);
+    tzset();
+    QVERIFY(written);
+    std::vector<long> offsets;
+    QVERIFY(store->stampOffsets(offsets));
+    std::sort(offsets.begin(), offsets.end());
+    std::sort(recorded.begin(), recorded.end());
+    QCOMPARE(QList<qint64>(offsets.begin(), offsets.end()), recorded);
+    TestDatabase db(dbPath());
+    QCOMPARE(db.scalar(QStringLiteral("SELECT group_concat(name) FROM pragma_table_info('SystemInfo')")),
+             QStringLiteral("id,datetime,type,message"));
 }
 
 QTEST_GUILESS_MAIN(tst_RecordStore)

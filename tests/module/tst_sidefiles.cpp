@@ -32,7 +32,7 @@ constexpr int kMutations = 3000;
 QByteArray goodFile()
 {
     std::list<tag_MsgItem> rows;
-    rows.emplace_back(QStringLiteral("主轴启动\n"), 2, std::time_t(0), QByteArray("2026-12-08 03:01:00"));
+    rows.emplace_back(QStringLiteral("主轴启动\n"), 2, std::time_t(0), QByteArray("2026-12-08 03:01:00"), 8 * 3600L);
     rows.emplace_back(QString(), 4, std::time_t(0), QByteArray("2026-12-08 03:01:01"));
     rows.emplace_back(QStringLiteral("line\nwith\nbreaks"), -7, std::time(nullptr));
     rows.emplace_back(QString(300, QLatin1Char('x')), 2147483647, std::time(nullptr));
@@ -96,8 +96,24 @@ void tst_SideFiles::hostileFileIsRefused_data()
     QTest::newRow("second past year 9999") << v1 + "9223372036854775807 2 1\nX\nend 1\n";
     QTest::newRow("stamp not a time") << v2 + "2026-12-08 03:01:0x 2 1\nX\nend 1\n";
     QTest::newRow("second in a version 2 file") << v2 + "1700000000 2 1\nX\nend 1\n";
+    // A stamp is checked like a length: it must name a second that exists.
+    const QByteArray v3("vxSyslog unwritten lines 3\n");
+    QTest::newRow("impossible time") << v2 + "2026-13-45 25:61:61 2 1\nX\nend 1\n";
+    QTest::newRow("month 13") << v3 + "2026-13-01 00:00:00 +0800 2 1\nX\nend 1\n";
+    QTest::newRow("month 0") << v3 + "2026-00-10 00:00:00 +0800 2 1\nX\nend 1\n";
+    QTest::newRow("31 April") << v2 + "2026-04-31 08:00:00 2 1\nX\nend 1\n";
+    QTest::newRow("29 February of a common year") << v3 + "2026-02-29 08:00:00 +0000 2 1\nX\nend 1\n";
+    QTest::newRow("29 February of 1900") << v2 + "1900-02-29 08:00:00 2 1\nX\nend 1\n";
+    QTest::newRow("hour 24") << v2 + "2026-12-08 24:00:00 2 1\nX\nend 1\n";
+    QTest::newRow("minute 60") << v3 + "2026-12-08 23:60:00 -0500 2 1\nX\nend 1\n";
+    QTest::newRow("second 61 after a good row") << v2 + "2026-12-08 03:01:00 2 1\nX\n2026-12-08 03:01:61 2 1\nY\nend 2\n";
+    QTest::newRow("year 0") << v3 + "0000-01-01 00:00:00 +0000 2 1\nX\nend 1\n";
+    QTest::newRow("offset past 18 hours") << v3 + "2026-12-08 03:01:00 +1900 2 1\nX\nend 1\n";
+    QTest::newRow("offset minutes past 59") << v3 + "2026-12-08 03:01:00 +0860 2 1\nX\nend 1\n";
+    QTest::newRow("offset without a sign") << v3 + "2026-12-08 03:01:00 0800 2 1\nX\nend 1\n";
+    QTest::newRow("version 3 row without an offset") << v3 + "2026-12-08 03:01:00 2 1\nX\nend 1\n";
     QTest::newRow("endless header line") << v2 + QByteArray(100000, '1');
-    QTest::newRow("unknown version") << QByteArray("vxSyslog unwritten lines 3\nend 0\n");
+    QTest::newRow("unknown version") << QByteArray("vxSyslog unwritten lines 4\nend 0\n");
     QTest::newRow("empty") << QByteArray();
 }
 
@@ -118,12 +134,21 @@ void tst_SideFiles::goodFilesDecodeWithTheirStamps_data()
     QTest::addColumn<QByteArray>("firstStamp");
     QTest::addColumn<QString>("firstText");
     QTest::addColumn<int>("rows");
-    QTest::newRow("version 2, as written now") << goodFile() << QByteArray("2026-12-08 03:01:00") << QStringLiteral("主轴启动\n") << 4;
+    QTest::addColumn<qint64>("firstOffset");
+    const qint64 unknown = SystemLog::kUnknownStampOffset;
+    QTest::newRow("version 3, as written now")
+        << goodFile() << QByteArray("2026-12-08 03:01:00") << QStringLiteral("主轴启动\n") << 4 << qint64(8 * 3600);
+    QTest::newRow("version 3, west of UTC, 29 February of a leap year")
+        << QByteArray("vxSyslog unwritten lines 3\n2028-02-29 23:59:59 -0930 2 1\nX\n2026-12-08 03:01:00 ? 2 0\n\nend 2\n")
+        << QByteArray("2028-02-29 23:59:59") << QStringLiteral("X") << 2 << qint64(-(9 * 3600 + 30 * 60));
+    QTest::newRow("version 2, as written before")
+        << QByteArray("vxSyslog unwritten lines 2\n2000-02-29 00:00:00 2 1\nX\nend 1\n") << QByteArray("2000-02-29 00:00:00")
+        << QStringLiteral("X") << 1 << unknown;
     // Earlier programs wrote the bare second: formatted when stored.
     QTest::newRow("version 1, as written before")
         << QByteArray("vxSyslog unwritten lines 1\n1700000000 3 5\nalarm\n1700000001 -2 0\n\nend 2\n") << QByteArray()
-        << QStringLiteral("alarm") << 2;
-    QTest::newRow("no rows") << QByteArray("vxSyslog unwritten lines 2\nend 0\n") << QByteArray() << QString() << 0;
+        << QStringLiteral("alarm") << 2 << unknown;
+    QTest::newRow("no rows") << QByteArray("vxSyslog unwritten lines 2\nend 0\n") << QByteArray() << QString() << 0 << unknown;
 }
 
 void tst_SideFiles::goodFilesDecodeWithTheirStamps()
@@ -132,6 +157,7 @@ void tst_SideFiles::goodFilesDecodeWithTheirStamps()
     QFETCH(QByteArray, firstStamp);
     QFETCH(QString, firstText);
     QFETCH(int, rows);
+    QFETCH(qint64, firstOffset);
     QTemporaryDir dir;
     const QString path = writeFile(dir, content);
     SideFileReader reader;
@@ -143,6 +169,7 @@ void tst_SideFiles::goodFilesDecodeWithTheirStamps()
         if (read == 0) {
             QCOMPARE(row.stamp, firstStamp);
             QCOMPARE(row.message, firstText);
+            QCOMPARE(qint64(row.stampOffset), firstOffset);
         }
         ++read;
     }

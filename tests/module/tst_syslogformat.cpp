@@ -80,6 +80,8 @@ void tst_SyslogFormat::formatsRecords_data()
     QTest::newRow("bytes that are not UTF-8: as stored, no mark") << shanghai << 16 << 4 << at
         << QByteArray("a\xFF" "b\n")
         << "<133>1" + stamp + "info [vxlog@32473 id=\"42\" type=\"4\" eol=\"n\"] a\xFF" "b";
+    QTest::newRow("a NUL byte: U+2400, still UTF-8") << shanghai << 16 << 4 << at << QByteArray("a\0#000b\n", 8)
+        << "<133>1" + stamp + "info [vxlog@32473 id=\"42\" type=\"4\" eol=\"n\"] " + kBom + "a\xE2\x90\x80#000b";
     QTest::newRow("empty message: no MSG") << shanghai << 16 << 4 << at << QByteArray("\n")
         << "<133>1" + stamp + "info [vxlog@32473 id=\"42\" type=\"4\" eol=\"n\"]";
     QTest::newRow("structured-data characters in the message stay") << shanghai << 16 << 4 << at
@@ -99,8 +101,10 @@ void tst_SyslogFormat::formatsRecords_data()
         << "<131>1 2024-05-01T08:30:00+05:30" + tail;
     QTest::newRow("UTC") << QByteArray("UTC") << 16 << 3 << at << QByteArray("x")
         << "<131>1 2024-05-01T08:30:00+00:00" + tail;
-    QTest::newRow("a stored time that is no time stamp") << shanghai << 16 << 3 << QByteArray("2024-05-01 8:30")
-        << QByteArray("x") << "<131>1 -" + tail;
+    QTest::newRow("a stored time that is no time stamp: as stored in time") << shanghai << 16 << 3 << QByteArray("2024-05-01 8:30")
+        << QByteArray("x") << "<131>1 - plc-7 quarrow - alarm [vxlog@32473 id=\"42\" type=\"3\" time=\"2024-05-01 8:30\"] " + kBom + "x";
+    QTest::newRow("no stored time at all") << shanghai << 16 << 3 << QByteArray() << QByteArray("x")
+        << "<131>1 - plc-7 quarrow - alarm [vxlog@32473 id=\"42\" type=\"3\" time=\"\"] " + kBom + "x";
 }
 
 void tst_SyslogFormat::formatsRecords()

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include <unistd.h>
+
 #include "DropRecords.h"
 #include "store/QDBSqlite.h"
 #include "TestDatabase.h"
@@ -195,7 +197,10 @@ struct FloodThreads
     qint64 toService(int t) const { return firstOut[t] < 0 ? logged[t] : firstOut[t]; }
 };
 
-FloodThreads floodThreads(const QByteArray& err, const QString& stdoutPath)
+// `loggedTold`: the helper says what each thread finished; otherwise the
+// threads were still logging when the process exited under them, and their
+// last lines on standard output are simply the last that got there.
+FloodThreads floodThreads(const QByteArray& err, const QString& stdoutPath, bool loggedTold)
 {
     FloodThreads found;
     static const QRegularExpression logged(QStringLiteral("^logged (\\d+) (\\d+)$"), QRegularExpression::MultilineOption);
@@ -221,10 +226,16 @@ FloodThreads floodThreads(const QByteArray& err, const QString& stdoutPath)
             found.firstOut[t] = k;
         found.lastOut[t] = k;
     }
-    for (int t = 0; t < kFloodThreads && found.wrong.isEmpty(); ++t)
-        if (found.logged[t] < 0 || (found.lastOut[t] >= 0 && found.lastOut[t] != found.logged[t] - 1))
+    for (int t = 0; t < kFloodThreads && found.wrong.isEmpty(); ++t) {
+        if (!loggedTold) {
+            if (found.firstOut[t] < 0)
+                found.wrong = QStringLiteral("thread %1 wrote nothing to standard output after the end").arg(t);
+            found.logged[t] = found.lastOut[t] + 1;
+        } else if (found.logged[t] < 0 || (found.lastOut[t] >= 0 && found.lastOut[t] != found.logged[t] - 1)) {
             found.wrong = QStringLiteral("thread %1 logged %2, the last on standard output n%3")
                               .arg(t).arg(found.logged[t]).arg(found.lastOut[t]);
+        }
+    }
     return found;
 }
 
@@ -289,6 +300,66 @@ QVector<qint64> numbersIn(const QByteArray& text, const QByteArray& prefix)
     return numbers;
 }
 
+// Numbered lines in the file at `path`, or -1 when there is no file yet (a
+// reader would create one).
+int numberedLinesIn(const QString& path)
+{
+    if (!QFileInfo::exists(path))
+        return -1;
+    return TestDatabase(path).scalar(QStringLiteral("SELECT count(*) FROM SystemInfo WHERE message LIKE 'fault n%'")).toInt();
+}
+
+bool waitForNumberedLines(const QString& path, int lines)
+{
+    const QDeadlineTimer deadline(kProcessTimeoutMs);
+    while (numberedLinesIn(path) < lines && !deadline.hasExpired())
+        QThread::msleep(20);
+    return numberedLinesIn(path) >= lines;
+}
+
+// The writer's notices of a file that left its path, in order, as moves
+// ("replace", "delete").
+QStringList noticesOfMoves(const QByteArray& err)
+{
+    static const QRegularExpression notice(QStringLiteral("^日志文件 .* 被(替换|删除)："), QRegularExpression::MultilineOption);
+    QStringList moves;
+    for (auto m = notice.globalMatch(QString::fromUtf8(err)); m.hasNext();)
+        moves << (m.next().captured(1) == QStringLiteral("替换") ? QStringLiteral("replace") : QStringLiteral("delete"));
+    return moves;
+}
+
+// While the helper logs into ./dbLog.db: each move once the file at the path
+// holds lines, the file leaving the path kept as moved-<i>.db (appended to
+// `files`). A fresh log is made beside and renamed over the path, never
+// opened there: the writer may still be in a transaction on the file that
+// left, with its journal at the path's name, until it has said that it
+// noticed (after which it writes the new file).
+void moveUnderTheWriter(QProcess& helper, const QTemporaryDir& dir, const QStringList& moves, QStringList& files, QByteArray& err)
+{
+    const QString path = dir.filePath(QStringLiteral("dbLog.db"));
+    helper.setReadChannel(QProcess::StandardError);
+    for (int i = 0; i < moves.size(); ++i) {
+        QVERIFY2(waitForNumberedLines(path, 50), "no lines reached the file at the path");
+        const QString kept = dir.filePath(QStringLiteral("moved-%1.db").arg(i));
+        QCOMPARE(::link(QFile::encodeName(path).constData(), QFile::encodeName(kept).constData()), 0);
+        files << kept;
+        if (moves[i] == QLatin1String("replace")) {
+            const QString fresh = dir.filePath(QStringLiteral("fresh-%1.db").arg(i));
+            QVERIFY(TestDatabase(fresh).exec(QString::fromLatin1(SystemLog::QDBSqlite::kCreateTableSql)));
+            QCOMPARE(::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(path).constData()), 0);
+        } else {
+            QCOMPARE(::unlink(QFile::encodeName(path).constData()), 0);
+        }
+        const QDeadlineTimer deadline(kProcessTimeoutMs);
+        while (noticesOfMoves(err).size() <= i && !deadline.hasExpired() && helper.state() != QProcess::NotRunning) {
+            helper.waitForReadyRead(100);
+            err += helper.readAllStandardError();
+        }
+        QVERIFY2(noticesOfMoves(err).size() == i + 1, err.constData());
+    }
+    QVERIFY2(waitForNumberedLines(path, 50), "no lines reached the file now at the path");
+}
+
 } // namespace
 
 void tst_WriterFaults::everyLineIsStoredOrCounted_data()
@@ -298,18 +369,31 @@ void tst_WriterFaults::everyLineIsStoredOrCounted_data()
     QTest::addColumn<int>("logged");
     QTest::addColumn<int>("counted");   // -1: as it happens
     QTest::addColumn<QString>("told");  // a drop record that must be there
+    // What the test does to ./dbLog.db while the helper logs (mode follow):
+    // "replace" renames a fresh log over it, "delete" deletes it; each time
+    // the file that leaves the path is kept under another name (a hard
+    // link), so that its rows count too.
+    QTest::addColumn<QStringList>("moves");
 
     const QString queueFull = QStringLiteral("日志过多：");
+    const QStringList none;
     QTest::newRow("full disk at start, space comes back")
-        << "full-at-start" << 300 << 600 << 300 << QStringLiteral("日志写入失败（磁盘读写错误）：");
-    QTest::newRow("first table creation fails") << "journal-blocked" << 300 << 600 << -1 << QString();
-    QTest::newRow("lock held across the end of a Session") << "lock-at-end" << 1000 << 1000 << 0 << QString();
+        << "full-at-start" << 300 << 600 << 300 << QStringLiteral("日志写入失败（磁盘读写错误）：") << none;
+    QTest::newRow("first table creation fails") << "journal-blocked" << 300 << 600 << -1 << QString() << none;
+    QTest::newRow("lock held across the end of a Session") << "lock-at-end" << 1000 << 1000 << 0 << QString() << none;
     QTest::newRow("overflow, then give-up at the end")
-        << "overflow-end" << kLargeCase / 2 << kLargeCase / 2 << -1 << queueFull;
-    QTest::newRow("exit() from main") << "exit-main" << kLargeCase << kLargeCase << 0 << QString();
-    QTest::newRow("exit() from a thread") << "exit-thread" << kLargeCase << kLargeCase << 0 << QString();
+        << "overflow-end" << kLargeCase / 2 << kLargeCase / 2 << -1 << queueFull << none;
+    QTest::newRow("exit() from main") << "exit-main" << kLargeCase << kLargeCase << 0 << QString() << none;
+    QTest::newRow("exit() from a thread") << "exit-thread" << kLargeCase << kLargeCase << 0 << QString() << none;
     QTest::newRow("Session ended during static destruction")
-        << "static-end" << kLargeCase << kLargeCase << 0 << QString();
+        << "static-end" << kLargeCase << kLargeCase << 0 << QString() << none;
+    // The writer follows its path: every line is in the file that was at
+    // the path when it was written, none lost, none twice.
+    QTest::newRow("path replaced while logging") << "follow" << 0 << -1 << 0 << QString() << QStringList{"replace"};
+    QTest::newRow("path deleted while logging") << "follow" << 0 << -1 << 0 << QString() << QStringList{"delete"};
+    QTest::newRow("path replaced twice while logging")
+        << "follow" << 0 << -1 << 0 << QString() << QStringList{"replace", "replace"};
+    QTest::newRow("path deleted, then replaced") << "follow" << 0 << -1 << 0 << QString() << QStringList{"delete", "replace"};
 }
 
 void tst_WriterFaults::everyLineIsStoredOrCounted()
@@ -319,6 +403,7 @@ void tst_WriterFaults::everyLineIsStoredOrCounted()
     QFETCH(int, logged);
     QFETCH(int, counted);
     QFETCH(QString, told);
+    QFETCH(QStringList, moves);
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -346,10 +431,24 @@ void tst_WriterFaults::everyLineIsStoredOrCounted()
     } else {
         helper.start(QStringLiteral(LOGFAULT_HELPER), {mode, QString::number(lines)});
     }
+    QStringList files{path};
+    QByteArray err;
+    if (!moves.isEmpty()) {
+        moveUnderTheWriter(helper, dir, moves, files, err);
+        if (QTest::currentTestFailed())
+            return;
+        helper.write("stop\n");
+    }
     helper.closeWriteChannel();
     QVERIFY2(helper.waitForFinished(kProcessTimeoutMs), qPrintable(mode));
     const QByteArray out = helper.readAllStandardOutput();
-    QVERIFY2(helper.exitStatus() == QProcess::NormalExit && helper.exitCode() == 0, helper.readAllStandardError());
+    err += helper.readAllStandardError();
+    if (!moves.isEmpty()) {
+        QCOMPARE(noticesOfMoves(err), moves);
+        logged = int(numbersIn(out, "logged ").value(0, -1));
+        QVERIFY2(logged > 0, out.constData());
+    }
+    QVERIFY2(helper.exitStatus() == QProcess::NormalExit && helper.exitCode() == 0, err.constData());
     // Nothing was cut off in the middle of a transaction.
     QVERIFY(!QFileInfo::exists(journal));
     if (mode == QLatin1String("full-at-start"))
@@ -370,16 +469,18 @@ void tst_WriterFaults::everyLineIsStoredOrCounted()
     std::set<qint64> stored;
     std::uint64_t dropped = 0;
     bool toldFound = told.isEmpty();
-    for (const StoredRow& row : TestDatabase(path).rows()) {
-        QVERIFY2(stamp.match(row.datetime).hasMatch(), qPrintable(row.datetime));
-        if (row.type == 4) {
-            dropped += droppedIn(row.message);
-            toldFound = toldFound || row.message.startsWith(told);
-            continue;
+    for (const QString& file : files) {
+        for (const StoredRow& row : TestDatabase(file).rows()) {
+            QVERIFY2(stamp.match(row.datetime).hasMatch(), qPrintable(row.datetime));
+            if (row.type == 4) {
+                dropped += droppedIn(row.message);
+                toldFound = toldFound || row.message.startsWith(told);
+                continue;
+            }
+            const QRegularExpressionMatch match = line.match(row.message);
+            QVERIFY2(match.hasMatch(), qPrintable(row.message));
+            QVERIFY2(stored.insert(match.captured(1).toLongLong()).second, qPrintable(row.message));
         }
-        const QRegularExpressionMatch match = line.match(row.message);
-        QVERIFY2(match.hasMatch(), qPrintable(row.message));
-        QVERIFY2(stored.insert(match.captured(1).toLongLong()).second, qPrintable(row.message));
     }
     QCOMPARE(std::uint64_t(stored.size()) + dropped, std::uint64_t(logged));
     if (counted >= 0)
@@ -421,6 +522,8 @@ void tst_WriterFaults::sideFilesNeverStopAWriter_data()
     QTest::addColumn<bool>("readable");
     QTest::newRow("length overflowing an int") << QByteArray("vxSyslog unwritten lines 1\n0 2 2147483647\nX\nend 0\n") << false;
     QTest::newRow("truncated in a row") << sideFileOf(100000, 50).left(300) << false;
+    QTest::newRow("impossible time stamp")
+        << QByteArray("vxSyslog unwritten lines 2\n2026-13-45 25:61:61 2 14\nfault n100000\n\nend 1\n") << false;
     // Written by earlier programs: still taken in.
     QTest::newRow("version 1 file") << QByteArray("vxSyslog unwritten lines 1\n1700000000 2 14\nfault n100000\n\nend 1\n") << true;
 }
@@ -516,20 +619,32 @@ void tst_WriterFaults::endUnderFloodIsBounded_data()
 {
     QTest::addColumn<QString>("mode");
     QTest::addColumn<QStringList>("files");  // where the service's lines go
+    QTest::addColumn<bool>("lockHeld");      // by another program, through the end
     const QStringList one{QStringLiteral("dbLog.db")};
     const QStringList two{QStringLiteral("dbLog.db"), QStringLiteral("second.db")};
-    QTest::newRow("release()") << "flood-release" << one;
-    QTest::newRow("end of the Session") << "flood-session" << one;
-    QTest::newRow("exit()") << "flood-exit" << one;
-    QTest::newRow("init(path)") << "flood-init" << two;
+    QTest::newRow("release()") << "flood-release" << one << false;
+    QTest::newRow("end of the Session") << "flood-session" << one << false;
+    QTest::newRow("exit()") << "flood-exit" << one << false;
+    QTest::newRow("init(path)") << "flood-init" << two << false;
+    // The threads log on while the process exits: what reaches standard
+    // output after the end is whole lines, each once, in each thread's order.
+    QTest::newRow("main returns, threads log on") << "flood-return" << one << false;
+    QTest::newRow("main returns under a held lock") << "flood-return" << one << true;
+    QTest::newRow("end of the Session under a held lock") << "flood-session" << one << true;
 }
 
 void tst_WriterFaults::endUnderFloodIsBounded()
 {
     QFETCH(QString, mode);
     QFETCH(QStringList, files);
+    QFETCH(bool, lockHeld);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
+    std::unique_ptr<TestDatabase> locker;
+    if (lockHeld) {
+        locker = holdLock(dir.filePath(QStringLiteral("dbLog.db")));
+        QVERIFY(locker);
+    }
     QProcess helper;
     helper.setWorkingDirectory(dir.path());
     helper.setReadChannel(QProcess::StandardError);
@@ -544,9 +659,12 @@ void tst_WriterFaults::endUnderFloodIsBounded()
     QVERIFY(helper.state() == QProcess::NotRunning || helper.waitForFinished(kProcessTimeoutMs));
     err += helper.readAllStandardError();
     QVERIFY2(helper.exitStatus() == QProcess::NormalExit && helper.exitCode() == 0, err.constData());
+    if (locker)
+        QVERIFY(releaseLock(locker));
     QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("dbLog.db-journal"))));
 
-    const FloodThreads threads = floodThreads(err, dir.filePath(QStringLiteral("flood-stdout")));
+    const FloodThreads threads =
+        floodThreads(err, dir.filePath(QStringLiteral("flood-stdout")), mode != QLatin1String("flood-return"));
     QVERIFY2(threads.wrong.isEmpty(), qPrintable(threads.wrong));
     qint64 handedOver = 0;
     for (int t = 0; t < kFloodThreads; ++t)

@@ -76,9 +76,23 @@ public:
                    false, why);
     }
 
-    QString url(const QString& database) const
+    // The rows of `sql` as psql -At writes them ("a|b", one a line), as the superuser.
+    bool select(const QString& database, const QString& sql, QByteArray& rows, QString& why) const
     {
-        return QStringLiteral("postgresql://%1@127.0.0.1:%2/%3").arg(user()).arg(m_port).arg(database);
+        QProcess process;
+        process.start(tool(QStringLiteral("psql")), {"-X", "-q", "-At", "-v", "ON_ERROR_STOP=1", "-h", "127.0.0.1", "-p",
+                                                     QString::number(m_port), "-U", user(), "-d", database, "-c", sql});
+        const bool done = process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+        rows = process.readAllStandardOutput();
+        if (!done)
+            why = QString::fromLocal8Bit(process.readAllStandardError()) + process.errorString();
+        return done;
+    }
+
+    // As the test's superuser, or as `role` (trust: no password).
+    QString url(const QString& database, const QString& role = user()) const
+    {
+        return QStringLiteral("postgresql://%1@127.0.0.1:%2/%3").arg(role).arg(m_port).arg(database);
     }
     quint16 port() const { return m_port; }
     static QString user() { return QStringLiteral("fleet"); }

@@ -6,6 +6,7 @@
 // window opens answered from a zero-delay timer.
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDateEdit>
@@ -14,6 +15,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -175,7 +177,8 @@ private:
     void poll()
     {
         QWidget* modal = QApplication::activeModalWidget();
-        if (!modal || m_handled.contains(modal))
+        // A long job's progress is no question to answer.
+        if (!modal || m_handled.contains(modal) || qobject_cast<QProgressDialog*>(modal))
             return;
         m_handled.append(modal);
         m_seen.append({QString::fromLatin1(modal->metaObject()->className()), modal->windowTitle(),
@@ -192,6 +195,29 @@ private:
     QList<SeenModal> m_seen;
 };
 
+// Presses OK on a message box.
+inline void confirmMessage(QWidget* modal)
+{
+    if (auto* box = qobject_cast<QMessageBox*>(modal))
+        box->button(QMessageBox::Ok)->click();
+}
+
+// Triggers the window's action `name` (as 更多 or a key would), picks `path`
+// in the file dialog it opens and confirms the message that follows; what
+// was seen.
+inline QList<SeenModal> saveThrough(Viewer& v, const char* action, const QString& path)
+{
+    ModalDriver modals({[path](QWidget* modal) {
+                            if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
+                                dialog->selectFile(path);
+                                QMetaObject::invokeMethod(dialog, "accept");
+                            }
+                        },
+                        confirmMessage});
+    v.window->findChild<QAction*>(QString::fromLatin1(action))->trigger();
+    return modals.seen();
+}
+
 // Presses the export button for this day of every type, picks `folder` in
 // the folder dialog and confirms the outcome; the file written (null if none).
 inline QByteArray exportEveryTypeOf(Viewer& v, const QDate& day, const QString& folder)
@@ -203,10 +229,7 @@ inline QByteArray exportEveryTypeOf(Viewer& v, const QDate& day, const QString& 
                                 QMetaObject::invokeMethod(dialog, "accept");
                             }
                         },
-                        [](QWidget* modal) {
-                            if (auto* box = qobject_cast<QMessageBox*>(modal))
-                                box->button(QMessageBox::Ok)->click();
-                        }});
+                        confirmMessage});
     v.selectDay(day, 5);
     v.click("m_pbExport");
     return fileBytes(folder + QLatin1Char('/') + day.toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral("系统日志.txt"));

@@ -11,6 +11,12 @@
 #include <QVariant>
 #include <QVector>
 
+// A file from elsewhere whose SystemInfo is a view over an endless
+// recursive query: read as a log, every count and listing would never end.
+constexpr const char* kEndlessView =
+    "CREATE VIEW SystemInfo AS WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n) "
+    "SELECT i AS id, '2024-05-01 10:00:00' AS datetime, 3 AS type, 'endless' AS message FROM n";
+
 struct StoredRow
 {
     qint64 id;

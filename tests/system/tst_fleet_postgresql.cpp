@@ -1,9 +1,13 @@
-// The fleet's central database end to end: the test's own PostgreSQL and
-// rsyslogd with the receiver configured as docs/ ships it, two machines
-// forwarding with `vxlog forward` (one killed and started again). vxlog
-// must read each machine back from PostgreSQL as from its own file, and a
-// server that is gone is a failure, never an empty answer. Skips only where
-// PostgreSQL cannot be started here.
+// The fleet's central database end to end: the test's own PostgreSQL with
+// the tables and roles docs/ ships, and rsyslogd with the receiver
+// configured as docs/ ships it (vxlog store writing as fleet_writer), two
+// machines forwarding with `vxlog forward` (one killed and started again).
+// vxlog must read each machine back from PostgreSQL (as fleet_reader) as
+// from its own file, and a server that is gone is a failure, never an empty
+// answer. Every record sent, whatever it holds and whatever goes wrong on
+// the way, ends in fleet_log or fleet_log_rejects with its id. Skips only
+// where PostgreSQL cannot be started here.
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
@@ -100,6 +104,24 @@ bool readUntil(QProcess& follow, QByteArray& out, QByteArray& err, const std::fu
     return done();
 }
 
+// What goes wrong while a machine's records are forwarded.
+enum Fault {
+    NoFault,
+    PrivilegeRevoked,   // the writer may not insert until fleet_roles.sql runs again
+    DatabaseStopped,    // PostgreSQL stopped, and started again
+    TableRefusesOne,    // a constraint the administrator added refuses one record
+    ReceiverRestarted,  // rsyslogd stopped and started while PostgreSQL is stopped
+};
+
+// A message longer than a screen and shorter than the forwarder's default limit.
+const QByteArray kLongMessage = QByteArray(7000, 'm') + "end";
+
+QString longMessageShown()
+{
+    return QStringLiteral("%1 bytes %2").arg(kLongMessage.size())
+        .arg(QString::fromLatin1(QCryptographicHash::hash(kLongMessage, QCryptographicHash::Md5).toHex()));
+}
+
 } // namespace
 
 class tst_FleetPostgresql : public QObject
@@ -113,6 +135,8 @@ private slots:
     void allMachinesInOneTimeline();
     void followSeesEachNewRecordOnce();
     void followWaitsOutALostServer();
+    void everyRecordIsStoredOrRejected_data();
+    void everyRecordIsStoredOrRejected();
     void lostServerIsAFailure_data();
     void lostServerIsAFailure();
     void cleanupTestCase();
@@ -120,6 +144,10 @@ private slots:
 private:
     QString machine(const QString& host) const { return m_work.filePath(host + QStringLiteral(".db")); }
     QStringList forwardArguments(const QString& host) const { return m_receiver->forwardArguments(host, machine(host)); }
+
+    QByteArray centralRows(const QString& host) const;
+    bool psqlFile(const QString& file) const;
+    void waitForNews(qint64 storeFrom, qint64 rsyslogFrom, const QString& news) const;
 
     QTemporaryDir m_serverDir;
     QTemporaryDir m_work;
@@ -138,11 +166,15 @@ void tst_FleetPostgresql::initTestCase()
     QVERIFY2(m_server->psql(QStringLiteral("postgres"), {"-c", "CREATE DATABASE fleet TEMPLATE template0 ENCODING 'UTF8' LOCALE 'C'"}, why),
              qPrintable(why));
     QVERIFY2(m_server->psql(QStringLiteral("fleet"), {"-f", QStringLiteral(VX_SOURCE_DIR "/docs/fleet_log.sql")}, why), qPrintable(why));
-    m_url = m_server->url(QStringLiteral("fleet"));
+    QVERIFY2(m_server->psql(QStringLiteral("fleet"), {"-f", QStringLiteral(VX_SOURCE_DIR "/docs/fleet_roles.sql")}, why), qPrintable(why));
+    // Read as the documented reader, written as the documented writer.
+    m_url = m_server->url(QStringLiteral("fleet"), QStringLiteral("fleet_reader"));
 
     m_receiver = std::make_unique<FleetReceiver>(m_work.path());
     QVERIFY2(m_receiver->makeCertificates({"plc-7", "plc-8"}, why), qPrintable(why));
-    QVERIFY2(m_receiver->start(QStringLiteral(VX_SOURCE_DIR "/docs/rsyslog-fleet-postgresql.conf"), m_url, why), qPrintable(why));
+    QVERIFY2(m_receiver->start(QStringLiteral(VX_SOURCE_DIR "/docs/rsyslog-fleet-postgresql.conf"),
+                               m_server->url(QStringLiteral("fleet"), QStringLiteral("fleet_writer")), why),
+             qPrintable(why));
 
     QVERIFY(appendRecords(machine("plc-7"), 0, 400));
     QVERIFY(appendRecords(machine("plc-8"), 1000, 300));
@@ -165,7 +197,10 @@ void tst_FleetPostgresql::initTestCase()
         QTRY_COMPARE_WITH_TIMEOUT(countOf(seven, m_work.path()), qint64(600), 120000);
         QTRY_COMPARE_WITH_TIMEOUT(countOf(eight, m_work.path()), qint64(300), 120000);
     }
-    QVERIFY2(!QFile::exists(m_receiver->notStoredPath()), readFile(m_receiver->notStoredPath()).constData());
+    QByteArray rejects;
+    QVERIFY2(m_server->select(QStringLiteral("fleet"), QStringLiteral("SELECT host, id, reason FROM fleet_log_rejects"), rejects, why),
+             qPrintable(why));
+    QVERIFY2(rejects.isEmpty(), rejects.constData());
 }
 
 void tst_FleetPostgresql::cleanupTestCase()
@@ -286,6 +321,165 @@ void tst_FleetPostgresql::followWaitsOutALostServer()
     QCOMPARE(follow.exitCode(), 0);
     QVERIFY2(!out.contains("plc-7") && out.contains("记录 2002 主轴温度\n"), out.constData());
     QVERIFY2(err.count('\n') == 1, err.constData());
+}
+
+// Each of a machine's records as the central tables hold it, one a line:
+// id|datetime|type|message|reject|message as sent. A record not in
+// fleet_log shows "-" for its columns there; one not in fleet_log_rejects
+// "-" for those ("noted": stored with a change, "rejected": not stored). A
+// message longer than 64 bytes shows its length and MD5.
+QByteArray tst_FleetPostgresql::centralRows(const QString& host) const
+{
+    const QString sql = QStringLiteral(
+        "SELECT coalesce(f.id, r.id), coalesce(f.datetime, '-'), "
+        " CASE WHEN f.id IS NULL THEN '-' ELSE coalesce(f.type::text, 'NULL') END, "
+        " CASE WHEN octet_length(f.message) > 64 THEN octet_length(f.message) || ' bytes ' || md5(f.message) "
+        "      ELSE coalesce(f.message, '-') END, "
+        " CASE r.stored WHEN true THEN 'noted' WHEN false THEN 'rejected' ELSE '-' END, "
+        " coalesce(encode(r.message, 'escape'), '-') "
+        "FROM fleet_log f FULL JOIN fleet_log_rejects r ON r.host = f.host AND r.id = f.id "
+        "WHERE coalesce(f.host, r.host) = '%1' ORDER BY 1").arg(QString(host).replace(QLatin1Char('\''), QStringLiteral("''")));
+    QByteArray rows;
+    QString why;
+    return m_server->select(QStringLiteral("fleet"), sql, rows, why) ? rows : why.toUtf8();
+}
+
+bool tst_FleetPostgresql::psqlFile(const QString& file) const
+{
+    QString why;
+    const bool done = m_server->psql(QStringLiteral("fleet"), {"-f", file}, why);
+    if (!done)
+        qWarning("%s", qPrintable(why));
+    return done;
+}
+
+// Both places an administrator looks say `news`: vxlog store's output file,
+// and rsyslog's own log (which hears it with the next batch).
+void tst_FleetPostgresql::waitForNews(qint64 storeFrom, qint64 rsyslogFrom, const QString& news) const
+{
+    QTRY_VERIFY2_WITH_TIMEOUT(QString::fromUtf8(m_receiver->storeLog().mid(storeFrom)).contains(news),
+                              m_receiver->storeLog().mid(storeFrom).constData(), 60000);
+    QTRY_VERIFY2_WITH_TIMEOUT(QString::fromUtf8(m_receiver->rsyslogLog().mid(rsyslogFrom)).contains(news),
+                              m_receiver->rsyslogLog().mid(rsyslogFrom).constData(), 60000);
+}
+
+void tst_FleetPostgresql::everyRecordIsStoredOrRejected_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QStringList>("records");  // SQL values (datetime, type, message) of the machine's records
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<QString>("news");         // what the administrator is told while it lasts
+    QTest::addColumn<QStringList>("expected"); // centralRows()
+
+    const QString at = QStringLiteral("'2026-12-09 08:00:0%1'");
+    QTest::newRow("types that are no int, a stored time that is no time stamp")
+        << QStringLiteral("odd-types")
+        << QStringList{at.arg(1) + ", 3, 'alarm'", at.arg(2) + ", NULL, 'null type'", at.arg(3) + ", 'abc', 'text type'",
+                       at.arg(4) + ", 2.5, 'real type'", at.arg(5) + ", 12345678901, 'beyond int'", at.arg(6) + ", -7, 'negative'",
+                       "'8:30 am', 1, 'odd time'"}
+        << int(NoFault) << QString()
+        << QStringList{"1|2026-12-09 08:00:01|3|alarm|-|-", "2|2026-12-09 08:00:02|NULL|null type|-|-",
+                       "3|2026-12-09 08:00:03|NULL|text type|noted|text type", "4|2026-12-09 08:00:04|NULL|real type|noted|real type",
+                       "5|2026-12-09 08:00:05|NULL|beyond int|noted|beyond int", "6|2026-12-09 08:00:06|-7|negative|-|-",
+                       "7|8:30 am|1|odd time|-|-"};
+    QTest::newRow("a NUL byte, and the text #000")
+        << QStringLiteral("nul") << QStringList{at.arg(1) + ", 1, CAST(X'61620063' AS TEXT)", at.arg(2) + ", 1, 'colour #000 stays'"}
+        << int(NoFault) << QString()
+        << QStringList{"1|2026-12-09 08:00:01|1|ab␀c|-|-", "2|2026-12-09 08:00:02|1|colour #000 stays|-|-"};
+    QTest::newRow("bytes that are not UTF-8")
+        << QStringLiteral("not-utf8") << QStringList{at.arg(1) + ", 4, CAST(X'6261642066FF66' AS TEXT)", at.arg(2) + ", 4, '中文不变'"}
+        << int(NoFault) << QString()
+        << QStringList{"1|2026-12-09 08:00:01|4|bad f�f|noted|bad f\\377f", "2|2026-12-09 08:00:02|4|中文不变|-|-"};
+    const QString oddHead = QStringLiteral("it's\"a\\host[]");
+    const QString longHost = oddHead + QString(255 - oddHead.size(), QLatin1Char('x'));
+    QTest::newRow("the longest host name, a long message")
+        << longHost << QStringList{at.arg(1) + ", 2, '" + QString::fromLatin1(kLongMessage) + "'"} << int(NoFault) << QString()
+        << QStringList{"1|2026-12-09 08:00:01|2|" + longMessageShown() + "|-|-"};
+    QTest::newRow("a record the table refuses")
+        << QStringLiteral("refused") << QStringList{at.arg(1) + ", 1, 'before'", at.arg(2) + ", 1, 'refused by the table'", at.arg(3) + ", 1, 'after'"}
+        << int(TableRefusesOne) << QStringLiteral("fleet_log_rejects")
+        << QStringList{"1|2026-12-09 08:00:01|1|before|-|-", "2|-|-|-|rejected|refused by the table", "3|2026-12-09 08:00:03|1|after|-|-"};
+    const QStringList three{at.arg(1) + ", 1, 'one'", at.arg(2) + ", 2, 'two'", at.arg(3) + ", 3, 'three'"};
+    const QStringList threeStored{"1|2026-12-09 08:00:01|1|one|-|-", "2|2026-12-09 08:00:02|2|two|-|-", "3|2026-12-09 08:00:03|3|three|-|-"};
+    QTest::newRow("a missing privilege, granted later") << QStringLiteral("privilege") << three << int(PrivilegeRevoked)
+                                                       << QStringLiteral("没有写入的权限") << threeStored;
+    QTest::newRow("the database stopped and started") << QStringLiteral("restart") << three << int(DatabaseStopped)
+                                                      << QStringLiteral("无法写入中央日志数据库") << threeStored;
+    QTest::newRow("the receiver restarted while the database is stopped")
+        << QStringLiteral("receiver-restart") << three << int(ReceiverRestarted) << QStringLiteral("无法写入中央日志数据库")
+        << threeStored;
+}
+
+// A machine forwards its records while the fault lasts; the last record is
+// written once the fault is told, so that a batch comes after it. Then the
+// fault is mended the way the administrator would, and every record is in
+// one table or the other.
+void tst_FleetPostgresql::everyRecordIsStoredOrRejected()
+{
+    QFETCH(QString, host);
+    QFETCH(QStringList, records);
+    QFETCH(int, fault);
+    QFETCH(QString, news);
+    QFETCH(QStringList, expected);
+    const QString file = m_work.filePath(QStringLiteral("row-%1.db").arg(qHash(host), 0, 16));
+    const auto write = [&file](const QStringList& values) {
+        TestDatabase db(file);
+        for (const QString& value : values) {
+            if (!db.exec(QStringLiteral("INSERT INTO SystemInfo(datetime, type, message) VALUES (%1)").arg(value)))
+                return false;
+        }
+        return true;
+    };
+    {
+        TestDatabase db(file);
+        createLogTable(db);
+    }
+    const QString writer = QStringLiteral("fleet_writer");
+    QString why;
+    if (fault == PrivilegeRevoked)
+        QVERIFY2(m_server->psql(QStringLiteral("fleet"), {"-c", "REVOKE INSERT ON fleet_log FROM " + writer}, why), qPrintable(why));
+    if (fault == DatabaseStopped || fault == ReceiverRestarted)
+        m_server->stop();
+    if (fault == TableRefusesOne)
+        QVERIFY2(m_server->psql(QStringLiteral("fleet"), {"-c", "ALTER TABLE fleet_log ADD CONSTRAINT refuses_one "
+                                                                "CHECK (message <> 'refused by the table') NOT VALID"}, why),
+                 qPrintable(why));
+    const qint64 storeFrom = m_receiver->storeLog().size();
+    const qint64 rsyslogFrom = m_receiver->rsyslogLog().size();
+    const bool lastLater = fault == PrivilegeRevoked || fault == DatabaseStopped || fault == ReceiverRestarted;
+    QVERIFY(write(lastLater ? records.mid(0, records.size() - 1) : records));
+    auto forwarder = std::make_unique<Forwarder>();
+    forwarder->start(m_receiver->forwardArguments(host, file, QStringLiteral("plc-7")));
+    if (lastLater) {
+        QTRY_VERIFY2_WITH_TIMEOUT(QString::fromUtf8(m_receiver->storeLog().mid(storeFrom)).contains(news),
+                                  m_receiver->storeLog().mid(storeFrom).constData(), 60000);
+        if (fault == ReceiverRestarted) {
+            // What was confirmed waits in vxlog store's spool, not in
+            // rsyslogd. (The forwarder starts again after its cursor, rather
+            // than wait to notice that its session ended.)
+            forwarder.reset();
+            m_receiver->stop();
+            QVERIFY2(m_receiver->restart(why), qPrintable(why));
+            forwarder = std::make_unique<Forwarder>();
+            forwarder->start(m_receiver->forwardArguments(host, file, QStringLiteral("plc-7")));
+        }
+        QVERIFY(write(records.mid(records.size() - 1)));
+        waitForNews(storeFrom, rsyslogFrom, news);
+        if (fault == DatabaseStopped || fault == ReceiverRestarted) {
+            // Nothing of it could be stored meanwhile; all of it waits in order.
+            QVERIFY2(m_server->restart(why), qPrintable(why));
+        } else {
+            QCOMPARE(centralRows(host), QByteArray());
+            QVERIFY(psqlFile(QStringLiteral(VX_SOURCE_DIR "/docs/fleet_roles.sql")));
+        }
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(QString::fromUtf8(centralRows(host)).split(QLatin1Char('\n'), Qt::SkipEmptyParts), expected, 60000);
+    if (fault == TableRefusesOne) {
+        QVERIFY2(QString::fromUtf8(m_receiver->storeLog().mid(storeFrom)).contains(news), m_receiver->storeLog().mid(storeFrom).constData());
+        QVERIFY2(m_server->psql(QStringLiteral("fleet"), {"-c", "ALTER TABLE fleet_log DROP CONSTRAINT refuses_one"}, why), qPrintable(why));
+    }
+    if (lastLater)
+        QTRY_VERIFY_WITH_TIMEOUT(m_receiver->storeLog().mid(storeFrom).contains("恢复可写"), 60000);
 }
 
 void tst_FleetPostgresql::lostServerIsAFailure_data()

@@ -80,7 +80,7 @@ void tst_InstalledPackage::exampleBuildsAgainstTheInstalledPackageAndLogs()
     QVERIFY(QFile::exists(prefix + QStringLiteral("/include/vxSyslog/vxLogging.h")));
     QVERIFY(QFile::exists(prefix + QStringLiteral("/include/vxSyslog/vxSyslogExport.h")));
     QVERIFY2(!QFile::exists(prefix + QStringLiteral("/include/vxSyslog/vxLogDB.h")), "a private header is installed");
-    for (const char* readingHeader : {"ListingSource.h", "RecordSource.h", "LogVacuum.h", "LogReader.h"})
+    for (const char* readingHeader : {"LogSource.h", "LogSource.h", "LogVacuum.h", "LogReader.h"})
         QVERIFY2(!QFile::exists(prefix + QStringLiteral("/include/vxSyslog/") + QLatin1String(readingHeader)),
                  readingHeader);
     QVERIFY(!installedLibraryMentions(prefix, "libpq"));

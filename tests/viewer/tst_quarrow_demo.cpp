@@ -17,11 +17,11 @@ struct Run
     QString errors;
 };
 
-Run runDemoWriter(const QString& folder, const QString& count)
+Run runDemoWriter(const QString& folder, const QStringList& arguments)
 {
     QProcess process;
     process.setWorkingDirectory(folder);
-    process.start(QStringLiteral(QUARROW_DEMO_WRITER), {count});
+    process.start(QStringLiteral(QUARROW_DEMO_WRITER), arguments);
     Run run;
     if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
         return run;
@@ -40,6 +40,8 @@ class tst_QuarrowDemo : public QObject
 private slots:
     void writesTodayAndSevenEarlierDays();
     void failsLoudlyWhenNothingIsStored();
+    void writesNothingForHelpOrAnUnknownArgument_data();
+    void writesNothingForHelpOrAnUnknownArgument();
 };
 
 void tst_QuarrowDemo::writesTodayAndSevenEarlierDays()
@@ -47,7 +49,7 @@ void tst_QuarrowDemo::writesTodayAndSevenEarlierDays()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString started = QDateTime::currentDateTime().addSecs(-1).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-    const Run run = runDemoWriter(dir.path(), QStringLiteral("25"));
+    const Run run = runDemoWriter(dir.path(), {QStringLiteral("25")});
     QCOMPARE(run.exitCode, 0);
     QVERIFY2(run.output.contains(QStringLiteral("已写入")), qPrintable(run.output));
 
@@ -84,11 +86,38 @@ void tst_QuarrowDemo::failsLoudlyWhenNothingIsStored()
 {
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("dbLog.db")));
-    const Run run = runDemoWriter(dir.path(), QStringLiteral("10"));
+    const Run run = runDemoWriter(dir.path(), {QStringLiteral("10")});
     QVERIFY(run.exitCode > 0);
     QVERIFY2(run.errors.contains(QStringLiteral("./dbLog.db 无法写入")) || run.errors.contains(QStringLiteral("未能写入")),
              qPrintable(run.errors));
     QVERIFY(!run.output.contains(QStringLiteral("已写入")));
+}
+
+void tst_QuarrowDemo::writesNothingForHelpOrAnUnknownArgument_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("output"); // on standard output (status 0) or standard error
+    QTest::newRow("--help") << QStringList{"--help"} << 0 << QStringLiteral("[COUNT]");
+    QTest::newRow("-h") << QStringList{"-h"} << 0 << QStringLiteral("今天要写入的记录条数");
+    QTest::newRow("an unknown option") << QStringList{"--count=5"} << 2 << QStringLiteral("未知的选项：--count");
+    QTest::newRow("a count that is no number") << QStringList{"many"} << 2 << QStringLiteral("无法识别的参数“many”");
+    QTest::newRow("a negative count") << QStringList{"--", "-3"} << 2 << QStringLiteral("无法识别的参数“-3”");
+    QTest::newRow("two counts") << QStringList{"5", "6"} << 2 << QStringLiteral("无法识别的参数“5 6”");
+}
+
+// No ./dbLog.db is made, and the writer says what it takes.
+void tst_QuarrowDemo::writesNothingForHelpOrAnUnknownArgument()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, output);
+    QTemporaryDir dir;
+    const Run run = runDemoWriter(dir.path(), arguments);
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY2((exitCode == 0 ? run.output : run.errors).contains(output), qPrintable(run.output + run.errors));
+    QVERIFY(!run.output.contains(QStringLiteral("已写入")));
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("dbLog.db"))));
 }
 
 QTEST_GUILESS_MAIN(tst_QuarrowDemo)

@@ -155,11 +155,14 @@ void tst_QuarrowExport::writesTheRecordBlocksByteExact()
 {
     QFETCH(bool, openedFile);
     Viewer v;
+    // Messages without a final line feed (as programs other than the log
+    // module write them) and with one; a drop record of another type.
     const QList<Row> rows = {{"2024-05-01 00:00:00", 2, "at midnight"},
+                             {"2024-05-01 03:00:00", 4, "日志过多：已丢弃 3 条记录（2024-05-01 02:59:58 至 03:00:00）"},
                              {"2024-05-01 08:15:00", 2, "电源电压正常\n风扇转速 1200\n"},
                              {"2024-05-01 12:00:00", 3, "other type"},
                              {"2024-05-01 20:30:45", 2, "最后一条 100%"},
-                             {"2024-05-01 23:59:59", 2, "last second"}};
+                             {"2024-05-01 23:59:59", 2, "last second\n"}};
     if (openedFile) {
         QVERIFY(v.seed({{"2024-05-01 09:00:00", 2, "this machine's own, not exported"}}));
         const QString other = v.dir.filePath(QStringLiteral("other.db"));
@@ -181,11 +184,15 @@ void tst_QuarrowExport::writesTheRecordBlocksByteExact()
     QCOMPARE(seen.first().parent, v.window.get());
     const QString path = exportPathIn(folder);
     QCOMPARE(seen.at(1).title, QStringLiteral("提示"));
-    QCOMPARE(seen.at(1).text, QStringLiteral("数据导出完成，路径如下：\n") + path);
-    QCOMPARE(fileBytes(path), inLocaleEncoding(QStringLiteral("2024-05-01 00:00:00:\nat midnight"
-                                                              "2024-05-01 08:15:00:\n电源电压正常\n风扇转速 1200\n"
-                                                              "2024-05-01 20:30:45:\n最后一条 100%"
-                                                              "2024-05-01 23:59:59:\nlast second")));
+    QCOMPARE(seen.at(1).text, QStringLiteral("数据导出完成，路径如下：\n%1\n共导出 4 条 · 1 处空缺").arg(path));
+    // The blocks the pane lists; each header starts a line.
+    const QByteArray expected = inLocaleEncoding(QStringLiteral("2024-05-01 00:00:00:\nat midnight\n"
+                                                                "2024-05-01 03:00:00:\n此期间有 3 条日志未能写入：日志过多"
+                                                                "（2024-05-01 02:59:58 至 03:00:00）\n"
+                                                                "2024-05-01 08:15:00:\n电源电压正常\n风扇转速 1200\n"
+                                                                "2024-05-01 20:30:45:\n最后一条 100%\n"
+                                                                "2024-05-01 23:59:59:\nlast second\n"));
+    QCOMPARE(fileBytes(path), expected);
     QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::NoDotAndDotDot).size(), 1);
 
     QCOMPARE(v.pane()->toPlainText(), QStringLiteral("shown:\nbefore"));
@@ -204,18 +211,18 @@ void tst_QuarrowExport::replacesAnEarlierFileWithTheSelectionAtPress()
     QVERIFY(v.queryDay(QDate(2024, 4, 30), 1));
     const QString path = exportPathIn(v.dir.path());
     QCOMPARE(exportDay(v, kDay, 0, {chooseFolder(v.dir.path()), pressOk}).size(), 2);
-    QCOMPARE(fileBytes(path), inLocaleEncoding(QStringLiteral("2024-05-01 09:00:00:\nzero, a rather long message to be cut away")));
+    QCOMPARE(fileBytes(path), inLocaleEncoding(QStringLiteral("2024-05-01 09:00:00:\nzero, a rather long message to be cut away\n")));
     QFile longer(path);
     QVERIFY(longer.open(QIODevice::Append));
     longer.write(QByteArray(4096, 'x'));
     longer.close();
 
     QCOMPARE(exportDay(v, kDay, 1, {chooseFolder(v.dir.path()), pressOk}).size(), 2);
-    QCOMPARE(fileBytes(path), inLocaleEncoding(QStringLiteral("2024-05-01 09:00:00:\none")));
+    QCOMPARE(fileBytes(path), inLocaleEncoding(QStringLiteral("2024-05-01 09:00:00:\none\n")));
 }
 
 // Every type: each block names its type after the time, in time order; a
-// drop record is exported as it was stored (the file holds what was logged).
+// drop record reads as the pane lists it.
 void tst_QuarrowExport::severalTypesAreNamedInTheFile()
 {
     Viewer v;
@@ -227,9 +234,11 @@ void tst_QuarrowExport::severalTypesAreNamedInTheFile()
     const QList<SeenModal> seen = exportDay(v, kDay, 5, {chooseFolder(folder), pressOk});
     QCOMPARE(seen.size(), 2);
     QCOMPARE(fileBytes(exportPathIn(folder)),
-             inLocaleEncoding(QStringLiteral("2024-05-01 07:00:00 [参数修改记录]:\n进给倍率 80%"
-                                             "2024-05-01 08:00:00 [报警记录]:\n主轴温度过高"
-                                             "2024-05-01 09:00:00 [其他信息]:\n日志过多：已丢弃 3 条记录（2024-05-01 08:59:58 至 09:00:00）")));
+             inLocaleEncoding(QStringLiteral("2024-05-01 07:00:00 [参数修改记录]:\n进给倍率 80%\n"
+                                             "2024-05-01 08:00:00 [报警记录]:\n主轴温度过高\n"
+                                             "2024-05-01 09:00:00 [其他信息]:\n此期间有 3 条日志未能写入：日志过多"
+                                             "（2024-05-01 08:59:58 至 09:00:00）\n")));
+    QCOMPARE(seen.at(1).text.section(QLatin1Char('\n'), 2), QStringLiteral("共导出 2 条 · 1 处空缺"));
 }
 
 QTEST_MAIN(tst_QuarrowExport)

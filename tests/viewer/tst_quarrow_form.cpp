@@ -70,9 +70,10 @@ void tst_QuarrowForm::startUpState()
     QCOMPARE(v.widget<QDateTimeEdit>("m_enddateTimeEdit")->time(), QTime(23, 59, 59, 0));
 
     auto* stack = v.widget<QStackedWidget>("stackedWidget");
-    QCOMPARE(stack->count(), 2);
+    QCOMPARE(stack->count(), 3);
     QCOMPARE(stack->widget(0)->objectName(), QStringLiteral("page"));
     QCOMPARE(stack->widget(1)->objectName(), QStringLiteral("page_2"));
+    QCOMPARE(stack->widget(2)->objectName(), QStringLiteral("page_3"));  // 统计
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QCOMPARE(stack->currentIndex(), 0);
@@ -95,7 +96,8 @@ void tst_QuarrowForm::layouts_data()
                                          "pushButton QPushButton 0,2 1x1",
                                          "label QLabel 0,0 1x1", "label_2 QLabel 1,0 1x1",
                                          "dateEdit QDateEdit 1,1 1x1", "m_pbExport QPushButton 1,5 1x1",
-                                         "[comboBox QComboBox, typePicker QToolButton, machinePicker QToolButton] 0,1 1x1"};
+                                         "[comboBox QComboBox, typePicker QToolButton, machinePicker QToolButton] 0,1 1x1",
+                                         "reportButton QToolButton 1,3 1x1"};
     QTest::newRow("page_2") << QStringLiteral("gridLayout_3") << 5 << 5
                             << QStringList{"toolButton_2 QToolButton 0,4 1x2",
                                            "m_enddateTimeEdit QDateTimeEdit 2,1 1x1",
@@ -103,7 +105,8 @@ void tst_QuarrowForm::layouts_data()
                                            "label_3 QLabel 0,0 1x1",
                                            "pushButton_2 QPushButton 0,2 1x2", "label_4 QLabel 1,0 1x1",
                                            "spacer 40x20 Expanding/Minimum 0,6 1x1",
-                                           "[comboBox_2 QComboBox, typePicker_2 QToolButton, machinePicker_2 QToolButton] 0,1 1x1"};
+                                           "[comboBox_2 QComboBox, typePicker_2 QToolButton, machinePicker_2 QToolButton] 0,1 1x1",
+                                           "startTimeHint QLabel 1,2 1x5", "endTimeHint QLabel 2,2 1x5"};
 }
 
 // Every item of each grid: object name and class (or a spacer's size and
@@ -157,7 +160,9 @@ void tst_QuarrowForm::fontsAndTexts()
     Viewer v;
     QStringList elevenPoint;
     for (const QWidget* w : v.window->findChildren<QWidget*>()) {
-        const bool qtsOwn = w->objectName().isEmpty() || w->objectName().startsWith(QLatin1String("qt_"));
+        // Qt's and Qwt's own widgets (the 统计 chart's title and axes) keep their fonts.
+        const bool qtsOwn = w->objectName().isEmpty() || w->objectName().startsWith(QLatin1String("qt_"))
+                            || w->objectName().startsWith(QLatin1String("Qwt"));
         if (qtsOwn || !w->testAttribute(Qt::WA_SetFont))
             continue;
         elevenPoint << w->objectName();
@@ -167,15 +172,17 @@ void tst_QuarrowForm::fontsAndTexts()
     elevenPoint.sort();
     QCOMPARE(elevenPoint, QStringList({"comboBox", "comboBox_2", "dateEdit", "label", "label_2", "label_3", "label_4",
                                        "label_5", "m_enddateTimeEdit", "m_startdateTimeEdit", "machinePicker",
-                                       "machinePicker_2", "pushButton", "pushButton_2", "toolButton", "toolButton_2",
-                                       "typePicker", "typePicker_2"}));
+                                       "machinePicker_2", "machinePicker_3", "pushButton", "pushButton_2", "reportBack",
+                                       "reportButton", "reportEnd", "reportRun", "reportStart", "reportTypes", "toolButton",
+                                       "toolButton_2", "typePicker", "typePicker_2", "typePicker_3"}));
     for (const char* name : {"m_pbExport", "textEdit"})
         QCOMPARE(v.widget(name)->font(), QApplication::font(v.widget(name)));
 
     const QList<QPair<const char*, const char*>> texts = {
         {"label", "查询类型："}, {"pushButton", "查询"}, {"toolButton", "高级"}, {"label_2", "日期："},
         {"m_pbExport", "导出"}, {"label_3", "查询类型："}, {"pushButton_2", "查询"}, {"toolButton_2", "返回"},
-        {"label_4", "起始时间："}, {"label_5", "结束时间："}};
+        {"label_4", "起始时间："}, {"label_5", "结束时间："}, {"reportButton", "统计"}, {"reportRun", "统计"},
+        {"reportBack", "返回"}};
     for (const auto& text : texts)
         QCOMPARE(v.widget(text.first)->property("text").toString(), QString::fromUtf8(text.second));
 }
@@ -218,8 +225,8 @@ void tst_QuarrowForm::tabOrder_data()
 {
     QTest::addColumn<QStringList>("order");
     // As the layout reads, row by row, left to right.
-    QTest::newRow("page") << QStringList{"comboBox", "typePicker", "machinePicker", "pushButton", "toolButton", "dateEdit", "m_pbExport",
-                                         "textEdit"};
+    QTest::newRow("page") << QStringList{"comboBox", "typePicker", "machinePicker", "pushButton", "toolButton", "dateEdit",
+                                         "reportButton", "m_pbExport", "textEdit"};
     QTest::newRow("page_2") << QStringList{"comboBox_2", "typePicker_2", "machinePicker_2", "pushButton_2", "toolButton_2",
                                            "m_startdateTimeEdit", "m_enddateTimeEdit", "textEdit"};
 }

@@ -144,6 +144,9 @@ private slots:
     void aMegabyteRecordIsShown();
     void piecesKeepPairsTogether_data();
     void piecesKeepPairsTogether();
+    void piecesStartAfterASpace_data();
+    void piecesStartAfterASpace();
+    void aLongLineOfWordsBreaksAtSpaces();
     void aLineEndAcrossPiecesIsOneLineEnd_data();
     void aLineEndAcrossPiecesIsOneLineEnd();
     void narrowingRewrapsAndKeepsTheTopRecord();
@@ -517,6 +520,51 @@ void tst_QuarrowPane::piecesKeepPairsTogether()
     const PaneText::Range range = PaneText::pieceRange(slice, before, 3);
     QCOMPARE(range.start, start);
     QCOMPARE(range.length, length);
+}
+
+void tst_QuarrowPane::piecesStartAfterASpace_data()
+{
+    QTest::addColumn<QString>("window"); // `before` characters, then two after the nominal start
+    QTest::addColumn<int>("before");
+    QTest::addColumn<int>("start");
+    QTest::newRow("a word across the nominal start moves to the next piece") << "ab cdef" << 5 << 3;
+    QTest::newRow("no white space: the nominal start") << "abcdef" << 4 << 4;
+    QTest::newRow("a space right before it") << "abc def" << 4 << 4;
+    QTest::newRow("after a line end too") << "ab\ncdef" << 5 << 3;
+    QTest::newRow("after an ideographic space") << QString::fromUtf8("甲乙\u3000丙丁戊") << 4 << 3;
+    QTest::newRow("a space followed by \\r\\n: after the line end") << "ab \r\ncd" << 3 << 5;
+    QTest::newRow("the first piece") << "abc" << 0 << 0;
+}
+
+void tst_QuarrowPane::piecesStartAfterASpace()
+{
+    QFETCH(QString, window);
+    QFETCH(int, before);
+    QFETCH(int, start);
+    QCOMPARE(PaneText::pieceStart(window, before), start);
+}
+
+// A line of words six pieces long: every line the pane shows starts at the
+// beginning of a word, where two pieces meet too. The caret goes down a line
+// at a time from the start, selecting; each selection ends where a line starts.
+void tst_QuarrowPane::aLongLineOfWordsBreaksAtSpaces()
+{
+    QString message;
+    for (int i = 0; message.size() < 25528; ++i)
+        message += QStringLiteral("word%1 ").arg(i % 100000, 5, 10, QLatin1Char('0'));
+    const QString time = QStringLiteral("2024-05-01 10:00:00");
+    m_pane->showRecords({{time, message}});
+    press(*m_pane, Qt::Key_Home);
+    int lines = 0;
+    for (int selected = -1; selected < m_pane->selectedText().size(); ++lines) {
+        selected = m_pane->selectedText().size();
+        press(*m_pane, Qt::Key_Down, 1, Qt::ShiftModifier);
+        const QString text = m_pane->selectedText();
+        if (text.size() > time.size() + 2 && text.size() < time.size() + 2 + message.size())
+            QVERIFY2(text.endsWith(QLatin1Char(' ')), qPrintable(text.right(12)));
+    }
+    QVERIFY(lines > 6);
+    QCOMPARE(m_pane->selectedText(), time + QStringLiteral(":\n") + message);
 }
 
 void tst_QuarrowPane::aLineEndAcrossPiecesIsOneLineEnd_data()

@@ -4,15 +4,19 @@
 // running one; a log file opened by name or dropped is read, never changed;
 // page switches leave the pane alone.
 #include <QClipboard>
+#include <QLabel>
 #include <QCryptographicHash>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QStackedWidget>
+#include <QTextCodec>
 #include <QtTest>
 
+#include "DateTimeTyping.h"
 #include "PaneFindBar.h"
 
 #include "QuarrowTestSupport.h"
+#include "ReportPage.h"
 
 using namespace QuarrowTest;
 
@@ -65,10 +69,14 @@ private slots:
     void otherSendersDoNothing();
     void queries_data();
     void queries();
+    void typedRangeIsTheRangeQueried_data();
+    void typedRangeIsTheRangeQueried();
     void typeComesFromItemData();
     void failedQueryIsNotShownAsNotFound();
     void escAndANewQueryCancelTheRunningOne();
     void findAndCopyReadTheListedAnswer();
+    void invalidBytesReadAsReplacementCharacters_data();
+    void invalidBytesReadAsReplacementCharacters();
     void opensALogFileReadOnly_data();
     void opensALogFileReadOnly();
     void pageSwitchesLeaveThePaneAlone();
@@ -82,11 +90,14 @@ void tst_QuarrowQuery::eachButtonConnectedOnce()
     for (const char* name : {"pushButton", "toolButton", "pushButton_2", "toolButton_2", "m_pbExport"})
         QCOMPARE(ConnectionCounter::count(v.widget(name), SIGNAL(clicked(bool))), 1);
     int wired = 0;
-    // The pane's find bar and the filter field have buttons of their own.
+    // The pane's find bar, the filter field and the 统计 page have buttons of
+    // their own; 统计 is the sixth.
     for (const QAbstractButton* b : v.window->findChildren<QAbstractButton*>())
-        if (!v.pane()->isAncestorOf(b) && !v.widget("filterEdit")->isAncestorOf(b))
+        if (!v.pane()->isAncestorOf(b) && !v.widget("filterEdit")->isAncestorOf(b)
+            && !v.window->reportPage()->isAncestorOf(b))
             wired += ConnectionCounter::count(b, SIGNAL(clicked(bool)));
-    QCOMPARE(wired, 5);
+    QCOMPARE(ConnectionCounter::count(v.widget("reportButton"), SIGNAL(clicked(bool))), 1);
+    QCOMPARE(wired, 6);
 }
 
 void tst_QuarrowQuery::otherSendersDoNothing_data()
@@ -181,6 +192,111 @@ void tst_QuarrowQuery::queries()
     QTRY_COMPARE_WITH_TIMEOUT(QApplication::clipboard()->text(), text, kQueryTimeoutMs);
 }
 
+void tst_QuarrowQuery::typedRangeIsTheRangeQueried_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("entry"); // how the operator enters the field: "tab", "all" (Ctrl+A), "click" (on the hour)
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QDateTime>("kept");
+    QTest::addColumn<QString>("reason"); // what the field says; empty: nothing, the query runs at once
+
+    const QString end = QStringLiteral("m_enddateTimeEdit");
+    const QString start = QStringLiteral("m_startdateTimeEdit");
+    QTest::newRow("end: 13:30:00 (was kept as 13:59:30)")
+        << end << "tab" << "2026/12/9 13:30:00" << at("2026-12-09 13:30:00") << QString();
+    QTest::newRow("end: 13:00:00 (was kept as 13:59:00)")
+        << end << "tab" << "2026/12/9 13:00:00" << at("2026-12-09 13:00:00") << QString();
+    QTest::newRow("end: a year before (was 2026, 00:59:00)")
+        << end << "tab" << "2025/1/1 00:00:00" << at("2025-01-01 00:00:00") << QString();
+    QTest::newRow("start: 13:30:00") << start << "tab" << "2026/12/9 13:30:00" << at("2026-12-09 13:30:00") << QString();
+    QTest::newRow("start: typed over the whole field")
+        << start << "all" << "2026/1/15 08:05:07" << at("2026-01-15 08:05:07") << QString();
+    QTest::newRow("end: typed over the whole field")
+        << end << "all" << "2024/5/1 23:59:58" << at("2024-05-01 23:59:58") << QString();
+    QTest::newRow("start: zero-padded, with hyphens")
+        << start << "tab" << "2026-01-05 09:05:00" << at("2026-01-05 09:05:00") << QString();
+    QTest::newRow("end: with 年, 月 and 日") << end << "tab" << "2026年3月9日 7:08:09" << at("2026-03-09 07:08:09")
+                                             << QString();
+    QTest::newRow("end: the time alone, from the hour") << end << "click" << "6:45:30" << QDateTime() << QString();
+    QTest::newRow("end: a day February has not is refused, and said")
+        << end << "tab" << "2026/2/30 10:00:00" << at("2026-02-03 10:00:00")
+        << QStringLiteral("结束时间里不能输入“30”：2026 年 2 月只有 28 天");
+    QTest::newRow("start: a minute past 59 is refused, and said")
+        << start << "tab" << "2026/12/9 10:61:00" << at("2026-12-09 10:06:00")
+        << QStringLiteral("起始时间里不能输入“61”：分钟是 0 到 59");
+    QTest::newRow("end: a letter is refused, and said")
+        << end << "tab" << "2026/12/9 1x3:00:00" << at("2026-12-09 13:00:00")
+        << QStringLiteral("结束时间里不能输入“x”");
+    QTest::newRow("end: a year left incomplete is not queried") << end << "tab" << "202" << QDateTime()
+                                                                 << QStringLiteral("结束时间“202/12/9 23:59:59”不是完整的日期时间");
+}
+
+// The field keeps what is typed, and the range page's query lists exactly
+// that period; a key the field refuses is said beside it, and the query
+// then waits once, so that it never runs with a time the operator has not
+// seen.
+void tst_QuarrowQuery::typedRangeIsTheRangeQueried()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, entry);
+    QFETCH(QString, typed);
+    QFETCH(QDateTime, kept);
+    QFETCH(QString, reason);
+    Viewer v;
+    v.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(v.window.get()));
+    QApplication::setActiveWindow(v.window.get());
+    v.widget<QDateEdit>("dateEdit")->setDate(QDate(2026, 12, 9));
+    v.click("toolButton");
+    auto* editor = v.widget<QDateTimeEdit>(qPrintable(field));
+    const QDateTime before = editor->dateTime();
+    if (entry == QLatin1String("tab")) {
+        editor->setFocus(Qt::TabFocusReason);
+    } else if (entry == QLatin1String("all")) {
+        editor->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(editor, Qt::Key_A, Qt::ControlModifier);
+    } else {
+        editor->setFocus(Qt::MouseFocusReason);
+        editor->setSelectedSection(QDateTimeEdit::HourSection);
+        kept = QDateTime(before.date(), QTime(6, 45, 30));
+    }
+    QTRY_VERIFY(editor->hasFocus());
+    for (const QChar c : typed) {
+        if (c.unicode() < 0x80) {
+            QTest::keyClick(editor, c.toLatin1());
+            continue;
+        }
+        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c)); // typed through an input method
+        QApplication::sendEvent(editor, &press);
+    }
+    const auto* typing = editor->findChild<DateTimeTyping*>();
+    QVERIFY(typing);
+    const auto* hint = v.widget<QLabel>(field == QLatin1String("m_enddateTimeEdit") ? "endTimeHint" : "startTimeHint");
+
+    v.click("pushButton_2");
+    if (!reason.isEmpty()) {
+        // Said beside the field, and the query waited: nothing listed yet.
+        QVERIFY2(typing->reason().startsWith(reason), qPrintable(typing->reason()));
+        QCOMPARE(hint->text(), typing->reason());
+        QVERIFY(editor->hasFocus());
+        QCOMPARE(v.pane()->recordCount(), 0);
+        if (!kept.isValid()) {
+            QCOMPARE(editor->dateTime(), before);
+            return;
+        }
+        QCOMPARE(editor->dateTime(), kept);
+        v.click("pushButton_2"); // seen: the query runs with what the field shows
+    }
+    QVERIFY(v.queryEnded());
+    QCOMPARE(editor->dateTime(), kept);
+    const QDateTime startTime = v.widget<QDateTimeEdit>("m_startdateTimeEdit")->dateTime();
+    const QDateTime endTime = v.widget<QDateTimeEdit>("m_enddateTimeEdit")->dateTime();
+    QCOMPARE(field == QLatin1String("m_enddateTimeEdit") ? endTime : startTime, kept);
+    const QString period = QStringLiteral("%1 至 %2").arg(startTime.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")),
+                                                          endTime.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+    QVERIFY2(v.widget<QLabel>("listingLabel")->text().contains(period), qPrintable(v.widget<QLabel>("listingLabel")->text()));
+}
+
 void tst_QuarrowQuery::typeComesFromItemData()
 {
     Viewer v;
@@ -267,6 +383,57 @@ void tst_QuarrowQuery::findAndCopyReadTheListedAnswer()
     QTRY_COMPARE_WITH_TIMEOUT(QApplication::clipboard()->text(), blocks(rows), kQueryTimeoutMs);
 }
 
+void tst_QuarrowQuery::invalidBytesReadAsReplacementCharacters_data()
+{
+    QTest::addColumn<QByteArray>("stored"); // the message's bytes, as another program may store them
+    QTest::addColumn<QString>("shown");     // each byte that begins no character is one U+FFFD
+    const QString bad(QChar(0xFFFD));
+    QTest::newRow("a character cut short before a blank (E4 B8 20)") << QByteArray("\xE4\xB8 ok") << bad + bad + " ok";
+    QTest::newRow("a GBK-encoded message") << QByteArray("\xB1\xA8\xBE\xAF\xBA\xC5 4001") << bad.repeated(6) + " 4001";
+    QTest::newRow("a stray continuation byte") << QByteArray("a\x80z") << "a" + bad + "z";
+    QTest::newRow("an overlong slash") << QByteArray("\xC0\xAF/") << bad + bad + "/";
+    QTest::newRow("a surrogate") << QByteArray("\xED\xA0\x80.") << bad.repeated(3) + ".";
+    QTest::newRow("beyond U+10FFFF") << QByteArray("\xF4\x90\x80\x80") << bad.repeated(4);
+    QTest::newRow("cut short at the end") << QByteArray("end\xE4\xB8") << "end" + bad + bad;
+    QTest::newRow("a four-byte character stays whole") << QByteArray("\xF0\x9F\x98\x80!") << QString::fromUcs4(U"\U0001F600!");
+    QTest::newRow("a byte-order mark at the start stays") << QByteArray("\xEF\xBB\xBF" "A") << QStringLiteral("\uFEFFA");
+}
+
+// In the pane, a copy, a find and the export alike, as vxlog -o json shows them.
+void tst_QuarrowQuery::invalidBytesReadAsReplacementCharacters()
+{
+    QFETCH(QByteArray, stored);
+    QFETCH(QString, shown);
+    Viewer v;
+    v.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(v.window.get()));
+    const Row before{"2024-05-01 09:00:00", 3, "报警前"};
+    const Row after{"2024-05-01 11:00:00", 3, "报警后"};
+    QVERIFY(v.seed({before}));
+    QVERIFY(TestDatabase(v.dir.filePath(QStringLiteral("dbLog.db")))
+                .exec(QStringLiteral("INSERT INTO SystemInfo(datetime, type, message) VALUES('2024-05-01 10:00:00', 3, "
+                                     "CAST(X'%1' AS TEXT))").arg(QString::fromLatin1(stored.toHex()))));
+    QVERIFY(v.seed({after}));
+    const QString text = blocks({before, {"2024-05-01 10:00:00", 3, shown}, after});
+
+    QVERIFY(v.queryDay(kDay, 3));
+    QCOMPARE(v.pane()->toPlainText(), text);
+    QApplication::clipboard()->clear();
+    QTest::keyClick(v.pane(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(v.pane(), Qt::Key_C, Qt::ControlModifier);
+    QTRY_COMPARE_WITH_TIMEOUT(QApplication::clipboard()->text(), text, kQueryTimeoutMs);
+    v.pane()->scrollToRecord(0);
+    v.pane()->find(shown);
+    QTRY_COMPARE_WITH_TIMEOUT(v.pane()->selectedText(), shown, kQueryTimeoutMs);
+
+    const QString folder = v.dir.filePath(QStringLiteral("exports"));
+    QCOMPARE(exportEveryTypeOf(v, kDay, folder),
+             QTextCodec::codecForLocale()->fromUnicode(
+                 QStringLiteral("2024-05-01 09:00:00 [报警记录]:\n报警前\n2024-05-01 10:00:00 [报警记录]:\n%1\n"
+                                "2024-05-01 11:00:00 [报警记录]:\n报警后\n")
+                     .arg(shown)));
+}
+
 namespace {
 
 QByteArray checksumOf(const QString& path)
@@ -298,6 +465,9 @@ void tst_QuarrowQuery::opensALogFileReadOnly_data()
     QTest::newRow("another program's database") << "foreign" << false
                                                 << "查询失败：文件不是日志数据库（没有可用的 SystemInfo 表）";
     QTest::newRow("not a database") << "garbage" << true << "查询失败：文件不是数据库";
+    // Read defensively: a view there is no log, however it reads.
+    QTest::newRow("SystemInfo a view over an endless query")
+        << "view" << false << "查询失败：文件不是日志数据库（没有可用的 SystemInfo 表）\n详细信息：SystemInfo 是视图，不是表";
 }
 
 // Queries read the file; ./dbLog.db, where the service runs, is not read.
@@ -315,9 +485,10 @@ void tst_QuarrowQuery::opensALogFileReadOnly()
         file.write(QByteArray("SQLite format 3 but not really\n").repeated(100));
     } else {
         TestDatabase other(path);
-        QVERIFY(other.exec(kind == QLatin1String("log") ? QStringLiteral("CREATE TABLE SystemInfo(id INTEGER PRIMARY KEY "
-                                                                         "AUTOINCREMENT, datetime DATETIME, type INT, message TEXT)")
-                                                        : QStringLiteral("CREATE TABLE parts(id INTEGER, name TEXT)")));
+        QVERIFY(other.exec(kind == QLatin1String("log")    ? QStringLiteral("CREATE TABLE SystemInfo(id INTEGER PRIMARY KEY "
+                                                                            "AUTOINCREMENT, datetime DATETIME, type INT, message TEXT)")
+                           : kind == QLatin1String("view") ? QString::fromLatin1(kEndlessView)
+                                                           : QStringLiteral("CREATE TABLE parts(id INTEGER, name TEXT)")));
         if (kind == QLatin1String("log"))
             QVERIFY(other.insertRow(QStringLiteral("2024-05-01 09:00:00"), 3, QStringLiteral("来自另一台机器")));
     }

@@ -1,6 +1,6 @@
 // The result pane's worker on log files the test makes: an answer is listed
 // whole and in the store's order (also read in many slices), with block
-// lengths that match the texts Qt's driver reads, malformed UTF-8 included;
+// lengths that match the texts QString::fromUtf8 reads, malformed UTF-8 included;
 // a second query cancels the first without a row of it reaching the second;
 // failures give the Chinese reasons every program gives and never change the
 // file; the strip's counts per interval agree with a direct SQL count, and a
@@ -10,8 +10,10 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <csignal>
 #include <cstdio>
 #include <numeric>
+#include <sys/resource.h>
 #include <QtTest>
 
 #include <vxSyslog/ListingBlock.h>
@@ -59,7 +61,12 @@ bool fillLogFile(const QString& path, bool withIndex)
                                    "('2024-05-01 12:00:02', 1, CAST(x'EDA080' AS TEXT)), "
                                    "('2024-05-01 12:00:03', 1, CAST(x'6100620D0A' AS TEXT)), "
                                    "('2024-05-01 12:00:04', 1, CAST(x'F4908080FFFE' AS TEXT)), "
-                                   "('2024-05-01 12:00:05', 1, NULL)")};
+                                   "('2024-05-01 12:00:05', 1, NULL), "
+                                   "('2024-05-01 12:00:06', 1, CAST(x'E4B8206F6B' AS TEXT)), "
+                                   "('2024-05-01 12:00:07', 1, CAST(x'B1A8BEAFBAC52034303031' AS TEXT)), "
+                                   "('2024-05-01 12:00:08', 1, CAST(x'C0AFE08080EFBFBE' AS TEXT)), "
+                                   "('2024-05-01 12:00:09', 1, CAST(x'F09F98F0A8B8AF41' AS TEXT)), "
+                                   "('2024-05-01 12:00:10', 1, CAST(x'C3A9E282ACF48FBFBFF8888080' AS TEXT))")};
     if (withIndex)
         sql << QString::fromLatin1(kCreateIndex);
     for (const QString& statement : sql)
@@ -75,21 +82,26 @@ struct Key
     bool operator==(const Key& other) const { return id == other.id && length == other.length; }
 };
 
-// The answer as Qt's SQLite driver reads it: ids in time order, and the
-// length of each record block "time:\nmessage".
+// The answer as QString::fromUtf8 reads the stored bytes (each byte that
+// begins no character one U+FFFD): ids in time order, and the length of
+// each record block "time:\nmessage".
 QVector<Key> expectedKeys(const QString& path, const LogQuery& query)
 {
     TestDatabase db(path);
     QSqlQuery q(db.db());
-    q.prepare(QStringLiteral("SELECT id, datetime, message FROM SystemInfo WHERE datetime >= ? AND datetime <= ? "
-                             "AND type = ? ORDER BY datetime, id"));
+    q.prepare(QStringLiteral("SELECT id, datetime, CAST(message AS BLOB) FROM SystemInfo WHERE datetime >= ? "
+                             "AND datetime <= ? AND type = ? ORDER BY datetime, id"));
     q.addBindValue(query.since);
     q.addBindValue(query.until);
     q.addBindValue(query.types.first());
     QVector<Key> keys;
-    if (q.exec())
-        while (q.next())
-            keys.append({q.value(0).toLongLong(), q.value(1).toString().size() + 2 + q.value(2).toString().size()});
+    if (!q.exec())
+        return keys;
+    while (q.next()) {
+        const QByteArray message = q.value(2).toByteArray(); // a NUL byte included
+        keys.append({q.value(0).toLongLong(),
+                     q.value(1).toString().size() + 2 + QString::fromUtf8(message.constData(), message.size()).size()});
+    }
     return keys;
 }
 
@@ -236,6 +248,8 @@ private slots:
     void stripCountsMatchSql();
     void newestFirstBarShowsItsNewestRecord();
     void readsAnInterruptedWriteFromACopy();
+    void copyThatCannotBeMadeSaysWhy_data();
+    void copyThatCannotBeMadeSaysWhy();
     void stripMarksTheGapsOfAnotherType_data();
     void stripMarksTheGapsOfAnotherType();
     void liveRecordsAppearOnceInOrder_data();
@@ -476,32 +490,78 @@ void tst_QuarrowWorker::newestFirstBarShowsItsNewestRecord()
     }
 }
 
-// Rolling the cut-off write back would write the file: the listing reads a
-// rolled-back copy instead, which the pane keeps, and the file stays as it was.
-void tst_QuarrowWorker::readsAnInterruptedWriteFromACopy()
+namespace {
+
+// A log whose last write was cut off (a hot journal) in `dir`, with two
+// committed records.
+QString interruptedLogFile(const QTemporaryDir& dir)
 {
-    QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("dbLog.db"));
     {
         TestDatabase db(path);
-        QVERIFY(db.exec(QString::fromLatin1(kCreateTable)));
-        QVERIFY(db.insertRow(QStringLiteral("2024-05-01 08:00:00"), 1, QStringLiteral("committed")));
-        QVERIFY(db.insertRow(QStringLiteral("2024-05-02 08:00:00"), 2, QStringLiteral("committed too")));
+        if (!db.exec(QString::fromLatin1(kCreateTable))
+            || !db.insertRow(QStringLiteral("2024-05-01 08:00:00"), 1, QStringLiteral("committed"))
+            || !db.insertRow(QStringLiteral("2024-05-02 08:00:00"), 2, QStringLiteral("committed too")))
+            return QString();
     }
     leaveInterruptedWrite(path);
-    if (QTest::currentTestFailed())
-        return;
+    return QTest::currentTestFailed() ? QString() : path;
+}
+
+// The copies' folders in the temporary folder.
+QStringList copyFolders(const QString& temp)
+{
+    return QDir(temp).entryList({QStringLiteral("vxSyslog-copy-*")}, QDir::Dirs | QDir::NoDotAndDotDot);
+}
+
+// TMPDIR for the lifetime of the object.
+class TemporaryFolder
+{
+public:
+    explicit TemporaryFolder(const QString& path)
+        : m_saved(qgetenv("TMPDIR"))
+    {
+        qputenv("TMPDIR", QFile::encodeName(path));
+    }
+    ~TemporaryFolder()
+    {
+        if (m_saved.isNull())
+            qunsetenv("TMPDIR");
+        else
+            qputenv("TMPDIR", m_saved);
+    }
+
+private:
+    QByteArray m_saved;
+};
+
+} // namespace
+
+// Rolling the cut-off write back would write the file: the check and the
+// listing read a rolled-back copy instead, one copy for both, which the pane
+// keeps, and the file stays as it was.
+void tst_QuarrowWorker::readsAnInterruptedWriteFromACopy()
+{
+    QTemporaryDir dir;
+    QTemporaryDir temp;
+    const TemporaryFolder tmpdir(temp.path());
+    const QString path = interruptedLogFile(dir);
+    QVERIFY(!path.isEmpty());
     const QByteArray before = checksum(path);
     const QByteArray journalBefore = checksum(path + QStringLiteral("-journal"));
     const QStringList filesBefore = QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
 
-    ResultPane pane;
-    pane.showRangeQuery(path, query(2, "2024-04-01 00:00:00", "2024-06-01 00:00:00"), QDateTime(QDate(2024, 4, 1), QTime()),
-                        QDateTime(QDate(2024, 6, 1), QTime()));
-    QTRY_VERIFY_WITH_TIMEOUT(!pane.isBusy(), kTimeoutMs);
-    QCOMPARE(pane.toPlainText(), QStringLiteral("2024-05-02 08:00:00:\ncommitted too"));
-    QVERIFY2(pane.strip()->status().endsWith(SystemLog::CommittedCopy::noteText()), qPrintable(pane.strip()->status()));
+    {
+        ResultPane pane;
+        pane.showRangeQuery(path, query(2, "2024-04-01 00:00:00", "2024-06-01 00:00:00"), QDateTime(QDate(2024, 4, 1), QTime()),
+                            QDateTime(QDate(2024, 6, 1), QTime()));
+        QTRY_VERIFY_WITH_TIMEOUT(!pane.isBusy(), kTimeoutMs);
+        QCOMPARE(pane.toPlainText(), QStringLiteral("2024-05-02 08:00:00:\ncommitted too"));
+        QVERIFY2(pane.strip()->status().endsWith(SystemLog::CommittedCopy::noteText()), qPrintable(pane.strip()->status()));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(copyFolders(temp.path()), QStringList(), kTimeoutMs);
 
+    // The check on opening the file and the first query: one copy.
     QueryWorker worker;
     QString checked = QStringLiteral("not yet");
     QString note;
@@ -509,13 +569,74 @@ void tst_QuarrowWorker::readsAnInterruptedWriteFromACopy()
         checked = error;
         note = n;
     });
+    std::shared_ptr<SystemLog::CommittedCopy> listed;
+    connect(&worker, &QueryWorker::copyTaken, this, [&](const std::shared_ptr<SystemLog::CommittedCopy>& copy) { listed = copy; });
+    bool ended = false;
+    connect(&worker, &QueryWorker::listingEnded, this, [&](const QString&) { ended = true; });
     worker.check(path);
     QTRY_COMPARE_WITH_TIMEOUT(checked, QString(), kTimeoutMs);
     QCOMPARE(note, SystemLog::CommittedCopy::noteText());
+    const QStringList checkCopy = copyFolders(temp.path());
+    QCOMPARE(checkCopy.size(), 1);
+    worker.list(path, query(2, "2024-04-01 00:00:00", "2024-06-01 00:00:00"), QStringList());
+    QTRY_VERIFY_WITH_TIMEOUT(ended, kTimeoutMs);
+    QVERIFY(listed);
+    QCOMPARE(QFileInfo(listed->path()).dir().dirName(), checkCopy.first());
+    QCOMPARE(copyFolders(temp.path()), checkCopy);
 
     QCOMPARE(checksum(path), before);
     QCOMPARE(checksum(path + QStringLiteral("-journal")), journalBefore);
     QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), filesBefore);
+}
+
+void tst_QuarrowWorker::copyThatCannotBeMadeSaysWhy_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("why");  // the system's reason, in Chinese
+    QTest::newRow("temporary folder is a file") << "file" << QStringLiteral("路径中有一部分不是文件夹");
+    QTest::newRow("copy larger than the file size limit") << "size-limit" << QStringLiteral("文件超过系统允许的大小");
+}
+
+// A copy that cannot be made says why, how much room it needs, in which
+// folder, and how to choose another (TMPDIR); nothing is left behind.
+void tst_QuarrowWorker::copyThatCannotBeMadeSaysWhy()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, why);
+    QTemporaryDir dir;
+    QTemporaryDir temp;
+    const QString path = interruptedLogFile(dir);
+    QVERIFY(!path.isEmpty());
+    QString folder = temp.path();
+    if (fault == QLatin1String("file")) {
+        folder = temp.filePath(QStringLiteral("not-a-folder"));
+        QFile file(folder);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    const TemporaryFolder tmpdir(folder);
+    QueryWorker worker;
+    QString checked = QStringLiteral("not yet");
+    connect(&worker, &QueryWorker::checkEnded, this, [&](const QString& error, const QString&) { checked = error; });
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    if (fault == QLatin1String("size-limit")) {
+        // Past the limit a write fails (EFBIG) instead of ending the process.
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = saved;
+        limit.rlim_cur = 16 * 1024;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    worker.check(path);
+    const bool ended = QTest::qWaitFor([&] { return checked != QLatin1String("not yet"); }, kTimeoutMs);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    QVERIFY(ended);
+    const qint64 needed = QFileInfo(path).size() + QFileInfo(path + QStringLiteral("-journal")).size();
+    QVERIFY2(checked.contains(QStringLiteral("TMPDIR")), qPrintable(checked));
+    QVERIFY2(checked.contains(why), qPrintable(checked));
+    QVERIFY2(checked.contains(QDir::toNativeSeparators(QDir(folder).absolutePath())), qPrintable(checked));
+    QVERIFY2(checked.contains(QLocale::c().formattedDataSize(needed, 1)), qPrintable(checked));
+    QVERIFY2(checked.contains(QStringLiteral("dbLog.db")), qPrintable(checked));
+    QCOMPARE(copyFolders(temp.path()), QStringList());
 }
 
 void tst_QuarrowWorker::stripMarksTheGapsOfAnotherType_data()
@@ -544,7 +665,11 @@ void tst_QuarrowWorker::stripMarksTheGapsOfAnotherType()
         if (strip->barGaps(bar) > 0)
             marked << bar;
     QCOMPARE(marked, (QVector<int>{28, 32}));
-    QVERIFY(strip->barToolTip(28).contains(QStringLiteral("其中 1 条说明此期间有日志未能写入")));
+    // Counted apart from the records: a drop record among alarms is no alarm.
+    QCOMPARE(strip->barRecords(28), strip->barTotal(28) - 1);
+    QVERIFY2(strip->barToolTip(28).endsWith(QStringLiteral("：%1 条 · 1 处空缺").arg(strip->barRecords(28))),
+             qPrintable(strip->barToolTip(28)));
+    QCOMPARE(strip->status(), QStringLiteral("共 %1 条 · 2 处空缺").arg(SystemLog::groupedCount(pane.recordCount() - 2)));
     const QString text = pane.toPlainText();
     QVERIFY(text.contains(QStringLiteral("2024-05-01 07:00:00:\n此期间有 1,234 条日志未能写入：日志过多（2024-05-01 06:59:50 至 07:00:00）")));
     QVERIFY(text.contains(QStringLiteral("此期间有 5 条日志未能写入：磁盘已满或数据库已达到大小上限")));
@@ -552,13 +677,14 @@ void tst_QuarrowWorker::stripMarksTheGapsOfAnotherType()
 }
 
 // Runs SQL through the sqlite3 shell, another process, as a program that
-// logs would; returns once it has ended.
+// logs would (waiting while the pane's reads hold the file, as the log
+// module's writer does); returns once it has ended.
 void runSqliteShell(const QString& path, const QByteArray& sql)
 {
     QProcess shell;
     shell.start(QStringLiteral("sqlite3"), {path});
     QVERIFY(shell.waitForStarted());
-    shell.write(sql);
+    shell.write(".timeout " + QByteArray::number(kTimeoutMs) + "\n" + sql);
     shell.closeWriteChannel();
     QVERIFY(shell.waitForFinished(kTimeoutMs));
     QCOMPARE(shell.exitCode(), 0);

@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
+#include <QTextCodec>
 #include <QtTest>
 
 #include <vxSyslog/DayExport.h>
@@ -61,6 +62,8 @@ private slots:
     void textIsTheViewersRecordBlock();
     void exportIsTheViewersFile_data();
     void exportIsTheViewersFile();
+    void exportHoldsWhatThePaneLists_data();
+    void exportHoldsWhatThePaneLists();
     void exportFolders_data();
     void exportFolders();
     void writeStoresWholeLines_data();
@@ -191,6 +194,12 @@ void tst_Vxlog::query_data()
     QTest::newRow("until 2 months ago") << QStringList{"-U", "2 months ago"} << Ids{6, 1, 2, 7, 3, 4, 5};
     QTest::newRow("until -1y") << QStringList{"--until", "-1y"} << Ids{6, 1, 2, 7, 3, 4, 5};
     QTest::newRow("nothing matches") << QStringList{"--day", "2020-01-01"} << Ids{};
+    // Rows 9 and 8 were stamped three hours and an hour ago: today's or yesterday's.
+    Ids today, yesterday;
+    for (const auto& [id, hours] : {std::pair<qint64, int>{9, 3}, {8, 1}})
+        (m_now.addSecs(-hours * 3600).date() == m_now.date() ? today : yesterday) << id;
+    QTest::newRow("day today, as --since today takes it") << QStringList{"--day", "today"} << today;
+    QTest::newRow("day yesterday") << QStringList{"--day", "yesterday", "-p", "4"} << yesterday;
     QTest::newRow("after id 5, in time order") << QStringList{"--after-id", "5"} << Ids{6, 7, 9, 8};
     QTest::newRow("the last 2 after id 5") << QStringList{"--after-id", "5", "-n", "2"} << Ids{9, 8};
     QTest::newRow("after the newest id") << QStringList{"--after-id", "9"} << Ids{};
@@ -228,30 +237,41 @@ void tst_Vxlog::count()
 void tst_Vxlog::grepDecidesAsTheViewerReads_data()
 {
     QTest::addColumn<QString>("pattern");
+    QTest::addColumn<bool>("fixed"); // -F
     QTest::addColumn<QByteArray>("count");
-    QTest::newRow("plain, lower case: any case") << QStringLiteral("alarm") << QByteArray("3\n");
-    QTest::newRow("plain, upper case: that case") << QStringLiteral("ALARM") << QByteArray("1\n");
-    QTest::newRow("Chinese") << QStringLiteral("温度") << QByteArray("1\n");
-    QTest::newRow("k folds from the Kelvin sign") << QStringLiteral("k sign") << QByteArray("1\n");
-    QTest::newRow("bytes that are not UTF-8 read as U+FFFD") << QStringLiteral("d\uFFFD a") << QByteArray("1\n");
-    QTest::newRow("a regular expression") << QStringLiteral("al.rm$") << QByteArray("3\n");
+    QTest::newRow("plain, lower case: any case") << QStringLiteral("alarm") << false << QByteArray("3\n");
+    QTest::newRow("plain, upper case: that case") << QStringLiteral("ALARM") << false << QByteArray("1\n");
+    QTest::newRow("Chinese") << QStringLiteral("温度") << false << QByteArray("1\n");
+    QTest::newRow("k folds from the Kelvin sign") << QStringLiteral("k sign") << false << QByteArray("1\n");
+    QTest::newRow("bytes that are not UTF-8 read as U+FFFD") << QStringLiteral("d\uFFFD a") << false << QByteArray("1\n");
+    QTest::newRow("a regular expression") << QStringLiteral("al.rm$") << false << QByteArray("3\n");
+    QTest::newRow("brackets group a regular expression") << QStringLiteral("号(4001)") << false << QByteArray("1\n");
+    QTest::newRow("-F: brackets are text") << QStringLiteral("号(4001)") << true << QByteArray("1\n");
+    QTest::newRow("-F: an unbalanced bracket is text") << QStringLiteral("(4001") << true << QByteArray("1\n");
+    QTest::newRow("-F: a dot is a dot") << QStringLiteral("al.rm") << true << QByteArray("0\n");
+    QTest::newRow("-F: upper case keeps its case") << QStringLiteral("ALARM") << true << QByteArray("1\n");
+    QTest::newRow("-F: lower case ignores case, Kelvin sign too") << QStringLiteral("k sign") << true << QByteArray("1\n");
+    QTest::newRow("-F: bytes that are not UTF-8 read as U+FFFD") << QStringLiteral("d\uFFFD a") << true << QByteArray("1\n");
 }
 
 void tst_Vxlog::grepDecidesAsTheViewerReads()
 {
     QFETCH(QString, pattern);
+    QFETCH(bool, fixed);
     QFETCH(QByteArray, count);
     QTemporaryDir dir;
     {
         TestDatabase db(dir.filePath(QStringLiteral("dbLog.db")));
         createLogTable(db);
         for (const QString& message : {QStringLiteral("plain alarm"), QStringLiteral("温度过高 ALARM"),
-                                       QStringLiteral("\u212A sign"), QStringLiteral("nothing here")})
+                                       QStringLiteral("\u212A sign"), QStringLiteral("nothing here"),
+                                       QStringLiteral("报警号(4001) 过载"), QStringLiteral("报警号4001 过载")})
             QVERIFY(db.insertRow(QStringLiteral("2024-05-01 08:00:00"), 3, message));
         QVERIFY(db.exec(QStringLiteral("INSERT INTO SystemInfo(datetime, type, message) "
                                        "VALUES('2024-05-01 08:00:00', 3, CAST(X'626164FF20616C61726D' AS TEXT))")));
     }
-    const Result r = runVxlog({"query", "--count", "-g", pattern}, dir.path());
+    const Result r = runVxlog(QStringList{"query", "--count", "-g", pattern} + (fixed ? QStringList{"-F"} : QStringList()),
+                              dir.path());
     QVERIFY2(r.exitCode == 0, r.err.constData());
     QCOMPARE(r.out, count);
 }
@@ -278,11 +298,16 @@ void tst_Vxlog::formatsRoundTripEveryMessage()
         createLogTable(db);
         for (int i = 0; i < messages.size(); ++i)
             QVERIFY(db.insertRow(QStringLiteral("2024-06-01 10:00:%1").arg(i, 2, 10, QLatin1Char('0')), i % 5, messages.at(i)));
-        // Bytes that are not UTF-8, as another program may store them.
-        QVERIFY(db.exec(QStringLiteral("INSERT INTO SystemInfo(datetime, type, message) VALUES('2024-06-01 10:00:%1', %2, "
-                                       "CAST(X'61FF62' AS TEXT))").arg(messages.size()).arg(messages.size() % 5)));
+        // Bytes that are not UTF-8, as another program may store them (one
+        // with a NUL byte after them, which is no end of the text).
+        for (const char* hex : {"61FF62", "E4B8206F6B00E4B8AD"})
+            QVERIFY(db.exec(QStringLiteral("INSERT INTO SystemInfo(datetime, type, message) VALUES('2024-06-01 10:00:%1', %2, "
+                                           "CAST(X'%3' AS TEXT))")
+                                .arg(messages.size() + (hex[0] == 'E'))
+                                .arg((messages.size() + (hex[0] == 'E')) % 5)
+                                .arg(QLatin1String(hex))));
     }
-    messages << QString::fromUtf8("a\xff" "b");
+    messages << QStringLiteral("a\uFFFDb") << QStringLiteral("\uFFFD\uFFFD ok") + QChar(0) + QStringLiteral("中");
 
     const Result json = runVxlog({"query", "--format", "json"}, dir.path());
     QCOMPARE(json.exitCode, 0);
@@ -301,7 +326,7 @@ void tst_Vxlog::formatsRoundTripEveryMessage()
 
     const Result csv = runVxlog({"query", "--format", "csv"}, dir.path());
     QCOMPARE(csv.exitCode, 0);
-    const QList<QStringList> records = parseCsv(QString::fromUtf8(csv.out));
+    const QList<QStringList> records = parseCsv(QString::fromUtf8(csv.out.constData(), csv.out.size()));
     QCOMPARE(records.size(), messages.size() + 1);
     QCOMPARE(records.first(), QStringList({"id", "datetime", "type", "type_name", "message"}));
     for (int i = 0; i < messages.size(); ++i) {
@@ -315,7 +340,7 @@ void tst_Vxlog::formatsRoundTripEveryMessage()
     // One line per record, line ends shown, the message's last one dropped.
     const Result oneLine = runVxlog({"query", "-o", "short"}, dir.path());
     QCOMPARE(oneLine.exitCode, 0);
-    const QStringList shortLines = QString::fromUtf8(oneLine.out).split(QLatin1Char('\n'));
+    const QStringList shortLines = QString::fromUtf8(oneLine.out.constData(), oneLine.out.size()).split(QLatin1Char('\n'));
     QCOMPARE(shortLines.size(), messages.size() + 1);
     QCOMPARE(shortLines.at(3), QStringLiteral("2024-06-01 10:00:03 报警记录 two⏎lines"));
     QCOMPARE(shortLines.at(4), QStringLiteral("2024-06-01 10:00:04 其他信息 crlf⏎end"));
@@ -410,6 +435,43 @@ void tst_Vxlog::exportIsTheViewersFile()
     QVERIFY(viewerFile.open(QIODevice::ReadOnly));
     QVERIFY(cliFile.open(QIODevice::ReadOnly));
     QCOMPARE(cliFile.readAll(), viewerFile.readAll());
+}
+
+void tst_Vxlog::exportHoldsWhatThePaneLists_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("content"); // the file's text; each header starts a line
+    const QString gap = QStringLiteral("2024-05-01 09:00:00:\n此期间有 3 条日志未能写入：日志过多（2024-05-01 08:59:58 至 09:00:00）\n");
+    QTest::newRow("alarms, a drop record of another type among them")
+        << 3
+        << QStringLiteral("2024-05-01 08:00:00:\nno line feed\n") + gap
+               + QStringLiteral("2024-05-01 10:00:00:\nends with one\n2024-05-01 11:00:00:\n\uFFFD\uFFFD ok\n");
+    QTest::newRow("other information, whose type the drop record has")
+        << 4 << gap + QStringLiteral("2024-05-01 12:00:00:\ninfo\n");
+    QTest::newRow("status: only the drop record") << 2 << gap;
+}
+
+void tst_Vxlog::exportHoldsWhatThePaneLists()
+{
+    QFETCH(int, type);
+    QFETCH(QString, content);
+    QTemporaryDir dir;
+    {
+        TestDatabase db(dir.filePath(QStringLiteral("dbLog.db")));
+        createLogTable(db);
+        QVERIFY(db.insertRow(QStringLiteral("2024-05-01 08:00:00"), 3, QStringLiteral("no line feed")));
+        QVERIFY(db.insertRow(QStringLiteral("2024-05-01 09:00:00"), 4,
+                             QStringLiteral("日志过多：已丢弃 3 条记录（2024-05-01 08:59:58 至 09:00:00）")));
+        QVERIFY(db.insertRow(QStringLiteral("2024-05-01 10:00:00"), 3, QStringLiteral("ends with one\n")));
+        QVERIFY(db.exec(QStringLiteral("INSERT INTO SystemInfo(datetime, type, message) "
+                                       "VALUES('2024-05-01 11:00:00', 3, CAST(X'E4B8206F6B' AS TEXT))")));
+        QVERIFY(db.insertRow(QStringLiteral("2024-05-01 12:00:00"), 4, QStringLiteral("info")));
+    }
+    const Result r = runVxlog({"export", "--day", "2024-05-01", "--type", QString::number(type), "--dir", dir.path()},
+                              dir.path());
+    QVERIFY2(r.exitCode == 0, r.err.constData());
+    QCOMPARE(readFile(SystemLog::DayExport::filePath(dir.path(), QStringLiteral("2024-05-01"))),
+             QTextCodec::codecForLocale()->fromUnicode(content));
 }
 
 void tst_Vxlog::exportFolders_data()
@@ -633,6 +695,8 @@ void tst_Vxlog::readsAfterACrash_data()
     QTest::newRow("query") << QStringList{"query", "-o", "short", "-n", "1"} << true << 0
                            << QStringLiteral("2024-05-01 08:00:03 系统状态记录 old 3\n") << QString();
     QTest::newRow("stats") << QStringList{"stats"} << true << 0 << QStringLiteral("记录总数：3") << QString();
+    QTest::newRow("report") << QStringList{"report", "-p", "all", "--day", "2024-05-01", "-o", "json"} << true << 0
+                            << QStringLiteral("\"total\": 3") << QString();
     QTest::newRow("write") << QStringList{"write", "after the crash"} << true << 0 << QString() << QString();
     // Not even one byte may be written: the reason, and what to do.
     QTest::newRow("file may not be written") << QStringList{"query", "--count"} << false << 1 << QString()
@@ -676,8 +740,9 @@ void tst_Vxlog::unreadableDatabase_data()
     QTest::addColumn<QString>("kind");
 
     const QList<QStringList> commands{
-        {"query"}, {"query", "--count"}, {"stats"}, {"follow"}, {"export", "--day", "2024-05-01", "--type", "3", "--dir", "."}};
-    const QStringList kinds{"missing", "garbage", "empty file", "no SystemInfo", "SystemInfo without message"};
+        {"query"}, {"query", "--count"}, {"stats"}, {"report"}, {"follow"}, {"export", "--day", "2024-05-01", "--type", "3", "--dir", "."}};
+    const QStringList kinds{"missing", "garbage", "empty file", "no SystemInfo", "SystemInfo without message",
+                            "SystemInfo a view over an endless query"};
     for (const QStringList& command : commands)
         for (const QString& kind : kinds)
             QTest::addRow("%s, %s", qPrintable(command.join(QLatin1Char(' '))), qPrintable(kind)) << command << kind;
@@ -696,8 +761,9 @@ void tst_Vxlog::unreadableDatabase()
             file.write(QByteArray(4096, 'x'));
     } else if (kind != QLatin1String("missing")) {
         TestDatabase db(path);
-        QVERIFY(db.exec(kind == QLatin1String("no SystemInfo") ? QStringLiteral("CREATE TABLE Other(a)")
-                                                               : QStringLiteral("CREATE TABLE SystemInfo(id, datetime, type)")));
+        QVERIFY(db.exec(kind == QLatin1String("no SystemInfo")                ? QStringLiteral("CREATE TABLE Other(a)")
+                        : kind == QLatin1String("SystemInfo without message") ? QStringLiteral("CREATE TABLE SystemInfo(id, datetime, type)")
+                                                                              : QString::fromLatin1(kEndlessView)));
     }
     const QByteArray before = checksum(path);
     const Result r = runVxlog(command + QStringList{"--db", path}, dir.path());
@@ -715,6 +781,7 @@ void tst_Vxlog::outputFailureIsStatusOne_data()
     QTest::newRow("query") << QStringList{"query"};
     QTest::newRow("query --count") << QStringList{"query", "--count"};
     QTest::newRow("stats") << QStringList{"stats"};
+    QTest::newRow("report") << QStringList{"report", "--day", "2024-05-01"};
     QTest::newRow("export's report") << QStringList{"export", "--day", "2024-05-01", "--type", "3", "--dir", "exports"};
     QTest::newRow("follow") << QStringList{"follow", "-n", "1"};
     QTest::newRow("help") << QStringList{"--help"};
@@ -836,6 +903,7 @@ void tst_Vxlog::usageError_data()
     QTest::newRow("unknown type") << QStringList{"query", "--type", "alarms"};
     QTest::newRow("unknown caption") << QStringList{"query", "--type", "报警"};
     QTest::newRow("bad day") << QStringList{"query", "--day", "2024-13-01"};
+    QTest::newRow("a word that names no day") << QStringList{"query", "--day", "todays"};
     QTest::newRow("bad since") << QStringList{"query", "--since", "last week"};
     QTest::newRow("day with since") << QStringList{"query", "--day", "2024-05-01", "--since", "today"};
     QTest::newRow("since after until") << QStringList{"query", "--since", "2026-12-07", "--until", "2026-12-06"};

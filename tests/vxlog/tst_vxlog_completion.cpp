@@ -60,7 +60,7 @@ void tst_VxlogCompletion::offers_data()
     QTest::addColumn<QStringList>("offered");  // all of these, in any order
     QTest::addColumn<QStringList>("absent");
     QTest::newRow("commands") << QStringList{""}
-                              << QStringList{"query", "export", "follow", "write", "stats", "vacuum", "forward"}
+                              << QStringList{"query", "export", "follow", "write", "stats", "report", "vacuum", "forward", "store"}
                               << QStringList{"--db"};
     QTest::newRow("a command begun") << QStringList{"va"} << QStringList{"vacuum"} << QStringList{"query"};
     QTest::newRow("the command's own options") << QStringList{"vacuum", "--"}

@@ -590,7 +590,7 @@ void tst_VxlogForward::saysWhatIsWrongAndWhatToDo_data()
     QTest::newRow("nobody listening") << Peer::Nobody << false << -1
         << QStringList{"无法连接到", "无法建立 TCP 连接", "librelp 10014", "下次启动时从记录 0 之后发送"};
     QTest::newRow("session closed by the receiver, waits growing") << Peer::DropsSessions << false << -1
-        << QStringList{"的连接中断", "从记录 0 之后重发", "接收端关闭了连接，或连接中断（librelp 10007"};
+        << QStringList{"的连接中断", "从记录 0 之后重发", "接收端关闭了连接，或连接中断（librelp 100"};
     QTest::newRow("shutting down with a receiver that does not answer") << Peer::NeverAnswers << false << -1
         << QStringList{"正在退出：已发出的 3 条记录没有得到", "下次启动时从记录 0 之后发送"};
 }

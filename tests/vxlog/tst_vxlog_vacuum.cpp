@@ -1,11 +1,16 @@
 // vxlog vacuum and --disk-usage run as processes on log databases the test
 // builds, also while this process logs to and reads the same file.
+#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <memory>
+#include <vector>
+
+#include <vxSyslog/DatabaseFailure.h>
 #include <vxSyslog/LogReader.h>
 #include <vxSyslog/vxLogging.h>
 #include <vxSyslog/vxSysLog.h>
@@ -27,6 +32,16 @@ struct AgedRow
 using AgedRows = QVector<AgedRow>;
 
 constexpr qint64 kDay = 24 * 3600;
+
+// Old rows of the tables that run a vacuum beside writers, readers and
+// attacks; sanitizer builds run slower, with fewer.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr int kAttackRows = 30000;
+#else
+constexpr int kAttackRows = 100000;
+#endif
+// Lines fed to each flooding writer at most.
+constexpr qint64 kFloodLines = 30000;
 
 // A log file as the writer makes it (incremental auto-vacuum), or as an
 // older version or another program made it (without).
@@ -78,6 +93,45 @@ QString requestOf(const QStringList& arguments)
     return QStringLiteral("vxlog vacuum ") + request.join(QLatin1Char(' ')).replace(QLatin1Char('='), QLatin1Char(' '));
 }
 
+// What the records of removal say against what went of `oldRows` rows made
+// by fillRows(): together they count exactly the rows removed, those are the
+// oldest (nothing half removed) and all were stamped before the bound the
+// last record names. Empty when all holds.
+QString recordProblem(const QString& path, qint64 oldRows)
+{
+    TestDatabase db(path);
+    const qint64 left = db.scalar(QStringLiteral("SELECT count(*) FROM SystemInfo WHERE message LIKE 'old %'")).toLongLong();
+    const qint64 firstLeft = db.scalar(QStringLiteral("SELECT min(id) FROM SystemInfo WHERE message LIKE 'old %'")).toLongLong();
+    const qint64 removed = oldRows - left;
+    if (left > 0 && firstLeft != removed + 1)
+        return QStringLiteral("%1 rows went, but the first kept is row %2").arg(removed).arg(firstLeft);
+    static const QRegularExpression form(QStringLiteral("^已清理 (\\d+) 条早于 (\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d) 的记录（vxlog vacuum"));
+    qint64 told = 0;
+    QString bound;
+    for (const QString& record : removalRecords(db)) {
+        const QRegularExpressionMatch match = form.match(record);
+        if (!match.hasMatch())
+            return QStringLiteral("a record of another form: ") + record;
+        told += match.captured(1).toLongLong();
+        bound = match.captured(2);
+    }
+    if (told != removed)
+        return QStringLiteral("%1 rows went, the records say %2").arg(removed).arg(told);
+    const QString newestRemoved =
+        db.scalar(QStringLiteral("SELECT datetime('2026-01-01 00:00:00', '+%1 seconds')").arg(removed));
+    if (removed > 0 && !(newestRemoved < bound))
+        return QStringLiteral("row %1, stamped %2, went before %3").arg(removed).arg(newestRemoved, bound);
+    return QString();
+}
+
+// `env` runs vxlog under another time zone.
+Result runVxlogInZone(const QByteArray& zone, const QStringList& arguments, const QString& workingDir,
+                      const QByteArray& input = QByteArray())
+{
+    return runVxlog(QStringList{QStringLiteral("TZ=") + QString::fromLatin1(zone), QStringLiteral(VXLOG_BINARY)} + arguments,
+                    workingDir, input, QString(), QStringLiteral("env"));
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(AgedRows)
@@ -93,6 +147,10 @@ private slots:
     void bySize();
     void whileWritingAndReading_data();
     void whileWritingAndReading();
+    void recordSaysWhatWent_data();
+    void recordSaysWhatWent();
+    void timeZonesKeepFreshRecords_data();
+    void timeZonesKeepFreshRecords();
     void diskUsage_data();
     void diskUsage();
     void usageAndFailures_data();
@@ -250,7 +308,7 @@ void tst_VxlogVacuum::whileWritingAndReading()
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("dbLog.db"));
     createLog(path, true);
-    constexpr int kOldRows = 100000;
+    constexpr int kOldRows = kAttackRows;
     fillRows(path, kOldRows, QStringLiteral("old"));
 
     int logged = 0;
@@ -351,6 +409,159 @@ void tst_VxlogVacuum::usageAndFailures()
     QVERIFY(!r.err.isEmpty());
     QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("missing.db"))));
     QCOMPARE(checksum(dir.filePath(QStringLiteral("garbage.db"))), before);
+}
+
+void tst_VxlogVacuum::recordSaysWhatWent_data()
+{
+    QTest::addColumn<QString>("attack");
+    QTest::addColumn<int>("oldRows");
+    // Four vacuums killed after seeded random delays, then one to its end.
+    QTest::newRow("killed at random moments") << "kill" << kAttackRows;
+    // Four writers storing lines as fast as they come: the vacuum gets its
+    // turn and ends, and no writer drops a line.
+    QTest::newRow("beside four flooding writers") << "writers" << kAttackRows;
+    // Once rows went, another program keeps the lock: the vacuum stops with
+    // status 1 and says what it did, which its record says too.
+    QTest::newRow("another program takes the lock part way") << "lock" << 2 * kAttackRows;
+}
+
+// Whatever happens to a vacuum, the file says how many rows went and up to when.
+void tst_VxlogVacuum::recordSaysWhatWent()
+{
+    QFETCH(QString, attack);
+    QFETCH(int, oldRows);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("dbLog.db"));
+    createLog(path, true);
+    fillRows(path, oldRows, QStringLiteral("old"));
+    const QStringList arguments{"vacuum", "--db", path, "--time", "30d"};
+
+    if (attack == QLatin1String("kill")) {
+        const quint32 seed = QRandomGenerator::global()->generate();
+        qInfo("kill seed %u", seed);
+        QRandomGenerator random(seed);
+        for (int round = 0; round < 4; ++round) {
+            QProcess vacuum;
+            vacuum.start(QStringLiteral(VXLOG_BINARY), arguments);
+            QVERIFY(vacuum.waitForStarted(kRunTimeoutMs));
+            const int delayMs = int(random.bounded(20, 1500));
+            if (!vacuum.waitForFinished(delayMs)) {
+                vacuum.kill();
+                QVERIFY(vacuum.waitForFinished(kRunTimeoutMs));
+            }
+            const QString problem = recordProblem(path, oldRows);
+            QVERIFY2(problem.isEmpty(), qPrintable(QStringLiteral("after %1 ms: %2").arg(delayMs).arg(problem)));
+        }
+    } else if (attack == QLatin1String("writers")) {
+        std::vector<std::unique_ptr<QProcess>> writers;
+        for (int w = 0; w < 4; ++w) {
+            writers.push_back(std::make_unique<QProcess>());
+            writers.back()->start(QStringLiteral(VXLOG_BINARY), {"write", "--type", "2", "--db", path});
+            QVERIFY(writers.back()->waitForStarted(kRunTimeoutMs));
+        }
+        QProcess vacuum;
+        vacuum.start(QStringLiteral(VXLOG_BINARY), arguments);
+        QVERIFY(vacuum.waitForStarted(kRunTimeoutMs));
+        qint64 fed = 0;
+        const QDeadlineTimer deadline(5 * kRunTimeoutMs);
+        while (!vacuum.waitForFinished(1) && !deadline.hasExpired() && fed < kFloodLines) {
+            for (int w = 0; w < 4; ++w) {
+                QByteArray lines;
+                for (int k = 0; k < 200; ++k)
+                    lines += "live w" + QByteArray::number(w) + " n" + QByteArray::number(fed + k) + '\n';
+                writers[std::size_t(w)]->write(lines);
+                writers[std::size_t(w)]->waitForBytesWritten(kRunTimeoutMs);
+            }
+            fed += 200;
+        }
+        QVERIFY(vacuum.waitForFinished(5 * kRunTimeoutMs));
+        QVERIFY2(vacuum.exitStatus() == QProcess::NormalExit && vacuum.exitCode() == 0,
+                 vacuum.readAllStandardError().constData());
+        for (const std::unique_ptr<QProcess>& writer : writers) {
+            writer->closeWriteChannel();
+            QVERIFY(writer->waitForFinished(5 * kRunTimeoutMs));
+            // Status 0: every line stored, none dropped, none pending.
+            QVERIFY2(writer->exitStatus() == QProcess::NormalExit && writer->exitCode() == 0,
+                     writer->readAllStandardError().constData());
+        }
+        qInfo("%lld lines from each writer while the vacuum ran", fed);
+        QCOMPARE(TestDatabase(path).scalar(QStringLiteral("SELECT count(*) FROM SystemInfo WHERE message LIKE 'live w%'")),
+                 QString::number(4 * fed));
+        QCOMPARE(TestDatabase(path).scalar(QStringLiteral("SELECT count(*) FROM SystemInfo WHERE message LIKE 'old %'")),
+                 QStringLiteral("0"));
+    } else {
+        QProcess vacuum;
+        vacuum.start(QStringLiteral(VXLOG_BINARY), arguments);
+        QVERIFY(vacuum.waitForStarted(kRunTimeoutMs));
+        TestDatabase locker(path);
+        // Through the (type, datetime) index: a look that holds no lock for long.
+        const QString recorded = QStringLiteral("SELECT count(*) FROM SystemInfo WHERE type = 4 AND message LIKE '已清理 %'");
+        const QDeadlineTimer deadline(5 * kRunTimeoutMs);
+        while (locker.scalar(recorded).toInt() == 0 && !deadline.hasExpired() && vacuum.state() != QProcess::NotRunning)
+            QThread::msleep(1);
+        QVERIFY(locker.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        QVERIFY(vacuum.waitForFinished(5 * kRunTimeoutMs));
+        QVERIFY(locker.exec(QStringLiteral("COMMIT")));
+        const QString err = QString::fromUtf8(vacuum.readAllStandardError());
+        QVERIFY2(vacuum.exitStatus() == QProcess::NormalExit && vacuum.exitCode() == 1, qPrintable(err));
+        QVERIFY2(err.contains(SystemLog::failureKindText(SystemLog::FailureKind::Locked)), qPrintable(err));
+        QVERIFY2(err.contains(QStringLiteral("并已在日志中写入记录")), qPrintable(err));
+        QVERIFY2(vacuum.readAllStandardOutput().isEmpty(), "a stopped vacuum printed a result");
+    }
+    const QString problem = recordProblem(path, oldRows);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    if (attack == QLatin1String("kill")) {
+        // The next vacuum finishes what the killed ones left.
+        const Result r = runVxlog(arguments, dir.path());
+        QVERIFY2(!r.crashed && r.exitCode == 0, r.err.constData());
+        const QString afterAll = recordProblem(path, oldRows);
+        QVERIFY2(afterAll.isEmpty(), qPrintable(afterAll));
+        QCOMPARE(TestDatabase(path).scalar(QStringLiteral("SELECT count(*) FROM SystemInfo WHERE message LIKE 'old %'")),
+                 QStringLiteral("0"));
+    }
+    QVERIFY(!QFileInfo::exists(path + QStringLiteral("-vacuum-turn")));
+}
+
+void tst_VxlogVacuum::timeZonesKeepFreshRecords_data()
+{
+    QTest::addColumn<QByteArray>("writerZone");
+    QTest::addColumn<QByteArray>("vacuumZone");
+    QTest::addColumn<int>("ageMinutes");  // of the 300 lines when vxlog vacuum --time 1h runs
+    QTest::addColumn<int>("removed");
+    QTest::newRow("writer in UTC, vacuum in UTC+8, fresh lines") << QByteArray("UTC0") << QByteArray("CST-8") << 0 << 0;
+    QTest::newRow("writer in UTC+8, vacuum in UTC, fresh lines") << QByteArray("CST-8") << QByteArray("UTC0") << 0 << 0;
+    QTest::newRow("writer in UTC-5, vacuum in UTC+14, fresh lines") << QByteArray("EST5") << QByteArray("LINT-14") << 0 << 0;
+    // Lines older than the bound go, whichever zone each side is in.
+    QTest::newRow("writer in UTC, vacuum in UTC+8, old lines") << QByteArray("UTC0") << QByteArray("CST-8") << 90 << 300;
+    QTest::newRow("writer in UTC+8, vacuum in UTC, old lines") << QByteArray("CST-8") << QByteArray("UTC0") << 90 << 300;
+    QTest::newRow("both in UTC+8, old lines") << QByteArray("CST-8") << QByteArray("CST-8") << 90 << 300;
+}
+
+// Stamps are local time text: a vacuum in another zone than the writer's
+// never takes fresh records for old ones, nor old ones for fresh (the file
+// records the zones its stamps were written in).
+void tst_VxlogVacuum::timeZonesKeepFreshRecords()
+{
+    QFETCH(QByteArray, writerZone);
+    QFETCH(QByteArray, vacuumZone);
+    QFETCH(int, ageMinutes);
+    QFETCH(int, removed);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("dbLog.db"));
+    QByteArray lines;
+    for (int k = 0; k < 300; ++k)
+        lines += "fresh n" + QByteArray::number(k) + '\n';
+    const Result written = runVxlogInZone(writerZone, {"write", "--type", "2", "--db", path}, dir.path(), lines);
+    QVERIFY2(!written.crashed && written.exitCode == 0, written.err.constData());
+    if (ageMinutes > 0)  // as if logged that long ago, in the writer's zone
+        QVERIFY(TestDatabase(path).exec(
+            QStringLiteral("UPDATE SystemInfo SET datetime = datetime(datetime, '-%1 minutes')").arg(ageMinutes)));
+    const Result r = runVxlogInZone(vacuumZone, {"vacuum", "--db", path, "--time", "1h"}, dir.path());
+    QVERIFY2(!r.crashed && r.exitCode == 0, r.err.constData());
+    TestDatabase db(path);
+    QCOMPARE(db.scalar(QStringLiteral("SELECT count(*) FROM SystemInfo WHERE message LIKE 'fresh n%'")),
+             QString::number(300 - removed));
+    QCOMPARE(removalRecords(db).size(), removed > 0 ? 1 : 0);
 }
 
 QTEST_MAIN(tst_VxlogVacuum)

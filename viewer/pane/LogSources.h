@@ -5,11 +5,10 @@
 
 #include <memory>
 
-#include <vxSyslog/ListingSource.h>
-#include <vxSyslog/RecordSource.h>
+#include <vxSyslog/LogSource.h>
 
 // Where the pane reads: one log file, several merged into one timeline, or
-// the fleet's central PostgreSQL (the locations ListingSource takes), and
+// the fleet's central PostgreSQL (the locations LogSource takes), and
 // which of their machines (empty: all). A plain path converts to it, so a
 // caller of one file names just the file.
 struct LogSources
@@ -29,19 +28,24 @@ struct LogSources
     // read from a rolled-back copy, and a live view follows it.
     bool isOneFile() const
     {
-        return locations.size() == 1 && !SystemLog::RecordSource::isDatabaseUrl(locations.first());
+        return locations.size() == 1 && !SystemLog::LogSource::isDatabaseUrl(locations.first());
     }
 
     // The fleet's central database, reached over the network.
     bool isDatabase() const
     {
-        return locations.size() == 1 && SystemLog::RecordSource::isDatabaseUrl(locations.first());
+        return locations.size() == 1 && SystemLog::LogSource::isDatabaseUrl(locations.first());
     }
 
     // A reader of them (not yet opened); null with the usage error.
-    std::unique_ptr<SystemLog::ListingSource> reader(QString& error) const
+    std::unique_ptr<SystemLog::LogSource> reader(QString& error) const
     {
-        return SystemLog::ListingSource::create(locations, hosts, error);
+        std::unique_ptr<SystemLog::LogSource> source = SystemLog::LogSource::create(locations, hosts, error);
+        // The viewer never writes a file it shows: one whose last write was
+        // cut off is read from a private copy instead (CommittedCopy).
+        if (source)
+            source->setRollsBackCutOffWrites(false);
+        return source;
     }
 
     bool operator==(const LogSources& other) const { return locations == other.locations && hosts == other.hosts; }

@@ -74,6 +74,15 @@ void PaneFindBar::showStanding(qint64 index, qint64 total)
     m_status->setText(QStringLiteral("第 %1 / %2 处").arg(SystemLog::groupedCount(index), SystemLog::groupedCount(total)));
 }
 
+void PaneFindBar::showCounting(qint64 index, qint64 soFar)
+{
+    QString text = soFar > 0 ? QStringLiteral("正在统计…已数到 %1 处").arg(SystemLog::groupedCount(soFar))
+                             : QStringLiteral("正在统计共有几处…");
+    if (index > 0)
+        text = QStringLiteral("第 %1 处 · %2").arg(SystemLog::groupedCount(index), text);
+    m_status->setText(text);
+}
+
 void PaneFindBar::showSearching()
 {
     m_status->setText(QStringLiteral("正在查找…"));

@@ -24,6 +24,9 @@ public:
     void showError(const QString& reason);
     // "第 k / n 处" for the match shown.
     void showStanding(qint64 index, qint64 total);
+    // While the hits are still being counted: how many so far, and which
+    // one is shown once the count has passed it (0: not yet).
+    void showCounting(qint64 index, qint64 soFar);
     QString statusText() const;
 
 signals:

@@ -38,7 +38,7 @@ Match find(int count, const PaneText::Position& start, const PaneText::Position&
 }
 
 Standing standingOf(int count, const Match& match, const QString& text, const BlockInto& blockInto,
-                    const PaneText::Stop& stop)
+                    const PaneText::Stop& stop, const StandingProgress& progress)
 {
     Standing standing;
     if (text.isEmpty() || !match.found)
@@ -47,6 +47,8 @@ Standing standingOf(int count, const Match& match, const QString& text, const Bl
     for (int record = 0; record < count; ++record) {
         if (stop && record % 256 == 0 && stop())
             return Standing();
+        if (progress && record % 256 == 0 && record > 0)
+            progress(standing);
         blockInto(record, block);
         for (int at = block.indexOf(text, 0, Qt::CaseInsensitive); at >= 0;
              at = block.indexOf(text, at + int(text.size()), Qt::CaseInsensitive)) {

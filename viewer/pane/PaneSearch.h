@@ -38,8 +38,12 @@ struct Standing
     qint64 total = 0;
 };
 
+// Told the standing so far now and then while a long count runs (the index
+// is 0 until the match has been passed).
+using StandingProgress = std::function<void(const Standing& soFar)>;
+
 Standing standingOf(int count, const Match& match, const QString& text, const BlockInto& blockInto,
-                    const PaneText::Stop& stop = PaneText::Stop());
+                    const PaneText::Stop& stop = PaneText::Stop(), const StandingProgress& progress = StandingProgress());
 
 // Whether `text` could be found in a record's first line (its time stamp,
 // and the names of its machine and type where the listing shows them) or

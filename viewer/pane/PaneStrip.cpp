@@ -4,7 +4,9 @@
 
 #include "RecordColours.h"
 
+#include <QContextMenuEvent>
 #include <QHelpEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QToolTip>
@@ -137,6 +139,7 @@ void PaneStrip::setGapCounts(const QVector<qint64>& counts)
 
 void PaneStrip::resetCounts()
 {
+    m_listedLimit = -1;
     m_counts.clear();
     m_gapCounts.clear();
     m_added.clear();
@@ -177,6 +180,34 @@ void PaneStrip::setStatus(const QString& text)
     update();
 }
 
+void PaneStrip::setListedLimit(qint64 listed)
+{
+    m_listedLimit = listed;
+    update();
+}
+
+bool PaneStrip::isUnlisted(int bar) const
+{
+    return m_listedLimit >= 0 && !m_counts.isEmpty() && barTotal(bar) > 0 && firstRecordOfBar(bar) >= m_listedLimit;
+}
+
+QDateTime PaneStrip::timeAt(const QPoint& point) const
+{
+    const int bar = barAt(point);
+    if (bar < 0)
+        return QDateTime();
+    const int per = intervalsPerBar();
+    const QDateTime from = m_bounds.at(std::size_t(bar * per));
+    const QDateTime to = m_bounds.at(std::size_t(std::min(intervalCount(), (bar + 1) * per)));
+    const QRect slot = barRect(bar);
+    const qint64 span = from.secsTo(to);
+    qint64 into = span * (point.x() - slot.left()) / std::max(1, slot.width());
+    if (span >= 120)
+        into -= (from.addSecs(into).time().second());
+    const QDateTime wall = from.addSecs(std::clamp<qint64>(into, 0, std::max<qint64>(0, span - 1)));
+    return QDateTime(wall.date(), wall.time());
+}
+
 int PaneStrip::intervalsPerBar() const
 {
     const int intervals = intervalCount();
@@ -201,6 +232,11 @@ qint64 PaneStrip::barTotal(int bar) const
     for (int i = bar * per; i < std::min(intervalCount(), (bar + 1) * per); ++i)
         total += m_counts.at(i + 1);
     return total;
+}
+
+qint64 PaneStrip::barRecords(int bar) const
+{
+    return barTotal(bar) - barGaps(bar);
 }
 
 // Newest first, the records of the intervals after the bar come before it.
@@ -230,11 +266,35 @@ QString PaneStrip::barToolTip(int bar) const
         interval = dayText(from);
     else
         interval = QStringLiteral("%1 至 %2").arg(dayText(from), dayText(to.addSecs(-1)));
-    const QString count = m_counts.isEmpty() ? QStringLiteral("正在统计") : QStringLiteral("%1 条").arg(SystemLog::groupedCount(barTotal(bar)));
-    const qint64 gaps = barGaps(bar);
-    const QString gapNote = gaps > 0 ? QStringLiteral("（其中 %1 条说明此期间有日志未能写入）").arg(SystemLog::groupedCount(gaps))
-                                     : QString();
-    return QStringLiteral("%1：%2%3").arg(interval, count, gapNote);
+    const QString count = m_counts.isEmpty() ? QStringLiteral("正在统计") : SystemLog::countText(barRecords(bar), barGaps(bar));
+    const QString unlisted = isUnlisted(bar) ? QStringLiteral("\n查询已停止，这段时间的记录没有列出（按 F5 重新查询）") : QString();
+    return QStringLiteral("%1：%2%3").arg(interval, count, unlisted);
+}
+
+void PaneStrip::setFloods(const QVector<QPair<QDateTime, QDateTime>>& floods)
+{
+    m_floods = floods;
+    update();
+}
+
+// The flood's span of the period, as a band at the bottom of the bars.
+QRect PaneStrip::floodRect(int flood) const
+{
+    if (flood < 0 || flood >= m_floods.size() || m_bounds.size() < 2)
+        return QRect();
+    const QRect area = barsArea();
+    const double period = double(m_bounds.front().secsTo(m_bounds.back()));
+    if (period <= 0)
+        return QRect();
+    auto x = [&](const QDateTime& at) {
+        const double share = std::clamp(double(m_bounds.front().secsTo(at)) / period, 0.0, 1.0);
+        return area.left() + int(std::floor(share * area.width()));
+    };
+    const int left = x(m_floods[flood].first);
+    const int right = x(m_floods[flood].second);
+    if (right <= area.left() || left >= area.right())
+        return QRect();
+    return QRect(left, area.bottom() - 3, std::max(2, right - left), 4);
 }
 
 QRect PaneStrip::barsArea() const
@@ -263,7 +323,7 @@ QString PaneStrip::maximumText() const
 {
     qint64 most = 0;
     for (int bar = 0; bar < barCount(); ++bar)
-        most = std::max(most, barTotal(bar));
+        most = std::max(most, barRecords(bar));
     return QStringLiteral("最大 %1 条").arg(SystemLog::groupedCount(most));
 }
 
@@ -284,6 +344,8 @@ bool PaneStrip::event(QEvent* event)
         const int bar = barAt(help->pos());
         if (bar >= 0)
             QToolTip::showText(help->globalPos(), barToolTip(bar), this, barRect(bar));
+        else if (help->pos().y() < fontMetrics().height() && !m_status.isEmpty())
+            QToolTip::showText(help->globalPos(), m_status, this);
         else
             QToolTip::hideText();
         return true;
@@ -294,8 +356,26 @@ bool PaneStrip::event(QEvent* event)
 void PaneStrip::mousePressEvent(QMouseEvent* event)
 {
     const int bar = barAt(event->pos());
-    if (event->button() == Qt::LeftButton && bar >= 0 && !m_counts.isEmpty())
+    if (event->button() != Qt::LeftButton || bar < 0)
+        return;
+    if (event->modifiers() & Qt::ControlModifier)
+        emit timeRequested(timeAt(event->pos()));
+    else if (isUnlisted(bar))
+        emit unlistedRequested();
+    else if (!m_counts.isEmpty())
         emit recordRequested(firstRecordOfBar(bar));
+}
+
+void PaneStrip::contextMenuEvent(QContextMenuEvent* event)
+{
+    const QDateTime at = timeAt(event->pos());
+    if (!at.isValid())
+        return;
+    QMenu menu(this);
+    const QString shown = at.time().second() == 0 ? at.toString(QStringLiteral("hh:mm")) : at.toString(QStringLiteral("hh:mm:ss"));
+    menu.addAction(QStringLiteral("转到 %1 的记录（Ctrl+单击）").arg(shown), this, [this, at] { emit timeRequested(at); });
+    menu.addAction(QStringLiteral("转到时间…"), this, [this, at] { emit timeChoiceRequested(at); });
+    menu.exec(event->globalPos());
 }
 
 QString PaneStrip::markText(int bar) const
@@ -330,26 +410,34 @@ void PaneStrip::paintQuarterMarks(QPainter& painter, const QRect& textRow, const
     }
 }
 
+// The text row: "最大 N 条" at the left, the status at the right in the room
+// left beside it (cut with "…" where it is longer: the line above the
+// records says it whole).
 void PaneStrip::paintEvent(QPaintEvent* /*event*/)
 {
     QPainter painter(this);
     const QRect text(kMargin, 0, width() - 2 * kMargin, fontMetrics().height());
     painter.setPen(palette().color(QPalette::WindowText));
+    const bool counted = !m_counts.isEmpty() && barCount() > 0;
+    QRect maximumRect(text.left(), text.top(), 0, text.height());
+    if (counted)
+        painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter, maximumText(), &maximumRect);
+    const QRect statusRoom(maximumRect.right() + 1 + 2 * kMargin, text.top(),
+                           std::max(0, text.right() - maximumRect.right() - 2 * kMargin), text.height());
     QRect statusRect;
-    painter.drawText(text, Qt::AlignRight | Qt::AlignVCenter, m_status, &statusRect);
+    painter.drawText(statusRoom, Qt::AlignRight | Qt::AlignVCenter,
+                     fontMetrics().elidedText(m_status, Qt::ElideRight, statusRoom.width()), &statusRect);
     const QRect area = barsArea();
     painter.fillRect(area, palette().base());
-    if (m_counts.isEmpty() || barCount() == 0)
+    if (!counted)
         return;
-    QRect maximumRect;
-    painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter, maximumText(), &maximumRect);
     paintQuarterMarks(painter, text, {statusRect.adjusted(-kMargin, 0, kMargin, 0), maximumRect.adjusted(-kMargin, 0, kMargin, 0)});
     qint64 most = 1;
     for (int bar = 0; bar < barCount(); ++bar)
-        most = std::max(most, barTotal(bar));
+        most = std::max(most, barRecords(bar));
     for (int bar = 0; bar < barCount(); ++bar) {
-        const qint64 total = barTotal(bar);
-        if (total == 0)
+        const qint64 records = barRecords(bar);
+        if (records == 0 && barGaps(bar) == 0)
             continue;
         const QRect slot = barRect(bar);
         // A gap tints the bar's whole slot, so that it shows however few
@@ -359,8 +447,19 @@ void PaneStrip::paintEvent(QPaintEvent* /*event*/)
             tint.setAlpha(120);
             painter.fillRect(QRect(slot.left(), slot.top(), std::max(2, slot.width() - 1), slot.height()), tint);
         }
-        const int height = std::max(1, int(double(slot.height()) * double(total) / double(most)));
-        painter.fillRect(QRect(slot.left(), slot.bottom() - height + 1, std::max(1, slot.width() - 1), height),
-                         palette().highlight());
+        if (records == 0)
+            continue;
+        const int height = std::max(1, int(double(slot.height()) * double(records) / double(most)));
+        const QRect drawn(slot.left(), slot.bottom() - height + 1, std::max(1, slot.width() - 1), height);
+        // Records a stopped listing did not list: the bar only outlined, hatched.
+        if (isUnlisted(bar))
+            painter.fillRect(drawn, QBrush(palette().color(QPalette::Mid), Qt::BDiagPattern));
+        else
+            painter.fillRect(drawn, palette().highlight());
+    }
+    for (int flood = 0; flood < m_floods.size(); ++flood) {
+        const QRect band = floodRect(flood);
+        if (!band.isEmpty())
+            painter.fillRect(band, QColor(0xd6, 0x27, 0x28));
     }
 }

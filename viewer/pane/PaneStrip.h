@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
+#include <QPair>
 #include <QVector>
 #include <QWidget>
 
@@ -18,7 +19,8 @@ class QPainter;
 // a long answer is listed. Where the strip is too narrow for a bar per
 // interval, neighbouring intervals share one (a day shows its 24 hours).
 // Hovering a bar shows its interval and count; clicking it asks the pane to
-// show the first record of that interval.
+// show the first record of that interval; Ctrl+click (or the context menu)
+// asks for the first record at the time under the pointer.
 class PaneStrip : public QWidget
 {
     Q_OBJECT
@@ -40,6 +42,11 @@ public:
     // A live listing's new records (and drop records) added to the counts.
     void addCounts(const QVector<qint64>& counts);
     void addGapCounts(const QVector<qint64>& counts);
+    // Alarm floods within the period (start, end), marked as a red band
+    // under the bars they span; empty: none.
+    void setFloods(const QVector<QPair<QDateTime, QDateTime>>& floods);
+    int floodCount() const { return m_floods.size(); }
+    QRect floodRect(int flood) const;
     // Forgets every count (the period stays), before a query lists it again.
     void resetCounts();
     qint64 barGaps(int bar) const;
@@ -48,10 +55,22 @@ public:
     void setNewestFirst(bool newestFirst) { m_newestFirst = newestFirst; }
     void setStatus(const QString& text);
     QString status() const { return m_status; }
+    // A listing stopped (Esc) after `listed` records: bars whose records
+    // were not listed are hatched, and a click on one says so
+    // (unlistedRequested()). -1: every record of the counts is listed or coming.
+    void setListedLimit(qint64 listed);
+    bool isUnlisted(int bar) const;
+    // The time under `point` (local, to the minute; to the second where a bar
+    // is shorter than two minutes); invalid off the bars.
+    QDateTime timeAt(const QPoint& point) const;
 
     // The bars as drawn at the current width.
     int barCount() const;
+    // What the bar's interval lists: records and drop records together
+    // (barTotal), the drop records (barGaps) and the records alone; a bar
+    // is drawn and labelled by its records, its slot tinted by its gaps.
     qint64 barTotal(int bar) const;
+    qint64 barRecords(int bar) const;
     QString barToolTip(int bar) const;
     int firstRecordOfBar(int bar) const;
     QRect barRect(int bar) const;
@@ -61,11 +80,17 @@ public:
 
 signals:
     void recordRequested(int record);
+    // A click on a bar whose records a stopped listing did not list.
+    void unlistedRequested();
+    // Ctrl+click, or the context menu: go to this time, or choose one near it.
+    void timeRequested(const QDateTime& time);
+    void timeChoiceRequested(const QDateTime& around);
 
 protected:
     bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     int intervalCount() const { return std::max(0, int(m_bounds.size()) - 1); }
@@ -84,4 +109,6 @@ private:
     QVector<qint64> m_added;     // a live listing's counts since the period was set
     QVector<qint64> m_gapsAdded;
     QString m_status;
+    qint64 m_listedLimit = -1;
+    QVector<QPair<QDateTime, QDateTime>> m_floods;
 };

@@ -72,6 +72,18 @@ Range pieceRange(const QString& slice, int before, int length)
     return {begin, std::max(0, end - begin)};
 }
 
+int pieceStart(const QString& window, int before)
+{
+    int start = std::min(before, int(window.size()));
+    for (int i = start - 1; i >= 0; --i) {
+        if (window.at(i).isSpace()) {
+            start = i + 1;
+            break;
+        }
+    }
+    return start + boundaryShift(window, start);
+}
+
 QString copyText(QStringRef text)
 {
     QString result;

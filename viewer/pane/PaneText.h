@@ -45,6 +45,18 @@ QVector<Range> paragraphs(const QString& text, int start, int end);
 // so nothing is split into two characters and no line end into two.
 Range pieceRange(const QString& slice, int before, int length);
 
+// How far back from a piece's nominal start a line of words is looked at for
+// a white space to start the piece after (so that a long line is not broken
+// inside a word where two pieces meet): longer than any line a pane shows.
+constexpr int kWrapLookBack = 512;
+
+// Where a piece nominally starting at `at` really starts, as an offset in
+// `window`, which holds the text from `before` characters before `at` to
+// two after it: after the last white space among those `before`
+// characters, or at `at` where there is none; then past a surrogate pair,
+// a "\r\n" or a line end that would be split there, as pieceRange() moves.
+int pieceStart(const QString& window, int before);
+
 // `text` as Qt's copy of a plain-text document hands it to the clipboard:
 // every paragraph or line separator becomes one line feed, a no-break space
 // a plain space.

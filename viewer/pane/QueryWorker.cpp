@@ -9,14 +9,15 @@
 #include <thread>
 #include <unordered_map>
 
-#include <vxSyslog/LogTail.h>
+#include <vxSyslog/AlarmContext.h>
+#include <vxSyslog/SourceTail.h>
 #include <vxSyslog/TextIndex.h>
 
 
 #include "FindCandidates.h"
 #include "StoredRecords.h"
 
-using SystemLog::ListingSource;
+using SystemLog::LogSource;
 using SystemLog::LogQuery;
 
 namespace {
@@ -72,7 +73,7 @@ constexpr int kFetchChunk = 512;
 class QueryWorker::BlockFetcher
 {
 public:
-    BlockFetcher(ListingSource& reader, const LogQuery& query, const RecordKeys::Snapshot& keys, bool backward,
+    BlockFetcher(LogSource& reader, const LogQuery& query, const RecordKeys::Snapshot& keys, bool backward,
                  std::function<bool(int)> wanted = {})
         : m_reader(reader)
         , m_query(query)
@@ -127,7 +128,7 @@ private:
             m_failed = true;
     }
 
-    ListingSource& m_reader;
+    LogSource& m_reader;
     const LogQuery& m_query;
     const RecordKeys::Snapshot& m_keys;
     const bool m_backward;
@@ -146,7 +147,7 @@ public:
     {
         m_cancelled.store(true);
         std::lock_guard<std::mutex> lock(m_mutex);
-        for (ListingSource* reader : m_readers)
+        for (LogSource* reader : m_readers)
             reader->interrupt();
     }
 
@@ -154,7 +155,7 @@ public:
     class Attached
     {
     public:
-        Attached(Ticket& ticket, ListingSource& reader)
+        Attached(Ticket& ticket, LogSource& reader)
             : m_ticket(ticket)
             , m_reader(reader)
         {
@@ -173,13 +174,13 @@ public:
 
     private:
         Ticket& m_ticket;
-        ListingSource& m_reader;
+        LogSource& m_reader;
     };
 
 private:
     std::atomic<bool> m_cancelled{false};
     std::mutex m_mutex;
-    std::vector<ListingSource*> m_readers;
+    std::vector<LogSource*> m_readers;
 };
 
 // The worker's threads and their job queue (standard threads and locks, which
@@ -265,9 +266,13 @@ void postSearchNotice(SystemLog::TextIndex::Notice kind, const QString& text)
 QueryWorker::QueryWorker(QObject* parent)
     : QObject(parent)
 {
-    std::lock_guard<std::mutex> lock(g_noticeMutex);
-    g_noticeWorker = this;
-    SystemLog::TextIndex::setNoticeSink(&postSearchNotice);
+    {
+        std::lock_guard<std::mutex> lock(g_noticeMutex);
+        g_noticeWorker = this;
+        SystemLog::TextIndex::setNoticeSink(&postSearchNotice);
+    }
+    // Copies that viewers killed earlier left behind go now, off the GUI thread.
+    threads().run([] { SystemLog::CommittedCopy::removeAbandoned(); });
 }
 
 // The threads are joined while m_threads still points at them: a listing job
@@ -282,6 +287,9 @@ QueryWorker::~QueryWorker()
     cancelListing();
     cancelFind();
     cancelCopy();
+    for (const TicketPtr& ticket : {m_locate, m_detail})
+        if (ticket)
+            ticket->cancel();
     if (m_threads)
         m_threads->join();
 }
@@ -325,7 +333,7 @@ void QueryWorker::runDelivered()
 namespace {
 
 // A job's reader of the sources; null with the reason (a usage error).
-std::unique_ptr<ListingSource> readerOf(const LogSources& sources, QString& error)
+std::unique_ptr<LogSource> readerOf(const LogSources& sources, QString& error)
 {
     return sources.reader(error);
 }
@@ -346,6 +354,18 @@ void QueryWorker::list(const LogSources& sources, const LogQuery& query, const Q
     threads().run([this, ticket, sources, query, bounds, live] { listJob(ticket, sources, query, bounds, live); });
 }
 
+QueryWorker::CopyPtr QueryWorker::copyOf(const QString& path, QString& error)
+{
+    std::lock_guard<std::mutex> making(m_copyMutex);
+    if (m_heldCopy && m_heldCopy->isCurrent(path))
+        return m_heldCopy;
+    // The worker lets the copy of another file (or of this one before it
+    // changed) go before it makes one.
+    m_heldCopy.reset();
+    m_heldCopy = SystemLog::CommittedCopy::make(path, error);
+    return m_heldCopy;
+}
+
 void QueryWorker::check(const LogSources& sources)
 {
     cancelListing();
@@ -356,12 +376,12 @@ void QueryWorker::check(const LogSources& sources)
         QString error;
         QString note;
         QStringList machines;
-        if (const std::unique_ptr<ListingSource> reader = readerOf(sources, error)) {
+        if (const std::unique_ptr<LogSource> reader = readerOf(sources, error)) {
             const Ticket::Attached attached(*ticket, *reader);
             if (!reader->open()) {
                 error = reader->errorText();
                 if (sources.isOneFile() && reader->failureKind() == SystemLog::FailureKind::InterruptedWrite
-                    && SystemLog::CommittedCopy::make(sources.locations.first(), error)) {
+                    && copyOf(sources.locations.first(), error)) {
                     error.clear();
                     note = SystemLog::CommittedCopy::noteText();
                 }
@@ -388,7 +408,7 @@ void QueryWorker::cancelListing()
 }
 
 void QueryWorker::listJob(const TicketPtr& ticket, const LogSources& sources, LogQuery query, const QStringList& bounds,
-                          bool live, const std::shared_ptr<SystemLog::CommittedCopy>& copy)
+                          bool live, const CopyPtr& copy)
 {
     auto end = [this, ticket](const QString& error) {
         deliver(ticket, [this, error] {
@@ -397,7 +417,7 @@ void QueryWorker::listJob(const TicketPtr& ticket, const LogSources& sources, Lo
         });
     };
     QString usage;
-    const std::unique_ptr<ListingSource> reader = readerOf(sources, usage);
+    const std::unique_ptr<LogSource> reader = readerOf(sources, usage);
     if (!reader)
         return end(usage);
     const Ticket::Attached attached(*ticket, *reader);
@@ -405,7 +425,7 @@ void QueryWorker::listJob(const TicketPtr& ticket, const LogSources& sources, Lo
     const bool opened = reader->open();
     if (!opened && !copy && sources.isOneFile() && reader->failureKind() == SystemLog::FailureKind::InterruptedWrite) {
         QString error;
-        const std::shared_ptr<SystemLog::CommittedCopy> copy = SystemLog::CommittedCopy::make(sources.locations.first(), error);
+        const CopyPtr copy = copyOf(sources.locations.first(), error);
         if (!copy)
             return end(error);
         deliver(ticket, [this, copy] { emit copyTaken(copy); });
@@ -446,7 +466,7 @@ void QueryWorker::listJob(const TicketPtr& ticket, const LogSources& sources, Lo
         follow(ticket, fixed, query, bounds, newest);
 }
 
-bool QueryWorker::readInBatches(const TicketPtr& ticket, ListingSource& reader, const LogQuery& query,
+bool QueryWorker::readInBatches(const TicketPtr& ticket, LogSource& reader, const LogQuery& query,
                                 const std::function<void(const SystemLog::ListedKey&)>& alsoSee)
 {
     auto ids = std::make_shared<std::vector<qint64>>();
@@ -483,17 +503,17 @@ bool QueryWorker::readInBatches(const TicketPtr& ticket, ListingSource& reader, 
     return read;
 }
 
-// The records committed after the listing. Each file is watched by a
-// LogTail (which waits out another program's lock, and notices a file
-// deleted, replaced or reset), the central database by each machine's
-// newest id. The keys of what came are read as the listing's were, between
-// the last ids listed and the newest seen, and appended, with the counts
-// they add to the strip. New content in a file ends the follow with
-// liveRestarted(): the pane lists the query again.
+// The records committed after the listing, found by the source's tail
+// (which waits out another program's lock, notices a file deleted, replaced
+// or reset, and polls the central database by each machine's ids). The keys
+// of what came are read as the listing's were, between the last ids listed
+// and the newest seen, and appended, with the counts they add to the strip.
+// New content in a file ends the follow with liveRestarted(): the pane lists
+// the query again.
 void QueryWorker::follow(const TicketPtr& ticket, const LogSources& sources, LogQuery query, const QStringList& bounds,
                          QVector<qint64> last)
 {
-    std::unique_ptr<ListingSource> reader;
+    std::unique_ptr<LogSource> reader;
     std::unique_ptr<Ticket::Attached> attached;
     bool opened = false;
     auto drop = [&] {
@@ -513,36 +533,44 @@ void QueryWorker::follow(const TicketPtr& ticket, const LogSources& sources, Log
         }
         return opened;
     };
-    QString usage;
-    reader = readerOf(sources, usage);
-    const QStringList files = reader ? reader->files() : QStringList();
+
     SystemLog::LogQuery period;
     period.since = query.since;
     period.until = query.until;
-    std::vector<std::unique_ptr<SystemLog::LogTail>> tails;
-    std::vector<int> restarts;
-    for (int i = 0; i < files.size(); ++i) {
-        tails.push_back(std::make_unique<SystemLog::LogTail>(files[i], period));
-        tails.back()->setStopCheck([ticket] { return ticket->cancelled(); });
-        tails.back()->seekAfter(last.value(i));
-        restarts.push_back(tails.back()->restartCount());
-    }
+    std::unique_ptr<LogSource> followed;
+    std::unique_ptr<Ticket::Attached> followedAttached;
+    std::unique_ptr<SystemLog::SourceTail> tail;
+    int restarts = 0;
+    auto startTail = [&] {
+        if (tail)
+            return true;
+        QString usage;
+        followedAttached.reset();
+        followed = readerOf(sources, usage);
+        if (!followed)
+            return false;
+        followedAttached = std::make_unique<Ticket::Attached>(*ticket, *followed);
+        followed->setStopCheck([ticket] { return ticket->cancelled(); });
+        if (!followed->open())
+            return false;
+        tail = followed->tail(period, SystemLog::SourceTail::NoticeSink());
+        tail->setStopCheck([ticket] { return ticket->cancelled(); });
+        tail->startAfter(last);
+        restarts = tail->restartCount();
+        return true;
+    };
+
     while (!ticket->cancelled()) {
         QVector<qint64> newest = last;
         bool restarted = false;
-        for (std::size_t i = 0; i < tails.size(); ++i) {
-            qint64& seen = newest[int(i)];
-            tails[i]->fetch(kLiveFetch, [&seen](const SystemLog::LogRecord& record) {
-                seen = std::max(seen, record.id);
+        if (startTail()) {
+            tail->fetch(kLiveFetch, [&newest](const SystemLog::LogRecord& record) {
+                if (record.machine >= 0 && record.machine < newest.size())
+                    newest[record.machine] = std::max(newest[record.machine], record.id);
                 return true;
             });
-            restarted = restarted || tails[i]->restartCount() != restarts[i];
+            restarted = tail->restartCount() != restarts;
         }
-        QVector<qint64> now;
-        if (tails.empty() && open() && reader->newestIds(now) && now.size() == last.size())
-            newest = now;
-        else if (tails.empty())
-            drop();
         if (restarted) {
             deliver(ticket, [this] { emit liveRestarted(); });
             return;
@@ -580,7 +608,7 @@ void QueryWorker::countJob(const TicketPtr& ticket, const LogSources& sources, c
                            const QStringList& bounds)
 {
     QString usage;
-    const std::unique_ptr<ListingSource> reader = readerOf(sources, usage);
+    const std::unique_ptr<LogSource> reader = readerOf(sources, usage);
     if (!reader)
         return;
     const Ticket::Attached attached(*ticket, *reader);
@@ -606,7 +634,7 @@ QString QueryWorker::scanListed(const TicketPtr& ticket, const LogSources& sourc
                                 const QString& findText)
 {
     QString usage;
-    const std::unique_ptr<ListingSource> reader = readerOf(sources, usage);
+    const std::unique_ptr<LogSource> reader = readerOf(sources, usage);
     if (!reader)
         return usage;
     const Ticket::Attached attached(*ticket, *reader);
@@ -665,10 +693,18 @@ void QueryWorker::countStanding(const LogSources& sources, const LogQuery& query
     m_standing = ticket;
     threads().run([this, ticket, sources, query, keys, match, text] {
         PaneSearch::Standing standing;
+        QElapsedTimer sinceProgress;
+        sinceProgress.start();
+        const auto progress = [&](const PaneSearch::Standing& soFar) {
+            if (sinceProgress.elapsed() < kBatchMs * 4)
+                return;
+            sinceProgress.restart();
+            deliver(ticket, [this, soFar] { emit standingProgress(soFar.index, soFar.total); });
+        };
         const QString error = scanListed(ticket, sources, query, keys, false, [&](BlockFetcher& blocks) {
             standing = PaneSearch::standingOf(keys.count(), match, text,
                                               [&blocks](int record, QString& block) { block = blocks.at(record); },
-                                              [&] { return ticket->cancelled() || blocks.failed(); });
+                                              [&] { return ticket->cancelled() || blocks.failed(); }, progress);
         }, text);
         if (error.isEmpty() && standing.total > 0)
             deliver(ticket, [this, standing] {
@@ -697,9 +733,126 @@ void QueryWorker::copy(const LogSources& sources, const LogQuery& query, const R
     });
 }
 
+void QueryWorker::cancelLocate()
+{
+    if (m_locate)
+        m_locate->cancel();
+    m_locate.reset();
+}
+
 void QueryWorker::cancelCopy()
 {
     if (m_copy)
         m_copy->cancel();
     m_copy.reset();
+}
+
+// ---- going to a time, a record's detail ----
+
+void QueryWorker::locateTime(const LogSources& sources, const RecordKeys::Snapshot& keys, const QString& time,
+                             bool newestFirst)
+{
+    if (m_locate)
+        m_locate->cancel();
+    const TicketPtr ticket = std::make_shared<Ticket>();
+    m_locate = ticket;
+    threads().run([this, ticket, sources, keys, time, newestFirst] {
+        QString error;
+        int record = -1;
+        QByteArray landed;
+        bool atOrAfter = false;
+        std::unique_ptr<LogSource> reader = readerOf(sources, error);
+        if (reader) {
+            const Ticket::Attached attached(*ticket, *reader);
+            const QByteArray wanted = time.toUtf8();
+            bool failed = !reader->open();
+            // The time stamp of a listed record; a record no longer stored
+            // counts as the earliest.
+            auto timeOf = [&](int place) {
+                int machine = keys.machine(place);
+                qint64 id = keys.id(place);
+                QByteArray datetime;
+                failed = failed
+                         || !reader->fetchRecords(&machine, &id, 1, [&datetime](int, const SystemLog::LogRecord& r) {
+                                datetime = QByteArray(r.datetime.constData(), r.datetime.size());
+                            });
+                return datetime;
+            };
+            // The first place whose record is on the wrong side of `wanted`.
+            int low = 0;
+            int high = keys.count();
+            while (low < high && !failed && !ticket->cancelled()) {
+                const int middle = low + (high - low) / 2;
+                const bool early = timeOf(middle) < wanted;
+                if (early != newestFirst)
+                    low = middle + 1;
+                else
+                    high = middle;
+            }
+            if (failed) {
+                error = reader->errorText();
+            } else if (keys.count() > 0) {
+                if (newestFirst) {
+                    atOrAfter = low > 0;
+                    record = atOrAfter ? low - 1 : 0;
+                } else {
+                    atOrAfter = low < keys.count();
+                    record = atOrAfter ? low : keys.count() - 1;
+                }
+                landed = timeOf(record);
+                if (failed) {
+                    error = reader->errorText();
+                    record = -1;
+                }
+            }
+        }
+        deliver(ticket, [this, record, landed, atOrAfter, error] {
+            m_locate.reset();
+            emit timeLocated(record, QString::fromUtf8(landed), atOrAfter, error);
+        });
+    });
+}
+
+void QueryWorker::readDetail(const LogSources& sources, const QStringList& machines, int record, int machine, qint64 id,
+                             int minutes)
+{
+    if (m_detail)
+        m_detail->cancel();
+    const TicketPtr ticket = std::make_shared<Ticket>();
+    m_detail = ticket;
+    threads().run([this, ticket, sources, machines, record, machine, id, minutes] {
+        RecordDetail detail;
+        detail.record = record;
+        detail.minutes = minutes;
+        // Of several machines, only this one's is read.
+        LogSources own = sources;
+        int place = machine;
+        if (!sources.isOneFile() && machine >= 0 && machine < machines.size()) {
+            own.hosts = QStringList{machines.at(machine)};
+            place = 0;
+        }
+        std::unique_ptr<LogSource> reader = readerOf(own, detail.error);
+        if (reader) {
+            const Ticket::Attached attached(*ticket, *reader);
+            bool read = reader->open()
+                        && reader->fetchRecords(&place, &id, 1, [&detail](int, const SystemLog::LogRecord& r) {
+                               detail.stored = r;
+                               detail.stored.datetime = QByteArray(r.datetime.constData(), r.datetime.size());
+                               detail.stored.message = QByteArray(r.message.constData(), r.message.size());
+                               detail.stored.host = QByteArray(r.host.constData(), r.host.size());
+                               detail.stored.typeText = QByteArray(r.typeText.constData(), r.typeText.size());
+                               detail.found = true;
+                           });
+            detail.alarm = detail.found && SystemLog::AlarmContext::isAlarm(detail.stored);
+            if (read && detail.alarm)
+                read = SystemLog::AlarmContext::readPreceding(*reader, place, detail.stored, minutes, detail.preceding,
+                                                              detail.more);
+            if (!read)
+                detail.error = reader->errorText();
+        }
+        deliver(ticket, [this, detail] {
+            m_detail.reset();
+            emit detailRead(detail);
+        });
+    });
 }

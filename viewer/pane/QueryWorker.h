@@ -12,10 +12,11 @@
 #include <vector>
 
 #include <vxSyslog/CommittedCopy.h>
-#include <vxSyslog/ListingSource.h>
+#include <vxSyslog/LogSource.h>
 
 #include "LogSources.h"
 #include "PaneSearch.h"
+#include "RecordDetail.h"
 #include "PaneText.h"
 #include "RecordKeys.h"
 
@@ -24,7 +25,7 @@
 //
 // Threads. The worker has a few threads of its own. Every request (list a
 // query, count it per interval, find, copy) runs as one job on one of them
-// with a reader of its own (a ListingSource: one file, several merged, or the
+// with a reader of its own (a LogSource: one file, several merged, or the
 // fleet's PostgreSQL), opened and closed by the job, never seen by another
 // thread. A query's listing and
 // its interval counts run side by side, so the counts (one pass over the time
@@ -33,13 +34,16 @@
 // signal is emitted there.
 //
 // Interrupted writes. A file whose last write was cut off cannot be read
-// read-only; the listing then makes a CommittedCopy and hands it to the
-// pane (copyTaken), and every read of that answer goes to the copy. The
-// file itself is only ever read.
+// read-only; the check or the listing then makes a CommittedCopy and hands
+// it to the pane (copyTaken), and every read of that answer goes to the
+// copy. The worker keeps the last copy it made and uses it again, instead of
+// copying anew, for as long as the file and its journal are unchanged (the
+// check on opening a file and the queries that follow share one). The file
+// itself is only ever read.
 //
 // Live. A listing whose period reaches the present goes on, in its job,
-// after it has ended: it follows the file with a LogTail (which waits out
-// locks and notices a replaced file) and reads the keys of what was
+// after it has ended: it follows its machines with the source's tail (which
+// waits out locks and notices a replaced file) and reads the keys of what was
 // committed since, as the listing read its own, every quarter of a second,
 // until the listing is cancelled. Newest first they are only counted
 // (recordsWaiting): on top they would push away what is being read.
@@ -69,7 +73,7 @@ public:
 
     // Lists the query: keysListed() for every batch, in the answer's order,
     // then listingEnded(); intervalsCounted() once, with the counts between
-    // `bounds` (see ListingSource::countBetween), before or after that.
+    // `bounds` (see LogSource::countBetween), before or after that.
     // With `live`, once listed, the records committed later are appended as
     // they come (keysListed(), intervalsAdded()) until the listing is cancelled.
     void list(const LogSources& sources, const SystemLog::LogQuery& query, const QStringList& bounds, bool live = false);
@@ -84,6 +88,19 @@ public:
     void copy(const LogSources& sources, const SystemLog::LogQuery& query, const RecordKeys::Snapshot& keys, const PaneText::Position& start,
               const PaneText::Position& end);
 
+    // Where `time` ("yyyy-MM-dd hh:mm:ss") falls among the listed records,
+    // whose order is time order or, with newestFirst, its reverse: the
+    // earliest record stamped at or after it, else the latest of all, found
+    // by a binary search that reads one time stamp per step.
+    // timeLocated() follows unless another locate cancels it.
+    void locateTime(const LogSources& sources, const RecordKeys::Snapshot& keys, const QString& time, bool newestFirst);
+    // Reads listed record `record` (the machine of that place among
+    // `machines`, and id) whole, and for an alarm the records of its machine
+    // in the `minutes` before it (AlarmContext); detailRead() follows unless
+    // another detail cancels it.
+    void readDetail(const LogSources& sources, const QStringList& machines, int record, int machine, qint64 id,
+                    int minutes);
+
     // Checks that `sources` can be listed (a file just opened);
     // machinesFound() and checkEnded() follow.
     void check(const LogSources& sources);
@@ -91,6 +108,7 @@ public:
     void cancelListing();
     void cancelFind();
     void cancelCopy();
+    void cancelLocate();
     bool isListing() const { return m_listing; }
     bool isChecking() const { return m_checking; }
     bool isFinding() const { return bool(m_find); }
@@ -125,6 +143,13 @@ signals:
     void findEnded(const PaneSearch::Match& match, const QString& error);
     void copyEnded(const QString& text, const QString& error);
     void standingCounted(qint64 index, qint64 total);
+    // A long count's standing so far (index 0 until the match was passed).
+    void standingProgress(qint64 index, qint64 soFar);
+    // `record` is where the listing reached `time` (timeLocated's
+    // `atOrAfter` false: no record is that late, `record` is the latest);
+    // -1 with an error when the time stamps could not be read.
+    void timeLocated(int record, const QString& datetime, bool atOrAfter, const QString& error);
+    void detailRead(const RecordDetail& detail);
     // A search builds the text index of a log first (`building`), or reads
     // the records it lacks because it cannot bring it up to date; once per
     // log (TextIndex.h).
@@ -136,10 +161,15 @@ private:
     class BlockFetcher;
     using TicketPtr = std::shared_ptr<Ticket>;
 
+    using CopyPtr = std::shared_ptr<SystemLog::CommittedCopy>;
     void listJob(const TicketPtr& ticket, const LogSources& sources, SystemLog::LogQuery query, const QStringList& bounds,
-                 bool live, const std::shared_ptr<SystemLog::CommittedCopy>& copy = nullptr);
+                 bool live, const CopyPtr& copy = nullptr);
+    // The held copy when it is one of `path` as the file is now, else a new
+    // one, held from then on; null with the reason. One job at a time makes
+    // a copy, so a query that comes while the check copies waits for that copy.
+    CopyPtr copyOf(const QString& path, QString& error);
     // The keys in batches to the GUI; `alsoSee` sees each key as it is read.
-    bool readInBatches(const TicketPtr& ticket, SystemLog::ListingSource& reader, const SystemLog::LogQuery& query,
+    bool readInBatches(const TicketPtr& ticket, SystemLog::LogSource& reader, const SystemLog::LogQuery& query,
                        const std::function<void(const SystemLog::ListedKey&)>& alsoSee = {});
     void follow(const TicketPtr& ticket, const LogSources& sources, SystemLog::LogQuery query, const QStringList& bounds,
                 QVector<qint64> last);
@@ -158,12 +188,16 @@ private:
     Threads& threads();
 
     std::unique_ptr<Threads> m_threads;
+    std::mutex m_copyMutex;  // held while a copy is looked up or made
+    CopyPtr m_heldCopy;      // the last copy made; guarded by m_copyMutex
     TicketPtr m_listTicket;
     bool m_listing = false;
     bool m_checking = false;
     TicketPtr m_find;
     TicketPtr m_copy;
     TicketPtr m_standing;
+    TicketPtr m_locate;
+    TicketPtr m_detail;
     std::mutex m_deliveredMutex;
     std::deque<std::pair<TicketPtr, std::function<void()>>> m_delivered;
 };

@@ -19,6 +19,7 @@
 #include "PaneFindBar.h"
 #include "PaneStrip.h"
 #include "RecordColours.h"
+#include "RecordDetail.h"
 #include "QueryWorker.h"
 #include "StoredRecords.h"
 
@@ -109,6 +110,12 @@ ResultPane::ResultPane(QWidget* parent)
         setFocus(Qt::OtherFocusReason);
     });
     connect(m_strip, &PaneStrip::recordRequested, this, &ResultPane::scrollToRecord);
+    connect(m_strip, &PaneStrip::unlistedRequested, this, &ResultPane::showUnlisted);
+    connect(m_strip, &PaneStrip::timeRequested, this, &ResultPane::goToTime);
+    connect(m_strip, &PaneStrip::timeChoiceRequested, this, &ResultPane::timeChoiceRequested);
+    connect(m_worker, &QueryWorker::standingProgress, m_findBar, &PaneFindBar::showCounting);
+    connect(m_worker, &QueryWorker::timeLocated, this, &ResultPane::endLocate);
+    connect(m_worker, &QueryWorker::detailRead, this, &ResultPane::detailRead);
     connect(m_worker, &QueryWorker::keysListed, this, &ResultPane::takeListedKeys);
     connect(m_worker, &QueryWorker::intervalsCounted, m_strip, &PaneStrip::setCounts);
     connect(m_worker, &QueryWorker::intervalsAdded, m_strip, &PaneStrip::addCounts);
@@ -169,6 +176,9 @@ void ResultPane::setContent(std::unique_ptr<PaneRecords> records, int pixelSize,
 {
     if (!keepListing) {
         m_worker->cancelListing();
+        m_worker->cancelLocate();
+        m_pendingTime = QDateTime();
+        m_pendingRecord.reset();
         m_parked.reset();
         m_live = false;
         m_strip->hide();
@@ -181,6 +191,7 @@ void ResultPane::setContent(std::unique_ptr<PaneRecords> records, int pixelSize,
     m_placeholder.clear();
     m_records = std::move(records);
     m_stored = nullptr;
+    m_gapsListed = 0;
     m_pendingTopRecord = -1;
     m_wheelRemainder = 0;
     m_anchor = m_caret = TextPos();
@@ -223,7 +234,27 @@ int ResultPane::blockLength(int record) const
 int ResultPane::segmentOf(const TextPos& pos) const
 {
     const int first = m_segments.firstSegment(pos.record);
-    return first + std::min(m_segments.pieceCount(pos.record) - 1, pos.offset / kPieceLength);
+    const int pieces = m_segments.pieceCount(pos.record);
+    if (pieces == 1)
+        return first;
+    int piece = std::min(pieces - 1, pos.offset / kPieceLength);
+    while (piece + 1 < pieces && pos.offset >= pieceStart(pos.record, piece + 1))
+        ++piece;
+    while (piece > 0 && pos.offset < pieceStart(pos.record, piece))
+        --piece;
+    return first + piece;
+}
+
+// A long block's pieces start near multiples of kPieceLength, after a white
+// space where the text has one (PaneText::pieceStart).
+int ResultPane::pieceStart(int record, int piece) const
+{
+    if (piece <= 0)
+        return 0;
+    const int at = piece * kPieceLength;
+    const int before = std::min(PaneText::kWrapLookBack, at);
+    const QString window = m_records->blockSlice(record, at - before, before + 2);
+    return at - before + PaneText::pieceStart(window, before);
 }
 
 int ResultPane::lineHeight() const
@@ -239,16 +270,10 @@ const ResultPane::SegmentLayout& ResultPane::layoutOf(int segment)
 
     const int record = recordOfSegment(segment);
     const int piece = segment - m_segments.firstSegment(record);
-    const bool hasBefore = piece > 0;
     const bool hasAfter = piece + 1 < m_segments.pieceCount(record);
-    // The piece with a character before and two after it, to keep pairs
-    // and line ends together.
-    const int before = hasBefore ? 1 : 0;
-    const int sliceStart = piece * kPieceLength - before;
-    const QString slice = m_records->blockSlice(record, sliceStart, before + kPieceLength + (hasAfter ? 2 : 0));
-    const PaneText::Range own = PaneText::pieceRange(slice, before, kPieceLength);
-    const int start = sliceStart + own.start;
-    const QString text = slice.mid(own.start, own.length);
+    const int start = pieceStart(record, piece);
+    const int end = hasAfter ? pieceStart(record, piece + 1) : blockLength(record);
+    const QString text = m_records->blockSlice(record, start, std::max(0, end - start));
     QVector<PaneText::Range> ranges = PaneText::paragraphs(text, 0, text.size());
     if (hasAfter && ranges.size() > 1 && ranges.last().length == 0)
         ranges.removeLast(); // the separator closed the piece, not a paragraph
@@ -576,6 +601,15 @@ void ResultPane::resizeEvent(QResizeEvent* event)
     setTop(m_top);
     placeFindBar();
     placeStrip();
+}
+
+QRect ResultPane::recordRect(int record)
+{
+    QRect caret;
+    if (record < 0 || record >= recordCount() || !viewportRectOf({record, 0}, &caret) || caret.bottom() < 0
+        || caret.top() >= viewport()->height())
+        return QRect();
+    return QRect(0, caret.top(), viewport()->width(), caret.height());
 }
 
 int ResultPane::firstVisibleRecord() const

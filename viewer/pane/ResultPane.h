@@ -7,7 +7,9 @@
 #include <QPoint>
 #include <QString>
 
+#include <algorithm>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -15,10 +17,12 @@
 #include <vxSyslog/LogQuery.h>
 
 #include "LogSources.h"
+#include "PaneListing.h"
 #include "PaneSegments.h"
 #include "PaneText.h"
 
 class PaneFindBar;
+class QAction;
 class PaneRecords;
 class PaneStrip;
 class QPainter;
@@ -26,6 +30,7 @@ class QShortcut;
 class QTextLayout;
 class QueryWorker;
 class StoredRecords;
+struct RecordDetail;
 
 namespace PaneSearch {
 struct Match;
@@ -51,8 +56,9 @@ struct Match;
 // by id for what is laid out (StoredRecords). It lays out only what is in view:
 // - The records are cut into segments (PaneSegments): a record is one
 //   segment, unless its block is longer than kPieceLength characters, when it
-//   becomes pieces of that length (a piece that splits a paragraph starts a
-//   new line there; a surrogate pair or "\r\n" is never split). So no single
+//   becomes pieces of about that length (a piece that splits a paragraph
+//   starts a new line there, so it starts after a white space where the
+//   line has one; a surrogate pair or "\r\n" is never split). So no single
 //   layout holds more than a piece, and a 1 MB message is laid out a screen
 //   at a time.
 // - A segment is laid out with QTextLayout (wrapped at the pane's width) only
@@ -128,6 +134,11 @@ public:
     // The first and last record with any line in view (-1 when empty), and
     // how many pixels of the first lie above the view.
     int firstVisibleRecord() const;
+    // Where the first line of `record` is in the viewport; empty when it
+    // is not in view.
+    QRect recordRect(int record);
+    // The record the caret is in (-1 when empty).
+    int caretRecord() const { return recordCount() > 0 ? std::min(m_caret.record, recordCount() - 1) : -1; }
     int lastVisibleRecord() const;
     int firstVisibleRecordOffset() const;
     // Selects the next (or previous) occurrence after the selection, case
@@ -138,7 +149,24 @@ public:
     // Shows `record` at the top; one of a query still listing is shown once
     // it arrives.
     void scrollToRecord(int record);
+    // The query's listing as it is now, for work on it beside the pane;
+    // none while the pane shows no query's answer.
+    std::optional<PaneListing> listing() const;
+    // Shows the first listed record stamped at or after `time` (the latest
+    // when none is), once the listing has ended; the time stamps are read
+    // off the GUI thread. noteChanged() says where it landed.
+    void goToTime(const QDateTime& time);
+    // Shows the listed record of this machine (its name; any for one file)
+    // and id, once it is listed; a listing that ends without it says so
+    // (noteChanged()).
+    void showListedRecord(const QString& machine, qint64 id);
+    // Reads record `record` of `listed` (a listing() taken earlier) whole,
+    // with an alarm's preceding records of `minutes`, off the GUI thread;
+    // detailRead() follows.
+    void readDetail(const PaneListing& listed, int record, int minutes);
     PaneFindBar* findBar() const { return m_findBar; }
+    // The window's actions on the listing, added to the context menu.
+    void setContextActions(const QList<QAction*>& actions) { m_contextActions = actions; }
     PaneStrip* strip() const { return m_strip; }
     // Whether the mouse button is held above or below the view, so that the
     // view goes on scrolling and the selection on growing.
@@ -154,6 +182,7 @@ public slots:
 signals:
     void queryEnded();
     // What the listing has come to: "正在查询…已列出 N 条", "共 N 条",
+    // "共 57 条 · 2 处空缺" (records and drop records apart),
     // "查询失败", "查询已取消…"; shown on the strip and by the window.
     void listingStatusChanged(const QString& status);
     void checkEnded(const QString& error);
@@ -161,6 +190,14 @@ signals:
     void machinesFound(const QStringList& machines);
     void findEnded(bool found);
     void copyEnded();
+    // A listed record's detail asked for: a double click on it, or Enter.
+    void recordActivated(int record);
+    void detailRead(const RecordDetail& detail);
+    // Where a jump landed (to a time, to a record, into a part of the strip
+    // a stopped listing did not reach); empty with every new listing.
+    void noteChanged(const QString& note);
+    // The strip's 转到时间…, with the time under the pointer.
+    void timeChoiceRequested(const QDateTime& around);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -209,10 +246,17 @@ private:
                         const std::vector<qint16>& machines);
     void endListing(const QString& error);
     void showListingStatus();
+    QString listedCountText() const;
     void setListingStatus(const QString& text);
     void endCheck(const QString& error, const QString& note);
     void endFind(const PaneSearch::Match& match, const QString& error);
     void endCopy(const QString& text, const QString& error);
+    void locate(const QDateTime& time);
+    void endLocate(int record, const QString& datetime, bool atOrAfter, const QString& error);
+    void lookForPendingRecord();
+    void showUnlisted();
+    void selectHeading(int record);
+    void setNote(const QString& note);
     void updateBusyState();
     void updateMargins();
     void dropLayoutsAfterReadFailure();
@@ -224,6 +268,7 @@ private:
     int blockLength(int record) const;
     int recordOfSegment(int segment) const { return m_segments.recordOf(segment); }
     int segmentOf(const TextPos& pos) const;
+    int pieceStart(int record, int piece) const;
     int segmentCount() const { return m_segments.segmentCount(); }
     const SegmentLayout& layoutOf(int segment);
     int heightOf(int segment);
@@ -274,6 +319,7 @@ private:
     QString m_findText; // marked wherever it is in view while the find bar is open
     // The listing follows the log (its period reaches the present).
     bool m_live = false;
+    qint64 m_gapsListed = 0; // drop records among the listed keys
     qint64 m_waiting = 0; // new records of a live listing newest first
     std::unique_ptr<StoredRecords> m_parked; // a live listing's empty answer, behind the not-found notice
     LogSources m_liveSources;
@@ -288,4 +334,14 @@ private:
     QueryWorker* m_worker;
     QShortcut* m_cancelShortcut;
     QString m_placeholder;
+    QList<QAction*> m_contextActions;
+    QDateTime m_pendingTime; // a go-to-time waiting for the listing to end
+    QDateTime m_locating;    // the time being located
+    struct PendingRecord
+    {
+        QString machine;
+        qint64 id = 0;
+        int scanned = 0; // listed records looked at so far
+    };
+    std::optional<PendingRecord> m_pendingRecord;
 };

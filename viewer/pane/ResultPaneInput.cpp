@@ -166,6 +166,10 @@ void ResultPane::keyPressEvent(QKeyEvent* event)
         QAbstractScrollArea::keyPressEvent(event);
         return;
     }
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && m_stored) {
+        emit recordActivated(std::min(m_caret.record, recordCount() - 1));
+        return;
+    }
     const bool extend = event->modifiers() & Qt::ShiftModifier;
     const int page = std::max(lineHeight(), viewport()->height() - lineHeight());
     switch (event->key()) {
@@ -265,12 +269,19 @@ void ResultPane::dragSelectTo(const QPoint& point)
     viewport()->update();
 }
 
-// Selects the run of non-blank characters under the pointer.
+// A query's record: its detail. Records handed to the pane (or a notice):
+// selects the run of non-blank characters under the pointer.
 void ResultPane::mouseDoubleClickEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton || recordCount() == 0)
         return;
     const TextPos hit = hitTest(event->pos());
+    if (m_stored) {
+        m_anchor = m_caret = hit;
+        viewport()->update();
+        emit recordActivated(hit.record);
+        return;
+    }
     const QString text = blockText(hit.record);
     int from = hit.offset;
     int to = hit.offset;
@@ -311,6 +322,16 @@ void ResultPane::contextMenuEvent(QContextMenuEvent* event)
     copyAction->setEnabled(hasSelection());
     menu.addAction(QStringLiteral("全选"), this, &ResultPane::selectAll);
     menu.addAction(QStringLiteral("查找"), this, &ResultPane::openFindBar);
+    if (m_stored && recordCount() > 0) {
+        const int record = hitTest(event->pos()).record;
+        menu.addSeparator();
+        menu.addAction(QStringLiteral("记录详情"), this, [this, record] { emit recordActivated(record); });
+    }
+    for (QAction* action : m_contextActions) {
+        if (menu.actions().size() > 0 && action == m_contextActions.first())
+            menu.addSeparator();
+        menu.addAction(action);
+    }
     menu.exec(event->globalPos());
 }
 

@@ -17,7 +17,10 @@
 #include "PaneSearch.h"
 #include "PaneStrip.h"
 #include "QueryWorker.h"
+#include "RecordDetail.h"
 #include "StoredRecords.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -87,6 +90,7 @@ void ResultPane::startQuery(const LogSources& sources, const SystemLog::LogQuery
     updateMargins();
     showListingStatus();
     updateBusyState();
+    setNote(QString());
 }
 
 bool ResultPane::isListing() const
@@ -113,6 +117,7 @@ void ResultPane::takeListedKeys(const std::vector<qint64>& ids, const std::vecto
     // Follow mode: a live view at its newest record stays there.
     const bool following = m_live && !isListing() && !before(m_top, lastTop());
     m_stored->keys().append(ids.data(), lengths.data(), kinds.data(), machines.data(), int(ids.size()));
+    m_gapsListed += std::count_if(kinds.begin(), kinds.end(), RecordKeys::isGapKind);
     m_segments.extend();
     m_lastTopKnown = false;
     if (wasEmpty)
@@ -124,6 +129,7 @@ void ResultPane::takeListedKeys(const std::vector<qint64>& ids, const std::vecto
     else
         setTop(m_top);
     showListingStatus();
+    lookForPendingRecord();
 }
 
 // A live listing that found nothing shows the not-found notice until its
@@ -158,8 +164,8 @@ void ResultPane::fixMachines(const QStringList& machines, const QStringList& pro
 
 void ResultPane::showListingStatus()
 {
-    QString status = isListing() ? QStringLiteral("正在查询…已列出 %1 条").arg(SystemLog::groupedCount(recordCount()))
-                                 : QStringLiteral("共 %1 条").arg(SystemLog::groupedCount(m_stored ? recordCount() : 0));
+    QString status = isListing() ? QStringLiteral("正在查询…已列出 %1").arg(listedCountText())
+                                 : QStringLiteral("共 %1").arg(m_stored ? listedCountText() : SystemLog::countText(0, 0));
     if (m_stored && m_stored->readsACopy())
         status += QStringLiteral(" · ") + SystemLog::CommittedCopy::noteText();
     if (isLive())
@@ -173,6 +179,13 @@ void ResultPane::showListingStatus()
     for (const QString& note : m_indexNotes)
         status += QStringLiteral(" · ") + note;
     setListingStatus(status);
+}
+
+// The records listed and the drop records among them, counted apart.
+QString ResultPane::listedCountText() const
+{
+    const qint64 gaps = m_stored ? m_gapsListed : 0;
+    return SystemLog::countText(recordCount() - gaps, gaps);
 }
 
 void ResultPane::checkLogFile(const LogSources& sources)
@@ -200,6 +213,9 @@ void ResultPane::setListingStatus(const QString& text)
 
 void ResultPane::endListing(const QString& error)
 {
+    lookForPendingRecord();
+    const QDateTime pendingTime = m_pendingTime;
+    m_pendingTime = QDateTime();
     if (!error.isEmpty())
         showNotice(queryFailedText(error));
     else if (recordCount() == 0 && m_live)
@@ -213,6 +229,8 @@ void ResultPane::endListing(const QString& error)
     else
         setListingStatus(QStringLiteral("查询失败"));
     updateBusyState();
+    if (pendingTime.isValid() && m_stored)
+        locate(pendingTime);
     emit queryEnded();
 }
 
@@ -232,8 +250,13 @@ void ResultPane::cancelBusyWork()
             setListingStatus(QStringLiteral("查询已取消"));
         }
         else
-            setListingStatus(QStringLiteral("查询已取消，已列出 %1 条").arg(SystemLog::groupedCount(recordCount())));
+            setListingStatus(QStringLiteral("查询已取消，已列出 %1").arg(listedCountText()));
+        m_strip->setListedLimit(recordCount());
         updateBusyState();
+        lookForPendingRecord();
+        if (m_pendingTime.isValid() && m_stored)
+            locate(m_pendingTime);
+        m_pendingTime = QDateTime();
         emit queryEnded();
     }
     updateBusyState();
@@ -263,6 +286,8 @@ void ResultPane::endFind(const PaneSearch::Match& match, const QString& error)
     if (match.found)
         select(match);
     emit findEnded(match.found);
+    if (match.found && m_stored)
+        m_findBar->showCounting(0, 0);
     if (match.found && m_stored)
         m_worker->countStanding(m_stored->sources(), m_stored->query(), m_stored->keys().snapshot(), match, m_findText);
 }
@@ -358,4 +383,119 @@ void ResultPane::placeStrip()
 {
     const QRect view = viewport()->geometry();
     m_strip->setGeometry(view.left(), view.top() - m_strip->sizeHint().height(), view.width(), m_strip->sizeHint().height());
+}
+
+// ---- a listing as a whole, going to a time or a record, a record's detail ----
+
+std::optional<PaneListing> ResultPane::listing() const
+{
+    if (!m_stored)
+        return std::nullopt;
+    return PaneListing{m_stored->sources(), m_stored->query(), m_stored->keys().snapshot(), m_stored->copy(),
+                       m_stored->machines()};
+}
+
+void ResultPane::setNote(const QString& note)
+{
+    emit noteChanged(note);
+}
+
+void ResultPane::goToTime(const QDateTime& time)
+{
+    if (!time.isValid())
+        return;
+    if (!m_stored || (recordCount() == 0 && !isListing())) {
+        setNote(QStringLiteral("没有列出的记录，无法转到 %1").arg(time.toString(kTimeFormat)));
+        return;
+    }
+    if (isListing()) {
+        m_pendingTime = time;
+        setNote(QStringLiteral("列完后转到 %1…").arg(time.toString(kTimeFormat)));
+        return;
+    }
+    locate(time);
+}
+
+void ResultPane::locate(const QDateTime& time)
+{
+    m_locating = time;
+    m_worker->locateTime(m_stored->sources(), m_stored->keys().snapshot(), time.toString(kTimeFormat),
+                         m_stored->query().newestFirst);
+}
+
+void ResultPane::endLocate(int record, const QString& datetime, bool atOrAfter, const QString& error)
+{
+    const QString asked = m_locating.toString(kTimeFormat);
+    if (!error.isEmpty()) {
+        setNote(QStringLiteral("无法转到 %1：%2").arg(asked, error));
+        return;
+    }
+    if (!m_stored || record < 0 || record >= recordCount()) {
+        setNote(QStringLiteral("没有列出的记录，无法转到 %1").arg(asked));
+        return;
+    }
+    scrollToRecord(record);
+    selectHeading(record);
+    const QString place = QStringLiteral("第 %1 / %2 条").arg(SystemLog::groupedCount(record + 1), SystemLog::groupedCount(recordCount()));
+    setNote(atOrAfter ? QStringLiteral("已转到 %1 或之后的第一条记录：%2（%3）").arg(asked, datetime, place)
+                      : QStringLiteral("%1 或之后没有记录，已转到最晚的一条：%2（%3）").arg(asked, datetime, place));
+}
+
+// The record's first line (its time, type and machine) selected, so that
+// the eye finds it at the top.
+void ResultPane::selectHeading(int record)
+{
+    const int lineEnd = m_records->blockSlice(record, 0, 512).indexOf(QLatin1Char('\n'));
+    m_anchor = {record, 0};
+    m_caret = {record, lineEnd >= 0 ? lineEnd : blockLength(record)};
+    viewport()->update();
+}
+
+void ResultPane::showListedRecord(const QString& machine, qint64 id)
+{
+    m_pendingRecord = PendingRecord{machine, id, 0};
+    lookForPendingRecord();
+}
+
+void ResultPane::lookForPendingRecord()
+{
+    if (!m_pendingRecord || !m_stored)
+        return;
+    const QStringList machines = m_stored->machines();
+    const int machine = machines.size() > 1 ? machines.indexOf(m_pendingRecord->machine) : 0;
+    const RecordKeys& keys = m_stored->keys();
+    for (int record = m_pendingRecord->scanned; machine >= 0 && record < keys.count(); ++record) {
+        if (keys.id(record) == m_pendingRecord->id && keys.machine(record) == machine) {
+            m_pendingRecord.reset();
+            scrollToRecord(record);
+            selectHeading(record);
+            setNote(QStringLiteral("已转到这条记录（第 %1 / %2 条）")
+                        .arg(SystemLog::groupedCount(record + 1), SystemLog::groupedCount(keys.count())));
+            return;
+        }
+    }
+    m_pendingRecord->scanned = keys.count();
+    if (!isListing()) {
+        m_pendingRecord.reset();
+        setNote(QStringLiteral("这条记录不在列出的记录中"));
+    }
+}
+
+// A bar of the strip past where a stopped listing got to.
+void ResultPane::showUnlisted()
+{
+    if (recordCount() == 0)
+        return;
+    scrollToRecord(recordCount() - 1);
+    selectHeading(recordCount() - 1);
+    setNote(QStringLiteral("查询已在列出 %1 条后停止，这段时间的记录没有列出（按 F5 重新查询）")
+                .arg(SystemLog::groupedCount(recordCount())));
+}
+
+void ResultPane::readDetail(const PaneListing& listed, int record, int minutes)
+{
+    if (record < 0 || record >= listed.keys.count())
+        return;
+    m_worker->readDetail(listed.sources, listed.machines, record, listed.keys.machine(record), listed.keys.id(record),
+                         minutes);
 }

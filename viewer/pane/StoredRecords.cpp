@@ -40,6 +40,7 @@ void StoredRecords::readFrom(const std::shared_ptr<SystemLog::CommittedCopy>& co
 
 void StoredRecords::fixMachines(const QStringList& machines)
 {
+    m_machines = machines;
     if (m_sources.isOneFile())
         return;
     m_sources.hosts = machines;

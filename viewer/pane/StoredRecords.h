@@ -44,8 +44,10 @@ public:
 
     RecordKeys& keys() { return m_keys; }
     const LogSources& sources() const { return m_sources; }
-    // The machines the listing fixed: the keys number them (ListingSource).
+    // The machines the listing fixed: the keys number them (LogSource).
     void fixMachines(const QStringList& machines);
+    QStringList machines() const { return m_machines; }
+    std::shared_ptr<SystemLog::CommittedCopy> copy() const { return m_copy; }
     const SystemLog::LogQuery& query() const { return m_query; }
     // Reads go to this rolled-back copy of the database from now on.
     void readFrom(const std::shared_ptr<SystemLog::CommittedCopy>& copy);
@@ -71,7 +73,8 @@ private:
     SystemLog::LogQuery m_query;
     std::shared_ptr<SystemLog::CommittedCopy> m_copy;
     RecordKeys m_keys;
-    std::unique_ptr<SystemLog::ListingSource> m_reader;
+    QStringList m_machines;
+    std::unique_ptr<SystemLog::LogSource> m_reader;
     std::list<Page> m_pages; // the most recently used first
     qint64 m_cachedCharacters = 0;
     QString m_readError;

@@ -111,8 +111,17 @@ void RelpClient::note(int code, const QString& text)
 QString RelpClient::errorText() const
 {
     if (m_error.isEmpty())
-        return QStringLiteral("%1（librelp %2）").arg(explain(m_errorCode)).arg(m_errorCode);
-    return QStringLiteral("%1（librelp %2：%3）").arg(explain(m_errorCode)).arg(m_errorCode).arg(m_error);
+        return QStringLiteral("%1（librelp %2）").arg(explainHere()).arg(m_errorCode);
+    return QStringLiteral("%1（librelp %2：%3）").arg(explainHere()).arg(m_errorCode).arg(m_error);
+}
+
+QString RelpClient::explainHere() const
+{
+    // librelp names a failed connect and a write into a session the receiver
+    // has closed by the same code; which one it was depends on the session.
+    if (m_errorCode == RELP_RET_IO_ERR && m_failedInSession)
+        return explain(RELP_RET_SESSION_BROKEN);
+    return explain(m_errorCode);
 }
 
 QString RelpClient::explain(int code)
@@ -184,6 +193,7 @@ RelpClient::Connection RelpClient::open()
     m_error.clear();
     m_errorCode = 0;
     m_authFailed = false;
+    m_failedInSession = false;
     if (relpEngineCltConstruct(m_engine, &m_client) != RELP_RET_OK) {
         m_client = nullptr;
         note(RELP_RET_OUT_OF_MEMORY, QStringLiteral("librelp could not make a client"));
@@ -222,9 +232,12 @@ bool RelpClient::send(const QByteArray& message)
         return false;
     // librelp copies the message into its frame and never writes to it.
     auto* data = reinterpret_cast<unsigned char*>(const_cast<char*>(message.constData()));
+    const bool noErrorYet = m_error.isEmpty() && m_errorCode == 0;
     const int code = relpCltSendSyslog(m_client, data, static_cast<size_t>(message.size()));
     if (code == RELP_RET_OK)
         return true;
+    if (noErrorYet)
+        m_failedInSession = true;
     note(code, QString());
     destroyClient();
     return false;

@@ -73,6 +73,7 @@ private:
     static void onAuthError(void* user, char* peer, char* message, int code);
     static void debugPrint(char* format, ...);
     void note(int code, const QString& text);
+    QString explainHere() const;
     bool configureTls();
     void destroyClient();
 
@@ -83,4 +84,5 @@ private:
     int m_errorCode = 0;
     bool m_errorReported = false;
     bool m_authFailed = false;
+    bool m_failedInSession = false;
 };

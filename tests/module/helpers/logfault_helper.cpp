@@ -49,6 +49,13 @@
 //                  dropped <n> pending <n>".
 //   refused        ./dbLog.db is not a log database: LINES lines in ten
 //                  parts, each flushed.
+//   follow         logs a line every millisecond until a line comes on
+//                  standard input (the test replaces or deletes ./dbLog.db
+//                  meanwhile), then prints "logged <n>" and ends.
+//   flood-return   as flood-session, but main returns (ending the Session)
+//                  while the threads go on logging; an exit handler prints
+//                  "ended" and lets each thread log 100 more lines (to
+//                  standard output) before the process exits under them.
 //
 // The writer's retries and its wait for a lock at the end are shortened, so
 // that every case takes a second or two. Exits 0 unless the arguments are wrong.
@@ -116,8 +123,11 @@ void waitUntilSideFilesAreTakenIn()
 
 constexpr int kFloodThreads = 32;
 std::atomic<bool> g_flooding{true};
-std::vector<std::thread> g_floodThreads;
+// Never destroyed: with flood-return the threads still run while the process
+// exits, and a joinable std::thread destroyed then would end it.
+std::vector<std::thread>& g_floodThreads = *new std::vector<std::thread>;
 std::atomic<long> g_floodLogged[kFloodThreads];
+std::atomic<long> g_floodCount[kFloodThreads];  // lines finished so far
 
 void stopFlood()
 {
@@ -129,19 +139,38 @@ void stopFlood()
     std::fflush(stderr);
 }
 
+// After the service has ended at exit: the threads log on, to standard
+// output, while the process exits under them.
+void letFloodGoOnAtExit()
+{
+    std::fprintf(stderr, "ended\n");
+    std::fflush(stderr);
+    long from[kFloodThreads];
+    for (int t = 0; t < kFloodThreads; ++t)
+        from[t] = g_floodCount[t].load();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    for (int t = 0; t < kFloodThreads && std::chrono::steady_clock::now() < deadline; ++t)
+        while (g_floodCount[t].load() < from[t] + 100 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
 int flood(const std::string& how)
 {
     if (!std::freopen("flood-stdout", "w", stdout))
         return 2;
-    // Runs after the service's own exit handler, registered by the Session.
+    // Run after the service's own exit handler, registered by the Session.
     if (how == "flood-exit")
         std::atexit(stopFlood);
+    if (how == "flood-return")
+        std::atexit(letFloodGoOnAtExit);
     auto log = std::make_unique<vxSysLog::Session>();
     for (int t = 0; t < kFloodThreads; ++t)
         g_floodThreads.emplace_back([t] {
             long k = 0;
-            for (; g_flooding.load(std::memory_order_relaxed); ++k)
+            for (; g_flooding.load(std::memory_order_relaxed); ++k) {
                 VXLOG_STATUS << "flood t" << t << " n" << k;
+                g_floodCount[t].store(k + 1, std::memory_order_relaxed);
+            }
             g_floodLogged[t] = k;
         });
     // The queue fills while the threads log.
@@ -150,6 +179,10 @@ int flood(const std::string& how)
     std::fflush(stderr);
     if (how == "flood-exit")
         std::exit(0);
+    // The Session ends as main returns; the threads are never stopped: they
+    // still log while the process exits.
+    if (how == "flood-return")
+        return 0;
     if (how == "flood-release")
         vxSysLog::release();
     else if (how == "flood-session")
@@ -304,6 +337,21 @@ int main(int argc, char** argv)
     } else if (mode == "static-end") {
         g_session = std::make_unique<vxSysLog::Session>();
         logNumbered(0, lines);
+    } else if (mode == "follow") {
+        vxSysLog::Session log;
+        std::atomic<bool> stop{false};
+        std::thread reader([&stop] {
+            std::string line;
+            std::getline(std::cin, line);
+            stop = true;
+        });
+        long k = 0;
+        for (; !stop; ++k) {
+            VXLOG_STATUS << "fault n" << k;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        reader.join();
+        std::printf("logged %ld\n", k);
     } else if (mode == "refused") {
         vxSysLog::Session log;
         for (int part = 0; part < 10; ++part) {

@@ -24,6 +24,7 @@ enum class FailureKind {
     Corrupt,          // the file is damaged
     InterruptedWrite, // a write was cut off (hot journal) and this reader may not roll it back
     Interrupted,      // the caller's stop check ended the operation
+    InvalidPattern,   // the grep pattern is not a valid regular expression
     Other,
 };
 

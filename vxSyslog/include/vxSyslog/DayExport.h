@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <QVector>
+
 #include <functional>
 
 #include <vxSyslog/RecordList.h>
@@ -10,6 +12,7 @@
 // Writing one day's records into a text file in a folder the operator chose.
 namespace SystemLog {
 
+class LogSource;
 class LogReader;
 struct LogQuery;
 
@@ -26,6 +29,7 @@ struct Outcome
 {
     Status status;
     QString reason; // the file system's (or, for ReadFailed, the database's) reason
+    qint64 blocks = 0; // written, when Written
 };
 
 // Told the number of records written so far, now and then; returning false
@@ -33,7 +37,10 @@ struct Outcome
 using Progress = std::function<bool(qint64 records)>;
 
 // Writes the record blocks back to back (text mode, the locale's encoding):
-// nothing before, between or after them. The file replaces an earlier one of
+// nothing before, between or after them, but that a block whose message
+// does not end with a line feed gets one, so that every block's time stamp
+// starts a line (the log module's own messages end with one, and their
+// blocks are written exactly as they were). The file replaces an earlier one of
 // that name only once it is completely written; on any failure an earlier
 // file stays as it was and no partial file is left. Write errors are
 // detected, so a full disk is not taken for success; the reason names it.
@@ -55,10 +62,32 @@ using BlockReader = std::function<bool(const BlockSink& sink, QString& reason)>;
 VXSYSLOG_EXPORT Outcome writeBlocks(const QString& path, const BlockReader& readBlocks,
                                     const Progress& progress = Progress());
 
+// The export of a day is the viewer's listing of it: the blocks its pane
+// lists for these types (empty: every type) on that day, both ends
+// included, the period's drop records of any type among them, in time order.
+VXSYSLOG_EXPORT LogQuery dayListing(const QString& day, const QVector<int>& types);
+
+// Fixes the listing's answer to what is stored now (the machines' newest
+// ids go into `query`), so that records stored meanwhile do not reach the
+// file, and counts its blocks and the drop records among them. The reader
+// is open. False with the reader's errorText().
+struct Count
+{
+    qint64 blocks = 0;
+    qint64 gaps = 0;
+};
+VXSYSLOG_EXPORT bool fixAndCount(LogSource& reader, LogQuery& query, Count& count);
+
+// Writes the listing's blocks (see writeBlocks).
+VXSYSLOG_EXPORT Outcome writeListing(const QString& path, LogSource& reader, const LogQuery& query,
+                                     const Progress& progress = Progress());
+
 // The texts an export reports to a person, the same from every program that
-// exports: the outcome of writeRecords for `path`, a day without records of
-// the type, and a day whose query failed (`reason` as the store gave it).
-VXSYSLOG_EXPORT QString outcomeText(const Outcome& outcome, const QString& path);
+// exports: the outcome of writeRecords for `path` (written: how many records
+// and, of `gaps` drop records among the blocks, gaps), a day without
+// records of the type, and a day whose query failed (`reason` as the store
+// gave it).
+VXSYSLOG_EXPORT QString outcomeText(const Outcome& outcome, const QString& path, qint64 gaps = 0);
 VXSYSLOG_EXPORT QString noRecordsText(const QString& day);
 VXSYSLOG_EXPORT QString queryFailedText(const QString& day, const QString& reason);
 

@@ -13,7 +13,7 @@ struct ListedKey
     int blockLength = 0;
     int type = kOtherType;
     bool gap = false;
-    // The machine's place in the listing's machines (ListingSource); 0 for a
+    // The machine's place in the listing's machines (LogSource); 0 for a
     // reader of one file.
     int machine = 0;
     // The stored time stamp's UTF-8 bytes, valid only during the sink's call.

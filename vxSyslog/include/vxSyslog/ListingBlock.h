@@ -29,6 +29,10 @@ VXSYSLOG_EXPORT QString gapText(const QString& message);
 // A count with digit grouping, "1,234,567", as every count is shown.
 VXSYSLOG_EXPORT QString groupedCount(qint64 count);
 
+// Records and drop records (gaps) of a listing, counted apart: a drop record
+// shown among alarms is no alarm. "57 条", "57 条 · 2 处空缺".
+VXSYSLOG_EXPORT QString countText(qint64 records, qint64 gaps);
+
 // The block of one listed record; `typeName` is used when `namesType`, and
 // a `machine` that is not empty follows the time stamp
 // ("2026-12-09 06:00:00 plc-7 [报警记录]:\n…").

@@ -29,6 +29,7 @@ struct LogQuery
     QString until;            // empty: no upper bound
     QString grep;             // a pattern on the message, as vxlog --grep; empty: every message
     bool ignoreCase = false;
+    bool fixedStrings = false; // grep is plain text, not a regular expression (grep -F)
     bool newestFirst = false;
     int last = 0;             // > 0: only the last N matches (still delivered in order)
     qint64 afterId = 0;       // > 0: only rows with id > afterId

@@ -62,12 +62,14 @@ namespace SystemLog {
 // describeFailure()'s sentence; errorText() names the file before it. A
 // missing file is Missing, a file that is not SQLite NotADatabase, a
 // database without a SystemInfo table that has id, datetime, type and
-// message NotALogDatabase.
+// message NotALogDatabase (a view of that name is none). A file is read as
+// untrusted input: SQLite's defensive mode, PRAGMA trusted_schema=OFF.
 // Listings of several types: one statement per stored type, each in the
 // order of the (type, datetime) index, merged by time, so that no statement
 // sorts the period and the first records come at once whatever the
-// answer's size. Texts of keys and blocks are read through SQLite's UTF-16
-// conversion, so that lengths and texts agree with a QString of them.
+// answer's size. Texts of blocks are decoded as QString::fromUtf8 decodes
+// them (each malformed byte one U+FFFD, as vxlog's JSON shows it), and a
+// key's length is counted to agree exactly with that decoding.
 class VXSYSLOG_EXPORT LogReader
 {
 public:
@@ -156,6 +158,11 @@ public:
 
     // Count, oldest and newest time stamp within the filter's types and time bounds.
     bool span(const LogQuery& filter, Span& result);
+
+    // The whole records with these ids, whatever their type or time; an id
+    // no longer stored is left out. `index` is the id's place in `ids`.
+    using FetchRecordSink = std::function<void(int index, const LogRecord& record)>;
+    bool fetchRecords(const qint64* ids, int count, const FetchRecordSink& sink);
 
     // ---- A listing as keys, texts fetched later (the viewer)
 

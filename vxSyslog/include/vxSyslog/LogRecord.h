@@ -30,8 +30,10 @@ struct LogRecord
     StoredType storedType = StoredType::Int;
     QByteArray typeText;  // Number and Text: the stored value as SQLite gives it as text
     // The machine the record comes from, where a reader lists several
-    // (RecordSource); empty for a reader of one file.
+    // (LogSource): its name, and its place in the source's machines. The
+    // name is empty for a reader of one file.
     QByteArray host;
+    int machine = 0;
 };
 
 } // namespace SystemLog

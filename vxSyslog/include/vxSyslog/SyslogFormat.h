@@ -11,13 +11,15 @@ namespace SystemLog {
 // Log records as RFC 5424 syslog messages, for programs that ship the log to
 // a syslog server (vxlog forward sends them over RELP):
 //
-//   <PRI>1 TIMESTAMP HOSTNAME quarrow - MSGID [vxlog@32473 id="…" type="…" eol="…"] BOM MSG
+//   <PRI>1 TIMESTAMP HOSTNAME quarrow - MSGID [vxlog@32473 id="…" type="…" time="…" eol="…"] BOM MSG
 //
 // PRI is facility * 8 + the severity of the record type: 报警记录 (alarm) err,
 // 参数修改记录 (param) and 其他信息 (info) notice, 用户使用记录 (user) and
 // 系统状态记录 (status) info; any other type notice. TIMESTAMP is the record's
 // local time with the UTC offset the machine's time zone had at that moment,
-// or "-" when the stored time stamp is not "yyyy-MM-dd hh:mm:ss". MSGID is the
+// or "-" when the stored time stamp is not "yyyy-MM-dd hh:mm:ss" (the text as
+// stored then goes in time="…", so that a receiver does not put the time it
+// received the message in its place). MSGID is the
 // type's ASCII name (param, user, status, alarm, info; "typeN" for another
 // code N; a type stored beyond int, as a real, a text or NULL goes out as
 // stored in type="…", with MSGID "typeN" for an integer and "-" otherwise,
@@ -26,7 +28,9 @@ namespace SystemLog {
 // receiver can store the message as it was. MSG is the message without its
 // trailing line ends: valid UTF-8
 // after a byte order mark, as RFC 5424 asks, and any other bytes as they are
-// stored, without the mark. An empty message leaves MSG out.
+// stored, without the mark; a NUL byte goes as U+2400 "␀" (receivers turn a
+// raw NUL into "#000", indistinguishable from that text, and PostgreSQL's
+// text cannot hold one). An empty message leaves MSG out.
 // Size: with Options::maxSize set, a message that would be longer (imrelp
 // takes 8,096 bytes unless its maxDataSize is raised) keeps the start of its
 // MSG, cut where a UTF-8 character begins, and ends with the marker

@@ -38,6 +38,12 @@ QString groupedCount(qint64 count)
     return grouping.toString(count);
 }
 
+QString countText(qint64 records, qint64 gaps)
+{
+    const QString shown = QStringLiteral("%1 条").arg(groupedCount(records));
+    return gaps > 0 ? shown + QStringLiteral(" · %1 处空缺").arg(groupedCount(gaps)) : shown;
+}
+
 // The writer's texts: "日志过多：已丢弃 N 条记录（…）" and
 // "日志写入失败（原因）：已丢弃 N 条记录（…）". A text of another shape
 // (an older writer's) is shown whole after the headline.

@@ -68,7 +68,7 @@ void appendCsvField(const QByteArray& field, QByteArray& out)
 void appendJsonString(const QByteArray& stored, QByteArray& out)
 {
     static const char kHex[] = "0123456789abcdef";
-    const QByteArray text = isValidUtf8(stored.constData(), stored.size()) ? stored : QString::fromUtf8(stored).toUtf8();
+    const QByteArray text = validUtf8(stored);
     out.append('"');
     const char* begin = text.constData();
     const char* end = begin + text.size();

@@ -83,6 +83,18 @@ bool isUtf8(const char* data, int length)
     return state.invalidChars == 0 && state.remainingChars == 0;
 }
 
+// The first `length` bytes of a message, each NUL byte as U+2400 SYMBOL FOR
+// NULL: receivers turn a NUL into "#000", which the text may hold itself,
+// and PostgreSQL's text cannot hold one. A visible mark instead.
+QByteArray withNulMarked(const QByteArray& message, int length)
+{
+    const QByteArray head = QByteArray::fromRawData(message.constData(), length);
+    if (!head.contains('\0'))
+        return head;
+    QByteArray text = head;
+    return text.replace('\0', QByteArray("\xE2\x90\x80"));
+}
+
 } // namespace
 
 SyslogFormatter::SyslogFormatter(const Options& options)
@@ -186,6 +198,13 @@ bool SyslogFormatter::append(const LogRecord& record, QByteArray& out)
     out.append("\" type=\"", 8);
     appendParamValue(isInt ? QByteArray::number(record.type) : record.typeText, out);
     out.append('"');
+    // TIMESTAMP is "-" for a stored time that is no time stamp; a receiver
+    // would put the time it received the message there: the text as stored.
+    if (!isStoredTimestamp(record.datetime)) {
+        out.append(" time=\"", 7);
+        appendParamValue(record.datetime, out);
+        out.append('"');
+    }
     // The line ends MSG leaves out, so that a receiver can store the
     // message exactly as the machine did: "n" for LF, "r" for CR, in order.
     const int length = withoutTrailingLineEnds(record.message);
@@ -200,20 +219,21 @@ bool SyslogFormatter::append(const LogRecord& record, QByteArray& out)
     if (length == 0)
         return false;
     out.append(' ');
-    const bool utf8 = isUtf8(record.message.constData(), length);
+    const QByteArray text = withNulMarked(record.message, length);
+    const bool utf8 = isUtf8(text.constData(), text.size());
     if (utf8)
         out.append(kByteOrderMark, 3);
-    const int room = m_options.maxSize > 0 ? m_options.maxSize - (out.size() - start) : length;
-    if (length <= room) {
-        out.append(record.message.constData(), length);
+    const int room = m_options.maxSize > 0 ? m_options.maxSize - (out.size() - start) : text.size();
+    if (text.size() <= room) {
+        out.append(text);
         return false;
     }
     const QByteArray marker = QStringLiteral("…[截断，原长 %1 字节]").arg(length).toUtf8();
     int kept = qMax(0, room - marker.size());
     // Not inside a character: back to the byte where one begins.
-    while (utf8 && kept > 0 && (static_cast<unsigned char>(record.message.at(kept)) & 0xC0) == 0x80)
+    while (utf8 && kept > 0 && (static_cast<unsigned char>(text.at(kept)) & 0xC0) == 0x80)
         --kept;
-    out.append(record.message.constData(), kept);
+    out.append(text.constData(), kept);
     out.append(marker);
     return true;
 }

@@ -1,6 +1,25 @@
 #pragma once
 
+#include <QByteArray>
+#include <QString>
+
+#include <vxSyslog/vxSyslogExport.h>
+
 namespace SystemLog {
+
+// A stored text as every reader shows it: decoded as QString::fromUtf8
+// decodes, each byte that does not begin a well-formed sequence (a stray
+// continuation byte, a truncated, overlong or surrogate sequence, anything
+// beyond U+10FFFF) read as one U+FFFD. Unlike fromUtf8 a leading byte-order
+// mark is kept (U+FEFF), because it is part of what was stored. The viewer's
+// pane, copy, find and export and vxlog's JSON all read texts this way, so
+// that they agree character for character.
+VXSYSLOG_EXPORT QString decodeUtf8(const char* text, int length);
+
+// The length of decodeUtf8(text, length) in UTF-16 units, counted without
+// decoding: a listing of millions of rows counts every block's length, and
+// the pane relies on it being exactly the length of the text it reads later.
+VXSYSLOG_EXPORT int utf16LengthOfUtf8(const char* text, int length);
 
 // Whether `length` bytes are well-formed UTF-8 (RFC 3629: no overlong forms,
 // no surrogates, nothing above U+10FFFF), the test every place that must not
@@ -44,6 +63,14 @@ inline bool isValidUtf8(const char* text, int length)
         p += more + 1;
     }
     return true;
+}
+
+// The bytes as they are when they are UTF-8; otherwise decoded the way the
+// viewer decodes them (each invalid sequence a U+FFFD) and encoded again,
+// for an output that promises UTF-8 (JSON, a CSV file with its BOM).
+inline QByteArray validUtf8(const QByteArray& bytes)
+{
+    return isValidUtf8(bytes.constData(), bytes.size()) ? bytes : decodeUtf8(bytes.constData(), bytes.size()).toUtf8();
 }
 
 } // namespace SystemLog

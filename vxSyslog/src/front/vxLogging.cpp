@@ -2,6 +2,7 @@
 
 #include "format/LocalTimeText.h"
 #include "front/OutputFork.h"
+#include "front/StdoutLines.h"
 
 #include <atomic>
 #include <cassert>
@@ -16,6 +17,13 @@
 #include <shared_mutex>
 #include <utility>
 
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <cerrno>
+#include <unistd.h>
+#endif
+
 namespace SystemLog {
 
 void writeToStdout(int /*type*/, const char* text, int length)
@@ -27,6 +35,31 @@ void writeToStdout(int /*type*/, const char* text, int length)
 void flushStdout()
 {
     std::fflush(stdout);
+}
+
+void beginStdoutLines()
+{
+    std::fflush(stdout);
+}
+
+void writeStdoutLine(int /*type*/, const char* text, int length)
+{
+#ifdef _WIN32
+    if (length > 0) {
+        std::fwrite(text, 1, static_cast<size_t>(length), stdout);
+        std::fflush(stdout);
+    }
+#else
+    while (length > 0) {
+        const ssize_t written = ::write(STDOUT_FILENO, text, static_cast<size_t>(length));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return;  // a closed or full output: the line is lost, as with stdout's own
+        text += written;
+        length -= static_cast<int>(written);
+    }
+#endif
 }
 
 namespace {

@@ -6,11 +6,15 @@
 #include <QSaveFile>
 #include <QTextCodec>
 
-#include <cerrno>
 #include <memory>
 
 #include <vxSyslog/RecordBlock.h>
+#include <vxSyslog/ListingBlock.h>
+#include <vxSyslog/LogSource.h>
+#include <vxSyslog/LogQuery.h>
 #include <vxSyslog/LogReader.h>
+
+#include "read/FileWriting.h"
 
 namespace SystemLog {
 namespace DayExport {
@@ -22,41 +26,12 @@ QString filePath(const QString& folder, const QString& day)
 
 namespace {
 
-// The file system's reason in Chinese for the faults an operator can act on,
-// followed by the system's own text; Qt reports errno through errorString().
+using FileWriting::writeAll;
+using FileWriting::isSpecialFile;
+
 QString reasonOf(const QFileDevice& file)
 {
-    const QString system = file.errorString();
-    const struct {
-        int code;
-        const char* sentence;
-    } known[] = {
-        {ENOSPC, "磁盘已满"},
-        {EDQUOT, "磁盘配额已满"},
-        {EFBIG, "文件超过系统允许的大小"},
-        {EROFS, "磁盘只读"},
-        {EACCES, "没有写入权限"},
-        {EPERM, "没有写入权限"},
-        {EIO, "磁盘读写出错"},
-    };
-    for (const auto& fault : known)
-        if (system == qt_error_string(fault.code))
-            return QStringLiteral("%1（%2）").arg(QString::fromUtf8(fault.sentence), system);
-    return system;
-}
-
-// Every byte, or false. A write that stops short (the size limit reached) is
-// retried with the rest, so the call that fails sets the file's error and
-// its reason rather than leaving "Unknown error".
-bool writeAll(QFileDevice& file, const QByteArray& bytes)
-{
-    for (qint64 done = 0; done < bytes.size();) {
-        const qint64 written = file.write(bytes.constData() + done, bytes.size() - done);
-        if (written <= 0)
-            return false;
-        done += written;
-    }
-    return true;
+    return FileWriting::failureText(file);
 }
 
 // Encodes blocks in the locale's encoding (what a text stream writes, without
@@ -73,6 +48,9 @@ public:
     bool add(const QString& block)
     {
         m_chunk += m_encoder->fromUnicode(block);
+        if (!block.endsWith(QLatin1Char('\n')))
+            m_chunk += m_encoder->fromUnicode(QStringLiteral("\n"));
+        ++m_blocks;
         if (m_chunk.size() < kChunk)
             return true;
         return flush();
@@ -85,11 +63,14 @@ public:
         return written;
     }
 
+    qint64 blocks() const { return m_blocks; }
+
 private:
     static constexpr int kChunk = 64 * 1024;
     QFileDevice& m_file;
     const std::unique_ptr<QTextEncoder> m_encoder;
     QByteArray m_chunk;
+    qint64 m_blocks = 0;
 };
 
 // Fills an open file with the export's blocks; returns Written or the failure.
@@ -104,7 +85,7 @@ Filler fillWithRecords(const RecordList& records)
                 return {Status::WriteFailed, reasonOf(file)};
         if (!writer.flush())
             return {Status::WriteFailed, reasonOf(file)};
-        return {Status::Written, QString()};
+        return {Status::Written, QString(), writer.blocks()};
     };
 }
 
@@ -133,16 +114,8 @@ Filler fillFromBlocks(const BlockReader& readBlocks, const Progress& progress)
             return {Status::ReadFailed, reason};
         if (!writer.flush())
             return {Status::WriteFailed, reasonOf(file)};
-        return {Status::Written, QString()};
+        return {Status::Written, QString(), writer.blocks()};
     };
-}
-
-// A device or other special file at the path (a link to a terminal, a pipe)
-// is written in place: renaming a new file over it would replace the device.
-bool isSpecialFile(const QString& path)
-{
-    const QFileInfo info(path);
-    return info.exists() && !info.isFile() && !info.isDir();
 }
 
 Outcome writeInPlace(const QString& path, const Filler& fill)
@@ -203,11 +176,42 @@ Outcome writeBlocks(const QString& path, const BlockReader& readBlocks, const Pr
     return writeFile(path, fillFromBlocks(readBlocks, progress));
 }
 
-QString outcomeText(const Outcome& outcome, const QString& path)
+LogQuery dayListing(const QString& day, const QVector<int>& types)
+{
+    LogQuery query;
+    query.types = types;
+    query.since = dayStart(day);
+    query.until = dayEnd(day);
+    query.withGaps = true;
+    return query;
+}
+
+bool fixAndCount(LogSource& reader, LogQuery& query, Count& count)
+{
+    if (!reader.newestIds(query.upToIds))
+        return false;
+    LogQuery gaps = query;
+    gaps.onlyGaps = true;
+    return reader.countListed(query, count.blocks) && reader.countListed(gaps, count.gaps);
+}
+
+Outcome writeListing(const QString& path, LogSource& reader, const LogQuery& query, const Progress& progress)
+{
+    return writeBlocks(
+        path,
+        [&](const BlockSink& sink, QString& reason) {
+            const bool read = reader.readBlocks(query, sink);
+            reason = read ? QString() : reader.errorText();
+            return read;
+        },
+        progress);
+}
+
+QString outcomeText(const Outcome& outcome, const QString& path, qint64 gaps)
 {
     switch (outcome.status) {
     case Status::Written:
-        return QStringLiteral("数据导出完成，路径如下：\n%1").arg(path);
+        return QStringLiteral("数据导出完成，路径如下：\n%1\n共导出 %2").arg(path, countText(outcome.blocks - gaps, gaps));
     case Status::OpenFailed:
         return QStringLiteral("无法创建导出文件，路径如下：\n%1\n原因：%2").arg(path, outcome.reason);
     case Status::Cancelled:

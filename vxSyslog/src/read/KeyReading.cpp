@@ -12,6 +12,7 @@
 #include <vxSyslog/RecordFormat.h>
 #include <vxSyslog/RecordTypes.h>
 
+#include "format/Utf8.h"
 #include "read/IndexedSearch.h"
 #include "store/SqliteStatement.h"
 
@@ -21,8 +22,14 @@ namespace SystemLog {
 
 namespace {
 
-QString textAt(sqlite3_stmt* statement, int column)
+// A text column as every reader shows it (format/Utf8.h); a database that
+// stores UTF-16 hands its texts over unconverted.
+QString textAt(sqlite3_stmt* statement, int column, bool utf8)
 {
+    if (utf8) {
+        const char* text = static_cast<const char*>(sqlite3_column_blob(statement, column));
+        return decodeUtf8(text ? text : "", sqlite3_column_bytes(statement, column));
+    }
     const void* text = sqlite3_column_text16(statement, column);
     const int bytes = sqlite3_column_bytes16(statement, column);
     return text ? QString(static_cast<const QChar*>(text), bytes / int(sizeof(QChar))) : QString();
@@ -32,33 +39,6 @@ QByteArray utf8At(sqlite3_stmt* statement, int column)
 {
     const char* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
     return QByteArray(text ? text : "", sqlite3_column_bytes(statement, column));
-}
-
-// The UTF-16 length SQLite's own conversion gives the stored UTF-8 bytes,
-// counted without converting them: a listing reads millions of rows, and the
-// conversion would be most of its work. It decodes as SQLite does, malformed
-// bytes included: a lead byte takes every continuation byte after it, a stray
-// continuation byte is a character of its own, and a value past U+FFFF takes
-// two units.
-int utf16LengthOfUtf8(sqlite3_stmt* statement, int column)
-{
-    const auto* p = static_cast<const unsigned char*>(sqlite3_column_blob(statement, column));
-    const unsigned char* end = p + sqlite3_column_bytes(statement, column);
-    int units = 0;
-    while (p != end) {
-        const unsigned char lead = *p++;
-        if (lead < 0xc0) {
-            ++units;
-            continue;
-        }
-        // The lead byte's own bits (SQLite's sqlite3Utf8Trans1).
-        quint32 c = lead < 0xe0 ? lead & 0x1f : lead < 0xf0 ? lead & 0x0f : lead < 0xf8 ? lead & 0x07 : lead < 0xfc ? lead & 0x03 : lead < 0xfe ? lead & 0x01 : 0;
-        while (p != end && (*p & 0xc0) == 0x80)
-            c = (c << 6) + (*p++ & 0x3f);
-        // What SQLite replaces by U+FFFD lies below U+10000 as well.
-        units += c > 0xffff ? 2 : 1;
-    }
-    return units;
 }
 
 ValuePtr copyOf(sqlite3_value* value)
@@ -259,7 +239,7 @@ bool KeyReading::storedTypes(const QByteArray& source, std::vector<ValuePtr>& ty
 // records when they are wanted and their type is not listed.
 bool KeyReading::streamsOf(const LogQuery& query, std::vector<KeyStream>& streams, QByteArray& source)
 {
-    if (!usable() || !connection.installGrep(query.grep, query.ignoreCase))
+    if (!usable() || !connection.installGrep(query))
         return false;
     // Only the drop records are listed without the pattern.
     source = "SystemInfo";
@@ -477,7 +457,8 @@ bool KeyReading::runGroups(const LogQuery& query, const QByteArray& source, KeyS
 int KeyReading::utf16Length(sqlite3_stmt* statement, int column) const
 {
     if (utf8)
-        return utf16LengthOfUtf8(statement, column);
+        return utf16LengthOfUtf8(static_cast<const char*>(sqlite3_column_blob(statement, column)),
+                                 sqlite3_column_bytes(statement, column));
     return sqlite3_column_bytes16(statement, column) / int(sizeof(QChar));
 }
 
@@ -493,7 +474,7 @@ ListedKey KeyReading::keyOf(const LogQuery& query, const KeyStream& stream, sqli
               && isGapMessage(reinterpret_cast<const char*>(sqlite3_column_blob(row, 2)), sqlite3_column_bytes(row, 2));
     key.type = stream.type ? stream.typeCode : kGapRecordType;
     const int names = (query.namesTypes() ? stream.typeNameLength + 3 : 0) + (machine.isEmpty() ? 0 : machine.size() + 1);
-    const int message = key.gap ? gapText(textAt(row, 2)).size() : utf16Length(row, 2);
+    const int message = key.gap ? gapText(textAt(row, 2, utf8)).size() : utf16Length(row, 2);
     key.blockLength = utf16Length(row, 1) + names + 2 + message;
     return key;
 }
@@ -501,9 +482,9 @@ ListedKey KeyReading::keyOf(const LogQuery& query, const KeyStream& stream, sqli
 // The block of a listed row (id, datetime, message).
 QString KeyReading::rowBlock(const LogQuery& query, const KeyStream& stream, sqlite3_stmt* row) const
 {
-    const QString message = textAt(row, 2);
+    const QString message = textAt(row, 2, utf8);
     const bool gap = (query.withGaps || query.onlyGaps) && stream.isGapType && isGapMessage(message);
-    return listingBlock(textAt(row, 1), query.namesTypes(), stream.typeName, message, gap, machine);
+    return listingBlock(textAt(row, 1, utf8), query.namesTypes(), stream.typeName, message, gap, machine);
 }
 
 bool KeyReading::fetch(const LogQuery& query, const qint64* ids, int count, const FetchSink& sink)
@@ -521,7 +502,7 @@ bool KeyReading::fetch(const LogQuery& query, const qint64* ids, int count, cons
         sqlite3_bind_int64(fetchStatement, 1, ids[i]);
         rc = sqlite3_step(fetchStatement);
         if (rc == SQLITE_ROW)
-            sink(i, blockOf(fetchStatement, query.namesTypes(), query.withGaps || query.onlyGaps, machine));
+            sink(i, blockOf(fetchStatement, query.namesTypes(), query.withGaps || query.onlyGaps));
         sqlite3_reset(fetchStatement);
     }
     const bool ok = rc == SQLITE_DONE || rc == SQLITE_ROW;
@@ -532,12 +513,12 @@ bool KeyReading::fetch(const LogQuery& query, const qint64* ids, int count, cons
 }
 
 // The block of a row (datetime, type, message).
-QString KeyReading::blockOf(sqlite3_stmt* row, bool namesTypes, bool gapsMarked, const QString& machine)
+QString KeyReading::blockOf(sqlite3_stmt* row, bool namesTypes, bool gapsMarked) const
 {
     sqlite3_value* type = sqlite3_column_value(row, 1);
-    const QString message = textAt(row, 2);
+    const QString message = textAt(row, 2, utf8);
     const bool gap = gapsMarked && isIntValue(type, kGapRecordType) && isGapMessage(message);
-    return listingBlock(textAt(row, 0), namesTypes, namesTypes ? typeNameOf(type) : QString(), message, gap, machine);
+    return listingBlock(textAt(row, 0, utf8), namesTypes, namesTypes ? typeNameOf(type) : QString(), message, gap, machine);
 }
 
 bool KeyReading::countListed(const LogQuery& query, qint64& result)

@@ -80,7 +80,7 @@ private:
     int utf16Length(sqlite3_stmt* statement, int column) const;
     ListedKey keyOf(const LogQuery& query, const KeyStream& stream, sqlite3_stmt* row) const;
     QString rowBlock(const LogQuery& query, const KeyStream& stream, sqlite3_stmt* row) const;
-    static QString blockOf(sqlite3_stmt* row, bool namesTypes, bool gapsMarked, const QString& machine);
+    QString blockOf(sqlite3_stmt* row, bool namesTypes, bool gapsMarked) const;
 
     ReadConnection& connection;
     IndexedSearch& search;

@@ -93,6 +93,11 @@ bool LogReader::span(const LogQuery& filter, Span& result)
     return d->records.span(filter, result);
 }
 
+bool LogReader::fetchRecords(const qint64* ids, int count, const FetchRecordSink& sink)
+{
+    return d->records.fetch(ids, count, sink);
+}
+
 bool LogReader::countListed(const LogQuery& query, qint64& result)
 {
     return d->keys.countListed(query, result);

@@ -51,12 +51,18 @@ bool isAscii(const char* text, int length)
 
 } // namespace
 
-MessageMatcher::MessageMatcher(const QString& pattern, bool ignoreCase)
-    : m_regex(pattern, ignoreCase ? QRegularExpression::CaseInsensitiveOption : QRegularExpression::NoPatternOption)
+// A fixed string is the regular expression that matches exactly its
+// characters, so that both kinds decide every row alike.
+MessageMatcher::MessageMatcher(const QString& pattern, bool ignoreCase, bool fixedStrings)
+    : m_pattern(pattern)
+    , m_regex(fixedStrings ? QRegularExpression::escape(pattern) : pattern,
+              ignoreCase ? QRegularExpression::CaseInsensitiveOption : QRegularExpression::NoPatternOption)
     , m_ignoreCase(ignoreCase)
+    , m_fixedStrings(fixedStrings)
 {
     m_regex.optimize();
-    m_literal = !pattern.isEmpty() && !hasRegexSyntax(pattern) && (!ignoreCase || caseStaysInAscii(pattern));
+    m_literal = !pattern.isEmpty() && (fixedStrings || !hasRegexSyntax(pattern))
+                && (!ignoreCase || caseStaysInAscii(pattern));
     if (!m_literal)
         return;
     m_needle = pattern.toUtf8();
@@ -68,9 +74,19 @@ MessageMatcher::MessageMatcher(const QString& pattern, bool ignoreCase)
     }
 }
 
+MessageMatcher::MessageMatcher(const LogQuery& query)
+    : MessageMatcher(query.grep, query.ignoreCase, query.fixedStrings)
+{
+}
+
+bool MessageMatcher::isFor(const LogQuery& query) const
+{
+    return m_pattern == query.grep && m_ignoreCase == query.ignoreCase && m_fixedStrings == query.fixedStrings;
+}
+
 bool MessageMatcher::regexMatches(const char* text, int length) const
 {
-    return m_regex.match(QString::fromUtf8(text, length)).hasMatch();
+    return m_regex.match(decodeUtf8(text, length)).hasMatch();
 }
 
 bool MessageMatcher::bytesContain(const char* text, int length) const

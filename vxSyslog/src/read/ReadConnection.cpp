@@ -32,16 +32,16 @@ ReadConnection::~ReadConnection()
     close();
 }
 
-bool ReadConnection::installGrep(const QString& pattern, bool ignoreCase)
+bool ReadConnection::installGrep(const LogQuery& query)
 {
-    if (pattern.isEmpty())
+    if (query.grep.isEmpty())
         return true;
     if (!usable())
         return false;
-    if (!m_matcher || m_matcher->pattern() != pattern || m_matcher->ignoresCase() != ignoreCase)
-        m_matcher = std::make_unique<MessageMatcher>(pattern, ignoreCase);
+    if (!m_matcher || !m_matcher->isFor(query))
+        m_matcher = std::make_unique<MessageMatcher>(query);
     if (!m_matcher->isValid())
-        return fail(FailureKind::Other, QStringLiteral("无效的正则表达式：%1").arg(m_matcher->errorString()));
+        return fail(FailureKind::InvalidPattern, m_matcher->errorString());
     return m_matcher->installAsSqlFunction(m_db, kGrepFunction) == SQLITE_OK || failFromSqlite();
 }
 
@@ -73,6 +73,7 @@ bool ReadConnection::open(bool rollBackCutOffWrites)
         close();
         return false;
     }
+    distrustSchema(m_db);
     installHandlers();
     IndexTokenizer::registerOn(m_db);
     bool checked = checkSchema();
@@ -83,10 +84,34 @@ bool ReadConnection::open(bool rollBackCutOffWrites)
     return checked;
 }
 
+// A file from another machine is untrusted input: its schema may hold views,
+// triggers or virtual tables that run anything SQL can when read. SQLite's
+// defensive mode and an untrusted schema (PRAGMA trusted_schema=OFF) keep
+// its functions out of them, and the log must be a plain table: a view of
+// that name (an endless recursive query, say) is no log.
+void ReadConnection::distrustSchema(sqlite3* db)
+{
+    sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+}
+
 bool ReadConnection::checkSchema()
 {
     if (!usable())
         return false;
+    SqliteStatement kind(m_db, "SELECT type, sql FROM sqlite_master WHERE name = 'SystemInfo' COLLATE NOCASE "
+                               "AND type IN ('table', 'view')");
+    if (!kind.prepared())
+        return failFromSqlite();
+    const int found = kind.step();
+    if (found != SQLITE_ROW && found != SQLITE_DONE)
+        return failFromSqlite();
+    if (found == SQLITE_DONE)
+        return fail(FailureKind::NotALogDatabase, QString());
+    if (kind.textAt(0) == "view")
+        return fail(FailureKind::NotALogDatabase, QStringLiteral("SystemInfo 是视图，不是表"));
+    if (QByteArray(kind.textAt(1)).trimmed().toUpper().startsWith("CREATE VIRTUAL"))
+        return fail(FailureKind::NotALogDatabase, QStringLiteral("SystemInfo 是虚拟表，不是普通的表"));
     SqliteStatement info(m_db, "PRAGMA table_info(SystemInfo)");
     if (!info.prepared())
         return failFromSqlite();
@@ -137,13 +162,13 @@ int ReadConnection::onProgress(void* self)
     return static_cast<ReadConnection*>(self)->stopRequested() ? 1 : 0;
 }
 
+// The progress handler is always there: sqlite3_interrupt() ends only the
+// statements running when it is called, and interrupt() may come between
+// two of them.
 void ReadConnection::installHandlers()
 {
     sqlite3_busy_handler(m_db, &ReadConnection::onBusy, this);
-    if (m_stopCheck)
-        sqlite3_progress_handler(m_db, kStopCheckSteps, &ReadConnection::onProgress, this);
-    else
-        sqlite3_progress_handler(m_db, 0, nullptr, nullptr);
+    sqlite3_progress_handler(m_db, kStopCheckSteps, &ReadConnection::onProgress, this);
 }
 
 bool ReadConnection::usable()
@@ -163,6 +188,7 @@ bool ReadConnection::rollBackCutOffWrite()
     if (rc == SQLITE_OK && sqlite3_db_readonly(writable, "main") == 1) {
         rc = SQLITE_READONLY;
     } else if (rc == SQLITE_OK) {
+        distrustSchema(writable);
         sqlite3_busy_handler(writable, &ReadConnection::onBusy, this);
         rc = sqlite3_exec(writable, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
         if (rc != SQLITE_OK)

@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include <vxSyslog/DatabaseFailure.h>
+#include <vxSyslog/LogQuery.h>
 #include <vxSyslog/vxSyslogExport.h>
 
 struct sqlite3;
@@ -26,7 +27,10 @@ class MessageMatcher;
 // read the index beside the log (IndexedSearch.h). A missing
 // path is Missing, a folder CannotOpen, a file that is not SQLite
 // NotADatabase, one without a SystemInfo table of the four columns
-// NotALogDatabase (describeFailure's sentences).
+// NotALogDatabase (describeFailure's sentences); a view or a virtual table
+// of that name is no log either.
+// Untrusted files: a log from another machine is read with SQLite's
+// defensive mode and an untrusted schema (PRAGMA trusted_schema=OFF).
 // Interrupted writes: a writer killed mid-commit leaves a hot journal that a
 // read-only connection may not use (InterruptedWrite). A reader that may
 // let SQLite roll it back, as any writer would at its next open, calls
@@ -35,7 +39,8 @@ class MessageMatcher;
 // Locks: another program's lock is waited for in short naps up to the busy
 // timeout, then the statement fails with Locked.
 // Stopping: interrupt() may be called from any thread; the running
-// statement or wait ends at once and every later call fails ("已取消").
+// statement or wait ends at once (within a thousand steps of SQLite's
+// machine) and every later call fails ("已取消").
 // A stop check (a program's Ctrl-C) is looked at while statements run and
 // while a lock is waited for; a call it ends fails with Interrupted.
 // Threads: apart from interrupt(), one connection belongs to one thread.
@@ -69,10 +74,11 @@ public:
     // Lets SQLite roll back a write that was cut off; false with the reason.
     bool rollBackCutOffWrite();
 
-    // The grep pattern as the SQL function kGrepFunction(message), true at
-    // once for an empty pattern; an invalid one fails ("无效的正则表达式").
+    // The query's grep pattern (a regular expression or, with fixedStrings,
+    // plain text) as the SQL function kGrepFunction(message), true at once
+    // for an empty pattern; an invalid expression fails with InvalidPattern.
     static constexpr const char* kGrepFunction = "vxlog_grep";
-    bool installGrep(const QString& pattern, bool ignoreCase);
+    bool installGrep(const LogQuery& query);
 
     // Whether an index leads with (type, datetime), as the writer makes it.
     bool hasTimeIndex();
@@ -94,6 +100,7 @@ public:
 private:
     static int onBusy(void* self, int attempt);
     static int onProgress(void* self);
+    static void distrustSchema(sqlite3* db);
     void installHandlers();
     bool checkSchema();
 

@@ -5,7 +5,9 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <limits>
+#include <unordered_map>
 #include <vector>
 
 #include "read/IndexedSearch.h"
@@ -333,7 +335,7 @@ bool LogReader::Cursor::failed() const
 
 std::unique_ptr<LogReader::Cursor> RecordReading::cursor(const LogQuery& filter)
 {
-    if (!connection.installGrep(filter.grep, filter.ignoreCase))
+    if (!connection.installGrep(filter))
         return nullptr;
     if (!db()) {
         notOpen();
@@ -368,7 +370,7 @@ bool RecordReading::selectStatement(const LogQuery& filter, QString& sql, Record
 
 bool RecordReading::read(const LogQuery& filter, const RecordSink& sink)
 {
-    if (!connection.installGrep(filter.grep, filter.ignoreCase))
+    if (!connection.installGrep(filter))
         return false;
     QString sql;
     RecordCondition condition;
@@ -381,10 +383,42 @@ bool RecordReading::read(const LogQuery& filter, const RecordSink& sink)
     });
 }
 
+// The records of these ids, a batch of them per statement: the detail of
+// one record, a listing's records written out whole.
+bool RecordReading::fetch(const qint64* ids, int count, const FetchSink& sink)
+{
+    constexpr int kBatch = 500; // under SQLite's oldest limit of bound values
+    std::unordered_multimap<qint64, int> places;
+    LogRecord record;
+    for (int first = 0; first < count; first += kBatch) {
+        const int size = std::min(kBatch, count - first);
+        RecordCondition condition;
+        QStringList marks;
+        places.clear();
+        for (int i = first; i < first + size; ++i) {
+            marks << QStringLiteral("?");
+            condition.values.push_back({false, {}, ids[i]});
+            places.emplace(ids[i], i);
+        }
+        condition.clauses << QStringLiteral("id IN (%1)").arg(marks.join(QLatin1Char(',')));
+        const bool read = run(QStringLiteral("SELECT id, datetime, type, message FROM SystemInfo") + condition.sql(), condition,
+                              [&](SqliteStatement& row) {
+                                  recordFromRow(row, record);
+                                  const auto asked = places.equal_range(record.id);
+                                  for (auto it = asked.first; it != asked.second; ++it)
+                                      sink(it->second, record);
+                                  return true;
+                              });
+        if (!read)
+            return false;
+    }
+    return true;
+}
+
 bool RecordReading::count(const LogQuery& filter, qint64& result)
 {
     result = 0;
-    if (!connection.installGrep(filter.grep, filter.ignoreCase))
+    if (!connection.installGrep(filter))
         return false;
     const RecordCondition condition = conditionOf(filter, Use::Everything);
     bool answered = false;

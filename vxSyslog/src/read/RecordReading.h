@@ -27,6 +27,7 @@ public:
     using RecordSink = LogReader::RecordSink;
     using DayTypeSink = LogReader::DayTypeSink;
     using Span = LogReader::Span;
+    using FetchSink = LogReader::FetchRecordSink;
 
     RecordReading(ReadConnection& readConnection, IndexedSearch& indexedSearch);
 
@@ -36,6 +37,7 @@ public:
     bool lastId(qint64& result);
     bool countPerDayAndType(const LogQuery& filter, const DayTypeSink& sink);
     bool span(const LogQuery& filter, Span& result);
+    bool fetch(const qint64* ids, int count, const FetchSink& sink);
 
     // For the cursor, which steps its statement itself.
     sqlite3* db() const { return connection.handle(); }

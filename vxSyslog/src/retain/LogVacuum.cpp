@@ -2,8 +2,11 @@
 
 #include <QDateTime>
 #include <QFileInfo>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
+
+#include <vector>
 
 #include "retain/BatchSizer.h"
 #include "retain/VacuumConnection.h"
@@ -16,6 +19,8 @@ namespace {
 constexpr int kRemovalRecordType = 4;
 // SQLite's value of PRAGMA auto_vacuum for INCREMENTAL.
 constexpr int kAutoVacuumIncremental = 2;
+
+const QString kStoredForm = QStringLiteral("yyyy-MM-dd hh:mm:ss");
 
 } // namespace
 
@@ -30,11 +35,71 @@ struct LogVacuum::Private
     QString path;
     VacuumConnection db;
     VacuumResult result;
+    QString requestedBy;
+    qint64 recordId = -1;  // the record of the removal, once written
 
     bool idRange(qint64& first, qint64& last)
     {
         return db.number(QStringLiteral("SELECT min(id) FROM SystemInfo"), first)
                && db.number(QStringLiteral("SELECT max(id) FROM SystemInfo"), last);
+    }
+
+    QString recordText(qint64 removed, const QString& before) const
+    {
+        QString text = QStringLiteral("已清理 %1 条早于 %2 的记录").arg(removed).arg(before);
+        if (!requestedBy.isEmpty())
+            text += QStringLiteral("（%1）").arg(requestedBy);
+        return text;
+    }
+
+    // Within the transaction that removed `removed` more rows, all stamped
+    // before `before`: the record of everything removed so far, written with
+    // the first removal and brought up to date by every later one.
+    bool noteRemoval(QSqlQuery& query, qint64 removed, const QString& before)
+    {
+        if (removed == 0)
+            return true;
+        const QString text = recordText(result.removed + removed, before);
+        if (recordId < 0)
+            return db.insertRow(query, kRemovalRecordType, text, recordId);
+        return db.updateMessage(query, recordId, text);
+    }
+
+    // Once the transaction committed.
+    void removalCommitted(qint64 removed, const QString& before)
+    {
+        if (removed == 0)
+            return;
+        result.removed += removed;
+        result.removedBefore = before;
+    }
+
+    // The bound of `limits` as it is compared with the stamps: the moment
+    // formatted in every zone the file records its stamps in, the earliest
+    // text taken (a later one would make records stamped in a zone west of
+    // it look older than they are); in this process's zone when the file
+    // records none (written by an earlier version or another program).
+    bool timeBound(const VacuumLimits& limits, QString& bound)
+    {
+        if (!limits.olderThanTime.isValid()) {
+            bound = limits.olderThan;
+            return true;
+        }
+        std::vector<long> offsets;
+        if (!db.stampOffsets(offsets))
+            return false;
+        if (offsets.empty()) {
+            bound = limits.olderThanTime.toLocalTime().toString(kStoredForm);
+            return true;
+        }
+        const QDateTime utc = limits.olderThanTime.toUTC();
+        bound.clear();
+        for (const long offset : offsets) {
+            const QString text = utc.addSecs(offset).toString(kStoredForm);
+            if (bound.isEmpty() || text < bound)
+                bound = text;
+        }
+        return true;
     }
 
     // Windows of ids: each transaction looks at a bounded part of the table
@@ -49,6 +114,7 @@ struct LogVacuum::Private
         for (qint64 from = first - 1; from < last;) {
             const qint64 to = qMin(last, from + ids.size());
             qint64 heldMs = 0;
+            qint64 removed = 0;
             const bool ok = db.transaction([&](QSqlQuery& query) {
                 query.prepare(QStringLiteral("DELETE FROM SystemInfo WHERE id > ? AND id <= ? AND datetime < ?"));
                 query.addBindValue(from);
@@ -56,13 +122,12 @@ struct LogVacuum::Private
                 query.addBindValue(bound);
                 if (!query.exec())
                     return false;
-                if (query.numRowsAffected() > 0)
-                    result.removedBefore = bound;
-                result.removed += query.numRowsAffected();
-                return true;
+                removed = query.numRowsAffected();
+                return noteRemoval(query, removed, bound);
             }, heldMs);
             if (!ok)
                 return false;
+            removalCommitted(removed, bound);
             ids.took(heldMs);
             from = to;
         }
@@ -80,8 +145,21 @@ struct LogVacuum::Private
         return true;
     }
 
+    // After rows went by size, in the same transaction: everything removed
+    // is older than the oldest row kept (or than now, when none is).
+    bool oldestKept(QSqlQuery& query, QString& oldest)
+    {
+        query.prepare(QStringLiteral("SELECT datetime FROM SystemInfo WHERE id <> ? ORDER BY id LIMIT 1"));
+        query.addBindValue(recordId);
+        if (!query.exec())
+            return db.fail(query.lastError());
+        oldest = query.next() ? query.value(0).toString() : QDateTime::currentDateTime().toString(kStoredForm);
+        query.finish();
+        return true;
+    }
+
     // Rows in the order they were stored until the pages in use fit, with a
-    // page to spare for the record of the removal.
+    // page to spare for the record of the removal, which never goes itself.
     bool removeUntilFits(qint64 maxBytes)
     {
         BatchSizer rows(1000, 1 << 22, kLockBudgetMs);
@@ -100,44 +178,24 @@ struct LogVacuum::Private
             const qint64 count = qMin(rows.size(), excess / meanRowBytes + 1);
             qint64 heldMs = 0;
             qint64 removed = 0;
+            QString before;
             const bool ok = db.transaction([&](QSqlQuery& query) {
                 query.prepare(QStringLiteral(
-                    "DELETE FROM SystemInfo WHERE id IN (SELECT id FROM SystemInfo ORDER BY id LIMIT ?)"));
+                    "DELETE FROM SystemInfo WHERE id IN (SELECT id FROM SystemInfo WHERE id <> ? ORDER BY id LIMIT ?)"));
+                query.addBindValue(recordId);
                 query.addBindValue(count);
                 if (!query.exec())
                     return false;
                 removed = query.numRowsAffected();
-                return true;
+                return removed == 0 || (oldestKept(query, before) && noteRemoval(query, removed, before));
             }, heldMs);
-            if (!ok || !noteOldestKept(removed))
+            if (!ok)
                 return false;
+            removalCommitted(removed, before);
             if (removed == 0)
                 return true;
             rows.took(heldMs);
         }
-    }
-
-    // After rows went by size: everything removed is older than the oldest
-    // row kept (or than now, when none is).
-    bool noteOldestKept(qint64 removed)
-    {
-        if (removed == 0)
-            return true;
-        result.removed += removed;
-        QString oldest;
-        if (!db.text(QStringLiteral("SELECT datetime FROM SystemInfo ORDER BY id LIMIT 1"), oldest))
-            return false;
-        result.removedBefore = oldest.isNull() ? QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
-                                               : oldest;
-        return true;
-    }
-
-    bool recordRemoval(const QString& requestedBy)
-    {
-        QString text = QStringLiteral("已清理 %1 条早于 %2 的记录").arg(result.removed).arg(result.removedBefore);
-        if (!requestedBy.isEmpty())
-            text += QStringLiteral("（%1）").arg(requestedBy);
-        return db.insert(kRemovalRecordType, text);
     }
 
     // Free pages back to the file system, a few at a time. The pragma frees
@@ -159,15 +217,15 @@ struct LogVacuum::Private
         }
     }
 
-    // The removals; a failure after some rows went still leaves the record
-    // that explains the gap, when it can be written.
     bool remove(const VacuumLimits& limits, bool& compacted)
     {
         qint64 autoVacuum = 0;
         if (!db.number(QStringLiteral("PRAGMA auto_vacuum"), autoVacuum))
             return false;
-        if (!limits.olderThan.isEmpty() && !removeOlderThan(limits.olderThan))
-            return false;
+        if (!limits.olderThan.isEmpty() || limits.olderThanTime.isValid()) {
+            if (!timeBound(limits, result.timeBound) || !removeOlderThan(result.timeBound))
+                return false;
+        }
         // VACUUM switching incremental auto-vacuum on: one long transaction.
         if (limits.compact && autoVacuum != kAutoVacuumIncremental) {
             if (!db.exec(QStringLiteral("PRAGMA auto_vacuum = INCREMENTAL")) || !db.timedStatement(QStringLiteral("VACUUM")))
@@ -194,13 +252,13 @@ struct LogVacuum::Private
     bool run(const VacuumLimits& limits)
     {
         result = VacuumResult();
+        requestedBy = limits.requestedBy;
+        recordId = -1;
         result.bytesBefore = QFileInfo(path).size();
         if (!db.open(kBusyTimeoutMs))
             return false;
         bool compacted = false;
-        const bool removed = remove(limits, compacted);
-        const bool recorded = result.removed == 0 || recordRemoval(limits.requestedBy);
-        if (!removed || !recorded || (result.incremental && !giveSpaceBack()))
+        if (!remove(limits, compacted) || (result.incremental && !giveSpaceBack()))
             return false;
         qint64 freePages = 0;
         qint64 pageSize = 0;
@@ -224,8 +282,11 @@ LogVacuum::~LogVacuum() = default;
 bool LogVacuum::run(const VacuumLimits& limits)
 {
     const bool ok = d->run(limits);
+    d->result.lockedOut = !ok && d->db.failureKind() == FailureKind::Locked;
     d->result.longestLockMs = d->db.longestLockMs();
     d->result.transactions = d->db.transactions();
+    if (!ok)
+        d->result.bytesAfter = QFileInfo(d->path).size();
     return ok;
 }
 

@@ -2,8 +2,10 @@
 
 #include <vxSyslog/LogTail.h>
 
+#include <QElapsedTimer>
 #include <QMap>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <tuple>
@@ -12,79 +14,117 @@ namespace SystemLog {
 
 struct FileSource::Part
 {
-    Part(const File& file, int position)
-        : host(file.host)
+    Part(const Locations::File& file, int position)
+        : name(file.name)
+        , host(file.name.toUtf8())
+        , path(file.path)
         , index(position)
         , reader(file.path)
     {
     }
 
+    QString name;
     QByteArray host;
+    QString path;
     int index;
     LogReader reader;
-    bool usable = true;
+    bool usable = false;
 };
 
 namespace {
 
-// SQLite's own order of time stamps: no time stamp first, then the bytes.
-int compareTimes(const QByteArray& a, const QByteArray& b)
+// The ids of one machine's part of a listing of several: a machine that had
+// no records when the answer was fixed (its bound 0) has none in it.
+bool queryOfPart(const LogQuery& query, int index, LogQuery& own)
 {
-    if (a.isNull() != b.isNull())
-        return a.isNull() ? -1 : 1;
-    const int common = std::memcmp(a.constData(), b.constData(), static_cast<size_t>(qMin(a.size(), b.size())));
-    return common != 0 ? common : a.size() - b.size();
+    own = query;
+    own.upToIds.clear();
+    own.afterIds.clear();
+    if (!query.upToIds.isEmpty()) {
+        own.upToId = query.upToIds.value(index);
+        if (own.upToId <= 0)
+            return false;
+    }
+    if (!query.afterIds.isEmpty())
+        own.afterId = query.afterIds.value(index);
+    return true;
+}
+
+// SQLite's own order of time stamps: no time stamp first, then the bytes.
+int compareTimes(const char* a, int aLength, const char* b, int bLength)
+{
+    if ((a == nullptr) != (b == nullptr))
+        return a == nullptr ? -1 : 1;
+    const int common = a && b ? std::memcmp(a, b, std::size_t(std::min(aLength, bLength))) : 0;
+    return common != 0 ? common : aLength - bLength;
 }
 
 // Time, then the file's place in the list, then the id.
-bool isBefore(const LogRecord& a, int aIndex, const LogRecord& b, int bIndex)
+int compareRows(const char* aTime, int aTimeLength, int aIndex, qint64 aId, const char* bTime, int bTimeLength,
+                int bIndex, qint64 bId)
 {
-    const int time = compareTimes(a.datetime, b.datetime);
+    const int time = compareTimes(aTime, aTimeLength, bTime, bTimeLength);
     if (time != 0)
-        return time < 0;
-    return std::tie(aIndex, a.id) < std::tie(bIndex, b.id);
+        return time;
+    return std::tie(aIndex, aId) < std::tie(bIndex, bId) ? -1 : (std::tie(aIndex, aId) == std::tie(bIndex, bId) ? 0 : 1);
 }
 
-struct Head
+int compareRecords(const LogRecord& a, int aIndex, const LogRecord& b, int bIndex)
+{
+    return compareRows(a.datetime.isNull() ? nullptr : a.datetime.constData(), a.datetime.size(), aIndex, a.id,
+                       b.datetime.isNull() ? nullptr : b.datetime.constData(), b.datetime.size(), bIndex, b.id);
+}
+
+// A part's current record in a merged read.
+struct RecordHead
 {
     int index;
     QByteArray host;
     std::unique_ptr<LogReader::Cursor> cursor;
 };
 
+// A part's current key in a merged listing, kept while the others catch up.
+struct KeyHead
+{
+    LogReader* reader = nullptr;
+    int index = 0;
+    ListedKey key;
+    QByteArray datetime;
+};
+
+bool keyComesBefore(const KeyHead& a, const KeyHead& b, bool newestFirst)
+{
+    const int order = compareRows(a.datetime.constData(), a.datetime.size(), a.index, a.key.id, b.datetime.constData(),
+                                  b.datetime.size(), b.index, b.key.id);
+    return newestFirst ? order > 0 : order < 0;
+}
+
+// How often a merged listing lets go of every file's read transaction.
+constexpr qint64 kPauseMs = LogReader::kDefaultSliceMs;
+
 } // namespace
 
-FileSource::FileSource(const std::vector<File>& files)
-    : m_files(files)
+FileSource::FileSource(const std::vector<Locations::File>& files)
 {
+    for (const Locations::File& file : files) {
+        m_parts.push_back(std::make_unique<Part>(file, int(m_parts.size())));
+        if (files.size() > 1)
+            m_parts.back()->reader.setMachineName(file.name);
+    }
 }
 
 FileSource::~FileSource() = default;
 
-bool FileSource::open()
+void FileSource::setBusyTimeout(int milliseconds)
 {
-    m_parts.clear();
-    bool any = false;
-    for (size_t i = 0; i < m_files.size(); ++i) {
-        auto part = std::make_unique<Part>(m_files[i], static_cast<int>(i));
-        part->reader.setStopCheck(m_stopCheck);
-        if (part->reader.open()) {
-            any = true;
-        } else {
-            part->usable = false;
-            addProblem(part->reader.errorText());
-        }
-        m_parts.push_back(std::move(part));
-    }
-    return any;
+    for (auto& part : m_parts)
+        part->reader.setBusyTimeout(milliseconds);
 }
 
-QStringList FileSource::files() const
+void FileSource::setRollsBackCutOffWrites(bool rollsBack)
 {
-    QStringList paths;
-    for (const File& file : m_files)
-        paths << file.path;
-    return paths;
+    for (auto& part : m_parts)
+        part->reader.setRollsBackCutOffWrites(rollsBack);
 }
 
 void FileSource::setStopCheck(const std::function<bool()>& stopRequested)
@@ -94,147 +134,174 @@ void FileSource::setStopCheck(const std::function<bool()>& stopRequested)
         part->reader.setStopCheck(stopRequested);
 }
 
-bool FileSource::eachPart(const std::function<bool(Part&)>& call)
+QStringList FileSource::machines() const
+{
+    QStringList names;
+    for (const auto& part : m_parts)
+        names << part->name;
+    return names;
+}
+
+QStringList FileSource::files() const
+{
+    QStringList paths;
+    for (const auto& part : m_parts)
+        paths << part->path;
+    return paths;
+}
+
+bool FileSource::partFailed(Part& part)
+{
+    part.usable = false;
+    if (m_parts.size() == 1 || m_interrupted.load()) {
+        failWithProblem(part.reader.failureKind(), part.reader.errorText());
+        return fail(part.reader.failureKind(), part.reader.failureText());
+    }
+    return failWithProblem(part.reader.failureKind(), part.reader.errorText());
+}
+
+bool FileSource::open()
+{
+    bool any = false;
+    for (auto& part : m_parts) {
+        part->usable = part->reader.open();
+        if (!part->usable)
+            partFailed(*part);
+        any = any || part->usable;
+    }
+    return any;
+}
+
+bool FileSource::eachPart(const LogQuery& query, const std::function<bool(Part&, const LogQuery&)>& call)
 {
     bool ok = true;
     for (auto& part : m_parts) {
-        if (!part->usable)
+        LogQuery own;
+        if (!part->usable || !queryOfPart(query, part->index, own))
             continue;
-        if (!call(*part)) {
-            part->usable = false;
-            addProblem(part->reader.errorText());
-            ok = false;
-        }
+        if (!call(*part, own))
+            ok = partFailed(*part);
+        if (m_interrupted.load())
+            return false;
     }
-    return ok;
+    return ok && !m_interrupted.load();
 }
 
-bool FileSource::read(const LogQuery& filter, const LogReader::RecordSink& sink)
+// ---- Whole records
+
+bool FileSource::read(const LogQuery& query, const RecordSink& sink)
 {
     if (m_parts.size() == 1)
-        return eachPart([&](Part& part) { return part.reader.read(filter, sink); });
-    return mergeRead(filter, sink);
+        return eachPart(query, [&](Part& part, const LogQuery& own) { return part.reader.read(own, sink); });
+    return mergeRead(query, sink);
 }
 
 // The last N of the merged listing begin at the Nth record counted newest
-// first; each file's own filter then starts where that record would stand
+// first; each file's own query then starts where that record would stand
 // in the file.
-bool FileSource::lastWindowStart(const LogQuery& filter, std::vector<LogQuery>& filters)
+bool FileSource::lastWindowStart(const LogQuery& query, std::vector<LogQuery>& own)
 {
-    LogQuery newestFirst = filter;
+    LogQuery newestFirst = query;
     newestFirst.newestFirst = true;
-    std::vector<qint64> upToIds;
-    for (const LogQuery& own : filters)
-        upToIds.push_back(own.upToId);
     int seen = 0;
     int startIndex = -1;
     QByteArray startTime;
     qint64 startId = 0;
     const bool ok = mergeRead(newestFirst, [&](const LogRecord& record) {
-        if (++seen < filter.last)
+        if (++seen < query.last)
             return true;
         startTime = record.datetime.isNull() ? QByteArray() : QByteArray(record.datetime.constData(), record.datetime.size());
         startId = record.id;
-        for (const auto& part : m_parts) {
-            if (part->host == record.host)
-                startIndex = part->index;
-        }
+        startIndex = record.machine;
         return false;
-    }, upToIds);
-    for (auto& own : filters) {
-        own.last = 0;
+    });
+    for (std::size_t index = 0; index < own.size(); ++index) {
+        own[index].last = 0;
         if (startIndex < 0)
             continue;
-        const int index = static_cast<int>(&own - filters.data());
-        own.resume = true;
-        own.resumeTime = startTime;
-        if (index < startIndex)
-            own.resumeId = std::numeric_limits<qint64>::max();
-        else if (index == startIndex)
-            own.resumeId = startId - 1;
+        own[index].resume = true;
+        own[index].resumeTime = startTime;
+        if (int(index) < startIndex)
+            own[index].resumeId = std::numeric_limits<qint64>::max();
+        else if (int(index) == startIndex)
+            own[index].resumeId = startId - 1;
         else
-            own.resumeId = std::numeric_limits<qint64>::min();
+            own[index].resumeId = std::numeric_limits<qint64>::min();
     }
     return ok;
 }
 
-bool FileSource::mergeRead(const LogQuery& filter, const LogReader::RecordSink& sink, const std::vector<qint64>& upToIds)
+bool FileSource::mergeRead(const LogQuery& query, const RecordSink& sink)
 {
-    std::vector<LogQuery> filters(m_parts.size(), filter);
-    for (size_t i = 0; i < upToIds.size() && i < filters.size(); ++i)
-        filters[i].upToId = upToIds[i];
+    std::vector<LogQuery> own(m_parts.size());
+    std::vector<bool> listed(m_parts.size());
+    for (const auto& part : m_parts)
+        listed[std::size_t(part->index)] = queryOfPart(query, part->index, own[std::size_t(part->index)]);
     bool ok = true;
-    if (filter.last > 0 && !filter.newestFirst) {
-        const LogQuery asked = filters.front();
-        ok = lastWindowStart(asked, filters);
-    }
-    if (filter.order == LogQuery::Order::Arrival) {
+    if (query.last > 0 && !query.newestFirst)
+        ok = lastWindowStart(query, own);
+    if (query.order == LogQuery::Order::Arrival) {
         // Ids of different files say nothing about each other's order.
-        for (auto& own : filters)
-            own.order = LogQuery::Order::Time;
+        for (LogQuery& partQuery : own)
+            partQuery.order = LogQuery::Order::Time;
     }
 
-    std::vector<Head> heads;
+    std::vector<RecordHead> heads;
     for (auto& part : m_parts) {
-        if (!part->usable)
+        if (!part->usable || !listed[std::size_t(part->index)])
             continue;
-        std::unique_ptr<LogReader::Cursor> cursor = part->reader.cursor(filters[static_cast<size_t>(part->index)]);
-        if (cursor && cursor->next()) {
+        std::unique_ptr<LogReader::Cursor> cursor = part->reader.cursor(own[std::size_t(part->index)]);
+        if (cursor && cursor->next())
             heads.push_back({part->index, part->host, std::move(cursor)});
-        } else if (!cursor || cursor->failed()) {
-            part->usable = false;
-            addProblem(part->reader.errorText());
-            ok = false;
-        }
+        else if (!cursor || cursor->failed())
+            ok = partFailed(*part);
     }
     int delivered = 0;
     LogRecord out;
     while (!heads.empty()) {
-        size_t next = 0;
-        for (size_t i = 1; i < heads.size(); ++i) {
-            const bool earlier = isBefore(heads[i].cursor->record(), heads[i].index, heads[next].cursor->record(), heads[next].index);
-            if (earlier != filter.newestFirst)
+        std::size_t next = 0;
+        for (std::size_t i = 1; i < heads.size(); ++i) {
+            const bool earlier = compareRecords(heads[i].cursor->record(), heads[i].index, heads[next].cursor->record(),
+                                                heads[next].index) < 0;
+            if (earlier != query.newestFirst)
                 next = i;
         }
-        Head& head = heads[next];
+        RecordHead& head = heads[next];
         out = head.cursor->record();
         out.host = head.host;
+        out.machine = head.index;
         if (!sink(out))
             break;
-        if (filter.newestFirst && filter.last > 0 && ++delivered >= filter.last)
+        if (query.newestFirst && query.last > 0 && ++delivered >= query.last)
             break;
         if (!head.cursor->next()) {
-            if (head.cursor->failed()) {
-                Part& part = *m_parts[static_cast<size_t>(head.index)];
-                part.usable = false;
-                addProblem(part.reader.errorText());
-                ok = false;
-            }
-            heads.erase(heads.begin() + static_cast<std::ptrdiff_t>(next));
+            if (head.cursor->failed())
+                ok = partFailed(*m_parts[std::size_t(head.index)]);
+            heads.erase(heads.begin() + std::ptrdiff_t(next));
         }
     }
     return ok;
 }
 
-bool FileSource::count(const LogQuery& filter, qint64& result)
+bool FileSource::count(const LogQuery& query, qint64& result)
 {
     result = 0;
-    return eachPart([&](Part& part) {
-        qint64 own = 0;
-        if (!part.reader.count(filter, own))
+    return eachPart(query, [&result](Part& part, const LogQuery& own) {
+        qint64 counted = 0;
+        if (!part.reader.count(own, counted))
             return false;
-        result += own;
+        result += counted;
         return true;
     });
 }
 
-bool FileSource::countPerDayAndType(const LogQuery& filter, const LogReader::DayTypeSink& sink)
+bool FileSource::countPerDayAndType(const LogQuery& query, const DayTypeSink& sink)
 {
     // (day, is an int, type): the values that are not an int first within a
     // day, as SQLite sorts NULL.
     QMap<std::tuple<QString, bool, qint64>, qint64> counts;
-    const bool ok = eachPart([&](Part& part) {
-        return part.reader.countPerDayAndType(filter, [&counts](const LogReader::DayTypeCount& count) {
+    const bool ok = eachPart(query, [&counts](Part& part, const LogQuery& own) {
+        return part.reader.countPerDayAndType(own, [&counts](const LogReader::DayTypeCount& count) {
             counts[std::make_tuple(count.day, count.typeIsInt, count.type)] += count.count;
         });
     });
@@ -243,50 +310,211 @@ bool FileSource::countPerDayAndType(const LogQuery& filter, const LogReader::Day
     return ok;
 }
 
-bool FileSource::span(const LogQuery& filter, LogReader::Span& result)
+bool FileSource::span(const LogQuery& query, Span& result)
 {
-    result = LogReader::Span();
-    return eachPart([&](Part& part) {
-        LogReader::Span own;
-        if (!part.reader.span(filter, own))
+    result = Span();
+    return eachPart(query, [&result](Part& part, const LogQuery& own) {
+        Span partSpan;
+        if (!part.reader.span(own, partSpan))
             return false;
-        if (own.total == 0)
+        if (partSpan.total == 0)
             return true;
-        if (result.total == 0 || own.oldest < result.oldest)
-            result.oldest = own.oldest;
-        if (result.total == 0 || own.newest > result.newest)
-            result.newest = own.newest;
-        result.total += own.total;
+        if (result.total == 0 || partSpan.oldest < result.oldest)
+            result.oldest = partSpan.oldest;
+        if (result.total == 0 || partSpan.newest > result.newest)
+            result.newest = partSpan.newest;
+        result.total += partSpan.total;
         return true;
     });
 }
 
-// One LogTail per file, positioned where start()'s merged listing ended.
-class FileSource::Tails : public SourceTail
+// ---- A listing as keys
+
+bool FileSource::newestIds(QVector<qint64>& ids)
+{
+    ids.fill(0, int(m_parts.size()));
+    return eachPart(LogQuery(), [&ids](Part& part, const LogQuery&) { return part.reader.lastId(ids[part.index]); });
+}
+
+bool FileSource::countListed(const LogQuery& query, qint64& result)
+{
+    result = 0;
+    return eachPart(query, [&result](Part& part, const LogQuery& own) {
+        qint64 counted = 0;
+        const bool read = part.reader.countListed(own, counted);
+        result += counted;
+        return read;
+    });
+}
+
+bool FileSource::countBetween(const LogQuery& query, const QStringList& bounds, QVector<qint64>& counts)
+{
+    counts.fill(0, bounds.size() + 1);
+    return eachPart(query, [&](Part& part, const LogQuery& own) {
+        QVector<qint64> partCounts;
+        if (!part.reader.countBetween(own, bounds, partCounts))
+            return false;
+        for (int i = 0; i < counts.size() && i < partCounts.size(); ++i)
+            counts[i] += partCounts[i];
+        return true;
+    });
+}
+
+bool FileSource::mergeKeys(const LogQuery& query, const std::function<bool(const ListedKey&, LogReader&)>& sink)
+{
+    std::vector<KeyHead> heads;
+    bool ok = true;
+    auto take = [&](KeyHead& head) {
+        bool atEnd = false;
+        if (head.reader->nextKey(head.key, atEnd)) {
+            head.datetime = QByteArray(head.key.datetime, head.key.datetimeLength);
+            head.key.datetime = head.datetime.constData();
+            head.key.machine = head.index;
+            return true;
+        }
+        if (!atEnd)
+            ok = partFailed(*m_parts[std::size_t(head.index)]);
+        return false;
+    };
+    for (auto& part : m_parts) {
+        LogQuery own;
+        if (!part->usable || !queryOfPart(query, part->index, own))
+            continue;
+        if (!part->reader.startKeys(own)) {
+            ok = partFailed(*part);
+            continue;
+        }
+        KeyHead head{&part->reader, part->index, ListedKey(), QByteArray()};
+        if (take(head))
+            heads.push_back(std::move(head));
+    }
+    QElapsedTimer sincePause;
+    sincePause.start();
+    while (!heads.empty() && !m_interrupted.load()) {
+        auto first = heads.begin();
+        for (auto head = heads.begin(); head != heads.end(); ++head)
+            if (keyComesBefore(*head, *first, query.newestFirst))
+                first = head;
+        if (!sink(first->key, *first->reader)) {
+            for (KeyHead& head : heads)
+                head.reader->pauseKeys();
+            return ok;
+        }
+        if (!take(*first))
+            heads.erase(first);
+        if (sincePause.elapsed() >= kPauseMs) {
+            for (KeyHead& head : heads)
+                head.reader->pauseKeys();
+            sincePause.restart();
+        }
+    }
+    return ok && !m_interrupted.load();
+}
+
+bool FileSource::readKeys(const LogQuery& query, const KeySink& sink)
+{
+    if (m_parts.size() == 1)
+        return eachPart(query, [&sink](Part& part, const LogQuery& own) { return part.reader.readKeys(own, sink); });
+    return mergeKeys(query, [&sink](const ListedKey& key, LogReader&) { return sink(key); });
+}
+
+bool FileSource::readBlocks(const LogQuery& query, const BlockSink& sink)
+{
+    if (m_parts.size() == 1)
+        return eachPart(query, [&sink](Part& part, const LogQuery& own) { return part.reader.readBlocks(own, sink); });
+    return mergeKeys(query, [&sink](const ListedKey&, LogReader& reader) { return sink(reader.keyBlock()); });
+}
+
+bool FileSource::fetch(const LogQuery& query, const int* machines, const qint64* ids, int count, const FetchSink& sink)
+{
+    if (!machines)
+        return m_parts.front()->usable && m_parts.front()->reader.fetch(query, ids, count, sink);
+    std::vector<std::vector<int>> places(m_parts.size());
+    for (int i = 0; i < count; ++i)
+        if (machines[i] >= 0 && std::size_t(machines[i]) < m_parts.size())
+            places[std::size_t(machines[i])].push_back(i);
+    return eachPart(query, [&](Part& part, const LogQuery& own) {
+        const std::vector<int>& asked = places[std::size_t(part.index)];
+        if (asked.empty())
+            return true;
+        std::vector<qint64> partIds;
+        partIds.reserve(asked.size());
+        for (int place : asked)
+            partIds.push_back(ids[place]);
+        return part.reader.fetch(own, partIds.data(), int(partIds.size()),
+                                 [&](int index, const QString& block) { sink(asked[std::size_t(index)], block); });
+    });
+}
+
+bool FileSource::fetchRecords(const int* machines, const qint64* ids, int count, const FetchRecordSink& sink)
+{
+    std::vector<std::vector<int>> places(m_parts.size());
+    for (int i = 0; i < count; ++i) {
+        const int machine = machines ? machines[i] : 0;
+        if (machine >= 0 && std::size_t(machine) < m_parts.size())
+            places[std::size_t(machine)].push_back(i);
+    }
+    return eachPart(LogQuery(), [&](Part& part, const LogQuery&) {
+        const std::vector<int>& asked = places[std::size_t(part.index)];
+        if (asked.empty())
+            return true;
+        std::vector<qint64> partIds;
+        partIds.reserve(asked.size());
+        for (int place : asked)
+            partIds.push_back(ids[place]);
+        return part.reader.fetchRecords(partIds.data(), int(partIds.size()), [&](int index, const LogRecord& record) {
+            LogRecord named = record;
+            named.host = part.host;
+            sink(asked[std::size_t(index)], named);
+        });
+    });
+}
+
+void FileSource::interrupt()
+{
+    m_interrupted.store(true);
+    for (auto& part : m_parts)
+        part->reader.interrupt();
+}
+
+// ---- Following
+
+// One LogTail per file, each labelling its records with its machine.
+class FileSource::Tail : public SourceTail
 {
 public:
-    Tails(FileSource& source, const LogQuery& filter, NoticeSink notices)
+    Tail(FileSource& source, const LogQuery& query, NoticeSink notices)
         : m_source(source)
-        , m_filter(filter)
+        , m_query(query)
         , m_notices(std::move(notices))
     {
     }
 
     bool start(int lastCount, const LogReader::RecordSink& sink) override
     {
-        std::vector<qint64> lastIds(m_source.m_parts.size(), 0);
-        const bool ok = m_source.eachPart([&](Part& part) { return part.reader.lastId(lastIds[static_cast<size_t>(part.index)]); });
-        if (!ok && m_source.m_parts.empty())
+        QVector<qint64> lastIds;
+        if (!m_source.newestIds(lastIds) && m_source.m_parts.empty())
             return false;
         if (lastCount > 0) {
-            LogQuery last = m_filter;
+            // In the order they were stored, as fetch() goes on (several
+            // files: merged by time, their ids saying nothing of each other).
+            LogQuery last = m_query;
             last.last = lastCount;
-            m_source.mergeRead(last, sink, lastIds);
+            last.order = LogQuery::Order::Arrival;
+            last.upToIds = lastIds;
+            m_source.read(last, sink);
         }
+        return startAfter(lastIds);
+    }
+
+    bool startAfter(const QVector<qint64>& ids) override
+    {
+        m_tails.clear();
         for (const auto& part : m_source.m_parts) {
-            auto tail = std::make_unique<LogTail>(m_source.m_files[static_cast<size_t>(part->index)].path, m_filter, m_notices);
+            auto tail = std::make_unique<LogTail>(part->path, m_query, m_notices);
             tail->setStopCheck(m_stopCheck);
-            tail->seekAfter(lastIds[static_cast<size_t>(part->index)]);
+            tail->seekAfter(ids.value(part->index));
+            m_restartsBefore += tail->restartCount();
             m_tails.push_back({part->host, std::move(tail)});
         }
         return true;
@@ -296,16 +524,32 @@ public:
     {
         int delivered = 0;
         LogRecord labelled;
-        for (auto& tail : m_tails) {
-            if (delivered >= maxRecords)
-                break;
+        for (std::size_t index = 0; index < m_tails.size() && delivered < maxRecords; ++index) {
+            auto& tail = m_tails[index];
             delivered += tail.second->fetch(maxRecords - delivered, [&](const LogRecord& record) {
                 labelled = record;
                 labelled.host = tail.first;
+                labelled.machine = int(index);
                 return sink(labelled);
             });
         }
         return delivered;
+    }
+
+    QVector<qint64> positions() const override
+    {
+        QVector<qint64> ids;
+        for (const auto& tail : m_tails)
+            ids << tail.second->position();
+        return ids;
+    }
+
+    int restartCount() const override
+    {
+        int restarts = 0;
+        for (const auto& tail : m_tails)
+            restarts += tail.second->restartCount();
+        return restarts - m_restartsBefore;
     }
 
     void setStopCheck(const std::function<bool()>& stopRequested) override
@@ -317,15 +561,16 @@ public:
 
 private:
     FileSource& m_source;
-    LogQuery m_filter;
+    LogQuery m_query;
     NoticeSink m_notices;
     std::function<bool()> m_stopCheck;
     std::vector<std::pair<QByteArray, std::unique_ptr<LogTail>>> m_tails;
+    int m_restartsBefore = 0;
 };
 
-std::unique_ptr<SourceTail> FileSource::tail(const LogQuery& filter, SourceTail::NoticeSink notices)
+std::unique_ptr<SourceTail> FileSource::tail(const LogQuery& query, SourceTail::NoticeSink notices)
 {
-    return std::make_unique<Tails>(*this, filter, std::move(notices));
+    return std::make_unique<Tail>(*this, query, std::move(notices));
 }
 
 } // namespace SystemLog

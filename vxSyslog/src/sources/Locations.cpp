@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include "sources/LocationSecrets.h"
 #include "sources/PgSource.h"
 
 namespace SystemLog {
@@ -70,6 +71,12 @@ bool resolve(const QStringList& locations, const QStringList& hosts, QString& ur
              QString& error)
 {
     error.clear();
+    for (const QString& location : locations) {
+        if (holdsPassword(location)) {
+            error = passwordRefusedText();
+            return false;
+        }
+    }
     if (namesDatabase(locations, error)) {
         url = locations.first();
         return PgSource::acceptsUrl(url, error);

@@ -7,7 +7,7 @@
 
 namespace SystemLog {
 
-// The locations a reader of several machines is given (RecordSource.h):
+// The locations a reader of several machines is given (LogSource.h):
 // file paths, "NAME=PATH", or one postgresql:// URL, alone.
 namespace Locations {
 
@@ -30,7 +30,8 @@ bool filesOf(const QStringList& locations, const QStringList& hosts, std::vector
 
 // What the locations name: the central database (`url`, an address libpq
 // takes and that holds no password) or files (`files`, as filesOf()); false
-// with `error` for a usage error.
+// with `error` for a usage error. A location that holds a password
+// (LocationSecrets.h) is refused first, whatever it names.
 bool resolve(const QStringList& locations, const QStringList& hosts, QString& url, std::vector<File>& files,
              QString& error);
 

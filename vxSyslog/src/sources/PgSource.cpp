@@ -1,10 +1,17 @@
 #include "sources/PgSource.h"
 
-#include <QUrl>
+#include <algorithm>
+#include <limits>
 
 #include <libpq-fe.h>
 
+#include <vxSyslog/ListingBlock.h>
+#include <vxSyslog/RecordFormat.h>
+#include <vxSyslog/RecordTypes.h>
+
+#include "format/Utf8.h"
 #include "read/MessageMatcher.h"
+#include "sources/LocationSecrets.h"
 #include "sources/PgConnection.h"
 #include "sources/PgTextSearch.h"
 
@@ -27,9 +34,25 @@ void recordOf(const std::vector<QByteArray>& values, const std::vector<bool>& is
 
 } // namespace
 
+// One row of fleet_log as the COPY stream hands it over (valid during the call).
+struct PgSource::Row
+{
+    int place = 0;
+    qint64 id = 0;
+    QByteArray datetime;
+    bool typeIsNull = true;
+    int type = 0;
+    QByteArray message;
+
+    bool isGap() const { return !typeIsNull && type == kGapRecordType && isGapMessage(message.constData(), message.size()); }
+    int typeCode() const { return !typeIsNull && type >= 0 && type < kRecordTypeCount ? type : ListedKey::kOtherType; }
+    QString typeName() const { return typeIsNull ? unknownRecordTypeName() : recordTypeName(type); }
+};
+
 PgSource::PgSource(const QString& url, const QStringList& hosts)
     : m_url(url)
-    , m_hosts(hosts)
+    , m_asked(hosts)
+    , m_connection(std::make_unique<PgConnection>())
 {
 }
 
@@ -37,10 +60,15 @@ PgSource::~PgSource() = default;
 
 bool PgSource::acceptsUrl(const QString& url, QString& error)
 {
+    // Before libpq, whose own complaints may quote any part of the address.
+    if (Locations::holdsPassword(url)) {
+        error = Locations::passwordRefusedText();
+        return false;
+    }
     char* parseError = nullptr;
     PQconninfoOption* options = PQconninfoParse(url.toUtf8().constData(), &parseError);
     if (!options) {
-        error = QStringLiteral("无法识别的数据库地址“%1”：%2").arg(url, QString::fromUtf8(parseError).trimmed());
+        error = QStringLiteral("无法识别的数据库地址“%1”：%2").arg(Locations::withoutPassword(url), QString::fromUtf8(parseError).trimmed());
         PQfreemem(parseError);
         return false;
     }
@@ -51,36 +79,15 @@ bool PgSource::acceptsUrl(const QString& url, QString& error)
     }
     PQconninfoFree(options);
     if (hasPassword) {
-        error = QStringLiteral("数据库地址中不能写密码（命令行对本机其他用户可见）：把密码写入 ~/.pgpass 或环境变量 PGPASSWORD");
+        error = Locations::passwordRefusedText();
         return false;
     }
     return true;
 }
 
-// The URL as an operator may see it: no password can be in it (acceptsUrl).
-bool PgSource::failed()
+void PgSource::setBusyTimeout(int milliseconds)
 {
-    addProblem(QStringLiteral("无法读取中央日志数据库 %1：%2").arg(m_url, m_connection->reason()));
-    return false;
-}
-
-bool PgSource::open()
-{
-    m_connection = std::make_unique<PgConnection>();
-    if (!m_connection->connect(m_url))
-        return failed();
-    PgStatement probe;
-    probe.sql = QByteArray("SELECT ") + kColumns + " FROM fleet_log LIMIT 0";
-    if (m_connection->stream(probe.sql, probe.parameters,
-                             [](const std::vector<QByteArray>&, const std::vector<bool>&) { return true; }, m_stopCheck)) {
-        m_textIndexed = PgTextSearch::hasIndex(*m_connection, m_stopCheck);
-        return true;
-    }
-    const QString state = m_connection->sqlState();
-    if (state != QLatin1String("42P01") && state != QLatin1String("42703"))
-        return failed();
-    addProblem(QStringLiteral("无法读取中央日志数据库 %1：数据库中没有可用的 fleet_log 表（用 docs/fleet_log.sql 创建）").arg(m_url));
-    return false;
+    m_connection->setWaitLimit(milliseconds);
 }
 
 void PgSource::setStopCheck(const std::function<bool()>& stopRequested)
@@ -88,22 +95,153 @@ void PgSource::setStopCheck(const std::function<bool()>& stopRequested)
     m_stopCheck = stopRequested;
 }
 
-bool PgSource::stream(const PgStatement& query, const std::function<bool(const std::vector<QByteArray>&, const std::vector<bool>&)>& row)
+bool PgSource::stopRequested() const
 {
-    if (!m_connection)
-        return false;
-    return m_connection->stream(query.sql, query.parameters, row, m_stopCheck) || failed();
+    return m_interrupted.load() || (m_stopCheck && m_stopCheck());
 }
+
+// The URL as an operator may see it: it holds no password (acceptsUrl).
+bool PgSource::failFromConnection()
+{
+    if (m_interrupted.load())
+        return fail(FailureKind::Interrupted, describeFailure(FailureKind::Interrupted, QString()));
+    const QString reason = QStringLiteral("无法读取中央日志数据库 %1：%2").arg(m_url, m_connection->reason());
+    return fail(m_connection->lost() ? FailureKind::CannotOpen : FailureKind::Other, reason);
+}
+
+// A listing whose connection failed or was never made answers nothing,
+// not even for no machines.
+bool PgSource::usable()
+{
+    if (m_interrupted.load())
+        return fail(FailureKind::Interrupted, describeFailure(FailureKind::Interrupted, QString()));
+    if (!m_connection->connected())
+        return failFromConnection();
+    return true;
+}
+
+bool PgSource::run(const PgStatement& statement, const OnRow& onRow)
+{
+    if (!usable())
+        return false;
+    const bool ok = m_connection->stream(statement.sql, statement.parameters, onRow, [this] { return stopRequested(); });
+    // A stop the interrupt asked for reads as a success to the connection.
+    return ok && !m_interrupted.load() ? true : failFromConnection();
+}
+
+// The URL as an operator may see it: no password can be in it (acceptsUrl).
+bool PgSource::recordsFailed()
+{
+    return failWithProblem(m_connection->lost() ? FailureKind::CannotOpen : FailureKind::Other,
+                           QStringLiteral("无法读取中央日志数据库 %1：%2").arg(m_url, m_connection->reason()));
+}
+
+bool PgSource::stream(const PgStatement& statement, const OnRow& onRow)
+{
+    if (!m_connection->connected())
+        return recordsFailed();
+    return m_connection->stream(statement.sql, statement.parameters, onRow, [this] { return stopRequested(); })
+           || recordsFailed();
+}
+
+bool PgSource::open()
+{
+    clearProblems();
+    m_machines.clear();
+    m_hosts.clear();
+    m_places.clear();
+    QString refused;
+    if (!PgSource::acceptsUrl(m_url, refused))
+        return failWithProblem(FailureKind::Other, refused);
+    if (!m_connection->connect(m_url, [this] { return stopRequested(); })) {
+        if (stopRequested())
+            return usable();
+        return failWithProblem(FailureKind::CannotOpen,
+                               QStringLiteral("无法读取中央日志数据库 %1：%2").arg(m_url, m_connection->reason()));
+    }
+    PgStatement probe;
+    probe.sql = QByteArray("SELECT ") + kColumns + " FROM fleet_log LIMIT 0";
+    if (!run(probe, [](const Values&, const Nulls&) { return true; })) {
+        const QString state = m_connection->sqlState();
+        if (failureKind() == FailureKind::Other && (state == QLatin1String("42P01") || state == QLatin1String("42703")))
+            fail(FailureKind::NotALogDatabase,
+                 QStringLiteral("无法读取中央日志数据库 %1：数据库中没有可用的 fleet_log 表（用 docs/fleet_log.sql 创建）").arg(m_url));
+        if (failureKind() != FailureKind::Interrupted)
+            failWithProblem(failureKind(), errorText());
+        return false;
+    }
+    m_textIndexed = PgTextSearch::hasIndex(*m_connection, [this] { return stopRequested(); });
+    QList<QByteArray> hosts;
+    if (m_asked.isEmpty()) {
+        if (!findAllHosts(hosts))
+            return false;
+    } else {
+        for (const QString& host : m_asked)
+            hosts << host.toUtf8();
+    }
+    std::sort(hosts.begin(), hosts.end());
+    hosts.erase(std::unique(hosts.begin(), hosts.end()), hosts.end());
+    m_hosts = hosts;
+    for (const QByteArray& host : hosts) {
+        m_places.insert(host, m_machines.size());
+        m_machines << QString::fromUtf8(host);
+    }
+    return true;
+}
+
+// A skip scan over the primary key: one index probe per machine, however
+// many rows each has.
+bool PgSource::findAllHosts(QList<QByteArray>& hosts)
+{
+    PgStatement statement;
+    statement.sql = "WITH RECURSIVE machines AS ("
+                    " SELECT min(host) AS host FROM fleet_log"
+                    " UNION ALL SELECT (SELECT min(f.host) FROM fleet_log f WHERE f.host > m.host) FROM machines m"
+                    " WHERE m.host IS NOT NULL)"
+                    " SELECT host FROM machines WHERE host IS NOT NULL";
+    return run(statement, [&](const Values& values, const Nulls&) {
+        hosts << QByteArray(values[0].constData(), values[0].size());
+        return true;
+    });
+}
+
+bool PgSource::newestIds(QVector<qint64>& ids)
+{
+    ids.fill(0, m_hosts.size());
+    if (m_hosts.isEmpty())
+        return usable();
+    PgStatement statement;
+    statement.sql = "SELECT a.n - 1, (SELECT max(f.id) FROM fleet_log f WHERE f.host = a.host) FROM unnest("
+                    + statement.add(pgTextArray(m_hosts)) + "::text[]) WITH ORDINALITY AS a(host, n)";
+    return run(statement, [&](const Values& values, const Nulls& isNull) {
+        if (!isNull[1])
+            ids[values[0].toInt()] = values[1].toLongLong();
+        return true;
+    });
+}
+
+bool PgSource::prepareMatcher(const LogQuery& query)
+{
+    if (query.grep.isEmpty() || query.onlyGaps) {
+        m_matcher.reset();
+        return true;
+    }
+    if (!m_matcher || !m_matcher->isFor(query))
+        m_matcher = std::make_unique<MessageMatcher>(query);
+    return m_matcher->isValid() || fail(FailureKind::InvalidPattern, m_matcher->errorString());
+}
+
+// ---- Whole records
 
 void PgSource::where(const LogQuery& filter, PgStatement& query, bool withHosts, bool withPattern) const
 {
     QList<QByteArray> clauses;
     // One host as an equality, so that the planner walks that host's index in time order.
-    if (withHosts && m_hosts.size() == 1) {
-        clauses << "host = " + query.add(m_hosts.first().toUtf8());
-    } else if (withHosts && !m_hosts.isEmpty()) {
+    if (withHosts && m_asked.size() == 1) {
+        clauses << "host = " + query.add(m_asked.first().toUtf8());
+    } else if (withHosts && !m_asked.isEmpty()) {
         QList<QByteArray> hosts;
-        for (const QString& host : m_hosts)
+        for (const QString& host : m_asked)
             hosts << host.toUtf8();
         clauses << "host = ANY(" + query.add(pgTextArray(hosts)) + "::text[])";
     }
@@ -143,15 +281,13 @@ QByteArray orderBy(const LogQuery& filter, bool descending)
 
 } // namespace
 
-bool PgSource::read(const LogQuery& filter, const LogReader::RecordSink& sink)
+bool PgSource::read(const LogQuery& filter, const RecordSink& sink)
 {
     std::unique_ptr<MessageMatcher> matcher;
     if (!filter.grep.isEmpty()) {
-        matcher = std::make_unique<MessageMatcher>(filter.grep, filter.ignoreCase);
-        if (!matcher->isValid()) {
-            addProblem(QStringLiteral("无效的正则表达式：%1").arg(matcher->errorString()));
-            return false;
-        }
+        matcher = std::make_unique<MessageMatcher>(filter);
+        if (!matcher->isValid())
+            return failWithProblem(FailureKind::InvalidPattern, matcher->errorString());
         if (filter.last > 0 && !filter.newestFirst)
             return readLastWithGrep(filter, sink);
     }
@@ -181,7 +317,7 @@ bool PgSource::read(const LogQuery& filter, const LogReader::RecordSink& sink)
 
 // The last N matches of a pattern: where they begin is found newest first,
 // then they are read in order from there.
-bool PgSource::readLastWithGrep(const LogQuery& filter, const LogReader::RecordSink& sink)
+bool PgSource::readLastWithGrep(const LogQuery& filter, const RecordSink& sink)
 {
     LogQuery newestFirst = filter;
     newestFirst.newestFirst = true;
@@ -200,7 +336,7 @@ bool PgSource::readLastWithGrep(const LogQuery& filter, const LogReader::RecordS
     fromStart.last = 0;
     if (seen < filter.last)
         return read(fromStart, sink);
-    MessageMatcher matcher(filter.grep, filter.ignoreCase);
+    MessageMatcher matcher(filter);
     PgStatement query;
     query.sql = QByteArray("SELECT ") + kColumns + " FROM fleet_log";
     where(fromStart, query, true, true);
@@ -238,7 +374,7 @@ bool PgSource::count(const LogQuery& filter, qint64& result)
     });
 }
 
-bool PgSource::countPerDayAndType(const LogQuery& filter, const LogReader::DayTypeSink& sink)
+bool PgSource::countPerDayAndType(const LogQuery& filter, const DayTypeSink& sink)
 {
     LogQuery bounds = filter;
     bounds.afterId = bounds.upToId = 0;
@@ -252,9 +388,9 @@ bool PgSource::countPerDayAndType(const LogQuery& filter, const LogReader::DayTy
     });
 }
 
-bool PgSource::span(const LogQuery& filter, LogReader::Span& result)
+bool PgSource::span(const LogQuery& filter, Span& result)
 {
-    result = LogReader::Span();
+    result = Span();
     LogQuery bounds = filter;
     bounds.afterId = bounds.upToId = 0;
     PgStatement query;
@@ -268,7 +404,7 @@ bool PgSource::span(const LogQuery& filter, LogReader::Span& result)
     });
 }
 
-bool PgSource::newestIds(Positions& result)
+bool PgSource::newestByHost(Positions& result)
 {
     result.clear();
     // A skip scan over the primary key: one index probe per machine,
@@ -281,16 +417,16 @@ bool PgSource::newestIds(Positions& result)
                 " SELECT m.host, (SELECT max(f.id) FROM fleet_log f WHERE f.host = m.host) FROM machines m"
                 " WHERE m.host IS NOT NULL";
     return stream(query, [&](const std::vector<QByteArray>& values, const std::vector<bool>&) {
-        if (m_hosts.isEmpty() || m_hosts.contains(QString::fromUtf8(values[0])))
+        if (m_asked.isEmpty() || m_asked.contains(QString::fromUtf8(values[0])))
             result.insert(QByteArray(values[0].constData(), values[0].size()), values[1].toLongLong());
         return true;
     });
 }
 
-bool PgSource::readAfter(const LogQuery& filter, Positions& after, int limit, const LogReader::RecordSink& sink)
+bool PgSource::readAfter(const LogQuery& filter, Positions& after, int limit, const RecordSink& sink)
 {
     Positions machines;
-    if (!newestIds(machines))
+    if (!newestByHost(machines))
         return false;
     QList<QByteArray> hosts;
     QList<qint64> ids;
@@ -302,7 +438,7 @@ bool PgSource::readAfter(const LogQuery& filter, Positions& after, int limit, co
         return true;
     std::unique_ptr<MessageMatcher> matcher;
     if (!filter.grep.isEmpty())
-        matcher = std::make_unique<MessageMatcher>(filter.grep, filter.ignoreCase);
+        matcher = std::make_unique<MessageMatcher>(filter);
     LogQuery bounds = filter;
     bounds.afterId = bounds.upToId = 0;
     PgStatement query;
@@ -328,38 +464,331 @@ bool PgSource::readAfter(const LogQuery& filter, Positions& after, int limit, co
     });
 }
 
+// ---- A listing
+
+namespace {
+
+// "id <= bound" per machine, by place; a negative bound is none (a bound of
+// 0 is a machine that had no records when the answer was fixed).
+QByteArray upToCondition(const QVector<qint64>& bounds, const QList<QByteArray>& hosts,
+                          const std::function<QByteArray(const QByteArray&)>& add)
+{
+    QByteArray cases;
+    QList<qint64> used;
+    for (int place = 0; place < hosts.size() && place < bounds.size(); ++place) {
+        if (bounds.at(place) < 0)
+            continue;
+        cases += " WHEN " + add(hosts.at(place)) + " THEN " + add(QByteArray::number(bounds.at(place))) + "::bigint";
+        used << bounds.at(place);
+    }
+    if (used.isEmpty())
+        return QByteArray();
+    const bool alike = used.size() == hosts.size() && std::count(used.cbegin(), used.cend(), used.first()) == used.size();
+    if (alike)
+        return "id <= " + add(QByteArray::number(used.first())) + "::bigint";
+    // A machine without a bound compares with NULL, which keeps its rows.
+    return "coalesce(id <= CASE host" + cases + " END, true)";
+}
+
+QVector<qint64> perMachine(const QVector<qint64>& given, qint64 forAll, int machines)
+{
+    if (!given.isEmpty())
+        return given;
+    return QVector<qint64>(machines, forAll);
+}
+
+} // namespace
+
+QByteArray PgSource::rowsOf(const LogQuery& query, PgStatement& statement) const
+{
+    const auto add = [&statement](const QByteArray& value) { return statement.add(value); };
+    QList<QByteArray> clauses;
+    clauses << "datetime >= " + add(query.since.toUtf8()) << "datetime <= " + add(query.until.toUtf8());
+    const QByteArray upTo =
+        upToCondition(perMachine(query.upToIds, query.upToId > 0 ? query.upToId : -1, m_hosts.size()), m_hosts, add);
+    if (!upTo.isEmpty())
+        clauses << upTo;
+    QByteArray gap = "type = " + QByteArray::number(kGapRecordType) + " AND (";
+    for (int i = 0; i < kGapMessagePrefixCount; ++i)
+        gap += QByteArray(i ? " OR " : "") + "starts_with(message, " + add(gapMessagePrefix(i)) + ")";
+    gap += ")";
+    QByteArray types;
+    if (query.types.size() == 1)
+        types = "type = " + add(QByteArray::number(query.types.first())) + "::int";
+    else if (!query.types.isEmpty())
+        types = "type = ANY(" + add(pgNumberArray(query.types)) + "::int[])";
+    if (query.onlyGaps)
+        clauses << gap;
+    else if (query.withGaps && !types.isEmpty())
+        clauses << "(" + types + " OR (" + gap + "))";
+    else if (!types.isEmpty())
+        clauses << types;
+    // The pattern, where the index of character pairs can narrow it down.
+    if (m_textIndexed && !query.onlyGaps && !query.grep.isEmpty()) {
+        const QByteArray search = PgTextSearch::condition(query, query.withGaps, statement);
+        if (!search.isEmpty())
+            clauses << search;
+    }
+
+    // The rows after per-machine ids (a live view's new records) are few:
+    // each machine's are found by its own index probe, not by passing over
+    // the whole period.
+    const QVector<qint64> after = perMachine(query.afterIds, query.afterId, m_hosts.size());
+    QList<qint64> since;
+    for (int place = 0; place < m_hosts.size(); ++place)
+        since << (after.value(place) > 0 ? after.value(place) : std::numeric_limits<qint64>::min());
+    const QByteArray rows = QByteArray("SELECT ") + kColumns + " FROM fleet_log WHERE " + clauses.join(" AND ");
+    if (std::none_of(after.cbegin(), after.cend(), [](qint64 id) { return id > 0; }))
+        return "(" + rows + " AND "
+               + (m_hosts.size() == 1 ? "host = " + add(m_hosts.first()) : "host = ANY(" + add(pgTextArray(m_hosts)) + "::text[])")
+               + ")";
+    // OFFSET 0 keeps the planner from turning the per-machine probes into
+    // one join over the period.
+    return "(SELECT r.* FROM unnest(" + add(pgTextArray(m_hosts)) + "::text[], " + add(pgNumberArray(since))
+           + "::bigint[]) AS m(machine, since_id) CROSS JOIN LATERAL (" + rows
+           + " AND host = m.machine AND id > m.since_id OFFSET 0) AS r)";
+}
+
+int PgSource::placeOf(const QByteArray& host) const
+{
+    return m_hosts.size() == 1 ? 0 : m_places.value(host, 0);
+}
+
+// Drop records of the period are listed whatever the pattern (LogQuery).
+bool PgSource::listed(const LogQuery& query, const Row& row) const
+{
+    return !m_matcher || m_matcher->matches(row.message.constData(), row.message.size()) || (query.withGaps && row.isGap());
+}
+
+bool PgSource::readRows(const LogQuery& query, const std::function<bool(const Row&)>& onRow)
+{
+    if (!usable() || !prepareMatcher(query))
+        return false;
+    if (m_hosts.isEmpty())
+        return true;
+    PgStatement statement;
+    statement.sql = QByteArray("SELECT ") + kColumns + " FROM " + rowsOf(query, statement) + " AS listed";
+    statement.sql += query.newestFirst ? " ORDER BY datetime DESC, host DESC, id DESC" : " ORDER BY datetime, host, id";
+    Row row;
+    return run(statement, [&](const Values& values, const Nulls& isNull) {
+        row.place = placeOf(values[0]);
+        row.id = values[1].toLongLong();
+        row.datetime = values[2];
+        row.typeIsNull = isNull[3];
+        row.type = isNull[3] ? 0 : values[3].toInt();
+        row.message = values[4];
+        return !listed(query, row) || onRow(row);
+    });
+}
+
+QString PgSource::blockOf(const LogQuery& query, const Row& row, bool gapsMarked) const
+{
+    return listingBlock(decodeUtf8(row.datetime.constData(), row.datetime.size()), query.namesTypes(),
+                        query.namesTypes() ? row.typeName() : QString(),
+                        decodeUtf8(row.message.constData(), row.message.size()), gapsMarked && row.isGap(),
+                        namesMachines() ? m_machines.value(row.place) : QString());
+}
+
+bool PgSource::readKeys(const LogQuery& query, const KeySink& sink)
+{
+    // The texts a block adds to its time stamp and message, per machine and type.
+    QVector<int> machineLengths;
+    for (const QString& machine : m_machines)
+        machineLengths << (namesMachines() ? machine.size() + 1 : 0);
+    QVector<int> typeLengths;
+    for (int type = 0; type < kRecordTypeCount; ++type)
+        typeLengths << recordTypeName(type).size() + 3;
+    const bool gapsMarked = query.withGaps || query.onlyGaps;
+    ListedKey key;
+    return readRows(query, [&](const Row& row) {
+        key.id = row.id;
+        key.machine = row.place;
+        key.type = row.typeCode();
+        key.gap = gapsMarked && row.isGap();
+        key.datetime = row.datetime.constData();
+        key.datetimeLength = row.datetime.size();
+        const int names = !query.namesTypes() ? 0
+                          : key.type != ListedKey::kOtherType ? typeLengths.at(key.type)
+                                                              : row.typeName().size() + 3;
+        // Counted as the block's text is decoded: a database of encoding
+        // SQL_ASCII hands over whatever bytes were stored.
+        const int message = key.gap ? gapText(decodeUtf8(row.message.constData(), row.message.size())).size()
+                                    : utf16LengthOfUtf8(row.message.constData(), row.message.size());
+        key.blockLength = utf16LengthOfUtf8(row.datetime.constData(), row.datetime.size())
+                          + machineLengths.value(row.place) + names + 2 + message;
+        return sink(key);
+    });
+}
+
+// As LogReader's blocks: a drop record reads as one where the query
+// lists the period's drop records (withGaps).
+bool PgSource::readBlocks(const LogQuery& query, const BlockSink& sink)
+{
+    return readRows(query, [&](const Row& row) { return sink(blockOf(query, row, query.withGaps || query.onlyGaps)); });
+}
+
+bool PgSource::countListed(const LogQuery& query, qint64& result)
+{
+    result = 0;
+    QVector<qint64> counts;
+    if (!countBetween(query, QStringList(), counts))
+        return false;
+    result = counts.value(0);
+    return true;
+}
+
+bool PgSource::countBetween(const LogQuery& query, const QStringList& bounds, QVector<qint64>& counts)
+{
+    QList<QByteArray> limits;
+    for (const QString& bound : bounds)
+        limits << bound.toUtf8();
+    counts.fill(0, limits.size() + 1);
+    if (!usable() || !prepareMatcher(query))
+        return false;
+    if (m_hosts.isEmpty())
+        return true;
+    PgStatement statement;
+    if (m_matcher) {
+        // The pattern is matched here: the period's rows are counted as they come.
+        statement.sql = QByteArray("SELECT ") + kColumns + " FROM " + rowsOf(query, statement) + " AS listed";
+        Row row;
+        return run(statement, [&](const Values& values, const Nulls& isNull) {
+            row.typeIsNull = isNull[3];
+            row.type = isNull[3] ? 0 : values[3].toInt();
+            row.message = values[4];
+            if (listed(query, row))
+                ++counts[int(std::upper_bound(limits.cbegin(), limits.cend(), values[2]) - limits.cbegin())];
+            return true;
+        });
+    }
+    // Interval i holds the times from bounds[i-1] on: width_bucket's numbering.
+    const QByteArray interval = limits.isEmpty() ? QByteArray("0")
+                                                 : "width_bucket(datetime COLLATE \"C\", "
+                                                       + statement.add(pgTextArray(limits)) + "::text[])";
+    statement.sql = "SELECT " + interval + ", count(*) FROM " + rowsOf(query, statement) + " AS listed GROUP BY 1";
+    return run(statement, [&](const Values& values, const Nulls&) {
+        counts[values[0].toInt()] = values[1].toLongLong();
+        return true;
+    });
+}
+
+bool PgSource::fetch(const LogQuery& query, const int* machines, const qint64* ids, int count, const FetchSink& sink)
+{
+    if (!usable())
+        return false;
+    QList<QByteArray> hosts;
+    QList<qint64> wanted;
+    QVector<int> indexes;
+    for (int i = 0; i < count; ++i) {
+        const int place = machines ? machines[i] : 0;
+        if (place < 0 || place >= m_hosts.size())
+            continue;
+        hosts << m_hosts.at(place);
+        wanted << ids[i];
+        indexes << i;
+    }
+    if (hosts.isEmpty())
+        return true;
+    // One round trip for the whole batch.
+    PgStatement statement;
+    statement.sql = "SELECT f.host, f.id, f.datetime, f.type, f.message, a.n - 1 FROM unnest("
+                    + statement.add(pgTextArray(hosts)) + "::text[], " + statement.add(pgNumberArray(wanted))
+                    + "::bigint[]) WITH ORDINALITY AS a(host, id, n) JOIN fleet_log f ON f.host = a.host AND f.id = a.id";
+    Row row;
+    return run(statement, [&](const Values& values, const Nulls& isNull) {
+        row.place = placeOf(values[0]);
+        row.datetime = values[2];
+        row.typeIsNull = isNull[3];
+        row.type = isNull[3] ? 0 : values[3].toInt();
+        row.message = values[4];
+        sink(indexes.at(values[5].toInt()), blockOf(query, row, query.withGaps || query.onlyGaps));
+        return true;
+    });
+}
+
+bool PgSource::fetchRecords(const int* machines, const qint64* ids, int count, const FetchRecordSink& sink)
+{
+    if (!usable())
+        return false;
+    QList<QByteArray> hosts;
+    QList<qint64> wanted;
+    QVector<int> indexes;
+    for (int i = 0; i < count; ++i) {
+        const int place = machines ? machines[i] : 0;
+        if (place < 0 || place >= m_hosts.size())
+            continue;
+        hosts << m_hosts.at(place);
+        wanted << ids[i];
+        indexes << i;
+    }
+    if (hosts.isEmpty())
+        return true;
+    PgStatement statement;
+    statement.sql = "SELECT f.host, f.id, f.datetime, f.type, f.message, a.n - 1 FROM unnest("
+                    + statement.add(pgTextArray(hosts)) + "::text[], " + statement.add(pgNumberArray(wanted))
+                    + "::bigint[]) WITH ORDINALITY AS a(host, id, n) JOIN fleet_log f ON f.host = a.host AND f.id = a.id";
+    LogRecord record;
+    return run(statement, [&](const Values& values, const Nulls& isNull) {
+        record.host = values[0];
+        record.id = values[1].toLongLong();
+        record.datetime = values[2];
+        record.storedType = isNull[3] ? LogRecord::StoredType::Null : LogRecord::StoredType::Int;
+        record.type = isNull[3] ? 0 : values[3].toInt();
+        record.message = values[4];
+        sink(indexes.at(values[5].toInt()), record);
+        return true;
+    });
+}
+
+void PgSource::interrupt()
+{
+    m_interrupted.store(true);
+    m_connection->cancel();
+}
+
+// ---- Following
+
+// Each machine's new records by its ids, which its forwarder sends in order.
 class PgSource::Tail : public SourceTail
 {
 public:
-    Tail(PgSource& source, const LogQuery& filter, NoticeSink notices)
+    Tail(PgSource& source, const LogQuery& query, NoticeSink notices)
         : m_source(source)
-        , m_filter(filter)
+        , m_query(query)
         , m_notices(std::move(notices))
     {
-        m_filter.last = 0;
-        m_filter.newestFirst = false;
+        m_query.last = 0;
+        m_query.newestFirst = false;
     }
 
     bool start(int lastCount, const LogReader::RecordSink& sink) override
     {
-        if (!m_source.newestIds(m_positions))
+        if (!m_source.newestByHost(m_positions))
             return false;
         if (lastCount <= 0)
             return true;
-        LogQuery last = m_filter;
+        LogQuery last = m_query;
         last.last = lastCount;
         return m_source.read(last, [&](const LogRecord& record) {
             // Stored after the positions were taken: fetch() hands it over.
-            return record.id > m_positions.value(record.host, 0) || sink(record);
+            return record.id > m_positions.value(record.host, 0) || sink(labelled(record));
         });
+    }
+
+    bool startAfter(const QVector<qint64>& ids) override
+    {
+        m_positions.clear();
+        for (int place = 0; place < m_source.m_hosts.size(); ++place)
+            m_positions.insert(m_source.m_hosts.at(place), ids.value(place));
+        return true;
     }
 
     int fetch(int maxRecords, const LogReader::RecordSink& sink) override
     {
         int delivered = 0;
-        const bool ok = m_source.readAfter(m_filter, m_positions, maxRecords, [&](const LogRecord& record) {
+        const bool ok = m_source.readAfter(m_query, m_positions, maxRecords, [&](const LogRecord& record) {
             ++delivered;
-            return sink(record);
+            return sink(labelled(record));
         });
         if (ok) {
             m_failing = false;
@@ -374,13 +803,31 @@ public:
         return delivered;
     }
 
+    QVector<qint64> positions() const override
+    {
+        QVector<qint64> ids;
+        for (const QByteArray& host : m_source.m_hosts)
+            ids << m_positions.value(host);
+        return ids;
+    }
+
+    int restartCount() const override { return 0; }
+
     void setStopCheck(const std::function<bool()>& stopRequested) override { m_source.setStopCheck(stopRequested); }
 
 private:
+    const LogRecord& labelled(const LogRecord& record)
+    {
+        m_labelled = record;
+        m_labelled.machine = m_source.m_places.value(record.host, 0);
+        return m_labelled;
+    }
+
     PgSource& m_source;
-    LogQuery m_filter;
+    LogQuery m_query;
     NoticeSink m_notices;
     Positions m_positions;
+    LogRecord m_labelled;
     bool m_failing = false;
 };
 
@@ -391,7 +838,7 @@ std::unique_ptr<SourceTail> PgSource::tail(const LogQuery& filter, SourceTail::N
 
 void PgSource::reconnect()
 {
-    m_connection->connect(m_url);
+    m_connection->connect(m_url, [this] { return stopRequested(); });
 }
 
 } // namespace SystemLog

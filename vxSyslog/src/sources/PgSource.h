@@ -1,76 +1,156 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QMap>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <vector>
 
-#include <vxSyslog/RecordSource.h>
+#include <vxSyslog/LogSource.h>
 
 namespace SystemLog {
 
+class MessageMatcher;
 class PgConnection;
 struct PgStatement;
 
 // The fleet's central table fleet_log in PostgreSQL (docs/fleet.md,
-// docs/fleet_log.sql), read through libpq. Types, time bounds, ids, order
-// and last N are the server's work; the grep pattern is matched here by the
-// same MessageMatcher the file readers use, so that a pattern selects the
-// same records wherever they are read. Rows stream as they come (COPY's
-// text stream, PgConnection), never held as a whole answer. The time order
-// is time stamp, host, id.
-class PgSource : public RecordSource
+// docs/fleet_log.sql), read through libpq. It answers as a machine's own
+// file answers: one machine's listing here equals the listing of that
+// machine's dbLog.db, key for key and block for block.
+//
+// Machines: the hosts given, sorted by their UTF-8 bytes and each once (a
+// host without records is still a machine); none given, every host the table
+// holds at open(), found by a skip scan of the primary key. A record's or
+// key's machine is its host's place in that order, which is also the order
+// of records of one time stamp (the table's host column compares bytes,
+// COLLATE "C").
+// Work: bounds, types, ids, order and last N are the server's; the grep
+// pattern is matched here by read/'s MessageMatcher, as the file readers
+// match it, so that a pattern selects the same records wherever they are
+// read. Rows stream as they come (COPY's text stream, PgConnection), never
+// held as a whole answer; a sink that stops ends the statement on the server.
+// Failures: what the database refuses or loses is a Chinese reason naming
+// it; a lost connection fails the call (FailureKind::CannotOpen), never a
+// short answer, and is not made again (a tail alone reconnects before its
+// next poll). A failure of vxlog's whole-record reads is kept among the
+// problems; a listing's is the call's reason alone.
+// Waiting: the busy timeout, when set, bounds every wait for the server
+// (connecting, or for the next part of an answer): a server that falls
+// silent fails the call then, its connection closed (CannotOpen).
+// Threads: one source belongs to one thread; interrupt() may be called from
+// any thread and never waits for the server: it ends a connect in progress
+// or the wait for an answer (the statement is cancelled on the server, the
+// connection closed), and fails it and every later call
+// (FailureKind::Interrupted).
+class PgSource : public LogSource
 {
 public:
     PgSource(const QString& url, const QStringList& hosts);
     ~PgSource() override;
 
     // False with `error` for a URL that carries a password (it belongs in
-    // ~/.pgpass or PGPASSWORD, never on a command line) or that libpq
-    // cannot parse.
+    // ~/.pgpass, PGPASSFILE or PGPASSWORD, never on a command line) or that
+    // libpq cannot parse.
     static bool acceptsUrl(const QString& url, QString& error);
 
-    bool open() override;
-    bool read(const LogQuery& filter, const LogReader::RecordSink& sink) override;
-    bool count(const LogQuery& filter, qint64& result) override;
-    bool countPerDayAndType(const LogQuery& filter, const LogReader::DayTypeSink& sink) override;
-    bool span(const LogQuery& filter, LogReader::Span& result) override;
+    // MVCC readers wait for no writer; the busy timeout bounds each wait for
+    // the server instead (PgConnection's wait limit).
+    void setBusyTimeout(int milliseconds) override;
+    void setRollsBackCutOffWrites(bool) override {}
     void setStopCheck(const std::function<bool()>& stopRequested) override;
-    bool namesHosts() const override { return m_hosts.size() != 1; }
+    bool open() override;
+    QStringList machines() const override { return m_machines; }
+    bool namesMachines() const override { return m_machines.size() != 1; }
     QStringList files() const override { return QStringList(); }
-    std::unique_ptr<SourceTail> tail(const LogQuery& filter, SourceTail::NoticeSink notices) override;
 
-    // For a tail: the machines in the table (within the hosts asked for)
-    // with their newest id, found through the primary key's index.
-    using Positions = QMap<QByteArray, qint64>;
-    bool newestIds(Positions& result);
-    // Records stored after each machine's id in `after` (a machine not in
-    // it: from its first), in the order they were stored, at most `limit`
-    // looked at; `after` moves past every record looked at, matched or not.
-    bool readAfter(const LogQuery& filter, Positions& after, int limit, const LogReader::RecordSink& sink);
+    bool read(const LogQuery& query, const RecordSink& sink) override;
+    bool count(const LogQuery& query, qint64& result) override;
+    bool countPerDayAndType(const LogQuery& query, const DayTypeSink& sink) override;
+    bool span(const LogQuery& query, Span& result) override;
+    std::unique_ptr<SourceTail> tail(const LogQuery& query, SourceTail::NoticeSink notices) override;
+
+    bool newestIds(QVector<qint64>& ids) override;
+    bool countListed(const LogQuery& query, qint64& result) override;
+    bool readKeys(const LogQuery& query, const KeySink& sink) override;
+    bool readBlocks(const LogQuery& query, const BlockSink& sink) override;
+    bool countBetween(const LogQuery& query, const QStringList& bounds, QVector<qint64>& counts) override;
+    bool fetch(const LogQuery& query, const int* machines, const qint64* ids, int count,
+               const FetchSink& sink) override;
+    bool fetchRecords(const int* machines, const qint64* ids, int count, const FetchRecordSink& sink) override;
+
+    void interrupt() override;
+
+    // For figures counted in the database (report/PgReport): the filter's
+    // WHERE clause (types, time bounds, ids, the hosts asked for; not the
+    // pattern), and a statement's rows as they stream.
+    void whereOf(const LogQuery& filter, PgStatement& query) const { where(filter, query); }
+    bool rows(const PgStatement& query,
+              const std::function<bool(const std::vector<QByteArray>&, const std::vector<bool>&)>& row)
+    {
+        return stream(query, row);
+    }
 
 private:
+    using Values = std::vector<QByteArray>;
+    using Nulls = std::vector<bool>;
+    using OnRow = std::function<bool(const Values&, const Nulls&)>;
+    struct Row;
+    class Tail;
+    // A machine's newest id, by host.
+    using Positions = QMap<QByteArray, qint64>;
+
+    bool stopRequested() const;
+    bool usable();
+    // A listing's failure: the call's reason alone.
+    bool failFromConnection();
+    // A whole-record read's failure: kept among the problems.
+    bool recordsFailed();
+    bool run(const PgStatement& statement, const OnRow& onRow);
+    bool stream(const PgStatement& statement, const OnRow& onRow);
+    bool findAllHosts(QList<QByteArray>& hosts);
+    bool prepareMatcher(const LogQuery& query);
     // After a lost connection, for a tail that goes on.
     void reconnect();
 
-    class Tail;
-    bool stream(const PgStatement& query, const std::function<bool(const std::vector<QByteArray>&, const std::vector<bool>&)>& row);
-    bool failed();
-    // The filter's WHERE clause; `withHosts` false leaves the hosts asked for out.
+    // ---- Whole records
+    // The query's WHERE clause; `withHosts` false leaves the hosts asked for out.
     // With `withPattern`, the pattern narrows the rows down on the server
     // where the index of character pairs can (PgTextSearch.h).
-    void where(const LogQuery& filter, PgStatement& query, bool withHosts = true, bool withPattern = false) const;
-    bool readLastWithGrep(const LogQuery& filter, const LogReader::RecordSink& sink);
+    void where(const LogQuery& query, PgStatement& statement, bool withHosts = true, bool withPattern = false) const;
+    bool readLastWithGrep(const LogQuery& query, const RecordSink& sink);
+    bool newestByHost(Positions& result);
+    // Records stored after each machine's id in `after` (a machine not in
+    // it: from its first), in the order they were stored, at most `limit`
+    // looked at; `after` moves past every record looked at, matched or not.
+    bool readAfter(const LogQuery& query, Positions& after, int limit, const RecordSink& sink);
+
+    // ---- A listing
+    // The query's rows of fleet_log (host, id, datetime, type, message) as a
+    // FROM item, unordered; the pattern is left to listed().
+    QByteArray rowsOf(const LogQuery& query, PgStatement& statement) const;
+    // The listed rows in the listing's order.
+    bool readRows(const LogQuery& query, const std::function<bool(const Row&)>& onRow);
+    bool listed(const LogQuery& query, const Row& row) const;
+    int placeOf(const QByteArray& host) const;
+    QString blockOf(const LogQuery& query, const Row& row, bool gapsMarked) const;
 
     QString m_url;
-    QStringList m_hosts;
+    QStringList m_asked;
+    QStringList m_machines;
+    QList<QByteArray> m_hosts;          // m_machines as stored (UTF-8)
+    QHash<QByteArray, int> m_places;
     std::unique_ptr<PgConnection> m_connection;
+    std::unique_ptr<MessageMatcher> m_matcher;
     std::function<bool()> m_stopCheck;
-    bool m_textIndexed = false;
+    std::atomic<bool> m_interrupted{false};
+    bool m_textIndexed = false;  // fleet_log has the index of character pairs (PgTextSearch.h)
 };
 
 } // namespace SystemLog

@@ -120,6 +120,8 @@ QString failureKindText(FailureKind kind)
                               "请以可以写入该文件的用户对它运行一次 vxlog stats --db 该文件（会自动恢复），之后即可读取");
     case FailureKind::Interrupted:
         return QStringLiteral("操作已中断");
+    case FailureKind::InvalidPattern:
+        return QStringLiteral("筛选条件不是有效的正则表达式");
     case FailureKind::Other:
         break;
     }

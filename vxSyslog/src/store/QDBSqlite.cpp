@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <algorithm>
+
 #include <sqlite3.h>
 
 #include "format/LocalTimeText.h"
@@ -42,6 +44,10 @@ const char* const QDBSqlite::kQuerySql =
 // rows are stored (UnwrittenLines.h). Only the writers use it.
 const char* const QDBSqlite::kTakenInTable = "UnwrittenTakenIn";
 
+// The UTC offsets (seconds east) the stamps of SystemInfo were formatted in,
+// one row each, whichever program wrote them.
+const char* const QDBSqlite::kStampOffsetsTable = "StampOffsets";
+
 QDBSqlite::QDBSqlite(const QString& databaseName, const QString& userName, const QString& password)
     : QSqlDatabase(QStringLiteral("QSQLITE"))
 {
@@ -54,12 +60,47 @@ QDBSqlite::QDBSqlite(const QString& databaseName, const QString& userName, const
     }
 }
 
-bool QDBSqlite::createTable()
+bool QDBSqlite::createTable(LockWait wait)
 {
     if (m_refused)
         return false;
-    m_ready = openConnection() && setUp();
+    if (!openConnection()) {
+        m_ready = false;
+        return false;
+    }
+    if (wait == LockWait::None)
+        setBusyTimeout(0);
+    m_ready = setUp();
+    if (wait == LockWait::None)
+        setBusyTimeout(kBusyTimeoutMs);
     return m_ready;
+}
+
+void QDBSqlite::setBusyTimeout(int ms)
+{
+    if (sqlite3* handle = sqliteHandle())
+        sqlite3_busy_timeout(handle, ms);
+}
+
+bool QDBSqlite::movedFromPath()
+{
+    return m_openedFile.exists && !FileIdentity::of(databaseName()).isSameFileAs(m_openedFile);
+}
+
+QDBSqlite::PathChange QDBSqlite::followPath()
+{
+    if (!m_openedFile.exists)
+        return PathChange::None;
+    const FileIdentity atPath = FileIdentity::of(databaseName());
+    if (atPath.isSameFileAs(m_openedFile))
+        return PathChange::None;
+    m_handle = nullptr;
+    close();
+    m_ready = false;
+    m_refused = false;
+    m_openFailure.clear();
+    m_openedFile = FileIdentity();
+    return atPath.exists ? PathChange::Replaced : PathChange::Deleted;
 }
 
 namespace {
@@ -110,6 +151,7 @@ DropReason reasonOf(const QSqlError& error)
     case FailureKind::Corrupt:
         return DropReason::IoError;
     case FailureKind::Interrupted:
+    case FailureKind::InvalidPattern:
     case FailureKind::Other:
         break;
     }
@@ -136,6 +178,8 @@ bool QDBSqlite::openConnection()
         return false;
     }
     m_openFailure.clear();
+    m_openedFile = FileIdentity::of(databaseName());
+    m_offsetsRecorded.clear();
     sqliteHandle();
     return true;
 }
@@ -258,7 +302,8 @@ bool QDBSqlite::failWrite(sqlite3* handle, int code)
     // The table or the file may have changed under the connection: check
     // and set up again before the next write.
     const int primary = code & 0xff;
-    if (primary == SQLITE_ERROR || primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT || primary == SQLITE_SCHEMA)
+    if (primary == SQLITE_ERROR || primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT || primary == SQLITE_SCHEMA
+        || code == SQLITE_READONLY_DBMOVED)
         m_ready = false;
     // Some errors (a full disk, an I/O error) end the transaction themselves.
     if (!sqlite3_get_autocommit(handle))
@@ -301,6 +346,62 @@ int QDBSqlite::recordTakenIn(sqlite3* handle, const TakenIn& takenIn)
     }
     sqlite3_finalize(statement);
     return code;
+}
+
+int QDBSqlite::recordStampOffsets(sqlite3* handle, const std::vector<long>& offsets)
+{
+    bool created = false;
+    for (const long offset : offsets) {
+        if (std::find(m_offsetsRecorded.begin(), m_offsetsRecorded.end(), offset) != m_offsetsRecorded.end())
+            continue;
+        int code = SQLITE_OK;
+        if (!created) {
+            const std::string create = std::string("CREATE TABLE IF NOT EXISTS ") + kStampOffsetsTable
+                + "(utcOffsetSeconds INTEGER PRIMARY KEY)";
+            code = sqlite3_exec(handle, create.c_str(), nullptr, nullptr, nullptr);
+            created = true;
+        }
+        const std::string insert = std::string("INSERT OR IGNORE INTO ") + kStampOffsetsTable
+            + "(utcOffsetSeconds) VALUES(" + std::to_string(offset) + ')';
+        if (code == SQLITE_OK)
+            code = sqlite3_exec(handle, insert.c_str(), nullptr, nullptr, nullptr);
+        if (code != SQLITE_OK)
+            return code;
+    }
+    return SQLITE_OK;
+}
+
+bool QDBSqlite::noteStampOffset(long utcOffsetSeconds)
+{
+    sqlite3* handle = sqliteHandle();
+    if (!handle)
+        return false;
+    // Not remembered: the caller's transaction may still be rolled back.
+    const std::vector<long> recorded = std::move(m_offsetsRecorded);
+    m_offsetsRecorded.clear();
+    const int code = recordStampOffsets(handle, {utcOffsetSeconds});
+    m_offsetsRecorded = recorded;
+    return code == SQLITE_OK;
+}
+
+bool QDBSqlite::stampOffsets(std::vector<long>& offsets)
+{
+    offsets.clear();
+    sqlite3* handle = sqliteHandle();
+    if (!handle)
+        return false;
+    const std::string select = std::string("SELECT utcOffsetSeconds FROM ") + kStampOffsetsTable;
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(handle, select.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(statement);
+        // No writer recorded any: a file of an earlier version or another program.
+        return sqlite3_errcode(handle) == SQLITE_ERROR;
+    }
+    int code = SQLITE_ROW;
+    while ((code = sqlite3_step(statement)) == SQLITE_ROW)
+        offsets.push_back(long(sqlite3_column_int64(statement, 0)));
+    sqlite3_finalize(statement);
+    return code == SQLITE_DONE;
 }
 
 qint64 QDBSqlite::takenInRows(const std::string& sideFile)
@@ -360,14 +461,23 @@ long QDBSqlite::insertRows(const std::list<tag_MsgItem>& items, const std::funct
     constexpr long kRowsBetweenAsks = 16;
     long rows = 0;
     LocalTimeText stamp;
+    std::vector<long> offsets;
+    auto noteOffset = [&offsets](long offset) {
+        if (offset != kUnknownStampOffset && (offsets.empty() || offsets.back() != offset)
+            && std::find(offsets.begin(), offsets.end(), offset) == offsets.end())
+            offsets.push_back(offset);
+    };
     for (auto it = items.begin(); code == SQLITE_OK && it != items.end(); ++it) {
         if (yieldNow && rows > 0 && rows % kRowsBetweenAsks == 0 && yieldNow())
             break;
         // A line from a side file keeps the stamp its own program formatted.
-        if (it->stamp.size() == kLocalTimeTextLength)
+        if (it->stamp.size() == kLocalTimeTextLength) {
             sqlite3_bind_text(statement, 1, it->stamp.constData(), kLocalTimeTextLength, SQLITE_STATIC);
-        else
+            noteOffset(it->stampOffset);
+        } else {
             sqlite3_bind_text(statement, 1, stamp.of(it->loggedAt), kLocalTimeTextLength, SQLITE_STATIC);
+            noteOffset(stamp.offset());
+        }
         sqlite3_bind_int(statement, 2, it->type);
         sqlite3_bind_text16(statement, 3, it->message.utf16(), it->message.size() * int(sizeof(QChar)), SQLITE_STATIC);
         code = sqlite3_step(statement);
@@ -381,12 +491,28 @@ long QDBSqlite::insertRows(const std::list<tag_MsgItem>& items, const std::funct
     if (code == SQLITE_OK && takenIn)
         code = recordTakenIn(handle, *takenIn);
     if (code == SQLITE_OK)
+        code = recordStampOffsets(handle, offsets);
+    // Never into a file that is no longer at the path (renamed away or
+    // deleted meanwhile): rolled back, and written into the file now there.
+    if (code == SQLITE_OK && movedFromPath())
+        return failMoved(handle);
+    if (code == SQLITE_OK)
         code = sqlite3_exec(handle, "COMMIT", nullptr, nullptr, nullptr);
     if (code != SQLITE_OK) {
         failWrite(handle, code);
         return -1;
     }
+    for (const long offset : offsets)
+        if (std::find(m_offsetsRecorded.begin(), m_offsetsRecorded.end(), offset) == m_offsetsRecorded.end())
+            m_offsetsRecorded.push_back(offset);
     return rows;
+}
+
+long QDBSqlite::failMoved(sqlite3* handle)
+{
+    failWrite(handle, SQLITE_READONLY_DBMOVED);
+    m_lastWriteError = QStringLiteral("the file is no longer at its path");
+    return -1;
 }
 
 qint64 QDBSqlite::setMaxPageCount(qint64 pages)

@@ -7,11 +7,13 @@
 #include <cstdint>
 #include <list>
 #include <string>
+#include <vector>
 
 #include <vxSyslog/DatabaseFailure.h>
 #include <vxSyslog/DropReason.h>
 #include <vxSyslog/RecordList.h>
 
+#include "store/FileIdentity.h"
 #include "store/MsgItem.h"
 
 struct sqlite3;
@@ -40,6 +42,21 @@ namespace SystemLog {
 // columns, or a database of other tables without SystemInfo is refused for
 // good: the connection is closed, the file is never opened again by this
 // object, openFailure() tells why, and every later query fails with that reason.
+// Not waiting at the caller's start: createTable(LockWait::None) gives up at
+// once on a lock another program holds (the owner's writer thread sets the
+// file up later), so that starting the log service never waits for one.
+// Following the path: the connection remembers which file it opened
+// (FileIdentity). followPath() notices when the file at the path is another
+// one (replaced by a rename, or deleted) and closes the connection, so that
+// the next createTable() opens (or creates) the file now at the path; a
+// write checks the same before its COMMIT and rolls back instead of writing
+// into a file that is no longer at the path.
+// Time zones: each stamp is local time text. Every transaction records the
+// UTC offsets its stamps were formatted in, in the table kStampOffsetsTable
+// (made by the first such record, beside SystemInfo, whose schema stays as
+// it is), so that a vacuum in another zone can read the stamps right
+// (LogVacuum.h). A stamp taken in from a side file of the earlier formats
+// has no known offset and records none.
 // Durability: the rollback journal in its default DELETE mode with
 // synchronous=FULL, so a SIGKILL or a power cut loses nothing committed. NORMAL
 // would save a sync per batch, but in DELETE mode a power cut at the wrong
@@ -60,6 +77,9 @@ class VXSYSLOG_EXPORT QDBSqlite : public QSqlDatabase
 public:
     static constexpr int kBusyTimeoutMs = 1000;
 
+    enum class LockWait { BusyTimeout, None };
+    enum class PathChange { None, Replaced, Deleted };
+
     QDBSqlite(const QString& databaseName, const QString& userName, const QString& password);
     virtual ~QDBSqlite() {}
 
@@ -67,7 +87,8 @@ public:
     // the durability pragma, creates SystemInfo and its (type, datetime) index
     // if missing. An existing log table and its rows are left as they are.
     // False when the store is not ready; lastWriteReason() then says why.
-    bool createTable();
+    // With LockWait::None a lock held elsewhere is not waited for.
+    bool createTable(LockWait wait = LockWait::BusyTimeout);
     bool ready() const { return m_ready; }
     bool refused() const { return m_refused; }
     // Why the connection is not usable (open failed or the file was refused);
@@ -95,6 +116,21 @@ public:
     // Removes the record once the side file is gone.
     void forgetTakenIn(const std::string& sideFile);
 
+    // Whether the file opened last is still the one at the path. When not,
+    // the connection is closed (also a refused file is forgotten), so that
+    // the next createTable() opens the file now there or creates one.
+    PathChange followPath();
+
+    // SQLite's busy timeout of this connection from now on.
+    void setBusyTimeout(int ms);
+
+    // Within a transaction the caller holds on this connection: records
+    // that stamps were formatted at `utcOffsetSeconds` (kStampOffsetsTable).
+    bool noteStampOffset(long utcOffsetSeconds);
+    // The UTC offsets recorded in the file (none for a file whose writers
+    // recorded none); false when they cannot be read.
+    bool stampOffsets(std::vector<long>& offsets);
+
     // Of the last failed setup or write.
     FailureKind lastWriteFailure() const { return m_lastWriteFailure; }
     DropReason lastWriteReason() const { return m_lastWriteReason; }
@@ -120,6 +156,7 @@ public:
     static const char* const kInsertSql;
     static const char* const kQuerySql;
     static const char* const kTakenInTable;
+    static const char* const kStampOffsetsTable;
 
 private:
     QueryResult runQuery(const QString& start, const QString& end, int type);
@@ -137,9 +174,14 @@ private:
     };
     long insertRows(const std::list<tag_MsgItem>& items, const std::function<bool()>& yieldNow, const TakenIn* takenIn);
     int recordTakenIn(sqlite3* handle, const TakenIn& takenIn);
+    int recordStampOffsets(sqlite3* handle, const std::vector<long>& offsets);
+    bool movedFromPath();
+    long failMoved(sqlite3* handle);
     void setQueryOutcome(bool failed, const QString& reason);
 
     sqlite3* m_handle = nullptr;  // taken at open; valid while isOpen()
+    FileIdentity m_openedFile;    // the file the last open found at the path
+    std::vector<long> m_offsetsRecorded;  // in the file, by this connection
     bool m_ready = false;
     bool m_refused = false;
     bool m_lastQueryFailed = false;

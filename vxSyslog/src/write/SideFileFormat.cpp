@@ -10,6 +10,7 @@ namespace {
 
 const char kHeaderV1[] = "vxSyslog unwritten lines 1";
 const char kHeaderV2[] = "vxSyslog unwritten lines 2";
+const char kHeaderV3[] = "vxSyslog unwritten lines 3";
 
 // The last second with a four-digit year (9999-12-31 23:59:59 UTC): beyond
 // it a stamp cannot be formatted as the log stores it.
@@ -41,7 +42,25 @@ bool isDigit(char c)
     return c >= '0' && c <= '9';
 }
 
-// "yyyy-MM-dd hh:mm:ss" with digits where digits belong.
+int digitsAt(const char* text, int count)
+{
+    int value = 0;
+    for (int i = 0; i < count; ++i)
+        value = value * 10 + (text[i] - '0');
+    return value;
+}
+
+int daysInMonth(int year, int month)
+{
+    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : days[month - 1];
+}
+
+// "yyyy-MM-dd hh:mm:ss" with digits where digits belong, naming a second
+// that exists on the calendar and the clock (no 2026-13-45 25:61:61): the
+// row's datetime is compared as text, so a stamp that is no time would sort
+// among the records wherever its digits put it.
 bool isStampText(const char* text, std::size_t length)
 {
     static const char pattern[] = "dddd-dd-dd dd:dd:dd";
@@ -51,7 +70,46 @@ bool isStampText(const char* text, std::size_t length)
         if (pattern[i] == 'd' ? !isDigit(text[i]) : text[i] != pattern[i])
             return false;
     }
+    const int year = digitsAt(text, 4);
+    const int month = digitsAt(text + 5, 2);
+    const int day = digitsAt(text + 8, 2);
+    return year >= 1 && month >= 1 && month <= 12 && day >= 1 && day <= daysInMonth(year, month)
+        && digitsAt(text + 11, 2) <= 23 && digitsAt(text + 14, 2) <= 59 && digitsAt(text + 17, 2) <= 59;
+}
+
+// A UTC offset as version 3 writes it: "+hhmm" or "-hhmm" (at most 18
+// hours, as ISO 8601 allows), or "?" when it is not known.
+bool parseOffset(const char* text, std::size_t length, long& offset)
+{
+    if (length == 1 && text[0] == '?') {
+        offset = kUnknownStampOffset;
+        return true;
+    }
+    if (length != 5 || (text[0] != '+' && text[0] != '-'))
+        return false;
+    for (std::size_t i = 1; i < length; ++i)
+        if (!isDigit(text[i]))
+            return false;
+    const int hours = digitsAt(text + 1, 2);
+    const int minutes = digitsAt(text + 3, 2);
+    if (hours > 18 || minutes > 59 || (hours == 18 && minutes > 0))
+        return false;
+    offset = (text[0] == '-' ? -1L : 1L) * (hours * 3600L + minutes * 60L);
     return true;
+}
+
+// The offset field of a row: "?" for an unknown one or one that is not a
+// whole minute (no zone in use today has one).
+void appendOffset(std::string& out, long offset)
+{
+    if (offset == kUnknownStampOffset || offset % 60 != 0 || offset > 18 * 3600L || offset < -18 * 3600L) {
+        out += '?';
+        return;
+    }
+    const long minutes = offset < 0 ? -offset / 60 : offset / 60;
+    char text[32]; // room the compiler can see for any long, though the range above keeps it to 5
+    std::snprintf(text, sizeof text, "%c%02ld%02ld", offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
+    out += text;
 }
 
 } // namespace
@@ -73,6 +131,8 @@ bool SideFileReader::open(const std::string& path)
             m_version = 1;
         else if (header == kHeaderV2)
             m_version = 2;
+        else if (header == kHeaderV3)
+            m_version = 3;
     }
     m_firstRow = std::ftell(m_file);
     if (std::fseek(m_file, 0, SEEK_END) == 0)
@@ -159,10 +219,20 @@ SideFileReader::Step SideFileReader::readRowHeader(const std::string& line, tag_
             return Step::Bad;
         row.loggedAt = std::time_t(second);
         row.stamp.clear();
-    } else {
+    } else if (m_version == 2) {
         if (!isStampText(begin, std::size_t(timeEnd - begin)))
             return Step::Bad;
         row.stamp = QByteArray(begin, int(timeEnd - begin));
+        row.stampOffset = kUnknownStampOffset;
+        row.loggedAt = 0;
+    } else {
+        // "<stamp> <offset>"
+        const std::size_t timeLength = std::size_t(timeEnd - begin);
+        if (timeLength <= std::size_t(kLocalTimeTextLength) + 1 || !isStampText(begin, kLocalTimeTextLength)
+            || begin[kLocalTimeTextLength] != ' '
+            || !parseOffset(begin + kLocalTimeTextLength + 1, timeLength - kLocalTimeTextLength - 1, row.stampOffset))
+            return Step::Bad;
+        row.stamp = QByteArray(begin, kLocalTimeTextLength);
         row.loggedAt = 0;
     }
     return Step::Row;
@@ -208,14 +278,19 @@ SideFileReader::Step SideFileReader::readStep(tag_MsgItem& row, bool decodeText)
 
 namespace {
 
-// Appends one row: its stamp text, type and length, then its text.
+// Appends one row: its stamp text and UTC offset, type and length, then its text.
 void appendRow(std::string& out, const tag_MsgItem& row, LocalTimeText& stamps)
 {
     const QByteArray text = row.message.toUtf8();
-    if (row.stamp.size() == kLocalTimeTextLength)
+    if (row.stamp.size() == kLocalTimeTextLength) {
         out.append(row.stamp.constData(), kLocalTimeTextLength);
-    else
+        out += ' ';
+        appendOffset(out, row.stampOffset);
+    } else {
         out.append(stamps.of(row.loggedAt), kLocalTimeTextLength);
+        out += ' ';
+        appendOffset(out, stamps.offset());
+    }
     char numbers[48];
     const int length = std::snprintf(numbers, sizeof numbers, " %d %d\n", row.type, int(text.size()));
     out.append(numbers, std::size_t(length));
@@ -232,7 +307,7 @@ std::string endLine(std::size_t rows)
 
 QByteArray SideFileReader::encode(const std::list<tag_MsgItem>& rows)
 {
-    std::string out = std::string(kHeaderV2) + '\n';
+    std::string out = std::string(kHeaderV3) + '\n';
     LocalTimeText stamps;
     for (const tag_MsgItem& row : rows)
         appendRow(out, row, stamps);
@@ -243,7 +318,7 @@ QByteArray SideFileReader::encode(const std::list<tag_MsgItem>& rows)
 bool SideFileReader::write(std::FILE* file, const std::list<tag_MsgItem>& rows)
 {
     constexpr std::size_t kChunk = 1 << 20;
-    std::string out = std::string(kHeaderV2) + '\n';
+    std::string out = std::string(kHeaderV3) + '\n';
     out.reserve(kChunk + 8192);
     LocalTimeText stamps;
     for (const tag_MsgItem& row : rows) {

@@ -13,15 +13,19 @@ namespace SystemLog {
 
 // The text format of a side file (UnwrittenLines.h) and its reader.
 //
-//   vxSyslog unwritten lines 2\n
-//   <yyyy-MM-dd hh:mm:ss> <type> <length>\n<length bytes of UTF-8>\n   (per row)
+//   vxSyslog unwritten lines 3\n
+//   <yyyy-MM-dd hh:mm:ss> <±hhmm> <type> <length>\n<length bytes of UTF-8>\n   (per row)
 //   end <rows>\n
 //
-// Version 2 carries each row's time stamp as text, formatted by the program
-// that logged the line, so that the row keeps that program's local time
-// whoever stores it. Version 1 (written by earlier programs) carries the bare
-// second instead ("<seconds since 1970> <type> <length>"); its rows are
-// formatted by the storing program, the only thing that can still be done.
+// Version 3 carries each row's time stamp as text, formatted by the program
+// that logged the line, and the UTC offset it was formatted in ("?" when not
+// known), so that the row keeps that program's local time whoever stores it
+// and the storing writer can record the zone beside the rows (a vacuum in
+// another zone reads the stamps right). Version 2 (earlier programs) has the
+// stamp without the offset; version 1 carries the bare second instead
+// ("<seconds since 1970> <type> <length>"), whose rows are formatted by the
+// storing program, the only thing that can still be done. A stamp must name
+// a second that exists (no month 13, no 25:61:61).
 //
 // Hostile or damaged files: the reader trusts nothing it reads. Every header
 // line is bounded (kMaxHeaderLine), every number is parsed into a 64-bit value

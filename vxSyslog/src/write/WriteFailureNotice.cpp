@@ -60,5 +60,11 @@ void linesLost(const QString& path, const QString& why, std::uint64_t lines)
               .arg(lines));
 }
 
+void fileMoved(const QString& path, bool deleted)
+{
+    print(deleted ? QStringLiteral("日志文件 %1 被删除：之后的日志行写入在原路径重新建立的文件").arg(nativeSeparators(path))
+                  : QStringLiteral("日志文件 %1 被替换：之后的日志行写入现在位于该路径的文件").arg(nativeSeparators(path)));
+}
+
 } // namespace WriteFailureNotice
 } // namespace SystemLog

@@ -30,6 +30,12 @@ void linesSetAside(const QString& path, const QString& why, std::uint64_t lines,
 // <n> 条日志行已丢失，没有留下其他记录". Said every time.
 void linesLost(const QString& path, const QString& why, std::uint64_t lines);
 
+// The file at the log's path was replaced or deleted while the program ran,
+// and the writer now writes the file at the path: "日志文件 <path> 被替换：
+// 之后的日志行写入现在位于该路径的文件" or "日志文件 <path> 被删除：之后的日志行
+// 写入在原路径重新建立的文件". Said once each time it happens.
+void fileMoved(const QString& path, bool deleted);
+
 } // namespace WriteFailureNotice
 
 } // namespace SystemLog

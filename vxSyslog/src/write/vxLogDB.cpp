@@ -12,6 +12,7 @@
 #include <ctime>
 #include <thread>
 
+#include "store/VacuumTurn.h"
 #include "write/WriteFailureNotice.h"
 
 namespace SystemLog {
@@ -56,6 +57,7 @@ vxLogDB::vxLogDB(QObject* parent)
 vxLogDB::vxLogDB(const QString& databasePath, QObject* parent)
     : QThread(parent)
     , m_path(resolvedPath(databasePath))
+    , m_vacuumTurn(VacuumTurn::pathFor(m_path))
     , m_unwritten(m_path)
 {
     const Settings& settings = initialSettings();
@@ -66,19 +68,15 @@ vxLogDB::vxLogDB(const QString& databasePath, QObject* parent)
     m_db = new QDBSqlite(m_path, QString(), QString());
     std::lock_guard<std::mutex> lock(m_dbMutex);
     // Side files an earlier writer left are taken in by the writer thread's
-    // first cycle, not here: the caller's start-up never waits for them.
-    m_db->createTable();
+    // first cycle, not here, and a lock another program holds is waited for
+    // there too: the caller's start-up never waits for either.
+    m_db->createTable(QDBSqlite::LockWait::None);
 }
 
 vxLogDB::~vxLogDB()
 {
-    m_keeper.stop();
+    askToStop();
     m_keeper.join();
-    {
-        std::lock_guard<std::mutex> lock(m_stopMutex);
-        m_stop = true;
-    }
-    m_queue.wake();
     QThread::wait();
     {
         // The loop's last act was under this lock (endUnlessRestarted): taking
@@ -122,12 +120,28 @@ void vxLogDB::start()
 
 void vxLogDB::stopProcess()
 {
+    askToStop();
+}
+
+void vxLogDB::askToStop()
+{
     {
         std::lock_guard<std::mutex> lock(m_stopMutex);
+        // The end's deadline counts from the first request, also for the
+        // destructor's own drain after the thread's.
+        if (!m_stop)
+            m_stopAskedAt = std::chrono::steady_clock::now();
         m_stop = true;
     }
     m_keeper.stop();
     m_queue.wake();
+}
+
+std::chrono::steady_clock::time_point vxLogDB::endDeadline()
+{
+    std::lock_guard<std::mutex> lock(m_stopMutex);
+    const auto from = m_stop ? m_stopAskedAt : std::chrono::steady_clock::now();
+    return from + m_endLockWait;
 }
 
 void vxLogDB::setRetryLimit(int attempts, int pauseMs)
@@ -145,10 +159,11 @@ void vxLogDB::setDatabasePath(const QString& databasePath)
     m_db->close();
     delete m_db;
     m_path = path;
+    m_vacuumTurn = VacuumTurn::pathFor(m_path);
     m_db = new QDBSqlite(m_path, QString(), QString());
     m_unwritten.setDatabasePath(m_path);
     m_nextUnwrittenCheck = {};
-    m_db->createTable();
+    m_db->createTable(QDBSqlite::LockWait::None);
 }
 
 QString vxLogDB::databasePath()
@@ -277,10 +292,19 @@ bool vxLogDB::writePending()
         // threads compete for the machine (bench/README.md).
         const auto deadline = begin + std::chrono::milliseconds(m_queryYieldMs);
         // A drain past its deadline commits what it has, too: the rest is
-        // set aside rather than keep the end waiting.
-        committed = m_db->insertPrefix(m_pending, [this, deadline] {
+        // set aside rather than keep the end waiting. So does a transaction
+        // that a vacuum of another process waits for (it looks at most every
+        // kVacuumLookMs), so that a vacuum waits for the lock about as long
+        // as a query here does.
+        auto nextVacuumLook = deadline;
+        committed = m_db->insertPrefix(m_pending, [this, deadline, &nextVacuumLook] {
             const auto now = std::chrono::steady_clock::now();
-            return (m_queriesWaiting.load() > 0 && now >= deadline) || (m_draining && now >= m_drainDeadline);
+            if ((m_queriesWaiting.load() > 0 && now >= deadline) || (m_draining && now >= m_drainDeadline))
+                return true;
+            if (m_draining || now < nextVacuumLook)
+                return false;
+            nextVacuumLook = now + std::chrono::milliseconds(kVacuumLookMs);
+            return VacuumTurn::requested(m_vacuumTurn);
         });
         spent = std::chrono::steady_clock::now() - begin;
         queryWaited = m_queriesWaiting.load() > 0;
@@ -347,10 +371,37 @@ void vxLogDB::giveUpForRefusedFile()
 
 vxLogDB::Store vxLogDB::storeState()
 {
+    yieldToVacuum();
     std::unique_lock<std::mutex> lock = writerTurn();
-    if (m_db->ready() || m_db->createTable())
+    const QDBSqlite::PathChange change = m_db->followPath();
+    if (change != QDBSqlite::PathChange::None)
+        WriteFailureNotice::fileMoved(m_path, change == QDBSqlite::PathChange::Deleted);
+    const int busyMs = attemptBusyMs();
+    const bool ready = m_db->ready()
+        || m_db->createTable(busyMs < kBusyTimeoutMs ? QDBSqlite::LockWait::None : QDBSqlite::LockWait::BusyTimeout);
+    if (ready) {
+        m_db->setBusyTimeout(busyMs);
         return Store::Ready;
+    }
     return m_db->refused() ? Store::Refused : Store::Failing;
+}
+
+int vxLogDB::attemptBusyMs() const
+{
+    if (!m_draining)
+        return kBusyTimeoutMs;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_drainDeadline - std::chrono::steady_clock::now());
+    return int(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, kBusyTimeoutMs));
+}
+
+void vxLogDB::yieldToVacuum()
+{
+    // The end keeps its own deadline; a vacuum waits for it.
+    if (m_draining)
+        return;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(VacuumTurn::kWriterYieldMs);
+    while (VacuumTurn::requested(m_vacuumTurn) && std::chrono::steady_clock::now() < until && !stopRequested())
+        m_queue.pause(std::chrono::milliseconds(5));
 }
 
 bool vxLogDB::takeInDue() const
@@ -465,9 +516,10 @@ vxLogDB::Cycle vxLogDB::failedAttempt()
 
 bool vxLogDB::endWaitOver(std::chrono::steady_clock::time_point deadline)
 {
+    const bool pastDeadline = std::chrono::steady_clock::now() >= deadline;
     if (m_lastFailure == DropReason::Locked)
-        return m_endWaitUsedUp || std::chrono::steady_clock::now() >= deadline;
-    return m_failedAttempts >= m_maxAttempts;
+        return m_endWaitUsedUp || pastDeadline;
+    return m_failedAttempts >= m_maxAttempts || pastDeadline;
 }
 
 void vxLogDB::drainAll()
@@ -476,7 +528,7 @@ void vxLogDB::drainAll()
     // so that a stop ends even while others go on logging.
     const std::uint64_t target = m_queue.acceptedTotal();
     const auto drainBegan = std::chrono::steady_clock::now();
-    const auto deadline = drainBegan + m_endLockWait;
+    const auto deadline = endDeadline();
     m_drainDeadline = deadline;
     m_draining = true;
     m_failedAttempts = 0;
@@ -503,7 +555,8 @@ void vxLogDB::drainAll()
                 setAsideRest();
                 break;
             }
-            waitFor(Wait::Retry, std::chrono::milliseconds(m_retryPauseMs));
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            waitFor(Wait::Retry, std::clamp(left, std::chrono::milliseconds(0), std::chrono::milliseconds(m_retryPauseMs)));
         }
     }
     // A program that ends right after it started (a short command) still

@@ -11,6 +11,7 @@
 #include <functional>
 #include <list>
 #include <mutex>
+#include <string>
 
 #include <vxSyslog/FlushResult.h>
 
@@ -51,12 +52,26 @@ namespace SystemLog {
 // that a query waits for stops inserting after m_queryYieldMs (20 ms) and
 // commits the rows so far; the rest follow after the query. That bounds the
 // wait even when inserts run far slower than the budget expected.
-// Setting up: the constructor opens the file and creates the table. When
+// Setting up: the constructor opens the file and creates the table, but
+// never waits for a lock another program holds (a Session starts at once);
+// the writer thread's first cycle then sets the file up. When
 // that fails for a passing reason (a full disk, an I/O error, a lock, a
 // folder that cannot be opened), the lines are kept like a batch that failed:
 // every attempt opens and sets up again, and once the file works the table is
 // made and the kept lines are stored. A refused file (not a log database) is
 // never written: its lines are given up at once, counted under that reason.
+// Following the path: before each transaction the writer checks that the
+// file it has open is still the one at its path (one stat(), and again just
+// before COMMIT, QDBSqlite.h). When the file was replaced (renamed over, a
+// backup restored) or deleted, it says so once on standard error
+// (WriteFailureNotice::fileMoved), closes it and writes the lines, the one in
+// flight too, into the file now at the path, creating it as at the start when
+// there is none; nothing more goes into the file that left the path.
+// A vacuum's turn: while a vacuum of another process asks for its turn at
+// the lock (store/VacuumTurn.h), the writer begins no transaction, for at
+// most VacuumTurn::kWriterYieldMs, and a transaction under way commits the
+// rows so far after kYieldAfterMs, as for a query (it looks for the turn
+// every kVacuumLookMs); a drain at the end does not wait for it.
 // Failures: a batch that fails is kept and retried after a pause of
 // m_retryPauseMs, up to m_maxAttempts attempts in a row (default 10, about
 // 2 s); then it is given up, counted and owed a drop record, and the next
@@ -75,8 +90,12 @@ namespace SystemLog {
 // leaves the loop running. The drain writes what was accepted when it began,
 // not what keeps arriving (but the record of drops that no later take would
 // hand over, MsgQueue::holdsDropsWithoutLines), until m_endLockWait
-// (kEndLockWaitMs) after it began; a lock held elsewhere is waited for until
-// then, any other failure for one batch's attempts. What is still not stored
+// (kEndLockWaitMs) after the first stop request; a lock held elsewhere is
+// waited for until then, any other failure for one batch's attempts but not
+// past then, and no attempt's busy wait or retry pause runs past that
+// deadline (the destructor's own drain keeps the same one). So the end takes
+// the deadline, what an attempt already under way at the request still waits
+// (at most kBusyTimeoutMs), and the writing of a side file. What is still not stored
 // then (a lock, a failure, or a flood too large to write in that time), with
 // every drop record still owed, goes into a side file next to the database
 // (UnwrittenLines.h), which the next writer of that file stores; only when the
@@ -121,6 +140,7 @@ public:
     static constexpr std::size_t kMinLinesPerTransaction = 500;
     static constexpr int kTransactionBudgetMs = 50;
     static constexpr int kYieldAfterMs = 20;
+    static constexpr int kVacuumLookMs = 20;
     static constexpr std::size_t kMaxBytesPerTransaction = std::size_t(4) * 1024 * 1024;
     static constexpr std::chrono::seconds kUnwrittenCheckInterval{5};
     static constexpr std::size_t kTakeInBatchLines = 5000;
@@ -210,6 +230,8 @@ private:
     enum class Store { Ready, Refused, Failing };
 
     bool stopRequested();
+    void askToStop();
+    std::chrono::steady_clock::time_point endDeadline();
     bool endUnlessRestarted();
     Cycle writeCycle();
     Cycle failedAttempt();
@@ -228,6 +250,8 @@ private:
     QString failureText();
     void fitBatchToBudget(std::size_t lines, std::chrono::steady_clock::duration spent, bool queryWaited);
     Store storeState();
+    int attemptBusyMs() const;
+    void yieldToVacuum();
     std::unique_lock<std::mutex> writerTurn();
     std::unique_lock<std::mutex> callerTurn();
     void endCallerTurn(std::unique_lock<std::mutex>& lock);
@@ -235,9 +259,11 @@ private:
     void setQueryOutcome(const QueryResult& result);
 
     QString m_path;                       // written under m_dbMutex while the writer thread is not running
+    std::string m_vacuumTurn;             // VacuumTurn's file for m_path; written with m_path
     QDBSqlite* m_db = nullptr;
     bool m_stop = false;
     bool m_loopActive = false;            // guarded by m_stopMutex
+    std::chrono::steady_clock::time_point m_stopAskedAt{};  // guarded by m_stopMutex; while m_stop
     std::mutex m_stopMutex;
     int m_intervalMs = 10;
     MsgQueue m_queue;

@@ -14,6 +14,7 @@
 #endif
 
 #include "front/OutputFork.h"
+#include "front/StdoutLines.h"
 #include "write/vxLogDB.h"
 
 namespace SystemLog {
@@ -172,10 +173,12 @@ vxSysLog::~vxSysLog()
     g_liveService.compare_exchange_strong(self, nullptr);
     if (!m_logDB)
         return;  // a dormant service, or the parent's in a forked child
-    // Lines logged from now on go to standard output. setSink waits for any
+    // Lines logged from now on go to standard output, each whole and once
+    // also while the process exits (StdoutLines.h). setSink waits for any
     // line that is still being handed to the writer, so none can reach it once
     // it is destroyed below.
-    LogLine::setSink(writeToStdout);
+    beginStdoutLines();
+    LogLine::setSink(writeStdoutLine);
     m_logDB->stopProcess();
 }
 

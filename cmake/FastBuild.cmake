@@ -1,0 +1,47 @@
+# Faster builds of the Qt-heavy targets (the log module's libraries, the
+# result pane, the window, vxlog's commands), whose files spend much of their
+# compile time on the same Qt and standard headers and on the same inline Qt
+# code:
+#   - precompiled headers: each target compiles them once, with its own flags
+#     (a sanitizer build's included), instead of once a file;
+#   - the widget targets (pane and window) as unity builds: their files are
+#     compiled a few at a time in one unit, so Qt's widget headers and inline
+#     code are compiled once a batch, and the viewer has fewer objects.
+# bench/README.md ("Building the viewer") has the figures.
+#
+# A build with a compiler launcher (ccache) has them off by default: ccache
+# does not cache a file compiled with a precompiled header unless told to be
+# sloppy about it, and a warm cache is faster still.
+#
+#   vx_build_fast(<target> CORE|SQL|WIDGETS)
+
+if(CMAKE_CXX_COMPILER_LAUNCHER)
+  set(VX_PCH_DEFAULT OFF)
+else()
+  set(VX_PCH_DEFAULT ON)
+endif()
+option(VX_PRECOMPILE_HEADERS "Precompile the Qt headers of the Qt-heavy targets" ${VX_PCH_DEFAULT})
+
+set(VX_PCH_CORE
+  <algorithm> <atomic> <chrono> <functional> <memory> <mutex> <string> <vector>
+  <QByteArray> <QDateTime> <QDir> <QFileInfo> <QObject> <QString> <QStringList> <QVector>)
+set(VX_PCH_SQL <QSqlDatabase> <QSqlError> <QSqlQuery>)
+set(VX_PCH_WIDGETS
+  <QAbstractScrollArea> <QApplication> <QComboBox> <QKeyEvent> <QLabel> <QPainter>
+  <QPushButton> <QToolButton> <QWidget>)
+
+function(vx_build_fast target kind)
+  if(kind STREQUAL "WIDGETS")
+    set_target_properties(${target} PROPERTIES UNITY_BUILD ON)
+  endif()
+  if(NOT VX_PRECOMPILE_HEADERS)
+    return()
+  endif()
+  set(headers ${VX_PCH_CORE})
+  if(kind STREQUAL "SQL")
+    list(APPEND headers ${VX_PCH_SQL})
+  elseif(kind STREQUAL "WIDGETS")
+    list(APPEND headers ${VX_PCH_WIDGETS})
+  endif()
+  target_precompile_headers(${target} PRIVATE ${headers})
+endfunction()
