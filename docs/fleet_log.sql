@@ -47,6 +47,30 @@ CREATE INDEX IF NOT EXISTS fleet_log_host_time ON fleet_log (host, datetime, id)
 -- order and keeps its own.
 CREATE INDEX IF NOT EXISTS fleet_log_time ON fleet_log (datetime, host, id);
 
+-- What the receiver could not store as it came, one row per record:
+--   stored = true   the record is in fleet_log, changed as `reason` says (a
+--                   type that is no int stored as NULL, bytes that are not
+--                   UTF-8, a NUL, a time stamp cut short)
+--   stored = false  it is not in fleet_log: a message without the record id
+--                   of vxlog forward (another sender), an unusable host
+--                   name, or a row the database refused (its words in
+--                   `reason`, e.g. a constraint added to fleet_log)
+-- host and id as sent (id NULL when there is none); structured_data as sent;
+-- message the message's bytes as they came. A record sent again is noted
+-- once. Look here when vxlog store says so (its output file, rsyslog's log):
+--   SELECT host, id, stored, reason, received FROM fleet_log_rejects ORDER BY received;
+CREATE TABLE IF NOT EXISTS fleet_log_rejects (
+    host            text COLLATE "C" NOT NULL,
+    id              bigint,
+    stored          boolean NOT NULL,
+    reason          text NOT NULL,
+    structured_data text NOT NULL,
+    message         bytea NOT NULL,
+    received        timestamptz NOT NULL DEFAULT now()
+);
+CREATE UNIQUE INDEX IF NOT EXISTS fleet_log_rejects_record ON fleet_log_rejects (host, id);
+
+-- ==== Text search ===========================================================
 -- vxlog --grep and the viewer's filter on this table: a pattern is looked up
 -- in an index of the messages' pairs of neighbouring characters, so that
 -- PostgreSQL reads only the rows that hold every pair its matches must hold
@@ -78,28 +102,3 @@ LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE AS $$
 $$;
 
 CREATE INDEX IF NOT EXISTS fleet_log_message_pairs ON fleet_log USING gin (fleet_log_bigrams(message));
-=======
--- What the receiver could not store as it came, one row per record:
---   stored = true   the record is in fleet_log, changed as `reason` says (a
---                   type that is no int stored as NULL, bytes that are not
---                   UTF-8, a NUL, a time stamp cut short)
---   stored = false  it is not in fleet_log: a message without the record id
---                   of vxlog forward (another sender), an unusable host
---                   name, or a row the database refused (its words in
---                   `reason`, e.g. a constraint added to fleet_log)
--- host and id as sent (id NULL when there is none); structured_data as sent;
--- message the message's bytes as they came. A record sent again is noted
--- once. Look here when vxlog store says so (its output file, rsyslog's log):
---   SELECT host, id, stored, reason, received FROM fleet_log_rejects ORDER BY received;
-CREATE TABLE IF NOT EXISTS fleet_log_rejects (
-    host            text COLLATE "C" NOT NULL,
-    id              bigint,
-    stored          boolean NOT NULL,
-    reason          text NOT NULL,
-    structured_data text NOT NULL,
-    message         bytea NOT NULL,
-    received        timestamptz NOT NULL DEFAULT now()
-);
-CREATE UNIQUE INDEX IF NOT EXISTS fleet_log_rejects_record ON fleet_log_rejects (host, id);
-
--- ==== Text search ====================================================

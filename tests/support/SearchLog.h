@@ -44,6 +44,7 @@ inline QVector<QByteArray> messages()
         "日志过多：已丢弃 12 条记录（2024-05-01 08:00:00 至 08:00:05）",
         "parameter P7 changed from 1200 to 1400",
         "操作员 张伟 登录",
+        "报警号(4001) xx{2} code",
     };
 }
 

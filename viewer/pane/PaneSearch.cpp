@@ -3,6 +3,7 @@
 #include <QSet>
 
 #include <vxSyslog/RecordFormat.h>
+#include <vxSyslog/RecordTypes.h>
 
 namespace PaneSearch {
 
@@ -72,9 +73,9 @@ bool mayTouchHeader(const QString& text, bool namesTypes, const QStringList& mac
         return true;
     QString names = machineNames.join(QString());
     if (namesTypes) {
-        for (int type = 0; type < 5; ++type)
+        for (int type = 0; type <= SystemLog::kRecordTypeCount; ++type)
             names += SystemLog::recordTypeName(type);
-        names += SystemLog::unknownRecordTypeName() + SystemLog::recordTypeName(5);
+        names += SystemLog::unknownRecordTypeName();
     }
     QSet<QChar> named;
     for (const QChar c : names)

@@ -34,7 +34,7 @@ QByteArray literal(const QByteArray& text)
 
 QByteArray expressionFor(const LogQuery& query, bool gapsWanted)
 {
-    QByteArray expression = PatternQuery::forPattern(query.grep, query.ignoreCase);
+    QByteArray expression = PatternQuery::forPattern(query.grep, query.ignoreCase, query.fixedStrings);
     if (expression.isEmpty() || !gapsWanted)
         return expression;
     expression = '(' + expression + ')';
@@ -60,7 +60,8 @@ QByteArray keptRows(const LogQuery& query, bool gapsWanted)
 
 QByteArray searchKey(const LogQuery& query, bool gapsWanted, const QByteArray& expression)
 {
-    return expression + '\n' + query.grep.toUtf8() + '\n' + (query.ignoreCase ? "i" : "c") + (gapsWanted ? "g" : "-") + '\n'
+    return expression + '\n' + query.grep.toUtf8() + '\n' + (query.ignoreCase ? "i" : "c") + (query.fixedStrings ? "F" : "E")
+           + (gapsWanted ? "g" : "-") + '\n'
            + query.since.toUtf8() + '\n' + query.until.toUtf8();
 }
 

@@ -39,6 +39,15 @@ bool meansCannotWrite(int code)
     return primary == SQLITE_READONLY || primary == SQLITE_CANTOPEN || primary == SQLITE_PERM || primary == SQLITE_AUTH;
 }
 
+// A log or an index from another machine is untrusted input, read as a
+// reader reads it (ReadConnection.h): no function of this program runs from
+// a view or a trigger in its schema.
+void distrust(sqlite3* db)
+{
+    sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+}
+
 struct Row
 {
     qint64 id;
@@ -144,6 +153,7 @@ bool IndexBuilder::openIndex()
         m_cannotWrite = true;
         return fail(QStringLiteral("%1：%2").arg(QDir::toNativeSeparators(m_indexPath), describeFailure(FailureKind::ReadOnly, QString())));
     }
+    distrust(m_index);
     sqlite3_busy_handler(m_index, &IndexBuilder::onBusy, this);
     sqlite3_progress_handler(m_index, kStopCheckSteps, &IndexBuilder::onProgress, this);
     if (IndexTokenizer::registerOn(m_index) != SQLITE_OK)
@@ -170,6 +180,7 @@ bool IndexBuilder::open()
         close();
         return false;
     }
+    distrust(m_log);
     sqlite3_busy_handler(m_log, &IndexBuilder::onBusy, this);
     sqlite3_progress_handler(m_log, kStopCheckSteps, &IndexBuilder::onProgress, this);
     if (openIndex())

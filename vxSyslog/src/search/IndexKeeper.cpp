@@ -30,10 +30,23 @@ IndexKeeper::~IndexKeeper()
     join();
 }
 
+// A writer started again while its keeper runs (init() on a running
+// service) keeps the keeper of the same file; one of another file, or one
+// that was asked to stop, ends first.
 void IndexKeeper::start(const QString& logPath)
 {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_thread.joinable() && !m_stop && m_logPath == logPath) {
+            m_nudged = true;
+            m_wake.notify_all();
+            return;
+        }
+    }
+    stop();
     join();
     std::lock_guard<std::mutex> lock(m_mutex);
+    m_logPath = logPath;
     m_stop = false;
     m_nudged = true;  // the first look at once: the log may be ahead of its index
     m_builder = std::make_unique<IndexBuilder>(logPath);

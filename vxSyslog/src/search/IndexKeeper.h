@@ -38,7 +38,8 @@ public:
     IndexKeeper(const IndexKeeper&) = delete;
     IndexKeeper& operator=(const IndexKeeper&) = delete;
 
-    // Starts keeping the index of `logPath` (after a join() of any earlier run).
+    // Starts keeping the index of `logPath`; a keeper already running for it
+    // goes on (nudged), one of another file is stopped and joined first.
     void start(const QString& logPath);
     void stop();
     void join();
@@ -52,6 +53,7 @@ private:
     std::condition_variable m_wake;
     bool m_stop = false;
     bool m_nudged = false;
+    QString m_logPath;  // of the running keeper
     std::unique_ptr<IndexBuilder> m_builder;  // the running thread's, for stop()
     std::thread m_thread;
 };

@@ -386,8 +386,10 @@ QVector<QStringList> alternativesOf(const Need& need, bool ignoreCase)
 
 } // namespace
 
-QByteArray forPattern(const QString& pattern, bool ignoreCase)
+QByteArray forPattern(const QString& pattern, bool ignoreCase, bool fixedStrings)
 {
+    if (fixedStrings)
+        return forLiteral(pattern, ignoreCase);
     Reader reader(pattern);
     return expressionOf(reader.whole(), ignoreCase);
 }
@@ -397,10 +399,11 @@ QByteArray forLiteral(const QString& text, bool ignoreCase)
     return expressionOf(Need::holding(text), ignoreCase);
 }
 
-QVector<QStringList> pairsForPattern(const QString& pattern, bool ignoreCase)
+QVector<QStringList> pairsForPattern(const QString& pattern, bool ignoreCase, bool fixedStrings)
 {
     Reader reader(pattern);
-    const QVector<QStringList> alternatives = alternativesOf(reader.whole(), ignoreCase);
+    const QVector<QStringList> alternatives =
+        alternativesOf(fixedStrings ? Need::holding(pattern) : reader.whole(), ignoreCase);
     for (const QStringList& alternative : alternatives) {
         if (alternative.isEmpty())
             return {};

@@ -25,8 +25,9 @@ namespace SystemLog {
 // rather than guess.
 namespace PatternQuery {
 
-// For a grep pattern (a regular expression; plain text is one).
-VXSYSLOG_EXPORT QByteArray forPattern(const QString& pattern, bool ignoreCase);
+// For a grep pattern: a regular expression (plain text is one), or with
+// `fixedStrings` a text looked for as it is (vxlog -F).
+VXSYSLOG_EXPORT QByteArray forPattern(const QString& pattern, bool ignoreCase, bool fixedStrings = false);
 
 // For a text looked for as it is (the viewer's find, a fixed prefix).
 VXSYSLOG_EXPORT QByteArray forLiteral(const QString& text, bool ignoreCase);
@@ -34,7 +35,7 @@ VXSYSLOG_EXPORT QByteArray forLiteral(const QString& text, bool ignoreCase);
 // For the central database's index of character pairs (docs/fleet_log.sql):
 // alternatives, each the pairs a matching message holds all of; empty when
 // that index can narrow nothing down.
-VXSYSLOG_EXPORT QVector<QStringList> pairsForPattern(const QString& pattern, bool ignoreCase);
+VXSYSLOG_EXPORT QVector<QStringList> pairsForPattern(const QString& pattern, bool ignoreCase, bool fixedStrings = false);
 
 } // namespace PatternQuery
 

@@ -88,9 +88,11 @@ public:
     void interrupt() override;
 
     // For figures counted in the database (report/PgReport): the filter's
-    // WHERE clause (types, time bounds, ids, the hosts asked for; not the
-    // pattern), and a statement's rows as they stream.
-    void whereOf(const LogQuery& filter, PgStatement& query) const { where(filter, query); }
+    // WHERE clause (types, time bounds, ids, the hosts asked for, and the
+    // narrowing the index of character pairs gives for the pattern; the
+    // pattern itself is the caller's to test), and a statement's rows as
+    // they stream.
+    void whereOf(const LogQuery& filter, PgStatement& query) const { where(filter, query, true, true); }
     bool rows(const PgStatement& query,
               const std::function<bool(const std::vector<QByteArray>&, const std::vector<bool>&)>& row)
     {

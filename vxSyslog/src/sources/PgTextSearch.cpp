@@ -26,12 +26,12 @@ bool hasIndex(PgConnection& connection, const std::function<bool()>& stopRequest
 
 QByteArray condition(const LogQuery& query, bool gapsWanted, PgStatement& statement)
 {
-    QVector<QStringList> alternatives = PatternQuery::pairsForPattern(query.grep, query.ignoreCase);
+    QVector<QStringList> alternatives = PatternQuery::pairsForPattern(query.grep, query.ignoreCase, query.fixedStrings);
     if (alternatives.isEmpty())
         return QByteArray();
     if (gapsWanted) {
         for (int i = 0; i < kGapMessagePrefixCount; ++i)
-            alternatives += PatternQuery::pairsForPattern(QString::fromUtf8(gapMessagePrefix(i)), false);
+            alternatives += PatternQuery::pairsForPattern(QString::fromUtf8(gapMessagePrefix(i)), false, true);
     }
     QByteArray sql;
     for (const QStringList& pairs : alternatives) {
