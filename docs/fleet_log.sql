@@ -84,8 +84,9 @@ CREATE UNIQUE INDEX IF NOT EXISTS fleet_log_rejects_record ON fleet_log_rejects 
 -- database's C locale pg_trgm does not index Chinese characters at all.
 --
 -- fleet_log_bigrams(): the distinct pairs of a message, ASCII letters in
--- lower case, the Kelvin sign and the long s as k and s (as a
--- case-insensitive search matches them); every other character as it is.
+-- lower case, the Kelvin sign (U+212A) and the long s (U+017F) as k and s
+-- (as a case-insensitive search matches them); every other character as it
+-- is.
 -- The index makes each insert cost a little more (bench/README.md).
 --
 -- On a table that already holds a year, build the index without holding up
@@ -96,7 +97,7 @@ CREATE UNIQUE INDEX IF NOT EXISTS fleet_log_rejects_record ON fleet_log_rejects 
 CREATE OR REPLACE FUNCTION fleet_log_bigrams(message text) RETURNS text[]
 LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE AS $$
     SELECT coalesce(array_agg(DISTINCT pair[1]), '{}')
-    FROM (SELECT translate(lower(message COLLATE "C"), 'Kſ', 'ks') AS folded) AS f,
+    FROM (SELECT translate(lower(message COLLATE "C"), U&'\212A\017F', 'ks') AS folded) AS f,
          LATERAL (SELECT regexp_matches(folded, '..', 'g')
                   UNION ALL SELECT regexp_matches(substr(folded, 2), '..', 'g')) AS p(pair)
 $$;
