@@ -93,9 +93,11 @@ public:
             "mount -t proc proc \"$1/proc\" && mount --bind \"$2\" \"$1/var/cache/apt/archives\" && "
             "exec chroot \"$1\" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C "
             "DEBIAN_FRONTEND=noninteractive /bin/sh -c \"$3\"");
-        return run(QStringLiteral("unshare"),
-                   {QStringLiteral("--mount"), QStringLiteral("--propagation"), QStringLiteral("private"),
-                    QStringLiteral("/bin/sh"), QStringLiteral("-c"), script, QStringLiteral("sh"), m_dir.path(),
+        // The kept downloads are shared with any other run of this test on
+        // the machine: one apt at a time uses them.
+        return run(QStringLiteral("flock"),
+                   {m_archives, QStringLiteral("unshare"), QStringLiteral("--mount"), QStringLiteral("--propagation"),
+                    QStringLiteral("private"), QStringLiteral("/bin/sh"), QStringLiteral("-c"), script, QStringLiteral("sh"), m_dir.path(),
                     m_archives, command},
                    timeoutMs);
     }
