@@ -1118,22 +1118,41 @@ QStringList Quarrow::printHeader(const PaneListing& listed) const
             QStringLiteral("打印于 %1").arg(QDateTime::currentDateTime().toString(kTimeText))};
 }
 
+// The listing to write into a file or onto paper; none, and the operator
+// told why, when nothing is listed. None either while a file is written.
+std::optional<PaneListing> Quarrow::listingToWrite(const QString& verb)
+{
+    if (m_busyWithFile)
+        return std::nullopt;
+    std::optional<PaneListing> listed = ui.textEdit->listing();
+    if (!listed || listed->keys.count() == 0) {
+        inform(QStringLiteral("没有列出的记录可以%1。请先查询。").arg(verb));
+        return std::nullopt;
+    }
+    return listed;
+}
+
+// The file the operator chooses for the listing, named after its period and
+// with the format's suffix when typed without one; empty when cancelled.
+QString Quarrow::chooseExportFile(const QString& format, const QString& suffix)
+{
+    QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("导出为 %1 文件").arg(format),
+        QDir::current().filePath(fileStem(listedPeriod()) + QLatin1Char('.') + suffix),
+        QStringLiteral("%1 文件 (*.%2)").arg(format, suffix));
+    if (!path.isEmpty() && QFileInfo(path).suffix().isEmpty())
+        path += QLatin1Char('.') + suffix;
+    return path;
+}
+
 void Quarrow::exportCsv()
 {
-    const std::optional<PaneListing> listed = ui.textEdit->listing();
-    if (m_busyWithFile)
+    const std::optional<PaneListing> listed = listingToWrite(QStringLiteral("导出"));
+    if (!listed)
         return;
-    if (!listed || listed->keys.count() == 0) {
-        inform(QStringLiteral("没有列出的记录可以导出。请先查询。"));
-        return;
-    }
-    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("导出为 CSV 文件"),
-                                                QDir::current().filePath(fileStem(listedPeriod()) + QStringLiteral(".csv")),
-                                                QStringLiteral("CSV 文件 (*.csv)"));
+    const QString path = chooseExportFile(QStringLiteral("CSV"), QStringLiteral("csv"));
     if (path.isEmpty())
         return;
-    if (QFileInfo(path).suffix().isEmpty())
-        path += QStringLiteral(".csv");
     QString usage;
     const std::unique_ptr<LogSource> reader = listed->sources.reader(usage);
     if (!reader) {
@@ -1232,13 +1251,9 @@ bool Quarrow::printOn(QPrinter& printer, const PaneListing& listed, int& pages, 
 
 void Quarrow::printListing()
 {
-    const std::optional<PaneListing> listed = ui.textEdit->listing();
-    if (m_busyWithFile)
+    const std::optional<PaneListing> listed = listingToWrite(QStringLiteral("打印"));
+    if (!listed)
         return;
-    if (!listed || listed->keys.count() == 0) {
-        inform(QStringLiteral("没有列出的记录可以打印。请先查询。"));
-        return;
-    }
     QPrinter printer(QPrinter::HighResolution);
     printer.setDocName(fileStem(listedPeriod()));
     QPrintDialog dialog(&printer, this);
@@ -1260,20 +1275,12 @@ void Quarrow::printListing()
 // as it was and no partial one.
 void Quarrow::exportPdf()
 {
-    const std::optional<PaneListing> listed = ui.textEdit->listing();
-    if (m_busyWithFile)
+    const std::optional<PaneListing> listed = listingToWrite(QStringLiteral("导出"));
+    if (!listed)
         return;
-    if (!listed || listed->keys.count() == 0) {
-        inform(QStringLiteral("没有列出的记录可以导出。请先查询。"));
-        return;
-    }
-    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("导出为 PDF 文件"),
-                                                QDir::current().filePath(fileStem(listedPeriod()) + QStringLiteral(".pdf")),
-                                                QStringLiteral("PDF 文件 (*.pdf)"));
+    const QString path = chooseExportFile(QStringLiteral("PDF"), QStringLiteral("pdf"));
     if (path.isEmpty())
         return;
-    if (QFileInfo(path).suffix().isEmpty())
-        path += QStringLiteral(".pdf");
     QTemporaryFile partial(QFileInfo(path).absoluteDir().filePath(QStringLiteral(".%1.XXXXXX").arg(QFileInfo(path).fileName())));
     if (!partial.open()) {
         inform(QStringLiteral("无法创建 PDF 文件，路径如下：\n%1\n原因：%2").arg(path, partial.errorString()));

@@ -127,6 +127,8 @@ private:
     void showPreceding(const QString& machine, qint64 id, const QString& datetime);
     void takeDetail(const RecordDetail& detail);
     void showNote(const QString& note);
+    std::optional<PaneListing> listingToWrite(const QString& verb);
+    QString chooseExportFile(const QString& format, const QString& suffix);
     QStringList printHeader(const PaneListing& listed) const;
     QString listedPeriod() const;
     QDateTime listedPeriodStart() const;

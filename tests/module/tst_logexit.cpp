@@ -2,6 +2,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "BuiltPath.h"
+
 // A line finished in a static object's destructor, while the process exits,
 // reaches the output installed at that moment and the process exits cleanly.
 // Runs the helper linked both ways: against vxSyslog::vxSyslog (static or
@@ -22,8 +24,8 @@ void tst_LogExit::lineLoggedDuringExitReachesTheInstalledOutput_data()
     QTest::addColumn<QString>("mode");
     QTest::addColumn<QByteArray>("expected");
 
-    const QMap<QString, QString> programs{{QStringLiteral("library"), QStringLiteral(LOGEXIT_HELPER)},
-                                          {QStringLiteral("static objects"), QStringLiteral(LOGEXIT_HELPER_STATIC)}};
+    const QMap<QString, QString> programs{{QStringLiteral("library"), vxtest::built(LOGEXIT_HELPER)},
+                                          {QStringLiteral("static objects"), vxtest::built(LOGEXIT_HELPER_STATIC)}};
     for (auto it = programs.cbegin(); it != programs.cend(); ++it) {
         const QByteArray name = it.key().toUtf8();
         QTest::newRow(name + ", nothing installed") << it.value() << QStringLiteral("stdout")

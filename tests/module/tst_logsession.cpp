@@ -4,6 +4,7 @@
 
 #include <map>
 
+#include "BuiltPath.h"
 #include "TempWorkingDir.h"
 #include "TestDatabase.h"
 
@@ -38,7 +39,7 @@ void tst_LogSession::everyLineLoggedBeforeTheGuardEndsIsStored()
     QVERIFY(dir.isValid());
     QProcess helper;
     helper.setWorkingDirectory(dir.path());
-    helper.start(QStringLiteral(LOGSESSION_HELPER), {QString::number(threads), QString::number(lines)});
+    helper.start(vxtest::built(LOGSESSION_HELPER), {QString::number(threads), QString::number(lines)});
     QVERIFY2(helper.waitForFinished(60000), qPrintable(helper.errorString()));
     const QByteArray errors = helper.readAllStandardError();
     QVERIFY2(helper.exitStatus() == QProcess::NormalExit && helper.exitCode() == 0, errors.constData());

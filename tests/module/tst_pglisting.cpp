@@ -16,6 +16,7 @@
 #include <vxSyslog/LogSource.h>
 #include <vxSyslog/LogReader.h>
 
+#include "BuiltPath.h"
 #include "PostgresServer.h"
 #include "TestDatabase.h"
 #include "sources/PgConnection.h"
@@ -239,7 +240,7 @@ void tst_PgListing::initTestCase()
         QSKIP(qPrintable(QStringLiteral("PostgreSQL cannot be started here: ") + why));
     for (const QString& database : {QStringLiteral("fleet"), QStringLiteral("bulk")}) {
         QVERIFY(psqlAt(*m_server, "postgres", "CREATE DATABASE " + database + " TEMPLATE template0 ENCODING 'UTF8' LOCALE 'C'"));
-        QVERIFY2(m_server->psql(database, {"-f", QStringLiteral(VX_SOURCE_DIR "/docs/fleet_log.sql")}, why), qPrintable(why));
+        QVERIFY2(m_server->psql(database, {"-f", vxtest::built(VX_SOURCE_DIR "/docs/fleet_log.sql")}, why), qPrintable(why));
     }
     m_url = m_server->url(QStringLiteral("fleet"));
     m_bulkUrl = m_server->url(QStringLiteral("bulk"));

@@ -1,5 +1,6 @@
 #include <QtTest>
 
+#include "BuiltPath.h"
 #include "NumberedLines.h"
 #include "TestDatabase.h"
 
@@ -28,7 +29,7 @@ bool tst_WriterCrash::startHelper(QProcess& helper, const QString& tag, const QS
     helper.setWorkingDirectory(m_dir.path());
     helper.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     // Paced a little, so that the queue never overflows and every gap would be a fault.
-    helper.start(QStringLiteral(WRITER_HELPER), {tag, QStringLiteral("3"), lines, QStringLiteral("5")});
+    helper.start(vxtest::built(WRITER_HELPER), {tag, QStringLiteral("3"), lines, QStringLiteral("5")});
     if (!helper.waitForStarted(10000))
         return false;
     QByteArray out;

@@ -9,6 +9,7 @@
 
 #include <unistd.h>
 
+#include "BuiltPath.h"
 #include "DropRecords.h"
 #include "store/QDBSqlite.h"
 #include "TestDatabase.h"
@@ -80,7 +81,7 @@ Run runHelper(const QString& folder, const QString& mode, int lines, const QStri
         environment.insert(QStringLiteral("ASAN_OPTIONS"),
                            environment.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":detect_leaks=0"));
     helper.setProcessEnvironment(environment);
-    helper.start(QStringLiteral(LOGFAULT_HELPER), {mode, QString::number(lines)});
+    helper.start(vxtest::built(LOGFAULT_HELPER), {mode, QString::number(lines)});
     helper.closeWriteChannel();
     Run run;
     if (helper.waitForFinished(kProcessTimeoutMs) && helper.exitStatus() == QProcess::NormalExit)
@@ -420,7 +421,7 @@ void tst_WriterFaults::everyLineIsStoredOrCounted()
     helper.setWorkingDirectory(dir.path());
     if (mode == QLatin1String("journal-blocked")) {
         QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("dbLog.db-journal")));
-        helper.start(QStringLiteral(LOGFAULT_HELPER), {mode, QString::number(lines)});
+        helper.start(vxtest::built(LOGFAULT_HELPER), {mode, QString::number(lines)});
         // The first half is logged while the table cannot be made.
         QDeadlineTimer deadline(kProcessTimeoutMs);
         while (!helper.canReadLine() && !deadline.hasExpired())
@@ -429,7 +430,7 @@ void tst_WriterFaults::everyLineIsStoredOrCounted()
         QVERIFY(QDir(dir.path()).rmdir(QStringLiteral("dbLog.db-journal")));
         helper.write("go\n");
     } else {
-        helper.start(QStringLiteral(LOGFAULT_HELPER), {mode, QString::number(lines)});
+        helper.start(vxtest::built(LOGFAULT_HELPER), {mode, QString::number(lines)});
     }
     QStringList files{path};
     QByteArray err;
@@ -562,7 +563,7 @@ void tst_WriterFaults::killDuringTakeInStoresEachLineOnce()
     for (int round = 0; round < 4; ++round) {
         QProcess helper;
         helper.setWorkingDirectory(dir.path());
-        helper.start(QStringLiteral(LOGFAULT_HELPER), {QStringLiteral("open"), QStringLiteral("0")});
+        helper.start(vxtest::built(LOGFAULT_HELPER), {QStringLiteral("open"), QStringLiteral("0")});
         QVERIFY(helper.waitForStarted());
         const int delayMs = int(random.bounded(50, 1500));
         if (!helper.waitForFinished(delayMs)) {
@@ -648,7 +649,7 @@ void tst_WriterFaults::endUnderFloodIsBounded()
     QProcess helper;
     helper.setWorkingDirectory(dir.path());
     helper.setReadChannel(QProcess::StandardError);
-    helper.start(QStringLiteral(LOGFAULT_HELPER), {mode, QStringLiteral("0")});
+    helper.start(vxtest::built(LOGFAULT_HELPER), {mode, QStringLiteral("0")});
     QByteArray err;
     QVERIFY2(readUntil(helper, err, "ending\n", kProcessTimeoutMs), err.constData());
     QElapsedTimer ending;
@@ -715,7 +716,7 @@ void tst_WriterFaults::flushWithTimeoutReturnsUnderAHeldLock()
     QVERIFY(locker);
     QProcess helper;
     helper.setWorkingDirectory(dir.path());
-    helper.start(QStringLiteral(LOGFAULT_HELPER), {QStringLiteral("flush-timeout"), QStringLiteral("3000")});
+    helper.start(vxtest::built(LOGFAULT_HELPER), {QStringLiteral("flush-timeout"), QStringLiteral("3000")});
     QElapsedTimer flushing;
     flushing.start();
     QByteArray out;

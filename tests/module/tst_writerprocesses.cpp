@@ -1,5 +1,6 @@
 #include <QtTest>
 
+#include "BuiltPath.h"
 #include "NumberedLines.h"
 #include "TempWorkingDir.h"
 #include "TestDatabase.h"
@@ -27,7 +28,7 @@ void tst_WriterProcesses::twoProcessesLoseNothingWhileViewerQueries()
     for (int i = 0; i < 2; ++i) {
         helpers[i].setWorkingDirectory(dir.path());
         helpers[i].setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        helpers[i].start(QStringLiteral(WRITER_HELPER), {tags[i], QStringLiteral("3"), QString::number(lines)});
+        helpers[i].start(vxtest::built(WRITER_HELPER), {tags[i], QStringLiteral("3"), QString::number(lines)});
     }
     const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
     int queries = 0;

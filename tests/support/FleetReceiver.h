@@ -23,6 +23,8 @@
 
 #include <functional>
 
+#include "BuiltPath.h"
+
 class FleetReceiver
 {
 public:
@@ -80,7 +82,7 @@ public:
             {QStringLiteral("port=\"2514\""), QStringLiteral("address=\"127.0.0.1\" port=\"%1\"").arg(m_port)},
             {QStringLiteral("/etc/rsyslog-fleet/"), folder},
             {QStringLiteral("postgresql://fleet_writer@db.example.com/fleet?passfile=") + folder + QStringLiteral("pgpass"), databaseUrl},
-            {QStringLiteral("/usr/bin/vxlog "), QStringLiteral(VXLOG_BINARY " ")},
+            {QStringLiteral("/usr/bin/vxlog "), vxtest::built(VXLOG_BINARY " ")},
             {QStringLiteral("/var/lib/vxlog-store"), spoolPath()},
             {QStringLiteral("/var/log/vxlog-store.log"), storeLogPath()},
         };

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "BuiltPath.h"
 #include "store/QDBSqlite.h"
 #include "TestDatabase.h"
 
@@ -32,7 +33,7 @@ inline Result runVxlog(const QStringList& arguments, const QString& workingDir, 
     process.setWorkingDirectory(workingDir);
     if (!outputFile.isEmpty())
         process.setStandardOutputFile(outputFile);
-    process.start(program.isEmpty() ? QStringLiteral(VXLOG_BINARY) : program, arguments);
+    process.start(program.isEmpty() ? vxtest::built(VXLOG_BINARY) : program, arguments);
     Result result;
     if (!process.waitForStarted(kRunTimeoutMs))
         return result;

@@ -16,6 +16,7 @@
 
 #include <vxSyslog/DayExport.h>
 
+#include "BuiltPath.h"
 #include "FleetReceiver.h"
 #include "PostgresServer.h"
 #include "VxlogTestSupport.h"
@@ -66,7 +67,7 @@ public:
     void start(const QStringList& arguments)
     {
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(QStringLiteral(VXLOG_BINARY), QStringList{"forward"} + arguments);
+        m_process.start(vxtest::built(VXLOG_BINARY), QStringList{"forward"} + arguments);
         m_process.waitForStarted();
     }
     void kill()
@@ -165,14 +166,14 @@ void tst_FleetPostgresql::initTestCase()
         QSKIP(qPrintable(QStringLiteral("PostgreSQL cannot be started here: ") + why));
     QVERIFY2(m_server->psql(QStringLiteral("postgres"), {"-c", "CREATE DATABASE fleet TEMPLATE template0 ENCODING 'UTF8' LOCALE 'C'"}, why),
              qPrintable(why));
-    QVERIFY2(m_server->psql(QStringLiteral("fleet"), {"-f", QStringLiteral(VX_SOURCE_DIR "/docs/fleet_log.sql")}, why), qPrintable(why));
-    QVERIFY2(m_server->psql(QStringLiteral("fleet"), {"-f", QStringLiteral(VX_SOURCE_DIR "/docs/fleet_roles.sql")}, why), qPrintable(why));
+    QVERIFY2(m_server->psql(QStringLiteral("fleet"), {"-f", vxtest::built(VX_SOURCE_DIR "/docs/fleet_log.sql")}, why), qPrintable(why));
+    QVERIFY2(m_server->psql(QStringLiteral("fleet"), {"-f", vxtest::built(VX_SOURCE_DIR "/docs/fleet_roles.sql")}, why), qPrintable(why));
     // Read as the documented reader, written as the documented writer.
     m_url = m_server->url(QStringLiteral("fleet"), QStringLiteral("fleet_reader"));
 
     m_receiver = std::make_unique<FleetReceiver>(m_work.path());
     QVERIFY2(m_receiver->makeCertificates({"plc-7", "plc-8"}, why), qPrintable(why));
-    QVERIFY2(m_receiver->start(QStringLiteral(VX_SOURCE_DIR "/docs/rsyslog-fleet-postgresql.conf"),
+    QVERIFY2(m_receiver->start(vxtest::built(VX_SOURCE_DIR "/docs/rsyslog-fleet-postgresql.conf"),
                                m_server->url(QStringLiteral("fleet"), QStringLiteral("fleet_writer")), why),
              qPrintable(why));
 
@@ -272,7 +273,7 @@ void tst_FleetPostgresql::allMachinesInOneTimeline()
 void tst_FleetPostgresql::followSeesEachNewRecordOnce()
 {
     QProcess follow;
-    follow.start(QStringLiteral(VXLOG_BINARY), {"follow", "--db", m_url, "--host", "plc-7", "--host", "plc-8", "-n", "1",
+    follow.start(vxtest::built(VXLOG_BINARY), {"follow", "--db", m_url, "--host", "plc-7", "--host", "plc-8", "-n", "1",
                                                 "-o", "json", "-p", "alarm"});
     QByteArray out;
     QByteArray err;
@@ -300,7 +301,7 @@ void tst_FleetPostgresql::followSeesEachNewRecordOnce()
 void tst_FleetPostgresql::followWaitsOutALostServer()
 {
     QProcess follow;
-    follow.start(QStringLiteral(VXLOG_BINARY), {"follow", "--db", m_url, "--host", "plc-7", "-n", "1", "-o", "short"});
+    follow.start(vxtest::built(VXLOG_BINARY), {"follow", "--db", m_url, "--host", "plc-7", "-n", "1", "-o", "short"});
     QByteArray out;
     QByteArray err;
     const auto waitFor = [&](const std::function<bool()>& done) { return readUntil(follow, out, err, done); };
@@ -470,7 +471,7 @@ void tst_FleetPostgresql::everyRecordIsStoredOrRejected()
             QVERIFY2(m_server->restart(why), qPrintable(why));
         } else {
             QCOMPARE(centralRows(host), QByteArray());
-            QVERIFY(psqlFile(QStringLiteral(VX_SOURCE_DIR "/docs/fleet_roles.sql")));
+            QVERIFY(psqlFile(vxtest::built(VX_SOURCE_DIR "/docs/fleet_roles.sql")));
         }
     }
     QTRY_COMPARE_WITH_TIMEOUT(QString::fromUtf8(centralRows(host)).split(QLatin1Char('\n'), Qt::SkipEmptyParts), expected, 60000);

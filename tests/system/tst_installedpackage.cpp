@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "BuiltPath.h"
 #include "TestDatabase.h"
 
 // Installs the built log module into a fresh prefix, builds the example
@@ -74,7 +75,7 @@ void tst_InstalledPackage::exampleBuildsAgainstTheInstalledPackageAndLogs()
     const QString build = dir.filePath(QStringLiteral("build"));
     const QString work = dir.filePath(QStringLiteral("work"));
 
-    QVERIFY(run(cmake, {QStringLiteral("--install"), QStringLiteral(VX_BUILD_DIR), QStringLiteral("--prefix"), prefix,
+    QVERIFY(run(cmake, {QStringLiteral("--install"), vxtest::built(VX_BUILD_DIR), QStringLiteral("--prefix"), prefix,
                         QStringLiteral("--component"), QStringLiteral("vxSyslog"),
                         QStringLiteral("--config"), QStringLiteral(VX_BUILD_TYPE)}));
     QVERIFY(QFile::exists(prefix + QStringLiteral("/include/vxSyslog/vxLogging.h")));
@@ -89,7 +90,7 @@ void tst_InstalledPackage::exampleBuildsAgainstTheInstalledPackageAndLogs()
     QVERIFY(QDir().mkpath(source));
     QVERIFY(QDir().mkpath(work));
     for (const char* name : {"CMakeLists.txt", "main.cpp"})
-        QVERIFY(QFile::copy(QStringLiteral(VX_EXAMPLE_DIR "/") + QLatin1String(name),
+        QVERIFY(QFile::copy(vxtest::built(VX_EXAMPLE_DIR "/") + QLatin1String(name),
                             source + QLatin1Char('/') + QLatin1String(name)));
 
     QVERIFY(run(cmake, {QStringLiteral("-S"), source, QStringLiteral("-B"), build,
@@ -125,11 +126,11 @@ void tst_InstalledPackage::exampleBuildsAgainstTheInstalledPackageAndLogs()
 // keeps that code compiling, so the page must not drift from them.
 void tst_InstalledPackage::programmersGuideQuotesTheExampleVerbatim()
 {
-    QFile guide(QStringLiteral(VX_GUIDE_FILE));
+    QFile guide(vxtest::built(VX_GUIDE_FILE));
     QVERIFY(guide.open(QIODevice::ReadOnly));
     const QByteArray text = guide.readAll();
     for (const char* name : {"CMakeLists.txt", "main.cpp"}) {
-        QFile file(QStringLiteral(VX_EXAMPLE_DIR "/") + QLatin1String(name));
+        QFile file(vxtest::built(VX_EXAMPLE_DIR "/") + QLatin1String(name));
         QVERIFY(file.open(QIODevice::ReadOnly));
         QVERIFY2(text.contains(file.readAll()), name);
     }

@@ -11,6 +11,8 @@
 #include <QStandardPaths>
 #include <QtTest>
 
+#include "BuiltPath.h"
+
 namespace {
 
 constexpr int kTimeoutMs = 60000;
@@ -38,7 +40,7 @@ QString output(const QString& program, const QStringList& arguments, QString* er
 // A page as the build made it: "vxlog" English, "zh_CN/vxlog" Chinese.
 QString page(const QString& name)
 {
-    QFile file(QStringLiteral(VX_MAN_DIR "/%1.1").arg(name));
+    QFile file(vxtest::built(VX_MAN_DIR "/%1.1").arg(name));
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
@@ -78,7 +80,7 @@ void tst_Manpages::vxlogPageHoldsEveryOption_data()
 {
     QTest::addColumn<QString>("command");
     QTest::addColumn<QString>("page");
-    const QString help = output(QStringLiteral(VXLOG_BINARY), {QStringLiteral("--help")});
+    const QString help = output(vxtest::built(VXLOG_BINARY), {QStringLiteral("--help")});
     const QRegularExpression commandLine(QStringLiteral("\n  ([a-z]+)\n"));
     int commands = 0;
     for (auto match = commandLine.globalMatch(help); match.hasNext(); ++commands) {
@@ -98,7 +100,7 @@ void tst_Manpages::vxlogPageHoldsEveryOption()
     QFETCH(QString, page);
     const QString section = commandSection(::page(page), command);
     QVERIFY2(!section.isEmpty(), qPrintable(command));
-    const QString help = output(QStringLiteral(VXLOG_BINARY), {command, QStringLiteral("--help")});
+    const QString help = output(vxtest::built(VXLOG_BINARY), {command, QStringLiteral("--help")});
     const QRegularExpression optionLine(QStringLiteral("^  (-\\S.*)$"), QRegularExpression::MultilineOption);
     const QRegularExpression longOption(QStringLiteral("--[a-z-]+"));
     int options = 0;
@@ -153,7 +155,7 @@ void tst_Manpages::pagesRender()
     QString errors;
     int status = -1;
     const QString shown = output(QStringLiteral("man"),
-                                 {QStringLiteral("--warnings"), QStringLiteral("-l"), QStringLiteral(VX_MAN_DIR "/%1.1").arg(name)},
+                                 {QStringLiteral("--warnings"), QStringLiteral("-l"), vxtest::built(VX_MAN_DIR "/%1.1").arg(name)},
                                  &errors, &status, locale);
     QCOMPARE(status, 0);
     QVERIFY2(errors.isEmpty(), qPrintable(errors.left(2000)));
@@ -167,13 +169,13 @@ void tst_Manpages::pagesRender()
 void tst_Manpages::examplesStandApart_data()
 {
     QTest::addColumn<QString>("example");
-    const QString help = output(QStringLiteral(VXLOG_BINARY), {QStringLiteral("--help")});
+    const QString help = output(vxtest::built(VXLOG_BINARY), {QStringLiteral("--help")});
     const QRegularExpression underCommand(QStringLiteral("^      例：(.+)$"), QRegularExpression::MultilineOption);
     for (auto match = underCommand.globalMatch(help); match.hasNext();) {
         const QString example = match.next().captured(1);
         QTest::newRow(qPrintable(example)) << example;
     }
-    const QString queryHelp = output(QStringLiteral(VXLOG_BINARY), {QStringLiteral("query"), QStringLiteral("--help")});
+    const QString queryHelp = output(vxtest::built(VXLOG_BINARY), {QStringLiteral("query"), QStringLiteral("--help")});
     const QString examples = queryHelp.section(QStringLiteral("例子：\n"), 1).section(QStringLiteral("\n\n"), 0, 0);
     QVERIFY(!examples.isEmpty());
     for (const QString& line : examples.split(QLatin1Char('\n')))

@@ -20,6 +20,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "BuiltPath.h"
+
 namespace {
 
 constexpr int kMinuteMs = 60000;
@@ -65,7 +67,7 @@ public:
     // The reason when there is none.
     QString make(const QString& cache)
     {
-        const Run made = run(QStringLiteral(VX_SOURCE_DIR "/tests/system/debian-root"), {cache}, 20 * kMinuteMs);
+        const Run made = run(vxtest::built(VX_SOURCE_DIR "/tests/system/debian-root"), {cache}, 20 * kMinuteMs);
         if (made.status != 0)
             return made.err.isEmpty() ? QStringLiteral("tests/system/debian-root failed") : made.err.trimmed();
         if (!m_dir.isValid())
@@ -91,9 +93,11 @@ public:
             "mount -t proc proc \"$1/proc\" && mount --bind \"$2\" \"$1/var/cache/apt/archives\" && "
             "exec chroot \"$1\" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C "
             "DEBIAN_FRONTEND=noninteractive /bin/sh -c \"$3\"");
-        return run(QStringLiteral("unshare"),
-                   {QStringLiteral("--mount"), QStringLiteral("--propagation"), QStringLiteral("private"),
-                    QStringLiteral("/bin/sh"), QStringLiteral("-c"), script, QStringLiteral("sh"), m_dir.path(),
+        // The kept downloads are shared with any other run of this test on
+        // the machine: one apt at a time uses them.
+        return run(QStringLiteral("flock"),
+                   {m_archives, QStringLiteral("unshare"), QStringLiteral("--mount"), QStringLiteral("--propagation"),
+                    QStringLiteral("private"), QStringLiteral("/bin/sh"), QStringLiteral("-c"), script, QStringLiteral("sh"), m_dir.path(),
                     m_archives, command},
                    timeoutMs);
     }
@@ -140,7 +144,7 @@ private:
 void tst_Packages::initTestCase()
 {
     QVERIFY(m_out.isValid());
-    m_version = run(QStringLiteral(VX_SOURCE_DIR "/scripts/package"), {QStringLiteral("--print-version")}).out.trimmed();
+    m_version = run(vxtest::built(VX_SOURCE_DIR "/scripts/package"), {QStringLiteral("--print-version")}).out.trimmed();
     // Packages made before (QUARROW_TEST_PACKAGES) are of their own version.
     const QStringList made = QDir(qEnvironmentVariable("QUARROW_TEST_PACKAGES"))
                                  .entryList({QStringLiteral("quarrow_*.dsc")}, QDir::Files);
@@ -157,11 +161,11 @@ void tst_Packages::desktopMetadataValidates_data()
     QTest::addColumn<QString>("tool");
     QTest::addColumn<QStringList>("arguments");
     QTest::newRow("desktop entry") << QStringLiteral("desktop-file-validate")
-                                   << QStringList{VX_SOURCE_DIR "/viewer/io.github.quarrow.viewer.desktop"};
+                                   << QStringList{vxtest::built(VX_SOURCE_DIR "/viewer/io.github.quarrow.viewer.desktop")};
     QTest::newRow("AppStream metadata")
         << QStringLiteral("appstreamcli")
         << QStringList{"validate", "--pedantic", "--no-net", "--no-color",
-                       VX_SOURCE_DIR "/viewer/io.github.quarrow.viewer.metainfo.xml"};
+                       vxtest::built(VX_SOURCE_DIR "/viewer/io.github.quarrow.viewer.metainfo.xml")};
 }
 
 void tst_Packages::desktopMetadataValidates()
@@ -192,18 +196,18 @@ void tst_Packages::versionGrowsWithEveryCommit()
 {
     QFETCH(QString, change);
     if (QStandardPaths::findExecutable(QStringLiteral("git")).isEmpty()
-        || git(QStringLiteral(VX_SOURCE_DIR), {QStringLiteral("rev-parse"), QStringLiteral("--is-inside-work-tree")})
+        || git(vxtest::built(VX_SOURCE_DIR), {QStringLiteral("rev-parse"), QStringLiteral("--is-inside-work-tree")})
                != QLatin1String("true"))
         QSKIP("the sources are not a git work tree");
     QTemporaryDir clone;
     QVERIFY(clone.isValid());
     const Run cloned = run(QStringLiteral("git"), {QStringLiteral("clone"), QStringLiteral("-q"), QStringLiteral("--shared"),
-                                                   QStringLiteral(VX_SOURCE_DIR), clone.path()});
+                                                   vxtest::built(VX_SOURCE_DIR), clone.path()});
     QVERIFY2(cloned.status == 0, qPrintable(cloned.err));
     // This tree's script, on the clone's history.
     const QString script = clone.filePath(QStringLiteral("scripts/package"));
     QFile::remove(script);
-    QVERIFY(QFile::copy(QStringLiteral(VX_SOURCE_DIR "/scripts/package"), script));
+    QVERIFY(QFile::copy(vxtest::built(VX_SOURCE_DIR "/scripts/package"), script));
     const QStringList commit{"-C", clone.path(), "-c", "user.name=Test", "-c", "user.email=test@localhost", "commit",
                              "-q", "--allow-empty", "-a", "-m"};
     if (!git(clone.path(), {"status", "--porcelain", "--untracked-files=no"}).isEmpty())
@@ -250,7 +254,7 @@ void tst_Packages::buildPackages()
         m_packages = made;
         return m_built.clear();
     }
-    const Run packaged = run(QStringLiteral(VX_SOURCE_DIR "/scripts/package"), {QStringLiteral("--out"), m_out.path()},
+    const Run packaged = run(vxtest::built(VX_SOURCE_DIR "/scripts/package"), {QStringLiteral("--out"), m_out.path()},
                              40 * kMinuteMs);
     QVERIFY2(packaged.status == 0, qPrintable((packaged.out + packaged.err).right(6000)));
     m_packages = m_out.path();

@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "BuiltPath.h"
 #include "TestDatabase.h"
 
 namespace {
@@ -21,7 +22,7 @@ Run runDemoWriter(const QString& folder, const QStringList& arguments)
 {
     QProcess process;
     process.setWorkingDirectory(folder);
-    process.start(QStringLiteral(QUARROW_DEMO_WRITER), arguments);
+    process.start(vxtest::built(QUARROW_DEMO_WRITER), arguments);
     Run run;
     if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
         return run;

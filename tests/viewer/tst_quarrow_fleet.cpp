@@ -11,6 +11,7 @@
 #include <vxSyslog/DayExport.h>
 #include <vxSyslog/LogReader.h>
 
+#include "BuiltPath.h"
 #include "MachineChooser.h"
 #include "PostgresServer.h"
 #include "QuarrowTestSupport.h"
@@ -55,7 +56,7 @@ void tst_QuarrowFleet::initTestCase()
         QSKIP(qPrintable(QStringLiteral("PostgreSQL cannot start here: ") + why));
     QVERIFY2(m_server->psql(QStringLiteral("postgres"), {"-c", "CREATE DATABASE fleet TEMPLATE template0 ENCODING 'UTF8' LOCALE 'C'"}, why),
              qPrintable(why));
-    QVERIFY2(m_server->psql(QStringLiteral("fleet"), {"-f", QStringLiteral(VX_SOURCE_DIR "/docs/fleet_log.sql")}, why), qPrintable(why));
+    QVERIFY2(m_server->psql(QStringLiteral("fleet"), {"-f", vxtest::built(VX_SOURCE_DIR "/docs/fleet_log.sql")}, why), qPrintable(why));
     for (const auto& machine : {qMakePair(QStringLiteral("plc-7"), kPlc7), qMakePair(QStringLiteral("plc-8"), kPlc8)}) {
         QVERIFY(makeLog(m_dir.filePath(machine.first + ".db"), machine.second));
         QStringList values;

@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "BuiltPath.h"
 #include "InterruptedWrite.h"
 #include "TestDatabase.h"
 #include "XWindow.h"
@@ -142,7 +143,7 @@ void tst_QuarrowSmoke::startsShowsItsWindowAndClosesCleanly()
     viewer.setProcessEnvironment(env);
     viewer.setWorkingDirectory(folder.path());
     viewer.setProcessChannelMode(QProcess::ForwardedChannels);
-    viewer.start(QStringLiteral(QUARROW_BINARY), arguments);
+    viewer.start(vxtest::built(QUARROW_BINARY), arguments);
     QVERIFY2(viewer.waitForStarted(kStartTimeoutMs), qPrintable(viewer.errorString()));
 
     // Declared last, so closed before the server goes: Xlib ends the process
@@ -226,7 +227,7 @@ void tst_QuarrowSmoke::copyOfAKilledViewerGoesAtTheNextStart()
     Process shown;
     shown.setProcessEnvironment(env);
     shown.setWorkingDirectory(folder.path());
-    shown.start(QStringLiteral(QUARROW_BINARY), {path});
+    shown.start(vxtest::built(QUARROW_BINARY), {path});
     QVERIFY2(shown.waitForStarted(kStartTimeoutMs), qPrintable(shown.errorString()));
     QVERIFY(holdsWithin([&temp] { return copyIsMade(temp.path()); }, kStartTimeoutMs));
     shown.kill();
@@ -237,7 +238,7 @@ void tst_QuarrowSmoke::copyOfAKilledViewerGoesAtTheNextStart()
     Process next;
     next.setProcessEnvironment(env);
     next.setWorkingDirectory(folder.path());
-    next.start(QStringLiteral(QUARROW_BINARY), QStringList());
+    next.start(vxtest::built(QUARROW_BINARY), QStringList());
     QVERIFY2(next.waitForStarted(kStartTimeoutMs), qPrintable(next.errorString()));
     QVERIFY2(holdsWithin([&temp] { return copyFolders(temp.path()).isEmpty(); }, kStartTimeoutMs),
              qPrintable(copyFolders(temp.path()).join(QLatin1Char(' '))));

@@ -16,6 +16,7 @@
 #include <vxSyslog/RecordTypes.h>
 #include <vxSyslog/vxSysLog.h>
 
+#include "BuiltPath.h"
 #include "InterruptedWrite.h"
 #include "VxlogTestSupport.h"
 
@@ -723,7 +724,7 @@ void tst_Vxlog::readsAfterACrash()
         return;
     const QFile journal(path + QStringLiteral("-journal"));
 
-    const QStringList limitedShell{"-c", "trap '' XFSZ; ulimit -f 0; exec \"$0\" \"$@\"", QStringLiteral(VXLOG_BINARY)};
+    const QStringList limitedShell{"-c", "trap '' XFSZ; ulimit -f 0; exec \"$0\" \"$@\"", vxtest::built(VXLOG_BINARY)};
     const Result r = mayWrite ? runVxlog(arguments, dir.path())
                               : runVxlog(limitedShell + arguments, dir.path(), QByteArray(), QString(), QStringLiteral("sh"));
     QCOMPARE(r.exitCode, exitCode);

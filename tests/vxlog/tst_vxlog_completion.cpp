@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "BuiltPath.h"
 #include "VxlogTestSupport.h"
 
 namespace {
@@ -21,7 +22,7 @@ QStringList complete(const QStringList& words, const QString& workingDir)
     const QString script = QStringLiteral(
         "source \"$0\" || exit 3; COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); COMPREPLY=(); "
         "_vxlog; printf '%s\\n' \"${COMPREPLY[@]}\"");
-    bash.start(QStringLiteral("bash"), QStringList{"-c", script, QStringLiteral(VXLOG_COMPLETION)} + words);
+    bash.start(QStringLiteral("bash"), QStringList{"-c", script, vxtest::built(VXLOG_COMPLETION)} + words);
     if (!bash.waitForFinished(kTimeoutMs) || bash.exitCode() != 0)
         return {QStringLiteral("<bash failed: %1>").arg(QString::fromUtf8(bash.readAllStandardError()))};
     return QString::fromUtf8(bash.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -99,7 +100,7 @@ void tst_VxlogCompletion::offers()
     QFETCH(QStringList, words);
     QFETCH(QStringList, offered);
     QFETCH(QStringList, absent);
-    const QStringList got = complete(QStringList{QStringLiteral(VXLOG_BINARY)} + words, m_dir.path());
+    const QStringList got = complete(QStringList{vxtest::built(VXLOG_BINARY)} + words, m_dir.path());
     for (const QString& word : offered)
         QVERIFY2(got.contains(word), qPrintable(QStringLiteral("%1 not in: %2").arg(word, got.join(QLatin1Char(' ')))));
     for (const QString& word : absent)
@@ -116,7 +117,7 @@ void tst_VxlogCompletion::formatsAreVxlogs()
     const QRegularExpressionMatch listed = QRegularExpression(QStringLiteral("可用 ([^（]+)（")).match(QString::fromUtf8(r.err));
     QVERIFY2(listed.hasMatch(), r.err.constData());
     QStringList known = listed.captured(1).split(QStringLiteral("、"));
-    QStringList offered = complete(QStringList{QStringLiteral(VXLOG_BINARY), "query", "-o", ""}, m_dir.path());
+    QStringList offered = complete(QStringList{vxtest::built(VXLOG_BINARY), "query", "-o", ""}, m_dir.path());
     known.sort();
     offered.sort();
     QCOMPARE(offered, known);
@@ -125,7 +126,7 @@ void tst_VxlogCompletion::formatsAreVxlogs()
 // Every type offered is one vxlog takes ("all" only on its own).
 void tst_VxlogCompletion::typesAreAccepted()
 {
-    QStringList offered = complete(QStringList{QStringLiteral(VXLOG_BINARY), "query", "-p", ""}, m_dir.path());
+    QStringList offered = complete(QStringList{vxtest::built(VXLOG_BINARY), "query", "-p", ""}, m_dir.path());
     QVERIFY(offered.removeAll(QStringLiteral("all")) == 1);
     QCOMPARE(offered.size(), 15);
     for (const QString& types : {offered.join(QLatin1Char(',')), QStringLiteral("all")}) {

@@ -18,6 +18,7 @@
 
 #include <vxSyslog/LogTail.h>
 
+#include "BuiltPath.h"
 #include "VxlogTestSupport.h"
 
 using namespace VxlogTest;
@@ -33,7 +34,7 @@ public:
     Follower(const QStringList& arguments, const QString& workingDir, const QStringList& command = {"follow"})
     {
         m_process.setWorkingDirectory(workingDir);
-        m_process.start(QStringLiteral(VXLOG_BINARY), command + QStringList{"-o", "json"} + arguments);
+        m_process.start(vxtest::built(VXLOG_BINARY), command + QStringList{"-o", "json"} + arguments);
     }
     ~Follower()
     {

@@ -19,6 +19,7 @@
 
 #include <vxSyslog/SyslogFormat.h>
 
+#include "BuiltPath.h"
 #include "CursorFile.h"
 #include "DroppingRelpReceiver.h"
 #include "forward/RelpClient.h"
@@ -38,7 +39,7 @@ public:
     Forwarder(const QStringList& arguments, const QString& folder)
     {
         m_process.setWorkingDirectory(folder);
-        m_process.start(QStringLiteral(VXLOG_BINARY), QStringList{"forward", "--hostname", "test-host"} + arguments);
+        m_process.start(vxtest::built(VXLOG_BINARY), QStringList{"forward", "--hostname", "test-host"} + arguments);
     }
     ~Forwarder() { end(SIGKILL); }
     bool started() { return m_process.waitForStarted(kRunTimeoutMs); }

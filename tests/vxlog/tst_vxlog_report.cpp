@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "BuiltPath.h"
 #include "PostgresServer.h"
 #include "VxlogTestSupport.h"
 
@@ -246,7 +247,7 @@ bool tst_VxlogReport::startPostgres(QString& why)
     if (!m_server->start(why))
         return false;
     if (!m_server->psql(QStringLiteral("postgres"), {"-c", "CREATE DATABASE fleet TEMPLATE template0 ENCODING 'UTF8' LOCALE 'C'"}, why)
-        || !m_server->psql(QStringLiteral("fleet"), {"-f", QStringLiteral(VX_SOURCE_DIR "/docs/fleet_log.sql")}, why))
+        || !m_server->psql(QStringLiteral("fleet"), {"-f", vxtest::built(VX_SOURCE_DIR "/docs/fleet_log.sql")}, why))
         return false;
     QString sql = QStringLiteral("INSERT INTO fleet_log(host, id, datetime, type, message) VALUES ");
     for (int i = 0; i < m_machines.size(); ++i) {

@@ -12,6 +12,7 @@
 #include <vxSyslog/DayExport.h>
 #include <vxSyslog/LogSource.h>
 
+#include "BuiltPath.h"
 #include "InterruptedWrite.h"
 #include "VxlogTestSupport.h"
 
@@ -314,7 +315,7 @@ void tst_VxlogSources::followNamesEachMachine()
     }
     QProcess follow;
     follow.setWorkingDirectory(dir.path());
-    follow.start(QStringLiteral(VXLOG_BINARY), {"follow", "--db", "east.db", "--db", "west.db", "-n", "1", "-o", "short"});
+    follow.start(vxtest::built(VXLOG_BINARY), {"follow", "--db", "east.db", "--db", "west.db", "-n", "1", "-o", "short"});
     QByteArray out;
     const auto readUntil = [&](const QByteArray& expected) {
         for (QDeadlineTimer deadline(kRunTimeoutMs); !deadline.hasExpired() && out.size() < expected.size();) {

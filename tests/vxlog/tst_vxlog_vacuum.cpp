@@ -15,6 +15,7 @@
 #include <vxSyslog/vxLogging.h>
 #include <vxSyslog/vxSysLog.h>
 
+#include "BuiltPath.h"
 #include "VxlogTestSupport.h"
 
 using namespace VxlogTest;
@@ -128,7 +129,7 @@ QString recordProblem(const QString& path, qint64 oldRows)
 Result runVxlogInZone(const QByteArray& zone, const QStringList& arguments, const QString& workingDir,
                       const QByteArray& input = QByteArray())
 {
-    return runVxlog(QStringList{QStringLiteral("TZ=") + QString::fromLatin1(zone), QStringLiteral(VXLOG_BINARY)} + arguments,
+    return runVxlog(QStringList{QStringLiteral("TZ=") + QString::fromLatin1(zone), vxtest::built(VXLOG_BINARY)} + arguments,
                     workingDir, input, QString(), QStringLiteral("env"));
 }
 
@@ -318,7 +319,7 @@ void tst_VxlogVacuum::whileWritingAndReading()
     QProcess vacuum;
     {
         SystemLog::vxSysLog::Session log(path);
-        vacuum.start(QStringLiteral(VXLOG_BINARY), QStringList{"vacuum", "--db", path} + arguments);
+        vacuum.start(vxtest::built(VXLOG_BINARY), QStringList{"vacuum", "--db", path} + arguments);
         QVERIFY(vacuum.waitForStarted(kRunTimeoutMs));
         do {
             VXLOG_STATUS << "live " << logged++;
@@ -442,7 +443,7 @@ void tst_VxlogVacuum::recordSaysWhatWent()
         QRandomGenerator random(seed);
         for (int round = 0; round < 4; ++round) {
             QProcess vacuum;
-            vacuum.start(QStringLiteral(VXLOG_BINARY), arguments);
+            vacuum.start(vxtest::built(VXLOG_BINARY), arguments);
             QVERIFY(vacuum.waitForStarted(kRunTimeoutMs));
             const int delayMs = int(random.bounded(20, 1500));
             if (!vacuum.waitForFinished(delayMs)) {
@@ -456,11 +457,11 @@ void tst_VxlogVacuum::recordSaysWhatWent()
         std::vector<std::unique_ptr<QProcess>> writers;
         for (int w = 0; w < 4; ++w) {
             writers.push_back(std::make_unique<QProcess>());
-            writers.back()->start(QStringLiteral(VXLOG_BINARY), {"write", "--type", "2", "--db", path});
+            writers.back()->start(vxtest::built(VXLOG_BINARY), {"write", "--type", "2", "--db", path});
             QVERIFY(writers.back()->waitForStarted(kRunTimeoutMs));
         }
         QProcess vacuum;
-        vacuum.start(QStringLiteral(VXLOG_BINARY), arguments);
+        vacuum.start(vxtest::built(VXLOG_BINARY), arguments);
         QVERIFY(vacuum.waitForStarted(kRunTimeoutMs));
         qint64 fed = 0;
         const QDeadlineTimer deadline(5 * kRunTimeoutMs);
@@ -491,7 +492,7 @@ void tst_VxlogVacuum::recordSaysWhatWent()
                  QStringLiteral("0"));
     } else {
         QProcess vacuum;
-        vacuum.start(QStringLiteral(VXLOG_BINARY), arguments);
+        vacuum.start(vxtest::built(VXLOG_BINARY), arguments);
         QVERIFY(vacuum.waitForStarted(kRunTimeoutMs));
         TestDatabase locker(path);
         // Through the (type, datetime) index: a look that holds no lock for long.
