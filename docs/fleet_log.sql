@@ -87,7 +87,7 @@ CREATE UNIQUE INDEX IF NOT EXISTS fleet_log_rejects_record ON fleet_log_rejects 
 -- lower case, the Kelvin sign (U+212A) and the long s (U+017F) as k and s
 -- (as a case-insensitive search matches them); every other character as it
 -- is.
--- The index makes each insert cost a little more (bench/README.md).
+-- The index makes each insert cost more: bench/README.md has the figures.
 --
 -- On a table that already holds a year, build the index without holding up
 -- the receiver:

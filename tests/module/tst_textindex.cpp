@@ -11,6 +11,7 @@
 
 #include "SearchLog.h"
 #include "TestDatabase.h"
+#include "VxlogTestSupport.h"
 #include "read/IndexedSearch.h"
 #include "read/MessageMatcher.h"
 #include "search/IndexBuilder.h"
@@ -35,6 +36,8 @@ private slots:
     void searchFindsWhatTheScanFinds();
     void indexFollowsTheLog_data();
     void indexFollowsTheLog();
+    void vxlogAnswersAsTheScan_data();
+    void vxlogAnswersAsTheScan();
     void writerKeepsTheIndex();
     void indexThatCannotBeWritten();
 
@@ -291,7 +294,7 @@ void tst_TextIndex::indexFollowsTheLog()
         QProcess helper;
         helper.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         const qint64 killAt = 1 + QRandomGenerator(seed).bounded(1500);
-        helper.start(QStringLiteral(INDEXBUILD_HELPER), {path, QStringLiteral("1000"), QString::number(killAt)});
+        helper.start(vxtest::built(INDEXBUILD_HELPER), {path, QStringLiteral("1000"), QString::number(killAt)});
         QVERIFY(helper.waitForFinished(60000));
         QVERIFY2(helper.exitStatus() == QProcess::CrashExit, helper.readAllStandardOutput().constData());
         QCOMPARE(TestDatabase(path).scalar(QStringLiteral("PRAGMA integrity_check")), QStringLiteral("ok"));
@@ -314,6 +317,54 @@ void tst_TextIndex::indexFollowsTheLog()
         // The parts whose rows are all gone went with them.
         const TestDatabase parts(index);
         QCOMPARE(parts.scalar(QStringLiteral("SELECT min(firstId) FROM IndexParts")).toLongLong(), qint64(2001));
+    }
+}
+
+void tst_TextIndex::vxlogAnswersAsTheScan_data()
+{
+    QTest::addColumn<QStringList>("arguments");  // A and B stand for the two logs
+
+    const QStringList period{"--since", "2024-05-01", "--until", "2024-06-01"};
+    QTest::newRow("query, one file, Chinese") << QStringList{"query", "--db", "A", "--grep", "卡刀", "-o", "cat"};
+    QTest::newRow("query, two files, Latin") << QStringList{"query", "--db", "A", "--db", "B", "--grep", "coolant", "-o", "short"};
+    QTest::newRow("query, regular expression, count")
+        << QStringList{"query", "--db", "A", "--db", "B", "--grep", "(卡刀|过载)报?", "--count"};
+    QTest::newRow("query, case matters, last 20") << QStringList{"query", "--db", "A", "--grep", "Coolant", "-n", "20"};
+    QTest::newRow("query, fixed string") << QStringList{"query", "--db", "A", "-F", "--grep", "报警号(4001", "-o", "cat"};
+    QTest::newRow("report") << QStringList{"report", "--db", "A", "--db", "B", "--grep", "急停|卡"} + period;
+}
+
+// vxlog's answers are the same when the index cannot be used (said once per
+// log), when vxlog has to build it first, and through it.
+void tst_TextIndex::vxlogAnswersAsTheScan()
+{
+    QFETCH(QStringList, arguments);
+    QTemporaryDir dir;
+    QStringList logs;
+    for (const char* name : {"A", "B"}) {
+        const QString path = dir.filePath(QLatin1String(name) + QStringLiteral(".db"));
+        QVERIFY(SearchLog::write(path, int(IndexedSearch::kQuietTailRows) + 5000, name[0] == 'A' ? 1 : 7));
+        QVERIFY(QDir().mkpath(SystemLog::TextIndex::pathFor(path)));  // the index cannot be made
+        if (arguments.contains(QLatin1String(name)))
+            logs << path;
+        arguments.replaceInStrings(QRegularExpression(QStringLiteral("^%1$").arg(QLatin1String(name))), path);
+    }
+    const VxlogTest::Result scanned = VxlogTest::runVxlog(arguments, dir.path());
+    QVERIFY2(!scanned.crashed && scanned.exitCode == 0, scanned.err.constData());
+    QVERIFY(!scanned.out.isEmpty());
+    const QString told = QString::fromUtf8(scanned.err);
+    for (const QString& log : logs)
+        QCOMPARE(told.count(QStringLiteral("无法建立或更新 %1 的文本索引").arg(QDir::toNativeSeparators(log))), 1);
+
+    for (const QString& log : logs)
+        QVERIFY(QDir().rmdir(SystemLog::TextIndex::pathFor(log)));
+    for (int run = 0; run < 2; ++run) {  // building the index, then through it
+        const VxlogTest::Result indexed = VxlogTest::runVxlog(arguments, dir.path());
+        QVERIFY2(!indexed.crashed && indexed.exitCode == 0, indexed.err.constData());
+        QCOMPARE(indexed.out, scanned.out);
+        QVERIFY2(!indexed.err.contains("文本索引"), indexed.err.constData());
+        for (const QString& log : logs)
+            QVERIFY(QFileInfo(SystemLog::TextIndex::pathFor(log)).isFile());
     }
 }
 
