@@ -27,6 +27,7 @@
 #include "ResultPane.h"
 #include "TempWorkingDir.h"
 #include "TestDatabase.h"
+#include "TypeChooser.h"
 
 // Under ThreadSanitizer (read only there): Qt 5 is not instrumented and its
 // threads (the image conversion pool behind QIcon, the file dialog's info
@@ -132,6 +133,14 @@ struct Viewer
     [[nodiscard]] bool queryDay(const QDate& day, int typeIndex) const
     {
         selectDay(day, typeIndex);
+        click("pushButton");
+        return queryEnded();
+    }
+    // The day listed for the types chosen in the 多选 menu (empty: every type).
+    [[nodiscard]] bool queryDayOfTypes(const QDate& day, const QVector<int>& types) const
+    {
+        widget<QDateEdit>("dateEdit")->setDate(day);
+        window->findChild<TypeChooser*>(QStringLiteral("typeChooser"))->setTypes(types);
         click("pushButton");
         return queryEnded();
     }

@@ -631,10 +631,7 @@ void tst_QuarrowListing::goesToATime()
     QVERIFY(QTest::qWaitForWindowExposed(v.window.get()));
     v.widget<QCheckBox>("newestFirstBox")->setChecked(newestFirst);
     QVERIFY(v.queryEnded());
-    v.widget<QDateEdit>("dateEdit")->setDate(kDay);
-    v.window->findChild<TypeChooser*>(QStringLiteral("typeChooser"))->setTypes(types);
-    v.click("pushButton");
-    QVERIFY(v.queryEnded());
+    QVERIFY(v.queryDayOfTypes(kDay, types));
     const QDateTime wanted = at(time.toLatin1().constData());
     if (fromStrip) {
         PaneStrip* strip = v.pane()->strip();
@@ -743,10 +740,7 @@ void tst_QuarrowListing::recordDetail()
     QVERIFY(v.seed(kAroundAnAlarm));
     v.window->show();
     QVERIFY(QTest::qWaitForWindowExposed(v.window.get()));
-    v.widget<QDateEdit>("dateEdit")->setDate(kDay);
-    v.window->findChild<TypeChooser*>(QStringLiteral("typeChooser"))->setTypes(types);
-    v.click("pushButton");
-    QVERIFY(v.queryEnded());
+    QVERIFY(v.queryDayOfTypes(kDay, types));
     RecordDetailDialog* dialog = openDetail(v, record, byEnter);
     QVERIFY(dialog && dialog->detail().found);
     if (minutes > 0) {
@@ -791,10 +785,7 @@ void tst_QuarrowListing::recordBeforeAnAlarmIsAClickAway()
     QVERIFY(v.seed(kAroundAnAlarm));
     v.window->show();
     QVERIFY(QTest::qWaitForWindowExposed(v.window.get()));
-    v.widget<QDateEdit>("dateEdit")->setDate(kDay);
-    v.window->findChild<TypeChooser*>(QStringLiteral("typeChooser"))->setTypes(types);
-    v.click("pushButton");
-    QVERIFY(v.queryEnded());
+    QVERIFY(v.queryDayOfTypes(kDay, types));
     RecordDetailDialog* dialog = openDetail(v, alarm, false);
     QVERIFY(dialog && dialog->detail().alarm);
     auto* list = dialog->findChild<QTreeWidget*>(QStringLiteral("precedingList"));
@@ -890,10 +881,7 @@ void tst_QuarrowListing::csvIsWhatIsListed()
     QVERIFY(v.queryEnded());
     v.widget<QCheckBox>("newestFirstBox")->setChecked(newestFirst);
     v.widget<QLineEdit>("filterEdit")->setText(filter);
-    v.widget<QDateEdit>("dateEdit")->setDate(kDay);
-    v.window->findChild<TypeChooser*>(QStringLiteral("typeChooser"))->setTypes(types);
-    v.click("pushButton");
-    QVERIFY(v.queryEnded());
+    QVERIFY(v.queryDayOfTypes(kDay, types));
 
     const QString path = v.dir.filePath(QStringLiteral("listed.csv"));
     const QList<SeenModal> seen = saveThrough(v, "exportCsvAction", path);

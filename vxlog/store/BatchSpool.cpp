@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "WriteAll.h"
+
 namespace {
 
 const char kSuffix[] = ".batch";
@@ -19,19 +21,6 @@ const char kSuffix[] = ".batch";
 QString systemError(const QString& what, const QString& path)
 {
     return QStringLiteral("%1 %2：%3").arg(what, path, QString::fromLocal8Bit(std::strerror(errno)));
-}
-
-bool writeAll(int fd, const QByteArray& bytes)
-{
-    for (qint64 done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
 }
 
 bool syncFolder(const QString& folder)

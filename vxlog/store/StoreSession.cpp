@@ -10,6 +10,7 @@
 #include "FleetDatabase.h"
 #include "FleetRecord.h"
 #include "StdoutWriter.h"
+#include "WriteAll.h"
 
 namespace {
 
@@ -131,15 +132,7 @@ bool StoreSession::reply(const QByteArray& answer)
     QByteArray line = answer;
     line.replace('\n', ' ');
     line += '\n';
-    for (qint64 done = 0; done < line.size();) {
-        const ssize_t n = ::write(m_output, line.constData() + done, size_t(line.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
+    return writeAll(m_output, line);
 }
 
 void StoreSession::drainSpool(int budgetMs)
