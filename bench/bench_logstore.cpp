@@ -8,6 +8,7 @@
 #include <QDate>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -21,6 +22,7 @@
 
 #include <sqlite3.h>
 
+#include "search/IndexBuilder.h"
 #include "write/UnwrittenLines.h"
 #include "write/vxLogDB.h"
 
@@ -90,6 +92,50 @@ void BM_WriterDrain(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * lines);
 }
 BENCHMARK(BM_WriterDrain)->Arg(200000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The writer draining queued lines with the text index kept beside its file
+// (its keeper indexes on a thread of its own while the writer writes) and
+// without, timed from start() until the last line is stored. Untimed after
+// each drain: how long the keeper then took to index the rest, and the
+// index's size per line.
+void BM_WriterDrainIndex(benchmark::State& state, bool keepsIndex)
+{
+    const int lines = static_cast<int>(state.range(0));
+    vxLogDB::Settings settings;
+    settings.keepsTextIndex = keepsIndex;
+    vxLogDB::setInitialSettings(settings);
+    double caughtUpMs = 0;
+    double indexBytes = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        QFile::remove(QStringLiteral("dbLog.db"));
+        QFile::remove(QStringLiteral("dbLog.db-index"));
+        auto writer = std::make_unique<vxLogDB>();
+        for (int i = 0; i < lines; ++i)
+            writer->pushMsg(i % 5, kLine, kLineLength);
+        state.ResumeTiming();
+        writer->start();
+        writer->flush();
+        state.PauseTiming();
+        const auto stored = std::chrono::steady_clock::now();
+        SystemLog::IndexBuilder probe(QStringLiteral("dbLog.db"));
+        qint64 behind = 1;
+        while (keepsIndex && probe.rowsBehind(behind) && behind > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        caughtUpMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - stored).count();
+        indexBytes = double(QFileInfo(QStringLiteral("dbLog.db-index")).size());
+        writer->stopProcess();
+        writer->wait();
+        writer.reset();
+        state.ResumeTiming();
+    }
+    vxLogDB::setInitialSettings(vxLogDB::Settings());
+    state.SetItemsProcessed(state.iterations() * lines);
+    state.counters["index_caught_up_ms"] = caughtUpMs;
+    state.counters["index_bytes_per_line"] = indexBytes / lines;
+}
+BENCHMARK_CAPTURE(BM_WriterDrainIndex, without_index, false)->Arg(200000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_WriterDrainIndex, with_index, true)->Arg(200000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The raw limit: a plain SQLite C program inserting the same rows into the
 // same table (index and durability setting included) in transactions of

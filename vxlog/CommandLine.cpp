@@ -5,6 +5,8 @@
 
 #include <limits>
 
+#include <vxSyslog/TextIndex.h>
+
 #include "CommandTable.h"
 #include "StdoutWriter.h"
 #include "TimeArgument.h"
@@ -71,6 +73,12 @@ CommandLine::CommandLine(const QString& command, const QString& description)
                            QStringLiteral("不使用分页程序。vxlog 从不分页，接受此选项是为了与 journalctl 的习惯一致。")));
     // The command itself is the first positional argument.
     m_parser.addPositionalArgument(command, QString(), command);
+}
+
+CommandLine::~CommandLine()
+{
+    if (m_toldIndexNotices)
+        SystemLog::TextIndex::setNoticeSink({});
 }
 
 void CommandLine::addOption(const QCommandLineOption& option)
@@ -427,6 +435,10 @@ bool CommandLine::parseGrep(LogQuery& filter) const
     filter.grep = m_parser.value(QStringLiteral("grep"));
     filter.ignoreCase = ignoreCase || (!caseSensitive && !hasUpperCaseLetter(filter.grep));
     filter.fixedStrings = m_parser.isSet(QStringLiteral("fixed-strings"));
+    // A search that builds the text index first, or cannot use it, says so once.
+    SystemLog::TextIndex::setNoticeSink(
+        [this](SystemLog::TextIndex::Notice, const QString& text) { notice(QStringLiteral("vxlog %1：%2").arg(m_command, text)); });
+    m_toldIndexNotices = true;
     const QRegularExpression pattern(filter.grep);
     if (!filter.fixedStrings && !pattern.isValid()) {
         usageError(QStringLiteral("--grep 的正则表达式无效：%1").arg(pattern.errorString()));

@@ -36,6 +36,9 @@ class CommandLine
 {
 public:
     CommandLine(const QString& command, const QString& description);
+    ~CommandLine();
+    CommandLine(const CommandLine&) = delete;
+    CommandLine& operator=(const CommandLine&) = delete;
 
     void addDatabase();
     // --db (several files, or the central database's URL) and --host.
@@ -115,4 +118,6 @@ private:
     QStringList m_defined;
     QStringList m_positionalSyntax;
     QList<QPair<QString, QString>> m_positionalHelp;
+    // The text index's notices go to standard error while a search runs.
+    mutable bool m_toldIndexNotices = false;
 };

@@ -9,6 +9,7 @@
 #include <limits>
 
 #include <vxSyslog/DiskUsage.h>
+#include <vxSyslog/TextIndex.h>
 #include <vxSyslog/LogReader.h>
 #include <vxSyslog/RecordFormat.h>
 #include <vxSyslog/LogSource.h>
@@ -113,6 +114,9 @@ int printDiskUsage(const QString& path)
                             sizeText(usage.freeBytes));
     if (usage.besideBytes > 0)
         text += QStringLiteral("；旁边属于它的文件（日志、未写入的记录）另占 %1").arg(sizeText(usage.besideBytes));
+    if (usage.indexBytes > 0)
+        text += QStringLiteral("；文本索引 %1 另占 %2")
+                    .arg(QFileInfo(SystemLog::TextIndex::pathFor(path)).fileName(), sizeText(usage.indexBytes));
     return printResult(text + QStringLiteral("。\n"));
 }
 
@@ -129,7 +133,7 @@ int runStats(const QStringList& arguments)
     line.addTimeSpan();
     line.addOption(QCommandLineOption(QStringLiteral("disk-usage"),
                                       QStringLiteral("只输出数据库文件占用的空间、其中的空闲页（vxlog vacuum 可归还）"
-                                                     "和旁边属于它的文件，不读取记录（与 journalctl --disk-usage 相同）。"
+                                                     "、旁边属于它的文件和文本索引，不读取记录（与 journalctl --disk-usage 相同）。"
                                                      "例：vxlog stats --disk-usage，或 vxlog --disk-usage")));
     const int parsed = line.parse(arguments);
     if (parsed >= 0)

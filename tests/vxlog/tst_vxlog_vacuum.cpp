@@ -371,12 +371,14 @@ void tst_VxlogVacuum::diskUsage()
     }
     QVERIFY(incremental || freeBytes.toLongLong() > 0);
     QVERIFY(writeFile(path + QStringLiteral("-unwritten-1234"), QByteArray(100, 'x')));
+    QVERIFY(writeFile(path + QStringLiteral("-index"), QByteArray(300, 'x')));
     const Result r = runVxlog(arguments, dir.path());
     QVERIFY2(!r.crashed && r.exitCode == 0, r.err.constData());
     const QString out = QString::fromUtf8(r.out);
     QVERIFY2(out.contains(QStringLiteral("%1 字节）").arg(fileSize(path))), r.out.constData());
     QVERIFY2(out.contains(QStringLiteral("其中空闲页 ")) && out.contains(QStringLiteral("%1 字节").arg(freeBytes)), r.out.constData());
     QVERIFY2(out.contains(QStringLiteral("另占 100 字节")), r.out.constData());
+    QVERIFY2(out.contains(QStringLiteral("文本索引 dbLog.db-index 另占 300 字节")), r.out.constData());
     QCOMPARE(r.out.count('\n'), 1);
 }
 

@@ -1,5 +1,10 @@
 #include "PaneSearch.h"
 
+#include <QSet>
+
+#include <vxSyslog/RecordFormat.h>
+#include <vxSyslog/RecordTypes.h>
+
 namespace PaneSearch {
 
 Match find(int count, const PaneText::Position& start, const PaneText::Position& end, const QString& text,
@@ -54,6 +59,34 @@ Standing standingOf(int count, const Match& match, const QString& text, const Bl
         }
     }
     return standing;
+}
+
+} // namespace PaneSearch
+
+namespace PaneSearch {
+
+// A time stamp is ASCII punctuation, digits and blanks; a first line adds
+// brackets, a colon, the machine's name and the type's name.
+bool mayTouchHeader(const QString& text, bool namesTypes, const QStringList& machineNames)
+{
+    if (text.contains(QLatin1Char('\n')))
+        return true;
+    QString names = machineNames.join(QString());
+    if (namesTypes) {
+        for (int type = 0; type <= SystemLog::kRecordTypeCount; ++type)
+            names += SystemLog::recordTypeName(type);
+        names += SystemLog::unknownRecordTypeName();
+    }
+    QSet<QChar> named;
+    for (const QChar c : names)
+        named.insert(c.toCaseFolded());
+    for (const QChar c : text) {
+        const QChar folded = c.toCaseFolded();
+        const bool asciiLetter = (folded >= QLatin1Char('a') && folded <= QLatin1Char('z'));
+        if ((folded.unicode() >= 0x80 || asciiLetter) && !named.contains(folded))
+            return false;
+    }
+    return true;
 }
 
 } // namespace PaneSearch

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -43,5 +44,11 @@ using StandingProgress = std::function<void(const Standing& soFar)>;
 
 Standing standingOf(int count, const Match& match, const QString& text, const BlockInto& blockInto,
                     const PaneText::Stop& stop = PaneText::Stop(), const StandingProgress& progress = StandingProgress());
+
+// Whether `text` could be found in a record's first line (its time stamp,
+// and the names of its machine and type where the listing shows them) or
+// across into its message: else it can only be found in messages, which the
+// text index of the log answers (FindCandidates).
+bool mayTouchHeader(const QString& text, bool namesTypes, const QStringList& machineNames);
 
 } // namespace PaneSearch

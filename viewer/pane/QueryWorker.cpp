@@ -7,11 +7,14 @@
 #include <chrono>
 #include <condition_variable>
 #include <thread>
+#include <unordered_map>
 
 #include <vxSyslog/AlarmContext.h>
 #include <vxSyslog/SourceTail.h>
+#include <vxSyslog/TextIndex.h>
 
 
+#include "FindCandidates.h"
 #include "StoredRecords.h"
 
 using SystemLog::LogSource;
@@ -65,54 +68,72 @@ constexpr int kFetchChunk = 512;
 } // namespace
 
 // The blocks of the listed records, read by id in chunks in the direction of
-// a scan. A read that fails is remembered, and the scan told to stop.
+// a scan, of the records the scan wants (all, or a find's candidates). A
+// read that fails is remembered, and the scan told to stop.
 class QueryWorker::BlockFetcher
 {
 public:
-    BlockFetcher(LogSource& reader, const LogQuery& query, const RecordKeys::Snapshot& keys, bool backward)
+    BlockFetcher(LogSource& reader, const LogQuery& query, const RecordKeys::Snapshot& keys, bool backward,
+                 std::function<bool(int)> wanted = {})
         : m_reader(reader)
         , m_query(query)
         , m_keys(keys)
         , m_backward(backward)
+        , m_wanted(std::move(wanted))
     {
     }
 
+    // The block of a wanted record; an empty one for any other.
     QString at(int record)
     {
-        if (record < m_first || record >= m_first + int(m_blocks.size()))
+        if (m_wanted && !m_wanted(record))
+            return QString();
+        auto found = m_blocks.find(record);
+        if (found == m_blocks.end()) {
             fill(record);
-        return m_failed ? QString() : m_blocks[std::size_t(record - m_first)];
+            found = m_blocks.find(record);
+        }
+        return m_failed || found == m_blocks.end() ? QString() : found->second;
     }
 
     bool failed() const { return m_failed; }
     QString error() const { return m_reader.errorText(); }
 
 private:
+    // The next chunk of wanted records from `record` on, in the direction
+    // of the scan.
     void fill(int record)
     {
-        m_first = m_backward ? std::max(0, record - kFetchChunk + 1) : record;
-        const int size = std::min(kFetchChunk, m_keys.count() - m_first);
+        std::vector<int> records;
+        const int step = m_backward ? -1 : 1;
+        for (int r = record, passed = 0; r >= 0 && r < m_keys.count() && int(records.size()) < kFetchChunk
+                                         && passed < kFetchChunk * 64;
+             r += step, ++passed) {
+            if (r == record || !m_wanted || m_wanted(r))
+                records.push_back(r);
+        }
+        const int size = int(records.size());
         std::vector<qint64> ids(std::size_t(size), 0);
         std::vector<int> machines(std::size_t(size), 0);
+        m_blocks.clear();
         for (int i = 0; i < size; ++i) {
-            ids[std::size_t(i)] = m_keys.id(m_first + i);
-            machines[std::size_t(i)] = m_keys.machine(m_first + i);
+            ids[std::size_t(i)] = m_keys.id(records[std::size_t(i)]);
+            machines[std::size_t(i)] = m_keys.machine(records[std::size_t(i)]);
+            m_blocks[records[std::size_t(i)]] = StoredRecords::goneText();
         }
-        m_blocks.assign(std::size_t(size), StoredRecords::goneText());
-        const bool read = m_reader.fetch(m_query, machines.data(), ids.data(), size,
-                                         [this](int index, const QString& block) { m_blocks[std::size_t(index)] = block; });
-        if (!read) {
+        const bool read = m_reader.fetch(m_query, machines.data(), ids.data(), size, [&](int index, const QString& block) {
+            m_blocks[records[std::size_t(index)]] = block;
+        });
+        if (!read)
             m_failed = true;
-            m_blocks.assign(std::size_t(size), QString());
-        }
     }
 
     LogSource& m_reader;
     const LogQuery& m_query;
     const RecordKeys::Snapshot& m_keys;
     const bool m_backward;
-    int m_first = 0;
-    std::vector<QString> m_blocks;
+    const std::function<bool(int)> m_wanted;
+    std::unordered_map<int, QString> m_blocks;
     bool m_failed = false;
 };
 
@@ -223,9 +244,33 @@ private:
     std::vector<std::thread> m_threads;
 };
 
+namespace {
+
+// The text index's notices (TextIndex.h) are the process's; they go to the
+// newest worker, on its thread.
+std::mutex g_noticeMutex;
+QueryWorker* g_noticeWorker = nullptr;
+
+void postSearchNotice(SystemLog::TextIndex::Notice kind, const QString& text)
+{
+    std::lock_guard<std::mutex> lock(g_noticeMutex);
+    if (QueryWorker* worker = g_noticeWorker) {
+        const bool building = kind == SystemLog::TextIndex::Notice::Building;
+        QMetaObject::invokeMethod(
+            worker, [worker, building, text] { emit worker->searchNoticed(building, text); }, Qt::QueuedConnection);
+    }
+}
+
+} // namespace
+
 QueryWorker::QueryWorker(QObject* parent)
     : QObject(parent)
 {
+    {
+        std::lock_guard<std::mutex> lock(g_noticeMutex);
+        g_noticeWorker = this;
+        SystemLog::TextIndex::setNoticeSink(&postSearchNotice);
+    }
     // Copies that viewers killed earlier left behind go now, off the GUI thread.
     threads().run([] { SystemLog::CommittedCopy::removeAbandoned(); });
 }
@@ -234,6 +279,11 @@ QueryWorker::QueryWorker(QObject* parent)
 // starts its counting job through it.
 QueryWorker::~QueryWorker()
 {
+    {
+        std::lock_guard<std::mutex> lock(g_noticeMutex);
+        if (g_noticeWorker == this)
+            g_noticeWorker = nullptr;
+    }
     cancelListing();
     cancelFind();
     cancelCopy();
@@ -580,7 +630,8 @@ void QueryWorker::countJob(const TicketPtr& ticket, const LogSources& sources, c
 // Opens a reader of `sources` and hands `scan` the blocks of the listed
 // records; the reason when they cannot be read or a read failed on the way.
 QString QueryWorker::scanListed(const TicketPtr& ticket, const LogSources& sources, const LogQuery& query,
-                                const RecordKeys::Snapshot& keys, bool backward, const std::function<void(BlockFetcher&)>& scan)
+                                const RecordKeys::Snapshot& keys, bool backward, const std::function<void(BlockFetcher&)>& scan,
+                                const QString& findText)
 {
     QString usage;
     const std::unique_ptr<LogSource> reader = readerOf(sources, usage);
@@ -589,7 +640,16 @@ QString QueryWorker::scanListed(const TicketPtr& ticket, const LogSources& sourc
     const Ticket::Attached attached(*ticket, *reader);
     if (!reader->open())
         return reader->errorText();
-    BlockFetcher blocks(*reader, query, keys, backward);
+    // A find reads only the records the text index leaves to it, where the
+    // text can only be in messages.
+    std::unique_ptr<FindCandidates> candidates;
+    const QStringList names = reader->namesMachines() ? reader->machines() : QStringList();
+    if (!findText.isEmpty() && !reader->files().isEmpty() && !PaneSearch::mayTouchHeader(findText, query.namesTypes(), names))
+        candidates = std::make_unique<FindCandidates>(reader->files(), findText, [ticket] { return ticket->cancelled(); });
+    std::function<bool(int)> wanted;
+    if (candidates && candidates->narrows())
+        wanted = [&candidates, &keys](int record) { return candidates->mayHold(keys, record); };
+    BlockFetcher blocks(*reader, query, keys, backward, wanted);
     scan(blocks);
     return blocks.failed() ? blocks.error() : QString();
 }
@@ -606,7 +666,7 @@ void QueryWorker::find(const LogSources& sources, const LogQuery& query, const R
             match = PaneSearch::find(keys.count(), start, end, text, backward,
                                      [&blocks](int record, QString& block) { block = blocks.at(record); },
                                      [&] { return ticket->cancelled() || blocks.failed(); });
-        });
+        }, text);
         deliver(ticket, [this, match, error] {
             m_find.reset();
             emit findEnded(match, error);
@@ -645,7 +705,7 @@ void QueryWorker::countStanding(const LogSources& sources, const LogQuery& query
             standing = PaneSearch::standingOf(keys.count(), match, text,
                                               [&blocks](int record, QString& block) { block = blocks.at(record); },
                                               [&] { return ticket->cancelled() || blocks.failed(); }, progress);
-        });
+        }, text);
         if (error.isEmpty() && standing.total > 0)
             deliver(ticket, [this, standing] {
                 m_standing.reset();

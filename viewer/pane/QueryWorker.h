@@ -150,6 +150,10 @@ signals:
     // -1 with an error when the time stamps could not be read.
     void timeLocated(int record, const QString& datetime, bool atOrAfter, const QString& error);
     void detailRead(const RecordDetail& detail);
+    // A search builds the text index of a log first (`building`), or reads
+    // the records it lacks because it cannot bring it up to date; once per
+    // log (TextIndex.h).
+    void searchNoticed(bool building, const QString& text);
 
 private:
     class Ticket;
@@ -173,8 +177,11 @@ private:
                   const QStringList& bounds);
     // Opens a reader of `sources` and hands `scan` the blocks of the listed
     // records; the reason when they cannot be read or a read failed on the way.
+    // With `findText`, only the records that may hold it are read, where
+    // the text index of their log can tell (FindCandidates).
     QString scanListed(const TicketPtr& ticket, const LogSources& sources, const SystemLog::LogQuery& query,
-                       const RecordKeys::Snapshot& keys, bool backward, const std::function<void(BlockFetcher&)>& scan);
+                       const RecordKeys::Snapshot& keys, bool backward, const std::function<void(BlockFetcher&)>& scan,
+                       const QString& findText = QString());
     // Hands `result` to the GUI thread, where it runs if the ticket still holds.
     void deliver(const TicketPtr& ticket, std::function<void()> result);
     void runDelivered();

@@ -132,6 +132,13 @@ ResultPane::ResultPane(QWidget* parent)
             m_stored->readFrom(copy);
     });
     connect(m_worker, &QueryWorker::checkEnded, this, &ResultPane::endCheck);
+    connect(m_worker, &QueryWorker::searchNoticed, this, [this](bool building, const QString& text) {
+        if (building)
+            m_indexBuilding = text;
+        else if (!m_indexNotes.contains(text))
+            m_indexNotes << text;
+        showListingStatus();
+    });
     connect(m_worker, &QueryWorker::machinesFound, this, &ResultPane::machinesFound);
     connect(m_worker, &QueryWorker::machinesFixed, this, &ResultPane::fixMachines);
     connect(m_worker, &QueryWorker::findEnded, this, &ResultPane::endFind);

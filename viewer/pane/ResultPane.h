@@ -324,6 +324,10 @@ private:
     std::unique_ptr<StoredRecords> m_parked; // a live listing's empty answer, behind the not-found notice
     LogSources m_liveSources;
     QStringList m_problems; // machines of the listing that cannot be read
+    // What the listing's search said of the text index: it builds one (until
+    // the listing ends), or reads the records the index lacks.
+    QString m_indexBuilding;
+    QStringList m_indexNotes;
     SystemLog::LogQuery m_liveQuery;
     PaneFindBar* m_findBar;
     PaneStrip* m_strip;

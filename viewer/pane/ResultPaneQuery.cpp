@@ -79,6 +79,8 @@ void ResultPane::startQuery(const LogSources& sources, const SystemLog::LogQuery
     m_liveSources = path;
     m_liveQuery = listed;
     m_problems.clear();
+    m_indexBuilding.clear();
+    m_indexNotes.clear();
     m_live = reachesNow;
     m_waiting = 0;
     m_strip->setNewestFirst(listed.newestFirst);
@@ -172,6 +174,10 @@ void ResultPane::showListingStatus()
         status += QStringLiteral(" · ") + waitingText(m_waiting);
     for (const QString& problem : m_problems)
         status += QStringLiteral(" · ") + problem;
+    if (isListing() && !m_indexBuilding.isEmpty())
+        status += QStringLiteral(" · ") + m_indexBuilding;
+    for (const QString& note : m_indexNotes)
+        status += QStringLiteral(" · ") + note;
     setListingStatus(status);
 }
 

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include <QStringList>
 #include <QVector>
@@ -29,6 +30,11 @@ namespace SystemLog {
 // reader never creates the file, the table or the index, never adds,
 // changes or removes a row and never takes a write lock; it works on a
 // rollback-journal database and on a WAL one alike.
+// Searches: a pattern is looked up in the text index beside the file
+// (TextIndex.h) and only the rows it gives, and those it does not cover
+// yet, are read and matched: the answer is the one a reading of every row
+// gives. A search that finds the index missing or far behind brings it up
+// to date first where the folder allows (the file itself is not written).
 // Interrupted writes: a writer killed in the middle of a commit leaves a hot
 // journal (or a WAL needing recovery) that a read-only connection may not
 // use. Unless told otherwise (setRollsBackCutOffWrites(false): the viewer
@@ -188,6 +194,13 @@ public:
     bool nextKey(ListedKey& key, bool& atEnd);
     QString keyBlock();
     void pauseKeys();
+
+    // The records whose message may hold `text`, ignoring case as the
+    // viewer's find does (QString's case folding), through the text index:
+    // the ids up to `indexedUpTo` in `ids` (ascending), and every record
+    // after it. `answered` is false when the index cannot tell (none, or a
+    // text it knows nothing about): then every record may.
+    bool messageCandidates(const QString& text, std::vector<qint64>& ids, qint64& indexedUpTo, bool& answered);
 
     // Every block names this machine after its time stamp (a listing of
     // several machines).

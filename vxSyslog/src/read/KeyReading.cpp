@@ -13,6 +13,7 @@
 #include <vxSyslog/RecordTypes.h>
 
 #include "format/Utf8.h"
+#include "read/IndexedSearch.h"
 #include "store/SqliteStatement.h"
 
 // A listing read as keys, and the texts of listed records fetched by id:
@@ -38,15 +39,6 @@ QByteArray utf8At(sqlite3_stmt* statement, int column)
 {
     const char* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
     return QByteArray(text ? text : "", sqlite3_column_bytes(statement, column));
-}
-
-// The SQL condition that marks a drop record (see isGapMessage).
-QByteArray gapCondition()
-{
-    QByteArray sql = "(";
-    for (int i = 0; i < kGapMessagePrefixCount; ++i)
-        sql += QByteArray(i ? " OR " : "") + "message GLOB '" + gapMessagePrefix(i) + "*'";
-    return sql + ")";
 }
 
 ValuePtr copyOf(sqlite3_value* value)
@@ -86,6 +78,7 @@ struct KeyStream
 struct KeyMerge
 {
     LogQuery query;
+    QByteArray source;  // the log's table, or the rows the text index found
     std::vector<KeyStream> streams;
     bool prepared = false;
     KeyStream* delivered = nullptr; // its row went out; stepped at the next call
@@ -158,8 +151,9 @@ void bindQuery(SqliteStatement& statement, const LogQuery& query, const KeyStrea
 
 } // namespace
 
-KeyReading::KeyReading(ReadConnection& readConnection)
+KeyReading::KeyReading(ReadConnection& readConnection, IndexedSearch& indexedSearch)
     : connection(readConnection)
+    , search(indexedSearch)
 {
 }
 
@@ -216,16 +210,16 @@ bool KeyReading::runOnce(const QByteArray& sql, const std::function<void(SqliteS
 
 // Every distinct stored type, each found by one seek in the index
 // (NULL first, as the index orders them).
-bool KeyReading::storedTypes(std::vector<ValuePtr>& types)
+bool KeyReading::storedTypes(const QByteArray& source, std::vector<ValuePtr>& types)
 {
     ValuePtr last;
     for (;;) {
         if (!usable())
             return false;
-        const char* sql = !last ? "SELECT type FROM SystemInfo ORDER BY type LIMIT 1"
-                          : sqlite3_value_type(last.get()) == SQLITE_NULL
-                              ? "SELECT type FROM SystemInfo WHERE type IS NOT NULL ORDER BY type LIMIT 1"
-                              : "SELECT type FROM SystemInfo WHERE type > ?1 ORDER BY type LIMIT 1";
+        const QByteArray sql = !last ? "SELECT type FROM " + source + " ORDER BY type LIMIT 1"
+                               : sqlite3_value_type(last.get()) == SQLITE_NULL
+                                   ? "SELECT type FROM " + source + " WHERE type IS NOT NULL ORDER BY type LIMIT 1"
+                                   : "SELECT type FROM " + source + " WHERE type > ?1 ORDER BY type LIMIT 1";
         SqliteStatement statement(db(), sql);
         if (!statement.prepared())
             return failFromSqlite();
@@ -243,15 +237,19 @@ bool KeyReading::storedTypes(std::vector<ValuePtr>& types)
 
 // The streams of a query: one per listed type, and one for the drop
 // records when they are wanted and their type is not listed.
-bool KeyReading::streamsOf(const LogQuery& query, std::vector<KeyStream>& streams)
+bool KeyReading::streamsOf(const LogQuery& query, std::vector<KeyStream>& streams, QByteArray& source)
 {
     if (!usable() || !connection.installGrep(query))
+        return false;
+    // Only the drop records are listed without the pattern.
+    source = "SystemInfo";
+    if (!query.onlyGaps && !search.sourceFor(query, query.withGaps, source))
         return false;
     std::vector<ValuePtr> types;
     if (query.onlyGaps) {
         // only the gap stream below
     } else if (query.types.isEmpty()) {
-        if (!storedTypes(types))
+        if (!storedTypes(source, types))
             return false;
     } else {
         for (int type : query.types) {
@@ -275,7 +273,7 @@ bool KeyReading::streamsOf(const LogQuery& query, std::vector<KeyStream>& stream
             && sqlite3_value_int64(type.get()) < kRecordTypeCount)
             stream.typeCode = int(sqlite3_value_int64(type.get()));
         if (!grep.isEmpty())
-            stream.match = stream.isGapType && query.withGaps ? "(" + grep + " OR " + gapCondition() + ")" : grep;
+            stream.match = stream.isGapType && query.withGaps ? "(" + grep + " OR " + IndexedSearch::gapCondition() + ")" : grep;
         gapsListed = gapsListed || stream.isGapType;
         streams.push_back(std::move(stream));
     }
@@ -283,7 +281,7 @@ bool KeyReading::streamsOf(const LogQuery& query, std::vector<KeyStream>& stream
         KeyStream gaps;
         gaps.isGapType = true;
         gaps.typeName = recordTypeName(kGapRecordType);
-        gaps.match = gapCondition();
+        gaps.match = IndexedSearch::gapCondition();
         streams.push_back(std::move(gaps));
     }
     for (KeyStream& stream : streams)
@@ -346,7 +344,7 @@ bool KeyReading::prepareSlice(KeyMerge& merge)
             continue;
         const QByteArray listed = stream.match.isEmpty() ? QByteArray("1") : stream.match;
         stream.statement = std::make_unique<SqliteStatement>(
-            db(), "SELECT id, datetime, message, " + listed + " FROM SystemInfo"
+            db(), "SELECT id, datetime, message, " + listed + " FROM " + merge.source
                     + whereClause(merge.query, stream, false, false) + tail);
         if (!stream.statement->prepared())
             return failFromSqlite();
@@ -412,11 +410,12 @@ void KeyReading::pause(KeyMerge& merge)
     }
 }
 
-bool KeyReading::runMerged(const LogQuery& query, std::vector<KeyStream>& streams,
+bool KeyReading::runMerged(const LogQuery& query, const QByteArray& source, std::vector<KeyStream>& streams,
                const std::function<bool(KeyStream&, sqlite3_stmt*)>& onRow)
 {
     KeyMerge merge;
     merge.query = query;
+    merge.source = source;
     merge.streams = std::move(streams);
     for (;;) {
         KeyStream* next = nullptr;
@@ -428,12 +427,13 @@ bool KeyReading::runMerged(const LogQuery& query, std::vector<KeyStream>& stream
 }
 
 // One stream's groups of one time stamp (datetime, count) in slices.
-bool KeyReading::runGroups(const LogQuery& query, KeyStream& stream, const std::function<void(sqlite3_stmt*)>& onGroup)
+bool KeyReading::runGroups(const LogQuery& query, const QByteArray& source, KeyStream& stream,
+                           const std::function<void(sqlite3_stmt*)>& onGroup)
 {
     for (;;) {
         if (!usable())
             return false;
-        SqliteStatement statement(db(), "SELECT datetime, count(*) FROM SystemInfo" + whereClause(query, stream, true)
+        SqliteStatement statement(db(), "SELECT datetime, count(*) FROM " + source + whereClause(query, stream, true)
                                           + " GROUP BY datetime ORDER BY datetime");
         if (!statement.prepared())
             return failFromSqlite();
@@ -525,10 +525,11 @@ bool KeyReading::countListed(const LogQuery& query, qint64& result)
 {
     result = 0;
     std::vector<KeyStream> streams;
-    if (!streamsOf(query, streams))
+    QByteArray source;
+    if (!streamsOf(query, streams, source))
         return false;
     for (const KeyStream& stream : streams) {
-        const bool counted = runOnce("SELECT count(*) FROM SystemInfo" + whereClause(query, stream, false),
+        const bool counted = runOnce("SELECT count(*) FROM " + source + whereClause(query, stream, false),
                                         [&](SqliteStatement& s) { bindQuery(s, query, stream, false); },
                                         [&](SqliteStatement& row) {
                                             result += sqlite3_column_int64(row.get(), 0);
@@ -543,7 +544,8 @@ bool KeyReading::countListed(const LogQuery& query, qint64& result)
 bool KeyReading::readKeys(const LogQuery& query, const KeySink& sink)
 {
     std::vector<KeyStream> streams;
-    return streamsOf(query, streams) && runMerged(query, streams, [&](KeyStream& stream, sqlite3_stmt* row) {
+    QByteArray source;
+    return streamsOf(query, streams, source) && runMerged(query, source, streams, [&](KeyStream& stream, sqlite3_stmt* row) {
         return sink(keyOf(query, stream, row));
     });
 }
@@ -551,7 +553,8 @@ bool KeyReading::readKeys(const LogQuery& query, const KeySink& sink)
 bool KeyReading::readBlocks(const LogQuery& query, const BlockSink& sink)
 {
     std::vector<KeyStream> streams;
-    return streamsOf(query, streams) && runMerged(query, streams, [&](KeyStream& stream, sqlite3_stmt* row) {
+    QByteArray source;
+    return streamsOf(query, streams, source) && runMerged(query, source, streams, [&](KeyStream& stream, sqlite3_stmt* row) {
         return sink(rowBlock(query, stream, row));
     });
 }
@@ -566,7 +569,7 @@ bool KeyReading::startKeys(const LogQuery& query)
     cursor.reset();
     auto merge = std::make_unique<KeyMerge>();
     merge->query = query;
-    if (!streamsOf(query, merge->streams))
+    if (!streamsOf(query, merge->streams, merge->source))
         return false;
     cursor = std::move(merge);
     return true;
@@ -611,11 +614,12 @@ bool KeyReading::countBetween(const LogQuery& query, const QStringList& bounds, 
         limits << bound.toUtf8();
     counts.fill(0, limits.size() + 1);
     std::vector<KeyStream> streams;
-    if (!streamsOf(query, streams))
+    QByteArray source;
+    if (!streamsOf(query, streams, source))
         return false;
     for (KeyStream& stream : streams) {
         int interval = 0;
-        const bool counted = runGroups(query, stream, [&](sqlite3_stmt* row) {
+        const bool counted = runGroups(query, source, stream, [&](sqlite3_stmt* row) {
             const QByteArray datetime = utf8At(row, 0);
             while (interval < limits.size() && datetime >= limits.at(interval))
                 ++interval;

@@ -17,6 +17,7 @@ struct sqlite3_value;
 
 namespace SystemLog {
 
+class IndexedSearch;
 class SqliteStatement;
 struct KeyStream;
 struct KeyMerge;
@@ -27,6 +28,8 @@ using ValuePtr = std::shared_ptr<sqlite3_value>;
 // A listing is read as one stream per stored type, each in the order of the
 // (type, datetime) index, merged by time, in slices of about the slice time
 // so that a writer of the file waits no longer than that (LogReader.h).
+// A pattern is searched through the text index where it helps: the streams
+// then read the rows it found (IndexedSearch.h).
 class KeyReading
 {
 public:
@@ -34,7 +37,7 @@ public:
     using BlockSink = LogReader::BlockSink;
     using FetchSink = LogReader::FetchSink;
 
-    explicit KeyReading(ReadConnection& readConnection);
+    KeyReading(ReadConnection& readConnection, IndexedSearch& indexedSearch);
     ~KeyReading();
 
     // After the connection opened: what the file's table allows.
@@ -62,23 +65,25 @@ private:
 
     bool runOnce(const QByteArray& sql, const std::function<void(SqliteStatement&)>& bind,
                  const std::function<bool(SqliteStatement&)>& onRow);
-    bool storedTypes(std::vector<ValuePtr>& types);
-    bool streamsOf(const LogQuery& query, std::vector<KeyStream>& streams);
+    bool storedTypes(const QByteArray& source, std::vector<ValuePtr>& types);
+    bool streamsOf(const LogQuery& query, std::vector<KeyStream>& streams, QByteArray& source);
     bool advance(KeyStream& stream);
     static bool comesFirst(const KeyStream& a, const KeyStream& b, bool newestFirst);
     bool prepareSlice(KeyMerge& merge);
     bool stepPast(KeyMerge& merge, KeyStream& stream);
     bool nextRow(KeyMerge& merge, KeyStream*& next);
     static void pause(KeyMerge& merge);
-    bool runMerged(const LogQuery& query, std::vector<KeyStream>& streams,
+    bool runMerged(const LogQuery& query, const QByteArray& source, std::vector<KeyStream>& streams,
                    const std::function<bool(KeyStream&, sqlite3_stmt*)>& onRow);
-    bool runGroups(const LogQuery& query, KeyStream& stream, const std::function<void(sqlite3_stmt*)>& onGroup);
+    bool runGroups(const LogQuery& query, const QByteArray& source, KeyStream& stream,
+                   const std::function<void(sqlite3_stmt*)>& onGroup);
     int utf16Length(sqlite3_stmt* statement, int column) const;
     ListedKey keyOf(const LogQuery& query, const KeyStream& stream, sqlite3_stmt* row) const;
     QString rowBlock(const LogQuery& query, const KeyStream& stream, sqlite3_stmt* row) const;
     QString blockOf(sqlite3_stmt* row, bool namesTypes, bool gapsMarked) const;
 
     ReadConnection& connection;
+    IndexedSearch& search;
     // A writer of the file (rollback journal: its commit waits for every
     // reader) waits at most about this long for a slice of a long read.
     qint64 sliceMs = LogReader::kDefaultSliceMs;

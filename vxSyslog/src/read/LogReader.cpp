@@ -2,6 +2,7 @@
 
 #include <QDir>
 
+#include "read/IndexedSearch.h"
 #include "read/KeyReading.h"
 #include "read/ReadConnection.h"
 #include "read/RecordReading.h"
@@ -13,12 +14,14 @@ struct LogReader::Private
 {
     explicit Private(const QString& path)
         : connection(path)
-        , records(connection)
-        , keys(connection)
+        , search(connection)
+        , records(connection, search)
+        , keys(connection, search)
     {
     }
 
     ReadConnection connection;
+    IndexedSearch search;
     RecordReading records;
     KeyReading keys;
     bool rollsBackCutOffWrites = true;
@@ -53,6 +56,7 @@ void LogReader::setSliceTime(int milliseconds)
 bool LogReader::open()
 {
     d->keys.close();
+    d->search.reset();
     if (!d->connection.open(d->rollsBackCutOffWrites))
         return false;
     d->keys.opened();
@@ -137,6 +141,11 @@ QString LogReader::keyBlock()
 void LogReader::pauseKeys()
 {
     d->keys.pauseKeys();
+}
+
+bool LogReader::messageCandidates(const QString& text, std::vector<qint64>& ids, qint64& indexedUpTo, bool& answered)
+{
+    return d->search.candidates(text, ids, indexedUpTo, answered);
 }
 
 void LogReader::setMachineName(const QString& name)

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "read/MessageMatcher.h"
+#include "search/IndexTokenizer.h"
 #include "store/ReaderChecks.h"
 #include "store/SqliteStatement.h"
 
@@ -74,6 +75,7 @@ bool ReadConnection::open(bool rollBackCutOffWrites)
     }
     distrustSchema(m_db);
     installHandlers();
+    IndexTokenizer::registerOn(m_db);
     bool checked = checkSchema();
     if (!checked && rollBackCutOffWrites && m_kind == FailureKind::InterruptedWrite)
         checked = rollBackCutOffWrite() && checkSchema();

@@ -22,7 +22,9 @@ class MessageMatcher;
 // (LogReader, LogReader, and through them the sources, the tails and
 // the service's queries) holds one of these.
 //
-// Read-only: SQLite's read-only flag, never the file's creation. A missing
+// Read-only: SQLite's read-only flag, never the file's creation. The text
+// index's tokenizer is registered on every connection, so that a search may
+// read the index beside the log (IndexedSearch.h). A missing
 // path is Missing, a folder CannotOpen, a file that is not SQLite
 // NotADatabase, one without a SystemInfo table of the four columns
 // NotALogDatabase (describeFailure's sentences); a view or a virtual table
@@ -64,6 +66,8 @@ public:
     void setStopCheck(const std::function<bool()>& stopRequested);
     void interrupt();
     bool isInterrupted() const { return m_interrupted.load(); }
+    // Interrupted, or the stop check says so.
+    bool stopRequested() const;
 
     // False with the reason when interrupted or not open.
     bool usable();
@@ -97,7 +101,6 @@ private:
     static int onBusy(void* self, int attempt);
     static int onProgress(void* self);
     static void distrustSchema(sqlite3* db);
-    bool stopRequested() const;
     void installHandlers();
     bool checkSchema();
 

@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "read/IndexedSearch.h"
 #include "read/ReadConnection.h"
 #include "store/SqliteStatement.h"
 
@@ -128,8 +129,9 @@ void recordFromRow(const SqliteStatement& row, LogRecord& record)
 
 } // namespace
 
-RecordReading::RecordReading(ReadConnection& readConnection)
+RecordReading::RecordReading(ReadConnection& readConnection, IndexedSearch& indexedSearch)
     : connection(readConnection)
+    , search(indexedSearch)
 {
 }
 
@@ -200,12 +202,12 @@ bool RecordReading::run(const QString& sql, const RecordCondition& condition, co
 // The rows are stepped through rather than skipped with OFFSET, for
 // which SQLite keeps the window in a sorted tree that costs more than
 // the plain sort, even for a few thousand rows.
-bool RecordReading::limitToLast(const LogQuery& filter, int count, RecordCondition& condition)
+bool RecordReading::limitToLast(const LogQuery& filter, int count, const QString& source, RecordCondition& condition)
 {
     // Ids are unique: the table cannot hold more rows than its id span,
     // which the ends of the id tree give at once.
     qint64 span = 0;
-    const bool spanned = run(QStringLiteral("SELECT ifnull((SELECT max(id) FROM SystemInfo) - (SELECT min(id) FROM SystemInfo) + 1, 0)"),
+    const bool spanned = run(QStringLiteral("SELECT ifnull((SELECT max(id) FROM %1) - (SELECT min(id) FROM %1) + 1, 0)").arg(source),
                              RecordCondition(),
                              [&span](SqliteStatement& row) {
                                  span = row.int64At(0);
@@ -227,7 +229,7 @@ bool RecordReading::limitToLast(const LogQuery& filter, int count, RecordConditi
         if (total <= count)
             return true;
     }
-    const QString sql = QStringLiteral("SELECT datetime, id FROM SystemInfo") + condition.sql() + orderClause(filter, true);
+    const QString sql = QStringLiteral("SELECT datetime, id FROM ") + source + condition.sql() + orderClause(filter, true);
     int seen = 0;
     bool found = false;
     bool nullTime = false;
@@ -341,31 +343,39 @@ std::unique_ptr<LogReader::Cursor> RecordReading::cursor(const LogQuery& filter)
     }
     auto impl = std::make_unique<LogReader::Cursor::Impl>();
     impl->d = this;
-    impl->condition = conditionOf(filter, Use::Everything);
-    const bool windowed = filter.last > 0;
-    if (windowed && !filter.newestFirst && !limitToLast(filter, filter.last, impl->condition))
+    if (!selectStatement(filter, impl->sql, impl->condition))
         return nullptr;
-    impl->sql = QStringLiteral("SELECT id, datetime, type, message FROM SystemInfo") + impl->condition.sql()
-                + orderClause(filter, filter.newestFirst);
-    if (windowed && filter.newestFirst)
-        impl->sql += QStringLiteral(" LIMIT %1").arg(filter.last);
     impl->prepare();
     return std::unique_ptr<LogReader::Cursor>(new LogReader::Cursor(std::move(impl)));
 }
 
 
+// The statement of read() and cursor(), on the rows the text index found
+// where it helps.
+bool RecordReading::selectStatement(const LogQuery& filter, QString& sql, RecordCondition& condition)
+{
+    QByteArray source;
+    if (!search.sourceFor(filter, false, source))
+        return false;
+    const QString table = QString::fromLatin1(source);
+    condition = conditionOf(filter, Use::Everything);
+    const bool windowed = filter.last > 0;
+    if (windowed && !filter.newestFirst && !limitToLast(filter, filter.last, table, condition))
+        return false;
+    sql = QStringLiteral("SELECT id, datetime, type, message FROM ") + table + condition.sql() + orderClause(filter, filter.newestFirst);
+    if (windowed && filter.newestFirst)
+        sql += QStringLiteral(" LIMIT %1").arg(filter.last);
+    return true;
+}
+
 bool RecordReading::read(const LogQuery& filter, const RecordSink& sink)
 {
     if (!connection.installGrep(filter))
         return false;
-    RecordCondition condition = conditionOf(filter, Use::Everything);
-    const bool windowed = filter.last > 0;
-    if (windowed && !filter.newestFirst && !limitToLast(filter, filter.last, condition))
+    QString sql;
+    RecordCondition condition;
+    if (!selectStatement(filter, sql, condition))
         return false;
-    QString sql = QStringLiteral("SELECT id, datetime, type, message FROM SystemInfo") + condition.sql()
-                  + orderClause(filter, filter.newestFirst);
-    if (windowed && filter.newestFirst)
-        sql += QStringLiteral(" LIMIT %1").arg(filter.last);
     LogRecord record;
     return run(sql, condition, [&](SqliteStatement& row) {
         recordFromRow(row, record);
@@ -411,6 +421,11 @@ bool RecordReading::count(const LogQuery& filter, qint64& result)
     if (!connection.installGrep(filter))
         return false;
     const RecordCondition condition = conditionOf(filter, Use::Everything);
+    bool answered = false;
+    if (!filter.grep.isEmpty() && !search.count(filter, condition.clauses.join(QStringLiteral(" AND ")), condition.values, result, answered))
+        return false;
+    if (answered)
+        return true;
     return run(QStringLiteral("SELECT count(*) FROM SystemInfo") + condition.sql(), condition, [&](SqliteStatement& row) {
         result = row.int64At(0);
         return false;

@@ -13,12 +13,14 @@
 namespace SystemLog {
 
 struct RecordCondition;
+class IndexedSearch;
 class SqliteStatement;
 
 // The whole-record half of LogReader (its read(), cursor(), count(),
 // lastId(), countPerDayAndType() and span()), on the reader's connection.
 // A write cut off in the middle is rolled back once, before any row was
-// seen, and the statement run again (LogReader.h).
+// seen, and the statement run again (LogReader.h). A pattern is searched
+// through the text index where it helps (IndexedSearch.h).
 class RecordReading
 {
 public:
@@ -27,7 +29,7 @@ public:
     using Span = LogReader::Span;
     using FetchSink = LogReader::FetchRecordSink;
 
-    explicit RecordReading(ReadConnection& readConnection);
+    RecordReading(ReadConnection& readConnection, IndexedSearch& indexedSearch);
 
     bool read(const LogQuery& filter, const RecordSink& sink);
     std::unique_ptr<LogReader::Cursor> cursor(const LogQuery& filter);
@@ -48,9 +50,11 @@ private:
     int runOnce(const QString& sql, const RecordCondition& condition,
                 const std::function<bool(SqliteStatement&)>& onRow, bool& delivered, QString& message);
     bool run(const QString& sql, const RecordCondition& condition, const std::function<bool(SqliteStatement&)>& onRow);
-    bool limitToLast(const LogQuery& filter, int count, RecordCondition& condition);
+    bool limitToLast(const LogQuery& filter, int count, const QString& source, RecordCondition& condition);
+    bool selectStatement(const LogQuery& filter, QString& sql, RecordCondition& condition);
 
     ReadConnection& connection;
+    IndexedSearch& search;
 };
 
 } // namespace SystemLog

@@ -26,6 +26,8 @@ QByteArray fromWhere(PgSource& source, const AlarmReport::Request& request, PgSt
         filter.types = request.types;
     filter.since = request.since;
     filter.until = request.until;
+    filter.grep = request.grep;
+    filter.ignoreCase = request.ignoreCase;
     PgStatement where;
     where.sql = " FROM fleet_log";
     source.whereOf(filter, where);

@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <vxSyslog/TextIndex.h>
+
 namespace SystemLog {
 
 namespace {
@@ -32,6 +34,12 @@ qint64 besideBytes(const QFileInfo& file)
     return total;
 }
 
+qint64 indexBytes(const QString& path)
+{
+    const QString index = TextIndex::pathFor(path);
+    return QFileInfo(index).size() + QFileInfo(index + QStringLiteral("-journal")).size();
+}
+
 } // namespace
 
 bool readDiskUsage(const QString& path, DiskUsage& usage, QString& error)
@@ -45,6 +53,7 @@ bool readDiskUsage(const QString& path, DiskUsage& usage, QString& error)
     const QFileInfo info(path);
     usage.fileBytes = file.size();
     usage.besideBytes = besideBytes(info);
+    usage.indexBytes = indexBytes(path);
     if (usage.fileBytes == 0)
         return true;  // SQLite takes an empty file for an empty database
     const QByteArray header = file.read(kHeaderSize);

@@ -10,6 +10,7 @@
 
 #include "retain/BatchSizer.h"
 #include "retain/VacuumConnection.h"
+#include "search/IndexBuilder.h"
 
 namespace SystemLog {
 
@@ -235,6 +236,19 @@ struct LogVacuum::Private
         return limits.maxBytes < 0 || removeUntilFits(limits.maxBytes);
     }
 
+    // The text index's parts whose records are all gone go too. The rest of
+    // what was removed stays in the index until its part goes; no search
+    // shows it (IndexedSearch.h). An index that cannot be changed now is
+    // pruned by the next writer.
+    void dropRemovedFromIndex()
+    {
+        if (result.removed == 0)
+            return;
+        IndexBuilder index(path);
+        index.setBusyTimeout(kBusyTimeoutMs);
+        index.prune();
+    }
+
     bool run(const VacuumLimits& limits)
     {
         result = VacuumResult();
@@ -253,6 +267,7 @@ struct LogVacuum::Private
         result.freeBytesLeft = freePages * pageSize;
         db.close();
         result.bytesAfter = QFileInfo(path).size();
+        dropRemovedFromIndex();
         return true;
     }
 };

@@ -13,6 +13,7 @@
 #include "read/MessageMatcher.h"
 #include "sources/LocationSecrets.h"
 #include "sources/PgConnection.h"
+#include "sources/PgTextSearch.h"
 
 namespace SystemLog {
 
@@ -169,6 +170,7 @@ bool PgSource::open()
             failWithProblem(failureKind(), errorText());
         return false;
     }
+    m_textIndexed = PgTextSearch::hasIndex(*m_connection, [this] { return stopRequested(); });
     QList<QByteArray> hosts;
     if (m_asked.isEmpty()) {
         if (!findAllHosts(hosts))
@@ -231,7 +233,7 @@ bool PgSource::prepareMatcher(const LogQuery& query)
 
 // ---- Whole records
 
-void PgSource::where(const LogQuery& filter, PgStatement& query, bool withHosts) const
+void PgSource::where(const LogQuery& filter, PgStatement& query, bool withHosts, bool withPattern) const
 {
     QList<QByteArray> clauses;
     // One host as an equality, so that the planner walks that host's index in time order.
@@ -259,6 +261,11 @@ void PgSource::where(const LogQuery& filter, PgStatement& query, bool withHosts)
         clauses << "id > " + query.add(QByteArray::number(filter.afterId)) + "::bigint";
     if (filter.upToId > 0)
         clauses << "id <= " + query.add(QByteArray::number(filter.upToId)) + "::bigint";
+    if (withPattern && m_textIndexed && !filter.grep.isEmpty()) {
+        const QByteArray search = PgTextSearch::condition(filter, false, query);
+        if (!search.isEmpty())
+            clauses << search;
+    }
     if (!clauses.isEmpty())
         query.sql += " WHERE " + clauses.join(" AND ");
 }
@@ -286,7 +293,7 @@ bool PgSource::read(const LogQuery& filter, const RecordSink& sink)
     }
     PgStatement query;
     query.sql = QByteArray("SELECT ") + kColumns + " FROM fleet_log";
-    where(filter, query);
+    where(filter, query, true, true);
     const bool serverLast = filter.last > 0 && !matcher;
     if (serverLast && !filter.newestFirst) {
         query.sql += orderBy(filter, true) + " LIMIT " + QByteArray::number(filter.last);
@@ -332,7 +339,7 @@ bool PgSource::readLastWithGrep(const LogQuery& filter, const RecordSink& sink)
     MessageMatcher matcher(filter);
     PgStatement query;
     query.sql = QByteArray("SELECT ") + kColumns + " FROM fleet_log";
-    where(fromStart, query);
+    where(fromStart, query, true, true);
     const QByteArray time = query.add(start.datetime);
     const QByteArray host = query.add(start.host);
     const QByteArray id = query.add(QByteArray::number(start.id));
@@ -516,6 +523,12 @@ QByteArray PgSource::rowsOf(const LogQuery& query, PgStatement& statement) const
         clauses << "(" + types + " OR (" + gap + "))";
     else if (!types.isEmpty())
         clauses << types;
+    // The pattern, where the index of character pairs can narrow it down.
+    if (m_textIndexed && !query.onlyGaps && !query.grep.isEmpty()) {
+        const QByteArray search = PgTextSearch::condition(query, query.withGaps, statement);
+        if (!search.isEmpty())
+            clauses << search;
+    }
 
     // The rows after per-machine ids (a live view's new records) are few:
     // each machine's are found by its own index probe, not by passing over

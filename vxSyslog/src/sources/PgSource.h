@@ -88,9 +88,11 @@ public:
     void interrupt() override;
 
     // For figures counted in the database (report/PgReport): the filter's
-    // WHERE clause (types, time bounds, ids, the hosts asked for; not the
-    // pattern), and a statement's rows as they stream.
-    void whereOf(const LogQuery& filter, PgStatement& query) const { where(filter, query); }
+    // WHERE clause (types, time bounds, ids, the hosts asked for, and the
+    // narrowing the index of character pairs gives for the pattern; the
+    // pattern itself is the caller's to test), and a statement's rows as
+    // they stream.
+    void whereOf(const LogQuery& filter, PgStatement& query) const { where(filter, query, true, true); }
     bool rows(const PgStatement& query,
               const std::function<bool(const std::vector<QByteArray>&, const std::vector<bool>&)>& row)
     {
@@ -121,7 +123,9 @@ private:
 
     // ---- Whole records
     // The query's WHERE clause; `withHosts` false leaves the hosts asked for out.
-    void where(const LogQuery& query, PgStatement& statement, bool withHosts = true) const;
+    // With `withPattern`, the pattern narrows the rows down on the server
+    // where the index of character pairs can (PgTextSearch.h).
+    void where(const LogQuery& query, PgStatement& statement, bool withHosts = true, bool withPattern = false) const;
     bool readLastWithGrep(const LogQuery& query, const RecordSink& sink);
     bool newestByHost(Positions& result);
     // Records stored after each machine's id in `after` (a machine not in
@@ -148,6 +152,7 @@ private:
     std::unique_ptr<MessageMatcher> m_matcher;
     std::function<bool()> m_stopCheck;
     std::atomic<bool> m_interrupted{false};
+    bool m_textIndexed = false;  // fleet_log has the index of character pairs (PgTextSearch.h)
 };
 
 } // namespace SystemLog

@@ -64,6 +64,7 @@ vxLogDB::vxLogDB(const QString& databasePath, QObject* parent)
     setCapacityBytes(settings.capacityBytes);
     setRetryLimit(settings.attempts, settings.retryPauseMs);
     m_endLockWait = settings.endLockWait;
+    m_keepsTextIndex = settings.keepsTextIndex;
     m_db = new QDBSqlite(m_path, QString(), QString());
     std::lock_guard<std::mutex> lock(m_dbMutex);
     // Side files an earlier writer left are taken in by the writer thread's
@@ -75,6 +76,7 @@ vxLogDB::vxLogDB(const QString& databasePath, QObject* parent)
 vxLogDB::~vxLogDB()
 {
     askToStop();
+    m_keeper.join();
     QThread::wait();
     {
         // The loop's last act was under this lock (endUnlessRestarted): taking
@@ -106,6 +108,14 @@ void vxLogDB::start()
         QThread::wait();
         QThread::start(QThread::InheritPriority);
     }
+    if (m_keepsTextIndex) {
+        QString path;
+        {
+            std::lock_guard<std::mutex> lock(m_dbMutex);
+            path = m_path;
+        }
+        m_keeper.start(path);
+    }
 }
 
 void vxLogDB::stopProcess()
@@ -123,6 +133,7 @@ void vxLogDB::askToStop()
             m_stopAskedAt = std::chrono::steady_clock::now();
         m_stop = true;
     }
+    m_keeper.stop();
     m_queue.wake();
 }
 
@@ -303,6 +314,8 @@ bool vxLogDB::writePending()
         return false;
     }
     const std::size_t linesWritten = m_drops.settle(m_pending, records, committed);
+    if (committed > 0)
+        m_keeper.nudge();
     fitBatchToBudget(linesWritten, spent, queryWaited);
     m_stored.fetch_add(linesWritten, std::memory_order_relaxed);
     linesDone(linesWritten);
@@ -440,6 +453,8 @@ bool vxLogDB::takeInStep()
     if (!stored) {
         m_unwritten.giveBack();
         m_nextUnwrittenCheck = std::chrono::steady_clock::now() + kUnwrittenCheckInterval;
+    } else {
+        m_keeper.nudge();
     }
     return stored;
 }

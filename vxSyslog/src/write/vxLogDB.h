@@ -18,6 +18,7 @@
 #include "write/DropLedger.h"
 #include "store/MsgItem.h"
 #include "write/MsgQueue.h"
+#include "search/IndexKeeper.h"
 #include "store/QDBSqlite.h"
 #include "write/UnwrittenLines.h"
 
@@ -117,6 +118,9 @@ namespace SystemLog {
 // arrives or a stop is asked; a line arriving at an idle writer is written at
 // once; after a small batch the writer pauses m_intervalMs (10 ms) so that a
 // burst shares one transaction.
+// Text index: while the writer runs, an IndexKeeper keeps the index beside
+// its file up to date on a thread of its own, told after every batch stored;
+// it never holds up a batch, a drain or the end (IndexKeeper.h).
 // Locks: m_stopMutex (stop and running flags), the queue's mutex, m_dbMutex
 // (every statement on m_db, and the database path), m_progressMutex (the
 // count of lines finished, for flush); none is held while another is taken.
@@ -211,6 +215,7 @@ public:
         int attempts = kMaxBatchAttempts;
         int retryPauseMs = kRetryPauseMs;
         std::chrono::milliseconds endLockWait{kEndLockWaitMs};
+        bool keepsTextIndex = true;
     };
     static void setInitialSettings(const Settings& settings);
 
@@ -288,6 +293,8 @@ private:
     std::chrono::milliseconds m_endLockWait{kEndLockWaitMs};
     std::size_t m_batchLines = kMinLinesPerTransaction * 4;  // lines per transaction, fitted to the budget
     std::function<void(const Wait&)> m_waitHook;
+    bool m_keepsTextIndex = true;
+    IndexKeeper m_keeper;
 
     // Lines finished (stored, given up or set aside), for flush().
     std::mutex m_progressMutex;

@@ -1,0 +1,273 @@
+#include "search/TextTokens.h"
+
+#include <QVector>
+
+#include <string>
+
+namespace SystemLog {
+
+namespace TextTokens {
+
+namespace {
+
+enum class Kind { Word, Run, Break };
+
+// The folded character: ASCII letters by hand, Chinese without a lookup
+// (it has no case), the rest by Qt's simple case folding.
+char32_t folded(char32_t c)
+{
+    if (c < 0x80)
+        return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c;
+    if (c >= 0x3400 && c < 0xA000)
+        return c;
+    return char32_t(QChar::toCaseFolded(uint(c)));
+}
+
+Kind kindOf(char32_t foldedChar)
+{
+    if (foldedChar < 0x80) {
+        const bool alnum = (foldedChar >= 'a' && foldedChar <= 'z') || (foldedChar >= '0' && foldedChar <= '9');
+        return alnum ? Kind::Word : Kind::Break;
+    }
+    return foldedChar == 0xFFFD ? Kind::Break : Kind::Run;
+}
+
+constexpr char32_t kMalformed = 0xFFFFFFFF;
+
+// The next character of well-formed UTF-8 (RFC 3629), or kMalformed for
+// one byte that does not begin one.
+char32_t decode(const unsigned char*& p, const unsigned char* end)
+{
+    const unsigned char c = *p;
+    if (c < 0x80) {
+        ++p;
+        return c;
+    }
+    int more;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    char32_t value;
+    if (c >= 0xC2 && c <= 0xDF) {
+        more = 1;
+        value = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        more = 2;
+        value = c & 0x0F;
+        if (c == 0xE0)
+            low = 0xA0;
+        else if (c == 0xED)
+            high = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        more = 3;
+        value = c & 0x07;
+        if (c == 0xF0)
+            low = 0x90;
+        else if (c == 0xF4)
+            high = 0x8F;
+    } else {
+        ++p;
+        return kMalformed;
+    }
+    if (end - p <= more || p[1] < low || p[1] > high) {
+        ++p;
+        return kMalformed;
+    }
+    for (int i = 1; i <= more; ++i) {
+        if ((p[i] & 0xC0) != 0x80) {
+            ++p;
+            return kMalformed;
+        }
+        value = (value << 6) | (p[i] & 0x3F);
+    }
+    p += more + 1;
+    return value;
+}
+
+int encode(char32_t c, char* out)
+{
+    if (c < 0x80) {
+        out[0] = char(c);
+        return 1;
+    }
+    if (c < 0x800) {
+        out[0] = char(0xC0 | (c >> 6));
+        out[1] = char(0x80 | (c & 0x3F));
+        return 2;
+    }
+    if (c < 0x10000) {
+        out[0] = char(0xE0 | (c >> 12));
+        out[1] = char(0x80 | ((c >> 6) & 0x3F));
+        out[2] = char(0x80 | (c & 0x3F));
+        return 3;
+    }
+    out[0] = char(0xF0 | (c >> 18));
+    out[1] = char(0x80 | ((c >> 12) & 0x3F));
+    out[2] = char(0x80 | ((c >> 6) & 0x3F));
+    out[3] = char(0x80 | (c & 0x3F));
+    return 4;
+}
+
+// Cuts a message into index words as it is read, character by character.
+class DocumentCutter
+{
+public:
+    explicit DocumentCutter(const TokenSink& sink)
+        : m_sink(sink)
+    {
+    }
+
+    void add(char32_t c)
+    {
+        const char32_t f = c == kMalformed ? 0xFFFD : folded(c);
+        switch (kindOf(f)) {
+        case Kind::Word:
+            endRun();
+            m_word.push_back(char(f));
+            break;
+        case Kind::Run:
+            endWord();
+            addToRun(f);
+            break;
+        case Kind::Break:
+            endWord();
+            endRun();
+            break;
+        }
+    }
+
+    void finish()
+    {
+        endWord();
+        endRun();
+    }
+
+private:
+    void endWord()
+    {
+        const int length = int(m_word.size());
+        for (int i = 0; i + 1 < length; ++i)
+            m_sink(m_word.data() + i, std::min(kMaxWordToken, length - i));
+        m_word.clear();
+    }
+
+    void addToRun(char32_t f)
+    {
+        char current[4];
+        const int size = encode(f, current);
+        if (m_lastSize > 0) {
+            char pair[8];
+            std::copy(m_last, m_last + m_lastSize, pair);
+            std::copy(current, current + size, pair + m_lastSize);
+            m_sink(pair, m_lastSize + size);
+        }
+        std::copy(current, current + size, m_last);
+        m_lastSize = size;
+    }
+
+    void endRun()
+    {
+        if (m_lastSize > 0)
+            m_sink(m_last, m_lastSize);
+        m_lastSize = 0;
+    }
+
+    const TokenSink& m_sink;
+    std::string m_word;
+    char m_last[4] = {};
+    int m_lastSize = 0;
+};
+
+// A character of a searched text as the index sees it. A character whose
+// other cases fold differently from it (rare: Turkish dotted I, say) is not
+// looked up, since a case-insensitive match could find any of them; and
+// what it touches may belong to a longer word.
+struct SearchedChar
+{
+    Kind kind;
+    char32_t folded;
+    bool sure;  // not a character the index must not rely on
+};
+
+SearchedChar searchedChar(char32_t c, bool ignoreCase)
+{
+    const char32_t f = folded(c);
+    if (ignoreCase && c >= 0x80) {
+        const uint u = uint(c);
+        const bool consistent = folded(QChar::toLower(u)) == f && folded(QChar::toUpper(u)) == f
+                                && folded(QChar::toTitleCase(u)) == f;
+        if (!consistent)
+            return {Kind::Break, f, false};
+    }
+    return {kindOf(f), f, true};
+}
+
+QVector<char32_t> codePoints(const QString& text)
+{
+    QVector<char32_t> points;
+    points.reserve(text.size());
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            points << char32_t(QChar::surrogateToUcs4(c, text.at(i + 1)));
+            ++i;
+        } else {
+            points << char32_t(c.unicode());
+        }
+    }
+    return points;
+}
+
+} // namespace
+
+void forEachToken(const char* text, int length, const TokenSink& sink)
+{
+    DocumentCutter cutter(sink);
+    const auto* p = reinterpret_cast<const unsigned char*>(text);
+    const auto* end = p + (length > 0 ? length : 0);
+    while (p < end)
+        cutter.add(decode(p, end));
+    cutter.finish();
+}
+
+QVector<Term> termsOf(const QString& literal, bool ignoreCase)
+{
+    QVector<SearchedChar> chars;
+    for (char32_t c : codePoints(literal))
+        chars << searchedChar(c, ignoreCase);
+    QVector<Term> terms;
+    for (int i = 0; i < chars.size();) {
+        const Kind kind = chars[i].kind;
+        int j = i;
+        while (j < chars.size() && chars[j].kind == kind && kind != Kind::Break)
+            ++j;
+        if (kind == Kind::Break) {
+            ++i;
+            continue;
+        }
+        const int count = j - i;
+        if (kind == Kind::Word && count >= 2) {
+            QByteArray word;
+            for (int k = i; k < j && word.size() < kMaxWordToken; ++k)
+                word += char(chars[k].folded);
+            // Ends where a word must end in the text: before punctuation or a run.
+            const bool endsWord = j < chars.size() && chars[j].sure;
+            terms << Term{word, !(endsWord && count <= kMaxWordToken)};
+        } else if (kind == Kind::Run) {
+            char bytes[8];
+            if (count == 1) {
+                terms << Term{QByteArray(bytes, encode(chars[i].folded, bytes)), true};
+            }
+            for (int k = i; k + 1 < j; ++k) {
+                const int first = encode(chars[k].folded, bytes);
+                const int second = encode(chars[k + 1].folded, bytes + first);
+                terms << Term{QByteArray(bytes, first + second), false};
+            }
+        }
+        i = j;
+    }
+    return terms;
+}
+
+} // namespace TextTokens
+
+} // namespace SystemLog
