@@ -21,46 +21,71 @@ VXSYSLOG_EXPORT QString decodeUtf8(const char* text, int length);
 // the pane relies on it being exactly the length of the text it reads later.
 VXSYSLOG_EXPORT int utf16LengthOfUtf8(const char* text, int length);
 
-// Whether `length` bytes are well-formed UTF-8 (RFC 3629: no overlong forms,
-// no surrogates, nothing above U+10FFFF), the test every place that must not
-// pass raw bytes on (JSON output, the byte search of a grep) applies before
-// trusting a stored text.
+// What nextUtf8() gives for a byte that does not begin a well-formed
+// sequence.
+constexpr char32_t kMalformedUtf8 = 0xFFFFFFFF;
+
+// The character of well-formed UTF-8 (RFC 3629: no overlong forms, no
+// surrogates, nothing above U+10FFFF) at p, p moved past it; for a byte that
+// does not begin one, kMalformedUtf8 and p moved on by that one byte, as
+// decodeUtf8() reads it as one U+FFFD. p < end.
+inline char32_t nextUtf8(const unsigned char*& p, const unsigned char* end)
+{
+    const unsigned char c = *p;
+    if (c < 0x80) {
+        ++p;
+        return c;
+    }
+    int more;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    char32_t value;
+    if (c >= 0xC2 && c <= 0xDF) {
+        more = 1;
+        value = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        more = 2;
+        value = c & 0x0F;
+        if (c == 0xE0)
+            low = 0xA0;
+        else if (c == 0xED)
+            high = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        more = 3;
+        value = c & 0x07;
+        if (c == 0xF0)
+            low = 0x90;
+        else if (c == 0xF4)
+            high = 0x8F;
+    } else {
+        ++p;
+        return kMalformedUtf8;
+    }
+    if (end - p <= more || p[1] < low || p[1] > high) {
+        ++p;
+        return kMalformedUtf8;
+    }
+    for (int i = 1; i <= more; ++i) {
+        if ((p[i] & 0xC0) != 0x80) {
+            ++p;
+            return kMalformedUtf8;
+        }
+        value = (value << 6) | (p[i] & 0x3F);
+    }
+    p += more + 1;
+    return value;
+}
+
+// Whether `length` bytes are well-formed UTF-8, the test every place that
+// must not pass raw bytes on (JSON output, the byte search of a grep) applies
+// before trusting a stored text.
 inline bool isValidUtf8(const char* text, int length)
 {
     const auto* p = reinterpret_cast<const unsigned char*>(text);
     const auto* end = p + length;
     while (p < end) {
-        const unsigned char c = *p;
-        if (c < 0x80) {
-            ++p;
-            continue;
-        }
-        int more;
-        unsigned char low = 0x80;
-        unsigned char high = 0xBF;
-        if (c >= 0xC2 && c <= 0xDF) {
-            more = 1;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            more = 2;
-            if (c == 0xE0)
-                low = 0xA0;
-            else if (c == 0xED)
-                high = 0x9F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            more = 3;
-            if (c == 0xF0)
-                low = 0x90;
-            else if (c == 0xF4)
-                high = 0x8F;
-        } else {
+        if (nextUtf8(p, end) == kMalformedUtf8)
             return false;
-        }
-        if (end - p <= more || p[1] < low || p[1] > high)
-            return false;
-        for (int i = 2; i <= more; ++i)
-            if ((p[i] & 0xC0) != 0x80)
-                return false;
-        p += more + 1;
     }
     return true;
 }

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "format/Utf8.h"
+
 namespace SystemLog {
 
 namespace TextTokens {
@@ -30,57 +32,6 @@ Kind kindOf(char32_t foldedChar)
         return alnum ? Kind::Word : Kind::Break;
     }
     return foldedChar == 0xFFFD ? Kind::Break : Kind::Run;
-}
-
-constexpr char32_t kMalformed = 0xFFFFFFFF;
-
-// The next character of well-formed UTF-8 (RFC 3629), or kMalformed for
-// one byte that does not begin one.
-char32_t decode(const unsigned char*& p, const unsigned char* end)
-{
-    const unsigned char c = *p;
-    if (c < 0x80) {
-        ++p;
-        return c;
-    }
-    int more;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    char32_t value;
-    if (c >= 0xC2 && c <= 0xDF) {
-        more = 1;
-        value = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        more = 2;
-        value = c & 0x0F;
-        if (c == 0xE0)
-            low = 0xA0;
-        else if (c == 0xED)
-            high = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        more = 3;
-        value = c & 0x07;
-        if (c == 0xF0)
-            low = 0x90;
-        else if (c == 0xF4)
-            high = 0x8F;
-    } else {
-        ++p;
-        return kMalformed;
-    }
-    if (end - p <= more || p[1] < low || p[1] > high) {
-        ++p;
-        return kMalformed;
-    }
-    for (int i = 1; i <= more; ++i) {
-        if ((p[i] & 0xC0) != 0x80) {
-            ++p;
-            return kMalformed;
-        }
-        value = (value << 6) | (p[i] & 0x3F);
-    }
-    p += more + 1;
-    return value;
 }
 
 int encode(char32_t c, char* out)
@@ -118,7 +69,7 @@ public:
 
     void add(char32_t c)
     {
-        const char32_t f = c == kMalformed ? 0xFFFD : folded(c);
+        const char32_t f = c == kMalformedUtf8 ? 0xFFFD : folded(c);
         switch (kindOf(f)) {
         case Kind::Word:
             endRun();
@@ -225,7 +176,7 @@ void forEachToken(const char* text, int length, const TokenSink& sink)
     const auto* p = reinterpret_cast<const unsigned char*>(text);
     const auto* end = p + (length > 0 ? length : 0);
     while (p < end)
-        cutter.add(decode(p, end));
+        cutter.add(nextUtf8(p, end));
     cutter.finish();
 }
 
