@@ -493,8 +493,14 @@ void tst_QuarrowQuery::opensALogFileReadOnly()
             QVERIFY(other.insertRow(QStringLiteral("2024-05-01 09:00:00"), 3, QStringLiteral("来自另一台机器")));
     }
     const QByteArray before = checksumOf(path);
-    // No journal or other file appears beside the databases.
-    const QStringList files = QDir(v.dir.path()).entryList({QStringLiteral("*.db*")}, QDir::Files);
+    // No journal or other file appears beside the databases. The service's
+    // own log gets its text index whenever its writer gets to it.
+    const auto besideTheLogs = [&v] {
+        QStringList files = QDir(v.dir.path()).entryList({QStringLiteral("*.db*")}, QDir::Files);
+        files.removeAll(QStringLiteral("dbLog.db-index"));
+        return files;
+    };
+    const QStringList files = besideTheLogs();
 
     v.window->show();
     QVERIFY(QTest::qWaitForWindowExposed(v.window.get()));
@@ -509,7 +515,7 @@ void tst_QuarrowQuery::opensALogFileReadOnly()
     QVERIFY2(v.pane()->toPlainText().startsWith(shown), qPrintable(v.pane()->toPlainText()));
     v.window.reset();
     QCOMPARE(checksumOf(path), before);
-    QCOMPARE(QDir(v.dir.path()).entryList({QStringLiteral("*.db*")}, QDir::Files), files);
+    QCOMPARE(besideTheLogs(), files);
 }
 
 void tst_QuarrowQuery::pageSwitchesLeaveThePaneAlone()
