@@ -229,7 +229,12 @@ bool IndexedSearch::plan(const LogQuery& query, const QByteArray& expression, Pl
         return false;
 
     const qint64 covered = std::max(usable ? result.indexedUpTo : 0, query.afterId);
-    if (result.newestId - covered > kQuietTailRows) {
+    // A log with no usable index is indexed at its reader's first search
+    // however few rows it has, so that one no one can index (a read-only
+    // folder) is said to be read row by row.
+    const bool firstWithoutIndex = !usable && !m_triedToMakeIndex;
+    if (firstWithoutIndex || result.newestId - covered > kQuietTailRows) {
+        m_triedToMakeIndex = m_triedToMakeIndex || firstWithoutIndex;
         detach();
         if (!bringUpToDate(result.newestId - covered) || !inspect(result, usable))
             return false;

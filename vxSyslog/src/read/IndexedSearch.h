@@ -33,7 +33,8 @@ class ReadConnection;
 // nothing about, rows after an id beyond what it covers), the reader's own
 // statements read SystemInfo as they always did.
 // Bringing the index up to date: when it lacks more than kQuietTailRows
-// rows and the file beside the log can be written, the search first brings
+// rows, or there is none usable at this reader's first search, and the file
+// beside the log can be written, the search first brings
 // it up to date (IndexBuilder.h), telling so once when that is a long job;
 // when it cannot, it says once that it reads those rows instead
 // (TextIndex::setNoticeSink).
@@ -107,6 +108,7 @@ private:
     ReadConnection& m_connection;
     bool m_attached = false;
     bool m_tablesMade = false;
+    bool m_triedToMakeIndex = false;  // for a log that had none at a search
     // What vx_found holds: the candidates of this search up to this id.
     QByteArray m_foundKey;
     qint64 m_foundUpTo = 0;
