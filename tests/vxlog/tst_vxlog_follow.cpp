@@ -129,6 +129,8 @@ private slots:
     void outlastsWhatHappensToTheFile();
     void tailKeepsItsPlace_data();
     void tailKeepsItsPlace();
+    void goesOnInTheFileThatWasListed_data();
+    void goesOnInTheFileThatWasListed();
     void missesNoRowOfABusyWriter_data();
     void missesNoRowOfABusyWriter();
     void leavesTheFileAlone_data();
@@ -406,6 +408,52 @@ void tst_VxlogFollow::tailKeepsItsPlace()
     QCOMPARE(tail.position(), secondPosition);
     // Only a position past the newest row is news.
     QCOMPARE(notices.size(), seek == QLatin1String("after 9") ? 1 : 0);
+}
+
+void tst_VxlogFollow::goesOnInTheFileThatWasListed_data()
+{
+    QTest::addColumn<bool>("replaced"); // another file renamed over it after the listing, before the tail
+    QTest::addColumn<QStringList>("fetched");
+    QTest::addColumn<int>("restarts");
+    QTest::newRow("the listed file grew") << false << QStringList{"later"} << 0;
+    QTest::newRow("another put in its place meanwhile") << true << QStringList{"new 1", "new 2"} << 1;
+}
+
+// A tail that goes on after a listing's newest id: the id belongs to the
+// file the listing read, whatever is at the path when the tail starts.
+void tst_VxlogFollow::goesOnInTheFileThatWasListed()
+{
+    QFETCH(bool, replaced);
+    QFETCH(QStringList, fetched);
+    QFETCH(int, restarts);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("dbLog.db"));
+    const QString other = dir.filePath(QStringLiteral("other.db"));
+    for (const QString& file : {path, other}) {
+        TestDatabase db(file);
+        createLogTable(db);
+    }
+    QVERIFY(insert(path, QStringLiteral("listed 1")) && insert(path, QStringLiteral("listed 2")));
+    QVERIFY(insert(other, QStringLiteral("new 1")) && insert(other, QStringLiteral("new 2")));
+
+    SystemLog::LogReader listing(path);
+    QVERIFY(listing.open());
+    qint64 newest = 0;
+    QVERIFY(listing.lastId(newest));
+    if (replaced)
+        QCOMPARE(std::rename(QFile::encodeName(other).constData(), QFile::encodeName(path).constData()), 0);
+    else
+        QVERIFY(insert(path, QStringLiteral("later")));
+
+    SystemLog::LogTail tail(path, SystemLog::LogQuery(), {});
+    tail.seekAfter(newest, listing);
+    QStringList messages;
+    tail.fetch(10, [&messages](const SystemLog::LogRecord& record) {
+        messages << QString::fromUtf8(record.message);
+        return true;
+    });
+    QCOMPARE(messages, fetched);
+    QCOMPARE(tail.restartCount(), restarts);
 }
 
 void tst_VxlogFollow::missesNoRowOfABusyWriter_data()

@@ -462,8 +462,17 @@ void QueryWorker::listJob(const TicketPtr& ticket, const LogSources& sources, Lo
         if (!read)
             return;
     }
-    if (live)
-        follow(ticket, fixed, query, bounds, newest);
+    if (!live)
+        return;
+    // Made from the listing's own reader, so that a file put in place of one
+    // while it was listed is noticed (its records are other records).
+    SystemLog::LogQuery period;
+    period.since = query.since;
+    period.until = query.until;
+    const std::unique_ptr<SystemLog::SourceTail> tail = reader->tail(period, SystemLog::SourceTail::NoticeSink());
+    tail->setStopCheck([ticket] { return ticket->cancelled(); });
+    tail->startAfter(newest);
+    follow(ticket, fixed, query, bounds, newest, *tail);
 }
 
 bool QueryWorker::readInBatches(const TicketPtr& ticket, LogSource& reader, const LogQuery& query,
@@ -511,7 +520,7 @@ bool QueryWorker::readInBatches(const TicketPtr& ticket, LogSource& reader, cons
 // New content in a file ends the follow with liveRestarted(): the pane lists
 // the query again.
 void QueryWorker::follow(const TicketPtr& ticket, const LogSources& sources, LogQuery query, const QStringList& bounds,
-                         QVector<qint64> last)
+                         QVector<qint64> last, SystemLog::SourceTail& tail)
 {
     std::unique_ptr<LogSource> reader;
     std::unique_ptr<Ticket::Attached> attached;
@@ -534,44 +543,15 @@ void QueryWorker::follow(const TicketPtr& ticket, const LogSources& sources, Log
         return opened;
     };
 
-    SystemLog::LogQuery period;
-    period.since = query.since;
-    period.until = query.until;
-    std::unique_ptr<LogSource> followed;
-    std::unique_ptr<Ticket::Attached> followedAttached;
-    std::unique_ptr<SystemLog::SourceTail> tail;
-    int restarts = 0;
-    auto startTail = [&] {
-        if (tail)
-            return true;
-        QString usage;
-        followedAttached.reset();
-        followed = readerOf(sources, usage);
-        if (!followed)
-            return false;
-        followedAttached = std::make_unique<Ticket::Attached>(*ticket, *followed);
-        followed->setStopCheck([ticket] { return ticket->cancelled(); });
-        if (!followed->open())
-            return false;
-        tail = followed->tail(period, SystemLog::SourceTail::NoticeSink());
-        tail->setStopCheck([ticket] { return ticket->cancelled(); });
-        tail->startAfter(last);
-        restarts = tail->restartCount();
-        return true;
-    };
-
+    const int restarts = tail.restartCount();
     while (!ticket->cancelled()) {
         QVector<qint64> newest = last;
-        bool restarted = false;
-        if (startTail()) {
-            tail->fetch(kLiveFetch, [&newest](const SystemLog::LogRecord& record) {
-                if (record.machine >= 0 && record.machine < newest.size())
-                    newest[record.machine] = std::max(newest[record.machine], record.id);
-                return true;
-            });
-            restarted = tail->restartCount() != restarts;
-        }
-        if (restarted) {
+        tail.fetch(kLiveFetch, [&newest](const SystemLog::LogRecord& record) {
+            if (record.machine >= 0 && record.machine < newest.size())
+                newest[record.machine] = std::max(newest[record.machine], record.id);
+            return true;
+        });
+        if (tail.restartCount() != restarts) {
             deliver(ticket, [this] { emit liveRestarted(); });
             return;
         }

@@ -172,7 +172,7 @@ private:
     bool readInBatches(const TicketPtr& ticket, SystemLog::LogSource& reader, const SystemLog::LogQuery& query,
                        const std::function<void(const SystemLog::ListedKey&)>& alsoSee = {});
     void follow(const TicketPtr& ticket, const LogSources& sources, SystemLog::LogQuery query, const QStringList& bounds,
-                QVector<qint64> last);
+                QVector<qint64> last, SystemLog::SourceTail& tail);
     void countJob(const TicketPtr& ticket, const LogSources& sources, const SystemLog::LogQuery& query,
                   const QStringList& bounds);
     // Opens a reader of `sources` and hands `scan` the blocks of the listed

@@ -18,6 +18,8 @@
 
 namespace SystemLog {
 
+struct FileIdentity;
+
 // Reads a log database without ever changing what it holds, beside the
 // programs that write it. Every reader of a log file in the module is one of
 // these: vxlog's commands, the tails, the sources of several machines, the
@@ -221,6 +223,8 @@ public:
     QString failureText() const;
 
 private:
+    friend class LogTail;  // goes on in the very file this reader listed
+    const FileIdentity& openedFile() const;
     struct Private;
     std::unique_ptr<Private> d;
 };

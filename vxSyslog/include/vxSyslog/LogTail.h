@@ -68,6 +68,10 @@ public:
     // only records stored from now on (found at the next fetch); or with
     // the last `count` records the filter selects (found at the next fetch).
     void seekAfter(qint64 id);
+    // After record `id` of the file `listedBy` has open, the reader that
+    // listed the records up to it: should another file have taken its place
+    // since, the tail goes on from that file's first record (a restart).
+    void seekAfter(qint64 id, const LogReader& listedBy);
     void seekToEnd();
     void seekToLast(int count);
 

@@ -63,6 +63,11 @@ bool LogReader::open()
     return true;
 }
 
+const FileIdentity& LogReader::openedFile() const
+{
+    return d->connection.openedFile();
+}
+
 bool LogReader::read(const LogQuery& filter, const RecordSink& sink)
 {
     return d->records.read(filter, sink);

@@ -306,6 +306,13 @@ void LogTail::seekAfter(qint64 id)
     d->position = qMax<qint64>(0, id);
 }
 
+void LogTail::seekAfter(qint64 id, const LogReader& listedBy)
+{
+    seekAfter(id);
+    if (!d->reader)
+        d->file = listedBy.openedFile();
+}
+
 void LogTail::seekToEnd()
 {
     d->seek = Private::Seek::End;

@@ -50,6 +50,7 @@ void ReadConnection::close()
     std::lock_guard<std::mutex> lock(m_handleMutex);
     sqlite3_close(m_db);
     m_db = nullptr;
+    m_openedFile = FileIdentity();
 }
 
 bool ReadConnection::open(bool rollBackCutOffWrites)
@@ -63,11 +64,15 @@ bool ReadConnection::open(bool rollBackCutOffWrites)
     if (!file.isFile())
         return fail(FailureKind::CannotOpen, QStringLiteral("不是普通文件"));
     sqlite3* handle = nullptr;
+    const FileIdentity before = FileIdentity::of(m_path);
     const int rc = sqlite3_open_v2(m_path.toUtf8().constData(), &handle, SQLITE_OPEN_READONLY, nullptr);
+    const FileIdentity after = FileIdentity::of(m_path);
     {
         std::lock_guard<std::mutex> lock(m_handleMutex);
         m_db = handle;
     }
+    if (after.isSameFileAs(before))
+        m_openedFile = after;
     if (rc != SQLITE_OK) {
         failFromSqlite();
         close();

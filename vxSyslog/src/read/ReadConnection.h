@@ -12,6 +12,8 @@
 #include <vxSyslog/LogQuery.h>
 #include <vxSyslog/vxSyslogExport.h>
 
+#include "store/FileIdentity.h"
+
 struct sqlite3;
 
 namespace SystemLog {
@@ -92,6 +94,9 @@ public:
     bool failWith(int code, const QString& message);
 
     QString path() const { return m_path; }
+    // The file the last open found at the path; not `exists` when another
+    // took its place during the open, or when none is open.
+    const FileIdentity& openedFile() const { return m_openedFile; }
     FailureKind failureKind() const { return m_kind; }
     QString failureDetail() const { return m_detail; }
     // describeFailure()'s sentence for the last failure.
@@ -105,6 +110,7 @@ private:
     bool checkSchema();
 
     QString m_path;
+    FileIdentity m_openedFile;
     sqlite3* m_db = nullptr;
     std::mutex m_handleMutex;  // m_db against interrupt() from another thread
     std::atomic<bool> m_interrupted{false};

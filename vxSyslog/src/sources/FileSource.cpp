@@ -513,7 +513,10 @@ public:
         for (const auto& part : m_source.m_parts) {
             auto tail = std::make_unique<LogTail>(part->path, m_query, m_notices);
             tail->setStopCheck(m_stopCheck);
-            tail->seekAfter(ids.value(part->index));
+            if (part->usable)
+                tail->seekAfter(ids.value(part->index), part->reader);
+            else
+                tail->seekAfter(ids.value(part->index));
             m_restartsBefore += tail->restartCount();
             m_tails.push_back({part->host, std::move(tail)});
         }
