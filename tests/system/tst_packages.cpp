@@ -16,6 +16,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSet>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -130,10 +131,12 @@ private:
     void buildPackages();
     void installPackages();
     QString fileOf(const QString& pattern) const;
+    QString newestSymbolsVersion();
 
     QTemporaryDir m_out;
     QString m_packages; // where the packages are
     QString m_version;
+    QString m_symbolsVersion; // the newest version the shipped symbols file names
     QString m_built;     // empty once the packages are built, else why not
     QString m_installed; // empty once they are installed in m_root, else why not
     bool m_buildTried = false;
@@ -152,6 +155,30 @@ void tst_Packages::initTestCase()
         m_version = made.first().section(QLatin1Char('_'), 1).chopped(4);
     QVERIFY2(m_version.startsWith(QStringLiteral(VX_VERSION "+")) || m_version == QStringLiteral(VX_VERSION),
              qPrintable(m_version));
+    m_symbolsVersion = newestSymbolsVersion();
+    QVERIFY(!m_symbolsVersion.isEmpty());
+}
+
+// What a program that uses every symbol of the library depends on, as
+// dpkg-shlibdeps reads the symbols file: the newest version it names.
+QString tst_Packages::newestSymbolsVersion()
+{
+    QFile file(vxtest::built(VX_SOURCE_DIR "/debian/libvxsyslog1.symbols"));
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    QSet<QString> versions;
+    const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    for (const QString& line : lines) {
+        if (line.startsWith(QLatin1Char(' ')))
+            versions.insert(line.section(QLatin1Char(' '), -1));
+    }
+    QString newest;
+    for (const QString& version : versions) {
+        if (newest.isEmpty()
+            || run(QStringLiteral("dpkg"), {QStringLiteral("--compare-versions"), version, QStringLiteral("gt"), newest}).status == 0)
+            newest = version;
+    }
+    return newest;
 }
 
 // The shipped desktop entry and AppStream data, as the desktop and software
@@ -313,7 +340,7 @@ void tst_Packages::packageHoldsAndDeclares_data()
                        "/usr/share/doc/quarrow/copyright", "/usr/share/doc/quarrow/changelog.gz",
                        "/usr/share/doc/quarrow/examples/quarrow.conf"}
         << QStringList{"/usr/bin/vxlog", "libvxSyslog.so.1"}
-        << QStringList{"Depends: libqt5sql5-sqlite", "Depends: libvxsyslog1 (>= 1.0)", "Depends: libqt5widgets5",
+        << QStringList{"Depends: libqt5sql5-sqlite", "Depends: libvxsyslog1 (>= " + m_symbolsVersion + ")", "Depends: libqt5widgets5",
                        "Section: non-free/utils", "Version: " + m_version};
     QTest::newRow("vxlog")
         << QStringLiteral("vxlog")
@@ -326,7 +353,7 @@ void tst_Packages::packageHoldsAndDeclares_data()
                        "/usr/share/doc/vxlog/examples/fleet_roles.sql", "/usr/share/doc/vxlog/examples/quarrow.conf",
                        "/usr/share/doc/vxlog/copyright"}
         << QStringList{"/usr/bin/Quarrow", "/usr/share/doc/Quarrow/", "/usr/share/doc/vxlog/vxlog-forward.service"}
-        << QStringList{"Depends: libqt5sql5-sqlite", "Depends: libvxsyslog1 (>= 1.0)", "Depends: librelp0",
+        << QStringList{"Depends: libqt5sql5-sqlite", "Depends: libvxsyslog1 (>= " + m_symbolsVersion + ")", "Depends: librelp0",
                        "Depends: systemd | systemd-standalone-sysusers | systemd-sysusers", "Section: non-free/utils"};
     QTest::newRow("libvxsyslog1")
         << QStringLiteral("libvxsyslog1") << QStringList{"/libvxSyslog.so.1", "/libvxSyslog.so.1.0",
