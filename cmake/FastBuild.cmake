@@ -4,9 +4,9 @@
 # code:
 #   - precompiled headers: each target compiles them once, with its own flags
 #     (a sanitizer build's included), instead of once a file;
-#   - the widget targets (pane and window) as unity builds: their files are
-#     compiled a few at a time in one unit, so Qt's widget headers and inline
-#     code are compiled once a batch, and the viewer has fewer objects.
+#   - unity builds: their files are compiled a few at a time in one unit, so
+#     the headers and inline Qt code they share are compiled once a batch.
+#     File-local names must then differ between the files of a target.
 # bench/README.md ("Building the viewer") has the figures.
 #
 # A build with a compiler launcher (ccache) has them off by default: ccache
@@ -31,9 +31,7 @@ set(VX_PCH_WIDGETS
   <QPushButton> <QToolButton> <QWidget>)
 
 function(vx_build_fast target kind)
-  if(kind STREQUAL "WIDGETS")
-    set_target_properties(${target} PROPERTIES UNITY_BUILD ON)
-  endif()
+  set_target_properties(${target} PROPERTIES UNITY_BUILD ON)
   if(NOT VX_PRECOMPILE_HEADERS)
     return()
   endif()

@@ -19,7 +19,7 @@ namespace {
 
 constexpr int kDefaultPort = 514;  // omrelp's default
 
-QString description()
+QString forwardDescription()
 {
     return QStringLiteral(
                "把日志记录转发到 syslog 服务器（如 rsyslog 的 imrelp）：按记录编号的顺序，每条记录作为一条 RFC 5424 "
@@ -237,7 +237,7 @@ bool parseSince(const CommandLine& line, ForwardOptions& options)
 
 int parseForwardOptions(const QStringList& arguments, ForwardOptions& options)
 {
-    CommandLine line(QStringLiteral("forward"), description());
+    CommandLine line(QStringLiteral("forward"), forwardDescription());
     line.addDatabase();
     line.addTypes();
     line.addGrep();

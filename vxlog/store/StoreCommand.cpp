@@ -14,7 +14,7 @@
 
 namespace {
 
-QString description()
+QString storeDescription()
 {
     return QStringLiteral(
         "把 rsyslog 交来的记录存入中央 PostgreSQL 数据库（docs/fleet.md）。由 rsyslog 的 omprog 启动"
@@ -32,7 +32,7 @@ QString description()
 
 int runStore(const QStringList& arguments)
 {
-    CommandLine line(QStringLiteral("store"), description());
+    CommandLine line(QStringLiteral("store"), storeDescription());
     line.addOption(QCommandLineOption(QStringLiteral("db"),
                                       QStringLiteral("中央数据库的地址 postgresql://用户@主机:端口/数据库，必须给出。密码不能写在地址中："
                                                      "写在 passfile= 所指的文件、PGPASSFILE 所指的文件、~/.pgpass 或 PGPASSWORD 中。"),

@@ -15,14 +15,6 @@ struct Converted
     QByteArray iso;
 };
 
-QByteArray offsetText(int seconds)
-{
-    const char sign = seconds < 0 ? '-' : '+';
-    const int minutes = qAbs(seconds) / 60;
-    return QByteArray(1, sign) + QByteArray::number(minutes / 60).rightJustified(2, '0') + ':'
-           + QByteArray::number(minutes % 60).rightJustified(2, '0');
-}
-
 const Converted& convert(const QByteArray& stored, TimeZoneShown zone)
 {
     thread_local Converted last;
@@ -41,7 +33,7 @@ const Converted& convert(const QByteArray& stored, TimeZoneShown zone)
     if (zone == TimeZoneShown::Utc)
         at = at.toUTC();
     last.plain = at.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")).toLatin1();
-    last.iso = at.toString(QStringLiteral("yyyy-MM-ddThh:mm:ss")).toLatin1() + offsetText(at.offsetFromUtc());
+    last.iso = at.toString(QStringLiteral("yyyy-MM-ddThh:mm:ss")).toLatin1() + ShownTime::offsetText(at.offsetFromUtc());
     return last;
 }
 
@@ -55,6 +47,15 @@ QByteArray ShownTime::plain(const QByteArray& stored, TimeZoneShown zone)
 QByteArray ShownTime::iso(const QByteArray& stored, TimeZoneShown zone)
 {
     return convert(stored, zone).iso;
+}
+
+QByteArray ShownTime::offsetText(int seconds)
+{
+    const char sign = seconds < 0 ? '-' : '+';
+    const int minutes = qAbs(seconds) / 60;
+    char text[8];
+    const int length = qsnprintf(text, sizeof text, "%c%02d:%02d", sign, minutes / 60, minutes % 60);
+    return QByteArray(text, length);
 }
 
 } // namespace SystemLog

@@ -18,6 +18,8 @@ public:
     static QByteArray plain(const QByteArray& stored, TimeZoneShown zone);
     // RFC 3339 with the offset: "yyyy-MM-ddThh:mm:ss+08:00".
     static QByteArray iso(const QByteArray& stored, TimeZoneShown zone);
+    // An offset from UTC in seconds as RFC 3339 writes it: "+08:00".
+    static QByteArray offsetText(int seconds);
 };
 
 } // namespace SystemLog

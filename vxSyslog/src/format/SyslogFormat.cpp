@@ -8,6 +8,9 @@
 #include <QTextCodec>
 #include <QTimeZone>
 
+#include "format/ShownTime.h"
+#include "format/Utf8.h"
+
 namespace SystemLog {
 
 namespace {
@@ -15,7 +18,6 @@ namespace {
 // The structured-data element every message carries; 32473 is the private
 // enterprise number RFC 5612 sets aside for documentation and examples.
 const char kSdId[] = "vxlog@32473";
-const char kByteOrderMark[] = "\xEF\xBB\xBF";
 
 // As syslog.h names them; 12 to 15 have no common name and go by number.
 const char* const kFacilityNames[] = {
@@ -41,15 +43,6 @@ bool isStoredTimestamp(const QByteArray& text)
             return false;
     }
     return true;
-}
-
-QByteArray offsetText(int seconds)
-{
-    const char sign = seconds < 0 ? '-' : '+';
-    const int minutes = qAbs(seconds) / 60;
-    char text[8];
-    const int length = qsnprintf(text, sizeof text, "%c%02d:%02d", sign, minutes / 60, minutes % 60);
-    return QByteArray(text, length);
 }
 
 // The offset of the zone at a local time. A time the clocks skipped (not one
@@ -167,7 +160,7 @@ void SyslogFormatter::appendTimestamp(const QByteArray& datetime, QByteArray& ou
     const QByteArray minute = QByteArray::fromRawData(datetime.constData(), 16);
     if (minute != m_offsetMinute) {
         m_offsetMinute = QByteArray(datetime.constData(), 16);
-        m_offsetText = offsetText(localOffset(datetime));
+        m_offsetText = ShownTime::offsetText(localOffset(datetime));
     }
     out.append(datetime.constData(), 10);
     out.append('T');
@@ -222,7 +215,7 @@ bool SyslogFormatter::append(const LogRecord& record, QByteArray& out)
     const QByteArray text = withNulMarked(record.message, length);
     const bool utf8 = isUtf8(text.constData(), text.size());
     if (utf8)
-        out.append(kByteOrderMark, 3);
+        out.append(kUtf8ByteOrderMark, 3);
     const int room = m_options.maxSize > 0 ? m_options.maxSize - (out.size() - start) : text.size();
     if (text.size() <= room) {
         out.append(text);

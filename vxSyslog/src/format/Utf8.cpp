@@ -1,14 +1,14 @@
 #include "format/Utf8.h"
 
+#include <cstring>
+
 namespace SystemLog {
 
 namespace {
 
-constexpr unsigned char kByteOrderMark[] = {0xEF, 0xBB, 0xBF};
-
 bool startsWithByteOrderMark(const unsigned char* p, const unsigned char* end)
 {
-    return end - p >= 3 && p[0] == kByteOrderMark[0] && p[1] == kByteOrderMark[1] && p[2] == kByteOrderMark[2];
+    return end - p >= 3 && std::memcmp(p, kUtf8ByteOrderMark, 3) == 0;
 }
 
 // The UTF-16 units of the sequence at p, and its length in bytes, as Qt's

@@ -21,6 +21,9 @@ VXSYSLOG_EXPORT QString decodeUtf8(const char* text, int length);
 // the pane relies on it being exactly the length of the text it reads later.
 VXSYSLOG_EXPORT int utf16LengthOfUtf8(const char* text, int length);
 
+// The byte-order mark in UTF-8.
+constexpr char kUtf8ByteOrderMark[] = "\xEF\xBB\xBF";
+
 // What nextUtf8() gives for a byte that does not begin a well-formed
 // sequence.
 constexpr char32_t kMalformedUtf8 = 0xFFFFFFFF;

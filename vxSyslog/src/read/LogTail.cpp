@@ -8,26 +8,6 @@ namespace SystemLog {
 
 namespace {
 
-// The newest row of the whole table, whatever the filter: what the next
-// fetch checks the file against.
-struct Newest
-{
-    qint64 id = 0;
-    QByteArray datetime;
-    QByteArray message;
-
-    bool isSameRowAs(const LogRecord& record) const
-    {
-        return record.id == id && record.datetime == datetime && record.message == message;
-    }
-};
-
-Newest newestOf(const LogRecord& record)
-{
-    return {record.id, QByteArray(record.datetime.constData(), record.datetime.size()),
-            QByteArray(record.message.constData(), record.message.size())};
-}
-
 LogQuery newestFirst()
 {
     LogQuery filter;
@@ -40,6 +20,26 @@ LogQuery newestFirst()
 
 struct LogTail::Private
 {
+    // The newest row of the whole table, whatever the filter: what the next
+    // fetch checks the file against.
+    struct Newest
+    {
+        qint64 id = 0;
+        QByteArray datetime;
+        QByteArray message;
+
+        bool isSameRowAs(const LogRecord& record) const
+        {
+            return record.id == id && record.datetime == datetime && record.message == message;
+        }
+    };
+
+    static Newest newestOf(const LogRecord& record)
+    {
+        return {record.id, QByteArray(record.datetime.constData(), record.datetime.size()),
+                QByteArray(record.message.constData(), record.message.size())};
+    }
+
     enum class Seek { None, End, Last };
 
     QString path;
@@ -353,7 +353,7 @@ int LogTail::fetch(int maxRecords, const LogReader::RecordSink& sink)
     }
     if (!d->ensureReader())
         return 0;
-    Newest newest;
+    Private::Newest newest;
     if (!d->readNewest(newest) || !d->checkContinuity(newest) || !d->resolveSeek(newest)) {
         if (d->reader)
             d->waitAfterFailure();
