@@ -104,6 +104,8 @@ private slots:
     void anUnreadableFileIsNamedAndTheOthersListed();
     void newestIdsFixTheAnswer_data();
     void newestIdsFixTheAnswer();
+    void keysGoOnAcrossPauses_data();
+    void keysGoOnAcrossPauses();
 
 private:
     QStringList locations() const;
@@ -326,4 +328,46 @@ void tst_ListingSource::newestIdsFixTheAnswer()
 }
 
 QTEST_MAIN(tst_ListingSource)
+void tst_ListingSource::keysGoOnAcrossPauses_data()
+{
+    QTest::addColumn<int>("pauseEvery"); // a pause after every n-th key; 0: none
+    QTest::addColumn<bool>("withGaps");
+    QTest::newRow("no pause") << 0 << false;
+    QTest::newRow("a pause after every key") << 1 << false;
+    QTest::newRow("a pause after every second key, gaps marked") << 2 << true;
+}
+
+// A merge of several files pauses each reader while it holds a key whose
+// block is still to be read: every block is the one the reader's own
+// listing gives, and no key is skipped or given twice.
+void tst_ListingSource::keysGoOnAcrossPauses()
+{
+    QFETCH(int, pauseEvery);
+    QFETCH(bool, withGaps);
+    LogQuery query;
+    query.since = QStringLiteral("2024-05-01 00:00:00");
+    query.until = QStringLiteral("2024-05-02 00:00:00");
+    query.withGaps = withGaps;
+    LogReader reader(pathOf(0));
+    QVERIFY(reader.open());
+    QStringList expected;
+    QVERIFY(reader.readBlocks(query, [&expected](const QString& block) {
+        expected << block;
+        return true;
+    }));
+    QVERIFY(expected.size() >= 3);
+
+    QStringList blocks;
+    QVERIFY(reader.startKeys(query));
+    ListedKey key;
+    bool atEnd = false;
+    while (reader.nextKey(key, atEnd)) {
+        if (pauseEvery > 0 && (blocks.size() + 1) % pauseEvery == 0)
+            reader.pauseKeys();
+        blocks << reader.keyBlock();
+    }
+    QVERIFY(atEnd);
+    QCOMPARE(blocks, expected);
+}
+
 #include "tst_listingsource.moc"

@@ -190,8 +190,8 @@ public:
     // A listing's keys one at a time, for a caller that merges the listings
     // of several files: startKeys(), then nextKey() until it returns false
     // (`atEnd`, or a failure). keyBlock() is the block of the key nextKey()
-    // gave last. pauseKeys() ends the read transaction at once, and the next
-    // nextKey() goes on after the last key given.
+    // gave last, also after a pause. pauseKeys() ends the read transaction
+    // at once, and the next nextKey() goes on after the last key given.
     bool startKeys(const LogQuery& query);
     bool nextKey(ListedKey& key, bool& atEnd);
     QString keyBlock();

@@ -82,6 +82,7 @@ struct KeyMerge
     std::vector<KeyStream> streams;
     bool prepared = false;
     KeyStream* delivered = nullptr; // its row went out; stepped at the next call
+    QString pausedBlock;            // the block of that row, when a pause ended its statement
     QElapsedTimer slice;
     int rows = 0;
 };
@@ -372,6 +373,7 @@ bool KeyReading::stepPast(KeyMerge& merge, KeyStream& stream)
 bool KeyReading::nextRow(KeyMerge& merge, KeyStream*& next)
 {
     next = nullptr;
+    merge.pausedBlock.clear();
     if (merge.delivered) {
         KeyStream& delivered = *merge.delivered;
         merge.delivered = nullptr;
@@ -400,8 +402,12 @@ bool KeyReading::nextRow(KeyMerge& merge, KeyStream*& next)
 
 // Ends the slice's statements and their read transaction; the next row
 // comes from a new slice, after the last one delivered.
-void KeyReading::pause(KeyMerge& merge)
+void KeyReading::pause(KeyMerge& merge) const
 {
+    // The row delivered last may still be asked for its block (a merge of
+    // several files pauses every reader while each holds a key).
+    if (merge.delivered)
+        merge.pausedBlock = rowBlock(merge.query, *merge.delivered, merge.delivered->statement->get());
     merge.delivered = nullptr;
     merge.prepared = false;
     for (KeyStream& stream : merge.streams) {
@@ -596,8 +602,10 @@ bool KeyReading::nextKey(ListedKey& key, bool& atEnd)
 
 QString KeyReading::keyBlock()
 {
-    if (!cursor || !cursor->delivered)
+    if (!cursor)
         return QString();
+    if (!cursor->delivered)
+        return cursor->pausedBlock;
     return rowBlock(cursor->query, *cursor->delivered, cursor->delivered->statement->get());
 }
 

@@ -72,7 +72,7 @@ private:
     bool prepareSlice(KeyMerge& merge);
     bool stepPast(KeyMerge& merge, KeyStream& stream);
     bool nextRow(KeyMerge& merge, KeyStream*& next);
-    static void pause(KeyMerge& merge);
+    void pause(KeyMerge& merge) const;
     bool runMerged(const LogQuery& query, const QByteArray& source, std::vector<KeyStream>& streams,
                    const std::function<bool(KeyStream&, sqlite3_stmt*)>& onRow);
     bool runGroups(const LogQuery& query, const QByteArray& source, KeyStream& stream,
