@@ -18,6 +18,7 @@
 
 #include <vxSyslog/ListingBlock.h>
 #include <vxSyslog/LogReader.h>
+#include <vxSyslog/TextIndex.h>
 
 #include "InterruptedWrite.h"
 #include "PaneStrip.h"
@@ -248,6 +249,8 @@ private slots:
     void stripCountsMatchSql();
     void newestFirstBarShowsItsNewestRecord();
     void readsAnInterruptedWriteFromACopy();
+    void indexNoticesGoToThePaneThatSearched_data();
+    void indexNoticesGoToThePaneThatSearched();
     void copyThatCannotBeMadeSaysWhy_data();
     void copyThatCannotBeMadeSaysWhy();
     void stripMarksTheGapsOfAnotherType_data();
@@ -700,6 +703,37 @@ QByteArray insertsAt(const QDate& day, const QStringList& messages, int firstSec
                    .arg(messages.at(i))
                    .toUtf8();
     return sql;
+}
+
+void tst_QuarrowWorker::indexNoticesGoToThePaneThatSearched_data()
+{
+    QTest::addColumn<int>("searching"); // which of two workers, 0 made first
+    QTest::newRow("the older of two") << 0;
+    QTest::newRow("the newer of two") << 1;
+}
+
+// A search of a log whose text index cannot be made (a folder at its path)
+// reads the records and says so once: to the pane that searched, not to
+// another pane of the window.
+void tst_QuarrowWorker::indexNoticesGoToThePaneThatSearched()
+{
+    QFETCH(int, searching);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("dbLog.db"));
+    QVERIFY(fillLogFile(path, true));
+    QVERIFY(QDir().mkpath(SystemLog::TextIndex::pathFor(path)));
+    QueryWorker workers[2];
+    QSignalSpy older(&workers[0], &QueryWorker::searchNoticed);
+    QSignalSpy newer(&workers[1], &QueryWorker::searchNoticed);
+    Listing listing;
+    listing.watch(workers[searching]);
+    LogQuery query = dayQuery(1);
+    query.grep = QStringLiteral("系统状态");
+    workers[searching].list(path, query, {});
+    QTRY_COMPARE_WITH_TIMEOUT(listing.endings, 1, kTimeoutMs);
+    QCOMPARE(listing.error, QString());
+    QTRY_COMPARE_WITH_TIMEOUT((searching == 0 ? older : newer).count(), 1, kTimeoutMs);
+    QCOMPARE((searching == 0 ? newer : older).count(), 0);
 }
 
 void tst_QuarrowWorker::liveRecordsAppearOnceInOrder_data()

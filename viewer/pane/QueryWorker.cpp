@@ -183,15 +183,26 @@ private:
     std::vector<LogSource*> m_readers;
 };
 
+namespace {
+
+// The worker whose job runs on this thread: the text index's notices
+// (TextIndex.h), told on the searching thread, go to the pane that searched.
+thread_local QueryWorker* t_searchingWorker = nullptr;
+
+} // namespace
+
 // The worker's threads and their job queue (standard threads and locks, which
 // the thread sanitizer sees through, unlike Qt's).
 class QueryWorker::Threads
 {
 public:
-    explicit Threads(int count)
+    Threads(int count, QueryWorker* owner)
     {
         for (int i = 0; i < count; ++i)
-            m_threads.emplace_back([this] { work(); });
+            m_threads.emplace_back([this, owner] {
+                t_searchingWorker = owner;
+                work();
+            });
     }
 
     ~Threads() { join(); }
@@ -246,15 +257,9 @@ private:
 
 namespace {
 
-// The text index's notices (TextIndex.h) are the process's; they go to the
-// newest worker, on its thread.
-std::mutex g_noticeMutex;
-QueryWorker* g_noticeWorker = nullptr;
-
 void postSearchNotice(SystemLog::TextIndex::Notice kind, const QString& text)
 {
-    std::lock_guard<std::mutex> lock(g_noticeMutex);
-    if (QueryWorker* worker = g_noticeWorker) {
+    if (QueryWorker* worker = t_searchingWorker) {
         const bool building = kind == SystemLog::TextIndex::Notice::Building;
         QMetaObject::invokeMethod(
             worker, [worker, building, text] { emit worker->searchNoticed(building, text); }, Qt::QueuedConnection);
@@ -266,11 +271,8 @@ void postSearchNotice(SystemLog::TextIndex::Notice kind, const QString& text)
 QueryWorker::QueryWorker(QObject* parent)
     : QObject(parent)
 {
-    {
-        std::lock_guard<std::mutex> lock(g_noticeMutex);
-        g_noticeWorker = this;
-        SystemLog::TextIndex::setNoticeSink(&postSearchNotice);
-    }
+    static std::once_flag sinkSet;
+    std::call_once(sinkSet, [] { SystemLog::TextIndex::setNoticeSink(&postSearchNotice); });
     // Copies that viewers killed earlier left behind go now, off the GUI thread.
     threads().run([] { SystemLog::CommittedCopy::removeAbandoned(); });
 }
@@ -279,11 +281,6 @@ QueryWorker::QueryWorker(QObject* parent)
 // starts its counting job through it.
 QueryWorker::~QueryWorker()
 {
-    {
-        std::lock_guard<std::mutex> lock(g_noticeMutex);
-        if (g_noticeWorker == this)
-            g_noticeWorker = nullptr;
-    }
     cancelListing();
     cancelFind();
     cancelCopy();
@@ -299,7 +296,7 @@ QueryWorker::~QueryWorker()
 QueryWorker::Threads& QueryWorker::threads()
 {
     if (!m_threads)
-        m_threads = std::make_unique<Threads>(kThreadCount);
+        m_threads = std::make_unique<Threads>(kThreadCount, this);
     return *m_threads;
 }
 
