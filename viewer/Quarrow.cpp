@@ -669,12 +669,8 @@ void Quarrow::addReportPage()
     connect(button, &QToolButton::clicked, this, &Quarrow::showReportPage);
     connect(m_reportPage, &ReportPage::backRequested, this, [this] { leaveReportPage(0); });
     connect(m_reportPage, &ReportPage::listRequested, this, &Quarrow::listFromReport);
-    connect(ui.stackedWidget, &QStackedWidget::currentChanged, this, [this](int page) {
-        const bool report = page == ui.stackedWidget->indexOf(m_reportPage);
-        m_listingBar->setVisible(!report);
-        ui.textEdit->setVisible(!report);
-        ui.gridLayout_2->setRowStretch(0, report ? 1 : 0);
-    });
+    connect(ui.stackedWidget, &QStackedWidget::currentChanged, this, &Quarrow::fitPagesToCurrent);
+    fitPagesToCurrent(ui.stackedWidget->currentIndex());
     m_floodRunner = new ReportRunner(this);
     connect(m_floodRunner, &ReportRunner::finished, this, [this](const SystemLog::AlarmReport& report) {
         QVector<QPair<QDateTime, QDateTime>> floods;
@@ -682,6 +678,25 @@ void Quarrow::addReportPage()
             floods << qMakePair(QDateTime::fromString(flood.start, kTimeText), QDateTime::fromString(flood.end, kTimeText));
         ui.textEdit->strip()->setFloods(floods);
     });
+}
+
+// A stack is as large as its largest page: the pages not shown are left out
+// of its size (the 统计 page's chart and tables would push the listing to a
+// strip at the bottom), and the listing takes the room the form leaves.
+void Quarrow::fitPagesToCurrent(int current)
+{
+    const bool report = current == ui.stackedWidget->indexOf(m_reportPage);
+    for (int i = 0; i < ui.stackedWidget->count(); ++i) {
+        QWidget* page = ui.stackedWidget->widget(i);
+        if (!m_pagePolicies.contains(page))
+            m_pagePolicies.insert(page, page->sizePolicy());
+        page->setSizePolicy(i == current ? m_pagePolicies.value(page) : QSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored));
+    }
+    m_listingBar->setVisible(!report);
+    ui.textEdit->setVisible(!report);
+    ui.gridLayout_2->setRowStretch(0, report ? 1 : 0);
+    ui.gridLayout_2->setRowStretch(2, report ? 0 : 1);
+    ui.stackedWidget->updateGeometry();
 }
 
 // First shown: the thirty days up to the day page's day, alarms.

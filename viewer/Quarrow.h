@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QHash>
 #include <QMap>
+#include <QSizePolicy>
 #include <QDateTime>
 #include <QString>
 
@@ -113,6 +115,7 @@ private:
     void showRangePage();
     void addReportPage();
     void showReportPage();
+    void fitPagesToCurrent(int current);
     void leaveReportPage(int page);
     void listFromReport(const QDateTime& start, const QDateTime& end, const QVector<int>& types,
                         const QStringList& machines, const QString& pattern);
@@ -181,6 +184,7 @@ private:
     std::unique_ptr<PaneListing> m_detailListing; // the listing the detail's record is of
     int m_detailRecord = -1;
     ReportPage* m_reportPage = nullptr;
+    QHash<QWidget*, QSizePolicy> m_pagePolicies;  // each page's own, while another is shown
     ReportRunner* m_floodRunner = nullptr;  // the floods of the period listed, for the strip
     // What the pane says while no log is shown.
     QString m_noLogHint;

@@ -24,6 +24,8 @@ private slots:
     void startUpState();
     void layouts_data();
     void layouts();
+    void listingTakesTheRoomLeft_data();
+    void listingTakesTheRoomLeft();
     void fontsAndTexts();
     void editorsPoliciesAndAlignment();
     void tabOrder_data();
@@ -151,6 +153,38 @@ void tst_QuarrowForm::layouts()
         found << QStringLiteral("%1 %2,%3 %4x%5").arg(what).arg(r).arg(c).arg(rs).arg(cs);
     }
     QCOMPARE(found, cells);
+}
+
+void tst_QuarrowForm::listingTakesTheRoomLeft_data()
+{
+    QTest::addColumn<int>("page"); // of the stack
+    QTest::newRow("day page") << 0;
+    QTest::newRow("range page") << 1;
+    QTest::newRow("统计 page") << 2;
+}
+
+// The form takes the height its page needs, the listing the rest; the 统计
+// page, which hides the listing, takes it all. A page not shown (the 统计
+// page's chart and tables above all) must not make the stack taller.
+void tst_QuarrowForm::listingTakesTheRoomLeft()
+{
+    QFETCH(int, page);
+    Viewer v;
+    auto* stack = v.widget<QStackedWidget>("stackedWidget");
+    stack->setCurrentIndex(page);
+    v.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(v.window.get()));
+    QTRY_VERIFY(v.window->centralWidget()->layout()->geometry().isValid());
+    const int room = v.window->centralWidget()->height();
+    if (page == 2) {
+        QVERIFY(!v.pane()->isVisible());
+        QVERIFY2(stack->height() > room * 3 / 4, qPrintable(QString::number(stack->height())));
+    } else {
+        QVERIFY(v.pane()->isVisible());
+        QVERIFY2(stack->height() <= stack->currentWidget()->sizeHint().height() + 2,
+                 qPrintable(QStringLiteral("%1 > %2").arg(stack->height()).arg(stack->currentWidget()->sizeHint().height())));
+        QVERIFY2(v.pane()->height() > room / 2, qPrintable(QString::number(v.pane()->height())));
+    }
 }
 
 // 11 pt everywhere but the export button and the pane; a font set anywhere
