@@ -9,18 +9,21 @@
 #     File-local names must then differ between the files of a target.
 # bench/README.md ("Building the viewer") has the figures.
 #
-# A build with a compiler launcher (ccache) has them off by default: ccache
-# does not cache a file compiled with a precompiled header unless told to be
-# sloppy about it, and a warm cache is faster still.
+# A build with a compiler launcher (ccache) has both off by default, and a
+# warm cache is faster still: ccache does not cache a file compiled with a
+# precompiled header unless told to be sloppy about it, and a unity file
+# includes its sources by their absolute paths, so that a clone in another
+# folder (every CI run) would find none of them in the cache.
 #
 #   vx_build_fast(<target> CORE|SQL|WIDGETS)
 
 if(CMAKE_CXX_COMPILER_LAUNCHER)
-  set(VX_PCH_DEFAULT OFF)
+  set(VX_FAST_BUILD_DEFAULT OFF)
 else()
-  set(VX_PCH_DEFAULT ON)
+  set(VX_FAST_BUILD_DEFAULT ON)
 endif()
-option(VX_PRECOMPILE_HEADERS "Precompile the Qt headers of the Qt-heavy targets" ${VX_PCH_DEFAULT})
+option(VX_PRECOMPILE_HEADERS "Precompile the Qt headers of the Qt-heavy targets" ${VX_FAST_BUILD_DEFAULT})
+option(VX_UNITY_BUILD "Compile the Qt-heavy targets a few files at a time" ${VX_FAST_BUILD_DEFAULT})
 
 set(VX_PCH_CORE
   <algorithm> <atomic> <chrono> <functional> <memory> <mutex> <string> <vector>
@@ -31,7 +34,9 @@ set(VX_PCH_WIDGETS
   <QPushButton> <QToolButton> <QWidget>)
 
 function(vx_build_fast target kind)
-  set_target_properties(${target} PROPERTIES UNITY_BUILD ON)
+  if(VX_UNITY_BUILD)
+    set_target_properties(${target} PROPERTIES UNITY_BUILD ON)
+  endif()
   if(NOT VX_PRECOMPILE_HEADERS)
     return()
   endif()
