@@ -177,12 +177,18 @@ QStringList copyFolders(const QString& temp)
 // (no journal left beside it).
 // Waits, in real time, until `done` holds or `ms` have passed (a loaded
 // sanitizer run can make QTRY's counted steps run out early).
+// True as soon as `done` is: a state seen once may pass (a copy being made
+// looks whole for a moment before its journal arrives).
 bool holdsWithin(const std::function<bool()>& done, int ms)
 {
     const QDeadlineTimer deadline(ms);
-    while (!done() && !deadline.hasExpired())
+    for (;;) {
+        if (done())
+            return true;
+        if (deadline.hasExpired())
+            return false;
         QTest::qWait(50);
-    return done();
+    }
 }
 
 bool copyIsMade(const QString& temp)
