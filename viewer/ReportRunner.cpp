@@ -19,7 +19,6 @@ ReportRunner::~ReportRunner()
 
 void ReportRunner::cancel()
 {
-    ++m_generation;
     m_running = false;
     if (!m_job)
         return;
@@ -33,10 +32,9 @@ void ReportRunner::start(const LogSources& sources, const AlarmReport::Request& 
 {
     cancel();
     m_running = true;
-    const int generation = m_generation;
     m_job = std::make_unique<Job>();
     Job* job = m_job.get();
-    job->thread = std::thread([this, job, generation, sources, request] {
+    job->thread = std::thread([this, job, sources, request] {
         AlarmReport report;
         QString error;
         bool ok = false;
@@ -50,22 +48,34 @@ void ReportRunner::start(const LogSources& sources, const AlarmReport::Request& 
         }
         if (job->stop.load())
             return;
-        // Queued to the GUI thread; dropped there if another report began.
-        QMetaObject::invokeMethod(
-            this, [this, generation, ok, report, error] { deliver(generation, ok, report, error); }, Qt::QueuedConnection);
+        {
+            std::lock_guard<std::mutex> lock(job->resultMutex);
+            job->ok = ok;
+            job->report = std::move(report);
+            job->error = std::move(error);
+            job->done = true;
+        }
+        QMetaObject::invokeMethod(this, "collect", Qt::QueuedConnection);
     });
 }
 
-void ReportRunner::deliver(int generation, bool ok, const AlarmReport& report, const QString& error)
+// A call queued by a job that was cancelled since finds no job, or a newer
+// job not done yet, and does nothing.
+void ReportRunner::collect()
 {
-    if (generation != m_generation)
+    if (!m_job)
         return;
-    m_running = false;
-    if (m_job && m_job->thread.joinable())
+    {
+        std::lock_guard<std::mutex> lock(m_job->resultMutex);
+        if (!m_job->done)
+            return;
+    }
+    if (m_job->thread.joinable())
         m_job->thread.join();
-    m_job.reset();
-    if (ok)
-        emit finished(report);
+    const std::unique_ptr<Job> job = std::move(m_job);
+    m_running = false;
+    if (job->ok)
+        emit finished(job->report);
     else
-        emit failed(error);
+        emit failed(job->error);
 }

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include <vxSyslog/AlarmReport.h>
@@ -17,6 +18,10 @@
 // running one within a few milliseconds (the reader's stop check) and
 // nothing is reported for it. The result comes back on the GUI thread as
 // finished() or failed(). The destructor cancels and waits for the thread.
+// The report thread leaves its result in the job under the job's mutex and
+// only then asks the GUI thread to collect it: Qt 5 queues events under a
+// futex-based lock that ThreadSanitizer cannot see, so nothing made on the
+// report thread travels inside the queued call itself.
 class ReportRunner : public QObject
 {
     Q_OBJECT
@@ -38,10 +43,14 @@ private:
     {
         std::atomic<bool> stop{false};
         std::thread thread;
+        std::mutex resultMutex;
+        bool done = false;
+        bool ok = false;
+        SystemLog::AlarmReport report;
+        QString error;
     };
-    void deliver(int generation, bool ok, const SystemLog::AlarmReport& report, const QString& error);
+    Q_INVOKABLE void collect();
 
     std::unique_ptr<Job> m_job;
-    int m_generation = 0;
     bool m_running = false;
 };

@@ -255,18 +255,13 @@ private:
     std::vector<std::thread> m_threads;
 };
 
-namespace {
-
-void postSearchNotice(SystemLog::TextIndex::Notice kind, const QString& text)
+void QueryWorker::postSearchNotice(SystemLog::TextIndex::Notice kind, const QString& text)
 {
     if (QueryWorker* worker = t_searchingWorker) {
         const bool building = kind == SystemLog::TextIndex::Notice::Building;
-        QMetaObject::invokeMethod(
-            worker, [worker, building, text] { emit worker->searchNoticed(building, text); }, Qt::QueuedConnection);
+        worker->deliver(nullptr, [worker, building, text] { emit worker->searchNoticed(building, text); });
     }
 }
-
-} // namespace
 
 QueryWorker::QueryWorker(QObject* parent)
     : QObject(parent)
@@ -306,7 +301,7 @@ void QueryWorker::deliver(const TicketPtr& ticket, std::function<void()> result)
         std::lock_guard<std::mutex> lock(m_deliveredMutex);
         m_delivered.emplace_back(ticket, std::move(result));
     }
-    QMetaObject::invokeMethod(this, &QueryWorker::runDelivered, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, "runDelivered", Qt::QueuedConnection);
 }
 
 void QueryWorker::runDelivered()
@@ -320,7 +315,7 @@ void QueryWorker::runDelivered()
             next = std::move(m_delivered.front());
             m_delivered.pop_front();
         }
-        if (!next.first->cancelled())
+        if (!next.first || !next.first->cancelled())
             next.second();
     }
 }

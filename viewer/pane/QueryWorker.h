@@ -13,6 +13,7 @@
 
 #include <vxSyslog/CommittedCopy.h>
 #include <vxSyslog/LogSource.h>
+#include <vxSyslog/TextIndex.h>
 
 #include "LogSources.h"
 #include "PaneSearch.h"
@@ -182,9 +183,14 @@ private:
     QString scanListed(const TicketPtr& ticket, const LogSources& sources, const SystemLog::LogQuery& query,
                        const RecordKeys::Snapshot& keys, bool backward, const std::function<void(BlockFetcher&)>& scan,
                        const QString& findText = QString());
-    // Hands `result` to the GUI thread, where it runs if the ticket still holds.
+    // Hands `result` to the GUI thread, where it runs if the ticket still
+    // holds (always without one). What a job made travels in m_delivered,
+    // under a mutex ThreadSanitizer sees, not inside the queued call: Qt 5
+    // queues events under a futex-based lock it cannot see.
     void deliver(const TicketPtr& ticket, std::function<void()> result);
-    void runDelivered();
+    Q_INVOKABLE void runDelivered();
+    // The text index's notices, to the worker whose thread searched.
+    static void postSearchNotice(SystemLog::TextIndex::Notice kind, const QString& text);
     Threads& threads();
 
     std::unique_ptr<Threads> m_threads;
