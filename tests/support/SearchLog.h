@@ -13,6 +13,8 @@
 
 #include <sqlite3.h>
 
+#include "store/QDBSqlite.h"
+
 namespace SearchLog {
 
 inline QVector<QByteArray> messages()
@@ -32,6 +34,8 @@ inline QVector<QByteArray> messages()
         "X轴超程 axis-X",
         "T12刀具寿命到期",
         "supercalifragilisticexpialidocious part",
+        "supercalifragile lamp",  // the long word's first twelve letters, then others
+        "载报 过载",              // both pairs of 过载报, apart
         "weight 5 \xe2\x84\xaag",              // the Kelvin sign folds to k
         "\xc5\xbftatus ready",                  // the long s folds to s
         "Gr\xc3\xb6\xc3\x9f" "e GR\xc3\x96\xc3\x9f" "E",  // Größe GRÖßE
@@ -50,19 +54,23 @@ inline QVector<QByteArray> messages()
 
 // `rows` records; row i has messages()[i % n] and, for every other round,
 // " #<i>" after it, types 0 to 4 in turn, a second apart from 2024-05-01.
-// One message in ten stays NULL. False on any SQLite failure.
-inline bool write(const QString& path, int rows, int firstId = 1)
+// One message in ten stays NULL. The table is the writer's, or another
+// program's without the writer's index on id alone. False on any SQLite
+// failure.
+enum class Table { Writers, WithoutIdIndex };
+
+inline bool write(const QString& path, int rows, int firstId = 1, Table table = Table::Writers)
 {
     sqlite3* db = nullptr;
     if (sqlite3_open(path.toUtf8().constData(), &db) != SQLITE_OK)
         return false;
-    bool ok = sqlite3_exec(db,
-                           "CREATE TABLE IF NOT EXISTS SystemInfo(id INTEGER PRIMARY KEY AUTOINCREMENT, datetime DATETIME, "
-                           "type INT, message TEXT);"
-                           "CREATE INDEX IF NOT EXISTS SystemInfo_type_time ON SystemInfo(type, datetime);"
-                           "BEGIN",
-                           nullptr, nullptr, nullptr)
-              == SQLITE_OK;
+    const QByteArray schema =
+        table == Table::Writers
+            ? QByteArray(SystemLog::QDBSqlite::kCreateTableSql) + ';' + SystemLog::QDBSqlite::kCreateIndexSql + ';'
+            : QByteArray("CREATE TABLE IF NOT EXISTS SystemInfo(id INTEGER PRIMARY KEY AUTOINCREMENT, datetime DATETIME, "
+                         "type INT, message TEXT);"
+                         "CREATE INDEX IF NOT EXISTS SystemInfo_type_time ON SystemInfo(type, datetime);");
+    bool ok = sqlite3_exec(db, (schema + "BEGIN").constData(), nullptr, nullptr, nullptr) == SQLITE_OK;
     sqlite3_stmt* insert = nullptr;
     ok = ok && sqlite3_prepare_v2(db, "INSERT INTO SystemInfo(id, datetime, type, message) VALUES(?, ?, ?, ?)", -1, &insert, nullptr)
                    == SQLITE_OK;

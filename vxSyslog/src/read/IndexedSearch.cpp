@@ -14,6 +14,7 @@
 #include "search/IndexLayout.h"
 #include "search/PatternQuery.h"
 #include "search/SearchNotices.h"
+#include "search/TextTokens.h"
 
 namespace SystemLog {
 
@@ -91,6 +92,8 @@ void IndexedSearch::reset()
     m_tablesMade = false;
     m_foundKey.clear();
     m_foundUpTo = 0;
+    m_idIndexKnown = false;
+    m_idIndex.clear();
 }
 
 bool IndexedSearch::run(const QByteArray& sql, const std::vector<BoundValue>& values, qint64* number)
@@ -219,7 +222,7 @@ bool IndexedSearch::bringUpToDate(qint64 behind)
     return true;
 }
 
-bool IndexedSearch::plan(const LogQuery& query, const QByteArray& expression, Plan& result)
+bool IndexedSearch::plan(const LogQuery& query, const QByteArray& expression, Plan& result, bool readsRows)
 {
     result = Plan();
     if (expression.isEmpty())
@@ -241,7 +244,7 @@ bool IndexedSearch::plan(const LogQuery& query, const QByteArray& expression, Pl
     }
     result.expression = expression;
     bool common = false;
-    if (!usable || query.afterId >= result.indexedUpTo || !tooCommon(result, common) || common) {
+    if (!usable || query.afterId >= result.indexedUpTo || (readsRows && (!tooCommon(result, common) || common))) {
         detach();  // the rows after the index are read as they always were
         result.parts.clear();
         result.expression.clear();
@@ -352,14 +355,20 @@ bool IndexedSearch::count(const LogQuery& query, const QString& whereSql, const 
     if (!m_connection.handle() || query.grep.isEmpty())
         return true;
     Plan found;
-    if (!plan(query, expressionFor(query, false), found))
+    QByteArray byId;
+    const bool exactly = countsExactly(query) && idIndex(byId) && !byId.isEmpty();
+    if (!plan(query, expressionFor(query, false), found, !exactly))
         return false;
     if (found.expression.isEmpty())
         return true;
     sqlite3* db = m_connection.handle();
     const QByteArray where = whereSql.toUtf8();
     bool ok = sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
+    if (ok && exactly)
+        ok = countExactly(query, found, byId, result);
     for (const Part& part : found.parts) {
+        if (exactly)
+            break;
         qint64 partCount = 0;
         ok = ok
              && run("SELECT count(*) FROM " + part.table + " AS w CROSS JOIN main.SystemInfo AS s ON s.id = w.rowid WHERE w." + part.column + " MATCH "
@@ -381,6 +390,55 @@ bool IndexedSearch::count(const LogQuery& query, const QString& whereSql, const 
     detach();
     g_answered.fetch_add(1);
     answered = true;
+    return true;
+}
+
+bool IndexedSearch::countsExactly(const LogQuery& query)
+{
+    return query.types.isEmpty() && query.since.isEmpty() && query.until.isEmpty() && !query.resume
+           && TextTokens::answersExactly(query.grep, query.ignoreCase);
+}
+
+// Within count()'s transaction: the rows up to the index's last id that the
+// index matches and the log still holds, as its index on id tells.
+bool IndexedSearch::countExactly(const LogQuery& query, const Plan& plan, const QByteArray& index, qint64& result)
+{
+    const qint64 upTo = query.upToId > 0 ? std::min(query.upToId, plan.indexedUpTo) : plan.indexedUpTo;
+    QByteArray quotedIndex = index;
+    quotedIndex.replace('"', "\"\"");
+    for (const Part& part : plan.parts) {
+        if (part.lastId <= query.afterId || part.firstId > upTo)
+            continue;
+        qint64 partCount = 0;
+        if (!run("SELECT count(*) FROM " + part.table + " AS w CROSS JOIN main.SystemInfo AS s INDEXED BY \"" + quotedIndex
+                     + "\" ON s.id = w.rowid WHERE w." + part.column + " MATCH " + literal(plan.expression) + " AND w.rowid > "
+                     + QByteArray::number(query.afterId) + " AND w.rowid <= " + QByteArray::number(upTo),
+                 {}, &partCount))
+            return false;
+        result += partCount;
+    }
+    return true;
+}
+
+bool IndexedSearch::idIndex(QByteArray& name)
+{
+    if (m_idIndexKnown) {
+        name = m_idIndex;
+        return true;
+    }
+    SqliteStatement indexes(m_connection.handle(),
+                            "SELECT l.name FROM pragma_index_list('SystemInfo', 'main') AS l WHERE l.partial = 0 AND "
+                            "(SELECT count(*) FROM pragma_index_info(l.name, 'main')) = 1 AND "
+                            "(SELECT lower(i.name) FROM pragma_index_info(l.name, 'main') AS i) = 'id'");
+    if (!indexes.prepared())
+        return false;
+    const int rc = indexes.step();
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        return false;
+    // textAt() only lends SQLite's bytes until the next step.
+    m_idIndex = rc == SQLITE_ROW ? QByteArray(indexes.textAt(0).constData(), indexes.textAt(0).size()) : QByteArray();
+    m_idIndexKnown = true;
+    name = m_idIndex;
     return true;
 }
 

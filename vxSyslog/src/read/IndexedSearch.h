@@ -41,6 +41,13 @@ class ReadConnection;
 // Common words: where the index gives a quarter of the rows or more, reading
 // them one by one through it costs more than reading them all in order; such
 // a search reads every row.
+// Exact counts: a count of every record (no type or time bounds) of a text
+// the index answers exactly (TextTokens::answersExactly: one Latin word,
+// one or two Chinese characters) takes the index's matches as they are and
+// only looks each id up in an index of the log on id alone (the writer's
+// table has one), to leave out rows removed since; the rows' own pages are
+// not read. This trusts that a stored row's message is never rewritten in
+// place, as nothing in this system does.
 // Failures of the index (missing, damaged, locked, another format) never
 // fail a search: it reads the log instead. A stop or interrupt does.
 class IndexedSearch
@@ -94,13 +101,19 @@ private:
         qint64 indexedUpTo = 0;
         qint64 newestId = 0;
     };
-    bool plan(const LogQuery& query, const QByteArray& expression, Plan& result);
+    // `readsRows` false: what the index gives is not read back row by row
+    // (an exact count), so a common word is still answered through it.
+    bool plan(const LogQuery& query, const QByteArray& expression, Plan& result, bool readsRows = true);
+    static bool countsExactly(const LogQuery& query);
     bool bringUpToDate(qint64 behind);
     bool attach();
     void detach();
     bool inspect(Plan& plan, bool& usable);
     bool readIndexState(Plan& plan);
     bool tooCommon(const Plan& plan, bool& common);
+    bool countExactly(const LogQuery& query, const Plan& plan, const QByteArray& index, qint64& result);
+    // The name of an index of SystemInfo on id alone, empty when it has none.
+    bool idIndex(QByteArray& name);
     bool materialize(const Plan& plan, const LogQuery& query, bool gapsWanted, qint64 after);
     bool run(const QByteArray& sql, const std::vector<BoundValue>& values = {}, qint64* number = nullptr);
     bool indexTrouble();
@@ -109,6 +122,8 @@ private:
     bool m_attached = false;
     bool m_tablesMade = false;
     bool m_triedToMakeIndex = false;  // for a log that had none at a search
+    bool m_idIndexKnown = false;
+    QByteArray m_idIndex;
     // What vx_found holds: the candidates of this search up to this id.
     QByteArray m_foundKey;
     qint64 m_foundUpTo = 0;

@@ -49,6 +49,15 @@ struct Term
 // it (too short, or only punctuation).
 QVector<Term> termsOf(const QString& literal, bool ignoreCase);
 
+// Whether the index's answer for `literal` is exactly the set of texts
+// holding it, so that a count needs no matcher: one ASCII word of 2 to
+// kMaxWordToken letters and digits searched ignoring case (a prefix of
+// the folded suffixes), or one or two characters of a run (a pair, or the
+// start of a pair or a run's last character) that fold the same whatever
+// their case. Case-sensitive searches of letters that have a case are
+// never exact, since the index folds them.
+bool answersExactly(const QString& literal, bool ignoreCase);
+
 } // namespace TextTokens
 
 } // namespace SystemLog
