@@ -9,11 +9,14 @@
 #     File-local names must then differ between the files of a target.
 # bench/README.md ("Building the viewer") has the figures.
 #
-# A build with a compiler launcher (ccache) has both off by default, and a
-# warm cache is faster still: ccache does not cache a file compiled with a
-# precompiled header unless told to be sloppy about it, and a unity file
-# includes its sources by their absolute paths, so that a clone in another
-# folder (every CI run) would find none of them in the cache.
+# Precompiled headers are off by default: with the unity builds, each
+# target's header is one more step its units wait for, one core working,
+# and a first build of the viewer took longer with them than without.
+# A build with a compiler launcher (ccache) has the unity builds off by
+# default too, and a warm cache is faster still: a unity file includes its
+# sources by their absolute paths, so that a clone in another folder (every
+# CI run) would find none of them in the cache; nor does ccache cache a file
+# compiled with a precompiled header unless told to be sloppy about it.
 #
 #   vx_build_fast(<target> CORE|SQL|WIDGETS)
 
@@ -22,7 +25,7 @@ if(CMAKE_CXX_COMPILER_LAUNCHER)
 else()
   set(VX_FAST_BUILD_DEFAULT ON)
 endif()
-option(VX_PRECOMPILE_HEADERS "Precompile the Qt headers of the Qt-heavy targets" ${VX_FAST_BUILD_DEFAULT})
+option(VX_PRECOMPILE_HEADERS "Precompile the Qt headers of the Qt-heavy targets" OFF)
 option(VX_UNITY_BUILD "Compile the Qt-heavy targets a few files at a time" ${VX_FAST_BUILD_DEFAULT})
 
 set(VX_PCH_CORE
