@@ -38,7 +38,10 @@ set(VX_PCH_WIDGETS
 
 function(vx_build_fast target kind)
   if(VX_UNITY_BUILD)
-    set_target_properties(${target} PROPERTIES UNITY_BUILD ON)
+    # Units of 16 rather than CMake's 8: the targets now compile side by
+    # side, so fewer, larger units keep both cores busy and parse the
+    # shared headers fewer times.
+    set_target_properties(${target} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 16)
   endif()
   if(NOT VX_PRECOMPILE_HEADERS)
     return()

@@ -31,9 +31,9 @@ void addInto(QVector<qint64>& total, const QVector<qint64>& more)
 namespace {
 
 constexpr int kQuarterHours = 96;
-constexpr int kMargin = 4;
+constexpr int kStripMargin = 4;
 constexpr int kBarsHeight = 28;
-const QString kTimeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
+const QString kStripTimeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
 
 // Interval lengths a range may be cut into, in seconds: round on a clock.
 constexpr qint64 kSteps[] = {1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600, 7200, 10800, 21600, 43200,
@@ -96,7 +96,7 @@ void PaneStrip::setRange(const QDateTime& start, const QDateTime& end)
     const qint64 from = wallClock(start).toSecsSinceEpoch();
     const qint64 to = wallClock(end).toSecsSinceEpoch();
     if (to > from) {
-        const int most = std::max(12, (std::max(width(), 400) - 2 * kMargin) / kMinBarWidth);
+        const int most = std::max(12, (std::max(width(), 400) - 2 * kStripMargin) / kMinBarWidth);
         qint64 step = kSteps[std::size(kSteps) - 1];
         for (qint64 candidate : kSteps) {
             if ((to - from) / candidate < most) {
@@ -118,7 +118,7 @@ QStringList PaneStrip::bounds() const
 {
     QStringList texts;
     for (const QDateTime& at : m_bounds)
-        texts << at.toString(kTimeFormat);
+        texts << at.toString(kStripTimeFormat);
     return texts;
 }
 
@@ -211,7 +211,7 @@ QDateTime PaneStrip::timeAt(const QPoint& point) const
 int PaneStrip::intervalsPerBar() const
 {
     const int intervals = intervalCount();
-    const int room = std::max(1, width() - 2 * kMargin);
+    const int room = std::max(1, width() - 2 * kStripMargin);
     if (m_isDay)
         return room >= intervals * kMinBarWidth ? 1 : 4;
     return std::max(1, (intervals * kMinBarWidth + room - 1) / room);
@@ -299,7 +299,7 @@ QRect PaneStrip::floodRect(int flood) const
 
 QRect PaneStrip::barsArea() const
 {
-    return QRect(kMargin, height() - kBarsHeight - kMargin / 2, width() - 2 * kMargin, kBarsHeight);
+    return QRect(kStripMargin, height() - kBarsHeight - kStripMargin / 2, width() - 2 * kStripMargin, kBarsHeight);
 }
 
 QRect PaneStrip::barRect(int bar) const
@@ -329,7 +329,7 @@ QString PaneStrip::maximumText() const
 
 QSize PaneStrip::sizeHint() const
 {
-    return QSize(400, fontMetrics().height() + kBarsHeight + kMargin);
+    return QSize(400, fontMetrics().height() + kBarsHeight + kStripMargin);
 }
 
 QSize PaneStrip::minimumSizeHint() const
@@ -416,14 +416,14 @@ void PaneStrip::paintQuarterMarks(QPainter& painter, const QRect& textRow, const
 void PaneStrip::paintEvent(QPaintEvent* /*event*/)
 {
     QPainter painter(this);
-    const QRect text(kMargin, 0, width() - 2 * kMargin, fontMetrics().height());
+    const QRect text(kStripMargin, 0, width() - 2 * kStripMargin, fontMetrics().height());
     painter.setPen(palette().color(QPalette::WindowText));
     const bool counted = !m_counts.isEmpty() && barCount() > 0;
     QRect maximumRect(text.left(), text.top(), 0, text.height());
     if (counted)
         painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter, maximumText(), &maximumRect);
-    const QRect statusRoom(maximumRect.right() + 1 + 2 * kMargin, text.top(),
-                           std::max(0, text.right() - maximumRect.right() - 2 * kMargin), text.height());
+    const QRect statusRoom(maximumRect.right() + 1 + 2 * kStripMargin, text.top(),
+                           std::max(0, text.right() - maximumRect.right() - 2 * kStripMargin), text.height());
     QRect statusRect;
     painter.drawText(statusRoom, Qt::AlignRight | Qt::AlignVCenter,
                      fontMetrics().elidedText(m_status, Qt::ElideRight, statusRoom.width()), &statusRect);
@@ -431,7 +431,7 @@ void PaneStrip::paintEvent(QPaintEvent* /*event*/)
     painter.fillRect(area, palette().base());
     if (!counted)
         return;
-    paintQuarterMarks(painter, text, {statusRect.adjusted(-kMargin, 0, kMargin, 0), maximumRect.adjusted(-kMargin, 0, kMargin, 0)});
+    paintQuarterMarks(painter, text, {statusRect.adjusted(-kStripMargin, 0, kStripMargin, 0), maximumRect.adjusted(-kStripMargin, 0, kStripMargin, 0)});
     qint64 most = 1;
     for (int bar = 0; bar < barCount(); ++bar)
         most = std::max(most, barRecords(bar));

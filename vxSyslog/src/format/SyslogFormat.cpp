@@ -8,6 +8,7 @@
 #include <QTextCodec>
 #include <QTimeZone>
 
+#include "format/AsciiDigit.h"
 #include "format/ShownTime.h"
 #include "format/Utf8.h"
 
@@ -27,11 +28,6 @@ const char* const kFacilityNames[] = {
 };
 constexpr int kFacilityCount = 24;
 
-bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
 // "yyyy-MM-dd hh:mm:ss", digits where digits belong.
 bool isStoredTimestamp(const QByteArray& text)
 {
@@ -39,7 +35,7 @@ bool isStoredTimestamp(const QByteArray& text)
     if (text.size() != int(sizeof kShape) - 1)
         return false;
     for (int i = 0; i < text.size(); ++i) {
-        if (kShape[i] == 'd' ? !isDigit(text.at(i)) : text.at(i) != kShape[i])
+        if (kShape[i] == 'd' ? !isAsciiDigit(text.at(i)) : text.at(i) != kShape[i])
             return false;
     }
     return true;

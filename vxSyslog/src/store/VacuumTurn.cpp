@@ -1,5 +1,6 @@
 #include "store/VacuumTurn.h"
 
+#include <QCoreApplication>
 #include <QFile>
 
 #include <cerrno>
@@ -15,15 +16,6 @@
 namespace SystemLog {
 
 namespace {
-
-long ownPid()
-{
-#ifdef Q_OS_UNIX
-    return long(::getpid());
-#else
-    return 0;
-#endif
-}
 
 // Whether `pidText` names a process that no longer runs.
 bool ownerIsGone(const std::string& pidText)
@@ -63,11 +55,11 @@ void VacuumTurn::request()
     if (m_requested)
         return;
     // Written aside and renamed, so that a writer never reads half a number.
-    const std::string part = m_path + '.' + std::to_string(ownPid());
+    const std::string part = m_path + '.' + std::to_string(QCoreApplication::applicationPid());
     std::FILE* file = std::fopen(part.c_str(), "wb");
     if (!file)
         return;
-    const std::string pid = std::to_string(ownPid()) + '\n';
+    const std::string pid = std::to_string(QCoreApplication::applicationPid()) + '\n';
     const bool written = std::fwrite(pid.data(), 1, pid.size(), file) == pid.size();
     if (std::fclose(file) == 0 && written && std::rename(part.c_str(), m_path.c_str()) == 0)
         m_requested = true;

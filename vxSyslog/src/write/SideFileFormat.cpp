@@ -1,3 +1,4 @@
+#include "format/AsciiDigit.h"
 #include "write/SideFileFormat.h"
 
 #include <cstring>
@@ -37,11 +38,6 @@ bool parseNumber(const char* begin, const char* end, std::int64_t& value)
     return true;
 }
 
-bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
 int digitsAt(const char* text, int count)
 {
     int value = 0;
@@ -67,7 +63,7 @@ bool isStampText(const char* text, std::size_t length)
     if (length != sizeof pattern - 1)
         return false;
     for (std::size_t i = 0; i < length; ++i) {
-        if (pattern[i] == 'd' ? !isDigit(text[i]) : text[i] != pattern[i])
+        if (pattern[i] == 'd' ? !isAsciiDigit(text[i]) : text[i] != pattern[i])
             return false;
     }
     const int year = digitsAt(text, 4);
@@ -88,7 +84,7 @@ bool parseOffset(const char* text, std::size_t length, long& offset)
     if (length != 5 || (text[0] != '+' && text[0] != '-'))
         return false;
     for (std::size_t i = 1; i < length; ++i)
-        if (!isDigit(text[i]))
+        if (!isAsciiDigit(text[i]))
             return false;
     const int hours = digitsAt(text + 1, 2);
     const int minutes = digitsAt(text + 3, 2);

@@ -46,15 +46,6 @@ bool isSideFileSuffix(const std::string& suffix)
         && allDigits(suffix, second + 1, suffix.size());
 }
 
-long ownPid()
-{
-#ifdef Q_OS_UNIX
-    return long(::getpid());
-#else
-    return long(QCoreApplication::applicationPid());
-#endif
-}
-
 // A process that claimed a file and is gone: its claim is void.
 bool processIsGone(const std::string& pidText)
 {
@@ -62,7 +53,7 @@ bool processIsGone(const std::string& pidText)
     if (pidText.empty() || pidText.size() > 9 || !allDigits(pidText, 0, pidText.size()))
         return false;
     const long pid = std::stol(pidText);
-    if (pid <= 0 || pid == ownPid())
+    if (pid <= 0 || pid == QCoreApplication::applicationPid())
         return false;
     return ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
 #else
@@ -130,7 +121,7 @@ bool UnwrittenLines::save(const std::list<tag_MsgItem>& rows)
     const auto msecs = std::chrono::duration_cast<std::chrono::milliseconds>(
                            std::chrono::system_clock::now().time_since_epoch())
                            .count();
-    const std::string suffix = "-unwritten-" + std::to_string(ownPid()) + '-' + std::to_string(msecs) + '-'
+    const std::string suffix = "-unwritten-" + std::to_string(QCoreApplication::applicationPid()) + '-' + std::to_string(msecs) + '-'
         + std::to_string(s_sequence.fetch_add(1));
     const std::string name = m_nativePath + suffix;
     const std::string part = name + ".part";
@@ -172,7 +163,7 @@ bool UnwrittenLines::claimNext()
         }
     }
     std::sort(found.begin(), found.end());
-    const std::string claimMark = kClaimMark + std::to_string(ownPid());
+    const std::string claimMark = kClaimMark + std::to_string(QCoreApplication::applicationPid());
     for (const auto& [own, asFound] : found) {
         const std::string claimedPath = (folder / (own + claimMark)).string();
         // Another writer may have claimed it first; then the rename fails.
