@@ -3,6 +3,9 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <atomic>
+#include <memory>
+#include <thread>
 
 #include <vxSyslog/LogSource.h>
 #include <vxSyslog/RecordTypes.h>
@@ -127,6 +130,75 @@ QStringList alarmReportOutOfReach()
 
 namespace {
 
+// The records of the types a report does not read, counted through the
+// time index on a reader of their own while the report's pass reads the
+// others. Not started for a report that reads every type.
+class OtherTypeCounts
+{
+public:
+    OtherTypeCounts(const LogSource& source, const LogQuery& query, const QVector<int>& types)
+    {
+        if (types.isEmpty())
+            return;
+        QString error;
+        m_source = LogSource::create(source.files(), {}, error);
+        if (!m_source)
+            return;
+        m_source->setStopCheck([this] { return m_cancelled.load(); });
+        m_thread = std::thread([this, query, types] {
+            LogQuery each = query;
+            m_ok = m_source->open();
+            for (int i = 0; m_ok && i < types.size(); ++i) {
+                each.types = {types[i]};
+                qint64 count = 0;
+                m_ok = m_source->count(each, count);
+                m_counts.insert(types[i], count);
+            }
+        });
+    }
+
+    ~OtherTypeCounts()
+    {
+        m_cancelled.store(true);
+        join();
+    }
+
+    // The counts once done; false when they could not be had this way.
+    bool take(QMap<int, qint64>& counts)
+    {
+        join();
+        if (!m_source || !m_ok)
+            return false;
+        counts = m_counts;
+        return true;
+    }
+
+private:
+    void join()
+    {
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+    std::unique_ptr<LogSource> m_source;
+    std::atomic<bool> m_cancelled{false};
+    std::thread m_thread;
+    bool m_ok = false;
+    QMap<int, qint64> m_counts;
+};
+
+QVector<int> typesNotRead(const AlarmReport::Request& request)
+{
+    QVector<int> types;
+    if (request.types.isEmpty() || request.periodsOnly)
+        return types;
+    for (int type = 0; type < kRecordTypeCount; ++type) {
+        if (!request.types.contains(type))
+            types << type;
+    }
+    return types;
+}
+
 // Of files: each read once, in time order through the time index.
 bool countRecords(LogSource& source, AlarmReport& report, ReportTexts& texts, QString& error)
 {
@@ -137,6 +209,8 @@ bool countRecords(LogSource& source, AlarmReport& report, ReportTexts& texts, QS
     query.until = request.until;
     query.grep = request.grep;
     query.ignoreCase = request.ignoreCase;
+    const QVector<int> otherTypes = typesNotRead(request);
+    OtherTypeCounts others(source, query, otherTypes);
     ReportTally tally(request);
     if (!source.read(query, [&tally](const LogRecord& record) {
             tally.add(record);
@@ -148,8 +222,8 @@ bool countRecords(LogSource& source, AlarmReport& report, ReportTexts& texts, QS
     tally.fill(report, texts);
     if (request.periodsOnly)
         return true;
-    // Every type of the period: those read from the pass, the others each
-    // counted through the time index.
+    // Every type of the period: those read from the pass, the others as
+    // counted beside it (or now, when that reader could not count them).
     QMap<int, qint64> perType;
     for (int type = 0; type < kRecordTypeCount; ++type)
         perType.insert(type, 0);
@@ -159,15 +233,18 @@ bool countRecords(LogSource& source, AlarmReport& report, ReportTexts& texts, QS
         if (request.types.isEmpty() || request.types.contains(cell.type))
             perType[cell.type] += cell.count;
     }
-    for (auto it = perType.begin(); it != perType.end(); ++it) {
-        if (request.types.isEmpty() || request.types.contains(it.key()))
-            continue;
-        query.types = {it.key()};
-        if (!source.count(query, it.value())) {
-            error = source.errorText();
-            return false;
+    QMap<int, qint64> counted;
+    if (!others.take(counted)) {
+        for (int type : otherTypes) {
+            query.types = {type};
+            if (!source.count(query, counted[type])) {
+                error = source.errorText();
+                return false;
+            }
         }
     }
+    for (auto it = counted.cbegin(); it != counted.cend(); ++it)
+        perType[it.key()] = it.value();
     report.perType.clear();
     for (auto it = perType.cbegin(); it != perType.cend(); ++it) {
         if (it.key() >= 0)
