@@ -59,32 +59,6 @@ private:
     QTemporaryDir m_dir;
 };
 
-namespace {
-
-bool execOn(const QString& path, const char* sql)
-{
-    sqlite3* db = nullptr;
-    const bool ok = sqlite3_open(path.toUtf8().constData(), &db) == SQLITE_OK
-                    && sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
-    sqlite3_close(db);
-    return ok;
-}
-
-// What the log holds, to tell that nothing in it changed.
-QString rowsDigest(const QString& path)
-{
-    return TestDatabase(path).scalar(
-        QStringLiteral("SELECT count(*) || ':' || total(length(message)) || ':' || max(id) FROM SystemInfo"));
-}
-
-bool replaceFile(const QString& from, const QString& to)
-{
-    QFile::remove(to);
-    return QFile::copy(from, to);
-}
-
-} // namespace
-
 void tst_TextIndex::init()
 {
     QVERIFY(m_dir.isValid());
@@ -229,12 +203,37 @@ void tst_TextIndex::searchFindsWhatTheScanFinds()
             builder.setPartRows(1000);  // several parts
             QVERIFY2(builder.catchUp(), qPrintable(builder.errorText()));
             // Rows gone since they were indexed, inside a part and a whole part.
-            QVERIFY(execOn(path, "DELETE FROM SystemInfo WHERE id % 97 = 0 OR id BETWEEN 1001 AND 2000"));
+            QVERIFY(TestDatabase(path).exec(QStringLiteral("DELETE FROM SystemInfo WHERE id % 97 = 0 OR id BETWEEN 1001 AND 2000")));
         }
         compareWithScan(path, pattern, indexAnswers, fixedStrings);
     }
 }
 
+namespace {
+
+bool execOn(const QString& path, const char* sql)
+{
+    sqlite3* db = nullptr;
+    const bool ok = sqlite3_open(path.toUtf8().constData(), &db) == SQLITE_OK
+                    && sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_close(db);
+    return ok;
+}
+
+// What the log holds, to tell that nothing in it changed.
+QString rowsDigest(const QString& path)
+{
+    return TestDatabase(path).scalar(
+        QStringLiteral("SELECT count(*) || ':' || total(length(message)) || ':' || max(id) FROM SystemInfo"));
+}
+
+bool replaceFile(const QString& from, const QString& to)
+{
+    QFile::remove(to);
+    return QFile::copy(from, to);
+}
+
+} // namespace
 
 void tst_TextIndex::indexFollowsTheLog_data()
 {
