@@ -364,11 +364,10 @@ bool IndexedSearch::count(const LogQuery& query, const QString& whereSql, const 
     sqlite3* db = m_connection.handle();
     const QByteArray where = whereSql.toUtf8();
     bool ok = sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
-    if (ok && exactly)
-        ok = countExactly(query, found, byId, result);
-    for (const Part& part : found.parts) {
-        if (exactly)
-            break;
+    if (exactly)
+        ok = ok && countExactly(query, found, byId, result);
+    for (int i = 0; !exactly && i < found.parts.size(); ++i) {
+        const Part& part = found.parts[i];
         qint64 partCount = 0;
         ok = ok
              && run("SELECT count(*) FROM " + part.table + " AS w CROSS JOIN main.SystemInfo AS s ON s.id = w.rowid WHERE w." + part.column + " MATCH "
