@@ -53,10 +53,13 @@ struct Fleet
     bool ok = false;
 };
 
+// Loading and indexing millions of rows takes minutes.
+constexpr int kLoadTimeoutMs = 30 * 60 * 1000;
+
 bool psql(Fleet& fleet, const QString& database, const QString& sql)
 {
     QString why;
-    if (fleet.server->psql(database, {"-c", sql}, why))
+    if (fleet.server->psql(database, {"-c", sql}, why, kLoadTimeoutMs))
         return true;
     std::fprintf(stderr, "psql: %s\n", qPrintable(why));
     return false;
@@ -119,7 +122,7 @@ Fleet& fleet()
                         .arg(rows)
                         .replace(QStringLiteral("%%"), QStringLiteral("%")))
         && psql(f, "fleet", "ALTER TABLE fleet_log ADD PRIMARY KEY (host, id)")
-        && f.server->psql(QStringLiteral("fleet"), {"-f", sqlFile}, why) && psql(f, "fleet", "VACUUM ANALYZE fleet_log");
+        && f.server->psql(QStringLiteral("fleet"), {"-f", sqlFile}, why, kLoadTimeoutMs) && psql(f, "fleet", "VACUUM ANALYZE fleet_log");
     std::fprintf(stderr, "fleet_log: %lld records loaded and indexed in %.0f s\n", static_cast<long long>(rows),
                  load.elapsed() / 1000.0);
     f.ok = done;

@@ -68,12 +68,14 @@ public:
     }
 
     // psql with ON_ERROR_STOP on database `database`; `sql` or a file (-f).
-    bool psql(const QString& database, const QStringList& arguments, QString& why) const
+    // Two minutes at most, unless the caller (a benchmark loading millions of
+    // rows) gives more.
+    bool psql(const QString& database, const QStringList& arguments, QString& why, int timeoutMs = 120000) const
     {
         return run(QStringList{tool(QStringLiteral("psql")), "-X", "-q", "-v", "ON_ERROR_STOP=1", "-h", "127.0.0.1", "-p",
                                QString::number(m_port), "-U", user(), "-d", database}
                        + arguments,
-                   false, why);
+                   false, why, timeoutMs);
     }
 
     // The rows of `sql` as psql -At writes them ("a|b", one a line), as the superuser.
@@ -109,7 +111,7 @@ private:
         return found.isEmpty() ? QStandardPaths::findExecutable(name) : found;
     }
 
-    bool run(QStringList command, bool asServerUser, QString& why) const
+    bool run(QStringList command, bool asServerUser, QString& why, int timeoutMs = 120000) const
     {
         if (asServerUser && geteuid() == 0)
             command = QStringList{"runuser", "-u", "postgres", "--"} + command;
@@ -117,7 +119,7 @@ private:
         process.setProcessChannelMode(QProcess::MergedChannels);
         process.setWorkingDirectory(m_folder);
         process.start(command.takeFirst(), command);
-        if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        if (!process.waitForFinished(timeoutMs) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
             why = QString::fromLocal8Bit(process.readAll()) + process.errorString();
             return false;
         }
