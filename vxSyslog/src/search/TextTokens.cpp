@@ -224,29 +224,19 @@ bool answersExactly(const QString& literal, bool ignoreCase)
     const QVector<char32_t> points = codePoints(literal);
     if (points.isEmpty())
         return false;
-    QVector<SearchedChar> chars;
+    const Kind kind = searchedChar(points.first(), ignoreCase).kind;
     for (char32_t c : points) {
         const SearchedChar searched = searchedChar(c, ignoreCase);
-        if (!searched.sure || searched.kind == Kind::Break || (!ignoreCase && searched.folded != c))
+        if (!searched.sure || searched.kind != kind)
             return false;
-        // A case-sensitive search of an ASCII letter would find its other case in the index.
-        if (!ignoreCase && searched.kind == Kind::Word && !(c >= '0' && c <= '9'))
+        // The index folds case: a case-sensitive search is exact only for
+        // characters that have none (digits, Chinese).
+        if (!ignoreCase && !((c >= '0' && c <= '9') || (c >= 0x3400 && c < 0xA000)))
             return false;
-        chars << searched;
     }
-    const Kind kind = chars.first().kind;
-    for (const SearchedChar& c : chars)
-        if (c.kind != kind)
-            return false;
     if (kind == Kind::Word)
-        return chars.size() >= 2 && chars.size() <= kMaxWordToken;
-    // A run character another one folds to (a capital of another script) only
-    // with ignoring case, where the matcher folds as the index does.
-    if (!ignoreCase)
-        for (char32_t c : points)
-            if (!(c >= 0x3400 && c < 0xA000))
-                return false;
-    return chars.size() <= 2;
+        return points.size() >= 2 && points.size() <= kMaxWordToken;
+    return kind == Kind::Run && points.size() <= 2;
 }
 
 } // namespace TextTokens
