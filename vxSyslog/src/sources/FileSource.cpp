@@ -102,6 +102,28 @@ bool keyComesBefore(const KeyHead& a, const KeyHead& b, bool newestFirst)
 // How often a merged listing lets go of every file's read transaction.
 constexpr qint64 kPauseMs = LogReader::kDefaultSliceMs;
 
+// For each part, the places in the caller's arrays that ask it for a record
+// (no machines: all of them ask the first part).
+std::vector<std::vector<int>> placesPerPart(const int* machines, int count, std::size_t parts)
+{
+    std::vector<std::vector<int>> places(parts);
+    for (int i = 0; i < count; ++i) {
+        const int machine = machines ? machines[i] : 0;
+        if (machine >= 0 && std::size_t(machine) < parts)
+            places[std::size_t(machine)].push_back(i);
+    }
+    return places;
+}
+
+std::vector<qint64> idsAt(const qint64* ids, const std::vector<int>& places)
+{
+    std::vector<qint64> chosen;
+    chosen.reserve(places.size());
+    for (int place : places)
+        chosen.push_back(ids[place]);
+    return chosen;
+}
+
 } // namespace
 
 FileSource::FileSource(const std::vector<Locations::File>& files)
@@ -429,18 +451,12 @@ bool FileSource::fetch(const LogQuery& query, const int* machines, const qint64*
 {
     if (!machines)
         return m_parts.front()->usable && m_parts.front()->reader.fetch(query, ids, count, sink);
-    std::vector<std::vector<int>> places(m_parts.size());
-    for (int i = 0; i < count; ++i)
-        if (machines[i] >= 0 && std::size_t(machines[i]) < m_parts.size())
-            places[std::size_t(machines[i])].push_back(i);
+    const std::vector<std::vector<int>> places = placesPerPart(machines, count, m_parts.size());
     return eachPart(query, [&](Part& part, const LogQuery& own) {
         const std::vector<int>& asked = places[std::size_t(part.index)];
         if (asked.empty())
             return true;
-        std::vector<qint64> partIds;
-        partIds.reserve(asked.size());
-        for (int place : asked)
-            partIds.push_back(ids[place]);
+        const std::vector<qint64> partIds = idsAt(ids, asked);
         return part.reader.fetch(own, partIds.data(), int(partIds.size()),
                                  [&](int index, const QString& block) { sink(asked[std::size_t(index)], block); });
     });
@@ -448,20 +464,12 @@ bool FileSource::fetch(const LogQuery& query, const int* machines, const qint64*
 
 bool FileSource::fetchRecords(const int* machines, const qint64* ids, int count, const FetchRecordSink& sink)
 {
-    std::vector<std::vector<int>> places(m_parts.size());
-    for (int i = 0; i < count; ++i) {
-        const int machine = machines ? machines[i] : 0;
-        if (machine >= 0 && std::size_t(machine) < m_parts.size())
-            places[std::size_t(machine)].push_back(i);
-    }
+    const std::vector<std::vector<int>> places = placesPerPart(machines, count, m_parts.size());
     return eachPart(LogQuery(), [&](Part& part, const LogQuery&) {
         const std::vector<int>& asked = places[std::size_t(part.index)];
         if (asked.empty())
             return true;
-        std::vector<qint64> partIds;
-        partIds.reserve(asked.size());
-        for (int place : asked)
-            partIds.push_back(ids[place]);
+        const std::vector<qint64> partIds = idsAt(ids, asked);
         return part.reader.fetchRecords(partIds.data(), int(partIds.size()), [&](int index, const LogRecord& record) {
             LogRecord named = record;
             named.host = part.host;

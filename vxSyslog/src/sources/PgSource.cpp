@@ -672,7 +672,7 @@ bool PgSource::countBetween(const LogQuery& query, const QStringList& bounds, QV
     });
 }
 
-bool PgSource::fetch(const LogQuery& query, const int* machines, const qint64* ids, int count, const FetchSink& sink)
+bool PgSource::fetchRows(const int* machines, const qint64* ids, int count, const OnFetchedRow& onRow)
 {
     if (!usable())
         return false;
@@ -694,49 +694,36 @@ bool PgSource::fetch(const LogQuery& query, const int* machines, const qint64* i
     statement.sql = "SELECT f.host, f.id, f.datetime, f.type, f.message, a.n - 1 FROM unnest("
                     + statement.add(pgTextArray(hosts)) + "::text[], " + statement.add(pgNumberArray(wanted))
                     + "::bigint[]) WITH ORDINALITY AS a(host, id, n) JOIN fleet_log f ON f.host = a.host AND f.id = a.id";
-    Row row;
     return run(statement, [&](const Values& values, const Nulls& isNull) {
+        onRow(indexes.at(values[5].toInt()), values, isNull);
+        return true;
+    });
+}
+
+bool PgSource::fetch(const LogQuery& query, const int* machines, const qint64* ids, int count, const FetchSink& sink)
+{
+    Row row;
+    return fetchRows(machines, ids, count, [&](int index, const Values& values, const Nulls& isNull) {
         row.place = placeOf(values[0]);
         row.datetime = values[2];
         row.typeIsNull = isNull[3];
         row.type = isNull[3] ? 0 : values[3].toInt();
         row.message = values[4];
-        sink(indexes.at(values[5].toInt()), blockOf(query, row, query.withGaps || query.onlyGaps));
-        return true;
+        sink(index, blockOf(query, row, query.withGaps || query.onlyGaps));
     });
 }
 
 bool PgSource::fetchRecords(const int* machines, const qint64* ids, int count, const FetchRecordSink& sink)
 {
-    if (!usable())
-        return false;
-    QList<QByteArray> hosts;
-    QList<qint64> wanted;
-    QVector<int> indexes;
-    for (int i = 0; i < count; ++i) {
-        const int place = machines ? machines[i] : 0;
-        if (place < 0 || place >= m_hosts.size())
-            continue;
-        hosts << m_hosts.at(place);
-        wanted << ids[i];
-        indexes << i;
-    }
-    if (hosts.isEmpty())
-        return true;
-    PgStatement statement;
-    statement.sql = "SELECT f.host, f.id, f.datetime, f.type, f.message, a.n - 1 FROM unnest("
-                    + statement.add(pgTextArray(hosts)) + "::text[], " + statement.add(pgNumberArray(wanted))
-                    + "::bigint[]) WITH ORDINALITY AS a(host, id, n) JOIN fleet_log f ON f.host = a.host AND f.id = a.id";
     LogRecord record;
-    return run(statement, [&](const Values& values, const Nulls& isNull) {
+    return fetchRows(machines, ids, count, [&](int index, const Values& values, const Nulls& isNull) {
         record.host = values[0];
         record.id = values[1].toLongLong();
         record.datetime = values[2];
         record.storedType = isNull[3] ? LogRecord::StoredType::Null : LogRecord::StoredType::Int;
         record.type = isNull[3] ? 0 : values[3].toInt();
         record.message = values[4];
-        sink(indexes.at(values[5].toInt()), record);
-        return true;
+        sink(index, record);
     });
 }
 

@@ -115,6 +115,10 @@ private:
     // A whole-record read's failure: kept among the problems.
     bool recordsFailed();
     bool run(const PgStatement& statement, const OnRow& onRow);
+    // The records of (machine, id) pairs, in one statement; `onRow` gets each
+    // found row with its pair's place in the arrays.
+    using OnFetchedRow = std::function<void(int index, const Values&, const Nulls&)>;
+    bool fetchRows(const int* machines, const qint64* ids, int count, const OnFetchedRow& onRow);
     bool stream(const PgStatement& statement, const OnRow& onRow);
     bool findAllHosts(QList<QByteArray>& hosts);
     bool prepareMatcher(const LogQuery& query);
