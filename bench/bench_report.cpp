@@ -16,17 +16,11 @@
 
 #include <sqlite3.h>
 
-#include <chrono>
 #include <cstdio>
-#include <fcntl.h>
-#include <spawn.h>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
-extern char** environ;
+#include "ProcessRun.h"
 
 namespace {
 
@@ -95,45 +89,12 @@ std::string aggregateSql(const std::string& since, const std::string& until)
     return sql;
 }
 
-struct Run
-{
-    double seconds = -1;  // wall time; negative when the program failed
-    double cpuSeconds = 0;
-};
-
-// A process with its output on /dev/null (and its input from `input` when
-// given): its wall time and its processor time (user and system).
-Run runToDevNull(const std::vector<std::string>& arguments, const std::string& input = std::string())
-{
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    if (!input.empty())
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, input.c_str(), O_RDONLY, 0);
-    const auto start = std::chrono::steady_clock::now();
-    pid_t pid = 0;
-    int status = -1;
-    struct rusage usage {};
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0)
-        wait4(pid, &status, 0, &usage);
-    posix_spawn_file_actions_destroy(&actions);
-    Run run;
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    return run;
-}
-
 void timeRuns(benchmark::State& state, const std::vector<std::string>& arguments, const std::string& input = std::string())
 {
     double cpu = 0;
     for (auto _ : state) {
-        const Run run = runToDevNull(arguments, input);
-        if (run.seconds < 0) {
+        const ProcessRun run = runToDevNull(arguments, {input});
+        if (!run.ok) {
             state.SkipWithError("the program failed");
             return;
         }

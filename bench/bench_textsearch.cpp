@@ -27,17 +27,13 @@
 #include <memory>
 #include <vector>
 #include <string>
-#include <unistd.h>
-#include <sys/wait.h>
-#include <spawn.h>
-#include <fcntl.h>
 
 #include <vxSyslog/LogReader.h>
 #include <vxSyslog/TextIndex.h>
 
 #include "search/IndexBuilder.h"
 
-extern char** environ;
+#include "ProcessRun.h"
 
 using SystemLog::LogQuery;
 using SystemLog::LogReader;
@@ -215,21 +211,9 @@ void BM_VxlogCount(benchmark::State& state, const char* word, bool indexed)
     if (!indexed)
         away = std::make_unique<IndexAway>();
     const std::string path = g_path.toStdString();
-    std::vector<std::string> arguments{VXLOG_BINARY, "query", "--db", path, "--grep", word, "--count", "--quiet"};
-    std::vector<char*> argv;
-    for (std::string& argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
+    const std::vector<std::string> arguments{VXLOG_BINARY, "query", "--db", path, "--grep", word, "--count", "--quiet"};
     for (auto _ : state) {
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        pid_t pid = 0;
-        int status = 1;
-        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0)
-            waitpid(pid, &status, 0);
-        posix_spawn_file_actions_destroy(&actions);
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        if (!runToDevNull(arguments).ok) {
             state.SkipWithError("vxlog failed");
             break;
         }

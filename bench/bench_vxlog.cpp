@@ -11,20 +11,12 @@
 #include <sqlite3.h>
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
-#include <thread>
-#include <fcntl.h>
-#include <spawn.h>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 #include "DayLogDatabase.h"
-
-extern char** environ;
+#include "ProcessRun.h"
 
 namespace {
 
@@ -54,53 +46,11 @@ const DayDatabase& dayDatabase()
     return database;
 }
 
-struct RunFigures
-{
-    double seconds = 0;
-    double peakMiB = 0;
-    bool ok = false;
-};
-
-// Runs the program with standard output on /dev/null; wall time and peak
-// RSS. With `interruptAfter`, SIGINT is sent then and the time is from the
-// signal to the end.
-RunFigures runToDevNull(const std::vector<std::string>& arguments,
-                        std::chrono::milliseconds interruptAfter = std::chrono::milliseconds(0))
-{
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    RunFigures figures;
-    auto start = std::chrono::steady_clock::now();
-    pid_t pid = 0;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-        if (interruptAfter.count() > 0) {
-            std::this_thread::sleep_for(interruptAfter);
-            start = std::chrono::steady_clock::now();
-            kill(pid, SIGINT);
-        }
-        int status = 0;
-        struct rusage usage {};
-        if (wait4(pid, &status, 0, &usage) == pid) {
-            figures.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-            figures.peakMiB = usage.ru_maxrss / 1024.0;
-        }
-    }
-    figures.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    posix_spawn_file_actions_destroy(&actions);
-    return figures;
-}
-
 void reportRuns(benchmark::State& state, const std::vector<std::string>& arguments, int records = kRows)
 {
     double peak = 0;
     for (auto _ : state) {
-        const RunFigures run = runToDevNull(arguments);
+        const ProcessRun run = runToDevNull(arguments);
         if (!run.ok) {
             state.SkipWithError("the program failed");
             return;
@@ -189,7 +139,7 @@ void BM_FollowInterrupt(benchmark::State& state)
     const std::vector<std::string> arguments{VXLOG_BINARY, "follow", "--db", dayDatabase().path(), "-n", std::to_string(kRows)};
     double longest = 0;
     for (auto _ : state) {
-        const RunFigures run = runToDevNull(arguments, std::chrono::milliseconds(state.range(0)));
+        const ProcessRun run = runToDevNull(arguments, {std::string(), std::chrono::milliseconds(state.range(0))});
         if (!run.ok) {
             state.SkipWithError("follow did not end with status 0");
             return;
