@@ -5,12 +5,22 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
+#include <thread>
+
 #include "read/MessageMatcher.h"
 #include "search/IndexTokenizer.h"
 #include "store/ReaderChecks.h"
 #include "store/SqliteStatement.h"
 
 namespace SystemLog {
+
+namespace {
+
+// Virtual machine steps between two looks at the stop check.
+constexpr int kStopCheckSteps = 1000;
+
+} // namespace
 
 ReadConnection::ReadConnection(const QString& path)
     : m_path(path)
@@ -37,7 +47,9 @@ bool ReadConnection::installGrep(const LogQuery& query)
 
 void ReadConnection::close()
 {
-    m_stopper.closeHandles();
+    std::lock_guard<std::mutex> lock(m_handleMutex);
+    sqlite3_close(m_db);
+    m_db = nullptr;
     m_openedFile = FileIdentity();
 }
 
@@ -55,7 +67,10 @@ bool ReadConnection::open(bool rollBackCutOffWrites)
     const FileIdentity before = FileIdentity::of(m_path);
     const int rc = sqlite3_open_v2(m_path.toUtf8().constData(), &handle, SQLITE_OPEN_READONLY, nullptr);
     const FileIdentity after = FileIdentity::of(m_path);
-    m_stopper.setHandle(m_db, handle);
+    {
+        std::lock_guard<std::mutex> lock(m_handleMutex);
+        m_db = handle;
+    }
     if (after.isSameFileAs(before))
         m_openedFile = after;
     if (rc != SQLITE_OK) {
@@ -64,7 +79,7 @@ bool ReadConnection::open(bool rollBackCutOffWrites)
         return false;
     }
     distrustSchema(m_db);
-    m_stopper.watch(m_db);
+    installHandlers();
     IndexTokenizer::registerOn(m_db);
     bool checked = checkSchema();
     if (!checked && rollBackCutOffWrites && m_kind == FailureKind::InterruptedWrite)
@@ -114,9 +129,56 @@ bool ReadConnection::checkSchema()
     return holdsLogColumns(columns) || fail(FailureKind::NotALogDatabase, QString());
 }
 
+void ReadConnection::setStopCheck(const std::function<bool()>& stopRequested)
+{
+    m_stopCheck = stopRequested;
+    if (m_db)
+        installHandlers();
+}
+
+void ReadConnection::interrupt()
+{
+    m_interrupted.store(true);
+    std::lock_guard<std::mutex> lock(m_handleMutex);
+    if (m_db)
+        sqlite3_interrupt(m_db);
+}
+
+bool ReadConnection::stopRequested() const
+{
+    return m_interrupted.load() || (m_stopCheck && m_stopCheck());
+}
+
+// Waits for another program's lock in short naps, so that a stop ends the
+// wait at once.
+int ReadConnection::onBusy(void* self, int attempt)
+{
+    auto* c = static_cast<ReadConnection*>(self);
+    if (attempt == 0)
+        c->m_busyClock.start();
+    if (c->stopRequested() || c->m_busyClock.elapsed() >= c->m_busyTimeoutMs)
+        return 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(attempt < 10 ? 1 : 5));
+    return 1;
+}
+
+int ReadConnection::onProgress(void* self)
+{
+    return static_cast<ReadConnection*>(self)->stopRequested() ? 1 : 0;
+}
+
+// The progress handler is always there: sqlite3_interrupt() ends only the
+// statements running when it is called, and interrupt() may come between
+// two of them.
+void ReadConnection::installHandlers()
+{
+    sqlite3_busy_handler(m_db, &ReadConnection::onBusy, this);
+    sqlite3_progress_handler(m_db, kStopCheckSteps, &ReadConnection::onProgress, this);
+}
+
 bool ReadConnection::usable()
 {
-    if (isInterrupted())
+    if (m_interrupted.load())
         return fail(FailureKind::Other, QStringLiteral("已取消"));
     if (!m_db)
         return fail(FailureKind::CannotOpen, QStringLiteral("未打开"));
@@ -132,7 +194,7 @@ bool ReadConnection::rollBackCutOffWrite()
         rc = SQLITE_READONLY;
     } else if (rc == SQLITE_OK) {
         distrustSchema(writable);
-        m_stopper.watch(writable, false);
+        sqlite3_busy_handler(writable, &ReadConnection::onBusy, this);
         rc = sqlite3_exec(writable, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
         if (rc != SQLITE_OK)
             detail = QString::fromUtf8(sqlite3_errmsg(writable));
@@ -141,7 +203,7 @@ bool ReadConnection::rollBackCutOffWrite()
     if (rc == SQLITE_OK)
         return true;
     const FailureKind kind = (rc & 0xff) == SQLITE_BUSY ? FailureKind::Locked : FailureKind::InterruptedWrite;
-    return fail(m_stopper.stopCheckSays() ? FailureKind::Interrupted : kind, detail);
+    return fail(m_stopCheck && m_stopCheck() ? FailureKind::Interrupted : kind, detail);
 }
 
 bool ReadConnection::hasTimeIndex()
@@ -178,11 +240,11 @@ bool ReadConnection::failFromSqlite()
 
 bool ReadConnection::failWith(int code, const QString& message)
 {
-    if (isInterrupted())
+    if (m_interrupted.load())
         return fail(FailureKind::Other, QStringLiteral("已取消"));
     FailureKind kind = failureKindOfSqliteError(code, message);
     // A stop check ends a statement as an interrupt, a wait for a lock as busy.
-    if (m_stopper.stopCheckSays() && (kind == FailureKind::Interrupted || kind == FailureKind::Locked))
+    if (m_stopCheck && m_stopCheck() && (kind == FailureKind::Interrupted || kind == FailureKind::Locked))
         kind = FailureKind::Interrupted;
     return fail(kind, message);
 }

@@ -1,16 +1,18 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QString>
 
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 #include <vxSyslog/DatabaseFailure.h>
 #include <vxSyslog/LogQuery.h>
 #include <vxSyslog/vxSyslogExport.h>
 
 #include "store/FileIdentity.h"
-#include "store/SqliteStopper.h"
 
 struct sqlite3;
 
@@ -47,7 +49,7 @@ class MessageMatcher;
 class VXSYSLOG_EXPORT ReadConnection
 {
 public:
-    static constexpr int kDefaultBusyTimeoutMs = SqliteStopper::kDefaultBusyTimeoutMs;
+    static constexpr int kDefaultBusyTimeoutMs = 5000;
 
     explicit ReadConnection(const QString& path);
     ~ReadConnection();
@@ -62,12 +64,12 @@ public:
     // Null unless open.
     sqlite3* handle() const { return m_db; }
 
-    void setBusyTimeout(int milliseconds) { m_stopper.setBusyTimeout(milliseconds); }
-    void setStopCheck(const std::function<bool()>& stopRequested) { m_stopper.setStopCheck(stopRequested); }
-    void interrupt() { m_stopper.interrupt(); }
-    bool isInterrupted() const { return m_stopper.isInterrupted(); }
+    void setBusyTimeout(int milliseconds) { m_busyTimeoutMs = milliseconds; }
+    void setStopCheck(const std::function<bool()>& stopRequested);
+    void interrupt();
+    bool isInterrupted() const { return m_interrupted.load(); }
     // Interrupted, or the stop check says so.
-    bool stopRequested() const { return m_stopper.stopRequested(); }
+    bool stopRequested() const;
 
     // False with the reason when interrupted or not open.
     bool usable();
@@ -101,13 +103,20 @@ public:
     QString errorText() const;
 
 private:
+    static int onBusy(void* self, int attempt);
+    static int onProgress(void* self);
     static void distrustSchema(sqlite3* db);
+    void installHandlers();
     bool checkSchema();
 
     QString m_path;
     FileIdentity m_openedFile;
     sqlite3* m_db = nullptr;
-    SqliteStopper m_stopper{&m_db};
+    std::mutex m_handleMutex;  // m_db against interrupt() from another thread
+    std::atomic<bool> m_interrupted{false};
+    std::function<bool()> m_stopCheck;
+    int m_busyTimeoutMs = kDefaultBusyTimeoutMs;
+    QElapsedTimer m_busyClock;
     FailureKind m_kind = FailureKind::Other;
     QString m_detail;
     std::unique_ptr<MessageMatcher> m_matcher;  // kGrepFunction's; outlives every statement

@@ -6,7 +6,9 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <memory>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -20,6 +22,8 @@ namespace SystemLog {
 
 namespace {
 
+// Virtual machine steps between two looks at the stop check.
+constexpr int kStopCheckSteps = 1000;
 // A batch holds at most this many bytes of messages in memory.
 constexpr qint64 kBatchBytes = 4 * 1024 * 1024;
 
@@ -65,9 +69,44 @@ IndexBuilder::~IndexBuilder()
     close();
 }
 
+void IndexBuilder::interrupt()
+{
+    m_interrupted.store(true);
+    std::lock_guard<std::mutex> lock(m_handleMutex);
+    if (m_log)
+        sqlite3_interrupt(m_log);
+    if (m_index)
+        sqlite3_interrupt(m_index);
+}
+
+bool IndexBuilder::stopRequested() const
+{
+    return m_interrupted.load() || (m_stopCheck && m_stopCheck());
+}
+
+int IndexBuilder::onBusy(void* self, int attempt)
+{
+    auto* b = static_cast<IndexBuilder*>(self);
+    if (attempt == 0)
+        b->m_busyClock.start();
+    if (b->stopRequested() || b->m_busyClock.elapsed() >= b->m_busyTimeoutMs)
+        return 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(attempt < 10 ? 1 : 5));
+    return 1;
+}
+
+int IndexBuilder::onProgress(void* self)
+{
+    return static_cast<IndexBuilder*>(self)->stopRequested() ? 1 : 0;
+}
+
 void IndexBuilder::close()
 {
-    m_stopper.closeHandles();
+    std::lock_guard<std::mutex> lock(m_handleMutex);
+    sqlite3_close(m_log);
+    sqlite3_close(m_index);
+    m_log = nullptr;
+    m_index = nullptr;
 }
 
 bool IndexBuilder::fail(const QString& message)
@@ -84,7 +123,7 @@ bool IndexBuilder::fail(sqlite3* db)
         m_cannotWrite = true;
     const QString what = db == m_log ? QDir::toNativeSeparators(m_logPath) : QDir::toNativeSeparators(m_indexPath);
     FailureKind kind = failureKindOfSqliteCode(code);
-    if (kind == FailureKind::Interrupted || m_stopper.stopRequested())
+    if (kind == FailureKind::Interrupted || stopRequested())
         kind = FailureKind::Interrupted;
     return fail(QStringLiteral("%1：%2").arg(what, describeFailure(kind, detail)));
 }
@@ -104,7 +143,10 @@ bool IndexBuilder::openIndex()
     }
     sqlite3* handle = nullptr;
     const int rc = sqlite3_open_v2(m_indexPath.toUtf8().constData(), &handle, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-    m_stopper.setHandle(m_index, handle);
+    {
+        std::lock_guard<std::mutex> lock(m_handleMutex);
+        m_index = handle;
+    }
     if (rc != SQLITE_OK)
         return fail(m_index);
     if (sqlite3_db_readonly(m_index, "main") == 1) {
@@ -112,7 +154,8 @@ bool IndexBuilder::openIndex()
         return fail(QStringLiteral("%1：%2").arg(QDir::toNativeSeparators(m_indexPath), describeFailure(FailureKind::ReadOnly, QString())));
     }
     distrust(m_index);
-    m_stopper.watch(m_index);
+    sqlite3_busy_handler(m_index, &IndexBuilder::onBusy, this);
+    sqlite3_progress_handler(m_index, kStopCheckSteps, &IndexBuilder::onProgress, this);
     if (IndexTokenizer::registerOn(m_index) != SQLITE_OK)
         return fail(m_index);
     // A new file gives pages back when parts are dropped (prune()).
@@ -128,14 +171,18 @@ bool IndexBuilder::open()
         return fail(QStringLiteral("%1：%2").arg(QDir::toNativeSeparators(m_logPath), describeFailure(FailureKind::Missing, QString())));
     sqlite3* handle = nullptr;
     const int rc = sqlite3_open_v2(m_logPath.toUtf8().constData(), &handle, SQLITE_OPEN_READONLY, nullptr);
-    m_stopper.setHandle(m_log, handle);
+    {
+        std::lock_guard<std::mutex> lock(m_handleMutex);
+        m_log = handle;
+    }
     if (rc != SQLITE_OK) {
         fail(m_log);
         close();
         return false;
     }
     distrust(m_log);
-    m_stopper.watch(m_log);
+    sqlite3_busy_handler(m_log, &IndexBuilder::onBusy, this);
+    sqlite3_progress_handler(m_log, kStopCheckSteps, &IndexBuilder::onProgress, this);
     if (openIndex())
         return true;
     const bool damaged = m_index && isDamage(sqlite3_extended_errcode(m_index));
@@ -159,7 +206,7 @@ bool IndexBuilder::remakeIndex()
 // Takes the index's write lock (a damaged file is made anew, see remakeIndex()).
 bool IndexBuilder::begin()
 {
-    if (m_stopper.stopRequested())
+    if (stopRequested())
         return fail(describeFailure(FailureKind::Interrupted, QString()));
     if (sqlite3_exec(m_index, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK)
         return true;

@@ -1,13 +1,14 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QString>
 
+#include <atomic>
 #include <functional>
+#include <mutex>
 
 #include <vxSyslog/vxSyslogExport.h>
-
-#include "store/SqliteStopper.h"
 
 struct sqlite3;
 
@@ -46,11 +47,11 @@ public:
     IndexBuilder(const IndexBuilder&) = delete;
     IndexBuilder& operator=(const IndexBuilder&) = delete;
 
-    void setStopCheck(const std::function<bool()>& stopRequested) { m_stopper.setStopCheck(stopRequested); }
-    void setBusyTimeout(int milliseconds) { m_stopper.setBusyTimeout(milliseconds); }
+    void setStopCheck(const std::function<bool()>& stopRequested) { m_stopCheck = stopRequested; }
+    void setBusyTimeout(int milliseconds) { m_busyTimeoutMs = milliseconds; }
     // Rows per part (IndexLayout::kPartRows unless a test wants small parts).
     void setPartRows(qint64 rows) { m_partRows = rows; }
-    void interrupt() { m_stopper.interrupt(); }
+    void interrupt();
     // Closes the connections; the next call opens them again (the log
     // replaced meanwhile is then the one indexed).
     void close();
@@ -82,12 +83,19 @@ private:
     bool indexedUpTo(qint64& lastId, qint64& part, qint64& partRows);
     bool belongsToLog(qint64 lastId, bool& belongs);
     bool addRows(qint64 after, qint64 part, qint64 partRows, int& added);
+    bool stopRequested() const;
+    static int onBusy(void* self, int attempt);
+    static int onProgress(void* self);
 
     QString m_logPath;
     QString m_indexPath;
     sqlite3* m_log = nullptr;
     sqlite3* m_index = nullptr;
-    SqliteStopper m_stopper{&m_log, &m_index};
+    std::mutex m_handleMutex;  // the handles against interrupt() from another thread
+    std::atomic<bool> m_interrupted{false};
+    std::function<bool()> m_stopCheck;
+    int m_busyTimeoutMs = 5000;
+    QElapsedTimer m_busyClock;
     QString m_error;
     bool m_cannotWrite = false;
     bool m_remade = false;  // the damaged index file was removed once already
