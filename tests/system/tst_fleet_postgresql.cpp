@@ -112,6 +112,7 @@ enum Fault {
     DatabaseStopped,    // PostgreSQL stopped, and started again
     TableRefusesOne,    // a constraint the administrator added refuses one record
     ReceiverRestarted,  // rsyslogd stopped and started while PostgreSQL is stopped
+    SpoolFileRemoved,   // PostgreSQL stopped, the first spooled batch deleted by hand
 };
 
 // A message longer than a screen and shorter than the forwarder's default limit.
@@ -409,6 +410,10 @@ void tst_FleetPostgresql::everyRecordIsStoredOrRejected_data()
     QTest::newRow("the receiver restarted while the database is stopped")
         << QStringLiteral("receiver-restart") << three << int(ReceiverRestarted) << QStringLiteral("无法写入中央日志数据库")
         << threeStored;
+    // What was in the deleted file is gone; it must not hold up what came after it.
+    QTest::newRow("a spooled batch deleted while the database is stopped")
+        << QStringLiteral("spool-removed") << QStringList{at.arg(1) + ", 1, 'deleted'", at.arg(2) + ", 2, 'after'"}
+        << int(SpoolFileRemoved) << QStringLiteral("无法写入中央日志数据库") << QStringList{"2|2026-12-09 08:00:02|2|after|-|-"};
 }
 
 // A machine forwards its records while the fault lasts; the last record is
@@ -439,7 +444,8 @@ void tst_FleetPostgresql::everyRecordIsStoredOrRejected()
     QString why;
     if (fault == PrivilegeRevoked)
         QVERIFY2(m_server->psql(QStringLiteral("fleet"), {"-c", "REVOKE INSERT ON fleet_log FROM " + writer}, why), qPrintable(why));
-    if (fault == DatabaseStopped || fault == ReceiverRestarted)
+    const bool databaseAway = fault == DatabaseStopped || fault == ReceiverRestarted || fault == SpoolFileRemoved;
+    if (databaseAway)
         m_server->stop();
     if (fault == TableRefusesOne)
         QVERIFY2(m_server->psql(QStringLiteral("fleet"), {"-c", "ALTER TABLE fleet_log ADD CONSTRAINT refuses_one "
@@ -447,7 +453,7 @@ void tst_FleetPostgresql::everyRecordIsStoredOrRejected()
                  qPrintable(why));
     const qint64 storeFrom = m_receiver->storeLog().size();
     const qint64 rsyslogFrom = m_receiver->rsyslogLog().size();
-    const bool lastLater = fault == PrivilegeRevoked || fault == DatabaseStopped || fault == ReceiverRestarted;
+    const bool lastLater = fault == PrivilegeRevoked || databaseAway;
     QVERIFY(write(lastLater ? records.mid(0, records.size() - 1) : records));
     auto forwarder = std::make_unique<Forwarder>();
     forwarder->start(m_receiver->forwardArguments(host, file, QStringLiteral("plc-7")));
@@ -464,9 +470,17 @@ void tst_FleetPostgresql::everyRecordIsStoredOrRejected()
             forwarder = std::make_unique<Forwarder>();
             forwarder->start(m_receiver->forwardArguments(host, file, QStringLiteral("plc-7")));
         }
+        if (fault == SpoolFileRemoved) {
+            const QDir spool(m_receiver->spoolPath());
+            QTRY_VERIFY_WITH_TIMEOUT(!spool.entryList({QStringLiteral("*.batch")}).isEmpty(), 60000);
+            QVERIFY(QFile::remove(spool.filePath(spool.entryList({QStringLiteral("*.batch")}, QDir::Files, QDir::Name).first())));
+            QTRY_VERIFY_WITH_TIMEOUT(m_receiver->storeLog().mid(storeFrom).contains("已不在"), 60000);
+            // Said in the same pass as the file's loss, had it been said at all.
+            QVERIFY(!m_receiver->storeLog().mid(storeFrom).contains("恢复可写"));
+        }
         QVERIFY(write(records.mid(records.size() - 1)));
         waitForNews(storeFrom, rsyslogFrom, news);
-        if (fault == DatabaseStopped || fault == ReceiverRestarted) {
+        if (databaseAway) {
             // Nothing of it could be stored meanwhile; all of it waits in order.
             QVERIFY2(m_server->restart(why), qPrintable(why));
         } else {

@@ -109,6 +109,12 @@ bool BatchSpool::oldest(QByteArray& batch, QString& error) const
     return true;
 }
 
+bool BatchSpool::oldestIsGone() const
+{
+    struct stat status {};
+    return ::lstat(QFile::encodeName(pathOf(m_batches.front())).constData(), &status) != 0 && errno == ENOENT;
+}
+
 void BatchSpool::removeOldest()
 {
     QFile::remove(pathOf(m_batches.front()));

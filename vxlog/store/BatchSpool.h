@@ -32,6 +32,10 @@ public:
 
     bool append(const QByteArray& batch, QString& error);
     bool oldest(QByteArray& batch, QString& error) const;
+    // The oldest batch's file is no longer there (removed by someone else):
+    // nothing of it can be stored, and it must not hold up the batches after it.
+    bool oldestIsGone() const;
+    QString oldestPath() const { return pathOf(m_batches.front()); }
     void removeOldest();
 
 private:

@@ -138,18 +138,25 @@ bool StoreSession::reply(const QByteArray& answer)
 void StoreSession::drainSpool(int budgetMs)
 {
     const QDeadlineTimer budget(budgetMs);
+    bool stored = false;  // a spool emptied only of gone files proves nothing about the database
     while (!m_spool.isEmpty() && m_nextDrain.hasExpired() && !budget.hasExpired()) {
         QByteArray lines;
         QString error;
         if (!m_spool.oldest(lines, error)) {
-            failing(error);
-            return;
+            if (!m_spool.oldestIsGone()) {
+                failing(error);
+                return;
+            }
+            say(QStringLiteral("暂存文件 %1 已不在（被删除），其中已确认的记录无法写入；接着写入其后的批次").arg(m_spool.oldestPath()));
+            m_spool.removeOldest();
+            continue;
         }
         if (!storeLines(lines))
             return;
         m_spool.removeOldest();
+        stored = true;
     }
-    if (m_spool.isEmpty() && !m_failure.isEmpty())
+    if (stored && m_spool.isEmpty() && !m_failure.isEmpty())
         recovered();
 }
 
