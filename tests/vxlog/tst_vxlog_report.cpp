@@ -72,6 +72,44 @@ QVector<Row> generatedDay()
     return rows;
 }
 
+// The rows into fleet_log, ids counted from 1 per host.
+QString insertStatement(const QVector<Row>& rows)
+{
+    QString sql = QStringLiteral("INSERT INTO fleet_log(host, id, datetime, type, message) VALUES ");
+    QMap<QString, int> ids;
+    for (int i = 0; i < rows.size(); ++i) {
+        const Row& row = rows[i];
+        sql += QStringLiteral("%1('%2', %3, '%4', %5, '%6')")
+                   .arg(i ? QStringLiteral(", ") : QString(), row.host)
+                   .arg(++ids[row.host])
+                   .arg(row.datetime)
+                   .arg(row.type)
+                   .arg(QString(row.message).replace(QLatin1Char('\''), QStringLiteral("''")));
+    }
+    return sql;
+}
+
+// One machine's records: an alarm every 20 minutes over `days` days from
+// kDay back, two valves' bursts at 12:00 of kDay (texts that merging
+// numbers makes one), and the first valve alone at 06:00 and at the stamps
+// given (odd ones).
+QVector<Row> steadyDays(const QString& host, int days, const QStringList& stamps)
+{
+    QVector<Row> rows;
+    const QDateTime last = QDateTime::fromString(kDay + QStringLiteral(" 00:00:05"), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    for (int minute = 0; minute < days * 24 * 60; minute += 20)
+        rows << Row{host, last.addSecs(qint64(minute - (days - 1) * 24 * 60) * 60).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")), 3,
+                    QStringLiteral("主轴温度过高")};
+    for (int i = 0; i < 4; ++i)
+        rows << Row{host, at(12, 0, i * 15), 3, QStringLiteral("阀门 V7 抖动")};
+    for (int i = 0; i < 3; ++i)
+        rows << Row{host, at(12, 2, i * 20), 3, QStringLiteral("阀门 V8 抖动")};
+    for (const QString& stamp : stamps + QStringList{at(6, 0, 0)})
+        rows << Row{host, stamp, 3, QStringLiteral("阀门 V7 抖动")};
+    std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) { return a.datetime < b.datetime; });
+    return rows;
+}
+
 QString merged(const QString& text)
 {
     QString shape = text;
@@ -206,6 +244,8 @@ QJsonObject reportedFigures(const QJsonObject& report)
 
 } // namespace
 
+Q_DECLARE_METATYPE(Row)
+
 class tst_VxlogReport : public QObject
 {
     Q_OBJECT
@@ -216,6 +256,8 @@ private slots:
     void figuresAsComputedDirectly();
     void forms_data();
     void forms();
+    void databaseAsTheMachinesFile_data();
+    void databaseAsTheMachinesFile();
 
 private:
     QString path(const QString& name) const { return m_dir.filePath(name); }
@@ -249,17 +291,7 @@ bool tst_VxlogReport::startPostgres(QString& why)
     if (!m_server->psql(QStringLiteral("postgres"), {"-c", "CREATE DATABASE fleet TEMPLATE template0 ENCODING 'UTF8' LOCALE 'C'"}, why)
         || !m_server->psql(QStringLiteral("fleet"), {"-f", vxtest::built(VX_SOURCE_DIR "/docs/fleet_log.sql")}, why))
         return false;
-    QString sql = QStringLiteral("INSERT INTO fleet_log(host, id, datetime, type, message) VALUES ");
-    for (int i = 0; i < m_machines.size(); ++i) {
-        const Row& row = m_machines[i];
-        sql += QStringLiteral("%1('%2', %3, '%4', %5, '%6')")
-                   .arg(i ? QStringLiteral(", ") : QString(), row.host)
-                   .arg(i + 1)
-                   .arg(row.datetime)
-                   .arg(row.type)
-                   .arg(QString(row.message).replace(QLatin1Char('\''), QStringLiteral("''")));
-    }
-    if (!m_server->psql(QStringLiteral("fleet"), {"-c", sql}, why))
+    if (!m_server->psql(QStringLiteral("fleet"), {"-c", insertStatement(m_machines)}, why))
         return false;
     m_databaseUrl = m_server->url(QStringLiteral("fleet"));
     return true;
@@ -392,6 +424,53 @@ void tst_VxlogReport::forms()
         QVERIFY2(out.contains(text), qPrintable(text + QStringLiteral(" not in:\n") + out));
     if (exitCode != 0)
         QVERIFY(!result.err.isEmpty());
+}
+
+// What the central PostgreSQL reports of one machine is what that
+// machine's own file reports: the texts, the chattering and the totals,
+// whichever way the database counts the bursts (over the periods that can
+// hold them when they are few, or over the whole period) and whatever
+// stamps it holds.
+void tst_VxlogReport::databaseAsTheMachinesFile_data()
+{
+    QTest::addColumn<QVector<Row>>("records");
+    QTest::addColumn<QStringList>("arguments");
+
+    const QStringList week{"--since", "2025-03-04 00:00:00", "--until", kDay + " 23:59:59"};
+    // Stamps within the day that the database's cast refuses, by a field's
+    // range and by their form.
+    const QStringList odd{at(12, 0, 0).left(14) + "61:00", at(12, 0, 0).left(11) + "1x:00:00"};
+    QTest::newRow("a quiet week, bursts in a few periods") << steadyDays("quiet", 7, {}) << week;
+    QTest::newRow("a quiet week, merge numbers") << steadyDays("quiet-merged", 7, {}) << week + QStringList{"--merge-numbers"};
+    QTest::newRow("a quiet week, odd stamps") << steadyDays("quiet-odd", 7, odd) << week;
+    QTest::newRow("nothing but bursts, odd stamps") << steadyDays("bursts-odd", 0, odd) << QStringList{"--day", kDay};
+}
+
+void tst_VxlogReport::databaseAsTheMachinesFile()
+{
+    QFETCH(QVector<Row>, records);
+    QFETCH(QStringList, arguments);
+    if (m_databaseUrl.isEmpty())
+        QSKIP(qPrintable(QStringLiteral("PostgreSQL cannot be started here: ") + m_noDatabase));
+    const QString host = records.first().host;
+    writeFile(host + QStringLiteral(".db"), records);
+    QString why;
+    QVERIFY2(m_server->psql(QStringLiteral("fleet"), {"-c", insertStatement(records)}, why), qPrintable(why));
+
+    QJsonObject reports[2];
+    const QStringList sources[2] = {{"--db", path(host + QStringLiteral(".db"))}, {"--db", m_databaseUrl, "--host", host}};
+    for (int i = 0; i < 2; ++i) {
+        const Result result = runVxlog(QStringList{"report", "-o", "json"} + sources[i] + arguments, m_dir.path());
+        QVERIFY2(!result.crashed && result.exitCode == 0, result.err.constData());
+        reports[i] = QJsonDocument::fromJson(result.out).object();
+    }
+    for (const char* key : {"total", "top", "distinct_texts", "chattering", "chattering_texts", "per_type"})
+        QVERIFY2(reports[1][key] == reports[0][key],
+                 qPrintable(QStringLiteral("%1: %2 against the file's %3")
+                                .arg(QLatin1String(key),
+                                     QString::fromUtf8(QJsonDocument(QJsonObject{{key, reports[1][key]}}).toJson(QJsonDocument::Compact)),
+                                     QString::fromUtf8(QJsonDocument(QJsonObject{{key, reports[0][key]}}).toJson(QJsonDocument::Compact)))));
+    QVERIFY(reports[0]["chattering_texts"].toInt() > 0);
 }
 
 QTEST_GUILESS_MAIN(tst_VxlogReport)

@@ -3,6 +3,10 @@
 #include <QHash>
 #include <QMap>
 
+#include <atomic>
+#include <list>
+#include <thread>
+
 #include "sources/PgConnection.h"
 #include "sources/PgSource.h"
 
@@ -44,10 +48,321 @@ QByteArray fromWhere(PgSource& source, const AlarmReport::Request& request, PgSt
     return sql;
 }
 
+// `where` (fromWhere's) narrowed by `condition`.
+QByteArray narrowed(const QByteArray& where, const QByteArray& condition)
+{
+    return where + (where.contains(" WHERE ") ? " AND " : " WHERE ") + condition;
+}
+
+// Texts compare by their bytes, as the files' reports compare them.
 QByteArray keyOf(const AlarmReport::Request& request)
 {
-    return request.mergeNumbers ? "regexp_replace(message, '[0-9]+', '0', 'g')" : "message";
+    return request.mergeNumbers ? "regexp_replace(message, '[0-9]+', '0', 'g') COLLATE \"C\"" : "message COLLATE \"C\"";
 }
+
+// For each connection of a report: the sorts and hash tables of texts (one
+// group per text, and a text per record is common) in memory rather than
+// spilled to disk, a few times this much at most while the report runs;
+// no compiling of statements, which costs these short ones more than it
+// gains them; and no parallel workers, since the report runs its
+// statements side by side already (workers on top of them only contend).
+PgStatement sessionSettings()
+{
+    PgStatement settings;
+    settings.sql = "SELECT set_config('work_mem', '64MB', false), set_config('jit', 'off', false), "
+                   "set_config('max_parallel_workers_per_gather', '0', false)";
+    return settings;
+}
+
+// A stamp's seconds for the chattering windows. The cast is cheap but fails
+// the statement on a stamp that PostgreSQL cannot read (one a machine
+// stored in another shape); `tolerant` reads, as AlarmReport::secondsOf
+// does, only "yyyy-MM-dd hh:mm:ss" with each field in its range (a day
+// past its month's end runs on into the next) and leaves others NULL, at
+// the cost of a regular expression per row.
+QByteArray secondsOfStamp(bool tolerant)
+{
+    if (!tolerant)
+        return "date_part('epoch', datetime::timestamp)::int8";
+    return "CASE WHEN datetime ~ '^(19[7-9][0-9]|[2-9][0-9]{3})-(0[1-9]|1[0-2])-(0[1-9]|[12][0-9]|3[01]) "
+           "([01][0-9]|2[0-3]):[0-5][0-9]:([0-5][0-9]|60)$' THEN ((substr(datetime, 1, 8) || '01')::date - date '1970-01-01' "
+           "+ substr(datetime, 9, 2)::int - 1) * 86400::int8 + substr(datetime, 12, 2)::int * 3600 "
+           "+ substr(datetime, 15, 2)::int * 60 + substr(datetime, 18, 2)::int END";
+}
+
+// Chattering bursts per machine and text (AlarmReport.h): an occurrence
+// completes a window when the one two before lies within the time; it
+// starts a burst when neither of the two before completed one. Occurrences
+// without seconds sort last and complete nothing. Partitions are sorted by
+// the text's hash first, which settles most comparisons without comparing
+// texts. `rows` is a FROM item of host, k, example and t.
+QByteArray burstsOf(const QByteArray& rows)
+{
+    const QByteArray window = QByteArray::number(AlarmReport::kChatterSeconds);
+    return "SELECT host, k, min(example), count(*), sum(b) FROM (SELECT host, h, k, example, CASE WHEN t - lag(t, 2) OVER w <= "
+           + window + " AND coalesce(lag(t, 1) OVER w - lag(t, 3) OVER w > " + window
+           + ", true) AND coalesce(lag(t, 2) OVER w - lag(t, 4) OVER w > " + window
+           + ", true) THEN 1 ELSE 0 END AS b FROM (SELECT host, hashtextextended(k, 0) AS h, k, example, t FROM " + rows
+           + ") AS a WINDOW w AS (PARTITION BY h, host, k ORDER BY t)) AS s GROUP BY h, host, k HAVING sum(b) > 0";
+}
+
+// The columns a text is counted by: its key, and the stored text as its
+// example when numbers are merged (else the key is the text).
+QByteArray textColumns(const AlarmReport::Request& request)
+{
+    return keyOf(request) + " AS k, " + (request.mergeNumbers ? "message COLLATE \"C\"" : "NULL::text") + " AS example";
+}
+
+// The bursts of every record of the request.
+PgStatement everyBurst(PgSource& source, const AlarmReport::Request& request, bool tolerant)
+{
+    PgStatement chatter;
+    const QByteArray rows = "SELECT host, " + textColumns(request) + ", " + secondsOfStamp(tolerant) + " AS t"
+                            + fromWhere(source, request, chatter, true);
+    chatter.sql = burstsOf("(" + rows + ") AS r");
+    return chatter;
+}
+
+// Times of one machine in which its bursts can lie.
+struct Span
+{
+    QByteArray host;
+    QByteArray since;
+    QByteArray until;
+    qint64 lastPeriod;
+};
+
+// A burst is kChatterCount records of one machine within kChatterSeconds,
+// so it lies within two neighbouring periods that hold that many of the
+// machine's records between them. A record of any other period is in no
+// window, and leaving it out forms no new one (a window that spans it
+// would hold it), so the bursts counted over these spans alone are all
+// the bursts. `records`: how many the spans hold.
+static_assert(AlarmReport::kChatterSeconds <= AlarmReport::kPeriodSeconds, "a burst spans at most two periods");
+std::vector<Span> burstSpans(const AlarmReport& report, qint64& records)
+{
+    // Each machine's periods in order, the types of one added up.
+    struct Counted
+    {
+        int machine;
+        qint64 period;
+        qint64 count;
+    };
+    std::vector<Counted> counted;
+    counted.reserve(size_t(report.cells.size()));
+    for (const AlarmReport::Cell& cell : report.cells) {
+        if (cell.period >= 0)
+            counted.push_back({cell.machine, cell.period, cell.count});
+    }
+    std::sort(counted.begin(), counted.end(),
+              [](const Counted& a, const Counted& b) { return std::tie(a.machine, a.period) < std::tie(b.machine, b.period); });
+    size_t kept = 0;
+    for (size_t i = 0; i < counted.size(); ++i) {
+        if (kept > 0 && counted[kept - 1].machine == counted[i].machine && counted[kept - 1].period == counted[i].period)
+            counted[kept - 1].count += counted[i].count;
+        else
+            counted[kept++] = counted[i];
+    }
+    counted.resize(kept);
+
+    // The count of the same machine's period just before or after `i`, if it has records.
+    const auto neighbour = [&counted](size_t i, int step) -> qint64 {
+        const size_t j = i + size_t(step);
+        if (j >= counted.size() || counted[j].machine != counted[i].machine || counted[j].period != counted[i].period + step)
+            return 0;
+        return counted[j].count;
+    };
+    std::vector<Span> spans;
+    records = 0;
+    for (size_t i = 0; i < counted.size(); ++i) {
+        const qint64 count = counted[i].count;
+        if (count + neighbour(i, -1) < AlarmReport::kChatterCount && count + neighbour(i, 1) < AlarmReport::kChatterCount)
+            continue;
+        records += count;
+        const qint64 until = counted[i].period * AlarmReport::kPeriodSeconds + AlarmReport::kPeriodSeconds - 1;
+        const QByteArray host = report.machines.value(counted[i].machine).toUtf8();
+        if (!spans.empty() && spans.back().host == host && spans.back().lastPeriod + 1 == counted[i].period) {
+            spans.back().until = AlarmReport::stampOf(until).toUtf8();
+        } else {
+            spans.push_back({host, AlarmReport::stampOf(counted[i].period * AlarmReport::kPeriodSeconds).toUtf8(),
+                             AlarmReport::stampOf(until).toUtf8(), 0});
+        }
+        spans.back().lastPeriod = counted[i].period;
+    }
+    return spans;
+}
+
+// The bursts of the records in `spans` alone, each span read through the
+// machine's time index. Their stamps are read tolerantly: they are few.
+PgStatement spanBursts(PgSource& source, const AlarmReport::Request& request, const std::vector<Span>& spans)
+{
+    QList<QByteArray> hosts, since, until;
+    for (const Span& span : spans) {
+        hosts << span.host;
+        since << span.since;
+        until << span.until;
+    }
+    PgStatement chatter;
+    const QByteArray spanRows = "unnest(" + chatter.add(pgTextArray(hosts)) + "::text[], " + chatter.add(pgTextArray(since))
+                                + "::text[], " + chatter.add(pgTextArray(until)) + "::text[]) AS span(machine, since, until)";
+    const QByteArray rows = "SELECT host, " + textColumns(request) + ", " + secondsOfStamp(true) + " AS t"
+                            + narrowed(fromWhere(source, request, chatter, true),
+                                       "host = span.machine AND datetime >= span.since AND datetime <= span.until");
+    chatter.sql = burstsOf(spanRows + " CROSS JOIN LATERAL (" + rows + ") AS r");
+    return chatter;
+}
+
+// Every record's count and example of the (machine, text) pairs given.
+PgStatement pairTotals(PgSource& source, const AlarmReport::Request& request, const QList<QByteArray>& hosts,
+                       const QList<QByteArray>& keys)
+{
+    PgStatement totals;
+    const QByteArray pairs = "SELECT * FROM unnest(" + totals.add(pgTextArray(hosts)) + "::text[], " + totals.add(pgTextArray(keys))
+                             + "::text[])";
+    const QByteArray machines = totals.add(pgTextArray(hosts));
+    totals.sql = "SELECT host, k, min(example), count(*) FROM (SELECT host, " + textColumns(request)
+                 + narrowed(fromWhere(source, request, totals, true), "host = ANY(" + machines + "::text[])")
+                 + ") AS r WHERE (host, k) IN ("
+                 + pairs + ") GROUP BY 1, 2";
+    return totals;
+}
+
+struct ChatterRow
+{
+    QByteArray host;
+    QByteArray key;
+    QByteArray example;
+    qint64 count = 0;
+    qint64 bursts = 0;
+};
+
+PgSource::StatementRows chatterRowsInto(std::vector<ChatterRow>& rows)
+{
+    return [&rows](const Row& row, const Nulls& isNull) {
+        rows.push_back({copyOf(row[0]), copyOf(row[1]), isNull[2] ? copyOf(row[1]) : copyOf(row[2]), row[3].toLongLong(),
+                        row[4].toLongLong()});
+        return true;
+    };
+}
+
+// Past this many spans, or this share of the records in them, reading the
+// spans costs more than reading the period once.
+constexpr size_t kMostSpans = 5000;
+constexpr qint64 kSpanShareDivisor = 4;
+
+// The chattering texts per machine with their counts and examples, each
+// statement on a connection of its own (PgSource::rowsAside, whose SQL
+// state tells a stamp the cast could not read).
+bool countChattering(PgSource& source, const AlarmReport& report, std::vector<ChatterRow>& rows, QString& error)
+{
+    const AlarmReport::Request& request = report.request;
+    qint64 all = 0;
+    for (const AlarmReport::Cell& cell : report.cells)
+        all += cell.count;
+    qint64 inSpans = 0;
+    const std::vector<Span> spans = burstSpans(report, inSpans);
+    QString state;
+    rows.clear();
+    if (spans.empty())
+        return true;
+    if (spans.size() > kMostSpans || inSpans * kSpanShareDivisor > all) {
+        if (source.rowsAside({{sessionSettings(), nullptr}, {everyBurst(source, request, false), chatterRowsInto(rows)}}, nullptr,
+                             error, state))
+            return true;
+        // invalid_datetime_format, datetime_field_overflow
+        if (state != QLatin1String("22007") && state != QLatin1String("22008"))
+            return false;
+        rows.clear();
+        return source.rowsAside({{sessionSettings(), nullptr}, {everyBurst(source, request, true), chatterRowsInto(rows)}}, nullptr,
+                                error, state);
+    }
+    if (!source.rowsAside({{sessionSettings(), nullptr}, {spanBursts(source, request, spans), chatterRowsInto(rows)}}, nullptr,
+                          error, state))
+        return false;
+    if (rows.empty())
+        return true;
+    // The spans' counts are of the spans; the totals are of the period.
+    QList<QByteArray> hosts, keys;
+    QHash<QPair<QByteArray, QByteArray>, size_t> places;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        hosts << rows[i].host;
+        keys << rows[i].key;
+        places.insert({rows[i].host, rows[i].key}, i);
+    }
+    return source.rowsAside({{sessionSettings(), nullptr},
+                             {pairTotals(source, request, hosts, keys),
+                              [&](const Row& row, const Nulls& isNull) {
+                                  const auto found = places.constFind({row[0], row[1]});
+                                  if (found != places.constEnd()) {
+                                      ChatterRow& chatter = rows[*found];
+                                      chatter.example = isNull[2] ? copyOf(row[1]) : copyOf(row[2]);
+                                      chatter.count = row[3].toLongLong();
+                                  }
+                                  return true;
+                              }}},
+                            nullptr, error, state);
+}
+
+// Statements each on a connection and thread of their own
+// (PgSource::rowsAside) beside the caller's. Whatever is still running
+// when this ends is abandoned and waited for, so that no thread outlives
+// the rows it writes into.
+class SideBySide
+{
+public:
+    explicit SideBySide(const PgSource& source)
+        : m_source(source)
+    {
+    }
+    ~SideBySide()
+    {
+        m_abandon.store(true);
+        join();
+    }
+    SideBySide(const SideBySide&) = delete;
+    SideBySide& operator=(const SideBySide&) = delete;
+
+    void start(std::vector<PgSource::AsideStatement> statements)
+    {
+        m_runs.emplace_back();
+        Run& run = m_runs.back();
+        run.thread = std::thread([this, &run, statements = std::move(statements)] {
+            QString state;
+            run.ok = m_source.rowsAside(statements, [this] { return m_abandon.load(); }, run.error, state);
+        });
+    }
+    // Waits for every statement; false with the first failure's reason.
+    bool finish(QString& error)
+    {
+        join();
+        for (const Run& run : m_runs) {
+            if (!run.ok) {
+                error = run.error;
+                return false;
+            }
+        }
+        return true;
+    }
+
+private:
+    struct Run
+    {
+        std::thread thread;
+        bool ok = true;
+        QString error;
+    };
+    void join()
+    {
+        for (Run& run : m_runs) {
+            if (run.thread.joinable())
+                run.thread.join();
+        }
+    }
+
+    const PgSource& m_source;
+    std::atomic<bool> m_abandon{false};
+    std::list<Run> m_runs;  // a list: each thread writes into its own Run
+};
 
 } // namespace
 
@@ -59,37 +374,74 @@ bool countInDatabase(PgSource& source, AlarmReport& report, ReportTexts& texts, 
         return false;
     };
 
-    // The sorts and hash tables of texts (one group per text, and a text per
-    // record is common) in memory rather than spilled to disk, for this
-    // session: a few times this much at most, while the report runs.
-    PgStatement memory;
-    memory.sql = "SELECT set_config('work_mem', '64MB', false)";
-    if (!source.rows(memory, [](const Row&, const Nulls&) { return true; }))
+    // The most frequent texts and every type's total each on a connection
+    // and thread of its own, while this one counts the periods and the
+    // chattering; the server runs the three side by side.
+    SideBySide beside(source);
+    std::vector<AlarmReport::Text> topRows;
+    qint64 distinct = 0;
+    QMap<int, qint64> typeRows;
+    if (!request.periodsOnly) {
+        PgStatement top;
+        top.sql = "SELECT " + keyOf(request) + " AS k, min(message COLLATE \"C\"), count(*), count(*) OVER ()"
+                  + fromWhere(source, request, top, true) + " GROUP BY 1 ORDER BY 3 DESC, 1 LIMIT "
+                  + QByteArray::number(qMax(request.top, int(AlarmReport::kTopShareTexts)));
+        beside.start({{sessionSettings(), nullptr},
+                      {top, [&](const Row& row, const Nulls&) {
+                           AlarmReport::Text text;
+                           text.key = copyOf(row[0]);
+                           text.example = copyOf(row[1]);
+                           text.count = row[2].toLongLong();
+                           distinct = row[3].toLongLong();
+                           topRows.push_back(text);
+                           return true;
+                       }}});
+        // Every type of the period, with the pattern.
+        PgStatement types;
+        types.sql = "SELECT type, count(*)" + fromWhere(source, request, types, false) + " GROUP BY 1 ORDER BY 1";
+        beside.start({{sessionSettings(), nullptr}, {types, [&](const Row& row, const Nulls& isNull) {
+                                                          if (!isNull[0])
+                                                              typeRows.insert(row[0].toInt(), row[1].toLongLong());
+                                                          return true;
+                                                      }}});
+    }
+
+    if (!source.rows(sessionSettings(), [](const Row&, const Nulls&) { return true; }))
         return failed();
 
     // Records per period, machine and type; machines by name.
     PgStatement cells;
-    cells.sql = "SELECT host, substr(datetime, 1, 15), type, count(*)" + fromWhere(source, request, cells, true)
-                + " GROUP BY 1, 2, 3 ORDER BY 1, 2, 3";
-    QMap<QByteArray, int> machines;
-    QVector<std::tuple<QByteArray, qint64, int, qint64>> rows;
+    cells.sql = "SELECT host, substr(datetime, 1, 15), type, count(*)" + fromWhere(source, request, cells, true) + " GROUP BY 1, 2, 3";
+    // A row per machine and period: the machines numbered as they come,
+    // and by name once all have come.
+    QHash<QByteArray, int> arrival;
+    QList<QByteArray> arrived;
+    report.cells.clear();
     if (!source.rows(cells, [&](const Row& row, const Nulls& isNull) {
-            const QByteArray host = copyOf(row[0]);
-            machines.insert(host, 0);
+            auto found = arrival.constFind(row[0]);
+            if (found == arrival.constEnd()) {
+                arrived << copyOf(row[0]);
+                found = arrival.insert(arrived.last(), arrived.size() - 1);
+            }
             const qint64 seconds = AlarmReport::secondsOf(row[1] + "0:00");
-            rows.push_back({host, seconds < 0 ? -1 : seconds / AlarmReport::kPeriodSeconds, isNull[2] ? -1 : row[2].toInt(),
-                            row[3].toLongLong()});
+            report.cells.push_back({seconds < 0 ? -1 : seconds / AlarmReport::kPeriodSeconds, *found,
+                                    isNull[2] ? -1 : row[2].toInt(), row[3].toLongLong()});
             return true;
         }))
         return failed();
+    QMap<QByteArray, int> machines;
+    for (const QByteArray& host : arrived)
+        machines.insert(host, 0);
     report.machines.clear();
     for (auto it = machines.begin(); it != machines.end(); ++it) {
         it.value() = report.machines.size();
         report.machines << QString::fromUtf8(it.key());
     }
-    report.cells.clear();
-    for (const auto& row : rows)
-        report.cells.push_back({std::get<1>(row), machines.value(std::get<0>(row)), std::get<2>(row), std::get<3>(row)});
+    QVector<int> placeOf(arrived.size());
+    for (int i = 0; i < arrived.size(); ++i)
+        placeOf[i] = machines.value(arrived[i]);
+    for (AlarmReport::Cell& cell : report.cells)
+        cell.machine = placeOf[cell.machine];
     std::sort(report.cells.begin(), report.cells.end(), [](const AlarmReport::Cell& a, const AlarmReport::Cell& b) {
         return std::tie(a.period, a.machine, a.type) < std::tie(b.period, b.machine, b.type);
     });
@@ -97,75 +449,44 @@ bool countInDatabase(PgSource& source, AlarmReport& report, ReportTexts& texts, 
     if (request.periodsOnly)
         return true;
 
-    // The most frequent texts, and how many there are.
-    const QByteArray key = keyOf(request);
-    PgStatement top;
-    top.sql = "SELECT " + key + " AS k, min(message), count(*), count(*) OVER ()" + fromWhere(source, request, top, true)
-              + " GROUP BY 1 ORDER BY 3 DESC, 1 LIMIT "
-              + QByteArray::number(qMax(request.top, int(AlarmReport::kTopShareTexts)));
-    texts.top.clear();
-    texts.distinct = 0;
-    if (!source.rows(top, [&](const Row& row, const Nulls&) {
-            AlarmReport::Text text;
-            text.key = copyOf(row[0]);
-            text.example = copyOf(row[1]);
-            text.count = row[2].toLongLong();
-            texts.distinct = row[3].toLongLong();
-            texts.top << text;
-            return true;
-        }))
-        return failed();
+    std::vector<ChatterRow> chatterRows;
+    if (!countChattering(source, report, chatterRows, error))
+        return false;
 
-    // Chattering bursts per machine and text (AlarmReport.h): an occurrence
-    // completes a window when the one two before lies within the time; it
-    // starts a burst when neither of the two before completed one.
-    const QByteArray window = QByteArray::number(AlarmReport::kChatterSeconds);
-    PgStatement chatter;
-    chatter.sql = "SELECT host, k, min(message), count(*), sum(b) FROM (SELECT host, k, message, CASE WHEN t - lag(t, 2) OVER w <= "
-                  + window + " AND coalesce(lag(t, 1) OVER w - lag(t, 3) OVER w > " + window
-                  + ", true) AND coalesce(lag(t, 2) OVER w - lag(t, 4) OVER w > " + window
-                  + ", true) THEN 1 ELSE 0 END AS b FROM (SELECT host, " + key
-                  + " AS k, message, extract(epoch FROM datetime::timestamp) AS t" + fromWhere(source, request, chatter, true)
-                  + ") AS a WINDOW w AS (PARTITION BY host, k ORDER BY t)) AS s GROUP BY 1, 2 HAVING sum(b) > 0";
-    QMap<QByteArray, AlarmReport::Text> chattering;
-    texts.chatteringPerMachine.fill(0, report.machines.size());
-    if (!source.rows(chatter, [&](const Row& row, const Nulls&) {
-            AlarmReport::Text& text = chattering[copyOf(row[1])];
-            if (text.key.isEmpty() || row[2] < text.example)
-                text.example = copyOf(row[2]);
-            text.key = copyOf(row[1]);
-            text.count += row[3].toLongLong();
-            text.bursts += row[4].toLongLong();
-            const int machine = machines.value(row[0], -1);
-            if (machine >= 0)
-                ++texts.chatteringPerMachine[machine];
-            return true;
-        }))
-        return failed();
-    texts.chattering = chattering.values().toVector();
-    texts.chatteringTexts = texts.chattering.size();
-    sortTexts(texts.chattering, true);
+    if (!beside.finish(error))
+        return false;
+    texts.top = QVector<AlarmReport::Text>(topRows.begin(), topRows.end());
+    texts.distinct = distinct;
 
-    // Every type of the period, with the pattern.
-    PgStatement types;
-    types.sql = "SELECT type, count(*)" + fromWhere(source, request, types, false) + " GROUP BY 1 ORDER BY 1";
     report.perType.clear();
     QMap<int, qint64> perType;
     for (int type = 0; type < 5; ++type)
         perType.insert(type, 0);
     for (int type : request.types)
         perType.insert(type, 0);
-    if (!source.rows(types, [&](const Row& row, const Nulls& isNull) {
-            if (isNull[0])
-                return true;
-            const int type = row[0].toInt();
-            if (perType.contains(type) || request.types.isEmpty())
-                perType[type] = row[1].toLongLong();
-            return true;
-        }))
-        return failed();
+    for (auto it = typeRows.cbegin(); it != typeRows.cend(); ++it) {
+        if (perType.contains(it.key()) || request.types.isEmpty())
+            perType[it.key()] = it.value();
+    }
     for (auto it = perType.cbegin(); it != perType.cend(); ++it)
         report.perType.push_back({it.key(), it.value()});
+
+    QMap<QByteArray, AlarmReport::Text> chattering;
+    texts.chatteringPerMachine.fill(0, report.machines.size());
+    for (const ChatterRow& row : chatterRows) {
+        AlarmReport::Text& text = chattering[row.key];
+        if (text.key.isEmpty() || row.example < text.example)
+            text.example = row.example;
+        text.key = row.key;
+        text.count += row.count;
+        text.bursts += row.bursts;
+        const int machine = machines.value(row.host, -1);
+        if (machine >= 0)
+            ++texts.chatteringPerMachine[machine];
+    }
+    texts.chattering = chattering.values().toVector();
+    texts.chatteringTexts = texts.chattering.size();
+    sortTexts(texts.chattering, true);
     return true;
 }
 

@@ -210,11 +210,15 @@ void deriveFigures(AlarmReport& report, ReportTexts texts)
     QVector<Series> machines(report.machines.size(), all);
     report.perHour.fill(0, 24);
     report.total = 0;
-    QMap<QString, qint64> days;
-    for (qint64 day = startSeconds / 86400; day <= endSeconds / 86400; ++day)
-        days.insert(AlarmReport::stampOf(day * 86400).left(10), 0);
+    // Days by their number since 1970 (one cell after another: a report may
+    // hold a year of machines' periods), named once each at the end.
+    const qint64 firstDay = startSeconds / 86400;
+    QVector<qint64> days(int(endSeconds / 86400 - firstDay + 1), 0);
+    QVector<qint64> machineTotals(report.machines.size(), 0);
     for (const AlarmReport::Cell& cell : report.cells) {
         report.total += cell.count;
+        if (cell.machine >= 0 && cell.machine < machines.size())
+            machineTotals[cell.machine] += cell.count;
         if (cell.period < 0)
             continue;
         const int index = int(cell.period - all.first);
@@ -223,11 +227,11 @@ void deriveFigures(AlarmReport& report, ReportTexts texts)
             machines[cell.machine].counts[index] += cell.count;
         const qint64 seconds = cell.period * AlarmReport::kPeriodSeconds;
         report.perHour[int(seconds % 86400 / 3600)] += cell.count;
-        days[AlarmReport::stampOf(seconds).left(10)] += cell.count;
+        days[int(seconds / 86400 - firstDay)] += cell.count;
     }
     report.perDay.clear();
-    for (auto it = days.cbegin(); it != days.cend(); ++it)
-        report.perDay.push_back({it.key(), it.value()});
+    for (int day = 0; day < days.size(); ++day)
+        report.perDay.push_back({AlarmReport::stampOf((firstDay + day) * 86400).left(10), days[day]});
 
     auto figures = [&report](const Series& series, qint64& maxPeriod, qint64& over, double& average, int* maxAt) {
         maxPeriod = 0;
@@ -258,8 +262,7 @@ void deriveFigures(AlarmReport& report, ReportTexts texts)
             AlarmReport::Machine machine;
             machine.name = report.machines[i];
             figures(machines[i], machine.maxPeriod, machine.periodsOver, machine.perPeriod, nullptr);
-            for (const AlarmReport::Cell& cell : report.cells)
-                machine.total += cell.machine == i ? cell.count : 0;
+            machine.total = machineTotals[i];
             machine.floods = floodsOf(machines[i]).size();
             machine.chatteringTexts = texts.chatteringPerMachine.value(i);
             report.perMachine << machine;

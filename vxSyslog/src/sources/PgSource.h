@@ -14,11 +14,12 @@
 
 #include <vxSyslog/LogSource.h>
 
+#include "sources/PgConnection.h"
+
 namespace SystemLog {
 
 class MessageMatcher;
 class PgConnection;
-struct PgStatement;
 
 // The fleet's central table fleet_log in PostgreSQL (docs/fleet.md,
 // docs/fleet_log.sql), read through libpq. It answers as a machine's own
@@ -98,6 +99,26 @@ public:
     {
         return stream(query, row);
     }
+    // Statements run one after the other on a connection of their own,
+    // opened for them and closed after, so that they may run on another
+    // thread beside this source's own statements (a report's figures
+    // counted side by side). Each statement's rows go to its `rows` (none:
+    // dropped, as for settings). They stop when this source's statements
+    // would (its stop check, interrupt()) or when `alsoStop` turns true (a
+    // stop reads as a success, an interrupt as a failure, as for this
+    // source's own), and wait for the server as long as this source's busy
+    // timeout allows. A failure leaves `error` as this source's failures
+    // read, and `sqlState` the server's code. Safe from any thread while
+    // this source is open: it reads only the address, the wait limit and
+    // the stop state.
+    using StatementRows = std::function<bool(const std::vector<QByteArray>&, const std::vector<bool>&)>;
+    struct AsideStatement
+    {
+        PgStatement statement;
+        StatementRows rows;
+    };
+    bool rowsAside(const std::vector<AsideStatement>& statements, const std::function<bool()>& alsoStop, QString& error,
+                   QString& sqlState) const;
 
 private:
     using Values = std::vector<QByteArray>;
@@ -156,6 +177,7 @@ private:
     std::unique_ptr<MessageMatcher> m_matcher;
     std::function<bool()> m_stopCheck;
     std::atomic<bool> m_interrupted{false};
+    int m_waitLimitMs = 0;
     bool m_textIndexed = false;  // fleet_log has the index of character pairs (PgTextSearch.h)
 };
 
