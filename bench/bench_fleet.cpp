@@ -1,7 +1,9 @@
 // The fleet's central PostgreSQL: a day query of one machine and of every
 // machine through vxlog, each beside psql running the same SELECT (COPY to
 // standard output) in the same run, on a fleet_log of FLEET_ROWS records
-// (default 10,000,000) from 100 machines over 100 days; and the rate at
+// (default 10,000,000) from 100 machines over 100 days; the alarm report
+// of every machine for 30 days there and on as many records over a year;
+// and the rate at
 // which the shipped receiver (rsyslogd, imrelp with TLS, omprog and vxlog
 // store) stores what three `vxlog forward` send, beside the receiver it
 // replaced (ompgsql, one INSERT per record) and psql's COPY of the same rows
@@ -94,8 +96,28 @@ Fleet& server()
     return f;
 }
 
-// The large table, loaded once without its indexes and indexed
-// afterwards, as one would load an archive.
+// `database`'s fleet_log filled by `rows` (an INSERT … SELECT), loaded
+// without its indexes and indexed afterwards by the shipped file, as one
+// would load an archive.
+bool loadTable(Fleet& f, const char* database, const QString& rows)
+{
+    QString why;
+    const QString sqlFile = QStringLiteral(VX_SOURCE_DIR "/docs/fleet_log.sql");
+    QElapsedTimer load;
+    load.start();
+    const bool done =
+        psql(f, database,
+             "ALTER TABLE fleet_log DROP CONSTRAINT fleet_log_pkey; "
+             "DROP INDEX fleet_log_host_time, fleet_log_time, fleet_log_alarms, fleet_log_message_pairs")
+        && psql(f, database, rows) && psql(f, database, "ALTER TABLE fleet_log ADD PRIMARY KEY (host, id)")
+        && f.server->psql(QLatin1String(database), {"-f", sqlFile}, why, kLoadTimeoutMs) && psql(f, database, "VACUUM ANALYZE fleet_log");
+    std::fprintf(stderr, "%s: fleet_log loaded and indexed in %.0f s\n", database, load.elapsed() / 1000.0);
+    return done;
+}
+
+// The large table: 100 machines over 100 days, the five types in turn
+// across the machines (a fifth of the machines log the alarms), a text
+// per record.
 Fleet& fleet()
 {
     static bool loaded = false;
@@ -103,30 +125,46 @@ Fleet& fleet()
     if (loaded || !f.ok)
         return f;
     loaded = true;
-    f.ok = false;
-    QString why;
-    const QString sqlFile = QStringLiteral(VX_SOURCE_DIR "/docs/fleet_log.sql");
-    const qint64 rows = fleetRows();
-    QElapsedTimer load;
-    load.start();
-    const bool done =
-        psql(f, "fleet", "ALTER TABLE fleet_log DROP CONSTRAINT fleet_log_pkey; DROP INDEX fleet_log_host_time, fleet_log_time")
-        && psql(f, "fleet",
-                QStringLiteral("INSERT INTO fleet_log (host, id, datetime, type, message) "
-                               "SELECT 'plc-' || lpad((g %% %1)::text, 3, '0'), g / %1 + 1, "
-                               "to_char(timestamp '2026-09-01' + (g / %1) * (interval '8640000 seconds' / (%2 / %1)), "
-                               "'YYYY-MM-DD HH24:MI:SS'), g %% 5, "
-                               "'主轴温度 ' || (g %% 97) || ' °C, 记录 ' || g || E'\\n' "
-                               "FROM generate_series(0, %2 - 1) AS g")
-                        .arg(kMachines)
-                        .arg(rows)
-                        .replace(QStringLiteral("%%"), QStringLiteral("%")))
-        && psql(f, "fleet", "ALTER TABLE fleet_log ADD PRIMARY KEY (host, id)")
-        && f.server->psql(QStringLiteral("fleet"), {"-f", sqlFile}, why, kLoadTimeoutMs) && psql(f, "fleet", "VACUUM ANALYZE fleet_log");
-    std::fprintf(stderr, "fleet_log: %lld records loaded and indexed in %.0f s\n", static_cast<long long>(rows),
-                 load.elapsed() / 1000.0);
-    f.ok = done;
+    f.ok = loadTable(f, "fleet",
+                     QStringLiteral("INSERT INTO fleet_log (host, id, datetime, type, message) "
+                                    "SELECT 'plc-' || lpad((g %% %1)::text, 3, '0'), g / %1 + 1, "
+                                    "to_char(timestamp '2026-09-01' + (g / %1) * (interval '8640000 seconds' / (%2 / %1)), "
+                                    "'YYYY-MM-DD HH24:MI:SS'), g %% 5, "
+                                    "'主轴温度 ' || (g %% 97) || ' °C, 记录 ' || g || E'\\n' "
+                                    "FROM generate_series(0, %2 - 1) AS g")
+                         .arg(kMachines)
+                         .arg(fleetRows())
+                         .replace(QStringLiteral("%%"), QStringLiteral("%")));
     return f;
+}
+
+// A year of the same number of records, shaped as bench_report's file on
+// every machine: 2025 evenly filled, each machine's records going through
+// the five types in turn, machine lines whose numbers repeat (about 700
+// alarm texts in all). In the database fleetyear.
+bool yearFleet()
+{
+    static bool loaded = false;
+    static bool ok = false;
+    Fleet& f = server();
+    if (loaded || !f.ok)
+        return ok;
+    loaded = true;
+    QString why;
+    ok = psql(f, "postgres", "CREATE DATABASE fleetyear TEMPLATE template0 ENCODING 'UTF8' LOCALE 'C'")
+         && f.server->psql(QStringLiteral("fleetyear"), {"-f", QStringLiteral(VX_SOURCE_DIR "/docs/fleet_log.sql")}, why)
+         && loadTable(f, "fleetyear",
+                      QStringLiteral("INSERT INTO fleet_log (host, id, datetime, type, message) "
+                                     "SELECT 'plc-' || lpad((g %% %1)::text, 3, '0'), g / %1 + 1, "
+                                     "to_char(timestamp '2025-01-01' + (g / %1) * (interval '31536000 seconds' / (%2 / %1)), "
+                                     "'YYYY-MM-DD HH24:MI:SS'), (g / %1 + g %% %1) %% 5, "
+                                     "'motor ' || (g %% 7) || ' speed ' || (1400 + g %% 100) || ' rpm, load 0.' "
+                                     "|| lpad((g %% 100)::text, 2, '0') || E'\\n' "
+                                     "FROM generate_series(0, %2 - 1) AS g")
+                          .arg(kMachines)
+                          .arg(fleetRows())
+                          .replace(QStringLiteral("%%"), QStringLiteral("%")));
+    return ok;
 }
 
 double timedRun(const QString& program, const QStringList& arguments)
@@ -143,9 +181,9 @@ double timedRun(const QString& program, const QStringList& arguments)
     return seconds;
 }
 
-void runRepeatedly(benchmark::State& state, const QString& program, const QStringList& arguments)
+void runRepeatedly(benchmark::State& state, const QString& program, const QStringList& arguments, bool ready = fleet().ok)
 {
-    if (!fleet().ok) {
+    if (!ready) {
         state.SkipWithError("no PostgreSQL");
         return;
     }
@@ -205,24 +243,37 @@ void BM_DayAllMachines_psql(benchmark::State& state)
     runRepeatedly(state, psqlProgram(), psqlCopy(dayBounds()));
 }
 
-// The alarm report of every machine for 30 days (3,000,000 records, 600,000
-// alarms), beside psql running the statements the report sends (its
-// figures counted by the server), in one session.
-const char* const kReportSince = "2026-09-10 00:00:00";
-const char* const kReportUntil = "2026-10-09 23:59:59";
+// The alarm report of every machine for 30 days, beside psql running in
+// one session the figures' statements as one would type them: records
+// per machine, 10 minutes and type; the most frequent texts; every
+// machine's and text's bursts (window functions over the occurrences); the
+// types. psql has the report's session settings (work_mem, no JIT).
+// On `fleet` (3,000,000 records and 600,000 alarms in the 30 days, a text
+// per record) and on `fleetyear` (821,900 records and 164,400 alarms).
+struct ReportPeriod
+{
+    const char* database;
+    const char* since;
+    const char* until;
+};
+const ReportPeriod kDenseDays{"fleet", "2026-09-10 00:00:00", "2026-10-09 23:59:59"};
+const ReportPeriod kYearsJune{"fleetyear", "2025-06-01 00:00:00", "2025-06-30 23:59:59"};
 
-void BM_Report30DaysAllMachines_vxlog(benchmark::State& state)
+void reportOf(benchmark::State& state, const ReportPeriod& period, bool ready)
 {
     runRepeatedly(state, QStringLiteral(VXLOG_BINARY),
-                  {"report", "--db", fleet().url, "--since", kReportSince, "--until", kReportUntil, "-o", "json"});
+                  {"report", "--db", server().server->url(QLatin1String(period.database)), "--since", period.since, "--until",
+                   period.until, "-o", "json"},
+                  ready);
 }
 
-void BM_Report30DaysAllMachines_psql(benchmark::State& state)
+void psqlReportOf(benchmark::State& state, const ReportPeriod& period, bool ready)
 {
     const QString from = QStringLiteral(" FROM fleet_log WHERE type = 3 AND datetime >= '%1' AND datetime <= '%2'")
-                             .arg(QLatin1String(kReportSince), QLatin1String(kReportUntil));
+                             .arg(QLatin1String(period.since), QLatin1String(period.until));
     const QString sql =
-        QStringLiteral("COPY (SELECT host, substr(datetime, 1, 15), type, count(*)%1 GROUP BY 1, 2, 3 ORDER BY 1, 2, 3) TO STDOUT;"
+        QStringLiteral("SET work_mem = '64MB'; SET jit = off;"
+                       "COPY (SELECT host, substr(datetime, 1, 15), type, count(*)%1 GROUP BY 1, 2, 3) TO STDOUT;"
                        "COPY (SELECT message AS k, min(message), count(*), count(*) OVER ()%1 GROUP BY 1 ORDER BY 3 DESC, 1 LIMIT 10) TO STDOUT;"
                        "COPY (SELECT host, k, min(message), count(*), sum(b) FROM (SELECT host, k, message, CASE WHEN t - lag(t, 2) OVER w <= 60"
                        " AND coalesce(lag(t, 1) OVER w - lag(t, 3) OVER w > 60, true) AND coalesce(lag(t, 2) OVER w - lag(t, 4) OVER w > 60, true)"
@@ -230,11 +281,16 @@ void BM_Report30DaysAllMachines_psql(benchmark::State& state)
                        " WINDOW w AS (PARTITION BY host, k ORDER BY t)) AS s GROUP BY 1, 2 HAVING sum(b) > 0) TO STDOUT;"
                        "COPY (SELECT type, count(*)%2 GROUP BY 1 ORDER BY 1) TO STDOUT")
             .arg(from, QString(from).replace(QStringLiteral("type = 3 AND "), QString()));
-    const Fleet& f = fleet();
     runRepeatedly(state, psqlProgram(),
-                  {"-X", "-q", "-h", "127.0.0.1", "-p", QString::number(f.server->port()), "-U", PostgresServer::user(), "-d",
-                   "fleet", "-c", sql});
+                  {"-X", "-q", "-h", "127.0.0.1", "-p", QString::number(server().server->port()), "-U", PostgresServer::user(), "-d",
+                   QLatin1String(period.database), "-c", sql},
+                  ready);
 }
+
+void BM_Report30DaysAllMachines_vxlog(benchmark::State& state) { reportOf(state, kDenseDays, fleet().ok); }
+void BM_Report30DaysAllMachines_psql(benchmark::State& state) { psqlReportOf(state, kDenseDays, fleet().ok); }
+void BM_ReportJuneOfAYear_vxlog(benchmark::State& state) { reportOf(state, kYearsJune, yearFleet()); }
+void BM_ReportJuneOfAYear_psql(benchmark::State& state) { psqlReportOf(state, kYearsJune, yearFleet()); }
 
 // A search of every machine's records through the index of character pairs
 // (fleet_log.sql), vxlog counting, beside psql counting the same matches
@@ -572,6 +628,8 @@ BENCHMARK(BM_DayAllMachines_vxlog)->UseManualTime()->Unit(benchmark::kMillisecon
 BENCHMARK(BM_DayAllMachines_psql)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_Report30DaysAllMachines_vxlog)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_Report30DaysAllMachines_psql)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_ReportJuneOfAYear_vxlog)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_ReportJuneOfAYear_psql)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_FirstScreenOneMachine_viewer)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
 BENCHMARK(BM_FirstScreenOneMachine_psql)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
 BENCHMARK(BM_FirstScreenAllMachines_viewer)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
