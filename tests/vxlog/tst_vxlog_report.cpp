@@ -91,9 +91,9 @@ QString insertStatement(const QVector<Row>& rows)
 
 // One machine's records: an alarm every 20 minutes over `days` days from
 // kDay back, two valves' bursts at 12:00 of kDay (texts that merging
-// numbers makes one), and the first valve alone at 06:00 and at the stamps
-// given (odd ones).
-QVector<Row> steadyDays(const QString& host, int days, const QStringList& stamps)
+// numbers makes one), the first valve alone at 06:00 and at the stamps
+// given (odd ones), and a level alarm at the stamps given.
+QVector<Row> steadyDays(const QString& host, int days, const QStringList& stamps, const QStringList& levelAlarms = {})
 {
     QVector<Row> rows;
     const QDateTime last = QDateTime::fromString(kDay + QStringLiteral(" 00:00:05"), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
@@ -106,6 +106,8 @@ QVector<Row> steadyDays(const QString& host, int days, const QStringList& stamps
         rows << Row{host, at(12, 2, i * 20), 3, QStringLiteral("阀门 V8 抖动")};
     for (const QString& stamp : stamps + QStringList{at(6, 0, 0)})
         rows << Row{host, stamp, 3, QStringLiteral("阀门 V7 抖动")};
+    for (const QString& stamp : levelAlarms)
+        rows << Row{host, stamp, 3, QStringLiteral("液位 L2 低")};
     std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) { return a.datetime < b.datetime; });
     return rows;
 }
@@ -443,6 +445,12 @@ void tst_VxlogReport::databaseAsTheMachinesFile_data()
     QTest::newRow("a quiet week, bursts in a few periods") << steadyDays("quiet", 7, {}) << week;
     QTest::newRow("a quiet week, merge numbers") << steadyDays("quiet-merged", 7, {}) << week + QStringList{"--merge-numbers"};
     QTest::newRow("a quiet week, odd stamps") << steadyDays("quiet-odd", 7, odd) << week;
+    // Three level alarms within a minute in two periods that hold two
+    // alarms each (the steady alarm at hh:20:05 in the second): the burst
+    // lies in their span only through the neighbour's count.
+    QTest::newRow("a burst across two periods") << steadyDays("border", 7, {}, {at(12, 19, 30), at(12, 19, 50), at(12, 20, 20)}) << week;
+    QTest::newRow("a burst across midnight")
+        << steadyDays("midnight", 7, {}, {"2025-03-09 23:59:50", "2025-03-09 23:59:55", at(0, 0, 30)}) << week;
     QTest::newRow("nothing but bursts, odd stamps") << steadyDays("bursts-odd", 0, odd) << QStringList{"--day", kDay};
 }
 
