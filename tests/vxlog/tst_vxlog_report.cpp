@@ -293,7 +293,10 @@ bool tst_VxlogReport::startPostgres(QString& why)
     if (!m_server->psql(QStringLiteral("postgres"), {"-c", "CREATE DATABASE fleet TEMPLATE template0 ENCODING 'UTF8' LOCALE 'C'"}, why)
         || !m_server->psql(QStringLiteral("fleet"), {"-f", vxtest::built(VX_SOURCE_DIR "/docs/fleet_log.sql")}, why))
         return false;
-    if (!m_server->psql(QStringLiteral("fleet"), {"-c", insertStatement(m_machines)}, why))
+    if (!m_server->psql(QStringLiteral("fleet"), {"-c", insertStatement(m_machines)}, why)
+        || !m_server->psql(QStringLiteral("fleet"), {"-c", "CREATE ROLE one_connection LOGIN CONNECTION LIMIT 1; "
+                                                           "GRANT SELECT ON fleet_log TO one_connection"},
+                           why))
         return false;
     m_databaseUrl = m_server->url(QStringLiteral("fleet"));
     return true;
@@ -437,27 +440,37 @@ void tst_VxlogReport::databaseAsTheMachinesFile_data()
 {
     QTest::addColumn<QVector<Row>>("records");
     QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("role");  // the database's role, none: the test's own
 
     const QStringList week{"--since", "2025-03-04 00:00:00", "--until", kDay + " 23:59:59"};
     // Stamps within the day that the database's cast refuses, by a field's
     // range and by their form.
     const QStringList odd{at(12, 0, 0).left(14) + "61:00", at(12, 0, 0).left(11) + "1x:00:00"};
-    QTest::newRow("a quiet week, bursts in a few periods") << steadyDays("quiet", 7, {}) << week;
-    QTest::newRow("a quiet week, merge numbers") << steadyDays("quiet-merged", 7, {}) << week + QStringList{"--merge-numbers"};
-    QTest::newRow("a quiet week, odd stamps") << steadyDays("quiet-odd", 7, odd) << week;
+    QTest::newRow("a quiet week, bursts in a few periods") << steadyDays("quiet", 7, {}) << week << QString();
+    QTest::newRow("a quiet week, merge numbers") << steadyDays("quiet-merged", 7, {}) << week + QStringList{"--merge-numbers"}
+                                                 << QString();
+    QTest::newRow("a quiet week, odd stamps") << steadyDays("quiet-odd", 7, odd) << week << QString();
     // Three level alarms within a minute in two periods that hold two
     // alarms each (the steady alarm at hh:20:05 in the second): the burst
     // lies in their span only through the neighbour's count.
-    QTest::newRow("a burst across two periods") << steadyDays("border", 7, {}, {at(12, 19, 30), at(12, 19, 50), at(12, 20, 20)}) << week;
+    QTest::newRow("a burst across two periods") << steadyDays("border", 7, {}, {at(12, 19, 30), at(12, 19, 50), at(12, 20, 20)})
+                                                << week << QString();
     QTest::newRow("a burst across midnight")
-        << steadyDays("midnight", 7, {}, {"2025-03-09 23:59:50", "2025-03-09 23:59:55", at(0, 0, 30)}) << week;
-    QTest::newRow("nothing but bursts, odd stamps") << steadyDays("bursts-odd", 0, odd) << QStringList{"--day", kDay};
+        << steadyDays("midnight", 7, {}, {"2025-03-09 23:59:50", "2025-03-09 23:59:55", at(0, 0, 30)}) << week << QString();
+    QTest::newRow("nothing but bursts, odd stamps") << steadyDays("bursts-odd", 0, odd) << QStringList{"--day", kDay} << QString();
+    // A reader the database allows one connection: the figures counted side
+    // by side elsewhere are counted on it, one after the other, and a
+    // refused cast read again there is no failure.
+    QTest::newRow("one connection, a quiet week") << steadyDays("one-quiet", 7, {}) << week << QStringLiteral("one_connection");
+    QTest::newRow("one connection, odd stamps") << steadyDays("one-odd", 0, odd) << QStringList{"--day", kDay}
+                                                << QStringLiteral("one_connection");
 }
 
 void tst_VxlogReport::databaseAsTheMachinesFile()
 {
     QFETCH(QVector<Row>, records);
     QFETCH(QStringList, arguments);
+    QFETCH(QString, role);
     if (m_databaseUrl.isEmpty())
         QSKIP(qPrintable(QStringLiteral("PostgreSQL cannot be started here: ") + m_noDatabase));
     const QString host = records.first().host;
@@ -466,7 +479,8 @@ void tst_VxlogReport::databaseAsTheMachinesFile()
     QVERIFY2(m_server->psql(QStringLiteral("fleet"), {"-c", insertStatement(records)}, why), qPrintable(why));
 
     QJsonObject reports[2];
-    const QStringList sources[2] = {{"--db", path(host + QStringLiteral(".db"))}, {"--db", m_databaseUrl, "--host", host}};
+    const QString url = role.isEmpty() ? m_databaseUrl : m_server->url(QStringLiteral("fleet"), role);
+    const QStringList sources[2] = {{"--db", path(host + QStringLiteral(".db"))}, {"--db", url, "--host", host}};
     for (int i = 0; i < 2; ++i) {
         const Result result = runVxlog(QStringList{"report", "-o", "json"} + sources[i] + arguments, m_dir.path());
         QVERIFY2(!result.crashed && result.exitCode == 0, result.err.constData());

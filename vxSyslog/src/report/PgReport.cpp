@@ -251,10 +251,9 @@ PgSource::StatementRows chatterRowsInto(std::vector<ChatterRow>& rows)
 constexpr size_t kMostSpans = 5000;
 constexpr qint64 kSpanShareDivisor = 2;
 
-// The chattering texts per machine with their counts and examples, each
-// statement on a connection of its own (PgSource::rowsAside, whose SQL
-// state tells a stamp the cast could not read).
-bool countChattering(PgSource& source, const AlarmReport& report, std::vector<ChatterRow>& rows, QString& error)
+// The chattering texts per machine with their counts and examples, on the
+// source's connection; false: the source's errorText() says why.
+bool countChattering(PgSource& source, const AlarmReport& report, std::vector<ChatterRow>& rows)
 {
     const AlarmReport::Request& request = report.request;
     qint64 all = 0;
@@ -267,18 +266,15 @@ bool countChattering(PgSource& source, const AlarmReport& report, std::vector<Ch
     if (spans.empty())
         return true;
     if (spans.size() > kMostSpans || inSpans * kSpanShareDivisor > all) {
-        if (source.rowsAside({{sessionSettings(), nullptr}, {everyBurst(source, request, false), chatterRowsInto(rows)}}, nullptr,
-                             error, state))
+        if (source.rowsOnce(everyBurst(source, request, false), chatterRowsInto(rows), state))
             return true;
         // invalid_datetime_format, datetime_field_overflow
         if (state != QLatin1String("22007") && state != QLatin1String("22008"))
             return false;
         rows.clear();
-        return source.rowsAside({{sessionSettings(), nullptr}, {everyBurst(source, request, true), chatterRowsInto(rows)}}, nullptr,
-                                error, state);
+        return source.rowsOnce(everyBurst(source, request, true), chatterRowsInto(rows), state);
     }
-    if (!source.rowsAside({{sessionSettings(), nullptr}, {spanBursts(source, request, spans), chatterRowsInto(rows)}}, nullptr,
-                          error, state))
+    if (!source.rowsOnce(spanBursts(source, request, spans), chatterRowsInto(rows), state))
         return false;
     if (rows.empty())
         return true;
@@ -290,28 +286,29 @@ bool countChattering(PgSource& source, const AlarmReport& report, std::vector<Ch
         keys << rows[i].key;
         places.insert({rows[i].host, rows[i].key}, i);
     }
-    return source.rowsAside({{sessionSettings(), nullptr},
-                             {pairTotals(source, request, hosts, keys),
-                              [&](const Row& row, const Nulls& isNull) {
-                                  const auto found = places.constFind({row[0], row[1]});
-                                  if (found != places.constEnd()) {
-                                      ChatterRow& chatter = rows[*found];
-                                      chatter.example = isNull[2] ? copyOf(row[1]) : copyOf(row[2]);
-                                      chatter.count = row[3].toLongLong();
-                                  }
-                                  return true;
-                              }}},
-                            nullptr, error, state);
+    return source.rowsOnce(pairTotals(source, request, hosts, keys),
+                           [&](const Row& row, const Nulls& isNull) {
+                               const auto found = places.constFind({row[0], row[1]});
+                               if (found != places.constEnd()) {
+                                   ChatterRow& chatter = rows[*found];
+                                   chatter.example = isNull[2] ? copyOf(row[1]) : copyOf(row[2]);
+                                   chatter.count = row[3].toLongLong();
+                               }
+                               return true;
+                           },
+                           state);
 }
 
 // Statements each on a connection and thread of their own
-// (PgSource::rowsAside) beside the caller's. Whatever is still running
-// when this ends is abandoned and waited for, so that no thread outlives
-// the rows it writes into.
+// (PgSource::rowsAside) beside the caller's. Where the server or the role
+// allows no further connection, they run on the source's own connection
+// once the caller's are done. Whatever is still running when this ends is
+// abandoned and waited for, so that no thread outlives the rows it writes
+// into.
 class SideBySide
 {
 public:
-    explicit SideBySide(const PgSource& source)
+    explicit SideBySide(PgSource& source)
         : m_source(source)
     {
     }
@@ -327,20 +324,22 @@ public:
     {
         m_runs.emplace_back();
         Run& run = m_runs.back();
-        run.thread = std::thread([this, &run, statements = std::move(statements)] {
-            QString state;
-            run.ok = m_source.rowsAside(statements, [this] { return m_abandon.load(); }, run.error, state);
+        run.statements = std::move(statements);
+        run.thread = std::thread([this, &run] {
+            run.ok = m_source.rowsAside(run.statements, [this] { return m_abandon.load(); }, run.failure);
         });
     }
     // Waits for every statement; false with the first failure's reason.
     bool finish(QString& error)
     {
         join();
-        for (const Run& run : m_runs) {
-            if (!run.ok) {
-                error = run.error;
+        for (Run& run : m_runs) {
+            if (!run.ok && run.failure.connecting)
+                run.ok = runHere(run, error);
+            else if (!run.ok)
+                error = run.failure.error;
+            if (!run.ok)
                 return false;
-            }
         }
         return true;
     }
@@ -348,9 +347,10 @@ public:
 private:
     struct Run
     {
+        std::vector<PgSource::AsideStatement> statements;
         std::thread thread;
         bool ok = true;
-        QString error;
+        PgSource::AsideFailure failure;
     };
     void join()
     {
@@ -359,8 +359,20 @@ private:
                 run.thread.join();
         }
     }
+    bool runHere(const Run& run, QString& error)
+    {
+        QString state;
+        for (const PgSource::AsideStatement& one : run.statements) {
+            const PgSource::StatementRows dropped = [](const Row&, const Nulls&) { return true; };
+            if (!m_source.rowsOnce(one.statement, one.rows ? one.rows : dropped, state)) {
+                error = m_source.errorText();
+                return false;
+            }
+        }
+        return true;
+    }
 
-    const PgSource& m_source;
+    PgSource& m_source;
     std::atomic<bool> m_abandon{false};
     std::list<Run> m_runs;  // a list: each thread writes into its own Run
 };
@@ -451,8 +463,8 @@ bool countInDatabase(PgSource& source, AlarmReport& report, ReportTexts& texts, 
         return true;
 
     std::vector<ChatterRow> chatterRows;
-    if (!countChattering(source, report, chatterRows, error))
-        return false;
+    if (!countChattering(source, report, chatterRows))
+        return failed();
 
     if (!beside.finish(error))
         return false;

@@ -137,25 +137,34 @@ bool PgSource::recordsFailed()
                            QStringLiteral("无法读取中央日志数据库 %1：%2").arg(m_url, m_connection->reason()));
 }
 
+bool PgSource::rowsOnce(const PgStatement& query, const StatementRows& row, QString& sqlState)
+{
+    if (run(query, row))
+        return true;
+    sqlState = m_connection->sqlState();
+    return false;
+}
+
 bool PgSource::rowsAside(const std::vector<AsideStatement>& statements, const std::function<bool()>& alsoStop,
-                         QString& error, QString& sqlState) const
+                         AsideFailure& failure) const
 {
     PgConnection aside;
     aside.setWaitLimit(m_waitLimitMs);
     const auto stop = [&] { return stopRequested() || (alsoStop && alsoStop()); };
     const OnRow dropped = [](const Values&, const Nulls&) { return true; };
     bool ok = aside.connect(m_url, stop);
+    failure.connecting = !ok;
     for (size_t i = 0; ok && i < statements.size(); ++i) {
         const AsideStatement& one = statements[i];
         ok = aside.stream(one.statement.sql, one.statement.parameters, one.rows ? one.rows : dropped, stop);
     }
     // A stop reads as a success, as it does to the connection; the stopped
     // caller knows it stopped. An interrupt fails, as it fails this source.
-    if (ok && !m_interrupted.load())
+    if ((ok || stop()) && !m_interrupted.load())
         return true;
-    sqlState = aside.sqlState();
-    error = m_interrupted.load() ? describeFailure(FailureKind::Interrupted, QString())
-                                 : QStringLiteral("无法读取中央日志数据库 %1：%2").arg(m_url, aside.reason());
+    failure.sqlState = aside.sqlState();
+    failure.error = m_interrupted.load() ? describeFailure(FailureKind::Interrupted, QString())
+                                         : QStringLiteral("无法读取中央日志数据库 %1：%2").arg(m_url, aside.reason());
     return false;
 }
 

@@ -99,6 +99,12 @@ public:
     {
         return stream(query, row);
     }
+    using StatementRows = std::function<bool(const std::vector<QByteArray>&, const std::vector<bool>&)>;
+    // A statement on this source's connection whose failure is the call's
+    // alone (errorText(), and `sqlState` the server's code for it), not kept
+    // among the problems: for a caller that may ask again otherwise.
+    bool rowsOnce(const PgStatement& query, const StatementRows& row, QString& sqlState);
+
     // Statements run one after the other on a connection of their own,
     // opened for them and closed after, so that they may run on another
     // thread beside this source's own statements (a report's figures
@@ -107,18 +113,24 @@ public:
     // would (its stop check, interrupt()) or when `alsoStop` turns true (a
     // stop reads as a success, an interrupt as a failure, as for this
     // source's own), and wait for the server as long as this source's busy
-    // timeout allows. A failure leaves `error` as this source's failures
-    // read, and `sqlState` the server's code. Safe from any thread while
-    // this source is open: it reads only the address, the wait limit and
-    // the stop state.
-    using StatementRows = std::function<bool(const std::vector<QByteArray>&, const std::vector<bool>&)>;
+    // timeout allows. A failure is told as this source's failures read,
+    // with the server's code, and whether it came at connecting (the
+    // server or the role may allow no further connection).
+    // Safe from any thread while this source is open: it reads only the
+    // address, the wait limit and the stop state.
     struct AsideStatement
     {
         PgStatement statement;
         StatementRows rows;
     };
-    bool rowsAside(const std::vector<AsideStatement>& statements, const std::function<bool()>& alsoStop, QString& error,
-                   QString& sqlState) const;
+    struct AsideFailure
+    {
+        QString error;
+        QString sqlState;
+        bool connecting = false;
+    };
+    bool rowsAside(const std::vector<AsideStatement>& statements, const std::function<bool()>& alsoStop,
+                   AsideFailure& failure) const;
 
 private:
     using Values = std::vector<QByteArray>;
