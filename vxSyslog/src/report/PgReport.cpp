@@ -3,428 +3,62 @@
 #include <QHash>
 #include <QMap>
 
-#include <atomic>
-#include <list>
-#include <thread>
+#include <algorithm>
+#include <tuple>
 
+#include "report/PgChattering.h"
+#include "report/PgReportSql.h"
+#include "report/SideBySide.h"
 #include "sources/PgConnection.h"
 #include "sources/PgSource.h"
 
 namespace SystemLog {
 
+using namespace PgReportSql;
+
 namespace {
 
-using Row = std::vector<QByteArray>;
-using Nulls = std::vector<bool>;
-
-QByteArray copyOf(const QByteArray& field)
+// The most frequent texts and every type's total of the period, each on a
+// connection and thread of its own (SideBySide); read once it finished.
+struct TextsAndTypes
 {
-    return QByteArray(field.constData(), field.size());
-}
-
-// "FROM fleet_log WHERE …" for the request, the pattern included.
-QByteArray fromWhere(PgSource& source, const AlarmReport::Request& request, PgStatement& statement, bool withTypes)
-{
-    LogQuery filter;
-    if (withTypes)
-        filter.types = request.types;
-    filter.since = request.since;
-    filter.until = request.until;
-    filter.grep = request.grep;
-    filter.ignoreCase = request.ignoreCase;
-    PgStatement where;
-    where.sql = " FROM fleet_log";
-    source.whereOf(filter, where);
-    // The statement's parameters so far come first.
-    QByteArray sql = where.sql;
-    for (int i = int(where.parameters.size()); i >= 1; --i)
-        sql.replace("$" + QByteArray::number(i), "$" + QByteArray::number(i + qint64(statement.parameters.size())));
-    for (const QByteArray& value : where.parameters)
-        statement.parameters.push_back(value);
-    if (!request.grep.isEmpty()) {
-        sql += sql.contains(" WHERE ") ? " AND " : " WHERE ";
-        sql += "message " + QByteArray(request.ignoreCase ? "~*" : "~") + " " + statement.add(request.grep.toUtf8());
-    }
-    return sql;
-}
-
-// `where` (fromWhere's) narrowed by `condition`.
-QByteArray narrowed(const QByteArray& where, const QByteArray& condition)
-{
-    return where + (where.contains(" WHERE ") ? " AND " : " WHERE ") + condition;
-}
-
-// Texts compare by their bytes, as the files' reports compare them.
-QByteArray keyOf(const AlarmReport::Request& request)
-{
-    return request.mergeNumbers ? "regexp_replace(message, '[0-9]+', '0', 'g') COLLATE \"C\"" : "message COLLATE \"C\"";
-}
-
-// For each connection of a report: the sorts and hash tables of texts (one
-// group per text, and a text per record is common) in memory rather than
-// spilled to disk, a few times this much at most while the report runs;
-// no compiling of statements, which costs these short ones more than it
-// gains them; and no parallel workers, since the report runs its
-// statements side by side already (workers on top of them only contend).
-PgStatement sessionSettings()
-{
-    PgStatement settings;
-    settings.sql = "SELECT set_config('work_mem', '64MB', false), set_config('jit', 'off', false), "
-                   "set_config('max_parallel_workers_per_gather', '0', false)";
-    return settings;
-}
-
-// A stamp's seconds for the chattering windows. The cast is cheap but fails
-// the statement on a stamp that PostgreSQL cannot read (one a machine
-// stored in another shape); `tolerant` reads, as AlarmReport::secondsOf
-// does, only "yyyy-MM-dd hh:mm:ss" with each field in its range (a day
-// past its month's end runs on into the next) and leaves others NULL, at
-// the cost of a regular expression per row.
-QByteArray secondsOfStamp(bool tolerant)
-{
-    if (!tolerant)
-        return "date_part('epoch', datetime::timestamp)::int8";
-    return "CASE WHEN datetime ~ '^(19[7-9][0-9]|[2-9][0-9]{3})-(0[1-9]|1[0-2])-(0[1-9]|[12][0-9]|3[01]) "
-           "([01][0-9]|2[0-3]):[0-5][0-9]:([0-5][0-9]|60)$' THEN ((substr(datetime, 1, 8) || '01')::date - date '1970-01-01' "
-           "+ substr(datetime, 9, 2)::int - 1) * 86400::int8 + substr(datetime, 12, 2)::int * 3600 "
-           "+ substr(datetime, 15, 2)::int * 60 + substr(datetime, 18, 2)::int END";
-}
-
-// Chattering bursts per machine and text (AlarmReport.h): an occurrence
-// completes a window when the one two before lies within the time; it
-// starts a burst when neither of the two before completed one. Occurrences
-// without seconds sort last and complete nothing. Partitions are sorted by
-// the text's hash first, which settles most comparisons without comparing
-// texts. `rows` is a FROM item of host, k, example and t.
-QByteArray burstsOf(const QByteArray& rows)
-{
-    const QByteArray window = QByteArray::number(AlarmReport::kChatterSeconds);
-    return "SELECT host, k, min(example), count(*), sum(b) FROM (SELECT host, h, k, example, CASE WHEN t - lag(t, 2) OVER w <= "
-           + window + " AND coalesce(lag(t, 1) OVER w - lag(t, 3) OVER w > " + window
-           + ", true) AND coalesce(lag(t, 2) OVER w - lag(t, 4) OVER w > " + window
-           + ", true) THEN 1 ELSE 0 END AS b FROM (SELECT host, hashtextextended(k, 0) AS h, k, example, t FROM " + rows
-           + ") AS a WINDOW w AS (PARTITION BY h, host, k ORDER BY t)) AS s GROUP BY h, host, k HAVING sum(b) > 0";
-}
-
-// The columns a text is counted by: its key, and the stored text as its
-// example when numbers are merged (else the key is the text).
-QByteArray textColumns(const AlarmReport::Request& request)
-{
-    return keyOf(request) + " AS k, " + (request.mergeNumbers ? "message COLLATE \"C\"" : "NULL::text") + " AS example";
-}
-
-// The bursts of every record of the request.
-PgStatement everyBurst(PgSource& source, const AlarmReport::Request& request, bool tolerant)
-{
-    PgStatement chatter;
-    const QByteArray rows = "SELECT host, " + textColumns(request) + ", " + secondsOfStamp(tolerant) + " AS t"
-                            + fromWhere(source, request, chatter, true);
-    chatter.sql = burstsOf("(" + rows + ") AS r");
-    return chatter;
-}
-
-// Times of one machine in which its bursts can lie.
-struct Span
-{
-    QByteArray host;
-    QByteArray since;
-    QByteArray until;
-    qint64 lastPeriod;
-};
-
-// A burst is kChatterCount records of one machine within kChatterSeconds,
-// so it lies within two neighbouring periods that hold that many of the
-// machine's records between them. A record of any other period is in no
-// window, and leaving it out forms no new one (a window that spans it
-// would hold it), so the bursts counted over these spans alone are all
-// the bursts. `records`: how many the spans hold.
-static_assert(AlarmReport::kChatterSeconds <= AlarmReport::kPeriodSeconds, "a burst spans at most two periods");
-std::vector<Span> burstSpans(const AlarmReport& report, qint64& records)
-{
-    // Each machine's periods in order, the types of one added up.
-    struct Counted
-    {
-        int machine;
-        qint64 period;
-        qint64 count;
-    };
-    std::vector<Counted> counted;
-    counted.reserve(size_t(report.cells.size()));
-    for (const AlarmReport::Cell& cell : report.cells) {
-        if (cell.period >= 0)
-            counted.push_back({cell.machine, cell.period, cell.count});
-    }
-    std::sort(counted.begin(), counted.end(),
-              [](const Counted& a, const Counted& b) { return std::tie(a.machine, a.period) < std::tie(b.machine, b.period); });
-    size_t kept = 0;
-    for (size_t i = 0; i < counted.size(); ++i) {
-        if (kept > 0 && counted[kept - 1].machine == counted[i].machine && counted[kept - 1].period == counted[i].period)
-            counted[kept - 1].count += counted[i].count;
-        else
-            counted[kept++] = counted[i];
-    }
-    counted.resize(kept);
-
-    // The count of the same machine's period just before or after `i`, if it has records.
-    const auto neighbour = [&counted](size_t i, int step) -> qint64 {
-        const size_t j = i + size_t(step);
-        if (j >= counted.size() || counted[j].machine != counted[i].machine || counted[j].period != counted[i].period + step)
-            return 0;
-        return counted[j].count;
-    };
-    std::vector<Span> spans;
-    records = 0;
-    for (size_t i = 0; i < counted.size(); ++i) {
-        const qint64 count = counted[i].count;
-        if (count + neighbour(i, -1) < AlarmReport::kChatterCount && count + neighbour(i, 1) < AlarmReport::kChatterCount)
-            continue;
-        records += count;
-        const qint64 until = counted[i].period * AlarmReport::kPeriodSeconds + AlarmReport::kPeriodSeconds - 1;
-        const QByteArray host = report.machines.value(counted[i].machine).toUtf8();
-        if (!spans.empty() && spans.back().host == host && spans.back().lastPeriod + 1 == counted[i].period) {
-            spans.back().until = AlarmReport::stampOf(until).toUtf8();
-        } else {
-            spans.push_back({host, AlarmReport::stampOf(counted[i].period * AlarmReport::kPeriodSeconds).toUtf8(),
-                             AlarmReport::stampOf(until).toUtf8(), 0});
-        }
-        spans.back().lastPeriod = counted[i].period;
-    }
-    return spans;
-}
-
-// The bursts of the records in `spans` alone, each span read through the
-// machine's time index. Their stamps are read tolerantly: they are few.
-PgStatement spanBursts(PgSource& source, const AlarmReport::Request& request, const std::vector<Span>& spans)
-{
-    QList<QByteArray> hosts, since, until;
-    for (const Span& span : spans) {
-        hosts << span.host;
-        since << span.since;
-        until << span.until;
-    }
-    PgStatement chatter;
-    const QByteArray spanRows = "unnest(" + chatter.add(pgTextArray(hosts)) + "::text[], " + chatter.add(pgTextArray(since))
-                                + "::text[], " + chatter.add(pgTextArray(until)) + "::text[]) AS span(machine, since, until)";
-    const QByteArray rows = "SELECT host, " + textColumns(request) + ", " + secondsOfStamp(true) + " AS t"
-                            + narrowed(fromWhere(source, request, chatter, true),
-                                       "host = span.machine AND datetime >= span.since AND datetime <= span.until");
-    chatter.sql = burstsOf(spanRows + " CROSS JOIN LATERAL (" + rows + ") AS r");
-    return chatter;
-}
-
-// Every record's count and example of the (machine, text) pairs given.
-PgStatement pairTotals(PgSource& source, const AlarmReport::Request& request, const QList<QByteArray>& hosts,
-                       const QList<QByteArray>& keys)
-{
-    PgStatement totals;
-    const QByteArray pairs = "SELECT * FROM unnest(" + totals.add(pgTextArray(hosts)) + "::text[], " + totals.add(pgTextArray(keys))
-                             + "::text[])";
-    const QByteArray machines = totals.add(pgTextArray(hosts));
-    totals.sql = "SELECT host, k, min(example), count(*) FROM (SELECT host, " + textColumns(request)
-                 + narrowed(fromWhere(source, request, totals, true), "host = ANY(" + machines + "::text[])")
-                 + ") AS r WHERE (host, k) IN ("
-                 + pairs + ") GROUP BY 1, 2";
-    return totals;
-}
-
-struct ChatterRow
-{
-    QByteArray host;
-    QByteArray key;
-    QByteArray example;
-    qint64 count = 0;
-    qint64 bursts = 0;
-};
-
-PgSource::StatementRows chatterRowsInto(std::vector<ChatterRow>& rows)
-{
-    return [&rows](const Row& row, const Nulls& isNull) {
-        rows.push_back({copyOf(row[0]), copyOf(row[1]), isNull[2] ? copyOf(row[1]) : copyOf(row[2]), row[3].toLongLong(),
-                        row[4].toLongLong()});
-        return true;
-    };
-}
-
-// Past this many spans, or half the records in them, reading the spans
-// costs more than reading the period once (bench/README.md: the spans
-// holding every alarm took 1.5 times as long).
-constexpr size_t kMostSpans = 5000;
-constexpr qint64 kSpanShareDivisor = 2;
-
-// The chattering texts per machine with their counts and examples, on the
-// source's connection; false: the source's errorText() says why.
-bool countChattering(PgSource& source, const AlarmReport& report, std::vector<ChatterRow>& rows)
-{
-    const AlarmReport::Request& request = report.request;
-    qint64 all = 0;
-    for (const AlarmReport::Cell& cell : report.cells)
-        all += cell.count;
-    qint64 inSpans = 0;
-    const std::vector<Span> spans = burstSpans(report, inSpans);
-    QString state;
-    rows.clear();
-    if (spans.empty())
-        return true;
-    if (spans.size() > kMostSpans || inSpans * kSpanShareDivisor > all) {
-        if (source.rowsOnce(everyBurst(source, request, false), chatterRowsInto(rows), state))
-            return true;
-        // invalid_datetime_format, datetime_field_overflow
-        if (state != QLatin1String("22007") && state != QLatin1String("22008"))
-            return false;
-        rows.clear();
-        return source.rowsOnce(everyBurst(source, request, true), chatterRowsInto(rows), state);
-    }
-    if (!source.rowsOnce(spanBursts(source, request, spans), chatterRowsInto(rows), state))
-        return false;
-    if (rows.empty())
-        return true;
-    // The spans' counts are of the spans; the totals are of the period.
-    QList<QByteArray> hosts, keys;
-    QHash<QPair<QByteArray, QByteArray>, size_t> places;
-    for (size_t i = 0; i < rows.size(); ++i) {
-        hosts << rows[i].host;
-        keys << rows[i].key;
-        places.insert({rows[i].host, rows[i].key}, i);
-    }
-    return source.rowsOnce(pairTotals(source, request, hosts, keys),
-                           [&](const Row& row, const Nulls& isNull) {
-                               const auto found = places.constFind({row[0], row[1]});
-                               if (found != places.constEnd()) {
-                                   ChatterRow& chatter = rows[*found];
-                                   chatter.example = isNull[2] ? copyOf(row[1]) : copyOf(row[2]);
-                                   chatter.count = row[3].toLongLong();
-                               }
-                               return true;
-                           },
-                           state);
-}
-
-// Statements each on a connection and thread of their own
-// (PgSource::rowsAside) beside the caller's. Where the server or the role
-// allows no further connection, they run on the source's own connection
-// once the caller's are done. Whatever is still running when this ends is
-// abandoned and waited for, so that no thread outlives the rows it writes
-// into.
-class SideBySide
-{
-public:
-    explicit SideBySide(PgSource& source)
-        : m_source(source)
-    {
-    }
-    ~SideBySide()
-    {
-        m_abandon.store(true);
-        join();
-    }
-    SideBySide(const SideBySide&) = delete;
-    SideBySide& operator=(const SideBySide&) = delete;
-
-    void start(std::vector<PgSource::AsideStatement> statements)
-    {
-        m_runs.emplace_back();
-        Run& run = m_runs.back();
-        run.statements = std::move(statements);
-        run.thread = std::thread([this, &run] {
-            run.ok = m_source.rowsAside(run.statements, [this] { return m_abandon.load(); }, run.failure);
-        });
-    }
-    // Waits for every statement; false with the first failure's reason.
-    bool finish(QString& error)
-    {
-        join();
-        for (Run& run : m_runs) {
-            if (!run.ok && run.failure.connecting)
-                run.ok = runHere(run, error);
-            else if (!run.ok)
-                error = run.failure.error;
-            if (!run.ok)
-                return false;
-        }
-        return true;
-    }
-
-private:
-    struct Run
-    {
-        std::vector<PgSource::AsideStatement> statements;
-        std::thread thread;
-        bool ok = true;
-        PgSource::AsideFailure failure;
-    };
-    void join()
-    {
-        for (Run& run : m_runs) {
-            if (run.thread.joinable())
-                run.thread.join();
-        }
-    }
-    bool runHere(const Run& run, QString& error)
-    {
-        QString state;
-        for (const PgSource::AsideStatement& one : run.statements) {
-            const PgSource::StatementRows dropped = [](const Row&, const Nulls&) { return true; };
-            if (!m_source.rowsOnce(one.statement, one.rows ? one.rows : dropped, state)) {
-                error = m_source.errorText();
-                return false;
-            }
-        }
-        return true;
-    }
-
-    PgSource& m_source;
-    std::atomic<bool> m_abandon{false};
-    std::list<Run> m_runs;  // a list: each thread writes into its own Run
-};
-
-} // namespace
-
-bool countInDatabase(PgSource& source, AlarmReport& report, ReportTexts& texts, QString& error)
-{
-    const AlarmReport::Request& request = report.request;
-    auto failed = [&] {
-        error = source.errorText();
-        return false;
-    };
-
-    // The most frequent texts and every type's total each on a connection
-    // and thread of its own, while this one counts the periods and the
-    // chattering; the server runs the three side by side.
-    SideBySide beside(source);
-    std::vector<AlarmReport::Text> topRows;
+    std::vector<AlarmReport::Text> top;
     qint64 distinct = 0;
-    QMap<int, qint64> typeRows;
-    if (!request.periodsOnly) {
-        PgStatement top;
-        top.sql = "SELECT " + keyOf(request) + " AS k, min(message COLLATE \"C\"), count(*), count(*) OVER ()"
-                  + fromWhere(source, request, top, true) + " GROUP BY 1 ORDER BY 3 DESC, 1 LIMIT "
-                  + QByteArray::number(qMax(request.top, int(AlarmReport::kTopShareTexts)));
-        beside.start({{sessionSettings(), nullptr},
-                      {top, [&](const Row& row, const Nulls&) {
-                           AlarmReport::Text text;
-                           text.key = copyOf(row[0]);
-                           text.example = copyOf(row[1]);
-                           text.count = row[2].toLongLong();
-                           distinct = row[3].toLongLong();
-                           topRows.push_back(text);
-                           return true;
-                       }}});
-        // Every type of the period, with the pattern.
-        PgStatement types;
-        types.sql = "SELECT type, count(*)" + fromWhere(source, request, types, false) + " GROUP BY 1 ORDER BY 1";
-        beside.start({{sessionSettings(), nullptr}, {types, [&](const Row& row, const Nulls& isNull) {
-                                                          if (!isNull[0])
-                                                              typeRows.insert(row[0].toInt(), row[1].toLongLong());
-                                                          return true;
-                                                      }}});
-    }
+    QMap<int, qint64> types;
+};
 
-    if (!source.rows(sessionSettings(), [](const Row&, const Nulls&) { return true; }))
-        return failed();
+void startTextsAndTypes(PgSource& source, const AlarmReport::Request& request, SideBySide& beside, TextsAndTypes& into)
+{
+    PgStatement top;
+    top.sql = "SELECT " + keyOf(request) + " AS k, min(message COLLATE \"C\"), count(*), count(*) OVER ()"
+              + fromWhere(source, request, top, true) + " GROUP BY 1 ORDER BY 3 DESC, 1 LIMIT "
+              + QByteArray::number(qMax(request.top, int(AlarmReport::kTopShareTexts)));
+    beside.start({{sessionSettings(), nullptr}, {top, [&into](const Row& row, const Nulls&) {
+                                                      AlarmReport::Text text;
+                                                      text.key = copyOf(row[0]);
+                                                      text.example = copyOf(row[1]);
+                                                      text.count = row[2].toLongLong();
+                                                      into.distinct = row[3].toLongLong();
+                                                      into.top.push_back(text);
+                                                      return true;
+                                                  }}});
+    // Every type of the period, with the pattern.
+    PgStatement types;
+    types.sql = "SELECT type, count(*)" + fromWhere(source, request, types, false) + " GROUP BY 1 ORDER BY 1";
+    beside.start({{sessionSettings(), nullptr}, {types, [&into](const Row& row, const Nulls& isNull) {
+                                                      if (!isNull[0])
+                                                          into.types.insert(row[0].toInt(), row[1].toLongLong());
+                                                      return true;
+                                                  }}});
+}
 
-    // Records per period, machine and type; machines by name.
+// Records per period, machine and type into the report, machines by name;
+// `machines` gets each host's place.
+bool countCells(PgSource& source, AlarmReport& report, QMap<QByteArray, int>& machines)
+{
     PgStatement cells;
-    cells.sql = "SELECT host, substr(datetime, 1, 15), type, count(*)" + fromWhere(source, request, cells, true) + " GROUP BY 1, 2, 3";
+    cells.sql = "SELECT host, substr(datetime, 1, 15), type, count(*)" + fromWhere(source, report.request, cells, true)
+                + " GROUP BY 1, 2, 3";
     // A row per machine and period: the machines numbered as they come,
     // and by name once all have come.
     QHash<QByteArray, int> arrival;
@@ -441,8 +75,8 @@ bool countInDatabase(PgSource& source, AlarmReport& report, ReportTexts& texts, 
                                     isNull[2] ? -1 : row[2].toInt(), row[3].toLongLong()});
             return true;
         }))
-        return failed();
-    QMap<QByteArray, int> machines;
+        return false;
+    machines.clear();
     for (const QByteArray& host : arrived)
         machines.insert(host, 0);
     report.machines.clear();
@@ -458,35 +92,33 @@ bool countInDatabase(PgSource& source, AlarmReport& report, ReportTexts& texts, 
     std::sort(report.cells.begin(), report.cells.end(), [](const AlarmReport::Cell& a, const AlarmReport::Cell& b) {
         return std::tie(a.period, a.machine, a.type) < std::tie(b.period, b.machine, b.type);
     });
+    return true;
+}
 
-    if (request.periodsOnly)
-        return true;
-
-    std::vector<ChatterRow> chatterRows;
-    if (!countChattering(source, report, chatterRows))
-        return failed();
-
-    if (!beside.finish(error))
-        return false;
-    texts.top = QVector<AlarmReport::Text>(topRows.begin(), topRows.end());
-    texts.distinct = distinct;
-
-    report.perType.clear();
+// Every type the report lists: the five, those asked for, and with no
+// types asked for, any other the period holds.
+void fillTypes(const QMap<int, qint64>& counted, AlarmReport& report)
+{
     QMap<int, qint64> perType;
     for (int type = 0; type < 5; ++type)
         perType.insert(type, 0);
-    for (int type : request.types)
+    for (int type : report.request.types)
         perType.insert(type, 0);
-    for (auto it = typeRows.cbegin(); it != typeRows.cend(); ++it) {
-        if (perType.contains(it.key()) || request.types.isEmpty())
+    for (auto it = counted.cbegin(); it != counted.cend(); ++it) {
+        if (perType.contains(it.key()) || report.request.types.isEmpty())
             perType[it.key()] = it.value();
     }
+    report.perType.clear();
     for (auto it = perType.cbegin(); it != perType.cend(); ++it)
         report.perType.push_back({it.key(), it.value()});
+}
 
+// The machines' chattering texts as the report's, one per text.
+void fillChattering(const std::vector<ChatterRow>& rows, const QMap<QByteArray, int>& machines, ReportTexts& texts)
+{
     QMap<QByteArray, AlarmReport::Text> chattering;
-    texts.chatteringPerMachine.fill(0, report.machines.size());
-    for (const ChatterRow& row : chatterRows) {
+    texts.chatteringPerMachine.fill(0, machines.size());
+    for (const ChatterRow& row : rows) {
         AlarmReport::Text& text = chattering[row.key];
         if (text.key.isEmpty() || row.example < text.example)
             text.example = row.example;
@@ -500,6 +132,41 @@ bool countInDatabase(PgSource& source, AlarmReport& report, ReportTexts& texts, 
     texts.chattering = chattering.values().toVector();
     texts.chatteringTexts = texts.chattering.size();
     sortTexts(texts.chattering, true);
+}
+
+} // namespace
+
+bool countInDatabase(PgSource& source, AlarmReport& report, ReportTexts& texts, QString& error)
+{
+    const AlarmReport::Request& request = report.request;
+    auto failed = [&] {
+        error = source.errorText();
+        return false;
+    };
+
+    // The texts and the types on connections of their own while this one
+    // counts the periods and the chattering; the server runs the three
+    // side by side.
+    TextsAndTypes textsAndTypes;  // before `beside`, which ends first
+    SideBySide beside(source);
+    if (!request.periodsOnly)
+        startTextsAndTypes(source, request, beside, textsAndTypes);
+
+    QMap<QByteArray, int> machines;
+    if (!source.rows(sessionSettings(), [](const Row&, const Nulls&) { return true; }) || !countCells(source, report, machines))
+        return failed();
+    if (request.periodsOnly)
+        return true;
+
+    std::vector<ChatterRow> chatterRows;
+    if (!countChattering(source, report, chatterRows))
+        return failed();
+    if (!beside.finish(error))
+        return false;
+    texts.top = QVector<AlarmReport::Text>(textsAndTypes.top.begin(), textsAndTypes.top.end());
+    texts.distinct = textsAndTypes.distinct;
+    fillTypes(textsAndTypes.types, report);
+    fillChattering(chatterRows, machines, texts);
     return true;
 }
 
