@@ -1,12 +1,14 @@
 // The alarm report's definitions at their edges, through the tally the
 // report of a file is counted with: chattering bursts, floods at the flood
 // threshold, texts merged by their numbers and the pattern that lists a
-// text's records, the stored clock read as seconds.
+// text's records, the stored clock read as seconds; and the periods in
+// which the fleet's database looks for bursts.
 #include <QRegularExpression>
 #include <QtTest>
 
 #include <algorithm>
 
+#include "report/PgChattering.h"
 #include "report/ReportTally.h"
 
 using SystemLog::AlarmReport;
@@ -59,6 +61,8 @@ private slots:
     void mergedTextsAndTheirPattern();
     void storedClock_data();
     void storedClock();
+    void burstSpans_data();
+    void burstSpans();
 };
 
 void tst_AlarmReport::bursts_data()
@@ -188,6 +192,57 @@ void tst_AlarmReport::storedClock()
     QCOMPARE(AlarmReport::secondsOf(stamp), seconds);
     if (seconds >= 0)
         QCOMPARE(AlarmReport::stampOf(seconds).toUtf8(), stamp);
+}
+
+// A cell: machine (0 "plc-1", 1 "plc-2"), period (10-minute periods
+// after kDay's midnight; -1 for a stamp without seconds), type, count.
+// A span: machine, first and last period.
+using Cells = QVector<QVector<qint64>>;
+using Spans = QVector<QVector<qint64>>;
+
+void tst_AlarmReport::burstSpans_data()
+{
+    QTest::addColumn<Cells>("cells");
+    QTest::addColumn<Spans>("spans");
+    QTest::addColumn<qint64>("records");
+    QTest::newRow("three in one period") << Cells{{0, 60, 3, 3}} << Spans{{0, 60, 60}} << qint64(3);
+    QTest::newRow("two beside one") << Cells{{0, 60, 3, 2}, {0, 61, 3, 1}} << Spans{{0, 60, 61}} << qint64(3);
+    QTest::newRow("two and two with a period between") << Cells{{0, 60, 3, 2}, {0, 62, 3, 2}} << Spans{} << qint64(0);
+    QTest::newRow("the types of a period add up") << Cells{{0, 60, 2, 2}, {0, 60, 3, 1}} << Spans{{0, 60, 60}} << qint64(3);
+    QTest::newRow("neighbouring periods join") << Cells{{0, 60, 3, 3}, {0, 61, 3, 1}, {0, 62, 3, 3}} << Spans{{0, 60, 62}} << qint64(7);
+    QTest::newRow("a gap starts another span") << Cells{{0, 60, 3, 3}, {0, 63, 3, 3}} << Spans{{0, 60, 60}, {0, 63, 63}}
+                                               << qint64(6);
+    QTest::newRow("two machines' neighbouring periods are not neighbours")
+        << Cells{{0, 60, 3, 2}, {1, 61, 3, 2}} << Spans{} << qint64(0);
+    QTest::newRow("two machines' spans stay apart") << Cells{{0, 60, 3, 3}, {1, 61, 3, 3}} << Spans{{0, 60, 60}, {1, 61, 61}}
+                                                    << qint64(6);
+    QTest::newRow("across midnight") << Cells{{0, 143, 3, 2}, {0, 144, 3, 1}} << Spans{{0, 143, 144}} << qint64(3);
+    QTest::newRow("stamps without seconds") << Cells{{0, -1, 3, 5}} << Spans{} << qint64(0);
+}
+
+void tst_AlarmReport::burstSpans()
+{
+    QFETCH(Cells, cells);
+    QFETCH(Spans, spans);
+    QFETCH(qint64, records);
+    const qint64 midnight = AlarmReport::secondsOf((kDay + QStringLiteral(" 00:00:00")).toUtf8()) / AlarmReport::kPeriodSeconds;
+    AlarmReport report;
+    report.machines = QStringList{"plc-1", "plc-2"};
+    for (const QVector<qint64>& cell : cells)
+        report.cells.push_back({cell[1] < 0 ? -1 : midnight + cell[1], int(cell[0]), int(cell[2]), cell[3]});
+    std::sort(report.cells.begin(), report.cells.end(), [](const AlarmReport::Cell& a, const AlarmReport::Cell& b) {
+        return std::tie(a.period, a.machine, a.type) < std::tie(b.period, b.machine, b.type);
+    });
+    qint64 held = -1;
+    const std::vector<SystemLog::Span> found = SystemLog::burstSpans(report, held);
+    QStringList actual, expected;
+    for (const SystemLog::Span& span : found)
+        actual << QString::fromUtf8(span.host + ' ' + span.since + ' ' + span.until);
+    for (const QVector<qint64>& span : spans)
+        expected << report.machines[int(span[0])] + ' ' + AlarmReport::periodText(midnight + span[1]) + ' '
+                        + AlarmReport::stampOf((midnight + span[2] + 1) * AlarmReport::kPeriodSeconds - 1);
+    QCOMPARE(actual, expected);
+    QCOMPARE(held, records);
 }
 
 QTEST_GUILESS_MAIN(tst_AlarmReport)

@@ -432,7 +432,8 @@ void tst_VxlogReport::forms()
 }
 
 // What the central PostgreSQL reports of one machine is what that
-// machine's own file reports: the texts, the chattering and the totals,
+// machine's own file reports: the periods, the texts, the chattering and
+// the totals,
 // whichever way the database counts the bursts (over the periods that can
 // hold them when they are few, or over the whole period) and whatever
 // stamps it holds.
@@ -486,7 +487,8 @@ void tst_VxlogReport::databaseAsTheMachinesFile()
         QVERIFY2(!result.crashed && result.exitCode == 0, result.err.constData());
         reports[i] = QJsonDocument::fromJson(result.out).object();
     }
-    for (const char* key : {"total", "top", "distinct_texts", "chattering", "chattering_texts", "per_type"})
+    for (const char* key : {"total", "per_day", "per_hour", "max_10min", "floods", "top", "distinct_texts", "chattering",
+                            "chattering_texts", "per_type"})
         QVERIFY2(reports[1][key] == reports[0][key],
                  qPrintable(QStringLiteral("%1: %2 against the file's %3")
                                 .arg(QLatin1String(key),

@@ -65,21 +65,64 @@ PgStatement everyBurst(PgSource& source, const AlarmReport::Request& request, bo
     return chatter;
 }
 
-// Times of one machine in which its bursts can lie.
-struct Span
+// The bursts of the records in `spans` alone, each span read through the
+// machine's time index. Their stamps are read tolerantly: they are few.
+PgStatement spanBursts(PgSource& source, const AlarmReport::Request& request, const std::vector<Span>& spans)
 {
-    QByteArray host;
-    QByteArray since;
-    QByteArray until;
-    qint64 lastPeriod;
-};
+    QList<QByteArray> hosts, since, until;
+    for (const Span& span : spans) {
+        hosts << span.host;
+        since << span.since;
+        until << span.until;
+    }
+    PgStatement chatter;
+    const QByteArray spanRows = "unnest(" + chatter.add(pgTextArray(hosts)) + "::text[], " + chatter.add(pgTextArray(since))
+                                + "::text[], " + chatter.add(pgTextArray(until)) + "::text[]) AS span(machine, since, until)";
+    const QByteArray rows = "SELECT host, " + textColumns(request) + ", " + secondsOfStamp(true) + " AS t"
+                            + narrowed(fromWhere(source, request, chatter, true),
+                                       "host = span.machine AND datetime >= span.since AND datetime <= span.until");
+    chatter.sql = burstsOf(spanRows + " CROSS JOIN LATERAL (" + rows + ") AS r");
+    return chatter;
+}
+
+// Every record's count and example of the (machine, text) pairs given.
+PgStatement pairTotals(PgSource& source, const AlarmReport::Request& request, const QList<QByteArray>& hosts,
+                       const QList<QByteArray>& keys)
+{
+    PgStatement totals;
+    const QByteArray pairs = "SELECT * FROM unnest(" + totals.add(pgTextArray(hosts)) + "::text[], " + totals.add(pgTextArray(keys))
+                             + "::text[])";
+    const QByteArray machines = totals.add(pgTextArray(hosts));
+    totals.sql = "SELECT host, k, min(example), count(*) FROM (SELECT host, " + textColumns(request)
+                 + narrowed(fromWhere(source, request, totals, true), "host = ANY(" + machines + "::text[])")
+                 + ") AS r WHERE (host, k) IN ("
+                 + pairs + ") GROUP BY 1, 2";
+    return totals;
+}
+
+PgSource::StatementRows chatterRowsInto(std::vector<ChatterRow>& rows)
+{
+    return [&rows](const Row& row, const Nulls& isNull) {
+        rows.push_back({copyOf(row[0]), copyOf(row[1]), isNull[2] ? copyOf(row[1]) : copyOf(row[2]), row[3].toLongLong(),
+                        row[4].toLongLong()});
+        return true;
+    };
+}
+
+// Past this many spans, or half the records in them, reading the spans
+// costs more than reading the period once (bench/README.md: the spans
+// holding every alarm took 1.5 times as long).
+constexpr size_t kMostSpans = 5000;
+constexpr qint64 kSpanShareDivisor = 2;
+
+} // namespace
 
 // A burst is kChatterCount records of one machine within kChatterSeconds,
 // so it lies within two neighbouring periods that hold that many of the
 // machine's records between them. A record of any other period is in no
 // window, and leaving it out forms no new one (a window that spans it
 // would hold it), so the bursts counted over these spans alone are all
-// the bursts. `records`: how many the spans hold.
+// the bursts.
 static_assert(AlarmReport::kChatterSeconds <= AlarmReport::kPeriodSeconds, "a burst spans at most two periods");
 std::vector<Span> burstSpans(const AlarmReport& report, qint64& records)
 {
@@ -133,58 +176,6 @@ std::vector<Span> burstSpans(const AlarmReport& report, qint64& records)
     }
     return spans;
 }
-
-// The bursts of the records in `spans` alone, each span read through the
-// machine's time index. Their stamps are read tolerantly: they are few.
-PgStatement spanBursts(PgSource& source, const AlarmReport::Request& request, const std::vector<Span>& spans)
-{
-    QList<QByteArray> hosts, since, until;
-    for (const Span& span : spans) {
-        hosts << span.host;
-        since << span.since;
-        until << span.until;
-    }
-    PgStatement chatter;
-    const QByteArray spanRows = "unnest(" + chatter.add(pgTextArray(hosts)) + "::text[], " + chatter.add(pgTextArray(since))
-                                + "::text[], " + chatter.add(pgTextArray(until)) + "::text[]) AS span(machine, since, until)";
-    const QByteArray rows = "SELECT host, " + textColumns(request) + ", " + secondsOfStamp(true) + " AS t"
-                            + narrowed(fromWhere(source, request, chatter, true),
-                                       "host = span.machine AND datetime >= span.since AND datetime <= span.until");
-    chatter.sql = burstsOf(spanRows + " CROSS JOIN LATERAL (" + rows + ") AS r");
-    return chatter;
-}
-
-// Every record's count and example of the (machine, text) pairs given.
-PgStatement pairTotals(PgSource& source, const AlarmReport::Request& request, const QList<QByteArray>& hosts,
-                       const QList<QByteArray>& keys)
-{
-    PgStatement totals;
-    const QByteArray pairs = "SELECT * FROM unnest(" + totals.add(pgTextArray(hosts)) + "::text[], " + totals.add(pgTextArray(keys))
-                             + "::text[])";
-    const QByteArray machines = totals.add(pgTextArray(hosts));
-    totals.sql = "SELECT host, k, min(example), count(*) FROM (SELECT host, " + textColumns(request)
-                 + narrowed(fromWhere(source, request, totals, true), "host = ANY(" + machines + "::text[])")
-                 + ") AS r WHERE (host, k) IN ("
-                 + pairs + ") GROUP BY 1, 2";
-    return totals;
-}
-
-PgSource::StatementRows chatterRowsInto(std::vector<ChatterRow>& rows)
-{
-    return [&rows](const Row& row, const Nulls& isNull) {
-        rows.push_back({copyOf(row[0]), copyOf(row[1]), isNull[2] ? copyOf(row[1]) : copyOf(row[2]), row[3].toLongLong(),
-                        row[4].toLongLong()});
-        return true;
-    };
-}
-
-// Past this many spans, or half the records in them, reading the spans
-// costs more than reading the period once (bench/README.md: the spans
-// holding every alarm took 1.5 times as long).
-constexpr size_t kMostSpans = 5000;
-constexpr qint64 kSpanShareDivisor = 2;
-
-} // namespace
 
 // The chattering texts per machine with their counts and examples, on the
 // source's connection; false: the source's errorText() says why.
