@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <vxSyslog/AlarmReport.h>
 #include <vxSyslog/LogSource.h>
 #include <vxSyslog/LogReader.h>
 
@@ -215,6 +216,8 @@ private slots:
     void stoppingSinkEndsTheRead();
     void lostServer_data();
     void lostServer();
+    void aReportFailsWholeWhileItsOtherConnectionsRun_data();
+    void aReportFailsWholeWhileItsOtherConnectionsRun();
     void aSilentServerHoldsNoCallPastItsLimit_data();
     void aSilentServerHoldsNoCallPastItsLimit();
 
@@ -449,6 +452,39 @@ void tst_PgListing::stoppingSinkEndsTheRead()
     qint64 counted = 0;
     QVERIFY2(listing.countListed(query, counted), qPrintable(listing.errorText()));
     QCOMPARE(counted, qint64(300000));
+}
+
+// The report counts on connections of its own beside the source's, on
+// threads that write its figures. Its own connection ending, or an
+// interrupt, fails the report as a whole at once, while those still run on
+// the 300,000 alarms (under the sanitizers: without touching what the
+// report has let go of).
+void tst_PgListing::aReportFailsWholeWhileItsOtherConnectionsRun_data()
+{
+    QTest::addColumn<bool>("interrupted");  // else the source's connection is ended by the server
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("its connection ended") << false << QStringLiteral("连接已断开");
+    QTest::newRow("interrupted") << true << describeFailure(FailureKind::Interrupted, QString());
+}
+
+void tst_PgListing::aReportFailsWholeWhileItsOtherConnectionsRun()
+{
+    QFETCH(bool, interrupted);
+    QFETCH(QString, reason);
+    PgSource source(m_bulkUrl, {});
+    QVERIFY2(source.open(), qPrintable(source.errorText()));
+    if (interrupted)
+        source.interrupt();
+    else
+        QVERIFY(psqlAt(*m_server, "bulk", "SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                                          "WHERE datname = 'bulk' AND pid <> pg_backend_pid()"));
+    AlarmReport::Request request;
+    request.since = kDay + QStringLiteral(" 00:00:00");
+    request.until = kDay + QStringLiteral(" 23:59:59");
+    AlarmReport report;
+    QString error;
+    QVERIFY(!computeAlarmReport(source, request, report, error));
+    QVERIFY2(error.contains(reason), qPrintable(error));
 }
 
 void tst_PgListing::lostServer_data()

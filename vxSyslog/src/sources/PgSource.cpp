@@ -168,12 +168,16 @@ bool PgSource::rowsAside(const std::vector<AsideStatement>& statements, const st
     return false;
 }
 
+// An interrupt fails the read, and every later one, as the interrupt it
+// is: to the connection its stop reads as a success (or as the connection
+// it closed).
 bool PgSource::stream(const PgStatement& statement, const OnRow& onRow)
 {
-    if (!m_connection->connected())
-        return recordsFailed();
-    return m_connection->stream(statement.sql, statement.parameters, onRow, [this] { return stopRequested(); })
-           || recordsFailed();
+    const bool ok = !m_interrupted.load() && m_connection->connected()
+                    && m_connection->stream(statement.sql, statement.parameters, onRow, [this] { return stopRequested(); });
+    if (m_interrupted.load())
+        return fail(FailureKind::Interrupted, describeFailure(FailureKind::Interrupted, QString()));
+    return ok || recordsFailed();
 }
 
 bool PgSource::open()
