@@ -447,6 +447,10 @@ void tst_VxlogReport::databaseAsTheMachinesFile_data()
     // Stamps within the day that the database's cast refuses, by a field's
     // range and by their form.
     const QStringList odd{at(12, 0, 0).left(14) + "61:00", at(12, 0, 0).left(11) + "1x:00:00"};
+    // Stamps other programs write (no seconds, fractions of a second),
+    // which the cast would read as a burst of three, and a file's report
+    // reads no time from.
+    const QStringList otherForms{at(14, 0, 0).left(16), at(14, 0, 10) + ".250", at(14, 0, 20) + ".5"};
     QTest::newRow("a quiet week, bursts in a few periods") << steadyDays("quiet", 7, {}) << week << QString();
     QTest::newRow("a quiet week, merge numbers") << steadyDays("quiet-merged", 7, {}) << week + QStringList{"--merge-numbers"}
                                                  << QString();
@@ -459,6 +463,9 @@ void tst_VxlogReport::databaseAsTheMachinesFile_data()
     QTest::newRow("a burst across midnight")
         << steadyDays("midnight", 7, {}, {"2025-03-09 23:59:50", "2025-03-09 23:59:55", at(0, 0, 30)}) << week << QString();
     QTest::newRow("nothing but bursts, odd stamps") << steadyDays("bursts-odd", 0, odd) << QStringList{"--day", kDay} << QString();
+    QTest::newRow("a quiet week, stamps in other forms") << steadyDays("quiet-forms", 7, otherForms) << week << QString();
+    QTest::newRow("nothing but bursts, stamps in other forms") << steadyDays("bursts-forms", 0, otherForms)
+                                                               << QStringList{"--day", kDay} << QString();
     // A reader the database allows one connection: the figures counted side
     // by side elsewhere are counted on it, one after the other, and a
     // refused cast read again there is no failure.

@@ -16,16 +16,19 @@ using namespace PgReportSql;
 
 namespace {
 
-// A stamp's seconds for the chattering windows. The cast is cheap but fails
-// the statement on a stamp that PostgreSQL cannot read (one a machine
-// stored in another shape); `tolerant` reads, as AlarmReport::secondsOf
-// does, only "yyyy-MM-dd hh:mm:ss" with each field in its range (a day
-// past its month's end runs on into the next) and leaves others NULL, at
-// the cost of a regular expression per row.
+// A stamp's seconds for the chattering windows, NULL for one the files'
+// report reads none from (AlarmReport::secondsOf). The cast is cheap, and
+// its shape test leaves out the stamps other programs write that it would
+// read (no seconds, fractions of a second, a T), but it fails the
+// statement on a stamp PostgreSQL cannot read at all; `tolerant` reads
+// only "yyyy-MM-dd hh:mm:ss" with each field in its range (a day past its
+// month's end runs on into the next), as secondsOf does, at the cost of a
+// regular expression per row.
 QByteArray secondsOfStamp(bool tolerant)
 {
     if (!tolerant)
-        return "date_part('epoch', datetime::timestamp)::int8";
+        return "CASE WHEN octet_length(datetime) = 19 AND substr(datetime, 11, 1) = ' ' "
+               "THEN date_part('epoch', datetime::timestamp)::int8 END";
     return "CASE WHEN datetime ~ '^(19[7-9][0-9]|[2-9][0-9]{3})-(0[1-9]|1[0-2])-(0[1-9]|[12][0-9]|3[01]) "
            "([01][0-9]|2[0-3]):[0-5][0-9]:([0-5][0-9]|60)$' THEN ((substr(datetime, 1, 8) || '01')::date - date '1970-01-01' "
            "+ substr(datetime, 9, 2)::int - 1) * 86400::int8 + substr(datetime, 12, 2)::int * 3600 "

@@ -57,8 +57,10 @@ void startTextsAndTypes(PgSource& source, const AlarmReport::Request& request, S
 bool countCells(PgSource& source, AlarmReport& report, QMap<QByteArray, int>& machines)
 {
     PgStatement cells;
-    cells.sql = "SELECT host, substr(datetime, 1, 15), type, count(*)" + fromWhere(source, report.request, cells, true)
-                + " GROUP BY 1, 2, 3";
+    // A stamp of another length has no period, as in the files' report
+    // (AlarmReport::secondsOf), which the prefix alone would not tell.
+    cells.sql = "SELECT host, CASE WHEN octet_length(datetime) = 19 THEN substr(datetime, 1, 15) END, type, count(*)"
+                + fromWhere(source, report.request, cells, true) + " GROUP BY 1, 2, 3";
     // A row per machine and period: the machines numbered as they come,
     // and by name once all have come.
     QHash<QByteArray, int> arrival;
@@ -70,7 +72,7 @@ bool countCells(PgSource& source, AlarmReport& report, QMap<QByteArray, int>& ma
                 arrived << copyOf(row[0]);
                 found = arrival.insert(arrived.last(), arrived.size() - 1);
             }
-            const qint64 seconds = AlarmReport::secondsOf(row[1] + "0:00");
+            const qint64 seconds = isNull[1] ? -1 : AlarmReport::secondsOf(row[1] + "0:00");
             report.cells.push_back({seconds < 0 ? -1 : seconds / AlarmReport::kPeriodSeconds, *found,
                                     isNull[2] ? -1 : row[2].toInt(), row[3].toLongLong()});
             return true;
