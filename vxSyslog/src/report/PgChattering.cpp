@@ -113,8 +113,8 @@ PgSource::StatementRows chatterRowsInto(std::vector<ChatterRow>& rows)
 }
 
 // Past this many spans, or half the records in them, reading the spans
-// costs more than reading the period once (bench/README.md: the spans
-// holding every alarm took 1.5 times as long).
+// costs more than reading the period once (bench/README.md, "Bursts only
+// where they can be").
 constexpr size_t kMostSpans = 5000;
 constexpr qint64 kSpanShareDivisor = 2;
 
