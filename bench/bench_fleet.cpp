@@ -115,6 +115,23 @@ bool loadTable(Fleet& f, const char* database, const QString& rows)
     return done;
 }
 
+// fleetRows() records of kMachines machines in turn, spread evenly over
+// `seconds` from `start`, with each record's type and message the SQL
+// expressions given of g, the record's number.
+QString generatedRows(const char* start, qint64 seconds, const QString& type, const QString& message)
+{
+    return QStringLiteral("INSERT INTO fleet_log (host, id, datetime, type, message) "
+                          "SELECT 'plc-' || lpad((g %% %1)::text, 3, '0'), g / %1 + 1, "
+                          "to_char(timestamp '%3' + (g / %1) * (interval '%4 seconds' / (%2 / %1)), 'YYYY-MM-DD HH24:MI:SS'), "
+                          "%5, %6 FROM generate_series(0, %2 - 1) AS g")
+        .replace(QStringLiteral("%%"), QStringLiteral("%"))
+        .arg(kMachines)
+        .arg(fleetRows())
+        .arg(QLatin1String(start))
+        .arg(seconds)
+        .arg(type, message);
+}
+
 // The large table: 100 machines over 100 days, the five types in turn
 // across the machines (a fifth of the machines log the alarms), a text
 // per record.
@@ -126,15 +143,7 @@ Fleet& fleet()
         return f;
     loaded = true;
     f.ok = loadTable(f, "fleet",
-                     QStringLiteral("INSERT INTO fleet_log (host, id, datetime, type, message) "
-                                    "SELECT 'plc-' || lpad((g %% %1)::text, 3, '0'), g / %1 + 1, "
-                                    "to_char(timestamp '2026-09-01' + (g / %1) * (interval '8640000 seconds' / (%2 / %1)), "
-                                    "'YYYY-MM-DD HH24:MI:SS'), g %% 5, "
-                                    "'主轴温度 ' || (g %% 97) || ' °C, 记录 ' || g || E'\\n' "
-                                    "FROM generate_series(0, %2 - 1) AS g")
-                         .arg(kMachines)
-                         .arg(fleetRows())
-                         .replace(QStringLiteral("%%"), QStringLiteral("%")));
+                     generatedRows("2026-09-01", 8640000, "g % 5", "'主轴温度 ' || (g % 97) || ' °C, 记录 ' || g || E'\\n'"));
     return f;
 }
 
@@ -154,16 +163,9 @@ bool yearFleet()
     ok = psql(f, "postgres", "CREATE DATABASE fleetyear TEMPLATE template0 ENCODING 'UTF8' LOCALE 'C'")
          && f.server->psql(QStringLiteral("fleetyear"), {"-f", QStringLiteral(VX_SOURCE_DIR "/docs/fleet_log.sql")}, why)
          && loadTable(f, "fleetyear",
-                      QStringLiteral("INSERT INTO fleet_log (host, id, datetime, type, message) "
-                                     "SELECT 'plc-' || lpad((g %% %1)::text, 3, '0'), g / %1 + 1, "
-                                     "to_char(timestamp '2025-01-01' + (g / %1) * (interval '31536000 seconds' / (%2 / %1)), "
-                                     "'YYYY-MM-DD HH24:MI:SS'), (g / %1 + g %% %1) %% 5, "
-                                     "'motor ' || (g %% 7) || ' speed ' || (1400 + g %% 100) || ' rpm, load 0.' "
-                                     "|| lpad((g %% 100)::text, 2, '0') || E'\\n' "
-                                     "FROM generate_series(0, %2 - 1) AS g")
-                          .arg(kMachines)
-                          .arg(fleetRows())
-                          .replace(QStringLiteral("%%"), QStringLiteral("%")));
+                      generatedRows("2025-01-01", 31536000, QStringLiteral("(g / %1 + g % %1) % 5").arg(kMachines),
+                                    "'motor ' || (g % 7) || ' speed ' || (1400 + g % 100) || ' rpm, load 0.' "
+                                    "|| lpad((g % 100)::text, 2, '0') || E'\\n'"));
     return ok;
 }
 
